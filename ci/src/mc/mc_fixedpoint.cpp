@@ -1,0 +1,65 @@
+#include "mc/mc_fixedpoint.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+/** Truncation toward zero into 32 bits, saturating at its ends; NaN gives 0. */
+QOR_INT32 truncSaturate(double v)
+{
+    if (std::isnan(v)) {
+        return 0;
+    }
+    if (v >= 2147483647.0) {
+        return INT32_MAX;
+    }
+    if (v <= -2147483648.0) {
+        return INT32_MIN;
+    }
+    return static_cast<QOR_INT32>(v);
+}
+
+} // namespace
+
+QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char * /*dbg_regname*/)
+{
+    const int s = isSigned ? 1 : 0;
+    if (nBits - s <= 0) {
+        return 0;
+    }
+    const int64_t upper = (nBits - s >= 63) ? INT64_MAX : ((int64_t(1) << (nBits - s)) - 1);
+    const int64_t lower = isSigned ? -(int64_t(1) << (nBits - 1)) : 0;
+    int64_t v = val;
+    if (v > upper) {
+        v = upper;
+    }
+    if (v < lower) {
+        v = lower;
+    }
+    return static_cast<QOR_INT32>(v);
+}
+
+QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned,
+                       const char *dbg_regname)
+{
+    if (fractBits >= 0) {
+        const double r = (isSigned && fl < 0.0) ? -0.5 : 0.5;
+        const QOR_INT32 v = truncSaturate(fl * std::ldexp(1.0, fractBits) + r);
+        return QOR_clip(v, intBits + fractBits, isSigned, dbg_regname);
+    }
+    QOR_INT32 v = truncSaturate(fl);
+    v = QOR_clip(v, intBits, isSigned, dbg_regname);
+    return v >> (-fractBits); // arithmetic shift: the field holds the value / 2^-f
+}
+
+double QOR_Fix_Revert(QOR_INT32 reg, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned,
+                      const char * /*dbg_regname*/)
+{
+    const int n = intBits + fractBits;
+    int64_t r = reg;
+    if (isSigned && n > 0 && n < 63 && r > (int64_t(1) << (n - 1))) {
+        r -= int64_t(1) << n;
+    }
+    return std::ldexp(static_cast<double>(r), -fractBits);
+}
