@@ -269,6 +269,12 @@ DeviceMemory *FindDeviceMemory(IspFile &file, uint32_t id) {
     return it == file.memory.end() ? nullptr : &it->second;
 }
 
+IspFile *FindOpenFile(int fd) {
+    Device &d = device();
+    auto it = d.files.find(fd);
+    return it == d.files.end() ? nullptr : it->second.get();
+}
+
 void *DeviceMemoryHost(DeviceMemory &memory) {
     if (memory.host == nullptr) {
         void *view = ::mmap(nullptr, memory.size, PROT_READ | PROT_WRITE, MAP_SHARED, memory.fd, 0);

@@ -1,14 +1,17 @@
 #ifndef NORVA_PIXEL_TRANSFORM_H
 #define NORVA_PIXEL_TRANSFORM_H
 
-/* The pixel formats of the stack, the memory layout each implies, and their names. Log tag "PIXEL_TRANSFORM". */
+/*
+ * The pixel formats of the stack, the memory layout each implies, and their names. Log tag "PIXEL_TRANSFORM".
+ * The enumerations of a driver record have a fixed 32-bit type: any value read from a record is a valid value.
+ */
 
 #include <stddef.h>
 
 #include "qor_errors.h"
 #include "qor_types.h"
 
-typedef enum pxlFormat {
+typedef enum pxlFormat : QOR_INT32 {
     PXL_NONE = 0,
     YVU_420_PL12_8 = 1,
     YUV_420_PL12_8 = 2,
@@ -39,7 +42,7 @@ typedef enum pxlFormat {
 } pxlFormat;
 typedef pxlFormat ePxlFormat;
 
-typedef enum MOSAICType {
+typedef enum MOSAICType : QOR_INT32 {
     MOSAIC_NONE = 0,
     MOSAIC_RGGB = 1,
     MOSAIC_GRBG = 2,
@@ -60,14 +63,14 @@ typedef enum CG_MODES {
     CG_HIGH = 2,
 } CG_MODES;
 
-typedef enum FORMAT_TYPES {
+typedef enum FORMAT_TYPES : QOR_INT32 {
     TYPE_NONE = 0,
     TYPE_RGB = 1,
     TYPE_YUV = 2,
     TYPE_BAYER = 3,
 } FORMAT_TYPES;
 
-typedef enum PACKEDSTART {
+typedef enum PACKEDSTART : QOR_INT32 {
     PACKED_LSB = 0, /* the first pixel of a packed group sits in the least significant bits */
     PACKED_MSB = 1,
 } PACKEDSTART;

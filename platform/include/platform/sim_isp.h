@@ -121,6 +121,8 @@ DeviceMemory *AllocateDeviceMemory(IspFile &file, size_t size, int *error);
 /** Imports a descriptor (a dmabuf) of at least `size` bytes as device memory; null with *error on failure. */
 DeviceMemory *ImportDeviceMemory(IspFile &file, int fd, size_t size, int *error);
 DeviceMemory *FindDeviceMemory(IspFile &file, uint32_t id);
+/** The state of an open descriptor of the device, or null. */
+IspFile *FindOpenFile(int fd);
 /** The device's own read-write view of an area (mapped on first use, released with the area). */
 void *DeviceMemoryHost(DeviceMemory &memory);
 /** Frees an area; the stack's mappings of it stay valid until it unmaps them. */
