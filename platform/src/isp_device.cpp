@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <condition_variable>
 #include <map>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -42,7 +43,8 @@ struct Fault {
 struct Device {
     std::mutex lock;
     Command commands[CI_IOCTL_N];
-    std::map<int, std::unique_ptr<IspFile>> files;
+    std::map<int, std::shared_ptr<IspFile>> files;
+    std::condition_variable changed;
     std::map<unsigned, Fault> faults;
     std::vector<TraceEntry> trace;
     std::vector<void (*)()> resetHooks;
@@ -86,6 +88,13 @@ void releaseMemory(Device &d, DeviceMemory &mem) {
     d.memoryAreas--;
 }
 
+/** Releases what the stack left behind: the file's objects (newest first), then its device memory. */
+void releaseFile(Device &d, IspFile &file) {
+    while (!file.extensions.empty()) file.extensions.pop_back();
+    for (auto &m : file.memory) releaseMemory(d, m.second);
+    file.memory.clear();
+}
+
 int ispOpen(const char * /*path*/, int flags) {
     Device &d = device();
     std::lock_guard<std::mutex> guard(d.lock);
@@ -93,7 +102,7 @@ int ispOpen(const char * /*path*/, int flags) {
     if ((flags & O_ACCMODE) != O_RDWR) return -EACCES;
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) return -errno;
-    std::unique_ptr<IspFile> file(new IspFile());
+    std::shared_ptr<IspFile> file(new IspFile());
     file->fd = fd;
     file->flags = flags;
     d.files[fd] = std::move(file);
@@ -105,12 +114,12 @@ int ispClose(int fd) {
     std::unique_lock<std::mutex> lock(d.lock);
     auto it = d.files.find(fd);
     if (it == d.files.end()) return -EBADF;
-    std::unique_ptr<IspFile> file = std::move(it->second);
+    std::shared_ptr<IspFile> file = std::move(it->second);
     d.files.erase(it);
-    // Release what the stack left behind: the file's objects (newest first), then its device memory.
-    while (!file->extensions.empty()) file->extensions.pop_back();
-    for (auto &m : file->memory) releaseMemory(d, m.second);
-    file->memory.clear();
+    file->closed = true;
+    d.changed.notify_all();
+    // A command still running on the file (a blocking wait) releases it when it returns.
+    if (file->inFlight == 0) releaseFile(d, *file);
     ::close(fd);
     if (d.failNextClose != 0) {
         const int error = d.failNextClose;
@@ -125,7 +134,8 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
     std::unique_lock<std::mutex> lock(d.lock);
     auto it = d.files.find(fd);
     if (it == d.files.end()) return -EBADF;
-    IspFile &file = *it->second;
+    const std::shared_ptr<IspFile> keep = it->second;
+    IspFile &file = *keep;
 
     TraceEntry entry{fd, request, commandNumber(request), static_cast<long>(reinterpret_cast<intptr_t>(arg)),
                      {}, {}, 0, false};
@@ -151,7 +161,10 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
         entry.result = -EFAULT;
     } else {
         CommandContext ctx{file, static_cast<unsigned>(entry.nr), request, arg, lock};
+        file.inFlight++;
         entry.result = cmd->handler(ctx);
+        file.inFlight--;
+        if (file.closed && file.inFlight == 0) releaseFile(d, file);
     }
     if (argSize > 0 && arg != nullptr) {
         const uint8_t *bytes = static_cast<const uint8_t *>(arg);
@@ -219,6 +232,8 @@ void RunDeviceResetHooks() {
 }
 
 std::mutex &PlatformMutex() { return device().lock; }
+
+std::condition_variable &PlatformCondition() { return device().changed; }
 
 IspDeviceState &IspDevice() { return device().state; }
 

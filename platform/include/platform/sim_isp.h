@@ -12,11 +12,13 @@
  * - Device memory: memfd-backed areas with identifiers > 0, unique across every kind, mapped by the stack at
  *   identifier × page size.
  * - Locking: one platform lock. Handlers and extension destructors run with it held; the helpers below expect
- *   it held. A handler that blocks waits on a condition variable with ctx.lock.
+ *   it held. A handler that blocks waits on PlatformCondition() with ctx.lock, always with a timeout, and
+ *   rechecks its state and ctx.file.closed after each wake; whoever changes state notifies it.
  */
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,6 +49,10 @@ struct DeviceMemory {
 struct IspFile {
     int fd = -1;
     int flags = 0;
+    /** Set when the descriptor is closed while a command on it still runs: a blocking handler returns. */
+    bool closed = false;
+    /** Commands running on the file; its objects are released when the last one returns after a close. */
+    int inFlight = 0;
     std::map<uint32_t, DeviceMemory> memory;
     std::vector<std::pair<const void *, std::unique_ptr<FileExtension>>> extensions;
 
@@ -105,7 +111,8 @@ bool RegisterCommand(unsigned nr, size_t argSize, CommandHandler handler);
     static const bool NORVA_SIM_CONCAT(norvaSimCommand_, __LINE__) =                                               \
         ::norva_sim::RegisterCommand((nr), (argSize), (handler))
 
-/** Called by ResetPlatform, after the defaults are restored (register from a static initialiser). */
+/** Called by ResetPlatform after the defaults are restored, without the platform lock (register from a static
+ * initialiser). */
 bool RegisterResetHook(void (*hook)());
 /** Called by the device's CI_RESET command, with the platform lock held. */
 bool RegisterDeviceResetHook(void (*hook)());
@@ -115,6 +122,8 @@ void RunDeviceResetHooks();
 
 /** The platform lock. */
 std::mutex &PlatformMutex();
+/** Notified on every state change that a blocked command may wait for (and when a file is closed). */
+std::condition_variable &PlatformCondition();
 
 /** Allocates `size` bytes of zeroed device memory for the file; null with *error set (-errno) on failure. */
 DeviceMemory *AllocateDeviceMemory(IspFile &file, size_t size, int *error);
