@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -379,6 +380,16 @@ TEST_F(IspDevice, CommandRegistrationRefusesTakenAndUnknownNumbers) {
     auto handler = [](norva_sim::CommandContext &) -> long { return 0; };
     EXPECT_FALSE(norva_sim::RegisterCommand(CI_INFO_GET, sizeof(CI_CONNECTION), handler));
     EXPECT_FALSE(norva_sim::RegisterCommand(CI_IOCTL_N, 0, handler));
+}
+
+TEST(PlatformSelection, TheSimulationRegistersItself) {
+    const char *env = std::getenv("NORVA_PLATFORM");
+    const bool hardware = (env != nullptr && std::string(env) == "hw") ||
+                          ((env == nullptr || std::string(env) != "sim") && access("/dev/qornorva0", F_OK) == 0);
+    if (hardware) GTEST_SKIP() << "running on the hardware";
+    SEAM_Override(nullptr);
+    EXPECT_EQ(SEAM_Current(), norva_sim::SimulationOps());
+    EXPECT_TRUE(SEAM_IsSimulated());
 }
 
 TEST_F(IspDevice, VirtualClock) {

@@ -11,6 +11,10 @@ typedef struct __SYS_FILE {
 } SYS_FILE;
 
 #ifdef __cplusplus
+static_assert(sizeof(SYS_FILE) == sizeof(int), "SYS_FILE holds the descriptor only");
+#endif
+
+#ifdef __cplusplus
 extern "C" {
 #endif
 

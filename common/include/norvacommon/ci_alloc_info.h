@@ -22,6 +22,11 @@ typedef struct CI_SIZEINFO {
 } CI_SIZEINFO;
 
 #ifdef __cplusplus
+static_assert(sizeof(CI_TILINGINFO) == 16, "CI_TILINGINFO is four 32-bit words");
+static_assert(sizeof(CI_SIZEINFO) == 24, "CI_SIZEINFO is six 32-bit words");
+#endif
+
+#ifdef __cplusplus
 extern "C" {
 #endif
 
