@@ -6,9 +6,11 @@
  */
 #include <cstddef>
 
+#include "ci/ci_api.h"
+#include "linkedlist.h"
+#include "norvacommon/pixel_transform.h"
 #include "qor_errors.h"
 #include "qor_types.h"
-#include "ci/ci_interim_deps.h"
 
 /** Update groups of the load structure and the parts sent beside it. */
 enum CI_MODULE_UPDATE {
@@ -434,6 +436,135 @@ typedef struct CI_MODULE_LSH_MAT {
     QOR_UINT32 ui32Stride;
 } CI_MODULE_LSH_MAT;
 
+/** Registration record of CI_PIPELINE_REGISTER: what reaches the driver beside the load structure. */
+typedef struct CI_PIPE_INFO {
+    CI_PIPELINE_CONFIG config;
+    CI_MODULE_IIF iifConfig;
+    CI_MODULE_ENS ensConfig;
+    CI_MODULE_LSH lshConfig;
+    CI_MODULE_DPF dpfConfig;
+    CI_AWS_CURVE_COEFFS sAWSCurveCoeffs;
+    CI_MODULE_HDR hdrConfig;
+} CI_PIPE_INFO;
+
+/** Argument of CI_CONFIG_UPDATE; the driver writes the failed groups back into eUpdateMask. */
+typedef struct CI_PIPE_PARAM {
+    CI_PIPE_INFO info;
+    char *loadstructure;
+    int identifier;
+    int eUpdateMask;
+    QOR_BOOL8 bUpdateASAP;
+} CI_PIPE_PARAM;
+
+/** Kinds of driver buffers. */
+enum CI_ALLOC_BUFF {
+    CI_ALLOC_LSHMAT = 5,
+};
+
+/** Argument of CI_CREATE_BUFF and CI_DEREGISTER_BUFF. */
+typedef struct CI_ALLOC_PARAM {
+    QOR_UINT32 configId;
+    QOR_UINT32 fd;
+    int type;
+    QOR_BOOL8 bTiled;
+    QOR_UINT32 uiMemMapId;
+    QOR_UINT32 uiSize;
+} CI_ALLOC_PARAM;
+
+/** Argument of CI_PIPELINE_SET_LSH. */
+typedef struct CI_LSH_SET_PARAM {
+    QOR_UINT32 configId;
+    QOR_UINT32 matrixId;
+    CI_MODULE_LSH_MAT matrixConfig;
+} CI_LSH_SET_PARAM;
+
+/** Argument of CI_PIPELINE_GET_LSH. */
+typedef struct CI_LSH_GET_PARAM {
+    QOR_UINT32 configId;
+    QOR_UINT32 matrixId;
+} CI_LSH_GET_PARAM;
+
+/** Argument of CI_PIPELINE_CHANGE_LSH; matrix 0 means none. */
+typedef struct CI_LSH_CHANGE_PARAM {
+    QOR_UINT32 configId;
+    QOR_UINT32 matrixId;
+} CI_LSH_CHANGE_PARAM;
+
+typedef enum INT_BUFFER_STATUS {
+    INT_BUFFER_AVAILABLE = 0,
+    INT_BUFFER_PENDING = 1,
+    INT_BUFFER_ACQUIRED = 2,
+} INT_BUFFER_STATUS;
+
+/** A lens-shading matrix buffer of a pipeline. */
+typedef struct INT_LSHMAT {
+    QOR_INT32 ID;
+    void *memory;
+    QOR_UINT32 uiSize;
+    INT_BUFFER_STATUS eStatus;
+    Cell_T sCell;
+    CI_MODULE_LSH_MAT config;
+} INT_LSHMAT;
+
+/** What a caller gets of a matrix to fill it. */
+typedef struct CI_LSHMAT {
+    QOR_UINT32 id;
+    void *data;
+    QOR_UINT32 ui32Size;
+    CI_MODULE_LSH_MAT config;
+} CI_LSHMAT;
+
+typedef struct CI_EXTRA_PARAMS {
+    CI_WBS_FRAME_COUNTERS wbsCounters;
+} CI_EXTRA_PARAMS;
+
+struct INT_CONNECTION;
+
+/** The library's record behind a CI_PIPELINE handle. */
+typedef struct INT_PIPELINE {
+    /** The handle given to callers is the address of this member. */
+    CI_PIPELINE publicPipeline;
+    LinkedList_T sList_shots;
+    LinkedList_T sList_buffers;
+    LinkedList_T sList_lshmat;
+    int ui32Identifier;
+    QOR_BOOL bStarted;
+    QOR_BOOL bSupportTiling;
+    INT_LSHMAT *pMatrix;
+    Cell_T sCell;
+    struct INT_CONNECTION *pConnection;
+    char *pLoadStructure;
+    CI_EXTRA_PARAMS sExtraParams[256];
+    /** Update groups a failed update left unsent; the next update sends them too. */
+    int ePendingUpdate;
+} INT_PIPELINE;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnection);
+QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline);
+QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline);
+QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline);
+QOR_RESULT CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure);
+QOR_RESULT CI_PipelineUpdateASAP(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure);
+QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure, QOR_BOOL8 bASAP);
+QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo);
+QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline);
+QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32Size, QOR_UINT32 *pMatrixId);
+QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId, CI_LSHMAT *pMatrix);
+QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatrix);
+QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId);
+QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId);
+
+/** Writes the load structure of a pipeline for the groups of the mask (and the statistics). */
+QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, int eUpdateMask);
+
+#ifdef __cplusplus
+}
+#endif
+
 /* The driver binds to these layouts. */
 static_assert(sizeof(CI_PIPELINE_CONFIG) == 152, "CI_PIPELINE_CONFIG layout");
 static_assert(offsetof(CI_PIPELINE_CONFIG, eDataExtraction) == 120, "layout");
@@ -469,7 +600,16 @@ static_assert(offsetof(CI_PIPELINE, sEncoderScaler) == 904, "layout");
 static_assert(offsetof(CI_PIPELINE, sYCCToRGB) == 1240, "layout");
 static_assert(offsetof(CI_PIPELINE, sHDR) == 1292, "layout");
 static_assert(offsetof(CI_PIPELINE, stats) == 16184, "layout");
-static_assert(sizeof(CI_PIPELINE) == 16376, "CI_PIPELINE layout");
+static_assert(sizeof(CI_PIPELINE) == CI_PIPELINE_DRIVER_SIZE, "CI_PIPELINE layout");
 static_assert(sizeof(CI_MODULE_LSH_MAT) == 20, "layout");
+static_assert(sizeof(CI_PIPE_INFO) == 15168 && offsetof(CI_PIPE_INFO, ensConfig) == 176, "layout");
+static_assert(offsetof(CI_PIPE_INFO, lshConfig) == 178 && offsetof(CI_PIPE_INFO, dpfConfig) == 200, "layout");
+static_assert(offsetof(CI_PIPE_INFO, sAWSCurveCoeffs) == 232 && offsetof(CI_PIPE_INFO, hdrConfig) == 272, "layout");
+static_assert(sizeof(CI_PIPE_PARAM) == 15192 && offsetof(CI_PIPE_PARAM, loadstructure) == 15168, "layout");
+static_assert(offsetof(CI_PIPE_PARAM, identifier) == 15176 && offsetof(CI_PIPE_PARAM, eUpdateMask) == 15180, "layout");
+static_assert(offsetof(CI_PIPE_PARAM, bUpdateASAP) == 15184, "layout");
+static_assert(sizeof(CI_ALLOC_PARAM) == 24 && offsetof(CI_ALLOC_PARAM, uiMemMapId) == 16, "layout");
+static_assert(sizeof(CI_LSH_SET_PARAM) == 28, "layout");
+static_assert(offsetof(INT_PIPELINE, publicPipeline) == 0, "the handle is the first member");
 
 #endif /* CI_PIPELINE_H */

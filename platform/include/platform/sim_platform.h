@@ -1,0 +1,52 @@
+#ifndef NORVA_SIM_PLATFORM_H
+#define NORVA_SIM_PLATFORM_H
+
+/* Controls and observations of the simulated platform for tests and tools. */
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/sim_isp.h"
+#include "platform/sim_node.h"
+
+namespace norva_sim {
+
+/** Restores the defaults: hardware description, faults, trace, counters' faults, virtual clock. */
+void ResetPlatform();
+
+/** One command as the device saw it. */
+struct TraceEntry {
+    int fd;
+    unsigned long request;
+    int nr;                        /* -1 for a request value the device does not know */
+    long value;                    /* the argument as an integer (by-value commands) */
+    std::vector<uint8_t> argIn;    /* the record as it came in */
+    std::vector<uint8_t> argOut;   /* the record as the device left it */
+    long result;
+    bool injected;                 /* the answer came from fault injection */
+};
+std::vector<TraceEntry> Trace();
+void ClearTrace();
+
+enum class FaultMode { Once, Always };
+/** The command answers `answer` (usually -errno) instead of running, once or always, after `skip` calls. */
+void InjectCommandAnswer(unsigned nr, long answer, FaultMode mode = FaultMode::Once, unsigned skip = 0);
+void InjectCommandFault(unsigned nr, int negErrno, FaultMode mode = FaultMode::Once, unsigned skip = 0);
+void ClearCommandFaults();
+
+/** Opening the device fails with -ENOENT while set. */
+void SetDeviceAbsent(bool absent);
+/** The next close of a device descriptor closes it but reports the errno. */
+void FailNextClose(int error);
+
+struct PlatformCounters {
+    int openDescriptors;
+    int liveMappings;
+    int driverObjects;
+    int deviceMemoryAreas;
+};
+PlatformCounters GetCounters();
+
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_PLATFORM_H */

@@ -1,0 +1,49 @@
+#ifndef NORVA_TEST_CI_SIM_FIXTURE_H
+#define NORVA_TEST_CI_SIM_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/sim_platform.h"
+#include "sys/sys_seam.h"
+
+namespace norva_test {
+
+/** Runs a test on a fresh simulated platform and checks that it leaves no descriptor or mapping behind. */
+class SimTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SEAM_Override(norva_sim::SimulationOps());
+        norva_sim::ResetPlatform();
+    }
+    void TearDown() override {
+        const norva_sim::PlatformCounters c = norva_sim::GetCounters();
+        EXPECT_EQ(c.openDescriptors, 0);
+        EXPECT_EQ(c.liveMappings, 0);
+        EXPECT_EQ(c.driverObjects, 0);
+        EXPECT_EQ(c.deviceMemoryAreas, 0);
+        norva_sim::ResetPlatform();
+        SEAM_Override(nullptr);
+    }
+};
+
+/** Runs f and returns what it wrote on standard error. */
+template <typename F> std::string stderrOf(F &&f) {
+    testing::internal::CaptureStderr();
+    f();
+    fflush(stderr);
+    return testing::internal::GetCapturedStderr();
+}
+
+/** Runs f and returns what it wrote on standard output. */
+template <typename F> std::string stdoutOf(F &&f) {
+    testing::internal::CaptureStdout();
+    f();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+} // namespace norva_test
+
+#endif
