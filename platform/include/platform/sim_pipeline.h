@@ -1,0 +1,53 @@
+#ifndef NORVA_SIM_PIPELINE_H
+#define NORVA_SIM_PIPELINE_H
+
+/*
+ * Pipelines and lens-shading matrices of the simulated ISP: commands CI_PIPELINE_REGISTER,
+ * CI_PIPELINE_DEREGISTER, CI_CONFIG_UPDATE, CI_CREATE_BUFF / CI_DEREGISTER_BUFF (matrices) and
+ * CI_PIPELINE_GET_LSH / SET_LSH / CHANGE_LSH. Observations and fault injection for tests.
+ */
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "ci/ci_pipeline.h"
+
+namespace norva_sim {
+
+enum class SimMatrixState { Available, Acquired, InUse };
+
+struct SimMatrix {
+    uint32_t size;
+    CI_MODULE_LSH_MAT config;
+    SimMatrixState state;
+};
+
+/** What the device holds for one registered pipeline. */
+struct SimPipelineView {
+    int id = 0;
+    int fd = -1;
+    CI_PIPE_INFO info;                /* last registration or update record */
+    std::vector<uint8_t> registers;   /* the applied register image (1268 bytes) */
+    CI_PIPELINE decoded;              /* that image through the device's decoder */
+    uint8_t nextPrivateValue = 0;
+    unsigned updates = 0;             /* CI_CONFIG_UPDATE calls that applied something */
+    int lastAppliedMask = 0;
+    uint32_t activeMatrix = 0;        /* 0: none */
+    std::map<uint32_t, SimMatrix> matrices;
+};
+
+/** The device's view of pipeline `id`; false when it is not registered. */
+bool GetSimPipeline(int id, SimPipelineView *out);
+/** Number of registered pipelines (all files). */
+unsigned SimPipelineCount();
+
+/**
+ * The next CI_CONFIG_UPDATE fails with negErrno: the groups of `failedGroups` that were asked for are
+ * not applied and are written back as the failed mask; the other groups are applied.
+ */
+void FailNextUpdate(int failedGroups, int negErrno);
+
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_PIPELINE_H */
