@@ -122,9 +122,12 @@ QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnectio
         return QOR_RES_NO_MEMORY;
     }
     pipe->pLoadStructure = static_cast<char *>(calloc(1, INT_CI_SizeLS_HW2()));
-    if (pipe->pLoadStructure == nullptr) {
+    pipe->pParam = static_cast<CI_PIPE_PARAM *>(calloc(1, sizeof(CI_PIPE_PARAM)));
+    if (pipe->pLoadStructure == nullptr || pipe->pParam == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "failed to allocate internal load structure object (%u B)\n",
                   INT_CI_SizeLS_HW2());
+        free(pipe->pLoadStructure);
+        free(pipe->pParam);
         free(pipe);
         return QOR_RES_NO_MEMORY;
     }
@@ -145,6 +148,7 @@ QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnectio
     }
     if (ret != QOR_RES_OK) {
         free(pipe->pLoadStructure);
+        free(pipe->pParam);
         free(pipe);
         *ppPipeline = nullptr;
         return ret;
@@ -311,13 +315,9 @@ QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline)
         LOG_Error(__func__, __LINE__, kTag, "Configuration is not correct!\n");
         return ret;
     }
-    CI_PIPE_INFO *info = static_cast<CI_PIPE_INFO *>(malloc(sizeof(CI_PIPE_INFO)));
-    if (info == nullptr) {
-        return QOR_RES_NO_MEMORY;
-    }
+    CI_PIPE_INFO *info = &pipe->pParam->info;
     QOR_CI_PipelineToInfo(pPipeline, info);
     const int id = control(pipe, CI_PIPELINE_REGISTER, info);
-    free(info);
     if (id <= 0) {
         LOG_Error(__func__, __LINE__, kTag, "Failed to register the configuration (returned %d - 0 is invalid ID)\n", id);
         return id < 0 ? toQorResult(id) : QOR_RES_FAILED;
@@ -359,10 +359,7 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
     }
     // Groups a failed update did not deliver go again with this one.
     const int mask = eUpdateMask | pipe->ePendingUpdate;
-    CI_PIPE_PARAM *param = static_cast<CI_PIPE_PARAM *>(malloc(sizeof(CI_PIPE_PARAM)));
-    if (param == nullptr) {
-        return QOR_RES_NO_MEMORY;
-    }
+    CI_PIPE_PARAM *param = pipe->pParam; // no allocation per update
     QOR_CI_PipelineToInfo(pPipeline, &param->info);
     param->loadstructure = pipe->pLoadStructure;
     param->identifier = pipe->ui32Identifier;
@@ -371,7 +368,6 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
     ret = INT_CI_Load_HW2(pipe, pipe->pLoadStructure, mask);
     if (ret != QOR_RES_OK) {
         LOG_Error(__func__, __LINE__, kTag, "failed to write the load structure!\n");
-        free(param);
         return ret;
     }
     const int answer = control(pipe, CI_CONFIG_UPDATE, param);
@@ -381,11 +377,9 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
         if (peFailure != nullptr) {
             *peFailure = param->eUpdateMask;
         }
-        free(param);
         return toQorResult(answer);
     }
     pipe->ePendingUpdate = 0;
-    free(param);
     return answer;
 }
 
@@ -431,6 +425,7 @@ QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline)
         }
     }
     free(pipe->pLoadStructure);
+    free(pipe->pParam);
     free(pipe);
     return result;
 }
@@ -499,7 +494,12 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline)
             start = 0;
         }
     } else {
-        std::sort(taken, taken + nTaken, [](const Taken &a, const Taken &b) { return a.start < b.start; });
+        // regions by start (at most one per context)
+        for (int i = 1; i < nTaken; i++) {
+            for (int j = i; j > 0 && taken[j].start < taken[j - 1].start; j--) {
+                std::swap(taken[j], taken[j - 1]);
+            }
+        }
         QOR_INT64 gaps[CI_N_CONTEXT + 1][2];
         int nGaps = 0;
         gaps[nGaps][0] = 0;

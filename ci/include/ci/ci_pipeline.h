@@ -537,6 +537,8 @@ typedef struct INT_PIPELINE {
     CI_EXTRA_PARAMS sExtraParams[256];
     /** Update groups a failed update left unsent; the next update sends them too. */
     int ePendingUpdate;
+    /** The record sent with registration and every update, allocated once with the pipeline. */
+    CI_PIPE_PARAM *pParam;
 } INT_PIPELINE;
 
 #ifdef __cplusplus
