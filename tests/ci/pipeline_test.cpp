@@ -223,6 +223,24 @@ TEST_F(Pipeline, RegistrationIsOneRegisterThenOneFullUpdate)
     EXPECT_EQ(view.info.iifConfig.ui16ImagerSize[0], 959);
 }
 
+TEST_F(Pipeline, HundredFramesWithDefaultsPrintNothing)
+{
+    ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
+    const std::string out = norva_test::stdoutOf([&] {
+        for (int frame = 0; frame < 100; frame++) {
+            int mask = 0;
+            ASSERT_EQ(MC_PipelineConvert(mc.get(), pipe, &mask), QOR_RES_OK);
+            ASSERT_EQ(mask, CI_UPD_GRP_0 | CI_UPD_GRP_2);
+            ASSERT_EQ(CI_PipelineUpdate(pipe, mask, nullptr), QOR_RES_OK);
+        }
+    });
+    EXPECT_EQ(out, "");
+    norva_sim::SimPipelineView view;
+    ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &view));
+    EXPECT_EQ(view.updates, 101u);
+    EXPECT_EQ(view.lastAppliedMask, CI_UPD_GRP_0 | CI_UPD_GRP_2);
+}
+
 TEST_F(Pipeline, FailedFirstUpdateFailsTheRegistration)
 {
     norva_sim::InjectCommandFault(CI_CONFIG_UPDATE, -EINVAL);
