@@ -22,8 +22,9 @@ enum CtrlUpdateMode {
     UPDATE_REQUEST = 1, /**< the control runs only when run explicitly */
 };
 
-/** The kinds of setup module, in the order of the hardware pipeline. */
-enum SetupID {
+/** The kinds of setup module, in the order of the hardware pipeline (any int is a value: names
+ * of others read "unkown-setupID"). */
+enum SetupID : int {
     STP_IIF = 0,
     STP_EXS,
     STP_BLC,
@@ -56,7 +57,7 @@ enum SetupID {
 };
 
 /** The kinds of control module, in the order the runner runs them. */
-enum ControlID {
+enum ControlID : int {
     CTRL_AWB = 0,
     CTRL_AE,
     CTRL_AF,
@@ -71,7 +72,8 @@ enum ControlID {
 /** Common base of setup and control modules: a log tag, load, save and a state dump. */
 class ModuleBase {
 public:
-    enum SaveType {
+    // A fixed underlying type: a save kind outside the list is a valid value that saves nothing.
+    enum SaveType : int {
         SAVE_VAL = 0, /**< the module's current values */
         SAVE_MIN = 1, /**< each parameter's minimum */
         SAVE_MAX = 2, /**< each parameter's maximum */
