@@ -21,6 +21,11 @@ public:
 
     std::ostream &printState(std::ostream &os) const override;
 
+protected:
+    /** Programs the current correction into the setup modules of the pipelines. */
+    virtual QOR_RESULT programCorrection() = 0;
+
+public:
     /** Null clears the owner; 11 when pipe is not in the list; otherwise makes it the owner. */
     virtual QOR_RESULT setPipelineOwner(Pipeline *pipe);
     virtual Pipeline *getPipelineOwner() const;
@@ -55,9 +60,6 @@ public:
     Sensor *getSensor() const;
 
 protected:
-    /** Programs the current correction into the setup modules of the pipelines. */
-    virtual QOR_RESULT programCorrection() = 0;
-
     std::list<Pipeline *>::iterator findPipeline(const Pipeline *pipe);
     std::list<Pipeline *>::const_iterator findPipeline(const Pipeline *pipe) const;
 
