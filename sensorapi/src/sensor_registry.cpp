@@ -29,6 +29,9 @@ const SENSOR_CREATE_FUNC InitialiseSensors[kSensorCount] = {
     IMX477_Create_1,
 };
 
+// The listing logs under the name of the API function it serves.
+constexpr const char *kListingFunction = "Sensor_GetSupportedModes";
+
 // Data generators have no modes worth listing.
 const char *const kPseudoSensors[] = {"DOR Idazida", "ZYNQ"};
 
@@ -65,7 +68,7 @@ void listModes(SENSOR_HANDLE hSensor, const SENSOR_INFO &info, QOR_BOOL8 bValidO
                 continue;
             }
             if (psListed->ui8NumSupportedModes >= SENSOR_MAX_LISTED_MODES) {
-                QOR_LOG_WARNING(SENSOR_LOG_TAG, "Sensor %s: only the first %d modes are listed\n",
+                LOG_Warning(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Sensor %s: only the first %d modes are listed\n",
                                 psListed->pszSensorName, SENSOR_MAX_LISTED_MODES);
                 return;
             }
@@ -108,7 +111,7 @@ SENSOR_SUPPORTED **ListSupportedModes(const RegistryView &registry, QOR_BOOL8 bV
     SENSOR_SUPPORTED **listing =
         static_cast<SENSOR_SUPPORTED **>(std::calloc(registry.count + 1, sizeof(SENSOR_SUPPORTED *)));
     if (!listing) {
-        QOR_LOG_ERROR(SENSOR_LOG_TAG, "Failed to allocate memory for array of SENSOR_SUPPORTED*!\n");
+        LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Failed to allocate memory for array of SENSOR_SUPPORTED*!\n");
         LOG_SetLevel(savedLevel);
         return nullptr;
     }
@@ -131,12 +134,12 @@ SENSOR_SUPPORTED **ListSupportedModes(const RegistryView &registry, QOR_BOOL8 bV
         std::memset(&info, 0, sizeof(info));
         bool failed = false;
         if (Sensor_GetInfo(hSensor, &info) != QOR_RES_OK) {
-            QOR_LOG_ERROR(SENSOR_LOG_TAG, "Failed to get info for sensor %s!\n", name);
+            LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Failed to get info for sensor %s!\n", name);
             failed = true;
         } else {
             listing[kept] = static_cast<SENSOR_SUPPORTED *>(std::calloc(1, sizeof(SENSOR_SUPPORTED)));
             if (!listing[kept]) {
-                QOR_LOG_ERROR(SENSOR_LOG_TAG, "Failed to allocate memory for SENSOR_SUPPORTED!\n");
+                LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Failed to allocate memory for SENSOR_SUPPORTED!\n");
                 failed = true;
             }
         }
