@@ -177,7 +177,8 @@ QOR_RESULT Sensor_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
             QOR_LOG_WARNING(SENSOR_LOG_TAG, "Gain value %f is greater than maximum value, set gain = %f\n", flGain,
                             gainMax);
             flGain = gainMax;
-        } else if (flGain < gainMin) {
+        } else if (!(flGain >= gainMin)) {
+            // Also catches a gain that is not a number, which no driver can turn into a register code.
             QOR_LOG_WARNING(SENSOR_LOG_TAG, "Gain value %f is lower than minimum value, set gain = %f\n", flGain,
                             gainMin);
             flGain = gainMin;

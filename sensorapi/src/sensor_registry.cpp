@@ -68,8 +68,9 @@ void listModes(SENSOR_HANDLE hSensor, const SENSOR_INFO &info, QOR_BOOL8 bValidO
                 continue;
             }
             if (psListed->ui8NumSupportedModes >= SENSOR_MAX_LISTED_MODES) {
-                LOG_Warning(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Sensor %s: only the first %d modes are listed\n",
-                                psListed->pszSensorName, SENSOR_MAX_LISTED_MODES);
+                LOG_Warning(kListingFunction, __LINE__, SENSOR_LOG_TAG,
+                            "Sensor %s: only the first %d modes are listed\n", psListed->pszSensorName,
+                            SENSOR_MAX_LISTED_MODES);
                 return;
             }
             MODE_SUPPORTED &listed = psListed->supportedModes[psListed->ui8NumSupportedModes++];
@@ -111,7 +112,8 @@ SENSOR_SUPPORTED **ListSupportedModes(const RegistryView &registry, QOR_BOOL8 bV
     SENSOR_SUPPORTED **listing =
         static_cast<SENSOR_SUPPORTED **>(std::calloc(registry.count + 1, sizeof(SENSOR_SUPPORTED *)));
     if (!listing) {
-        LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Failed to allocate memory for array of SENSOR_SUPPORTED*!\n");
+        LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG,
+                  "Failed to allocate memory for array of SENSOR_SUPPORTED*!\n");
         LOG_SetLevel(savedLevel);
         return nullptr;
     }
@@ -139,7 +141,8 @@ SENSOR_SUPPORTED **ListSupportedModes(const RegistryView &registry, QOR_BOOL8 bV
         } else {
             listing[kept] = static_cast<SENSOR_SUPPORTED *>(std::calloc(1, sizeof(SENSOR_SUPPORTED)));
             if (!listing[kept]) {
-                LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG, "Failed to allocate memory for SENSOR_SUPPORTED!\n");
+                LOG_Error(kListingFunction, __LINE__, SENSOR_LOG_TAG,
+                          "Failed to allocate memory for SENSOR_SUPPORTED!\n");
                 failed = true;
             }
         }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -332,6 +333,8 @@ TEST_F(SensorDispatch, ExposureAndGainAreClampedIntoTheDriverRanges) {
         {"gain too high", none, 500, 20.0, 0, with("SetExposureGain(500,16.000,1)"),
          {SensorWarning("Sensor_SetExposureGain",
                         "Gain value 20.000000 is greater than maximum value, set gain = 16.000000")}},
+        {"gain not a number", none, 500, std::nan(""), 0, with("SetExposureGain(500,1.000,1)"),
+         {SensorWarning("Sensor_SetExposureGain", "Gain value nan is lower than minimum value, set gain = 1.000000")}},
         {"no ranges: unclamped",
          [](SensorScript &, SENSOR_FUNCS &f) {
              f.GetExposureRange = nullptr;
