@@ -1,0 +1,317 @@
+#include "ispc/Matrix.h"
+
+#include <cmath>
+
+#include "norvacommon/userlog.h"
+
+#define LOG_TAG "ISPC_MATRIX"
+
+namespace ISPC {
+
+Matrix::Matrix(int _rows, int _cols) : rows(_rows), cols(_cols), matrixState(NOT_INITIALIZED) {
+    if (rows < 1 || cols < 1) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid dimensions for matrix\n");
+        matrixState = INVALID;
+        return;
+    }
+    coefficients.assign(static_cast<size_t>(rows), std::vector<double>(static_cast<size_t>(cols), 0.0));
+    matrixState = VALID;
+}
+
+Matrix::Matrix(int _rows, int _cols, const double *pValues) : Matrix(_rows, _cols) {
+    if (matrixState != VALID || pValues == nullptr) {
+        return;
+    }
+    for (int r = 0; r < rows; r++) {
+        for (int c = 0; c < cols; c++) {
+            coefficients[r][c] = pValues[static_cast<size_t>(r) * cols + c];
+        }
+    }
+}
+
+namespace {
+// Row handed out when a matrix without coefficients is indexed; emptied on every use.
+thread_local std::vector<double> g_noRow;
+} // namespace
+
+std::vector<double> &Matrix::operator[](int index) {
+    if (index >= 0 && index < rows && static_cast<size_t>(index) < coefficients.size()) {
+        return coefficients[index];
+    }
+    LOG_Error(__func__, __LINE__, LOG_TAG, "invalid row!!! return last row\n");
+    if (coefficients.empty()) {
+        g_noRow.clear();
+        return g_noRow;
+    }
+    return coefficients.back();
+}
+
+const std::vector<double> &Matrix::operator[](int index) const {
+    return const_cast<Matrix &>(*this)[index];
+}
+
+void Matrix::zeros() {
+    if (matrixState == INVALID) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return;
+    }
+    for (auto &row : coefficients) {
+        for (double &c : row) c = 0.0;
+    }
+}
+
+void Matrix::ones() {
+    if (matrixState == INVALID) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return;
+    }
+    for (auto &row : coefficients) {
+        for (double &c : row) c = 1.0;
+    }
+}
+
+void Matrix::identity() {
+    if (matrixState == INVALID) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return;
+    }
+    if (rows != cols) {
+        LOG_Warning(__func__, __LINE__, LOG_TAG, "Matrix is not square.\n");
+    }
+    const int n = rows < cols ? rows : cols;
+    for (int i = 0; i < n; i++) {
+        coefficients[i][i] = 1.0;
+    }
+}
+
+Matrix &Matrix::applyMin(double value) {
+    for (auto &row : coefficients) {
+        for (double &c : row) c = value < c ? value : c;
+    }
+    return *this;
+}
+
+Matrix &Matrix::applyMax(double value) {
+    for (auto &row : coefficients) {
+        for (double &c : row) c = c < value ? value : c;
+    }
+    return *this;
+}
+
+Matrix &Matrix::normaliseSum() {
+    const double s = sum();
+    if (s != 0.0) {
+        for (auto &row : coefficients) {
+            for (double &c : row) c /= s;
+        }
+    }
+    return *this;
+}
+
+Matrix &Matrix::normaliseMax() {
+    // A matrix without coefficients has no maximum; it stays as it is.
+    if (coefficients.empty()) {
+        return *this;
+    }
+    const double m = max();
+    if (m != 0.0) {
+        for (auto &row : coefficients) {
+            for (double &c : row) c /= m;
+        }
+    }
+    return *this;
+}
+
+double Matrix::sum() const {
+    double s = 0.0;
+    for (const auto &row : coefficients) {
+        for (double c : row) s += c;
+    }
+    return s;
+}
+
+double Matrix::max() const {
+    if (coefficients.empty()) {
+        return 0.0;
+    }
+    double m = coefficients[0][0];
+    for (const auto &row : coefficients) {
+        for (double c : row) {
+            if (c > m) m = c;
+        }
+    }
+    return m;
+}
+
+double Matrix::min() const {
+    if (coefficients.empty()) {
+        return 0.0;
+    }
+    double m = coefficients[0][0];
+    for (const auto &row : coefficients) {
+        for (double c : row) {
+            if (c < m) m = c;
+        }
+    }
+    return m;
+}
+
+template <class Op>
+Matrix Matrix::elementwise(Op op) const {
+    Matrix result(rows, cols);
+    if (matrixState != VALID) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return result;
+    }
+    for (int r = 0; r < rows; r++) {
+        for (int c = 0; c < cols; c++) {
+            result.coefficients[r][c] = op(r, c);
+        }
+    }
+    return result;
+}
+
+Matrix Matrix::operator+(const Matrix &o) const {
+    if (matrixState != VALID || o.matrixState != VALID) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return result;
+    }
+    if (rows != o.rows || cols != o.cols) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG,
+                  "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
+                  o.cols);
+        return result;
+    }
+    return elementwise([&](int r, int c) { return coefficients[r][c] + o.coefficients[r][c]; });
+}
+
+Matrix Matrix::operator-(const Matrix &o) const {
+    if (matrixState != VALID || o.matrixState != VALID) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return result;
+    }
+    if (rows != o.rows || cols != o.cols) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG,
+                  "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
+                  o.cols);
+        return result;
+    }
+    return elementwise([&](int r, int c) { return coefficients[r][c] - o.coefficients[r][c]; });
+}
+
+Matrix Matrix::operator+(double value) const {
+    return elementwise([&](int r, int c) { return coefficients[r][c] + value; });
+}
+
+Matrix Matrix::operator*(double value) const {
+    return elementwise([&](int r, int c) { return coefficients[r][c] * value; });
+}
+
+Matrix Matrix::operator/(double value) const {
+    return elementwise([&](int r, int c) { return coefficients[r][c] / value; });
+}
+
+Matrix Matrix::power(double value) const {
+    return elementwise([&](int r, int c) { return std::pow(coefficients[r][c], value); });
+}
+
+Matrix Matrix::blend(const Matrix &o, double blending) const {
+    if (!(blending >= 0.0 && blending <= 1.0)) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Blending value must be between 0.0 and 1.0 (received:%f)\n",
+                  blending);
+        return result;
+    }
+    if (matrixState != VALID || o.matrixState != VALID) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return result;
+    }
+    if (rows != o.rows || cols != o.cols) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG,
+                  "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
+                  o.cols);
+        return result;
+    }
+    return elementwise(
+        [&](int r, int c) { return o.coefficients[r][c] * blending + (1.0 - blending) * coefficients[r][c]; });
+}
+
+Matrix Matrix::inv() const {
+    if (matrixState != VALID) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        return result;
+    }
+    if (rows != 3 || cols != 3) {
+        Matrix result(rows, cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG,
+                  "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
+        return result;
+    }
+    const auto &a = coefficients;
+    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    Matrix result(3, 3);
+    if (det == 0.0) {
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Determinant == 0, no inverse can be computed.\n");
+        return result;
+    }
+    // The inverse is the adjugate (the transposed cofactor matrix) over the determinant: element (r, c)
+    // holds the cofactor (c, r).
+    const double f = 1.0 / det;
+    auto &r = result.coefficients;
+    for (int row = 0; row < 3; row++) {
+        for (int col = 0; col < 3; col++) {
+            const int r0 = (col + 1) % 3, r1 = (col + 2) % 3; // rows of the minor of (col, row)
+            const int c0 = (row + 1) % 3, c1 = (row + 2) % 3; // its columns; the cyclic order carries the sign
+            r[row][col] = (a[r0][c0] * a[r1][c1] - a[r0][c1] * a[r1][c0]) * f;
+        }
+    }
+    return result;
+}
+
+void Matrix::plotAsHistogram(const Matrix &histogram, std::ostream &os, char symbol) {
+    const int n = histogram.numCols();
+    const std::vector<double> *row0 = histogram.coefficients.empty() ? nullptr : &histogram.coefficients[0];
+    auto value = [&](int j) { return row0 != nullptr ? (*row0)[j] : 0.0; };
+
+    os << "Histogram:" << std::endl;
+    os << ' ';
+    for (int j = 0; j < n; j++) {
+        os << (value(j) > 1.0 ? '#' : ' ');
+    }
+    os << std::endl;
+    const double step = 1.0 / 14.0;
+    for (int b = 1; b <= 14; b++) {
+        const double threshold = std::fma(-static_cast<double>(b), step, 1.0);
+        os << ' ';
+        for (int j = 0; j < n; j++) {
+            os << (value(j) > threshold ? symbol : ' ');
+        }
+        os << std::endl;
+    }
+    os << '<';
+    for (int j = 0; j <= n; j++) {
+        os << (j % 8 == 0 ? '|' : '_');
+    }
+    os << '>' << std::endl;
+}
+
+std::ostream &operator<<(std::ostream &os, const Matrix &m) {
+    for (int r = 0; r < m.numRows() && m.getState() == Matrix::VALID; r++) {
+        for (int c = 0; c < m.numCols(); c++) {
+            os << ' ' << m[r][c];
+        }
+        os << std::endl;
+    }
+    return os;
+}
+
+} // namespace ISPC

@@ -1,0 +1,53 @@
+/*
+ * Registry entries whose driver is not part of the build yet. Each create function refuses with
+ * QOR_RES_NOT_SUPPORTED and says which sensor it is, so a caller that picks one by name gets a clear
+ * answer instead of a missing symbol. A driver that joins the build removes its line here and
+ * defines the same create function in its own source file.
+ */
+
+#include "norvacommon/userlog.h"
+#include "sensors/sensor_drivers.h"
+
+namespace {
+
+QOR_RESULT refuseCreate(const char *function, const char *sensorName, SENSOR_HANDLE *phHandle) {
+    if (phHandle) {
+        *phHandle = nullptr;
+    }
+    LOG_Error(function, __LINE__, SENSOR_LOG_TAG, "sensor %s is not available in this build\n", sensorName);
+    return QOR_RES_NOT_SUPPORTED;
+}
+
+} // namespace
+
+#define NORVA_PENDING_SENSOR(createFunction, sensorName)                                       \
+    extern "C" QOR_RESULT createFunction(SENSOR_HANDLE *phHandle) {                            \
+        return refuseCreate(__func__, sensorName, phHandle);                                   \
+    }
+
+NORVA_PENDING_SENSOR(IIFDG_Create, "DOR Idazida")
+NORVA_PENDING_SENSOR(AR330_Create, "AR330")
+NORVA_PENDING_SENSOR(OV4688_Create, "OV4688")
+NORVA_PENDING_SENSOR(OV4689_Create_0, "OV4689_0")
+NORVA_PENDING_SENSOR(OV4689_Create_1, "OV4689_1")
+NORVA_PENDING_SENSOR(OV2718_Create_0, "OV2718_0")
+NORVA_PENDING_SENSOR(OV2718_Create_1, "OV2718_1")
+NORVA_PENDING_SENSOR(OV10823_Create_0, "OV10823_0")
+NORVA_PENDING_SENSOR(OV10823_Create_1, "OV10823_1")
+NORVA_PENDING_SENSOR(OV5647_Create_0, "OV5647_0")
+NORVA_PENDING_SENSOR(OV5647_Create_1, "OV5647_1")
+NORVA_PENDING_SENSOR(IMX415_Create, "IMX415")
+NORVA_PENDING_SENSOR(OV5695_Create_0, "OV5695_0")
+NORVA_PENDING_SENSOR(OV5695_Create_1, "OV5695_1")
+NORVA_PENDING_SENSOR(OV5695_Create_2, "OV5695_2")
+NORVA_PENDING_SENSOR(S5K3P9_Create, "S5K3P9")
+NORVA_PENDING_SENSOR(IMX219_Create_0, "IMX219_0")
+NORVA_PENDING_SENSOR(IMX219_Create_1, "IMX219_1")
+NORVA_PENDING_SENSOR(IMX335_Create, "IMX335")
+NORVA_PENDING_SENSOR(IMX327_Create, "IMX327")
+NORVA_PENDING_SENSOR(ZYNQ_Create, "ZYNQ")
+NORVA_PENDING_SENSOR(GC8034_Create, "GC8034")
+NORVA_PENDING_SENSOR(GC5035_Create, "GC5035")
+NORVA_PENDING_SENSOR(IMX662_Create, "IMX662")
+NORVA_PENDING_SENSOR(IMX477_Create_0, "IMX477_0")
+NORVA_PENDING_SENSOR(IMX477_Create_1, "IMX477_1")

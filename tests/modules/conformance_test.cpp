@@ -1,0 +1,127 @@
+// What every setup module built on the module template must show. A module joins by adding one row
+// to kModules: its name, how to make it, its group name and the tags whose current value differs
+// from the default right after construction (with the reason).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "ispc/SetupModule.h"
+#include "test_modules.h"
+
+using namespace ISPC;
+
+namespace {
+
+struct ModuleRow {
+    const char *name;
+    std::function<std::unique_ptr<SetupModule>()> make;
+    const char *group;
+    std::set<std::string> exceptions;
+};
+
+template <class M>
+std::function<std::unique_ptr<SetupModule>()> maker() {
+    return [] { return std::unique_ptr<SetupModule>(new M()); };
+}
+
+const ModuleRow kModules[] = {
+    {"ModuleTST", maker<norva_test::ModuleTST>(), "ModuleTST", {}},
+    // A ratio below 1 is held as 1, so the value saved differs from the default 0.
+    {"ModuleHKS", maker<norva_test::ModuleHKS>(), "ModuleHKS", {"HKS_RATIO"}},
+};
+
+ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {
+    ParameterList l;
+    EXPECT_EQ(m.save(l, t), QOR_RES_OK);
+    return l;
+}
+
+ParameterList without(ParameterList l, const std::set<std::string> &tags) {
+    for (const std::string &t : tags) l.removeParameter(t);
+    return l;
+}
+
+class Conformance : public testing::TestWithParam<ModuleRow> {};
+
+} // namespace
+
+TEST_P(Conformance, ConstructsWithItsDefaults) {
+    const ModuleRow &row = GetParam();
+    std::unique_ptr<SetupModule> m = row.make();
+    ASSERT_NE(m, nullptr);
+    EXPECT_FALSE(m->isSetup());
+    EXPECT_FALSE(m->isUpdateRequested());
+    EXPECT_EQ(m->getPipeline(), nullptr);
+    const ParameterList val = saved(*m, ModuleBase::SAVE_VAL);
+    const ParameterList def = saved(*m, ModuleBase::SAVE_DEF);
+    for (const std::string &t : row.exceptions) {
+        EXPECT_TRUE(def.exists(t)) << "stale exception " << t;
+    }
+    EXPECT_EQ(without(val, row.exceptions), without(def, row.exceptions));
+    for (const auto &p : def) {
+        EXPECT_FALSE(p.second.getInfo().empty()) << p.first << " has no range comment";
+    }
+}
+
+TEST_P(Conformance, BoundsReloadToThemselves) {
+    const ModuleRow &row = GetParam();
+    for (ModuleBase::SaveType bound : {ModuleBase::SAVE_MIN, ModuleBase::SAVE_MAX}) {
+        const ParameterList limits = saved(*row.make(), bound);
+        std::unique_ptr<SetupModule> m = row.make();
+        ASSERT_EQ(m->load(limits), QOR_RES_OK);
+        EXPECT_EQ(without(saved(*m, ModuleBase::SAVE_VAL), row.exceptions), without(limits, row.exceptions))
+            << (bound == ModuleBase::SAVE_MIN ? "minimum" : "maximum");
+    }
+}
+
+TEST_P(Conformance, SaveLoadSaveIsAFixedPoint) {
+    const ModuleRow &row = GetParam();
+    for (ModuleBase::SaveType start : {ModuleBase::SAVE_DEF, ModuleBase::SAVE_MIN, ModuleBase::SAVE_MAX}) {
+        std::unique_ptr<SetupModule> first = row.make();
+        first->load(saved(*row.make(), start));
+        const ParameterList once = saved(*first, ModuleBase::SAVE_VAL);
+        std::unique_ptr<SetupModule> second = row.make();
+        ASSERT_EQ(second->load(once), QOR_RES_OK);
+        EXPECT_EQ(saved(*second, ModuleBase::SAVE_VAL), once) << "from save kind " << start;
+    }
+}
+
+TEST_P(Conformance, GroupIsAddedOnceAndListsEverySavedTag) {
+    const ModuleRow &row = GetParam();
+    std::unique_ptr<SetupModule> m = row.make();
+    ParameterList l;
+    m->save(l, ModuleBase::SAVE_DEF);
+    m->save(l, ModuleBase::SAVE_VAL);
+    EXPECT_EQ(std::distance(l.groupsBegin(), l.groupsEnd()), 1);
+    ASSERT_TRUE(l.hasGroup(row.group));
+    const ParameterGroup g = l.getGroup(row.group);
+    EXPECT_FALSE(g.header.empty());
+    for (const auto &p : l) {
+        EXPECT_EQ(g.parameters.count(p.first), 1u) << p.first << " missing from the group";
+        EXPECT_TRUE(p.second.getInfo().empty()) << p.first << ": the second save replaces the first";
+    }
+}
+
+TEST_P(Conformance, UnknownSaveKindAddsOnlyTheGroup) {
+    const ModuleRow &row = GetParam();
+    ParameterList l;
+    EXPECT_EQ(row.make()->save(l, static_cast<ModuleBase::SaveType>(7)), QOR_RES_OK);
+    EXPECT_EQ(l.size(), 0u);
+    EXPECT_TRUE(l.hasGroup(row.group));
+}
+
+TEST_P(Conformance, SetupWithoutPipelineFails) {
+    const ModuleRow &row = GetParam();
+    std::unique_ptr<SetupModule> m = row.make();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(m->setup(), QOR_RES_UNAVAILABLE);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(std::string("[") + m->getLoggingName() + "]"), std::string::npos) << log;
+    EXPECT_NE(log.find("pipeline not set!\n"), std::string::npos) << log;
+    EXPECT_FALSE(m->isSetup());
+}
+
+INSTANTIATE_TEST_SUITE_P(SetupModules, Conformance, testing::ValuesIn(kModules),
+                         [](const testing::TestParamInfo<ModuleRow> &info) { return std::string(info.param.name); });
