@@ -348,8 +348,9 @@ const Row kMap[] = {
     F(SEC_AWS, K_ALWAYS, AWS, 156, 16, 31, A(ui16GridStartRow), T_U16, C_NONE, NO, NO),
     F(SEC_AWS, K_ALWAYS, AWS, 160, 0, 11, A(ui16GridTileWidth), T_U16, C_U, "AWS_GRID_TILE", "AWS_GRID_TILE_CFA_WIDTH_MIN1"),
     F(SEC_AWS, K_ALWAYS, AWS, 160, 16, 27, A(ui16GridTileHeight), T_U16, C_U, "AWS_GRID_TILE", "AWS_GRID_TILE_CFA_HEIGHT_MIN1"),
-    F(SEC_AWS, K_ALWAYS, AWS, 164, 0, 12, A(ui16Log2_R_Qeff), T_U16, C_U, "AWS_LOG2_QEFF", "AWS_LOG2_R_QEFF"),
-    F(SEC_AWS, K_ALWAYS, AWS, 164, 16, 28, A(ui16Log2_B_Qeff), T_U16, C_U, "AWS_LOG2_QEFF", "AWS_LOG2_B_QEFF"),
+    /* S8.5 values kept in 16-bit fields: checked as signed, so a gain below 1 is not reported */
+    F(SEC_AWS, K_ALWAYS, AWS, 164, 0, 12, A(ui16Log2_R_Qeff), T_S16, C_S, "AWS_LOG2_QEFF", "AWS_LOG2_R_QEFF"),
+    F(SEC_AWS, K_ALWAYS, AWS, 164, 16, 28, A(ui16Log2_B_Qeff), T_S16, C_S, "AWS_LOG2_QEFF", "AWS_LOG2_B_QEFF"),
     F(SEC_AWS, K_ALWAYS, AWS, 168, 0, 15, A(ui16RedDarkThresh), T_U16, C_NONE, NO, NO),
     F(SEC_AWS, K_ALWAYS, AWS, 168, 16, 31, A(ui16GreenDarkThresh), T_U16, C_NONE, NO, NO),
     F(SEC_AWS, K_ALWAYS, AWS, 172, 0, 15, A(ui16BlueDarkThresh), T_U16, C_NONE, NO, NO),

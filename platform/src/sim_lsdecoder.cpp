@@ -316,8 +316,9 @@ void decodeStatistics(const Words &w, CI_PIPELINE_STATS *st)
     aws.ui16GridStartRow = U<QOR_UINT16>(w, 156, 31, 16);
     aws.ui16GridTileWidth = U<QOR_UINT16>(w, 160, 11, 0);
     aws.ui16GridTileHeight = U<QOR_UINT16>(w, 160, 27, 16);
-    aws.ui16Log2_R_Qeff = U<QOR_UINT16>(w, 164, 12, 0);
-    aws.ui16Log2_B_Qeff = U<QOR_UINT16>(w, 164, 28, 16);
+    // log2 quantum efficiencies are S8.5: sign-extended into the 16-bit fields
+    aws.ui16Log2_R_Qeff = static_cast<QOR_UINT16>(S<QOR_INT16>(w, 164, 12, 0));
+    aws.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(S<QOR_INT16>(w, 164, 28, 16));
     aws.ui16RedDarkThresh = U<QOR_UINT16>(w, 168, 15, 0);
     aws.ui16GreenDarkThresh = U<QOR_UINT16>(w, 168, 31, 16);
     aws.ui16BlueDarkThresh = U<QOR_UINT16>(w, 172, 15, 0);

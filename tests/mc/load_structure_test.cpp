@@ -186,6 +186,10 @@ const EdgeCase kEdgeCases[] = {
     {"display record in group 32", [](CI_PIPELINE *p) { p->sEncoderScaler.bIsDisplay = 1; p->sEncoderScaler.aPitch[0] = 12345; }, CI_UPD_GRP_5, 1212, 0xFFFFFFFF, 12345, ""},
     {"scene change 1048576", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 1048576; }, 0, 912, 0xFFFFF, 0,
      "HW_CI_Load_FLD: 1048576 does not fit in NORVA_LOAD_STRUCTURE:FLD_SCENE_CHANGE_TH:FLD_SCENE_CHANGE_TH\n"},
+    {"AWS log2 Qeff -48 (gain below 1)", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_R_Qeff = 65488; }, 0, 164, 0x1FFF, 8144, ""},
+    {"AWS log2 Qeff 8191", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = 8191; }, 0, 164, 0x1FFF0000, 8191u << 16, ""},
+    {"AWS log2 Qeff -8193", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(-8193); }, 0, 164, 0x1FFF0000, 0x1FFFu << 16,
+     "HW_CI_Load_AWS: -8193 does not fit in NORVA_LOAD_STRUCTURE:AWS_LOG2_QEFF:AWS_LOG2_B_QEFF\n"},
     {"scene change 4293918720", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 4293918720u; }, 0, 912, 0xFFFFF, 0, ""},
 };
 
@@ -201,6 +205,11 @@ TEST_P(LoadStructureEdge, FieldValueAndMessage)
     EXPECT_EQ(l.result, QOR_RES_OK);
     EXPECT_EQ(wordAt(l.ls, c.word) & c.fieldMask, c.expected) << c.name;
     EXPECT_EQ(l.out, c.stdoutText) << c.name;
+}
+
+void PrintTo(const EdgeCase &c, std::ostream *os)
+{
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadStructureEdge, ::testing::ValuesIn(kEdgeCases));
