@@ -45,7 +45,9 @@ TEST(McPipelineInit, SystemBlackLevelFollowsContextZeroBitDepth)
 TEST(McPipelineInit, ZeroImagerSizeFailsLcaButInitialisesTheRest)
 {
     Pipelines p(0, 0);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(MC_LCAInit(&p.mc->sLCA, &p.mc->sIIF), QOR_RES_INVALID_PARAM);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "IIF should be configured before configuring LCA\n");
     EXPECT_EQ(MC_PipelineInit(p.mc.get(), &p.hw), QOR_RES_FAILED);
     EXPECT_EQ(p.mc->sFLD.ui8PN, 4);
     EXPECT_DOUBLE_EQ(p.mc->sWBC.aGain[3], 1.0);
