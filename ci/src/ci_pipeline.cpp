@@ -12,6 +12,7 @@
 #include <cstring>
 #include <sys/mman.h>
 
+#include "ci/ci_capture.h"
 #include "ci/ci_connection_internal.h"
 #include "ci/ci_ioctrl.h"
 #include "ci/ci_load_hw2.h"
@@ -401,11 +402,19 @@ QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline)
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->ui32Identifier > 0 && pipe->bStarted) {
-        // Capture is started and stopped by the capture layer; a running capture cannot be torn down here.
-        LOG_Error(__func__, __LINE__, kTag, "could not stop the capture before destruction\n");
-        return QOR_RES_WRONG_STATE;
+        const QOR_RESULT stopped = CI_PipelineStopCapture(pPipeline);
+        if (stopped != QOR_RES_OK) {
+            LOG_Error(__func__, __LINE__, kTag, "could not stop the capture before destruction\n");
+            return stopped;
+        }
     }
     List_detach(&pipe->sCell);
+    if (pipe->ui32Identifier > 0 && CI_PipelineDeleteShots(pPipeline) != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to clear the shots\n");
+    }
+    if (List_visitor(&pipe->sList_buffers, pipe, List_ClearBuffers) != nullptr) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to clear the list of buffers\n");
+    }
 
     ClearParam clear = {pipe};
     if (List_visitor(&pipe->sList_lshmat, &clear, List_ClearLSHMat) != nullptr) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/sim_capture.h"
 #include "platform/sim_isp.h"
 #include "platform/sim_lsdecoder.h"
 #include "platform/sim_pipeline.h"
@@ -86,6 +87,7 @@ long deregisterPipeline(CommandContext &ctx) {
     const int id = static_cast<int>(ctx.value());
     PipelineRecord *rec = findPipeline(ctx, id);
     if (rec == nullptr) return -EINVAL;
+    CaptureForgetPipeline(ctx.file, id);
     for (auto &m : rec->view.matrices) {
         FreeDeviceMemory(ctx.file, m.first);
         DriverObjectDestroyed();
@@ -140,8 +142,9 @@ long configUpdate(CommandContext &ctx) {
 
 long createBuffer(CommandContext &ctx) {
     CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
-    // Output buffers belong to the capture commands; only lens-shading matrices are made here.
-    if (param->type != CI_ALLOC_LSHMAT || param->uiSize == 0) return -EINVAL;
+    // Output buffers belong to the capture engine; only lens-shading matrices are made here.
+    if (param->type != CI_ALLOC_LSHMAT) return CaptureCreateBuffer(ctx);
+    if (param->uiSize == 0) return -EINVAL;
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(param->configId));
     if (rec == nullptr) return -EINVAL;
     int error = 0;
@@ -159,7 +162,7 @@ long createBuffer(CommandContext &ctx) {
 
 long deregisterBuffer(CommandContext &ctx) {
     const CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
-    if (param->type != CI_ALLOC_LSHMAT) return -EINVAL;
+    if (param->type != CI_ALLOC_LSHMAT) return CaptureDeregisterBuffer(ctx);
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(param->configId));
     if (rec == nullptr) return -EINVAL;
     auto it = rec->view.matrices.find(param->uiMemMapId);
@@ -244,6 +247,11 @@ bool GetSimPipeline(int id, SimPipelineView *out) {
     if (it == registry().pipelines.end()) return false;
     *out = it->second->view;
     return true;
+}
+
+SimPipelineView *FindSimPipelineLocked(int id) {
+    auto it = registry().pipelines.find(id);
+    return it == registry().pipelines.end() ? nullptr : &it->second->view;
 }
 
 unsigned SimPipelineCount() {

@@ -458,6 +458,11 @@ typedef struct CI_PIPE_PARAM {
 
 /** Kinds of driver buffers. */
 enum CI_ALLOC_BUFF {
+    CI_ALLOC_ENC = 0,
+    CI_ALLOC_DISP = 1,
+    CI_ALLOC_HDREXT = 2,
+    CI_ALLOC_RAW2D = 3,
+    CI_ALLOC_HDRINS = 4,
     CI_ALLOC_LSHMAT = 5,
 };
 

@@ -39,6 +39,8 @@ struct SimPipelineView {
 
 /** The device's view of pipeline `id`; false when it is not registered. */
 bool GetSimPipeline(int id, SimPipelineView *out);
+/** The device's record of pipeline `id` (platform lock held), or null. */
+SimPipelineView *FindSimPipelineLocked(int id);
 /** Number of registered pipelines (all files). */
 unsigned SimPipelineCount();
 

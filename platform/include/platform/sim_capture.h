@@ -1,0 +1,168 @@
+#ifndef NORVA_SIM_CAPTURE_H
+#define NORVA_SIM_CAPTURE_H
+
+/*
+ * The capture engine of the simulated ISP: shot pools (CI_CONFIG_ADDPOOL / DELPOOL), output buffers
+ * (CI_CREATE_BUFF / CI_DEREGISTER_BUFF of the output kinds, allocated or imported by descriptor), start and
+ * stop, triggers, acquire and release, and the queries (commands 20 to 28).
+ *
+ * Frames are produced on demand: when a blocking acquire finds nothing finished but a pending trigger, the
+ * engine takes one frame from the frame source of the pipeline's imager and delivers it to every started
+ * pipeline on that imager that has a pending trigger. Blocking waits end with a frame, with -ECANCELED when the
+ * capture stops, or with -ETIME after the capture timeout (1 s by default).
+ *
+ * Frame sources plug in per gasket (SetFrameSource). The default one writes a known pattern
+ * (TestPatternByte) into every configured output at the strides and offsets the frame reports.
+ *
+ * Functions that do not say otherwise take the platform lock themselves.
+ */
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ci/ci_capture.h"
+
+namespace norva_sim {
+
+/** Bytes of the statistics area (save structure) of every shot. */
+constexpr uint32_t kSaveStructureSize = 6108;
+/** Bytes of the load area of every shot: the load structure applied to its frame. */
+constexpr uint32_t kLoadAreaSize = 1268;
+
+/** Outputs of a frame, in the order of the CI_SHOT fields. */
+enum SimOutput { SIM_OUT_ENC = 0, SIM_OUT_DISP = 1, SIM_OUT_HDREXT = 2, SIM_OUT_RAW2D = 3, SIM_OUT_N = 4 };
+
+/** One output of a frame as laid out in its buffer. */
+struct SimOutputTarget {
+    bool present = false;
+    PIXELTYPE format{};
+    uint32_t width = 0;  /* pixels written */
+    uint32_t height = 0; /* rows written */
+    uint8_t *memory = nullptr; /* the device's view of the buffer */
+    uint64_t size = 0;
+    uint32_t stride[2] = {0, 0}; /* plane 0 (luma or single plane), plane 1 (chroma of semi-planar YUV) */
+    uint32_t rows[2] = {0, 0};
+    uint32_t offset[2] = {0, 0};
+    uint32_t planes = 0;
+    bool tiled = false;
+    uint32_t tileWidth = 0;  /* bytes */
+    uint32_t tileHeight = 0; /* rows */
+};
+
+/** Bytes written per row, and rows, of one plane of an output (what a frame source fills). */
+void SimPlaneExtent(const SimOutputTarget &target, unsigned plane, uint32_t *rowBytes, uint32_t *rows);
+/** Address of byte column x of row y of a plane, through the tiling when the buffer is tiled. */
+uint8_t *SimOutputByte(const SimOutputTarget &target, unsigned plane, uint32_t x, uint32_t y);
+/** Byte offset of (x, y) of a plane in its buffer (same rule as SimOutputByte). */
+uint64_t SimOutputByteOffset(const SimOutputTarget &target, unsigned plane, uint32_t x, uint32_t y);
+
+/** What a frame source receives for one pipeline and one frame. */
+struct SimFrameContext {
+    int pipelineId = 0;
+    unsigned gasket = 0;
+    uint64_t frameNumber = 0; /* frames taken from this gasket so far, this one included */
+    const CI_PIPE_INFO *info = nullptr;
+    const CI_PIPELINE *decoded = nullptr; /* the applied register image, decoded by the device */
+    SimOutputTarget outputs[SIM_OUT_N];
+    /** The save structure of the frame: zeroed before render; status word and timestamps are written after. */
+    uint8_t *statistics = nullptr;
+    uint32_t statisticsSize = 0;
+};
+
+/** Frames of one gasket. Every call is made with the platform lock held. */
+class SimFrameSource {
+public:
+    virtual ~SimFrameSource() = default;
+    /** A frame can be taken from the gasket now (an on-demand source always can). */
+    virtual bool ready(unsigned gasket) = 0;
+    /** Takes the next frame of the gasket; false when none. */
+    virtual bool begin(unsigned gasket) = 0;
+    /** Writes the current frame into the outputs of one pipeline (may also fill statistics). */
+    virtual void render(const SimFrameContext &ctx) = 0;
+    /** The frame reached every pipeline that waited for it. */
+    virtual void end(unsigned gasket) = 0;
+};
+
+/** Plugs a source into a gasket (null: the test pattern); the caller keeps ownership. */
+void SetFrameSource(unsigned gasket, SimFrameSource *source);
+/** The test pattern source (on demand, every output written with TestPatternByte). */
+SimFrameSource &TestPatternSource();
+/** The byte the test pattern writes at (x, y) of a plane of an output of frame `frame` of its gasket. */
+uint8_t TestPatternByte(uint64_t frame, unsigned output, unsigned plane, uint32_t x, uint32_t y);
+
+/** Statistics a test chooses for a frame, in the units of the save structure's words. */
+struct SimSaveStats {
+    uint32_t exsGlobal[4];
+    uint16_t exsRegion[7][7][4];
+    uint32_t fosRoi;
+    uint32_t fosGrid[7][7];
+    struct {
+        uint32_t whitePatchSum[3];
+        uint32_t whitePatchCount[3];
+        uint32_t averageSum[3];
+        uint32_t highLumaSum[3];
+        uint32_t highLumaCount;
+    } wbs[2];
+    uint32_t hisGlobal[64];
+    uint32_t hisRegion[7][7][16];
+    struct {
+        uint32_t red, blue, green; /* U27.5 sums */
+        uint32_t count;            /* bits 21:0 used */
+    } aws[7][7];
+    uint32_t dpfFixed;
+    uint32_t dpfModifications;
+    uint32_t dpfDropped;
+    uint8_t flicker; /* the byte at 5456; the hardware's verdict is bits 2:0 */
+    uint32_t timestamps[5]; /* start in, end in, start out, end encoder out, end display out */
+};
+
+/** Writes the statistics into a save structure of `size` bytes (at least kSaveStructureSize); no lock needed. */
+void WriteSaveStructure(const SimSaveStats &stats, uint8_t *area, size_t size);
+/** The next frames of the pipeline carry these statistics (one queued record per frame, then zeros). */
+void QueueStatistics(int pipelineId, const SimSaveStats &stats);
+
+/* ---- fault injection ---- */
+
+/** The next frame completed for the pipeline is erroneous: status bit 0, or the driver's flag in the shot. */
+void InjectFrameError(int pipelineId, bool inStatusWord);
+/** The next frame completed for the pipeline reports `n` more missed frames. */
+void InjectMissedFrames(int pipelineId, int n);
+/** The next `n` frames of the gasket are lost: every started pipeline on it counts them as missed. */
+void DropFrames(unsigned gasket, unsigned n);
+/** The next acquire of the pipeline names an encoder buffer the stack never created. */
+void AnswerUnknownBuffer(int pipelineId);
+
+/* ---- settings ---- */
+
+/** Bound of every blocking wait of the engine (default 1000 ms; ResetPlatform restores it). */
+void SetCaptureTimeoutMs(unsigned milliseconds);
+/** Non-blocking acquires and queries also produce frames for pending triggers (off by default). */
+void SetProduceOnPoll(bool on);
+
+/* ---- observations ---- */
+
+struct SimCaptureView {
+    bool started = false;
+    unsigned shots = 0, shotsFree = 0, shotsPending = 0, shotsFinished = 0, shotsAcquired = 0;
+    unsigned buffers = 0, buffersFree = 0, buffersPending = 0, buffersAcquired = 0;
+    uint64_t framesCompleted = 0;
+    int missedFrames = 0; /* not yet reported */
+};
+/** The engine's state of pipeline `id`; false when it holds nothing for it. */
+bool GetSimCapture(int pipelineId, SimCaptureView *view);
+/** Frames taken from the gasket so far. */
+uint64_t GasketFrameCount(unsigned gasket);
+
+/* ---- used by the pipeline commands (platform lock held) ---- */
+
+struct CommandContext;
+struct IspFile;
+/** CI_CREATE_BUFF / CI_DEREGISTER_BUFF of an output kind. */
+long CaptureCreateBuffer(CommandContext &ctx);
+long CaptureDeregisterBuffer(CommandContext &ctx);
+/** Drops everything the engine holds for a pipeline that is deregistered. */
+void CaptureForgetPipeline(IspFile &file, int pipelineId);
+
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_CAPTURE_H */
