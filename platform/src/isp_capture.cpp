@@ -76,6 +76,7 @@ struct Capture {
     bool errorInStatus = false;
     bool errorInShot = false;
     bool unknownBuffer = false;
+    bool wrappingLayout = false;
     std::deque<SimSaveStats> scripted;
 };
 
@@ -726,6 +727,11 @@ long acquire(CommandContext &ctx) {
                 param->shot.encId = kUnknownBufferId;
                 c->unknownBuffer = false;
             }
+            if (c->wrappingLayout && param->shot.encId != 0) {
+                param->shot.aEncYSize[0] = 1u << 28;
+                param->shot.aEncYSize[1] = 16;
+                c->wrappingLayout = false;
+            }
             return 0;
         }
         if (!param->bBlocking) return -EALREADY;
@@ -819,7 +825,7 @@ void resetEngine() {
     for (auto &entry : e.captures) {
         Capture &c = *entry.second;
         c.missed = 0;
-        c.errorInShot = c.errorInStatus = c.unknownBuffer = false;
+        c.errorInShot = c.errorInStatus = c.unknownBuffer = c.wrappingLayout = false;
         c.scripted.clear();
     }
 }
@@ -1009,6 +1015,12 @@ void AnswerUnknownBuffer(int pipelineId) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
     if (c != nullptr) c->unknownBuffer = true;
+}
+
+void AnswerWrappingLayout(int pipelineId) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    Capture *c = findCapture(pipelineId);
+    if (c != nullptr) c->wrappingLayout = true;
 }
 
 void SetCaptureTimeoutMs(unsigned milliseconds) {

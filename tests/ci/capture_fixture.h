@@ -39,6 +39,7 @@ protected:
         ASSERT_EQ(MC_PipelineInit(mc.get(), &conn->sHWInfo), QOR_RES_OK);
         mc->eEncOutput = YUV_420_PL12_8;
         mc->eDispOutput = RGB_888_24;
+        arrange(*mc);
         int mask = 0;
         ASSERT_EQ(MC_PipelineConvert(mc.get(), pipe, &mask), QOR_RES_OK);
         // The tone mapper needs 40 pixels per column: a frame this small bypasses it.
@@ -58,6 +59,8 @@ protected:
         SimTest::TearDown();
     }
     virtual bool tiling() const { return false; }
+    /** Changes the module configuration before it is converted and registered. */
+    virtual void arrange(MC_PIPELINE &) {}
 
     INT_PIPELINE *internal() { return reinterpret_cast<INT_PIPELINE *>(pipe); }
     int pipelineId() { return internal()->ui32Identifier; }

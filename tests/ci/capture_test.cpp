@@ -319,6 +319,29 @@ TEST_F(CaptureTest, AcquireNamingAnUnknownBufferGivesTheShotBack)
     EXPECT_TRUE(available(enc[0]));
 }
 
+// A layout whose size wraps 32 bits (2^28 x 16 rows) is not handed to the caller: the shot goes back.
+TEST_F(CaptureTest, AcquireRefusesALayoutBeyondTheBuffer)
+{
+    startWith(1, 1, 1);
+    ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+    norva_sim::AnswerWrappingLayout(pipelineId());
+    CI_SHOT *shot = nullptr;
+    const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_FAILED); });
+    EXPECT_TRUE(contains(err, "The encoder layout of frame")) << err;
+    EXPECT_EQ(shot, nullptr);
+    EXPECT_EQ(device().shotsAcquired, 0u);
+    EXPECT_TRUE(available(enc[0]));
+    EXPECT_TRUE(available(disp[0]));
+    ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
+    // Deleting the pool with the shot acquired gives its buffers back too.
+    ASSERT_EQ(CI_PipelineStopCapture(pipe), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineDeleteShots(pipe), QOR_RES_OK);
+    EXPECT_TRUE(available(enc[0]));
+    EXPECT_TRUE(available(disp[0]));
+    EXPECT_EQ(device().buffersFree, 2u);
+}
+
 // A shot whose areas could not be mapped stays known: a frame that lands in it is handed straight back to the
 // driver, and the pool (driver shots included) is deleted completely.
 TEST_F(CaptureTest, ShotThatCouldNotBeMappedIsNotStranded)
@@ -467,6 +490,56 @@ TEST_F(TiledCaptureTest, TiledBufferIsWrittenTileByTile)
                                              shot->aEncYSize[0], kWidth, kHeight),
               0u);
     ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+}
+
+class HdrInsertionCaptureTest : public CaptureTest {
+protected:
+    void arrange(MC_PIPELINE &m) override { m.eHDRInsertion = BGR_161616_64; }
+};
+
+TEST_F(HdrInsertionCaptureTest, InsertionBuffersAreLentTriggeredAndReturnedAtStop)
+{
+    ASSERT_EQ(pipe->config.eHDRInsType.eFmt, BGR_161616_64);
+    startWith(2, 2, 2);
+    QOR_UINT32 ins[2] = {0, 0};
+    for (QOR_UINT32 &id : ins) {
+        ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_HDRINS, kWidth * kHeight * 8, 0, &id), QOR_RES_OK);
+    }
+    std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_NOT_SUPPORTED); });
+    EXPECT_TRUE(contains(err, "Cannot use first available buffer when using HDR Insertion")) << err;
+
+    CI_BUFFER lent;
+    ASSERT_EQ(CI_PipelineAcquireHDRBuffer(pipe, &lent, 0), QOR_RES_OK);
+    EXPECT_EQ(lent.id, ins[0]);
+    EXPECT_NE(lent.data, nullptr);
+    EXPECT_EQ(lent.ui32Size, kWidth * kHeight * 8);
+    memset(lent.data, 0x11, lent.ui32Size); // the caller fills it through its write-only mapping
+    err = stderrOf([&] { EXPECT_EQ(CI_PipelineAcquireHDRBuffer(pipe, &lent, ins[0]), QOR_RES_IN_PROGRESS); });
+    EXPECT_TRUE(contains(err, "is already reserved or not available!\n")) << err;
+    err = stderrOf([&] { EXPECT_EQ(CI_PipelineAcquireHDRBuffer(pipe, &lent, enc[0]), QOR_RES_INVALID_PARAM); });
+    EXPECT_TRUE(contains(err, "is not of HDR insertion type!\n")) << err;
+    EXPECT_EQ(CI_PipelineReleaseHDRBuffer(pipe, ins[1]), QOR_RES_IN_PROGRESS);
+
+    CI_BUFFID ids;
+    memset(&ids, 0, sizeof(ids));
+    ids.encId = enc[0];
+    ids.dispId = disp[0];
+    ids.idHDRIns = enc[1];
+    err = stderrOf([&] { EXPECT_EQ(CI_PipelineTriggerSpecifiedShoot(pipe, &ids), QOR_RES_IN_PROGRESS); });
+    EXPECT_TRUE(contains(err, "for HDRIns is not an HDRIns buffer\n")) << err;
+    ids.idHDRIns = ins[0];
+    ASSERT_EQ(CI_PipelineTriggerSpecifiedShoot(pipe, &ids), QOR_RES_OK);
+    CI_SHOT *shot = nullptr;
+    ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+    // After its frame the insertion buffer stays pending here until the capture stops.
+    EXPECT_FALSE(available(ins[0]));
+    EXPECT_EQ(CI_PipelineReleaseHDRBuffer(pipe, ins[0]), QOR_RES_IN_PROGRESS);
+    ASSERT_EQ(CI_PipelineStopCapture(pipe), QOR_RES_OK);
+    EXPECT_TRUE(available(ins[0]));
+    ASSERT_EQ(CI_PipelineAcquireHDRBuffer(pipe, &lent, ins[0]), QOR_RES_OK);
+    EXPECT_EQ(CI_PipelineReleaseHDRBuffer(pipe, ins[0]), QOR_RES_OK);
+    EXPECT_EQ(CI_PipelineReleaseHDRBuffer(pipe, ins[0]), QOR_RES_IN_PROGRESS);
 }
 
 } // namespace

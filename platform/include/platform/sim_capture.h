@@ -131,6 +131,11 @@ void InjectMissedFrames(int pipelineId, int n);
 void DropFrames(unsigned gasket, unsigned n);
 /** The next acquire of the pipeline names an encoder buffer the stack never created. */
 void AnswerUnknownBuffer(int pipelineId);
+/**
+ * The next acquire of the pipeline reports an encoder luma stride of 2^28 bytes: with its rows that is a
+ * multiple of 2^32 bytes, nothing in 32-bit arithmetic, far beyond any buffer.
+ */
+void AnswerWrappingLayout(int pipelineId);
 
 /* ---- settings ---- */
 
