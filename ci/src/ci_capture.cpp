@@ -412,6 +412,11 @@ QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline)
         LOG_Error(__func__, __LINE__, kTag, "pipeline is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
+    if (pipe->bStarted) {
+        // The driver keeps the pool of a running capture: freeing our side alone would forget its shots.
+        LOG_Error(__func__, __LINE__, kTag, "Cannot delete the shots of a started capture - stop it beforehand\n");
+        return QOR_RES_UNAVAILABLE;
+    }
     Cell_T *cell;
     while ((cell = List_popFront(&pipe->sList_shots)) != nullptr) {
         INT_SHOT *shot = static_cast<INT_SHOT *>(cell->object);

@@ -382,6 +382,11 @@ TEST_F(CaptureTest, MissedAndDroppedFramesAreReported)
     EXPECT_EQ(norva_sim::GasketFrameCount(0), 5u);
     EXPECT_EQ(CaptureTest::shotMismatches(shot, 5), 0u);
     ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+    // The pool of a running capture stays, on both sides.
+    const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineDeleteShots(pipe), QOR_RES_UNAVAILABLE); });
+    EXPECT_TRUE(contains(err, "Cannot delete the shots of a started capture - stop it beforehand\n")) << err;
+    EXPECT_EQ(List_nElem(&internal()->sList_shots), 1u);
+    EXPECT_EQ(device().shots, 1u);
 }
 
 TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCapture)
