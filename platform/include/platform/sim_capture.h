@@ -15,6 +15,34 @@
  * (TestPatternByte) into every configured output at the strides and offsets the frame reports.
  *
  * Functions that do not say otherwise take the platform lock themselves.
+ *
+ * Conventions of the engine (where a driver's behaviour is left open):
+ * - CI_CONFIG_ADDPOOL: a 6108-byte statistics area, a DPF area of config.ui32DPFWriteMapSize bytes when that is
+ *   not 0, an ENS area (with CI_SAVE_ENS) of 8 bytes per group of 2^(ui8Log2NCouples + 3) encoder lines, and a
+ *   1268-byte load area; at most 64 shots per pipeline (-ENOMEM). CI_CONFIG_DELPOOL: -EBUSY while started.
+ * - CI_CREATE_BUFF of an output kind: -EINVAL for size 0, a kind whose output is not configured, tiling without
+ *   bSupportTiling, or an imported descriptor smaller than the size. CI_DEREGISTER_BUFF: -EBUSY unless free.
+ * - CI_CAPTURE_START: needs a line-store part of the context at least the imager's width (-EINVAL) and no other
+ *   started pipeline on the context (-EBUSY); marks the context active in the line-store status.
+ * - CI_CAPTURE_TRIGGER: -ECANCELED when not started; -EINVAL for an unknown or busy buffer, a buffer of another
+ *   kind, an output that is not configured, or a layout that does not fit its buffer (64-bit sizes). It needs a
+ *   free shot and room in the context's pending queue (context_aPendingQueue): -EBUSY when non-blocking, else a
+ *   bounded wait. At the trigger the frame's configuration is fixed: the applied register image is copied into
+ *   the shot's load area (with the encoder-statistics words 1124 and 1128 that the driver programs from the
+ *   registration record) and the private value is stamped; so bUpdateASAP changes nothing already queued.
+ * - Layout when a trigger gives no strides: CI_ALLOC_YUVSizeInfo / RGBSizeInfo / Raw2DSizeInfo at the written
+ *   width (tiled when the buffer is); rows are the heights they give; chroma follows the luma rows. Written size:
+ *   encoder and display, the scaler's output (the imager's when bypassed) limited to the maximum output size;
+ *   Bayer display, HDR extraction and raw 2D, the imager's. Tiled buffers: tiles of uiTiledScheme bytes by
+ *   4096 / uiTiledScheme rows, left to right across the stride.
+ * - CI_CAPTURE_ACQUIRE: the oldest finished frame; nothing finished: -EALREADY (non-blocking), otherwise the
+ *   engine produces frames for pending triggers and waits (bounded, -ETIME); -ECANCELED when the capture is or
+ *   gets stopped. The statistics area is zeroed per frame, then filled by the source or a queued record; the
+ *   status word is always written; without a queued record the five frame timestamps are hardware ticks.
+ * - Clocks: system times CLOCK_MONOTONIC ns, time of day CLOCK_REALTIME ns, hardware ticks at ui32RefClockMhz.
+ * - An HDR insertion buffer is free again in the device once its frame is complete.
+ * - CI_CAPTURE_RELEASE: -EINVAL for a shot that is unknown or not acquired. CI_CAPTURE_HASAVAILABLE counts free
+ *   shots and the free buffers of the configured kinds.
  */
 
 #include <cstddef>
