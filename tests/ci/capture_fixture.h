@@ -81,18 +81,18 @@ protected:
         return size.ui32Stride * size.ui32Height + size.ui32CStride * size.ui32CHeight;
     }
 
-    /** Adds shots and buffers of both outputs and starts the capture. */
-    void startWith(unsigned shots, unsigned encBuffers, unsigned dispBuffers)
+    /** Adds shots and buffers of both outputs (`extra` bytes larger than needed) and starts the capture. */
+    void startWith(unsigned shots, unsigned encBuffers, unsigned dispBuffers, uint32_t extra = 0)
     {
         ASSERT_EQ(CI_PipelineAddPool(pipe, shots), QOR_RES_OK);
         for (unsigned i = 0; i < encBuffers; i++) {
             QOR_UINT32 id = 0;
-            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER), 0, &id), QOR_RES_OK);
+            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER) + extra, 0, &id), QOR_RES_OK);
             enc.push_back(id);
         }
         for (unsigned i = 0; i < dispBuffers; i++) {
             QOR_UINT32 id = 0;
-            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY), 0, &id), QOR_RES_OK);
+            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY) + extra, 0, &id), QOR_RES_OK);
             disp.push_back(id);
         }
         ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);

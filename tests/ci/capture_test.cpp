@@ -52,12 +52,27 @@ template <typename F> std::string logOf(F &&f)
 // should, and stopping returns pending buffers while an acquired shot stays acquired.
 TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
 {
-    startWith(3, 3, 3);
-    for (int i = 0; i < 3; i++) ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+    startWith(3, 3, 3, 8192);
+    // Every other frame names its buffers with a layout of its own; the others take the first available ones.
+    unsigned triggers = 0;
+    auto trigger = [&] {
+        if (triggers++ % 2 == 0) return CI_PipelineTriggerShoot(pipe);
+        CI_BUFFID ids;
+        const QOR_RESULT found = CI_PipelineFindFirstAvailable(pipe, &ids);
+        if (found != QOR_RES_OK) return found;
+        ids.encStrideY = 128;
+        ids.encStrideC = 96;
+        ids.encOffsetY = 256;
+        ids.encOffsetC = 256 + 128 * kHeight + 64;
+        ids.dispStride = 256;
+        ids.dispOffset = 128;
+        return CI_PipelineTriggerSpecifiedShoot(pipe, &ids);
+    };
+    for (int i = 0; i < 3; i++) ASSERT_EQ(trigger(), QOR_RES_OK);
 
     const int kFrames = 1000;
     const int kStatusError = 500, kDriverError = 700, kInterrupted = 300, kPolled = 400;
-    unsigned patternFaults = 0, privateFaults = 0;
+    unsigned patternFaults = 0, privateFaults = 0, customLayouts = 0;
     for (int i = 0; i < kFrames; i++) {
         CI_SHOT *shot = nullptr;
         if (i == kPolled) {
@@ -81,6 +96,8 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
         }
 
         patternFaults += CaptureTest::shotMismatches(shot, static_cast<uint64_t>(i) + 1) != 0 ? 1u : 0u;
+        customLayouts += shot->aEncOffset[0] == 256 && shot->aEncYSize[0] == 128 && shot->aEncCbCrSize[0] == 96 &&
+                         shot->aDispSize[0] == 256 && shot->ui32DispOffset == 128;
         privateFaults += shot->ui8PrivateValue != static_cast<QOR_UINT8>(i) ? 1u : 0u;
         EXPECT_EQ(shot->pExtraParams, &internal()->sExtraParams[shot->ui8PrivateValue]);
         EXPECT_EQ(shot->bFrameError != 0, i == kStatusError || i == kDriverError) << "frame " << i;
@@ -93,11 +110,12 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
         EXPECT_LE(shot->ui64LinkedListSysTime, shot->ui64InterruptSysTime);
         ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
         if (i + 3 < kFrames) {
-            ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+            ASSERT_EQ(trigger(), QOR_RES_OK);
         }
     }
     EXPECT_EQ(patternFaults, 0u);
     EXPECT_EQ(privateFaults, 0u);
+    EXPECT_EQ(customLayouts, kFrames / 2u);
     EXPECT_EQ(pipe->config.ui8PrivateValue, static_cast<QOR_UINT8>(kFrames));
 
     // Stop with one shot acquired and two frames pending.
@@ -411,6 +429,16 @@ TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCaptur
     EXPECT_FALSE(CI_PipelineIsStarted(pipe));
     EXPECT_TRUE(available(enc[0]));
     EXPECT_TRUE(available(disp[0]));
+    // A trigger the driver cancels because it stopped: the library learns it and frees the buffers again.
+    ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);
+    EXPECT_EQ(SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(CI_CAPTURE_STOP),
+                             pipelineId()),
+              0);
+    const std::string log = logOf([&] { EXPECT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_UNAVAILABLE); });
+    EXPECT_TRUE(contains(log, "Failed to add a frame to be captured\n")) << log;
+    EXPECT_TRUE(contains(log, "Capture was stopped!\n")) << log;
+    EXPECT_FALSE(internal()->bStarted);
+    EXPECT_TRUE(available(enc[0]));
 }
 
 TEST_F(CaptureTest, QueriesFollowTheDriver)
