@@ -298,6 +298,7 @@ long dgFree(CommandContext &ctx) {
 void resetDatagen() {
     std::lock_guard<std::mutex> guard(PlatformMutex());
     state().waitTimeoutMs = kDefaultWaitTimeoutMs;
+    if (state().generators.empty()) state().nextId = 0; // identifiers start again from 0 on a fresh platform
 }
 
 NORVA_SIM_COMMAND(CI_IIFDG_REGISTER, 0, dgRegister);
