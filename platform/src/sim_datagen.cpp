@@ -156,9 +156,8 @@ long dgStart(CommandContext &ctx) {
     if (s.eBayerMosaic < MOSAIC_RGGB || s.eBayerMosaic > MOSAIC_BGGR) return -EINVAL;
     for (auto &entry : state().generators) {
         const Generator &other = *entry.second;
-        if (other.started && (other.settings.ui8IIFDGIndex == s.ui8IIFDGIndex || other.settings.ui8Gasket == s.ui8Gasket)) {
-            return -EBUSY;
-        }
+        const bool sameHardware = other.settings.ui8IIFDGIndex == s.ui8IIFDGIndex;
+        if (other.started && (sameHardware || other.settings.ui8Gasket == s.ui8Gasket)) return -EBUSY;
     }
     if (GasketClaimed(s.ui8Gasket)) return -EBUSY;
     g->settings = s;
@@ -236,6 +235,7 @@ long dgRelease(CommandContext &ctx) {
     if (trig.uiHorizontalBlanking < CI_DG_MIN_HBLANKING || trig.uiVerticalBlanking < CI_DG_MIN_VBLANKING) {
         return -EINVAL;
     }
+    if (trig.uiWidth > IspDevice().description.sHWInfo.gasket_aMaxWidth[g->settings.ui8Gasket]) return -EINVAL;
     const PackedFrameLayout layout{g->settings.eFormat, g->settings.ui8FormatBitdepth, trig.uiStride, trig.uiWidth,
                                    trig.uiHeight};
     const uint64_t bytes = PackedFrameBytes(layout);

@@ -77,11 +77,13 @@ public:
     }
 
     /** Acquires a buffer and fills it with the packed frame and its description. */
-    CI_DG_FRAME *fill(const std::vector<uint16_t> &samples, uint32_t stride) {
+    /** The buffer is mapped for writing only: the frame is packed aside, damaged there if asked, and copied. */
+    CI_DG_FRAME *fill(const std::vector<uint16_t> &samples, uint32_t stride, long damageAt = -1) {
         CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
         if (frame == nullptr) return nullptr;
-        const std::vector<uint8_t> bytes =
+        std::vector<uint8_t> bytes =
             dg_packer::frame(dg->eFormat, dg->ui8FormatBitdepth, samples.data(), kWidth, kHeight, stride);
+        if (damageAt >= 0) bytes[static_cast<size_t>(damageAt)] ^= 0x40;
         EXPECT_LE(bytes.size(), frame->ui32AllocSize);
         std::memcpy(frame->data, bytes.data(), bytes.size());
         frame->eFormat = dg->eFormat;
@@ -193,9 +195,8 @@ TEST_F(Datagen, MipiRaw12FrameDecodesWhileTheCallerWaits) {
     EXPECT_EQ(seen.errors.crc + seen.errors.header + seen.errors.ecc + seen.errors.eccCorrected, 0u);
 
     // A damaged payload byte arrives counted as a CRC error on the MIPI gasket.
-    frame = fill(sent, stride);
+    frame = fill(sent, stride, stride * 5 + 20);
     ASSERT_NE(frame, nullptr);
-    static_cast<uint8_t *>(frame->data)[stride * 5 + 20] ^= 0x40;
     ASSERT_EQ(CI_DatagenInsertFrame(frame), QOR_RES_OK);
     ASSERT_TRUE(consume(0, &received, &seen));
     EXPECT_EQ(seen.errors.crc, 1u);
@@ -601,7 +602,8 @@ TEST_F(Datagen, WaitRepeatsInterruptionsAndEndsOnStopOrTimeout) {
                    reinterpret_cast<void *>(static_cast<intptr_t>(datagenId(dg))));
     });
     const auto start = std::chrono::steady_clock::now();
-    const std::string err = stderrOf([&] { EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_TRUE), QOR_RES_UNAVAILABLE); });
+    const std::string err =
+        stderrOf([&] { EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_TRUE), QOR_RES_UNAVAILABLE); });
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_TRUE(contains(err, "Failed to wait for processed frame\n"));

@@ -101,8 +101,8 @@ TEST_F(Dmabuf, Refusals) {
         const char *message;
     };
     const Case cases[] = {
-        {"null handle pointer", DmabufFault::Open, 0, [](QOR_HANDLE *, QOR_HANDLE *, int *) { return DMABUF_Alloc(nullptr, 64); },
-         11, ""},
+        {"null handle pointer", DmabufFault::Open, 0,
+         [](QOR_HANDLE *, QOR_HANDLE *, int *) { return DMABUF_Alloc(nullptr, 64); }, 11, ""},
         {"handle already set", DmabufFault::Open, 0,
          [](QOR_HANDLE *, QOR_HANDLE *set, int *) { return DMABUF_Alloc(set, 64); }, 11, ""},
         {"zero bytes", DmabufFault::Open, 0, [](QOR_HANDLE *h, QOR_HANDLE *, int *) { return DMABUF_Alloc(h, 0); }, 11,
@@ -125,8 +125,8 @@ TEST_F(Dmabuf, Refusals) {
          11, ""},
         {"export: null handle", DmabufFault::Export, 0,
          [](QOR_HANDLE *, QOR_HANDLE *, int *fd) { return DMABUF_GetBufferFd(nullptr, fd); }, 11, ""},
-        {"free: null handle", DmabufFault::Export, 0, [](QOR_HANDLE *, QOR_HANDLE *, int *) { return DMABUF_Free(nullptr); },
-         11, ""},
+        {"free: null handle", DmabufFault::Export, 0,
+         [](QOR_HANDLE *, QOR_HANDLE *, int *) { return DMABUF_Free(nullptr); }, 11, ""},
         {"free: device never opened", DmabufFault::Export, 0,
          [](QOR_HANDLE *, QOR_HANDLE *, int *) {
              S_DMABUFHandle broken{-1, -1};

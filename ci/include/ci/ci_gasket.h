@@ -56,7 +56,8 @@ static_assert(offsetof(CI_GASKET, uiGasket) == 0 && offsetof(CI_GASKET, bParalle
               "CI_GASKET layout");
 static_assert(sizeof(CI_GASKET_INFO) == 16, "CI_GASKET_INFO");
 static_assert(offsetof(CI_GASKET_INFO, eType) == 0 && offsetof(CI_GASKET_INFO, ui32FrameCount) == 4 &&
-                  offsetof(CI_GASKET_INFO, ui8MipiFifoFull) == 8 && offsetof(CI_GASKET_INFO, ui8MipiEnabledLanes) == 9 &&
+                  offsetof(CI_GASKET_INFO, ui8MipiFifoFull) == 8 &&
+                  offsetof(CI_GASKET_INFO, ui8MipiEnabledLanes) == 9 &&
                   offsetof(CI_GASKET_INFO, ui8MipiCrcError) == 10 && offsetof(CI_GASKET_INFO, ui8MipiHdrError) == 11 &&
                   offsetof(CI_GASKET_INFO, ui8MipiEccError) == 12 &&
                   offsetof(CI_GASKET_INFO, ui8MipiEccCorrected) == 13 &&
