@@ -615,3 +615,19 @@ TEST_F(Datagen, WaitRepeatsInterruptionsAndEndsOnStopOrTimeout) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Datagen, FinaliseDestroysGeneratorsLeftOnTheConnection) {
+    create(CI_DGFMT_PARALLEL, 10, 1, 2, 128 * kHeight);
+    ASSERT_EQ(CI_DatagenStart(dg), QOR_RES_OK);
+    ASSERT_EQ(CI_DatagenInsertFrame(fill(rampFrame(4, 10), 128)), QOR_RES_OK);
+    CI_DATAGEN *second = nullptr;
+    ASSERT_EQ(CI_DatagenCreate(&second, conn), QOR_RES_OK);
+    ASSERT_EQ(CI_DatagenAllocateFrame(second, 4096, nullptr), QOR_RES_OK);
+    dg = nullptr;
+    stderrOf([&] { EXPECT_EQ(CI_DriverFinalise(conn), QOR_RES_OK); });
+    conn = nullptr; // the fixture checks that nothing is left
+}
+
+} // namespace
