@@ -89,8 +89,6 @@ public:
 
     SENSOR_HANDLE getHandle() { return hSensorHandle; }
     State getState() const { return state; }
-    /** This sensor's driver connection, null when it has none. */
-    CI_CONNECTION *getConnection() { return ciConnection.getConnection(); }
 
     /** Pushes one frame (data-generator sensors). */
     virtual QOR_RESULT insert();
