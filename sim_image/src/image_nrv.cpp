@@ -571,7 +571,7 @@ QOR_INT32 CImageNrv::GetGroupSize(QOR_INT32 plane, NRVSAVEFORMAT *pFormat) {
 QOR_INT64 CImageNrv::LineSizeOf(CImageBase *pIm, QOR_INT32 b, QOR_INT32 n, packingModeEnum packing, QOR_INT32 group,
                                 QOR_INT32 align) {
     const QOR_INT32 N = pIm->GetNColChannels();
-    if (N == 0 || n < 1 || b < 0 || b + n > N) return 0;
+    if (N == 0 || n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N) return 0;
     for (QOR_INT32 k = 1; k < n; ++k)
         if (pIm->GetXSampling(b + k) != pIm->GetXSampling(b)) return 0;
     const QOR_INT64 w = pIm->chnl[b].chnlWidth;
@@ -643,7 +643,7 @@ bool CImageNrv::CheckValidMetaPlaneFormat(NRVSAVEFORMAT *pFormat) {
     }
     QOR_INT32 base = 0;
     for (QOR_INT32 p = 0; p < P; ++p) {
-        if (counts[p] <= 0 || base + counts[p] > N) return false;
+        if (counts[p] <= 0 || counts[p] > N - base) return false;
         for (QOR_INT32 k = 1; k < counts[p]; ++k)
             if (im->chnl[base + k].chnlWidth != im->chnl[base].chnlWidth ||
                 im->chnl[base + k].chnlHeight != im->chnl[base].chnlHeight)
@@ -655,7 +655,7 @@ bool CImageNrv::CheckValidMetaPlaneFormat(NRVSAVEFORMAT *pFormat) {
 
 const char *CImageNrv::CheckPlane(CImageBase *pIm, QOR_INT32 b, QOR_INT32 n) {
     const QOR_INT32 N = pIm->GetNColChannels();
-    if (n < 1 || b < 0 || b + n > N) return "Invalid plane format";
+    if (n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N) return "Invalid plane format";
     for (QOR_INT32 k = 1; k < n; ++k) {
         const COLCHANNEL &c = pIm->chnl[b + k], &c0 = pIm->chnl[b];
         if (pIm->GetXSampling(b + k) != pIm->GetXSampling(b) || pIm->GetYSampling(b + k) != pIm->GetYSampling(b) ||

@@ -7,7 +7,7 @@ Commands (all output on stdout):
   dump FILE...             print "file FILE" and the frames of each file in the canonical dump text
   rewrite IN OUT...        read each IN and write every segment again (same items, same frames) to OUT
   make SEED COUNT DIR      write COUNT random files DIR/py_<seed>.nrv (seeds SEED..), print their dumps
-  bad KIND FILE            write one damaged file for the refusal tables
+  bad DIR KIND...          write damaged files DIR/KIND.nrv for the refusal tables
 """
 import random
 import re
@@ -459,7 +459,7 @@ def bad(kind, path):
         "pixels_beyond": header([64, len(m), 64 + len(m), 1000]) + m + px,
         "negative_meta": header([64, -5, 64 + len(m), 16]) + m + px,
         "negative_pair": segment(m, px) + header([64, len(m), 64 + len(m), 16, 1000, -1000]) + m + px,
-        "zero_segment": header([0, 10, 0, 0 + 1, 0, 1]).replace(b"04", b"06", 1) + m + px,
+        "zero_segment": header([0, 10, 0, 1, 0, 1]) + m + px,
         "no_equals": segment(m + b"JUNK\n", px),
         "frame_size_zero": segment(good_meta(FRAME_SIZE="0"), px),
         "frame_size_negative": segment(good_meta(FRAME_SIZE="-16"), px),
@@ -476,7 +476,7 @@ def bad(kind, path):
         "bitdepth_32": segment(good_meta(BITDEPTH="32"), px),
         "bitdepth_40": segment(good_meta(BITDEPTH="40"), px),
         "zero_subsampling": segment(good_meta(COLOUR_FORMAT="RGB", SUBSAMPLING_HOR="0", SUBSAMPLING_VER="0",
-                                              FRAME_SIZE="24"), bytes(24)),
+                                              FRAME_SIZE="48"), bytes(48)),
         "frames_outside": segment(good_meta(FRAME_SIZE="16 16"), px),
         "truncated": segment(m, px)[:-1],
         "second_truncated": segment(m, px) + segment(m, px)[:-4],
@@ -485,7 +485,8 @@ def bad(kind, path):
         "line_align_huge": segment(good_meta(LINE_ALIGN="2147483647"), px),
         "plane_format_many": segment(good_meta(PLANE_FORMAT="1 " * 5000), px),
         "plane_format_short": segment(good_meta(COLOUR_FORMAT="RGB", PLANE_FORMAT="1", FRAME_SIZE="24"), bytes(24)),
-        "many_entries": segment(m, px, extra=(10, 10) * 47 + (0,)).replace(b"NRV1\n98", b"NRV1\n99", 1),
+        "many_entries": segment(m, px, extra=(10, 10) * 47 + (0,)),
+        "segment_beyond": segment(m, px, extra=(5000, 10)),
     }
     with open(path, "wb") as f:
         f.write(files[kind])
@@ -507,7 +508,8 @@ def main(argv):
                 sys.stdout.write("file %d\n" % s)
                 sys.stdout.write(dump(make(s, "%s/py_%d.nrv" % (folder, s))))
         elif cmd == "bad":
-            bad(argv[2], argv[3])
+            for kind in argv[3:]:
+                bad(kind, "%s/%s.nrv" % (argv[2], kind))
         else:
             raise SystemExit("unknown command " + cmd)
     except NrvError as e:
