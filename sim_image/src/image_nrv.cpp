@@ -392,7 +392,6 @@ const char *CImageNrv::ApplyMetaForFrame(QOR_INT32 frameIndex, bool force) {
 const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
     if (!pSeg) return "Invalid frame number";
     CMetaData *md = &pSeg->meta;
-    pCurrSeg = pSeg;
 
     const QOR_INT32 w = md->GetMetaInt("WIDTH", 0, 0, false);
     const QOR_INT32 h = md->GetMetaInt("HEIGHT", 0, 0, false);
@@ -437,10 +436,18 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
         return "Invalid pixel format";
     }
 
+    /* Everything is checked before the image changes: a refused segment leaves the description as it was. */
+    const QOR_INT32 n = GetColorModelInfo(model)->Nchannels;
+    for (QOR_INT32 c = 0; c < n; ++c) {
+        const QOR_INT32 bd = md->GetMetaInt("BITDEPTH", 8, c, true);
+        if (bd < 1 || bd > 31) return "Invalid pixel format";
+    }
+
     const QOR_INT32 oldN = GetNColChannels();
     COLCHANNEL old[4];
     std::memcpy(old, chnl, sizeof(old));
 
+    pCurrSeg = pSeg;
     width = w;
     height = h;
     colorModel = model;
@@ -455,15 +462,9 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
     pixelFormat = packing;
     std::memcpy(pixelFormatParam, groups, sizeof(groups));
 
-    const QOR_INT32 n = GetNColChannels();
     bool changed = n != oldN;
     for (QOR_INT32 c = 0; c < n; ++c) {
-        QOR_INT32 bd = md->GetMetaInt("BITDEPTH", 8, c, true);
-        if (bd < 1 || bd > 31) {
-            UnloadData();
-            return "Invalid pixel format";
-        }
-        chnl[c].bitDepth = static_cast<QOR_UINT8>(bd);
+        chnl[c].bitDepth = static_cast<QOR_UINT8>(md->GetMetaInt("BITDEPTH", 8, c, true));
         chnl[c].isSigned = md->GetMetaInt("SIGNED", 0, c, true) != 0;
         chnl[c].chnlWidth = (w + GetXSampling(c) - 1) / GetXSampling(c);
         chnl[c].chnlHeight = (h + GetYSampling(c) - 1) / GetYSampling(c);
@@ -711,8 +712,11 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
         const QOR_INT32 b = GetPlaneBaseChannel(static_cast<QOR_INT32>(p), nullptr);
         for (QOR_INT32 k = 0; k < n && !res; ++k) {
             COLCHANNEL &c = chnl[b + k];
-            if (!c.data) {
-                c.data = new (std::nothrow) PIXEL[static_cast<size_t>(PlaneSamples(c.chnlWidth, c.chnlHeight))];
+            const QOR_INT64 samples = PlaneSamples(c.chnlWidth, c.chnlHeight);
+            if (samples <= 0) {
+                res = "Invalid plane format";
+            } else if (!c.data) {
+                c.data = new (std::nothrow) PIXEL[static_cast<size_t>(samples)];
                 if (!c.data) res = "Out of memory";
             }
         }
