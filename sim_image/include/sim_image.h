@@ -7,7 +7,7 @@
 
 /* Data-generator image input and capture output over NRV files. Logs under "SimImage". */
 
-enum sSimImageColourModel {
+enum sSimImageColourModel : QOR_INT32 {
     SimImage_RGB24 = 0,
     SimImage_RGB32 = 1,
     SimImage_RGB64 = 2,
