@@ -295,14 +295,18 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
         }
     } else {
         if (size > SIZE_MAX / lines) return QOR_RES_NO_MEMORY;
-        QOR_UINT8 *buf = static_cast<QOR_UINT8 *>(std::malloc(size * lines));
-        if (!buf) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to allocate %zu bytes to gather a frame\n", size * lines);
-            return QOR_RES_NO_MEMORY;
+        /* Rows without padding are already one frame; only padded rows are gathered first. */
+        QOR_UINT8 *buf = nullptr;
+        if (stride != size) {
+            buf = static_cast<QOR_UINT8 *>(std::malloc(size * lines));
+            if (!buf) {
+                QOR_LOG_ERROR(LOG_TAG, "failed to allocate %zu bytes to gather a frame\n", size * lines);
+                return QOR_RES_NO_MEMORY;
+            }
+            for (QOR_UINT32 i = 0; i < lines; ++i)
+                std::memcpy(buf + static_cast<size_t>(i) * size, in + static_cast<size_t>(i) * stride, size);
         }
-        for (QOR_UINT32 i = 0; i < lines; ++i)
-            std::memcpy(buf + static_cast<size_t>(i) * size, in + static_cast<size_t>(i) * stride, size);
-        QOR_RESULT ret = SimImageOut_addFrame(pFile->pSimImage, buf, size * lines);
+        QOR_RESULT ret = SimImageOut_addFrame(pFile->pSimImage, buf ? buf : in, size * lines);
         std::free(buf);
         if (ret != QOR_RES_OK) {
             QOR_LOG_ERROR(LOG_TAG, "failed to add a frame (returned %d)\n", ret);

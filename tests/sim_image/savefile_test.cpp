@@ -237,8 +237,10 @@ TEST_F(SaveFileTest, EightThreadsOfFiftyFramesGiveOneValidFileOf400Frames) {
             std::vector<QOR_UINT16> frame(padded * h / 2);
             for (int n = 0; n < 50; ++n) {
                 for (auto &s : frame) s = QOR_UINT16(t * 64 + n); /* every sample names its frame */
-                const QOR_RESULT r = t % 2 ? SaveFile_write(&file_, frame.data(), row * h)
-                                           : SaveFile_writeFrame(&file_, frame.data(), padded * 2, row * 2, h / 2);
+                /* Whole frames, padded rows and unpadded rows, from different threads. */
+                const QOR_RESULT r = t % 2   ? SaveFile_write(&file_, frame.data(), row * h)
+                                     : t % 4 ? SaveFile_writeFrame(&file_, frame.data(), row * 2, row * 2, h / 2)
+                                             : SaveFile_writeFrame(&file_, frame.data(), padded * 2, row * 2, h / 2);
                 if (r != 0) ++failures[t];
             }
         });
