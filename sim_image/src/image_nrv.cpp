@@ -1063,7 +1063,9 @@ void CImageNrv::RebuildBaseMetaData(NRVSAVEFORMAT *pFormat, CMetaData *pMD) {
         const QOR_UINT32 P = GetNFilePlanes(pFormat);
         for (QOR_UINT32 p = 0; p < P && p < 4; ++p) {
             size_t l = std::strlen(text);
-            std::snprintf(text + l, sizeof(text) - l, " %d", GetGroupSize(static_cast<QOR_INT32>(p), pFormat) % 100);
+            /* A size of 0 or less packs as 1; written as such so that the file reads back. */
+            const QOR_INT32 g = GetGroupSize(static_cast<QOR_INT32>(p), pFormat);
+            std::snprintf(text + l, sizeof(text) - l, " %d", (g <= 0 ? 1 : g) % 100);
         }
         md->UpdateStr("PIXEL_FORMAT", text, IFEX_REPLACE);
     }

@@ -344,6 +344,16 @@ TEST(Nrv, WriterRefusals) {
     nrv.SaveFileAbort(sc);
     EXPECT_EQ(nrvtest::OpenDescriptors(), fds);
 
+    /* A group size of 0 packs as 1 and is written as 1, so the file reads back. */
+    fmt.pixelFormatParam[0] = 0;
+    im.chnl[0].data[3] = 77;
+    ASSERT_EQ(Str(nrv.SaveSingleFrameImage((dir + "/g0.nrv").c_str(), &fmt)), "(success)");
+    CImageNrv back;
+    ASSERT_EQ(Str(back.LoadFileHeader((dir + "/g0.nrv").c_str(), nullptr)), "(success)");
+    ASSERT_EQ(Str(back.LoadFileData(0)), "(success)");
+    EXPECT_EQ(back.pixelFormatParam[0], 1);
+    EXPECT_EQ(back.chnl[0].data[3], 77);
+
     fmt.pixelFormat = PACKM_UNDEF;
     ASSERT_EQ(nrv.SaveFileStart((dir + "/undef.nrv").c_str(), &fmt, &sc), nullptr);
     EXPECT_EQ(Str(nrv.SaveFileData(sc)), "Invalid packing mode");
