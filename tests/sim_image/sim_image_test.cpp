@@ -250,6 +250,28 @@ TEST_F(SimImage, BufferSizeComesFromThePlanesNotFromRawSubsamplingItems) {
     }
 }
 
+TEST_F(SimImage, ASegmentThatPassesTheCheckButHoldsAnotherModelCannotOverrunTheBuffer) {
+    /* The segment check compares "COLOUR_FORMAT" as a number, so an RGB segment with the Bayer segment's
+     * items passes; its frames would need four times the buffer. */
+    const std::string dir = nrvtest::TempDir("dg_model_change");
+    const std::string path = dir + "/mixed.nrv";
+    const std::string rgb = "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGB\nSUBSAMPLING_HOR=2 2 2 2\nSUBSAMPLING_VER=2 2 2 2\n"
+                            "PHASE_OFFSET_HOR=0 1 0 1\nPHASE_OFFSET_VER=0 0 1 1\nBITDEPTH=10\n";
+    Write(path, Segment16(BayerMeta("0 1 0 1", "0 0 1 1"), kCells) +
+                    Segment16(rgb, std::vector<std::vector<int>>(3, std::vector<int>(8, 1))));
+    sSimImageIn in;
+    SimImageIn_init(&in);
+    ASSERT_EQ(SimImageIn_loadNRV(&in, path.c_str()), 0);
+    ASSERT_EQ(in.nFrames, 2u) << "the segments look compatible";
+    CaptureStderr();
+    EXPECT_EQ(SimImageIn_convertFrame(&in, 1), 3);
+    const std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("SimImageIn_ConvertRGB"), std::string::npos) << err;
+    EXPECT_NE(err.find("last offset = 64 in 16B allocated\n"), std::string::npos) << err;
+    EXPECT_EQ(SimImageIn_convertFrame(&in, 0), 0);
+    SimImageIn_close(&in);
+}
+
 TEST_F(SimImage, WriterTakesCellsInTheirOrderAndKeepsRInChannelZero) {
     const std::string dir = nrvtest::TempDir("dg_writer_grbg");
     const std::string path = dir + "/grbg.nrv";
