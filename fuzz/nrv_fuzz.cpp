@@ -1,5 +1,5 @@
-/* libFuzzer harness over the NRV loaders: the header walk, frame decoding of every packing and the
- * data-generator input that rebuilds frames into its 16-bit buffer. The input is served as a file
+/* libFuzzer harness over the NRV loaders: the header walk, frame decoding of every packing, the writer
+ * given whatever loaded, and the data-generator input that rebuilds frames into its 16-bit buffer. The input is served as a file
  * (an in-memory file reached by its /proc path, since the loaders reopen files by name). */
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,14 +14,22 @@
 
 namespace {
 
+std::string MemFilePath(const char *name) {
+    const int fd = memfd_create(name, 0);
+    return fd < 0 ? std::string() : "/proc/self/fd/" + std::to_string(fd);
+}
+
 std::string InputPath() {
     static std::string path;
     if (path.empty()) {
-        const int fd = memfd_create("nrv_fuzz_input", 0);
-        if (fd < 0) return path;
-        path = "/proc/self/fd/" + std::to_string(fd);
+        path = MemFilePath("nrv_fuzz_input");
         LOG_SetLevel(LOG_LEVEL_SILENCE);
     }
+    return path;
+}
+
+std::string OutputPath() {
+    static const std::string path = MemFilePath("nrv_fuzz_output");
     return path;
 }
 
@@ -50,6 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const int frames = im.GetNFrames();
         for (int f = 0; f < frames && f < 4; ++f) im.LoadFileData(f);
         im.LoadFileData(frames); /* one past the end */
+        /* Whatever loads is written again, with its own format and without one, and read back. */
+        const std::string out = OutputPath();
+        if (!out.empty() && !im.LoadFileData(0)) {
+            NRVSAVEFORMAT fmt;
+            CImageNrv::GetSaveFormat(&fmt, &im);
+            CImageNrv saver;
+            if (!saver.SaveSingleFrameImage(out.c_str(), &fmt)) {
+                CImageNrv back;
+                if (!back.LoadFileHeader(out.c_str(), nullptr)) back.LoadFileData(0);
+            }
+            im.SaveSingleFrameImage(out.c_str(), nullptr);
+        }
     }
 
     sSimImageIn in;

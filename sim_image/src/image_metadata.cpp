@@ -24,11 +24,7 @@ char *DupN(const char *s, QOR_INT32 len) {
 }
 
 QOR_INT32 Len(const char *s, QOR_INT32 len) {
-    if (len >= 0) {
-        /* A length never runs past the terminator of the string given. */
-        const void *z = std::memchr(s, '\0', static_cast<size_t>(len));
-        return z ? static_cast<QOR_INT32>(static_cast<const char *>(z) - s) : len;
-    }
+    if (len >= 0) return static_cast<QOR_INT32>(strnlen(s, static_cast<size_t>(len))); /* never past the end */
     size_t n = std::strlen(s);
     return n > INT32_MAX ? INT32_MAX : static_cast<QOR_INT32>(n);
 }

@@ -986,9 +986,11 @@ const char *CImageNrv::SaveFileEnd(void *pSC) {
     if (!ctx) return "Internal error";
     const char *res = SaveNrvSegmentEnd(ctx);
     if (res) return res;
-    res = std::fclose(ctx->f) == 0 ? nullptr : "Error writing file";
+    /* Buffered data that cannot be written is a failure that keeps the context, like any other. */
+    if (std::fflush(ctx->f) != 0) return "Error writing file";
+    std::fclose(ctx->f);
     delete ctx;
-    return res;
+    return nullptr;
 }
 
 void CImageNrv::SaveFileAbort(void *pSC) {

@@ -283,6 +283,24 @@ TEST_F(SaveFileTest, AFrameThatCannotBeAddedIsReportedNotReplacedByThePreviousOn
     EXPECT_EQ(nrv.GetNFrames(), 1);
 }
 
+TEST_F(SaveFileTest, FramesThatCannotBeWrittenAreReportedAndTheFileIsStillReleased) {
+    /* The full device takes the header and metadata into the stream buffer, then refuses the frames. */
+    const int fds = nrvtest::OpenDescriptors();
+    const SimImageInfo info = BayerInfo(64, 64);
+    ASSERT_EQ(SaveFile_openNRV(&file_, "/dev/full", &info), 0);
+    std::vector<QOR_UINT16> frame(64 * 64, 1);
+    CaptureStderr();
+    EXPECT_EQ(SaveFile_write(&file_, frame.data(), frame.size() * 2), 3);
+    EXPECT_EQ(SaveFile_writeFrame(&file_, frame.data(), 256, 256, 32), 3);
+    EXPECT_NE(file_.pSimImage, nullptr) << "a failed write leaves the file open";
+    EXPECT_EQ(SaveFile_close(&file_), 3);
+    const std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("failed to write a frame (returned 3\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("CImageNrv::SaveFileData Error writing file\n"), std::string::npos) << err;
+    EXPECT_EQ(file_.pSimImage, nullptr);
+    EXPECT_EQ(nrvtest::OpenDescriptors(), fds);
+}
+
 TEST_F(SaveFileTest, ClosingWithoutFramesFailsAndLeavesNoOpenDescriptor) {
     const int fds = nrvtest::OpenDescriptors();
     const SimImageInfo info = BayerInfo(4, 2);
