@@ -248,6 +248,7 @@ const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
     const char *res = nullptr;
     QOR_INT64 pos = 0;
     QOR_INT64 totalFrames = 0;
+    NRVSEGMENTINFO *last = nullptr; /* appending at a known end keeps files of many segments linear */
     for (;;) {
         NRVSEGMENTINFO *seg = NewSegment();
         if (!seg) {
@@ -259,7 +260,11 @@ const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
             delete seg;
             break;
         }
-        AddSegment(seg);
+        if (last)
+            last->next = seg;
+        else
+            pSegInfo = seg;
+        last = seg;
         totalFrames += seg->Nframes;
         if (totalFrames > INT32_MAX) {
             res = "Invalid frame size";

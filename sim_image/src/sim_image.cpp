@@ -90,19 +90,21 @@ QOR_RESULT checkMutiSegments(CImageNrv &image) {
         QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", 0, 0);
         return QOR_RES_FAILED;
     }
-    const QOR_INT32 nSeg = image.GetNSegments();
+    /* The segments are walked once, so that a file of many segments costs time in proportion to them. */
     const QOR_INT64 total = image.GetNFrames();
-    QOR_INT64 counted = image.GetNFrames(0, nullptr);
-    for (QOR_INT32 i = 1; i < nSeg && counted < total; ++i) {
-        QOR_INT32 first = 0;
-        const QOR_INT32 n = image.GetNFrames(i, &first);
-        CMetaData *md = image.GetMetaForFrame(first);
-        if (!md) {
-            QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", first, i);
+    QOR_INT64 counted = image.pSegInfo ? image.pSegInfo->Nframes : 0;
+    QOR_INT32 i = 1;
+    for (NRVSEGMENTINFO *seg = image.pSegInfo ? image.pSegInfo->next : nullptr; seg && counted < total;
+         seg = seg->next, ++i) {
+        /* The description of the segment's first frame: a segment without frames defers to the next one. */
+        NRVSEGMENTINFO *holder = seg;
+        while (holder && holder->Nframes == 0) holder = holder->next;
+        if (!holder) {
+            QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", static_cast<int>(counted), i);
             return QOR_RES_FAILED;
         }
-        if (*md != *ref) return QOR_RES_NOT_SUPPORTED;
-        counted += n;
+        if (holder->meta != *ref) return QOR_RES_NOT_SUPPORTED;
+        counted += seg->Nframes;
     }
     return QOR_RES_OK;
 }

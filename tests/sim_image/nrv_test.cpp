@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -262,6 +263,26 @@ TEST(Nrv, TwoSegmentsCountFramesOnAndApplyTheirOwnDescription) {
     EXPECT_EQ(im.GetFrameFilePos(2, nullptr), QOR_INT64(64 + bayerMeta.size() + 8 + 64 + rgbMeta.size() + 9));
     ASSERT_EQ(im.LoadFileData(0), nullptr);
     EXPECT_EQ(im.colorModel, CM_RGGB);
+}
+
+TEST(Nrv, AFileOfManySegmentsLoadsInLinearTime) {
+    const std::string dir = nrvtest::TempDir("nrv_many_segments");
+    const std::string path = dir + "/many.nrv";
+    const std::string one = Segment("WIDTH=1\nHEIGHT=1\nCOLOUR_FORMAT=RGB\n", 3);
+    std::string bytes;
+    const int count = 40000;
+    bytes.reserve(one.size() * count);
+    for (int i = 0; i < count; ++i) bytes += one;
+    WriteText(path, bytes);
+    const auto start = std::chrono::steady_clock::now();
+    CImageNrv im;
+    ASSERT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr);
+    EXPECT_EQ(im.GetNFrames(), count);
+    unsigned segments = 0, frames = 0;
+    EXPECT_EQ(SimImageIn_checkMultiSegment(path.c_str(), &segments, &frames), 0);
+    EXPECT_EQ(segments, unsigned(count));
+    /* A hang guard, not a speed target: walking the list per segment took minutes at this count. */
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 }
 
 TEST(Nrv, ARefusedSegmentLeavesTheImageConsistent) {
