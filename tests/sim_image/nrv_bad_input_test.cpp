@@ -27,6 +27,7 @@ const BadFile kBadFiles[] = {
     {"pixels_zero", "Missing pixel data section", nullptr},
     {"meta_beyond", "Invalid meta data offset and/or size", nullptr},
     {"pixels_beyond", "Invalid image data offset and/or size", nullptr},
+    {"meta_too_large", "Meta data size too large", nullptr},
     {"truncated", "Invalid image data offset and/or size", nullptr},
     {"second_truncated", "Invalid image data offset and/or size", nullptr},
     {"segment_beyond", "File appears truncated", nullptr},

@@ -489,6 +489,11 @@ def bad(kind, path):
         "segment_beyond": segment(m, px, extra=(5000, 10)),
     }
     with open(path, "wb") as f:
+        if kind == "meta_too_large":  # a sparse file: the sizes are real, the disk use is not
+            big = 268435457
+            f.write(header([64, big, 64 + big, 1]))
+            f.truncate(64 + big + 1)
+            return
         f.write(files[kind])
 
 
