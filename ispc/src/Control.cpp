@@ -17,6 +17,10 @@ QOR_RESULT Control::registerControlModule(ControlModule *module, Pipeline *pipel
     }
     const ControlID id = module->getModuleID();
     auto it = controlRegistry.find(id);
+    if (it != controlRegistry.end() && it->second == module) {
+        // Already registered: replacing it would delete the module and keep a dangling pointer.
+        return QOR_RES_OK;
+    }
     if (it != controlRegistry.end()) {
         LOG_Warning(__func__, __LINE__, kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
         delete it->second;

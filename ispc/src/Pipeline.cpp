@@ -108,6 +108,10 @@ QOR_RESULT Pipeline::registerModule(SetupModule *module) {
     }
     const SetupID id = module->getModuleID();
     auto it = moduleRegistry.find(id);
+    if (it != moduleRegistry.end() && it->second == module) {
+        // Already registered: replacing it would delete the module and keep a dangling pointer.
+        return QOR_RES_OK;
+    }
     if (it != moduleRegistry.end()) {
         LOG_Warning(__func__, __LINE__, kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
         delete it->second;

@@ -176,6 +176,11 @@ TEST_F(Runner, RegistrationGivesThePipelineAndReplacesByIdentifier) {
     EXPECT_EQ(control.getControlModule(CTRL_AE), second);
     EXPECT_EQ(second->getPipelines().size(), 1u);
     EXPECT_EQ(second->getPipelineOwner(), rig.pipeline.get());
+    // Registering the registered object again keeps it.
+    gCalls.clear();
+    EXPECT_EQ(control.registerControlModule(second, rig.pipeline.get()), QOR_RES_OK);
+    EXPECT_TRUE(gCalls.empty());
+    EXPECT_EQ(control.getControlModule(CTRL_AE), second);
 
     const std::string nullLog =
         stderrOf([&] { EXPECT_EQ(control.registerControlModule(nullptr, rig.pipeline.get()), QOR_RES_FAILED); });

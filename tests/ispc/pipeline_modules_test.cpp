@@ -163,7 +163,11 @@ TEST_F(Registry, SecondModuleOfAnIdentifierReplacesTheFirst) {
     EXPECT_EQ(gCalls, std::vector<std::string>{"delete 15"});
     EXPECT_EQ(rig.pipeline->getModule(STP_AWS), second);
     EXPECT_EQ(std::distance(rig.pipeline->getModulesStart(), rig.pipeline->getModulesEnd()), 1);
+    // Registering the registered object again keeps it.
     gCalls.clear();
+    EXPECT_EQ(rig.pipeline->registerModule(second), QOR_RES_OK);
+    EXPECT_TRUE(gCalls.empty());
+    EXPECT_EQ(rig.pipeline->getModule(STP_AWS), second);
     rig.pipeline->clearModules();
     EXPECT_EQ(gCalls, std::vector<std::string>{"delete 15"});
     EXPECT_EQ(rig.pipeline->getModulesStart(), rig.pipeline->getModulesEnd());

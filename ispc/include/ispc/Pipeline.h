@@ -90,7 +90,6 @@ public:
     void setSensor(Sensor *newSensor) { sensor = newSensor; }
 
     CtxStatus getStatus() const { return ctxStatus; }
-    unsigned getContextNumber() const { return static_cast<unsigned>(ui8ContextNumber); }
 
     bool tilingEnabled() const { return bEnableTiling; }
     /** Takes effect at the next programPipeline. */
