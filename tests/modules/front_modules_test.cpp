@@ -274,6 +274,24 @@ TEST(ModuleIIF, NeedsAPipelineWithASensor) {
     EXPECT_EQ(rig.mc().sIIF.ui16ImagerSize[1], 1);
 }
 
+TEST(ModuleIIF, WindowEndingBeforeItStartsIsRefused) {
+    TestRig rig;
+    ModuleIIF *iif = registered<ModuleIIF>(rig);
+    ASSERT_EQ(iif->load(listOf("IIF_CAP_RECT_TL 1000 10\nIIF_CAP_RECT_BR 500 1069\n")), QOR_RES_OK);
+    const MC_IIF before = rig.mc().sIIF;
+    QOR_RESULT ret = QOR_RES_OK;
+    const std::string log = stderrOf([&] { ret = iif->setup(); });
+    EXPECT_EQ(ret, QOR_RES_INVALID_PARAM);
+    EXPECT_TRUE(contains(log, "Capture window (1000,10)-(500,1069) ends before it starts\n")) << log;
+    EXPECT_FALSE(iif->isSetup());
+    EXPECT_EQ(rig.mc().sIIF.ui16ImagerSize[0], before.ui16ImagerSize[0]);
+    EXPECT_EQ(rig.mc().sIIF.ui16ImagerOffset[0], before.ui16ImagerOffset[0]);
+    // One pixel before the corner still counts: an empty window of 0 cells.
+    ASSERT_EQ(iif->load(listOf("IIF_CAP_RECT_TL 1001 10\nIIF_CAP_RECT_BR 999 1069\n")), QOR_RES_OK);
+    ASSERT_EQ(iif->setup(), QOR_RES_OK);
+    EXPECT_EQ(rig.mc().sIIF.ui16ImagerSize[0], 0);
+}
+
 TEST(ModuleIIF, DefaultsFileKeepsTheStaticCorner) {
     TestRig rig;
     ModuleIIF *iif = registered<ModuleIIF>(rig);

@@ -159,6 +159,14 @@ QOR_RESULT ModuleIIF::writeSetup(MC_PIPELINE &mc) {
         LOG_Error("setup", __LINE__, kTag, "%s", kNoSensor);
         return QOR_RES_UNAVAILABLE;
     }
+    for (unsigned k = 0; k < 2; k++) {
+        // A bottom-right corner more than a cell before the top-left one would wrap the size into nonsense.
+        if (aCropBR[k] + 2u < aCropTL[k]) {
+            LOG_Error("setup", __LINE__, kTag, "Capture window (%u,%u)-(%u,%u) ends before it starts\n", aCropTL[0],
+                      aCropTL[1], aCropBR[0], aCropBR[1]);
+            return QOR_RES_INVALID_PARAM;
+        }
+    }
     const SensorFacts s = readSensorFacts(*sensor);
     MC_IIF &iif = mc.sIIF;
     iif.ui8Imager = static_cast<QOR_UINT8>(s.uiImager);
