@@ -365,6 +365,11 @@ QOR_RESULT Pipeline::setupRequested() {
 /* Driver configuration */
 
 QOR_RESULT Pipeline::verifyConfiguration() const {
+    if (pCIConnection == nullptr) {
+        // Only a pipeline built without a connection (in its error state) has none to verify against.
+        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        return QOR_RES_UNAVAILABLE;
+    }
     const CI_HWINFO &hw = pCIConnection->sHWInfo;
     const ModuleOUT *out = static_cast<const ModuleOUT *>(getModule(STP_OUT));
     const ePxlFormat hdrExtraction = out != nullptr ? out->hdrExtractionType : PXL_NONE;

@@ -260,6 +260,8 @@ TEST_F(PipelineOnSim, ErrorStateRefusesAlmostEverything) {
     log = stderrOf([&] {
         Pipeline noConnection(nullptr, 0, &sensor);
         EXPECT_EQ(noConnection.getStatus(), ISPC_Ctx_ERROR);
+        EXPECT_EQ(noConnection.verifyConfiguration(), QOR_RES_UNAVAILABLE);
+        EXPECT_EQ(noConnection.programPipeline(false), QOR_RES_UNAVAILABLE);
         Pipeline noSensor(conn, 0, nullptr);
         EXPECT_EQ(noSensor.getStatus(), ISPC_Ctx_ERROR);
         EXPECT_EQ(noSensor.getMCPipeline(), nullptr);
