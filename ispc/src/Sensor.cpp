@@ -1,5 +1,7 @@
 #include "ispc/Sensor.h"
 
+#include "ispc/SensorFacts.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -405,6 +407,22 @@ int Sensor::GetSensorId(const std::string &name) {
         }
     }
     return -1;
+}
+
+SensorFacts readSensorFacts(const Sensor &sensor) {
+    SensorFacts f;
+    f.uiWidth = sensor.uiWidth;
+    f.uiHeight = sensor.uiHeight;
+    f.uiImager = sensor.uiImager;
+    f.uiBitDepth = sensor.uiBitDepth;
+    f.uiWellDepth = sensor.uiWellDepth;
+    f.eBayerFormat = sensor.eBayerFormat;
+    f.flReadNoise = sensor.flReadNoise;
+    f.eHDRMode = sensor.eHDRMode;
+    f.bLongExpFirst = sensor.bLongExpFirst;
+    f.ui32LineGap = sensor.ui32LineGap;
+    f.flGain = sensor.getGain();
+    return f;
 }
 
 } // namespace ISPC
