@@ -239,6 +239,8 @@ TEST(Converter, ConfigurationRefusalsLeaveNoWriter) {
     EXPECT_EQ(CaptureLog([&] { ret = CI_ConverterClear(nullptr); }),
               std::vector<LogLine>{ConverterError("CI_ConverterClear", "pConverter is NULL")});
     EXPECT_EQ(ret, QOR_RES_INVALID_PARAM);
+    EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(CI_ConverterFrameSize(nullptr, 4, 2), 0u); }),
+              std::vector<LogLine>{ConverterError("CI_ConverterFrameSize", "pConverter is NULL")});
     CI_CONVERTER unconfigured{};
     EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(CI_ConverterFrameSize(&unconfigured, 4, 2), 0u); }),
               std::vector<LogLine>{ConverterError(

@@ -201,7 +201,10 @@ TEST_F(DgSensor, ModeAndExposureOfAFullHdTwelveBitFile) {
               Log{DgError("IIFDG_SetExposureGain", "cannot change gain")});
 
     SENSOR_INFO info{};
-    ASSERT_EQ(IIFDG_GetInfo(h, &info), QOR_RES_OK);
+    ASSERT_EQ(Sensor_GetInfo(h, &info), QOR_RES_OK);
+    EXPECT_EQ(info.sStatus.eState, SENSOR_STATE_UNINITIALISED) << "a file alone does not make it idle";
+    EXPECT_EQ(info.sMode.ui16VerticalTotal, 1094);
+    EXPECT_EQ(info.ui8Imager, 0);
     EXPECT_EQ(info.eBayerOriginal, MOSAIC_RGGB);
     EXPECT_EQ(info.eBayerEnabled, MOSAIC_RGGB);
     const CI_HWINFO &hw = conn->sHWInfo;
@@ -409,6 +412,7 @@ TEST_F(DgSensor, WithoutBlankingEveryInsertionIsRefusedAndTheBufferGivenBack) {
 }
 
 TEST_F(DgSensor, EnableRefusesFilesTheParallelFormatCannotCarry) {
+    const int objectsBefore = norva_sim::GetCounters().driverObjects;
     configure(file("deep.nrv", 14, 1), false);
     QOR_RESULT r = -1;
     EXPECT_EQ(CaptureLog([&] { r = Sensor_Enable(h); }),
@@ -416,7 +420,11 @@ TEST_F(DgSensor, EnableRefusesFilesTheParallelFormatCannotCarry) {
     EXPECT_EQ(r, QOR_RES_NOT_SUPPORTED);
     EXPECT_EQ(state(), SENSOR_STATE_IDLE) << "the generator stays, stopped";
     EXPECT_EQ(Sensor_Enable(h), QOR_RES_NOT_SUPPORTED) << "the next enable replaces it";
-    // Destroying the sensor takes the stopped generator with it (the fixture checks nothing is left).
+    EXPECT_EQ(norva_sim::GetCounters().driverObjects, objectsBefore + 1) << "one generator";
+    // Destroying the sensor takes the stopped generator with it, before the connection goes.
+    EXPECT_EQ(Sensor_Destroy(h), QOR_RES_OK);
+    h = nullptr;
+    EXPECT_EQ(norva_sim::GetCounters().driverObjects, objectsBefore);
 }
 
 TEST_F(DgSensor, DestroyingARunningSensorStopsItFirst) {
