@@ -511,24 +511,28 @@ QOR_RESULT IIFDG_ExtendedSetSourceFile(SENSOR_HANDLE hHandle, const char *filena
     IIF_DGCAM_SENSOR *s = sensorOf(hHandle);
     IIFDG_REFUSE_WHILE_RUNNING(hHandle, "sensor is in wrong state %d to change parameter source file\n");
     IIFDG_CHECK_POINTER(filename, "NULL filename given\n");
+    /* The copy is made before the previous name is freed: the name given may be the stored one (a reload). */
+    char *copy = strdup(filename);
     std::free(s->pszFilename);
-    s->pszFilename = strdup(filename);
+    s->pszFilename = copy;
     SimImageIn_close(&s->sImage);
     forgetHeldFrame(s);
     QOR_RESULT ret = QOR_RES_OK;
-    if (!s->pszFilename) {
-        QOR_LOG_ERROR(kTag, "failed to load '%s'\n", filename);
+    if (!copy) {
+        QOR_LOG_ERROR(kTag, "failed to load '%s'\n", "(no memory for the name)");
         ret = QOR_RES_NO_MEMORY;
-    } else if (SimImageIn_loadNRV(&s->sImage, s->pszFilename) != QOR_RES_OK) {
-        QOR_LOG_ERROR(kTag, "failed to load '%s'\n", filename);
-        std::free(s->pszFilename);
-        s->pszFilename = nullptr;
+    } else if (SimImageIn_loadNRV(&s->sImage, copy) != QOR_RES_OK) {
+        QOR_LOG_ERROR(kTag, "failed to load '%s'\n", copy);
         SimImageIn_close(&s->sImage); /* no file loaded: no frame count either */
         ret = QOR_RES_INVALID_PARAM;
     }
     s->ui32FrameCount = s->sImage.nFrames;
-    QOR_LOG_INFO(kTag, "change input file to '%s' containing %d frames\n", filename,
+    QOR_LOG_INFO(kTag, "change input file to '%s' containing %d frames\n", copy ? copy : "",
                  static_cast<int>(s->ui32FrameCount));
+    if (ret != QOR_RES_OK) {
+        std::free(s->pszFilename);
+        s->pszFilename = nullptr;
+    }
     return ret;
 }
 

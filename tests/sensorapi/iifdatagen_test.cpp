@@ -443,6 +443,12 @@ TEST_F(DgSensor, DestroyingARunningSensorStopsItFirst) {
 TEST_F(DgSensor, SourceFileFailuresLeaveNoFileLoaded) {
     ASSERT_EQ(IIFDG_ExtendedSetConnection(h, conn), QOR_RES_OK);
     ASSERT_EQ(IIFDG_ExtendedSetSourceFile(h, file("good.nrv", 10, 3).c_str()), QOR_RES_OK);
+    const char *stored = nullptr;
+    ASSERT_EQ(IIFDG_ExtendedGetSourceFile(h, &stored), QOR_RES_OK);
+    ASSERT_EQ(IIFDG_ExtendedSetSourceFile(h, stored), QOR_RES_OK) << "reloading by the stored name";
+    ASSERT_EQ(IIFDG_ExtendedGetSourceFile(h, &stored), QOR_RES_OK);
+    EXPECT_EQ(std::string(stored), dir + "/good.nrv");
+    EXPECT_EQ(IIFDG_ExtendedGetFrameCount(h), 3u);
     const std::string missing = dir + "/missing.nrv";
     QOR_RESULT r = -1;
     Log log;
