@@ -90,13 +90,11 @@ long long bytesRead()
     return v;
 }
 
-/** The NRV file of a benchmark, written once per size and depth. */
+/** The NRV file of one benchmark run, removed at its end. */
 std::string benchFile(uint32_t w, uint32_t h, unsigned depth, unsigned frames)
 {
-    const std::string path = "/tmp/norva_dg_bench_" + std::to_string(w) + "x" + std::to_string(h) + "_" +
-                             std::to_string(depth) + "_" + std::to_string(frames) + ".nrv";
-    if (access(path.c_str(), R_OK) != 0 && !dg_nrv::write(path, w, h, depth, frames)) return std::string();
-    return path;
+    const std::string path = "/tmp/norva_dg_bench_" + std::to_string(getpid()) + ".nrv";
+    return dg_nrv::write(path, w, h, depth, frames) ? path : std::string();
 }
 
 /** Takes the queued frame as the capture engine does, so the buffer comes back. */
@@ -127,6 +125,7 @@ void run(benchmark::State &state, bool video)
         IIFDG_ExtendedSetIsVideo(sensor, video ? QOR_TRUE : QOR_FALSE) != QOR_RES_OK ||
         IIFDG_ExtendedSetBlanking(sensor, 100, 14) != QOR_RES_OK || Sensor_Enable(sensor) != QOR_RES_OK) {
         state.SkipWithError("could not set up the pseudo-sensor");
+        if (!path.empty()) unlink(path.c_str());
         return;
     }
     // The first insertion loads and packs the frame and takes the packing buffer: not part of the steady state.
@@ -168,6 +167,7 @@ void run(benchmark::State &state, bool video)
     CI_DriverFinalise(conn);
     norva_sim::ResetPlatform();
     SEAM_Override(nullptr);
+    unlink(path.c_str());
 }
 
 void StillFrame(benchmark::State &state) { run(state, false); }
