@@ -137,9 +137,9 @@ TEST_F(SensorWrapper, InitBindsTheDriverToTheConnection) {
          true, 0, Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
         {"no driver connection", [](SensorScript &) { norva_sim::SetDeviceAbsent(true); }, true, 0,
          Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
-        // Every registry driver refuses until it is built.
-        {"registry driver refuses", [](SensorScript &) {}, false, 0, Sensor::SENSOR_ERROR,
-         "Failed to get a sensor handle for identifier 0."},
+        // A registry driver that is not part of the build refuses (1 is "AR330").
+        {"registry driver refuses", [](SensorScript &) {}, false, 1, Sensor::SENSOR_ERROR,
+         "Failed to get a sensor handle for identifier 1."},
         {"negative identifier", [](SensorScript &) {}, false, -1, Sensor::SENSOR_ERROR,
          "Failed to get a sensor handle for identifier -1."},
     };
@@ -170,7 +170,7 @@ TEST_F(SensorWrapper, InitBindsTheDriverToTheConnection) {
     // A second init does not leak the driver of the first.
     make();
     EXPECT_EQ(script.live, 1);
-    CaptureLog([&] { sensor->init(0); });
+    CaptureLog([&] { sensor->init(1); });
     EXPECT_EQ(script.live, 0);
     EXPECT_EQ(sensor->getState(), Sensor::SENSOR_ERROR);
 }
