@@ -25,7 +25,6 @@ QOR_RESULT refuseCreate(const char *function, const char *sensorName, SENSOR_HAN
         return refuseCreate(__func__, sensorName, phHandle);                                   \
     }
 
-NORVA_PENDING_SENSOR(IIFDG_Create, "DOR Idazida")
 NORVA_PENDING_SENSOR(AR330_Create, "AR330")
 NORVA_PENDING_SENSOR(OV4688_Create, "OV4688")
 NORVA_PENDING_SENSOR(OV4689_Create_0, "OV4689_0")

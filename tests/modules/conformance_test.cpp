@@ -7,8 +7,13 @@
 #include <memory>
 #include <set>
 
+#include "ispc/ModuleBLC.h"
+#include "ispc/ModuleFOS.h"
+#include "ispc/ModuleIIF.h"
+#include "ispc/ModuleOUT.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
+#include "test_sensor.h"
 
 using namespace ISPC;
 
@@ -26,10 +31,45 @@ std::function<std::unique_ptr<SetupModule>()> maker() {
     return [] { return std::unique_ptr<SetupModule>(new M()); };
 }
 
+/*
+ * The imager-interface module loads and saves only with a sensor: this one is attached, for the
+ * length of each load and save, to a pipeline whose sensor is large enough for every bound of the
+ * window to be a reachable corner (8193 pixels: the top-left maximum 8192 lies within it, the
+ * bottom-right maximum 8192 is its last pixel).
+ */
+class ModuleIIFOnSensor : public ModuleIIF {
+public:
+    QOR_RESULT load(const ParameterList &parameters) override {
+        setPipeline(rig().pipeline.get());
+        const QOR_RESULT ret = ModuleIIF::load(parameters);
+        setPipeline(nullptr);
+        return ret;
+    }
+    using ModuleIIF::save;
+    QOR_RESULT save(ParameterList &parameters, SaveType t) const override {
+        ModuleIIFOnSensor &self = const_cast<ModuleIIFOnSensor &>(*this);
+        self.setPipeline(rig().pipeline.get());
+        const QOR_RESULT ret = ModuleIIF::save(parameters, t);
+        self.setPipeline(nullptr);
+        return ret;
+    }
+
+private:
+    static norva_test::TestRig &rig() {
+        static norva_test::TestRig r(8193, 8193);
+        return r;
+    }
+};
+
 const ModuleRow kModules[] = {
     {"ModuleTST", maker<norva_test::ModuleTST>(), "ModuleTST", {}},
     // A ratio below 1 is held as 1, so the value saved differs from the default 0.
     {"ModuleHKS", maker<norva_test::ModuleHKS>(), "ModuleHKS", {"HKS_RATIO"}},
+    // No data extraction is held as point "none" (3), whatever point the list named.
+    {"ModuleOUT", maker<ModuleOUT>(), "ModuleOUT", {"OUT_DE_POINT"}},
+    {"ModuleFOS", maker<ModuleFOS>(), "ModuleFOS", {}},
+    {"ModuleBLC", maker<ModuleBLC>(), "ModuleBLC", {}},
+    {"ModuleIIF", maker<ModuleIIFOnSensor>(), "ModuleIIF", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {

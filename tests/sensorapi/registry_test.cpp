@@ -34,7 +34,7 @@ struct PendingDriver {
     const char *createFunction;
 };
 const PendingDriver kPending[] = {
-    {"DOR Idazida", "IIFDG_Create"},  {"AR330", "AR330_Create"},         {"OV4688", "OV4688_Create"},
+    {"AR330", "AR330_Create"},        {"OV4688", "OV4688_Create"},
     {"OV4689_0", "OV4689_Create_0"},  {"OV4689_1", "OV4689_Create_1"},   {"OV2718_0", "OV2718_Create_0"},
     {"OV2718_1", "OV2718_Create_1"},  {"OV10823_0", "OV10823_Create_0"}, {"OV10823_1", "OV10823_Create_1"},
     {"OV5647_0", "OV5647_Create_0"},  {"OV5647_1", "OV5647_Create_1"},   {"IMX415", "IMX415_Create"},
@@ -75,7 +75,8 @@ TEST_F(SensorRegistry, ListsEveryDriverNameInSensorNumberOrder) {
 }
 
 TEST_F(SensorRegistry, DriversNotBuiltYetRefuseCreationAndSayWhich) {
-    ASSERT_EQ(sizeof(kPending) / sizeof(kPending[0]), kNames.size());
+    // Every entry but the data-generator pseudo-sensor (entry 0), which is built.
+    ASSERT_EQ(sizeof(kPending) / sizeof(kPending[0]), kNames.size() - 1);
     for (const PendingDriver &d : kPending) {
         SCOPED_TRACE(d.name);
         const int number = SensorNumber(d.name);

@@ -7,6 +7,23 @@
 
 namespace ISPC {
 
+/*
+ * Format names of the output module: the common names FormatString gives for the eight semi-planar
+ * encoder formats and the four packed 4:4:4 display formats, taken when the library is loaded.
+ */
+extern const char *const NV21_8;                /**< "NV21", YVU_420_PL12_8 */
+extern const char *const NV12_8;                /**< "NV12", YUV_420_PL12_8 */
+extern const char *const NV61_8;                /**< "NV61", YVU_422_PL12_8 */
+extern const char *const NV16_8;                /**< "NV16", YUV_422_PL12_8 */
+extern const char *const NV21_10;               /**< "NV21-10bit", YVU_420_PL12_10 */
+extern const char *const NV12_10;               /**< "NV12-10bit", YUV_420_PL12_10 */
+extern const char *const NV61_10;               /**< "NV61-10bit", YVU_422_PL12_10 */
+extern const char *const NV16_10;               /**< "NV16-10bit", YUV_422_PL12_10 */
+extern const char *const FMT_444IL3YCrCb8_STR;  /**< "444IL3YCrCb8" */
+extern const char *const FMT_444IL3YCbCr8_STR;  /**< "444IL3YCbCr8" */
+extern const char *const FMT_444IL3YCrCb10_STR; /**< "444IL3YCrCb10" */
+extern const char *const FMT_444IL3YCbCr10_STR; /**< "444IL3YCbCr10" */
+
 /**
  * The setup-file parameters of the output-formats module. ISPC::ModuleOUT derives from this class,
  * so the definitions read as ModuleOUT::ENCODER_TYPE and so on.
