@@ -12,9 +12,11 @@
 
 #include "norvacommon/ci_alloc_info.h"
 #include "platform/sim_capture.h"
+#include "platform/sim_frame_source.h"
 #include "platform/sim_isp.h"
 #include "platform/sim_pipeline.h"
 #include "platform/sim_platform.h"
+#include "sim_gasket_internal.h"
 
 namespace norva_sim {
 namespace {
@@ -142,9 +144,40 @@ TestPattern &testPattern() {
     return p;
 }
 
+/**
+ * Frames a started data generator queued on its gasket: taken when a capture needs one, delivered, then marked
+ * processed (the generator's buffer is free again and its wait ends). Until the image model processes the
+ * samples, every output gets the test pattern of the frame.
+ */
+class DatagenFrames : public SimFrameSource {
+public:
+    bool ready(unsigned gasket) override { return QueuedSourceFrames(gasket) > 0; }
+    bool begin(unsigned gasket) override {
+        taken[gasket] = TakeSourceFrame(gasket, &current[gasket]);
+        return taken[gasket];
+    }
+    void render(const SimFrameContext &ctx) override { testPattern().render(ctx); }
+    void end(unsigned gasket) override {
+        if (taken[gasket]) MarkSourceFrameProcessed(current[gasket]);
+        taken[gasket] = false;
+    }
+
+private:
+    SourceFrame current[CI_N_IMAGERS];
+    bool taken[CI_N_IMAGERS] = {false, false, false, false};
+};
+
+DatagenFrames &datagenFrames() {
+    static DatagenFrames d;
+    return d;
+}
+
+/** The source plugged into the gasket; else the data generator that drives it; else the test pattern. */
 SimFrameSource &sourceOf(unsigned gasket) {
     SimFrameSource *s = gasket < CI_N_IMAGERS ? engine().sources[gasket] : nullptr;
-    return s != nullptr ? *s : static_cast<SimFrameSource &>(testPattern());
+    if (s != nullptr) return *s;
+    if (gasket < CI_N_IMAGERS && DatagenDrivesGasket(gasket)) return datagenFrames();
+    return testPattern();
 }
 
 /* ---- records ---- */

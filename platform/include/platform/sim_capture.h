@@ -11,8 +11,11 @@
  * pipeline on that imager that has a pending trigger. Blocking waits end with a frame, with -ECANCELED when the
  * capture stops, or with -ETIME after the capture timeout (1 s by default).
  *
- * Frame sources plug in per gasket (SetFrameSource). The default one writes a known pattern
- * (TestPatternByte) into every configured output at the strides and offsets the frame reports.
+ * Frame sources plug in per gasket (SetFrameSource). Without one, a gasket that a started data generator drives
+ * takes the frames the generator queued (sim_frame_source.h): a capture waits for the next insertion, and the
+ * frame is marked processed once delivered. Otherwise the gasket streams on demand. Either way, until the image
+ * model exists, the frame is written as a known pattern (TestPatternByte) into every configured output at the
+ * strides and offsets the frame reports.
  *
  * Functions that do not say otherwise take the platform lock themselves.
  *
@@ -111,7 +114,7 @@ public:
     virtual void end(unsigned gasket) = 0;
 };
 
-/** Plugs a source into a gasket (null: the test pattern); the caller keeps ownership. */
+/** Plugs a source into a gasket (null: the default described above); the caller keeps ownership. */
 void SetFrameSource(unsigned gasket, SimFrameSource *source);
 /** The test pattern source (on demand, every output written with TestPatternByte). */
 SimFrameSource &TestPatternSource();
