@@ -294,6 +294,7 @@ struct IspModel::Impl {
 
     // scratch
     std::vector<uint16_t> raw, pre, blcRow, awsRows[2];
+    std::vector<uint32_t> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
     std::vector<int32_t> R, G, B;
     std::vector<uint16_t> o0, o1, o2, hisLuma;
@@ -626,10 +627,12 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     const CI_MODULE_LSH &grad = f.info->lshConfig;
     const bool gradients = (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
     if (f.lsh || gradients) {
+        // gain of each column of this row in U4.12: matrix between vertices plus the linear gradients
         if (f.lsh) {
             shadingRow(m, s, y);
         }
-        const float cy = (float(y) - (float(f.H) / 2.0f)) / (float(f.H) / 2.0f);
+        const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
+        uint32_t *gain = m.rowGain.data();
         for (uint32_t x = 0; x < W; x++) {
             const unsigned c = c0 + (x & 1u);
             float g = 1.0f;
@@ -640,11 +643,14 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
                 g = row[i] + m.lshColW[x] * (row[i1] - row[i]);
             }
             if (gradients) {
-                const float cx = (float(x) - (float(f.W) / 2.0f)) / (float(f.W) / 2.0f);
+                const float cx = (float(x) - float(f.W) / 2.0f) / (float(f.W) / 2.0f);
                 g += int16_t(grad.aGradientsX[c]) / 4096.0f * cx + int16_t(grad.aGradientsY[c]) / 4096.0f * cy;
             }
-            const float v = pre[x] * (g < 0.0f ? 0.0f : g) + 0.5f;
-            pre[x] = static_cast<uint16_t>(v > 65535.0f ? 65535.0f : v);
+            gain[x] = static_cast<uint32_t>(std::min(std::max(g, 0.0f), 15.0f) * 4096.0f + 0.5f);
+        }
+        for (uint32_t x = 0; x < W; x++) {
+            const uint32_t v = (uint32_t(pre[x]) * gain[x] + 2048u) >> 12;
+            pre[x] = static_cast<uint16_t>(v > 65535u ? 65535u : v);
         }
     }
 
@@ -816,27 +822,28 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
         }
         const uint32_t right = std::min<uint32_t>(w.aRoiRight[k], f.W - 1);
         const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2;
-        uint64_t *ws = m.wbsWhiteSum[k], *wc = m.wbsWhiteCount[k], *av = m.wbsAvg[k], *hs = m.wbsHighSum[k];
+        // local sums (the loop would otherwise go through memory for every pixel)
+        uint64_t ws[3] = {0, 0, 0}, wc[3] = {0, 0, 0}, av[3] = {0, 0, 0}, hs[3] = {0, 0, 0}, hc = 0;
         for (uint32_t x = w.aRoiLeft[k]; x <= right; x++) {
             const int32_t r = std::max(0, (R[x] >> 6) + rgbOff);
             const int32_t g = std::max(0, (G[x] >> 6) + rgbOff);
             const int32_t b = std::max(0, (B[x] >> 6) + rgbOff);
             av[0] += uint32_t(r), av[1] += uint32_t(g), av[2] += uint32_t(b);
-            if (r > tr) {
-                ws[0] += uint32_t(r), wc[0]++;
-            }
-            if (g > tg) {
-                ws[1] += uint32_t(g), wc[1]++;
-            }
-            if (b > tb) {
-                ws[2] += uint32_t(b), wc[2]++;
-            }
-            const int32_t luma = ((218 * r + 732 * g + 74 * b) >> 10) + yOff;
-            if (luma > tyl) {
-                hs[0] += uint32_t(r), hs[1] += uint32_t(g), hs[2] += uint32_t(b);
-                m.wbsHighCount[k]++;
-            }
+            const bool wr = r > tr, wg = g > tg, wb = b > tb;
+            ws[0] += wr ? uint32_t(r) : 0u, wc[0] += wr;
+            ws[1] += wg ? uint32_t(g) : 0u, wc[1] += wg;
+            ws[2] += wb ? uint32_t(b) : 0u, wc[2] += wb;
+            const bool high = ((218 * r + 732 * g + 74 * b) >> 10) + yOff > tyl;
+            hs[0] += high ? uint32_t(r) : 0u, hs[1] += high ? uint32_t(g) : 0u, hs[2] += high ? uint32_t(b) : 0u;
+            hc += high;
         }
+        for (int ch = 0; ch < 3; ch++) {
+            m.wbsWhiteSum[k][ch] += ws[ch];
+            m.wbsWhiteCount[k][ch] += wc[ch];
+            m.wbsAvg[k][ch] += av[ch];
+            m.wbsHighSum[k][ch] += hs[ch];
+        }
+        m.wbsHighCount[k] += hc;
     }
 }
 
@@ -1009,9 +1016,9 @@ void processEncoder(IspModel::Impl &m, FrameContext &f)
                 a += c0[k][2 * i] + c0[k][2 * i + 1];
                 b += c2[k][2 * i] + c2[k][2 * i + 1];
             }
-            const uint32_t n = 2 * vsub;
-            s0[i] = static_cast<uint16_t>((a + n / 2) / n);
-            s2[i] = static_cast<uint16_t>((b + n / 2) / n);
+            const uint32_t shift = vsub == 2 ? 2u : 1u;
+            s0[i] = static_cast<uint16_t>((a + (1u << (shift - 1))) >> shift);
+            s2[i] = static_cast<uint16_t>((b + (1u << (shift - 1))) >> shift);
         }
         isp::PackChroma(s0, s2, pairs, depth, f.encC.row(oy / vsub));
         f.encC.commit(oy / vsub);
@@ -1315,6 +1322,9 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         if (v->size() < W) {
             v->resize(W);
         }
+    }
+    if (m.rowGain.size() < W) {
+        m.rowGain.resize(W);
     }
     for (auto &r : m.ring) {
         if (r.size() < W + 4) {
