@@ -1205,7 +1205,8 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         const bool bayer = cfg.eDispType.eFmt >= BAYER_RGGB_8 && cfg.eDispType.eFmt <= BAYER_TIFF_12;
         QOR_RESULT ok = bayer ? PixelTransformBayer(&f.dispType, cfg.eDispType.eFmt, info.iifConfig.eBayerFormat)
                               : PixelTransformDisplay(&f.dispType, cfg.eDispType.eFmt);
-        if (ok != QOR_RES_OK || (bayer && cfg.eDataExtraction == CI_INOUT_NONE)) {
+        const bool point = cfg.eDataExtraction == CI_INOUT_BLACK_LEVEL || cfg.eDataExtraction == CI_INOUT_FILTER_LINESTORE;
+        if (ok != QOR_RES_OK || (bayer && !point)) {
             LOG_Error(__func__, __LINE__, kTag, "display format %d cannot be written\n", int(cfg.eDispType.eFmt));
             return QOR_RES_INVALID_PARAM;
         }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -524,6 +525,105 @@ TEST(IspModel, RefusesBuffersTooSmallWithoutWriting)
     EXPECT_EQ(small.front(), 0x33);
     in.bitDepth = 17;
     EXPECT_EQ(rig.model.process(in, s, IspFrameOutputs{}), QOR_RES_INVALID_PARAM);
+}
+
+} // namespace
+
+/* ---- driven by a load structure the library wrote ---- */
+
+#include "ci/ci_load_hw2.h"
+#include "mc/mc_pipeline.h"
+#include "platform/sim_lsdecoder.h"
+
+namespace {
+
+TEST(IspModelFromLoadStructure, ConvertedPipelineGivesAGreyChartAndExactTotals)
+{
+    const CI_CONNECTION dev = norva_sim::DefaultDescription();
+    std::unique_ptr<MC_PIPELINE> mc(new MC_PIPELINE());
+    std::unique_ptr<CI_PIPELINE> ci(new CI_PIPELINE());
+    std::unique_ptr<CI_PIPELINE> decoded(new CI_PIPELINE());
+    std::memset(mc.get(), 0, sizeof(MC_PIPELINE));
+    std::memset(ci.get(), 0, sizeof(CI_PIPELINE));
+    std::memset(decoded.get(), 0, sizeof(CI_PIPELINE));
+    // the defaults of a created pipeline that the conversions do not write
+    ci->config.eDataExtraction = CI_INOUT_NONE;
+    ci->sEncoderScaler.bBypassScaler = 1;
+    ci->sDisplayScaler.bIsDisplay = 1;
+    ci->sDisplayScaler.bBypassScaler = 1;
+    ci->sYCCToRGB.eType = YCC_TO_RGB;
+    MC_IIFInit(&mc->sIIF);
+    mc->sIIF.ui16ImagerSize[0] = 80;
+    mc->sIIF.ui16ImagerSize[1] = 60;
+    mc->sIIF.eBayerFormat = MOSAIC_GRBG;
+    ASSERT_EQ(MC_PipelineInit(mc.get(), &dev.sHWInfo), QOR_RES_OK);
+    mc->sLCA.aShift[0] = mc->sLCA.aShift[1] = 0; /* as the aberration module writes them (0 to 3) */
+    mc->eEncOutput = YUV_420_PL12_8;
+    mc->eDispOutput = RGB_888_24;
+    // what the setup modules would write: histogram identity, clip level at the top, a half-size encoder image
+    mc->sHIS.fInputOffset = 256;
+    mc->sHIS.fInputScale = 32767;
+    mc->sEXS.fPixelMax = 4095;
+    mc->sEXS.ui16Width = 160 / 7;
+    mc->sEXS.ui16Height = 120 / 7;
+    mc->sDSC.bBypassDSC = 1;
+    mc->sESC.bBypassESC = 0;
+    mc->sESC.aOutputSize[0] = 80;
+    mc->sESC.aOutputSize[1] = 60;
+    mc->sESC.aPitch[0] = mc->sESC.aPitch[1] = 2.0;
+    mc->sRLT.eMode = CI_RLT_CUBIC;
+    for (int c = 0; c < 4; c++) {
+        for (int i = 0; i < 16; i++) {
+            mc->sRLT.aPoints[c][i] = static_cast<QOR_UINT16>(std::min(65535, (i + 1) * 4096));
+        }
+    }
+    int mask = 0;
+    ASSERT_EQ(MC_PipelineConvert(mc.get(), ci.get(), &mask), QOR_RES_OK);
+    std::vector<char> ls(1268, 0);
+    ASSERT_EQ(HW_CI_LoadPipeline(&dev.sHWInfo, ci.get(), ls.data(), CI_UPD_ALL), QOR_RES_OK);
+    ASSERT_EQ(SimLS_Decode(reinterpret_cast<const QOR_UINT8 *>(ls.data()), ls.size(), decoded.get()), QOR_RES_OK);
+    CI_PIPE_INFO info;
+    ASSERT_EQ(QOR_CI_PipelineToInfo(ci.get(), &info), QOR_RES_OK);
+    EXPECT_EQ(decoded->sRawLUT.eMode, CI_RLT_CUBIC);
+
+    SceneOptions o = options(MOSAIC_GRBG, 10, 160, 120);
+    const BayerScene scene = norva_test::MakeTestChart(o);
+    std::vector<uint8_t> enc(80 * 60 * 2, 0), disp(160 * 3 * 120, 0), stats(norva_sim::kIspStatsSize);
+    norva_sim::IspInputFrame in;
+    in.samples = scene.samples.data();
+    in.width = 160, in.height = 120, in.bitDepth = 10;
+    norva_sim::IspFrameSettings s;
+    s.registers = decoded.get();
+    s.info = &info;
+    s.gamma = &dev.sGammaLUT;
+    IspFrameOutputs out;
+    out.encoder.data = enc.data(), out.encoder.size = enc.size(), out.encoder.stride = out.encoder.chromaStride = 80;
+    out.encoder.chromaOffset = 80 * 60;
+    out.display.data = disp.data(), out.display.size = disp.size(), out.display.stride = 160 * 3;
+    out.statistics = stats.data();
+    IspModel model;
+    norva_sim::IspFrameResult result;
+    ASSERT_EQ(model.process(in, s, out, &result), QOR_RES_OK);
+    EXPECT_EQ(result.sizes.encoderWidth, 80u);
+    EXPECT_EQ(result.sizes.encoderHeight, 60u);
+    for (const Rect &p : scene.layout.grey) {
+        const size_t at = size_t(p.y + p.h / 2) * 160 * 3 + 3 * (p.x + p.w / 2);
+        EXPECT_NEAR(disp[at], disp[at + 1], 3) << p.x;
+        EXPECT_NEAR(disp[at + 2], disp[at + 1], 3) << p.x;
+        const size_t c = 80 * 60 + size_t((p.y + p.h / 2) / 4) * 80 + ((p.x + p.w / 2) / 2 & ~1u);
+        EXPECT_NEAR(enc[c], 128, 3);
+        EXPECT_NEAR(enc[c + 1], 128, 3);
+    }
+    uint64_t total = 0;
+    for (int b = 0; b < 64; b++) {
+        total += rd32(stats.data(), L::kHisGlobal + 4 * b);
+    }
+    EXPECT_EQ(total, 160u * 120u);
+    uint64_t clipped = 0;
+    for (int ch = 0; ch < 4; ch++) {
+        clipped += rd32(stats.data(), L::kExsGlobal + 4 * ch);
+    }
+    EXPECT_EQ(clipped, scene.layout.clipped.area());
 }
 
 } // namespace
