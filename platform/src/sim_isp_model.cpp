@@ -1046,10 +1046,6 @@ void processDisplay(IspModel::Impl &m, FrameContext &f)
     const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
     const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
     uint16_t *o0 = m.o0.data(), *o1 = m.o1.data(), *o2 = m.o2.data();
-    if (m.o0.size() < sc.outW) {
-        m.o0.resize(sc.outW), m.o1.resize(sc.outW), m.o2.resize(sc.outW);
-        o0 = m.o0.data(), o1 = m.o1.data(), o2 = m.o2.data();
-    }
     for (uint32_t oy = 0; oy < sc.outH; oy++) {
         const uint16_t *y, *c0, *c2;
         scaledRow(m, f, sc, oy, 0, &y, &c0, &c2);
@@ -1319,9 +1315,15 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
 
     // ---- scratch (grows only)
     const size_t W = f.W, H = f.H;
-    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsRows[0], &m.awsRows[1], &m.o0, &m.o1, &m.o2, &m.hisLuma}) {
+    const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
+    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsRows[0], &m.awsRows[1], &m.hisLuma}) {
         if (v->size() < W) {
             v->resize(W);
+        }
+    }
+    for (auto *v : {&m.o0, &m.o1, &m.o2}) {
+        if (v->size() < maxOut) {
+            v->resize(maxOut);
         }
     }
     if (m.rowGain.size() < W) {
@@ -1342,7 +1344,6 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             v->resize(W * H);
         }
     }
-    const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
     for (int k = 0; k < 2; k++) {
         for (auto *v : {&m.sY[k], &m.sC0[k], &m.sC2[k]}) {
             if (v->size() < maxOut) {

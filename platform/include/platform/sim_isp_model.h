@@ -15,7 +15,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "ci/ci_api_structs.h"
 #include "ci/ci_pipeline.h"
