@@ -1187,7 +1187,9 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             cstride = cstride != 0 ? cstride : si.ui32CStride;
             rowsAlloc = si.ui32Height;
         }
-        const uint32_t cRows = sizes.encoderHeight / f.encType.ui8VSubsampling;
+        // an odd 4:2:0 height still gets a chroma row for its last luma row
+        const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+        const uint32_t cRows = (sizes.encoderHeight + vsub - 1) / vsub;
         const size_t coff = b.chromaOffset != 0 ? b.chromaOffset : size_t(b.offset) + size_t(stride) * rowsAlloc;
         if (!f.encY.setup(b, b.offset, stride, sizes.encoderHeight, isp::PackedRowBytes(f.encType, sizes.encoderWidth), &m.tileScratch) ||
             !f.encC.setup(b, coff, cstride, cRows, isp::PackedRowBytes(f.encType, sizes.encoderWidth), &m.tileScratch)) {

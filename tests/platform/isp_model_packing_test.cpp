@@ -339,3 +339,21 @@ TEST(IspPacking, FormatsAnOutputCannotCarryAreRefused)
 }
 
 } // namespace
+
+namespace {
+
+TEST(IspPacking, OddEncoderHeightKeepsItsLastChromaRowInsideTheBuffer)
+{
+    // 4:2:0 with 15 output rows: 8 chroma rows; a buffer one chroma row short is refused
+    Frame f;
+    f.reg.sEncoderScaler.bBypassScaler = 0;
+    f.reg.sEncoderScaler.aOutputSize[0] = kW / 2 - 1;
+    f.reg.sEncoderScaler.aOutputSize[1] = 14;
+    f.reg.sEncoderScaler.aPitch[0] = f.reg.sEncoderScaler.aPitch[1] = 32768;
+    const Layout l = linear(0, 64, 64 * 15, 64);
+    EXPECT_EQ(f.run(kEncoder, YUV_420_PL12_8, l, 64 * 15 + 64 * 7), QOR_RES_INVALID_PARAM);
+    ASSERT_EQ(f.run(kEncoder, YUV_420_PL12_8, l, 64 * 15 + 64 * 8), QOR_RES_OK);
+    EXPECT_NE(f.buffer[64 * 15 + 64 * 7], kSentinel);
+}
+
+} // namespace
