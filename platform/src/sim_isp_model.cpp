@@ -311,6 +311,7 @@ struct IspModel::Impl {
     uint64_t fosGrid[kGrid][kGrid];
     uint64_t wbsWhiteSum[2][3], wbsWhiteCount[2][3], wbsAvg[2][3], wbsHighSum[2][3], wbsHighCount[2];
     uint32_t hisGlobal[64];
+    uint16_t hisMap[1024]; /* 10-bit luma → histogram input after offset and scale */
     uint32_t hisRegion[kGrid][kGrid][16];
     uint64_t awsSum[kGrid][kGrid][3];
     uint32_t awsCount[kGrid][kGrid];
@@ -890,13 +891,26 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
     if (h.ui16Height != 0 && y >= h.ui16Top && (y - h.ui16Top) / h.ui16Height < uint32_t(kGrid)) {
         ty = int((y - h.ui16Top) / h.ui16Height);
     }
-    const int32_t hoff = int32_t(h.ui16InputOffset) - 256, hscale = h.ui16InputScale;
     const int8_t *col = m.hisCol.data();
-    for (uint32_t x = 0; x < W; x++) {
-        const int32_t v = clampi(int32_t((int64_t(int32_t(luma[x]) + hoff) * hscale + 16384) >> 15), 0, 1023);
-        m.hisGlobal[v >> 4]++;
-        if (ty >= 0 && col[x] >= 0) {
-            m.hisRegion[ty][col[x]][v >> 6]++;
+    const uint16_t *map = m.hisMap;
+    // counts of the row in two interleaved sets, so that runs of one value do not wait on each other's counts
+    uint32_t global[2][64] = {};
+    uint32_t region[2][kGrid + 1][16] = {}; /* row kGrid collects the pixels outside the grid */
+    for (uint32_t x = 0; x < W; x += 2) {
+        const uint32_t v0 = map[luma[x]], v1 = map[luma[x + 1]];
+        global[0][v0 >> 4]++;
+        global[1][v1 >> 4]++;
+        region[0][col[x] < 0 ? kGrid : col[x]][v0 >> 6]++;
+        region[1][col[x + 1] < 0 ? kGrid : col[x + 1]][v1 >> 6]++;
+    }
+    for (int b = 0; b < 64; b++) {
+        m.hisGlobal[b] += global[0][b] + global[1][b];
+    }
+    if (ty >= 0) {
+        for (int c = 0; c < kGrid; c++) {
+            for (int b = 0; b < 16; b++) {
+                m.hisRegion[ty][c][b] += region[0][c][b] + region[1][c][b];
+            }
         }
     }
 }
@@ -1035,25 +1049,22 @@ void processDisplay(IspModel::Impl &m, FrameContext &f)
         prepareTable(m, sc, f.W);
     }
     const CI_MODULE_PLANECONV &pc = f.reg->sYCCToRGB;
-    int32_t a[3][3];
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            a[i][j] = pc.aCoeff[i][j];
-        }
-    }
+    const int32_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int32_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int32_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
     const int32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
     const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
     const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
     const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
-    uint16_t *o0 = m.o0.data(), *o1 = m.o1.data(), *o2 = m.o2.data();
+    uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
     for (uint32_t oy = 0; oy < sc.outH; oy++) {
         const uint16_t *y, *c0, *c2;
         scaledRow(m, f, sc, oy, 0, &y, &c0, &c2);
         for (uint32_t x = 0; x < sc.outW; x++) {
             const int32_t i0 = c0[x] + off0, i1 = y[x] + off1, i2 = c2[x] + off2;
-            o0[x] = static_cast<uint16_t>(clampi((a[0][0] * i0 + a[0][1] * i1 + a[0][2] * i2 + 256) >> 9, lo, hi));
-            o1[x] = static_cast<uint16_t>(clampi((a[1][0] * i0 + a[1][1] * i1 + a[1][2] * i2 + 256) >> 9, lo, hi));
-            o2[x] = static_cast<uint16_t>(clampi((a[2][0] * i0 + a[2][1] * i1 + a[2][2] * i2 + 256) >> 9, lo, hi));
+            o0[x] = static_cast<uint16_t>(clampi((a00 * i0 + a01 * i1 + a02 * i2 + 256) >> 9, lo, hi));
+            o1[x] = static_cast<uint16_t>(clampi((a10 * i0 + a11 * i1 + a12 * i2 + 256) >> 9, lo, hi));
+            o2[x] = static_cast<uint16_t>(clampi((a20 * i0 + a21 * i1 + a22 * i2 + 256) >> 9, lo, hi));
         }
         isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
         f.disp.commit(oy);
@@ -1356,6 +1367,12 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     for (auto *v : {&m.subC0, &m.subC2}) {
         if (v->size() < maxOut) {
             v->resize(maxOut);
+        }
+    }
+    {
+        const int32_t hoff = int32_t(st.sHistStats.ui16InputOffset) - 256, hscale = st.sHistStats.ui16InputScale;
+        for (int32_t v = 0; v < 1024; v++) {
+            m.hisMap[v] = static_cast<uint16_t>(clampi(int32_t((int64_t(v + hoff) * hscale + 16384) >> 15), 0, 1023));
         }
     }
     gridIndex(&m.exsCol, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
