@@ -760,15 +760,20 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
     }
     const uint32_t gp = f.colour[y & 1u][0] == kGreen ? 0u : 1u;
     const int8_t *col = m.fosCol.data();
+    // sums of the row kept locally; index kGrid collects the columns outside the grid
+    uint64_t roiSum = 0, tiles[kGrid + 1] = {};
+    const uint32_t left = roi ? fo.ui16ROILeft : 1u, right = roi ? fo.ui16ROIRight : 0u;
     for (uint32_t x = gp; x < f.W; x += 2) {
         const int32_t dh = std::abs(int32_t(cur[x]) - int32_t(cur[x + 2]));
         const int32_t dd = std::abs(int32_t(cur[x]) - int32_t(dn[x + 1]));
         const uint32_t sharp = uint32_t(dh + dd) >> 8;
-        if (roi && x >= fo.ui16ROILeft && x <= fo.ui16ROIRight) {
-            m.fosRoi += sharp;
-        }
-        if (ty >= 0 && col[x] >= 0) {
-            m.fosGrid[ty][col[x]] += sharp;
+        roiSum += (x >= left && x <= right) ? sharp : 0u;
+        tiles[col[x] < 0 ? kGrid : col[x]] += sharp;
+    }
+    m.fosRoi += roiSum;
+    if (ty >= 0) {
+        for (int c = 0; c < kGrid; c++) {
+            m.fosGrid[ty][c] += tiles[c];
         }
     }
 }
