@@ -1,5 +1,6 @@
 // Capture engine of the simulated ISP: shot pools, output buffers, start and stop, triggers, acquire and
-// release, queries, on-demand frames from the frame source of each gasket, statistics and fault injection.
+// release, queries, on-demand frames from the frame source of each gasket processed by the image model of each
+// pipeline, statistics and fault injection.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,8 @@
 #include "platform/sim_capture.h"
 #include "platform/sim_frame_source.h"
 #include "platform/sim_isp.h"
+#include "platform/sim_isp_model.h"
+#include "platform/sim_lsdecoder.h"
 #include "platform/sim_pipeline.h"
 #include "platform/sim_platform.h"
 #include "sim_gasket_internal.h"
@@ -80,6 +83,10 @@ struct Capture {
     bool unknownBuffer = false;
     bool wrappingLayout = false;
     std::deque<SimSaveStats> scripted;
+    /** The image model of the pipeline, kept across frames (tables and scratch reused). */
+    IspModel model;
+    /** The register image of the frame being processed, decoded from the shot's load area. */
+    CI_PIPELINE frameRegisters{};
 };
 
 struct Engine {
@@ -90,6 +97,7 @@ struct Engine {
     SimFrameSource *sources[CI_N_IMAGERS] = {nullptr, nullptr, nullptr, nullptr};
     uint64_t gasketFrames[CI_N_IMAGERS] = {0, 0, 0, 0};
     unsigned dropFrames[CI_N_IMAGERS] = {0, 0, 0, 0};
+    bool datagenPattern = false;
 };
 
 Engine &engine() {
@@ -146,8 +154,8 @@ TestPattern &testPattern() {
 
 /**
  * Frames a started data generator queued on its gasket: taken when a capture needs one, delivered, then marked
- * processed (the generator's buffer is free again and its wait ends). Until the image model processes the
- * samples, every output gets the test pattern of the frame.
+ * processed (the generator's buffer is free again and its wait ends). The samples go through the image model of
+ * each pipeline (or, when a test asks for it, every output gets the test pattern of the frame).
  */
 class DatagenFrames : public SimFrameSource {
 public:
@@ -157,6 +165,16 @@ public:
         return taken[gasket];
     }
     void render(const SimFrameContext &ctx) override { testPattern().render(ctx); }
+    bool bayer(unsigned gasket, IspInputFrame *frame) override {
+        if (engine().datagenPattern || gasket >= CI_N_IMAGERS || !taken[gasket]) return false;
+        const SourceFrame &f = current[gasket];
+        frame->samples = f.samples;
+        frame->width = f.width;
+        frame->height = f.height;
+        frame->rowStride = f.width;
+        frame->bitDepth = f.bitDepth;
+        return true;
+    }
     void end(unsigned gasket) override {
         if (taken[gasket]) MarkSourceFrameProcessed(current[gasket]);
         taken[gasket] = false;
@@ -401,6 +419,62 @@ void put32(uint8_t *area, size_t offset, uint32_t v) {
     for (int i = 0; i < 4; i++) area[offset + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+/** The output memory of a frame target as the image model takes it. */
+IspOutputBuffer modelBuffer(const SimOutputTarget &t) {
+    IspOutputBuffer b;
+    if (!t.present) return b;
+    b.data = t.memory;
+    b.size = static_cast<size_t>(t.size);
+    b.offset = t.offset[0];
+    b.stride = t.stride[0];
+    if (t.planes > 1) {
+        b.chromaOffset = t.offset[1];
+        b.chromaStride = t.stride[1];
+    }
+    if (t.tiled && t.tileWidth != 0) {
+        b.tileStride = t.tileWidth;
+        b.tileHeight = t.tileHeight;
+    }
+    return b;
+}
+
+/**
+ * Processes a Bayer frame for one pipeline with its image model: the register image snapshotted in the shot's
+ * load area at the trigger, the pipeline information, the device's gamma curve and the active lens-shading
+ * matrix. False when the frame is erroneous (refused by the model, or not covering the imager window).
+ */
+bool processWithModel(Capture &c, SimShot &s, const SimPipelineView &v, const SimFrameContext &ctx,
+                      const IspInputFrame &input) {
+    if (input.samples == nullptr || s.load == nullptr) return false;
+    // Fields outside the load structure (configuration, imager interface) are the pipeline's.
+    c.frameRegisters = v.decoded;
+    if (SimLS_Decode(s.load, s.sizes[3], &c.frameRegisters) != QOR_RES_OK) return false;
+    IspFrameSettings settings;
+    settings.registers = &c.frameRegisters;
+    settings.info = &v.info;
+    settings.gamma = &IspDevice().description.sGammaLUT;
+    settings.privateValue = s.privateValue;
+    if (v.activeMatrix != 0) {
+        auto m = v.matrices.find(v.activeMatrix);
+        IspFile *file = FindOpenFile(v.fd);
+        DeviceMemory *memory = file != nullptr ? FindDeviceMemory(*file, v.activeMatrix) : nullptr;
+        void *host = memory != nullptr ? DeviceMemoryHost(*memory) : nullptr;
+        if (m != v.matrices.end() && host != nullptr) {
+            settings.lshMatrix = static_cast<const uint8_t *>(host);
+            settings.lshMatrixSize = std::min<size_t>(m->second.size, memory->size);
+            settings.lshConfig = m->second.config;
+        }
+    }
+    IspFrameOutputs outputs;
+    outputs.encoder = modelBuffer(ctx.outputs[SIM_OUT_ENC]);
+    outputs.display = modelBuffer(ctx.outputs[SIM_OUT_DISP]);
+    outputs.hdrExtraction = modelBuffer(ctx.outputs[SIM_OUT_HDREXT]);
+    outputs.raw2D = modelBuffer(ctx.outputs[SIM_OUT_RAW2D]);
+    outputs.statistics = s.sizes[0] >= kIspStatsSize ? s.statistics : nullptr;
+    IspFrameResult result;
+    return c.model.process(input, settings, outputs, &result) == QOR_RES_OK && !result.frameError;
+}
+
 /** Completes the oldest pending trigger of a capture with the frame the source holds. */
 void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gasket) {
     SimPipelineView *v = FindSimPipelineLocked(c.pipelineId);
@@ -437,7 +511,13 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
         }
     }
     memset(s.statistics, 0, s.sizes[0]);
-    source.render(ctx);
+    bool frameError = false;
+    IspInputFrame input;
+    if (source.bayer(gasket, &input)) {
+        frameError = !processWithModel(c, s, *v, ctx, input);
+    } else {
+        source.render(ctx);
+    }
     const uint64_t now = clockNs(CLOCK_MONOTONIC);
     s.interruptNs = now;
     s.interruptTicks = hardwareTicks(now);
@@ -448,7 +528,7 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
     } else {
         for (int i = 0; i < 5; i++) put32(s.statistics, 5476 + 4 * i, s.interruptTicks - 5u + static_cast<uint32_t>(i));
     }
-    writeStatus(s, c.errorInStatus);
+    writeStatus(s, c.errorInStatus || frameError);
     s.driverError = c.errorInShot;
     c.errorInStatus = c.errorInShot = false;
     s.missed = c.missed;
@@ -850,6 +930,7 @@ void resetEngine() {
     Engine &e = engine();
     e.timeoutMs = kDefaultTimeoutMs;
     e.produceOnPoll = false;
+    e.datagenPattern = false;
     for (unsigned g = 0; g < CI_N_IMAGERS; g++) {
         e.sources[g] = nullptr;
         e.dropFrames[g] = 0;
@@ -860,6 +941,7 @@ void resetEngine() {
         c.missed = 0;
         c.errorInShot = c.errorInStatus = c.unknownBuffer = c.wrappingLayout = false;
         c.scripted.clear();
+        c.model.setFlickerVerdict(kFlickerNone);
     }
 }
 
@@ -969,6 +1051,11 @@ uint8_t TestPatternByte(uint64_t frame, unsigned output, unsigned plane, uint32_
 
 SimFrameSource &TestPatternSource() { return testPattern(); }
 
+void RenderDatagenAsTestPattern(bool on) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    engine().datagenPattern = on;
+}
+
 void SetFrameSource(unsigned gasket, SimFrameSource *source) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     if (gasket < CI_N_IMAGERS) engine().sources[gasket] = source;
@@ -1037,6 +1124,12 @@ void InjectMissedFrames(int pipelineId, int n) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
     if (c != nullptr) c->missed += n;
+}
+
+void InjectFlickerVerdict(int pipelineId, uint8_t verdict) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    Capture *c = findCapture(pipelineId);
+    if (c != nullptr) c->model.setFlickerVerdict(verdict);
 }
 
 void DropFrames(unsigned gasket, unsigned n) {

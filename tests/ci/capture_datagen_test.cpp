@@ -28,6 +28,8 @@ TEST_F(CaptureTest, DataGeneratorFramesFeedTheCapture)
     ASSERT_EQ(CI_DatagenStart(dg), QOR_RES_OK);
     startWith(2, 2, 2);
     norva_sim::SetCaptureTimeoutMs(20);
+    // The frames are checked against the known pattern rather than processed by the image model.
+    norva_sim::RenderDatagenAsTestPattern(true);
 
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     CI_SHOT *shot = nullptr;

@@ -13,9 +13,15 @@
  *
  * Frame sources plug in per gasket (SetFrameSource). Without one, a gasket that a started data generator drives
  * takes the frames the generator queued (sim_frame_source.h): a capture waits for the next insertion, and the
- * frame is marked processed once delivered. Otherwise the gasket streams on demand. Either way, until the image
- * model exists, the frame is written as a known pattern (TestPatternByte) into every configured output at the
- * strides and offsets the frame reports.
+ * frame is marked processed once delivered. Otherwise the gasket streams on demand.
+ *
+ * A source that delivers Bayer samples (SimFrameSource::bayer, as the data-generator frames do) has them
+ * processed by the image model of each pipeline (sim_isp_model.h, one model per pipeline, kept across frames):
+ * the register image the shot's load area holds (snapshotted at the trigger, decoded by the device), the
+ * pipeline information, the device's gamma curve and the pipeline's active lens-shading matrix give every
+ * configured output at the strides and offsets the frame reports, and the statistics of the save structure. A
+ * frame the model refuses (or whose input does not cover the imager window) has status bit 0 set. Other sources
+ * write the outputs themselves (render); the test pattern writes a known pattern (TestPatternByte).
  *
  * Functions that do not say otherwise take the platform lock themselves.
  *
@@ -52,6 +58,7 @@
 #include <cstdint>
 
 #include "ci/ci_capture.h"
+#include "platform/sim_isp_model.h"
 
 namespace norva_sim {
 
@@ -110,6 +117,16 @@ public:
     virtual bool begin(unsigned gasket) = 0;
     /** Writes the current frame into the outputs of one pipeline (may also fill statistics). */
     virtual void render(const SimFrameContext &ctx) = 0;
+    /**
+     * The Bayer samples of the current frame of the gasket, when the source delivers samples: the engine then
+     * processes them with the image model instead of calling render. The samples stay valid until end().
+     */
+    virtual bool bayer(unsigned gasket, IspInputFrame *frame)
+    {
+        (void)gasket;
+        (void)frame;
+        return false;
+    }
     /** The frame reached every pipeline that waited for it. */
     virtual void end(unsigned gasket) = 0;
 };
@@ -120,6 +137,11 @@ void SetFrameSource(unsigned gasket, SimFrameSource *source);
 SimFrameSource &TestPatternSource();
 /** The byte the test pattern writes at (x, y) of a plane of an output of frame `frame` of its gasket. */
 uint8_t TestPatternByte(uint64_t frame, unsigned output, unsigned plane, uint32_t x, uint32_t y);
+/**
+ * Data-generator frames are written as the test pattern instead of being processed by the image model (they
+ * are still taken, delivered and marked processed as usual). Off by default; ResetPlatform turns it off.
+ */
+void RenderDatagenAsTestPattern(bool on);
 
 /** Statistics a test chooses for a frame, in the units of the save structure's words. */
 struct SimSaveStats {
@@ -158,6 +180,8 @@ void QueueStatistics(int pipelineId, const SimSaveStats &stats);
 void InjectFrameError(int pipelineId, bool inStatusWord);
 /** The next frame completed for the pipeline reports `n` more missed frames. */
 void InjectMissedFrames(int pipelineId, int n);
+/** The flicker verdict (IspFlickerVerdict) the image model of the pipeline reports from now on. */
+void InjectFlickerVerdict(int pipelineId, uint8_t verdict);
 /** The next `n` frames of the gasket are lost: every started pipeline on it counts them as missed. */
 void DropFrames(unsigned gasket, unsigned n);
 /** The next acquire of the pipeline names an encoder buffer the stack never created. */
