@@ -60,6 +60,8 @@ TEST(ModuleRLT, LoadReadsModeAndPointsOfEachChannel) {
         {"RLT_POINTS_0 40000 0x10 12abc 65536 70000 65535\n",
          ModuleRLT::RLT_DISABLED,
          {{{0, 0}, 40000}, {{0, 3}, 65535}, {{0, 4}, 65535}, {{0, 5}, 65535}}},
+        // A negative text is no unsigned value within the range: it reads as the top of the range.
+        {"RLT_POINTS_1 -1\n", ModuleRLT::RLT_DISABLED, {{{1, 0}, 65535}}},
         {"RLT_POINTS_3 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 9 77\nRLT_CORRECTION_MODE LINEAR\n",
          ModuleRLT::RLT_LINEAR,
          {{{3, 15}, 9}}},

@@ -62,7 +62,7 @@ TEST(SceneNrv, ReadsBackWithEveryPartInPlace) {
     const std::string dir = nrvtest::TempDir("scenes");
     const uint32_t width = 192, height = 128;
     const unsigned frames = 3;
-    for (unsigned depth : {10u, 12u}) {
+    for (unsigned depth : {10u, 12u, 8u, 16u}) {
         for (const auto &order : kOrders) {
             const std::string what = std::string(order.cell) + " " + std::to_string(depth) + " bits";
             const std::string path = dir + "/scene_" + order.cell + "_" + std::to_string(depth) + ".nrv";

@@ -83,6 +83,16 @@ ModuleRLT::ModuleRLT() : SetupModuleImpl<ModuleRLT, STP_RLT>(kTag), eMode(RLT_DI
     loadDefaults();
 }
 
+QOR_RESULT ModuleRLT::beforeLoad(const ParameterList &) {
+    LOG_Perf_In(getLoggingName(), __FILE__, "load", __LINE__);
+    return QOR_RES_OK;
+}
+
+QOR_RESULT ModuleRLT::afterLoad(const ParameterList &) {
+    LOG_Perf_Out(getLoggingName(), __FILE__, "load", __LINE__);
+    return QOR_RES_OK;
+}
+
 QOR_RESULT ModuleRLT::setup() {
     LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
     const QOR_RESULT ret = standardSetup(getPipeline());

@@ -33,6 +33,9 @@ public:
     ~ModuleRLT() override = default;
 
     QOR_RESULT setup() override;
+    /* The performance hooks around load. */
+    QOR_RESULT beforeLoad(const ParameterList &parameters);
+    QOR_RESULT afterLoad(const ParameterList &parameters);
     /** 3 for a mode outside the three, writing nothing. */
     QOR_RESULT writeSetup(MC_PIPELINE &mc);
 
