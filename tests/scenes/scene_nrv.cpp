@@ -50,7 +50,7 @@ const double kRampTop = 0.95;
 const double kEdgeHigh = 0.8;
 const double kEdgeLow = 0.02;
 
-QOR_RESULT CheckSceneSpec(const SceneSpec &s) {
+QOR_RESULT CheckSceneParams(const SceneParams &s) {
     if (s.width < kMinWidth || s.height < kMinHeight || s.width > kMaxSide || s.height > kMaxSide ||
         (s.width & 1u) != 0 || (s.height & 1u) != 0) {
         LOG_Error(__func__, __LINE__, kTag, "scene size %ux%u: both sides must be even, from %ux%u to %ux%u\n",
@@ -142,36 +142,36 @@ int SceneColourAt(MOSAICType mosaic, uint32_t x, uint32_t y) {
     return kCells[m][y & 1u][x & 1u];
 }
 
-std::vector<uint16_t> SceneMosaic(const SceneSpec &spec) {
-    if (CheckSceneSpec(spec) != QOR_RES_OK) {
+std::vector<uint16_t> SceneMosaic(const SceneParams &params) {
+    if (CheckSceneParams(params) != QOR_RES_OK) {
         return {};
     }
-    const SceneLayout l = SceneLayoutOf(spec.width, spec.height);
-    std::vector<uint16_t> m(size_t(spec.width) * spec.height);
-    for (uint32_t y = 0; y < spec.height; y++) {
-        for (uint32_t x = 0; x < spec.width; x++) {
+    const SceneLayout l = SceneLayoutOf(params.width, params.height);
+    std::vector<uint16_t> m(size_t(params.width) * params.height);
+    for (uint32_t y = 0; y < params.height; y++) {
+        for (uint32_t x = 0; x < params.width; x++) {
             double rgb[3];
-            SceneRgbAt(l, spec.width, x, y, rgb);
-            m[size_t(y) * spec.width + x] = SceneCode(rgb[SceneColourAt(spec.mosaic, x, y)], spec.bitDepth);
+            SceneRgbAt(l, params.width, x, y, rgb);
+            m[size_t(y) * params.width + x] = SceneCode(rgb[SceneColourAt(params.mosaic, x, y)], params.bitDepth);
         }
     }
     return m;
 }
 
-QOR_RESULT WriteSceneNrv(const std::string &path, const SceneSpec &spec) {
-    QOR_RESULT ret = CheckSceneSpec(spec);
+QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params) {
+    QOR_RESULT ret = CheckSceneParams(params);
     if (ret != QOR_RES_OK) {
         return ret;
     }
-    const std::vector<uint16_t> mosaic = SceneMosaic(spec);
+    const std::vector<uint16_t> mosaic = SceneMosaic(params);
     // The writer takes each 2x2 cell as top-left, top-right, bottom-left, bottom-right samples; the
     // colour model names the Bayer order of those four positions.
-    const size_t bytesPerSample = spec.bitDepth <= 8 ? 1 : 2;
+    const size_t bytesPerSample = params.bitDepth <= 8 ? 1 : 2;
     std::vector<uint8_t> cells(mosaic.size() * bytesPerSample);
     size_t i = 0;
-    for (uint32_t cy = 0; cy < spec.height / 2; cy++) {
-        for (uint32_t cx = 0; cx < spec.width / 2; cx++) {
-            const size_t top = size_t(2 * cy) * spec.width + 2 * cx, bottom = top + spec.width;
+    for (uint32_t cy = 0; cy < params.height / 2; cy++) {
+        for (uint32_t cx = 0; cx < params.width / 2; cx++) {
+            const size_t top = size_t(2 * cy) * params.width + 2 * cx, bottom = top + params.width;
             for (uint16_t s : {mosaic[top], mosaic[top + 1], mosaic[bottom], mosaic[bottom + 1]}) {
                 if (bytesPerSample == 1) {
                     cells[i++] = static_cast<uint8_t>(s);
@@ -185,17 +185,17 @@ QOR_RESULT WriteSceneNrv(const std::string &path, const SceneSpec &spec) {
 
     sSimImageOut out;
     SimImageOut_init(&out);
-    out.info.ui8BitDepth = static_cast<QOR_UINT8>(spec.bitDepth);
-    out.info.ui32Width = spec.width;
-    out.info.ui32Height = spec.height;
-    out.info.eColourModel = colourModelOf(spec.mosaic);
+    out.info.ui8BitDepth = static_cast<QOR_UINT8>(params.bitDepth);
+    out.info.ui32Width = params.width;
+    out.info.ui32Height = params.height;
+    out.info.eColourModel = colourModelOf(params.mosaic);
     out.info.fGain = 1.0;
     ret = SimImageOut_create(&out);
     if (ret == QOR_RES_OK) {
         ret = SimImageOut_open(&out, path.c_str());
     }
     const bool opened = ret == QOR_RES_OK;
-    for (unsigned k = 0; ret == QOR_RES_OK && k < spec.frames; k++) {
+    for (unsigned k = 0; ret == QOR_RES_OK && k < params.frames; k++) {
         ret = SimImageOut_addFrame(&out, cells.data(), cells.size());
         if (ret == QOR_RES_OK) {
             ret = SimImageOut_write(&out);
@@ -216,13 +216,13 @@ QOR_RESULT WriteSceneNrv(const std::string &path, const SceneSpec &spec) {
 
 QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth,
                          MOSAICType mosaic, unsigned frames) {
-    SceneSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitDepth = bitDepth;
-    spec.mosaic = mosaic;
-    spec.frames = frames;
-    return WriteSceneNrv(path, spec);
+    SceneParams params;
+    params.width = width;
+    params.height = height;
+    params.bitDepth = bitDepth;
+    params.mosaic = mosaic;
+    params.frames = frames;
+    return WriteSceneNrv(path, params);
 }
 
 } // namespace norva_scenes

@@ -45,7 +45,7 @@ extern const double kEdgeHigh;
 extern const double kEdgeLow;
 
 /** What to write. */
-struct SceneSpec {
+struct SceneParams {
     uint32_t width = 640;   /**< even, 64 to 32768 */
     uint32_t height = 480;  /**< even, 48 to 32768 */
     unsigned bitDepth = 10; /**< 8 to 16 */
@@ -54,7 +54,7 @@ struct SceneSpec {
 };
 
 /** QOR_RES_OK for a scene that can be written, else QOR_RES_INVALID_PARAM with a logged reason. */
-QOR_RESULT CheckSceneSpec(const SceneSpec &spec);
+QOR_RESULT CheckSceneParams(const SceneParams &params);
 
 /** The layout of a scene of the given size (valid sizes only). */
 SceneLayout SceneLayoutOf(uint32_t width, uint32_t height);
@@ -69,11 +69,11 @@ uint16_t SceneCode(double level, unsigned bitDepth);
 /** Colour (0 red, 1 green, 2 blue) of pixel (x, y) under a Bayer order (RGGB for anything else). */
 int SceneColourAt(MOSAICType mosaic, uint32_t x, uint32_t y);
 
-/** One frame of the scene as raw codes, row-major (width x height); empty for an invalid spec. */
-std::vector<uint16_t> SceneMosaic(const SceneSpec &spec);
+/** One frame of the scene as raw codes, row-major (width x height); empty for an invalid params. */
+std::vector<uint16_t> SceneMosaic(const SceneParams &params);
 
-/** Writes the scene's frames to an NRV file. QOR_RES_INVALID_PARAM for an invalid spec, else the writer's result. */
-QOR_RESULT WriteSceneNrv(const std::string &path, const SceneSpec &spec);
+/** Writes the scene's frames to an NRV file. QOR_RES_INVALID_PARAM for an invalid params, else the writer's result. */
+QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params);
 
 /** The same, for tools: the scene of the given size, bit depth, Bayer order and number of frames. */
 QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth,
