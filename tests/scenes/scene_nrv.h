@@ -69,10 +69,10 @@ uint16_t SceneCode(double level, unsigned bitDepth);
 /** Colour (0 red, 1 green, 2 blue) of pixel (x, y) under a Bayer order (RGGB for anything else). */
 int SceneColourAt(MOSAICType mosaic, uint32_t x, uint32_t y);
 
-/** One frame of the scene as raw codes, row-major (width x height); empty for an invalid params. */
+/** One frame of the scene as raw codes, row-major (width x height); empty for invalid parameters. */
 std::vector<uint16_t> SceneMosaic(const SceneParams &params);
 
-/** Writes the scene's frames to an NRV file. QOR_RES_INVALID_PARAM for an invalid params, else the writer's result. */
+/** Writes the scene's frames to an NRV file. QOR_RES_INVALID_PARAM for invalid parameters, else the writer's result. */
 QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params);
 
 /** The same, for tools: the scene of the given size, bit depth, Bayer order and number of frames. */
