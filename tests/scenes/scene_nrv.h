@@ -18,31 +18,19 @@
 
 #include "norvacommon/pixel_transform.h"
 #include "qor_errors.h"
+#include "support/bayer_scene.h"
 
 namespace norva_scenes {
 
-struct Rect {
-    uint32_t x = 0, y = 0, w = 0, h = 0;
-    uint64_t area() const { return uint64_t(w) * h; }
-    bool contains(uint32_t px, uint32_t py) const { return px >= x && px < x + w && py >= y && py < y + h; }
-};
-
-/** Where each part of the scene lies, in pixels; every rectangle starts on even coordinates and has even sides. */
-struct SceneLayout {
-    static constexpr int kPatches = 6;
-    Rect ramp;               /**< grey ramp: black at the left edge to kRampTop at the right edge */
-    Rect grey[kPatches];     /**< neutral patches at kGreyLevels */
-    Rect colour[kPatches];   /**< colour patches at kColourPatches (linear R, G, B) */
-    Rect edges;              /**< bars of 2, 4 and 8 pixels, then 4-pixel checks, kEdgeHigh on kEdgeLow */
-    Rect clipped;            /**< every sample at the top code */
-};
-
-extern const double kGreyLevels[SceneLayout::kPatches];
-extern const double kColourPatches[SceneLayout::kPatches][3];
-extern const double kBackground; /**< linear level around the patches, the edges and the clipped patch */
-extern const double kRampTop;
-extern const double kEdgeHigh;
-extern const double kEdgeLow;
+/* The scene is the test chart of support/bayer_scene.h. */
+using Rect = norva_test::Rect;
+using SceneLayout = norva_test::ChartLayout;
+using norva_test::kColourPatches;
+using norva_test::kEdgeHigh;
+using norva_test::kEdgeLow;
+using norva_test::kGreyLevels;
+using norva_test::kRampTop;
+inline constexpr const double &kBackground = norva_test::kChartBackground;
 
 /** What to write. */
 struct SceneParams {
@@ -56,18 +44,15 @@ struct SceneParams {
 /** QOR_RES_OK for a scene that can be written, else QOR_RES_INVALID_PARAM with a logged reason. */
 QOR_RESULT CheckSceneParams(const SceneParams &params);
 
-/** The layout of a scene of the given size (valid sizes only). */
-SceneLayout SceneLayoutOf(uint32_t width, uint32_t height);
 
-/** The linear R, G, B of pixel (x, y); the clipped patch is above 1. */
-void SceneRgbAt(const SceneLayout &layout, uint32_t width, uint32_t x, uint32_t y, double rgb[3]);
+
+/** The layout of a scene of the given size (valid sizes only). */
+inline SceneLayout SceneLayoutOf(uint32_t width, uint32_t height) { return norva_test::TestChartLayout(width, height); }
 
 /** The top code of a bit depth and the code of a linear level. */
 uint16_t SceneMaxCode(unsigned bitDepth);
 uint16_t SceneCode(double level, unsigned bitDepth);
 
-/** Colour (0 red, 1 green, 2 blue) of pixel (x, y) under a Bayer order (RGGB for anything else). */
-int SceneColourAt(MOSAICType mosaic, uint32_t x, uint32_t y);
 
 /** One frame of the scene as raw codes, row-major (width x height); empty for invalid parameters. */
 std::vector<uint16_t> SceneMosaic(const SceneParams &params);
