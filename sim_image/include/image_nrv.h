@@ -138,9 +138,14 @@ private:
     packingModeEnum GetPacking(nrvSaveFormatStr *pFormat);
     CImageBase *SaveImage(nrvSaveFormatStr *pFormat);
     bool EnsureLineBuffer(QOR_INT64 size);
+    /** The file frames are read from, opened once and kept while the header stays loaded. */
+    FILE *DataFile();
+    void CloseDataFile();
 
     QOR_UINT8 *lineBuf;
     QOR_INT64 lineBufSize;
+    FILE *dataFile;
+    const char *dataFileName; /* the fileName dataFile was opened for */
 };
 
 typedef CImageNrv::packingModeEnum PACKM_xxx;

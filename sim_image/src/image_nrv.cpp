@@ -136,16 +136,34 @@ CImageNrv::nrvSegmentInfoStr::~nrvSegmentInfoStr() { delete[] frameOffsets; }
 
 CImageNrv::CImageNrv()
     : pixelFormat(PACKM_UNDEF), pixelFormatParam{0, 0, 0, 0}, pSegInfo(nullptr), pCurrSeg(nullptr), lineBuf(nullptr),
-      lineBufSize(0) {
+      lineBufSize(0), dataFile(nullptr), dataFileName(nullptr) {
     Unload();
 }
 
 CImageNrv::~CImageNrv() {
     Unload();
+    CloseDataFile();
     std::free(lineBuf);
 }
 
+FILE *CImageNrv::DataFile() {
+    /* Playing a file frame after frame reads it through one open stream, without reopening it. */
+    if (dataFile != nullptr && dataFileName != fileName) CloseDataFile();
+    if (dataFile == nullptr && fileName != nullptr) {
+        dataFile = std::fopen(fileName, "rb");
+        dataFileName = dataFile != nullptr ? fileName : nullptr;
+    }
+    return dataFile;
+}
+
+void CImageNrv::CloseDataFile() {
+    if (dataFile != nullptr) std::fclose(dataFile);
+    dataFile = nullptr;
+    dataFileName = nullptr;
+}
+
 void CImageNrv::UnloadHeader() {
+    CloseDataFile();
     pixelFormat = PACKM_UNDEF;
     for (auto &g : pixelFormatParam) g = 0;
     while (pSegInfo) {
@@ -686,8 +704,9 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
     if (GetNFilePlanes(nullptr) < 1) return "Invalid plane format";
     NRVSEGMENTINFO *seg = nullptr;
     if (GetSegmentIndex(frameIndex, nullptr, &seg) < 0) return "Invalid frame number";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = DataFile();
     if (!f) return "Error opening file";
+    clearerr(f);
 
     const char *res = nullptr;
     if (seg != pCurrSeg) res = ApplyMetaData(seg);
@@ -767,7 +786,6 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
             }
         }
     }
-    std::fclose(f);
     if (res) UnloadData();
     return res;
 }

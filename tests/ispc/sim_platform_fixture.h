@@ -5,26 +5,14 @@
 
 #include "ci/ci_ioctrl.h"
 #include "platform/sim_platform.h"
+#include "sim_fixture.h"
 #include "sys/sys_seam.h"
 
 namespace norva_test {
 
-/** A fresh simulated platform per test; the test must leave no descriptor, mapping or driver object behind. */
-class IspcSimTest : public testing::Test {
+/** A fresh simulated platform per test (see SimTest), with what the control-core tests ask of it. */
+class IspcSimTest : public SimTest {
 protected:
-    void SetUp() override {
-        SEAM_Override(norva_sim::SimulationOps());
-        norva_sim::ResetPlatform();
-    }
-    void TearDown() override {
-        const norva_sim::PlatformCounters c = norva_sim::GetCounters();
-        EXPECT_EQ(c.openDescriptors, 0);
-        EXPECT_EQ(c.liveMappings, 0);
-        EXPECT_EQ(c.driverObjects, 0);
-        norva_sim::ResetPlatform();
-        SEAM_Override(nullptr);
-    }
-
     static int openDescriptors() { return norva_sim::GetCounters().openDescriptors; }
 
     /** How many times the device was asked for its description, i.e. how many times it was opened. */

@@ -422,3 +422,31 @@ TEST(Nrv, ConvertFromGreyKeepsThePackingAndRebuildsTheDescription) {
 }
 
 } // namespace
+
+TEST(Nrv, FramesAreReadThroughOneOpenStreamUntilTheHeaderIsUnloaded) {
+    const std::string dir = nrvtest::TempDir("nrv_stream");
+    const std::string path = dir + "/three.nrv";
+    // Three 4x2 grey 8-bit frames whose samples are the frame number.
+    std::string file = Segment("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=Grayscale\n", 24);
+    for (size_t i = 0; i < 24; i++) file[file.size() - 24 + i] = static_cast<char>(i / 8);
+    WriteText(path, file);
+
+    const int before = nrvtest::OpenDescriptors();
+    {
+        CImageNrv im;
+        ASSERT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr);
+        ASSERT_EQ(im.LoadFileData(0), nullptr);
+        EXPECT_EQ(nrvtest::OpenDescriptors(), before + 1);
+        // The stream stays open, so playback goes on without reopening the file, even once it is gone.
+        ASSERT_EQ(std::remove(path.c_str()), 0);
+        for (int f : {1, 2, 0}) {
+            ASSERT_EQ(im.LoadFileData(f), nullptr) << f;
+            EXPECT_EQ(im.chnl[0].data[0], f);
+        }
+        EXPECT_EQ(nrvtest::OpenDescriptors(), before + 1);
+        im.Unload();
+        EXPECT_EQ(nrvtest::OpenDescriptors(), before);
+        EXPECT_NE(im.LoadFileData(0), nullptr); // no header: nothing to read from
+    }
+    EXPECT_EQ(nrvtest::OpenDescriptors(), before);
+}

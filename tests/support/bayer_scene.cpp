@@ -11,6 +11,9 @@ const double kColourPatches[ChartLayout::kPatches][3] = {
     {0.08, 0.40, 0.45}, {0.45, 0.08, 0.40}, {0.50, 0.45, 0.08},
 };
 const double kChartBackground = 0.18;
+const double kRampTop = 0.95;
+const double kEdgeHigh = 0.8;
+const double kEdgeLow = 0.02;
 
 namespace {
 
@@ -28,8 +31,6 @@ void patchRow(Rect *out, int n, uint32_t y0, uint32_t bandH, uint32_t width)
         out[i].h = even(bandH - 2 * (out[i].y - y0));
     }
 }
-
-bool inside(const Rect &r, uint32_t x, uint32_t y) { return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h; }
 
 } // namespace
 
@@ -55,18 +56,18 @@ std::vector<double> TestChartRgb(uint32_t width, uint32_t height)
         for (uint32_t x = 0; x < width; x++) {
             double *p = &rgb[(size_t(y) * width + x) * 3];
             double v[3] = {kChartBackground, kChartBackground, kChartBackground};
-            if (inside(l.ramp, x, y)) {
-                v[0] = v[1] = v[2] = 0.95 * double(x) / double(width - 1);
+            if (l.ramp.contains(x, y)) {
+                v[0] = v[1] = v[2] = kRampTop * double(x) / double(width - 1);
             }
             for (int i = 0; i < ChartLayout::kPatches; i++) {
-                if (inside(l.grey[i], x, y)) {
+                if (l.grey[i].contains(x, y)) {
                     v[0] = v[1] = v[2] = kGreyLevels[i];
                 }
-                if (inside(l.colour[i], x, y)) {
+                if (l.colour[i].contains(x, y)) {
                     v[0] = kColourPatches[i][0], v[1] = kColourPatches[i][1], v[2] = kColourPatches[i][2];
                 }
             }
-            if (inside(l.edges, x, y)) {
+            if (l.edges.contains(x, y)) {
                 // left to right: bars of 2, 4 and 8 pixels, then checks of 4 pixels
                 const uint32_t u = x - l.edges.x, q = l.edges.w / 4;
                 bool on = false;
@@ -79,9 +80,9 @@ std::vector<double> TestChartRgb(uint32_t width, uint32_t height)
                 } else {
                     on = ((u / 4) ^ ((y - l.edges.y) / 4)) & 1u;
                 }
-                v[0] = v[1] = v[2] = on ? 0.8 : 0.02;
+                v[0] = v[1] = v[2] = on ? kEdgeHigh : kEdgeLow;
             }
-            if (inside(l.clipped, x, y)) {
+            if (l.clipped.contains(x, y)) {
                 v[0] = v[1] = v[2] = 4.0;
             }
             p[0] = v[0], p[1] = v[1], p[2] = v[2];

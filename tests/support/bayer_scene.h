@@ -17,6 +17,7 @@ namespace norva_test {
 struct Rect {
     uint32_t x = 0, y = 0, w = 0, h = 0;
     uint64_t area() const { return uint64_t(w) * h; }
+    bool contains(uint32_t px, uint32_t py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 
 /** Where each part of the chart lies, in pixels (rectangles lie on even coordinates, even sizes). */
@@ -33,6 +34,9 @@ extern const double kGreyLevels[ChartLayout::kPatches];
 extern const double kColourPatches[ChartLayout::kPatches][3];
 /** Linear level of the background around the edges and the clipped patch. */
 extern const double kChartBackground;
+extern const double kRampTop;  /* linear level at the right end of the ramp */
+extern const double kEdgeHigh; /* linear levels of the bars and checks */
+extern const double kEdgeLow;
 
 struct SceneOptions {
     uint32_t width = 640;  /* even */
