@@ -18,7 +18,9 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Pipeline.h"
+#include "ci/ci_converter.h"
 #include "ispc/Shot.h"
+#include "sim_image.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_pipeline.h"
 #include "sim_fixture.h"
@@ -453,4 +455,66 @@ TEST(ShotConfigure, ANeverAcquiredShotHoldsNothing) {
     EXPECT_EQ(shot.metadata.defectiveStats.ui32MapModifications, 0u);
     EXPECT_EQ(shot.stats.size, 1024u);
     EXPECT_TRUE(contains(log, "statistics area of 1024 Bytes not decoded")) << log;
+}
+
+TEST_F(PipelineCapture, HDRInsertionBufferIsFilledFromAnRGBImageAndCapturedWith) {
+    Pipeline &p = *pipeline;
+    static_cast<ModuleOUT *>(p.getModule(STP_OUT))->hdrInsertionType = BGR_161616_64;
+    ASSERT_EQ(p.setupModule(STP_OUT), QOR_RES_OK);
+    ASSERT_EQ(p.programPipeline(false), QOR_RES_OK);
+    ASSERT_EQ(p.addShots(1), QOR_RES_OK);
+    CI_BUFFID ids;
+    memset(&ids, 0, sizeof(ids));
+    ASSERT_EQ(p.allocateBuffer(CI_TYPE_ENCODER, 0, false, &ids.encId), QOR_RES_OK);
+    ASSERT_EQ(p.allocateBuffer(CI_TYPE_DISPLAY, 0, false, &ids.dispId), QOR_RES_OK);
+    ASSERT_EQ(p.allocateBuffer(CI_TYPE_HDRINS, 0, false, &ids.idHDRIns), QOR_RES_OK);
+
+    CI_BUFFER insertion;
+    memset(&insertion, 0, sizeof(insertion));
+    ASSERT_EQ(p.getAvailableHDRInsertion(insertion, ids.idHDRIns), QOR_RES_OK);
+    EXPECT_EQ(insertion.id, ids.idHDRIns);
+    ASSERT_NE(insertion.data, nullptr);
+    // Lent once: a second request for the same buffer is refused.
+    CI_BUFFER again;
+    const std::string log = stderrOf([&] { EXPECT_EQ(p.getAvailableHDRInsertion(again, ids.idHDRIns), QOR_RES_FAILED); });
+    EXPECT_TRUE(contains(log, "Failed to find available HDR buffer (id=")) << log;
+
+    // An RGB image of the imager's size (960x540 after decimation), one colour.
+    const Global_Setup g = p.getGlobalSetup();
+    sSimImageIn image;
+    memset(&image, 0, sizeof(image));
+    image.info.ui32Width = g.ui32ImageWidth;
+    image.info.ui32Height = g.ui32ImageHeight;
+    image.info.ui8BitDepth = 10;
+    image.info.eColourModel = SimImage_RGB64;
+    image.info.stride = static_cast<QOR_SIZE>(g.ui32ImageWidth) * 8;
+    std::vector<QOR_UINT16> samples(static_cast<size_t>(g.ui32ImageWidth) * g.ui32ImageHeight * 4);
+    for (size_t i = 0; i < samples.size(); i += 4) {
+        samples[i] = 0x3FF;
+        samples[i + 1] = 0x200;
+        samples[i + 2] = 0;
+    }
+    image.pBuffer = samples.data();
+    ASSERT_EQ(CI_Convert_HDRInsertion(&image, &insertion, QOR_TRUE), QOR_RES_OK);
+
+    ASSERT_EQ(p.startCapture(), QOR_RES_OK);
+    ASSERT_EQ(p.programSpecifiedShot(ids), QOR_RES_OK);
+    Shot shot;
+    ASSERT_EQ(p.acquireShot(shot, true), QOR_RES_OK);
+    EXPECT_EQ(shot.YUV.id, ids.encId);
+    ASSERT_EQ(p.releaseShot(shot), QOR_RES_OK);
+    ASSERT_EQ(p.stopCapture(), QOR_RES_OK);
+}
+
+TEST_F(PipelineCapture, WithoutTheOutputModuleNoFrameIsTaken) {
+    programAndStart();
+    Pipeline &p = *pipeline;
+    ASSERT_EQ(p.programShot(), QOR_RES_OK);
+    p.clearModules();
+    Shot shot;
+    const std::string log = stderrOf([&] { EXPECT_EQ(p.acquireShot(shot, true), QOR_RES_UNAVAILABLE); });
+    EXPECT_TRUE(contains(log, "Pipeline has no registered ModuleOUT!\n")) << log;
+    EXPECT_EQ(shot.pCIBuffer, nullptr);
+    EXPECT_FALSE(CI_PipelineHasAcquired(p.getCIPipeline()));
+    ASSERT_EQ(p.stopCapture(), QOR_RES_OK);
 }
