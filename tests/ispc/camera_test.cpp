@@ -430,3 +430,67 @@ TEST(CameraConstruction, WithoutADeviceOrASensor) {
     norva_sim::ResetPlatform();
     SEAM_Override(nullptr);
 }
+
+// The commands of one camera life: registration and the full first update, shots, buffers of the encoder
+// then the display, the start (with an update before it), per frame an update, a trigger, an acquire and a
+// release, the stop, and at destruction the pool and the registration given back.
+TEST_F(CameraOnSim, CommandTraceOfOneCameraLife) {
+    norva_sim::ClearTrace();
+    {
+        Camera &c = make();
+        registerModules(c);
+        ASSERT_EQ(c.loadParameters(setup), QOR_RES_OK);
+        ASSERT_EQ(c.program(), QOR_RES_OK);
+        ASSERT_EQ(c.allocateBufferPool(2), QOR_RES_OK);
+        ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+        for (int frame = 0; frame < 3; frame++) {
+            Shot shot;
+            ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+            ASSERT_EQ(c.acquireShot(shot), QOR_RES_OK);
+            ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
+        }
+        ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
+        camera.reset();
+    }
+    std::vector<int> nrs;
+    std::vector<int> masks;
+    std::vector<int> kinds;
+    for (const auto &e : norva_sim::Trace()) {
+        nrs.push_back(e.nr);
+        if (e.nr == CI_CONFIG_UPDATE) {
+            int mask;
+            memcpy(&mask, &e.argIn[offsetof(CI_PIPE_PARAM, eUpdateMask)], sizeof(mask));
+            masks.push_back(mask);
+        } else if (e.nr == CI_CREATE_BUFF) {
+            int kind;
+            memcpy(&kind, &e.argIn[offsetof(CI_ALLOC_PARAM, type)], sizeof(kind));
+            kinds.push_back(kind);
+        }
+    }
+    std::vector<int> expected = {CI_PIPELINE_REGISTER, CI_CONFIG_UPDATE,
+                                 CI_CONFIG_ADDPOOL,    CI_CONFIG_ADDPOOL,
+                                 CI_CAPTURE_HASAVAILABLE,
+                                 CI_CREATE_BUFF,       CI_CREATE_BUFF,
+                                 CI_CREATE_BUFF,       CI_CREATE_BUFF,
+                                 CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE,
+                                 CI_CAPTURE_ISSTARTED, CI_LINESTORE_GET,
+                                 CI_LINESTORE_SET,     CI_CAPTURE_START};
+    for (int frame = 0; frame < 3; frame++) {
+        for (int nr : {CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE, CI_CAPTURE_ISSTARTED, CI_CAPTURE_TRIGGER,
+                       CI_CAPTURE_ACQUIRE, CI_CAPTURE_RELEASE}) {
+            expected.push_back(nr);
+        }
+    }
+    for (int nr : {CI_CAPTURE_STOP, CI_CONFIG_DELPOOL, CI_PIPELINE_DEREGISTER}) expected.push_back(nr);
+    EXPECT_EQ(nrs, expected);
+    EXPECT_EQ(kinds, (std::vector<int>{CI_ALLOC_ENC, CI_ALLOC_ENC, CI_ALLOC_DISP, CI_ALLOC_DISP}));
+    ASSERT_EQ(masks.size(), 5u);
+    EXPECT_EQ(masks[0], CI_UPD_ALL);
+    // Black level and white balance are converted every time, so no update is empty; none carries the groups
+    // a running capture does not take (nor need them before the start, as nothing asked for them).
+    for (size_t i = 1; i < masks.size(); i++) {
+        EXPECT_NE(masks[i], 0) << i;
+        EXPECT_EQ(masks[i] & 0x380, 0) << i;
+        EXPECT_EQ(masks[i], masks[1]) << i;
+    }
+}
