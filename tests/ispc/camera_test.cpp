@@ -210,6 +210,18 @@ TEST_F(CameraOnSim, StateMachine) {
              return r;
          },
          QOR_RES_OK, Camera::CAM_READY, nullptr},
+        {"extraction without a point", Camera::CAM_PROGRAMMED,
+         [](CameraOnSim &, Camera &c) {
+             ModuleOUT *out = static_cast<ModuleOUT *>(c.getPipeline()->getModule(STP_OUT));
+             out->displayType = PXL_NONE;
+             out->dataExtractionType = BAYER_RGGB_10;
+             out->dataExtractionPoint = CI_INOUT_NONE;
+             const QOR_RESULT r = c.allocateBufferPool(2);
+             EXPECT_EQ(c.getPipeline()->getStatus(), ISPC_Ctx_SETUP); // refused before any shot was added
+             return r;
+         },
+         QOR_RES_NOT_SUPPORTED, Camera::CAM_PROGRAMMED,
+         "Data extraction enabled but data extraction point set to NONE\n"},
         {"import of size 0", Camera::CAM_READY,
          [](CameraOnSim &t, Camera &c) {
              QOR_UINT32 id;
