@@ -704,7 +704,7 @@ QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds
         if (p.format->eFmt == PXL_NONE) continue;
         const INT_BUFFER *b = firstAvailable(pipe, p.kind);
         if (b == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, p.missing);
+            LOG_Error(__func__, __LINE__, kTag, "%s", p.missing);
             return QOR_RES_IN_PROGRESS;
         }
         *p.id = static_cast<QOR_UINT32>(b->ID);

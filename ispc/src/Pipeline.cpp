@@ -397,8 +397,11 @@ QOR_RESULT Pipeline::verifyConfiguration() const {
 }
 
 bool Pipeline::captureStarted() const {
-    // The capture flag the driver interface keeps for the context.
-    return pCIPipeline != nullptr && reinterpret_cast<const INT_PIPELINE *>(pCIPipeline)->bStarted;
+    // Only a registered configuration has a capture the driver can report on.
+    if (pCIPipeline == nullptr || ctxStatus == ISPC_Ctx_INIT || ctxStatus == ISPC_Ctx_UNINIT) {
+        return false;
+    }
+    return CI_PipelineIsStarted(pCIPipeline) != QOR_FALSE;
 }
 
 QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {

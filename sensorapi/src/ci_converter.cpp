@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "norvacommon/ci_alloc_info.h"
+#include "norvacommon/pixel_transform.h"
 #include "norvacommon/userlog.h"
 #include "sim_image.h"
 
@@ -475,6 +477,71 @@ QOR_RESULT CI_ConverterClear(CI_CONVERTER *pConverter) {
         return QOR_RES_INVALID_PARAM;
     }
     freePrivate(pConverter);
+    return QOR_RES_OK;
+}
+
+QOR_RESULT CI_Convert_HDRInsertion(const sSimImageIn *pImage, CI_BUFFER *pBuffer, QOR_BOOL8 bRescale) {
+    if (!pImage || !pBuffer) {
+        QOR_LOG_ERROR(kTag, "pImage or pBuffer is NULL\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+    if (pImage->info.eColourModel != SimImage_RGB64) {
+        QOR_LOG_ERROR(kTag, "given pImage needs to be RGB\n");
+        return QOR_RES_NOT_SUPPORTED;
+    }
+    PIXELTYPE type;
+    if (PixelTransformRGB(&type, BGR_161616_64) != QOR_RES_OK) {
+        QOR_LOG_ERROR(kTag, "Failed to get information about %s", FormatString(BGR_161616_64));
+        return QOR_RES_FAILED;
+    }
+    const QOR_UINT32 width = pImage->info.ui32Width;
+    const QOR_UINT32 height = pImage->info.ui32Height;
+    CI_SIZEINFO sizeInfo;
+    if (CI_ALLOC_RGBSizeInfo(&type, width, height, nullptr, &sizeInfo) != QOR_RES_OK) {
+        QOR_LOG_ERROR(kTag, "Failed to get allocation information about %s for image size %dx%d",
+                      FormatString(BGR_161616_64), static_cast<int>(width), static_cast<int>(height));
+        return QOR_RES_FAILED;
+    }
+    /* 64-bit, so a large image cannot wrap the check and be written past the buffer. */
+    const QOR_UINT64 needed = static_cast<QOR_UINT64>(sizeInfo.ui32Stride) * height;
+    if (pBuffer->ui32Size < needed) {
+        QOR_LOG_ERROR(kTag, "a buffer of %u Bytes is too small - %u needed\n", pBuffer->ui32Size,
+                      static_cast<unsigned>(needed));
+        return QOR_RES_INVALID_PARAM;
+    }
+    const unsigned depth = pImage->info.ui8BitDepth;
+    if (depth > 16) {
+        QOR_LOG_ERROR(kTag, "unexpected large bitdepth of %d in input image!\n", static_cast<int>(depth));
+        return QOR_RES_NOT_SUPPORTED;
+    }
+    if (height > 0 && width > 0 && (!pImage->pBuffer || !pBuffer->data)) {
+        QOR_LOG_ERROR(kTag, "pImage or pBuffer is NULL\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+
+    /* Spreads a sample of `depth` bits over 16 bits: shifted to the top, its high bits repeated below. */
+    const unsigned up = (16u - depth) & 31u;
+    const unsigned down = (2u * depth - 16u) & 31u;
+    const QOR_UINT32 mask = (1u << ((17u - depth) & 31u)) - 1u;
+    auto rescale = [&](QOR_UINT32 v) -> QOR_UINT16 {
+        return static_cast<QOR_UINT16>((v << up) | ((v >> down) & mask));
+    };
+    /* Blue first in the output: samples 2, 1, 0 of an RGB input, 0, 1, 2 of a BGR one. */
+    const unsigned order[3] = {pImage->info.isBGR ? 0u : 2u, 1u, pImage->info.isBGR ? 2u : 0u};
+
+    const QOR_UINT8 *inBase = reinterpret_cast<const QOR_UINT8 *>(pImage->pBuffer);
+    QOR_UINT8 *outBase = static_cast<QOR_UINT8 *>(pBuffer->data);
+    for (QOR_UINT32 y = 0; y < height; ++y) {
+        const QOR_UINT16 *in = reinterpret_cast<const QOR_UINT16 *>(inBase + static_cast<QOR_SIZE>(y) * pImage->info.stride);
+        QOR_UINT16 *out = reinterpret_cast<QOR_UINT16 *>(outBase + static_cast<QOR_SIZE>(y) * sizeInfo.ui32Stride);
+        for (QOR_UINT32 x = 0; x < width; ++x) {
+            for (unsigned c = 0; c < 3; ++c) {
+                const QOR_UINT16 v = in[4 * static_cast<QOR_SIZE>(x) + order[c]];
+                out[4 * static_cast<QOR_SIZE>(x) + c] = bRescale ? rescale(v) : v;
+            }
+            out[4 * static_cast<QOR_SIZE>(x) + 3] = 0;
+        }
+    }
     return QOR_RES_OK;
 }
 

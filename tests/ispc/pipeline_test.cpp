@@ -151,20 +151,28 @@ TEST_F(PipelineOnSim, RunningCaptureIsNotSentTheMatrixDefectAndCurveGroups) {
     Pipeline &p = make();
     registerLoadAndSetUp(p);
     ASSERT_EQ(p.programPipeline(false), QOR_RES_OK);
+    ASSERT_EQ(p.addShots(1), QOR_RES_OK);
+    QOR_UINT32 enc = 0, disp = 0;
+    ASSERT_EQ(p.allocateBuffer(CI_TYPE_ENCODER, 0, false, &enc), QOR_RES_OK);
+    ASSERT_EQ(p.allocateBuffer(CI_TYPE_DISPLAY, 0, false, &disp), QOR_RES_OK);
     const int matrixDefectCurve = CI_UPD_LSH_REG | CI_UPD_DPF_INPUT | CI_UPD_AWS_REG;
     for (bool started : {false, true}) {
+        if (started) {
+            ASSERT_EQ(p.startCapture(), QOR_RES_OK);
+        }
         // What the lens-shading and auto-white-balance modules' set-ups flag.
         p.getMCPipeline()->sLSH.updateNeeded = QOR_TRUE;
         p.getMCPipeline()->sAWS.updateNeeded = QOR_TRUE;
-        internal().bStarted = started ? QOR_TRUE : QOR_FALSE;
         norva_sim::ClearTrace();
         ASSERT_EQ(p.programPipeline(false), QOR_RES_OK);
+        // Whether the capture runs is asked to the driver, right before the update.
+        EXPECT_EQ(commandNumbers(), (std::vector<int>{CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE})) << started;
         const std::vector<int> masks = updateMasks();
         ASSERT_EQ(masks.size(), 1u);
         EXPECT_NE(masks[0] & CI_UPD_GRP_0, 0);
         EXPECT_EQ(masks[0] & matrixDefectCurve, started ? 0 : (CI_UPD_LSH_REG | CI_UPD_AWS_REG)) << started;
     }
-    internal().bStarted = QOR_FALSE;
+    ASSERT_EQ(p.stopCapture(), QOR_RES_OK);
 }
 
 TEST_F(PipelineOnSim, MaximumOutputSizesReachTheDriverIn16Bits) {

@@ -12,6 +12,7 @@
  * formats); a line carries width / 2 pairs of samples. The frame end packet follows the last line directly.
  */
 
+#include "ci/ci_capture.h"
 #include "ci/ci_datagen.h"
 #include "qor_errors.h"
 #include "qor_types.h"
@@ -65,6 +66,9 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const struct sSimI
                                     CI_DG_FRAME *pFrame);
 /** Frees the MIPI private data; 11 for NULL. */
 QOR_RESULT CI_ConverterClear(CI_CONVERTER *pConverter);
+/** Writes an RGB64 image into an HDR insertion buffer as 16-bit B, G, R, 0 per pixel; with bRescale each
+ *  sample of the image's bit depth is spread over 16 bits. */
+QOR_RESULT CI_Convert_HDRInsertion(const struct sSimImageIn *pImage, CI_BUFFER *pBuffer, QOR_BOOL8 bRescale);
 
 /* Writers installed by CI_ConverterConfigure. */
 QOR_SIZE CI_Convert_Parallel10(void *privateData, const QOR_UINT16 *inPixels, QOR_UINT32 inStride,

@@ -4,9 +4,11 @@
 #include <map>
 
 #include "ci/ci_api.h"
+#include "ci/ci_capture.h"
 #include "ci/ci_pipeline.h"
 #include "ispc/ModuleBase.h"
 #include "ispc/SetupModule.h"
+#include "ispc/Shot.h"
 #include "mc/mc_pipeline.h"
 #include "qor_errors.h"
 #include "qor_types.h"
@@ -136,8 +138,37 @@ public:
     /** Converts MC_PIPELINE and registers it (first time) or updates the converted groups. */
     QOR_RESULT programPipeline(bool bUpdateASAP);
 
+    /* Shots, buffers and capture */
+    /** Adds num shots to the driver's pool; the status becomes ready once the driver reports free shots. */
+    QOR_RESULT addShots(unsigned num);
+    /** Refused while capturing or while shots are pending or acquired. */
+    QOR_RESULT deleteShots();
+    /** A buffer the driver allocates (size 0: the size the driver computes). A failure is an error status. */
+    QOR_RESULT allocateBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, bool isTiled, QOR_UINT32 *pBufferId);
+    /** A buffer of the caller's descriptor; the memory stays the caller's. Makes the context ready. */
+    QOR_RESULT importBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ionFd, QOR_UINT32 ui32Size, bool isTiled,
+                            QOR_UINT32 *pBufferId);
+    QOR_RESULT deregisterBuffer(QOR_UINT32 uiBufferID);
+    QOR_RESULT startCapture();
+    QOR_RESULT stopCapture();
+    /** Triggers one frame into the first available buffers. */
+    QOR_RESULT programShot();
+    /** Triggers one frame into the given buffers. */
+    QOR_RESULT programSpecifiedShot(const CI_BUFFID &buffId);
+    QOR_RESULT getFirstAvailableBuffers(CI_BUFFID &buffId);
+    QOR_RESULT getAvailableHDRInsertion(CI_BUFFER &HDRInsertion, QOR_UINT32 id);
+    /**
+     * Waits for (or polls) the next frame and fills shot from it. 16 from a poll with nothing ready, silently.
+     * Whenever the shot's pCIBuffer is set on return, the shot must be given back with releaseShot.
+     */
+    QOR_RESULT acquireShot(Shot &shot, bool block = true);
+    /** Fills a shot from a driver shot. */
+    void processShot(Shot &shot, CI_SHOT *pCIShot);
+    /** Gives every buffer of the shot back to the driver; clears its buffers and its driver shot. */
+    QOR_RESULT releaseShot(Shot &shot);
+
 protected:
-    /** Whether the driver-side capture of this context runs. */
+    /** Whether the driver-side capture of this context runs (asked to the driver). */
     bool captureStarted() const;
 
     std::map<SetupID, SetupModule *> moduleRegistry; /**< owned */

@@ -1,0 +1,339 @@
+// The pipeline's shots, buffers and capture: pass-throughs to the driver interface with the context's
+// status checks, and the filling of an ISPC::Shot from each acquired driver shot.
+#include <cstring>
+
+#include "ispc/ModuleOUT.h"
+#include "ispc/Pipeline.h"
+#include "norvacommon/ci_alloc_info.h"
+#include "norvacommon/userlog.h"
+
+namespace ISPC {
+
+namespace {
+constexpr const char *kTag = "ISPC_PIPELINE";
+constexpr const char *kErrorState = "Pipeline is in error state\n";
+
+/**
+ * Bytes of a buffer of the given kind for the registered configuration: the output's format at its largest
+ * size (encoder and display: the maximum output size; extraction and insertion outputs: the imager size),
+ * laid out as the capture lays it out. 0 when the kind has no format or the size cannot be computed.
+ */
+QOR_UINT32 defaultBufferSize(const CI_PIPELINE &ci, const CI_HWINFO &hw, CI_BUFFTYPE kind, bool tiled) {
+    const CI_PIPELINE_CONFIG &cfg = ci.config;
+    const QOR_UINT32 imagerW = 2u * (ci.sImagerInterface.ui16ImagerSize[0] + 1u);
+    const QOR_UINT32 imagerH = 2u * (ci.sImagerInterface.ui16ImagerSize[1] + 1u);
+    const PIXELTYPE *format = nullptr;
+    QOR_UINT32 w = imagerW, h = imagerH;
+    bool raw2D = false;
+    switch (kind) {
+    case CI_TYPE_ENCODER:
+        format = &cfg.eEncType;
+        w = cfg.ui16MaxEncOutWidth != 0 ? cfg.ui16MaxEncOutWidth : imagerW;
+        h = cfg.ui16MaxEncOutHeight != 0 ? cfg.ui16MaxEncOutHeight : imagerH;
+        break;
+    case CI_TYPE_DISPLAY:
+    case CI_TYPE_DATAEXT:
+        format = &cfg.eDispType;
+        if (cfg.eDispType.eBuffer != TYPE_BAYER) {
+            w = cfg.ui16MaxDispOutWidth != 0 ? cfg.ui16MaxDispOutWidth : imagerW;
+            h = cfg.ui16MaxDispOutHeight != 0 ? cfg.ui16MaxDispOutHeight : imagerH;
+        }
+        break;
+    case CI_TYPE_HDREXT:
+        format = &cfg.eHDRExtType;
+        break;
+    case CI_TYPE_HDRINS:
+        format = &cfg.eHDRInsType;
+        break;
+    case CI_TYPE_RAW2D:
+        format = &cfg.eRaw2DExtraction;
+        raw2D = true;
+        break;
+    default:
+        return 0;
+    }
+    CI_TILINGINFO tile;
+    const CI_TILINGINFO *pTile = nullptr;
+    if (tiled) {
+        if (CI_ALLOC_GetTileInfo(hw.uiTiledScheme, &tile) != QOR_RES_OK) {
+            return 0;
+        }
+        pTile = &tile;
+    }
+    CI_SIZEINFO size;
+    memset(&size, 0, sizeof(size));
+    QOR_RESULT ret;
+    if (raw2D) {
+        ret = CI_ALLOC_Raw2DSizeInfo(format, w, h, pTile, &size);
+    } else if (format->eBuffer == TYPE_YUV) {
+        ret = CI_ALLOC_YUVSizeInfo(format, w, h, pTile, &size);
+    } else {
+        ret = CI_ALLOC_RGBSizeInfo(format, w, h, pTile, &size);
+    }
+    if (ret != QOR_RES_OK) {
+        return 0;
+    }
+    const QOR_UINT64 bytes = static_cast<QOR_UINT64>(size.ui32Stride) * size.ui32Height +
+                             static_cast<QOR_UINT64>(size.ui32CStride) * size.ui32CHeight;
+    return bytes > 0xFFFFFFFFull ? 0 : static_cast<QOR_UINT32>(bytes);
+}
+
+} // namespace
+
+#define PIPELINE_REFUSE_IN_ERROR()                                                                                  \
+    do {                                                                                                            \
+        if (ctxStatus == ISPC_Ctx_ERROR) {                                                                          \
+            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                       \
+            return QOR_RES_UNAVAILABLE;                                                                             \
+        }                                                                                                           \
+    } while (0)
+
+QOR_RESULT Pipeline::addShots(unsigned num) {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (num == 0) {
+        LOG_Error(__func__, __LINE__, kTag, "At least one buffer must be requested.\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+    const QOR_RESULT ret = CI_PipelineAddPool(pCIPipeline, num);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to add Shots to the pipeline (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    if (CI_PipelineHasAvailableShots(pCIPipeline)) {
+        ctxStatus = ISPC_Ctx_READY;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::deleteShots() {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (captureStarted()) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline is started - cannot delete shots\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (CI_PipelineHasPending(pCIPipeline)) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline has pending Shots - cannot delete shots\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (CI_PipelineHasAcquired(pCIPipeline)) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline has acquired Shots - cannot delete shots\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    const QOR_RESULT ret = CI_PipelineDeleteShots(pCIPipeline);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to delete Pipeline's shots\n");
+    }
+    return ret;
+}
+
+QOR_RESULT Pipeline::allocateBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, bool isTiled, QOR_UINT32 *pBufferId) {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (ctxStatus != ISPC_Ctx_SETUP && ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Context is not set up. Unable to allocate buffer\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (ui32Size == 0) {
+        // No size given: the size of the output at its largest, so that any frame of this configuration fits.
+        ui32Size = defaultBufferSize(*pCIPipeline, pCIConnection->sHWInfo, eBuffer, isTiled);
+    }
+    const QOR_RESULT ret =
+        CI_PipelineAllocateBuffer(pCIPipeline, eBuffer, ui32Size, isTiled ? QOR_TRUE : QOR_FALSE, pBufferId);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate buffer (ret=%d)\n", ret);
+        ctxStatus = ISPC_Ctx_ERROR;
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::importBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ionFd, QOR_UINT32 ui32Size, bool isTiled,
+                                  QOR_UINT32 *pBufferId) {
+    if (eBuffer == CI_TYPE_NONE || ionFd == 0) {
+        LOG_Error(__func__, __LINE__, kTag, "eBuffer is NONE or ionFD is 0\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+    PIPELINE_REFUSE_IN_ERROR();
+    if (ctxStatus != ISPC_Ctx_SETUP && ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Context is not set up. Unable to import buffer\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    const QOR_RESULT ret =
+        CI_PipelineImportBuffer(pCIPipeline, eBuffer, ui32Size, isTiled ? QOR_TRUE : QOR_FALSE, ionFd, pBufferId);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to import buffer (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    ctxStatus = ISPC_Ctx_READY;
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::deregisterBuffer(QOR_UINT32 uiBufferID) {
+    PIPELINE_REFUSE_IN_ERROR();
+    const QOR_RESULT ret = CI_PipelineDeregisterBuffer(pCIPipeline, uiBufferID);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to deregister buffer %u (returned %d)\n", uiBufferID, ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::getFirstAvailableBuffers(CI_BUFFID &buffId) {
+    PIPELINE_REFUSE_IN_ERROR();
+    const QOR_RESULT ret = CI_PipelineFindFirstAvailable(pCIPipeline, &buffId);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to find first available buffer (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::getAvailableHDRInsertion(CI_BUFFER &HDRInsertion, QOR_UINT32 id) {
+    PIPELINE_REFUSE_IN_ERROR();
+    const QOR_RESULT ret = CI_PipelineAcquireHDRBuffer(pCIPipeline, &HDRInsertion, id);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to find available HDR buffer (id=%d returned %d)\n",
+                  static_cast<int>(id), ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::startCapture() {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline not ready for starting capture.\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (captureStarted()) {
+        LOG_Warning(__func__, __LINE__, kTag, "capture already started.\n");
+        return QOR_RES_OK;
+    }
+    QOR_RESULT ret = CI_PipelineComputeLinestore(pCIPipeline);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag,
+                  "Failed to compute the linestore before starting the capture (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    ret = CI_PipelineStartCapture(pCIPipeline);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to start capture (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::stopCapture() {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline not ready.\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    const QOR_RESULT ret = CI_PipelineStopCapture(pCIPipeline);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to stop the capture (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::programShot() {
+    PIPELINE_REFUSE_IN_ERROR();
+    if (ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline not ready for programming a shot\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (!captureStarted()) {
+        LOG_Error(__func__, __LINE__, kTag, "Capture not started, unable to program shot.\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    const QOR_RESULT ret = CI_PipelineTriggerShoot(pCIPipeline);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Could not capture a frame (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::programSpecifiedShot(const CI_BUFFID &buffId) {
+    if (ctxStatus != ISPC_Ctx_READY) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline not ready for programming a shot\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    if (!captureStarted()) {
+        LOG_Error(__func__, __LINE__, kTag, "Capture not started, unable to program shot.\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    // The driver interface takes a mutable record but does not change it.
+    CI_BUFFID ids = buffId;
+    const QOR_RESULT ret = CI_PipelineTriggerSpecifiedShoot(pCIPipeline, &ids);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Could not trigger specified shoot (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT Pipeline::acquireShot(Shot &shot, bool block) {
+    PIPELINE_REFUSE_IN_ERROR();
+    // Filling a shot reads the output formats: without the output module no frame is taken from the driver.
+    if (getModule(STP_OUT) == nullptr) {
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline has no registered ModuleOUT!\n");
+        return QOR_RES_UNAVAILABLE;
+    }
+    CI_SHOT *pCIShot = nullptr;
+    if (block) {
+        const QOR_RESULT ret = CI_PipelineAcquireShot(pCIPipeline, &pCIShot);
+        if (ret != QOR_RES_OK || pCIShot == nullptr) {
+            LOG_Error(__func__, __LINE__, kTag,
+                      "Failed to acquire buffer with blocking call (returned %d, pCIBuffer=0x%p)\n", ret,
+                      static_cast<void *>(pCIShot));
+            return QOR_RES_FAILED;
+        }
+    } else {
+        const QOR_RESULT ret = CI_PipelineAcquireShotNB(pCIPipeline, &pCIShot);
+        if (ret == QOR_RES_IN_PROGRESS) {
+            return ret;
+        }
+        if (ret != QOR_RES_OK || pCIShot == nullptr) {
+            LOG_Error(__func__, __LINE__, kTag,
+                      "Failed to acquire buffer with non-blocking call (returned %d, pCIBuffer=0x%p)\n", ret,
+                      static_cast<void *>(pCIShot));
+            return QOR_RES_FAILED;
+        }
+    }
+    processShot(shot, pCIShot);
+    return QOR_RES_OK;
+}
+
+void Pipeline::processShot(Shot &shot, CI_SHOT *pCIShot) {
+    shot.clear();
+    const Global_Setup g = getGlobalSetup();
+    const ModuleOUT *out = static_cast<const ModuleOUT *>(getModule(STP_OUT));
+    if (out == nullptr) {
+        // Nothing to describe the outputs with; the driver shot is kept so that it can be released.
+        LOG_Error(__func__, __LINE__, kTag, "Pipeline has no registered ModuleOUT!\n");
+        shot.pCIBuffer = pCIShot;
+        return;
+    }
+    shot.configure(pCIShot, *out, g);
+}
+
+QOR_RESULT Pipeline::releaseShot(Shot &shot) {
+    const QOR_RESULT ret = CI_PipelineReleaseShot(pCIPipeline, shot.pCIBuffer);
+    if (ret != QOR_RES_OK) {
+        LOG_Error(__func__, __LINE__, kTag, "Failed to release the buffer (returned %d)\n", ret);
+        return QOR_RES_FAILED;
+    }
+    shot.DISPLAY = Buffer();
+    shot.YUV = Buffer();
+    shot.BAYER = Buffer();
+    shot.HDREXT = Buffer();
+    shot.RAW2DEXT = Buffer();
+    // Released: the shot no longer holds a driver shot, so it cannot be given back twice.
+    shot.pCIBuffer = nullptr;
+    return QOR_RES_OK;
+}
+
+#undef PIPELINE_REFUSE_IN_ERROR
+
+} // namespace ISPC
