@@ -7,6 +7,7 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   libgpiod-dev libdrm-dev
+  ffmpeg
   clang libclang-rt-14-dev
 )
 
