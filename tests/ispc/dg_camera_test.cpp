@@ -26,6 +26,7 @@
 #include "ispc/ParameterFileParser.h"
 #include "scenes/scene_nrv.h"
 #include "sensors/iifdatagen.h"
+#include "platform/sim_isp.h"
 #include "sim_image.h"
 #include "sim_platform_fixture.h"
 #include "support/bayer_scene.h"
@@ -133,15 +134,24 @@ protected:
      * A data-generator camera on `file` with NV12 encoder and RGB display outputs, neutral settings, clip
      * counts, histograms and focus sharpness over the whole frame; programmed, buffers allocated, capturing.
      */
-    DGCamera &capturing(const std::string &file)
+    DGCamera &capturing(const std::string &file, bool withRawLut = true)
     {
         camera.reset(new DGCamera(0, file, 0, true));
-        DGCamera &c = *camera;
-        EXPECT_EQ(c.state, Camera::CAM_CONNECTED);
-        EXPECT_EQ(IIFDG_ExtendedSetBlanking(c.getSensor()->getHandle(), 100, 14), QOR_RES_OK);
+        EXPECT_EQ(camera->state, Camera::CAM_CONNECTED);
+        EXPECT_EQ(IIFDG_ExtendedSetBlanking(camera->getSensor()->getHandle(), 100, 14), QOR_RES_OK);
+        start(*camera, withRawLut);
+        return *camera;
+    }
+
+    /** Registers the modules, loads the setup, programs the camera, allocates its buffers and starts it. */
+    static void start(DGCamera &c, bool withRawLut = true)
+    {
         for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleRLT(), new ModuleFOS()}) {
+                                                                   new ModuleFOS()}) {
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
+        }
+        if (withRawLut) {
+            EXPECT_EQ(c.getPipeline()->registerModule(new ModuleRLT()), QOR_RES_OK);
         }
         c.state = Camera::CAM_REGISTERED;
         std::ostringstream setup;
@@ -162,12 +172,13 @@ protected:
         mc.sTNM.bBypassTNM = 1;
         mc.sTNM.updateNeeded = 1;
         chromaCbFirst(mc);
-        EXPECT_EQ(c.programExposure(), QOR_RES_OK);
+        if (withRawLut && c.ownsSensor()) {
+            EXPECT_EQ(c.programExposure(), QOR_RES_OK);
+        }
         EXPECT_EQ(c.program(), QOR_RES_OK);
         EXPECT_EQ(c.allocateBufferPool(2), QOR_RES_OK);
         EXPECT_EQ(c.state, Camera::CAM_READY);
         EXPECT_EQ(c.startCapture(), QOR_RES_OK);
-        return c;
     }
 
     /** Enqueues and acquires one frame. */
@@ -468,6 +479,170 @@ TEST_F(DGCameraTest, ProgramExposureWritesTheCurve)
             EXPECT_EQ(rlt->aLUTPoints[ch][15], 65535);
         }
     }
+}
+
+/** Commands of a kind in the device's trace. */
+unsigned commands(int nr)
+{
+    unsigned n = 0;
+    for (const norva_sim::TraceEntry &e : norva_sim::Trace()) n += e.nr == nr ? 1u : 0u;
+    return n;
+}
+
+struct FactsCase {
+    const char *name;
+    const char *setup;
+    double gain;
+    unsigned wellDepth;
+    double readNoise;
+    double frameRate;
+    const char *warning; /* null: none */
+};
+
+// The sensor's facts from a setup: the deprecated module tags win, with a warning, over the sensor's own.
+TEST_F(DGCameraTest, SensorFactsFromTheSetup)
+{
+    const FactsCase cases[] = {
+        {"nothing", "", 1.0, 5000, 0.0, 30.0, nullptr},
+        {"deprecated frame rate", "FLD_FRAME_RATE 25\n", 1.0, 5000, 0.0, 25.0,
+         "FLD_FRAME_RATE is deprecated use SENSOR_FRAME_RATE instead!"},
+        {"sensor frame rate", "SENSOR_FRAME_RATE 20\n", 1.0, 5000, 0.0, 20.0, nullptr},
+        {"both well depths", "DNS_WELL_DEPTH 7000\nSENSOR_WELL_DEPTH 9000\n", 1.0, 7000, 0.0, 30.0,
+         "DNS_WELL_DEPTH is deprecated use SENSOR_WELL_DEPTH instead!"},
+        {"deprecated gain clamped", "DNS_ISO_GAIN 300\nSENSOR_READ_NOISE 2.5\n", 128.0, 5000, 2.5, 30.0,
+         "DNS_ISO_GAIN is deprecated use SENSOR_GAIN instead!"},
+        {"deprecated read noise", "DNS_READ_NOISE 4\nSENSOR_READ_NOISE 2.5\n", 1.0, 5000, 4.0, 30.0,
+         "DNS_READ_NOISE is deprecated use SENSOR_READ_NOISE instead!"},
+    };
+    for (const FactsCase &k : cases) {
+        SCOPED_TRACE(k.name);
+        DGSensor sensor(scene, 0, true);
+        ASSERT_EQ(sensor.getState(), Sensor::SENSOR_INITIALIZED);
+        std::istringstream text(k.setup);
+        ParameterList parameters;
+        ASSERT_EQ(ParameterFileParser::parse(text, parameters), QOR_RES_OK);
+        QOR_RESULT ret = QOR_RES_FAILED;
+        const std::string log = stderrOf([&] { ret = sensor.load(parameters); });
+        EXPECT_EQ(ret, QOR_RES_OK);
+        EXPECT_DOUBLE_EQ(sensor.getGain(), k.gain);
+        EXPECT_EQ(sensor.uiWellDepth, k.wellDepth);
+        EXPECT_DOUBLE_EQ(sensor.flReadNoise, k.readNoise);
+        EXPECT_DOUBLE_EQ(sensor.flFrameRate, k.frameRate);
+        if (k.warning != nullptr) {
+            EXPECT_NE(log.find(k.warning), std::string::npos) << log;
+        } else {
+            EXPECT_EQ(log.find("deprecated"), std::string::npos) << log;
+        }
+    }
+}
+
+// A sensor that cannot be made leaves the camera in its error state; well depth and read noise follow the
+// camera's sensor information (defaults for an empty list).
+TEST_F(DGCameraTest, ConstructionAndSensorInformation)
+{
+    struct Failure {
+        const char *name;
+        std::string file;
+        bool internal;
+        const char *message;
+    } failures[] = {
+        {"external generator", scene, false, "external DG not supported!"},
+        {"missing file", dir + "/missing.nrv", true, "Failed to setup IIFDG source file"},
+    };
+    for (const Failure &k : failures) {
+        SCOPED_TRACE(k.name);
+        std::unique_ptr<DGCamera> broken;
+        const std::string log = stderrOf([&] { broken.reset(new DGCamera(0, k.file, 0, k.internal)); });
+        EXPECT_EQ(broken->state, Camera::CAM_ERROR);
+        EXPECT_EQ(broken->getSensor()->getState(), Sensor::SENSOR_ERROR);
+        EXPECT_NE(log.find(k.message), std::string::npos) << log;
+        EXPECT_NE(log.find("Cannot init DG sensor!"), std::string::npos) << log;
+    }
+
+    {
+        DGCamera c(0, scene, 0, true);
+        EXPECT_EQ(c.state, Camera::CAM_CONNECTED);
+        EXPECT_EQ(c.getSensor()->getState(), Sensor::SENSOR_CONFIGURED);
+        EXPECT_EQ(c.getSensor()->uiWidth, kWidth);
+        std::istringstream text("DNS_WELL_DEPTH 6000\nDNS_READ_NOISE 2.5\n");
+        ParameterList parameters;
+        ASSERT_EQ(ParameterFileParser::parse(text, parameters), QOR_RES_OK);
+        ASSERT_EQ(c.updateSensorInfo(parameters), QOR_RES_OK);
+        EXPECT_EQ(c.getSensor()->uiWellDepth, 6000u);
+        EXPECT_DOUBLE_EQ(c.getSensor()->flReadNoise, 2.5);
+        ASSERT_EQ(c.updateSensorInfo(ParameterList()), QOR_RES_OK);
+        EXPECT_EQ(c.getSensor()->uiWellDepth, 5000u);
+        EXPECT_DOUBLE_EQ(c.getSensor()->flReadNoise, 0.0);
+    }
+
+    // The hardware description is read when the driver connection opens: ask with none open.
+    EXPECT_TRUE(DGCamera::supportIntDG());
+    EXPECT_FALSE(DGCamera::supportExtDG());
+    norva_sim::IspDevice().description.sHWInfo.eFunctionalities &= ~static_cast<QOR_UINT32>(CI_INFO_SUPPORTED_IIF_DATAGEN);
+    EXPECT_FALSE(DGCamera::supportIntDG());
+    norva_sim::SetDeviceAbsent(true);
+    bool supported = true;
+    const std::string log = stderrOf([&] { supported = DGCamera::supportIntDG(); });
+    EXPECT_FALSE(supported);
+    EXPECT_NE(log.find("failed to connect to driver to enquire about internal data generator"), std::string::npos);
+    norva_sim::SetDeviceAbsent(false);
+}
+
+// A second context borrowing the sensor takes the same frames but inserts none, waits for none and leaves its
+// look-up table alone; the owner inserts one frame per shot and waits for it.
+TEST_F(DGCameraTest, BorrowedSensorInsertsAndWaitsForNothing)
+{
+    DGCamera &owner = capturing(scene);
+    DGCamera second(1, owner.getSensor());
+    EXPECT_FALSE(second.ownsSensor());
+    start(second);
+    const ModuleRLT &lut = *static_cast<const ModuleRLT *>(second.getPipeline()->getModule(STP_RLT));
+    for (int frame = 0; frame < 3; frame++) {
+        norva_sim::ClearTrace();
+        ASSERT_EQ(second.enqueueShot(), QOR_RES_OK);
+        EXPECT_EQ(commands(CI_IIFDG_RELEASE), 0u);
+        ASSERT_EQ(owner.enqueueShot(), QOR_RES_OK);
+        EXPECT_EQ(commands(CI_IIFDG_RELEASE), 1u);
+        Shot mine, borrowed;
+        ASSERT_EQ(owner.acquireShot(mine, true), QOR_RES_OK);
+        EXPECT_EQ(commands(CI_IIFDG_WAITPROCESSED), 1u);
+        ASSERT_EQ(second.acquireShot(borrowed, true), QOR_RES_OK);
+        EXPECT_EQ(commands(CI_IIFDG_WAITPROCESSED), 1u);
+        // The same frame, processed by both contexts alike.
+        EXPECT_EQ(luma(mine, layout.grey[3]), luma(borrowed, layout.grey[3]));
+        EXPECT_EQ(lut.eMode, ModuleRLT::RLT_DISABLED);
+        ASSERT_EQ(owner.releaseShot(mine), QOR_RES_OK);
+        ASSERT_EQ(second.releaseShot(borrowed), QOR_RES_OK);
+    }
+    ASSERT_EQ(second.stopCapture(), QOR_RES_OK);
+    ASSERT_EQ(owner.stopCapture(), QOR_RES_OK);
+}
+
+// A shot of named buffers also inserts its frame, through the camera's interface too; without the look-up-table
+// module the acquire reports it after the shot was acquired, and the shot is still released.
+TEST_F(DGCameraTest, NamedBuffersAndMissingLookUpTable)
+{
+    DGCamera &c = capturing(scene, false);
+    Camera &base = c;
+    CI_BUFFID ids{};
+    ASSERT_EQ(c.getPipeline()->getFirstAvailableBuffers(ids), QOR_RES_OK);
+    norva_sim::ClearTrace();
+    ASSERT_EQ(base.enqueueSpecifiedShot(static_cast<const CI_BUFFID &>(ids)), QOR_RES_OK);
+    EXPECT_EQ(commands(CI_IIFDG_RELEASE), 1u);
+    Shot shot;
+    QOR_RESULT ret = QOR_RES_OK;
+    const std::string log = stderrOf([&] { ret = c.acquireShot(shot, true); });
+    EXPECT_EQ(ret, QOR_RES_FAILED);
+    EXPECT_NE(log.find("RLT module not found"), std::string::npos) << log;
+    ASSERT_NE(shot.pCIBuffer, nullptr);
+    EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
+
+    ASSERT_EQ(c.getPipeline()->getFirstAvailableBuffers(ids), QOR_RES_OK);
+    ASSERT_EQ(c.enqueueSpecifiedShot(ids), QOR_RES_OK);
+    EXPECT_EQ(commands(CI_IIFDG_RELEASE), 2u);
+    stderrOf([&] { ret = c.acquireShot(shot, true); });
+    EXPECT_EQ(ret, QOR_RES_FAILED);
+    EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
 }
 
 } // namespace
