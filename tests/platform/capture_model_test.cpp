@@ -234,4 +234,46 @@ TEST_F(CaptureModel, FlickerVerdictAndShortFrames)
     ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
 }
 
+/** An on-demand source delivering the same Bayer frame every time. */
+class ChartSource : public norva_sim::SimFrameSource {
+public:
+    ChartSource(const std::vector<uint16_t> &samples, uint32_t width, uint32_t height)
+        : samples(samples), width(width), height(height)
+    {
+    }
+    bool ready(unsigned) override { return true; }
+    bool begin(unsigned) override { return true; }
+    void render(const norva_sim::SimFrameContext &) override { rendered++; }
+    bool bayer(unsigned, norva_sim::IspInputFrame *frame) override
+    {
+        frame->samples = samples.data();
+        frame->width = width;
+        frame->height = height;
+        frame->bitDepth = 10;
+        return true;
+    }
+    void end(unsigned) override {}
+
+    const std::vector<uint16_t> &samples;
+    uint32_t width, height;
+    int rendered = 0;
+};
+
+// Any source that delivers Bayer samples goes through the image model; render is not called for it.
+TEST_F(CaptureModel, AnyBayerSourceGoesThroughTheImageModel)
+{
+    ChartSource source(scene.samples, kWidth, kHeight);
+    norva_sim::SetFrameSource(0, &source);
+    startWith(2, 2, 2);
+    for (int frame = 0; frame < 2; frame++) {
+        ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+        CI_SHOT *shot = nullptr;
+        ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
+        expectModelOutput(shot, scene.samples);
+        ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+    }
+    EXPECT_EQ(source.rendered, 0);
+    norva_sim::SetFrameSource(0, nullptr);
+}
+
 } // namespace
