@@ -4,7 +4,6 @@
 
 #include "ispc/ModuleOUT.h"
 #include "ispc/Pipeline.h"
-#include "norvacommon/ci_alloc_info.h"
 #include "norvacommon/userlog.h"
 
 namespace ISPC {
@@ -12,72 +11,6 @@ namespace ISPC {
 namespace {
 constexpr const char *kTag = "ISPC_PIPELINE";
 constexpr const char *kErrorState = "Pipeline is in error state\n";
-
-/**
- * Bytes of a buffer of the given kind for the registered configuration: the output's format at its largest
- * size (encoder and display: the maximum output size; extraction and insertion outputs: the imager size),
- * laid out as the capture lays it out. 0 when the kind has no format or the size cannot be computed.
- */
-QOR_UINT32 defaultBufferSize(const CI_PIPELINE &ci, const CI_HWINFO &hw, CI_BUFFTYPE kind, bool tiled) {
-    const CI_PIPELINE_CONFIG &cfg = ci.config;
-    const QOR_UINT32 imagerW = 2u * (ci.sImagerInterface.ui16ImagerSize[0] + 1u);
-    const QOR_UINT32 imagerH = 2u * (ci.sImagerInterface.ui16ImagerSize[1] + 1u);
-    const PIXELTYPE *format = nullptr;
-    QOR_UINT32 w = imagerW, h = imagerH;
-    bool raw2D = false;
-    switch (kind) {
-    case CI_TYPE_ENCODER:
-        format = &cfg.eEncType;
-        w = cfg.ui16MaxEncOutWidth != 0 ? cfg.ui16MaxEncOutWidth : imagerW;
-        h = cfg.ui16MaxEncOutHeight != 0 ? cfg.ui16MaxEncOutHeight : imagerH;
-        break;
-    case CI_TYPE_DISPLAY:
-    case CI_TYPE_DATAEXT:
-        format = &cfg.eDispType;
-        if (cfg.eDispType.eBuffer != TYPE_BAYER) {
-            w = cfg.ui16MaxDispOutWidth != 0 ? cfg.ui16MaxDispOutWidth : imagerW;
-            h = cfg.ui16MaxDispOutHeight != 0 ? cfg.ui16MaxDispOutHeight : imagerH;
-        }
-        break;
-    case CI_TYPE_HDREXT:
-        format = &cfg.eHDRExtType;
-        break;
-    case CI_TYPE_HDRINS:
-        format = &cfg.eHDRInsType;
-        break;
-    case CI_TYPE_RAW2D:
-        format = &cfg.eRaw2DExtraction;
-        raw2D = true;
-        break;
-    default:
-        return 0;
-    }
-    CI_TILINGINFO tile;
-    const CI_TILINGINFO *pTile = nullptr;
-    if (tiled) {
-        if (CI_ALLOC_GetTileInfo(hw.uiTiledScheme, &tile) != QOR_RES_OK) {
-            return 0;
-        }
-        pTile = &tile;
-    }
-    CI_SIZEINFO size;
-    memset(&size, 0, sizeof(size));
-    QOR_RESULT ret;
-    if (raw2D) {
-        ret = CI_ALLOC_Raw2DSizeInfo(format, w, h, pTile, &size);
-    } else if (format->eBuffer == TYPE_YUV) {
-        ret = CI_ALLOC_YUVSizeInfo(format, w, h, pTile, &size);
-    } else {
-        ret = CI_ALLOC_RGBSizeInfo(format, w, h, pTile, &size);
-    }
-    if (ret != QOR_RES_OK) {
-        return 0;
-    }
-    const QOR_UINT64 bytes = static_cast<QOR_UINT64>(size.ui32Stride) * size.ui32Height +
-                             static_cast<QOR_UINT64>(size.ui32CStride) * size.ui32CHeight;
-    return bytes > 0xFFFFFFFFull ? 0 : static_cast<QOR_UINT32>(bytes);
-}
-
 } // namespace
 
 #define PIPELINE_REFUSE_IN_ERROR()                                                                                  \
@@ -131,10 +64,6 @@ QOR_RESULT Pipeline::allocateBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, bo
     if (ctxStatus != ISPC_Ctx_SETUP && ctxStatus != ISPC_Ctx_READY) {
         LOG_Error(__func__, __LINE__, kTag, "Context is not set up. Unable to allocate buffer\n");
         return QOR_RES_UNAVAILABLE;
-    }
-    if (ui32Size == 0) {
-        // No size given: the size of the output at its largest, so that any frame of this configuration fits.
-        ui32Size = defaultBufferSize(*pCIPipeline, pCIConnection->sHWInfo, eBuffer, isTiled);
     }
     const QOR_RESULT ret =
         CI_PipelineAllocateBuffer(pCIPipeline, eBuffer, ui32Size, isTiled ? QOR_TRUE : QOR_FALSE, pBufferId);

@@ -369,6 +369,39 @@ bool defaultLayout(const PIXELTYPE &f, unsigned output, uint32_t width, uint32_t
     return true;
 }
 
+/**
+ * Bytes the driver gives a buffer created without a size: the output's default layout at its largest frame
+ * (encoder and display: the maximum output size, else the imager window), so any frame of the configuration
+ * fits. 0 when the layout cannot be computed.
+ */
+uint32_t defaultBufferSize(const SimPipelineView &v, int allocKind, bool tiled) {
+    const CI_PIPELINE_CONFIG &cfg = v.info.config;
+    const uint32_t imagerW = (v.info.iifConfig.ui16ImagerSize[0] + 1u) * 2u;
+    const uint32_t imagerH = (v.info.iifConfig.ui16ImagerSize[1] + 1u) * 2u;
+    const PIXELTYPE *f = allocKind == CI_ALLOC_HDRINS ? &cfg.eHDRInsType : nullptr;
+    unsigned output = SIM_OUT_N;
+    for (unsigned o = 0; o < SIM_OUT_N && f == nullptr; o++) {
+        if (kOutputKinds[o].allocKind == allocKind) {
+            output = o;
+            f = &formatOf(cfg, o);
+        }
+    }
+    if (f == nullptr) return 0;
+    uint32_t w = imagerW, h = imagerH;
+    const bool scaled = (output == SIM_OUT_ENC || output == SIM_OUT_DISP) && f->eBuffer != TYPE_BAYER;
+    if (scaled) {
+        const uint32_t maxW = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutWidth : cfg.ui16MaxDispOutWidth;
+        const uint32_t maxH = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutHeight : cfg.ui16MaxDispOutHeight;
+        if (maxW != 0) w = maxW;
+        if (maxH != 0) h = maxH;
+    }
+    OutputPlan plan;
+    if (!defaultLayout(*f, output, w, h, tiled, &plan)) return 0;
+    const uint64_t bytes = static_cast<uint64_t>(plan.stride[0]) * plan.rows[0] +
+                           static_cast<uint64_t>(plan.stride[1]) * plan.rows[1];
+    return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
+}
+
 uint32_t rowBytesOf(const PIXELTYPE &f, unsigned plane, uint32_t width) {
     if (f.ui8PackedElements == 0) return 0;
     uint64_t samples = width;
@@ -965,7 +998,7 @@ const bool kResetHook = RegisterResetHook(resetEngine);
 long CaptureCreateBuffer(CommandContext &ctx) {
     CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(param->configId));
-    if (v == nullptr || param->uiSize == 0) return -EINVAL;
+    if (v == nullptr) return -EINVAL;
     if (param->type < CI_ALLOC_ENC || param->type > CI_ALLOC_HDRINS) return -EINVAL;
     if (param->bTiled && !v->info.config.bSupportTiling) return -EINVAL;
     const CI_PIPELINE_CONFIG &cfg = v->info.config;
@@ -974,6 +1007,11 @@ long CaptureCreateBuffer(CommandContext &ctx) {
         configured |= kOutputKinds[o].allocKind == param->type && formatOf(cfg, o).eFmt != PXL_NONE;
     }
     if (!configured) return -EINVAL;
+    if (param->uiSize == 0 && param->fd == 0) {
+        // No size asked: the driver answers with the size the configured output needs.
+        param->uiSize = defaultBufferSize(*v, param->type, param->bTiled != 0);
+    }
+    if (param->uiSize == 0) return -EINVAL;
     int error = 0;
     DeviceMemory *m = param->fd != 0 ? ImportDeviceMemory(ctx.file, static_cast<int>(param->fd), param->uiSize, &error)
                                      : AllocateDeviceMemory(ctx.file, param->uiSize, &error);

@@ -218,7 +218,7 @@ struct DeviceRefusal {
 TEST_F(CaptureEngine, BufferCommandsRefuseWhatADriverRefuses)
 {
     const DeviceRefusal cases[] = {
-        {"zero size", CI_ALLOC_ENC, 0, false, false},
+        {"import without a size", CI_ALLOC_ENC, 0, false, true},
         {"tiled without tiling", CI_ALLOC_ENC, 4096, true, false},
         {"kind not configured", CI_ALLOC_RAW2D, 4096, false, false},
         {"kind out of range", 9, 4096, false, false},
