@@ -18,6 +18,7 @@
 
 #include "ci/ci_api.h"
 #include "ispc/DGCamera.h"
+#include "norvacommon/userlog.h"
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleIIF.h"
@@ -272,6 +273,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "norva_run: cannot create the output folder %s\n", folder.c_str());
         return 1;
     }
+    // As the plug-in does at every start: warnings and errors only (NORVA_LOG_LEVEL still wins), so the
+    // per-frame information lines do not bury the result.
+    LOG_SetLevel(LOG_LEVEL_WARNING);
     const int ret = capture(folder);
     std::printf("Output folder: %s\n", folder.c_str());
     return ret;

@@ -197,3 +197,23 @@ TEST(McLcaConvert, CoefficientsAreS57)
     EXPECT_EQ(ci.aCoeffBlue[0][0], 2047);
     EXPECT_EQ(ci.aShift[0], 3);
 }
+
+// The block's shift is signed (small imagers give negative shifts); the 2-bit register field takes 0..3.
+TEST(McLcaConvert, ShiftIsClippedToItsField)
+{
+    const struct {
+        int shift;
+        QOR_UINT8 code;
+    } cases[] = {{-1, 0}, {-3, 0}, {0, 0}, {2, 2}, {3, 3}, {5, 3}};
+    for (const auto &c : cases) {
+        MC_LCA lca{};
+        lca.updateNeeded = 1;
+        lca.aShift[0] = static_cast<QOR_UINT8>(c.shift);
+        lca.aShift[1] = static_cast<QOR_UINT8>(c.shift);
+        CI_MODULE_LCA ci{};
+        int mask = 0;
+        ASSERT_EQ(MC_LCAConvert(&lca, &ci, &mask), QOR_RES_OK);
+        EXPECT_EQ(ci.aShift[0], c.code) << c.shift;
+        EXPECT_EQ(ci.aShift[1], c.code) << c.shift;
+    }
+}

@@ -174,7 +174,10 @@ QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask)
     for (int i = 0; i < 2; i++) {
         pCI->aOffsetRed[i] = pMC->aOffsetRed[i];
         pCI->aOffsetBlue[i] = pMC->aOffsetBlue[i];
-        pCI->aShift[i] = pMC->aShift[i];
+        // The shift is signed in the block (a small imager gives -1, held as 255) but its register field is
+        // 2 bits unsigned: clip into 0..3 rather than let the writer wrap it.
+        const int shift = static_cast<QOR_INT8>(pMC->aShift[i]);
+        pCI->aShift[i] = static_cast<QOR_UINT8>(shift < 0 ? 0 : (shift > 3 ? 3 : shift));
         pCI->aDec[i] = pMC->aDec[i];
     }
     for (int i = 0; i < 3; i++) {
