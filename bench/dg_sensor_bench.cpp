@@ -11,6 +11,8 @@
 // allocation nor file reading happens per frame. Video: three frames in turn, each read from the file again.
 #include <benchmark/benchmark.h>
 
+#include "alloc_counter.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -29,39 +31,6 @@
 #include "sys/sys_seam.h"
 #include "norvacommon/userlog.h"
 
-namespace {
-std::atomic<long> gAllocations{0};       // made by the stack
-std::atomic<long> gDeviceAllocations{0}; // made by the simulated device while it runs a command
-thread_local bool tInDevice = false;
-
-inline void countAllocation()
-{
-    (tInDevice ? gDeviceAllocations : gAllocations).fetch_add(1, std::memory_order_relaxed);
-}
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *malloc(size_t n)
-{
-    countAllocation();
-    return __libc_malloc(n);
-}
-void *calloc(size_t n, size_t s)
-{
-    countAllocation();
-    return __libc_calloc(n, s);
-}
-void *realloc(void *p, size_t n)
-{
-    countAllocation();
-    return __libc_realloc(p, n);
-}
-}
-#endif
 
 namespace {
 
@@ -70,9 +39,9 @@ SEAM_OPS gDevice;
 /** The simulated device, with its own allocations (its command trace) counted apart from the stack's. */
 long deviceIoctl(int fd, unsigned long request, void *arg)
 {
-    tInDevice = true;
+    norva_bench::SetInDevice(true);
     const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
-    tInDevice = false;
+    norva_bench::SetInDevice(false);
     return r;
 }
 
@@ -136,14 +105,14 @@ void run(benchmark::State &state, bool video)
     long allocations = 0, deviceAllocations = 0;
     const long long readBefore = bytesRead();
     for (auto _ : state) {
-        const long before = gAllocations.load(std::memory_order_relaxed);
-        const long deviceBefore = gDeviceAllocations.load(std::memory_order_relaxed);
+        const long before = norva_bench::Allocations();
+        const long deviceBefore = norva_bench::DeviceAllocations();
         if (Sensor_Insert(sensor) != QOR_RES_OK) {
             state.SkipWithError("insertion failed");
             break;
         }
-        allocations += gAllocations.load(std::memory_order_relaxed) - before;
-        deviceAllocations += gDeviceAllocations.load(std::memory_order_relaxed) - deviceBefore;
+        allocations += norva_bench::Allocations() - before;
+        deviceAllocations += norva_bench::DeviceAllocations() - deviceBefore;
         state.PauseTiming();
         consume(0);
         Sensor_WaitProcessed(sensor);

@@ -8,6 +8,8 @@
 // minus the time of one frame, per frame. It is skipped when gst-launch-1.0 or bayer2rgb is missing.
 #include <benchmark/benchmark.h>
 
+#include "alloc_counter.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,32 +25,6 @@
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *malloc(size_t n)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(n);
-}
-void *calloc(size_t n, size_t s)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, s);
-}
-void *realloc(void *p, size_t n)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, n);
-}
-}
-#endif
 
 namespace {
 
@@ -157,9 +133,9 @@ void IspModelAllBlocks(benchmark::State &state)
         return;
     }
     // allocations of one frame after the first (the benchmark's own loop allocates now and then)
-    const long before = gAllocations.load();
+    const long before = norva_bench::Allocations();
     model.process(in, s.settings, s.outputs);
-    const long perFrame = gAllocations.load() - before;
+    const long perFrame = norva_bench::Allocations() - before;
     for (auto _ : state) {
         model.process(in, s.settings, s.outputs);
         benchmark::DoNotOptimize(s.enc.data());

@@ -7,6 +7,8 @@
 // ConvertLoadUpdateSimulated: the same through the whole simulated device (trace and decoder included).
 #include <benchmark/benchmark.h>
 
+#include "alloc_counter.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -20,33 +22,6 @@
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
 
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *malloc(size_t n)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(n);
-}
-void *calloc(size_t n, size_t s)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, s);
-}
-void *realloc(void *p, size_t n)
-{
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, n);
-}
-}
-#define NORVA_COUNTS_ALLOCATIONS 1
-#endif
 
 namespace {
 
@@ -115,18 +90,17 @@ void BM_ConvertLoadUpdate(benchmark::State &state)
     gDriverStandIn.ioctl = standInIoctl;
     SEAM_Override(&gDriverStandIn);
     ctx.frame(state); // warm-up
-    const long before = gAllocations.load();
+    const long before = norva_bench::Allocations();
     for (auto _ : state) {
         ctx.frame(state);
     }
-    const long allocations = gAllocations.load() - before;
-#ifdef NORVA_COUNTS_ALLOCATIONS
-    state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
-    // proof that the counter sees allocations at all (setup allocates)
-    state.counters["allocs_before_loop"] = static_cast<double>(before);
-#else
-    (void)allocations;
-#endif
+    const long allocations = norva_bench::Allocations() - before;
+    if (norva_bench::CountsAllocations()) {
+        state.counters["allocs_per_frame"] =
+            static_cast<double>(allocations) / static_cast<double>(state.iterations());
+        // proof that the counter sees allocations at all (setup allocates)
+        state.counters["allocs_before_loop"] = static_cast<double>(before);
+    }
 }
 BENCHMARK(BM_ConvertLoadUpdate);
 

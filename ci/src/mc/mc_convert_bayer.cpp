@@ -6,19 +6,8 @@
 
 #include "mc/mc_fixedpoint.h"
 #include "mc/mc_pipeline.h"
+#include "mc_convert_internal.h"
 #include "norvacommon/userlog.h"
-
-#define LOG_TAG "MC_CONVERT"
-
-/* Common start of every flagged conversion: skip when not flagged, else clear and add groups. */
-#define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                        \
-    do {                                                                                            \
-        if (!(pMC)->updateNeeded) {                                                                 \
-            return QOR_RES_OK;                                                                      \
-        }                                                                                           \
-        (pMC)->updateNeeded = 0;                                                                    \
-        *(pMask) |= (groups);                                                                       \
-    } while (0)
 
 QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI)
 {

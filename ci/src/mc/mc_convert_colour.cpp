@@ -5,34 +5,15 @@
 #include "ci/ci_modules_verif.h"
 #include "mc/mc_fixedpoint.h"
 #include "mc/mc_pipeline.h"
+#include "mc_convert_internal.h"
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "MC_CONVERT"
-
-#define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                        \
-    do {                                                                                            \
-        if (!(pMC)->updateNeeded) {                                                                 \
-            return QOR_RES_OK;                                                                      \
-        }                                                                                           \
-        (pMC)->updateNeeded = 0;                                                                    \
-        *(pMask) |= (groups);                                                                       \
-    } while (0)
-
 namespace {
-
-/** Truncation toward zero into 32 bits, saturating; NaN gives 0. */
-QOR_INT32 truncInt(double v)
-{
-    if (std::isnan(v)) {
-        return 0;
-    }
-    return static_cast<QOR_INT32>(std::fmax(std::fmin(v, 2147483647.0), -2147483648.0));
-}
 
 /** Truncation to an unsigned integer (negative values give 0), kept to 8 bits as the field is. */
 QOR_UINT8 truncU8(double v)
 {
-    const QOR_INT32 i = truncInt(v);
+    const QOR_INT32 i = MC_TruncInt(v);
     return static_cast<QOR_UINT8>(i < 0 ? 0 : i);
 }
 
@@ -125,25 +106,25 @@ QOR_RESULT MC_MIEConvert(MC_MIE *pMC, CI_MODULE_MIE *pCI, const CI_HWINFO * /*pH
     }
     pCI->bMemoryColour = pMC->bMemoryColour;
     for (int k = 0; k < 3; k++) {
-        pCI->aYOffset[k] = static_cast<QOR_INT16>(QOR_clip(truncInt(pMC->aYOffset[k] * 16383.0 - 8192.0), 14, QOR_TRUE, "MIE_MC_YOFF"));
+        pCI->aYOffset[k] = static_cast<QOR_INT16>(QOR_clip(MC_TruncInt(pMC->aYOffset[k] * 16383.0 - 8192.0), 14, QOR_TRUE, "MIE_MC_YOFF"));
         pCI->aYScale[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aYScale[k], 2, 4, QOR_FALSE, "MIE_MC_YSCALE"));
         pCI->aCOffset[k] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCOffset[k], 9, 1, QOR_TRUE, "MIE_MC_COFF"));
         pCI->aCScale[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aCScale[k], 4, 4, QOR_FALSE, "MIE_MC_CSCALE"));
         pCI->aRot[2 * k] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aRot[2 * k], 1, 7, QOR_TRUE, "MIE_MC_ROT"));
         pCI->aRot[2 * k + 1] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aRot[2 * k + 1], 1, 7, QOR_TRUE, "MIE_MC_ROT"));
-        pCI->aGaussMinY[k] = static_cast<QOR_UINT16>(QOR_clip(truncInt(pMC->aGaussMinY[k] * 1023.0), 10, QOR_FALSE, "MIE_MC_GAUSS_MINY"));
+        pCI->aGaussMinY[k] = static_cast<QOR_UINT16>(QOR_clip(MC_TruncInt(pMC->aGaussMinY[k] * 1023.0), 10, QOR_FALSE, "MIE_MC_GAUSS_MINY"));
         pCI->aGaussScaleY[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussScaleY[k], 4, 4, QOR_FALSE, "MIE_MC_GAUSS_SCALEY"));
         // The record keeps 8 signed bits: clip there, so a value outside -128..127 saturates
         // instead of wrapping into a value of the other sign.
-        pCI->aGaussCB[k] = static_cast<QOR_INT8>(QOR_clip(truncInt(pMC->aGaussCB[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CB"));
-        pCI->aGaussCR[k] = static_cast<QOR_INT8>(QOR_clip(truncInt(pMC->aGaussCR[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CR"));
+        pCI->aGaussCB[k] = static_cast<QOR_INT8>(QOR_clip(MC_TruncInt(pMC->aGaussCB[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CB"));
+        pCI->aGaussCR[k] = static_cast<QOR_INT8>(QOR_clip(MC_TruncInt(pMC->aGaussCR[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CR"));
         pCI->aGaussRot[2 * k] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
         pCI->aGaussRot[2 * k + 1] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k + 1], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
         pCI->aGaussKB[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussKB[k], 8, 0, QOR_FALSE, "MIE_MC_GAUSS_KB"));
         pCI->aGaussKR[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussKR[k], 8, 0, QOR_FALSE, "MIE_MC_GAUSS_KR"));
     }
     for (int i = 0; i < 12; i++) {
-        pCI->aGaussScale[i] = static_cast<QOR_UINT8>(QOR_clip(truncInt(pMC->aGaussScale[i]), 8, QOR_FALSE, "MIE_MC_GAUSS_SCALE"));
+        pCI->aGaussScale[i] = static_cast<QOR_UINT8>(QOR_clip(MC_TruncInt(pMC->aGaussScale[i]), 8, QOR_FALSE, "MIE_MC_GAUSS_SCALE"));
         pCI->aGaussGain[i] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussGain[i], 0, 8, QOR_FALSE, "MIE_MC_GAUSS_GAIN"));
     }
     return QOR_RES_OK;

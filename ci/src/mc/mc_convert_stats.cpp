@@ -4,28 +4,10 @@
 
 #include "mc/mc_fixedpoint.h"
 #include "mc/mc_pipeline.h"
+#include "mc_convert_internal.h"
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "MC_CONVERT"
-
-#define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                        \
-    do {                                                                                            \
-        if (!(pMC)->updateNeeded) {                                                                 \
-            return QOR_RES_OK;                                                                      \
-        }                                                                                           \
-        (pMC)->updateNeeded = 0;                                                                    \
-        *(pMask) |= (groups);                                                                       \
-    } while (0)
-
 namespace {
-
-QOR_INT32 truncInt(double v)
-{
-    if (std::isnan(v)) {
-        return 0;
-    }
-    return static_cast<QOR_INT32>(std::fmax(std::fmin(v, 2147483647.0), -2147483648.0));
-}
 
 /** Inclusive end of a region, 0 when it is empty; clipped to 15 bits. */
 QOR_UINT16 regionEnd(int start, int size)
@@ -60,7 +42,7 @@ QOR_RESULT MC_EXSConvert(MC_EXS *pMC, CI_MODULE_EXS *pCI, int *pMask)
     pCI->ui16Top = pMC->ui16Top;
     pCI->ui16Width = pMC->ui16Width;
     pCI->ui16Height = pMC->ui16Height;
-    pCI->ui16PixelMax = static_cast<QOR_UINT16>(truncInt(pMC->fPixelMax) & 0xFFFF);
+    pCI->ui16PixelMax = static_cast<QOR_UINT16>(MC_TruncInt(pMC->fPixelMax) & 0xFFFF);
     return QOR_RES_OK;
 }
 
@@ -135,8 +117,8 @@ QOR_RESULT MC_AWSConvert(MC_AWS *pMC, CI_MODULE_AWS *pCI, int *pMask)
 QOR_RESULT MC_HISConvert(MC_HIS *pMC, CI_MODULE_HIS *pCI, int *pMask)
 {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_HIS);
-    const QOR_INT32 off = truncInt(pMC->fInputOffset);
-    const QOR_INT32 scale = truncInt(pMC->fInputScale);
+    const QOR_INT32 off = MC_TruncInt(pMC->fInputOffset);
+    const QOR_INT32 scale = MC_TruncInt(pMC->fInputScale);
     pCI->ui16InputOffset = static_cast<QOR_UINT16>(off < 0 ? 0 : off);
     pCI->ui16InputScale = static_cast<QOR_UINT16>(scale < 0 ? 0 : scale);
     pCI->ui16Left = pMC->ui16Left;
