@@ -488,63 +488,45 @@ QOR_RESULT Camera::stopCapture() {
     return QOR_RES_OK;
 }
 
-QOR_RESULT Camera::enqueueShot() {
-    CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
+QOR_RESULT Camera::programAndTrigger(const char *function, const CI_BUFFID *buffIds) {
+    // Messages name the public call (enqueueShot or enqueueSpecifiedShot).
+    if (state == CAM_ERROR) {
+        LOG_Error(function, __LINE__, kTag, kErrorState);
+        return QOR_RES_UNAVAILABLE;
+    }
     if (state != CAM_CAPTURING) {
-        LOG_Error(__func__, __LINE__, kTag,
+        LOG_Error(function, __LINE__, kTag,
                   "Camera must me programmed and buffers allocated before enqueuing a shot.\n");
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
-    CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
+    if (pipeline == nullptr) {
+        LOG_Error(function, __LINE__, kTag, kNoPipeline);
+        return QOR_RES_FAILED;
+    }
     QOR_RESULT ret = pipeline->setupRequested();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error updating requested modules\n");
+        LOG_Error(function, __LINE__, kTag, "Error updating requested modules\n");
         state = CAM_ERROR;
         return ret;
     }
     ret = pipeline->programPipeline(bUpdateASAP);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error programming pipeline\n");
+        LOG_Error(function, __LINE__, kTag, "Error programming pipeline\n");
         state = CAM_ERROR;
         return ret;
     }
-    ret = pipeline->programShot();
+    ret = buffIds != nullptr ? pipeline->programSpecifiedShot(*buffIds) : pipeline->programShot();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error programming shot\n");
+        LOG_Error(function, __LINE__, kTag, "Error programming shot\n");
         state = CAM_ERROR;
     }
     return ret;
 }
 
-QOR_RESULT Camera::enqueueSpecifiedShot(const CI_BUFFID &buffIds) {
-    CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
-    if (state != CAM_CAPTURING) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Camera must me programmed and buffers allocated before enqueuing a shot.\n");
-        state = CAM_ERROR;
-        return QOR_RES_UNAVAILABLE;
-    }
-    CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
-    QOR_RESULT ret = pipeline->setupRequested();
-    if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error updating requested modules\n");
-        state = CAM_ERROR;
-        return ret;
-    }
-    ret = pipeline->programPipeline(bUpdateASAP);
-    if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error programming pipeline\n");
-        state = CAM_ERROR;
-        return ret;
-    }
-    ret = pipeline->programSpecifiedShot(buffIds);
-    if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error programming shot\n");
-        state = CAM_ERROR;
-    }
-    return ret;
-}
+QOR_RESULT Camera::enqueueShot() { return programAndTrigger(__func__, nullptr); }
+
+QOR_RESULT Camera::enqueueSpecifiedShot(const CI_BUFFID &buffIds) { return programAndTrigger(__func__, &buffIds); }
 
 QOR_RESULT Camera::acquireShot(Shot &shot, bool block, bool updateControl) {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);

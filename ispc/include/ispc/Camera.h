@@ -100,6 +100,9 @@ public:
     std::ostream &printState(std::ostream &os) const;
 
 protected:
+    /** Applies requested module updates, programs the pipeline and triggers a shot (named buffers, or the first available). */
+    QOR_RESULT programAndTrigger(const char *function, const CI_BUFFID *buffIds);
+
     CI_Connection ciConnection;
     unsigned ctxNumber;
     Pipeline *pipeline;
