@@ -263,17 +263,17 @@ Matrix Matrix::inv() const {
         LOG_Error(__func__, __LINE__, LOG_TAG, "Determinant == 0, no inverse can be computed.\n");
         return result;
     }
-    // The inverse is the adjugate (the transposed cofactor matrix) over the determinant: element (r, c)
-    // holds the cofactor (c, r).
     const double f = 1.0 / det;
     auto &r = result.coefficients;
-    for (int row = 0; row < 3; row++) {
-        for (int col = 0; col < 3; col++) {
-            const int r0 = (col + 1) % 3, r1 = (col + 2) % 3; // rows of the minor of (col, row)
-            const int c0 = (row + 1) % 3, c1 = (row + 2) % 3; // its columns; the cyclic order carries the sign
-            r[row][col] = (a[r0][c0] * a[r1][c1] - a[r0][c1] * a[r1][c0]) * f;
-        }
-    }
+    r[0][0] = (a[1][1] * a[2][2] - a[1][2] * a[2][1]) * f;
+    r[0][1] = (a[1][2] * a[2][0] - a[1][0] * a[2][2]) * f;
+    r[0][2] = (a[1][0] * a[2][1] - a[1][1] * a[2][0]) * f;
+    r[1][0] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * f;
+    r[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * f;
+    r[1][2] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * f;
+    r[2][0] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * f;
+    r[2][1] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * f;
+    r[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * f;
     return result;
 }
 

@@ -49,7 +49,11 @@ public:
     Matrix power(double value) const;
     /** other x blending + (1 - blending) x this. */
     Matrix blend(const Matrix &otherMatrix, double blending) const;
-    /** 3x3 only: the inverse, the adjugate divided by the determinant (zeros when it is singular). */
+    /**
+     * 3x3 only: each cofactor divided by the determinant, in the cofactor's own place (not
+     * transposed). This is the inverse only for symmetric matrices; the colour-correction code relies
+     * on exactly this result.
+     */
     Matrix inv() const;
 
     /** Row 0 as a text bar chart of 14 steps of 1/14 under an overflow line. */
