@@ -191,6 +191,14 @@ TEST_F(Pipeline, EachVerificationCheckGivesItsMessageAndCode)
     EXPECT_EQ(CI_PipelineVerify(nullptr), QOR_RES_INVALID_PARAM);
 }
 
+TEST_F(Pipeline, VerifyOfANullPipelineNamesIt)
+{
+    // Check 1 of the verification table: its message as well as its code.
+    const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineVerify(nullptr), QOR_RES_INVALID_PARAM); });
+    EXPECT_TRUE(contains(err, "ERROR [CI_API]: CI_PipelineVerify():")) << err;
+    EXPECT_TRUE(contains(err, "pPipeline is NULL\n")) << err;
+}
+
 TEST_F(Pipeline, SixteenBitDisplayFormatPassesOnlyWithDataExtraction)
 {
     PixelTransformRGB(&pipe->config.eDispType, BGR_161616_64);

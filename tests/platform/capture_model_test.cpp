@@ -277,3 +277,29 @@ TEST_F(CaptureModel, AnyBayerSourceGoesThroughTheImageModel)
 }
 
 } // namespace
+
+// The five frame timestamps of the save structure (start in, end in, start out, end encoder out, end display
+// out) run in that order, end before the shot's interrupt and move on from one frame to the next.
+TEST_F(CaptureModel, FrameTimestampsRunInOrderBeforeTheInterrupt)
+{
+    startWith(2, 2, 2);
+    uint32_t previousEnd = 0;
+    for (int frame = 0; frame < 2; frame++) {
+        SCOPED_TRACE(frame);
+        ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+        insert(scene.samples);
+        CI_SHOT *shot = nullptr;
+        ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
+        uint32_t ts[5];
+        for (int i = 0; i < 5; i++) ts[i] = word(shot->pStatistics, norva_sim::stats_layout::kTimestamps + 4 * i);
+        // Differences of a wrapping 32-bit counter, taken as signed.
+        for (int i = 0; i < 4; i++) EXPECT_GT(static_cast<int32_t>(ts[i + 1] - ts[i]), 0) << i;
+        EXPECT_GT(static_cast<int32_t>(shot->ui32InterruptTS - ts[4]), 0);
+        if (frame > 0) {
+            EXPECT_GT(static_cast<int32_t>(ts[0] - previousEnd), 0) << "a later frame starts after the earlier one";
+        }
+        previousEnd = ts[4];
+        EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_FALSE), QOR_RES_OK);
+        ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+    }
+}
