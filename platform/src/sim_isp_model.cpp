@@ -280,6 +280,7 @@ struct IspModel::Impl {
     bool tnmValid = false;
     CI_MODULE_TNM tnmKey{};
     std::vector<uint16_t> tnmLut; /* 10-bit luma → 10-bit luma */
+    bool tnmIdentity = false;     /* the table keeps every value */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
 
@@ -297,6 +298,7 @@ struct IspModel::Impl {
     std::vector<uint32_t> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
     std::vector<int32_t> R, G, B;
+    std::vector<int16_t> r12, g12, b12; /* a row after gamma */
     std::vector<uint16_t> o0, o1, o2, hisLuma;
     std::vector<uint16_t> Y, C0, C2;          /* 4:4:4 YCbCr planes of the window, 10-bit */
     std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
@@ -446,6 +448,10 @@ bool buildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm)
         const double x = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
         const double y = std::min(std::max(curve.at(x), 0.0), 1.0);
         m.tnmLut[v] = static_cast<uint16_t>(64 + std::lround(876.0 * y));
+    }
+    m.tnmIdentity = true;
+    for (int v = 0; v < 1024; v++) {
+        m.tnmIdentity = m.tnmIdentity && m.tnmLut[v] == v;
     }
     return true;
 }
@@ -779,7 +785,8 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
 }
 
 /** RGB of one row through RGB gains, colour matrix and main gamut mapper (in place, 16-bit scale, signed). */
-void colourRow(const FrameContext &f, uint32_t W, int32_t *R, int32_t *G, int32_t *B)
+void colourRow(const FrameContext &f, uint32_t W, int32_t *__restrict R, int32_t *__restrict G,
+               int32_t *__restrict B)
 {
     const CI_MODULE_WBC &wb = f.reg->sWhiteBalance;
     const CI_MODULE_CCM &cc = f.reg->sColourCorrection;
@@ -791,24 +798,26 @@ void colourRow(const FrameContext &f, uint32_t W, int32_t *R, int32_t *G, int32_
         thr[k] = std::min<int32_t>(65535, int32_t((uint32_t(wb.aRGBThreshold[k]) + 1u) * 65536u / 511u));
         unit = unit && gain[k] == 16 && thr[k] >= 65535;
     }
-    int32_t c[3][3], off[3];
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            c[i][j] = cc.aCoeff[i][j];
+    if (!unit) {
+        const int32_t g0 = gain[0], g1 = gain[1], g2 = gain[2], t0 = thr[0], t1 = thr[1], t2 = thr[2];
+        for (uint32_t x = 0; x < W; x++) {
+            R[x] = std::min((R[x] * g0) >> 4, t0);
+            G[x] = std::min((G[x] * g1) >> 4, t1);
+            B[x] = std::min((B[x] * g2) >> 4, t2);
         }
-        off[i] = int32_t(cc.aOffset[i]) * 16; /* 12-bit codes */
     }
+    // the demosaic leaves values of 0 to 65535, so the products of the matrix fit in 32 bits
+    const int32_t c00 = cc.aCoeff[0][0], c01 = cc.aCoeff[0][1], c02 = cc.aCoeff[0][2];
+    const int32_t c10 = cc.aCoeff[1][0], c11 = cc.aCoeff[1][1], c12 = cc.aCoeff[1][2];
+    const int32_t c20 = cc.aCoeff[2][0], c21 = cc.aCoeff[2][1], c22 = cc.aCoeff[2][2];
+    const int32_t off0 = int32_t(cc.aOffset[0]) * 16, off1 = int32_t(cc.aOffset[1]) * 16,
+                  off2 = int32_t(cc.aOffset[2]) * 16; /* 12-bit codes */
     const int32_t lo = int32_t(gm.i16ClipMin) * 64, hi = int32_t(gm.ui16ClipMax) * 64;
     for (uint32_t x = 0; x < W; x++) {
-        int32_t r = R[x], g = G[x], b = B[x];
-        if (!unit) {
-            r = std::min((r * gain[0]) >> 4, thr[0]);
-            g = std::min((g * gain[1]) >> 4, thr[1]);
-            b = std::min((b * gain[2]) >> 4, thr[2]);
-        }
-        const int32_t r2 = ((c[0][0] * r + c[0][1] * g + c[0][2] * b + 256) >> 9) + off[0];
-        const int32_t g2 = ((c[1][0] * r + c[1][1] * g + c[1][2] * b + 256) >> 9) + off[1];
-        const int32_t b2 = ((c[2][0] * r + c[2][1] * g + c[2][2] * b + 256) >> 9) + off[2];
+        const int32_t r = R[x], g = G[x], b = B[x];
+        const int32_t r2 = ((c00 * r + c01 * g + c02 * b + 256) >> 9) + off0;
+        const int32_t g2 = ((c10 * r + c11 * g + c12 * b + 256) >> 9) + off1;
+        const int32_t b2 = ((c20 * r + c21 * g + c22 * b + 256) >> 9) + off2;
         R[x] = clampi(r2, lo, hi);
         G[x] = clampi(g2, lo, hi);
         B[x] = clampi(b2, lo, hi);
@@ -820,36 +829,61 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
                      const int32_t *B)
 {
     const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
-    const int rois = w.ui8ActiveROI + 1;
+    const int rois = std::min(w.ui8ActiveROI + 1, 2);
     const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
-    for (int k = 0; k < rois && k < 2; k++) {
+    for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;
         }
         const uint32_t right = std::min<uint32_t>(w.aRoiRight[k], f.W - 1);
-        const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2;
-        // local sums (the loop would otherwise go through memory for every pixel)
-        uint64_t ws[3] = {0, 0, 0}, wc[3] = {0, 0, 0}, av[3] = {0, 0, 0}, hs[3] = {0, 0, 0}, hc = 0;
-        for (uint32_t x = w.aRoiLeft[k]; x <= right; x++) {
-            const int32_t r = std::max(0, (R[x] >> 6) + rgbOff);
-            const int32_t g = std::max(0, (G[x] >> 6) + rgbOff);
-            const int32_t b = std::max(0, (B[x] >> 6) + rgbOff);
-            av[0] += uint32_t(r), av[1] += uint32_t(g), av[2] += uint32_t(b);
-            const bool wr = r > tr, wg = g > tg, wb = b > tb;
-            ws[0] += wr ? uint32_t(r) : 0u, wc[0] += wr;
-            ws[1] += wg ? uint32_t(g) : 0u, wc[1] += wg;
-            ws[2] += wb ? uint32_t(b) : 0u, wc[2] += wb;
-            const bool high = ((218 * r + 732 * g + 74 * b) >> 10) + yOff > tyl;
-            hs[0] += high ? uint32_t(r) : 0u, hs[1] += high ? uint32_t(g) : 0u, hs[2] += high ? uint32_t(b) : 0u;
-            hc += high;
+        const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2 - yOff;
+        // values stay below 2^17, so blocks of 4096 pixels are summed in 32 bits, then added to the totals
+        constexpr uint32_t kBlock = 4096;
+        for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
+            const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
+            uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
+            uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
+            for (uint32_t x = x0; x < x1; x++) {
+                const int32_t r = std::max(0, (R[x] >> 6) + rgbOff);
+                const int32_t g = std::max(0, (G[x] >> 6) + rgbOff);
+                const int32_t b = std::max(0, (B[x] >> 6) + rgbOff);
+                av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(b);
+                const uint32_t wr = r > tr, wg = g > tg, wb = b > tb;
+                ws0 += wr * uint32_t(r), wc0 += wr;
+                ws1 += wg * uint32_t(g), wc1 += wg;
+                ws2 += wb * uint32_t(b), wc2 += wb;
+                const uint32_t high = ((218 * r + 732 * g + 74 * b) >> 10) > tyl;
+                hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(b);
+                hc += high;
+            }
+            m.wbsWhiteSum[k][0] += ws0, m.wbsWhiteSum[k][1] += ws1, m.wbsWhiteSum[k][2] += ws2;
+            m.wbsWhiteCount[k][0] += wc0, m.wbsWhiteCount[k][1] += wc1, m.wbsWhiteCount[k][2] += wc2;
+            m.wbsAvg[k][0] += av0, m.wbsAvg[k][1] += av1, m.wbsAvg[k][2] += av2;
+            m.wbsHighSum[k][0] += hs0, m.wbsHighSum[k][1] += hs1, m.wbsHighSum[k][2] += hs2;
+            m.wbsHighCount[k] += hc;
         }
-        for (int ch = 0; ch < 3; ch++) {
-            m.wbsWhiteSum[k][ch] += ws[ch];
-            m.wbsWhiteCount[k][ch] += wc[ch];
-            m.wbsAvg[k][ch] += av[ch];
-            m.wbsHighSum[k][ch] += hs[ch];
-        }
-        m.wbsHighCount[k] += hc;
+    }
+}
+
+/**
+ * RGB to YUV of one row of 12-bit codes into 10-bit planes (first chroma, luma, second chroma) and the luma of the
+ * histograms. Products of 12-bit codes and 16-bit coefficients fit in 32 bits.
+ */
+void rgbToYuvRow(const CI_MODULE_PLANECONV &pc, const int16_t *__restrict r12, const int16_t *__restrict g12,
+                 const int16_t *__restrict b12, uint32_t W, uint16_t *__restrict luma, uint16_t *__restrict C0p,
+                 uint16_t *__restrict Yp, uint16_t *__restrict C2p)
+{
+    const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int16_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int16_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
+    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
+    const int32_t off0 = pc.aOffset[0] + 512, off1 = pc.aOffset[1] + 64, off2 = pc.aOffset[2] + 512;
+    for (uint32_t x = 0; x < W; x++) {
+        const int32_t r = r12[x], g = g12[x], b = b12[x];
+        luma[x] = static_cast<uint16_t>((218 * r + 732 * g + 74 * b) >> 12);
+        C0p[x] = static_cast<uint16_t>(clampi(((a00 * r + a01 * g + a02 * b + 2048) >> 12) + off0, 0, 1023));
+        Yp[x] = static_cast<uint16_t>(clampi(((a10 * r + a11 * g + a12 * b + 2048) >> 12) + off1, 0, 1023));
+        C2p[x] = static_cast<uint16_t>(clampi(((a20 * r + a21 * g + a22 * b + 2048) >> 12) + off2, 0, 1023));
     }
 }
 
@@ -857,36 +891,31 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
 void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G, const int32_t *B)
 {
     const uint32_t W = f.W;
+    uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
     if (f.hdrWriter.active()) {
         for (uint32_t x = 0; x < W; x++) {
-            m.o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
-            m.o1[x] = static_cast<uint16_t>(clampi(G[x], 0, 65535) >> 6);
-            m.o2[x] = static_cast<uint16_t>(clampi(B[x], 0, 65535) >> 6);
+            o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
+            o1[x] = static_cast<uint16_t>(clampi(G[x], 0, 65535) >> 6);
+            o2[x] = static_cast<uint16_t>(clampi(B[x], 0, 65535) >> 6);
         }
-        isp::PackTriplets(f.hdrType.eFmt, m.o0.data(), m.o1.data(), m.o2.data(), W, f.hdrWriter.row(y));
+        isp::PackTriplets(f.hdrType.eFmt, o0, o1, o2, W, f.hdrWriter.row(y));
         f.hdrWriter.commit(y);
     }
-    const CI_MODULE_PLANECONV &pc = f.reg->sRGBToYCC;
-    int32_t a[3][3];
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            a[i][j] = pc.aCoeff[i][j];
-        }
-    }
-    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
-    const int32_t off0 = pc.aOffset[0] + 512, off1 = pc.aOffset[1] + 64, off2 = pc.aOffset[2] + 512;
+    // gamma into 12-bit codes (table look-ups), then the conversion
     const uint16_t *gr = m.gammaLut[0].data(), *gg = m.gammaLut[1].data(), *gb = m.gammaLut[2].data();
-    const uint16_t *tnm = m.tnmLut.data();
-    uint16_t *Yp = m.Y.data() + size_t(y) * W, *C0p = m.C0.data() + size_t(y) * W, *C2p = m.C2.data() + size_t(y) * W;
-    uint16_t *luma = m.hisLuma.data();
+    int16_t *__restrict r12 = m.r12.data(), *__restrict g12 = m.g12.data(), *__restrict b12 = m.b12.data();
     for (uint32_t x = 0; x < W; x++) {
-        const int32_t r = gr[clampi(R[x], 0, 65535) >> 4];
-        const int32_t g = gg[clampi(G[x], 0, 65535) >> 4];
-        const int32_t b = gb[clampi(B[x], 0, 65535) >> 4];
-        luma[x] = static_cast<uint16_t>((218 * r + 732 * g + 74 * b) >> 12);
-        C0p[x] = static_cast<uint16_t>(clampi(((a[0][0] * r + a[0][1] * g + a[0][2] * b + 2048) >> 12) + off0, 0, 1023));
-        Yp[x] = tnm[clampi(((a[1][0] * r + a[1][1] * g + a[1][2] * b + 2048) >> 12) + off1, 0, 1023)];
-        C2p[x] = static_cast<uint16_t>(clampi(((a[2][0] * r + a[2][1] * g + a[2][2] * b + 2048) >> 12) + off2, 0, 1023));
+        r12[x] = static_cast<int16_t>(gr[clampi(R[x], 0, 65535) >> 4]);
+        g12[x] = static_cast<int16_t>(gg[clampi(G[x], 0, 65535) >> 4]);
+        b12[x] = static_cast<int16_t>(gb[clampi(B[x], 0, 65535) >> 4]);
+    }
+    uint16_t *Yp = m.Y.data() + size_t(y) * W, *C0p = m.C0.data() + size_t(y) * W, *C2p = m.C2.data() + size_t(y) * W;
+    rgbToYuvRow(f.reg->sRGBToYCC, r12, g12, b12, W, m.hisLuma.data(), C0p, Yp, C2p);
+    if (!m.tnmIdentity) {
+        const uint16_t *tnm = m.tnmLut.data();
+        for (uint32_t x = 0; x < W; x++) {
+            Yp[x] = tnm[Yp[x]];
+        }
     }
     if ((f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) == 0) {
         return;
@@ -897,7 +926,7 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
         ty = int((y - h.ui16Top) / h.ui16Height);
     }
     const int8_t *col = m.hisCol.data();
-    const uint16_t *map = m.hisMap;
+    const uint16_t *map = m.hisMap, *luma = m.hisLuma.data();
     // counts of the row in two interleaved sets, so that runs of one value do not wait on each other's counts
     uint32_t global[2][64] = {};
     uint32_t region[2][kGrid + 1][16] = {}; /* row kGrid collects the pixels outside the grid */
@@ -1353,6 +1382,11 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         }
     }
     for (auto *v : {&m.R, &m.G, &m.B}) {
+        if (v->size() < W) {
+            v->resize(W);
+        }
+    }
+    for (auto *v : {&m.r12, &m.g12, &m.b12}) {
         if (v->size() < W) {
             v->resize(W);
         }
