@@ -290,8 +290,9 @@ struct IspModel::Impl {
     std::vector<float> lshColW;
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
-    std::vector<uint32_t> scaleIndex;
+    std::vector<uint32_t> scaleIndex, scaleIndex1; /* source columns of each output column */
     std::vector<uint16_t> scaleFrac;
+    std::vector<uint32_t> scaleRow; /* two source rows blended vertically */
 
     // scratch
     std::vector<uint16_t> raw, pre, blcRow, awsRows[2];
@@ -988,6 +989,26 @@ void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
     }
 }
 
+/** Vertical step of the bilinear scaler: a × (256 − f) + b × f for each column. */
+void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint32_t f, uint32_t W,
+               uint32_t *__restrict out)
+{
+    const uint16_t wa = static_cast<uint16_t>(256u - f), wb = static_cast<uint16_t>(f);
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = uint32_t(a[x]) * wa + uint32_t(b[x]) * wb;
+    }
+}
+
+/** Horizontal step of the bilinear scaler on the blended row, rounded back to 10 bits. */
+void blendColumns(const uint32_t *__restrict v, const uint32_t *__restrict index, const uint32_t *__restrict index1,
+                  const uint16_t *__restrict frac, uint32_t n, uint16_t *__restrict out)
+{
+    for (uint32_t x = 0; x < n; x++) {
+        const uint32_t fx = frac[x];
+        out[x] = static_cast<uint16_t>((v[index[x]] * (256u - fx) + v[index1[x]] * fx + 32768u) >> 16);
+    }
+}
+
 /** Output row oy of a scaler from the 4:4:4 planes: pointers to its Y, first and second chroma samples. */
 void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint32_t oy,
                int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2)
@@ -1006,15 +1027,11 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint3
     const uint16_t *planes[3] = {m.Y.data(), m.C0.data(), m.C2.data()};
     uint16_t *outs[3] = {m.sY[slot].data(), m.sC0[slot].data(), m.sC2[slot].data()};
     for (int p = 0; p < 3; p++) {
-        const uint16_t *a = planes[p] + size_t(i0) * W, *b = planes[p] + size_t(i1) * W;
-        uint16_t *o = outs[p];
-        for (uint32_t x = 0; x < sc.outW; x++) {
-            const uint32_t xi = m.scaleIndex[x], fx = m.scaleFrac[x];
-            const uint32_t xj = std::min(xi + 1u, W - 1);
-            const uint32_t top = a[xi] * (256u - fx) + a[xj] * fx;
-            const uint32_t bot = b[xi] * (256u - fx) + b[xj] * fx;
-            o[x] = static_cast<uint16_t>((top * (256u - fy) + bot * fy + 32768u) >> 16);
-        }
+        // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
+        // passes does not change the result), then the horizontal blend of each output column
+        blendRows(planes[p] + size_t(i0) * W, planes[p] + size_t(i1) * W, fy, W, m.scaleRow.data());
+        blendColumns(m.scaleRow.data(), m.scaleIndex.data(), m.scaleIndex1.data(), m.scaleFrac.data(), sc.outW,
+                     outs[p]);
     }
     *y = outs[0];
     *c0 = outs[1];
@@ -1026,11 +1043,16 @@ void prepareTable(IspModel::Impl &m, const Scaler &sc, uint32_t W)
 {
     if (m.scaleIndex.size() < sc.outW) {
         m.scaleIndex.resize(sc.outW);
+        m.scaleIndex1.resize(sc.outW);
         m.scaleFrac.resize(sc.outW);
+    }
+    if (m.scaleRow.size() < W) {
+        m.scaleRow.resize(W);
     }
     for (uint32_t x = 0; x < sc.outW; x++) {
         const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
         m.scaleIndex[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
+        m.scaleIndex1[x] = std::min(m.scaleIndex[x] + 1u, W - 1);
         m.scaleFrac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
     }
 }
@@ -1073,6 +1095,23 @@ void processEncoder(IspModel::Impl &m, FrameContext &f)
     }
 }
 
+/** YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit. */
+void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const uint16_t *__restrict c0,
+                 const uint16_t *__restrict y, const uint16_t *__restrict c2, uint32_t n, uint16_t *__restrict o0,
+                 uint16_t *__restrict o1, uint16_t *__restrict o2)
+{
+    const int32_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int32_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int32_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
+    const int32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
+    for (uint32_t x = 0; x < n; x++) {
+        const int32_t i0 = c0[x] + off0, i1 = y[x] + off1, i2 = c2[x] + off2;
+        o0[x] = static_cast<uint16_t>(clampi((a00 * i0 + a01 * i1 + a02 * i2 + 256) >> 9, lo, hi));
+        o1[x] = static_cast<uint16_t>(clampi((a10 * i0 + a11 * i1 + a12 * i2 + 256) >> 9, lo, hi));
+        o2[x] = static_cast<uint16_t>(clampi((a20 * i0 + a21 * i1 + a22 * i2 + 256) >> 9, lo, hi));
+    }
+}
+
 void processDisplay(IspModel::Impl &m, FrameContext &f)
 {
     if (!f.disp.active()) {
@@ -1082,24 +1121,14 @@ void processDisplay(IspModel::Impl &m, FrameContext &f)
     if (!sc.identity) {
         prepareTable(m, sc, f.W);
     }
-    const CI_MODULE_PLANECONV &pc = f.reg->sYCCToRGB;
-    const int32_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
-    const int32_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
-    const int32_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
-    const int32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
     const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
     const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
     const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
-    uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
+    uint16_t *o0 = m.o0.data(), *o1 = m.o1.data(), *o2 = m.o2.data();
     for (uint32_t oy = 0; oy < sc.outH; oy++) {
         const uint16_t *y, *c0, *c2;
         scaledRow(m, f, sc, oy, 0, &y, &c0, &c2);
-        for (uint32_t x = 0; x < sc.outW; x++) {
-            const int32_t i0 = c0[x] + off0, i1 = y[x] + off1, i2 = c2[x] + off2;
-            o0[x] = static_cast<uint16_t>(clampi((a00 * i0 + a01 * i1 + a02 * i2 + 256) >> 9, lo, hi));
-            o1[x] = static_cast<uint16_t>(clampi((a10 * i0 + a11 * i1 + a12 * i2 + 256) >> 9, lo, hi));
-            o2[x] = static_cast<uint16_t>(clampi((a20 * i0 + a21 * i1 + a22 * i2 + 256) >> 9, lo, hi));
-        }
+        yuvToRgbRow(f.reg->sYCCToRGB, lo, hi, c0, y, c2, sc.outW, o0, o1, o2);
         isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
         f.disp.commit(oy);
     }
