@@ -145,6 +145,17 @@ void gridIndex(std::vector<int8_t> *index, uint32_t n, uint32_t start, uint32_t 
     }
 }
 
+/** Columns [first, end) of each tile of a 7-tile grid that start inside n columns; returns their number. */
+int gridRanges(uint32_t range[kGrid][2], uint32_t n, uint32_t start, uint32_t tile)
+{
+    int count = 0;
+    for (uint32_t t = 0; tile != 0 && t < uint32_t(kGrid) && start + uint64_t(t) * tile < n; t++, count++) {
+        range[t][0] = start + t * tile;
+        range[t][1] = uint32_t(std::min<uint64_t>(n, start + uint64_t(t + 1) * tile));
+    }
+    return count;
+}
+
 struct Scaler {
     bool identity = true;
     uint32_t outW = 0, outH = 0;
@@ -286,8 +297,10 @@ struct IspModel::Impl {
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation and the gains of one row
     std::vector<float> lshGains;
-    std::vector<int32_t> lshCol;
-    std::vector<float> lshColW;
+    std::vector<int32_t> lshCol;  /* per cell: left vertex */
+    std::vector<float> lshColW;   /* per cell: weight of the right vertex */
+    std::vector<uint32_t> lshRuns; /* first cell of each run of cells between the same vertices, then the end */
+    std::vector<float> lshCx;     /* per column: -1 at the left edge to +1 at the right edge (gradients) */
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
     std::vector<uint32_t> scaleIndex, scaleIndex1; /* source columns of each output column */
@@ -296,7 +309,7 @@ struct IspModel::Impl {
 
     // scratch
     std::vector<uint16_t> raw, pre, blcRow, awsRows[2];
-    std::vector<uint32_t> rowGain;
+    std::vector<float> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
     std::vector<int32_t> R, G, B;
     std::vector<int16_t> r12, g12, b12; /* a row after gamma */
@@ -305,7 +318,9 @@ struct IspModel::Impl {
     std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint8_t> tileScratch;
-    std::vector<int8_t> exsCol, hisCol, fosCol;
+    std::vector<int8_t> hisCol, fosCol;
+    uint32_t exsRange[kGrid][2]; /* columns [first, end) of each exposure grid tile */
+    int exsTiles;
 
     // statistics accumulators
     uint64_t exsGlobal[4];
@@ -490,12 +505,15 @@ bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameCont
             }
         }
     }
-    // column positions: pixel x is in cell x / 2 (+ the matrix offset), tiles of 2^log2 cells
+    // column positions: pixel x is in cell x / 2 (+ the matrix offset), tiles of 2^log2 cells; the cells between
+    // the same two vertices form a run
     const float tile = float(1u << cfg.ui8TileSizeLog2);
-    m.lshCol.resize(f.W);
-    m.lshColW.resize(f.W);
-    for (uint32_t x = 0; x < f.W; x++) {
-        const float pos = (x / 2 + cfg.ui16OffsetX) / tile;
+    const uint32_t cells = f.W / 2;
+    m.lshCol.resize(cells);
+    m.lshColW.resize(cells);
+    m.lshRuns.clear();
+    for (uint32_t cx = 0; cx < cells; cx++) {
+        const float pos = (cx + cfg.ui16OffsetX) / tile;
         int32_t i = static_cast<int32_t>(pos);
         float w = pos - i;
         if (i >= int32_t(vw) - 1) {
@@ -506,9 +524,13 @@ bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameCont
             i = 0;
             w = 0.0f;
         }
-        m.lshCol[x] = i;
-        m.lshColW[x] = w;
+        m.lshCol[cx] = i;
+        m.lshColW[cx] = w;
+        if (cx == 0 || m.lshCol[cx - 1] != i) {
+            m.lshRuns.push_back(cx);
+        }
     }
+    m.lshRuns.push_back(cells);
     for (int c = 0; c < 4; c++) {
         m.lshRow[c].resize(vw);
     }
@@ -576,6 +598,50 @@ void gatherRaw(FrameContext &f, uint32_t y, uint16_t *out)
 
 namespace {
 
+/** Gains of a run of cells between the same two vertices, for the even and the odd column of each cell. */
+void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
+                float *__restrict gain)
+{
+    for (uint32_t k = 0; k < cells; k++) {
+        gain[2 * k] = aE + w[k] * dE;
+        gain[2 * k + 1] = aO + w[k] * dO;
+    }
+}
+
+/** v × gain (gain clamped to 0..15, rounded to U4.12), rounded, clipped at full scale. */
+void applyShading(const float *__restrict gain, uint32_t W, uint16_t *__restrict v)
+{
+    for (uint32_t x = 0; x < W; x++) {
+        // the gain is at most 61440.5 here, so the signed conversion is exact and vectorizes
+        const uint32_t g = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(gain[x], 0.0f), 15.0f) * 4096.0f + 0.5f));
+        const uint32_t p = (uint32_t(v[x]) * g + 2048u) >> 12;
+        v[x] = static_cast<uint16_t>(p > 65535u ? 65535u : p);
+    }
+}
+
+/** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
+void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2])
+{
+    if (x0 >= x1) {
+        return;
+    }
+    uint32_t even = 0, odd = 0;
+    if (x0 & 1u) {
+        odd += v[x0] >= thr;
+        x0++;
+    }
+    uint32_t x = x0;
+    for (; x + 1 < x1; x += 2) {
+        even += v[x] >= thr;
+        odd += v[x + 1] >= thr;
+    }
+    if (x < x1) {
+        even += v[x] >= thr;
+    }
+    count[0] += even;
+    count[1] += odd;
+}
+
 /** One window row through black level, raw curve, lens shading and white balance into dst (padded by 2). */
 void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst)
 {
@@ -591,19 +657,18 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
         if (e.ui16Height != 0 && y >= e.ui16Top && (y - e.ui16Top) / e.ui16Height < uint32_t(kGrid)) {
             ty = int((y - e.ui16Top) / e.ui16Height);
         }
-        uint64_t count[2] = {0, 0};
-        const uint32_t thr = f.exsThreshold;
-        const int8_t *col = m.exsCol.data();
-        for (uint32_t x = 0; x < W; x++) {
-            if (raw[x] >= thr) {
-                count[x & 1u]++;
-                if (ty >= 0 && col[x] >= 0) {
-                    m.exsRegion[ty][col[x]][c0 + (x & 1u)]++;
-                }
-            }
-        }
+        uint32_t count[2] = {0, 0};
+        countAbove(raw, 0, W, f.exsThreshold, count);
         m.exsGlobal[c0] += count[0];
         m.exsGlobal[c0 + 1] += count[1];
+        if (ty >= 0) {
+            for (int t = 0; t < m.exsTiles; t++) {
+                uint32_t tile[2] = {0, 0};
+                countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
+                m.exsRegion[ty][t][c0] += tile[0];
+                m.exsRegion[ty][t][c0 + 1] += tile[1];
+            }
+        }
     }
     uint16_t *pre = m.pre.data();
     if (f.rawWriter.active()) {
@@ -635,31 +700,33 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     const CI_MODULE_LSH &grad = f.info->lshConfig;
     const bool gradients = (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
     if (f.lsh || gradients) {
-        // gain of each column of this row in U4.12: matrix between vertices plus the linear gradients
+        // gain of each column of this row: matrix between vertices plus the linear gradients
+        float *gain = m.rowGain.data();
         if (f.lsh) {
             shadingRow(m, s, y);
-        }
-        const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
-        uint32_t *gain = m.rowGain.data();
-        for (uint32_t x = 0; x < W; x++) {
-            const unsigned c = c0 + (x & 1u);
-            float g = 1.0f;
-            if (f.lsh) {
-                const float *row = m.lshRow[c].data();
-                const int32_t i = m.lshCol[x];
-                const uint32_t i1 = s.lshConfig.ui16Width > 1 ? uint32_t(i) + 1u : uint32_t(i);
-                g = row[i] + m.lshColW[x] * (row[i1] - row[i]);
+            const float *rowE = m.lshRow[c0].data(), *rowO = m.lshRow[c0 + 1].data();
+            const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
+            const uint32_t *runs = m.lshRuns.data();
+            for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
+                const uint32_t i = uint32_t(m.lshCol[runs[r]]);
+                shadingRun(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i],
+                           m.lshColW.data() + runs[r], runs[r + 1] - runs[r], gain + 2 * runs[r]);
             }
-            if (gradients) {
-                const float cx = (float(x) - float(f.W) / 2.0f) / (float(f.W) / 2.0f);
-                g += int16_t(grad.aGradientsX[c]) / 4096.0f * cx + int16_t(grad.aGradientsY[c]) / 4096.0f * cy;
+        } else {
+            std::fill(gain, gain + W, 1.0f);
+        }
+        if (gradients) {
+            const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
+            const float kxE = int16_t(grad.aGradientsX[c0]) / 4096.0f, kxO = int16_t(grad.aGradientsX[c0 + 1]) / 4096.0f;
+            const float tyE = int16_t(grad.aGradientsY[c0]) / 4096.0f * cy;
+            const float tyO = int16_t(grad.aGradientsY[c0 + 1]) / 4096.0f * cy;
+            const float *cx = m.lshCx.data();
+            for (uint32_t x = 0; x < W; x += 2) {
+                gain[x] += kxE * cx[x] + tyE;
+                gain[x + 1] += kxO * cx[x + 1] + tyO;
             }
-            gain[x] = static_cast<uint32_t>(std::min(std::max(g, 0.0f), 15.0f) * 4096.0f + 0.5f);
         }
-        for (uint32_t x = 0; x < W; x++) {
-            const uint32_t v = (uint32_t(pre[x]) * gain[x] + 2048u) >> 12;
-            pre[x] = static_cast<uint16_t>(v > 65535u ? 65535u : v);
-        }
+        applyShading(gain, W, pre);
     }
 
     // auto-white-balance statistics take the cells before the white-balance gains
@@ -1346,6 +1413,12 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             m.awsLog[i] = static_cast<uint16_t>(std::lround(std::max(0.0, std::log2(v8)) * 32.0));
         }
     }
+    if (m.lshCx.size() != f.W) {
+        m.lshCx.resize(f.W);
+        for (uint32_t x = 0; x < f.W; x++) {
+            m.lshCx[x] = (float(x) - float(f.W) / 2.0f) / (float(f.W) / 2.0f);
+        }
+    }
     f.lsh = settings.lshMatrix != nullptr;
     if (f.lsh && !decodeShading(m, settings, f)) {
         LOG_Error(__func__, __LINE__, kTag, "lens-shading matrix does not fit its configuration\n");
@@ -1443,7 +1516,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             m.hisMap[v] = static_cast<uint16_t>(clampi(int32_t((int64_t(v + hoff) * hscale + 16384) >> 15), 0, 1023));
         }
     }
-    gridIndex(&m.exsCol, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
+    m.exsTiles = gridRanges(m.exsRange, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
     gridIndex(&m.hisCol, f.W, st.sHistStats.ui16Left, st.sHistStats.ui16Width);
     gridIndex(&m.fosCol, f.W, st.sFocusStats.ui16Left, st.sFocusStats.ui16Width);
 
