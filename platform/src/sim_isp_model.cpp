@@ -46,6 +46,13 @@ inline int32_t clampi(int32_t v, int32_t lo, int32_t hi)
     return v < lo ? lo : (v > hi ? hi : v);
 }
 
+/** std::min(std::max(v, lo), hi) on values, which the compiler can vectorize. */
+inline float clampf(float v, float lo, float hi)
+{
+    const float m = v < lo ? lo : v;
+    return hi < m ? hi : m;
+}
+
 inline void put32(uint8_t *base, size_t offset, uint64_t value)
 {
     const uint32_t v = value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
@@ -608,12 +615,16 @@ void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict 
     }
 }
 
-/** v × gain (gain clamped to 0..15, rounded to U4.12), rounded, clipped at full scale. */
-void applyShading(const float *__restrict gain, uint32_t W, uint16_t *__restrict v)
+/** v × gain (gain clamped to 0..15, rounded to U4.12), rounded, clipped at full scale; gain is overwritten. */
+void applyShading(float *__restrict gain, uint32_t W, uint16_t *__restrict v)
 {
+    // two loops, so that each vectorizes: the clamp, then the gain in U4.12 (at most 61440.5, so the signed
+    // conversion is exact) and the product
     for (uint32_t x = 0; x < W; x++) {
-        // the gain is at most 61440.5 here, so the signed conversion is exact and vectorizes
-        const uint32_t g = static_cast<uint32_t>(static_cast<int32_t>(std::min(std::max(gain[x], 0.0f), 15.0f) * 4096.0f + 0.5f));
+        gain[x] = clampf(gain[x], 0.0f, 15.0f);
+    }
+    for (uint32_t x = 0; x < W; x++) {
+        const uint32_t g = uint32_t(static_cast<int32_t>(gain[x] * 4096.0f + 0.5f));
         const uint32_t p = (uint32_t(v[x]) * g + 2048u) >> 12;
         v[x] = static_cast<uint16_t>(p > 65535u ? 65535u : p);
     }
