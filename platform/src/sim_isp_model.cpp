@@ -282,6 +282,16 @@ void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE
 
 /* ---------------------------------------------------------------------------------------------------------- */
 
+namespace {
+
+/** Horizontal positions of a scaler: source columns and 8-bit fraction of each output column. */
+struct ScaleTable {
+    std::vector<uint32_t> index, index1;
+    std::vector<uint16_t> frac;
+};
+
+} // namespace
+
 struct IspModel::Impl {
     // look-up tables and the registers they were built from
     bool frontValid = false;
@@ -310,8 +320,7 @@ struct IspModel::Impl {
     std::vector<float> lshCx;     /* per column: -1 at the left edge to +1 at the right edge (gradients) */
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
-    std::vector<uint32_t> scaleIndex, scaleIndex1; /* source columns of each output column */
-    std::vector<uint16_t> scaleFrac;
+    ScaleTable encTable, dispTable;
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically */
 
     // scratch
@@ -378,6 +387,9 @@ struct FrameContext {
     PIXELTYPE rawType;
     isp::PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
     PIXELTYPE encType, hdrType;
+    // scalers and the next output row of each
+    Scaler encSc, dispSc;
+    uint32_t encNext, dispNext;
 };
 
 } // namespace
@@ -1028,45 +1040,6 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
     }
 }
 
-/** Everything up to the 4:4:4 planes, row by row, with the statistics and the Bayer and HDR taps. */
-void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
-{
-    const uint32_t W = f.W, H = f.H;
-    const bool wbs = (f.eOutput & CI_SAVE_WHITEBALANCE) != 0;
-    const bool fos = (f.eOutput & (CI_SAVE_FOS_ROI | CI_SAVE_FOS_GRID)) != 0;
-    // rows y-1, y, y+1 of the white-balanced Bayer image live in the ring; the rows outside mirror row 1 and H-2
-    bayerRow(m, f, s, 0, m.ring[0].data());
-    if (H > 1) {
-        bayerRow(m, f, s, 1, m.ring[1].data());
-    }
-    for (uint32_t y = 0; y < H; y++) {
-        const uint16_t *cur = m.ring[y % 3].data() + 2;
-        const uint16_t *up = (y == 0 ? m.ring[H > 1 ? 1 : 0].data() : m.ring[(y - 1) % 3].data()) + 2;
-        const uint16_t *dn = up;
-        if (y + 1 < H) {
-            dn = m.ring[(y + 1) % 3].data() + 2;
-        } else if (y >= 1) {
-            dn = m.ring[(y - 1) % 3].data() + 2;
-        }
-        if (y == 0 && H > 1) {
-            up = dn;
-        }
-        int32_t *R = m.R.data(), *G = m.G.data(), *B = m.B.data();
-        demosaicRow(up, cur, dn, W, f.colour[y & 1u], R, G, B);
-        if (fos) {
-            focusRow(m, f, y, cur, dn);
-        }
-        colourRow(f, W, R, G, B);
-        if (wbs) {
-            whiteBalanceRow(m, f, y, R, G, B);
-        }
-        toneRow(m, f, y, R, G, B);
-        if (y + 2 < H) {
-            bayerRow(m, f, s, y + 2, m.ring[(y + 2) % 3].data());
-        }
-    }
-}
-
 /** Vertical step of the bilinear scaler: a × (256 − f) + b × f for each column. */
 void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint32_t f, uint32_t W,
                uint32_t *__restrict out)
@@ -1088,7 +1061,7 @@ void blendColumns(const uint32_t *__restrict v, const uint32_t *__restrict index
 }
 
 /** Output row oy of a scaler from the 4:4:4 planes: pointers to its Y, first and second chroma samples. */
-void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint32_t oy,
+void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const ScaleTable &table, uint32_t oy,
                int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2)
 {
     const uint32_t W = f.W, H = f.H;
@@ -1108,7 +1081,7 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint3
         // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
         // passes does not change the result), then the horizontal blend of each output column
         blendRows(planes[p] + size_t(i0) * W, planes[p] + size_t(i1) * W, fy, W, m.scaleRow.data());
-        blendColumns(m.scaleRow.data(), m.scaleIndex.data(), m.scaleIndex1.data(), m.scaleFrac.data(), sc.outW,
+        blendColumns(m.scaleRow.data(), table.index.data(), table.index1.data(), table.frac.data(), sc.outW,
                      outs[p]);
     }
     *y = outs[0];
@@ -1116,42 +1089,57 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint3
     *c2 = outs[2];
 }
 
-/** Source column and 8-bit fraction of each output column of a scaler. */
-void prepareTable(IspModel::Impl &m, const Scaler &sc, uint32_t W)
+/** The last window row that output row oy of a scaler samples. */
+uint32_t lastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
 {
-    if (m.scaleIndex.size() < sc.outW) {
-        m.scaleIndex.resize(sc.outW);
-        m.scaleIndex1.resize(sc.outW);
-        m.scaleFrac.resize(sc.outW);
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min(std::min<uint32_t>(uint32_t(pos >> 16), H - 1) + 1u, H - 1);
+}
+
+/** Source column and 8-bit fraction of each output column of a scaler. */
+void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32_t W)
+{
+    if (sc.identity) {
+        return;
+    }
+    if (table.index.size() < sc.outW) {
+        table.index.resize(sc.outW);
+        table.index1.resize(sc.outW);
+        table.frac.resize(sc.outW);
     }
     if (m.scaleRow.size() < W) {
         m.scaleRow.resize(W);
     }
     for (uint32_t x = 0; x < sc.outW; x++) {
         const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
-        m.scaleIndex[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
-        m.scaleIndex1[x] = std::min(m.scaleIndex[x] + 1u, W - 1);
-        m.scaleFrac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
+        table.index[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
+        table.index1[x] = std::min(table.index[x] + 1u, W - 1);
+        table.frac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
     }
 }
 
-void processEncoder(IspModel::Impl &m, FrameContext &f)
+/** Writes the encoder rows (groups of vsub rows) whose window rows, up to row `ready`, are in the planes. */
+void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
 {
     if (!f.encY.active()) {
         return;
     }
-    const Scaler sc = scalerOf(f.reg->sEncoderScaler, f.W, f.H);
-    if (!sc.identity) {
-        prepareTable(m, sc, f.W);
-    }
+    const Scaler &sc = f.encSc;
     const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
     const unsigned depth = f.encType.ui8BitDepth;
     const uint32_t pairs = sc.outW / 2;
-    for (uint32_t oy = 0; oy < sc.outH; oy += vsub) {
+    for (; f.encNext < sc.outH; f.encNext += vsub) {
+        const uint32_t oy = f.encNext;
+        if (lastSourceRow(sc, std::min(oy + vsub - 1, sc.outH - 1), f.H) > ready) {
+            return;
+        }
         const uint16_t *y[2], *c0[2], *c2[2];
         for (uint32_t k = 0; k < vsub; k++) {
             const uint32_t row = std::min(oy + k, sc.outH - 1);
-            scaledRow(m, f, sc, row, int(k), &y[k], &c0[k], &c2[k]);
+            scaledRow(m, f, sc, m.encTable, row, int(k), &y[k], &c0[k], &c2[k]);
             if (oy + k < sc.outH) {
                 isp::PackLuma(y[k], sc.outW, depth, f.encY.row(oy + k));
                 f.encY.commit(oy + k);
@@ -1190,25 +1178,66 @@ void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const ui
     }
 }
 
-void processDisplay(IspModel::Impl &m, FrameContext &f)
+/** Writes the display rows whose window rows, up to row `ready`, are in the planes. */
+void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
 {
     if (!f.disp.active()) {
         return;
     }
-    const Scaler sc = scalerOf(f.reg->sDisplayScaler, f.W, f.H);
-    if (!sc.identity) {
-        prepareTable(m, sc, f.W);
-    }
+    const Scaler &sc = f.dispSc;
     const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
     const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
     const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
     uint16_t *o0 = m.o0.data(), *o1 = m.o1.data(), *o2 = m.o2.data();
-    for (uint32_t oy = 0; oy < sc.outH; oy++) {
+    for (; f.dispNext < sc.outH && lastSourceRow(sc, f.dispNext, f.H) <= ready; f.dispNext++) {
+        const uint32_t oy = f.dispNext;
         const uint16_t *y, *c0, *c2;
-        scaledRow(m, f, sc, oy, 0, &y, &c0, &c2);
+        scaledRow(m, f, sc, m.dispTable, oy, 0, &y, &c0, &c2);
         yuvToRgbRow(f.reg->sYCCToRGB, lo, hi, c0, y, c2, sc.outW, o0, o1, o2);
         isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
         f.disp.commit(oy);
+    }
+}
+
+/** Everything up to the 4:4:4 planes, row by row, with the statistics and the Bayer and HDR taps. */
+void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
+{
+    const uint32_t W = f.W, H = f.H;
+    const bool wbs = (f.eOutput & CI_SAVE_WHITEBALANCE) != 0;
+    const bool fos = (f.eOutput & (CI_SAVE_FOS_ROI | CI_SAVE_FOS_GRID)) != 0;
+    // rows y-1, y, y+1 of the white-balanced Bayer image live in the ring; the rows outside mirror row 1 and H-2
+    bayerRow(m, f, s, 0, m.ring[0].data());
+    if (H > 1) {
+        bayerRow(m, f, s, 1, m.ring[1].data());
+    }
+    for (uint32_t y = 0; y < H; y++) {
+        const uint16_t *cur = m.ring[y % 3].data() + 2;
+        const uint16_t *up = (y == 0 ? m.ring[H > 1 ? 1 : 0].data() : m.ring[(y - 1) % 3].data()) + 2;
+        const uint16_t *dn = up;
+        if (y + 1 < H) {
+            dn = m.ring[(y + 1) % 3].data() + 2;
+        } else if (y >= 1) {
+            dn = m.ring[(y - 1) % 3].data() + 2;
+        }
+        if (y == 0 && H > 1) {
+            up = dn;
+        }
+        int32_t *R = m.R.data(), *G = m.G.data(), *B = m.B.data();
+        demosaicRow(up, cur, dn, W, f.colour[y & 1u], R, G, B);
+        if (fos) {
+            focusRow(m, f, y, cur, dn);
+        }
+        colourRow(f, W, R, G, B);
+        if (wbs) {
+            whiteBalanceRow(m, f, y, R, G, B);
+        }
+        toneRow(m, f, y, R, G, B);
+        // the scalers take their rows while the window rows they sample are still in the cache
+        encoderRows(m, f, y);
+        displayRows(m, f, y);
+        if (y + 2 < H) {
+            bayerRow(m, f, s, y + 2, m.ring[(y + 2) % 3].data());
+        }
     }
 }
 
@@ -1545,9 +1574,17 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     std::memset(m.awsSum, 0, sizeof(m.awsSum));
     std::memset(m.awsCount, 0, sizeof(m.awsCount));
 
+    f.encSc = scalerOf(reg.sEncoderScaler, f.W, f.H);
+    f.dispSc = scalerOf(reg.sDisplayScaler, f.W, f.H);
+    if (f.encY.active()) {
+        prepareTable(m, m.encTable, f.encSc, f.W);
+    }
+    if (f.disp.active()) {
+        prepareTable(m, m.dispTable, f.dispSc, f.W);
+    }
+    f.encNext = 0;
+    f.dispNext = 0;
     processFront(m, f, settings);
-    processEncoder(m, f);
-    processDisplay(m, f);
     if (outputs.statistics != nullptr) {
         writeStatistics(m, f, settings, m_flicker, outputs.statistics);
     }
