@@ -324,7 +324,7 @@ struct IspModel::Impl {
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically */
 
     // scratch
-    std::vector<uint16_t> raw, pre, blcRow, awsRows[2];
+    std::vector<uint16_t> raw, pre, blcRow, awsTop; /* awsTop: the even row of a cell row */
     std::vector<float> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
     std::vector<int32_t> R, G, B;
@@ -665,6 +665,49 @@ void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t
     count[1] += odd;
 }
 
+/** Auto-white-balance statistics of the cell row cy (its two window rows), tile by tile. */
+void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint16_t *top, const uint16_t *bottom)
+{
+    if (cy < f.awsStartY || (cy - f.awsStartY) / f.awsTileH >= uint32_t(kGrid)) {
+        return;
+    }
+    const uint32_t ty = (cy - f.awsStartY) / f.awsTileH;
+    // the sample of each colour in a cell (the two greens averaged)
+    const uint16_t *rows[2] = {top, bottom};
+    const uint16_t *at[4] = {};
+    int greens = 0;
+    for (int r = 0; r < 2; r++) {
+        for (int q = 0; q < 2; q++) {
+            const int c = f.colour[r][q];
+            at[c == kGreen ? 1 + greens++ : (c == kRed ? 0 : 3)] = rows[r] + q;
+        }
+    }
+    const uint16_t *pr = at[0], *pg1 = at[1], *pg2 = at[2], *pb = at[3];
+    const uint16_t *log2 = m.awsLog.data();
+    const uint32_t cells = f.W / 2;
+    for (uint32_t tx = 0; tx < uint32_t(kGrid); tx++) {
+        const uint64_t first = uint64_t(f.awsStartX) + uint64_t(tx) * f.awsTileW;
+        if (first >= cells) {
+            break;
+        }
+        const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
+        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
+        for (uint32_t cx = uint32_t(first); cx < end; cx++) {
+            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
+            const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
+                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue];
+            sr += in * log2[vr >> 4];
+            sg += in * log2[vg >> 4];
+            sb += in * log2[vb >> 4];
+            count += in;
+        }
+        m.awsSum[ty][tx][kRed] += sr;
+        m.awsSum[ty][tx][kGreen] += sg;
+        m.awsSum[ty][tx][kBlue] += sb;
+        m.awsCount[ty][tx] += count;
+    }
+}
+
 /** One window row through black level, raw curve, lens shading and white balance into dst (padded by 2). */
 void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst)
 {
@@ -754,36 +797,10 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
 
     // auto-white-balance statistics take the cells before the white-balance gains
     if (f.aws) {
-        std::memcpy(m.awsRows[y & 1u].data(), pre, W * sizeof(uint16_t));
-        if (y & 1u) {
-            const uint32_t cy = y / 2;
-            if (cy >= f.awsStartY && (cy - f.awsStartY) / f.awsTileH < uint32_t(kGrid)) {
-                const uint32_t ty = (cy - f.awsStartY) / f.awsTileH;
-                const uint16_t *rows[2] = {m.awsRows[0].data(), m.awsRows[1].data()};
-                for (uint32_t cx = f.awsStartX; 2 * cx + 1 < W; cx++) {
-                    const uint32_t tx = (cx - f.awsStartX) / f.awsTileW;
-                    if (tx >= uint32_t(kGrid)) {
-                        break;
-                    }
-                    uint32_t v[3] = {0, 0, 0};
-                    for (int r = 0; r < 2; r++) {
-                        for (int q = 0; q < 2; q++) {
-                            v[f.colour[r][q]] += rows[r][2 * cx + q];
-                        }
-                    }
-                    v[kGreen] /= 2;
-                    bool in = true;
-                    for (int k = 0; k < 3; k++) {
-                        in = in && v[k] >= f.awsDark[k] && v[k] < f.awsClipT[k];
-                    }
-                    if (in) {
-                        m.awsSum[ty][tx][kRed] += m.awsLog[v[kRed] >> 4];
-                        m.awsSum[ty][tx][kGreen] += m.awsLog[v[kGreen] >> 4];
-                        m.awsSum[ty][tx][kBlue] += m.awsLog[v[kBlue] >> 4];
-                        m.awsCount[ty][tx]++;
-                    }
-                }
-            }
+        if ((y & 1u) == 0) {
+            std::memcpy(m.awsTop.data(), pre, W * sizeof(uint16_t));
+        } else {
+            awsCells(m, f, y / 2, m.awsTop.data(), pre);
         }
     }
 
@@ -1505,7 +1522,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- scratch (grows only)
     const size_t W = f.W, H = f.H;
     const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
-    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsRows[0], &m.awsRows[1], &m.hisLuma}) {
+    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsTop, &m.hisLuma}) {
         if (v->size() < W) {
             v->resize(W);
         }
