@@ -995,6 +995,18 @@ void rgbToYuvRow(const CI_MODULE_PLANECONV &pc, const int16_t *__restrict r12, c
     }
 }
 
+/** Gamma of one channel of a row: the table index (16-bit scale clamped, >> 4), then the look-up. */
+void gammaRow(const uint16_t *__restrict lut, const int32_t *__restrict v, uint32_t W, int16_t *__restrict out)
+{
+    // two loops: the first vectorizes, the second is only loads
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = static_cast<int16_t>(clampi(v[x], 0, 65535) >> 4);
+    }
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = static_cast<int16_t>(lut[out[x]]);
+    }
+}
+
 /** Gamma, histogram, RGB to YUV and tone mapping of row y into the 4:4:4 planes; HDR extraction of row y. */
 void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G, const int32_t *B)
 {
@@ -1010,13 +1022,10 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
         f.hdrWriter.commit(y);
     }
     // gamma into 12-bit codes (table look-ups), then the conversion
-    const uint16_t *gr = m.gammaLut[0].data(), *gg = m.gammaLut[1].data(), *gb = m.gammaLut[2].data();
-    int16_t *__restrict r12 = m.r12.data(), *__restrict g12 = m.g12.data(), *__restrict b12 = m.b12.data();
-    for (uint32_t x = 0; x < W; x++) {
-        r12[x] = static_cast<int16_t>(gr[clampi(R[x], 0, 65535) >> 4]);
-        g12[x] = static_cast<int16_t>(gg[clampi(G[x], 0, 65535) >> 4]);
-        b12[x] = static_cast<int16_t>(gb[clampi(B[x], 0, 65535) >> 4]);
-    }
+    int16_t *r12 = m.r12.data(), *g12 = m.g12.data(), *b12 = m.b12.data();
+    gammaRow(m.gammaLut[0].data(), R, W, r12);
+    gammaRow(m.gammaLut[1].data(), G, W, g12);
+    gammaRow(m.gammaLut[2].data(), B, W, b12);
     uint16_t *Yp = m.Y.data() + size_t(y) * W, *C0p = m.C0.data() + size_t(y) * W, *C2p = m.C2.data() + size_t(y) * W;
     rgbToYuvRow(f.reg->sRGBToYCC, r12, g12, b12, W, m.hisLuma.data(), C0p, Yp, C2p);
     if (!m.tnmIdentity) {
