@@ -321,7 +321,7 @@ struct IspModel::Impl {
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
     ScaleTable encTable, dispTable;
-    std::vector<uint32_t> scaleRow; /* two source rows blended vertically */
+    std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
 
     // scratch
     std::vector<uint16_t> raw, pre, blcRow, awsTop; /* awsTop: the even row of a cell row */
@@ -1076,13 +1076,18 @@ void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint3
     }
 }
 
-/** Horizontal step of the bilinear scaler on the blended row, rounded back to 10 bits. */
-void blendColumns(const uint32_t *__restrict v, const uint32_t *__restrict index, const uint32_t *__restrict index1,
-                  const uint16_t *__restrict frac, uint32_t n, uint16_t *__restrict out)
+/** Horizontal step of the bilinear scaler on the blended rows of the three planes, rounded back to 10 bits. */
+void blendColumns(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *__restrict o0,
+                  uint16_t *__restrict o1, uint16_t *__restrict o2)
 {
+    const uint32_t *__restrict v0 = v[0], *__restrict v1 = v[1], *__restrict v2 = v[2];
+    const uint32_t *__restrict index = table.index.data(), *__restrict index1 = table.index1.data();
+    const uint16_t *__restrict frac = table.frac.data();
     for (uint32_t x = 0; x < n; x++) {
-        const uint32_t fx = frac[x];
-        out[x] = static_cast<uint16_t>((v[index[x]] * (256u - fx) + v[index1[x]] * fx + 32768u) >> 16);
+        const uint32_t i = index[x], j = index1[x], fx = frac[x], gx = 256u - fx;
+        o0[x] = static_cast<uint16_t>((v0[i] * gx + v0[j] * fx + 32768u) >> 16);
+        o1[x] = static_cast<uint16_t>((v1[i] * gx + v1[j] * fx + 32768u) >> 16);
+        o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
     }
 }
 
@@ -1103,13 +1108,15 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const
     const uint32_t fy = uint32_t(pos >> 8) & 255u;
     const uint16_t *planes[3] = {m.Y.data(), m.C0.data(), m.C2.data()};
     uint16_t *outs[3] = {m.sY[slot].data(), m.sC0[slot].data(), m.sC2[slot].data()};
+    // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
+    // passes does not change the result), then the horizontal blend of each output column
+    const uint32_t *blended[3];
     for (int p = 0; p < 3; p++) {
-        // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
-        // passes does not change the result), then the horizontal blend of each output column
-        blendRows(planes[p] + size_t(i0) * W, planes[p] + size_t(i1) * W, fy, W, m.scaleRow.data());
-        blendColumns(m.scaleRow.data(), table.index.data(), table.index1.data(), table.frac.data(), sc.outW,
-                     outs[p]);
+        uint32_t *v = m.scaleRow.data() + size_t(p) * W;
+        blendRows(planes[p] + size_t(i0) * W, planes[p] + size_t(i1) * W, fy, W, v);
+        blended[p] = v;
     }
+    blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
     *y = outs[0];
     *c0 = outs[1];
     *c2 = outs[2];
@@ -1136,8 +1143,8 @@ void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32
         table.index1.resize(sc.outW);
         table.frac.resize(sc.outW);
     }
-    if (m.scaleRow.size() < W) {
-        m.scaleRow.resize(W);
+    if (m.scaleRow.size() < size_t(3) * W) {
+        m.scaleRow.resize(size_t(3) * W);
     }
     for (uint32_t x = 0; x < sc.outW; x++) {
         const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
