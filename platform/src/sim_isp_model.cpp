@@ -334,7 +334,10 @@ struct IspModel::Impl {
     std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint8_t> tileScratch;
-    std::vector<int8_t> hisCol, fosCol;
+    std::vector<int8_t> hisCol;
+    std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
+    uint32_t fosRange[kGrid][2];    /* columns [first, end) of each focus grid tile */
+    int fosTiles;
     uint32_t exsRange[kGrid][2]; /* columns [first, end) of each exposure grid tile */
     int exsTiles;
 
@@ -859,6 +862,28 @@ void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, ui
     }
 }
 
+/** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
+void focusSharpness(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
+                    uint16_t *__restrict sharp)
+{
+    for (uint32_t k = 0; k < n; k++) {
+        const int32_t g = cur[2 * k];
+        const int32_t dh = std::abs(g - int32_t(cur[2 * k + 2]));
+        const int32_t dd = std::abs(g - int32_t(dn[2 * k + 1]));
+        sharp[k] = static_cast<uint16_t>(uint32_t(dh + dd) >> 8);
+    }
+}
+
+/** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
+uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1)
+{
+    uint32_t sum = 0;
+    for (uint32_t k = k0; k < k1; k++) {
+        sum += v[k];
+    }
+    return sum;
+}
+
 /** Focus statistics of row y: green differences to the right and down-right, 8-bit scale. */
 void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16_t *cur, const uint16_t *dn)
 {
@@ -872,22 +897,18 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
     if (!roi && ty < 0) {
         return;
     }
+    // sharpness of each green sample of the row: sample k sits in column gp + 2k
     const uint32_t gp = f.colour[y & 1u][0] == kGreen ? 0u : 1u;
-    const int8_t *col = m.fosCol.data();
-    // sums of the row kept locally; index kGrid collects the columns outside the grid
-    uint64_t roiSum = 0, tiles[kGrid + 1] = {};
-    const uint32_t left = roi ? fo.ui16ROILeft : 1u, right = roi ? fo.ui16ROIRight : 0u;
-    for (uint32_t x = gp; x < f.W; x += 2) {
-        const int32_t dh = std::abs(int32_t(cur[x]) - int32_t(cur[x + 2]));
-        const int32_t dd = std::abs(int32_t(cur[x]) - int32_t(dn[x + 1]));
-        const uint32_t sharp = uint32_t(dh + dd) >> 8;
-        roiSum += (x >= left && x <= right) ? sharp : 0u;
-        tiles[col[x] < 0 ? kGrid : col[x]] += sharp;
+    const uint32_t n = (f.W - gp + 1) / 2;
+    uint16_t *sharp = m.fosSharp.data();
+    focusSharpness(cur + gp, dn + gp, n, sharp);
+    auto first = [gp, n](uint64_t x) { return uint32_t(std::min<uint64_t>(n, x <= gp ? 0 : (x - gp + 1) / 2)); };
+    if (roi) {
+        m.fosRoi += sumRange(sharp, first(fo.ui16ROILeft), first(uint64_t(fo.ui16ROIRight) + 1));
     }
-    m.fosRoi += roiSum;
     if (ty >= 0) {
-        for (int c = 0; c < kGrid; c++) {
-            m.fosGrid[ty][c] += tiles[c];
+        for (int t = 0; t < m.fosTiles; t++) {
+            m.fosGrid[ty][t] += sumRange(sharp, first(m.fosRange[t][0]), first(m.fosRange[t][1]));
         }
     }
 }
@@ -1538,7 +1559,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- scratch (grows only)
     const size_t W = f.W, H = f.H;
     const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
-    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsTop, &m.hisLuma}) {
+    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsTop, &m.hisLuma, &m.fosSharp}) {
         if (v->size() < W) {
             v->resize(W);
         }
@@ -1591,7 +1612,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     }
     m.exsTiles = gridRanges(m.exsRange, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
     gridIndex(&m.hisCol, f.W, st.sHistStats.ui16Left, st.sHistStats.ui16Width);
-    gridIndex(&m.fosCol, f.W, st.sFocusStats.ui16Left, st.sFocusStats.ui16Width);
+    m.fosTiles = gridRanges(m.fosRange, f.W, st.sFocusStats.ui16Left, st.sFocusStats.ui16Width);
 
     std::memset(m.exsGlobal, 0, sizeof(m.exsGlobal));
     std::memset(m.exsRegion, 0, sizeof(m.exsRegion));
