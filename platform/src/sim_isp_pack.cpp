@@ -99,6 +99,29 @@ inline void put16(uint8_t *p, uint16_t w)
 #endif
 }
 
+/**
+ * n little-endian 32-bit words word(i) from out on: computed into a small buffer (a loop the compiler vectorizes),
+ * then copied.
+ */
+template <typename Word> void putWords(uint32_t n, Word word, uint8_t *out)
+{
+    constexpr uint32_t kChunk = 256;
+    uint32_t buffer[kChunk];
+    for (uint32_t i0 = 0; i0 < n; i0 += kChunk) {
+        const uint32_t k = n - i0 < kChunk ? n - i0 : kChunk;
+        for (uint32_t i = 0; i < k; i++) {
+            buffer[i] = word(i0 + i);
+        }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(out + 4 * size_t(i0), buffer, 4 * size_t(k));
+#else
+        for (uint32_t i = 0; i < k; i++) {
+            put32(out + 4 * size_t(i0 + i), buffer[i]);
+        }
+#endif
+    }
+}
+
 /** Samples three per little-endian 32-bit word (bits 0-9, 10-19, 20-29); a last partial word is completed. */
 template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out)
 {
@@ -156,17 +179,13 @@ void PackTriplets(pxlFormat format, const uint16_t *__restrict o0, const uint16_
         break;
     case RGB_888_32:
     case BGR_888_32:
-        for (uint32_t i = 0; i < n; i++) {
-            put32(out + 4 * i, uint32_t(to8(o2[i])) | (uint32_t(to8(o1[i])) << 8) | (uint32_t(to8(o0[i])) << 16));
-        }
+        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(to8(o2[i])) | (uint32_t(to8(o1[i])) << 8) | (uint32_t(to8(o0[i])) << 16); }, out);
         break;
     case RGB_101010_32:
     case BGR_101010_32:
     case PXL_ISP_444IL3YCrCb10:
     case PXL_ISP_444IL3YCbCr10:
-        for (uint32_t i = 0; i < n; i++) {
-            put32(out + 4 * i, uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20));
-        }
+        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20); }, out);
         break;
     case BGR_161616_64:
         for (uint32_t i = 0; i < n; i++, out += 8) {
