@@ -41,6 +41,9 @@ void cellColours(MOSAICType mosaic, int colour[2][2])
     }
 }
 
+/** Offset of the centred demosaic outputs. */
+constexpr int32_t kCentre = 32768;
+
 inline int32_t clampi(int32_t v, int32_t lo, int32_t hi)
 {
     return v < lo ? lo : (v > hi ? hi : v);
@@ -327,6 +330,7 @@ struct IspModel::Impl {
     std::vector<uint16_t> raw, pre, blcRow, awsTop; /* awsTop: the even row of a cell row */
     std::vector<float> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
+    std::vector<int16_t> dR, dG, dB; /* a row after the demosaic, centred */
     std::vector<int32_t> R, G, B;
     std::vector<int16_t> r12, g12, b12; /* a row after gamma */
     std::vector<uint16_t> o0, o1, o2, hisLuma;
@@ -833,30 +837,33 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     }
 }
 
-/** Bilinear demosaic of row y from the rows above and below (all padded by 2). */
+/**
+ * Bilinear demosaic of row y from the rows above and below (all padded by 2). The outputs are centred (value −
+ * kCentre, so 16 bits hold them), which lets the colour matrix multiply on 16-bit lanes.
+ */
 void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
-                 int32_t *R, int32_t *G, int32_t *B)
+                 int16_t *R, int16_t *G, int16_t *B)
 {
-    int32_t *out[3] = {R, G, B};
+    int16_t *out[3] = {R, G, B};
     const int32_t n = int32_t(W);
     for (int32_t k = 0; k < 2; k++) {
         const int col = colourRow[k];
         if (col == kGreen) {
             const int h = colourRow[1 - k];
             const int v = h == kRed ? kBlue : kRed;
-            int32_t *oh = out[h], *ov = out[v];
+            int16_t *oh = out[h], *ov = out[v];
             for (int32_t x = k; x < n; x += 2) {
-                G[x] = cur[x];
-                oh[x] = (cur[x - 1] + cur[x + 1] + 1) >> 1;
-                ov[x] = (up[x] + dn[x] + 1) >> 1;
+                G[x] = static_cast<int16_t>(cur[x] - kCentre);
+                oh[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
+                ov[x] = static_cast<int16_t>(((up[x] + dn[x] + 1) >> 1) - kCentre);
             }
         } else {
             const int other = col == kRed ? kBlue : kRed;
-            int32_t *oc = out[col], *oo = out[other];
+            int16_t *oc = out[col], *oo = out[other];
             for (int32_t x = k; x < n; x += 2) {
-                oc[x] = cur[x];
-                G[x] = (cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2;
-                oo[x] = (up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2;
+                oc[x] = static_cast<int16_t>(cur[x] - kCentre);
+                G[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
+                oo[x] = static_cast<int16_t>(((up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2) - kCentre);
             }
         }
     }
@@ -913,9 +920,12 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
     }
 }
 
-/** RGB of one row through RGB gains, colour matrix and main gamut mapper (in place, 16-bit scale, signed). */
-void colourRow(const FrameContext &f, uint32_t W, int32_t *__restrict R, int32_t *__restrict G,
-               int32_t *__restrict B)
+/**
+ * RGB of one row through RGB gains, colour matrix and main gamut mapper, from the centred demosaic outputs (which
+ * the gains update in place) into R, G, B (16-bit scale, signed).
+ */
+void colourRow(const FrameContext &f, uint32_t W, int16_t *__restrict r16, int16_t *__restrict g16,
+               int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G, int32_t *__restrict B)
 {
     const CI_MODULE_WBC &wb = f.reg->sWhiteBalance;
     const CI_MODULE_CCM &cc = f.reg->sColourCorrection;
@@ -928,28 +938,33 @@ void colourRow(const FrameContext &f, uint32_t W, int32_t *__restrict R, int32_t
         unit = unit && gain[k] == 16 && thr[k] >= 65535;
     }
     if (!unit) {
+        // gains of at most 255 / 16 limited to a threshold of at most full scale: the values stay in 0..65535
         const int32_t g0 = gain[0], g1 = gain[1], g2 = gain[2], t0 = thr[0], t1 = thr[1], t2 = thr[2];
         for (uint32_t x = 0; x < W; x++) {
-            R[x] = std::min((R[x] * g0) >> 4, t0);
-            G[x] = std::min((G[x] * g1) >> 4, t1);
-            B[x] = std::min((B[x] * g2) >> 4, t2);
+            r16[x] = static_cast<int16_t>(std::min(((r16[x] + kCentre) * g0) >> 4, t0) - kCentre);
+            g16[x] = static_cast<int16_t>(std::min(((g16[x] + kCentre) * g1) >> 4, t1) - kCentre);
+            b16[x] = static_cast<int16_t>(std::min(((b16[x] + kCentre) * g2) >> 4, t2) - kCentre);
         }
     }
-    // the demosaic leaves values of 0 to 65535, so the products of the matrix fit in 32 bits
-    const int32_t c00 = cc.aCoeff[0][0], c01 = cc.aCoeff[0][1], c02 = cc.aCoeff[0][2];
-    const int32_t c10 = cc.aCoeff[1][0], c11 = cc.aCoeff[1][1], c12 = cc.aCoeff[1][2];
-    const int32_t c20 = cc.aCoeff[2][0], c21 = cc.aCoeff[2][1], c22 = cc.aCoeff[2][2];
+    // Σ c · v = Σ c · (v − kCentre) + kCentre · Σ c: 16-bit products, sums taken modulo 2^32 (the exact sum fits
+    // 32 bits, the partial ones need not)
+    const int16_t c00 = cc.aCoeff[0][0], c01 = cc.aCoeff[0][1], c02 = cc.aCoeff[0][2];
+    const int16_t c10 = cc.aCoeff[1][0], c11 = cc.aCoeff[1][1], c12 = cc.aCoeff[1][2];
+    const int16_t c20 = cc.aCoeff[2][0], c21 = cc.aCoeff[2][1], c22 = cc.aCoeff[2][2];
+    const uint32_t k0 = uint32_t(kCentre) * uint32_t(c00 + c01 + c02) + 256u;
+    const uint32_t k1 = uint32_t(kCentre) * uint32_t(c10 + c11 + c12) + 256u;
+    const uint32_t k2 = uint32_t(kCentre) * uint32_t(c20 + c21 + c22) + 256u;
     const int32_t off0 = int32_t(cc.aOffset[0]) * 16, off1 = int32_t(cc.aOffset[1]) * 16,
                   off2 = int32_t(cc.aOffset[2]) * 16; /* 12-bit codes */
     const int32_t lo = int32_t(gm.i16ClipMin) * 64, hi = int32_t(gm.ui16ClipMax) * 64;
     for (uint32_t x = 0; x < W; x++) {
-        const int32_t r = R[x], g = G[x], b = B[x];
-        const int32_t r2 = ((c00 * r + c01 * g + c02 * b + 256) >> 9) + off0;
-        const int32_t g2 = ((c10 * r + c11 * g + c12 * b + 256) >> 9) + off1;
-        const int32_t b2 = ((c20 * r + c21 * g + c22 * b + 256) >> 9) + off2;
-        R[x] = clampi(r2, lo, hi);
-        G[x] = clampi(g2, lo, hi);
-        B[x] = clampi(b2, lo, hi);
+        const int16_t r = r16[x], g = g16[x], b = b16[x];
+        const uint32_t sr = uint32_t(c00 * r) + uint32_t(c01 * g) + uint32_t(c02 * b) + k0;
+        const uint32_t sg = uint32_t(c10 * r) + uint32_t(c11 * g) + uint32_t(c12 * b) + k1;
+        const uint32_t sb = uint32_t(c20 * r) + uint32_t(c21 * g) + uint32_t(c22 * b) + k2;
+        R[x] = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
+        G[x] = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
+        B[x] = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
     }
 }
 
@@ -1277,11 +1292,12 @@ void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
             up = dn;
         }
         int32_t *R = m.R.data(), *G = m.G.data(), *B = m.B.data();
-        demosaicRow(up, cur, dn, W, f.colour[y & 1u], R, G, B);
+        int16_t *dR = m.dR.data(), *dG = m.dG.data(), *dB = m.dB.data();
+        demosaicRow(up, cur, dn, W, f.colour[y & 1u], dR, dG, dB);
         if (fos) {
             focusRow(m, f, y, cur, dn);
         }
-        colourRow(f, W, R, G, B);
+        colourRow(f, W, dR, dG, dB, R, G, B);
         if (wbs) {
             whiteBalanceRow(m, f, y, R, G, B);
         }
@@ -1582,7 +1598,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             v->resize(W);
         }
     }
-    for (auto *v : {&m.r12, &m.g12, &m.b12}) {
+    for (auto *v : {&m.r12, &m.g12, &m.b12, &m.dR, &m.dG, &m.dB}) {
         if (v->size() < W) {
             v->resize(W);
         }
