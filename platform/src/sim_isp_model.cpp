@@ -841,6 +841,29 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
  * Bilinear demosaic of row y from the rows above and below (all padded by 2). The outputs are centred (value −
  * kCentre, so 16 bits hold them), which lets the colour matrix multiply on 16-bit lanes.
  */
+/** Demosaic at the green sites k, k + 2, ...: neighbours left and right give h, above and below give v. */
+void demosaicGreenSites(const uint16_t *__restrict up, const uint16_t *__restrict cur, const uint16_t *__restrict dn,
+                        int32_t k, int32_t n, int16_t *__restrict g, int16_t *__restrict h, int16_t *__restrict v)
+{
+    for (int32_t x = k; x < n; x += 2) {
+        g[x] = static_cast<int16_t>(cur[x] - kCentre);
+        h[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
+        v[x] = static_cast<int16_t>(((up[x] + dn[x] + 1) >> 1) - kCentre);
+    }
+}
+
+/** Demosaic at the red or blue sites k, k + 2, ...: c is the site's colour, o the other one. */
+void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
+                         const uint16_t *__restrict dn, int32_t k, int32_t n, int16_t *__restrict c,
+                         int16_t *__restrict g, int16_t *__restrict o)
+{
+    for (int32_t x = k; x < n; x += 2) {
+        c[x] = static_cast<int16_t>(cur[x] - kCentre);
+        g[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
+        o[x] = static_cast<int16_t>(((up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2) - kCentre);
+    }
+}
+
 void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
                  int16_t *R, int16_t *G, int16_t *B)
 {
@@ -851,20 +874,10 @@ void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, ui
         if (col == kGreen) {
             const int h = colourRow[1 - k];
             const int v = h == kRed ? kBlue : kRed;
-            int16_t *oh = out[h], *ov = out[v];
-            for (int32_t x = k; x < n; x += 2) {
-                G[x] = static_cast<int16_t>(cur[x] - kCentre);
-                oh[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
-                ov[x] = static_cast<int16_t>(((up[x] + dn[x] + 1) >> 1) - kCentre);
-            }
+            demosaicGreenSites(up, cur, dn, k, n, G, out[h], out[v]);
         } else {
             const int other = col == kRed ? kBlue : kRed;
-            int16_t *oc = out[col], *oo = out[other];
-            for (int32_t x = k; x < n; x += 2) {
-                oc[x] = static_cast<int16_t>(cur[x] - kCentre);
-                G[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
-                oo[x] = static_cast<int16_t>(((up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2) - kCentre);
-            }
+            demosaicColourSites(up, cur, dn, k, n, out[col], G, out[other]);
         }
     }
 }
