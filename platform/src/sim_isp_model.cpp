@@ -628,7 +628,7 @@ namespace {
 void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
                 float *__restrict gain)
 {
-    for (uint32_t k = 0; k < cells; k++) {
+    for (size_t k = 0; k < cells; k++) {
         gain[2 * k] = aE + w[k] * dE;
         gain[2 * k + 1] = aO + w[k] * dO;
     }
@@ -886,7 +886,7 @@ void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, ui
 void focusSharpness(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
                     uint16_t *__restrict sharp)
 {
-    for (uint32_t k = 0; k < n; k++) {
+    for (size_t k = 0; k < n; k++) {
         const int32_t g = cur[2 * k];
         const int32_t dh = std::abs(g - int32_t(cur[2 * k + 2]));
         const int32_t dd = std::abs(g - int32_t(dn[2 * k + 1]));
