@@ -715,6 +715,18 @@ void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint1
     }
 }
 
+/** White-balance gains (U6.10) and clips of `cells` pairs of samples: the even ones, then the odd ones. */
+void whiteBalanceGains(const uint16_t *__restrict in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE,
+                       uint32_t kO, uint16_t *__restrict out)
+{
+    for (size_t k = 0; k < cells; k++) {
+        const uint32_t a = (in[2 * k] * gE + 512u) >> 10;
+        const uint32_t b = (in[2 * k + 1] * gO + 512u) >> 10;
+        out[2 * k] = static_cast<uint16_t>(a < kE ? a : kE);
+        out[2 * k + 1] = static_cast<uint16_t>(b < kO ? b : kO);
+    }
+}
+
 /** One window row through black level, raw curve, lens shading and white balance into dst (padded by 2). */
 void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst)
 {
@@ -816,14 +828,8 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     if (f.wbIdentity) {
         std::memcpy(out, pre, W * sizeof(uint16_t));
     } else {
-        const uint32_t gE = uint32_t(f.wbGain[c0]), gO = uint32_t(f.wbGain[c0 + 1]);
-        const uint32_t kE = uint32_t(f.wbClip[c0]), kO = uint32_t(f.wbClip[c0 + 1]);
-        for (uint32_t x = 0; x < W; x += 2) {
-            const uint32_t a = (pre[x] * gE + 512u) >> 10;
-            const uint32_t b = (pre[x + 1] * gO + 512u) >> 10;
-            out[x] = static_cast<uint16_t>(a < kE ? a : kE);
-            out[x + 1] = static_cast<uint16_t>(b < kO ? b : kO);
-        }
+        whiteBalanceGains(pre, W / 2, uint32_t(f.wbGain[c0]), uint32_t(f.wbGain[c0 + 1]), uint32_t(f.wbClip[c0]),
+                          uint32_t(f.wbClip[c0 + 1]), out);
     }
     // mirror two samples at each end, keeping the colour of each position
     out[-1] = out[1];
@@ -1203,6 +1209,21 @@ void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32
     }
 }
 
+/** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
+void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
+                     uint16_t *__restrict out)
+{
+    if (below == nullptr) {
+        for (size_t i = 0; i < pairs; i++) {
+            out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
+        }
+        return;
+    }
+    for (size_t i = 0; i < pairs; i++) {
+        out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + below[2 * i] + below[2 * i + 1] + 2u) >> 2);
+    }
+}
+
 /** Writes the encoder rows (groups of vsub rows) whose window rows, up to row `ready`, are in the planes. */
 void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
 {
@@ -1228,16 +1249,8 @@ void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
             }
         }
         uint16_t *s0 = m.subC0.data(), *s2 = m.subC2.data();
-        for (uint32_t i = 0; i < pairs; i++) {
-            uint32_t a = 0, b = 0;
-            for (uint32_t k = 0; k < vsub; k++) {
-                a += c0[k][2 * i] + c0[k][2 * i + 1];
-                b += c2[k][2 * i] + c2[k][2 * i + 1];
-            }
-            const uint32_t shift = vsub == 2 ? 2u : 1u;
-            s0[i] = static_cast<uint16_t>((a + (1u << (shift - 1))) >> shift);
-            s2[i] = static_cast<uint16_t>((b + (1u << (shift - 1))) >> shift);
-        }
+        subsampleChroma(c0[0], vsub == 2 ? c0[1] : nullptr, pairs, s0);
+        subsampleChroma(c2[0], vsub == 2 ? c2[1] : nullptr, pairs, s2);
         isp::PackChroma(s0, s2, pairs, depth, f.encC.row(oy / vsub));
         f.encC.commit(oy / vsub);
     }
