@@ -1261,15 +1261,23 @@ void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const ui
                  const uint16_t *__restrict y, const uint16_t *__restrict c2, uint32_t n, uint16_t *__restrict o0,
                  uint16_t *__restrict o1, uint16_t *__restrict o2)
 {
-    const int32_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
-    const int32_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
-    const int32_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
-    const int32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
+    // Σ a · (in + offset) = Σ a · in + Σ a · offset: products of 16-bit coefficients and 10-bit codes on 16-bit
+    // lanes, sums taken modulo 2^32 (the exact sum fits 32 bits, the partial ones need not)
+    const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int16_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int16_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
+    const uint32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
+    const uint32_t k0 = uint32_t(a00) * off0 + uint32_t(a01) * off1 + uint32_t(a02) * off2 + 256u;
+    const uint32_t k1 = uint32_t(a10) * off0 + uint32_t(a11) * off1 + uint32_t(a12) * off2 + 256u;
+    const uint32_t k2 = uint32_t(a20) * off0 + uint32_t(a21) * off1 + uint32_t(a22) * off2 + 256u;
     for (uint32_t x = 0; x < n; x++) {
-        const int32_t i0 = c0[x] + off0, i1 = y[x] + off1, i2 = c2[x] + off2;
-        o0[x] = static_cast<uint16_t>(clampi((a00 * i0 + a01 * i1 + a02 * i2 + 256) >> 9, lo, hi));
-        o1[x] = static_cast<uint16_t>(clampi((a10 * i0 + a11 * i1 + a12 * i2 + 256) >> 9, lo, hi));
-        o2[x] = static_cast<uint16_t>(clampi((a20 * i0 + a21 * i1 + a22 * i2 + 256) >> 9, lo, hi));
+        const int16_t i0 = static_cast<int16_t>(c0[x]), i1 = static_cast<int16_t>(y[x]), i2 = static_cast<int16_t>(c2[x]);
+        const uint32_t s0 = uint32_t(a00 * i0) + uint32_t(a01 * i1) + uint32_t(a02 * i2) + k0;
+        const uint32_t s1 = uint32_t(a10 * i0) + uint32_t(a11 * i1) + uint32_t(a12 * i2) + k1;
+        const uint32_t s2 = uint32_t(a20 * i0) + uint32_t(a21 * i1) + uint32_t(a22 * i2) + k2;
+        o0[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s0) >> 9, lo, hi));
+        o1[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s1) >> 9, lo, hi));
+        o2[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s2) >> 9, lo, hi));
     }
 }
 
