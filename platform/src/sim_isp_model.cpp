@@ -394,6 +394,8 @@ struct FrameContext {
     PIXELTYPE rawType;
     isp::PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
     PIXELTYPE encType, hdrType;
+    // rows of the 4:4:4 planes in use: window row y is plane row y % planeRows
+    uint32_t planeRows;
     // scalers and the next output row of each
     Scaler encSc, dispSc;
     uint32_t encNext, dispNext;
@@ -1081,7 +1083,8 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
     gammaRow(m.gammaLut[0].data(), R, W, r12);
     gammaRow(m.gammaLut[1].data(), G, W, g12);
     gammaRow(m.gammaLut[2].data(), B, W, b12);
-    uint16_t *Yp = m.Y.data() + size_t(y) * W, *C0p = m.C0.data() + size_t(y) * W, *C2p = m.C2.data() + size_t(y) * W;
+    const size_t o = size_t(y % f.planeRows) * W;
+    uint16_t *Yp = m.Y.data() + o, *C0p = m.C0.data() + o, *C2p = m.C2.data() + o;
     rgbToYuvRow(f.reg->sRGBToYCC, r12, g12, b12, W, m.hisLuma.data(), C0p, Yp, C2p);
     if (!m.tnmIdentity) {
         const uint16_t *tnm = m.tnmLut.data();
@@ -1152,7 +1155,7 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const
 {
     const uint32_t W = f.W, H = f.H;
     if (sc.identity) {
-        const size_t o = size_t(std::min(oy, H - 1)) * W;
+        const size_t o = size_t(std::min(oy, H - 1) % f.planeRows) * W;
         *y = m.Y.data() + o;
         *c0 = m.C0.data() + o;
         *c2 = m.C2.data() + o;
@@ -1168,13 +1171,23 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const
     const uint32_t *blended[3];
     for (int p = 0; p < 3; p++) {
         uint32_t *v = m.scaleRow.data() + size_t(p) * W;
-        blendRows(planes[p] + size_t(i0) * W, planes[p] + size_t(i1) * W, fy, W, v);
+        blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
         blended[p] = v;
     }
     blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
     *y = outs[0];
     *c0 = outs[1];
     *c2 = outs[2];
+}
+
+/** The first window row that output row oy of a scaler samples. */
+uint32_t firstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
+{
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min<uint32_t>(uint32_t(pos >> 16), H - 1);
 }
 
 /** The last window row that output row oy of a scaler samples. */
@@ -1300,6 +1313,28 @@ void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
         isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
         f.disp.commit(oy);
     }
+}
+
+/**
+ * Rows the 4:4:4 planes must keep: output rows are written as soon as their last window row is ready, so the
+ * planes hold the rows from the first one a group of output rows samples to its last. Fewer rows stay in the cache.
+ */
+uint32_t planeRowsNeeded(const FrameContext &f)
+{
+    uint32_t rows = 1;
+    if (f.encY.active()) {
+        const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+        for (uint32_t oy = 0; oy < f.encSc.outH; oy += vsub) {
+            const uint32_t last = lastSourceRow(f.encSc, std::min(oy + vsub - 1, f.encSc.outH - 1), f.H);
+            rows = std::max(rows, last - firstSourceRow(f.encSc, oy, f.H) + 1);
+        }
+    }
+    if (f.disp.active()) {
+        for (uint32_t oy = 0; oy < f.dispSc.outH; oy++) {
+            rows = std::max(rows, lastSourceRow(f.dispSc, oy, f.H) - firstSourceRow(f.dispSc, oy, f.H) + 1);
+        }
+    }
+    return std::min(rows, f.H);
 }
 
 /** Everything up to the 4:4:4 planes, row by row, with the statistics and the Bayer and HDR taps. */
@@ -1688,6 +1723,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     }
     f.encNext = 0;
     f.dispNext = 0;
+    f.planeRows = planeRowsNeeded(f);
     processFront(m, f, settings);
     if (outputs.statistics != nullptr) {
         writeStatistics(m, f, settings, m_flicker, outputs.statistics);
