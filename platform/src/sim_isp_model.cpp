@@ -353,6 +353,7 @@ struct IspModel::Impl {
     uint64_t wbsWhiteSum[2][3], wbsWhiteCount[2][3], wbsAvg[2][3], wbsHighSum[2][3], wbsHighCount[2];
     uint32_t hisGlobal[64];
     uint16_t hisMap[1024]; /* 10-bit luma → histogram input after offset and scale */
+    bool hisIdentity;      /* hisMap keeps every value */
     uint32_t hisRegion[kGrid][kGrid][16];
     uint64_t awsSum[kGrid][kGrid][3];
     uint32_t awsCount[kGrid][kGrid];
@@ -1105,12 +1106,20 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
     // counts of the row in two interleaved sets, so that runs of one value do not wait on each other's counts
     uint32_t global[2][64] = {};
     uint32_t region[2][kGrid + 1][16] = {}; /* row kGrid collects the pixels outside the grid */
-    for (uint32_t x = 0; x < W; x += 2) {
-        const uint32_t v0 = map[luma[x]], v1 = map[luma[x + 1]];
-        global[0][v0 >> 4]++;
-        global[1][v1 >> 4]++;
-        region[0][col[x] < 0 ? kGrid : col[x]][v0 >> 6]++;
-        region[1][col[x + 1] < 0 ? kGrid : col[x + 1]][v1 >> 6]++;
+    auto count = [&](auto input) {
+        for (uint32_t x = 0; x < W; x += 2) {
+            const uint32_t v0 = input(luma[x]), v1 = input(luma[x + 1]);
+            global[0][v0 >> 4]++;
+            global[1][v1 >> 4]++;
+            region[0][col[x] < 0 ? kGrid : col[x]][v0 >> 6]++;
+            region[1][col[x + 1] < 0 ? kGrid : col[x + 1]][v1 >> 6]++;
+        }
+    };
+    // the default offset and scale keep the luma: one look-up less per pixel
+    if (m.hisIdentity) {
+        count([](uint16_t v) { return uint32_t(v); });
+    } else {
+        count([map](uint16_t v) { return uint32_t(map[v]); });
     }
     for (int b = 0; b < 64; b++) {
         m.hisGlobal[b] += global[0][b] + global[1][b];
@@ -1691,8 +1700,10 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     }
     {
         const int32_t hoff = int32_t(st.sHistStats.ui16InputOffset) - 256, hscale = st.sHistStats.ui16InputScale;
+        m.hisIdentity = true;
         for (int32_t v = 0; v < 1024; v++) {
             m.hisMap[v] = static_cast<uint16_t>(clampi(int32_t((int64_t(v + hoff) * hscale + 16384) >> 15), 0, 1023));
+            m.hisIdentity = m.hisIdentity && m.hisMap[v] == v;
         }
     }
     m.exsTiles = gridRanges(m.exsRange, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
