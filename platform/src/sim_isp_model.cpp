@@ -41,9 +41,19 @@ void cellColours(MOSAICType mosaic, int colour[2][2])
     }
 }
 
+/** Offset of the centred demosaic outputs. */
+constexpr int32_t kCentre = 32768;
+
 inline int32_t clampi(int32_t v, int32_t lo, int32_t hi)
 {
     return v < lo ? lo : (v > hi ? hi : v);
+}
+
+/** std::min(std::max(v, lo), hi) on values, which the compiler can vectorize. */
+inline float clampf(float v, float lo, float hi)
+{
+    const float m = v < lo ? lo : v;
+    return hi < m ? hi : m;
 }
 
 inline void put32(uint8_t *base, size_t offset, uint64_t value)
@@ -143,6 +153,17 @@ void gridIndex(std::vector<int8_t> *index, uint32_t n, uint32_t start, uint32_t 
         }
         (*index)[i] = static_cast<int8_t>(t);
     }
+}
+
+/** Columns [first, end) of each tile of a 7-tile grid that start inside n columns; returns their number. */
+int gridRanges(uint32_t range[kGrid][2], uint32_t n, uint32_t start, uint32_t tile)
+{
+    int count = 0;
+    for (uint32_t t = 0; tile != 0 && t < uint32_t(kGrid) && start + uint64_t(t) * tile < n; t++, count++) {
+        range[t][0] = start + t * tile;
+        range[t][1] = uint32_t(std::min<uint64_t>(n, start + uint64_t(t + 1) * tile));
+    }
+    return count;
 }
 
 struct Scaler {
@@ -264,6 +285,16 @@ void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE
 
 /* ---------------------------------------------------------------------------------------------------------- */
 
+namespace {
+
+/** Horizontal positions of a scaler: source columns and 8-bit fraction of each output column. */
+struct ScaleTable {
+    std::vector<uint32_t> index, index1;
+    std::vector<uint16_t> frac;
+};
+
+} // namespace
+
 struct IspModel::Impl {
     // look-up tables and the registers they were built from
     bool frontValid = false;
@@ -280,29 +311,39 @@ struct IspModel::Impl {
     bool tnmValid = false;
     CI_MODULE_TNM tnmKey{};
     std::vector<uint16_t> tnmLut; /* 10-bit luma → 10-bit luma */
+    bool tnmIdentity = false;     /* the table keeps every value */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation and the gains of one row
     std::vector<float> lshGains;
-    std::vector<int32_t> lshCol;
-    std::vector<float> lshColW;
+    std::vector<int32_t> lshCol;  /* per cell: left vertex */
+    std::vector<float> lshColW;   /* per cell: weight of the right vertex */
+    std::vector<uint32_t> lshRuns; /* first cell of each run of cells between the same vertices, then the end */
+    std::vector<float> lshCx;     /* per column: -1 at the left edge to +1 at the right edge (gradients) */
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
-    std::vector<uint32_t> scaleIndex;
-    std::vector<uint16_t> scaleFrac;
+    ScaleTable encTable, dispTable;
+    std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
 
     // scratch
-    std::vector<uint16_t> raw, pre, blcRow, awsRows[2];
-    std::vector<uint32_t> rowGain;
+    std::vector<uint16_t> raw, pre, blcRow, awsTop; /* awsTop: the even row of a cell row */
+    std::vector<float> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
+    std::vector<int16_t> dR, dG, dB; /* a row after the demosaic, centred */
     std::vector<int32_t> R, G, B;
+    std::vector<int16_t> r12, g12, b12; /* a row after gamma */
     std::vector<uint16_t> o0, o1, o2, hisLuma;
     std::vector<uint16_t> Y, C0, C2;          /* 4:4:4 YCbCr planes of the window, 10-bit */
     std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint8_t> tileScratch;
-    std::vector<int8_t> exsCol, hisCol, fosCol;
+    std::vector<int8_t> hisCol;
+    std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
+    uint32_t fosRange[kGrid][2];    /* columns [first, end) of each focus grid tile */
+    int fosTiles;
+    uint32_t exsRange[kGrid][2]; /* columns [first, end) of each exposure grid tile */
+    int exsTiles;
 
     // statistics accumulators
     uint64_t exsGlobal[4];
@@ -312,6 +353,7 @@ struct IspModel::Impl {
     uint64_t wbsWhiteSum[2][3], wbsWhiteCount[2][3], wbsAvg[2][3], wbsHighSum[2][3], wbsHighCount[2];
     uint32_t hisGlobal[64];
     uint16_t hisMap[1024]; /* 10-bit luma → histogram input after offset and scale */
+    bool hisIdentity;      /* hisMap keeps every value */
     uint32_t hisRegion[kGrid][kGrid][16];
     uint64_t awsSum[kGrid][kGrid][3];
     uint32_t awsCount[kGrid][kGrid];
@@ -353,6 +395,11 @@ struct FrameContext {
     PIXELTYPE rawType;
     isp::PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
     PIXELTYPE encType, hdrType;
+    // rows of the 4:4:4 planes in use: window row y is plane row y % planeRows
+    uint32_t planeRows;
+    // scalers and the next output row of each
+    Scaler encSc, dispSc;
+    uint32_t encNext, dispNext;
 };
 
 } // namespace
@@ -447,6 +494,10 @@ bool buildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm)
         const double y = std::min(std::max(curve.at(x), 0.0), 1.0);
         m.tnmLut[v] = static_cast<uint16_t>(64 + std::lround(876.0 * y));
     }
+    m.tnmIdentity = true;
+    for (int v = 0; v < 1024; v++) {
+        m.tnmIdentity = m.tnmIdentity && m.tnmLut[v] == v;
+    }
     return true;
 }
 
@@ -483,12 +534,15 @@ bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameCont
             }
         }
     }
-    // column positions: pixel x is in cell x / 2 (+ the matrix offset), tiles of 2^log2 cells
+    // column positions: pixel x is in cell x / 2 (+ the matrix offset), tiles of 2^log2 cells; the cells between
+    // the same two vertices form a run
     const float tile = float(1u << cfg.ui8TileSizeLog2);
-    m.lshCol.resize(f.W);
-    m.lshColW.resize(f.W);
-    for (uint32_t x = 0; x < f.W; x++) {
-        const float pos = (x / 2 + cfg.ui16OffsetX) / tile;
+    const uint32_t cells = f.W / 2;
+    m.lshCol.resize(cells);
+    m.lshColW.resize(cells);
+    m.lshRuns.clear();
+    for (uint32_t cx = 0; cx < cells; cx++) {
+        const float pos = (cx + cfg.ui16OffsetX) / tile;
         int32_t i = static_cast<int32_t>(pos);
         float w = pos - i;
         if (i >= int32_t(vw) - 1) {
@@ -499,9 +553,13 @@ bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameCont
             i = 0;
             w = 0.0f;
         }
-        m.lshCol[x] = i;
-        m.lshColW[x] = w;
+        m.lshCol[cx] = i;
+        m.lshColW[cx] = w;
+        if (cx == 0 || m.lshCol[cx - 1] != i) {
+            m.lshRuns.push_back(cx);
+        }
     }
+    m.lshRuns.push_back(cells);
     for (int c = 0; c < 4; c++) {
         m.lshRow[c].resize(vw);
     }
@@ -569,6 +627,109 @@ void gatherRaw(FrameContext &f, uint32_t y, uint16_t *out)
 
 namespace {
 
+/** Gains of a run of cells between the same two vertices, for the even and the odd column of each cell. */
+void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
+                float *__restrict gain)
+{
+    for (size_t k = 0; k < cells; k++) {
+        gain[2 * k] = aE + w[k] * dE;
+        gain[2 * k + 1] = aO + w[k] * dO;
+    }
+}
+
+/** v × gain (gain clamped to 0..15, rounded to U4.12), rounded, clipped at full scale; gain is overwritten. */
+void applyShading(float *__restrict gain, uint32_t W, uint16_t *__restrict v)
+{
+    // two loops, so that each vectorizes: the clamp, then the gain in U4.12 (at most 61440.5, so the signed
+    // conversion is exact) and the product
+    for (uint32_t x = 0; x < W; x++) {
+        gain[x] = clampf(gain[x], 0.0f, 15.0f);
+    }
+    for (uint32_t x = 0; x < W; x++) {
+        const uint32_t g = uint32_t(static_cast<int32_t>(gain[x] * 4096.0f + 0.5f));
+        const uint32_t p = (uint32_t(v[x]) * g + 2048u) >> 12;
+        v[x] = static_cast<uint16_t>(p > 65535u ? 65535u : p);
+    }
+}
+
+/** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
+void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2])
+{
+    if (x0 >= x1) {
+        return;
+    }
+    uint32_t even = 0, odd = 0;
+    if (x0 & 1u) {
+        odd += v[x0] >= thr;
+        x0++;
+    }
+    uint32_t x = x0;
+    for (; x + 1 < x1; x += 2) {
+        even += v[x] >= thr;
+        odd += v[x + 1] >= thr;
+    }
+    if (x < x1) {
+        even += v[x] >= thr;
+    }
+    count[0] += even;
+    count[1] += odd;
+}
+
+/** Auto-white-balance statistics of the cell row cy (its two window rows), tile by tile. */
+void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint16_t *top, const uint16_t *bottom)
+{
+    if (cy < f.awsStartY || (cy - f.awsStartY) / f.awsTileH >= uint32_t(kGrid)) {
+        return;
+    }
+    const uint32_t ty = (cy - f.awsStartY) / f.awsTileH;
+    // the sample of each colour in a cell (the two greens averaged)
+    const uint16_t *rows[2] = {top, bottom};
+    const uint16_t *at[4] = {};
+    int greens = 0;
+    for (int r = 0; r < 2; r++) {
+        for (int q = 0; q < 2; q++) {
+            const int c = f.colour[r][q];
+            at[c == kGreen ? 1 + greens++ : (c == kRed ? 0 : 3)] = rows[r] + q;
+        }
+    }
+    const uint16_t *pr = at[0], *pg1 = at[1], *pg2 = at[2], *pb = at[3];
+    const uint16_t *log2 = m.awsLog.data();
+    const uint32_t cells = f.W / 2;
+    for (uint32_t tx = 0; tx < uint32_t(kGrid); tx++) {
+        const uint64_t first = uint64_t(f.awsStartX) + uint64_t(tx) * f.awsTileW;
+        if (first >= cells) {
+            break;
+        }
+        const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
+        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
+        for (uint32_t cx = uint32_t(first); cx < end; cx++) {
+            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
+            const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
+                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue];
+            sr += in * log2[vr >> 4];
+            sg += in * log2[vg >> 4];
+            sb += in * log2[vb >> 4];
+            count += in;
+        }
+        m.awsSum[ty][tx][kRed] += sr;
+        m.awsSum[ty][tx][kGreen] += sg;
+        m.awsSum[ty][tx][kBlue] += sb;
+        m.awsCount[ty][tx] += count;
+    }
+}
+
+/** White-balance gains (U6.10) and clips of `cells` pairs of samples: the even ones, then the odd ones. */
+void whiteBalanceGains(const uint16_t *__restrict in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE,
+                       uint32_t kO, uint16_t *__restrict out)
+{
+    for (size_t k = 0; k < cells; k++) {
+        const uint32_t a = (in[2 * k] * gE + 512u) >> 10;
+        const uint32_t b = (in[2 * k + 1] * gO + 512u) >> 10;
+        out[2 * k] = static_cast<uint16_t>(a < kE ? a : kE);
+        out[2 * k + 1] = static_cast<uint16_t>(b < kO ? b : kO);
+    }
+}
+
 /** One window row through black level, raw curve, lens shading and white balance into dst (padded by 2). */
 void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst)
 {
@@ -584,19 +745,18 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
         if (e.ui16Height != 0 && y >= e.ui16Top && (y - e.ui16Top) / e.ui16Height < uint32_t(kGrid)) {
             ty = int((y - e.ui16Top) / e.ui16Height);
         }
-        uint64_t count[2] = {0, 0};
-        const uint32_t thr = f.exsThreshold;
-        const int8_t *col = m.exsCol.data();
-        for (uint32_t x = 0; x < W; x++) {
-            if (raw[x] >= thr) {
-                count[x & 1u]++;
-                if (ty >= 0 && col[x] >= 0) {
-                    m.exsRegion[ty][col[x]][c0 + (x & 1u)]++;
-                }
-            }
-        }
+        uint32_t count[2] = {0, 0};
+        countAbove(raw, 0, W, f.exsThreshold, count);
         m.exsGlobal[c0] += count[0];
         m.exsGlobal[c0 + 1] += count[1];
+        if (ty >= 0) {
+            for (int t = 0; t < m.exsTiles; t++) {
+                uint32_t tile[2] = {0, 0};
+                countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
+                m.exsRegion[ty][t][c0] += tile[0];
+                m.exsRegion[ty][t][c0 + 1] += tile[1];
+            }
+        }
     }
     uint16_t *pre = m.pre.data();
     if (f.rawWriter.active()) {
@@ -628,65 +788,41 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     const CI_MODULE_LSH &grad = f.info->lshConfig;
     const bool gradients = (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
     if (f.lsh || gradients) {
-        // gain of each column of this row in U4.12: matrix between vertices plus the linear gradients
+        // gain of each column of this row: matrix between vertices plus the linear gradients
+        float *gain = m.rowGain.data();
         if (f.lsh) {
             shadingRow(m, s, y);
-        }
-        const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
-        uint32_t *gain = m.rowGain.data();
-        for (uint32_t x = 0; x < W; x++) {
-            const unsigned c = c0 + (x & 1u);
-            float g = 1.0f;
-            if (f.lsh) {
-                const float *row = m.lshRow[c].data();
-                const int32_t i = m.lshCol[x];
-                const uint32_t i1 = s.lshConfig.ui16Width > 1 ? uint32_t(i) + 1u : uint32_t(i);
-                g = row[i] + m.lshColW[x] * (row[i1] - row[i]);
+            const float *rowE = m.lshRow[c0].data(), *rowO = m.lshRow[c0 + 1].data();
+            const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
+            const uint32_t *runs = m.lshRuns.data();
+            for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
+                const uint32_t i = uint32_t(m.lshCol[runs[r]]);
+                shadingRun(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i],
+                           m.lshColW.data() + runs[r], runs[r + 1] - runs[r], gain + 2 * runs[r]);
             }
-            if (gradients) {
-                const float cx = (float(x) - float(f.W) / 2.0f) / (float(f.W) / 2.0f);
-                g += int16_t(grad.aGradientsX[c]) / 4096.0f * cx + int16_t(grad.aGradientsY[c]) / 4096.0f * cy;
+        } else {
+            std::fill(gain, gain + W, 1.0f);
+        }
+        if (gradients) {
+            const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
+            const float kxE = int16_t(grad.aGradientsX[c0]) / 4096.0f, kxO = int16_t(grad.aGradientsX[c0 + 1]) / 4096.0f;
+            const float tyE = int16_t(grad.aGradientsY[c0]) / 4096.0f * cy;
+            const float tyO = int16_t(grad.aGradientsY[c0 + 1]) / 4096.0f * cy;
+            const float *cx = m.lshCx.data();
+            for (uint32_t x = 0; x < W; x += 2) {
+                gain[x] += kxE * cx[x] + tyE;
+                gain[x + 1] += kxO * cx[x + 1] + tyO;
             }
-            gain[x] = static_cast<uint32_t>(std::min(std::max(g, 0.0f), 15.0f) * 4096.0f + 0.5f);
         }
-        for (uint32_t x = 0; x < W; x++) {
-            const uint32_t v = (uint32_t(pre[x]) * gain[x] + 2048u) >> 12;
-            pre[x] = static_cast<uint16_t>(v > 65535u ? 65535u : v);
-        }
+        applyShading(gain, W, pre);
     }
 
     // auto-white-balance statistics take the cells before the white-balance gains
     if (f.aws) {
-        std::memcpy(m.awsRows[y & 1u].data(), pre, W * sizeof(uint16_t));
-        if (y & 1u) {
-            const uint32_t cy = y / 2;
-            if (cy >= f.awsStartY && (cy - f.awsStartY) / f.awsTileH < uint32_t(kGrid)) {
-                const uint32_t ty = (cy - f.awsStartY) / f.awsTileH;
-                const uint16_t *rows[2] = {m.awsRows[0].data(), m.awsRows[1].data()};
-                for (uint32_t cx = f.awsStartX; 2 * cx + 1 < W; cx++) {
-                    const uint32_t tx = (cx - f.awsStartX) / f.awsTileW;
-                    if (tx >= uint32_t(kGrid)) {
-                        break;
-                    }
-                    uint32_t v[3] = {0, 0, 0};
-                    for (int r = 0; r < 2; r++) {
-                        for (int q = 0; q < 2; q++) {
-                            v[f.colour[r][q]] += rows[r][2 * cx + q];
-                        }
-                    }
-                    v[kGreen] /= 2;
-                    bool in = true;
-                    for (int k = 0; k < 3; k++) {
-                        in = in && v[k] >= f.awsDark[k] && v[k] < f.awsClipT[k];
-                    }
-                    if (in) {
-                        m.awsSum[ty][tx][kRed] += m.awsLog[v[kRed] >> 4];
-                        m.awsSum[ty][tx][kGreen] += m.awsLog[v[kGreen] >> 4];
-                        m.awsSum[ty][tx][kBlue] += m.awsLog[v[kBlue] >> 4];
-                        m.awsCount[ty][tx]++;
-                    }
-                }
-            }
+        if ((y & 1u) == 0) {
+            std::memcpy(m.awsTop.data(), pre, W * sizeof(uint16_t));
+        } else {
+            awsCells(m, f, y / 2, m.awsTop.data(), pre);
         }
     }
 
@@ -695,14 +831,8 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     if (f.wbIdentity) {
         std::memcpy(out, pre, W * sizeof(uint16_t));
     } else {
-        const uint32_t gE = uint32_t(f.wbGain[c0]), gO = uint32_t(f.wbGain[c0 + 1]);
-        const uint32_t kE = uint32_t(f.wbClip[c0]), kO = uint32_t(f.wbClip[c0 + 1]);
-        for (uint32_t x = 0; x < W; x += 2) {
-            const uint32_t a = (pre[x] * gE + 512u) >> 10;
-            const uint32_t b = (pre[x + 1] * gO + 512u) >> 10;
-            out[x] = static_cast<uint16_t>(a < kE ? a : kE);
-            out[x + 1] = static_cast<uint16_t>(b < kO ? b : kO);
-        }
+        whiteBalanceGains(pre, W / 2, uint32_t(f.wbGain[c0]), uint32_t(f.wbGain[c0 + 1]), uint32_t(f.wbClip[c0]),
+                          uint32_t(f.wbClip[c0 + 1]), out);
     }
     // mirror two samples at each end, keeping the colour of each position
     out[-1] = out[1];
@@ -716,33 +846,71 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
     }
 }
 
-/** Bilinear demosaic of row y from the rows above and below (all padded by 2). */
-void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
-                 int32_t *R, int32_t *G, int32_t *B)
+/**
+ * Bilinear demosaic of row y from the rows above and below (all padded by 2). The outputs are centred (value −
+ * kCentre, so 16 bits hold them), which lets the colour matrix multiply on 16-bit lanes.
+ */
+/** Demosaic at the green sites k, k + 2, ...: neighbours left and right give h, above and below give v. */
+void demosaicGreenSites(const uint16_t *__restrict up, const uint16_t *__restrict cur, const uint16_t *__restrict dn,
+                        int32_t k, int32_t n, int16_t *__restrict g, int16_t *__restrict h, int16_t *__restrict v)
 {
-    int32_t *out[3] = {R, G, B};
+    for (int32_t x = k; x < n; x += 2) {
+        g[x] = static_cast<int16_t>(cur[x] - kCentre);
+        h[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
+        v[x] = static_cast<int16_t>(((up[x] + dn[x] + 1) >> 1) - kCentre);
+    }
+}
+
+/** Demosaic at the red or blue sites k, k + 2, ...: c is the site's colour, o the other one. */
+void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
+                         const uint16_t *__restrict dn, int32_t k, int32_t n, int16_t *__restrict c,
+                         int16_t *__restrict g, int16_t *__restrict o)
+{
+    for (int32_t x = k; x < n; x += 2) {
+        c[x] = static_cast<int16_t>(cur[x] - kCentre);
+        g[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
+        o[x] = static_cast<int16_t>(((up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2) - kCentre);
+    }
+}
+
+void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
+                 int16_t *R, int16_t *G, int16_t *B)
+{
+    int16_t *out[3] = {R, G, B};
     const int32_t n = int32_t(W);
     for (int32_t k = 0; k < 2; k++) {
         const int col = colourRow[k];
         if (col == kGreen) {
             const int h = colourRow[1 - k];
             const int v = h == kRed ? kBlue : kRed;
-            int32_t *oh = out[h], *ov = out[v];
-            for (int32_t x = k; x < n; x += 2) {
-                G[x] = cur[x];
-                oh[x] = (cur[x - 1] + cur[x + 1] + 1) >> 1;
-                ov[x] = (up[x] + dn[x] + 1) >> 1;
-            }
+            demosaicGreenSites(up, cur, dn, k, n, G, out[h], out[v]);
         } else {
             const int other = col == kRed ? kBlue : kRed;
-            int32_t *oc = out[col], *oo = out[other];
-            for (int32_t x = k; x < n; x += 2) {
-                oc[x] = cur[x];
-                G[x] = (cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2;
-                oo[x] = (up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2;
-            }
+            demosaicColourSites(up, cur, dn, k, n, out[col], G, out[other]);
         }
     }
+}
+
+/** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
+void focusSharpness(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
+                    uint16_t *__restrict sharp)
+{
+    for (size_t k = 0; k < n; k++) {
+        const int32_t g = cur[2 * k];
+        const int32_t dh = std::abs(g - int32_t(cur[2 * k + 2]));
+        const int32_t dd = std::abs(g - int32_t(dn[2 * k + 1]));
+        sharp[k] = static_cast<uint16_t>(uint32_t(dh + dd) >> 8);
+    }
+}
+
+/** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
+uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1)
+{
+    uint32_t sum = 0;
+    for (uint32_t k = k0; k < k1; k++) {
+        sum += v[k];
+    }
+    return sum;
 }
 
 /** Focus statistics of row y: green differences to the right and down-right, 8-bit scale. */
@@ -758,28 +926,28 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
     if (!roi && ty < 0) {
         return;
     }
+    // sharpness of each green sample of the row: sample k sits in column gp + 2k
     const uint32_t gp = f.colour[y & 1u][0] == kGreen ? 0u : 1u;
-    const int8_t *col = m.fosCol.data();
-    // sums of the row kept locally; index kGrid collects the columns outside the grid
-    uint64_t roiSum = 0, tiles[kGrid + 1] = {};
-    const uint32_t left = roi ? fo.ui16ROILeft : 1u, right = roi ? fo.ui16ROIRight : 0u;
-    for (uint32_t x = gp; x < f.W; x += 2) {
-        const int32_t dh = std::abs(int32_t(cur[x]) - int32_t(cur[x + 2]));
-        const int32_t dd = std::abs(int32_t(cur[x]) - int32_t(dn[x + 1]));
-        const uint32_t sharp = uint32_t(dh + dd) >> 8;
-        roiSum += (x >= left && x <= right) ? sharp : 0u;
-        tiles[col[x] < 0 ? kGrid : col[x]] += sharp;
+    const uint32_t n = (f.W - gp + 1) / 2;
+    uint16_t *sharp = m.fosSharp.data();
+    focusSharpness(cur + gp, dn + gp, n, sharp);
+    auto first = [gp, n](uint64_t x) { return uint32_t(std::min<uint64_t>(n, x <= gp ? 0 : (x - gp + 1) / 2)); };
+    if (roi) {
+        m.fosRoi += sumRange(sharp, first(fo.ui16ROILeft), first(uint64_t(fo.ui16ROIRight) + 1));
     }
-    m.fosRoi += roiSum;
     if (ty >= 0) {
-        for (int c = 0; c < kGrid; c++) {
-            m.fosGrid[ty][c] += tiles[c];
+        for (int t = 0; t < m.fosTiles; t++) {
+            m.fosGrid[ty][t] += sumRange(sharp, first(m.fosRange[t][0]), first(m.fosRange[t][1]));
         }
     }
 }
 
-/** RGB of one row through RGB gains, colour matrix and main gamut mapper (in place, 16-bit scale, signed). */
-void colourRow(const FrameContext &f, uint32_t W, int32_t *R, int32_t *G, int32_t *B)
+/**
+ * RGB of one row through RGB gains, colour matrix and main gamut mapper, from the centred demosaic outputs (which
+ * the gains update in place) into R, G, B (16-bit scale, signed).
+ */
+void colourRow(const FrameContext &f, uint32_t W, int16_t *__restrict r16, int16_t *__restrict g16,
+               int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G, int32_t *__restrict B)
 {
     const CI_MODULE_WBC &wb = f.reg->sWhiteBalance;
     const CI_MODULE_CCM &cc = f.reg->sColourCorrection;
@@ -791,27 +959,34 @@ void colourRow(const FrameContext &f, uint32_t W, int32_t *R, int32_t *G, int32_
         thr[k] = std::min<int32_t>(65535, int32_t((uint32_t(wb.aRGBThreshold[k]) + 1u) * 65536u / 511u));
         unit = unit && gain[k] == 16 && thr[k] >= 65535;
     }
-    int32_t c[3][3], off[3];
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            c[i][j] = cc.aCoeff[i][j];
+    if (!unit) {
+        // gains of at most 255 / 16 limited to a threshold of at most full scale: the values stay in 0..65535
+        const int32_t g0 = gain[0], g1 = gain[1], g2 = gain[2], t0 = thr[0], t1 = thr[1], t2 = thr[2];
+        for (uint32_t x = 0; x < W; x++) {
+            r16[x] = static_cast<int16_t>(std::min(((r16[x] + kCentre) * g0) >> 4, t0) - kCentre);
+            g16[x] = static_cast<int16_t>(std::min(((g16[x] + kCentre) * g1) >> 4, t1) - kCentre);
+            b16[x] = static_cast<int16_t>(std::min(((b16[x] + kCentre) * g2) >> 4, t2) - kCentre);
         }
-        off[i] = int32_t(cc.aOffset[i]) * 16; /* 12-bit codes */
     }
+    // Σ c · v = Σ c · (v − kCentre) + kCentre · Σ c: 16-bit products, sums taken modulo 2^32 (the exact sum fits
+    // 32 bits, the partial ones need not)
+    const int16_t c00 = cc.aCoeff[0][0], c01 = cc.aCoeff[0][1], c02 = cc.aCoeff[0][2];
+    const int16_t c10 = cc.aCoeff[1][0], c11 = cc.aCoeff[1][1], c12 = cc.aCoeff[1][2];
+    const int16_t c20 = cc.aCoeff[2][0], c21 = cc.aCoeff[2][1], c22 = cc.aCoeff[2][2];
+    const uint32_t k0 = uint32_t(kCentre) * uint32_t(c00 + c01 + c02) + 256u;
+    const uint32_t k1 = uint32_t(kCentre) * uint32_t(c10 + c11 + c12) + 256u;
+    const uint32_t k2 = uint32_t(kCentre) * uint32_t(c20 + c21 + c22) + 256u;
+    const int32_t off0 = int32_t(cc.aOffset[0]) * 16, off1 = int32_t(cc.aOffset[1]) * 16,
+                  off2 = int32_t(cc.aOffset[2]) * 16; /* 12-bit codes */
     const int32_t lo = int32_t(gm.i16ClipMin) * 64, hi = int32_t(gm.ui16ClipMax) * 64;
     for (uint32_t x = 0; x < W; x++) {
-        int32_t r = R[x], g = G[x], b = B[x];
-        if (!unit) {
-            r = std::min((r * gain[0]) >> 4, thr[0]);
-            g = std::min((g * gain[1]) >> 4, thr[1]);
-            b = std::min((b * gain[2]) >> 4, thr[2]);
-        }
-        const int32_t r2 = ((c[0][0] * r + c[0][1] * g + c[0][2] * b + 256) >> 9) + off[0];
-        const int32_t g2 = ((c[1][0] * r + c[1][1] * g + c[1][2] * b + 256) >> 9) + off[1];
-        const int32_t b2 = ((c[2][0] * r + c[2][1] * g + c[2][2] * b + 256) >> 9) + off[2];
-        R[x] = clampi(r2, lo, hi);
-        G[x] = clampi(g2, lo, hi);
-        B[x] = clampi(b2, lo, hi);
+        const int16_t r = r16[x], g = g16[x], b = b16[x];
+        const uint32_t sr = uint32_t(c00 * r) + uint32_t(c01 * g) + uint32_t(c02 * b) + k0;
+        const uint32_t sg = uint32_t(c10 * r) + uint32_t(c11 * g) + uint32_t(c12 * b) + k1;
+        const uint32_t sb = uint32_t(c20 * r) + uint32_t(c21 * g) + uint32_t(c22 * b) + k2;
+        R[x] = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
+        G[x] = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
+        B[x] = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
     }
 }
 
@@ -820,36 +995,73 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
                      const int32_t *B)
 {
     const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
-    const int rois = w.ui8ActiveROI + 1;
+    const int rois = std::min(w.ui8ActiveROI + 1, 2);
     const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
-    for (int k = 0; k < rois && k < 2; k++) {
+    for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;
         }
         const uint32_t right = std::min<uint32_t>(w.aRoiRight[k], f.W - 1);
-        const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2;
-        // local sums (the loop would otherwise go through memory for every pixel)
-        uint64_t ws[3] = {0, 0, 0}, wc[3] = {0, 0, 0}, av[3] = {0, 0, 0}, hs[3] = {0, 0, 0}, hc = 0;
-        for (uint32_t x = w.aRoiLeft[k]; x <= right; x++) {
-            const int32_t r = std::max(0, (R[x] >> 6) + rgbOff);
-            const int32_t g = std::max(0, (G[x] >> 6) + rgbOff);
-            const int32_t b = std::max(0, (B[x] >> 6) + rgbOff);
-            av[0] += uint32_t(r), av[1] += uint32_t(g), av[2] += uint32_t(b);
-            const bool wr = r > tr, wg = g > tg, wb = b > tb;
-            ws[0] += wr ? uint32_t(r) : 0u, wc[0] += wr;
-            ws[1] += wg ? uint32_t(g) : 0u, wc[1] += wg;
-            ws[2] += wb ? uint32_t(b) : 0u, wc[2] += wb;
-            const bool high = ((218 * r + 732 * g + 74 * b) >> 10) + yOff > tyl;
-            hs[0] += high ? uint32_t(r) : 0u, hs[1] += high ? uint32_t(g) : 0u, hs[2] += high ? uint32_t(b) : 0u;
-            hc += high;
+        const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2 - yOff;
+        // values stay below 2^17, so blocks of 4096 pixels are summed in 32 bits, then added to the totals
+        constexpr uint32_t kBlock = 4096;
+        for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
+            const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
+            uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
+            uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
+            for (uint32_t x = x0; x < x1; x++) {
+                const int32_t r = std::max(0, (R[x] >> 6) + rgbOff);
+                const int32_t g = std::max(0, (G[x] >> 6) + rgbOff);
+                const int32_t b = std::max(0, (B[x] >> 6) + rgbOff);
+                av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(b);
+                const uint32_t wr = r > tr, wg = g > tg, wb = b > tb;
+                ws0 += wr * uint32_t(r), wc0 += wr;
+                ws1 += wg * uint32_t(g), wc1 += wg;
+                ws2 += wb * uint32_t(b), wc2 += wb;
+                const uint32_t high = ((218 * r + 732 * g + 74 * b) >> 10) > tyl;
+                hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(b);
+                hc += high;
+            }
+            m.wbsWhiteSum[k][0] += ws0, m.wbsWhiteSum[k][1] += ws1, m.wbsWhiteSum[k][2] += ws2;
+            m.wbsWhiteCount[k][0] += wc0, m.wbsWhiteCount[k][1] += wc1, m.wbsWhiteCount[k][2] += wc2;
+            m.wbsAvg[k][0] += av0, m.wbsAvg[k][1] += av1, m.wbsAvg[k][2] += av2;
+            m.wbsHighSum[k][0] += hs0, m.wbsHighSum[k][1] += hs1, m.wbsHighSum[k][2] += hs2;
+            m.wbsHighCount[k] += hc;
         }
-        for (int ch = 0; ch < 3; ch++) {
-            m.wbsWhiteSum[k][ch] += ws[ch];
-            m.wbsWhiteCount[k][ch] += wc[ch];
-            m.wbsAvg[k][ch] += av[ch];
-            m.wbsHighSum[k][ch] += hs[ch];
-        }
-        m.wbsHighCount[k] += hc;
+    }
+}
+
+/**
+ * RGB to YUV of one row of 12-bit codes into 10-bit planes (first chroma, luma, second chroma) and the luma of the
+ * histograms. Products of 12-bit codes and 16-bit coefficients fit in 32 bits.
+ */
+void rgbToYuvRow(const CI_MODULE_PLANECONV &pc, const int16_t *__restrict r12, const int16_t *__restrict g12,
+                 const int16_t *__restrict b12, uint32_t W, uint16_t *__restrict luma, uint16_t *__restrict C0p,
+                 uint16_t *__restrict Yp, uint16_t *__restrict C2p)
+{
+    const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int16_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int16_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
+    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
+    const int32_t off0 = pc.aOffset[0] + 512, off1 = pc.aOffset[1] + 64, off2 = pc.aOffset[2] + 512;
+    for (uint32_t x = 0; x < W; x++) {
+        const int32_t r = r12[x], g = g12[x], b = b12[x];
+        luma[x] = static_cast<uint16_t>((218 * r + 732 * g + 74 * b) >> 12);
+        C0p[x] = static_cast<uint16_t>(clampi(((a00 * r + a01 * g + a02 * b + 2048) >> 12) + off0, 0, 1023));
+        Yp[x] = static_cast<uint16_t>(clampi(((a10 * r + a11 * g + a12 * b + 2048) >> 12) + off1, 0, 1023));
+        C2p[x] = static_cast<uint16_t>(clampi(((a20 * r + a21 * g + a22 * b + 2048) >> 12) + off2, 0, 1023));
+    }
+}
+
+/** Gamma of one channel of a row: the table index (16-bit scale clamped, >> 4), then the look-up. */
+void gammaRow(const uint16_t *__restrict lut, const int32_t *__restrict v, uint32_t W, int16_t *__restrict out)
+{
+    // two loops: the first vectorizes, the second is only loads
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = static_cast<int16_t>(clampi(v[x], 0, 65535) >> 4);
+    }
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = static_cast<int16_t>(lut[out[x]]);
     }
 }
 
@@ -857,36 +1069,29 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
 void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G, const int32_t *B)
 {
     const uint32_t W = f.W;
+    uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
     if (f.hdrWriter.active()) {
         for (uint32_t x = 0; x < W; x++) {
-            m.o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
-            m.o1[x] = static_cast<uint16_t>(clampi(G[x], 0, 65535) >> 6);
-            m.o2[x] = static_cast<uint16_t>(clampi(B[x], 0, 65535) >> 6);
+            o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
+            o1[x] = static_cast<uint16_t>(clampi(G[x], 0, 65535) >> 6);
+            o2[x] = static_cast<uint16_t>(clampi(B[x], 0, 65535) >> 6);
         }
-        isp::PackTriplets(f.hdrType.eFmt, m.o0.data(), m.o1.data(), m.o2.data(), W, f.hdrWriter.row(y));
+        isp::PackTriplets(f.hdrType.eFmt, o0, o1, o2, W, f.hdrWriter.row(y));
         f.hdrWriter.commit(y);
     }
-    const CI_MODULE_PLANECONV &pc = f.reg->sRGBToYCC;
-    int32_t a[3][3];
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++) {
-            a[i][j] = pc.aCoeff[i][j];
+    // gamma into 12-bit codes (table look-ups), then the conversion
+    int16_t *r12 = m.r12.data(), *g12 = m.g12.data(), *b12 = m.b12.data();
+    gammaRow(m.gammaLut[0].data(), R, W, r12);
+    gammaRow(m.gammaLut[1].data(), G, W, g12);
+    gammaRow(m.gammaLut[2].data(), B, W, b12);
+    const size_t o = size_t(y % f.planeRows) * W;
+    uint16_t *Yp = m.Y.data() + o, *C0p = m.C0.data() + o, *C2p = m.C2.data() + o;
+    rgbToYuvRow(f.reg->sRGBToYCC, r12, g12, b12, W, m.hisLuma.data(), C0p, Yp, C2p);
+    if (!m.tnmIdentity) {
+        const uint16_t *tnm = m.tnmLut.data();
+        for (uint32_t x = 0; x < W; x++) {
+            Yp[x] = tnm[Yp[x]];
         }
-    }
-    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
-    const int32_t off0 = pc.aOffset[0] + 512, off1 = pc.aOffset[1] + 64, off2 = pc.aOffset[2] + 512;
-    const uint16_t *gr = m.gammaLut[0].data(), *gg = m.gammaLut[1].data(), *gb = m.gammaLut[2].data();
-    const uint16_t *tnm = m.tnmLut.data();
-    uint16_t *Yp = m.Y.data() + size_t(y) * W, *C0p = m.C0.data() + size_t(y) * W, *C2p = m.C2.data() + size_t(y) * W;
-    uint16_t *luma = m.hisLuma.data();
-    for (uint32_t x = 0; x < W; x++) {
-        const int32_t r = gr[clampi(R[x], 0, 65535) >> 4];
-        const int32_t g = gg[clampi(G[x], 0, 65535) >> 4];
-        const int32_t b = gb[clampi(B[x], 0, 65535) >> 4];
-        luma[x] = static_cast<uint16_t>((218 * r + 732 * g + 74 * b) >> 12);
-        C0p[x] = static_cast<uint16_t>(clampi(((a[0][0] * r + a[0][1] * g + a[0][2] * b + 2048) >> 12) + off0, 0, 1023));
-        Yp[x] = tnm[clampi(((a[1][0] * r + a[1][1] * g + a[1][2] * b + 2048) >> 12) + off1, 0, 1023)];
-        C2p[x] = static_cast<uint16_t>(clampi(((a[2][0] * r + a[2][1] * g + a[2][2] * b + 2048) >> 12) + off2, 0, 1023));
     }
     if ((f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) == 0) {
         return;
@@ -897,16 +1102,24 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
         ty = int((y - h.ui16Top) / h.ui16Height);
     }
     const int8_t *col = m.hisCol.data();
-    const uint16_t *map = m.hisMap;
+    const uint16_t *map = m.hisMap, *luma = m.hisLuma.data();
     // counts of the row in two interleaved sets, so that runs of one value do not wait on each other's counts
     uint32_t global[2][64] = {};
     uint32_t region[2][kGrid + 1][16] = {}; /* row kGrid collects the pixels outside the grid */
-    for (uint32_t x = 0; x < W; x += 2) {
-        const uint32_t v0 = map[luma[x]], v1 = map[luma[x + 1]];
-        global[0][v0 >> 4]++;
-        global[1][v1 >> 4]++;
-        region[0][col[x] < 0 ? kGrid : col[x]][v0 >> 6]++;
-        region[1][col[x + 1] < 0 ? kGrid : col[x + 1]][v1 >> 6]++;
+    auto count = [&](auto input) {
+        for (uint32_t x = 0; x < W; x += 2) {
+            const uint32_t v0 = input(luma[x]), v1 = input(luma[x + 1]);
+            global[0][v0 >> 4]++;
+            global[1][v1 >> 4]++;
+            region[0][col[x] < 0 ? kGrid : col[x]][v0 >> 6]++;
+            region[1][col[x + 1] < 0 ? kGrid : col[x + 1]][v1 >> 6]++;
+        }
+    };
+    // the default offset and scale keep the luma: one look-up less per pixel
+    if (m.hisIdentity) {
+        count([](uint16_t v) { return uint32_t(v); });
+    } else {
+        count([map](uint16_t v) { return uint32_t(map[v]); });
     }
     for (int b = 0; b < 64; b++) {
         m.hisGlobal[b] += global[0][b] + global[1][b];
@@ -918,6 +1131,219 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
             }
         }
     }
+}
+
+/** Vertical step of the bilinear scaler: a × (256 − f) + b × f for each column. */
+void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint32_t f, uint32_t W,
+               uint32_t *__restrict out)
+{
+    const uint16_t wa = static_cast<uint16_t>(256u - f), wb = static_cast<uint16_t>(f);
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = uint32_t(a[x]) * wa + uint32_t(b[x]) * wb;
+    }
+}
+
+/** Horizontal step of the bilinear scaler on the blended rows of the three planes, rounded back to 10 bits. */
+void blendColumns(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *__restrict o0,
+                  uint16_t *__restrict o1, uint16_t *__restrict o2)
+{
+    const uint32_t *__restrict v0 = v[0], *__restrict v1 = v[1], *__restrict v2 = v[2];
+    const uint32_t *__restrict index = table.index.data(), *__restrict index1 = table.index1.data();
+    const uint16_t *__restrict frac = table.frac.data();
+    for (uint32_t x = 0; x < n; x++) {
+        const uint32_t i = index[x], j = index1[x], fx = frac[x], gx = 256u - fx;
+        o0[x] = static_cast<uint16_t>((v0[i] * gx + v0[j] * fx + 32768u) >> 16);
+        o1[x] = static_cast<uint16_t>((v1[i] * gx + v1[j] * fx + 32768u) >> 16);
+        o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
+    }
+}
+
+/** Output row oy of a scaler from the 4:4:4 planes: pointers to its Y, first and second chroma samples. */
+void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const ScaleTable &table, uint32_t oy,
+               int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2)
+{
+    const uint32_t W = f.W, H = f.H;
+    if (sc.identity) {
+        const size_t o = size_t(std::min(oy, H - 1) % f.planeRows) * W;
+        *y = m.Y.data() + o;
+        *c0 = m.C0.data() + o;
+        *c2 = m.C2.data() + o;
+        return;
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    const uint32_t i0 = std::min<uint32_t>(uint32_t(pos >> 16), H - 1), i1 = std::min(i0 + 1u, H - 1);
+    const uint32_t fy = uint32_t(pos >> 8) & 255u;
+    const uint16_t *planes[3] = {m.Y.data(), m.C0.data(), m.C2.data()};
+    uint16_t *outs[3] = {m.sY[slot].data(), m.sC0[slot].data(), m.sC2[slot].data()};
+    // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
+    // passes does not change the result), then the horizontal blend of each output column
+    const uint32_t *blended[3];
+    for (int p = 0; p < 3; p++) {
+        uint32_t *v = m.scaleRow.data() + size_t(p) * W;
+        blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
+        blended[p] = v;
+    }
+    blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
+    *y = outs[0];
+    *c0 = outs[1];
+    *c2 = outs[2];
+}
+
+/** The first window row that output row oy of a scaler samples. */
+uint32_t firstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
+{
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min<uint32_t>(uint32_t(pos >> 16), H - 1);
+}
+
+/** The last window row that output row oy of a scaler samples. */
+uint32_t lastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
+{
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min(std::min<uint32_t>(uint32_t(pos >> 16), H - 1) + 1u, H - 1);
+}
+
+/** Source column and 8-bit fraction of each output column of a scaler. */
+void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32_t W)
+{
+    if (sc.identity) {
+        return;
+    }
+    if (table.index.size() < sc.outW) {
+        table.index.resize(sc.outW);
+        table.index1.resize(sc.outW);
+        table.frac.resize(sc.outW);
+    }
+    if (m.scaleRow.size() < size_t(3) * W) {
+        m.scaleRow.resize(size_t(3) * W);
+    }
+    for (uint32_t x = 0; x < sc.outW; x++) {
+        const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
+        table.index[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
+        table.index1[x] = std::min(table.index[x] + 1u, W - 1);
+        table.frac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
+    }
+}
+
+/** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
+void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
+                     uint16_t *__restrict out)
+{
+    if (below == nullptr) {
+        for (size_t i = 0; i < pairs; i++) {
+            out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
+        }
+        return;
+    }
+    for (size_t i = 0; i < pairs; i++) {
+        out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + below[2 * i] + below[2 * i + 1] + 2u) >> 2);
+    }
+}
+
+/** Writes the encoder rows (groups of vsub rows) whose window rows, up to row `ready`, are in the planes. */
+void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
+{
+    if (!f.encY.active()) {
+        return;
+    }
+    const Scaler &sc = f.encSc;
+    const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+    const unsigned depth = f.encType.ui8BitDepth;
+    const uint32_t pairs = sc.outW / 2;
+    for (; f.encNext < sc.outH; f.encNext += vsub) {
+        const uint32_t oy = f.encNext;
+        if (lastSourceRow(sc, std::min(oy + vsub - 1, sc.outH - 1), f.H) > ready) {
+            return;
+        }
+        const uint16_t *y[2], *c0[2], *c2[2];
+        for (uint32_t k = 0; k < vsub; k++) {
+            const uint32_t row = std::min(oy + k, sc.outH - 1);
+            scaledRow(m, f, sc, m.encTable, row, int(k), &y[k], &c0[k], &c2[k]);
+            if (oy + k < sc.outH) {
+                isp::PackLuma(y[k], sc.outW, depth, f.encY.row(oy + k));
+                f.encY.commit(oy + k);
+            }
+        }
+        uint16_t *s0 = m.subC0.data(), *s2 = m.subC2.data();
+        subsampleChroma(c0[0], vsub == 2 ? c0[1] : nullptr, pairs, s0);
+        subsampleChroma(c2[0], vsub == 2 ? c2[1] : nullptr, pairs, s2);
+        isp::PackChroma(s0, s2, pairs, depth, f.encC.row(oy / vsub));
+        f.encC.commit(oy / vsub);
+    }
+}
+
+/** YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit. */
+void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const uint16_t *__restrict c0,
+                 const uint16_t *__restrict y, const uint16_t *__restrict c2, uint32_t n, uint16_t *__restrict o0,
+                 uint16_t *__restrict o1, uint16_t *__restrict o2)
+{
+    // Σ a · (in + offset) = Σ a · in + Σ a · offset: products of 16-bit coefficients and 10-bit codes on 16-bit
+    // lanes, sums taken modulo 2^32 (the exact sum fits 32 bits, the partial ones need not)
+    const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
+    const int16_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
+    const int16_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
+    const uint32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
+    const uint32_t k0 = uint32_t(a00) * off0 + uint32_t(a01) * off1 + uint32_t(a02) * off2 + 256u;
+    const uint32_t k1 = uint32_t(a10) * off0 + uint32_t(a11) * off1 + uint32_t(a12) * off2 + 256u;
+    const uint32_t k2 = uint32_t(a20) * off0 + uint32_t(a21) * off1 + uint32_t(a22) * off2 + 256u;
+    for (uint32_t x = 0; x < n; x++) {
+        const int16_t i0 = static_cast<int16_t>(c0[x]), i1 = static_cast<int16_t>(y[x]), i2 = static_cast<int16_t>(c2[x]);
+        const uint32_t s0 = uint32_t(a00 * i0) + uint32_t(a01 * i1) + uint32_t(a02 * i2) + k0;
+        const uint32_t s1 = uint32_t(a10 * i0) + uint32_t(a11 * i1) + uint32_t(a12 * i2) + k1;
+        const uint32_t s2 = uint32_t(a20 * i0) + uint32_t(a21 * i1) + uint32_t(a22 * i2) + k2;
+        o0[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s0) >> 9, lo, hi));
+        o1[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s1) >> 9, lo, hi));
+        o2[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s2) >> 9, lo, hi));
+    }
+}
+
+/** Writes the display rows whose window rows, up to row `ready`, are in the planes. */
+void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
+{
+    if (!f.disp.active()) {
+        return;
+    }
+    const Scaler &sc = f.dispSc;
+    const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
+    const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
+    const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
+    uint16_t *o0 = m.o0.data(), *o1 = m.o1.data(), *o2 = m.o2.data();
+    for (; f.dispNext < sc.outH && lastSourceRow(sc, f.dispNext, f.H) <= ready; f.dispNext++) {
+        const uint32_t oy = f.dispNext;
+        const uint16_t *y, *c0, *c2;
+        scaledRow(m, f, sc, m.dispTable, oy, 0, &y, &c0, &c2);
+        yuvToRgbRow(f.reg->sYCCToRGB, lo, hi, c0, y, c2, sc.outW, o0, o1, o2);
+        isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
+        f.disp.commit(oy);
+    }
+}
+
+/**
+ * Rows the 4:4:4 planes must keep: output rows are written as soon as their last window row is ready, so the
+ * planes hold the rows from the first one a group of output rows samples to its last. Fewer rows stay in the cache.
+ */
+uint32_t planeRowsNeeded(const FrameContext &f)
+{
+    uint32_t rows = 1;
+    if (f.encY.active()) {
+        const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+        for (uint32_t oy = 0; oy < f.encSc.outH; oy += vsub) {
+            const uint32_t last = lastSourceRow(f.encSc, std::min(oy + vsub - 1, f.encSc.outH - 1), f.H);
+            rows = std::max(rows, last - firstSourceRow(f.encSc, oy, f.H) + 1);
+        }
+    }
+    if (f.disp.active()) {
+        for (uint32_t oy = 0; oy < f.dispSc.outH; oy++) {
+            rows = std::max(rows, lastSourceRow(f.dispSc, oy, f.H) - firstSourceRow(f.dispSc, oy, f.H) + 1);
+        }
+    }
+    return std::min(rows, f.H);
 }
 
 /** Everything up to the 4:4:4 planes, row by row, with the statistics and the Bayer and HDR taps. */
@@ -944,135 +1370,22 @@ void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
             up = dn;
         }
         int32_t *R = m.R.data(), *G = m.G.data(), *B = m.B.data();
-        demosaicRow(up, cur, dn, W, f.colour[y & 1u], R, G, B);
+        int16_t *dR = m.dR.data(), *dG = m.dG.data(), *dB = m.dB.data();
+        demosaicRow(up, cur, dn, W, f.colour[y & 1u], dR, dG, dB);
         if (fos) {
             focusRow(m, f, y, cur, dn);
         }
-        colourRow(f, W, R, G, B);
+        colourRow(f, W, dR, dG, dB, R, G, B);
         if (wbs) {
             whiteBalanceRow(m, f, y, R, G, B);
         }
         toneRow(m, f, y, R, G, B);
+        // the scalers take their rows while the window rows they sample are still in the cache
+        encoderRows(m, f, y);
+        displayRows(m, f, y);
         if (y + 2 < H) {
             bayerRow(m, f, s, y + 2, m.ring[(y + 2) % 3].data());
         }
-    }
-}
-
-/** Output row oy of a scaler from the 4:4:4 planes: pointers to its Y, first and second chroma samples. */
-void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, uint32_t oy,
-               int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2)
-{
-    const uint32_t W = f.W, H = f.H;
-    if (sc.identity) {
-        const size_t o = size_t(std::min(oy, H - 1)) * W;
-        *y = m.Y.data() + o;
-        *c0 = m.C0.data() + o;
-        *c2 = m.C2.data() + o;
-        return;
-    }
-    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
-    const uint32_t i0 = std::min<uint32_t>(uint32_t(pos >> 16), H - 1), i1 = std::min(i0 + 1u, H - 1);
-    const uint32_t fy = uint32_t(pos >> 8) & 255u;
-    const uint16_t *planes[3] = {m.Y.data(), m.C0.data(), m.C2.data()};
-    uint16_t *outs[3] = {m.sY[slot].data(), m.sC0[slot].data(), m.sC2[slot].data()};
-    for (int p = 0; p < 3; p++) {
-        const uint16_t *a = planes[p] + size_t(i0) * W, *b = planes[p] + size_t(i1) * W;
-        uint16_t *o = outs[p];
-        for (uint32_t x = 0; x < sc.outW; x++) {
-            const uint32_t xi = m.scaleIndex[x], fx = m.scaleFrac[x];
-            const uint32_t xj = std::min(xi + 1u, W - 1);
-            const uint32_t top = a[xi] * (256u - fx) + a[xj] * fx;
-            const uint32_t bot = b[xi] * (256u - fx) + b[xj] * fx;
-            o[x] = static_cast<uint16_t>((top * (256u - fy) + bot * fy + 32768u) >> 16);
-        }
-    }
-    *y = outs[0];
-    *c0 = outs[1];
-    *c2 = outs[2];
-}
-
-/** Source column and 8-bit fraction of each output column of a scaler. */
-void prepareTable(IspModel::Impl &m, const Scaler &sc, uint32_t W)
-{
-    if (m.scaleIndex.size() < sc.outW) {
-        m.scaleIndex.resize(sc.outW);
-        m.scaleFrac.resize(sc.outW);
-    }
-    for (uint32_t x = 0; x < sc.outW; x++) {
-        const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
-        m.scaleIndex[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
-        m.scaleFrac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
-    }
-}
-
-void processEncoder(IspModel::Impl &m, FrameContext &f)
-{
-    if (!f.encY.active()) {
-        return;
-    }
-    const Scaler sc = scalerOf(f.reg->sEncoderScaler, f.W, f.H);
-    if (!sc.identity) {
-        prepareTable(m, sc, f.W);
-    }
-    const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
-    const unsigned depth = f.encType.ui8BitDepth;
-    const uint32_t pairs = sc.outW / 2;
-    for (uint32_t oy = 0; oy < sc.outH; oy += vsub) {
-        const uint16_t *y[2], *c0[2], *c2[2];
-        for (uint32_t k = 0; k < vsub; k++) {
-            const uint32_t row = std::min(oy + k, sc.outH - 1);
-            scaledRow(m, f, sc, row, int(k), &y[k], &c0[k], &c2[k]);
-            if (oy + k < sc.outH) {
-                isp::PackLuma(y[k], sc.outW, depth, f.encY.row(oy + k));
-                f.encY.commit(oy + k);
-            }
-        }
-        uint16_t *s0 = m.subC0.data(), *s2 = m.subC2.data();
-        for (uint32_t i = 0; i < pairs; i++) {
-            uint32_t a = 0, b = 0;
-            for (uint32_t k = 0; k < vsub; k++) {
-                a += c0[k][2 * i] + c0[k][2 * i + 1];
-                b += c2[k][2 * i] + c2[k][2 * i + 1];
-            }
-            const uint32_t shift = vsub == 2 ? 2u : 1u;
-            s0[i] = static_cast<uint16_t>((a + (1u << (shift - 1))) >> shift);
-            s2[i] = static_cast<uint16_t>((b + (1u << (shift - 1))) >> shift);
-        }
-        isp::PackChroma(s0, s2, pairs, depth, f.encC.row(oy / vsub));
-        f.encC.commit(oy / vsub);
-    }
-}
-
-void processDisplay(IspModel::Impl &m, FrameContext &f)
-{
-    if (!f.disp.active()) {
-        return;
-    }
-    const Scaler sc = scalerOf(f.reg->sDisplayScaler, f.W, f.H);
-    if (!sc.identity) {
-        prepareTable(m, sc, f.W);
-    }
-    const CI_MODULE_PLANECONV &pc = f.reg->sYCCToRGB;
-    const int32_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
-    const int32_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
-    const int32_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
-    const int32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
-    const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
-    const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
-    const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
-    uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
-    for (uint32_t oy = 0; oy < sc.outH; oy++) {
-        const uint16_t *y, *c0, *c2;
-        scaledRow(m, f, sc, oy, 0, &y, &c0, &c2);
-        for (uint32_t x = 0; x < sc.outW; x++) {
-            const int32_t i0 = c0[x] + off0, i1 = y[x] + off1, i2 = c2[x] + off2;
-            o0[x] = static_cast<uint16_t>(clampi((a00 * i0 + a01 * i1 + a02 * i2 + 256) >> 9, lo, hi));
-            o1[x] = static_cast<uint16_t>(clampi((a10 * i0 + a11 * i1 + a12 * i2 + 256) >> 9, lo, hi));
-            o2[x] = static_cast<uint16_t>(clampi((a20 * i0 + a21 * i1 + a22 * i2 + 256) >> 9, lo, hi));
-        }
-        isp::PackTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, f.disp.row(oy));
-        f.disp.commit(oy);
     }
 }
 
@@ -1288,6 +1601,12 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             m.awsLog[i] = static_cast<uint16_t>(std::lround(std::max(0.0, std::log2(v8)) * 32.0));
         }
     }
+    if (m.lshCx.size() != f.W) {
+        m.lshCx.resize(f.W);
+        for (uint32_t x = 0; x < f.W; x++) {
+            m.lshCx[x] = (float(x) - float(f.W) / 2.0f) / (float(f.W) / 2.0f);
+        }
+    }
     f.lsh = settings.lshMatrix != nullptr;
     if (f.lsh && !decodeShading(m, settings, f)) {
         LOG_Error(__func__, __LINE__, kTag, "lens-shading matrix does not fit its configuration\n");
@@ -1334,7 +1653,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- scratch (grows only)
     const size_t W = f.W, H = f.H;
     const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
-    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsRows[0], &m.awsRows[1], &m.hisLuma}) {
+    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsTop, &m.hisLuma, &m.fosSharp}) {
         if (v->size() < W) {
             v->resize(W);
         }
@@ -1353,6 +1672,11 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         }
     }
     for (auto *v : {&m.R, &m.G, &m.B}) {
+        if (v->size() < W) {
+            v->resize(W);
+        }
+    }
+    for (auto *v : {&m.r12, &m.g12, &m.b12, &m.dR, &m.dG, &m.dB}) {
         if (v->size() < W) {
             v->resize(W);
         }
@@ -1376,13 +1700,15 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     }
     {
         const int32_t hoff = int32_t(st.sHistStats.ui16InputOffset) - 256, hscale = st.sHistStats.ui16InputScale;
+        m.hisIdentity = true;
         for (int32_t v = 0; v < 1024; v++) {
             m.hisMap[v] = static_cast<uint16_t>(clampi(int32_t((int64_t(v + hoff) * hscale + 16384) >> 15), 0, 1023));
+            m.hisIdentity = m.hisIdentity && m.hisMap[v] == v;
         }
     }
-    gridIndex(&m.exsCol, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
+    m.exsTiles = gridRanges(m.exsRange, f.W, st.sExposureStats.ui16Left, st.sExposureStats.ui16Width);
     gridIndex(&m.hisCol, f.W, st.sHistStats.ui16Left, st.sHistStats.ui16Width);
-    gridIndex(&m.fosCol, f.W, st.sFocusStats.ui16Left, st.sFocusStats.ui16Width);
+    m.fosTiles = gridRanges(m.fosRange, f.W, st.sFocusStats.ui16Left, st.sFocusStats.ui16Width);
 
     std::memset(m.exsGlobal, 0, sizeof(m.exsGlobal));
     std::memset(m.exsRegion, 0, sizeof(m.exsRegion));
@@ -1398,9 +1724,18 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     std::memset(m.awsSum, 0, sizeof(m.awsSum));
     std::memset(m.awsCount, 0, sizeof(m.awsCount));
 
+    f.encSc = scalerOf(reg.sEncoderScaler, f.W, f.H);
+    f.dispSc = scalerOf(reg.sDisplayScaler, f.W, f.H);
+    if (f.encY.active()) {
+        prepareTable(m, m.encTable, f.encSc, f.W);
+    }
+    if (f.disp.active()) {
+        prepareTable(m, m.dispTable, f.dispSc, f.W);
+    }
+    f.encNext = 0;
+    f.dispNext = 0;
+    f.planeRows = planeRowsNeeded(f);
     processFront(m, f, settings);
-    processEncoder(m, f);
-    processDisplay(m, f);
     if (outputs.statistics != nullptr) {
         writeStatistics(m, f, settings, m_flicker, outputs.statistics);
     }

@@ -76,12 +76,50 @@ inline uint8_t to8(uint16_t v10)
     return static_cast<uint8_t>(v > 255u ? 255u : v);
 }
 
+/** Little-endian stores; on a little-endian machine one plain store, which the compiler can vectorize. */
 inline void put32(uint8_t *p, uint32_t w)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &w, sizeof(w));
+#else
     p[0] = static_cast<uint8_t>(w);
     p[1] = static_cast<uint8_t>(w >> 8);
     p[2] = static_cast<uint8_t>(w >> 16);
     p[3] = static_cast<uint8_t>(w >> 24);
+#endif
+}
+
+inline void put16(uint8_t *p, uint16_t w)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &w, sizeof(w));
+#else
+    p[0] = static_cast<uint8_t>(w);
+    p[1] = static_cast<uint8_t>(w >> 8);
+#endif
+}
+
+/**
+ * n little-endian 32-bit words word(i) from out on: computed into a small buffer (a loop the compiler vectorizes),
+ * then copied.
+ */
+template <typename Word> void putWords(uint32_t n, Word word, uint8_t *out)
+{
+    constexpr uint32_t kChunk = 256;
+    uint32_t buffer[kChunk];
+    for (uint32_t i0 = 0; i0 < n; i0 += kChunk) {
+        const uint32_t k = n - i0 < kChunk ? n - i0 : kChunk;
+        for (uint32_t i = 0; i < k; i++) {
+            buffer[i] = word(i0 + i);
+        }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(out + 4 * size_t(i0), buffer, 4 * size_t(k));
+#else
+        for (uint32_t i = 0; i < k; i++) {
+            put32(out + 4 * size_t(i0 + i), buffer[i]);
+        }
+#endif
+    }
 }
 
 /** Samples three per little-endian 32-bit word (bits 0-9, 10-19, 20-29); a last partial word is completed. */
@@ -102,7 +140,7 @@ template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out)
 
 } // namespace
 
-void PackLuma(const uint16_t *y10, uint32_t n, unsigned bitDepth, uint8_t *out)
+void PackLuma(const uint16_t *__restrict y10, uint32_t n, unsigned bitDepth, uint8_t *__restrict out)
 {
     if (bitDepth <= 8) {
         for (uint32_t i = 0; i < n; i++) {
@@ -113,48 +151,41 @@ void PackLuma(const uint16_t *y10, uint32_t n, unsigned bitDepth, uint8_t *out)
     pack10in32(n, [y10](uint32_t i) { return y10[i]; }, out);
 }
 
-void PackChroma(const uint16_t *first10, const uint16_t *second10, uint32_t n, unsigned bitDepth, uint8_t *out)
+void PackChroma(const uint16_t *__restrict first10, const uint16_t *__restrict second10, uint32_t n, unsigned bitDepth,
+                uint8_t *__restrict out)
 {
     if (bitDepth <= 8) {
         for (uint32_t i = 0; i < n; i++) {
-            out[2 * i] = to8(first10[i]);
-            out[2 * i + 1] = to8(second10[i]);
+            put16(out + 2 * i, static_cast<uint16_t>(to8(first10[i]) | (to8(second10[i]) << 8)));
         }
         return;
     }
     pack10in32(2 * n, [first10, second10](uint32_t i) { return (i & 1u) ? second10[i >> 1] : first10[i >> 1]; }, out);
 }
 
-void PackTriplets(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
-                  uint8_t *out)
+void PackTriplets(pxlFormat format, const uint16_t *__restrict o0, const uint16_t *__restrict o1,
+                  const uint16_t *__restrict o2, uint32_t n, uint8_t *__restrict out)
 {
     switch (format) {
     case RGB_888_24:
     case BGR_888_24:
     case PXL_ISP_444IL3YCrCb8:
     case PXL_ISP_444IL3YCbCr8:
-        for (uint32_t i = 0; i < n; i++, out += 3) {
-            out[0] = to8(o2[i]);
-            out[1] = to8(o1[i]);
-            out[2] = to8(o0[i]);
+        for (uint32_t i = 0; i < n; i++) {
+            out[3 * i] = to8(o2[i]);
+            out[3 * i + 1] = to8(o1[i]);
+            out[3 * i + 2] = to8(o0[i]);
         }
         break;
     case RGB_888_32:
     case BGR_888_32:
-        for (uint32_t i = 0; i < n; i++, out += 4) {
-            out[0] = to8(o2[i]);
-            out[1] = to8(o1[i]);
-            out[2] = to8(o0[i]);
-            out[3] = 0;
-        }
+        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(to8(o2[i])) | (uint32_t(to8(o1[i])) << 8) | (uint32_t(to8(o0[i])) << 16); }, out);
         break;
     case RGB_101010_32:
     case BGR_101010_32:
     case PXL_ISP_444IL3YCrCb10:
     case PXL_ISP_444IL3YCbCr10:
-        for (uint32_t i = 0; i < n; i++, out += 4) {
-            put32(out, uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20));
-        }
+        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20); }, out);
         break;
     case BGR_161616_64:
         for (uint32_t i = 0; i < n; i++, out += 8) {
