@@ -327,7 +327,7 @@ struct IspModel::Impl {
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
 
     // scratch
-    std::vector<uint16_t> raw, pre, blcRow, awsTop; /* awsTop: the even row of a cell row */
+    std::vector<uint16_t> raw, pre, awsTop; /* awsTop: the even row of a cell row */
     std::vector<float> rowGain;
     std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
     std::vector<int16_t> dR, dG, dB; /* a row after the demosaic, centred */
@@ -1653,7 +1653,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- scratch (grows only)
     const size_t W = f.W, H = f.H;
     const uint32_t maxOut = std::max({f.W, sizes.encoderWidth, sizes.displayWidth});
-    for (auto *v : {&m.raw, &m.pre, &m.blcRow, &m.awsTop, &m.hisLuma, &m.fosSharp}) {
+    for (auto *v : {&m.raw, &m.pre, &m.awsTop, &m.hisLuma, &m.fosSharp}) {
         if (v->size() < W) {
             v->resize(W);
         }
