@@ -9,6 +9,16 @@
 
 namespace ISPC {
 
+class ModuleBase;
+
+/* Performance-trace hooks around set-up and update work; they do nothing in this build. */
+bool LOG_Perf_Available();
+void LOG_Perf_Register(const char *loggingName, bool verbose);
+void LOG_Perf_Register(const ModuleBase *module, bool verbose);
+void LOG_Perf_In(const char *loggingName, const char *file, const char *function, unsigned line);
+void LOG_Perf_Out(const char *loggingName, const char *file, const char *function, unsigned line);
+void LOG_Perf_Summary();
+
 class Pipeline;
 class Sensor;
 struct Metadata;

@@ -55,14 +55,6 @@ struct Global_Setup {
     QOR_UINT32 ui32SystemBlack;
 };
 
-/* Performance-trace hooks around set-up and update work; they do nothing in this build. */
-bool LOG_Perf_Available();
-void LOG_Perf_Register(const char *loggingName, bool verbose);
-void LOG_Perf_Register(const ModuleBase *module, bool verbose);
-void LOG_Perf_In(const char *loggingName, const char *file, const char *function, unsigned line);
-void LOG_Perf_Out(const char *loggingName, const char *file, const char *function, unsigned line);
-void LOG_Perf_Summary();
-
 /**
  * Owner of one hardware context of the ISP: the registry of its setup modules (by SetupID), the
  * module configuration (MC_PIPELINE) they write and the driver-side configuration (CI_PIPELINE)

@@ -27,14 +27,7 @@ ModuleBLC::ModuleBLC()
     loadDefaults();
 }
 
-QOR_RESULT ModuleBLC::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleBLC::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleBLC::writeSetup(MC_PIPELINE &mc) {
     MC_BLC &blc = mc.sBLC;

@@ -103,14 +103,7 @@ QOR_RESULT ModuleDNS::afterSave(ParameterList &parameters, ModuleBase::SaveType 
     return QOR_RES_OK;
 }
 
-QOR_RESULT ModuleDNS::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleDNS::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleDNS::writeSetup(MC_PIPELINE &mc) {
     MC_DNS &dns = mc.sDNS;

@@ -79,14 +79,7 @@ ModuleFLD::ModuleFLD()
     loadDefaults();
 }
 
-QOR_RESULT ModuleFLD::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleFLD::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleFLD::writeSetup(MC_PIPELINE &mc) {
     // The loaded ranges fit every field; values written at run time (a sensor's timing) saturate.

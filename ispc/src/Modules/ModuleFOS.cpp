@@ -25,14 +25,7 @@ ModuleFOS::ModuleFOS()
     loadDefaults();
 }
 
-QOR_RESULT ModuleFOS::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleFOS::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleFOS::writeSetup(MC_PIPELINE &mc) {
     MC_FOS &fos = mc.sFOS;

@@ -144,14 +144,7 @@ QOR_RESULT ModuleIIF::beforeLoad(const ParameterList &) {
     return QOR_RES_OK;
 }
 
-QOR_RESULT ModuleIIF::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleIIF::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleIIF::writeSetup(MC_PIPELINE &mc) {
     const Sensor *sensor = getPipeline()->getSensor();

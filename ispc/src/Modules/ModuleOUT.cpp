@@ -193,14 +193,7 @@ QOR_RESULT ModuleOUT::afterLoad(const ParameterList &) {
     return QOR_RES_OK;
 }
 
-QOR_RESULT ModuleOUT::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleOUT::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleOUT::writeSetup(MC_PIPELINE &mc) {
     const CI_HWINFO &hw = getPipeline()->getConnection()->sHWInfo;

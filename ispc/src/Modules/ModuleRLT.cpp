@@ -93,14 +93,7 @@ QOR_RESULT ModuleRLT::afterLoad(const ParameterList &) {
     return QOR_RES_OK;
 }
 
-QOR_RESULT ModuleRLT::setup() {
-    LOG_Perf_In(getLoggingName(), __FILE__, "setup", __LINE__);
-    const QOR_RESULT ret = standardSetup(getPipeline());
-    if (ret == QOR_RES_OK) {
-        LOG_Perf_Out(getLoggingName(), __FILE__, "setup", __LINE__);
-    }
-    return ret;
-}
+QOR_RESULT ModuleRLT::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleRLT::writeSetup(MC_PIPELINE &mc) {
     // Members are written directly by other code: a mode outside the three is refused, not guessed.

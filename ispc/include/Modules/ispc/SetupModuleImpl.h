@@ -47,7 +47,7 @@ struct ParamBinding {
  *   - static const std::vector<ParamBinding<Derived>> &bindings(): its parameter table, in save order;
  *   - static const char *const GROUP_NAME (the class name) and GROUP_HEADER (a comment line);
  *   - QOR_RESULT writeSetup(MC &mc): writes its block(s) of the MC configuration, marking each with
- *     markUpdated(); its setup() is then `return standardSetup(getPipeline());`.
+ *     markUpdated(); its setup() is then `return timedSetup(getPipeline());`.
  * These are public (or Derived befriends this template). Its constructor calls loadDefaults()
  * once its members exist.
  *
@@ -126,6 +126,17 @@ protected:
         }
         this->setupFlag = true;
         return QOR_RES_OK;
+    }
+
+    /** setup() of a module on its pipeline: the standard set-up, bracketed by the performance hooks. */
+    template <class P>
+    QOR_RESULT timedSetup(P *pipe) {
+        LOG_Perf_In(this->getLoggingName(), __FILE__, "setup", __LINE__);
+        const QOR_RESULT ret = standardSetup(pipe);
+        if (ret == QOR_RES_OK) {
+            LOG_Perf_Out(this->getLoggingName(), __FILE__, "setup", __LINE__);
+        }
+        return ret;
     }
 
     template <class Block>
