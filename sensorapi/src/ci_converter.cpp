@@ -11,6 +11,8 @@
 #include "norvacommon/userlog.h"
 #include "sim_image.h"
 
+#include "sim_image_mosaic.h"
+
 namespace {
 
 constexpr const char *kTag = CI_CONVERTER_LOG_TAG;
@@ -157,18 +159,6 @@ void frameGeometry(const CI_CONVERTER *c, QOR_UINT32 width, QOR_UINT32 height, Q
         if (single > *total) *total = single;
     }
 }
-
-struct MosaicOfModel {
-    sSimImageColourModel model;
-    MOSAICType mosaic;
-};
-
-const MosaicOfModel kMosaics[] = {
-    {SimImage_RGGB, MOSAIC_RGGB},
-    {SimImage_GRBG, MOSAIC_GRBG},
-    {SimImage_GBRG, MOSAIC_GBRG},
-    {SimImage_BGGR, MOSAIC_BGGR},
-};
 
 } // namespace
 
@@ -410,15 +400,12 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const sSimImageIn 
     pFrame->ui32Width = width;
     pFrame->ui32Height = height;
 
-    const MosaicOfModel *mosaic = nullptr;
-    for (const MosaicOfModel &m : kMosaics) {
-        if (m.model == pImage->info.eColourModel) mosaic = &m;
-    }
-    if (!mosaic) {
+    const MOSAICType mosaic = SimImageMosaicOf(pImage->info.eColourModel);
+    if (mosaic == MOSAIC_NONE) {
         QOR_LOG_ERROR(kTag, "input image needs to be BAYER!\n");
         return QOR_RES_FAILED;
     }
-    pFrame->eBayerMosaic = mosaic->mosaic;
+    pFrame->eBayerMosaic = mosaic;
 
     /* A line carries whole pairs of samples: the last sample of an odd line could not be sent, so such an
      * image is refused rather than delivered with a column silently missing. */

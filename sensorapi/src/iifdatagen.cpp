@@ -10,31 +10,13 @@
 #include "norvacommon/userlog.h"
 #include "sensors/sensor_drivers.h"
 
+#include "sim_image_mosaic.h"
+
 namespace {
 
 constexpr const char *kTag = IIFDG_LOG_TAG;
 
 IIF_DGCAM_SENSOR *sensorOf(SENSOR_HANDLE h) { return reinterpret_cast<IIF_DGCAM_SENSOR *>(h); }
-
-struct MosaicOfModel {
-    sSimImageColourModel model;
-    MOSAICType mosaic;
-};
-
-const MosaicOfModel kMosaics[] = {
-    {SimImage_RGGB, MOSAIC_RGGB},
-    {SimImage_GRBG, MOSAIC_GRBG},
-    {SimImage_GBRG, MOSAIC_GBRG},
-    {SimImage_BGGR, MOSAIC_BGGR},
-};
-
-/** The mosaic of a Bayer colour model, MOSAIC_NONE for any other. */
-MOSAICType mosaicOf(sSimImageColourModel model) {
-    for (const MosaicOfModel &m : kMosaics) {
-        if (m.model == model) return m.mosaic;
-    }
-    return MOSAIC_NONE;
-}
 
 /** Parallel depth used for a file of the given depth: 10 up to 10 bits, 12 for 11 and 12, else 0. */
 QOR_UINT8 parallelDepthOf(QOR_UINT8 fileDepth) {
@@ -209,7 +191,7 @@ QOR_RESULT IIFDG_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
         psInfo->eBayerOriginal = MOSAIC_RGGB;
         return QOR_RES_OK;
     }
-    const MOSAICType mosaic = mosaicOf(s->sImage.info.eColourModel);
+    const MOSAICType mosaic = SimImageMosaicOf(s->sImage.info.eColourModel);
     if (mosaic == MOSAIC_NONE) {
         QOR_LOG_ERROR(kTag, "un-expected image format!\n");
         return QOR_RES_NOT_SUPPORTED;
@@ -325,7 +307,7 @@ QOR_RESULT IIFDG_Enable(SENSOR_HANDLE hHandle) {
         return QOR_RES_NOT_SUPPORTED;
     }
     dg->ui8FormatBitdepth = depth;
-    dg->eBayerMosaic = mosaicOf(info.eColourModel);
+    dg->eBayerMosaic = SimImageMosaicOf(info.eColourModel);
     if (dg->eBayerMosaic == MOSAIC_NONE) {
         QOR_LOG_ERROR(kTag, "un-expected input format!\n");
         return QOR_RES_NOT_SUPPORTED;
