@@ -13,17 +13,17 @@
 #include "ci/sys_userio.h"
 #include "platform/sim_node.h"
 #include "platform/sim_platform.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
+using norva_test::stdoutOf;
 
 using norva_test::CaptureTest;
 using norva_test::stderrOf;
 using norva_test::stdoutOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 unsigned commandCount(unsigned nr)
 {

@@ -10,6 +10,11 @@
 #include "ci/ci_ioctrl.h"
 #include "ci/ci_pipeline.h"
 #include "sim_fixture.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
+using norva_test::stdoutOf;
 
 using norva_sim::FaultMode;
 using norva_test::SimTest;
@@ -17,8 +22,6 @@ using norva_test::stderrOf;
 using norva_test::stdoutOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 class Connection : public SimTest {
 protected:

@@ -18,14 +18,16 @@
 #include "ci/ci_ioctrl.h"
 #include "platform/sim_frame_source.h"
 #include "sim_fixture.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using norva_sim::FaultMode;
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 constexpr uint32_t kWidth = 64, kHeight = 48;
 

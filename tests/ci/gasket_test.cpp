@@ -10,13 +10,15 @@
 #include "ci/ci_gasket.h"
 #include "ci/ci_ioctrl.h"
 #include "sim_fixture.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 class Gasket : public SimTest {
 public:

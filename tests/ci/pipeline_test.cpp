@@ -14,16 +14,16 @@
 #include "platform/sim_lsdecoder.h"
 #include "platform/sim_pipeline.h"
 #include "sim_fixture.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
+using norva_test::stdoutOf;
 
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 /** A connection and one pipeline carrying the default converted configuration of a 1920x1080 imager. */
 class Pipeline : public SimTest {

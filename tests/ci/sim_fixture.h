@@ -7,6 +7,7 @@
 
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
+#include "support/output_capture.h"
 
 namespace norva_test {
 
@@ -27,22 +28,6 @@ protected:
         SEAM_Override(nullptr);
     }
 };
-
-/** Runs f and returns what it wrote on standard error. */
-template <typename F> std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    fflush(stderr);
-    return testing::internal::GetCapturedStderr();
-}
-
-/** Runs f and returns what it wrote on standard output. */
-template <typename F> std::string stdoutOf(F &&f) {
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
 
 } // namespace norva_test
 

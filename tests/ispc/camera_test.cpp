@@ -28,14 +28,16 @@
 #include "sim_fixture.h"
 #include "sys/sys_seam.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /** What the test controls did, in order: "AWB 7" for an update of frame 7. */
 std::vector<std::string> gUpdates;

@@ -10,20 +10,15 @@
 #include "ispc/ControlModule.h"
 #include "ispc/Pipeline.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 using norva_test::TestRig;
 
 namespace {
-
-template <typename F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /* The statistics of one shot as the test controls see them: the runner only passes them on. */
 struct FakeShot {

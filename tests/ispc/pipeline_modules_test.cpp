@@ -9,20 +9,15 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/Pipeline.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 using norva_test::TestRig;
 
 namespace {
-
-template <typename F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /** What the recording modules did, in order: "setup 28", "load 0", "delete 6"... */
 std::vector<std::string> gCalls;

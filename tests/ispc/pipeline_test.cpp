@@ -20,14 +20,16 @@
 #include "platform/sim_pipeline.h"
 #include "sim_fixture.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /** A connection to the simulated device and a 1920x1080 sensor. */
 class PipelineOnSim : public SimTest {

@@ -12,6 +12,10 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 using norva_test::TestRig;
@@ -29,15 +33,6 @@ std::vector<std::string> valuesOf(const ParameterList &l, const std::string &tag
     const Parameter *p = l.getParameter(tag);
     return p != nullptr ? p->getValues() : std::vector<std::string>();
 }
-
-template <typename F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /** Registers a new module of type M with the rig's pipeline and returns it (the pipeline owns it). */
 template <class M>

@@ -12,6 +12,7 @@
 
 #include "ispc/ParameterFileParser.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
 
 namespace norva_test {
 
@@ -31,15 +32,6 @@ inline std::string infoOf(const ISPC::ParameterList &l, const std::string &tag) 
     const ISPC::Parameter *p = l.getParameter(tag);
     return p != nullptr ? p->getInfo() : std::string("<absent>");
 }
-
-template <typename F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-inline bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 /** Registers a new module of type M with the rig's pipeline and returns it (the pipeline owns it). */
 template <class M>

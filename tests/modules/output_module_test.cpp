@@ -7,6 +7,10 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "test_sensor.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using namespace ISPC;
 
@@ -17,15 +21,6 @@ ParameterList listOf(const std::string &text) {
     ParameterList l;
     ParameterFileParser::parse(is, l);
     return l;
-}
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-template <typename F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
 }
 
 } // namespace

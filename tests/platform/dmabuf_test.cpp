@@ -11,19 +11,14 @@
 #include "platform/sim_dmabuf.h"
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
+#include "support/output_capture.h"
+
+using norva_test::contains;
+using norva_test::stderrOf;
 
 using norva_sim::DmabufFault;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-template <typename F> std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    fflush(stderr);
-    return testing::internal::GetCapturedStderr();
-}
 
 class Dmabuf : public testing::Test {
 protected:
