@@ -13,6 +13,10 @@
 #include "ispc/ParameterFileParser.h"
 #include "test_sensor.h"
 #include "support/output_capture.h"
+#include "module_test_util.h"
+
+using norva_test::listOf;
+using norva_test::registered;
 
 using norva_test::contains;
 using norva_test::stderrOf;
@@ -20,29 +24,7 @@ using norva_test::stderrOf;
 using namespace ISPC;
 using norva_test::TestRig;
 
-namespace {
-
-ParameterList listOf(const std::string &text) {
-    std::istringstream is(text);
-    ParameterList l;
-    ParameterFileParser::parse(is, l);
-    return l;
-}
-
-std::vector<std::string> valuesOf(const ParameterList &l, const std::string &tag) {
-    const Parameter *p = l.getParameter(tag);
-    return p != nullptr ? p->getValues() : std::vector<std::string>();
-}
-
-/** Registers a new module of type M with the rig's pipeline and returns it (the pipeline owns it). */
-template <class M>
-M *registered(TestRig &rig) {
-    M *m = new M();
-    EXPECT_EQ(rig.pipeline->registerModule(m), QOR_RES_OK);
-    return m;
-}
-
-} // namespace
+using norva_test::valuesOf;
 
 /* Black level */
 

@@ -7,6 +7,9 @@
 
 #include "ispc/ParameterFileParser.h"
 #include "test_modules.h"
+#include "module_test_util.h"
+
+using norva_test::listOf;
 
 using namespace ISPC;
 using norva_test::FakeMC;
@@ -15,13 +18,6 @@ using norva_test::ModuleHKS;
 using norva_test::ModuleTST;
 
 namespace {
-
-ParameterList listOf(const std::string &text) {
-    std::istringstream is(text);
-    ParameterList l;
-    ParameterFileParser::parse(is, l);
-    return l;
-}
 
 } // namespace
 

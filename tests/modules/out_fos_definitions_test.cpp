@@ -6,17 +6,13 @@
 #include "ispc/ModuleFOSDefinitions.h"
 #include "ispc/ModuleOUTDefinitions.h"
 #include "ispc/ParameterFileParser.h"
+#include "module_test_util.h"
+
+using norva_test::listOf;
 
 using namespace ISPC;
 
 namespace {
-
-ParameterList listOf(const std::string &text) {
-    std::istringstream is(text);
-    ParameterList l;
-    ParameterFileParser::parse(is, l);
-    return l;
-}
 
 typedef ModuleOUTDefinitions OUT;
 typedef ModuleFOSDefinitions FOS;

@@ -8,6 +8,9 @@
 #include "ispc/ParameterFileParser.h"
 #include "test_sensor.h"
 #include "support/output_capture.h"
+#include "module_test_util.h"
+
+using norva_test::listOf;
 
 using norva_test::contains;
 using norva_test::stderrOf;
@@ -15,13 +18,6 @@ using norva_test::stderrOf;
 using namespace ISPC;
 
 namespace {
-
-ParameterList listOf(const std::string &text) {
-    std::istringstream is(text);
-    ParameterList l;
-    ParameterFileParser::parse(is, l);
-    return l;
-}
 
 } // namespace
 
