@@ -38,14 +38,7 @@ TEST_F(CaptureTest, DataGeneratorFramesFeedTheCapture)
     for (unsigned k = 1; k <= 3; k++) {
         CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
         ASSERT_NE(frame, nullptr);
-        const std::vector<uint8_t> bytes = dg_packer::frame(dg->eFormat, 10, samples.data(), kWidth, kHeight, stride);
-        memcpy(frame->data, bytes.data(), bytes.size());
-        frame->eFormat = dg->eFormat;
-        frame->ui8FormatBitdepth = 10;
-        frame->eBayerMosaic = MOSAIC_RGGB;
-        frame->ui32Stride = stride;
-        frame->ui32Width = kWidth;
-        frame->ui32Height = kHeight;
+        dg_packer::fill(frame, dg->eFormat, 10, MOSAIC_RGGB, samples.data(), kWidth, kHeight, stride);
         ASSERT_EQ(CI_DatagenInsertFrame(frame), QOR_RES_OK);
         if (k > 1) {
             ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);

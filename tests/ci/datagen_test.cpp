@@ -83,17 +83,9 @@ public:
     CI_DG_FRAME *fill(const std::vector<uint16_t> &samples, uint32_t stride, long damageAt = -1) {
         CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
         if (frame == nullptr) return nullptr;
-        std::vector<uint8_t> bytes =
-            dg_packer::frame(dg->eFormat, dg->ui8FormatBitdepth, samples.data(), kWidth, kHeight, stride);
-        if (damageAt >= 0) bytes[static_cast<size_t>(damageAt)] ^= 0x40;
-        EXPECT_LE(bytes.size(), frame->ui32AllocSize);
-        std::memcpy(frame->data, bytes.data(), bytes.size());
-        frame->eFormat = dg->eFormat;
-        frame->ui8FormatBitdepth = dg->ui8FormatBitdepth;
-        frame->eBayerMosaic = dg->eBayerMosaic;
-        frame->ui32Stride = stride;
-        frame->ui32Width = kWidth;
-        frame->ui32Height = kHeight;
+        EXPECT_LE(static_cast<uint64_t>(stride) * kHeight, frame->ui32AllocSize);
+        dg_packer::fill(frame, dg->eFormat, dg->ui8FormatBitdepth, dg->eBayerMosaic, samples.data(), kWidth, kHeight,
+                        stride, damageAt);
         return frame;
     }
 

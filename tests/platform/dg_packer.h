@@ -136,6 +136,23 @@ inline std::vector<uint8_t> frame(CI_CONV_FMT fmt, unsigned depth, const uint16_
     return out;
 }
 
+/**
+ * Packs `samples` (width × height, Bayer `mosaic`) into a frame of the generator's format and depth and
+ * describes it, ready to insert; `damageAt` >= 0 flips one bit of that byte first. The packed frame must fit.
+ */
+inline void fill(CI_DG_FRAME *frame, CI_CONV_FMT fmt, unsigned depth, MOSAICType mosaic, const uint16_t *samples,
+                 uint32_t width, uint32_t height, uint32_t strideBytes, long damageAt = -1) {
+    std::vector<uint8_t> bytes = dg_packer::frame(fmt, depth, samples, width, height, strideBytes);
+    if (damageAt >= 0) bytes[static_cast<size_t>(damageAt)] ^= 0x40;
+    std::memcpy(frame->data, bytes.data(), bytes.size() < frame->ui32AllocSize ? bytes.size() : frame->ui32AllocSize);
+    frame->eFormat = fmt;
+    frame->ui8FormatBitdepth = static_cast<QOR_UINT8>(depth);
+    frame->eBayerMosaic = mosaic;
+    frame->ui32Stride = strideBytes;
+    frame->ui32Width = width;
+    frame->ui32Height = height;
+}
+
 } // namespace dg_packer
 
 #endif /* NORVA_TEST_DG_PACKER_H */
