@@ -8,8 +8,7 @@ std::atomic<long> gAllocations{0};
 std::atomic<long> gDeviceAllocations{0};
 thread_local bool tInDevice = false;
 
-inline void countAllocation()
-{
+inline void countAllocation() {
     (tInDevice ? gDeviceAllocations : gAllocations).fetch_add(1, std::memory_order_relaxed);
 }
 } // namespace
@@ -19,18 +18,15 @@ extern "C" {
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);
 void *__libc_realloc(void *, size_t);
-void *malloc(size_t n)
-{
+void *malloc(size_t n) {
     countAllocation();
     return __libc_malloc(n);
 }
-void *calloc(size_t n, size_t s)
-{
+void *calloc(size_t n, size_t s) {
     countAllocation();
     return __libc_calloc(n, s);
 }
-void *realloc(void *p, size_t n)
-{
+void *realloc(void *p, size_t n) {
     countAllocation();
     return __libc_realloc(p, n);
 }
@@ -39,8 +35,7 @@ void *realloc(void *p, size_t n)
 
 namespace norva_bench {
 
-bool CountsAllocations()
-{
+bool CountsAllocations() {
 #if defined(__SANITIZE_ADDRESS__)
     return false;
 #else

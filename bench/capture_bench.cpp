@@ -36,8 +36,7 @@ struct Capture {
     CI_PIPELINE *pipe = nullptr;
     std::unique_ptr<MC_PIPELINE> mc{new MC_PIPELINE()};
 
-    explicit Capture(norva_sim::SimFrameSource *source)
-    {
+    explicit Capture(norva_sim::SimFrameSource *source) {
         SEAM_Override(norva_sim::SimulationOps());
         norva_sim::ResetPlatform();
         norva_sim::SetFrameSource(0, source);
@@ -63,25 +62,27 @@ struct Capture {
         CI_ALLOC_YUVSizeInfo(&pipe->config.eEncType, kWidth, kHeight, nullptr, &enc);
         CI_ALLOC_RGBSizeInfo(&pipe->config.eDispType, kWidth, kHeight, nullptr, &disp);
         for (int i = 0; i < 3; i++) {
-            if (CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, enc.ui32Stride * enc.ui32Height + enc.ui32CStride * enc.ui32CHeight,
-                                          0, nullptr) != QOR_RES_OK ||
-                CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, disp.ui32Stride * disp.ui32Height, 0, nullptr) != QOR_RES_OK) {
+            if (CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER,
+                                          enc.ui32Stride * enc.ui32Height + enc.ui32CStride * enc.ui32CHeight, 0,
+                                          nullptr) != QOR_RES_OK ||
+                CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, disp.ui32Stride * disp.ui32Height, 0, nullptr) !=
+                    QOR_RES_OK) {
                 abort();
             }
         }
-        if (CI_PipelineStartCapture(pipe) != QOR_RES_OK) abort();
-        for (int i = 0; i < 3; i++) CI_PipelineTriggerShoot(pipe);
+        if (CI_PipelineStartCapture(pipe) != QOR_RES_OK)
+            abort();
+        for (int i = 0; i < 3; i++)
+            CI_PipelineTriggerShoot(pipe);
     }
-    ~Capture()
-    {
+    ~Capture() {
         CI_PipelineDestroy(pipe);
         CI_DriverFinalise(conn);
         norva_sim::SetFrameSource(0, nullptr);
         norva_sim::ResetPlatform();
         SEAM_Override(nullptr);
     }
-    void frame(benchmark::State &state)
-    {
+    void frame(benchmark::State &state) {
         CI_SHOT *shot = nullptr;
         if (CI_PipelineAcquireShot(pipe, &shot) != QOR_RES_OK || CI_PipelineReleaseShot(pipe, shot) != QOR_RES_OK ||
             CI_PipelineTriggerShoot(pipe) != QOR_RES_OK) {
@@ -90,22 +91,22 @@ struct Capture {
     }
 };
 
-void run(benchmark::State &state, norva_sim::SimFrameSource *source)
-{
+void run(benchmark::State &state, norva_sim::SimFrameSource *source) {
     Capture c(source);
     for (auto _ : state) {
         c.frame(state);
-        if ((state.iterations() & 1023) == 0) norva_sim::ClearTrace();
+        if ((state.iterations() & 1023) == 0)
+            norva_sim::ClearTrace();
     }
     norva_sim::ClearTrace();
-    state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_CaptureLoopPattern(benchmark::State &state) { run(state, nullptr); }
 BENCHMARK(BM_CaptureLoopPattern);
 
-void BM_CaptureLoopNoImage(benchmark::State &state)
-{
+void BM_CaptureLoopNoImage(benchmark::State &state) {
     NoImage source;
     run(state, &source);
 }

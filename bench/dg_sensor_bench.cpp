@@ -31,14 +31,12 @@
 #include "sys/sys_seam.h"
 #include "norvacommon/userlog.h"
 
-
 namespace {
 
 SEAM_OPS gDevice;
 
 /** The simulated device, with its own allocations (its command trace) counted apart from the stack's. */
-long deviceIoctl(int fd, unsigned long request, void *arg)
-{
+long deviceIoctl(int fd, unsigned long request, void *arg) {
     norva_bench::SetInDevice(true);
     const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
     norva_bench::SetInDevice(false);
@@ -46,36 +44,35 @@ long deviceIoctl(int fd, unsigned long request, void *arg)
 }
 
 /** Bytes this process has read through read system calls so far. */
-long long bytesRead()
-{
+long long bytesRead() {
     FILE *f = std::fopen("/proc/self/io", "r");
-    if (!f) return -1;
+    if (!f)
+        return -1;
     char line[128];
     long long v = -1;
     while (std::fgets(line, sizeof(line), f)) {
-        if (std::sscanf(line, "rchar: %lld", &v) == 1) break;
+        if (std::sscanf(line, "rchar: %lld", &v) == 1)
+            break;
     }
     std::fclose(f);
     return v;
 }
 
 /** The NRV file of one benchmark run, removed at its end. */
-std::string benchFile(uint32_t w, uint32_t h, unsigned depth, unsigned frames)
-{
+std::string benchFile(uint32_t w, uint32_t h, unsigned depth, unsigned frames) {
     const std::string path = "/tmp/norva_dg_bench_" + std::to_string(getpid()) + ".nrv";
     return dg_nrv::write(path, w, h, depth, frames) ? path : std::string();
 }
 
 /** Takes the queued frame as the capture engine does, so the buffer comes back. */
-void consume(unsigned gasket)
-{
+void consume(unsigned gasket) {
     std::lock_guard<std::mutex> guard(norva_sim::PlatformMutex());
     norva_sim::SourceFrame frame;
-    if (norva_sim::TakeSourceFrame(gasket, &frame)) norva_sim::MarkSourceFrameProcessed(frame);
+    if (norva_sim::TakeSourceFrame(gasket, &frame))
+        norva_sim::MarkSourceFrameProcessed(frame);
 }
 
-void run(benchmark::State &state, bool video)
-{
+void run(benchmark::State &state, bool video) {
     const uint32_t w = static_cast<uint32_t>(state.range(0));
     const uint32_t h = static_cast<uint32_t>(state.range(1));
     const unsigned depth = static_cast<unsigned>(state.range(2));
@@ -94,7 +91,8 @@ void run(benchmark::State &state, bool video)
         IIFDG_ExtendedSetIsVideo(sensor, video ? QOR_TRUE : QOR_FALSE) != QOR_RES_OK ||
         IIFDG_ExtendedSetBlanking(sensor, 100, 14) != QOR_RES_OK || Sensor_Enable(sensor) != QOR_RES_OK) {
         state.SkipWithError("could not set up the pseudo-sensor");
-        if (!path.empty()) unlink(path.c_str());
+        if (!path.empty())
+            unlink(path.c_str());
         return;
     }
     // The first insertion loads and packs the frame and takes the packing buffer: not part of the steady state.

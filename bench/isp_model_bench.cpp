@@ -25,11 +25,9 @@
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
 
-
 namespace {
 
-norva_test::BayerScene chart(uint32_t w, uint32_t h)
-{
+norva_test::BayerScene chart(uint32_t w, uint32_t h) {
     norva_test::SceneOptions o;
     o.width = w;
     o.height = h;
@@ -47,8 +45,7 @@ struct Setup {
     norva_sim::IspFrameSettings settings;
     norva_sim::IspFrameOutputs outputs;
 
-    Setup(uint32_t w, uint32_t h)
-    {
+    Setup(uint32_t w, uint32_t h) {
         norva_sim::IspNeutralSettings(w, h, &reg, &info);
         gamma = norva_sim::DefaultDescription().sGammaLUT;
         info.config.eEncType.eFmt = YUV_420_PL12_8;
@@ -117,8 +114,7 @@ struct Setup {
     }
 };
 
-void IspModelAllBlocks(benchmark::State &state)
-{
+void IspModelAllBlocks(benchmark::State &state) {
     const uint32_t w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
     const norva_test::BayerScene scene = chart(w, h);
     Setup s(w, h);
@@ -146,16 +142,14 @@ void IspModelAllBlocks(benchmark::State &state)
 }
 BENCHMARK(IspModelAllBlocks)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
-double runSeconds(const std::string &cmd)
-{
+double runSeconds(const std::string &cmd) {
     const auto t0 = std::chrono::steady_clock::now();
     const int rc = std::system(cmd.c_str());
     const auto t1 = std::chrono::steady_clock::now();
     return rc == 0 ? std::chrono::duration<double>(t1 - t0).count() : -1.0;
 }
 
-void GStreamerBayer2RgbVideoconvert(benchmark::State &state)
-{
+void GStreamerBayer2RgbVideoconvert(benchmark::State &state) {
     const uint32_t w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
     if (std::system("gst-inspect-1.0 bayer2rgb >/dev/null 2>&1") != 0) {
         state.SkipWithError("gst-launch-1.0 or bayer2rgb (gstreamer1.0-plugins-bad) missing");
@@ -176,9 +170,10 @@ void GStreamerBayer2RgbVideoconvert(benchmark::State &state)
     close(fd);
     const int frames = w >= 1920 ? 60 : 240;
     auto command = [&](int n) {
-        return "taskset -c 0 gst-launch-1.0 -q multifilesrc location=" + std::string(path) + " loop=true num-buffers=" +
-               std::to_string(n) + " caps=\"video/x-bayer,format=rggb,width=" + std::to_string(w) +
-               ",height=" + std::to_string(h) + ",framerate=30/1\" ! bayer2rgb ! videoconvert ! " +
+        return "taskset -c 0 gst-launch-1.0 -q multifilesrc location=" + std::string(path) +
+               " loop=true num-buffers=" + std::to_string(n) +
+               " caps=\"video/x-bayer,format=rggb,width=" + std::to_string(w) + ",height=" + std::to_string(h) +
+               ",framerate=30/1\" ! bayer2rgb ! videoconvert ! " +
                "video/x-raw,format=NV12 ! fakesink sync=false >/dev/null 2>&1";
     };
     for (auto _ : state) {

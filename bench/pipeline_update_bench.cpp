@@ -22,15 +22,13 @@
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
 
-
 namespace {
 
 SEAM_OPS gDriverStandIn;
 unsigned char gDriverCopy[1268];
 
 /** A driver that takes CI_CONFIG_UPDATE by copying the load structure; everything else goes to the simulation. */
-long standInIoctl(int fd, unsigned long request, void *arg)
-{
+long standInIoctl(int fd, unsigned long request, void *arg) {
     if (request == CI_IOCTL_CMD(CI_CONFIG_UPDATE)) {
         const CI_PIPE_PARAM *param = static_cast<const CI_PIPE_PARAM *>(arg);
         memcpy(gDriverCopy, param->loadstructure, sizeof(gDriverCopy));
@@ -44,8 +42,7 @@ struct Context {
     CI_PIPELINE *pipe = nullptr;
     std::unique_ptr<MC_PIPELINE> mc{new MC_PIPELINE()};
 
-    Context()
-    {
+    Context() {
         SEAM_Override(norva_sim::SimulationOps());
         norva_sim::ResetPlatform();
         CI_DriverInit(&conn);
@@ -65,16 +62,14 @@ struct Context {
             abort();
         }
     }
-    ~Context()
-    {
+    ~Context() {
         SEAM_Override(norva_sim::SimulationOps());
         CI_PipelineDestroy(pipe);
         CI_DriverFinalise(conn);
         SEAM_Override(nullptr);
     }
 
-    void frame(benchmark::State &state)
-    {
+    void frame(benchmark::State &state) {
         int mask = 0;
         if (MC_PipelineConvert(mc.get(), pipe, &mask) != QOR_RES_OK ||
             CI_PipelineUpdate(pipe, mask, nullptr) != QOR_RES_OK) {
@@ -83,8 +78,7 @@ struct Context {
     }
 };
 
-void BM_ConvertLoadUpdate(benchmark::State &state)
-{
+void BM_ConvertLoadUpdate(benchmark::State &state) {
     Context ctx;
     gDriverStandIn = *norva_sim::SimulationOps();
     gDriverStandIn.ioctl = standInIoctl;
@@ -96,16 +90,14 @@ void BM_ConvertLoadUpdate(benchmark::State &state)
     }
     const long allocations = norva_bench::Allocations() - before;
     if (norva_bench::CountsAllocations()) {
-        state.counters["allocs_per_frame"] =
-            static_cast<double>(allocations) / static_cast<double>(state.iterations());
+        state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
         // proof that the counter sees allocations at all (setup allocates)
         state.counters["allocs_before_loop"] = static_cast<double>(before);
     }
 }
 BENCHMARK(BM_ConvertLoadUpdate);
 
-void BM_ConvertLoadUpdateSimulated(benchmark::State &state)
-{
+void BM_ConvertLoadUpdateSimulated(benchmark::State &state) {
     Context ctx;
     for (auto _ : state) {
         ctx.frame(state);

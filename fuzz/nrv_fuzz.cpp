@@ -35,13 +35,16 @@ std::string OutputPath() {
 
 bool Serve(const uint8_t *data, size_t size) {
     const std::string path = InputPath();
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
     const int fd = std::stoi(path.substr(path.rfind('/') + 1));
-    if (ftruncate(fd, 0) != 0) return false;
+    if (ftruncate(fd, 0) != 0)
+        return false;
     size_t done = 0;
     while (done < size) {
         const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         done += static_cast<size_t>(n);
     }
     return true;
@@ -50,13 +53,15 @@ bool Serve(const uint8_t *data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (!Serve(data, size)) return 0;
+    if (!Serve(data, size))
+        return 0;
     const std::string path = InputPath();
 
     CImageNrv im;
     if (!im.LoadFileHeader(path.c_str(), nullptr)) {
         const int frames = im.GetNFrames();
-        for (int f = 0; f < frames && f < 4; ++f) im.LoadFileData(f);
+        for (int f = 0; f < frames && f < 4; ++f)
+            im.LoadFileData(f);
         im.LoadFileData(frames); /* one past the end */
         /* Whatever loads is written again, with its own format and without one, and read back. */
         const std::string out = OutputPath();
@@ -66,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             CImageNrv saver;
             if (!saver.SaveSingleFrameImage(out.c_str(), &fmt)) {
                 CImageNrv back;
-                if (!back.LoadFileHeader(out.c_str(), nullptr)) back.LoadFileData(0);
+                if (!back.LoadFileHeader(out.c_str(), nullptr))
+                    back.LoadFileData(0);
             }
             im.SaveSingleFrameImage(out.c_str(), nullptr);
         }
@@ -75,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     sSimImageIn in;
     SimImageIn_init(&in);
     if (SimImageIn_loadNRV(&in, path.c_str()) == QOR_RES_OK)
-        for (QOR_UINT32 f = 0; f < in.nFrames && f < 3; ++f) SimImageIn_convertFrame(&in, static_cast<QOR_INT32>(f));
+        for (QOR_UINT32 f = 0; f < in.nFrames && f < 3; ++f)
+            SimImageIn_convertFrame(&in, static_cast<QOR_INT32>(f));
     SimImageIn_close(&in);
 
     unsigned segments = 0, frames = 0;

@@ -52,9 +52,11 @@ const char *const kSetup = "// Main job: data-generator camera on the test chart
  * them, so the display is unchanged. (The defaults give the hardware's Cr-first order.)
  */
 void chromaCbFirst(MC_PIPELINE &mc) {
-    for (int j = 0; j < 3; j++) std::swap(mc.sR2Y.aCoeff[0][j], mc.sR2Y.aCoeff[2][j]);
+    for (int j = 0; j < 3; j++)
+        std::swap(mc.sR2Y.aCoeff[0][j], mc.sR2Y.aCoeff[2][j]);
     std::swap(mc.sR2Y.aOffset[0], mc.sR2Y.aOffset[2]);
-    for (int r = 0; r < 3; r++) std::swap(mc.sY2R.aCoeff[r][0], mc.sY2R.aCoeff[r][2]);
+    for (int r = 0; r < 3; r++)
+        std::swap(mc.sY2R.aCoeff[r][0], mc.sY2R.aCoeff[r][2]);
     std::swap(mc.sY2R.aOffset[0], mc.sY2R.aOffset[2]);
     mc.sR2Y.updateNeeded = 1;
     mc.sY2R.updateNeeded = 1;
@@ -64,9 +66,9 @@ void printHardware(const CI_HWINFO &hw) {
     static const struct {
         unsigned bit;
         const char *name;
-    } kFeatures[] = {{CI_INFO_SUPPORTED_TILING, "TILING"},         {CI_INFO_SUPPORTED_HDR_EXT, "HDR_EXT"},
-                     {CI_INFO_SUPPORTED_HDR_INS, "HDR_INS"},       {CI_INFO_SUPPORTED_RAW2D_EXT, "RAW2D_EXT"},
-                     {CI_INFO_SUPPORTED_IIF_DATAGEN, "IIF_DG"},    {CI_INFO_SUPPORTED_IIF_PARTERNGEN, "IIF_DG_PATTERN"}};
+    } kFeatures[] = {{CI_INFO_SUPPORTED_TILING, "TILING"},      {CI_INFO_SUPPORTED_HDR_EXT, "HDR_EXT"},
+                     {CI_INFO_SUPPORTED_HDR_INS, "HDR_INS"},    {CI_INFO_SUPPORTED_RAW2D_EXT, "RAW2D_EXT"},
+                     {CI_INFO_SUPPORTED_IIF_DATAGEN, "IIF_DG"}, {CI_INFO_SUPPORTED_IIF_PARTERNGEN, "IIF_DG_PATTERN"}};
 
     std::printf("HW Information:\n");
     std::printf("  version = %u.%u.%u\n", hw.rev_ui8Major, hw.rev_ui8Minor, hw.rev_ui8Maint);
@@ -102,7 +104,8 @@ void printHardware(const CI_HWINFO &hw) {
         std::printf("    bit depth = %u\n", hw.gasket_aBitDepth[g]);
         std::printf("    format =%s%s%s\n", hw.gasket_aType[g] == 0 ? " none" : "",
                     (hw.gasket_aType[g] & 1) ? " MIPI" : "", (hw.gasket_aType[g] & 2) ? " PARALLEL" : "");
-        if (hw.gasket_aType[g] & 1) std::printf("    MIPI lanes = %u\n", hw.gasket_aImagerPortWidth[g]);
+        if (hw.gasket_aType[g] & 1)
+            std::printf("    MIPI lanes = %u\n", hw.gasket_aImagerPortWidth[g]);
     }
     std::printf("\nMMU version %u.%u.%u\n", hw.mmu_ui8RevMajor, hw.mmu_ui8RevMinor, hw.mmu_ui8RevMaint);
     std::printf("\nSW Information:\n");
@@ -131,9 +134,11 @@ bool hardware() {
 }
 
 std::string outputFolder(int argc, char **argv) {
-    if (argc > 1) return argv[1];
+    if (argc > 1)
+        return argv[1];
     const char *env = std::getenv("NORVA_OUTPUT_DIR");
-    if (env != nullptr && env[0] != '\0') return env;
+    if (env != nullptr && env[0] != '\0')
+        return env;
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -144,17 +149,20 @@ std::string outputFolder(int argc, char **argv) {
 
 /** Creates the folder and its parents. */
 bool makeFolder(const std::string &path) {
-    for (size_t at = path.find('/', 1); ; at = path.find('/', at + 1)) {
+    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
         const std::string part = at == std::string::npos ? path : path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-        if (at == std::string::npos) return true;
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        if (at == std::string::npos)
+            return true;
     }
 }
 
 /** Writes `rows` rows of `rowBytes` bytes, `stride` apart, to the file (plain writes). */
 bool writeRows(std::FILE *f, const QOR_UINT8 *first, unsigned stride, unsigned rowBytes, unsigned rows) {
     for (unsigned y = 0; y < rows; y++) {
-        if (std::fwrite(first + static_cast<size_t>(y) * stride, 1, rowBytes, f) != rowBytes) return false;
+        if (std::fwrite(first + static_cast<size_t>(y) * stride, 1, rowBytes, f) != rowBytes)
+            return false;
     }
     return true;
 }
@@ -162,13 +170,15 @@ bool writeRows(std::FILE *f, const QOR_UINT8 *first, unsigned stride, unsigned r
 /** The encoder output as a plain NV12 file and the display output as plain BGR bytes. */
 bool writeFrame(const ISPC::Shot &shot, const std::string &yuvPath, const std::string &rgbPath) {
     std::FILE *f = std::fopen(yuvPath.c_str(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     const ISPC::Buffer &yuv = shot.YUV;
     bool ok = writeRows(f, yuv.firstData(), yuv.stride, yuv.width, yuv.height) &&
               writeRows(f, yuv.firstDataCbCr(), yuv.strideCbCr, yuv.width, yuv.height / 2u);
     ok = std::fclose(f) == 0 && ok;
     f = std::fopen(rgbPath.c_str(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr)
+        return false;
     const ISPC::Buffer &rgb = shot.DISPLAY;
     ok = writeRows(f, rgb.firstData(), rgb.stride, rgb.width * 3u, rgb.height) && ok;
     return std::fclose(f) == 0 && ok;
@@ -177,12 +187,15 @@ bool writeFrame(const ISPC::Shot &shot, const std::string &yuvPath, const std::s
 /** Runs a program found on the PATH with its arguments; true when it exits with 0. */
 bool run(const std::vector<std::string> &args) {
     std::vector<char *> argv;
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return false;
+    if (waitpid(pid, &status, 0) != pid)
+        return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -195,18 +208,22 @@ bool toPng(const std::string &raw, const char *pixelFormat, unsigned width, unsi
 /** The camera on the scene, programmed with the setup and its buffers allocated; null on failure. */
 std::unique_ptr<ISPC::DGCamera> makeCamera(const std::string &scene) {
     std::unique_ptr<ISPC::DGCamera> camera(new ISPC::DGCamera(0, scene, 0, true));
-    if (camera->state == ISPC::Camera::CAM_ERROR) return nullptr;
-    if (IIFDG_ExtendedSetBlanking(camera->getSensor()->getHandle(), 100, 14) != QOR_RES_OK) return nullptr;
+    if (camera->state == ISPC::Camera::CAM_ERROR)
+        return nullptr;
+    if (IIFDG_ExtendedSetBlanking(camera->getSensor()->getHandle(), 100, 14) != QOR_RES_OK)
+        return nullptr;
     ISPC::Pipeline &pipeline = *camera->getPipeline();
-    for (ISPC::SetupModule *m : std::initializer_list<ISPC::SetupModule *>{
-             new ISPC::ModuleOUT(), new ISPC::ModuleIIF(), new ISPC::ModuleBLC(), new ISPC::ModuleRLT(),
-             new ISPC::ModuleFOS()}) {
-        if (pipeline.registerModule(m) != QOR_RES_OK) return nullptr;
+    for (ISPC::SetupModule *m :
+         std::initializer_list<ISPC::SetupModule *>{new ISPC::ModuleOUT(), new ISPC::ModuleIIF(), new ISPC::ModuleBLC(),
+                                                    new ISPC::ModuleRLT(), new ISPC::ModuleFOS()}) {
+        if (pipeline.registerModule(m) != QOR_RES_OK)
+            return nullptr;
     }
     camera->state = ISPC::Camera::CAM_REGISTERED;
     std::istringstream text(kSetup);
     ISPC::ParameterList setup;
-    if (ISPC::ParameterFileParser::parse(text, setup) != QOR_RES_OK) return nullptr;
+    if (ISPC::ParameterFileParser::parse(text, setup) != QOR_RES_OK)
+        return nullptr;
     chromaCbFirst(*pipeline.getMCPipeline());
     if (camera->loadParameters(setup) != QOR_RES_OK || camera->programExposure() != QOR_RES_OK ||
         camera->program() != QOR_RES_OK || camera->allocateBufferPool(2) != QOR_RES_OK) {
@@ -245,9 +262,11 @@ int capture(const std::string &folder) {
             failures++;
         }
         const unsigned w = shot.YUV.width, h = shot.YUV.height, dw = shot.DISPLAY.width, dh = shot.DISPLAY.height;
-        if (shot.pCIBuffer != nullptr && camera->releaseShot(shot) != QOR_RES_OK) failures++;
+        if (shot.pCIBuffer != nullptr && camera->releaseShot(shot) != QOR_RES_OK)
+            failures++;
         for (unsigned p : kPngFrames) {
-            if (p != i || failures != 0) continue;
+            if (p != i || failures != 0)
+                continue;
             if (!toPng(base + ".nv12", "nv12", w, h, base + "_encoder.png") ||
                 !toPng(base + ".bgr", "bgr24", dw, dh, base + "_display.png")) {
                 std::fprintf(stderr, "norva_run: ffmpeg could not convert frame %u\n", i);
@@ -257,17 +276,21 @@ int capture(const std::string &folder) {
             pngs.push_back(base + "_display.png");
         }
     }
-    if (camera->stopCapture() != QOR_RES_OK) failures++;
-    if (failures != 0) return 1;
+    if (camera->stopCapture() != QOR_RES_OK)
+        failures++;
+    if (failures != 0)
+        return 1;
     std::printf("Captured %u frames (NV12 encoder, RGB display) through the data-generator camera.\n", kFrames);
-    for (const std::string &p : pngs) std::printf("  %s\n", p.c_str());
+    for (const std::string &p : pngs)
+        std::printf("  %s\n", p.c_str());
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (!hardware()) return 1;
+    if (!hardware())
+        return 1;
     const std::string folder = outputFolder(argc, argv);
     if (!makeFolder(folder)) {
         std::fprintf(stderr, "norva_run: cannot create the output folder %s\n", folder.c_str());

@@ -19,49 +19,40 @@ namespace {
 
 constexpr const char *kTag = "CI_API";
 
-INT_PIPELINE *intPipeline(CI_PIPELINE *p)
-{
-    return reinterpret_cast<INT_PIPELINE *>(p);
-}
+INT_PIPELINE *intPipeline(CI_PIPELINE *p) { return reinterpret_cast<INT_PIPELINE *>(p); }
 
-INT_SHOT *intShot(CI_SHOT *shot)
-{
+INT_SHOT *intShot(CI_SHOT *shot) {
     return reinterpret_cast<INT_SHOT *>(reinterpret_cast<char *>(shot) - offsetof(INT_SHOT, publicShot));
 }
 
-const INT_SHOT *intShot(const CI_SHOT *shot)
-{
+const INT_SHOT *intShot(const CI_SHOT *shot) {
     return reinterpret_cast<const INT_SHOT *>(reinterpret_cast<const char *>(shot) - offsetof(INT_SHOT, publicShot));
 }
 
-int control(INT_PIPELINE *pipe, CI_eIOCTL nr, const void *arg)
-{
+int control(INT_PIPELINE *pipe, CI_eIOCTL nr, const void *arg) {
     return SYS_IO_Control(pipe->pConnection->fileDesc, CI_IOCTL_CMD(nr),
                           static_cast<long>(reinterpret_cast<intptr_t>(arg)));
 }
 
-int controlValue(INT_PIPELINE *pipe, CI_eIOCTL nr, long value)
-{
+int controlValue(INT_PIPELINE *pipe, CI_eIOCTL nr, long value) {
     return SYS_IO_Control(pipe->pConnection->fileDesc, CI_IOCTL_CMD(nr), value);
 }
 
-bool registered(const INT_PIPELINE *pipe)
-{
-    return pipe->ui32Identifier > 0;
-}
+bool registered(const INT_PIPELINE *pipe) { return pipe->ui32Identifier > 0; }
 
 /** How each caller's role is created: allocation kind, the format it needs and the mapping. */
 struct RoleRow {
     CI_BUFFTYPE role;
     int allocKind;
-    size_t formatOffset; /* of the PIXELTYPE in CI_PIPELINE_CONFIG */
+    size_t formatOffset;   /* of the PIXELTYPE in CI_PIPELINE_CONFIG */
     unsigned allowedKinds; /* bit per FORMAT_TYPES value */
     int prot;
 };
 #define KIND(k) (1u << (k))
 const RoleRow kRoles[] = {
     {CI_TYPE_ENCODER, CI_ALLOC_ENC, offsetof(CI_PIPELINE_CONFIG, eEncType), KIND(TYPE_YUV), PROT_READ},
-    {CI_TYPE_DISPLAY, CI_ALLOC_DISP, offsetof(CI_PIPELINE_CONFIG, eDispType), KIND(TYPE_RGB) | KIND(TYPE_YUV), PROT_READ},
+    {CI_TYPE_DISPLAY, CI_ALLOC_DISP, offsetof(CI_PIPELINE_CONFIG, eDispType), KIND(TYPE_RGB) | KIND(TYPE_YUV),
+     PROT_READ},
     {CI_TYPE_DATAEXT, CI_ALLOC_DISP, offsetof(CI_PIPELINE_CONFIG, eDispType), KIND(TYPE_BAYER), PROT_READ},
     {CI_TYPE_HDREXT, CI_ALLOC_HDREXT, offsetof(CI_PIPELINE_CONFIG, eHDRExtType), KIND(TYPE_RGB), PROT_READ},
     {CI_TYPE_HDRINS, CI_ALLOC_HDRINS, offsetof(CI_PIPELINE_CONFIG, eHDRInsType), KIND(TYPE_RGB), PROT_WRITE},
@@ -69,8 +60,7 @@ const RoleRow kRoles[] = {
 };
 #undef KIND
 
-const PIXELTYPE &formatAt(const CI_PIPELINE_CONFIG &cfg, size_t offset)
-{
+const PIXELTYPE &formatAt(const CI_PIPELINE_CONFIG &cfg, size_t offset) {
     return *reinterpret_cast<const PIXELTYPE *>(reinterpret_cast<const char *>(&cfg) + offset);
 }
 
@@ -80,20 +70,17 @@ struct FindById {
     QOR_INT32 id;
 };
 
-QOR_BOOL8 List_FindBufferById(void *elem, void *param)
-{
+QOR_BOOL8 List_FindBufferById(void *elem, void *param) {
     return static_cast<INT_BUFFER *>(elem)->ID == static_cast<FindById *>(param)->id ? QOR_FALSE : QOR_TRUE;
 }
 
-INT_BUFFER *findBuffer(INT_PIPELINE *pipe, QOR_UINT32 id)
-{
+INT_BUFFER *findBuffer(INT_PIPELINE *pipe, QOR_UINT32 id) {
     FindById key = {static_cast<QOR_INT32>(id)};
     Cell_T *cell = List_visitor(&pipe->sList_buffers, &key, List_FindBufferById);
     return cell != nullptr ? static_cast<INT_BUFFER *>(cell->object) : nullptr;
 }
 
-QOR_BOOL8 List_FindBufferByFd(void *elem, void *param)
-{
+QOR_BOOL8 List_FindBufferByFd(void *elem, void *param) {
     return static_cast<INT_BUFFER *>(elem)->ionFd == *static_cast<QOR_INT32 *>(param) ? QOR_FALSE : QOR_TRUE;
 }
 
@@ -101,8 +88,7 @@ struct FindAvailable {
     int kind;
 };
 
-QOR_BOOL8 List_FindAvailable(void *elem, void *param)
-{
+QOR_BOOL8 List_FindAvailable(void *elem, void *param) {
     const INT_BUFFER *b = static_cast<INT_BUFFER *>(elem);
     return b->type == static_cast<FindAvailable *>(param)->kind && b->eStatus == INT_BUFFER_AVAILABLE &&
                    !b->bHDRReserved
@@ -110,24 +96,20 @@ QOR_BOOL8 List_FindAvailable(void *elem, void *param)
                : QOR_TRUE;
 }
 
-INT_BUFFER *firstAvailable(INT_PIPELINE *pipe, int kind)
-{
+INT_BUFFER *firstAvailable(INT_PIPELINE *pipe, int kind) {
     FindAvailable key = {kind};
     Cell_T *cell = List_visitor(&pipe->sList_buffers, &key, List_FindAvailable);
     return cell != nullptr ? static_cast<INT_BUFFER *>(cell->object) : nullptr;
 }
 
-QOR_BOOL8 List_PendingToAvailable(void *elem, void *)
-{
+QOR_BOOL8 List_PendingToAvailable(void *elem, void *) {
     INT_BUFFER *b = static_cast<INT_BUFFER *>(elem);
-    if (b->eStatus == INT_BUFFER_PENDING) b->eStatus = INT_BUFFER_AVAILABLE;
+    if (b->eStatus == INT_BUFFER_PENDING)
+        b->eStatus = INT_BUFFER_AVAILABLE;
     return QOR_TRUE;
 }
 
-void pendingToAvailable(INT_PIPELINE *pipe)
-{
-    List_visitor(&pipe->sList_buffers, nullptr, List_PendingToAvailable);
-}
+void pendingToAvailable(INT_PIPELINE *pipe) { List_visitor(&pipe->sList_buffers, nullptr, List_PendingToAvailable); }
 
 /* ---- shot list ---- */
 
@@ -135,20 +117,17 @@ struct FindShot {
     int id;
 };
 
-QOR_BOOL8 List_FindShot(void *elem, void *param)
-{
+QOR_BOOL8 List_FindShot(void *elem, void *param) {
     return static_cast<INT_SHOT *>(elem)->iIdentifier == static_cast<FindShot *>(param)->id ? QOR_FALSE : QOR_TRUE;
 }
 
-INT_SHOT *findShot(INT_PIPELINE *pipe, int id)
-{
+INT_SHOT *findShot(INT_PIPELINE *pipe, int id) {
     FindShot key = {id};
     Cell_T *cell = List_visitor(&pipe->sList_shots, &key, List_FindShot);
     return cell != nullptr ? static_cast<INT_SHOT *>(cell->object) : nullptr;
 }
 
-QOR_BOOL8 List_IsAcquired(void *elem, void *)
-{
+QOR_BOOL8 List_IsAcquired(void *elem, void *) {
     return static_cast<INT_SHOT *>(elem)->bAcquired ? QOR_FALSE : QOR_TRUE;
 }
 
@@ -171,18 +150,15 @@ const ShotArea kShotAreas[] = {
      "Failed to map the load structure to user-space %d/%d\n"},
 };
 
-QOR_UINT32 &areaSize(CI_SHOT &shot, const ShotArea &a)
-{
+QOR_UINT32 &areaSize(CI_SHOT &shot, const ShotArea &a) {
     return *reinterpret_cast<QOR_UINT32 *>(reinterpret_cast<char *>(&shot) + a.sizeOffset);
 }
 
-void *&areaAddress(CI_SHOT &shot, const ShotArea &a)
-{
+void *&areaAddress(CI_SHOT &shot, const ShotArea &a) {
     return *reinterpret_cast<void **>(reinterpret_cast<char *>(&shot) + a.addressOffset);
 }
 
-void unmapShot(INT_PIPELINE *pipe, INT_SHOT *shot)
-{
+void unmapShot(INT_PIPELINE *pipe, INT_SHOT *shot) {
     for (const ShotArea &a : kShotAreas) {
         void *&addr = areaAddress(shot->publicShot, a);
         if (addr != nullptr && pipe->pConnection != nullptr) {
@@ -193,14 +169,12 @@ void unmapShot(INT_PIPELINE *pipe, INT_SHOT *shot)
 }
 
 /** Attached buffers of a shot, in the order encoder, display, HDR extraction, raw 2D. */
-INT_BUFFER **attached(INT_SHOT *shot, int i)
-{
+INT_BUFFER **attached(INT_SHOT *shot, int i) {
     INT_BUFFER **slots[] = {&shot->pEncOutput, &shot->pDispOutput, &shot->pHDRExtOutput, &shot->pRaw2DExtOutput};
     return slots[i];
 }
 
-void freeBuffer(INT_PIPELINE *pipe, INT_BUFFER *buffer)
-{
+void freeBuffer(INT_PIPELINE *pipe, INT_BUFFER *buffer) {
     if (pipe->pConnection != nullptr && buffer->memory != nullptr) {
         SYS_IO_MemUnmap(pipe->pConnection->fileDesc, buffer->memory, buffer->uiSize);
     }
@@ -208,8 +182,7 @@ void freeBuffer(INT_PIPELINE *pipe, INT_BUFFER *buffer)
 }
 
 /** Gives a driver shot back (after a failed acquire) and frees the buffers it named. */
-bool giveBack(INT_PIPELINE *pipe, const CI_BUFFER_PARAM &param)
-{
+bool giveBack(INT_PIPELINE *pipe, const CI_BUFFER_PARAM &param) {
     CI_BUFFER_TRIGG release;
     memset(&release, 0, sizeof(release));
     release.captureId = pipe->ui32Identifier;
@@ -223,7 +196,8 @@ bool giveBack(INT_PIPELINE *pipe, const CI_BUFFER_PARAM &param)
     const QOR_UINT32 ids[] = {param.shot.encId, param.shot.dispId, param.shot.HDRExtId, param.shot.raw2DExtId};
     for (QOR_UINT32 id : ids) {
         INT_BUFFER *b = id != 0 ? findBuffer(pipe, id) : nullptr;
-        if (b != nullptr && b->eStatus != INT_BUFFER_AVAILABLE) b->eStatus = INT_BUFFER_AVAILABLE;
+        if (b != nullptr && b->eStatus != INT_BUFFER_AVAILABLE)
+            b->eStatus = INT_BUFFER_AVAILABLE;
     }
     return true;
 }
@@ -247,24 +221,20 @@ const OutputRow kOutputs[] = {
      "Failed to find the acquired the specified Raw2dExt buffer (id=%d) in the user side list!\n"},
 };
 
-template <typename T> T &fieldAt(CI_SHOT &shot, size_t offset)
-{
+template <typename T> T &fieldAt(CI_SHOT &shot, size_t offset) {
     return *reinterpret_cast<T *>(reinterpret_cast<char *>(&shot) + offset);
 }
-template <typename T> const T &fieldAt(const CI_SHOT &shot, size_t offset)
-{
+template <typename T> const T &fieldAt(const CI_SHOT &shot, size_t offset) {
     return *reinterpret_cast<const T *>(reinterpret_cast<const char *>(&shot) + offset);
 }
 
 /** One plane must lie inside the buffer; computed in 64 bits so that no product wraps. */
-bool planeFits(QOR_UINT64 offset, QOR_UINT64 stride, QOR_UINT64 rows, QOR_UINT64 size)
-{
+bool planeFits(QOR_UINT64 offset, QOR_UINT64 stride, QOR_UINT64 rows, QOR_UINT64 size) {
     return offset + stride * rows <= size;
 }
 
 /** The planes the driver reports for output i lie inside the buffer it names. */
-bool layoutFits(const CI_SHOT &s, int i, QOR_UINT32 size)
-{
+bool layoutFits(const CI_SHOT &s, int i, QOR_UINT32 size) {
     switch (i) {
     case 0:
         return planeFits(s.aEncOffset[0], s.aEncYSize[0], s.aEncYSize[1], size) &&
@@ -279,8 +249,7 @@ bool layoutFits(const CI_SHOT &s, int i, QOR_UINT32 size)
 }
 
 /** Copies output i's sizes and offsets from the driver's shot. */
-void copyLayout(CI_SHOT &to, const CI_SHOT &from, int i)
-{
+void copyLayout(CI_SHOT &to, const CI_SHOT &from, int i) {
     switch (i) {
     case 0:
         memcpy(to.aEncYSize, from.aEncYSize, sizeof(to.aEncYSize));
@@ -302,8 +271,8 @@ void copyLayout(CI_SHOT &to, const CI_SHOT &from, int i)
     }
 }
 
-QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots, bool buffers)
-{
+QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots,
+                               bool buffers) {
     if (pPipeline == nullptr) {
         LOG_Error(func, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_FALSE;
@@ -330,8 +299,7 @@ extern "C" {
 
 /* ---------------------------------------------------------------- shots */
 
-QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers)
-{
+QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffTiled is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -375,7 +343,8 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers)
             void *&addr = areaAddress(s, a);
             addr = nullptr;
             const QOR_UINT32 id = param.aMemMapIds[a.mapIndex];
-            if (id == 0) continue;
+            if (id == 0)
+                continue;
             addr = SYS_IO_MemMap2(pipe->pConnection->fileDesc, areaSize(s, a), PROT_READ, MAP_SHARED, id);
             if (addr == nullptr) {
                 LOG_Error(__func__, __LINE__, kTag, a.failure, i, n);
@@ -388,7 +357,8 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers)
             unmapShot(pipe, shot);
             shot->bUnmapped = QOR_TRUE;
             const QOR_RESULT pushed = List_pushBack(&pipe->sList_shots, &shot->sCell);
-            if (pushed != QOR_RES_OK) free(shot);
+            if (pushed != QOR_RES_OK)
+                free(shot);
             return QOR_RES_FAILED;
         }
         const QOR_RESULT pushed = List_pushBack(&pipe->sList_shots, &shot->sCell);
@@ -401,8 +371,7 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -423,7 +392,8 @@ QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline)
         // The driver frees the buffers of an acquired shot with the pool: so do we, or they stay acquired.
         for (int i = 0; i < 4; i++) {
             INT_BUFFER *b = *attached(shot, i);
-            if (b != nullptr && b->eStatus == INT_BUFFER_ACQUIRED) b->eStatus = INT_BUFFER_AVAILABLE;
+            if (b != nullptr && b->eStatus == INT_BUFFER_ACQUIRED)
+                b->eStatus = INT_BUFFER_AVAILABLE;
         }
         unmapShot(pipe, shot);
         free(shot);
@@ -440,8 +410,7 @@ QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline)
 /* ---------------------------------------------------------------- buffers */
 
 QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
-                                       QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId)
-{
+                                       QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (pPipeline == nullptr || eBuffer == CI_TYPE_NONE) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or buffer type is NONE\n");
         return QOR_RES_INVALID_PARAM;
@@ -459,7 +428,8 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
     }
     const RoleRow *role = nullptr;
     for (const RoleRow &r : kRoles) {
-        if (r.role == eBuffer) role = &r;
+        if (r.role == eBuffer)
+            role = &r;
     }
     if (role == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "unsupoprted buffer format configured!\n");
@@ -502,8 +472,8 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
     buffer->bHDRReserved = QOR_FALSE;
     buffer->eStatus = INT_BUFFER_AVAILABLE;
     buffer->sCell.object = buffer;
-    buffer->memory = SYS_IO_MemMap2(pipe->pConnection->fileDesc, buffer->uiSize, role->prot, MAP_SHARED,
-                                    param.uiMemMapId);
+    buffer->memory =
+        SYS_IO_MemMap2(pipe->pConnection->fileDesc, buffer->uiSize, role->prot, MAP_SHARED, param.uiMemMapId);
     if (buffer->memory == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "Failed to map Buffer to user-space\n");
         free(buffer);
@@ -515,19 +485,18 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
         freeBuffer(pipe, buffer);
         return pushed;
     }
-    if (pBufferId != nullptr) *pBufferId = param.uiMemMapId;
+    if (pBufferId != nullptr)
+        *pBufferId = param.uiMemMapId;
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineAllocateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
-                                     QOR_BOOL8 bTiled, QOR_UINT32 *pBufferId)
-{
+QOR_RESULT CI_PipelineAllocateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, QOR_BOOL8 bTiled,
+                                     QOR_UINT32 *pBufferId) {
     return QOR_CI_PipelineCreateBuffer(pPipeline, eBuffer, ui32Size, bTiled, 0, pBufferId);
 }
 
-QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
-                                   QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId)
-{
+QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, QOR_BOOL8 bTiled,
+                                   QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (ionFd == 0) {
         LOG_Error(__func__, __LINE__, kTag, "Given buffer ID %d is invalid!\n", static_cast<int>(ionFd));
         return QOR_RES_INVALID_PARAM;
@@ -535,8 +504,7 @@ QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, 
     return QOR_CI_PipelineCreateBuffer(pPipeline, eBuffer, ui32Size, bTiled, ionFd, pBufferId);
 }
 
-QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id)
-{
+QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -568,8 +536,7 @@ QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineGetBufferInfo(CI_PIPELINE *pPipeline, QOR_UINT32 id, CI_BUFFER_INFO *pInfo)
-{
+QOR_RESULT CI_PipelineGetBufferInfo(CI_PIPELINE *pPipeline, QOR_UINT32 id, CI_BUFFER_INFO *pInfo) {
     if (pPipeline == nullptr || pInfo == nullptr || id == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBufferId is NULL or buffId is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -594,8 +561,7 @@ QOR_RESULT CI_PipelineGetBufferInfo(CI_PIPELINE *pPipeline, QOR_UINT32 id, CI_BU
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineFindBufferFromImportFd(CI_PIPELINE *pPipeline, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId)
-{
+QOR_RESULT CI_PipelineFindBufferFromImportFd(CI_PIPELINE *pPipeline, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (pPipeline == nullptr || pBufferId == nullptr || ionFd == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBufferId is NULL or ionFd is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -617,8 +583,7 @@ QOR_RESULT CI_PipelineFindBufferFromImportFd(CI_PIPELINE *pPipeline, QOR_UINT32 
 
 /* ---------------------------------------------------------------- start and stop */
 
-QOR_RESULT CI_PipelineStartCapture(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineStartCapture(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -637,8 +602,7 @@ QOR_RESULT CI_PipelineStartCapture(CI_PIPELINE *pPipeline)
     return ret;
 }
 
-QOR_RESULT CI_PipelineStopCapture(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineStopCapture(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -658,8 +622,7 @@ QOR_RESULT CI_PipelineStopCapture(CI_PIPELINE *pPipeline)
     return ret;
 }
 
-QOR_BOOL8 CI_PipelineIsStarted(CI_PIPELINE *pPipeline)
-{
+QOR_BOOL8 CI_PipelineIsStarted(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_FALSE;
@@ -672,14 +635,14 @@ QOR_BOOL8 CI_PipelineIsStarted(CI_PIPELINE *pPipeline)
     }
     const bool was = pipe->bStarted != 0;
     pipe->bStarted = ret != 0 ? QOR_TRUE : QOR_FALSE;
-    if (was && !pipe->bStarted) pendingToAvailable(pipe);
+    if (was && !pipe->bStarted)
+        pendingToAvailable(pipe);
     return pipe->bStarted ? QOR_TRUE : QOR_FALSE;
 }
 
 /* ---------------------------------------------------------------- triggers */
 
-QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds)
-{
+QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds) {
     if (pPipeline == nullptr || pIds == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pIds is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -701,7 +664,8 @@ QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds
          "Failed to find an available Raw2D Extraction output buffer!\n"},
     };
     for (const Pick &p : picks) {
-        if (p.format->eFmt == PXL_NONE) continue;
+        if (p.format->eFmt == PXL_NONE)
+            continue;
         const INT_BUFFER *b = firstAvailable(pipe, p.kind);
         if (b == nullptr) {
             LOG_Error(__func__, __LINE__, kTag, "%s", p.missing);
@@ -712,8 +676,7 @@ QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds
     return QOR_RES_OK;
 }
 
-QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlocking, CI_BUFFID *pBuffId)
-{
+QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlocking, CI_BUFFID *pBuffId) {
     INT_PIPELINE *pipe = pIntPipeline;
     CI_PIPELINE *pPipeline = &pipe->publicPipeline;
     if (!pipe->bStarted) {
@@ -758,7 +721,8 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
     const int kHDRIns = 3;
     for (int i = 0; i < 5; i++) {
         Named &n = named[i];
-        if (n.id == 0) continue;
+        if (n.id == 0)
+            continue;
         n.buffer = findBuffer(pipe, n.id);
         if (n.buffer == nullptr) {
             LOG_Error(__func__, __LINE__, kTag, n.notFound, n.id);
@@ -800,7 +764,8 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
         b.raw2DOffset = pBuffId->raw2DOffset;
     }
     for (Named &n : named) {
-        if (n.buffer == nullptr) continue;
+        if (n.buffer == nullptr)
+            continue;
         n.buffer->eStatus = INT_BUFFER_PENDING;
         n.buffer->bHDRReserved = QOR_FALSE;
     }
@@ -813,7 +778,8 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
             LOG_Info(__func__, __LINE__, kTag, "Capture was stopped!\n");
         }
         for (Named &n : named) {
-            if (n.buffer != nullptr) n.buffer->eStatus = INT_BUFFER_AVAILABLE;
+            if (n.buffer != nullptr)
+                n.buffer->eStatus = INT_BUFFER_AVAILABLE;
         }
         return mapped;
     }
@@ -823,8 +789,7 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
     return ret;
 }
 
-QOR_RESULT CI_PipelineTriggerShoot(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineTriggerShoot(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -832,8 +797,7 @@ QOR_RESULT CI_PipelineTriggerShoot(CI_PIPELINE *pPipeline)
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_TRUE, nullptr);
 }
 
-QOR_RESULT CI_PipelineTriggerShootNB(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineTriggerShootNB(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -841,8 +805,7 @@ QOR_RESULT CI_PipelineTriggerShootNB(CI_PIPELINE *pPipeline)
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_FALSE, nullptr);
 }
 
-QOR_RESULT CI_PipelineTriggerSpecifiedShoot(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId)
-{
+QOR_RESULT CI_PipelineTriggerSpecifiedShoot(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId) {
     if (pPipeline == nullptr || pBuffId == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffId is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -850,8 +813,7 @@ QOR_RESULT CI_PipelineTriggerSpecifiedShoot(CI_PIPELINE *pPipeline, CI_BUFFID *p
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_TRUE, pBuffId);
 }
 
-QOR_RESULT CI_PipelineTriggerSpecifiedShootNB(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId)
-{
+QOR_RESULT CI_PipelineTriggerSpecifiedShootNB(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId) {
     if (pPipeline == nullptr || pBuffId == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffId is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -861,8 +823,7 @@ QOR_RESULT CI_PipelineTriggerSpecifiedShootNB(CI_PIPELINE *pPipeline, CI_BUFFID 
 
 /* ---------------------------------------------------------------- acquire and release */
 
-QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking, CI_SHOT **ppShot)
-{
+QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking, CI_SHOT **ppShot) {
     if (pPipeline == nullptr || ppShot == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or ppBuffer is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -918,7 +879,8 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
         *slot = nullptr;
         fieldAt<QOR_UINT32>(s, o.idOffset) = id;
         fieldAt<void *>(s, o.addressOffset) = nullptr;
-        if (id == 0) continue;
+        if (id == 0)
+            continue;
         INT_BUFFER *b = findBuffer(pipe, id);
         const bool known = b != nullptr;
         if (!known) {
@@ -940,7 +902,8 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
             }
             for (int j = 0; j < i; j++) {
                 INT_BUFFER *prev = *attached(shot, j);
-                if (prev != nullptr) prev->eStatus = INT_BUFFER_PENDING;
+                if (prev != nullptr)
+                    prev->eStatus = INT_BUFFER_PENDING;
             }
             *ppShot = &s;
             return QOR_RES_FAILED;
@@ -949,7 +912,8 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
         b->eStatus = INT_BUFFER_ACQUIRED;
         fieldAt<void *>(s, o.addressOffset) = b->memory;
         copyLayout(s, d, i);
-        if (o.tiledOffset != 0) fieldAt<QOR_BOOL8>(s, o.tiledOffset) = fieldAt<QOR_BOOL8>(d, o.tiledOffset);
+        if (o.tiledOffset != 0)
+            fieldAt<QOR_BOOL8>(s, o.tiledOffset) = fieldAt<QOR_BOOL8>(d, o.tiledOffset);
     }
 
     QOR_UINT32 status = 0;
@@ -965,18 +929,15 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineAcquireShot(CI_PIPELINE *pPipeline, CI_SHOT **ppShot)
-{
+QOR_RESULT CI_PipelineAcquireShot(CI_PIPELINE *pPipeline, CI_SHOT **ppShot) {
     return QOR_PipelineAcquireBuffer(pPipeline, QOR_TRUE, ppShot);
 }
 
-QOR_RESULT CI_PipelineAcquireShotNB(CI_PIPELINE *pPipeline, CI_SHOT **ppShot)
-{
+QOR_RESULT CI_PipelineAcquireShotNB(CI_PIPELINE *pPipeline, CI_SHOT **ppShot) {
     return QOR_PipelineAcquireBuffer(pPipeline, QOR_FALSE, ppShot);
 }
 
-QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot)
-{
+QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot) {
     if (pPipeline == nullptr || pShot == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffer is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -1009,8 +970,7 @@ QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineExtractConfig(const CI_SHOT *pShot, CI_PIPELINE_STATS *pConfig)
-{
+QOR_RESULT CI_PipelineExtractConfig(const CI_SHOT *pShot, CI_PIPELINE_STATS *pConfig) {
     if (pShot == nullptr || pConfig == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pShot or pConfig is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -1029,8 +989,7 @@ QOR_RESULT CI_PipelineExtractConfig(const CI_SHOT *pShot, CI_PIPELINE_STATS *pCo
 
 /* ---------------------------------------------------------------- HDR insertion */
 
-QOR_RESULT CI_PipelineAcquireHDRBuffer(CI_PIPELINE *pPipeline, CI_BUFFER *pFrame, QOR_UINT32 id)
-{
+QOR_RESULT CI_PipelineAcquireHDRBuffer(CI_PIPELINE *pPipeline, CI_BUFFER *pFrame, QOR_UINT32 id) {
     if (pPipeline == nullptr || pFrame == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pFrame is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -1057,8 +1016,7 @@ QOR_RESULT CI_PipelineAcquireHDRBuffer(CI_PIPELINE *pPipeline, CI_BUFFER *pFrame
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineReleaseHDRBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id)
-{
+QOR_RESULT CI_PipelineReleaseHDRBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
     if (pPipeline == nullptr || id == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -1083,8 +1041,7 @@ QOR_RESULT CI_PipelineReleaseHDRBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id)
 
 /* ---------------------------------------------------------------- queries */
 
-QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline)
-{
+QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_FALSE;
@@ -1102,8 +1059,7 @@ QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline)
     return ret > 0 ? QOR_TRUE : QOR_FALSE;
 }
 
-QOR_INT32 CI_PipelineHasWaiting(CI_PIPELINE *pPipeline)
-{
+QOR_INT32 CI_PipelineHasWaiting(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return -1;
@@ -1120,29 +1076,24 @@ QOR_INT32 CI_PipelineHasWaiting(CI_PIPELINE *pPipeline)
     return ret;
 }
 
-QOR_BOOL8 CI_PipelineHasAvailableShots(CI_PIPELINE *pPipeline)
-{
-    return driverQueryAvailable(pPipeline, __func__,
-                                "Failed to verify if the configuration has available shots (returned %d)\n", true,
-                                false);
+QOR_BOOL8 CI_PipelineHasAvailableShots(CI_PIPELINE *pPipeline) {
+    return driverQueryAvailable(
+        pPipeline, __func__, "Failed to verify if the configuration has available shots (returned %d)\n", true, false);
 }
 
-QOR_BOOL8 CI_PipelineHasAvailableBuffers(CI_PIPELINE *pPipeline)
-{
+QOR_BOOL8 CI_PipelineHasAvailableBuffers(CI_PIPELINE *pPipeline) {
     return driverQueryAvailable(pPipeline, __func__,
                                 "Failed to verify if the configuration has available buffers (returned %d)\n", false,
                                 true);
 }
 
-QOR_BOOL8 CI_PipelineHasAvailable(CI_PIPELINE *pPipeline)
-{
+QOR_BOOL8 CI_PipelineHasAvailable(CI_PIPELINE *pPipeline) {
     return driverQueryAvailable(pPipeline, __func__,
                                 "Failed to verify if the configuration has available buffers & shots (returned %d)\n",
                                 true, true);
 }
 
-QOR_INT32 CI_PipelineHasBuffers(CI_PIPELINE *pPipeline)
-{
+QOR_INT32 CI_PipelineHasBuffers(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return -1;
@@ -1155,8 +1106,7 @@ QOR_INT32 CI_PipelineHasBuffers(CI_PIPELINE *pPipeline)
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_buffers));
 }
 
-QOR_INT32 CI_PipelineHasLSHBuffers(CI_PIPELINE *pPipeline)
-{
+QOR_INT32 CI_PipelineHasLSHBuffers(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return -1;
@@ -1169,8 +1119,7 @@ QOR_INT32 CI_PipelineHasLSHBuffers(CI_PIPELINE *pPipeline)
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_lshmat));
 }
 
-QOR_BOOL8 CI_PipelineHasAcquired(CI_PIPELINE *pPipeline)
-{
+QOR_BOOL8 CI_PipelineHasAcquired(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_FALSE;
@@ -1186,8 +1135,7 @@ QOR_BOOL8 CI_PipelineHasAcquired(CI_PIPELINE *pPipeline)
 /* ---------------------------------------------------------------- used by pipeline destruction */
 
 /** Unmaps and frees every buffer of the pipeline (the driver frees its side at deregistration). */
-QOR_BOOL8 List_ClearBuffers(void *elem, void *param)
-{
+QOR_BOOL8 List_ClearBuffers(void *elem, void *param) {
     INT_BUFFER *buffer = static_cast<INT_BUFFER *>(elem);
     List_detach(&buffer->sCell);
     freeBuffer(static_cast<INT_PIPELINE *>(param), buffer);

@@ -21,9 +21,9 @@ struct ErrnoRow {
     QOR_RESULT result;
 };
 const ErrnoRow kErrnoTable[] = {
-    {-EINVAL, QOR_RES_INVALID_PARAM},   {-E2BIG, QOR_RES_TOO_BIG},        {-EINTR, QOR_RES_INTERRUPTED},
-    {-EEXIST, QOR_RES_ALREADY},         {-ENOMEM, QOR_RES_NO_MEMORY},     {-EADDRINUSE, QOR_RES_IN_USE},
-    {-ECANCELED, QOR_RES_UNAVAILABLE},  {-EALREADY, QOR_RES_IN_PROGRESS}, {-EOPNOTSUPP, QOR_RES_NOT_SUPPORTED},
+    {-EINVAL, QOR_RES_INVALID_PARAM},  {-E2BIG, QOR_RES_TOO_BIG},        {-EINTR, QOR_RES_INTERRUPTED},
+    {-EEXIST, QOR_RES_ALREADY},        {-ENOMEM, QOR_RES_NO_MEMORY},     {-EADDRINUSE, QOR_RES_IN_USE},
+    {-ECANCELED, QOR_RES_UNAVAILABLE}, {-EALREADY, QOR_RES_IN_PROGRESS}, {-EOPNOTSUPP, QOR_RES_NOT_SUPPORTED},
     {-ETIME, QOR_RES_TIMEOUT},
 };
 
@@ -39,7 +39,8 @@ QOR_BOOL8 List_ClearPipeline(void *elem, void *param) {
     INT_PIPELINE *pipe = static_cast<INT_PIPELINE *>(elem);
     const QOR_RESULT ret = CI_PipelineDestroy(&pipe->publicPipeline);
     QOR_RESULT *first = static_cast<QOR_RESULT *>(param);
-    if (ret != QOR_RES_OK && *first == QOR_RES_OK) *first = ret;
+    if (ret != QOR_RES_OK && *first == QOR_RES_OK)
+        *first = ret;
     return QOR_TRUE;
 }
 
@@ -47,7 +48,8 @@ QOR_BOOL8 List_ClearIntdg(void *elem, void *param) {
     INT_INTDATAGEN *dg = static_cast<INT_INTDATAGEN *>(elem);
     const QOR_RESULT ret = CI_DatagenDestroy(&dg->publicDatagen);
     QOR_RESULT *first = static_cast<QOR_RESULT *>(param);
-    if (ret != QOR_RES_OK && *first == QOR_RES_OK) *first = ret;
+    if (ret != QOR_RES_OK && *first == QOR_RES_OK)
+        *first = ret;
     return QOR_TRUE;
 }
 
@@ -60,7 +62,8 @@ QOR_RESULT CI_LinestoreComputeSizes(const CI_HWINFO &hw, CI_LINESTORE *pLinestor
     }
     for (unsigned i = 0; i < n; ++i) {
         const QOR_INT32 start = pLinestore->aStart[i];
-        if (start < 0) continue;
+        if (start < 0)
+            continue;
         if (static_cast<QOR_UINT32>(start) >= hw.ui32MaxLineStore) {
             LOG_Error(__func__, __LINE__, kTag,
                       "context %d linestore start (%u) is outside of the maximum possible linestore (%u)\n",
@@ -68,7 +71,8 @@ QOR_RESULT CI_LinestoreComputeSizes(const CI_HWINFO &hw, CI_LINESTORE *pLinestor
             return QOR_RES_INVALID_MODE;
         }
         QOR_UINT32 size = hw.ui32MaxLineStore - static_cast<QOR_UINT32>(start);
-        if (hw.context_aMaxWidthSingle[i] < size) size = hw.context_aMaxWidthSingle[i];
+        if (hw.context_aMaxWidthSingle[i] < size)
+            size = hw.context_aMaxWidthSingle[i];
         for (unsigned j = 0; j < n; ++j) {
             const QOR_INT32 other = pLinestore->aStart[j];
             if (j != i && other > start && static_cast<QOR_UINT32>(other - start) < size) {
@@ -90,9 +94,11 @@ QOR_RESULT CI_LinestoreComputeSizes(const CI_HWINFO &hw, CI_LINESTORE *pLinestor
 extern "C" {
 
 QOR_RESULT toQorResult(int driverError) {
-    if (driverError == 0) return QOR_RES_OK;
+    if (driverError == 0)
+        return QOR_RES_OK;
     for (const ErrnoRow &row : kErrnoTable) {
-        if (row.driverError == driverError) return row.result;
+        if (row.driverError == driverError)
+            return row.result;
     }
     return QOR_RES_FAILED;
 }
@@ -129,7 +135,8 @@ QOR_RESULT CI_DriverInit(CI_CONNECTION **ppConnection) {
     const int answer = control(conn, CI_INFO_GET, &conn->publicConnection);
     if (answer < 0) {
         LOG_Error(__func__, __LINE__, kTag, "Failed to ask for driver information (returned %d)\n", answer);
-        if (SYS_IO_Close(conn->fileDesc) != 0) std::free(conn->fileDesc);
+        if (SYS_IO_Close(conn->fileDesc) != 0)
+            std::free(conn->fileDesc);
         std::free(conn);
         return toQorResult(answer);
     }
@@ -137,7 +144,8 @@ QOR_RESULT CI_DriverInit(CI_CONNECTION **ppConnection) {
         LOG_Error(__func__, __LINE__, kTag,
                   "The kernel-side CI_PIPELINE driver is not compatible with the user-side. Are you using the "
                   "correct driver/app?\n");
-        if (SYS_IO_Close(conn->fileDesc) != 0) std::free(conn->fileDesc);
+        if (SYS_IO_Close(conn->fileDesc) != 0)
+            std::free(conn->fileDesc);
         std::free(conn);
         return QOR_RES_FAILED;
     }
@@ -226,7 +234,8 @@ QOR_RESULT CI_DriverSetLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLine
         LOG_Error(__func__, __LINE__, kTag, "Failed to propose a new linestore\n");
         return toQorResult(answer);
     }
-    if (pLinestore != &pConnection->sLinestoreStatus) pConnection->sLinestoreStatus = *pLinestore;
+    if (pLinestore != &pConnection->sLinestoreStatus)
+        pConnection->sLinestoreStatus = *pLinestore;
     return QOR_RES_OK;
 }
 
@@ -270,7 +279,8 @@ QOR_RESULT CI_DriverSetGammaLUT(CI_CONNECTION *pConnection, const CI_MODULE_GMA_
         LOG_Error(__func__, __LINE__, kTag, "Failed to set a new Gamma LUT\n");
         return toQorResult(answer);
     }
-    if (pNewGammaLUT != &pConnection->sGammaLUT) pConnection->sGammaLUT = *pNewGammaLUT;
+    if (pNewGammaLUT != &pConnection->sGammaLUT)
+        pConnection->sGammaLUT = *pNewGammaLUT;
     return QOR_RES_OK;
 }
 

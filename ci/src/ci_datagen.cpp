@@ -88,12 +88,10 @@ static QOR_RESULT QOR_DatagenTrigger(INT_DGFRAME *frame, QOR_BOOL8 bTrigger) {
     if (bTrigger) {
         if (pub.ui32HorizontalBlanking < CI_DG_MIN_HBLANKING || pub.ui32VerticalBlanking < CI_DG_MIN_VBLANKING) {
             LOG_Error(__func__, __LINE__, kTag, "Cannot trigger a frame with blanking H=%u V=%u (min is H=%u V=%u)\n",
-                      pub.ui32HorizontalBlanking, pub.ui32VerticalBlanking, CI_DG_MIN_HBLANKING,
-                      CI_DG_MIN_VBLANKING);
+                      pub.ui32HorizontalBlanking, pub.ui32VerticalBlanking, CI_DG_MIN_HBLANKING, CI_DG_MIN_VBLANKING);
             return QOR_RES_NOT_SUPPORTED;
         }
-        if (pub.eFormat != dg->publicDatagen.eFormat ||
-            pub.ui8FormatBitdepth != dg->publicDatagen.ui8FormatBitdepth) {
+        if (pub.eFormat != dg->publicDatagen.eFormat || pub.ui8FormatBitdepth != dg->publicDatagen.ui8FormatBitdepth) {
             LOG_Error(__func__, __LINE__, kTag, "Cannot trigger a frame of a different format!\n");
             return QOR_RES_UNAVAILABLE;
         }
@@ -144,7 +142,8 @@ static QOR_RESULT QOR_DatagenTrigger(INT_DGFRAME *frame, QOR_BOOL8 bTrigger) {
 /** Unmaps one buffer, asks the driver to free it (a refusal is only logged) and frees its record. */
 static void QOR_deleteFrame(INT_DGFRAME *frame) {
     INT_INTDATAGEN *dg = frame->pDatagen;
-    if (frame->data != nullptr) SYS_IO_MemUnmap(dg->pConnection->fileDesc, frame->data, frame->ui32AllocSize);
+    if (frame->data != nullptr)
+        SYS_IO_MemUnmap(dg->pConnection->fileDesc, frame->data, frame->ui32AllocSize);
     CI_DG_FRAMEINFO info{};
     info.datagenId = dg->ui32DatagenID;
     info.uiFrameId = frame->ui32FrameID;
@@ -265,7 +264,8 @@ QOR_RESULT CI_DatagenDestroy(CI_DATAGEN *pDatagen) {
     }
     if (!List_isEmpty(&dg->sListFrames)) {
         INT_DGFRAME *frame = nullptr;
-        while ((frame = QOR_DatagenGetFrame(dg, 0)) != nullptr) QOR_deleteFrame(frame);
+        while ((frame = QOR_DatagenGetFrame(dg, 0)) != nullptr)
+            QOR_deleteFrame(frame);
     }
     if (dg->pConnection != nullptr) {
         const int ret = controlValue(dg->pConnection, CI_IIFDG_REGISTER, dg->ui32DatagenID);
@@ -332,7 +332,8 @@ QOR_RESULT CI_DatagenAllocateFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32Size, QO
         return QOR_RES_FAILED;
     }
     List_pushBack(&dg->sListFrames, &frame->sCell);
-    if (pFrameID != nullptr) *pFrameID = frame->ui32FrameID;
+    if (pFrameID != nullptr)
+        *pFrameID = frame->ui32FrameID;
     return QOR_RES_OK;
 }
 
@@ -390,7 +391,8 @@ QOR_RESULT CI_DatagenWaitProcessedFrame(CI_DATAGEN *pDatagen, QOR_BOOL8 bBlockin
         ret = control(dg->pConnection, CI_IIFDG_WAITPROCESSED, &wait);
     } while (ret == -EINTR && ++interrupted < kMaxInterruptedWaits);
     if (ret < 0) {
-        if (bBlocking) LOG_Error(__func__, __LINE__, kTag, "Failed to wait for processed frame\n");
+        if (bBlocking)
+            LOG_Error(__func__, __LINE__, kTag, "Failed to wait for processed frame\n");
         return toQorResult(ret);
     }
     return QOR_RES_OK;

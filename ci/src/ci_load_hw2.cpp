@@ -15,7 +15,20 @@
 
 namespace {
 
-enum Section : QOR_UINT8 { SEC_GRP0, SEC_GRP1, SEC_GRP2, SEC_GRP3, SEC_GRP4, SEC_ESC, SEC_DSC, SEC_GRP6, SEC_EXS_FOS_WBS, SEC_AWS, SEC_HIS_FLD, SEC_N };
+enum Section : QOR_UINT8 {
+    SEC_GRP0,
+    SEC_GRP1,
+    SEC_GRP2,
+    SEC_GRP3,
+    SEC_GRP4,
+    SEC_ESC,
+    SEC_DSC,
+    SEC_GRP6,
+    SEC_EXS_FOS_WBS,
+    SEC_AWS,
+    SEC_HIS_FLD,
+    SEC_N
+};
 enum Base : QOR_UINT8 { B_PIPE, B_SCALER, B_AWS };
 enum SrcType : QOR_UINT8 { T_U8, T_S8, T_U16, T_S16, T_U32, T_U32_AS_S32, T_RLT_MODE, T_WBC_MODE, T_BIT0, T_ZERO };
 enum Check : QOR_UINT8 { C_NONE, C_U, C_S, C_NONZERO };
@@ -42,8 +55,10 @@ struct Row {
 #define S(m) static_cast<QOR_UINT16>(offsetof(CI_MODULE_SCALER, m))
 #define A(m) static_cast<QOR_UINT16>(offsetof(CI_MODULE_AWS, m))
 /* One register field; N: an indexed field of count registers. */
-#define F(sec, cond, ld, word, lo, hi, src, type, chk, reg, fld) {word, 1, 0, lo, hi, src, 0, type, chk, sec, cond, ld, reg, fld}
-#define N(sec, cond, ld, word, cnt, wstep, lo, hi, src, sstep, type, chk, reg, fld) {word, cnt, wstep, lo, hi, src, sstep, type, chk, sec, cond, ld, reg, fld}
+#define F(sec, cond, ld, word, lo, hi, src, type, chk, reg, fld)                                                       \
+    { word, 1, 0, lo, hi, src, 0, type, chk, sec, cond, ld, reg, fld }
+#define N(sec, cond, ld, word, cnt, wstep, lo, hi, src, sstep, type, chk, reg, fld)                                    \
+    { word, cnt, wstep, lo, hi, src, sstep, type, chk, sec, cond, ld, reg, fld }
 
 const char *const BLC = "HW_CI_Load_BLC";
 const char *const LSHWB = "HW_CI_Load_LSH_WB";
@@ -384,8 +399,7 @@ const size_t kRows = sizeof(kMap) / sizeof(kMap[0]);
 /** First row of each section (and kRows past the last): the table is ordered by section. */
 struct SectionIndex {
     size_t begin[SEC_N + 1];
-    SectionIndex()
-    {
+    SectionIndex() {
         size_t r = 0;
         for (int s = 0; s < SEC_N; s++) {
             begin[s] = r;
@@ -398,8 +412,7 @@ struct SectionIndex {
 };
 const SectionIndex kSections;
 
-bool condHolds(Cond cond, const QOR_UINT8 *base)
-{
+bool condHolds(Cond cond, const QOR_UINT8 *base) {
     const CI_PIPELINE *p = reinterpret_cast<const CI_PIPELINE *>(base);
     switch (cond) {
     case K_VIBRANCY:
@@ -419,8 +432,7 @@ bool condHolds(Cond cond, const QOR_UINT8 *base)
 }
 
 /** The source value, sign-extended for signed sources; isSigned tells which. */
-QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned)
-{
+QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned) {
     *isSigned = false;
     switch (row.type) {
     case T_U8:
@@ -485,8 +497,7 @@ QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned)
 }
 
 /** Range check of one field: prints the mismatch and carries on. */
-void check(const Row &row, QOR_INT64 v, bool isSigned)
-{
+void check(const Row &row, QOR_INT64 v, bool isSigned) {
     const int w = row.hi - row.lo + 1;
     bool fits = true;
     if (row.check == C_U) {
@@ -503,14 +514,12 @@ void check(const Row &row, QOR_INT64 v, bool isSigned)
     }
 }
 
-QOR_UINT32 readWord(const char *mem, unsigned word)
-{
+QOR_UINT32 readWord(const char *mem, unsigned word) {
     const QOR_UINT8 *b = reinterpret_cast<const QOR_UINT8 *>(mem) + word;
     return QOR_UINT32(b[0]) | (QOR_UINT32(b[1]) << 8) | (QOR_UINT32(b[2]) << 16) | (QOR_UINT32(b[3]) << 24);
 }
 
-void writeWord(char *mem, unsigned word, QOR_UINT32 v)
-{
+void writeWord(char *mem, unsigned word, QOR_UINT32 v) {
     QOR_UINT8 *b = reinterpret_cast<QOR_UINT8 *>(mem) + word;
     b[0] = static_cast<QOR_UINT8>(v);
     b[1] = static_cast<QOR_UINT8>(v >> 8);
@@ -519,8 +528,7 @@ void writeWord(char *mem, unsigned word, QOR_UINT32 v)
 }
 
 /** The one writer loop: every register of a section, whole words, from the record at base. */
-void loadSection(char *mem, Section sec, const QOR_UINT8 *base)
-{
+void loadSection(char *mem, Section sec, const QOR_UINT8 *base) {
     const size_t begin = kSections.begin[sec];
     const size_t end = kSections.begin[sec + 1];
     // Each word of the section is written whole: clear the words about to be written first.
@@ -554,36 +562,28 @@ void loadSection(char *mem, Section sec, const QOR_UINT8 *base)
     }
 }
 
-void loadScaler(char *mem, const CI_MODULE_SCALER *pScaler)
-{
+void loadScaler(char *mem, const CI_MODULE_SCALER *pScaler) {
     loadSection(mem, pScaler->bIsDisplay ? SEC_DSC : SEC_ESC, reinterpret_cast<const QOR_UINT8 *>(pScaler));
 }
 
 } // namespace
 
-QOR_UINT32 INT_CI_SizeLS_HW2(void)
-{
-    return CI_LOAD_STRUCT_SIZE;
-}
+QOR_UINT32 INT_CI_SizeLS_HW2(void) { return CI_LOAD_STRUCT_SIZE; }
 
-void HW_CI_Load_ESC(char *pMemory, const CI_MODULE_SCALER *pScaler)
-{
+void HW_CI_Load_ESC(char *pMemory, const CI_MODULE_SCALER *pScaler) {
     loadSection(pMemory, SEC_ESC, reinterpret_cast<const QOR_UINT8 *>(pScaler));
 }
 
-void HW_CI_Load_DSC(char *pMemory, const CI_MODULE_SCALER *pScaler)
-{
+void HW_CI_Load_DSC(char *pMemory, const CI_MODULE_SCALER *pScaler) {
     loadSection(pMemory, SEC_DSC, reinterpret_cast<const QOR_UINT8 *>(pScaler));
 }
 
-void HW_CI_Load_AWS(char *pMemory, const CI_MODULE_AWS *pWhiteBalance)
-{
+void HW_CI_Load_AWS(char *pMemory, const CI_MODULE_AWS *pWhiteBalance) {
     loadSection(pMemory, SEC_AWS, reinterpret_cast<const QOR_UINT8 *>(pWhiteBalance));
 }
 
 QOR_RESULT HW_CI_LoadPipeline(const CI_HWINFO *pHWInfo, const CI_PIPELINE *pPipeline, char *loadstruct,
-                              int eUpdateMask)
-{
+                              int eUpdateMask) {
     if (pHWInfo == nullptr || pPipeline == nullptr || loadstruct == nullptr) {
         LOG_Error("INT_CI_Load_HW2", __LINE__, LOG_TAG, "pipeline or load structure is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -633,8 +633,7 @@ QOR_RESULT HW_CI_LoadPipeline(const CI_HWINFO *pHWInfo, const CI_PIPELINE *pPipe
 }
 
 /* Expanded view of the map for coverage checks. */
-QOR_UINT32 HW_CI_LoadFieldCount(void)
-{
+QOR_UINT32 HW_CI_LoadFieldCount(void) {
     QOR_UINT32 n = 0;
     for (size_t r = 0; r < kRows; r++) {
         n += kMap[r].count;
@@ -642,10 +641,18 @@ QOR_UINT32 HW_CI_LoadFieldCount(void)
     return n;
 }
 
-CI_LS_FIELD_INFO HW_CI_LoadField(QOR_UINT32 i)
-{
-    static const QOR_UINT8 kGroupOf[SEC_N] = {CI_UPD_GRP_0, CI_UPD_GRP_1, CI_UPD_GRP_2, CI_UPD_GRP_3, CI_UPD_GRP_4,
-                                              CI_UPD_GRP_5, CI_UPD_GRP_6, CI_UPD_GRP_6, 0, 0, 0};
+CI_LS_FIELD_INFO HW_CI_LoadField(QOR_UINT32 i) {
+    static const QOR_UINT8 kGroupOf[SEC_N] = {CI_UPD_GRP_0,
+                                              CI_UPD_GRP_1,
+                                              CI_UPD_GRP_2,
+                                              CI_UPD_GRP_3,
+                                              CI_UPD_GRP_4,
+                                              CI_UPD_GRP_5,
+                                              CI_UPD_GRP_6,
+                                              CI_UPD_GRP_6,
+                                              0,
+                                              0,
+                                              0};
     CI_LS_FIELD_INFO info;
     memset(&info, 0, sizeof(info));
     for (size_t r = 0; r < kRows; r++) {

@@ -12,8 +12,7 @@ const int kTapBits[16] = {4, 4, 4, 4, 5, 5, 6, 7, 7, 6, 5, 5, 4, 4, 4, 4};
 
 } // namespace
 
-QOR_BOOL scalerVerifTaps(const QOR_INT8 *matrix, int nTaps)
-{
+QOR_BOOL scalerVerifTaps(const QOR_INT8 *matrix, int nTaps) {
     if (matrix == nullptr || nTaps < 1 || nTaps > 16) {
         return QOR_FALSE;
     }
@@ -31,8 +30,7 @@ QOR_BOOL scalerVerifTaps(const QOR_INT8 *matrix, int nTaps)
     return QOR_TRUE;
 }
 
-QOR_RESULT CI_ModuleIIF_verif(const CI_MODULE_IIF *pIIF, QOR_UINT8 ui8Context, const CI_HWINFO *pHWInfo)
-{
+QOR_RESULT CI_ModuleIIF_verif(const CI_MODULE_IIF *pIIF, QOR_UINT8 ui8Context, const CI_HWINFO *pHWInfo) {
     if (pIIF == nullptr || pHWInfo == nullptr || ui8Context >= 2) {
         QOR_LOG_ERROR(LOG_TAG, "pIIF or pHWInfo is NULL or the context is invalid\n");
         return QOR_RES_INVALID_PARAM;
@@ -46,9 +44,7 @@ QOR_RESULT CI_ModuleIIF_verif(const CI_MODULE_IIF *pIIF, QOR_UINT8 ui8Context, c
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_ModuleLSH_verif(const CI_MODULE_LSH_MAT *pMatrix, const CI_MODULE_IIF *pIIF,
-                              const CI_HWINFO *pHWInfo)
-{
+QOR_RESULT CI_ModuleLSH_verif(const CI_MODULE_LSH_MAT *pMatrix, const CI_MODULE_IIF *pIIF, const CI_HWINFO *pHWInfo) {
     if (pMatrix == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pLensShading is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -66,26 +62,31 @@ QOR_RESULT CI_ModuleLSH_verif(const CI_MODULE_LSH_MAT *pMatrix, const CI_MODULE_
     const unsigned log2 = pMatrix->ui8TileSizeLog2 > 16 ? 16u : pMatrix->ui8TileSizeLog2;
     const unsigned long tile = 1ul << log2;
     if (pMatrix->ui16SkipX >= tile || pMatrix->ui16SkipY >= tile) {
-        QOR_LOG_ERROR(LOG_TAG, "LSH: skip values %u,%u is too big for the tile size %u (must at least hit 1 element per tile)\n",
+        QOR_LOG_ERROR(LOG_TAG,
+                      "LSH: skip values %u,%u is too big for the tile size %u (must at least hit 1 element per tile)\n",
                       pMatrix->ui16SkipX, pMatrix->ui16SkipY, static_cast<unsigned>(tile));
         return QOR_RES_NOT_SUPPORTED;
     }
-    if (!(tile * pMatrix->ui16Width > pIIF->ui16ImagerSize[0] && tile * pMatrix->ui16Height > pIIF->ui16ImagerSize[1])) {
-        QOR_LOG_ERROR(LOG_TAG, "LSH: grid size %dx%d with tile %d CFA does not cover the image processed by the pipeline (%dx%d CFA)\n",
-                      pMatrix->ui16Width, pMatrix->ui16Height, static_cast<int>(tile),
-                      pIIF->ui16ImagerSize[0] + 1, pIIF->ui16ImagerSize[1] + 1);
+    if (!(tile * pMatrix->ui16Width > pIIF->ui16ImagerSize[0] &&
+          tile * pMatrix->ui16Height > pIIF->ui16ImagerSize[1])) {
+        QOR_LOG_ERROR(
+            LOG_TAG,
+            "LSH: grid size %dx%d with tile %d CFA does not cover the image processed by the pipeline (%dx%d CFA)\n",
+            pMatrix->ui16Width, pMatrix->ui16Height, static_cast<int>(tile), pIIF->ui16ImagerSize[0] + 1,
+            pIIF->ui16ImagerSize[1] + 1);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (tile < 16 && pHWInfo->ui32MaxLineStore < 2000) {
-        QOR_LOG_ERROR(LOG_TAG, "LSH: tile size of less than 16 is not available when max active width (i.e. max line store size) is smaller than 2000 - max active width is %u\n",
+        QOR_LOG_ERROR(LOG_TAG,
+                      "LSH: tile size of less than 16 is not available when max active width (i.e. max line store "
+                      "size) is smaller than 2000 - max active width is %u\n",
                       pHWInfo->ui32MaxLineStore);
         return QOR_RES_NOT_SUPPORTED;
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_ModuleScaler_verif(const CI_MODULE_SCALER *pScaler)
-{
+QOR_RESULT CI_ModuleScaler_verif(const CI_MODULE_SCALER *pScaler) {
     if (pScaler == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pScaler is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -110,8 +111,7 @@ QOR_RESULT CI_ModuleScaler_verif(const CI_MODULE_SCALER *pScaler)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_ModuleWBC_verif(const CI_MODULE_WBC *pWBC)
-{
+QOR_RESULT CI_ModuleWBC_verif(const CI_MODULE_WBC *pWBC) {
     if (pWBC == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pWBC is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -123,8 +123,7 @@ QOR_RESULT CI_ModuleWBC_verif(const CI_MODULE_WBC *pWBC)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_ModuleTNM_verif(const CI_MODULE_TNM *pTNM)
-{
+QOR_RESULT CI_ModuleTNM_verif(const CI_MODULE_TNM *pTNM) {
     if (pTNM == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pTNM is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -133,21 +132,19 @@ QOR_RESULT CI_ModuleTNM_verif(const CI_MODULE_TNM *pTNM)
         return QOR_RES_OK;
     }
     if (pTNM->localColWidth[0] < 40 || pTNM->localColWidth[0] > 16383) {
-        QOR_LOG_ERROR(LOG_TAG, "number pixels per columns not met (val=%u min=%u max=%u)\n",
-                      pTNM->localColWidth[0], 40u, 16383u);
+        QOR_LOG_ERROR(LOG_TAG, "number pixels per columns not met (val=%u min=%u max=%u)\n", pTNM->localColWidth[0],
+                      40u, 16383u);
         return QOR_RES_FAILED;
     }
     // localColumns holds the column count minus one in a 5-bit register: at most 32 columns.
     if (pTNM->localColumns + 1u > 32u) {
-        QOR_LOG_ERROR(LOG_TAG, "TNM configured to use %u columns but has only %u\n",
-                      pTNM->localColumns + 1u, 32u);
+        QOR_LOG_ERROR(LOG_TAG, "TNM configured to use %u columns but has only %u\n", pTNM->localColumns + 1u, 32u);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_ModuleDPF_verif(const CI_MODULE_DPF *pDPF, const CI_HWINFO *pHWInfo)
-{
+QOR_RESULT CI_ModuleDPF_verif(const CI_MODULE_DPF *pDPF, const CI_HWINFO *pHWInfo) {
     if (pDPF == nullptr || pHWInfo == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pDPF or pHWInfo is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -169,8 +166,7 @@ QOR_RESULT CI_ModuleDPF_verif(const CI_MODULE_DPF *pDPF, const CI_HWINFO *pHWInf
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsEXS_verif(const CI_MODULE_EXS *pEXS)
-{
+QOR_RESULT CI_StatsEXS_verif(const CI_MODULE_EXS *pEXS) {
     if (pEXS == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pEXS is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -183,8 +179,7 @@ QOR_RESULT CI_StatsEXS_verif(const CI_MODULE_EXS *pEXS)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsFLD_verif(const CI_MODULE_FLD *pFLD)
-{
+QOR_RESULT CI_StatsFLD_verif(const CI_MODULE_FLD *pFLD) {
     if (pFLD == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pFLD is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -197,22 +192,20 @@ QOR_RESULT CI_StatsFLD_verif(const CI_MODULE_FLD *pFLD)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsWBS_verif(const CI_MODULE_WBS *pWBS)
-{
+QOR_RESULT CI_StatsWBS_verif(const CI_MODULE_WBS *pWBS) {
     if (pWBS == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pWBS is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (pWBS->ui8ActiveROI >= 2) {
-        QOR_LOG_ERROR(LOG_TAG, "ui8ActiveROI(%u) is too big - max nb active ROI %u (nb ROI %u)\n",
-                      pWBS->ui8ActiveROI, 1u, 2u);
+        QOR_LOG_ERROR(LOG_TAG, "ui8ActiveROI(%u) is too big - max nb active ROI %u (nb ROI %u)\n", pWBS->ui8ActiveROI,
+                      1u, 2u);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsHIS_verif(const CI_MODULE_HIS *pHIS)
-{
+QOR_RESULT CI_StatsHIS_verif(const CI_MODULE_HIS *pHIS) {
     if (pHIS == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pHIS is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -224,8 +217,7 @@ QOR_RESULT CI_StatsHIS_verif(const CI_MODULE_HIS *pHIS)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsAWS_verif(const CI_MODULE_AWS *pAWS, const CI_MODULE_IIF *pIIF)
-{
+QOR_RESULT CI_StatsAWS_verif(const CI_MODULE_AWS *pAWS, const CI_MODULE_IIF *pIIF) {
     if (pAWS == nullptr || pIIF == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pAWS or pIIF is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -240,14 +232,11 @@ QOR_RESULT CI_StatsAWS_verif(const CI_MODULE_AWS *pAWS, const CI_MODULE_IIF *pII
     const int width = (pIIF->ui16ImagerSize[0] + 1) * 2;
     const int height = (pIIF->ui16ImagerSize[1] + 1) * 2;
     if (tileW < 16 || tileH < 16 || startCol > width || startRow > height) {
-        QOR_LOG_ERROR(LOG_TAG, "Invalid tile configuration in AWS from %d,%d; tile size %dx%d px\n",
-                      startCol, startRow, tileW, tileH);
+        QOR_LOG_ERROR(LOG_TAG, "Invalid tile configuration in AWS from %d,%d; tile size %dx%d px\n", startCol, startRow,
+                      tileW, tileH);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_StatsENS_verif(const CI_MODULE_ENS * /*pENS*/)
-{
-    return QOR_RES_OK;
-}
+QOR_RESULT CI_StatsENS_verif(const CI_MODULE_ENS * /*pENS*/) { return QOR_RES_OK; }

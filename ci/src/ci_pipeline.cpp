@@ -23,30 +23,21 @@ namespace {
 
 constexpr const char *kTag = "CI_API";
 
-INT_PIPELINE *intPipeline(CI_PIPELINE *p)
-{
-    return reinterpret_cast<INT_PIPELINE *>(p);
-}
+INT_PIPELINE *intPipeline(CI_PIPELINE *p) { return reinterpret_cast<INT_PIPELINE *>(p); }
 
-int control(INT_PIPELINE *pipe, CI_eIOCTL nr, const void *arg)
-{
+int control(INT_PIPELINE *pipe, CI_eIOCTL nr, const void *arg) {
     return SYS_IO_Control(pipe->pConnection->fileDesc, CI_IOCTL_CMD(nr),
                           static_cast<long>(reinterpret_cast<intptr_t>(arg)));
 }
 
-int controlValue(INT_PIPELINE *pipe, CI_eIOCTL nr, long value)
-{
+int controlValue(INT_PIPELINE *pipe, CI_eIOCTL nr, long value) {
     return SYS_IO_Control(pipe->pConnection->fileDesc, CI_IOCTL_CMD(nr), value);
 }
 
-const CI_HWINFO &hwInfo(const INT_PIPELINE *pipe)
-{
-    return pipe->pConnection->publicConnection.sHWInfo;
-}
+const CI_HWINFO &hwInfo(const INT_PIPELINE *pipe) { return pipe->pConnection->publicConnection.sHWInfo; }
 
 /** Unmaps (when mapped through a connection) and frees a matrix. */
-void freeMatrix(INT_PIPELINE *pipe, INT_LSHMAT *mat)
-{
+void freeMatrix(INT_PIPELINE *pipe, INT_LSHMAT *mat) {
     if (pipe->pConnection != nullptr && mat->memory != nullptr) {
         SYS_IO_MemUnmap(pipe->pConnection->fileDesc, mat->memory, mat->uiSize);
     }
@@ -57,48 +48,43 @@ struct ClearParam {
     INT_PIPELINE *pipe;
 };
 
-QOR_BOOL8 List_ClearLSHMat(void *elem, void *param)
-{
+QOR_BOOL8 List_ClearLSHMat(void *elem, void *param) {
     INT_LSHMAT *mat = static_cast<INT_LSHMAT *>(elem);
     List_detach(&mat->sCell);
     freeMatrix(static_cast<ClearParam *>(param)->pipe, mat);
     return QOR_TRUE;
 }
 
-QOR_BOOL8 List_FindMatrix(void *elem, void *param)
-{
+QOR_BOOL8 List_FindMatrix(void *elem, void *param) {
     return static_cast<INT_LSHMAT *>(elem)->ID == *static_cast<QOR_INT32 *>(param) ? QOR_FALSE : QOR_TRUE;
 }
 
-INT_LSHMAT *findMatrix(INT_PIPELINE *pipe, QOR_UINT32 id)
-{
+INT_LSHMAT *findMatrix(INT_PIPELINE *pipe, QOR_UINT32 id) {
     QOR_INT32 key = static_cast<QOR_INT32>(id);
     Cell_T *cell = List_visitor(&pipe->sList_lshmat, &key, List_FindMatrix);
     return cell != nullptr ? static_cast<INT_LSHMAT *>(cell->object) : nullptr;
 }
 
 /** A register-level scaler's output fits the allocated buffers. */
-bool fitsBuffers(const CI_MODULE_SCALER &sc, QOR_UINT16 maxWidth, QOR_UINT16 maxHeight)
-{
+bool fitsBuffers(const CI_MODULE_SCALER &sc, QOR_UINT16 maxWidth, QOR_UINT16 maxHeight) {
     return maxWidth >= (sc.aOutputSize[0] + 1) * 2 && maxHeight >= sc.aOutputSize[1] + 1;
 }
 
 /** Runs one block check of the verification: logs the summary after a failing check. */
-#define VERIFY_STEP(call, message)                                                                  \
-    do {                                                                                            \
-        const QOR_RESULT r_ = (call);                                                               \
-        if (r_ != QOR_RES_OK) {                                                                     \
-            LOG_Error(__func__, __LINE__, kTag, message);                                           \
-            return r_;                                                                              \
-        }                                                                                           \
+#define VERIFY_STEP(call, message)                                                                                     \
+    do {                                                                                                               \
+        const QOR_RESULT r_ = (call);                                                                                  \
+        if (r_ != QOR_RES_OK) {                                                                                        \
+            LOG_Error(__func__, __LINE__, kTag, message);                                                              \
+            return r_;                                                                                                 \
+        }                                                                                                              \
     } while (0)
 
 } // namespace
 
 extern "C" {
 
-QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, int eUpdateMask)
-{
+QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, int eUpdateMask) {
     if (pIntPipeline == nullptr || pIntPipeline->pConnection == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pIntPipeline is NULL or not connected\n");
         return QOR_RES_INVALID_PARAM;
@@ -106,8 +92,7 @@ QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, i
     return HW_CI_LoadPipeline(&hwInfo(pIntPipeline), &pIntPipeline->publicPipeline, loadstruct, eUpdateMask);
 }
 
-QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnection)
-{
+QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnection) {
     if (ppPipeline == nullptr || pConnection == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "ppPipeline or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -173,8 +158,7 @@ QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnectio
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -199,8 +183,8 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline)
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.bSupportTiling && !(hw.eFunctionalities & CI_INFO_SUPPORTED_TILING)) {
-        LOG_Error(__func__, __LINE__, kTag, "Tiling support is not possible with HW version %d.%d\n",
-                  hw.rev_ui8Major, hw.rev_ui8Minor);
+        LOG_Error(__func__, __LINE__, kTag, "Tiling support is not possible with HW version %d.%d\n", hw.rev_ui8Major,
+                  hw.rev_ui8Minor);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eDataExtraction == CI_INOUT_NONE && cfg.eDispType.ui8BitDepth > 10) {
@@ -215,22 +199,25 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline)
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eHDRExtType.eFmt != PXL_NONE && cfg.eHDRExtType.eFmt != BGR_101010_32) {
-        LOG_Error(__func__, __LINE__, kTag, "The HDR Extraction format can only be %s for this version of the HW (found %s)\n",
+        LOG_Error(__func__, __LINE__, kTag,
+                  "The HDR Extraction format can only be %s for this version of the HW (found %s)\n",
                   FormatString(BGR_101010_32), FormatString(cfg.eHDRExtType.eFmt));
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eHDRInsType.eFmt != PXL_NONE && cfg.eHDRInsType.eFmt != BGR_161616_64) {
-        LOG_Error(__func__, __LINE__, kTag, "The HDR Insertion format can only be %s for this version of the HW (found %s)\n",
+        LOG_Error(__func__, __LINE__, kTag,
+                  "The HDR Insertion format can only be %s for this version of the HW (found %s)\n",
                   FormatString(BGR_161616_64), FormatString(cfg.eHDRInsType.eFmt));
         return QOR_RES_NOT_SUPPORTED;
     }
     const pxlFormat raw2d = cfg.eRaw2DExtraction.eFmt;
     if (raw2d != PXL_NONE && raw2d != BAYER_TIFF_10 && raw2d != BAYER_TIFF_12) {
-        LOG_Error(__func__, __LINE__, kTag, "The Raw2D output format %s is not supported - it needsto be a TIFF format\n",
-                  FormatString(raw2d));
+        LOG_Error(__func__, __LINE__, kTag,
+                  "The Raw2D output format %s is not supported - it needsto be a TIFF format\n", FormatString(raw2d));
         return QOR_RES_NOT_SUPPORTED;
     }
-    VERIFY_STEP(CI_ModuleIIF_verif(&p.sImagerInterface, cfg.ui8Context, &hw), "The Imager Interface values are not correct!\n");
+    VERIFY_STEP(CI_ModuleIIF_verif(&p.sImagerInterface, cfg.ui8Context, &hw),
+                "The Imager Interface values are not correct!\n");
     if (pipe->pMatrix != nullptr) {
         VERIFY_STEP(CI_ModuleLSH_verif(&pipe->pMatrix->config, &p.sImagerInterface, &hw),
                     "The lens shading values are not correct!\n");
@@ -248,7 +235,8 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline)
     if (cfg.eOutputConfig & CI_SAVE_EXS_REGION) {
         VERIFY_STEP(CI_StatsEXS_verif(&p.stats.sExposureStats), "Exposure statistics configuration is not correct!\n");
     }
-    VERIFY_STEP(CI_StatsWBS_verif(&p.stats.sWhiteBalanceStats), "White Balance statistics configuration is not correct!\n");
+    VERIFY_STEP(CI_StatsWBS_verif(&p.stats.sWhiteBalanceStats),
+                "White Balance statistics configuration is not correct!\n");
     VERIFY_STEP(CI_StatsAWS_verif(&p.stats.sAutoWhiteBalanceStats, &p.sImagerInterface),
                 "Auto White Balance statistics configuration is not correct!\n");
     if (cfg.eOutputConfig & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) {
@@ -283,8 +271,7 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline)
     return QOR_RES_OK;
 }
 
-QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo)
-{
+QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo) {
     if (pPipeline == nullptr || pInfo == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pInfo is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -300,8 +287,7 @@ QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -320,7 +306,8 @@ QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline)
     QOR_CI_PipelineToInfo(pPipeline, info);
     const int id = control(pipe, CI_PIPELINE_REGISTER, info);
     if (id <= 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to register the configuration (returned %d - 0 is invalid ID)\n", id);
+        LOG_Error(__func__, __LINE__, kTag, "Failed to register the configuration (returned %d - 0 is invalid ID)\n",
+                  id);
         return id < 0 ? toQorResult(id) : QOR_RES_FAILED;
     }
     pipe->ui32Identifier = id;
@@ -339,8 +326,7 @@ QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline)
     return QOR_RES_OK;
 }
 
-QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure, QOR_BOOL8 bASAP)
-{
+QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure, QOR_BOOL8 bASAP) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -384,18 +370,15 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
     return answer;
 }
 
-QOR_RESULT CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure)
-{
+QOR_RESULT CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure) {
     return QOR_CI_PipelineUpdate(pPipeline, eUpdateMask, peFailure, QOR_FALSE);
 }
 
-QOR_RESULT CI_PipelineUpdateASAP(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure)
-{
+QOR_RESULT CI_PipelineUpdateASAP(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure) {
     return QOR_CI_PipelineUpdate(pPipeline, eUpdateMask, peFailure, QOR_TRUE);
 }
 
-QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -449,8 +432,7 @@ struct Taken {
 
 } // namespace
 
-QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline)
-{
+QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -485,7 +467,8 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline)
         if (ls.aActive[i]) {
             if (ls.aSize[i] > hw.context_aMaxWidthMult[i]) {
                 LOG_Error(__func__, __LINE__, kTag,
-                          "Context %d is running using more than its multi-context size - cannot reserve linestore for context ctx %d\n",
+                          "Context %d is running using more than its multi-context size - cannot reserve linestore for "
+                          "context ctx %d\n",
                           i, ctx);
                 return QOR_RES_NOT_SUPPORTED;
             }
@@ -531,8 +514,8 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline)
         }
     }
     if (start < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "cannot fit ctx %d into linestore (need %d, biggest gap found is %d)\n", ctx,
-                  static_cast<int>(needed), static_cast<int>(biggest));
+        LOG_Error(__func__, __LINE__, kTag, "cannot fit ctx %d into linestore (need %d, biggest gap found is %d)\n",
+                  ctx, static_cast<int>(needed), static_cast<int>(biggest));
         return QOR_RES_NOT_SUPPORTED;
     }
     ls.aStart[ctx] = static_cast<QOR_INT32>(start);
@@ -544,8 +527,7 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline)
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32Size, QOR_UINT32 *pMatrixId)
-{
+QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32Size, QOR_UINT32 *pMatrixId) {
     if (pPipeline == nullptr || ui32Size == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or size is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -592,8 +574,7 @@ QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32S
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId, CI_LSHMAT *pMatrix)
-{
+QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId, CI_LSHMAT *pMatrix) {
     if (pPipeline == nullptr || pMatrix == nullptr || matrixId == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pMatrix is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -612,7 +593,8 @@ QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrix
     const int ret = control(pipe, CI_PIPELINE_GET_LSH, &param);
     if (ret < 0) {
         if (ret == -EALREADY) {
-            LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d is not available in kernel\n", static_cast<int>(matrixId));
+            LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d is not available in kernel\n",
+                      static_cast<int>(matrixId));
         } else {
             LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not found in kernel-side\n", static_cast<int>(matrixId));
         }
@@ -626,8 +608,7 @@ QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrix
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatrix)
-{
+QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatrix) {
     if (pPipeline == nullptr || pMatrix == nullptr || pMatrix->id == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline or pMatrix is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
@@ -649,15 +630,15 @@ QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatri
     param.matrixId = pMatrix->id;
     param.matrixConfig = mat->config;
     if (control(pipe, CI_PIPELINE_SET_LSH, &param) < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n", static_cast<int>(pMatrix->id));
+        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n",
+                  static_cast<int>(pMatrix->id));
         return QOR_RES_FAILED;
     }
     mat->eStatus = INT_BUFFER_AVAILABLE;
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId)
-{
+QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId) {
     if (pPipeline == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -683,7 +664,8 @@ QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixI
     CI_LSH_CHANGE_PARAM param = {static_cast<QOR_UINT32>(pipe->ui32Identifier), matrixId};
     const int ret = control(pipe, CI_PIPELINE_CHANGE_LSH, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n", static_cast<int>(matrixId));
+        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n",
+                  static_cast<int>(matrixId));
         return toQorResult(ret);
     }
     if (pipe->pMatrix != nullptr) {
@@ -696,8 +678,7 @@ QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixI
     return QOR_RES_OK;
 }
 
-QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId)
-{
+QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId) {
     if (pPipeline == nullptr || matrixId == 0) {
         LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
@@ -705,7 +686,8 @@ QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 mat
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_LSHMAT *mat = findMatrix(pipe, matrixId);
     if (mat == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not found in userspace buffer list!\n", static_cast<int>(matrixId));
+        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not found in userspace buffer list!\n",
+                  static_cast<int>(matrixId));
         return QOR_RES_IN_PROGRESS;
     }
     if (mat == pipe->pMatrix) {

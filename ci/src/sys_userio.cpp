@@ -30,23 +30,27 @@ SYS_FILE *SYS_IO_Open(const char *path, int flags, int /*extra*/) {
 }
 
 int SYS_IO_Close(SYS_FILE *pFile) {
-    if (pFile == nullptr) return -1;
+    if (pFile == nullptr)
+        return -1;
     const int ret = SEAM_Close(pFile->file);
-    if (ret == 0) std::free(pFile);
+    if (ret == 0)
+        std::free(pFile);
     return ret;
 }
 
 int SYS_IO_Control(SYS_FILE *pFile, unsigned long command, long parameter) {
-    if (pFile == nullptr) return -22; /* -EINVAL */
+    if (pFile == nullptr)
+        return -22; /* -EINVAL */
     const long ret = SEAM_Ioctl(pFile->file, command, reinterpret_cast<void *>(static_cast<intptr_t>(parameter)));
     return static_cast<int>(ret);
 }
 
 void *SYS_IO_MemMap2(SYS_FILE *pFile, size_t length, int prot, int flags, unsigned long offset) {
-    if (pFile == nullptr) return nullptr;
+    if (pFile == nullptr)
+        return nullptr;
     const long page = sysconf(_SC_PAGESIZE);
-    void *addr = SEAM_Mmap(nullptr, length, prot, flags, pFile->file,
-                           static_cast<off_t>(offset) * static_cast<off_t>(page));
+    void *addr =
+        SEAM_Mmap(nullptr, length, prot, flags, pFile->file, static_cast<off_t>(offset) * static_cast<off_t>(page));
     return addr == MAP_FAILED ? nullptr : addr;
 }
 

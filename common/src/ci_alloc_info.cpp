@@ -11,19 +11,22 @@ constexpr QOR_UINT32 kMaxTilingStride = 16384;
 
 /** Bytes of a row of `width` pixels: whole packed groups. 0 for a layout without groups (PXL_NONE). */
 QOR_UINT64 rawRowSize(const PIXELTYPE &type, QOR_UINT64 width) {
-    if (type.ui8PackedElements == 0) return 0;
+    if (type.ui8PackedElements == 0)
+        return 0;
     return (width + type.ui8PackedElements - 1) / type.ui8PackedElements * type.ui8PackedStride;
 }
 
 QOR_UINT64 roundUp(QOR_UINT64 value, QOR_UINT64 multiple) {
-    if (multiple == 0) return value;
+    if (multiple == 0)
+        return value;
     return (value + multiple - 1) / multiple * multiple;
 }
 
 /** Smallest power of two not below the row size (1 for 0), raised to the tiling minimum. */
 QOR_UINT64 tiledStride(QOR_UINT64 rowSize, const CI_TILINGINFO &tile) {
     QOR_UINT64 stride = 1;
-    while (stride < rowSize) stride <<= 1;
+    while (stride < rowSize)
+        stride <<= 1;
     return stride < tile.ui32MinTileStride ? tile.ui32MinTileStride : stride;
 }
 
@@ -48,7 +51,8 @@ QOR_UINT32 CI_ALLOC_GetMinTilingStride(void) { return kMinTilingStride; }
 QOR_UINT32 CI_ALLOC_GetMaxTilingStride(void) { return kMaxTilingStride; }
 
 QOR_RESULT CI_ALLOC_GetTileInfo(QOR_UINT32 ui32TiledScheme, CI_TILINGINFO *pResult) {
-    if (pResult == nullptr) return QOR_RES_INVALID_PARAM;
+    if (pResult == nullptr)
+        return QOR_RES_INVALID_PARAM;
     pResult->ui32TilingStride = ui32TiledScheme;
     pResult->ui32MinTileStride = kMinTilingStride;
     pResult->ui32MaxTileStride = kMaxTilingStride;
@@ -68,10 +72,12 @@ QOR_RESULT CI_ALLOC_GetTileInfo(QOR_UINT32 ui32TiledScheme, CI_TILINGINFO *pResu
 
 QOR_RESULT CI_ALLOC_YUVSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QOR_UINT32 ui32Height,
                                 const CI_TILINGINFO *pTileInfo, CI_SIZEINFO *pResult) {
-    if (pType == nullptr || pResult == nullptr) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr || pResult == nullptr)
+        return QOR_RES_INVALID_PARAM;
     const QOR_UINT64 raw = rawRowSize(*pType, ui32Width);
     start(pResult, pType, raw, ui32Height);
-    if (raw == 0) return QOR_RES_OK;
+    if (raw == 0)
+        return QOR_RES_OK;
 
     pResult->ui32Stride = static_cast<QOR_UINT32>(roundUp(raw, kSysmemAlignment));
     const bool packed = isPacked444(*pType);
@@ -81,7 +87,8 @@ QOR_RESULT CI_ALLOC_YUVSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
         pResult->ui32CStride = static_cast<QOR_UINT32>(roundUp(rawRowSize(*pType, chromaSamples), kSysmemAlignment));
         pResult->ui32CHeight = ui32Height / pType->ui8VSubsampling;
     }
-    if (pTileInfo == nullptr) return QOR_RES_OK;
+    if (pTileInfo == nullptr)
+        return QOR_RES_OK;
 
     const QOR_UINT64 larger = pResult->ui32Stride > pResult->ui32CStride ? pResult->ui32Stride : pResult->ui32CStride;
     const QOR_UINT64 tiled = tiledStride(larger, *pTileInfo);
@@ -102,17 +109,20 @@ QOR_RESULT CI_ALLOC_YUVSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
 
 QOR_RESULT CI_ALLOC_RGBSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QOR_UINT32 ui32Height,
                                 const CI_TILINGINFO *pTileInfo, CI_SIZEINFO *pResult) {
-    if (pType == nullptr || pResult == nullptr) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr || pResult == nullptr)
+        return QOR_RES_INVALID_PARAM;
     if (pTileInfo != nullptr && pType->eFmt == BGR_161616_64) {
         LOG_Error(__func__, __LINE__, kTag, "Cannot insert tiled HDF buffer!\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_UINT64 raw = rawRowSize(*pType, ui32Width);
     start(pResult, pType, raw, ui32Height);
-    if (raw == 0) return QOR_RES_OK;
+    if (raw == 0)
+        return QOR_RES_OK;
 
     pResult->ui32Stride = static_cast<QOR_UINT32>(roundUp(raw, kSysmemAlignment));
-    if (pTileInfo == nullptr) return QOR_RES_OK;
+    if (pTileInfo == nullptr)
+        return QOR_RES_OK;
 
     const QOR_UINT64 tiled = tiledStride(pResult->ui32Stride, *pTileInfo);
     if (tiled > pTileInfo->ui32MaxTileStride) {
@@ -128,7 +138,8 @@ QOR_RESULT CI_ALLOC_RGBSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
 
 QOR_RESULT CI_ALLOC_Raw2DSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QOR_UINT32 ui32Height,
                                   const CI_TILINGINFO *pTileInfo, CI_SIZEINFO *pResult) {
-    if (pType == nullptr || pResult == nullptr) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr || pResult == nullptr)
+        return QOR_RES_INVALID_PARAM;
     if (pTileInfo != nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "Cannot configure tiled RAW2D format in current HW\n");
         return QOR_RES_NOT_SUPPORTED;

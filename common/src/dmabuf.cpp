@@ -15,7 +15,8 @@ constexpr const char *kTag = "DMABUF";
 /** Opens the allocator device read-write: its descriptor, or -1 (logged). */
 int dmabuf_Open() {
     const int fd = SEAM_Open(DMABUF_DEVICE_PATH, O_RDWR, 0);
-    if (fd < 0) LOG_Error(__func__, __LINE__, kTag, "Could not open DMABUF Device\n");
+    if (fd < 0)
+        LOG_Error(__func__, __LINE__, kTag, "Could not open DMABUF Device\n");
     return fd;
 }
 
@@ -30,9 +31,11 @@ void release(S_DMABUFHandle *h) {
 extern "C" {
 
 QOR_RESULT DMABUF_Alloc(QOR_HANDLE *pHandle, QOR_SIZE bytes) {
-    if (pHandle == nullptr || *pHandle != nullptr || bytes == 0) return QOR_RES_INVALID_PARAM;
+    if (pHandle == nullptr || *pHandle != nullptr || bytes == 0)
+        return QOR_RES_INVALID_PARAM;
     const int dev = dmabuf_Open();
-    if (dev < 0) return QOR_RES_FAILED;
+    if (dev < 0)
+        return QOR_RES_FAILED;
     S_DMABUFHandle *h = static_cast<S_DMABUFHandle *>(std::malloc(sizeof(S_DMABUFHandle)));
     if (h == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "Malloc failure while allocating BufferAllocator struct\n");
@@ -53,9 +56,11 @@ QOR_RESULT DMABUF_Alloc(QOR_HANDLE *pHandle, QOR_SIZE bytes) {
 }
 
 QOR_RESULT DMABUF_GetBufferFd(QOR_HANDLE handle, int *fd) {
-    if (handle == nullptr || fd == nullptr) return QOR_RES_INVALID_PARAM;
+    if (handle == nullptr || fd == nullptr)
+        return QOR_RES_INVALID_PARAM;
     S_DMABUFHandle *h = static_cast<S_DMABUFHandle *>(handle);
-    if (h->ui32DmadevFd < 0) return QOR_RES_NOT_INITIALISED;
+    if (h->ui32DmadevFd < 0)
+        return QOR_RES_NOT_INITIALISED;
     if (h->bufFd == -1) {
         const long ret = SEAM_Ioctl(h->ui32DmadevFd, DMABUF_IOCTL_EXPORT, nullptr);
         if (ret < 0) {
@@ -69,10 +74,13 @@ QOR_RESULT DMABUF_GetBufferFd(QOR_HANDLE handle, int *fd) {
 }
 
 QOR_RESULT DMABUF_Free(QOR_HANDLE handle) {
-    if (handle == nullptr) return QOR_RES_INVALID_PARAM;
+    if (handle == nullptr)
+        return QOR_RES_INVALID_PARAM;
     S_DMABUFHandle *h = static_cast<S_DMABUFHandle *>(handle);
-    if (h->ui32DmadevFd < 0) return QOR_RES_NOT_INITIALISED;
-    if (h->bufFd >= 0) SEAM_Close(h->bufFd);
+    if (h->ui32DmadevFd < 0)
+        return QOR_RES_NOT_INITIALISED;
+    if (h->bufFd >= 0)
+        SEAM_Close(h->bufFd);
     release(h);
     return QOR_RES_OK;
 }

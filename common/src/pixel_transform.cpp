@@ -47,14 +47,16 @@ constexpr const char *kUnknownFormat = "?fmt?";
 
 const FormatRow *row(pxlFormat fmt) {
     const int i = static_cast<int>(fmt);
-    if (i < 0 || i >= PXL_N) return nullptr;
+    if (i < 0 || i >= PXL_N)
+        return nullptr;
     return &kFormats[i];
 }
 
 /** Copies the table's layout of a format of the wanted family; false when the format is of another one. */
 bool fillLayout(PIXELTYPE *pType, pxlFormat fmt, FORMAT_TYPES family) {
     const FormatRow *r = row(fmt);
-    if (r == nullptr || r->family != family) return false;
+    if (r == nullptr || r->family != family)
+        return false;
     pType->ui8HSubsampling = r->h;
     pType->ui8VSubsampling = r->v;
     pType->ui8BitDepth = r->bitDepth;
@@ -69,7 +71,8 @@ bool fillLayout(PIXELTYPE *pType, pxlFormat fmt, FORMAT_TYPES family) {
 extern "C" {
 
 QOR_RESULT PixelTransformYUV(PIXELTYPE *pType, pxlFormat yuv) {
-    if (pType == nullptr) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr)
+        return QOR_RES_INVALID_PARAM;
     if (yuv == PXL_NONE) {
         pType->eBuffer = TYPE_NONE;
         return QOR_RES_INVALID_PARAM;
@@ -81,7 +84,8 @@ QOR_RESULT PixelTransformYUV(PIXELTYPE *pType, pxlFormat yuv) {
 }
 
 QOR_RESULT PixelTransformRGB(PIXELTYPE *pType, pxlFormat rgb) {
-    if (pType == nullptr || rgb == PXL_NONE) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr || rgb == PXL_NONE)
+        return QOR_RES_INVALID_PARAM;
     pType->eFmt = rgb;
     pType->eBuffer = TYPE_RGB;
     pType->eMosaic = MOSAIC_NONE;
@@ -91,7 +95,8 @@ QOR_RESULT PixelTransformRGB(PIXELTYPE *pType, pxlFormat rgb) {
 }
 
 QOR_RESULT PixelTransformBayer(PIXELTYPE *pType, pxlFormat bayer, MOSAICType mosaic) {
-    if (pType == nullptr || bayer == PXL_NONE) return QOR_RES_INVALID_PARAM;
+    if (pType == nullptr || bayer == PXL_NONE)
+        return QOR_RES_INVALID_PARAM;
     pType->eFmt = bayer;
     pType->eBuffer = TYPE_BAYER;
     pType->eMosaic = mosaic;
@@ -101,7 +106,8 @@ QOR_RESULT PixelTransformBayer(PIXELTYPE *pType, pxlFormat bayer, MOSAICType mos
 }
 
 QOR_RESULT PixelTransformDisplay(PIXELTYPE *pType, pxlFormat format) {
-    if (PixelFormatIsPackedYcc(format)) return PixelTransformYUV(pType, format);
+    if (PixelFormatIsPackedYcc(format))
+        return PixelTransformYUV(pType, format);
     return PixelTransformRGB(pType, format);
 }
 
@@ -110,7 +116,8 @@ QOR_BOOL PixelFormatIsPackedYcc(pxlFormat format) {
 }
 
 QOR_INT PixelFormatYccBitDepth(pxlFormat format) {
-    if (!PixelFormatIsPackedYcc(format)) return 0;
+    if (!PixelFormatIsPackedYcc(format))
+        return 0;
     return row(format)->bitDepth;
 }
 
@@ -125,9 +132,11 @@ const char *FormatStringForFilename(pxlFormat ePxl) {
 }
 
 pxlFormat FormatIndex(const char *format) {
-    if (format == nullptr) return PXL_NONE;
+    if (format == nullptr)
+        return PXL_NONE;
     for (const FormatRow &r : kFormats) {
-        if (std::strcmp(r.name, format) == 0) return r.fmt;
+        if (std::strcmp(r.name, format) == 0)
+            return r.fmt;
     }
     return PXL_NONE;
 }
@@ -148,7 +157,8 @@ MOSAICType MosaicFlip(MOSAICType input, QOR_BOOL8 bFlipH, QOR_BOOL8 bFlipV) {
         {{MOSAIC_BGGR, MOSAIC_GBRG}, {MOSAIC_GRBG, MOSAIC_RGGB}},
     };
     const int i = static_cast<int>(input);
-    if (i < MOSAIC_RGGB || i > MOSAIC_BGGR) return MOSAIC_NONE;
+    if (i < MOSAIC_RGGB || i > MOSAIC_BGGR)
+        return MOSAIC_NONE;
     return kFlip[i - 1][bFlipV ? 1 : 0][bFlipH ? 1 : 0];
 }
 

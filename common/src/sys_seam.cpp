@@ -49,7 +49,8 @@ std::mutex g_selectLock;
 const SEAM_OPS *select() {
     std::lock_guard<std::mutex> lock(g_selectLock);
     const SEAM_OPS *chosen = g_selected.load();
-    if (chosen != nullptr) return chosen;
+    if (chosen != nullptr)
+        return chosen;
 
     const char *env = std::getenv("NORVA_PLATFORM");
     bool sim;
@@ -83,7 +84,8 @@ void SEAM_RegisterSimulation(const SEAM_OPS *ops) { g_simulation.store(ops); }
 
 const SEAM_OPS *SEAM_Current(void) {
     const SEAM_OPS *ops = g_override.load();
-    if (ops != nullptr) return ops;
+    if (ops != nullptr)
+        return ops;
     ops = g_selected.load();
     return ops != nullptr ? ops : select();
 }

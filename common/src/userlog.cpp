@@ -34,12 +34,13 @@ bool wanted(int messageLevel) { return g_level.load(std::memory_order_relaxed) >
 
 } // namespace
 
-#define NORVA_LOG_BODY(level)                                                                      \
-    if (!wanted(level)) return;                                                                    \
-    char msg[LOG_MESSAGE_SIZE];                                                                    \
-    va_list args;                                                                                  \
-    va_start(args, format);                                                                        \
-    formatMessage(msg, format, args);                                                              \
+#define NORVA_LOG_BODY(level)                                                                                          \
+    if (!wanted(level))                                                                                                \
+        return;                                                                                                        \
+    char msg[LOG_MESSAGE_SIZE];                                                                                        \
+    va_list args;                                                                                                      \
+    va_start(args, format);                                                                                            \
+    formatMessage(msg, format, args);                                                                                  \
     va_end(args)
 
 void LOG_Error(const char *function, unsigned line, const char *log_tag, const char *format, ...) {
@@ -66,7 +67,8 @@ void LOG_Debug(const char *function, unsigned line, const char *log_tag, const c
 
 void LOG_Perf(const char *function, unsigned line, const char *log_tag, const char *format, ...) {
     (void)line;
-    if (!wanted(LOG_LEVEL_PERF)) return;
+    if (!wanted(LOG_LEVEL_PERF))
+        return;
     struct timeval tv;
     gettimeofday(&tv, nullptr);
     char msg[LOG_MESSAGE_SIZE];
@@ -74,8 +76,8 @@ void LOG_Perf(const char *function, unsigned line, const char *log_tag, const ch
     va_start(args, format);
     formatMessage(msg, format, args);
     va_end(args);
-    std::fprintf(stdout, "PERF [%s]: %s() %lu:%06lu %s", log_tag, function,
-                 static_cast<unsigned long>(tv.tv_sec), static_cast<unsigned long>(tv.tv_usec), msg);
+    std::fprintf(stdout, "PERF [%s]: %s() %lu:%06lu %s", log_tag, function, static_cast<unsigned long>(tv.tv_sec),
+                 static_cast<unsigned long>(tv.tv_usec), msg);
 }
 
 void LOG_SetLevel(int level) {
@@ -87,13 +89,14 @@ int LOG_GetLevel(void) { return g_level.load(std::memory_order_relaxed); }
 
 void LOG_ReadLogLevelFromEnv(void) {
     const char *env = std::getenv("NORVA_LOG_LEVEL");
-    if (env == nullptr) return;
+    if (env == nullptr)
+        return;
     // Base 10 with an optional sign, stopping at the first non-digit; empty or non-numeric gives 0.
     const long value = std::strtol(env, nullptr, 10);
     if (value < LOG_LEVEL_SILENCE || value > LOG_LEVEL_PERF) {
         LOG_Info("LOG_ReadLogLevelFromEnv", __LINE__, kTag,
-                 "Failed to apply log level %d: value is out of range [%d; %d]\n",
-                 static_cast<int>(value), LOG_LEVEL_SILENCE, LOG_LEVEL_PERF);
+                 "Failed to apply log level %d: value is out of range [%d; %d]\n", static_cast<int>(value),
+                 LOG_LEVEL_SILENCE, LOG_LEVEL_PERF);
         return;
     }
     g_level.store(static_cast<int>(value), std::memory_order_relaxed);

@@ -54,8 +54,8 @@ int main(int argc, char **argv) {
         run(s);
     }
 
-    const std::string pieces[] = {"//", "#", "\r", "\n", "\t", " ", "\xEF\xBB\xBF", std::string(1, '\0'),
-                                  "A_1", "-1", "0x", "\xFF", "_", "=", "1.0"};
+    const std::string pieces[] = {"//",  "#",  "\r", "\n",   "\t", " ", "\xEF\xBB\xBF", std::string(1, '\0'),
+                                  "A_1", "-1", "0x", "\xFF", "_",  "=", "1.0"};
     std::mt19937 rng(6);
     const long count = std::strtol(argv[2], nullptr, 10);
     for (long i = 0; i < count; i++) {
@@ -65,10 +65,12 @@ int main(int argc, char **argv) {
             const size_t pos = input.empty() ? 0 : rng() % (input.size() + 1);
             switch (rng() % 4) {
             case 0:
-                if (!input.empty() && pos < input.size()) input[pos] = static_cast<char>(rng() & 0xFF);
+                if (!input.empty() && pos < input.size())
+                    input[pos] = static_cast<char>(rng() & 0xFF);
                 break;
             case 1:
-                if (pos < input.size()) input.erase(pos, 1 + rng() % 4);
+                if (pos < input.size())
+                    input.erase(pos, 1 + rng() % 4);
                 break;
             case 2: {
                 input.insert(pos, pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))]);

@@ -13,25 +13,25 @@ constexpr const char *kErrorState = "Unable to perform operation, camera is in e
 constexpr const char *kNoPipeline = "Camera pipeline not defined (== NULL)\n";
 } // namespace
 
-#define CAMERA_REFUSE_IN_ERROR(result)                                                                              \
-    do {                                                                                                            \
-        if (state == CAM_ERROR) {                                                                                   \
-            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                       \
-            return (result);                                                                                        \
-        }                                                                                                           \
+#define CAMERA_REFUSE_IN_ERROR(result)                                                                                 \
+    do {                                                                                                               \
+        if (state == CAM_ERROR) {                                                                                      \
+            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                          \
+            return (result);                                                                                           \
+        }                                                                                                              \
     } while (0)
 
-#define CAMERA_NEEDS_PIPELINE(result)                                                                               \
-    do {                                                                                                            \
-        if (pipeline == nullptr) {                                                                                  \
-            LOG_Error(__func__, __LINE__, kTag, kNoPipeline);                                                       \
-            return (result);                                                                                        \
-        }                                                                                                           \
+#define CAMERA_NEEDS_PIPELINE(result)                                                                                  \
+    do {                                                                                                               \
+        if (pipeline == nullptr) {                                                                                     \
+            LOG_Error(__func__, __LINE__, kTag, kNoPipeline);                                                          \
+            return (result);                                                                                           \
+        }                                                                                                              \
     } while (0)
 
 const char *Camera::StateName(State s) {
-    static const char *const names[] = {"CAM_ERROR",      "CAM_DISCONNECTED", "CAM_CONNECTED", "CAM_REGISTERED",
-                                        "CAM_SET_UP",     "CAM_PROGRAMMED",   "CAM_READY",     "CAM_CAPTURING"};
+    static const char *const names[] = {"CAM_ERROR",  "CAM_DISCONNECTED", "CAM_CONNECTED", "CAM_REGISTERED",
+                                        "CAM_SET_UP", "CAM_PROGRAMMED",   "CAM_READY",     "CAM_CAPTURING"};
     const int i = static_cast<int>(s);
     return i >= 0 && i < static_cast<int>(sizeof(names) / sizeof(names[0])) ? names[i] : "unknown";
 }
@@ -224,7 +224,9 @@ QOR_RESULT Camera::program() {
     return QOR_RES_OK;
 }
 
-QOR_RESULT Camera::registerControlModule(ControlModule *module) { return control.registerControlModule(module, pipeline); }
+QOR_RESULT Camera::registerControlModule(ControlModule *module) {
+    return control.registerControlModule(module, pipeline);
+}
 
 ControlModule *Camera::getControlModule(ControlID id) { return control.getControlModule(id); }
 
@@ -569,9 +571,12 @@ QOR_RESULT Camera::releaseShot(Shot &shot) {
 
 std::ostream &Camera::printState(std::ostream &os) const {
     os << "Camera:" << std::endl;
-    os << "  " << "state = " << StateName(state) << std::endl;
-    os << "  " << "ctx = " << ctxNumber << std::endl;
-    os << "  " << "ownSensor = " << (bOwnSensor ? 1 : 0) << std::endl;
+    os << "  "
+       << "state = " << StateName(state) << std::endl;
+    os << "  "
+       << "ctx = " << ctxNumber << std::endl;
+    os << "  "
+       << "ownSensor = " << (bOwnSensor ? 1 : 0) << std::endl;
     control.printAllState(os);
     return os;
 }

@@ -75,9 +75,7 @@ CI_CONNECTION *CI_Connection::getConnection() {
     return pCI_Connection;
 }
 
-const CI_CONNECTION *CI_Connection::getConnection() const {
-    return const_cast<CI_Connection *>(this)->getConnection();
-}
+const CI_CONNECTION *CI_Connection::getConnection() const { return const_cast<CI_Connection *>(this)->getConnection(); }
 
 int CI_Connection::getNConnections() const {
     std::lock_guard<std::mutex> guard(connectionLock);

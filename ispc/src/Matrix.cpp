@@ -46,9 +46,7 @@ std::vector<double> &Matrix::operator[](int index) {
     return coefficients.back();
 }
 
-const std::vector<double> &Matrix::operator[](int index) const {
-    return const_cast<Matrix &>(*this)[index];
-}
+const std::vector<double> &Matrix::operator[](int index) const { return const_cast<Matrix &>(*this)[index]; }
 
 void Matrix::zeros() {
     if (matrixState == INVALID) {
@@ -56,7 +54,8 @@ void Matrix::zeros() {
         return;
     }
     for (auto &row : coefficients) {
-        for (double &c : row) c = 0.0;
+        for (double &c : row)
+            c = 0.0;
     }
 }
 
@@ -66,7 +65,8 @@ void Matrix::ones() {
         return;
     }
     for (auto &row : coefficients) {
-        for (double &c : row) c = 1.0;
+        for (double &c : row)
+            c = 1.0;
     }
 }
 
@@ -86,14 +86,16 @@ void Matrix::identity() {
 
 Matrix &Matrix::applyMin(double value) {
     for (auto &row : coefficients) {
-        for (double &c : row) c = value < c ? value : c;
+        for (double &c : row)
+            c = value < c ? value : c;
     }
     return *this;
 }
 
 Matrix &Matrix::applyMax(double value) {
     for (auto &row : coefficients) {
-        for (double &c : row) c = c < value ? value : c;
+        for (double &c : row)
+            c = c < value ? value : c;
     }
     return *this;
 }
@@ -102,7 +104,8 @@ Matrix &Matrix::normaliseSum() {
     const double s = sum();
     if (s != 0.0) {
         for (auto &row : coefficients) {
-            for (double &c : row) c /= s;
+            for (double &c : row)
+                c /= s;
         }
     }
     return *this;
@@ -116,7 +119,8 @@ Matrix &Matrix::normaliseMax() {
     const double m = max();
     if (m != 0.0) {
         for (auto &row : coefficients) {
-            for (double &c : row) c /= m;
+            for (double &c : row)
+                c /= m;
         }
     }
     return *this;
@@ -125,7 +129,8 @@ Matrix &Matrix::normaliseMax() {
 double Matrix::sum() const {
     double s = 0.0;
     for (const auto &row : coefficients) {
-        for (double c : row) s += c;
+        for (double c : row)
+            s += c;
     }
     return s;
 }
@@ -137,7 +142,8 @@ double Matrix::max() const {
     double m = coefficients[0][0];
     for (const auto &row : coefficients) {
         for (double c : row) {
-            if (c > m) m = c;
+            if (c > m)
+                m = c;
         }
     }
     return m;
@@ -150,14 +156,14 @@ double Matrix::min() const {
     double m = coefficients[0][0];
     for (const auto &row : coefficients) {
         for (double c : row) {
-            if (c < m) m = c;
+            if (c < m)
+                m = c;
         }
     }
     return m;
 }
 
-template <class Op>
-Matrix Matrix::elementwise(Op op) const {
+template <class Op> Matrix Matrix::elementwise(Op op) const {
     Matrix result(rows, cols);
     if (matrixState != VALID) {
         LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
@@ -179,9 +185,8 @@ Matrix Matrix::operator+(const Matrix &o) const {
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
-                  o.cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
+                  rows, cols, o.rows, o.cols);
         return result;
     }
     return elementwise([&](int r, int c) { return coefficients[r][c] + o.coefficients[r][c]; });
@@ -195,9 +200,8 @@ Matrix Matrix::operator-(const Matrix &o) const {
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
-                  o.cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
+                  rows, cols, o.rows, o.cols);
         return result;
     }
     return elementwise([&](int r, int c) { return coefficients[r][c] - o.coefficients[r][c]; });
@@ -222,8 +226,7 @@ Matrix Matrix::power(double value) const {
 Matrix Matrix::blend(const Matrix &o, double blending) const {
     if (!(blending >= 0.0 && blending <= 1.0)) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Blending value must be between 0.0 and 1.0 (received:%f)\n",
-                  blending);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Blending value must be between 0.0 and 1.0 (received:%f)\n", blending);
         return result;
     }
     if (matrixState != VALID || o.matrixState != VALID) {
@@ -233,9 +236,8 @@ Matrix Matrix::blend(const Matrix &o, double blending) const {
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols, o.rows,
-                  o.cols);
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
+                  rows, cols, o.rows, o.cols);
         return result;
     }
     return elementwise(

@@ -2,8 +2,7 @@
 
 namespace ISPC {
 
-Parameter::Parameter(const std::string &_tag, const std::string &value)
-    : tag(_tag), validParameter(!_tag.empty()) {
+Parameter::Parameter(const std::string &_tag, const std::string &value) : tag(_tag), validParameter(!_tag.empty()) {
     if (validParameter) {
         addValue(value);
     }
@@ -63,9 +62,7 @@ bool Parameter::get(unsigned n, bool &isOk) const {
     return parse<bool>(values[n], isOk);
 }
 
-bool operator==(const Parameter &lhs, const Parameter &rhs) {
-    return lhs.tag == rhs.tag && lhs.values == rhs.values;
-}
+bool operator==(const Parameter &lhs, const Parameter &rhs) { return lhs.tag == rhs.tag && lhs.values == rhs.values; }
 
 std::ostream &operator<<(std::ostream &out, const Parameter &param) {
     out << param.tag << " ";

@@ -154,8 +154,7 @@ QOR_RESULT ParameterFileParser::parse(std::istream &fileStream, ParameterList &p
         params.addParameter(p, true);
     }
     if (fileStream.bad() || !fileStream.eof()) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to read the setup stream after %zu parameters\n",
-                  params.size());
+        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to read the setup stream after %zu parameters\n", params.size());
         return QOR_RES_IO_FAILED;
     }
     return QOR_RES_OK;
@@ -198,8 +197,7 @@ QOR_RESULT ParameterFileParser::save(const ParameterList &parameters, std::ostre
     return QOR_RES_OK;
 }
 
-QOR_RESULT ParameterFileParser::saveGrouped(const ParameterList &parameters, std::ostream &file,
-                                            bool bSaveUngroupped) {
+QOR_RESULT ParameterFileParser::saveGrouped(const ParameterList &parameters, std::ostream &file, bool bSaveUngroupped) {
     for (auto g = parameters.groupsBegin(); g != parameters.groupsEnd(); ++g) {
         file << g->second.header << '\n';
         for (const std::string &tag : g->second.parameters) {
@@ -252,8 +250,7 @@ namespace {
 
 // The file forms open for output only (an existing file is truncated). A write or close that fails
 // is reported, as the data did not reach the file.
-template <class Writer>
-QOR_RESULT saveToFile(const std::string &filename, Writer writer) {
+template <class Writer> QOR_RESULT saveToFile(const std::string &filename, Writer writer) {
     std::ofstream file(filename.c_str(), std::ios::out | std::ios::binary);
     if (!file.is_open()) {
         return QOR_RES_FAILED;

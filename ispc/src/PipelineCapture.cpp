@@ -13,12 +13,12 @@ constexpr const char *kTag = "ISPC_PIPELINE";
 constexpr const char *kErrorState = "Pipeline is in error state\n";
 } // namespace
 
-#define PIPELINE_REFUSE_IN_ERROR()                                                                                  \
-    do {                                                                                                            \
-        if (ctxStatus == ISPC_Ctx_ERROR) {                                                                          \
-            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                       \
-            return QOR_RES_UNAVAILABLE;                                                                             \
-        }                                                                                                           \
+#define PIPELINE_REFUSE_IN_ERROR()                                                                                     \
+    do {                                                                                                               \
+        if (ctxStatus == ISPC_Ctx_ERROR) {                                                                             \
+            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                          \
+            return QOR_RES_UNAVAILABLE;                                                                                \
+        }                                                                                                              \
     } while (0)
 
 QOR_RESULT Pipeline::addShots(unsigned num) {

@@ -44,11 +44,20 @@ QOR_UINT32 stepExposure(unsigned long uSeconds, QOR_UINT32 step) {
 template <typename Def, typename Value>
 void saveParameter(ParameterList &list, ModuleBase::SaveType t, const Def &def, const Value &value) {
     switch (t) {
-    case ModuleBase::SAVE_VAL: list.addParameter(def, value, true); break;
-    case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-    case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-    case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-    default: break;
+    case ModuleBase::SAVE_VAL:
+        list.addParameter(def, value, true);
+        break;
+    case ModuleBase::SAVE_MIN:
+        list.addParameterMin(def, true);
+        break;
+    case ModuleBase::SAVE_MAX:
+        list.addParameterMax(def, true);
+        break;
+    case ModuleBase::SAVE_DEF:
+        list.addParameterDef(def, true);
+        break;
+    default:
+        break;
     }
 }
 
@@ -67,12 +76,11 @@ Sensor::Sensor()
     : hSensorHandle(nullptr),
       // The exposure parameter's default and range (milliseconds) taken as integers, until configure.
       programmedExposure(static_cast<QOR_UINT32>(kExposureMsDef)), programmedGain(kGainDef), programmedFocus(0),
-      minExposure(0), maxExposure(static_cast<QOR_UINT32>(kExposureMsMax)), exposureStep(1), minFocus(0),
-      maxFocus(0), minGain(0.0), maxGain(kGainMax), state(SENSOR_ERROR), focusSupported(false),
-      uiWidth(kSizeDef[0]), uiHeight(kSizeDef[1]), uiImager(0), nVTot(kVTotDef), flTrow(0.0),
-      eBayerFormat(MOSAIC_NONE), ui8SensorContexts(0), uiBitDepth(kBitDepthDef), flFrameRate(kFrameRateDef),
-      uiWellDepth(kWellDepthDef), flReadNoise(kReadNoiseDef), flAperture(0.0), flPixelSize(0.0), uiFocalLength(0),
-      eHDRMode(HDR_NONE), bLongExpFirst(false), ui32LineGap(0) {}
+      minExposure(0), maxExposure(static_cast<QOR_UINT32>(kExposureMsMax)), exposureStep(1), minFocus(0), maxFocus(0),
+      minGain(0.0), maxGain(kGainMax), state(SENSOR_ERROR), focusSupported(false), uiWidth(kSizeDef[0]),
+      uiHeight(kSizeDef[1]), uiImager(0), nVTot(kVTotDef), flTrow(0.0), eBayerFormat(MOSAIC_NONE), ui8SensorContexts(0),
+      uiBitDepth(kBitDepthDef), flFrameRate(kFrameRateDef), uiWellDepth(kWellDepthDef), flReadNoise(kReadNoiseDef),
+      flAperture(0.0), flPixelSize(0.0), uiFocalLength(0), eHDRMode(HDR_NONE), bLongExpFirst(false), ui32LineGap(0) {}
 
 Sensor::Sensor(int sensorId) : Sensor() { init(sensorId); }
 
@@ -120,10 +128,14 @@ void Sensor::attachDriver(SENSOR_HANDLE handle, int sensorId) {
 
 const char *Sensor::StateName(State s) {
     switch (s) {
-    case SENSOR_ERROR: return "SENSOR_ERROR";
-    case SENSOR_INITIALIZED: return "SENSOR_INITIALIZED";
-    case SENSOR_ENABLED: return "SENSOR_ENABLED";
-    case SENSOR_CONFIGURED: return "SENSOR_CONFIGURED";
+    case SENSOR_ERROR:
+        return "SENSOR_ERROR";
+    case SENSOR_INITIALIZED:
+        return "SENSOR_INITIALIZED";
+    case SENSOR_ENABLED:
+        return "SENSOR_ENABLED";
+    case SENSOR_CONFIGURED:
+        return "SENSOR_CONFIGURED";
     }
     return "UNKNOWN";
 }
@@ -141,8 +153,8 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
         return QOR_RES_NOT_SUPPORTED;
     }
 
-    QOR_RESULT ret = Sensor_SetMode(hSensorHandle, static_cast<QOR_UINT16>(sensorMode),
-                                    static_cast<QOR_UINT8>(flipping));
+    QOR_RESULT ret =
+        Sensor_SetMode(hSensorHandle, static_cast<QOR_UINT16>(sensorMode), static_cast<QOR_UINT8>(flipping));
     if (ret != QOR_RES_OK) {
         QOR_LOG_ERROR(LOG_TAG, "failed to set sensor's mode to %d with flipping 0x%x\n", sensorMode,
                       static_cast<unsigned>(flipping));

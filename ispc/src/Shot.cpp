@@ -74,8 +74,8 @@ void Shot::configure(CI_SHOT *ci, const ModuleOUT &out, const Global_Setup &g) {
                    ci->pDisplayOutput, ci->dispId, ci->bDispTiled == 1);
     }
     if (out.encoderType != PXL_NONE) {
-        fillBuffer(YUV, g.ui32EncWidth, g.ui32EncHeight, ci->aEncYSize, out.encoderType, ci->pEncoderOutput,
-                   ci->encId, ci->bEncTiled == 1);
+        fillBuffer(YUV, g.ui32EncWidth, g.ui32EncHeight, ci->aEncYSize, out.encoderType, ci->pEncoderOutput, ci->encId,
+                   ci->bEncTiled == 1);
         YUV.strideCbCr = static_cast<QOR_UINT16>(ci->aEncCbCrSize[0]);
         YUV.vstrideCbCr = static_cast<QOR_UINT16>(ci->aEncCbCrSize[1]);
         YUV.offset = ci->aEncOffset[0];
@@ -106,27 +106,35 @@ void Shot::configure(CI_SHOT *ci, const ModuleOUT &out, const Global_Setup &g) {
     }
     const QOR_UINT32 eConfig = ci->eOutputConfig;
     Metadata &md = metadata;
-    if (readable) MC_HISExtract(save, &md.histogramStats);
+    if (readable)
+        MC_HISExtract(save, &md.histogramStats);
     MC_HISRevert(&config.sHistStats, eConfig, &md.histogramConfig);
-    if (readable) MC_EXSExtract(save, &md.clippingStats);
+    if (readable)
+        MC_EXSExtract(save, &md.clippingStats);
     MC_EXSRevert(&config.sExposureStats, eConfig, &md.clippingConfig);
-    if (readable) MC_FOSExtract(save, &md.focusStats);
+    if (readable)
+        MC_FOSExtract(save, &md.focusStats);
     MC_FOSRevert(&config.sFocusStats, eConfig, &md.focusConfig);
-    if (readable) MC_WBSExtract(save, &md.whiteBalanceStats);
+    if (readable)
+        MC_WBSExtract(save, &md.whiteBalanceStats);
     MC_WBSRevert(&config.sWhiteBalanceStats, eConfig, &md.whiteBalanceConfig);
-    if (readable) MC_AWSExtract(save, &md.autoWhiteBalanceStats);
+    if (readable)
+        MC_AWSExtract(save, &md.autoWhiteBalanceStats);
     MC_AWSRevert(&config.sAutoWhiteBalanceStats, eConfig, &md.autoWhiteBalanceConfig);
-    if (readable) MC_FLDExtract(save, &md.flickerStats);
+    if (readable)
+        MC_FLDExtract(save, &md.flickerStats);
     MC_FLDRevert(&config.sFlickerStats, eConfig, &md.flickerConfig);
 
-    if (readable) MC_TimestampExtract(save, &md.timestamps);
+    if (readable)
+        MC_TimestampExtract(save, &md.timestamps);
     md.timestamps.ui32LinkedListUpdated = ci->ui32LinkedListTS;
     md.timestamps.ui32InterruptServiced = ci->ui32InterruptTS;
     md.timestamps.ui64LinkedListSysTime = ci->ui64LinkedListSysTime;
     md.timestamps.ui64InterruptSysTime = ci->ui64InterruptSysTime;
     md.timestamps.ui64InterruptTimeOfDay = ci->ui64InterruptTimeOfDay;
 
-    if (readable) MC_DPFExtract(save, &md.defectiveStats);
+    if (readable)
+        MC_DPFExtract(save, &md.defectiveStats);
 
     // Never more than the area the driver mapped.
     stats.data = static_cast<const QOR_UINT8 *>(save);

@@ -127,14 +127,16 @@ public:
     void render(const SimFrameContext &ctx) override {
         for (unsigned o = 0; o < SIM_OUT_N; o++) {
             const SimOutputTarget &t = ctx.outputs[o];
-            if (!t.present) continue;
+            if (!t.present)
+                continue;
             for (unsigned p = 0; p < t.planes; p++) {
                 uint32_t rowBytes = 0, rows = 0;
                 SimPlaneExtent(t, p, &rowBytes, &rows);
                 for (uint32_t y = 0; y < rows; y++) {
                     if (!t.tiled) {
                         uint8_t *row = SimOutputByte(t, p, 0, y);
-                        for (uint32_t x = 0; x < rowBytes; x++) row[x] = TestPatternByte(ctx.frameNumber, o, p, x, y);
+                        for (uint32_t x = 0; x < rowBytes; x++)
+                            row[x] = TestPatternByte(ctx.frameNumber, o, p, x, y);
                     } else {
                         for (uint32_t x = 0; x < rowBytes; x++) {
                             *SimOutputByte(t, p, x, y) = TestPatternByte(ctx.frameNumber, o, p, x, y);
@@ -166,7 +168,8 @@ public:
     }
     void render(const SimFrameContext &ctx) override { testPattern().render(ctx); }
     bool bayer(unsigned gasket, IspInputFrame *frame) override {
-        if (engine().datagenPattern || gasket >= CI_N_IMAGERS || !taken[gasket]) return false;
+        if (engine().datagenPattern || gasket >= CI_N_IMAGERS || !taken[gasket])
+            return false;
         const SourceFrame &f = current[gasket];
         frame->samples = f.samples;
         frame->width = f.width;
@@ -176,7 +179,8 @@ public:
         return true;
     }
     void end(unsigned gasket) override {
-        if (taken[gasket]) MarkSourceFrameProcessed(current[gasket]);
+        if (taken[gasket])
+            MarkSourceFrameProcessed(current[gasket]);
         taken[gasket] = false;
     }
 
@@ -193,8 +197,10 @@ DatagenFrames &datagenFrames() {
 /** The source plugged into the gasket; else the data generator that drives it; else the test pattern. */
 SimFrameSource &sourceOf(unsigned gasket) {
     SimFrameSource *s = gasket < CI_N_IMAGERS ? engine().sources[gasket] : nullptr;
-    if (s != nullptr) return *s;
-    if (gasket < CI_N_IMAGERS && DatagenDrivesGasket(gasket)) return datagenFrames();
+    if (s != nullptr)
+        return *s;
+    if (gasket < CI_N_IMAGERS && DatagenDrivesGasket(gasket))
+        return datagenFrames();
     return testPattern();
 }
 
@@ -212,7 +218,8 @@ FileCapture::~FileCapture() {
     // The file is closing: its device memory goes with it, only the records and counters are left to drop.
     for (int id : ids) {
         auto it = engine().captures.find(id);
-        if (it == engine().captures.end()) continue;
+        if (it == engine().captures.end())
+            continue;
         dropCapture(nullptr, *it->second);
         engine().captures.erase(it);
     }
@@ -231,7 +238,8 @@ Capture *findCapture(int id) {
 
 Capture &captureOf(CommandContext &ctx, int id) {
     Capture *c = findCapture(id);
-    if (c != nullptr) return *c;
+    if (c != nullptr)
+        return *c;
     std::unique_ptr<Capture> made(new Capture());
     made->pipelineId = id;
     made->fd = ctx.file.fd;
@@ -243,16 +251,19 @@ Capture &captureOf(CommandContext &ctx, int id) {
 
 void freeShotAreas(IspFile *file, SimShot &s) {
     for (uint32_t id : s.areaIds) {
-        if (id != 0 && file != nullptr) FreeDeviceMemory(*file, id);
+        if (id != 0 && file != nullptr)
+            FreeDeviceMemory(*file, id);
     }
     DriverObjectDestroyed();
 }
 
 void dropCapture(IspFile *file, Capture &c) {
-    for (SimShot &s : c.shots) freeShotAreas(file, s);
+    for (SimShot &s : c.shots)
+        freeShotAreas(file, s);
     c.shots.clear();
     for (auto &b : c.buffers) {
-        if (file != nullptr) FreeDeviceMemory(*file, b.first);
+        if (file != nullptr)
+            FreeDeviceMemory(*file, b.first);
         DriverObjectDestroyed();
     }
     c.buffers.clear();
@@ -272,28 +283,33 @@ SimBuffer *bufferOfKind(Capture &c, uint32_t id, int kind) {
 
 void freeBuffer(Capture &c, uint32_t id) {
     auto it = c.buffers.find(id);
-    if (it != c.buffers.end()) it->second.state = BufferState::Free;
+    if (it != c.buffers.end())
+        it->second.state = BufferState::Free;
 }
 
 /** Returns a pending or finished shot and its buffers to free. */
 void dropShot(Capture &c, SimShot &s) {
     for (const OutputPlan &o : s.outputs) {
-        if (o.bufferId != 0) freeBuffer(c, o.bufferId);
+        if (o.bufferId != 0)
+            freeBuffer(c, o.bufferId);
     }
-    if (s.hdrInsId != 0) freeBuffer(c, s.hdrInsId);
+    if (s.hdrInsId != 0)
+        freeBuffer(c, s.hdrInsId);
     s.state = ShotState::Free;
 }
 
 unsigned countShots(const Capture &c, ShotState state) {
     unsigned n = 0;
-    for (const SimShot &s : c.shots) n += s.state == state ? 1u : 0u;
+    for (const SimShot &s : c.shots)
+        n += s.state == state ? 1u : 0u;
     return n;
 }
 
 SimShot *oldest(Capture &c, ShotState state) {
     SimShot *best = nullptr;
     for (SimShot &s : c.shots) {
-        if (s.state == state && (best == nullptr || s.order < best->order)) best = &s;
+        if (s.state == state && (best == nullptr || s.order < best->order))
+            best = &s;
     }
     return best;
 }
@@ -313,12 +329,11 @@ const OutputKind kOutputKinds[SIM_OUT_N] = {
 };
 
 const PIXELTYPE &formatOf(const CI_PIPELINE_CONFIG &cfg, unsigned output) {
-    return *reinterpret_cast<const PIXELTYPE *>(reinterpret_cast<const char *>(&cfg) + kOutputKinds[output].formatOffset);
+    return *reinterpret_cast<const PIXELTYPE *>(reinterpret_cast<const char *>(&cfg) +
+                                                kOutputKinds[output].formatOffset);
 }
 
-bool semiPlanar(const PIXELTYPE &f) {
-    return f.eBuffer == TYPE_YUV && f.ui8HSubsampling > 1;
-}
+bool semiPlanar(const PIXELTYPE &f) { return f.eBuffer == TYPE_YUV && f.ui8HSubsampling > 1; }
 
 /** Width and height the output is written at: the scaler's output (or the imager when bypassed). */
 void outputSize(const SimPipelineView &v, unsigned output, uint32_t *width, uint32_t *height) {
@@ -335,8 +350,10 @@ void outputSize(const SimPipelineView &v, unsigned output, uint32_t *width, uint
         }
         const uint32_t maxW = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutWidth : cfg.ui16MaxDispOutWidth;
         const uint32_t maxH = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutHeight : cfg.ui16MaxDispOutHeight;
-        if (maxW != 0) w = std::min(w, maxW);
-        if (maxH != 0) h = std::min(h, maxH);
+        if (maxW != 0)
+            w = std::min(w, maxW);
+        if (maxH != 0)
+            h = std::min(h, maxH);
     }
     *width = w;
     *height = h;
@@ -347,7 +364,8 @@ bool defaultLayout(const PIXELTYPE &f, unsigned output, uint32_t width, uint32_t
     CI_TILINGINFO tile;
     const CI_TILINGINFO *pTile = nullptr;
     if (tiled) {
-        if (CI_ALLOC_GetTileInfo(IspDevice().description.sHWInfo.uiTiledScheme, &tile) != QOR_RES_OK) return false;
+        if (CI_ALLOC_GetTileInfo(IspDevice().description.sHWInfo.uiTiledScheme, &tile) != QOR_RES_OK)
+            return false;
         pTile = &tile;
     }
     CI_SIZEINFO size;
@@ -359,7 +377,8 @@ bool defaultLayout(const PIXELTYPE &f, unsigned output, uint32_t width, uint32_t
     } else {
         r = CI_ALLOC_RGBSizeInfo(&f, width, height, pTile, &size);
     }
-    if (r != QOR_RES_OK) return false;
+    if (r != QOR_RES_OK)
+        return false;
     plan->stride[0] = size.ui32Stride;
     plan->rows[0] = size.ui32Height;
     if (semiPlanar(f)) {
@@ -386,26 +405,32 @@ uint32_t defaultBufferSize(const SimPipelineView &v, int allocKind, bool tiled) 
             f = &formatOf(cfg, o);
         }
     }
-    if (f == nullptr) return 0;
+    if (f == nullptr)
+        return 0;
     uint32_t w = imagerW, h = imagerH;
     const bool scaled = (output == SIM_OUT_ENC || output == SIM_OUT_DISP) && f->eBuffer != TYPE_BAYER;
     if (scaled) {
         const uint32_t maxW = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutWidth : cfg.ui16MaxDispOutWidth;
         const uint32_t maxH = output == SIM_OUT_ENC ? cfg.ui16MaxEncOutHeight : cfg.ui16MaxDispOutHeight;
-        if (maxW != 0) w = maxW;
-        if (maxH != 0) h = maxH;
+        if (maxW != 0)
+            w = maxW;
+        if (maxH != 0)
+            h = maxH;
     }
     OutputPlan plan;
-    if (!defaultLayout(*f, output, w, h, tiled, &plan)) return 0;
-    const uint64_t bytes = static_cast<uint64_t>(plan.stride[0]) * plan.rows[0] +
-                           static_cast<uint64_t>(plan.stride[1]) * plan.rows[1];
+    if (!defaultLayout(*f, output, w, h, tiled, &plan))
+        return 0;
+    const uint64_t bytes =
+        static_cast<uint64_t>(plan.stride[0]) * plan.rows[0] + static_cast<uint64_t>(plan.stride[1]) * plan.rows[1];
     return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
 }
 
 uint32_t rowBytesOf(const PIXELTYPE &f, unsigned plane, uint32_t width) {
-    if (f.ui8PackedElements == 0) return 0;
+    if (f.ui8PackedElements == 0)
+        return 0;
     uint64_t samples = width;
-    if (plane == 1) samples = static_cast<uint64_t>(width) * 2 / std::max<unsigned>(f.ui8HSubsampling, 1);
+    if (plane == 1)
+        samples = static_cast<uint64_t>(width) * 2 / std::max<unsigned>(f.ui8HSubsampling, 1);
     return static_cast<uint32_t>((samples + f.ui8PackedElements - 1) / f.ui8PackedElements * f.ui8PackedStride);
 }
 
@@ -419,7 +444,8 @@ bool planOutput(const SimPipelineView &v, unsigned o, const SimBuffer &b, uint32
     uint32_t width = 0, height = 0;
     outputSize(v, o, &width, &height);
     OutputPlan def;
-    if (!defaultLayout(f, o, width, height, b.tiled, &def)) return false;
+    if (!defaultLayout(f, o, width, height, b.tiled, &def))
+        return false;
     plan->bufferId = b.id;
     plan->stride[0] = strideY != 0 ? strideY : def.stride[0];
     plan->rows[0] = def.rows[0];
@@ -433,9 +459,12 @@ bool planOutput(const SimPipelineView &v, unsigned o, const SimBuffer &b, uint32
     }
     const unsigned planes = semiPlanar(f) ? 2 : 1;
     for (unsigned p = 0; p < planes; p++) {
-        if (plan->stride[p] < rowBytesOf(f, p, width)) return false;
-        const uint64_t end = static_cast<uint64_t>(plan->offset[p]) + static_cast<uint64_t>(plan->stride[p]) * plan->rows[p];
-        if (end > b.size) return false;
+        if (plan->stride[p] < rowBytesOf(f, p, width))
+            return false;
+        const uint64_t end =
+            static_cast<uint64_t>(plan->offset[p]) + static_cast<uint64_t>(plan->stride[p]) * plan->rows[p];
+        if (end > b.size)
+            return false;
     }
     return true;
 }
@@ -445,17 +474,20 @@ bool planOutput(const SimPipelineView &v, unsigned o, const SimBuffer &b, uint32
 void writeStatus(SimShot &s, bool error) {
     const uint32_t status = (error ? 1u : 0u) | static_cast<uint32_t>(s.privateValue) << 16;
     uint8_t *p = s.statistics + CI_SAVE_STATUS_OFFSET;
-    for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(status >> (8 * i));
+    for (int i = 0; i < 4; i++)
+        p[i] = static_cast<uint8_t>(status >> (8 * i));
 }
 
 void put32(uint8_t *area, size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; i++) area[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; i++)
+        area[offset + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 /** The output memory of a frame target as the image model takes it. */
 IspOutputBuffer modelBuffer(const SimOutputTarget &t) {
     IspOutputBuffer b;
-    if (!t.present) return b;
+    if (!t.present)
+        return b;
     b.data = t.memory;
     b.size = static_cast<size_t>(t.size);
     b.offset = t.offset[0];
@@ -478,10 +510,12 @@ IspOutputBuffer modelBuffer(const SimOutputTarget &t) {
  */
 bool processWithModel(Capture &c, SimShot &s, const SimPipelineView &v, const SimFrameContext &ctx,
                       const IspInputFrame &input) {
-    if (input.samples == nullptr || s.load == nullptr) return false;
+    if (input.samples == nullptr || s.load == nullptr)
+        return false;
     // Fields outside the load structure (configuration, imager interface) are the pipeline's.
     c.frameRegisters = v.decoded;
-    if (SimLS_Decode(s.load, s.sizes[3], &c.frameRegisters) != QOR_RES_OK) return false;
+    if (SimLS_Decode(s.load, s.sizes[3], &c.frameRegisters) != QOR_RES_OK)
+        return false;
     IspFrameSettings settings;
     settings.registers = &c.frameRegisters;
     settings.info = &v.info;
@@ -522,9 +556,11 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
     const uint32_t scheme = IspDevice().description.sHWInfo.uiTiledScheme;
     for (unsigned o = 0; o < SIM_OUT_N; o++) {
         const OutputPlan &plan = s.outputs[o];
-        if (plan.bufferId == 0) continue;
+        if (plan.bufferId == 0)
+            continue;
         SimBuffer *b = bufferOfKind(c, plan.bufferId, kOutputKinds[o].allocKind);
-        if (b == nullptr || b->host == nullptr) continue;
+        if (b == nullptr || b->host == nullptr)
+            continue;
         SimOutputTarget &t = ctx.outputs[o];
         t.present = true;
         t.format = formatOf(v->info.config, o);
@@ -559,7 +595,8 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
         WriteSaveStructure(c.scripted.front(), s.statistics, s.sizes[0]);
         c.scripted.pop_front();
     } else {
-        for (int i = 0; i < 5; i++) put32(s.statistics, 5476 + 4 * i, s.interruptTicks - 5u + static_cast<uint32_t>(i));
+        for (int i = 0; i < 5; i++)
+            put32(s.statistics, 5476 + 4 * i, s.interruptTicks - 5u + static_cast<uint32_t>(i));
     }
     writeStatus(s, c.errorInStatus || frameError);
     s.driverError = c.errorInShot;
@@ -567,7 +604,8 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
     s.missed = c.missed;
     c.missed = 0;
     // The insertion buffer was read; the library keeps it pending until the capture stops.
-    if (s.hdrInsId != 0) freeBuffer(c, s.hdrInsId);
+    if (s.hdrInsId != 0)
+        freeBuffer(c, s.hdrInsId);
     s.state = ShotState::Finished;
     s.order = c.nextOrder++;
     c.framesCompleted++;
@@ -575,7 +613,8 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
 
 /** Whether a started pipeline captures from the gasket. */
 bool onGasket(const Capture &c, unsigned gasket) {
-    if (!c.started) return false;
+    if (!c.started)
+        return false;
     SimPipelineView *v = FindSimPipelineLocked(c.pipelineId);
     return v != nullptr && v->info.iifConfig.ui8Imager == gasket;
 }
@@ -585,16 +624,20 @@ bool onGasket(const Capture &c, unsigned gasket) {
  * (the others miss it). False when the source has no frame now.
  */
 bool produceFrame(unsigned gasket) {
-    if (gasket >= CI_N_IMAGERS) return false;
+    if (gasket >= CI_N_IMAGERS)
+        return false;
     Engine &e = engine();
     SimFrameSource &source = sourceOf(gasket);
-    if (!source.ready(gasket) || !source.begin(gasket)) return false;
+    if (!source.ready(gasket) || !source.begin(gasket))
+        return false;
     e.gasketFrames[gasket]++;
     const bool dropped = e.dropFrames[gasket] > 0;
-    if (dropped) e.dropFrames[gasket]--;
+    if (dropped)
+        e.dropFrames[gasket]--;
     for (auto &entry : e.captures) {
         Capture &c = *entry.second;
-        if (!onGasket(c, gasket)) continue;
+        if (!onGasket(c, gasket))
+            continue;
         SimShot *s = dropped ? nullptr : oldest(c, ShotState::Pending);
         if (s == nullptr) {
             c.missed++;
@@ -610,12 +653,16 @@ bool produceFrame(unsigned gasket) {
 /** Produces frames for a capture's pending triggers until one finishes; false when the source has none now. */
 bool produceFor(Capture &c) {
     SimPipelineView *v = FindSimPipelineLocked(c.pipelineId);
-    if (v == nullptr || !c.started) return false;
+    if (v == nullptr || !c.started)
+        return false;
     // Dropped frames do not finish a trigger: keep taking frames while they are being dropped.
     for (unsigned guard = 0; guard < 1024; guard++) {
-        if (oldest(c, ShotState::Finished) != nullptr) return true;
-        if (oldest(c, ShotState::Pending) == nullptr) return false;
-        if (!produceFrame(v->info.iifConfig.ui8Imager)) return false;
+        if (oldest(c, ShotState::Finished) != nullptr)
+            return true;
+        if (oldest(c, ShotState::Pending) == nullptr)
+            return false;
+        if (!produceFrame(v->info.iifConfig.ui8Imager))
+            return false;
     }
     return oldest(c, ShotState::Finished) != nullptr;
 }
@@ -635,9 +682,11 @@ std::chrono::steady_clock::time_point deadlineFromNow() {
 long addPool(CommandContext &ctx) {
     CI_POOL_PARAM *param = ctx.record<CI_POOL_PARAM>();
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(param->configId));
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture &c = captureOf(ctx, v->id);
-    if (c.shots.size() >= kMaxShots) return -ENOMEM;
+    if (c.shots.size() >= kMaxShots)
+        return -ENOMEM;
     const CI_PIPELINE_CONFIG &cfg = v->info.config;
     SimShot s;
     s.sizes[0] = kSaveStructureSize;
@@ -649,25 +698,31 @@ long addPool(CommandContext &ctx) {
     }
     s.sizes[3] = kLoadAreaSize;
     for (int i = 0; i < 4; i++) {
-        if (s.sizes[i] == 0) continue;
+        if (s.sizes[i] == 0)
+            continue;
         int error = 0;
         DeviceMemory *m = AllocateDeviceMemory(ctx.file, s.sizes[i], &error);
         if (m == nullptr || DeviceMemoryHost(*m) == nullptr) {
             for (int j = 0; j < i; j++) {
-                if (s.areaIds[j] != 0) FreeDeviceMemory(ctx.file, s.areaIds[j]);
+                if (s.areaIds[j] != 0)
+                    FreeDeviceMemory(ctx.file, s.areaIds[j]);
             }
-            if (m != nullptr) FreeDeviceMemory(ctx.file, m->id);
+            if (m != nullptr)
+                FreeDeviceMemory(ctx.file, m->id);
             return m == nullptr ? error : -ENOMEM;
         }
         s.areaIds[i] = m->id;
-        if (i == 0) s.statistics = static_cast<uint8_t *>(m->host);
-        if (i == 3) s.load = static_cast<uint8_t *>(m->host);
+        if (i == 0)
+            s.statistics = static_cast<uint8_t *>(m->host);
+        if (i == 3)
+            s.load = static_cast<uint8_t *>(m->host);
     }
     s.id = engine().nextShotId++;
     c.shots.push_back(s);
     DriverObjectCreated();
     param->iShotId = s.id;
-    for (int i = 0; i < 4; i++) param->aMemMapIds[i] = s.areaIds[i];
+    for (int i = 0; i < 4; i++)
+        param->aMemMapIds[i] = s.areaIds[i];
     memset(&param->sample, 0, sizeof(param->sample));
     param->sample.statsSize = s.sizes[0];
     param->sample.uiDPFSize = s.sizes[1];
@@ -678,13 +733,17 @@ long addPool(CommandContext &ctx) {
 
 long deletePool(CommandContext &ctx) {
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(ctx.value()));
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture *c = findCapture(v->id);
-    if (c == nullptr) return 0;
+    if (c == nullptr)
+        return 0;
     // The hardware writes into pending shots: the pool goes only with the capture stopped.
-    if (c->started) return -EBUSY;
+    if (c->started)
+        return -EBUSY;
     for (SimShot &s : c->shots) {
-        if (s.state != ShotState::Free) dropShot(*c, s);
+        if (s.state != ShotState::Free)
+            dropShot(*c, s);
         freeShotAreas(&ctx.file, s);
     }
     c->shots.clear();
@@ -694,19 +753,24 @@ long deletePool(CommandContext &ctx) {
 
 long start(CommandContext &ctx) {
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(ctx.value()));
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture &c = captureOf(ctx, v->id);
-    if (c.started) return 0;
+    if (c.started)
+        return 0;
     const unsigned context = v->info.config.ui8Context;
-    if (context >= CI_N_CONTEXT) return -EINVAL;
+    if (context >= CI_N_CONTEXT)
+        return -EINVAL;
     for (auto &entry : engine().captures) {
         const Capture &other = *entry.second;
         SimPipelineView *ov = FindSimPipelineLocked(other.pipelineId);
-        if (other.started && ov != nullptr && ov->info.config.ui8Context == context) return -EBUSY;
+        if (other.started && ov != nullptr && ov->info.config.ui8Context == context)
+            return -EBUSY;
     }
     CI_LINESTORE &ls = IspDevice().description.sLinestoreStatus;
     const uint32_t width = (v->info.iifConfig.ui16ImagerSize[0] + 1u) * 2u;
-    if (ls.aStart[context] < 0 || ls.aSize[context] < width) return -EINVAL;
+    if (ls.aStart[context] < 0 || ls.aSize[context] < width)
+        return -EINVAL;
     ls.aActive[context] = 1;
     c.started = true;
     return 0;
@@ -714,11 +778,14 @@ long start(CommandContext &ctx) {
 
 long stop(CommandContext &ctx) {
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(ctx.value()));
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture *c = findCapture(v->id);
-    if (c == nullptr || !c->started) return 0;
+    if (c == nullptr || !c->started)
+        return 0;
     for (SimShot &s : c->shots) {
-        if (s.state == ShotState::Pending || s.state == ShotState::Finished) dropShot(*c, s);
+        if (s.state == ShotState::Pending || s.state == ShotState::Finished)
+            dropShot(*c, s);
     }
     c->started = false;
     if (v->info.config.ui8Context < CI_N_CONTEXT) {
@@ -731,10 +798,12 @@ long stop(CommandContext &ctx) {
 long trigger(CommandContext &ctx) {
     CI_BUFFER_TRIGG *t = ctx.record<CI_BUFFER_TRIGG>();
     SimPipelineView *v = ownedPipeline(ctx, t->captureId);
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     const int id = v->id;
     Capture *c = findCapture(id);
-    if (c == nullptr || !c->started) return -ECANCELED;
+    if (c == nullptr || !c->started)
+        return -ECANCELED;
     const CI_BUFFID &ids = t->bufferIds;
 
     // Resolve and plan every named buffer before anything changes.
@@ -752,11 +821,15 @@ long trigger(CommandContext &ctx) {
     };
     OutputPlan plans[SIM_OUT_N];
     for (const Named &n : named) {
-        if (n.id == 0) continue;
+        if (n.id == 0)
+            continue;
         SimBuffer *b = bufferOfKind(*c, n.id, n.kind);
-        if (b == nullptr || b->state != BufferState::Free) return -EINVAL;
-        if (n.output < 0) continue;
-        if (formatOf(v->info.config, static_cast<unsigned>(n.output)).eFmt == PXL_NONE) return -EINVAL;
+        if (b == nullptr || b->state != BufferState::Free)
+            return -EINVAL;
+        if (n.output < 0)
+            continue;
+        if (formatOf(v->info.config, static_cast<unsigned>(n.output)).eFmt == PXL_NONE)
+            return -EINVAL;
         if (!planOutput(*v, static_cast<unsigned>(n.output), *b, n.strideY, n.strideC, n.offsetY, n.offsetC,
                         &plans[n.output])) {
             return -EINVAL;
@@ -764,30 +837,39 @@ long trigger(CommandContext &ctx) {
     }
 
     // A free shot and room in the context's pending queue; a blocking trigger waits (bounded) for both.
-    const unsigned queue = std::max<unsigned>(IspDevice().description.sHWInfo.context_aPendingQueue[
-                                                  std::min<unsigned>(v->info.config.ui8Context, CI_N_CONTEXT - 1)],
-                                              1u);
+    const unsigned queue = std::max<unsigned>(
+        IspDevice()
+            .description.sHWInfo.context_aPendingQueue[std::min<unsigned>(v->info.config.ui8Context, CI_N_CONTEXT - 1)],
+        1u);
     const auto deadline = deadlineFromNow();
     SimShot *shot = nullptr;
     for (;;) {
         c = findCapture(id);
-        if (c == nullptr || !c->started || ctx.file.closed) return -ECANCELED;
+        if (c == nullptr || !c->started || ctx.file.closed)
+            return -ECANCELED;
         shot = countShots(*c, ShotState::Pending) < queue ? oldest(*c, ShotState::Free) : nullptr;
-        if (shot != nullptr) break;
-        if (!t->bBlocking) return -EBUSY;
-        if (!waitUntil(ctx, deadline)) return -ETIME;
+        if (shot != nullptr)
+            break;
+        if (!t->bBlocking)
+            return -EBUSY;
+        if (!waitUntil(ctx, deadline))
+            return -ETIME;
     }
     // The wait may have let other commands change the buffers: check them again.
     for (const Named &n : named) {
-        if (n.id == 0) continue;
+        if (n.id == 0)
+            continue;
         SimBuffer *b = bufferOfKind(*c, n.id, n.kind);
-        if (b == nullptr || b->state != BufferState::Free) return -EINVAL;
+        if (b == nullptr || b->state != BufferState::Free)
+            return -EINVAL;
     }
     for (const Named &n : named) {
-        if (n.id != 0) bufferOfKind(*c, n.id, n.kind)->state = BufferState::Pending;
+        if (n.id != 0)
+            bufferOfKind(*c, n.id, n.kind)->state = BufferState::Pending;
     }
     v = FindSimPipelineLocked(id);
-    for (unsigned o = 0; o < SIM_OUT_N; o++) shot->outputs[o] = plans[o];
+    for (unsigned o = 0; o < SIM_OUT_N; o++)
+        shot->outputs[o] = plans[o];
     shot->hdrInsId = ids.idHDRIns;
     shot->state = ShotState::Pending;
     shot->order = c->nextOrder++;
@@ -811,7 +893,7 @@ void fillShot(const Capture &c, const SimShot &s, CI_SHOT &out) {
     memset(&out, 0, sizeof(out));
     struct Dest {
         uint32_t *id;
-        uint32_t *size;       /* {stride, rows} */
+        uint32_t *size; /* {stride, rows} */
         uint32_t *offset;
         QOR_BOOL8 *tiled;
     } dests[SIM_OUT_N] = {
@@ -822,13 +904,15 @@ void fillShot(const Capture &c, const SimShot &s, CI_SHOT &out) {
     };
     for (unsigned o = 0; o < SIM_OUT_N; o++) {
         const OutputPlan &p = s.outputs[o];
-        if (p.bufferId == 0) continue;
+        if (p.bufferId == 0)
+            continue;
         *dests[o].id = p.bufferId;
         dests[o].size[0] = p.stride[0];
         dests[o].size[1] = p.rows[0];
         dests[o].offset[0] = p.offset[0];
         auto it = c.buffers.find(p.bufferId);
-        if (dests[o].tiled != nullptr && it != c.buffers.end()) *dests[o].tiled = it->second.tiled ? 1 : 0;
+        if (dests[o].tiled != nullptr && it != c.buffers.end())
+            *dests[o].tiled = it->second.tiled ? 1 : 0;
     }
     out.aEncCbCrSize[0] = s.outputs[SIM_OUT_ENC].stride[1];
     out.aEncCbCrSize[1] = s.outputs[SIM_OUT_ENC].rows[1];
@@ -851,12 +935,14 @@ void fillShot(const Capture &c, const SimShot &s, CI_SHOT &out) {
 long acquire(CommandContext &ctx) {
     CI_BUFFER_PARAM *param = ctx.record<CI_BUFFER_PARAM>();
     SimPipelineView *v = ownedPipeline(ctx, param->captureId);
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     const int id = v->id;
     const auto deadline = deadlineFromNow();
     for (;;) {
         Capture *c = findCapture(id);
-        if (c == nullptr) return param->bBlocking ? -ECANCELED : -EALREADY;
+        if (c == nullptr)
+            return param->bBlocking ? -ECANCELED : -EALREADY;
         SimShot *s = oldest(*c, ShotState::Finished);
         if (s == nullptr && (param->bBlocking || engine().produceOnPoll) && produceFor(*c)) {
             s = oldest(*c, ShotState::Finished);
@@ -865,7 +951,8 @@ long acquire(CommandContext &ctx) {
             s->state = ShotState::Acquired;
             for (const OutputPlan &o : s->outputs) {
                 auto it = c->buffers.find(o.bufferId);
-                if (o.bufferId != 0 && it != c->buffers.end()) it->second.state = BufferState::Acquired;
+                if (o.bufferId != 0 && it != c->buffers.end())
+                    it->second.state = BufferState::Acquired;
             }
             param->shotId = s->id;
             fillShot(*c, *s, param->shot);
@@ -880,23 +967,31 @@ long acquire(CommandContext &ctx) {
             }
             return 0;
         }
-        if (!param->bBlocking) return -EALREADY;
-        if (!c->started || ctx.file.closed) return -ECANCELED;
-        if (!waitUntil(ctx, deadline)) return -ETIME;
+        if (!param->bBlocking)
+            return -EALREADY;
+        if (!c->started || ctx.file.closed)
+            return -ECANCELED;
+        if (!waitUntil(ctx, deadline))
+            return -ETIME;
     }
 }
 
 long release(CommandContext &ctx) {
     const CI_BUFFER_TRIGG *t = ctx.record<CI_BUFFER_TRIGG>();
     SimPipelineView *v = ownedPipeline(ctx, t->captureId);
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture *c = findCapture(v->id);
-    if (c == nullptr) return -EINVAL;
+    if (c == nullptr)
+        return -EINVAL;
     for (SimShot &s : c->shots) {
-        if (s.id != t->shotId) continue;
-        if (s.state != ShotState::Acquired) return -EINVAL;
+        if (s.id != t->shotId)
+            continue;
+        if (s.state != ShotState::Acquired)
+            return -EINVAL;
         for (OutputPlan &o : s.outputs) {
-            if (o.bufferId != 0) freeBuffer(*c, o.bufferId);
+            if (o.bufferId != 0)
+                freeBuffer(*c, o.bufferId);
             o = OutputPlan();
         }
         s.hdrInsId = 0;
@@ -926,8 +1021,10 @@ long isStarted(CommandContext &ctx) {
 long hasWaiting(CommandContext &ctx) {
     long answer;
     Capture *c = queried(ctx, static_cast<int>(ctx.value()), &answer);
-    if (answer < 0 || c == nullptr) return answer;
-    if (engine().produceOnPoll) produceFor(*c);
+    if (answer < 0 || c == nullptr)
+        return answer;
+    if (engine().produceOnPoll)
+        produceFor(*c);
     return countShots(*c, ShotState::Finished);
 }
 
@@ -941,14 +1038,17 @@ long hasAvailable(CommandContext &ctx) {
     CI_HAS_AVAIL *a = ctx.record<CI_HAS_AVAIL>();
     long answer;
     Capture *c = queried(ctx, a->captureId, &answer);
-    if (answer < 0) return answer;
+    if (answer < 0)
+        return answer;
     a->uiShots = 0;
     a->uiBuffers = 0;
-    if (c == nullptr) return 0;
+    if (c == nullptr)
+        return 0;
     a->uiShots = countShots(*c, ShotState::Free);
     const SimPipelineView *v = FindSimPipelineLocked(c->pipelineId);
     for (const auto &b : c->buffers) {
-        if (b.second.state != BufferState::Free) continue;
+        if (b.second.state != BufferState::Free)
+            continue;
         bool configured = b.second.kind == CI_ALLOC_HDRINS && v->info.config.eHDRInsType.eFmt != PXL_NONE;
         for (unsigned o = 0; o < SIM_OUT_N; o++) {
             configured |= kOutputKinds[o].allocKind == b.second.kind && formatOf(v->info.config, o).eFmt != PXL_NONE;
@@ -998,24 +1098,30 @@ const bool kResetHook = RegisterResetHook(resetEngine);
 long CaptureCreateBuffer(CommandContext &ctx) {
     CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(param->configId));
-    if (v == nullptr) return -EINVAL;
-    if (param->type < CI_ALLOC_ENC || param->type > CI_ALLOC_HDRINS) return -EINVAL;
-    if (param->bTiled && !v->info.config.bSupportTiling) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
+    if (param->type < CI_ALLOC_ENC || param->type > CI_ALLOC_HDRINS)
+        return -EINVAL;
+    if (param->bTiled && !v->info.config.bSupportTiling)
+        return -EINVAL;
     const CI_PIPELINE_CONFIG &cfg = v->info.config;
     bool configured = param->type == CI_ALLOC_HDRINS && cfg.eHDRInsType.eFmt != PXL_NONE;
     for (unsigned o = 0; o < SIM_OUT_N; o++) {
         configured |= kOutputKinds[o].allocKind == param->type && formatOf(cfg, o).eFmt != PXL_NONE;
     }
-    if (!configured) return -EINVAL;
+    if (!configured)
+        return -EINVAL;
     if (param->uiSize == 0 && param->fd == 0) {
         // No size asked: the driver answers with the size the configured output needs.
         param->uiSize = defaultBufferSize(*v, param->type, param->bTiled != 0);
     }
-    if (param->uiSize == 0) return -EINVAL;
+    if (param->uiSize == 0)
+        return -EINVAL;
     int error = 0;
     DeviceMemory *m = param->fd != 0 ? ImportDeviceMemory(ctx.file, static_cast<int>(param->fd), param->uiSize, &error)
                                      : AllocateDeviceMemory(ctx.file, param->uiSize, &error);
-    if (m == nullptr) return error;
+    if (m == nullptr)
+        return error;
     if (DeviceMemoryHost(*m) == nullptr) {
         FreeDeviceMemory(ctx.file, m->id);
         return -ENOMEM;
@@ -1036,12 +1142,16 @@ long CaptureCreateBuffer(CommandContext &ctx) {
 long CaptureDeregisterBuffer(CommandContext &ctx) {
     const CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
     SimPipelineView *v = ownedPipeline(ctx, static_cast<int>(param->configId));
-    if (v == nullptr) return -EINVAL;
+    if (v == nullptr)
+        return -EINVAL;
     Capture *c = findCapture(v->id);
-    if (c == nullptr) return -EINVAL;
+    if (c == nullptr)
+        return -EINVAL;
     SimBuffer *b = bufferOfKind(*c, param->uiMemMapId, param->type);
-    if (b == nullptr) return -EINVAL;
-    if (b->state != BufferState::Free) return -EBUSY;
+    if (b == nullptr)
+        return -EINVAL;
+    if (b->state != BufferState::Free)
+        return -EBUSY;
     FreeDeviceMemory(ctx.file, b->id);
     c->buffers.erase(param->uiMemMapId);
     DriverObjectDestroyed();
@@ -1050,11 +1160,13 @@ long CaptureDeregisterBuffer(CommandContext &ctx) {
 
 void CaptureForgetPipeline(IspFile &file, int pipelineId) {
     auto it = engine().captures.find(pipelineId);
-    if (it == engine().captures.end()) return;
+    if (it == engine().captures.end())
+        return;
     dropCapture(&file, *it->second);
     engine().captures.erase(it);
     FileCapture *fc = file.findExtension<FileCapture>();
-    if (fc != nullptr) fc->ids.erase(std::remove(fc->ids.begin(), fc->ids.end(), pipelineId), fc->ids.end());
+    if (fc != nullptr)
+        fc->ids.erase(std::remove(fc->ids.begin(), fc->ids.end(), pipelineId), fc->ids.end());
     PlatformCondition().notify_all();
 }
 
@@ -1063,7 +1175,8 @@ void CaptureForgetPipeline(IspFile &file, int pipelineId) {
 void SimPlaneExtent(const SimOutputTarget &target, unsigned plane, uint32_t *rowBytes, uint32_t *rows) {
     *rowBytes = rowBytesOf(target.format, plane, target.width);
     uint32_t r = target.height;
-    if (plane == 1) r = target.height / std::max<unsigned>(target.format.ui8VSubsampling, 1);
+    if (plane == 1)
+        r = target.height / std::max<unsigned>(target.format.ui8VSubsampling, 1);
     *rows = std::min(r, target.rows[plane]);
 }
 
@@ -1096,14 +1209,17 @@ void RenderDatagenAsTestPattern(bool on) {
 
 void SetFrameSource(unsigned gasket, SimFrameSource *source) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
-    if (gasket < CI_N_IMAGERS) engine().sources[gasket] = source;
+    if (gasket < CI_N_IMAGERS)
+        engine().sources[gasket] = source;
 }
 
 /* ---- statistics ---- */
 
 void WriteSaveStructure(const SimSaveStats &st, uint8_t *area, size_t size) {
-    if (size < kSaveStructureSize) return;
-    for (int ch = 0; ch < 4; ch++) put32(area, 4 * ch, st.exsGlobal[ch]);
+    if (size < kSaveStructureSize)
+        return;
+    for (int ch = 0; ch < 4; ch++)
+        put32(area, 4 * ch, st.exsGlobal[ch]);
     for (int r = 0; r < 7; r++) {
         for (int c = 0; c < 7; c++) {
             for (int ch = 0; ch < 4; ch++) {
@@ -1112,7 +1228,8 @@ void WriteSaveStructure(const SimSaveStats &st, uint8_t *area, size_t size) {
                 area[at + 1] = static_cast<uint8_t>(st.exsRegion[r][c][ch] >> 8);
             }
             put32(area, 576 + 64 * r + 4 * c, st.fosGrid[r][c]);
-            for (int b = 0; b < 16; b++) put32(area, 1408 + 64 * (7 * r + c) + 4 * b, st.hisRegion[r][c][b]);
+            for (int b = 0; b < 16; b++)
+                put32(area, 1408 + 64 * (7 * r + c) + 4 * b, st.hisRegion[r][c][b]);
             const size_t aws = 4544 + 128 * r + 16 * c;
             put32(area, aws, st.aws[r][c].red);
             put32(area, aws + 4, st.aws[r][c].blue);
@@ -1131,18 +1248,21 @@ void WriteSaveStructure(const SimSaveStats &st, uint8_t *area, size_t size) {
         }
         put32(area, 1072 + base, st.wbs[k].highLumaCount);
     }
-    for (int b = 0; b < 64; b++) put32(area, 1152 + 4 * b, st.hisGlobal[b]);
+    for (int b = 0; b < 64; b++)
+        put32(area, 1152 + 4 * b, st.hisGlobal[b]);
     put32(area, 5444, st.dpfFixed);
     put32(area, 5448, st.dpfModifications);
     put32(area, 5452, st.dpfDropped);
     area[5456] = st.flicker;
-    for (int i = 0; i < 5; i++) put32(area, 5476 + 4 * i, st.timestamps[i]);
+    for (int i = 0; i < 5; i++)
+        put32(area, 5476 + 4 * i, st.timestamps[i]);
 }
 
 void QueueStatistics(int pipelineId, const SimSaveStats &stats) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c != nullptr) c->scripted.push_back(stats);
+    if (c != nullptr)
+        c->scripted.push_back(stats);
 }
 
 /* ---- fault injection and settings ---- */
@@ -1150,7 +1270,8 @@ void QueueStatistics(int pipelineId, const SimSaveStats &stats) {
 void InjectFrameError(int pipelineId, bool inStatusWord) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c == nullptr) return;
+    if (c == nullptr)
+        return;
     if (inStatusWord) {
         c->errorInStatus = true;
     } else {
@@ -1161,30 +1282,35 @@ void InjectFrameError(int pipelineId, bool inStatusWord) {
 void InjectMissedFrames(int pipelineId, int n) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c != nullptr) c->missed += n;
+    if (c != nullptr)
+        c->missed += n;
 }
 
 void InjectFlickerVerdict(int pipelineId, uint8_t verdict) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c != nullptr) c->model.setFlickerVerdict(verdict);
+    if (c != nullptr)
+        c->model.setFlickerVerdict(verdict);
 }
 
 void DropFrames(unsigned gasket, unsigned n) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
-    if (gasket < CI_N_IMAGERS) engine().dropFrames[gasket] += n;
+    if (gasket < CI_N_IMAGERS)
+        engine().dropFrames[gasket] += n;
 }
 
 void AnswerUnknownBuffer(int pipelineId) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c != nullptr) c->unknownBuffer = true;
+    if (c != nullptr)
+        c->unknownBuffer = true;
 }
 
 void AnswerWrappingLayout(int pipelineId) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
-    if (c != nullptr) c->wrappingLayout = true;
+    if (c != nullptr)
+        c->wrappingLayout = true;
 }
 
 void SetCaptureTimeoutMs(unsigned milliseconds) {
@@ -1200,7 +1326,8 @@ void SetProduceOnPoll(bool on) {
 bool GetSimCapture(int pipelineId, SimCaptureView *view) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     const Capture *c = findCapture(pipelineId);
-    if (c == nullptr) return false;
+    if (c == nullptr)
+        return false;
     SimCaptureView out;
     out.started = c->started;
     out.shots = static_cast<unsigned>(c->shots.size());

@@ -48,17 +48,20 @@ long linestoreSet(CommandContext &ctx) {
     const unsigned n = hw.config_ui8NContexts < CI_N_CONTEXT ? hw.config_ui8NContexts : CI_N_CONTEXT;
     for (unsigned i = 0; i < n; ++i) {
         const QOR_INT32 start = proposed.aStart[i];
-        if (start >= 0 && static_cast<uint64_t>(start) + proposed.aSize[i] > hw.ui32MaxLineStore) return -EINVAL;
+        if (start >= 0 && static_cast<uint64_t>(start) + proposed.aSize[i] > hw.ui32MaxLineStore)
+            return -EINVAL;
         if (current.aActive[i] && (start != current.aStart[i] || proposed.aSize[i] != current.aSize[i])) {
             return -EBUSY;
         }
     }
     for (unsigned i = 0; i < n; ++i) {
         for (unsigned j = 0; j < n; ++j) {
-            if (i == j || !current.aActive[j] || proposed.aStart[i] < 0) continue;
+            if (i == j || !current.aActive[j] || proposed.aStart[i] < 0)
+                continue;
             const uint64_t a0 = static_cast<uint64_t>(proposed.aStart[i]), a1 = a0 + proposed.aSize[i];
             const uint64_t b0 = static_cast<uint64_t>(current.aStart[j]), b1 = b0 + current.aSize[j];
-            if (a0 < b1 && b0 < a1) return -EBUSY;
+            if (a0 < b1 && b0 < a1)
+                return -EBUSY;
         }
     }
     for (unsigned i = 0; i < n; ++i) {
@@ -102,7 +105,8 @@ long rtmGet(CommandContext &ctx) {
 }
 
 long reset(CommandContext &ctx) {
-    if (ctx.value() != 0) return -EINVAL;
+    if (ctx.value() != 0)
+        return -EINVAL;
     IspDevice().resets++;
     RunDeviceResetHooks();
     return 0;
@@ -111,7 +115,8 @@ long reset(CommandContext &ctx) {
 long debugReg(CommandContext &ctx) {
     CI_DEBUG_REG_PARAM *param = ctx.record<CI_DEBUG_REG_PARAM>();
     const auto key = std::make_pair(param->eBank, param->ui32Offset);
-    if (param->ui32Offset % 4 != 0) return -EINVAL;
+    if (param->ui32Offset % 4 != 0)
+        return -EINVAL;
     if (param->bRead) {
         auto it = IspDevice().debugRegisters.find(key);
         param->ui32Value = it == IspDevice().debugRegisters.end() ? 0 : it->second;

@@ -21,12 +21,11 @@ constexpr const char *kDevicePath = "/dev/qornorva0";
 
 /** The device's command table: request value of each number, as the driver defines it. */
 constexpr uint32_t kRequests[CI_IOCTL_N] = {
-    0x40082100u, 0x40082101u, 0x80082102u, 0x40082103u, 0x80082104u, 0x40082105u, 0x40082106u,
-    0x40082107u, 0x40082108u, 0x80042109u, 0x8008210au, 0x8004210bu, 0xc008210cu, 0x8004210du,
-    0x8008210eu, 0xc008210fu, 0x80082110u, 0x80082111u, 0x80082112u, 0x80082113u, 0x80042114u,
-    0x80042115u, 0x80082116u, 0xc0082117u, 0x80082118u, 0x80042119u, 0x8004211au, 0xc008211bu,
-    0x8004211cu, 0x8008211du, 0x8004211eu, 0xc008211fu, 0x80042120u, 0x80082121u, 0x80042122u,
-    0x80042123u, 0xc0082124u, 0xc0082125u, 0x80082126u, 0x80082127u, 0x80082128u, 0xc0082129u,
+    0x40082100u, 0x40082101u, 0x80082102u, 0x40082103u, 0x80082104u, 0x40082105u, 0x40082106u, 0x40082107u, 0x40082108u,
+    0x80042109u, 0x8008210au, 0x8004210bu, 0xc008210cu, 0x8004210du, 0x8008210eu, 0xc008210fu, 0x80082110u, 0x80082111u,
+    0x80082112u, 0x80082113u, 0x80042114u, 0x80042115u, 0x80082116u, 0xc0082117u, 0x80082118u, 0x80042119u, 0x8004211au,
+    0xc008211bu, 0x8004211cu, 0x8008211du, 0x8004211eu, 0xc008211fu, 0x80042120u, 0x80082121u, 0x80042122u, 0x80042123u,
+    0xc0082124u, 0xc0082125u, 0x80082126u, 0x80082127u, 0x80082128u, 0xc0082129u,
 };
 
 struct Command {
@@ -76,32 +75,38 @@ Device &device() {
 
 int commandNumber(unsigned long request) {
     for (unsigned nr = 0; nr < CI_IOCTL_N; ++nr) {
-        if (kRequests[nr] == request) return static_cast<int>(nr);
+        if (kRequests[nr] == request)
+            return static_cast<int>(nr);
     }
     return -1;
 }
 
-
 void releaseMemory(Device &d, DeviceMemory &mem) {
-    if (mem.host != nullptr) ::munmap(mem.host, mem.hostSize);
+    if (mem.host != nullptr)
+        ::munmap(mem.host, mem.hostSize);
     ::close(mem.fd);
     d.memoryAreas--;
 }
 
 /** Releases what the stack left behind: the file's objects (newest first), then its device memory. */
 void releaseFile(Device &d, IspFile &file) {
-    while (!file.extensions.empty()) file.extensions.pop_back();
-    for (auto &m : file.memory) releaseMemory(d, m.second);
+    while (!file.extensions.empty())
+        file.extensions.pop_back();
+    for (auto &m : file.memory)
+        releaseMemory(d, m.second);
     file.memory.clear();
 }
 
 int ispOpen(const char * /*path*/, int flags) {
     Device &d = device();
     std::lock_guard<std::mutex> guard(d.lock);
-    if (d.absent) return -ENOENT;
-    if ((flags & O_ACCMODE) != O_RDWR) return -EACCES;
+    if (d.absent)
+        return -ENOENT;
+    if ((flags & O_ACCMODE) != O_RDWR)
+        return -EACCES;
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) return -errno;
+    if (fd < 0)
+        return -errno;
     std::shared_ptr<IspFile> file(new IspFile());
     file->fd = fd;
     file->flags = flags;
@@ -113,13 +118,15 @@ int ispClose(int fd) {
     Device &d = device();
     std::unique_lock<std::mutex> lock(d.lock);
     auto it = d.files.find(fd);
-    if (it == d.files.end()) return -EBADF;
+    if (it == d.files.end())
+        return -EBADF;
     std::shared_ptr<IspFile> file = std::move(it->second);
     d.files.erase(it);
     file->closed = true;
     d.changed.notify_all();
     // A command still running on the file (a blocking wait) releases it when it returns.
-    if (file->inFlight == 0) releaseFile(d, *file);
+    if (file->inFlight == 0)
+        releaseFile(d, *file);
     ::close(fd);
     if (d.failNextClose != 0) {
         const int error = d.failNextClose;
@@ -133,12 +140,13 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
     Device &d = device();
     std::unique_lock<std::mutex> lock(d.lock);
     auto it = d.files.find(fd);
-    if (it == d.files.end()) return -EBADF;
+    if (it == d.files.end())
+        return -EBADF;
     const std::shared_ptr<IspFile> keep = it->second;
     IspFile &file = *keep;
 
-    TraceEntry entry{fd, request, commandNumber(request), static_cast<long>(reinterpret_cast<intptr_t>(arg)),
-                     {}, {}, 0, false};
+    TraceEntry entry{fd, request, commandNumber(request), static_cast<long>(reinterpret_cast<intptr_t>(arg)), {}, {},
+                     0,  false};
     const Command *cmd = entry.nr >= 0 ? &d.commands[entry.nr] : nullptr;
     const size_t argSize = cmd != nullptr ? cmd->argSize : 0;
     if (argSize > 0 && arg != nullptr) {
@@ -154,7 +162,8 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
     if (fault != d.faults.end()) {
         entry.result = fault->second.answer;
         entry.injected = true;
-        if (fault->second.mode == FaultMode::Once) d.faults.erase(fault);
+        if (fault->second.mode == FaultMode::Once)
+            d.faults.erase(fault);
     } else if (cmd == nullptr || cmd->handler == nullptr) {
         entry.result = -ENOTTY;
     } else if (argSize > 0 && arg == nullptr) {
@@ -164,7 +173,8 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
         file.inFlight++;
         entry.result = cmd->handler(ctx);
         file.inFlight--;
-        if (file.closed && file.inFlight == 0) releaseFile(d, file);
+        if (file.closed && file.inFlight == 0)
+            releaseFile(d, file);
     }
     if (argSize > 0 && arg != nullptr) {
         const uint8_t *bytes = static_cast<const uint8_t *>(arg);
@@ -195,7 +205,8 @@ void *ispMmap(void *addr, size_t length, int prot, int flags, int fd, off_t offs
         return MAP_FAILED;
     }
     void *mapped = ::mmap(addr, length, prot, flags, mem->fd, 0);
-    if (mapped == MAP_FAILED) *error = errno;
+    if (mapped == MAP_FAILED)
+        *error = errno;
     return mapped;
 }
 
@@ -207,7 +218,8 @@ const bool g_registered = RegisterNode(kDevicePath, &kIspNode);
 bool RegisterCommand(unsigned nr, size_t argSize, CommandHandler handler) {
     Device &d = device();
     std::lock_guard<std::mutex> guard(d.lock);
-    if (nr >= CI_IOCTL_N || d.commands[nr].handler != nullptr || handler == nullptr) return false;
+    if (nr >= CI_IOCTL_N || d.commands[nr].handler != nullptr || handler == nullptr)
+        return false;
     d.commands[nr].handler = handler;
     d.commands[nr].argSize = argSize;
     return true;
@@ -228,7 +240,8 @@ bool RegisterDeviceResetHook(void (*hook)()) {
 }
 
 void RunDeviceResetHooks() {
-    for (auto hook : device().deviceResetHooks) hook();
+    for (auto hook : device().deviceResetHooks)
+        hook();
 }
 
 std::mutex &PlatformMutex() { return device().lock; }
@@ -246,7 +259,8 @@ DeviceMemory *AllocateDeviceMemory(IspFile &file, size_t size, int *error) {
     const int fd = ::memfd_create("qornorva0-mem", MFD_CLOEXEC);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
         *error = -ENOMEM;
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         return nullptr;
     }
     const uint32_t id = d.nextMemoryId++;
@@ -293,7 +307,8 @@ IspFile *FindOpenFile(int fd) {
 void *DeviceMemoryHost(DeviceMemory &memory) {
     if (memory.host == nullptr) {
         void *view = ::mmap(nullptr, memory.size, PROT_READ | PROT_WRITE, MAP_SHARED, memory.fd, 0);
-        if (view == MAP_FAILED) return nullptr;
+        if (view == MAP_FAILED)
+            return nullptr;
         memory.host = view;
         memory.hostSize = memory.size;
     }
@@ -302,7 +317,8 @@ void *DeviceMemoryHost(DeviceMemory &memory) {
 
 bool FreeDeviceMemory(IspFile &file, uint32_t id) {
     auto it = file.memory.find(id);
-    if (it == file.memory.end()) return false;
+    if (it == file.memory.end())
+        return false;
     releaseMemory(device(), it->second);
     file.memory.erase(it);
     return true;
@@ -324,7 +340,8 @@ void ResetPlatform() {
         hooks = d.resetHooks;
     }
     ResetSeam();
-    for (auto hook : hooks) hook();
+    for (auto hook : hooks)
+        hook();
 }
 
 std::vector<TraceEntry> Trace() {

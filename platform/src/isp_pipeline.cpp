@@ -23,9 +23,9 @@ struct Range {
     unsigned first, last;
 };
 const Range kGroupRanges[] = {
-    {1, 12, 152},    {1, 196, 208},   {2, 244, 296},   {2, 304, 340},   {4, 344, 404},  {4, 456, 456},
-    {4, 496, 516},   {8, 532, 900},   {16, 924, 948},  {32, 952, 956},  {32, 968, 1120}, {64, 960, 964},
-    {64, 1132, 1264}, {0, 0, 8},      {0, 156, 184},   {0, 228, 240},   {0, 460, 492},  {0, 520, 528},  {0, 904, 920},
+    {1, 12, 152},  {1, 196, 208},  {2, 244, 296},  {2, 304, 340},   {4, 344, 404},  {4, 456, 456},    {4, 496, 516},
+    {8, 532, 900}, {16, 924, 948}, {32, 952, 956}, {32, 968, 1120}, {64, 960, 964}, {64, 1132, 1264}, {0, 0, 8},
+    {0, 156, 184}, {0, 228, 240},  {0, 460, 492},  {0, 520, 528},   {0, 904, 920},
 };
 
 struct PipelineRecord {
@@ -50,8 +50,10 @@ struct FilePipelines : FileExtension {
     ~FilePipelines() override {
         for (int id : ids) {
             auto it = registry().pipelines.find(id);
-            if (it == registry().pipelines.end()) continue;
-            for (size_t i = 0; i < it->second->view.matrices.size(); ++i) DriverObjectDestroyed();
+            if (it == registry().pipelines.end())
+                continue;
+            for (size_t i = 0; i < it->second->view.matrices.size(); ++i)
+                DriverObjectDestroyed();
             registry().pipelines.erase(it);
             DriverObjectDestroyed();
         }
@@ -60,14 +62,16 @@ struct FilePipelines : FileExtension {
 
 PipelineRecord *findPipeline(CommandContext &ctx, int id) {
     auto it = registry().pipelines.find(id);
-    if (it == registry().pipelines.end() || it->second->view.fd != ctx.file.fd) return nullptr;
+    if (it == registry().pipelines.end() || it->second->view.fd != ctx.file.fd)
+        return nullptr;
     return it->second.get();
 }
 
 long registerPipeline(CommandContext &ctx) {
     const CI_PIPE_INFO *info = ctx.record<CI_PIPE_INFO>();
     const CI_HWINFO &hw = IspDevice().description.sHWInfo;
-    if (info->config.ui8Context >= hw.config_ui8NContexts) return -EINVAL;
+    if (info->config.ui8Context >= hw.config_ui8NContexts)
+        return -EINVAL;
     std::unique_ptr<PipelineRecord> rec(new PipelineRecord());
     SimPipelineView &v = rec->view;
     v.id = registry().nextId++;
@@ -86,7 +90,8 @@ long registerPipeline(CommandContext &ctx) {
 long deregisterPipeline(CommandContext &ctx) {
     const int id = static_cast<int>(ctx.value());
     PipelineRecord *rec = findPipeline(ctx, id);
-    if (rec == nullptr) return -EINVAL;
+    if (rec == nullptr)
+        return -EINVAL;
     CaptureForgetPipeline(ctx.file, id);
     for (auto &m : rec->view.matrices) {
         FreeDeviceMemory(ctx.file, m.first);
@@ -116,7 +121,8 @@ void applyGroups(SimPipelineView &v, const uint8_t *ls, int mask) {
 long configUpdate(CommandContext &ctx) {
     CI_PIPE_PARAM *param = ctx.record<CI_PIPE_PARAM>();
     PipelineRecord *rec = findPipeline(ctx, param->identifier);
-    if (rec == nullptr || param->loadstructure == nullptr) return -EINVAL;
+    if (rec == nullptr || param->loadstructure == nullptr)
+        return -EINVAL;
     SimPipelineView &v = rec->view;
     // The driver copies everything it needs during the command: the caller rewrites the structure.
     uint8_t ls[kLoadSize];
@@ -143,13 +149,17 @@ long configUpdate(CommandContext &ctx) {
 long createBuffer(CommandContext &ctx) {
     CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
     // Output buffers belong to the capture engine; only lens-shading matrices are made here.
-    if (param->type != CI_ALLOC_LSHMAT) return CaptureCreateBuffer(ctx);
-    if (param->uiSize == 0) return -EINVAL;
+    if (param->type != CI_ALLOC_LSHMAT)
+        return CaptureCreateBuffer(ctx);
+    if (param->uiSize == 0)
+        return -EINVAL;
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(param->configId));
-    if (rec == nullptr) return -EINVAL;
+    if (rec == nullptr)
+        return -EINVAL;
     int error = 0;
     DeviceMemory *mem = AllocateDeviceMemory(ctx.file, param->uiSize, &error);
-    if (mem == nullptr) return error;
+    if (mem == nullptr)
+        return error;
     SimMatrix m;
     m.size = param->uiSize;
     memset(&m.config, 0, sizeof(m.config));
@@ -162,12 +172,16 @@ long createBuffer(CommandContext &ctx) {
 
 long deregisterBuffer(CommandContext &ctx) {
     const CI_ALLOC_PARAM *param = ctx.record<CI_ALLOC_PARAM>();
-    if (param->type != CI_ALLOC_LSHMAT) return CaptureDeregisterBuffer(ctx);
+    if (param->type != CI_ALLOC_LSHMAT)
+        return CaptureDeregisterBuffer(ctx);
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(param->configId));
-    if (rec == nullptr) return -EINVAL;
+    if (rec == nullptr)
+        return -EINVAL;
     auto it = rec->view.matrices.find(param->uiMemMapId);
-    if (it == rec->view.matrices.end()) return -EINVAL;
-    if (rec->view.activeMatrix == param->uiMemMapId) return -EBUSY;
+    if (it == rec->view.matrices.end())
+        return -EINVAL;
+    if (rec->view.activeMatrix == param->uiMemMapId)
+        return -EBUSY;
     FreeDeviceMemory(ctx.file, param->uiMemMapId);
     rec->view.matrices.erase(it);
     DriverObjectDestroyed();
@@ -176,7 +190,8 @@ long deregisterBuffer(CommandContext &ctx) {
 
 SimMatrix *findMatrix(CommandContext &ctx, uint32_t pipelineId, uint32_t matrixId, PipelineRecord **pRec) {
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(pipelineId));
-    if (rec == nullptr) return nullptr;
+    if (rec == nullptr)
+        return nullptr;
     *pRec = rec;
     auto it = rec->view.matrices.find(matrixId);
     return it == rec->view.matrices.end() ? nullptr : &it->second;
@@ -186,8 +201,10 @@ long getMatrix(CommandContext &ctx) {
     const CI_LSH_GET_PARAM *param = ctx.record<CI_LSH_GET_PARAM>();
     PipelineRecord *rec = nullptr;
     SimMatrix *m = findMatrix(ctx, param->configId, param->matrixId, &rec);
-    if (m == nullptr) return -EINVAL;
-    if (m->state != SimMatrixState::Available) return -EALREADY;
+    if (m == nullptr)
+        return -EINVAL;
+    if (m->state != SimMatrixState::Available)
+        return -EALREADY;
     m->state = SimMatrixState::Acquired;
     return 0;
 }
@@ -196,7 +213,8 @@ long setMatrix(CommandContext &ctx) {
     const CI_LSH_SET_PARAM *param = ctx.record<CI_LSH_SET_PARAM>();
     PipelineRecord *rec = nullptr;
     SimMatrix *m = findMatrix(ctx, param->configId, param->matrixId, &rec);
-    if (m == nullptr || m->state != SimMatrixState::Acquired) return -EINVAL;
+    if (m == nullptr || m->state != SimMatrixState::Acquired)
+        return -EINVAL;
     m->config = param->matrixConfig;
     m->state = SimMatrixState::Available;
     return 0;
@@ -205,20 +223,25 @@ long setMatrix(CommandContext &ctx) {
 long changeMatrix(CommandContext &ctx) {
     const CI_LSH_CHANGE_PARAM *param = ctx.record<CI_LSH_CHANGE_PARAM>();
     PipelineRecord *rec = findPipeline(ctx, static_cast<int>(param->configId));
-    if (rec == nullptr) return -EINVAL;
+    if (rec == nullptr)
+        return -EINVAL;
     SimPipelineView &v = rec->view;
     SimMatrix *next = nullptr;
     if (param->matrixId != 0) {
         auto it = v.matrices.find(param->matrixId);
-        if (it == v.matrices.end()) return -EINVAL;
+        if (it == v.matrices.end())
+            return -EINVAL;
         next = &it->second;
-        if (next->state != SimMatrixState::Available) return -EALREADY;
+        if (next->state != SimMatrixState::Available)
+            return -EALREADY;
     }
     if (v.activeMatrix != 0) {
         auto it = v.matrices.find(v.activeMatrix);
-        if (it != v.matrices.end()) it->second.state = SimMatrixState::Available;
+        if (it != v.matrices.end())
+            it->second.state = SimMatrixState::Available;
     }
-    if (next != nullptr) next->state = SimMatrixState::InUse;
+    if (next != nullptr)
+        next->state = SimMatrixState::InUse;
     v.activeMatrix = param->matrixId;
     return 0;
 }
@@ -244,7 +267,8 @@ const bool kResetHook = RegisterResetHook(resetPipelines);
 bool GetSimPipeline(int id, SimPipelineView *out) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     auto it = registry().pipelines.find(id);
-    if (it == registry().pipelines.end()) return false;
+    if (it == registry().pipelines.end())
+        return false;
     *out = it->second->view;
     return true;
 }

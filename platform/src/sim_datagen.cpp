@@ -64,7 +64,8 @@ Generator *findGenerator(int id) {
 
 /** The file's own generator, or null. */
 Generator *mine(CommandContext &ctx, long id) {
-    if (id < 0 || id > INT32_MAX) return nullptr;
+    if (id < 0 || id > INT32_MAX)
+        return nullptr;
     Generator *g = findGenerator(static_cast<int>(id));
     return g != nullptr && g->owner == &ctx.file ? g : nullptr;
 }
@@ -83,13 +84,14 @@ void makeAvailable(Generator &g, Frame &f) {
 void stopGenerator(Generator &g) {
     if (g.settings.ui8Gasket < CI_N_IMAGERS) {
         auto &queue = state().queues[g.settings.ui8Gasket];
-        queue.erase(std::remove_if(queue.begin(), queue.end(),
-                                   [&](const QueueEntry &e) { return e.generator == g.id; }),
-                    queue.end());
+        queue.erase(
+            std::remove_if(queue.begin(), queue.end(), [&](const QueueEntry &e) { return e.generator == g.id; }),
+            queue.end());
     }
     for (auto &entry : g.frames) {
         Frame &f = *entry.second;
-        if (f.state == FrameState::Queued || f.state == FrameState::Processing) makeAvailable(g, f);
+        if (f.state == FrameState::Queued || f.state == FrameState::Processing)
+            makeAvailable(g, f);
     }
     g.started = false;
     g.processed = 0;
@@ -107,9 +109,11 @@ void freeFrame(Generator &g, Frame &f) {
 /** Deregisters a generator: stops it and frees every buffer it still has. */
 void removeGenerator(int id) {
     Generator *g = findGenerator(id);
-    if (g == nullptr) return;
+    if (g == nullptr)
+        return;
     stopGenerator(*g);
-    while (!g->frames.empty()) freeFrame(*g, *g->frames.begin()->second);
+    while (!g->frames.empty())
+        freeFrame(*g, *g->frames.begin()->second);
     state().generators.erase(id);
     DriverObjectDestroyed();
 }
@@ -120,9 +124,11 @@ struct DatagenFile : FileExtension {
     ~DatagenFile() override {
         std::vector<int> ids;
         for (auto &entry : state().generators) {
-            if (entry.second->owner == file) ids.push_back(entry.first);
+            if (entry.second->owner == file)
+                ids.push_back(entry.first);
         }
-        for (int id : ids) removeGenerator(id);
+        for (int id : ids)
+            removeGenerator(id);
     }
 };
 
@@ -138,7 +144,8 @@ long dgRegister(CommandContext &ctx) {
         DriverObjectCreated();
         return id;
     }
-    if (mine(ctx, value) == nullptr) return -EINVAL;
+    if (mine(ctx, value) == nullptr)
+        return -EINVAL;
     removeGenerator(static_cast<int>(value));
     return 0;
 }
@@ -146,20 +153,27 @@ long dgRegister(CommandContext &ctx) {
 long dgStart(CommandContext &ctx) {
     const CI_DG_PARAM param = *ctx.record<CI_DG_PARAM>();
     Generator *g = mine(ctx, param.datagenId);
-    if (g == nullptr) return -EINVAL;
-    if (g->started) return -EBUSY;
+    if (g == nullptr)
+        return -EINVAL;
+    if (g->started)
+        return -EBUSY;
     const CI_HWINFO &hw = IspDevice().description.sHWInfo;
     const CI_DATAGEN &s = param.sDG;
     const unsigned imagers = std::min<unsigned>(hw.config_ui8NImagers, CI_N_IMAGERS);
-    if (s.ui8IIFDGIndex >= hw.config_ui8NIIFDataGenerator || s.ui8Gasket >= imagers) return -EINVAL;
-    if (!LineFormatSupported(s.eFormat, s.ui8FormatBitdepth)) return -EINVAL;
-    if (s.eBayerMosaic < MOSAIC_RGGB || s.eBayerMosaic > MOSAIC_BGGR) return -EINVAL;
+    if (s.ui8IIFDGIndex >= hw.config_ui8NIIFDataGenerator || s.ui8Gasket >= imagers)
+        return -EINVAL;
+    if (!LineFormatSupported(s.eFormat, s.ui8FormatBitdepth))
+        return -EINVAL;
+    if (s.eBayerMosaic < MOSAIC_RGGB || s.eBayerMosaic > MOSAIC_BGGR)
+        return -EINVAL;
     for (auto &entry : state().generators) {
         const Generator &other = *entry.second;
         const bool sameHardware = other.settings.ui8IIFDGIndex == s.ui8IIFDGIndex;
-        if (other.started && (sameHardware || other.settings.ui8Gasket == s.ui8Gasket)) return -EBUSY;
+        if (other.started && (sameHardware || other.settings.ui8Gasket == s.ui8Gasket))
+            return -EBUSY;
     }
-    if (GasketClaimed(s.ui8Gasket)) return -EBUSY;
+    if (GasketClaimed(s.ui8Gasket))
+        return -EBUSY;
     g->settings = s;
     g->started = true;
     g->processed = 0;
@@ -169,13 +183,15 @@ long dgStart(CommandContext &ctx) {
 
 long dgIsStarted(CommandContext &ctx) {
     Generator *g = mine(ctx, ctx.value());
-    if (g == nullptr) return -EINVAL;
+    if (g == nullptr)
+        return -EINVAL;
     return g->started ? 1 : 0;
 }
 
 long dgStop(CommandContext &ctx) {
     Generator *g = mine(ctx, ctx.value());
-    if (g == nullptr) return -EINVAL;
+    if (g == nullptr)
+        return -EINVAL;
     stopGenerator(*g);
     return 0;
 }
@@ -183,12 +199,16 @@ long dgStop(CommandContext &ctx) {
 long dgAllocate(CommandContext &ctx) {
     CI_DG_FRAMEINFO *info = ctx.record<CI_DG_FRAMEINFO>();
     Generator *g = mine(ctx, info->datagenId);
-    if (g == nullptr || info->uiSize == 0) return -EINVAL;
-    if (g->started) return -EBUSY;
-    if (info->uiSize > kMaxFrameBytes) return -ENOMEM;
+    if (g == nullptr || info->uiSize == 0)
+        return -EINVAL;
+    if (g->started)
+        return -EBUSY;
+    if (info->uiSize > kMaxFrameBytes)
+        return -ENOMEM;
     int error = 0;
     DeviceMemory *mem = AllocateDeviceMemory(ctx.file, info->uiSize, &error);
-    if (mem == nullptr) return error;
+    if (mem == nullptr)
+        return error;
     std::unique_ptr<Frame> f(new Frame());
     f->id = mem->id;
     f->size = info->uiSize;
@@ -202,15 +222,19 @@ long dgAllocate(CommandContext &ctx) {
 long dgAcquire(CommandContext &ctx) {
     CI_DG_FRAMEINFO *info = ctx.record<CI_DG_FRAMEINFO>();
     Generator *g = mine(ctx, info->datagenId);
-    if (g == nullptr) return -EINVAL;
+    if (g == nullptr)
+        return -EINVAL;
     uint32_t id = info->uiFrameId;
     if (id == 0) {
-        if (g->available.empty()) return -EALREADY;
+        if (g->available.empty())
+            return -EALREADY;
         id = g->available.front();
     }
     Frame *f = findFrame(*g, id);
-    if (f == nullptr) return -EINVAL;
-    if (f->state != FrameState::Available) return -EALREADY;
+    if (f == nullptr)
+        return -EINVAL;
+    if (f->state != FrameState::Available)
+        return -EALREADY;
     g->available.erase(std::remove(g->available.begin(), g->available.end(), id), g->available.end());
     f->state = FrameState::Acquired;
     info->uiFrameId = id;
@@ -221,21 +245,25 @@ long dgAcquire(CommandContext &ctx) {
 long dgRelease(CommandContext &ctx) {
     const CI_DG_FRAMETRIG trig = *ctx.record<CI_DG_FRAMETRIG>();
     Generator *g = mine(ctx, trig.datagenId);
-    if (g == nullptr) return -EINVAL;
+    if (g == nullptr)
+        return -EINVAL;
     Frame *f = findFrame(*g, trig.uiFrameId);
-    if (f == nullptr || f->state != FrameState::Acquired) return -EINVAL;
+    if (f == nullptr || f->state != FrameState::Acquired)
+        return -EINVAL;
     if (!trig.bTrigger) {
         makeAvailable(*g, *f);
         return 0;
     }
-    if (!g->started) return -ECANCELED;
+    if (!g->started)
+        return -ECANCELED;
     if (trig.uiStride == 0 || trig.uiStride % SYSMEM_ALIGNMENT != 0 || trig.uiWidth == 0 || trig.uiHeight == 0) {
         return -EINVAL;
     }
     if (trig.uiHorizontalBlanking < CI_DG_MIN_HBLANKING || trig.uiVerticalBlanking < CI_DG_MIN_VBLANKING) {
         return -EINVAL;
     }
-    if (trig.uiWidth > IspDevice().description.sHWInfo.gasket_aMaxWidth[g->settings.ui8Gasket]) return -EINVAL;
+    if (trig.uiWidth > IspDevice().description.sHWInfo.gasket_aMaxWidth[g->settings.ui8Gasket])
+        return -EINVAL;
     const PackedFrameLayout layout{g->settings.eFormat, g->settings.ui8FormatBitdepth, trig.uiStride, trig.uiWidth,
                                    trig.uiHeight};
     const uint64_t bytes = PackedFrameBytes(layout);
@@ -251,7 +279,8 @@ long dgRelease(CommandContext &ctx) {
 
 bool inFlight(const Generator &g) {
     for (const auto &entry : g.frames) {
-        if (entry.second->state == FrameState::Queued || entry.second->state == FrameState::Processing) return true;
+        if (entry.second->state == FrameState::Queued || entry.second->state == FrameState::Processing)
+            return true;
     }
     return false;
 }
@@ -262,17 +291,21 @@ bool inFlight(const Generator &g) {
  */
 long dgWaitProcessed(CommandContext &ctx) {
     const CI_DG_FRAMEWAIT wait = *ctx.record<CI_DG_FRAMEWAIT>();
-    if (mine(ctx, wait.datagenId) == nullptr) return -EINVAL;
+    if (mine(ctx, wait.datagenId) == nullptr)
+        return -EINVAL;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(state().waitTimeoutMs);
     for (;;) {
         Generator *g = mine(ctx, wait.datagenId);
-        if (g == nullptr || ctx.file.closed) return -ECANCELED; // removed or closed during the wait
+        if (g == nullptr || ctx.file.closed)
+            return -ECANCELED; // removed or closed during the wait
         if (g->processed > 0) {
             g->processed--;
             return 0;
         }
-        if (!g->started) return -ECANCELED;
-        if (!wait.bBlocking || !inFlight(*g)) return -EALREADY;
+        if (!g->started)
+            return -ECANCELED;
+        if (!wait.bBlocking || !inFlight(*g))
+            return -EALREADY;
         if (PlatformCondition().wait_until(ctx.lock, deadline) == std::cv_status::timeout) {
             g = mine(ctx, wait.datagenId);
             if (g != nullptr && g->processed > 0 && !ctx.file.closed) {
@@ -287,10 +320,13 @@ long dgWaitProcessed(CommandContext &ctx) {
 long dgFree(CommandContext &ctx) {
     const CI_DG_FRAMEINFO info = *ctx.record<CI_DG_FRAMEINFO>();
     Generator *g = mine(ctx, info.datagenId);
-    if (g == nullptr) return -EINVAL;
+    if (g == nullptr)
+        return -EINVAL;
     Frame *f = findFrame(*g, info.uiFrameId);
-    if (f == nullptr) return -EINVAL;
-    if (f->state == FrameState::Queued || f->state == FrameState::Processing) return -EBUSY;
+    if (f == nullptr)
+        return -EINVAL;
+    if (f->state == FrameState::Queued || f->state == FrameState::Processing)
+        return -EBUSY;
     freeFrame(*g, *f);
     return 0;
 }
@@ -298,7 +334,8 @@ long dgFree(CommandContext &ctx) {
 void resetDatagen() {
     std::lock_guard<std::mutex> guard(PlatformMutex());
     state().waitTimeoutMs = kDefaultWaitTimeoutMs;
-    if (state().generators.empty()) state().nextId = 0; // identifiers start again from 0 on a fresh platform
+    if (state().generators.empty())
+        state().nextId = 0; // identifiers start again from 0 on a fresh platform
 }
 
 NORVA_SIM_COMMAND(CI_IIFDG_REGISTER, 0, dgRegister);
@@ -316,7 +353,8 @@ const bool g_resetRegistered = RegisterResetHook(resetDatagen);
 
 bool DatagenDrivesGasket(unsigned gasket) {
     for (auto &entry : state().generators) {
-        if (entry.second->started && entry.second->settings.ui8Gasket == gasket) return true;
+        if (entry.second->started && entry.second->settings.ui8Gasket == gasket)
+            return true;
     }
     return false;
 }
@@ -324,14 +362,16 @@ bool DatagenDrivesGasket(unsigned gasket) {
 size_t QueuedSourceFrames(unsigned gasket) { return gasket < CI_N_IMAGERS ? state().queues[gasket].size() : 0; }
 
 bool TakeSourceFrame(unsigned gasket, SourceFrame *out) {
-    if (gasket >= CI_N_IMAGERS || out == nullptr) return false;
+    if (gasket >= CI_N_IMAGERS || out == nullptr)
+        return false;
     auto &queue = state().queues[gasket];
     while (!queue.empty()) {
         const QueueEntry entry = queue.front();
         queue.pop_front();
         Generator *g = findGenerator(entry.generator);
         Frame *f = g != nullptr ? findFrame(*g, entry.frame) : nullptr;
-        if (f == nullptr || f->state != FrameState::Queued) continue;
+        if (f == nullptr || f->state != FrameState::Queued)
+            continue;
         DeviceMemory *mem = FindDeviceMemory(*g->owner, f->id);
         const uint8_t *bytes = mem != nullptr ? static_cast<const uint8_t *>(DeviceMemoryHost(*mem)) : nullptr;
         const PackedFrameLayout layout{g->settings.eFormat, g->settings.ui8FormatBitdepth, f->sent.uiStride,
@@ -366,7 +406,8 @@ bool TakeSourceFrame(unsigned gasket, SourceFrame *out) {
 bool MarkSourceFrameProcessed(const SourceFrame &frame) {
     Generator *g = findGenerator(frame.generatorId);
     Frame *f = g != nullptr ? findFrame(*g, frame.frameId) : nullptr;
-    if (f == nullptr || f->state != FrameState::Processing) return false;
+    if (f == nullptr || f->state != FrameState::Processing)
+        return false;
     makeAvailable(*g, *f);
     g->processed++;
     PlatformCondition().notify_all();

@@ -45,10 +45,13 @@ int takeFault(Dmabuf &d, DmabufFault which) {
 int dmabufOpen(const char * /*path*/, int flags) {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
-    if (const int error = takeFault(d, DmabufFault::Open)) return -error;
-    if ((flags & O_ACCMODE) != O_RDWR) return -EACCES;
+    if (const int error = takeFault(d, DmabufFault::Open))
+        return -error;
+    if ((flags & O_ACCMODE) != O_RDWR)
+        return -EACCES;
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) return -errno;
+    if (fd < 0)
+        return -errno;
     d.buffers[fd] = -1;
     return fd;
 }
@@ -57,8 +60,10 @@ int dmabufClose(int fd) {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
     auto it = d.buffers.find(fd);
-    if (it == d.buffers.end()) return -EBADF;
-    if (it->second >= 0) ::close(it->second); // exported descriptors keep the memory alive
+    if (it == d.buffers.end())
+        return -EBADF;
+    if (it->second >= 0)
+        ::close(it->second); // exported descriptors keep the memory alive
     d.buffers.erase(it);
     ::close(fd);
     return 0;
@@ -68,15 +73,21 @@ long dmabufIoctl(int fd, unsigned long request, void *arg) {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
     auto it = d.buffers.find(fd);
-    if (it == d.buffers.end()) return -EBADF;
+    if (it == d.buffers.end())
+        return -EBADF;
     if (request == kAllocate) {
-        if (const int error = takeFault(d, DmabufFault::Allocate)) return -error;
+        if (const int error = takeFault(d, DmabufFault::Allocate))
+            return -error;
         const uint64_t bytes = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arg));
-        if (it->second >= 0) return -EBUSY; // one buffer per open
-        if (bytes == 0) return -EINVAL;
-        if (bytes > kMaxBytes) return -ENOMEM;
+        if (it->second >= 0)
+            return -EBUSY; // one buffer per open
+        if (bytes == 0)
+            return -EINVAL;
+        if (bytes > kMaxBytes)
+            return -ENOMEM;
         const int mem = ::memfd_create("dmabuf", MFD_CLOEXEC);
-        if (mem < 0) return -ENOMEM;
+        if (mem < 0)
+            return -ENOMEM;
         if (::ftruncate(mem, static_cast<off_t>(bytes)) != 0) {
             ::close(mem);
             return -ENOMEM;
@@ -86,10 +97,13 @@ long dmabufIoctl(int fd, unsigned long request, void *arg) {
         return 0;
     }
     if (request == kExport) {
-        if (const int error = takeFault(d, DmabufFault::Export)) return -error;
-        if (it->second < 0) return -EINVAL;
+        if (const int error = takeFault(d, DmabufFault::Export))
+            return -error;
+        if (it->second < 0)
+            return -EINVAL;
         const int copy = ::fcntl(it->second, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0) return -errno;
+        if (copy < 0)
+            return -errno;
         d.exports++;
         return copy;
     }
@@ -99,7 +113,8 @@ long dmabufIoctl(int fd, unsigned long request, void *arg) {
 void resetDmabuf() {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
-    for (int &f : d.failNext) f = 0;
+    for (int &f : d.failNext)
+        f = 0;
     d.allocations = 0;
     d.exports = 0;
 }

@@ -52,13 +52,18 @@ void clearCounters(Gasket &g) {
 long gasketAcquire(CommandContext &ctx) {
     const CI_GASKET req = *ctx.record<CI_GASKET>();
     const CI_HWINFO &hw = IspDevice().description.sHWInfo;
-    if (req.uiGasket >= imagers()) return -EINVAL;
+    if (req.uiGasket >= imagers())
+        return -EINVAL;
     const uint8_t type = hw.gasket_aType[req.uiGasket];
-    if (type == CI_GASKET_NONE || (req.bParallel != 0) != (type == CI_GASKET_PARALLEL)) return -EINVAL;
-    if (req.uiWidth > hw.gasket_aMaxWidth[req.uiGasket]) return -EINVAL;
-    if (req.bParallel && req.ui8ParallelBitdepth > hw.gasket_aBitDepth[req.uiGasket]) return -EINVAL;
+    if (type == CI_GASKET_NONE || (req.bParallel != 0) != (type == CI_GASKET_PARALLEL))
+        return -EINVAL;
+    if (req.uiWidth > hw.gasket_aMaxWidth[req.uiGasket])
+        return -EINVAL;
+    if (req.bParallel && req.ui8ParallelBitdepth > hw.gasket_aBitDepth[req.uiGasket])
+        return -EINVAL;
     Gasket &g = g_gaskets[req.uiGasket];
-    if (g.owner != nullptr || DatagenDrivesGasket(req.uiGasket)) return -EBUSY;
+    if (g.owner != nullptr || DatagenDrivesGasket(req.uiGasket))
+        return -EBUSY;
     ctx.file.extension<GasketClaims>().file = &ctx.file;
     g.owner = &ctx.file;
     g.settings = req;
@@ -69,9 +74,11 @@ long gasketAcquire(CommandContext &ctx) {
 
 long gasketRelease(CommandContext &ctx) {
     const long index = ctx.value();
-    if (index < 0 || index >= static_cast<long>(imagers())) return -EINVAL;
+    if (index < 0 || index >= static_cast<long>(imagers()))
+        return -EINVAL;
     Gasket &g = g_gaskets[index];
-    if (g.owner != &ctx.file) return -EINVAL;
+    if (g.owner != &ctx.file)
+        return -EINVAL;
     g.owner = nullptr;
     DriverObjectDestroyed();
     return 0;
@@ -79,7 +86,8 @@ long gasketRelease(CommandContext &ctx) {
 
 long gasketGetInfo(CommandContext &ctx) {
     CI_GASKET_PARAM *param = ctx.record<CI_GASKET_PARAM>();
-    if (param->uiGasket >= imagers()) return -EINVAL;
+    if (param->uiGasket >= imagers())
+        return -EINVAL;
     const CI_HWINFO &hw = IspDevice().description.sHWInfo;
     const Gasket &g = g_gaskets[param->uiGasket];
     CI_GASKET_INFO info{};
@@ -101,7 +109,8 @@ long gasketGetInfo(CommandContext &ctx) {
 void resetGaskets() {
     std::lock_guard<std::mutex> guard(PlatformMutex());
     for (Gasket &g : g_gaskets) {
-        if (g.owner == nullptr) clearCounters(g);
+        if (g.owner == nullptr)
+            clearCounters(g);
     }
 }
 
@@ -115,11 +124,13 @@ const bool g_resetRegistered = RegisterResetHook(resetGaskets);
 bool GasketClaimed(unsigned gasket) { return gasket < CI_N_IMAGERS && g_gaskets[gasket].owner != nullptr; }
 
 void ResetGasketCounters(unsigned gasket) {
-    if (gasket < CI_N_IMAGERS) clearCounters(g_gaskets[gasket]);
+    if (gasket < CI_N_IMAGERS)
+        clearCounters(g_gaskets[gasket]);
 }
 
 void GasketFrameReceived(unsigned gasket, const LineErrors &errors) {
-    if (gasket >= CI_N_IMAGERS) return;
+    if (gasket >= CI_N_IMAGERS)
+        return;
     Gasket &g = g_gaskets[gasket];
     g.frames++;
     g.crcErrors = addSaturated(g.crcErrors, errors.crc);

@@ -23,8 +23,7 @@ constexpr int kGrid = 7;
 enum Colour { kRed = 0, kGreen = 1, kBlue = 2 };
 
 /** Colour of each position of the 2×2 cell, [row][column], for a Bayer order. */
-void cellColours(MOSAICType mosaic, int colour[2][2])
-{
+void cellColours(MOSAICType mosaic, int colour[2][2]) {
     switch (mosaic) {
     case MOSAIC_GRBG:
         colour[0][0] = kGreen, colour[0][1] = kRed, colour[1][0] = kBlue, colour[1][1] = kGreen;
@@ -44,20 +43,15 @@ void cellColours(MOSAICType mosaic, int colour[2][2])
 /** Offset of the centred demosaic outputs. */
 constexpr int32_t kCentre = 32768;
 
-inline int32_t clampi(int32_t v, int32_t lo, int32_t hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
+inline int32_t clampi(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 /** std::min(std::max(v, lo), hi) on values, which the compiler can vectorize. */
-inline float clampf(float v, float lo, float hi)
-{
+inline float clampf(float v, float lo, float hi) {
     const float m = v < lo ? lo : v;
     return hi < m ? hi : m;
 }
 
-inline void put32(uint8_t *base, size_t offset, uint64_t value)
-{
+inline void put32(uint8_t *base, size_t offset, uint64_t value) {
     const uint32_t v = value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
     base[offset] = static_cast<uint8_t>(v);
     base[offset + 1] = static_cast<uint8_t>(v >> 8);
@@ -65,8 +59,7 @@ inline void put32(uint8_t *base, size_t offset, uint64_t value)
     base[offset + 3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void put16(uint8_t *base, size_t offset, uint32_t value)
-{
+inline void put16(uint8_t *base, size_t offset, uint32_t value) {
     const uint32_t v = value > 0xFFFFu ? 0xFFFFu : value;
     base[offset] = static_cast<uint8_t>(v);
     base[offset + 1] = static_cast<uint8_t>(v >> 8);
@@ -78,8 +71,7 @@ inline void put16(uint8_t *base, size_t offset, uint32_t value)
  */
 class Curve {
 public:
-    void set(const double *kx, const double *ky, int n, bool cubic)
-    {
+    void set(const double *kx, const double *ky, int n, bool cubic) {
         m_n = n + 1;
         m_x[0] = 0.0;
         m_y[0] = 0.0;
@@ -116,8 +108,7 @@ public:
         }
     }
 
-    double at(double x) const
-    {
+    double at(double x) const {
         int i = 0;
         while (i + 2 < m_n && x > m_x[i + 1]) {
             i++;
@@ -140,8 +131,7 @@ private:
 };
 
 /** Tile index of each coordinate along one axis of a 7-tile grid (-1 outside). */
-void gridIndex(std::vector<int8_t> *index, uint32_t n, uint32_t start, uint32_t tile)
-{
+void gridIndex(std::vector<int8_t> *index, uint32_t n, uint32_t start, uint32_t tile) {
     index->assign(n, -1);
     if (tile == 0) {
         return;
@@ -156,8 +146,7 @@ void gridIndex(std::vector<int8_t> *index, uint32_t n, uint32_t start, uint32_t 
 }
 
 /** Columns [first, end) of each tile of a 7-tile grid that start inside n columns; returns their number. */
-int gridRanges(uint32_t range[kGrid][2], uint32_t n, uint32_t start, uint32_t tile)
-{
+int gridRanges(uint32_t range[kGrid][2], uint32_t n, uint32_t start, uint32_t tile) {
     int count = 0;
     for (uint32_t t = 0; tile != 0 && t < uint32_t(kGrid) && start + uint64_t(t) * tile < n; t++, count++) {
         range[t][0] = start + t * tile;
@@ -173,8 +162,7 @@ struct Scaler {
     uint32_t offX = 0, offY = 0;
 };
 
-Scaler scalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH)
-{
+Scaler scalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH) {
     Scaler sc;
     if (s.bBypassScaler) {
         sc.outW = inW;
@@ -193,8 +181,7 @@ Scaler scalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH)
 
 } // namespace
 
-IspImageSizes IspOutputSizes(const CI_PIPELINE &registers, const CI_PIPE_INFO &info)
-{
+IspImageSizes IspOutputSizes(const CI_PIPELINE &registers, const CI_PIPE_INFO &info) {
     IspImageSizes s;
     s.windowWidth = (uint32_t(info.iifConfig.ui16ImagerSize[0]) + 1u) * 2u;
     s.windowHeight = (uint32_t(info.iifConfig.ui16ImagerSize[1]) + 1u) * 2u;
@@ -207,8 +194,7 @@ IspImageSizes IspOutputSizes(const CI_PIPELINE &registers, const CI_PIPE_INFO &i
     return s;
 }
 
-void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE_INFO *info)
-{
+void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE_INFO *info) {
     std::memset(r, 0, sizeof(*r));
     std::memset(info, 0, sizeof(*info));
     const uint16_t cw = static_cast<uint16_t>(width / 2), ch = static_cast<uint16_t>(height / 2);
@@ -317,10 +303,10 @@ struct IspModel::Impl {
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation and the gains of one row
     std::vector<float> lshGains;
-    std::vector<int32_t> lshCol;  /* per cell: left vertex */
-    std::vector<float> lshColW;   /* per cell: weight of the right vertex */
+    std::vector<int32_t> lshCol;   /* per cell: left vertex */
+    std::vector<float> lshColW;    /* per cell: weight of the right vertex */
     std::vector<uint32_t> lshRuns; /* first cell of each run of cells between the same vertices, then the end */
-    std::vector<float> lshCx;     /* per column: -1 at the left edge to +1 at the right edge (gradients) */
+    std::vector<float> lshCx;      /* per column: -1 at the left edge to +1 at the right edge (gradients) */
     std::vector<float> lshRow[4];
     // horizontal positions of the scaler in use
     ScaleTable encTable, dispTable;
@@ -329,12 +315,12 @@ struct IspModel::Impl {
     // scratch
     std::vector<uint16_t> raw, pre, awsTop; /* awsTop: the even row of a cell row */
     std::vector<float> rowGain;
-    std::vector<uint16_t> ring[3]; /* Bayer after white balance, padded by 2 on each side */
+    std::vector<uint16_t> ring[3];   /* Bayer after white balance, padded by 2 on each side */
     std::vector<int16_t> dR, dG, dB; /* a row after the demosaic, centred */
     std::vector<int32_t> R, G, B;
     std::vector<int16_t> r12, g12, b12; /* a row after gamma */
     std::vector<uint16_t> o0, o1, o2, hisLuma;
-    std::vector<uint16_t> Y, C0, C2;          /* 4:4:4 YCbCr planes of the window, 10-bit */
+    std::vector<uint16_t> Y, C0, C2;             /* 4:4:4 YCbCr planes of the window, 10-bit */
     std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint8_t> tileScratch;
@@ -407,9 +393,9 @@ struct FrameContext {
 namespace {
 
 /** Builds the per-channel table of black level and raw curve when its registers or the bit depth changed. */
-bool buildFrontLut(IspModel::Impl &m, const CI_PIPELINE &reg, unsigned depth)
-{
-    if (m.frontValid && m.frontDepth == depth && std::memcmp(&m.frontBlc, &reg.sBlackCorrection, sizeof(CI_MODULE_BLC)) == 0 &&
+bool buildFrontLut(IspModel::Impl &m, const CI_PIPELINE &reg, unsigned depth) {
+    if (m.frontValid && m.frontDepth == depth &&
+        std::memcmp(&m.frontBlc, &reg.sBlackCorrection, sizeof(CI_MODULE_BLC)) == 0 &&
         std::memcmp(&m.frontRlt, &reg.sRawLUT, sizeof(CI_MODULE_RLT)) == 0) {
         return false;
     }
@@ -443,8 +429,7 @@ bool buildFrontLut(IspModel::Impl &m, const CI_PIPELINE &reg, unsigned depth)
     return true;
 }
 
-bool buildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass)
-{
+bool buildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass) {
     if (m.gammaValid && m.gammaBypassKey == bypass && std::memcmp(&m.gammaKey, &lut, sizeof(lut)) == 0) {
         return false;
     }
@@ -470,9 +455,9 @@ bool buildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass)
     return true;
 }
 
-bool buildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm)
-{
-    if (m.tnmValid && m.tnmKey.bBypassTNM == tnm.bBypassTNM && std::memcmp(m.tnmKey.aCurve, tnm.aCurve, sizeof(tnm.aCurve)) == 0) {
+bool buildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
+    if (m.tnmValid && m.tnmKey.bBypassTNM == tnm.bBypassTNM &&
+        std::memcmp(m.tnmKey.aCurve, tnm.aCurve, sizeof(tnm.aCurve)) == 0) {
         return false;
     }
     m.tnmValid = true;
@@ -502,8 +487,7 @@ bool buildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm)
 }
 
 /** Decodes the lens-shading matrix into vertex gains; false when its lines do not fit the memory given. */
-bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameContext &f)
-{
+bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameContext &f) {
     const CI_MODULE_LSH_MAT &cfg = s.lshConfig;
     const uint32_t vw = cfg.ui16Width, vh = cfg.ui16Height, bits = cfg.ui8BitsPerDiff;
     if (vw == 0 || vh == 0 || bits == 0 || bits > 16 || cfg.ui8TileSizeLog2 > 15) {
@@ -567,8 +551,7 @@ bool decodeShading(IspModel::Impl &m, const IspFrameSettings &s, const FrameCont
 }
 
 /** Gains of one window row, interpolated between vertex rows, for the two channels of that row. */
-void shadingRow(IspModel::Impl &m, const IspFrameSettings &s, uint32_t y)
-{
+void shadingRow(IspModel::Impl &m, const IspFrameSettings &s, uint32_t y) {
     const CI_MODULE_LSH_MAT &cfg = s.lshConfig;
     const uint32_t vw = cfg.ui16Width, vh = cfg.ui16Height;
     const float pos = (y / 2 + cfg.ui16OffsetY) / float(1u << cfg.ui8TileSizeLog2);
@@ -595,8 +578,7 @@ void shadingRow(IspModel::Impl &m, const IspFrameSettings &s, uint32_t y)
 namespace {
 
 /** Reads window row y of the input (0 outside the input, which marks the frame as erroneous). */
-void gatherRaw(FrameContext &f, uint32_t y, uint16_t *out)
-{
+void gatherRaw(FrameContext &f, uint32_t y, uint16_t *out) {
     const uint32_t py = f.offY + (y / 2) * f.decY + (y & 1u);
     const uint32_t maxv = (1u << f.depth) - 1u;
     if (py >= f.in->height) {
@@ -629,8 +611,7 @@ namespace {
 
 /** Gains of a run of cells between the same two vertices, for the even and the odd column of each cell. */
 void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
-                float *__restrict gain)
-{
+                float *__restrict gain) {
     for (size_t k = 0; k < cells; k++) {
         gain[2 * k] = aE + w[k] * dE;
         gain[2 * k + 1] = aO + w[k] * dO;
@@ -638,8 +619,7 @@ void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict 
 }
 
 /** v × gain (gain clamped to 0..15, rounded to U4.12), rounded, clipped at full scale; gain is overwritten. */
-void applyShading(float *__restrict gain, uint32_t W, uint16_t *__restrict v)
-{
+void applyShading(float *__restrict gain, uint32_t W, uint16_t *__restrict v) {
     // two loops, so that each vectorizes: the clamp, then the gain in U4.12 (at most 61440.5, so the signed
     // conversion is exact) and the product
     for (uint32_t x = 0; x < W; x++) {
@@ -653,8 +633,7 @@ void applyShading(float *__restrict gain, uint32_t W, uint16_t *__restrict v)
 }
 
 /** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
-void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2])
-{
+void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
     if (x0 >= x1) {
         return;
     }
@@ -676,8 +655,7 @@ void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t
 }
 
 /** Auto-white-balance statistics of the cell row cy (its two window rows), tile by tile. */
-void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint16_t *top, const uint16_t *bottom)
-{
+void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint16_t *top, const uint16_t *bottom) {
     if (cy < f.awsStartY || (cy - f.awsStartY) / f.awsTileH >= uint32_t(kGrid)) {
         return;
     }
@@ -719,9 +697,8 @@ void awsCells(IspModel::Impl &m, const FrameContext &f, uint32_t cy, const uint1
 }
 
 /** White-balance gains (U6.10) and clips of `cells` pairs of samples: the even ones, then the odd ones. */
-void whiteBalanceGains(const uint16_t *__restrict in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE,
-                       uint32_t kO, uint16_t *__restrict out)
-{
+void whiteBalanceGains(const uint16_t *__restrict in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE, uint32_t kO,
+                       uint16_t *__restrict out) {
     for (size_t k = 0; k < cells; k++) {
         const uint32_t a = (in[2 * k] * gE + 512u) >> 10;
         const uint32_t b = (in[2 * k + 1] * gO + 512u) >> 10;
@@ -731,8 +708,7 @@ void whiteBalanceGains(const uint16_t *__restrict in, size_t cells, uint32_t gE,
 }
 
 /** One window row through black level, raw curve, lens shading and white balance into dst (padded by 2). */
-void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst)
-{
+void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uint32_t y, uint16_t *dst) {
     uint16_t *raw = m.raw.data();
     gatherRaw(f, y, raw);
     const uint32_t W = f.W;
@@ -770,7 +746,8 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
         const int32_t maxv = int32_t((1u << f.depth) - 1u);
         for (uint32_t x = 0; x < W; x++) {
             const int32_t off = f.reg->sBlackCorrection.i8FixedOffset[c0 + (x & 1u)];
-            const int32_t v = clampi(int32_t(raw[x]) + (f.depth >= 8 ? off * (1 << (f.depth - 8)) : off >> (8 - f.depth)), 0, maxv);
+            const int32_t v =
+                clampi(int32_t(raw[x]) + (f.depth >= 8 ? off * (1 << (f.depth - 8)) : off >> (8 - f.depth)), 0, maxv);
             pre[x] = static_cast<uint16_t>((int64_t(v) * 65535 + maxv / 2) / maxv);
         }
         isp::PackBayer(f.dispType.eFmt, pre, W, f.deWriter.row(y));
@@ -786,7 +763,8 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
 
     // lens shading: matrix gains between vertices plus the linear gradients
     const CI_MODULE_LSH &grad = f.info->lshConfig;
-    const bool gradients = (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
+    const bool gradients =
+        (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
     if (f.lsh || gradients) {
         // gain of each column of this row: matrix between vertices plus the linear gradients
         float *gain = m.rowGain.data();
@@ -805,7 +783,8 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
         }
         if (gradients) {
             const float cy = (float(y) - float(f.H) / 2.0f) / (float(f.H) / 2.0f);
-            const float kxE = int16_t(grad.aGradientsX[c0]) / 4096.0f, kxO = int16_t(grad.aGradientsX[c0 + 1]) / 4096.0f;
+            const float kxE = int16_t(grad.aGradientsX[c0]) / 4096.0f,
+                        kxO = int16_t(grad.aGradientsX[c0 + 1]) / 4096.0f;
             const float tyE = int16_t(grad.aGradientsY[c0]) / 4096.0f * cy;
             const float tyO = int16_t(grad.aGradientsY[c0 + 1]) / 4096.0f * cy;
             const float *cx = m.lshCx.data();
@@ -852,8 +831,7 @@ void bayerRow(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s, uin
  */
 /** Demosaic at the green sites k, k + 2, ...: neighbours left and right give h, above and below give v. */
 void demosaicGreenSites(const uint16_t *__restrict up, const uint16_t *__restrict cur, const uint16_t *__restrict dn,
-                        int32_t k, int32_t n, int16_t *__restrict g, int16_t *__restrict h, int16_t *__restrict v)
-{
+                        int32_t k, int32_t n, int16_t *__restrict g, int16_t *__restrict h, int16_t *__restrict v) {
     for (int32_t x = k; x < n; x += 2) {
         g[x] = static_cast<int16_t>(cur[x] - kCentre);
         h[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
@@ -862,10 +840,8 @@ void demosaicGreenSites(const uint16_t *__restrict up, const uint16_t *__restric
 }
 
 /** Demosaic at the red or blue sites k, k + 2, ...: c is the site's colour, o the other one. */
-void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
-                         const uint16_t *__restrict dn, int32_t k, int32_t n, int16_t *__restrict c,
-                         int16_t *__restrict g, int16_t *__restrict o)
-{
+void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restrict cur, const uint16_t *__restrict dn,
+                         int32_t k, int32_t n, int16_t *__restrict c, int16_t *__restrict g, int16_t *__restrict o) {
     for (int32_t x = k; x < n; x += 2) {
         c[x] = static_cast<int16_t>(cur[x] - kCentre);
         g[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
@@ -874,8 +850,7 @@ void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restri
 }
 
 void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
-                 int16_t *R, int16_t *G, int16_t *B)
-{
+                 int16_t *R, int16_t *G, int16_t *B) {
     int16_t *out[3] = {R, G, B};
     const int32_t n = int32_t(W);
     for (int32_t k = 0; k < 2; k++) {
@@ -893,8 +868,7 @@ void demosaicRow(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, ui
 
 /** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
 void focusSharpness(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
-                    uint16_t *__restrict sharp)
-{
+                    uint16_t *__restrict sharp) {
     for (size_t k = 0; k < n; k++) {
         const int32_t g = cur[2 * k];
         const int32_t dh = std::abs(g - int32_t(cur[2 * k + 2]));
@@ -904,8 +878,7 @@ void focusSharpness(const uint16_t *__restrict cur, const uint16_t *__restrict d
 }
 
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
-uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1)
-{
+uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
     uint32_t sum = 0;
     for (uint32_t k = k0; k < k1; k++) {
         sum += v[k];
@@ -914,8 +887,7 @@ uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1)
 }
 
 /** Focus statistics of row y: green differences to the right and down-right, 8-bit scale. */
-void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16_t *cur, const uint16_t *dn)
-{
+void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16_t *cur, const uint16_t *dn) {
     const CI_MODULE_FOS &fo = f.reg->stats.sFocusStats;
     const bool roi = (f.eOutput & CI_SAVE_FOS_ROI) != 0 && y >= fo.ui16ROITop && y <= fo.ui16ROIBottom;
     int ty = -1;
@@ -947,8 +919,7 @@ void focusRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const uint16
  * the gains update in place) into R, G, B (16-bit scale, signed).
  */
 void colourRow(const FrameContext &f, uint32_t W, int16_t *__restrict r16, int16_t *__restrict g16,
-               int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G, int32_t *__restrict B)
-{
+               int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G, int32_t *__restrict B) {
     const CI_MODULE_WBC &wb = f.reg->sWhiteBalance;
     const CI_MODULE_CCM &cc = f.reg->sColourCorrection;
     const CI_MODULE_GAMUTMAPPER &gm = f.reg->sMainGamutMapper;
@@ -992,8 +963,7 @@ void colourRow(const FrameContext &f, uint32_t W, int16_t *__restrict r16, int16
 
 /** White-balance statistics of row y on linear RGB (1.0 = 1024). */
 void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G,
-                     const int32_t *B)
-{
+                     const int32_t *B) {
     const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
     const int rois = std::min(w.ui8ActiveROI + 1, 2);
     const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
@@ -1037,8 +1007,7 @@ void whiteBalanceRow(IspModel::Impl &m, const FrameContext &f, uint32_t y, const
  */
 void rgbToYuvRow(const CI_MODULE_PLANECONV &pc, const int16_t *__restrict r12, const int16_t *__restrict g12,
                  const int16_t *__restrict b12, uint32_t W, uint16_t *__restrict luma, uint16_t *__restrict C0p,
-                 uint16_t *__restrict Yp, uint16_t *__restrict C2p)
-{
+                 uint16_t *__restrict Yp, uint16_t *__restrict C2p) {
     const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
     const int16_t a10 = pc.aCoeff[1][0], a11 = pc.aCoeff[1][1], a12 = pc.aCoeff[1][2];
     const int16_t a20 = pc.aCoeff[2][0], a21 = pc.aCoeff[2][1], a22 = pc.aCoeff[2][2];
@@ -1054,8 +1023,7 @@ void rgbToYuvRow(const CI_MODULE_PLANECONV &pc, const int16_t *__restrict r12, c
 }
 
 /** Gamma of one channel of a row: the table index (16-bit scale clamped, >> 4), then the look-up. */
-void gammaRow(const uint16_t *__restrict lut, const int32_t *__restrict v, uint32_t W, int16_t *__restrict out)
-{
+void gammaRow(const uint16_t *__restrict lut, const int32_t *__restrict v, uint32_t W, int16_t *__restrict out) {
     // two loops: the first vectorizes, the second is only loads
     for (uint32_t x = 0; x < W; x++) {
         out[x] = static_cast<int16_t>(clampi(v[x], 0, 65535) >> 4);
@@ -1066,8 +1034,7 @@ void gammaRow(const uint16_t *__restrict lut, const int32_t *__restrict v, uint3
 }
 
 /** Gamma, histogram, RGB to YUV and tone mapping of row y into the 4:4:4 planes; HDR extraction of row y. */
-void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G, const int32_t *B)
-{
+void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, const int32_t *G, const int32_t *B) {
     const uint32_t W = f.W;
     uint16_t *__restrict o0 = m.o0.data(), *__restrict o1 = m.o1.data(), *__restrict o2 = m.o2.data();
     if (f.hdrWriter.active()) {
@@ -1135,8 +1102,7 @@ void toneRow(IspModel::Impl &m, FrameContext &f, uint32_t y, const int32_t *R, c
 
 /** Vertical step of the bilinear scaler: a × (256 − f) + b × f for each column. */
 void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint32_t f, uint32_t W,
-               uint32_t *__restrict out)
-{
+               uint32_t *__restrict out) {
     const uint16_t wa = static_cast<uint16_t>(256u - f), wb = static_cast<uint16_t>(f);
     for (uint32_t x = 0; x < W; x++) {
         out[x] = uint32_t(a[x]) * wa + uint32_t(b[x]) * wb;
@@ -1145,8 +1111,7 @@ void blendRows(const uint16_t *__restrict a, const uint16_t *__restrict b, uint3
 
 /** Horizontal step of the bilinear scaler on the blended rows of the three planes, rounded back to 10 bits. */
 void blendColumns(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *__restrict o0,
-                  uint16_t *__restrict o1, uint16_t *__restrict o2)
-{
+                  uint16_t *__restrict o1, uint16_t *__restrict o2) {
     const uint32_t *__restrict v0 = v[0], *__restrict v1 = v[1], *__restrict v2 = v[2];
     const uint32_t *__restrict index = table.index.data(), *__restrict index1 = table.index1.data();
     const uint16_t *__restrict frac = table.frac.data();
@@ -1160,8 +1125,7 @@ void blendColumns(const uint32_t *const v[3], const ScaleTable &table, uint32_t 
 
 /** Output row oy of a scaler from the 4:4:4 planes: pointers to its Y, first and second chroma samples. */
 void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const ScaleTable &table, uint32_t oy,
-               int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2)
-{
+               int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2) {
     const uint32_t W = f.W, H = f.H;
     if (sc.identity) {
         const size_t o = size_t(std::min(oy, H - 1) % f.planeRows) * W;
@@ -1190,8 +1154,7 @@ void scaledRow(IspModel::Impl &m, const FrameContext &f, const Scaler &sc, const
 }
 
 /** The first window row that output row oy of a scaler samples. */
-uint32_t firstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
-{
+uint32_t firstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H) {
     if (sc.identity) {
         return std::min(oy, H - 1);
     }
@@ -1200,8 +1163,7 @@ uint32_t firstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
 }
 
 /** The last window row that output row oy of a scaler samples. */
-uint32_t lastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
-{
+uint32_t lastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H) {
     if (sc.identity) {
         return std::min(oy, H - 1);
     }
@@ -1210,8 +1172,7 @@ uint32_t lastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H)
 }
 
 /** Source column and 8-bit fraction of each output column of a scaler. */
-void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32_t W)
-{
+void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32_t W) {
     if (sc.identity) {
         return;
     }
@@ -1233,8 +1194,7 @@ void prepareTable(IspModel::Impl &m, ScaleTable &table, const Scaler &sc, uint32
 
 /** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
 void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
-                     uint16_t *__restrict out)
-{
+                     uint16_t *__restrict out) {
     if (below == nullptr) {
         for (size_t i = 0; i < pairs; i++) {
             out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
@@ -1247,8 +1207,7 @@ void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict be
 }
 
 /** Writes the encoder rows (groups of vsub rows) whose window rows, up to row `ready`, are in the planes. */
-void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
-{
+void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready) {
     if (!f.encY.active()) {
         return;
     }
@@ -1281,8 +1240,7 @@ void encoderRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
 /** YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit. */
 void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const uint16_t *__restrict c0,
                  const uint16_t *__restrict y, const uint16_t *__restrict c2, uint32_t n, uint16_t *__restrict o0,
-                 uint16_t *__restrict o1, uint16_t *__restrict o2)
-{
+                 uint16_t *__restrict o1, uint16_t *__restrict o2) {
     // Σ a · (in + offset) = Σ a · in + Σ a · offset: products of 16-bit coefficients and 10-bit codes on 16-bit
     // lanes, sums taken modulo 2^32 (the exact sum fits 32 bits, the partial ones need not)
     const int16_t a00 = pc.aCoeff[0][0], a01 = pc.aCoeff[0][1], a02 = pc.aCoeff[0][2];
@@ -1293,7 +1251,8 @@ void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const ui
     const uint32_t k1 = uint32_t(a10) * off0 + uint32_t(a11) * off1 + uint32_t(a12) * off2 + 256u;
     const uint32_t k2 = uint32_t(a20) * off0 + uint32_t(a21) * off1 + uint32_t(a22) * off2 + 256u;
     for (uint32_t x = 0; x < n; x++) {
-        const int16_t i0 = static_cast<int16_t>(c0[x]), i1 = static_cast<int16_t>(y[x]), i2 = static_cast<int16_t>(c2[x]);
+        const int16_t i0 = static_cast<int16_t>(c0[x]), i1 = static_cast<int16_t>(y[x]),
+                      i2 = static_cast<int16_t>(c2[x]);
         const uint32_t s0 = uint32_t(a00 * i0) + uint32_t(a01 * i1) + uint32_t(a02 * i2) + k0;
         const uint32_t s1 = uint32_t(a10 * i0) + uint32_t(a11 * i1) + uint32_t(a12 * i2) + k1;
         const uint32_t s2 = uint32_t(a20 * i0) + uint32_t(a21 * i1) + uint32_t(a22 * i2) + k2;
@@ -1304,8 +1263,7 @@ void yuvToRgbRow(const CI_MODULE_PLANECONV &pc, int32_t lo, int32_t hi, const ui
 }
 
 /** Writes the display rows whose window rows, up to row `ready`, are in the planes. */
-void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
-{
+void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready) {
     if (!f.disp.active()) {
         return;
     }
@@ -1328,8 +1286,7 @@ void displayRows(IspModel::Impl &m, FrameContext &f, uint32_t ready)
  * Rows the 4:4:4 planes must keep: output rows are written as soon as their last window row is ready, so the
  * planes hold the rows from the first one a group of output rows samples to its last. Fewer rows stay in the cache.
  */
-uint32_t planeRowsNeeded(const FrameContext &f)
-{
+uint32_t planeRowsNeeded(const FrameContext &f) {
     uint32_t rows = 1;
     if (f.encY.active()) {
         const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
@@ -1347,8 +1304,7 @@ uint32_t planeRowsNeeded(const FrameContext &f)
 }
 
 /** Everything up to the 4:4:4 planes, row by row, with the statistics and the Bayer and HDR taps. */
-void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
-{
+void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s) {
     const uint32_t W = f.W, H = f.H;
     const bool wbs = (f.eOutput & CI_SAVE_WHITEBALANCE) != 0;
     const bool fos = (f.eOutput & (CI_SAVE_FOS_ROI | CI_SAVE_FOS_GRID)) != 0;
@@ -1390,8 +1346,7 @@ void processFront(IspModel::Impl &m, FrameContext &f, const IspFrameSettings &s)
 }
 
 void writeStatistics(const IspModel::Impl &m, const FrameContext &f, const IspFrameSettings &s, uint8_t flicker,
-                     uint8_t *out)
-{
+                     uint8_t *out) {
     namespace L = stats_layout;
     std::memset(out, 0, kIspStatsSize);
     const uint32_t e = f.eOutput;
@@ -1465,11 +1420,10 @@ void writeStatistics(const IspModel::Impl &m, const FrameContext &f, const IspFr
 } // namespace
 
 QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings &settings,
-                             const IspFrameOutputs &outputs, IspFrameResult *result)
-{
+                             const IspFrameOutputs &outputs, IspFrameResult *result) {
     Impl &m = *m_impl;
-    if (settings.registers == nullptr || settings.info == nullptr || input.samples == nullptr ||
-        input.bitDepth < 1 || input.bitDepth > 16 || settings.gamma == nullptr) {
+    if (settings.registers == nullptr || settings.info == nullptr || input.samples == nullptr || input.bitDepth < 1 ||
+        input.bitDepth > 16 || settings.gamma == nullptr) {
         LOG_Error(__func__, __LINE__, kTag, "missing register image, gamma curve or input frame\n");
         return QOR_RES_INVALID_PARAM;
     }
@@ -1499,7 +1453,8 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- outputs: check every layout before anything is written
     const CI_PIPELINE_CONFIG &cfg = info.config;
     if (outputs.encoder.data != nullptr && cfg.eEncType.eFmt != PXL_NONE) {
-        if (PixelTransformYUV(&f.encType, cfg.eEncType.eFmt) != QOR_RES_OK || PixelFormatIsPackedYcc(cfg.eEncType.eFmt)) {
+        if (PixelTransformYUV(&f.encType, cfg.eEncType.eFmt) != QOR_RES_OK ||
+            PixelFormatIsPackedYcc(cfg.eEncType.eFmt)) {
             LOG_Error(__func__, __LINE__, kTag, "encoder format %d is not semi-planar YUV\n", int(cfg.eEncType.eFmt));
             return QOR_RES_INVALID_PARAM;
         }
@@ -1509,7 +1464,8 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
             CI_TILINGINFO ti{};
             const bool tiled = b.tileStride != 0 && CI_ALLOC_GetTileInfo(b.tileStride, &ti) == QOR_RES_OK;
             CI_SIZEINFO si{};
-            if (CI_ALLOC_YUVSizeInfo(&f.encType, sizes.encoderWidth, sizes.encoderHeight, tiled ? &ti : nullptr, &si) != QOR_RES_OK) {
+            if (CI_ALLOC_YUVSizeInfo(&f.encType, sizes.encoderWidth, sizes.encoderHeight, tiled ? &ti : nullptr, &si) !=
+                QOR_RES_OK) {
                 return QOR_RES_INVALID_PARAM;
             }
             stride = stride != 0 ? stride : si.ui32Stride;
@@ -1520,9 +1476,12 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
         const uint32_t cRows = (sizes.encoderHeight + vsub - 1) / vsub;
         const size_t coff = b.chromaOffset != 0 ? b.chromaOffset : size_t(b.offset) + size_t(stride) * rowsAlloc;
-        if (!f.encY.setup(b, b.offset, stride, sizes.encoderHeight, isp::PackedRowBytes(f.encType, sizes.encoderWidth), &m.tileScratch) ||
-            !f.encC.setup(b, coff, cstride, cRows, isp::PackedRowBytes(f.encType, sizes.encoderWidth), &m.tileScratch)) {
-            LOG_Error(__func__, __LINE__, kTag, "encoder buffer too small for %ux%u\n", sizes.encoderWidth, sizes.encoderHeight);
+        if (!f.encY.setup(b, b.offset, stride, sizes.encoderHeight, isp::PackedRowBytes(f.encType, sizes.encoderWidth),
+                          &m.tileScratch) ||
+            !f.encC.setup(b, coff, cstride, cRows, isp::PackedRowBytes(f.encType, sizes.encoderWidth),
+                          &m.tileScratch)) {
+            LOG_Error(__func__, __LINE__, kTag, "encoder buffer too small for %ux%u\n", sizes.encoderWidth,
+                      sizes.encoderHeight);
             return QOR_RES_INVALID_PARAM;
         }
     }
@@ -1532,7 +1491,8 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         const bool bayer = cfg.eDispType.eFmt >= BAYER_RGGB_8 && cfg.eDispType.eFmt <= BAYER_TIFF_12;
         QOR_RESULT ok = bayer ? PixelTransformBayer(&f.dispType, cfg.eDispType.eFmt, info.iifConfig.eBayerFormat)
                               : PixelTransformDisplay(&f.dispType, cfg.eDispType.eFmt);
-        const bool point = cfg.eDataExtraction == CI_INOUT_BLACK_LEVEL || cfg.eDataExtraction == CI_INOUT_FILTER_LINESTORE;
+        const bool point =
+            cfg.eDataExtraction == CI_INOUT_BLACK_LEVEL || cfg.eDataExtraction == CI_INOUT_FILTER_LINESTORE;
         if (ok != QOR_RES_OK || (bayer && !point)) {
             LOG_Error(__func__, __LINE__, kTag, "display format %d cannot be written\n", int(cfg.eDispType.eFmt));
             return QOR_RES_INVALID_PARAM;
@@ -1646,8 +1606,10 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         f.awsStartY = a.ui16GridStartRow;
         f.awsTileW = uint32_t(a.ui16GridTileWidth) + 1u;
         f.awsTileH = uint32_t(a.ui16GridTileHeight) + 1u;
-        f.awsDark[kRed] = a.ui16RedDarkThresh, f.awsDark[kGreen] = a.ui16GreenDarkThresh, f.awsDark[kBlue] = a.ui16BlueDarkThresh;
-        f.awsClipT[kRed] = a.ui16RedClipThresh, f.awsClipT[kGreen] = a.ui16GreenClipThresh, f.awsClipT[kBlue] = a.ui16BlueClipThresh;
+        f.awsDark[kRed] = a.ui16RedDarkThresh, f.awsDark[kGreen] = a.ui16GreenDarkThresh,
+        f.awsDark[kBlue] = a.ui16BlueDarkThresh;
+        f.awsClipT[kRed] = a.ui16RedClipThresh, f.awsClipT[kGreen] = a.ui16GreenClipThresh,
+        f.awsClipT[kBlue] = a.ui16BlueClipThresh;
     }
 
     // ---- scratch (grows only)

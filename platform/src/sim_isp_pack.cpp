@@ -7,8 +7,7 @@ namespace norva_sim {
 namespace isp {
 
 bool PlaneWriter::setup(const IspOutputBuffer &buffer, size_t planeOffset, uint32_t stride, uint32_t rows,
-                        size_t rowBytes, std::vector<uint8_t> *scratch)
-{
+                        size_t rowBytes, std::vector<uint8_t> *scratch) {
     m_base = nullptr;
     if (buffer.data == nullptr || rows == 0 || stride < rowBytes) {
         return false;
@@ -38,30 +37,28 @@ bool PlaneWriter::setup(const IspOutputBuffer &buffer, size_t planeOffset, uint3
     return true;
 }
 
-uint8_t *PlaneWriter::row(uint32_t y)
-{
+uint8_t *PlaneWriter::row(uint32_t y) {
     if (m_tileStride == 0) {
         return m_base + size_t(y) * m_stride;
     }
     return m_scratch->data();
 }
 
-void PlaneWriter::commit(uint32_t y)
-{
+void PlaneWriter::commit(uint32_t y) {
     if (m_tileStride == 0) {
         return;
     }
     const uint8_t *src = m_scratch->data();
     const size_t tileBytes = size_t(m_tileStride) * m_tileHeight;
-    uint8_t *bandBase = m_base + size_t(y / m_tileHeight) * m_stride * m_tileHeight + size_t(y % m_tileHeight) * m_tileStride;
+    uint8_t *bandBase =
+        m_base + size_t(y / m_tileHeight) * m_stride * m_tileHeight + size_t(y % m_tileHeight) * m_tileStride;
     for (size_t x = 0, tile = 0; x < m_rowBytes; x += m_tileStride, tile++) {
         const size_t n = m_rowBytes - x < m_tileStride ? m_rowBytes - x : m_tileStride;
         std::memcpy(bandBase + tile * tileBytes, src + x, n);
     }
 }
 
-size_t PackedRowBytes(const PIXELTYPE &type, uint32_t width)
-{
+size_t PackedRowBytes(const PIXELTYPE &type, uint32_t width) {
     if (type.ui8PackedElements == 0) {
         return 0;
     }
@@ -70,15 +67,13 @@ size_t PackedRowBytes(const PIXELTYPE &type, uint32_t width)
 
 namespace {
 
-inline uint8_t to8(uint16_t v10)
-{
+inline uint8_t to8(uint16_t v10) {
     const unsigned v = (unsigned(v10) + 2u) >> 2;
     return static_cast<uint8_t>(v > 255u ? 255u : v);
 }
 
 /** Little-endian stores; on a little-endian machine one plain store, which the compiler can vectorize. */
-inline void put32(uint8_t *p, uint32_t w)
-{
+inline void put32(uint8_t *p, uint32_t w) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     std::memcpy(p, &w, sizeof(w));
 #else
@@ -89,8 +84,7 @@ inline void put32(uint8_t *p, uint32_t w)
 #endif
 }
 
-inline void put16(uint8_t *p, uint16_t w)
-{
+inline void put16(uint8_t *p, uint16_t w) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     std::memcpy(p, &w, sizeof(w));
 #else
@@ -103,8 +97,7 @@ inline void put16(uint8_t *p, uint16_t w)
  * n little-endian 32-bit words word(i) from out on: computed into a small buffer (a loop the compiler vectorizes),
  * then copied.
  */
-template <typename Word> void putWords(uint32_t n, Word word, uint8_t *out)
-{
+template <typename Word> void putWords(uint32_t n, Word word, uint8_t *out) {
     constexpr uint32_t kChunk = 256;
     uint32_t buffer[kChunk];
     for (uint32_t i0 = 0; i0 < n; i0 += kChunk) {
@@ -123,8 +116,7 @@ template <typename Word> void putWords(uint32_t n, Word word, uint8_t *out)
 }
 
 /** Samples three per little-endian 32-bit word (bits 0-9, 10-19, 20-29); a last partial word is completed. */
-template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out)
-{
+template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out) {
     uint32_t i = 0;
     for (; i + 3 <= n; i += 3, out += 4) {
         put32(out, uint32_t(get(i)) | (uint32_t(get(i + 1)) << 10) | (uint32_t(get(i + 2)) << 20));
@@ -140,32 +132,31 @@ template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out)
 
 } // namespace
 
-void PackLuma(const uint16_t *__restrict y10, uint32_t n, unsigned bitDepth, uint8_t *__restrict out)
-{
+void PackLuma(const uint16_t *__restrict y10, uint32_t n, unsigned bitDepth, uint8_t *__restrict out) {
     if (bitDepth <= 8) {
         for (uint32_t i = 0; i < n; i++) {
             out[i] = to8(y10[i]);
         }
         return;
     }
-    pack10in32(n, [y10](uint32_t i) { return y10[i]; }, out);
+    pack10in32(
+        n, [y10](uint32_t i) { return y10[i]; }, out);
 }
 
 void PackChroma(const uint16_t *__restrict first10, const uint16_t *__restrict second10, uint32_t n, unsigned bitDepth,
-                uint8_t *__restrict out)
-{
+                uint8_t *__restrict out) {
     if (bitDepth <= 8) {
         for (uint32_t i = 0; i < n; i++) {
             put16(out + 2 * i, static_cast<uint16_t>(to8(first10[i]) | (to8(second10[i]) << 8)));
         }
         return;
     }
-    pack10in32(2 * n, [first10, second10](uint32_t i) { return (i & 1u) ? second10[i >> 1] : first10[i >> 1]; }, out);
+    pack10in32(
+        2 * n, [first10, second10](uint32_t i) { return (i & 1u) ? second10[i >> 1] : first10[i >> 1]; }, out);
 }
 
 void PackTriplets(pxlFormat format, const uint16_t *__restrict o0, const uint16_t *__restrict o1,
-                  const uint16_t *__restrict o2, uint32_t n, uint8_t *__restrict out)
-{
+                  const uint16_t *__restrict o2, uint32_t n, uint8_t *__restrict out) {
     switch (format) {
     case RGB_888_24:
     case BGR_888_24:
@@ -179,13 +170,20 @@ void PackTriplets(pxlFormat format, const uint16_t *__restrict o0, const uint16_
         break;
     case RGB_888_32:
     case BGR_888_32:
-        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(to8(o2[i])) | (uint32_t(to8(o1[i])) << 8) | (uint32_t(to8(o0[i])) << 16); }, out);
+        putWords(
+            n,
+            [o0, o1, o2](uint32_t i) {
+                return uint32_t(to8(o2[i])) | (uint32_t(to8(o1[i])) << 8) | (uint32_t(to8(o0[i])) << 16);
+            },
+            out);
         break;
     case RGB_101010_32:
     case BGR_101010_32:
     case PXL_ISP_444IL3YCrCb10:
     case PXL_ISP_444IL3YCbCr10:
-        putWords(n, [o0, o1, o2](uint32_t i) { return uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20); }, out);
+        putWords(
+            n, [o0, o1, o2](uint32_t i) { return uint32_t(o2[i]) | (uint32_t(o1[i]) << 10) | (uint32_t(o0[i]) << 20); },
+            out);
         break;
     case BGR_161616_64:
         for (uint32_t i = 0; i < n; i++, out += 8) {
@@ -203,8 +201,7 @@ void PackTriplets(pxlFormat format, const uint16_t *__restrict o0, const uint16_
     }
 }
 
-void PackBayer(pxlFormat format, const uint16_t *v16, uint32_t n, uint8_t *out)
-{
+void PackBayer(pxlFormat format, const uint16_t *v16, uint32_t n, uint8_t *out) {
     switch (format) {
     case BAYER_RGGB_8:
         for (uint32_t i = 0; i < n; i++) {
@@ -212,7 +209,8 @@ void PackBayer(pxlFormat format, const uint16_t *v16, uint32_t n, uint8_t *out)
         }
         break;
     case BAYER_RGGB_10:
-        pack10in32(n, [v16](uint32_t i) { return static_cast<uint16_t>(v16[i] >> 6); }, out);
+        pack10in32(
+            n, [v16](uint32_t i) { return static_cast<uint16_t>(v16[i] >> 6); }, out);
         break;
     case BAYER_RGGB_12: {
         // two samples per three bytes: the little-endian 24-bit value a | b << 12

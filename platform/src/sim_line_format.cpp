@@ -20,7 +20,8 @@ constexpr size_t kChecksum = 2;
 /** The data bits D0-D23 that each parity bit P0-P5 of the header ECC covers. */
 constexpr uint32_t bits(std::initializer_list<int> list) {
     uint32_t m = 0;
-    for (int b : list) m |= 1u << b;
+    for (int b : list)
+        m |= 1u << b;
     return m;
 }
 constexpr uint32_t kParityMasks[6] = {
@@ -35,7 +36,8 @@ constexpr uint32_t kParityMasks[6] = {
 uint8_t eccOf(uint32_t data) {
     uint8_t ecc = 0;
     for (int p = 0; p < 6; ++p) {
-        if (__builtin_parity(data & kParityMasks[p])) ecc |= static_cast<uint8_t>(1u << p);
+        if (__builtin_parity(data & kParityMasks[p]))
+            ecc |= static_cast<uint8_t>(1u << p);
     }
     return ecc;
 }
@@ -59,7 +61,8 @@ bool readHeader(const uint8_t *p, Header *h, LineErrors *errors) {
         } else {
             int bad = -1;
             for (int b = 0; b < 24 && bad < 0; ++b) {
-                if (columnOf(b) == syndrome) bad = b;
+                if (columnOf(b) == syndrome)
+                    bad = b;
             }
             if (bad < 0) {
                 errors->ecc++;
@@ -77,10 +80,14 @@ bool readHeader(const uint8_t *p, Header *h, LineErrors *errors) {
 
 uint8_t dataTypeOf(unsigned bitDepth) {
     switch (bitDepth) {
-    case 10: return 0x2B;
-    case 12: return 0x2C;
-    case 14: return 0x2D;
-    default: return 0;
+    case 10:
+        return 0x2B;
+    case 12:
+        return 0x2C;
+    case 14:
+        return 0x2D;
+    default:
+        return 0;
     }
 }
 
@@ -90,10 +97,14 @@ uint64_t payloadBytes(CI_CONV_FMT format, unsigned bitDepth, uint64_t samples) {
         return bitDepth == 10 ? 4 * ((samples + 2) / 3) : 3 * (samples / 2);
     }
     switch (bitDepth) {
-    case 10: return 5 * ((samples + 3) / 4);
-    case 12: return 3 * (samples / 2);
-    case 14: return 7 * ((samples + 3) / 4);
-    default: return 0;
+    case 10:
+        return 5 * ((samples + 3) / 4);
+    case 12:
+        return 3 * (samples / 2);
+    case 14:
+        return 7 * ((samples + 3) / 4);
+    default:
+        return 0;
     }
 }
 
@@ -110,8 +121,8 @@ void unpackPayload(CI_CONV_FMT format, unsigned bitDepth, const uint8_t *in, uin
     } else if (format == CI_DGFMT_PARALLEL) { // 12 bits: a pair is the 24-bit value a | b << 12
         for (uint32_t k = 0; k < count / 2; ++k) {
             const uint8_t *p = in + 3 * k;
-            const uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                               static_cast<uint32_t>(p[2]) << 16;
+            const uint32_t v =
+                static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
             out[2 * k] = static_cast<uint16_t>(v & 0xFFFu);
             out[2 * k + 1] = static_cast<uint16_t>(v >> 12);
         }
@@ -127,7 +138,8 @@ void unpackPayload(CI_CONV_FMT format, unsigned bitDepth, const uint8_t *in, uin
         for (uint32_t j = 0; j < count; ++j) {
             const uint8_t *g = in + group * (j / 4);
             uint32_t lows = 0;
-            for (size_t b = 4; b < group; ++b) lows |= static_cast<uint32_t>(g[b]) << (8 * (b - 4));
+            for (size_t b = 4; b < group; ++b)
+                lows |= static_cast<uint32_t>(g[b]) << (8 * (b - 4));
             const uint32_t low = (lows >> (lowBits * (j % 4))) & ((1u << lowBits) - 1);
             out[j] = static_cast<uint16_t>(((static_cast<uint32_t>(g[j % 4]) << lowBits) | low) & mask);
         }
@@ -139,32 +151,38 @@ bool isMipi(CI_CONV_FMT format) { return format == CI_DGFMT_MIPI || format == CI
 } // namespace
 
 bool LineFormatSupported(CI_CONV_FMT format, unsigned bitDepth) {
-    if (format == CI_DGFMT_PARALLEL) return bitDepth == 10 || bitDepth == 12;
-    if (isMipi(format)) return bitDepth == 10 || bitDepth == 12 || bitDepth == 14;
+    if (format == CI_DGFMT_PARALLEL)
+        return bitDepth == 10 || bitDepth == 12;
+    if (isMipi(format))
+        return bitDepth == 10 || bitDepth == 12 || bitDepth == 14;
     return false;
 }
 
 uint64_t PackedLineBytes(CI_CONV_FMT format, unsigned bitDepth, uint32_t width) {
-    if (!LineFormatSupported(format, bitDepth)) return 0;
+    if (!LineFormatSupported(format, bitDepth))
+        return 0;
     const uint64_t payload = payloadBytes(format, bitDepth, width / 2 * 2ull);
-    if (!isMipi(format)) return payload;
+    if (!isMipi(format))
+        return payload;
     return kLongHeader + payload + kChecksum + (format == CI_DGFMT_MIPI_LF ? 2 * kShortPacket : 0);
 }
 
 uint64_t PackedFrameBytes(const PackedFrameLayout &l) {
-    if (!LineFormatSupported(l.format, l.bitDepth) || l.width == 0 || l.height == 0 || l.stride == 0) return 0;
+    if (!LineFormatSupported(l.format, l.bitDepth) || l.width == 0 || l.height == 0 || l.stride == 0)
+        return 0;
     const uint64_t line = PackedLineBytes(l.format, l.bitDepth, l.width);
     const uint64_t first = isMipi(l.format) ? kShortPacket + line : line; // line 0 follows the frame start
-    if (l.height > 1 && first > l.stride) return 0;                       // lines would overlap
-    const uint64_t lastStart = l.height > 1 ? static_cast<uint64_t>(l.height - 1) * l.stride
-                                            : (isMipi(l.format) ? kShortPacket : 0);
+    if (l.height > 1 && first > l.stride)
+        return 0; // lines would overlap
+    const uint64_t lastStart =
+        l.height > 1 ? static_cast<uint64_t>(l.height - 1) * l.stride : (isMipi(l.format) ? kShortPacket : 0);
     return lastStart + line + (isMipi(l.format) ? kShortPacket : 0);
 }
 
-bool UnpackFrame(const uint8_t *data, size_t size, const PackedFrameLayout &l, uint16_t *samples,
-                 LineErrors *errors) {
+bool UnpackFrame(const uint8_t *data, size_t size, const PackedFrameLayout &l, uint16_t *samples, LineErrors *errors) {
     const uint64_t needed = PackedFrameBytes(l);
-    if (needed == 0 || needed > size || data == nullptr || samples == nullptr || errors == nullptr) return false;
+    if (needed == 0 || needed > size || data == nullptr || samples == nullptr || errors == nullptr)
+        return false;
     *errors = LineErrors{};
     const uint32_t count = l.width / 2 * 2;
     std::memset(samples, 0, static_cast<size_t>(l.width) * l.height * sizeof(uint16_t));
@@ -182,7 +200,8 @@ bool UnpackFrame(const uint8_t *data, size_t size, const PackedFrameLayout &l, u
     const uint8_t dataType = dataTypeOf(l.bitDepth);
     Header fs{};
     const bool haveStart = readHeader(data, &fs, errors);
-    if (haveStart && fs.dataType != kFrameStart) errors->header++;
+    if (haveStart && fs.dataType != kFrameStart)
+        errors->header++;
     const uint8_t vc = haveStart ? fs.vc : 0;
 
     size_t pos = 0;
@@ -203,13 +222,13 @@ bool UnpackFrame(const uint8_t *data, size_t size, const PackedFrameLayout &l, u
         } else if (headerOk) {
             const uint8_t *body = data + pos + kLongHeader;
             const uint16_t sent = static_cast<uint16_t>(body[payload] | body[payload + 1] << 8);
-            if (Csi2Crc16(body, static_cast<size_t>(payload)) != sent) errors->crc++;
+            if (Csi2Crc16(body, static_cast<size_t>(payload)) != sent)
+                errors->crc++;
             unpackPayload(l.format, l.bitDepth, body, count, samples + static_cast<size_t>(i) * l.width);
         }
         pos += kLongHeader + static_cast<size_t>(payload) + kChecksum;
         if (longFormat) {
-            if (readHeader(data + pos, &h, errors) &&
-                (h.dataType != kLineEnd || h.value != lineNumber || h.vc != vc)) {
+            if (readHeader(data + pos, &h, errors) && (h.dataType != kLineEnd || h.value != lineNumber || h.vc != vc)) {
                 errors->header++;
             }
             pos += kShortPacket;
@@ -227,7 +246,8 @@ uint16_t Csi2Crc16(const uint8_t *bytes, size_t count) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < count; ++i) {
         crc ^= bytes[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
     }
     return crc;
 }

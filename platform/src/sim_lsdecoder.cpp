@@ -9,21 +9,18 @@ class Words {
 public:
     explicit Words(const QOR_UINT8 *p) : m_p(p) {}
 
-    QOR_UINT32 word(unsigned offset) const
-    {
+    QOR_UINT32 word(unsigned offset) const {
         const QOR_UINT8 *b = m_p + offset;
         return QOR_UINT32(b[0]) | (QOR_UINT32(b[1]) << 8) | (QOR_UINT32(b[2]) << 16) | (QOR_UINT32(b[3]) << 24);
     }
     /** Unsigned field hi:lo of the word at offset. */
-    QOR_UINT32 u(unsigned offset, unsigned hi, unsigned lo) const
-    {
+    QOR_UINT32 u(unsigned offset, unsigned hi, unsigned lo) const {
         const unsigned w = hi - lo + 1;
         const QOR_UINT32 v = word(offset) >> lo;
         return w >= 32 ? v : (v & ((1u << w) - 1u));
     }
     /** Two's complement field hi:lo, sign-extended. */
-    QOR_INT32 s(unsigned offset, unsigned hi, unsigned lo) const
-    {
+    QOR_INT32 s(unsigned offset, unsigned hi, unsigned lo) const {
         const unsigned w = hi - lo + 1;
         const QOR_UINT32 v = u(offset, hi, lo);
         const QOR_UINT32 sign = 1u << (w - 1);
@@ -34,17 +31,14 @@ private:
     const QOR_UINT8 *m_p;
 };
 
-template <typename T> T U(const Words &w, unsigned o, unsigned hi, unsigned lo)
-{
+template <typename T> T U(const Words &w, unsigned o, unsigned hi, unsigned lo) {
     return static_cast<T>(w.u(o, hi, lo));
 }
-template <typename T> T S(const Words &w, unsigned o, unsigned hi, unsigned lo)
-{
+template <typename T> T S(const Words &w, unsigned o, unsigned hi, unsigned lo) {
     return static_cast<T>(w.s(o, hi, lo));
 }
 
-void decodeBlackLevelAndRawLut(const Words &w, CI_PIPELINE *p)
-{
+void decodeBlackLevelAndRawLut(const Words &w, CI_PIPELINE *p) {
     CI_MODULE_BLC &blc = p->sBlackCorrection;
     blc.bRowAverage = U<QOR_UINT8>(w, 12, 0, 0);
     blc.bBlackFrame = U<QOR_UINT8>(w, 12, 8, 8);
@@ -73,8 +67,7 @@ void decodeBlackLevelAndRawLut(const Words &w, CI_PIPELINE *p)
     wbc.aClip[3] = U<QOR_UINT16>(w, 208, 28, 16);
 }
 
-void decodeDenoiseDefectsAberration(const Words &w, CI_PIPELINE *p)
-{
+void decodeDenoiseDefectsAberration(const Words &w, CI_PIPELINE *p) {
     CI_MODULE_DNS &dns = p->sDenoiser;
     // 21 points in pairs: 244..256 (points 0-7), 260..268 (8-13), 272..280 (14-19), 284 (20)
     for (unsigned i = 0; i < 20; i += 2) {
@@ -110,8 +103,7 @@ void decodeDenoiseDefectsAberration(const Words &w, CI_PIPELINE *p)
     lca.aShift[1] = U<QOR_UINT8>(w, 340, 25, 24);
 }
 
-void decodeGamutMapper(const Words &w, unsigned base, CI_MODULE_GAMUTMAPPER *gm)
-{
+void decodeGamutMapper(const Words &w, unsigned base, CI_MODULE_GAMUTMAPPER *gm) {
     gm->i16ClipMin = S<QOR_INT16>(w, base, 11, 0);
     gm->ui16ClipMax = U<QOR_UINT16>(w, base, 27, 16);
     gm->ui16SrcNorm = U<QOR_UINT16>(w, base + 4, 11, 0);
@@ -125,8 +117,7 @@ void decodeGamutMapper(const Words &w, unsigned base, CI_MODULE_GAMUTMAPPER *gm)
     gm->aCoeff[5] = S<QOR_INT16>(w, base + 20, 15, 8);
 }
 
-void decodePlaneConverter(const Words &w, unsigned base, unsigned offsetHi, CI_MODULE_PLANECONV *pc)
-{
+void decodePlaneConverter(const Words &w, unsigned base, unsigned offsetHi, CI_MODULE_PLANECONV *pc) {
     for (unsigned r = 0; r < 3; r++) {
         pc->aCoeff[r][0] = S<QOR_INT16>(w, base + 8 * r, 11, 0);
         pc->aCoeff[r][1] = S<QOR_INT16>(w, base + 8 * r, 27, 16);
@@ -135,8 +126,7 @@ void decodePlaneConverter(const Words &w, unsigned base, unsigned offsetHi, CI_M
     }
 }
 
-void decodeColour(const Words &w, CI_PIPELINE *p)
-{
+void decodeColour(const Words &w, CI_PIPELINE *p) {
     CI_MODULE_WBC &wbc = p->sWhiteBalance;
     for (unsigned k = 0; k < 3; k++) {
         wbc.aRGBGain[k] = U<QOR_UINT8>(w, 344, 8 * k + 7, 8 * k);
@@ -160,8 +150,7 @@ void decodeColour(const Words &w, CI_PIPELINE *p)
     decodePlaneConverter(w, 496, 25, &p->sRGBToYCC);
 }
 
-void decodeEnhancerAndToneMapper(const Words &w, CI_PIPELINE *p)
-{
+void decodeEnhancerAndToneMapper(const Words &w, CI_PIPELINE *p) {
     CI_MODULE_MIE &mie = p->sImageEnhancer;
     mie.bMemoryColour = U<QOR_UINT8>(w, 532, 0, 0);
     mie.bVibrancy = U<QOR_UINT8>(w, 532, 1, 1);
@@ -220,8 +209,7 @@ void decodeEnhancerAndToneMapper(const Words &w, CI_PIPELINE *p)
     tnm.outputLumaScale = U<QOR_UINT16>(w, 900, 31, 16);
 }
 
-void decodeSharpening(const Words &w, CI_PIPELINE *p)
-{
+void decodeSharpening(const Words &w, CI_PIPELINE *p) {
     CI_MODULE_SHA &sha = p->sSharpening;
     sha.ui8Threshold = U<QOR_UINT8>(w, 924, 7, 0);
     sha.ui8Strength = U<QOR_UINT8>(w, 924, 15, 8);
@@ -245,8 +233,7 @@ struct TapField {
     unsigned hi, lo;
 };
 
-void decodeTaps(const Words &w, unsigned offset, const TapField *fields, unsigned n, QOR_INT8 *out)
-{
+void decodeTaps(const Words &w, unsigned offset, const TapField *fields, unsigned n, QOR_INT8 *out) {
     for (unsigned i = 0; i < n; i++) {
         out[i] = S<QOR_INT8>(w, offset, fields[i].hi, fields[i].lo);
     }
@@ -258,8 +245,7 @@ const TapField kAll4[4] = {{3, 0}, {11, 8}, {19, 16}, {27, 24}};    // 4 bits ea
 const TapField kChroma4[4] = {{5, 0}, {14, 8}, {22, 16}, {29, 24}}; // 6, 7, 7, 6 bits
 const TapField kChroma2[2] = {{6, 0}, {14, 8}};                     // 7, 7 bits
 
-void decodeEncoderScaler(const Words &w, CI_MODULE_SCALER *sc)
-{
+void decodeEncoderScaler(const Words &w, CI_MODULE_SCALER *sc) {
     sc->bIsDisplay = 0;
     sc->aPitch[1] = w.word(952);
     sc->aOutputSize[1] = U<QOR_UINT16>(w, 956, 14, 0);
@@ -283,8 +269,7 @@ void decodeEncoderScaler(const Words &w, CI_MODULE_SCALER *sc)
     sc->bBypassScaler = U<QOR_UINT8>(w, 1116, 31, 31);
 }
 
-void decodeDisplayScaler(const Words &w, CI_MODULE_SCALER *sc)
-{
+void decodeDisplayScaler(const Words &w, CI_MODULE_SCALER *sc) {
     sc->bIsDisplay = 1;
     sc->aPitch[1] = w.word(960);
     sc->aOutputSize[1] = U<QOR_UINT16>(w, 964, 14, 0);
@@ -302,8 +287,7 @@ void decodeDisplayScaler(const Words &w, CI_MODULE_SCALER *sc)
     sc->bBypassScaler = U<QOR_UINT8>(w, 1216, 31, 31);
 }
 
-void decodeStatistics(const Words &w, CI_PIPELINE_STATS *st)
-{
+void decodeStatistics(const Words &w, CI_PIPELINE_STATS *st) {
     CI_MODULE_EXS &exs = st->sExposureStats;
     exs.ui16Left = U<QOR_UINT16>(w, 0, 15, 0);
     exs.ui16Top = U<QOR_UINT16>(w, 0, 31, 16);
@@ -378,8 +362,7 @@ void decodeStatistics(const Words &w, CI_PIPELINE_STATS *st)
 
 } // namespace
 
-QOR_RESULT SimLS_Decode(const QOR_UINT8 *pLoadStructure, size_t size, CI_PIPELINE *pOut)
-{
+QOR_RESULT SimLS_Decode(const QOR_UINT8 *pLoadStructure, size_t size, CI_PIPELINE *pOut) {
     if (pLoadStructure == nullptr || pOut == nullptr || size < 1268) {
         return QOR_RES_INVALID_PARAM;
     }

@@ -41,9 +41,11 @@ int simOpen(const char *path, int flags, mode_t mode) {
         SeamState &s = state();
         std::lock_guard<std::mutex> guard(s.lock);
         auto it = s.nodes.find(path);
-        if (it != s.nodes.end()) ops = it->second;
+        if (it != s.nodes.end())
+            ops = it->second;
     }
-    if (ops == nullptr) return SEAM_HardwareOps()->open(path, flags, mode);
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->open(path, flags, mode);
     const int fd = ops->open(path, flags);
     if (fd < 0) {
         errno = -fd;
@@ -57,7 +59,8 @@ int simOpen(const char *path, int flags, mode_t mode) {
 
 int simClose(int fd) {
     const NodeOps *ops = nodeOf(fd);
-    if (ops == nullptr) return SEAM_HardwareOps()->close(fd);
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->close(fd);
     {
         // The node closes the kernel descriptor whatever it answers, so it is no longer ours either way.
         SeamState &s = state();
@@ -74,14 +77,17 @@ int simClose(int fd) {
 
 long simIoctl(int fd, unsigned long request, void *arg) {
     const NodeOps *ops = nodeOf(fd);
-    if (ops == nullptr) return SEAM_HardwareOps()->ioctl(fd, request, arg);
-    if (ops->ioctl == nullptr) return -ENOTTY;
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->ioctl(fd, request, arg);
+    if (ops->ioctl == nullptr)
+        return -ENOTTY;
     return ops->ioctl(fd, request, arg);
 }
 
 void *simMmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset) {
     const NodeOps *ops = nodeOf(fd);
-    if (ops == nullptr) return SEAM_HardwareOps()->mmap(addr, length, prot, flags, fd, offset);
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->mmap(addr, length, prot, flags, fd, offset);
     SeamState &s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
@@ -130,7 +136,7 @@ void simUsleep(uint64_t us) {
     SEAM_HardwareOps()->usleep(us);
 }
 
-const SEAM_OPS kSimulationOps = {simOpen, simClose, simIoctl, simMmap, simMunmap,
+const SEAM_OPS kSimulationOps = {simOpen, simClose, simIoctl, simMmap,  simMunmap,
                                  simRead, simWrite, simFopen, simUsleep};
 
 struct Registration {

@@ -29,9 +29,8 @@ constexpr QOR_SIZE kChecksum = 2;
 /* Parity masks of the packet-header ECC: row p is parity bit Pp, character j is data bit Dj of the 24 bits of
  * bytes 0-2. P6 and P7 are always zero. */
 const char *const kEccRows[8] = {
-    "111011010011010010001111", "110110101010101001001111", "101101100101100100101110",
-    "011100011100011100011101", "000011111100000011111011", "000000000011111111110111",
-    "000000000000000000000000", "000000000000000000000000",
+    "111011010011010010001111", "110110101010101001001111", "101101100101100100101110", "011100011100011100011101",
+    "000011111100000011111011", "000000000011111111110111", "000000000000000000000000", "000000000000000000000000",
 };
 
 /* The same table as bit masks, built once from the strings. */
@@ -41,7 +40,8 @@ struct EccMasks {
         for (int p = 0; p < 8; ++p) {
             rows[p] = 0;
             for (int j = 0; j < 24; ++j) {
-                if (kEccRows[p][j] == '1') rows[p] |= 1u << j;
+                if (kEccRows[p][j] == '1')
+                    rows[p] |= 1u << j;
             }
         }
     }
@@ -58,7 +58,8 @@ struct CrcTable {
     CrcTable() {
         for (unsigned v = 0; v < 256; ++v) {
             QOR_UINT16 crc = static_cast<QOR_UINT16>(v);
-            for (int b = 0; b < 8; ++b) crc = static_cast<QOR_UINT16>((crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1);
+            for (int b = 0; b < 8; ++b)
+                crc = static_cast<QOR_UINT16>((crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1);
             entries[v] = crc;
         }
     }
@@ -82,7 +83,8 @@ QOR_SIZE shortPacket(const CI_CONV_MIPI_PRIV *priv, QOR_UINT8 dataType, QOR_UINT
 
 /** Sample s of a line of N pairs (s < 2N), or 0 past the end (a group's missing samples). */
 inline QOR_UINT32 sampleOf(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, QOR_UINT32 s) {
-    if (s >= 2 * static_cast<QOR_UINT64>(N)) return 0;
+    if (s >= 2 * static_cast<QOR_UINT64>(N))
+        return 0;
     return in[static_cast<QOR_SIZE>(s / 2) * inStride + (s & 1)];
 }
 
@@ -129,7 +131,8 @@ void clearWriters(CI_CONVERTER *c) {
 
 /** Frees the MIPI private data of a converter that holds it. */
 void freePrivate(CI_CONVERTER *c) {
-    if (isMipi(c->eFormat) && c->privateData) std::free(c->privateData);
+    if (isMipi(c->eFormat) && c->privateData)
+        std::free(c->privateData);
     c->privateData = nullptr;
 }
 
@@ -146,8 +149,8 @@ QOR_UINT64 roundUp(QOR_UINT64 v, QOR_UINT64 a) { return (v + a - 1) / a * a; }
  * Line stride and the bytes the whole frame needs (64-bit, no overflow). A single MIPI line carries both frame
  * packets, so it needs header + line + footer bytes, which may be more than one stride.
  */
-void frameGeometry(const CI_CONVERTER *c, QOR_UINT32 width, QOR_UINT32 height, QOR_UINT64 *stride,
-                   QOR_UINT64 *total, QOR_SIZE *lineBytes) {
+void frameGeometry(const CI_CONVERTER *c, QOR_UINT32 width, QOR_UINT32 height, QOR_UINT64 *stride, QOR_UINT64 *total,
+                   QOR_SIZE *lineBytes) {
     QOR_SIZE header = 0, footer = 0;
     const QOR_SIZE line = c->pfnLineConverter(c->privateData, nullptr, 2, width / 2, nullptr);
     const QOR_SIZE extra = extraBytes(c, &header, &footer);
@@ -156,7 +159,8 @@ void frameGeometry(const CI_CONVERTER *c, QOR_UINT32 width, QOR_UINT32 height, Q
     *total = *stride * height;
     if (height == 1) {
         const QOR_UINT64 single = roundUp(static_cast<QOR_UINT64>(header) + line + footer, SYSMEM_ALIGNMENT);
-        if (single > *total) *total = single;
+        if (single > *total)
+            *total = single;
     }
 }
 
@@ -178,7 +182,8 @@ QOR_UINT8 CI_Convert_MIPI_ECC(const QOR_UINT8 header[3]) {
 QOR_UINT16 CI_Convert_MIPI_CRC(const QOR_UINT8 *bytes, QOR_SIZE count) {
     const CrcTable &t = crcTable();
     QOR_UINT16 crc = 0xFFFF;
-    for (QOR_SIZE i = 0; i < count; ++i) crc = static_cast<QOR_UINT16>((crc >> 8) ^ t.entries[(crc ^ bytes[i]) & 0xFF]);
+    for (QOR_SIZE i = 0; i < count; ++i)
+        crc = static_cast<QOR_UINT16>((crc >> 8) ^ t.entries[(crc ^ bytes[i]) & 0xFF]);
     return crc;
 }
 
@@ -186,7 +191,8 @@ QOR_SIZE CI_Convert_Parallel10(void * /*privateData*/, const QOR_UINT16 *in, QOR
                                QOR_UINT8 *out) {
     const QOR_UINT32 groups = N / 3, rest = N % 3;
     const QOR_SIZE bytes = 8 * static_cast<QOR_SIZE>(groups) + (rest == 2 ? 8 : rest == 1 ? 4 : 0);
-    if (!out) return bytes;
+    if (!out)
+        return bytes;
     auto s = [&](QOR_UINT32 pair, int second) -> QOR_UINT32 {
         return in[static_cast<QOR_SIZE>(pair) * inStride + second] & 0x3FFu;
     };
@@ -207,7 +213,8 @@ QOR_SIZE CI_Convert_Parallel10(void * /*privateData*/, const QOR_UINT16 *in, QOR
 QOR_SIZE CI_Convert_Parallel12(void * /*privateData*/, const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N,
                                QOR_UINT8 *out) {
     const QOR_SIZE bytes = 3 * static_cast<QOR_SIZE>(N);
-    if (!out) return bytes;
+    if (!out)
+        return bytes;
     for (QOR_UINT32 k = 0; k < N; ++k, out += 3) {
         /* The two 12-bit samples as one little-endian 24-bit value a | b << 12. */
         const QOR_UINT32 a = in[static_cast<QOR_SIZE>(k) * inStride] & 0xFFFu;
@@ -221,7 +228,8 @@ QOR_SIZE CI_Convert_Parallel12(void * /*privateData*/, const QOR_UINT16 *in, QOR
 
 QOR_SIZE MIPI_Write_10(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, QOR_UINT8 *out) {
     const QOR_SIZE groups = groupsOfFour(N);
-    if (!out) return 5 * groups;
+    if (!out)
+        return 5 * groups;
     for (QOR_SIZE g = 0; g < groups; ++g, out += 5) {
         QOR_UINT8 low = 0;
         for (QOR_UINT32 j = 0; j < 4; ++j) {
@@ -236,7 +244,8 @@ QOR_SIZE MIPI_Write_10(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, 
 
 QOR_SIZE MIPI_Write_12(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, QOR_UINT8 *out) {
     const QOR_SIZE bytes = 3 * static_cast<QOR_SIZE>(N);
-    if (!out) return bytes;
+    if (!out)
+        return bytes;
     for (QOR_UINT32 k = 0; k < N; ++k, out += 3) {
         const QOR_UINT32 a = in[static_cast<QOR_SIZE>(k) * inStride];
         const QOR_UINT32 b = in[static_cast<QOR_SIZE>(k) * inStride + 1];
@@ -249,7 +258,8 @@ QOR_SIZE MIPI_Write_12(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, 
 
 QOR_SIZE MIPI_Write_14(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, QOR_UINT8 *out) {
     const QOR_SIZE groups = groupsOfFour(N);
-    if (!out) return 7 * groups;
+    if (!out)
+        return 7 * groups;
     for (QOR_SIZE g = 0; g < groups; ++g, out += 7) {
         QOR_UINT32 low = 0;
         for (QOR_UINT32 j = 0; j < 4; ++j) {
@@ -266,28 +276,33 @@ QOR_SIZE MIPI_Write_14(const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N, 
 
 QOR_SIZE CI_Convert_MIPI_Header(void *privateData, QOR_UINT8 *out) {
     const CI_CONV_MIPI_PRIV *priv = static_cast<const CI_CONV_MIPI_PRIV *>(privateData);
-    if (!priv) return 0;
+    if (!priv)
+        return 0;
     return shortPacket(priv, kFrameStart, priv->ui16FrameNumber, out);
 }
 
 QOR_SIZE CI_Convert_MIPI_Footer(void *privateData, QOR_UINT8 *out) {
     const CI_CONV_MIPI_PRIV *priv = static_cast<const CI_CONV_MIPI_PRIV *>(privateData);
-    if (!priv) return 0;
+    if (!priv)
+        return 0;
     return shortPacket(priv, kFrameEnd, priv->ui16FrameNumber, out);
 }
 
 QOR_SIZE CI_Convert_MIPI_Line(void *privateData, const QOR_UINT16 *in, QOR_UINT32 inStride, QOR_UINT32 N,
                               QOR_UINT8 *out) {
     const CI_CONV_MIPI_PRIV *priv = static_cast<const CI_CONV_MIPI_PRIV *>(privateData);
-    if (!priv || !priv->pfnMipiWrite) return 0;
+    if (!priv || !priv->pfnMipiWrite)
+        return 0;
     const QOR_SIZE payload = priv->pfnMipiWrite(in, inStride, N, nullptr);
     const QOR_SIZE bytes = payload + kLongHeader + kChecksum + (priv->bLongFormat ? 2 * kShortPacket : 0);
-    if (!out) return bytes;
+    if (!out)
+        return bytes;
 
     const QOR_UINT16 wordCount = static_cast<QOR_UINT16>(payload);
     const QOR_UINT16 lineNumber = static_cast<QOR_UINT16>(priv->i32LineNumber);
     QOR_UINT8 *p = out;
-    if (priv->bLongFormat) p += shortPacket(priv, kLineStart, lineNumber, p);
+    if (priv->bLongFormat)
+        p += shortPacket(priv, kLineStart, lineNumber, p);
     p[0] = static_cast<QOR_UINT8>((priv->ui8VirtualChannel & 0x3) << 6 | (priv->ui8DataId & 0x3F));
     p[1] = static_cast<QOR_UINT8>(wordCount & 0xFF);
     p[2] = static_cast<QOR_UINT8>(wordCount >> 8);
@@ -299,7 +314,8 @@ QOR_SIZE CI_Convert_MIPI_Line(void *privateData, const QOR_UINT16 *in, QOR_UINT3
     p[0] = static_cast<QOR_UINT8>(crc & 0xFF);
     p[1] = static_cast<QOR_UINT8>(crc >> 8);
     p += kChecksum;
-    if (priv->bLongFormat) p += shortPacket(priv, kLineEnd, lineNumber, p);
+    if (priv->bLongFormat)
+        p += shortPacket(priv, kLineEnd, lineNumber, p);
     return static_cast<QOR_SIZE>(p - out);
 }
 
@@ -327,7 +343,8 @@ QOR_RESULT CI_ConverterConfigure(CI_CONVERTER *pConverter, CI_CONV_FMT eFormat, 
     if (isMipi(eFormat)) {
         const MipiDepth *depth = nullptr;
         for (const MipiDepth &d : kMipiDepths) {
-            if (d.bitDepth == ui8Bitdepth) depth = &d;
+            if (d.bitDepth == ui8Bitdepth)
+                depth = &d;
         }
         CI_CONV_MIPI_PRIV *priv = static_cast<CI_CONV_MIPI_PRIV *>(std::calloc(1, sizeof(CI_CONV_MIPI_PRIV)));
         if (!priv) {
@@ -427,22 +444,21 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const sSimImageIn 
     QOR_UINT8 *out = static_cast<QOR_UINT8 *>(pFrame->data);
     std::memset(out, 0, pFrame->ui32AllocSize);
 
-    CI_CONV_MIPI_PRIV *priv = isMipi(pConverter->eFormat) ? static_cast<CI_CONV_MIPI_PRIV *>(pConverter->privateData)
-                                                         : nullptr;
+    CI_CONV_MIPI_PRIV *priv =
+        isMipi(pConverter->eFormat) ? static_cast<CI_CONV_MIPI_PRIV *>(pConverter->privateData) : nullptr;
     QOR_SIZE header = 0;
     if (priv) {
-        pFrame->ui32PacketWidth =
-            static_cast<QOR_UINT32>(lineBytes - (priv->bLongFormat ? 2 * kShortPacket : 0));
+        pFrame->ui32PacketWidth = static_cast<QOR_UINT32>(lineBytes - (priv->bLongFormat ? 2 * kShortPacket : 0));
         header = pConverter->pfnHeaderWriter(priv, out);
     }
 
     QOR_SIZE end = 0; /* offset just after the last line written */
     for (QOR_UINT32 i = 0; i < height; ++i) {
-        if (priv) priv->i32LineNumber = static_cast<QOR_INT32>(i + 1);
+        if (priv)
+            priv->i32LineNumber = static_cast<QOR_INT32>(i + 1);
         const QOR_SIZE start = i == 0 ? header : static_cast<QOR_SIZE>(i) * stride;
-        const QOR_SIZE written =
-            pConverter->pfnLineConverter(pConverter->privateData, pImage->pBuffer + static_cast<QOR_SIZE>(i) * width,
-                                         2, width / 2, out + start);
+        const QOR_SIZE written = pConverter->pfnLineConverter(
+            pConverter->privateData, pImage->pBuffer + static_cast<QOR_SIZE>(i) * width, 2, width / 2, out + start);
         const QOR_SIZE used = written + (i == 0 ? header : 0);
         if (used > stride) {
             QOR_LOG_ERROR(kTag, "incorrect number of bytes written (%d) for line %d (stride is %d)\n",
@@ -452,7 +468,8 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const sSimImageIn 
         end = start + written;
     }
     /* The frame end follows the last line directly, also when that line is the one after the frame start. */
-    if (priv && pConverter->pfnFooterWriter) pConverter->pfnFooterWriter(priv, out + end);
+    if (priv && pConverter->pfnFooterWriter)
+        pConverter->pfnFooterWriter(priv, out + end);
 
     QOR_LOG_PERF(kTag, "done\n");
     return QOR_RES_OK;
@@ -519,7 +536,8 @@ QOR_RESULT CI_Convert_HDRInsertion(const sSimImageIn *pImage, CI_BUFFER *pBuffer
     const QOR_UINT8 *inBase = reinterpret_cast<const QOR_UINT8 *>(pImage->pBuffer);
     QOR_UINT8 *outBase = static_cast<QOR_UINT8 *>(pBuffer->data);
     for (QOR_UINT32 y = 0; y < height; ++y) {
-        const QOR_UINT16 *in = reinterpret_cast<const QOR_UINT16 *>(inBase + static_cast<QOR_SIZE>(y) * pImage->info.stride);
+        const QOR_UINT16 *in =
+            reinterpret_cast<const QOR_UINT16 *>(inBase + static_cast<QOR_SIZE>(y) * pImage->info.stride);
         QOR_UINT16 *out = reinterpret_cast<QOR_UINT16 *>(outBase + static_cast<QOR_SIZE>(y) * sizeInfo.ui32Stride);
         for (QOR_UINT32 x = 0; x < width; ++x) {
             for (unsigned c = 0; c < 3; ++c) {

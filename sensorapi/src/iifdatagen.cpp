@@ -20,13 +20,17 @@ IIF_DGCAM_SENSOR *sensorOf(SENSOR_HANDLE h) { return reinterpret_cast<IIF_DGCAM_
 
 /** Parallel depth used for a file of the given depth: 10 up to 10 bits, 12 for 11 and 12, else 0. */
 QOR_UINT8 parallelDepthOf(QOR_UINT8 fileDepth) {
-    if (fileDepth <= 10) return 10;
-    if (fileDepth <= 12) return 12;
+    if (fileDepth <= 10)
+        return 10;
+    if (fileDepth <= 12)
+        return 12;
     return 0;
 }
 
 /** Blanking beyond the 16-bit field saturates rather than wrapping to a small value. */
-QOR_UINT16 saturate16(QOR_UINT32 v) { return v > 0xFFFFu ? static_cast<QOR_UINT16>(0xFFFFu) : static_cast<QOR_UINT16>(v); }
+QOR_UINT16 saturate16(QOR_UINT32 v) {
+    return v > 0xFFFFu ? static_cast<QOR_UINT16>(0xFFFFu) : static_cast<QOR_UINT16>(v);
+}
 
 bool isRunning(SENSOR_HANDLE h) {
     SENSOR_STATUS status{};
@@ -48,35 +52,36 @@ void freePacked(IIF_DGCAM_SENSOR *s) {
 }
 
 void destroyDatagen(IIF_DGCAM_SENSOR *s) {
-    if (s->pDatagen) CI_DatagenDestroy(s->pDatagen);
+    if (s->pDatagen)
+        CI_DatagenDestroy(s->pDatagen);
     s->pDatagen = nullptr;
 }
 
 } // namespace
 
 /* The checks log with the operation's own name, so they are macros expanded inside it. */
-#define IIFDG_CHECK_HANDLE(h)                                                                      \
-    do {                                                                                           \
-        if (!(h)) {                                                                                \
-            QOR_LOG_ERROR(kTag, "NULL handle given\n");                                            \
-            return QOR_RES_NOT_INITIALISED;                                                        \
-        }                                                                                          \
+#define IIFDG_CHECK_HANDLE(h)                                                                                          \
+    do {                                                                                                               \
+        if (!(h)) {                                                                                                    \
+            QOR_LOG_ERROR(kTag, "NULL handle given\n");                                                                \
+            return QOR_RES_NOT_INITIALISED;                                                                            \
+        }                                                                                                              \
     } while (0)
 
-#define IIFDG_CHECK_POINTER(p, message)                                                            \
-    do {                                                                                           \
-        if (!(p)) {                                                                                \
-            QOR_LOG_ERROR(kTag, message);                                                          \
-            return QOR_RES_INVALID_PARAM;                                                          \
-        }                                                                                          \
+#define IIFDG_CHECK_POINTER(p, message)                                                                                \
+    do {                                                                                                               \
+        if (!(p)) {                                                                                                    \
+            QOR_LOG_ERROR(kTag, message);                                                                              \
+            return QOR_RES_INVALID_PARAM;                                                                              \
+        }                                                                                                              \
     } while (0)
 
-#define IIFDG_REFUSE_WHILE_RUNNING(h, message)                                                     \
-    do {                                                                                           \
-        if (isRunning(h)) {                                                                        \
-            QOR_LOG_ERROR(kTag, message, static_cast<int>(SENSOR_STATE_RUNNING));                  \
-            return QOR_RES_WRONG_STATE;                                                            \
-        }                                                                                          \
+#define IIFDG_REFUSE_WHILE_RUNNING(h, message)                                                                         \
+    do {                                                                                                               \
+        if (isRunning(h)) {                                                                                            \
+            QOR_LOG_ERROR(kTag, message, static_cast<int>(SENSOR_STATE_RUNNING));                                      \
+            return QOR_RES_WRONG_STATE;                                                                                \
+        }                                                                                                              \
     } while (0)
 
 extern "C" {
@@ -132,8 +137,8 @@ QOR_RESULT IIFDG_GetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nIndex, SENSOR_MODE *
     psModes->ui16HorizontalTotal = static_cast<QOR_UINT16>(psModes->ui16Width + s->ui16HBlanking);
     psModes->ui16VerticalTotal = static_cast<QOR_UINT16>(psModes->ui16Height + s->ui16VBlanking);
     psModes->flFrameRate = IIFDG_FRAME_RATE;
-    psModes->flPixelRate = static_cast<double>(psModes->ui16HorizontalTotal) * psModes->ui16VerticalTotal *
-                           IIFDG_FRAME_RATE;
+    psModes->flPixelRate =
+        static_cast<double>(psModes->ui16HorizontalTotal) * psModes->ui16VerticalTotal * IIFDG_FRAME_RATE;
     psModes->ui8SupportFlipping = SENSOR_FLIP_NONE;
     psModes->ui8MipiLanes = 0;
     psModes->ui32ExposureMin = 0;
@@ -334,7 +339,8 @@ QOR_RESULT IIFDG_Enable(SENSOR_HANDLE hHandle) {
                               static_cast<int>(s->ui32BuffersCount));
             }
         }
-        if (ret != QOR_RES_OK) break;
+        if (ret != QOR_RES_OK)
+            break;
         ret = CI_DatagenStart(dg);
         if (ret != QOR_RES_OK) {
             QOR_LOG_ERROR(kTag, "failed to start datagen!\n");
@@ -412,7 +418,8 @@ QOR_RESULT IIFDG_Insert(SENSOR_HANDLE hHandle) {
         /* Only a frame that was sent moves the sequence on: a refused insertion sends the same frame next time. */
         if (s->bIsVideo) {
             s->ui32FrameNoToLoad = frameNo + 1;
-            if (s->ui32FrameCount != 0) s->ui32FrameNoToLoad %= s->ui32FrameCount;
+            if (s->ui32FrameCount != 0)
+                s->ui32FrameNoToLoad %= s->ui32FrameCount;
         }
         return QOR_RES_OK;
     } while (false);
@@ -483,7 +490,8 @@ QOR_RESULT IIFDG_ExtendedSetConnection(SENSOR_HANDLE hHandle, CI_CONNECTION *pCo
     IIFDG_CHECK_HANDLE(hHandle);
     IIF_DGCAM_SENSOR *s = sensorOf(hHandle);
     IIFDG_CHECK_POINTER(pConnection, "NULL conn given\n");
-    if (s->pConnection) return QOR_RES_ALREADY;
+    if (s->pConnection)
+        return QOR_RES_ALREADY;
     s->pConnection = pConnection;
     return QOR_RES_OK;
 }

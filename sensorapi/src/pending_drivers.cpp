@@ -20,9 +20,9 @@ QOR_RESULT refuseCreate(const char *function, const char *sensorName, SENSOR_HAN
 
 } // namespace
 
-#define NORVA_PENDING_SENSOR(createFunction, sensorName)                                       \
-    extern "C" QOR_RESULT createFunction(SENSOR_HANDLE *phHandle) {                            \
-        return refuseCreate(__func__, sensorName, phHandle);                                   \
+#define NORVA_PENDING_SENSOR(createFunction, sensorName)                                                               \
+    extern "C" QOR_RESULT createFunction(SENSOR_HANDLE *phHandle) {                                                    \
+        return refuseCreate(__func__, sensorName, phHandle);                                                           \
     }
 
 NORVA_PENDING_SENSOR(AR330_Create, "AR330")

@@ -16,37 +16,37 @@ constexpr unsigned kMaxExtraParams = 256;
 } // namespace
 
 // The checks log with the dispatcher's own name, so they are macros expanded inside it.
-#define SENSOR_CHECK_HANDLE(h)                                                                     \
-    do {                                                                                           \
-        if (!(h)) {                                                                                \
-            QOR_LOG_ERROR(SENSOR_LOG_TAG, "hHandle is NULL\n");                                    \
-            return QOR_RES_INVALID_PARAM;                                                          \
-        }                                                                                          \
+#define SENSOR_CHECK_HANDLE(h)                                                                                         \
+    do {                                                                                                               \
+        if (!(h)) {                                                                                                    \
+            QOR_LOG_ERROR(SENSOR_LOG_TAG, "hHandle is NULL\n");                                                        \
+            return QOR_RES_INVALID_PARAM;                                                                              \
+        }                                                                                                              \
     } while (0)
 
-#define SENSOR_CHECK_POINTER(isNull, message)                                                      \
-    do {                                                                                           \
-        if (isNull) {                                                                              \
-            QOR_LOG_ERROR(SENSOR_LOG_TAG, message);                                                \
-            return QOR_RES_INVALID_PARAM;                                                          \
-        }                                                                                          \
+#define SENSOR_CHECK_POINTER(isNull, message)                                                                          \
+    do {                                                                                                               \
+        if (isNull) {                                                                                                  \
+            QOR_LOG_ERROR(SENSOR_LOG_TAG, message);                                                                    \
+            return QOR_RES_INVALID_PARAM;                                                                              \
+        }                                                                                                              \
     } while (0)
 
 // Operations every driver has: an empty slot is a failure worth a message.
-#define SENSOR_REQUIRE_SLOT(h, slot)                                                               \
-    do {                                                                                           \
-        if (!(h)->slot) {                                                                          \
-            QOR_LOG_ERROR(SENSOR_LOG_TAG, #slot " is not defined!\n");                             \
-            return QOR_RES_FAILED;                                                                 \
-        }                                                                                          \
+#define SENSOR_REQUIRE_SLOT(h, slot)                                                                                   \
+    do {                                                                                                               \
+        if (!(h)->slot) {                                                                                              \
+            QOR_LOG_ERROR(SENSOR_LOG_TAG, #slot " is not defined!\n");                                                 \
+            return QOR_RES_FAILED;                                                                                     \
+        }                                                                                                              \
     } while (0)
 
 // Operations only some drivers have: an empty slot quietly means "not supported".
-#define SENSOR_OPTIONAL_SLOT(h, slot)                                                              \
-    do {                                                                                           \
-        if (!(h)->slot) {                                                                          \
-            return QOR_RES_NOT_SUPPORTED;                                                          \
-        }                                                                                          \
+#define SENSOR_OPTIONAL_SLOT(h, slot)                                                                                  \
+    do {                                                                                                               \
+        if (!(h)->slot) {                                                                                              \
+            return QOR_RES_NOT_SUPPORTED;                                                                              \
+        }                                                                                                              \
     } while (0)
 
 QOR_RESULT Sensor_GetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nIndex, SENSOR_MODE *psModes) {
@@ -142,8 +142,7 @@ QOR_RESULT Sensor_GetExposure(SENSOR_HANDLE hHandle, QOR_UINT32 *pui32Exposure, 
     return hHandle->GetExposure(hHandle, pui32Exposure, ui8Context);
 }
 
-QOR_RESULT Sensor_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain,
-                                  QOR_UINT8 ui8Context) {
+QOR_RESULT Sensor_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context) {
     SENSOR_CHECK_HANDLE(hHandle);
     SENSOR_REQUIRE_SLOT(hHandle, SetExposureGain);
 

@@ -14,19 +14,17 @@ constexpr unsigned kSensorCount = 26;
 // Parallel tables: the index of a name is its sensor number. The board sensor number of every
 // entry but the first (which has none) is its index - 1.
 const char *Sensors[kSensorCount + 1] = {
-    "DOR Idazida", "AR330",     "OV4688",   "OV4689_0", "OV4689_1", "OV2718_0", "OV2718_1",
-    "OV10823_0",   "OV10823_1", "OV5647_0", "OV5647_1", "IMX415",   "OV5695_0", "OV5695_1",
-    "OV5695_2",    "S5K3P9",    "IMX219_0", "IMX219_1", "IMX335",   "IMX327",   "ZYNQ",
-    "GC8034",      "GC5035",    "IMX662",   "IMX477_0", "IMX477_1", nullptr,
+    "DOR Idazida", "AR330",    "OV4688", "OV4689_0", "OV4689_1", "OV2718_0", "OV2718_1", "OV10823_0", "OV10823_1",
+    "OV5647_0",    "OV5647_1", "IMX415", "OV5695_0", "OV5695_1", "OV5695_2", "S5K3P9",   "IMX219_0",  "IMX219_1",
+    "IMX335",      "IMX327",   "ZYNQ",   "GC8034",   "GC5035",   "IMX662",   "IMX477_0", "IMX477_1",  nullptr,
 };
 
 const SENSOR_CREATE_FUNC InitialiseSensors[kSensorCount] = {
-    IIFDG_Create,     AR330_Create,    OV4688_Create,   OV4689_Create_0,  OV4689_Create_1,
-    OV2718_Create_0,  OV2718_Create_1, OV10823_Create_0, OV10823_Create_1, OV5647_Create_0,
-    OV5647_Create_1,  IMX415_Create,   OV5695_Create_0, OV5695_Create_1,  OV5695_Create_2,
-    S5K3P9_Create,    IMX219_Create_0, IMX219_Create_1, IMX335_Create,    IMX327_Create,
-    ZYNQ_Create,      GC8034_Create,   GC5035_Create,   IMX662_Create,    IMX477_Create_0,
-    IMX477_Create_1,
+    IIFDG_Create,    AR330_Create,     OV4688_Create,    OV4689_Create_0, OV4689_Create_1, OV2718_Create_0,
+    OV2718_Create_1, OV10823_Create_0, OV10823_Create_1, OV5647_Create_0, OV5647_Create_1, IMX415_Create,
+    OV5695_Create_0, OV5695_Create_1,  OV5695_Create_2,  S5K3P9_Create,   IMX219_Create_0, IMX219_Create_1,
+    IMX335_Create,   IMX327_Create,    ZYNQ_Create,      GC8034_Create,   GC5035_Create,   IMX662_Create,
+    IMX477_Create_0, IMX477_Create_1,
 };
 
 // The listing logs under the name of the API function it serves.
@@ -182,8 +180,7 @@ QOR_RESULT PrintModes(FILE *f, SENSOR_SUPPORTED *const *listing) {
             const MODE_SUPPORTED &mode = sensor.supportedModes[m];
             std::fprintf(f, "Mode %d: BitDepth %d, Width %d, Height %d, FrameRate %.2f, NumLanes %d, HDR %s%s\n",
                          mode.ui8ModeNum, mode.ui8BitDepth, mode.ui16Width, mode.ui16Height, mode.flFrameRate,
-                         mode.ui8MipiLanes, mode.eHDRMode != HDR_NONE ? "yes" : "no",
-                         convGainText(mode.eConvGainMode));
+                         mode.ui8MipiLanes, mode.eHDRMode != HDR_NONE ? "yes" : "no", convGainText(mode.eConvGainMode));
         }
     }
     return QOR_RES_OK;

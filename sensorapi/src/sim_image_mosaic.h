@@ -7,11 +7,16 @@
 /** The Bayer order of a data-generator image's colour model; MOSAIC_NONE for a model that is not Bayer. */
 inline MOSAICType SimImageMosaicOf(sSimImageColourModel model) {
     switch (model) {
-    case SimImage_RGGB: return MOSAIC_RGGB;
-    case SimImage_GRBG: return MOSAIC_GRBG;
-    case SimImage_GBRG: return MOSAIC_GBRG;
-    case SimImage_BGGR: return MOSAIC_BGGR;
-    default: return MOSAIC_NONE;
+    case SimImage_RGGB:
+        return MOSAIC_RGGB;
+    case SimImage_GRBG:
+        return MOSAIC_GRBG;
+    case SimImage_GBRG:
+        return MOSAIC_GBRG;
+    case SimImage_BGGR:
+        return MOSAIC_BGGR;
+    default:
+        return MOSAIC_NONE;
     }
 }
 

@@ -35,13 +35,13 @@ QOR_RESULT convertToPlanarBayer10(QOR_UINT16 *imageSize, const void *pInput, QOR
                                   QOR_SIZE *pOutsize);
 QOR_RESULT convertToPlanarBayer12(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT16 **pOutput,
                                   QOR_SIZE *pOutsize);
-QOR_RESULT convertToPlanarBayerTiff10(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride,
-                                      QOR_UINT16 **pOutput, QOR_SIZE *pOutsize);
-QOR_RESULT convertToPlanarBayerTiff12(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride,
-                                      QOR_UINT16 **pOutput, QOR_SIZE *pOutsize);
+QOR_RESULT convertToPlanarBayerTiff10(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT16 **pOutput,
+                                      QOR_SIZE *pOutsize);
+QOR_RESULT convertToPlanarBayerTiff12(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT16 **pOutput,
+                                      QOR_SIZE *pOutsize);
 QOR_RESULT convertToPlanarBayer(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT8 uiBayerDepth,
                                 void **pOutput, QOR_SIZE *pOutsize);
-QOR_RESULT convertToPlanarBayerTiff(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride,
-                                    QOR_UINT8 uiBayerDepth, void **pOutput, QOR_SIZE *pOutsize);
+QOR_RESULT convertToPlanarBayerTiff(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT8 uiBayerDepth,
+                                    void **pOutput, QOR_SIZE *pOutsize);
 
 #endif

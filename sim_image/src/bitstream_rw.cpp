@@ -10,10 +10,12 @@ void CBitStreamRW::SetPos(QOR_UINT8 *pStreamData) {
 }
 
 void CBitStreamRW::WriteBitsUns(QOR_UINT32 val, QOR_INT8 Nbits) {
-    if (Nbits <= 0) return;
+    if (Nbits <= 0)
+        return;
     int n = Nbits > 31 ? 31 : Nbits;
     val &= Mask(n);
-    if (bitPos == 0) *pStream = 0;
+    if (bitPos == 0)
+        *pStream = 0;
     int room = 8 - bitPos;
     *pStream = static_cast<QOR_UINT8>(*pStream | ((val << bitPos) & 0xFFu));
     if (n < room) {
@@ -28,14 +30,16 @@ void CBitStreamRW::WriteBitsUns(QOR_UINT32 val, QOR_INT8 Nbits) {
         val >>= 8;
         n -= 8;
     }
-    if (n > 0) *pStream = static_cast<QOR_UINT8>(val & Mask(n));
+    if (n > 0)
+        *pStream = static_cast<QOR_UINT8>(val & Mask(n));
     bitPos = static_cast<QOR_UINT8>(n);
 }
 
 void CBitStreamRW::WriteBitsSig(QOR_INT32 val, QOR_INT8 Nbits) { WriteBitsUns(static_cast<QOR_UINT32>(val), Nbits); }
 
 QOR_UINT32 CBitStreamRW::ReadBitsUns(QOR_INT8 Nbits) {
-    if (Nbits <= 0) return 0;
+    if (Nbits <= 0)
+        return 0;
     int n = Nbits > 31 ? 31 : Nbits;
     int room = 8 - bitPos;
     QOR_UINT32 v = static_cast<QOR_UINT32>(*pStream) >> bitPos;
@@ -51,7 +55,8 @@ QOR_UINT32 CBitStreamRW::ReadBitsUns(QOR_INT8 Nbits) {
         got += 8;
         rest -= 8;
     }
-    if (rest > 0) v |= (static_cast<QOR_UINT32>(*pStream) & Mask(rest)) << got;
+    if (rest > 0)
+        v |= (static_cast<QOR_UINT32>(*pStream) & Mask(rest)) << got;
     bitPos = static_cast<QOR_UINT8>(rest);
     return v & Mask(n);
 }
@@ -59,7 +64,8 @@ QOR_UINT32 CBitStreamRW::ReadBitsUns(QOR_INT8 Nbits) {
 QOR_INT32 CBitStreamRW::ReadBitsSig(QOR_INT8 Nbits) {
     QOR_UINT32 v = ReadBitsUns(Nbits);
     int n = Nbits > 31 ? 31 : (Nbits <= 0 ? 1 : Nbits);
-    if (v & (1u << (n - 1))) v |= ~Mask(n);
+    if (v & (1u << (n - 1)))
+        v |= ~Mask(n);
     return static_cast<QOR_INT32>(v);
 }
 

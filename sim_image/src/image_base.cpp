@@ -22,8 +22,8 @@ int MagnitudeBits(QOR_INT8 d) { return d > 0 ? d : -static_cast<int>(d) - 1; }
 
 } // namespace
 
-CImageBase::CImageBase() : width(0), height(0), exposureInfo{0, 0.0}, colorModel(CM_UNDEF), subsMode(SUBS_UNDEF),
-                           fileName(nullptr) {
+CImageBase::CImageBase()
+    : width(0), height(0), exposureInfo{0, 0.0}, colorModel(CM_UNDEF), subsMode(SUBS_UNDEF), fileName(nullptr) {
     std::memset(chnl, 0, sizeof(chnl));
     Unload();
 }
@@ -38,9 +38,11 @@ bool CImageBase::IsHeaderLoaded() { return colorModel != CM_UNDEF; }
 
 bool CImageBase::IsDataLoaded() {
     QOR_INT32 n = GetNColChannels();
-    if (n < 1) return false;
+    if (n < 1)
+        return false;
     for (QOR_INT32 c = 0; c < n; ++c)
-        if (!chnl[c].data) return false;
+        if (!chnl[c].data)
+            return false;
     return true;
 }
 
@@ -81,7 +83,8 @@ void CImageBase::Unload() {
 
 const COLORMODELINFO *CImageBase::GetColorModelInfo(QOR_INT32 model) {
     for (const auto &m : kColorModels)
-        if (m.model == model) return &m;
+        if (m.model == model)
+            return &m;
     return nullptr;
 }
 
@@ -120,7 +123,8 @@ QOR_INT32 CImageBase::GetYSampling(QOR_INT32 colChannel) const {
 }
 
 QOR_INT64 CImageBase::PlaneSamples(QOR_INT32 w, QOR_INT32 h) {
-    if (w <= 0 || h <= 0) return -1;
+    if (w <= 0 || h <= 0)
+        return -1;
     return static_cast<QOR_INT64>(w) * h;
 }
 
@@ -129,7 +133,8 @@ bool CImageBase::CreateNewImage(QOR_INT32 newWidth, QOR_INT32 newHeight, colorMo
                                 const PIXEL *chnlDefVal) {
     Unload();
     const COLORMODELINFO *info = GetColorModelInfo(newColorModel);
-    if (!info || newWidth <= 0 || newHeight <= 0 || newWidth > MAX_DIMENSION || newHeight > MAX_DIMENSION) return false;
+    if (!info || newWidth <= 0 || newHeight <= 0 || newWidth > MAX_DIMENSION || newHeight > MAX_DIMENSION)
+        return false;
     width = newWidth;
     height = newHeight;
     colorModel = newColorModel;
@@ -148,7 +153,8 @@ bool CImageBase::CreateNewImage(QOR_INT32 newWidth, QOR_INT32 newHeight, colorMo
             return false;
         }
         PIXEL v = chnlDefVal ? chnlDefVal[c] : 0;
-        for (QOR_INT64 i = 0; i < n; ++i) ch.data[i] = v;
+        for (QOR_INT64 i = 0; i < n; ++i)
+            ch.data[i] = v;
     }
     return true;
 }
@@ -156,42 +162,51 @@ bool CImageBase::CreateNewImage(QOR_INT32 newWidth, QOR_INT32 newHeight, colorMo
 const char *CImageBase::SaveSingleFrameImage(const char *filename, void *pExtra) {
     void *sc = nullptr;
     const char *res = SaveFileStart(filename, pExtra, &sc);
-    if (res) return res;
+    if (res)
+        return res;
     res = SaveFileHeader(sc);
-    if (!res) res = SaveFileData(sc);
+    if (!res)
+        res = SaveFileData(sc);
     const char *endRes = SaveFileEnd(sc);
     /* A context whose end failed still holds its file: nobody else can reach it here, so drop it. */
-    if (endRes) SaveFileAbort(sc);
+    if (endRes)
+        SaveFileAbort(sc);
     return res ? res : endRes;
 }
 
 QOR_INT32 CImageBase::ConvertFrom(CImageBase *pSrc, colorModelEnum newColorModel, subsamplingModeEnum newSubsMode,
                                   bool onlyCheckIfAvail) {
     bool avail = pSrc && pSrc->colorModel == CM_GRAY && newColorModel == CM_RGGB;
-    if (onlyCheckIfAvail) return avail ? 0 : 1;
+    if (onlyCheckIfAvail)
+        return avail ? 0 : 1;
     Unload();
-    if (!avail || newSubsMode < SUBS_RGGB || newSubsMode > SUBS_BGGR || !pSrc->chnl[0].data) return 1;
+    if (!avail || newSubsMode < SUBS_RGGB || newSubsMode > SUBS_BGGR || !pSrc->chnl[0].data)
+        return 1;
     const COLCHANNEL &g = pSrc->chnl[0];
     QOR_INT8 d = static_cast<QOR_INT8>(g.isSigned ? -g.bitDepth : g.bitDepth);
     QOR_INT8 depths[4] = {d, d, d, d};
-    if (!CreateNewImage(pSrc->width, pSrc->height, CM_RGGB, newSubsMode, depths, nullptr)) return 2;
+    if (!CreateNewImage(pSrc->width, pSrc->height, CM_RGGB, newSubsMode, depths, nullptr))
+        return 2;
     QOR_INT64 fill[4] = {0, 0, 0, 0};
     QOR_INT64 cap = PlaneSamples(chnl[0].chnlWidth, chnl[0].chnlHeight);
     for (QOR_INT32 y = 0; y < g.chnlHeight; ++y) {
         for (QOR_INT32 x = 0; x < g.chnlWidth; ++x) {
             int c = (newSubsMode - 4) ^ (2 * (y % 2) + (x % 2));
             /* Odd sizes give uneven counts per channel; never write past a plane. */
-            if (fill[c] < cap) chnl[c].data[fill[c]++] = g.data[static_cast<QOR_INT64>(y) * g.chnlWidth + x];
+            if (fill[c] < cap)
+                chnl[c].data[fill[c]++] = g.data[static_cast<QOR_INT64>(y) * g.chnlWidth + x];
         }
     }
     return 0;
 }
 
 void CImageBase::SwapWith(CImageBase *pOther) {
-    if (!pOther || pOther == this) return;
+    if (!pOther || pOther == this)
+        return;
     std::swap(width, pOther->width);
     std::swap(height, pOther->height);
-    for (int c = 0; c < 4; ++c) std::swap(chnl[c], pOther->chnl[c]);
+    for (int c = 0; c < 4; ++c)
+        std::swap(chnl[c], pOther->chnl[c]);
     std::swap(colorModel, pOther->colorModel);
     std::swap(subsMode, pOther->subsMode);
     std::swap(fileName, pOther->fileName);
@@ -215,7 +230,8 @@ QOR_UINT8 CImageBase::GetBayerFlip(subsamplingModeEnum src, subsamplingModeEnum 
 }
 
 QOR_INT32 CImageBase::ChBitDepth(QOR_INT32 pixel, QOR_INT8 oldBitDepth, QOR_INT8 newBitDepth) {
-    if (oldBitDepth == newBitDepth) return pixel;
+    if (oldBitDepth == newBitDepth)
+        return pixel;
     int s = MagnitudeBits(newBitDepth) - MagnitudeBits(oldBitDepth);
     if (s >= 0) {
         /* Multiplication keeps negative samples defined; the result wraps like the shift would. */
@@ -227,22 +243,27 @@ QOR_INT32 CImageBase::ChBitDepth(QOR_INT32 pixel, QOR_INT8 oldBitDepth, QOR_INT8
 
 void CImageBase::ChBitDepth(QOR_INT32 *pSrc, QOR_INT32 *pDst, QOR_INT32 Npixels, QOR_INT8 oldBitDepth,
                             QOR_INT8 newBitDepth) {
-    if (!pSrc || !pDst || oldBitDepth == newBitDepth) return;
-    for (QOR_INT32 i = 0; i < Npixels; ++i) pDst[i] = ChBitDepth(pSrc[i], oldBitDepth, newBitDepth);
+    if (!pSrc || !pDst || oldBitDepth == newBitDepth)
+        return;
+    for (QOR_INT32 i = 0; i < Npixels; ++i)
+        pDst[i] = ChBitDepth(pSrc[i], oldBitDepth, newBitDepth);
 }
 
 void CImageBase::ChangeChannelBitDepth(QOR_INT32 channel, QOR_INT8 newBitDepth) {
     QOR_INT32 n = GetNColChannels();
     /* Depth 0 names no channel format (neither signed nor unsigned bits); it is ignored like the others. */
-    if (newBitDepth < -32 || newBitDepth > 31 || newBitDepth == 0 || channel >= n) return;
+    if (newBitDepth < -32 || newBitDepth > 31 || newBitDepth == 0 || channel >= n)
+        return;
     QOR_INT32 first = channel < 0 ? 0 : channel, last = channel < 0 ? n - 1 : channel;
     for (QOR_INT32 c = first; c <= last; ++c) {
         COLCHANNEL &ch = chnl[c];
         QOR_INT8 oldD = static_cast<QOR_INT8>(ch.isSigned ? -ch.bitDepth : ch.bitDepth);
-        if (oldD == newBitDepth) continue;
+        if (oldD == newBitDepth)
+            continue;
         if (ch.data) {
             QOR_INT64 cnt = PlaneSamples(ch.chnlWidth, ch.chnlHeight);
-            for (QOR_INT64 i = 0; i < cnt; ++i) ch.data[i] = ChBitDepth(ch.data[i], oldD, newBitDepth);
+            for (QOR_INT64 i = 0; i < cnt; ++i)
+                ch.data[i] = ChBitDepth(ch.data[i], oldD, newBitDepth);
         }
         ch.isSigned = newBitDepth <= 0;
         ch.bitDepth = static_cast<QOR_UINT8>(newBitDepth < 0 ? -newBitDepth : newBitDepth);
@@ -251,11 +272,13 @@ void CImageBase::ChangeChannelBitDepth(QOR_INT32 channel, QOR_INT8 newBitDepth) 
 
 void CImageBase::OffsetChannelValues(QOR_INT32 channel, QOR_INT32 addValue) {
     QOR_INT32 n = GetNColChannels();
-    if (channel >= n) return;
+    if (channel >= n)
+        return;
     QOR_INT32 first = channel < 0 ? 0 : channel, last = channel < 0 ? n - 1 : channel;
     for (QOR_INT32 c = first; c <= last; ++c) {
         COLCHANNEL &ch = chnl[c];
-        if (!ch.data) continue;
+        if (!ch.data)
+            continue;
         QOR_INT64 cnt = PlaneSamples(ch.chnlWidth, ch.chnlHeight);
         for (QOR_INT64 i = 0; i < cnt; ++i)
             ch.data[i] = static_cast<PIXEL>(static_cast<QOR_UINT32>(ch.data[i]) + static_cast<QOR_UINT32>(addValue));
@@ -275,23 +298,28 @@ void CImageBase::GetChannelRange(const COLCHANNEL &c, QOR_INT64 *pMin, QOR_INT64
 
 QOR_UINT32 CImageBase::ClipChannelValues(QOR_INT32 channel, QOR_INT32 minVal, QOR_INT32 maxVal, bool countClipOnly) {
     QOR_INT32 n = GetNColChannels();
-    if (channel >= n || n == 0) return 0;
+    if (channel >= n || n == 0)
+        return 0;
     QOR_INT32 first = channel < 0 ? 0 : channel, last = channel < 0 ? n - 1 : channel;
     QOR_UINT32 count = 0;
     for (QOR_INT32 c = first; c <= last; ++c) {
         COLCHANNEL &ch = chnl[c];
-        if (!ch.data) continue;
+        if (!ch.data)
+            continue;
         QOR_INT64 lo = minVal, hi = maxVal;
-        if (minVal == 0 && maxVal == 0) GetChannelRange(ch, &lo, &hi);
+        if (minVal == 0 && maxVal == 0)
+            GetChannelRange(ch, &lo, &hi);
         QOR_INT64 cnt = PlaneSamples(ch.chnlWidth, ch.chnlHeight);
         for (QOR_INT64 i = 0; i < cnt; ++i) {
             QOR_INT64 v = ch.data[i];
             if (v < lo) {
                 ++count;
-                if (!countClipOnly) ch.data[i] = static_cast<PIXEL>(lo);
+                if (!countClipOnly)
+                    ch.data[i] = static_cast<PIXEL>(lo);
             } else if (v > hi) {
                 ++count;
-                if (!countClipOnly) ch.data[i] = static_cast<PIXEL>(hi);
+                if (!countClipOnly)
+                    ch.data[i] = static_cast<PIXEL>(hi);
             }
         }
     }

@@ -17,14 +17,17 @@ const int kFmtMax = 500; /* formatted values hold at most 499 characters */
 
 char *DupN(const char *s, QOR_INT32 len) {
     char *p = static_cast<char *>(std::malloc(static_cast<size_t>(len) + 1));
-    if (!p) return nullptr;
-    if (len > 0) std::memcpy(p, s, static_cast<size_t>(len));
+    if (!p)
+        return nullptr;
+    if (len > 0)
+        std::memcpy(p, s, static_cast<size_t>(len));
     p[len] = '\0';
     return p;
 }
 
 QOR_INT32 Len(const char *s, QOR_INT32 len) {
-    if (len >= 0) return static_cast<QOR_INT32>(strnlen(s, static_cast<size_t>(len))); /* never past the end */
+    if (len >= 0)
+        return static_cast<QOR_INT32>(strnlen(s, static_cast<size_t>(len))); /* never past the end */
     size_t n = std::strlen(s);
     return n > INT32_MAX ? INT32_MAX : static_cast<QOR_INT32>(n);
 }
@@ -38,14 +41,19 @@ bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 
 /* Decimal integer at the start of a text ("%d" rules), saturated to 32 bits instead of overflowing. */
 bool ParseInt(const char *s, QOR_INT32 *pVal) {
-    while (IsWhite(*s)) ++s;
+    while (IsWhite(*s))
+        ++s;
     const char *p = s;
-    if (*p == '+' || *p == '-') ++p;
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (!std::isdigit(static_cast<unsigned char>(*p)))
+        return false;
     errno = 0;
     long long v = std::strtoll(s, nullptr, 10);
-    if (v > INT32_MAX) v = INT32_MAX;
-    if (v < INT32_MIN) v = INT32_MIN;
+    if (v > INT32_MAX)
+        v = INT32_MAX;
+    if (v < INT32_MIN)
+        v = INT32_MIN;
     *pVal = static_cast<QOR_INT32>(v);
     return true;
 }
@@ -53,7 +61,8 @@ bool ParseInt(const char *s, QOR_INT32 *pVal) {
 bool ParseDouble(const char *s, double *pVal) {
     char *end = nullptr;
     double v = std::strtod(s, &end);
-    if (end == s) return false;
+    if (end == s)
+        return false;
     *pVal = v;
     return true;
 }
@@ -66,7 +75,8 @@ CMetaData::~CMetaData() { Unload(); }
 
 MDITEM *CMetaData::AppendNew(const char *name, QOR_INT32 nameLen, const char *value, QOR_INT32 valueLen) {
     MDITEM *it = static_cast<MDITEM *>(std::malloc(sizeof(MDITEM)));
-    if (!it) return nullptr;
+    if (!it)
+        return nullptr;
     it->name = DupN(name, nameLen);
     it->sVal = DupN(value, valueLen);
     it->next = nullptr;
@@ -81,7 +91,8 @@ MDITEM *CMetaData::AppendNew(const char *name, QOR_INT32 nameLen, const char *va
     } else {
         if (!tail) {
             tail = list;
-            while (tail->next) tail = tail->next;
+            while (tail->next)
+                tail = tail->next;
         }
         tail->next = it;
     }
@@ -91,7 +102,8 @@ MDITEM *CMetaData::AppendNew(const char *name, QOR_INT32 nameLen, const char *va
 
 bool CMetaData::Add(const char *name, QOR_INT32 nameLen, const char *value, QOR_INT32 valueLen,
                     whatIfExistsEnum whatIfExists, const char *separatorOnAppend) {
-    if (!name || !value) return false;
+    if (!name || !value)
+        return false;
     nameLen = Len(name, nameLen);
     valueLen = Len(value, valueLen);
     if (whatIfExists != IFEX_IGNORE) {
@@ -105,7 +117,8 @@ bool CMetaData::Add(const char *name, QOR_INT32 nameLen, const char *value, QOR_
                     std::memcmp(it->sVal, value, static_cast<size_t>(valueLen)) == 0)
                     return true;
                 char *v = DupN(value, valueLen);
-                if (!v) return false;
+                if (!v)
+                    return false;
                 std::free(it->sVal);
                 it->sVal = v;
                 return true;
@@ -114,10 +127,13 @@ bool CMetaData::Add(const char *name, QOR_INT32 nameLen, const char *value, QOR_
                 size_t oldLen = std::strlen(it->sVal);
                 size_t sepLen = separatorOnAppend ? std::strlen(separatorOnAppend) : 0;
                 char *v = static_cast<char *>(std::malloc(oldLen + sepLen + static_cast<size_t>(valueLen) + 1));
-                if (!v) return false;
+                if (!v)
+                    return false;
                 std::memcpy(v, it->sVal, oldLen);
-                if (sepLen) std::memcpy(v + oldLen, separatorOnAppend, sepLen);
-                if (valueLen) std::memcpy(v + oldLen + sepLen, value, static_cast<size_t>(valueLen));
+                if (sepLen)
+                    std::memcpy(v + oldLen, separatorOnAppend, sepLen);
+                if (valueLen)
+                    std::memcpy(v + oldLen + sepLen, value, static_cast<size_t>(valueLen));
                 v[oldLen + sepLen + valueLen] = '\0';
                 std::free(it->sVal);
                 it->sVal = v;
@@ -132,7 +148,8 @@ bool CMetaData::Add(const char *name, QOR_INT32 nameLen, const char *value, QOR_
 }
 
 bool CMetaData::Add(MDITEM *item) {
-    if (!item || !item->name || !item->sVal) return false;
+    if (!item || !item->name || !item->sVal)
+        return false;
     return Add(item->name, -1, item->sVal, -1, IFEX_REPLACE, nullptr);
 }
 
@@ -141,7 +158,8 @@ bool CMetaData::UpdateStr(const char *fieldName, const char *newValue, whatIfExi
 }
 
 bool CMetaData::UpdateStrFmt(const char *fieldName, whatIfExistsEnum whatIfExists, const char *newValueFmt, ...) {
-    if (!newValueFmt) return false;
+    if (!newValueFmt)
+        return false;
     char buf[kFmtMax];
     va_list ap;
     va_start(ap, newValueFmt);
@@ -160,11 +178,14 @@ void CMetaData::FormatDouble(char *buf, QOR_SIZE bufSize, double value) {
     std::snprintf(buf, bufSize, "%.10lf", value);
     if (std::strchr(buf, '.')) {
         size_t n = std::strlen(buf);
-        while (n > 0 && buf[n - 1] == '0') buf[--n] = '\0';
-        if (n > 0 && buf[n - 1] == '.') buf[--n] = '\0';
+        while (n > 0 && buf[n - 1] == '0')
+            buf[--n] = '\0';
+        if (n > 0 && buf[n - 1] == '.')
+            buf[--n] = '\0';
     }
     /* A tiny negative value prints as "-0" once its zeros are gone: it is zero. */
-    if (std::strcmp(buf, "-0") == 0) std::snprintf(buf, bufSize, "0");
+    if (std::strcmp(buf, "-0") == 0)
+        std::snprintf(buf, bufSize, "0");
 }
 
 bool CMetaData::UpdateDouble(const char *fieldName, double newValue, whatIfExistsEnum whatIfExists) {
@@ -174,34 +195,41 @@ bool CMetaData::UpdateDouble(const char *fieldName, double newValue, whatIfExist
 }
 
 const char *CMetaData::AddFromString(const char *str, whatIfExistsEnum whatIfExists, const char *separatorOnAppend) {
-    if (!str) return nullptr;
+    if (!str)
+        return nullptr;
     const char *eol = std::strchr(str, '\n');
     const char *end = eol ? eol : str + std::strlen(str);
-    if (end == str) return nullptr;
+    if (end == str)
+        return nullptr;
     const char *eq = nullptr;
     for (const char *p = str; p < end; ++p)
-        if (*p == '=') eq = p;
-    if (!eq) return nullptr;
+        if (*p == '=')
+            eq = p;
+    if (!eq)
+        return nullptr;
     if (!Add(str, static_cast<QOR_INT32>(eq - str), eq + 1, static_cast<QOR_INT32>(end - eq - 1), whatIfExists,
              separatorOnAppend))
         return nullptr;
     return eol ? eol + 1 : end;
 }
 
-bool CMetaData::UpdateSubItem(const char *name, QOR_INT32 nameLen, int subIndex, const char *value,
-                              QOR_INT32 valueLen, char separator) {
-    if (!name || !value) return false;
+bool CMetaData::UpdateSubItem(const char *name, QOR_INT32 nameLen, int subIndex, const char *value, QOR_INT32 valueLen,
+                              char separator) {
+    if (!name || !value)
+        return false;
     nameLen = Len(name, nameLen);
     valueLen = Len(value, valueLen);
     MDITEM *it = Find(name, nameLen);
     if (!it) {
-        if (!Add(name, nameLen, "", 0, IFEX_IGNORE, nullptr)) return false;
+        if (!Add(name, nameLen, "", 0, IFEX_IGNORE, nullptr))
+            return false;
         it = tail;
     }
     const char *text = it->sVal;
     size_t textLen = std::strlen(text);
     size_t pos = 0;
-    while (pos < textLen && text[pos] == separator) ++pos; /* start of value 0 */
+    while (pos < textLen && text[pos] == separator)
+        ++pos; /* start of value 0 */
     size_t valStart = pos;
     size_t sepPos = SIZE_MAX; /* the separator that begins the wanted value, when there is one */
     if (subIndex > 0) {
@@ -220,15 +248,18 @@ bool CMetaData::UpdateSubItem(const char *name, QOR_INT32 nameLen, int subIndex,
         }
         if (!found) {
             int c = textLen == 0 ? 1 : met + 1;
-            if (textLen == 0 && c == subIndex) c = subIndex; /* an empty text takes the value alone */
+            if (textLen == 0 && c == subIndex)
+                c = subIndex; /* an empty text takes the value alone */
             int copies = c >= subIndex ? 1 : subIndex - c + 1;
             size_t add = static_cast<size_t>(copies) * (static_cast<size_t>(valueLen) + 1);
             char *v = static_cast<char *>(std::malloc(textLen + add + 1));
-            if (!v) return false;
+            if (!v)
+                return false;
             std::memcpy(v, text, textLen);
             size_t o = textLen;
             for (int k = 0; k < copies; ++k) {
-                if (!(textLen == 0 && k == 0 && c == subIndex)) v[o++] = separator;
+                if (!(textLen == 0 && k == 0 && c == subIndex))
+                    v[o++] = separator;
                 std::memcpy(v + o, value, static_cast<size_t>(valueLen));
                 o += static_cast<size_t>(valueLen);
             }
@@ -239,10 +270,12 @@ bool CMetaData::UpdateSubItem(const char *name, QOR_INT32 nameLen, int subIndex,
         }
         sepPos = p;
         valStart = p;
-        while (valStart < textLen && text[valStart] == separator) ++valStart;
+        while (valStart < textLen && text[valStart] == separator)
+            ++valStart;
     }
     size_t valEnd = valStart;
-    while (valEnd < textLen && text[valEnd] != separator) ++valEnd;
+    while (valEnd < textLen && text[valEnd] != separator)
+        ++valEnd;
     size_t oldLen = valEnd - valStart;
     if (oldLen == static_cast<size_t>(valueLen) && valStart < textLen) {
         std::memcpy(it->sVal + valStart, value, oldLen);
@@ -253,11 +286,13 @@ bool CMetaData::UpdateSubItem(const char *name, QOR_INT32 nameLen, int subIndex,
     bool withSep = sepPos != SIZE_MAX;
     size_t restLen = textLen - valEnd;
     char *v = static_cast<char *>(std::malloc(before + 1 + static_cast<size_t>(valueLen) + restLen + 1));
-    if (!v) return false;
+    if (!v)
+        return false;
     size_t o = 0;
     std::memcpy(v, text, before);
     o = before;
-    if (withSep) v[o++] = separator;
+    if (withSep)
+        v[o++] = separator;
     std::memcpy(v + o, value, static_cast<size_t>(valueLen));
     o += static_cast<size_t>(valueLen);
     std::memcpy(v + o, text + valEnd, restLen);
@@ -273,7 +308,8 @@ bool CMetaData::UpdateSubStr(const char *fieldName, int subIndex, const char *ne
 }
 
 bool CMetaData::UpdateSubStrFmt(const char *fieldName, int subIndex, char separator, const char *newValueFmt, ...) {
-    if (!newValueFmt) return false;
+    if (!newValueFmt)
+        return false;
     char buf[kFmtMax];
     va_list ap;
     va_start(ap, newValueFmt);
@@ -295,33 +331,40 @@ bool CMetaData::UpdateSubDouble(const char *fieldName, int subIndex, double newV
 }
 
 bool CMetaData::Rename(MDITEM *item, const char *newName) {
-    if (!item || !newName) return false;
+    if (!item || !newName)
+        return false;
     char *n = DupN(newName, Len(newName, -1));
-    if (!n) return false;
+    if (!n)
+        return false;
     std::free(item->name);
     item->name = n;
     return true;
 }
 
 bool CMetaData::Rename(const char *fieldName, const char *newName) {
-    if (!fieldName) return false;
+    if (!fieldName)
+        return false;
     bool ok = true;
     QOR_INT32 len = Len(fieldName, -1);
     for (MDITEM *it = list; it; it = it->next)
-        if (NameEquals(it->name, fieldName, len)) ok = Rename(it, newName) && ok;
+        if (NameEquals(it->name, fieldName, len))
+            ok = Rename(it, newName) && ok;
     return ok;
 }
 
 void CMetaData::Del(MDITEM *item) {
-    if (!item) return;
+    if (!item)
+        return;
     MDITEM *prev = nullptr;
     for (MDITEM *it = list; it; prev = it, it = it->next) {
-        if (it != item) continue;
+        if (it != item)
+            continue;
         if (prev)
             prev->next = it->next;
         else
             list = it->next;
-        if (tail == it) tail = prev;
+        if (tail == it)
+            tail = prev;
         std::free(it->name);
         std::free(it->sVal);
         std::free(it);
@@ -341,52 +384,64 @@ void CMetaData::Unload() {
 }
 
 bool CMetaData::CopyFrom(CMetaData *pOther) {
-    if (!pOther) return false;
-    if (pOther == this) return true;
+    if (!pOther)
+        return false;
+    if (pOther == this)
+        return true;
     Unload();
     for (MDITEM *it = pOther->list; it; it = it->next)
-        if (!Add(it)) return false;
+        if (!Add(it))
+            return false;
     return true;
 }
 
 bool CMetaData::MergeFrom(CMetaData *pOther, whatIfExistsEnum whatIfExists) {
-    if (!pOther || !pOther->list || pOther == this) return true;
+    if (!pOther || !pOther->list || pOther == this)
+        return true;
     if (whatIfExists == IFEX_REPLACE) {
         for (MDITEM *it = list; it;) {
             MDITEM *n = it->next;
-            if (pOther->Find(it->name, -1)) Del(it);
+            if (pOther->Find(it->name, -1))
+                Del(it);
             it = n;
         }
-        for (MDITEM *it = pOther->list; it; it = it->next) Add(it->name, -1, it->sVal, -1, IFEX_IGNORE, nullptr);
+        for (MDITEM *it = pOther->list; it; it = it->next)
+            Add(it->name, -1, it->sVal, -1, IFEX_IGNORE, nullptr);
     } else {
-        for (MDITEM *it = pOther->list; it; it = it->next) Add(it->name, -1, it->sVal, -1, whatIfExists, " ");
+        for (MDITEM *it = pOther->list; it; it = it->next)
+            Add(it->name, -1, it->sVal, -1, whatIfExists, " ");
     }
     return true;
 }
 
 void CMetaData::SwapWith(CMetaData *pOther) {
-    if (!pOther) return;
+    if (!pOther)
+        return;
     std::swap(list, pOther->list);
     std::swap(tail, pOther->tail);
 }
 
 MDITEM *CMetaData::Find(const char *name, QOR_INT32 prefixLen) {
-    if (!name) return nullptr;
+    if (!name)
+        return nullptr;
     QOR_INT32 len = Len(name, prefixLen);
     for (MDITEM *it = list; it; it = it->next)
-        if (NameEquals(it->name, name, len)) return it;
+        if (NameEquals(it->name, name, len))
+            return it;
     return nullptr;
 }
 
 QOR_INT32 CMetaData::GetNItems() {
     QOR_INT32 n = 0;
-    for (MDITEM *it = list; it; it = it->next) ++n;
+    for (MDITEM *it = list; it; it = it->next)
+        ++n;
     return n;
 }
 
 MDITEM *CMetaData::GetMetaAt(QOR_INT32 index) {
     MDITEM *it = list;
-    for (QOR_INT32 i = 0; it && i < index; ++i) it = it->next;
+    for (QOR_INT32 i = 0; it && i < index; ++i)
+        it = it->next;
     return it;
 }
 
@@ -404,37 +459,47 @@ const char *CMetaData::GetMetaSubStr(const char *name, const char *defVal, QOR_I
                                      char separator) {
     MDITEM *it = Find(name, -1);
     if (!it) {
-        if (pLen) *pLen = defVal ? Len(defVal, -1) : 0;
+        if (pLen)
+            *pLen = defVal ? Len(defVal, -1) : 0;
         return defVal;
     }
     const QOR_INT32 target = index < 0 ? 0 : index;
     const char *p = it->sVal;
     for (QOR_INT32 i = 0;; ++i) {
-        while (IsWhite(*p)) ++p;
-        if (*p == '\0' && separator == ' ') return nullptr;
+        while (IsWhite(*p))
+            ++p;
+        if (*p == '\0' && separator == ' ')
+            return nullptr;
         const char *start = p;
-        while (*p && *p != separator) ++p;
+        while (*p && *p != separator)
+            ++p;
         if (i == target) {
-            if (pLen) *pLen = static_cast<QOR_INT32>(p - start);
+            if (pLen)
+                *pLen = static_cast<QOR_INT32>(p - start);
             return start;
         }
-        if (*p == '\0') return nullptr;
+        if (*p == '\0')
+            return nullptr;
         ++p; /* past the separator */
     }
 }
 
 const char *CMetaData::FindValue(const char *name, QOR_INT32 index, bool extendLast, QOR_INT32 *pLen) {
     MDITEM *it = Find(name, -1);
-    if (!it) return nullptr;
+    if (!it)
+        return nullptr;
     const QOR_INT32 target = index < 0 ? 0 : index;
     const char *p = it->sVal;
     const char *lastStart = nullptr;
     QOR_INT32 lastLen = 0;
     for (QOR_INT32 i = 0;; ++i) {
-        while (IsWhite(*p)) ++p;
-        if (!*p) break;
+        while (IsWhite(*p))
+            ++p;
+        if (!*p)
+            break;
         const char *start = p;
-        while (*p && !IsWhite(*p)) ++p;
+        while (*p && !IsWhite(*p))
+            ++p;
         lastStart = start;
         lastLen = static_cast<QOR_INT32>(p - start);
         if (i == target) {
@@ -442,7 +507,8 @@ const char *CMetaData::FindValue(const char *name, QOR_INT32 index, bool extendL
             return lastStart;
         }
     }
-    if (!extendLast || !lastStart) return nullptr;
+    if (!extendLast || !lastStart)
+        return nullptr;
     *pLen = lastLen;
     return lastStart;
 }
@@ -450,7 +516,8 @@ const char *CMetaData::FindValue(const char *name, QOR_INT32 index, bool extendL
 QOR_INT32 CMetaData::GetMetaInt(const char *name, QOR_INT32 defVal, QOR_INT32 index, bool extendLast) {
     QOR_INT32 len = 0;
     const char *v = FindValue(name, index, extendLast, &len);
-    if (!v) return defVal;
+    if (!v)
+        return defVal;
     char buf[64];
     QOR_INT32 n = len < 63 ? len : 63;
     std::memcpy(buf, v, static_cast<size_t>(n));
@@ -464,7 +531,8 @@ QOR_INT32 CMetaData::GetMetaInt(const char *name) { return GetMetaInt(name, 2147
 double CMetaData::GetMetaDouble(const char *name, double defVal, QOR_INT32 index, bool extendLast) {
     QOR_INT32 len = 0;
     const char *v = FindValue(name, index, extendLast, &len);
-    if (!v) return defVal;
+    if (!v)
+        return defVal;
     char buf[400];
     QOR_INT32 n = len < 399 ? len : 399;
     std::memcpy(buf, v, static_cast<size_t>(n));
@@ -475,23 +543,29 @@ double CMetaData::GetMetaDouble(const char *name, double defVal, QOR_INT32 index
 
 QOR_INT32 CMetaData::GetMetaValCount(const char *name) {
     MDITEM *it = Find(name, -1);
-    if (!it) return 0;
+    if (!it)
+        return 0;
     QOR_INT32 n = 0;
     const char *p = it->sVal;
     while (*p) {
-        while (IsWhite(*p)) ++p;
-        if (!*p) break;
+        while (IsWhite(*p))
+            ++p;
+        if (!*p)
+            break;
         ++n;
-        while (*p && !IsWhite(*p)) ++p;
+        while (*p && !IsWhite(*p))
+            ++p;
     }
     return n;
 }
 
 QOR_INT32 CMetaData::GetMetaEnum(const char *name, QOR_INT32 defVal, const char *enumStrings) {
     MDITEM *it = Find(name, -1);
-    if (!it || !enumStrings) return defVal;
+    if (!it || !enumStrings)
+        return defVal;
     QOR_INT32 i = 0;
     for (const char *w = enumStrings; *w; w += std::strlen(w) + 1, ++i)
-        if (strcasecmp(w, it->sVal) == 0) return i;
+        if (strcasecmp(w, it->sVal) == 0)
+            return i;
     return defVal;
 }

@@ -63,24 +63,30 @@ QOR_INT64 Gcd(QOR_INT64 a, QOR_INT64 b) {
 
 bool IsDropped(const char *name) {
     for (const char *d : kDroppedItems)
-        if (strcasecmp(d, name) == 0) return true;
+        if (strcasecmp(d, name) == 0)
+            return true;
     return false;
 }
 
 void DelAll(CMetaData *md, const char *name) {
-    for (MDITEM *it = md->Find(name); it; it = md->Find(name)) md->Del(it);
+    for (MDITEM *it = md->Find(name); it; it = md->Find(name))
+        md->Del(it);
 }
 
 /* One 13-character table number: leading blanks, an optional sign, then digits up to the last character. */
 bool ParseTableEntry(const char *s, QOR_INT64 *pVal) {
     int i = 0;
-    while (i < 13 && s[i] == ' ') ++i;
+    while (i < 13 && s[i] == ' ')
+        ++i;
     bool neg = false;
-    if (i < 13 && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-    if (i >= 13) return false;
+    if (i < 13 && (s[i] == '+' || s[i] == '-'))
+        neg = s[i++] == '-';
+    if (i >= 13)
+        return false;
     QOR_INT64 v = 0;
     for (; i < 13; ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
+        if (s[i] < '0' || s[i] > '9')
+            return false;
         v = v * 10 + (s[i] - '0');
     }
     *pVal = neg ? -v : v;
@@ -88,24 +94,28 @@ bool ParseTableEntry(const char *s, QOR_INT64 *pVal) {
 }
 
 QOR_INT64 FileSize(FILE *f) {
-    if (fseeko(f, 0, SEEK_END) != 0) return -1;
+    if (fseeko(f, 0, SEEK_END) != 0)
+        return -1;
     return ftello(f);
 }
 
 /* Phase code of one channel: trunc(2 x offset + 0.5), low four bits; nonsense values give 0. */
 QOR_UINT32 PhaseCode(double offset) {
     double v = 2.0 * offset + 0.5;
-    if (!(v > -1e9 && v < 1e9)) return 0;
+    if (!(v > -1e9 && v < 1e9))
+        return 0;
     return static_cast<QOR_UINT32>(static_cast<QOR_INT64>(v)) & 0xFu;
 }
 
 void StoreLE(QOR_UINT8 *p, QOR_UINT64 v, int bytes) {
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<QOR_UINT8>(v >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+        p[i] = static_cast<QOR_UINT8>(v >> (8 * i));
 }
 
 QOR_UINT64 LoadLE(const QOR_UINT8 *p, int bytes) {
     QOR_UINT64 v = 0;
-    for (int i = 0; i < bytes; ++i) v |= static_cast<QOR_UINT64>(p[i]) << (8 * i);
+    for (int i = 0; i < bytes; ++i)
+        v |= static_cast<QOR_UINT64>(p[i]) << (8 * i);
     return v;
 }
 
@@ -119,8 +129,10 @@ QOR_INT64 SignExtend(QOR_UINT64 v, int bits) {
 PIXEL ClipSample(PIXEL v, const COLCHANNEL &c) {
     QOR_INT64 lo, hi;
     CImageBase::GetChannelRange(c, &lo, &hi);
-    if (v < lo) return static_cast<PIXEL>(lo);
-    if (v > hi) return static_cast<PIXEL>(hi);
+    if (v < lo)
+        return static_cast<PIXEL>(lo);
+    if (v > hi)
+        return static_cast<PIXEL>(hi);
     return v;
 }
 
@@ -148,7 +160,8 @@ CImageNrv::~CImageNrv() {
 
 FILE *CImageNrv::DataFile() {
     /* Playing a file frame after frame reads it through one open stream, without reopening it. */
-    if (dataFile != nullptr && dataFileName != fileName) CloseDataFile();
+    if (dataFile != nullptr && dataFileName != fileName)
+        CloseDataFile();
     if (dataFile == nullptr && fileName != nullptr) {
         dataFile = std::fopen(fileName, "rb");
         dataFileName = dataFile != nullptr ? fileName : nullptr;
@@ -157,7 +170,8 @@ FILE *CImageNrv::DataFile() {
 }
 
 void CImageNrv::CloseDataFile() {
-    if (dataFile != nullptr) std::fclose(dataFile);
+    if (dataFile != nullptr)
+        std::fclose(dataFile);
     dataFile = nullptr;
     dataFileName = nullptr;
 }
@@ -165,7 +179,8 @@ void CImageNrv::CloseDataFile() {
 void CImageNrv::UnloadHeader() {
     CloseDataFile();
     pixelFormat = PACKM_UNDEF;
-    for (auto &g : pixelFormatParam) g = 0;
+    for (auto &g : pixelFormatParam)
+        g = 0;
     while (pSegInfo) {
         NRVSEGMENTINFO *n = pSegInfo->next;
         delete pSegInfo;
@@ -176,8 +191,10 @@ void CImageNrv::UnloadHeader() {
 }
 
 QOR_INT32 CImageNrv::GetProperty(imagePropertiesEnum property) {
-    if (property == PROPERTY_SUPPORT_VIDEO) return 1;
-    if (property == PROPERTY_IS_VIDEO) return pSegInfo && (pSegInfo->Nframes > 1 || pSegInfo->next) ? 1 : 0;
+    if (property == PROPERTY_SUPPORT_VIDEO)
+        return 1;
+    if (property == PROPERTY_IS_VIDEO)
+        return pSegInfo && (pSegInfo->Nframes > 1 || pSegInfo->next) ? 1 : 0;
     return 0;
 }
 
@@ -188,41 +205,50 @@ QOR_INT32 CImageNrv::GetNFrames(QOR_INT32 segmentIndex, QOR_INT32 *pFirstFrame) 
     QOR_INT32 i = 0;
     for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next, ++i) {
         if (i == segmentIndex) {
-            if (pFirstFrame) *pFirstFrame = static_cast<QOR_INT32>(first);
+            if (pFirstFrame)
+                *pFirstFrame = static_cast<QOR_INT32>(first);
             return s->Nframes;
         }
         first += s->Nframes;
     }
-    if (segmentIndex >= 0) return 0;
-    if (pFirstFrame) *pFirstFrame = 0;
+    if (segmentIndex >= 0)
+        return 0;
+    if (pFirstFrame)
+        *pFirstFrame = 0;
     return static_cast<QOR_INT32>(first > INT32_MAX ? INT32_MAX : first);
 }
 
 QOR_INT32 CImageNrv::GetNSegments() {
     QOR_INT32 n = 0;
-    for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next) ++n;
+    for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next)
+        ++n;
     return n;
 }
 
 NRVSEGMENTINFO *CImageNrv::GetSegment(QOR_INT32 index, bool isFrameIndex) {
-    if (index < 0) return nullptr;
+    if (index < 0)
+        return nullptr;
     if (isFrameIndex) {
         NRVSEGMENTINFO *seg = nullptr;
         return GetSegmentIndex(index, nullptr, &seg) < 0 ? nullptr : seg;
     }
     NRVSEGMENTINFO *s = pSegInfo;
-    for (QOR_INT32 i = 0; s && i < index; ++i) s = s->next;
+    for (QOR_INT32 i = 0; s && i < index; ++i)
+        s = s->next;
     return s;
 }
 
 QOR_INT32 CImageNrv::GetSegmentIndex(QOR_INT32 frameIndex, QOR_INT32 *pFrameWithinSeg, NRVSEGMENTINFO **ppSeg) {
-    if (frameIndex < 0) return -1;
+    if (frameIndex < 0)
+        return -1;
     QOR_INT64 first = 0;
     QOR_INT32 i = 0;
     for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next, ++i) {
         if (frameIndex < first + s->Nframes) {
-            if (pFrameWithinSeg) *pFrameWithinSeg = static_cast<QOR_INT32>(frameIndex - first);
-            if (ppSeg) *ppSeg = s;
+            if (pFrameWithinSeg)
+                *pFrameWithinSeg = static_cast<QOR_INT32>(frameIndex - first);
+            if (ppSeg)
+                *ppSeg = s;
             return i;
         }
         first += s->Nframes;
@@ -233,7 +259,8 @@ QOR_INT32 CImageNrv::GetSegmentIndex(QOR_INT32 frameIndex, QOR_INT32 *pFrameWith
 QOR_INT64 CImageNrv::GetFrameFilePos(QOR_INT32 frameIndex, QOR_INT64 *pFrameSize) {
     NRVSEGMENTINFO *s = nullptr;
     QOR_INT32 k = 0;
-    if (GetSegmentIndex(frameIndex, &k, &s) < 0 || !s->frameOffsets || s->NframeOffsets < 1) return -1;
+    if (GetSegmentIndex(frameIndex, &k, &s) < 0 || !s->frameOffsets || s->NframeOffsets < 1)
+        return -1;
     QOR_INT32 K = s->NframeOffsets;
     QOR_INT64 off, size;
     if (k < K) {
@@ -243,7 +270,8 @@ QOR_INT64 CImageNrv::GetFrameFilePos(QOR_INT32 frameIndex, QOR_INT64 *pFrameSize
         size = s->frameOffsets[K] - s->frameOffsets[K - 1];
         off = s->frameOffsets[K] + static_cast<QOR_INT64>(k - K) * size;
     }
-    if (pFrameSize) *pFrameSize = size;
+    if (pFrameSize)
+        *pFrameSize = size;
     return s->segmentOffset + off;
 }
 
@@ -257,7 +285,8 @@ CMetaData *CImageNrv::GetMetaForFrame(QOR_INT32 frameIndex) {
 const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
     Unload();
     FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
-    if (!f) return "Error opening file";
+    if (!f)
+        return "Error opening file";
     QOR_INT64 size = FileSize(f);
     if (size <= 7) {
         std::fclose(f);
@@ -294,16 +323,20 @@ const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
             res = "File appears truncated";
             break;
         }
-        if (end == size) break;
+        if (end == size)
+            break;
         pos = end;
     }
     std::fclose(f);
     if (!res) {
         fileName = strdup(filename);
-        if (!fileName) res = "Out of memory";
+        if (!fileName)
+            res = "Out of memory";
     }
-    if (!res) res = ApplyMetaForFrame(0, true);
-    if (res) Unload();
+    if (!res)
+        res = ApplyMetaForFrame(0, true);
+    if (res)
+        Unload();
     return res;
 }
 
@@ -316,35 +349,48 @@ const char *CImageNrv::LoadNrvSegmentHeader(FILE *f, QOR_INT64 segStart, QOR_INT
     if (std::memcmp(hdr, "NRV", 3) != 0 || hdr[4] != '\n' || !std::isdigit(static_cast<unsigned char>(hdr[5])) ||
         !std::isdigit(static_cast<unsigned char>(hdr[6])) || hdr[7] != ' ')
         return "Invalid segment header";
-    if (hdr[3] != '1') return "Unsupported file version";
+    if (hdr[3] != '1')
+        return "Unsupported file version";
     const QOR_INT32 N = (hdr[5] - '0') * 10 + (hdr[6] - '0');
-    if (N < 4) return "Unexpected header (table size too small)";
+    if (N < 4)
+        return "Unexpected header (table size too small)";
 
     QOR_INT64 table[MAX_TABLE_ENTRIES];
     for (QOR_INT32 i = 0; i < N; ++i) {
         char e[14];
-        if (std::fread(e, 1, 14, f) != 14) return "Error reading header";
-        if (!ParseTableEntry(e, &table[i])) return "Error in header (table format)";
+        if (std::fread(e, 1, 14, f) != 14)
+            return "Error reading header";
+        if (!ParseTableEntry(e, &table[i]))
+            return "Error in header (table format)";
         /* Offsets and sizes are never negative: a negative pair could make the segment walk stand still. */
-        if (table[i] < 0) return "Error in header (table format)";
+        if (table[i] < 0)
+            return "Error in header (table format)";
     }
     const QOR_INT64 metaOff = table[SOTE_METAOFFS], metaSize = table[SOTE_METASIZE];
     const QOR_INT64 pixOff = table[SOTE_PIXELSOFFS], pixSize = table[SOTE_PIXELSSIZE];
-    if (metaSize == 0) return "Missing meta data section";
-    if (pixSize == 0) return "Missing pixel data section";
-    if (segStart + metaOff + metaSize > fileSize) return "Invalid meta data offset and/or size";
-    if (segStart + pixOff + pixSize > fileSize) return "Invalid image data offset and/or size";
-    if (metaSize > MAX_META_SIZE) return "Meta data size too large";
+    if (metaSize == 0)
+        return "Missing meta data section";
+    if (pixSize == 0)
+        return "Missing pixel data section";
+    if (segStart + metaOff + metaSize > fileSize)
+        return "Invalid meta data offset and/or size";
+    if (segStart + pixOff + pixSize > fileSize)
+        return "Invalid image data offset and/or size";
+    if (metaSize > MAX_META_SIZE)
+        return "Meta data size too large";
 
     /* Segment size: the (offset, size) pair with the largest offset, the first among equal offsets. */
     QOR_INT32 best = 0;
     for (QOR_INT32 i = 2; i + 1 < N; i += 2)
-        if (table[i] > table[best]) best = i;
+        if (table[i] > table[best])
+            best = i;
     pSeg->segmentSize = table[best] + table[best + 1];
-    if (pSeg->segmentSize < 8 + 14 * static_cast<QOR_INT64>(N)) return "Error in header (table format)";
+    if (pSeg->segmentSize < 8 + 14 * static_cast<QOR_INT64>(N))
+        return "Error in header (table format)";
 
     char *text = static_cast<char *>(std::malloc(static_cast<size_t>(metaSize) + 1));
-    if (!text) return "Out of memory";
+    if (!text)
+        return "Out of memory";
     if (fseeko(f, segStart + metaOff, SEEK_SET) != 0 ||
         std::fread(text, 1, static_cast<size_t>(metaSize), f) != static_cast<size_t>(metaSize)) {
         std::free(text);
@@ -372,53 +418,65 @@ const char *CImageNrv::LoadNrvSegmentHeader(FILE *f, QOR_INT64 segStart, QOR_INT
     QOR_INT32 K = pSeg->meta.GetMetaValCount("FRAME_SIZE");
     if (K > 0) {
         pSeg->frameOffsets = new (std::nothrow) QOR_INT64[static_cast<size_t>(K) + 1];
-        if (!pSeg->frameOffsets) return "Out of memory";
+        if (!pSeg->frameOffsets)
+            return "Out of memory";
         pSeg->frameOffsets[0] = pixOff;
         const char *v = pSeg->meta.GetMetaStr("FRAME_SIZE", "");
         for (QOR_INT32 i = 0; i < K; ++i) {
-            while (std::isspace(static_cast<unsigned char>(*v))) ++v;
+            while (std::isspace(static_cast<unsigned char>(*v)))
+                ++v;
             char *after = nullptr;
             long long fs = std::strtoll(v, &after, 10);
-            if (after == v || fs <= 0 || fs > INT32_MAX) return "Invalid frame size";
-            while (*after && !std::isspace(static_cast<unsigned char>(*after))) ++after;
+            if (after == v || fs <= 0 || fs > INT32_MAX)
+                return "Invalid frame size";
+            while (*after && !std::isspace(static_cast<unsigned char>(*after)))
+                ++after;
             v = after;
             pSeg->frameOffsets[i + 1] = pSeg->frameOffsets[i] + fs;
         }
     } else {
         CImageNrv tmp;
         const char *res = tmp.ApplyMetaData(pSeg);
-        if (res) return res;
+        if (res)
+            return res;
         QOR_INT64 fs = tmp.GetFrameSize(nullptr);
         pSeg->frameOffsets = new (std::nothrow) QOR_INT64[2];
-        if (!pSeg->frameOffsets) return "Out of memory";
+        if (!pSeg->frameOffsets)
+            return "Out of memory";
         pSeg->frameOffsets[0] = pixOff;
         pSeg->frameOffsets[1] = pixOff + fs;
         K = 1;
     }
     pSeg->NframeOffsets = K;
     /* Frames are counted inside the pixel section, never into whatever follows it in the segment. */
-    if (pSeg->frameOffsets[K] > pSeg->pixelsEnd) return "Invalid image data offset and/or size";
+    if (pSeg->frameOffsets[K] > pSeg->pixelsEnd)
+        return "Invalid image data offset and/or size";
     QOR_INT64 last = pSeg->frameOffsets[K] - pSeg->frameOffsets[K - 1];
     QOR_INT64 n = K + (last > 0 ? (pSeg->pixelsEnd - pSeg->frameOffsets[K]) / last : 0);
-    if (n > INT32_MAX) return "Invalid frame size";
+    if (n > INT32_MAX)
+        return "Invalid frame size";
     pSeg->Nframes = static_cast<QOR_INT32>(n);
     return nullptr;
 }
 
 const char *CImageNrv::ApplyMetaForFrame(QOR_INT32 frameIndex, bool force) {
     NRVSEGMENTINFO *s = GetSegment(frameIndex, true);
-    if (!s) return "Invalid frame number";
-    if (force || s != pCurrSeg) return ApplyMetaData(s);
+    if (!s)
+        return "Invalid frame number";
+    if (force || s != pCurrSeg)
+        return ApplyMetaData(s);
     return nullptr;
 }
 
 const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
-    if (!pSeg) return "Invalid frame number";
+    if (!pSeg)
+        return "Invalid frame number";
     CMetaData *md = &pSeg->meta;
 
     const QOR_INT32 w = md->GetMetaInt("WIDTH", 0, 0, false);
     const QOR_INT32 h = md->GetMetaInt("HEIGHT", 0, 0, false);
-    if (w < 1 || h < 1 || w > MAX_DIMENSION || h > MAX_DIMENSION) return "Invalid frame size";
+    if (w < 1 || h < 1 || w > MAX_DIMENSION || h > MAX_DIMENSION)
+        return "Invalid frame size";
 
     colorModelEnum model = CM_UNDEF;
     const char *cf = md->GetMetaStr("COLOUR_FORMAT", nullptr);
@@ -428,8 +486,10 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
         model = CM_RGGB;
     } else {
         for (int m = 1; m <= 7; ++m)
-            if (strcasecmp(cf, kColourNames[m]) == 0) model = static_cast<colorModelEnum>(m);
-        if (model == CM_UNDEF) return "Invalid colour format";
+            if (strcasecmp(cf, kColourNames[m]) == 0)
+                model = static_cast<colorModelEnum>(m);
+        if (model == CM_UNDEF)
+            return "Invalid colour format";
     }
 
     packingModeEnum packing;
@@ -444,17 +504,22 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
         const char *p = pf + 12;
         int count = 0;
         for (; count < 4; ++count) {
-            while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+            while (std::isspace(static_cast<unsigned char>(*p)))
+                ++p;
             char *after = nullptr;
             long long g = std::strtoll(p, &after, 10);
-            if (after == p) break;
+            if (after == p)
+                break;
             /* Group sizes the writer can produce are 1 to 99; others would only make line sizes explode. */
-            if (g < 1 || g > kMaxGroupSize) return "Invalid group packing value";
+            if (g < 1 || g > kMaxGroupSize)
+                return "Invalid group packing value";
             groups[count] = static_cast<QOR_INT32>(g);
             p = after;
         }
-        if (count == 0) return "Invalid group packing value";
-        for (int i = count; i < 4; ++i) groups[i] = groups[count - 1];
+        if (count == 0)
+            return "Invalid group packing value";
+        for (int i = count; i < 4; ++i)
+            groups[i] = groups[count - 1];
     } else {
         return "Invalid pixel format";
     }
@@ -463,7 +528,8 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
     const QOR_INT32 n = GetColorModelInfo(model)->Nchannels;
     for (QOR_INT32 c = 0; c < n; ++c) {
         const QOR_INT32 bd = md->GetMetaInt("BITDEPTH", 8, c, true);
-        if (bd < 1 || bd > 31) return "Invalid pixel format";
+        if (bd < 1 || bd > 31)
+            return "Invalid pixel format";
     }
 
     const QOR_INT32 oldN = GetNColChannels();
@@ -491,14 +557,16 @@ const char *CImageNrv::ApplyMetaData(NRVSEGMENTINFO *pSeg) {
         chnl[c].isSigned = md->GetMetaInt("SIGNED", 0, c, true) != 0;
         chnl[c].chnlWidth = (w + GetXSampling(c) - 1) / GetXSampling(c);
         chnl[c].chnlHeight = (h + GetYSampling(c) - 1) / GetYSampling(c);
-        if (chnl[c].chnlWidth != old[c].chnlWidth || chnl[c].chnlHeight != old[c].chnlHeight) changed = true;
+        if (chnl[c].chnlWidth != old[c].chnlWidth || chnl[c].chnlHeight != old[c].chnlHeight)
+            changed = true;
     }
     for (QOR_INT32 c = n; c < 4; ++c) {
         chnl[c].chnlWidth = chnl[c].chnlHeight = 0;
         chnl[c].bitDepth = 0;
         chnl[c].isSigned = false;
     }
-    if (changed) UnloadData();
+    if (changed)
+        UnloadData();
     return nullptr;
 }
 
@@ -507,16 +575,19 @@ SUBS_xxx CImageNrv::GetSubsampling(CMetaData *pMD) {
 }
 
 SUBS_xxx CImageNrv::DetectNrvSubsampling(CImageBase *pImData, CMetaData *pMD) {
-    if (!pMD) return SUBS_UNDEF;
+    if (!pMD)
+        return SUBS_UNDEF;
     if (!pMD->Find("SUBSAMPLING_HOR") && !pMD->Find("SUBSAMPLING_VER")) {
         const char *word = pMD->GetMetaStr("SUBSAMPLING", nullptr);
         if (word)
             for (const auto &w : kOldSubsWords)
-                if (std::strcmp(word, w.word) == 0) return w.mode;
+                if (std::strcmp(word, w.word) == 0)
+                    return w.mode;
         return SUBS_UNDEF;
     }
     const QOR_INT32 n = pImData ? pImData->GetNColChannels() : 0;
-    if (n < 1 || n > 8) return SUBS_UNDEF;
+    if (n < 1 || n > 8)
+        return SUBS_UNDEF;
     QOR_UINT32 sh = 0, sv = 0, ph = 0, pv = 0;
     for (QOR_INT32 c = 0; c < n; ++c) {
         sh |= (static_cast<QOR_UINT32>(pMD->GetMetaInt("SUBSAMPLING_HOR", 1, c, true)) & 0xFu) << (4 * c);
@@ -526,14 +597,18 @@ SUBS_xxx CImageNrv::DetectNrvSubsampling(CImageBase *pImData, CMetaData *pMD) {
     }
     const CM_xxx model = pImData->colorModel;
     if (model == CM_RGGB) {
-        if (sh != 0x2222 || sv != 0x2222) return SUBS_UNDEF;
+        if (sh != 0x2222 || sv != 0x2222)
+            return SUBS_UNDEF;
         for (const auto &b : kBayerCodes)
-            if (ph == b.ph && pv == b.pv) return b.mode;
+            if (ph == b.ph && pv == b.pv)
+                return b.mode;
         return SUBS_UNDEF;
     }
     if (model == CM_YUV || model == CM_YUVA) {
-        if (sh == 0x111 && sv == 0x111 && ph == 0 && pv == 0) return SUBS_444;
-        if (sh == 0x221 && sv == 0x111 && pv == 0 && (ph == 0 || ph == 0x110)) return SUBS_422;
+        if (sh == 0x111 && sv == 0x111 && ph == 0 && pv == 0)
+            return SUBS_444;
+        if (sh == 0x221 && sv == 0x111 && pv == 0 && (ph == 0 || ph == 0x110))
+            return SUBS_422;
         if (sh == 0x221 && sv == 0x221 && ((ph == 0 && pv == 0) || (pv == 0x110 && (ph == 0 || ph == 0x110))))
             return SUBS_420;
     }
@@ -560,30 +635,36 @@ QOR_UINT32 CImageNrv::GetNFilePlanes(NRVSAVEFORMAT *pFormat) {
         QOR_INT32 sum = 0;
         for (QOR_UINT32 p = 0; p < 3; ++p) {
             sum += pFormat->planeFormat[p];
-            if (sum >= n) return p + 1;
+            if (sum >= n)
+                return p + 1;
         }
         return 4;
     }
     QOR_INT32 count = pCurrSeg ? pCurrSeg->meta.GetMetaValCount("PLANE_FORMAT") : 0;
-    if (count == 0) return static_cast<QOR_UINT32>(n);
+    if (count == 0)
+        return static_cast<QOR_UINT32>(n);
     /* More than four planes can never be valid; five stands for all of them and keeps the walks short. */
     return static_cast<QOR_UINT32>(count > 5 ? 5 : count);
 }
 
 QOR_INT32 CImageNrv::GetNChannelsInPlane(QOR_INT32 plane, NRVSAVEFORMAT *pFormat) {
-    if (pFormat) return plane >= 0 && plane < 4 ? pFormat->planeFormat[plane] : 0;
-    if (!pCurrSeg || !pCurrSeg->meta.Find("PLANE_FORMAT")) return 1;
+    if (pFormat)
+        return plane >= 0 && plane < 4 ? pFormat->planeFormat[plane] : 0;
+    if (!pCurrSeg || !pCurrSeg->meta.Find("PLANE_FORMAT"))
+        return 1;
     return pCurrSeg->meta.GetMetaInt("PLANE_FORMAT", 1, plane, true);
 }
 
 QOR_INT32 CImageNrv::GetPlaneBaseChannel(QOR_INT32 plane, NRVSAVEFORMAT *pFormat) {
     QOR_INT64 sum = 0;
-    for (QOR_INT32 p = 0; p < plane && p < 5; ++p) sum += GetNChannelsInPlane(p, pFormat);
+    for (QOR_INT32 p = 0; p < plane && p < 5; ++p)
+        sum += GetNChannelsInPlane(p, pFormat);
     return static_cast<QOR_INT32>(sum > 64 ? 64 : (sum < -64 ? -64 : sum));
 }
 
 QOR_INT32 CImageNrv::GetLineAlign(QOR_INT32 plane, NRVSAVEFORMAT *pFormat) {
-    if (pFormat) return pFormat->lineAlign;
+    if (pFormat)
+        return pFormat->lineAlign;
     return pCurrSeg ? pCurrSeg->meta.GetMetaInt("LINE_ALIGN", 1, plane, true) : 1;
 }
 
@@ -595,37 +676,46 @@ QOR_INT32 CImageNrv::GetGroupSize(QOR_INT32 plane, NRVSAVEFORMAT *pFormat) {
 QOR_INT64 CImageNrv::LineSizeOf(CImageBase *pIm, QOR_INT32 b, QOR_INT32 n, packingModeEnum packing, QOR_INT32 group,
                                 QOR_INT32 align) {
     const QOR_INT32 N = pIm->GetNColChannels();
-    if (N == 0 || n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N) return 0;
+    if (N == 0 || n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N)
+        return 0;
     for (QOR_INT32 k = 1; k < n; ++k)
-        if (pIm->GetXSampling(b + k) != pIm->GetXSampling(b)) return 0;
+        if (pIm->GetXSampling(b + k) != pIm->GetXSampling(b))
+            return 0;
     const QOR_INT64 w = pIm->chnl[b].chnlWidth;
-    if (w <= 0) return 0;
+    if (w <= 0)
+        return 0;
     QOR_INT64 size = 0;
     if (packing == PACKM_UNPACKEDR || packing == PACKM_UNPACKEDL) {
         QOR_INT64 perPixel = 0;
-        for (QOR_INT32 k = 0; k < n; ++k) perPixel += ContainerBytes(pIm->chnl[b + k].bitDepth);
+        for (QOR_INT32 k = 0; k < n; ++k)
+            perPixel += ContainerBytes(pIm->chnl[b + k].bitDepth);
         size = w * perPixel;
     } else if (packing == PACKM_GROUPPACK) {
         const QOR_INT64 g = group <= 0 ? 1 : group;
         QOR_INT64 sumDepth = 0;
-        for (QOR_INT32 k = 0; k < n; ++k) sumDepth += pIm->chnl[b + k].bitDepth;
+        for (QOR_INT32 k = 0; k < n; ++k)
+            sumDepth += pIm->chnl[b + k].bitDepth;
         /* Bytes of the group that starts at sample `start` of the pattern, computed without walking it. */
         auto groupBytes = [&](QOR_INT64 start) {
             QOR_INT64 bits = (g / n) * sumDepth;
-            for (QOR_INT64 k = 0; k < g % n; ++k) bits += pIm->chnl[b + (start + k) % n].bitDepth;
+            for (QOR_INT64 k = 0; k < g % n; ++k)
+                bits += pIm->chnl[b + (start + k) % n].bitDepth;
             return (bits + 7) / 8;
         };
         const QOR_INT64 P = n / Gcd(n, g) * g; /* lcm(n, g) */
         QOR_INT64 patternBytes = 0;
-        for (QOR_INT64 j = 0; j < P / g; ++j) patternBytes += groupBytes(j * g);
+        for (QOR_INT64 j = 0; j < P / g; ++j)
+            patternBytes += groupBytes(j * g);
         const QOR_INT64 S = w * n;
         size = (S / P) * patternBytes;
         const QOR_INT64 rem = S % P;
-        for (QOR_INT64 j = 0; j < (rem + g - 1) / g; ++j) size += groupBytes(j * g);
+        for (QOR_INT64 j = 0; j < (rem + g - 1) / g; ++j)
+            size += groupBytes(j * g);
     } else {
         return 0;
     }
-    if (align >= 2) size = (size + align - 1) / align * align;
+    if (align >= 2)
+        size = (size + align - 1) / align * align;
     return size;
 }
 
@@ -640,7 +730,8 @@ QOR_INT64 CImageNrv::GetFrameSize(NRVSAVEFORMAT *pFormat) {
     QOR_INT64 total = 0;
     for (QOR_UINT32 p = 0; p < P; ++p) {
         QOR_INT32 b = GetPlaneBaseChannel(static_cast<QOR_INT32>(p), pFormat);
-        if (b < 0 || b >= 4) continue;
+        if (b < 0 || b >= 4)
+            continue;
         total += GetLineSize(static_cast<QOR_INT32>(p), pFormat) * im->chnl[b].chnlHeight;
     }
     return total;
@@ -649,25 +740,31 @@ QOR_INT64 CImageNrv::GetFrameSize(NRVSAVEFORMAT *pFormat) {
 bool CImageNrv::CheckValidMetaPlaneFormat(NRVSAVEFORMAT *pFormat) {
     CImageBase *im = SaveImage(pFormat);
     const QOR_INT32 N = im->GetNColChannels();
-    if (N == 0) return true;
+    if (N == 0)
+        return true;
     QOR_INT32 counts[4];
     QOR_INT32 P = 0;
     if (pFormat) {
         QOR_INT32 sum = 0;
         while (P < 4 && sum < N) {
             counts[P] = pFormat->planeFormat[P];
-            if (counts[P] <= 0) return false;
+            if (counts[P] <= 0)
+                return false;
             sum += counts[P++];
         }
     } else {
-        if (!pCurrSeg || !pCurrSeg->meta.Find("PLANE_FORMAT")) return false;
+        if (!pCurrSeg || !pCurrSeg->meta.Find("PLANE_FORMAT"))
+            return false;
         QOR_INT32 V = pCurrSeg->meta.GetMetaValCount("PLANE_FORMAT");
-        if (V < 1 || V > 4) return false;
-        for (; P < V; ++P) counts[P] = pCurrSeg->meta.GetMetaInt("PLANE_FORMAT", 0, P, false);
+        if (V < 1 || V > 4)
+            return false;
+        for (; P < V; ++P)
+            counts[P] = pCurrSeg->meta.GetMetaInt("PLANE_FORMAT", 0, P, false);
     }
     QOR_INT32 base = 0;
     for (QOR_INT32 p = 0; p < P; ++p) {
-        if (counts[p] <= 0 || counts[p] > N - base) return false;
+        if (counts[p] <= 0 || counts[p] > N - base)
+            return false;
         for (QOR_INT32 k = 1; k < counts[p]; ++k)
             if (im->chnl[base + k].chnlWidth != im->chnl[base].chnlWidth ||
                 im->chnl[base + k].chnlHeight != im->chnl[base].chnlHeight)
@@ -679,7 +776,8 @@ bool CImageNrv::CheckValidMetaPlaneFormat(NRVSAVEFORMAT *pFormat) {
 
 const char *CImageNrv::CheckPlane(CImageBase *pIm, QOR_INT32 b, QOR_INT32 n) {
     const QOR_INT32 N = pIm->GetNColChannels();
-    if (n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N) return "Invalid plane format";
+    if (n < 1 || b < 0 || static_cast<QOR_INT64>(b) + n > N)
+        return "Invalid plane format";
     for (QOR_INT32 k = 1; k < n; ++k) {
         const COLCHANNEL &c = pIm->chnl[b + k], &c0 = pIm->chnl[b];
         if (pIm->GetXSampling(b + k) != pIm->GetXSampling(b) || pIm->GetYSampling(b + k) != pIm->GetYSampling(b) ||
@@ -690,46 +788,60 @@ const char *CImageNrv::CheckPlane(CImageBase *pIm, QOR_INT32 b, QOR_INT32 n) {
 }
 
 bool CImageNrv::EnsureLineBuffer(QOR_INT64 size) {
-    if (size <= lineBufSize) return true;
+    if (size <= lineBufSize)
+        return true;
     void *p = std::realloc(lineBuf, static_cast<size_t>(size));
-    if (!p) return false;
+    if (!p)
+        return false;
     lineBuf = static_cast<QOR_UINT8 *>(p);
     lineBufSize = size;
     return true;
 }
 
 const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
-    if (!IsHeaderLoaded() || !pSegInfo || !fileName) return "File header not loaded";
-    if (GetNColChannels() == 0) return "Invalid color model";
-    if (GetNFilePlanes(nullptr) < 1) return "Invalid plane format";
+    if (!IsHeaderLoaded() || !pSegInfo || !fileName)
+        return "File header not loaded";
+    if (GetNColChannels() == 0)
+        return "Invalid color model";
+    if (GetNFilePlanes(nullptr) < 1)
+        return "Invalid plane format";
     NRVSEGMENTINFO *seg = nullptr;
-    if (GetSegmentIndex(frameIndex, nullptr, &seg) < 0) return "Invalid frame number";
+    if (GetSegmentIndex(frameIndex, nullptr, &seg) < 0)
+        return "Invalid frame number";
     FILE *f = DataFile();
-    if (!f) return "Error opening file";
+    if (!f)
+        return "Error opening file";
     clearerr(f);
 
     const char *res = nullptr;
-    if (seg != pCurrSeg) res = ApplyMetaData(seg);
+    if (seg != pCurrSeg)
+        res = ApplyMetaData(seg);
     QOR_INT64 listedSize = 0;
     const QOR_INT64 pos = res ? -1 : GetFrameFilePos(frameIndex, &listedSize);
     const QOR_INT32 N = GetNColChannels();
     const QOR_UINT32 P = GetNFilePlanes(nullptr);
-    if (!res && (P < 1)) res = "Invalid plane format";
-    if (!res && (pixelFormat == PACKM_UNDEF || pixelFormat > PACKM_GROUPPACK)) res = "Invalid packing mode";
+    if (!res && (P < 1))
+        res = "Invalid plane format";
+    if (!res && (pixelFormat == PACKM_UNDEF || pixelFormat > PACKM_GROUPPACK))
+        res = "Invalid packing mode";
     /* The planes described must be exactly the channels of the model. */
     if (!res) {
         QOR_INT64 total = 0;
         for (QOR_UINT32 p = 0; p < P; ++p) {
             QOR_INT32 n = GetNChannelsInPlane(static_cast<QOR_INT32>(p), nullptr);
             res = CheckPlane(this, GetPlaneBaseChannel(static_cast<QOR_INT32>(p), nullptr), n);
-            if (res) break;
+            if (res)
+                break;
             total += n;
         }
-        if (!res && total != N) res = "Invalid plane format";
+        if (!res && total != N)
+            res = "Invalid plane format";
     }
     /* The frame decoded must lie inside the frame listed for it, so planes never outgrow the file. */
-    if (!res && GetFrameSize(nullptr) > listedSize) res = "Invalid frame size";
-    if (!res && (pos < 0 || fseeko(f, pos, SEEK_SET) != 0)) res = "Invalid image data offset";
+    if (!res && GetFrameSize(nullptr) > listedSize)
+        res = "Invalid frame size";
+    if (!res && (pos < 0 || fseeko(f, pos, SEEK_SET) != 0))
+        res = "Invalid image data offset";
 
     for (QOR_UINT32 p = 0; !res && p < P; ++p) {
         const QOR_INT32 n = GetNChannelsInPlane(static_cast<QOR_INT32>(p), nullptr);
@@ -741,12 +853,15 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
                 res = "Invalid plane format";
             } else if (!c.data) {
                 c.data = new (std::nothrow) PIXEL[static_cast<size_t>(samples)];
-                if (!c.data) res = "Out of memory";
+                if (!c.data)
+                    res = "Out of memory";
             }
         }
         const QOR_INT64 ls = GetLineSize(static_cast<QOR_INT32>(p), nullptr);
-        if (!res && ls <= 0) res = "Invalid plane format";
-        if (!res && !EnsureLineBuffer(ls)) res = "Out of memory";
+        if (!res && ls <= 0)
+            res = "Invalid plane format";
+        if (!res && !EnsureLineBuffer(ls))
+            res = "Out of memory";
         const QOR_INT32 w = chnl[b].chnlWidth;
         const QOR_INT32 g = pixelFormatParam[p > 3 ? 3 : p] <= 0 ? 1 : pixelFormatParam[p > 3 ? 3 : p];
         for (QOR_INT32 y = 0; !res && y < chnl[b].chnlHeight; ++y) {
@@ -764,7 +879,8 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
                         COLCHANNEL &c = chnl[b + k];
                         const QOR_INT8 d = static_cast<QOR_INT8>(c.bitDepth);
                         c.data[rowOff + x] = c.isSigned ? bs.ReadBitsSig(d) : static_cast<PIXEL>(bs.ReadBitsUns(d));
-                        if (++count % g == 0) bs.AdvanceToByteBoundary();
+                        if (++count % g == 0)
+                            bs.AdvanceToByteBoundary();
                     }
             } else {
                 const QOR_UINT8 *q = lineBuf;
@@ -786,17 +902,20 @@ const char *CImageNrv::LoadFileData(QOR_INT32 frameIndex) {
             }
         }
     }
-    if (res) UnloadData();
+    if (res)
+        UnloadData();
     return res;
 }
 
 /* ---------------------------------------------------------------- writing */
 
 const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageBase *pIm) {
-    if (!pFmt) return nullptr;
+    if (!pFmt)
+        return nullptr;
     std::memset(pFmt, 0, sizeof(*pFmt));
     pFmt->pixelFormat = PACKM_UNPACKEDR;
-    for (auto &p : pFmt->planeFormat) p = 1;
+    for (auto &p : pFmt->planeFormat)
+        p = 1;
     pFmt->lineAlign = 1;
     pFmt->pMD = nullptr;
     pFmt->pImData = pIm;
@@ -804,10 +923,12 @@ const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageBase *pIm) {
 }
 
 const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageNrv *pIm) {
-    if (!pFmt) return nullptr;
+    if (!pFmt)
+        return nullptr;
     std::memset(pFmt, 0, sizeof(*pFmt));
     pFmt->pImData = pIm;
-    if (!pIm) return nullptr;
+    if (!pIm)
+        return nullptr;
     pFmt->pixelFormat = pIm->pixelFormat;
     std::memcpy(pFmt->pixelFormatParam, pIm->pixelFormatParam, sizeof(pFmt->pixelFormatParam));
     const QOR_UINT32 P = pIm->GetNFilePlanes(nullptr);
@@ -819,23 +940,30 @@ const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageNrv *pIm) {
 }
 
 const char *CImageNrv::SaveFileStart(const char *filename, void *pExtra, void **pSC) {
-    if (pSC) *pSC = nullptr;
+    if (pSC)
+        *pSC = nullptr;
     NRVSAVEFORMAT *fmt = static_cast<NRVSAVEFORMAT *>(pExtra);
     CImageBase *im = SaveImage(fmt);
-    if (!im->IsHeaderLoaded() || !im->IsDataLoaded()) return "No image data to save";
-    if (!pSegInfo && !AddNewSegment(0)) return "Out of memory";
+    if (!im->IsHeaderLoaded() || !im->IsDataLoaded())
+        return "No image data to save";
+    if (!pSegInfo && !AddNewSegment(0))
+        return "Out of memory";
     if (fmt && fmt->pixelFormat == PACKM_GROUPPACK)
         for (QOR_UINT32 p = 0; p < GetNFilePlanes(fmt); ++p)
-            if (fmt->pixelFormatParam[p] > kMaxGroupSize) return "Invalid group packing value";
-    if (!filename || !pSC) return "Error creating file";
+            if (fmt->pixelFormatParam[p] > kMaxGroupSize)
+                return "Invalid group packing value";
+    if (!filename || !pSC)
+        return "Error creating file";
     NRVSAVECONTEXT *ctx = new (std::nothrow) NRVSAVECONTEXT;
-    if (!ctx) return "Out of memory";
+    if (!ctx)
+        return "Out of memory";
     ctx->f = std::fopen(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";
     }
-    for (auto &e : ctx->soTableSave) e = -1;
+    for (auto &e : ctx->soTableSave)
+        e = -1;
     ctx->seg.segmentOffset = 0;
     ctx->segmentStarted = false;
     if (fmt) {
@@ -843,9 +971,11 @@ const char *CImageNrv::SaveFileStart(const char *filename, void *pExtra, void **
     } else {
         /* Without a format the image saves itself as it describes itself; lines and metadata use this one. */
         GetSaveFormat(&ctx->ownFormat, this);
-        if (ctx->ownFormat.pixelFormat == PACKM_UNDEF) ctx->ownFormat.pixelFormat = PACKM_UNPACKEDR;
+        if (ctx->ownFormat.pixelFormat == PACKM_UNDEF)
+            ctx->ownFormat.pixelFormat = PACKM_UNPACKEDR;
         if (!CheckValidMetaPlaneFormat(nullptr))
-            for (auto &p : ctx->ownFormat.planeFormat) p = 1;
+            for (auto &p : ctx->ownFormat.planeFormat)
+                p = 1;
         ctx->pExtra = &ctx->ownFormat;
     }
     *pSC = ctx;
@@ -859,14 +989,16 @@ const char *CImageNrv::SaveNrvSegmentStart(NRVSAVECONTEXT *ctx) {
         return "Error writing file";
     ctx->seg.segmentSize = 0;
     ctx->seg.Nframes = 0;
-    for (auto &e : ctx->soTableSave) e = -1;
+    for (auto &e : ctx->soTableSave)
+        e = -1;
     ctx->segmentStarted = true;
     return nullptr;
 }
 
 const char *CImageNrv::StartSegment(void *pSC, bool, bool) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx) return "Internal error";
+    if (!ctx)
+        return "Internal error";
     CMetaData *src = ctx->pExtra && ctx->pExtra->pMD ? ctx->pExtra->pMD : (pCurrSeg ? &pCurrSeg->meta : nullptr);
     if (src != &ctx->seg.meta) {
         if (src)
@@ -876,7 +1008,8 @@ const char *CImageNrv::StartSegment(void *pSC, bool, bool) {
     }
     if (ctx->segmentStarted && ctx->seg.segmentSize > 0) {
         const char *res = SaveNrvSegmentEnd(ctx);
-        if (res) return res;
+        if (res)
+            return res;
     } else if (ctx->segmentStarted) {
         return nullptr; /* the placeholder of this still empty segment is already written */
     }
@@ -885,29 +1018,37 @@ const char *CImageNrv::StartSegment(void *pSC, bool, bool) {
 
 const char *CImageNrv::SaveFileHeader(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx) return "Internal error";
+    if (!ctx)
+        return "Internal error";
     if (!ctx->segmentStarted) {
         const char *res = StartSegment(ctx);
-        if (res) return res;
+        if (res)
+            return res;
     }
     CMetaData copy;
-    if (!copy.CopyFrom(&ctx->seg.meta)) return "Out of memory";
+    if (!copy.CopyFrom(&ctx->seg.meta))
+        return "Out of memory";
     RebuildBaseMetaData(ctx->pExtra, &copy);
     return SaveNrvMetaData(ctx, &copy);
 }
 
 const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
     CImageBase *im = SaveImage(ctx->pExtra);
-    if (!GetColorModelInfo(im->colorModel)) return "Invalid color model";
+    if (!GetColorModelInfo(im->colorModel))
+        return "Invalid color model";
     const QOR_INT64 start = ftello(ctx->f);
-    if (start < 0) return "Error writing file";
+    if (start < 0)
+        return "Error writing file";
     ctx->soTableSave[SOTE_METAOFFS] = start - ctx->seg.segmentOffset;
     for (MDITEM *it = pMD->list; it; it = it->next) {
-        if (IsDropped(it->name)) continue;
-        if (std::fprintf(ctx->f, "%s=%s\n", it->name, it->sVal) < 0) return "Error writing file";
+        if (IsDropped(it->name))
+            continue;
+        if (std::fprintf(ctx->f, "%s=%s\n", it->name, it->sVal) < 0)
+            return "Error writing file";
     }
     const QOR_INT64 end = ftello(ctx->f);
-    if (end < 0) return "Error writing file";
+    if (end < 0)
+        return "Error writing file";
     ctx->soTableSave[SOTE_METASIZE] = end - start;
     ctx->seg.segmentSize = end - ctx->seg.segmentOffset;
     return nullptr;
@@ -915,10 +1056,12 @@ const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
 
 const char *CImageNrv::SaveFileData(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx) return "Internal error";
+    if (!ctx)
+        return "Internal error";
     if (!ctx->segmentStarted) {
         const char *res = StartSegment(ctx);
-        if (res) return res;
+        if (res)
+            return res;
     }
     return SaveNrvFrameData(ctx);
 }
@@ -927,26 +1070,35 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
     NRVSAVEFORMAT *fmt = ctx->pExtra;
     CImageBase *im = SaveImage(fmt);
     const QOR_UINT32 P = GetNFilePlanes(fmt);
-    if (P < 1) return "Invalid plane format";
-    if (!GetColorModelInfo(im->colorModel)) return "Invalid color model";
+    if (P < 1)
+        return "Invalid plane format";
+    if (!GetColorModelInfo(im->colorModel))
+        return "Invalid color model";
     const PACKM_xxx packing = GetPacking(fmt);
-    if (packing == PACKM_UNDEF || packing > PACKM_GROUPPACK) return "Invalid packing mode";
-    if (!im->IsDataLoaded()) return "No image data to save";
+    if (packing == PACKM_UNDEF || packing > PACKM_GROUPPACK)
+        return "Invalid packing mode";
+    if (!im->IsDataLoaded())
+        return "No image data to save";
     for (QOR_UINT32 p = 0; p < P; ++p) {
         const char *res = CheckPlane(im, GetPlaneBaseChannel(static_cast<QOR_INT32>(p), fmt),
                                      GetNChannelsInPlane(static_cast<QOR_INT32>(p), fmt));
-        if (res) return res;
+        if (res)
+            return res;
     }
     const QOR_INT64 start = ftello(ctx->f);
-    if (start < 0) return "Error writing file";
-    if (ctx->soTableSave[SOTE_PIXELSOFFS] == -1) ctx->soTableSave[SOTE_PIXELSOFFS] = start - ctx->seg.segmentOffset;
+    if (start < 0)
+        return "Error writing file";
+    if (ctx->soTableSave[SOTE_PIXELSOFFS] == -1)
+        ctx->soTableSave[SOTE_PIXELSOFFS] = start - ctx->seg.segmentOffset;
 
     for (QOR_UINT32 p = 0; p < P; ++p) {
         const QOR_INT32 n = GetNChannelsInPlane(static_cast<QOR_INT32>(p), fmt);
         const QOR_INT32 b = GetPlaneBaseChannel(static_cast<QOR_INT32>(p), fmt);
         const QOR_INT64 ls = GetLineSize(static_cast<QOR_INT32>(p), fmt);
-        if (ls <= 0) return "Invalid plane format";
-        if (!EnsureLineBuffer(ls)) return "Out of memory";
+        if (ls <= 0)
+            return "Invalid plane format";
+        if (!EnsureLineBuffer(ls))
+            return "Out of memory";
         const QOR_INT32 w = im->chnl[b].chnlWidth;
         const QOR_INT32 gs = GetGroupSize(static_cast<QOR_INT32>(p), fmt);
         const QOR_INT32 g = gs <= 0 ? 1 : gs;
@@ -961,7 +1113,8 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
                     for (QOR_INT32 k = 0; k < n; ++k) {
                         const COLCHANNEL &c = im->chnl[b + k];
                         bs.WriteBitsSig(c.data[rowOff + x], static_cast<QOR_INT8>(c.bitDepth));
-                        if (++count % g == 0) bs.AdvanceToByteBoundary();
+                        if (++count % g == 0)
+                            bs.AdvanceToByteBoundary();
                     }
             } else {
                 QOR_UINT8 *q = lineBuf;
@@ -969,8 +1122,10 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
                     for (QOR_INT32 k = 0; k < n; ++k) {
                         const COLCHANNEL &c = im->chnl[b + k];
                         const int cb = ContainerBytes(c.bitDepth);
-                        QOR_UINT64 v = static_cast<QOR_UINT64>(static_cast<QOR_INT64>(ClipSample(c.data[rowOff + x], c)));
-                        if (packing == PACKM_UNPACKEDL) v <<= (8 * cb - c.bitDepth);
+                        QOR_UINT64 v =
+                            static_cast<QOR_UINT64>(static_cast<QOR_INT64>(ClipSample(c.data[rowOff + x], c)));
+                        if (packing == PACKM_UNPACKEDL)
+                            v <<= (8 * cb - c.bitDepth);
                         StoreLE(q, v, cb);
                         q += cb;
                     }
@@ -980,7 +1135,8 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
         }
     }
     const QOR_INT64 end = ftello(ctx->f);
-    if (end < 0) return "Error writing file";
+    if (end < 0)
+        return "Error writing file";
     ctx->soTableSave[SOTE_PIXELSSIZE] = end - ctx->seg.segmentOffset - ctx->soTableSave[SOTE_PIXELSOFFS];
     ctx->seg.segmentSize = end - ctx->seg.segmentOffset;
     ctx->seg.Nframes++;
@@ -988,8 +1144,10 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
 }
 
 const char *CImageNrv::SaveNrvSegmentEnd(NRVSAVECONTEXT *ctx) {
-    if (ctx->soTableSave[SOTE_METAOFFS] == -1) return "Meta data not saved";
-    if (ctx->soTableSave[SOTE_PIXELSOFFS] == -1) return "Pixel data not saved";
+    if (ctx->soTableSave[SOTE_METAOFFS] == -1)
+        return "Meta data not saved";
+    if (ctx->soTableSave[SOTE_PIXELSOFFS] == -1)
+        return "Pixel data not saved";
     char hdr[kHeaderSize + 1];
     int n = std::snprintf(hdr, sizeof(hdr), "NRV1\n%02d", 4);
     for (int i = 0; i < 4; ++i)
@@ -1006,11 +1164,14 @@ const char *CImageNrv::SaveNrvSegmentEnd(NRVSAVECONTEXT *ctx) {
 
 const char *CImageNrv::SaveFileEnd(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx) return "Internal error";
+    if (!ctx)
+        return "Internal error";
     const char *res = SaveNrvSegmentEnd(ctx);
-    if (res) return res;
+    if (res)
+        return res;
     /* Buffered data that cannot be written is a failure that keeps the context, like any other. */
-    if (std::fflush(ctx->f) != 0) return "Error writing file";
+    if (std::fflush(ctx->f) != 0)
+        return "Error writing file";
     std::fclose(ctx->f);
     delete ctx;
     return nullptr;
@@ -1018,8 +1179,10 @@ const char *CImageNrv::SaveFileEnd(void *pSC) {
 
 void CImageNrv::SaveFileAbort(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx) return;
-    if (ctx->f) std::fclose(ctx->f);
+    if (!ctx)
+        return;
+    if (ctx->f)
+        std::fclose(ctx->f);
     delete ctx;
 }
 
@@ -1027,7 +1190,8 @@ void CImageNrv::RebuildBaseMetaData(NRVSAVEFORMAT *pFormat, CMetaData *pMD) {
     CMetaData *md = pMD ? pMD : (pFormat && pFormat->pMD ? pFormat->pMD : (pCurrSeg ? &pCurrSeg->meta : nullptr));
     CImageBase *im = SaveImage(pFormat);
     const COLORMODELINFO *info = GetColorModelInfo(im->colorModel);
-    if (!md || !info) return;
+    if (!md || !info)
+        return;
     md->UpdateInt("WIDTH", im->width, IFEX_REPLACE);
     md->UpdateInt("HEIGHT", im->height, IFEX_REPLACE);
     md->UpdateStr("COLOUR_FORMAT", kColourNames[im->colorModel], IFEX_REPLACE);
@@ -1036,14 +1200,16 @@ void CImageNrv::RebuildBaseMetaData(NRVSAVEFORMAT *pFormat, CMetaData *pMD) {
     bool onlySampling = false;
     if (im->colorModel == CM_RGGB) {
         for (const auto &r : kBayerRows)
-            if (r.mode == im->subsMode) row = &r;
+            if (r.mode == im->subsMode)
+                row = &r;
         if (!row && im->subsMode != SUBS_UNDEF) {
             row = &kBayerRows[0];
             onlySampling = true;
         }
     } else if (im->colorModel == CM_YUV) {
         for (const auto &r : kYuvRows)
-            if (r.mode == im->subsMode) row = &r;
+            if (r.mode == im->subsMode)
+                row = &r;
     }
     if (row) {
         md->UpdateStr("SUBSAMPLING_HOR", row->hor, IFEX_REPLACE);
@@ -1106,7 +1272,8 @@ void CImageNrv::RebuildBaseMetaData(NRVSAVEFORMAT *pFormat, CMetaData *pMD) {
 }
 
 void CImageNrv::UpgradeMetaData(CMetaData *pMD) {
-    if (!pMD) return;
+    if (!pMD)
+        return;
     const QOR_INT32 iso = pMD->GetMetaInt("ISO_GAIN", 0, 0, false);
     if (pMD->Find("ISO_GAIN") && iso > 0) {
         pMD->UpdateInt("SENSOR_BASE_ISO", 100, IFEX_FAIL);
@@ -1117,7 +1284,8 @@ void CImageNrv::UpgradeMetaData(CMetaData *pMD) {
         const double w = (pMD->GetMetaDouble("SENSOR_PIXEL_SIZE", 1.0, 0, false) -
                           pMD->GetMetaDouble("SENSOR_PIXEL_DEAD_SPACE", 0.0, 0, false)) *
                          pMD->GetMetaDouble("SENSOR_DENSITY", 0.0, 0, false);
-        if (w > 1) pMD->UpdateDouble("SENSOR_WELL_DEPTH", w, IFEX_FAIL);
+        if (w > 1)
+            pMD->UpdateDouble("SENSOR_WELL_DEPTH", w, IFEX_FAIL);
     }
     const QOR_INT32 N = GetNColChannels();
     if ((pMD->Find("GAMMA_BLACK_POINT") || pMD->Find("GAMMA_WHITE_POINT")) &&
@@ -1127,26 +1295,28 @@ void CImageNrv::UpgradeMetaData(CMetaData *pMD) {
         const QOR_INT32 ref = rgbLike && N > 1 ? 1 : 0;
         const int r = chnl[ref].bitDepth;
         const bool s = chnl[ref].isSigned;
-        const double black =
-            pMD->GetMetaDouble("GAMMA_BLACK_POINT", s ? -std::ldexp(1.0, r - 1) : 0.0, 0, false);
-        const double white = pMD->GetMetaDouble("GAMMA_WHITE_POINT",
-                                                s ? std::ldexp(1.0, r - 1) - 1 : std::ldexp(1.0, r) - 1, 0, false);
+        const double black = pMD->GetMetaDouble("GAMMA_BLACK_POINT", s ? -std::ldexp(1.0, r - 1) : 0.0, 0, false);
+        const double white =
+            pMD->GetMetaDouble("GAMMA_WHITE_POINT", s ? std::ldexp(1.0, r - 1) - 1 : std::ldexp(1.0, r) - 1, 0, false);
         if (black != 0 || white != 0) {
             const bool needMin = !pMD->Find("CHANNEL_DISPLAY_MIN"), needMax = !pMD->Find("CHANNEL_DISPLAY_MAX");
             for (QOR_INT32 c = 0; c < N; ++c) {
                 const int d = chnl[c].bitDepth;
                 const double scale = std::ldexp(1.0, d - r);
-                if (needMin) pMD->UpdateStrFmt("CHANNEL_DISPLAY_MIN", IFEX_APPEND, "%lld",
-                                               static_cast<long long>(std::trunc(black * scale)));
-                if (needMax) pMD->UpdateStrFmt("CHANNEL_DISPLAY_MAX", IFEX_APPEND, "%lld",
-                                               static_cast<long long>(std::trunc(white * scale)));
+                if (needMin)
+                    pMD->UpdateStrFmt("CHANNEL_DISPLAY_MIN", IFEX_APPEND, "%lld",
+                                      static_cast<long long>(std::trunc(black * scale)));
+                if (needMax)
+                    pMD->UpdateStrFmt("CHANNEL_DISPLAY_MAX", IFEX_APPEND, "%lld",
+                                      static_cast<long long>(std::trunc(white * scale)));
             }
         }
     }
     static const char *const kPhase[2][2] = {{"HOR_PHASE_OFFSET", "PHASE_OFFSET_HOR"},
                                              {"VER_PHASE_OFFSET", "PHASE_OFFSET_VER"}};
     for (const auto &ph : kPhase) {
-        if (!pMD->Find(ph[0])) continue;
+        if (!pMD->Find(ph[0]))
+            continue;
         if (pMD->Find(ph[1]))
             DelAll(pMD, ph[0]);
         else
@@ -1158,16 +1328,16 @@ void CImageNrv::UpgradeMetaData(CMetaData *pMD) {
         const QOR_INT32 nc = N < 4 ? N : 4;
         if (!pMD->Find("CHANNEL_FULL_MIN") && m > 1)
             for (QOR_INT32 c = 0; c < nc && 2 * c + 1 < m; ++c)
-                pMD->UpdateStrFmt("CHANNEL_FULL_MIN", IFEX_APPEND, "%lld",
-                                  static_cast<long long>(std::trunc(
-                                      std::ldexp(1.0, chnl[c].bitDepth) *
-                                      pMD->GetMetaDouble("CHANNEL_NOMINAL_RANGE", 0.0, 2 * c, false))));
+                pMD->UpdateStrFmt(
+                    "CHANNEL_FULL_MIN", IFEX_APPEND, "%lld",
+                    static_cast<long long>(std::trunc(std::ldexp(1.0, chnl[c].bitDepth) *
+                                                      pMD->GetMetaDouble("CHANNEL_NOMINAL_RANGE", 0.0, 2 * c, false))));
         if (!pMD->Find("CHANNEL_FULL_MAX") && m > 0)
             for (QOR_INT32 c = 0; c < nc && 2 * c < m; ++c)
                 pMD->UpdateStrFmt("CHANNEL_FULL_MAX", IFEX_APPEND, "%lld",
-                                  static_cast<long long>(std::trunc(
-                                      std::ldexp(1.0, chnl[c].bitDepth) *
-                                      pMD->GetMetaDouble("CHANNEL_NOMINAL_RANGE", 0.0, 2 * c + 1, true))));
+                                  static_cast<long long>(
+                                      std::trunc(std::ldexp(1.0, chnl[c].bitDepth) *
+                                                 pMD->GetMetaDouble("CHANNEL_NOMINAL_RANGE", 0.0, 2 * c + 1, true))));
         DelAll(pMD, "CHANNEL_NOMINAL_RANGE");
     }
 }
@@ -1177,20 +1347,23 @@ void CImageNrv::UpgradeMetaData(CMetaData *pMD) {
 NRVSEGMENTINFO *CImageNrv::NewSegment() { return new (std::nothrow) NRVSEGMENTINFO; }
 
 void CImageNrv::AddSegment(NRVSEGMENTINFO *pSeg) {
-    if (!pSeg) return;
+    if (!pSeg)
+        return;
     pSeg->next = nullptr;
     if (!pSegInfo) {
         pSegInfo = pSeg;
         return;
     }
     NRVSEGMENTINFO *s = pSegInfo;
-    while (s->next) s = s->next;
+    while (s->next)
+        s = s->next;
     s->next = pSeg;
 }
 
 bool CImageNrv::AddNewSegment(QOR_INT32 Nframes) {
     NRVSEGMENTINFO *s = NewSegment();
-    if (!s) return false;
+    if (!s)
+        return false;
     s->Nframes = Nframes;
     AddSegment(s);
     pCurrSeg = s;
@@ -1200,10 +1373,12 @@ bool CImageNrv::AddNewSegment(QOR_INT32 Nframes) {
 QOR_INT32 CImageNrv::ConvertFrom(CImageNrv *pSrc, colorModelEnum newColorModel, subsamplingModeEnum newSubsMode,
                                  bool onlyCheckIfAvail) {
     const QOR_INT32 r = CImageBase::ConvertFrom(pSrc, newColorModel, newSubsMode, onlyCheckIfAvail);
-    if (r != 0 || onlyCheckIfAvail) return r;
+    if (r != 0 || onlyCheckIfAvail)
+        return r;
     pixelFormat = pSrc->pixelFormat;
     std::memcpy(pixelFormatParam, pSrc->pixelFormatParam, sizeof(pixelFormatParam));
-    if (!pSegInfo && !AddNewSegment(0)) return 2;
+    if (!pSegInfo && !AddNewSegment(0))
+        return 2;
     if (pSrc->pCurrSeg)
         pCurrSeg->meta.CopyFrom(&pSrc->pCurrSeg->meta);
     else
@@ -1213,10 +1388,12 @@ QOR_INT32 CImageNrv::ConvertFrom(CImageNrv *pSrc, colorModelEnum newColorModel, 
 }
 
 void CImageNrv::SwapWith(CImageNrv *pOther) {
-    if (!pOther || pOther == this) return;
+    if (!pOther || pOther == this)
+        return;
     CImageBase::SwapWith(pOther);
     std::swap(pixelFormat, pOther->pixelFormat);
-    for (int i = 0; i < 4; ++i) std::swap(pixelFormatParam[i], pOther->pixelFormatParam[i]);
+    for (int i = 0; i < 4; ++i)
+        std::swap(pixelFormatParam[i], pOther->pixelFormatParam[i]);
     std::swap(pSegInfo, pOther->pSegInfo);
     std::swap(pCurrSeg, pOther->pCurrSeg);
 }

@@ -43,13 +43,14 @@ QOR_UINT16 SampleTiff10(const QOR_UINT8 *line, QOR_SIZE x) {
 
 QOR_UINT16 SampleTiff12(const QOR_UINT8 *line, QOR_SIZE x) {
     const QOR_UINT8 *b = line + 3 * (x / 2);
-    return x % 2 == 0 ? static_cast<QOR_UINT16>(b[0] * 16 + b[1] / 16) : static_cast<QOR_UINT16>((b[1] % 16) * 256 + b[2]);
+    return x % 2 == 0 ? static_cast<QOR_UINT16>(b[0] * 16 + b[1] / 16)
+                      : static_cast<QOR_UINT16>((b[1] % 16) * 256 + b[2]);
 }
 
 struct Layout {
     QOR_UINT16 (*sample)(const QOR_UINT8 *, QOR_SIZE);
-    bool capture;   /* capture layouts: stride in 32-bit words, zero-filled output */
-    int outBytes;   /* bytes per output sample */
+    bool capture; /* capture layouts: stride in 32-bit words, zero-filled output */
+    int outBytes; /* bytes per output sample */
     QOR_SIZE (*rowBytes)(QOR_SIZE width);
 };
 
@@ -151,7 +152,8 @@ QOR_RESULT EndSimImage(sSimImageOut *p) {
     QOR_RESULT ret = QOR_RES_OK;
     if (p->saveToNRV && p->saveFormat && p->saveContext) {
         ret = SimImageOut_close(p);
-        if (ret != QOR_RES_OK) QOR_LOG_ERROR(LOG_TAG, "failed to close NRV file (returned %d)\n", ret);
+        if (ret != QOR_RES_OK)
+            QOR_LOG_ERROR(LOG_TAG, "failed to close NRV file (returned %d)\n", ret);
     }
     SimImageOut_clean(p);
     delete p;
@@ -167,7 +169,8 @@ QOR_RESULT SaveFile_init(SaveFile *pFile) {
         QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    if (pthread_mutex_init(&pFile->fileLock, nullptr) != 0) return QOR_RES_FAILED;
+    if (pthread_mutex_init(&pFile->fileLock, nullptr) != 0)
+        return QOR_RES_FAILED;
     pFile->saveTo = nullptr;
     pFile->pSimImage = nullptr;
     pFile->ui32TimeWritten = 0;
@@ -181,7 +184,8 @@ QOR_RESULT SaveFile_open(SaveFile *pFile, const char *filename) {
         return QOR_RES_INVALID_PARAM;
     }
     /* The initialised flag is checked first: the other fields of an uninitialised record mean nothing. */
-    if (QOR_RESULT r = CheckFile(pFile)) return r;
+    if (QOR_RESULT r = CheckFile(pFile))
+        return r;
     if (pFile->saveTo || pFile->pSimImage) {
         QOR_LOG_ERROR(LOG_TAG, "file already opened\n");
         return QOR_RES_IN_USE;
@@ -201,7 +205,8 @@ QOR_RESULT SaveFile_openNRV(SaveFile *pFile, const char *filename, const SimImag
         QOR_LOG_ERROR(LOG_TAG, "pFile or filename or info is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    if (QOR_RESULT r = CheckFile(pFile)) return r;
+    if (QOR_RESULT r = CheckFile(pFile))
+        return r;
     if (pFile->saveTo || pFile->pSimImage) {
         QOR_LOG_ERROR(LOG_TAG, "pFile->saveTo or pFile->pSimImage is not NULL (file already opened)\n");
         return QOR_RES_IN_USE;
@@ -237,7 +242,8 @@ QOR_RESULT SaveFile_write(SaveFile *pFile, const void *ptr, size_t size) {
         QOR_LOG_ERROR(LOG_TAG, "pFile or ptr is NULL (or size is 0)\n");
         return QOR_RES_INVALID_PARAM;
     }
-    if (QOR_RESULT r = CheckFile(pFile)) return r;
+    if (QOR_RESULT r = CheckFile(pFile))
+        return r;
     FileLock lock(pFile);
     if (!pFile->saveTo && !pFile->pSimImage) {
         QOR_LOG_ERROR(LOG_TAG, "pFile->saveTo and pFile->pSimImage is NULL\n");
@@ -273,7 +279,8 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
                       static_cast<const void *>(pFile), ptr);
         return QOR_RES_INVALID_PARAM;
     }
-    if (QOR_RESULT r = CheckFile(pFile)) return r;
+    if (QOR_RESULT r = CheckFile(pFile))
+        return r;
     if (stride < size) {
         QOR_LOG_ERROR(LOG_TAG, "size > stride\n");
         return QOR_RES_NOT_SUPPORTED;
@@ -294,7 +301,8 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
             }
         }
     } else {
-        if (size > SIZE_MAX / lines) return QOR_RES_NO_MEMORY;
+        if (size > SIZE_MAX / lines)
+            return QOR_RES_NO_MEMORY;
         /* Rows without padding are already one frame; only padded rows are gathered first. */
         QOR_UINT8 *buf = nullptr;
         if (stride != size) {
@@ -327,7 +335,8 @@ QOR_RESULT SaveFile_close(SaveFile *pFile) {
         QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    if (QOR_RESULT r = CheckFile(pFile)) return r;
+    if (QOR_RESULT r = CheckFile(pFile))
+        return r;
     FileLock lock(pFile);
     QOR_RESULT ret = QOR_RES_OK;
     if (pFile->saveTo) {
@@ -350,7 +359,8 @@ QOR_RESULT SaveFile_destroy(SaveFile *pFile) {
         QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    if (!pFile->bInitiliasedLock) return QOR_RES_OK;
+    if (!pFile->bInitiliasedLock)
+        return QOR_RES_OK;
     QOR_RESULT ret = SaveFile_close(pFile);
     pthread_mutex_destroy(&pFile->fileLock);
     pFile->bInitiliasedLock = QOR_FALSE;
@@ -372,13 +382,13 @@ QOR_RESULT convertToPlanarBayer12(QOR_UINT16 *imageSize, const void *pInput, QOR
     return Convert(kBayer12, imageSize, pInput, stride, reinterpret_cast<void **>(pOutput), pOutsize);
 }
 
-QOR_RESULT convertToPlanarBayerTiff10(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride,
-                                      QOR_UINT16 **pOutput, QOR_SIZE *pOutsize) {
+QOR_RESULT convertToPlanarBayerTiff10(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT16 **pOutput,
+                                      QOR_SIZE *pOutsize) {
     return Convert(kTiff10, imageSize, pInput, stride, reinterpret_cast<void **>(pOutput), pOutsize);
 }
 
-QOR_RESULT convertToPlanarBayerTiff12(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride,
-                                      QOR_UINT16 **pOutput, QOR_SIZE *pOutsize) {
+QOR_RESULT convertToPlanarBayerTiff12(QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, QOR_UINT16 **pOutput,
+                                      QOR_SIZE *pOutsize) {
     return Convert(kTiff12, imageSize, pInput, stride, reinterpret_cast<void **>(pOutput), pOutsize);
 }
 

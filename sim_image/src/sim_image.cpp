@@ -27,7 +27,8 @@ const BayerPlacement kPlacements[] = {
 
 const BayerPlacement *PlacementOfMode(SUBS_xxx mode) {
     for (const auto &p : kPlacements)
-        if (p.mode == mode) return &p;
+        if (p.mode == mode)
+            return &p;
     return mode > SUBS_BGGR ? &kPlacements[0] : nullptr;
 }
 
@@ -54,7 +55,8 @@ struct BufferFill {
     QOR_SIZE capacity; /* samples */
     QOR_SIZE pos;
     void put(PIXEL v) {
-        if (pos < capacity) buf[pos] = static_cast<QOR_UINT16>(v);
+        if (pos < capacity)
+            buf[pos] = static_cast<QOR_UINT16>(v);
         ++pos;
     }
 };
@@ -66,20 +68,24 @@ struct BufferFill {
 bool operator!=(CMetaData &a, CMetaData &b) {
     static const char *const kSame[] = {"WIDTH", "HEIGHT", "COLOUR_FORMAT"};
     for (const char *name : kSame)
-        if (a.GetMetaInt(name) != b.GetMetaInt(name)) return true;
+        if (a.GetMetaInt(name) != b.GetMetaInt(name))
+            return true;
     const char *cf = a.GetMetaStr("COLOUR_FORMAT", nullptr);
     int n = 0;
     if (cf && std::strncmp(cf, "RGGB", 4) == 0)
         n = 4;
     else if (cf && std::strncmp(cf, "RGB", 3) == 0)
         n = 3;
-    if (n == 0) return true;
+    if (n == 0)
+        return true;
     static const char *const kPerChannel[] = {"SUBSAMPLING_HOR", "SUBSAMPLING_VER", "PHASE_OFFSET_HOR",
                                               "PHASE_OFFSET_VER"};
     for (int i = 0; i < n; ++i) {
         for (const char *name : kPerChannel)
-            if (a.GetMetaDouble(name, 1.0, i, false) != b.GetMetaDouble(name, 1.0, i, false)) return true;
-        if (a.GetMetaInt("BITDEPTH", 8, i, false) != b.GetMetaInt("BITDEPTH", 8, i, false)) return true;
+            if (a.GetMetaDouble(name, 1.0, i, false) != b.GetMetaDouble(name, 1.0, i, false))
+                return true;
+        if (a.GetMetaInt("BITDEPTH", 8, i, false) != b.GetMetaInt("BITDEPTH", 8, i, false))
+            return true;
     }
     return false;
 }
@@ -98,12 +104,14 @@ QOR_RESULT checkMutiSegments(CImageNrv &image) {
          seg = seg->next, ++i) {
         /* The description of the segment's first frame: a segment without frames defers to the next one. */
         NRVSEGMENTINFO *holder = seg;
-        while (holder && holder->Nframes == 0) holder = holder->next;
+        while (holder && holder->Nframes == 0)
+            holder = holder->next;
         if (!holder) {
             QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", static_cast<int>(counted), i);
             return QOR_RES_FAILED;
         }
-        if (holder->meta != *ref) return QOR_RES_NOT_SUPPORTED;
+        if (holder->meta != *ref)
+            return QOR_RES_NOT_SUPPORTED;
         counted += seg->Nframes;
     }
     return QOR_RES_OK;
@@ -112,19 +120,22 @@ QOR_RESULT checkMutiSegments(CImageNrv &image) {
 /* ---------------------------------------------------------------- reader */
 
 QOR_RESULT SimImageIn_init(sSimImageIn *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     std::memset(pImage, 0, sizeof(*pImage));
     return QOR_RES_OK;
 }
 
 QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
-    if (!pImage || !pszFilename) return QOR_RES_INVALID_PARAM;
+    if (!pImage || !pszFilename)
+        return QOR_RES_INVALID_PARAM;
     if (pImage->loadFromNRV || pImage->pBuffer) {
         QOR_LOG_ERROR(LOG_TAG, "object already has open image - close before opening again\n");
         return QOR_RES_ALREADY;
     }
     CImageNrv *nrv = new (std::nothrow) CImageNrv;
-    if (!nrv) return QOR_RES_NO_MEMORY;
+    if (!nrv)
+        return QOR_RES_NO_MEMORY;
     QOR_RESULT ret = QOR_RES_OK;
     const char *msg = nrv->LoadFileHeader(pszFilename, nullptr);
     if (msg) {
@@ -165,7 +176,8 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
                 QOR_LOG_ERROR(LOG_TAG, "can only load NRV files with same bit depth for all channels\n");
                 ret = QOR_RES_NOT_SUPPORTED;
             }
-        if (ret) break;
+        if (ret)
+            break;
         pImage->info.stride = static_cast<QOR_SIZE>(planeW) * 8;
         pImage->pBuffer = static_cast<QOR_UINT16 *>(std::malloc(static_cast<QOR_SIZE>(planeH) * pImage->info.stride));
         if (!pImage->pBuffer) {
@@ -200,7 +212,8 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
 }
 
 QOR_RESULT SimImageIn_convertFrame(sSimImageIn *pImage, QOR_INT32 i32frameIndex) {
-    if (!pImage || i32frameIndex < 0) return QOR_RES_INVALID_PARAM;
+    if (!pImage || i32frameIndex < 0)
+        return QOR_RES_INVALID_PARAM;
     if (!pImage->loadFromNRV || !pImage->pBuffer) {
         QOR_LOG_ERROR(LOG_TAG, "file should be open before converting frame\n");
         return QOR_RES_NOT_INITIALISED;
@@ -222,7 +235,8 @@ QOR_RESULT SimImageIn_convertFrame(sSimImageIn *pImage, QOR_INT32 i32frameIndex)
     if (nrv->colorModel == CM_RGGB) {
         func = "SimImageIn_ConvertBayer";
         const BayerPlacement *pl = PlacementOfMode(nrv->subsMode);
-        if (!pl) return QOR_RES_NOT_SUPPORTED;
+        if (!pl)
+            return QOR_RES_NOT_SUPPORTED;
         const COLCHANNEL *t0 = &nrv->chnl[pl->cell[0]], *t1 = &nrv->chnl[pl->cell[1]];
         const COLCHANNEL *b0 = &nrv->chnl[pl->cell[2]], *b1 = &nrv->chnl[pl->cell[3]];
         for (QOR_INT32 r = 0; r < t0->chnlHeight; ++r) {
@@ -258,7 +272,8 @@ QOR_RESULT SimImageIn_convertFrame(sSimImageIn *pImage, QOR_INT32 i32frameIndex)
 }
 
 QOR_RESULT SimImageIn_close(sSimImageIn *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     delete pImage->loadFromNRV;
     std::free(pImage->pBuffer);
     std::memset(pImage, 0, sizeof(*pImage));
@@ -266,9 +281,11 @@ QOR_RESULT SimImageIn_close(sSimImageIn *pImage) {
 }
 
 QOR_RESULT SimImageIn_checkMultiSegment(const char *pszFilename, unsigned *pNSegments, unsigned *pNTotalFrames) {
-    if (!pszFilename) return QOR_RES_INVALID_PARAM;
+    if (!pszFilename)
+        return QOR_RES_INVALID_PARAM;
     CImageNrv *nrv = new (std::nothrow) CImageNrv;
-    if (!nrv) return QOR_RES_NO_MEMORY;
+    if (!nrv)
+        return QOR_RES_NO_MEMORY;
     const char *msg = nrv->LoadFileHeader(pszFilename, nullptr);
     if (msg) {
         QOR_LOG_ERROR(LOG_TAG, "failed to load NRV header from '%s': %s\n", pszFilename, msg);
@@ -281,8 +298,10 @@ QOR_RESULT SimImageIn_checkMultiSegment(const char *pszFilename, unsigned *pNSeg
         if (ret != QOR_RES_OK)
             QOR_LOG_WARNING(LOG_TAG, "incompatible multi-segment image: load only from 1st segment\n");
     }
-    if (pNSegments) *pNSegments = static_cast<unsigned>(nrv->GetNSegments());
-    if (pNTotalFrames) *pNTotalFrames = static_cast<unsigned>(nrv->GetNFrames());
+    if (pNSegments)
+        *pNSegments = static_cast<unsigned>(nrv->GetNSegments());
+    if (pNTotalFrames)
+        *pNTotalFrames = static_cast<unsigned>(nrv->GetNFrames());
     delete nrv;
     return ret;
 }
@@ -290,13 +309,15 @@ QOR_RESULT SimImageIn_checkMultiSegment(const char *pszFilename, unsigned *pNSeg
 /* ---------------------------------------------------------------- writer */
 
 QOR_RESULT SimImageOut_init(sSimImageOut *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     std::memset(pImage, 0, sizeof(*pImage));
     return QOR_RES_OK;
 }
 
 QOR_RESULT SimImageOut_create(sSimImageOut *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     CM_xxx model;
     SUBS_xxx subs;
     const sSimImageColourModel m = pImage->info.eColourModel;
@@ -315,7 +336,8 @@ QOR_RESULT SimImageOut_create(sSimImageOut *pImage) {
     }
     const QOR_UINT8 bd = pImage->info.ui8BitDepth;
     CImageNrv *nrv = new (std::nothrow) CImageNrv;
-    if (!nrv) return QOR_RES_FAILED;
+    if (!nrv)
+        return QOR_RES_FAILED;
     const QOR_INT8 depths[4] = {static_cast<QOR_INT8>(bd), static_cast<QOR_INT8>(bd), static_cast<QOR_INT8>(bd),
                                 static_cast<QOR_INT8>(bd)};
     if (bd < 1 || bd > 31 || pImage->info.ui32Width > static_cast<QOR_UINT32>(CImageBase::MAX_DIMENSION) ||
@@ -332,7 +354,8 @@ QOR_RESULT SimImageOut_create(sSimImageOut *pImage) {
     }
     std::memset(fmt, 0, sizeof(*fmt));
     fmt->pixelFormat = PACKM_UNPACKEDR;
-    for (int i = 0; i < pImage->nPlanes; ++i) fmt->planeFormat[i] = 1;
+    for (int i = 0; i < pImage->nPlanes; ++i)
+        fmt->planeFormat[i] = 1;
     nrv->exposureInfo.time = pImage->info.ui32ExposureTime;
     nrv->exposureInfo.gain = pImage->info.fGain;
     pImage->saveToNRV = nrv;
@@ -342,7 +365,8 @@ QOR_RESULT SimImageOut_create(sSimImageOut *pImage) {
 }
 
 QOR_RESULT SimImageOut_open(sSimImageOut *pImage, const char *pszFilename) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     if (!pImage->saveToNRV || !pImage->saveFormat) {
         QOR_LOG_ERROR(LOG_TAG, "file should have been created beforehand\n");
         return QOR_RES_INVALID_PARAM;
@@ -359,7 +383,8 @@ QOR_RESULT SimImageOut_open(sSimImageOut *pImage, const char *pszFilename) {
         QOR_LOG_ERROR(LOG_TAG, "CImageNrv::StartSegment %s\n", msg);
     } else {
         msg = nrv->SaveFileHeader(ctx);
-        if (msg) QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileHeader %s\n", msg);
+        if (msg)
+            QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileHeader %s\n", msg);
     }
     if (msg) {
         const char *endMsg = nrv->SaveFileEnd(ctx);
@@ -374,7 +399,8 @@ QOR_RESULT SimImageOut_open(sSimImageOut *pImage, const char *pszFilename) {
 }
 
 QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZE size) {
-    if (!pImage || !pData) return QOR_RES_INVALID_PARAM;
+    if (!pImage || !pData)
+        return QOR_RES_INVALID_PARAM;
     CImageNrv *nrv = pImage->saveToNRV;
     if (!nrv) {
         QOR_LOG_ERROR(LOG_TAG, "Image not initialised\n");
@@ -400,7 +426,8 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
         /* Depths below 8 are stored one byte per sample, like 8. */
         layout = bd <= 8 ? BAYER8 : BAYER16;
         const QOR_SIZE rec = 4 * (bd <= 8 ? 1 : 2);
-        if (size % rec != 0) return QOR_RES_NOT_SUPPORTED;
+        if (size % rec != 0)
+            return QOR_RES_NOT_SUPPORTED;
         count = size / rec;
         nCh = 4;
     } else if (IsRgbModel(m)) {
@@ -448,7 +475,8 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
     for (QOR_SIZE i = 0; i < count; ++i) {
         switch (layout) {
         case BAYER8:
-            for (int k = 0; k < 4; ++k) nrv->chnl[k].data[i] = in[4 * i + k];
+            for (int k = 0; k < 4; ++k)
+                nrv->chnl[k].data[i] = in[4 * i + k];
             break;
         case BAYER16:
             for (int k = 0; k < 4; ++k) {
@@ -458,16 +486,19 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
             }
             break;
         case RGB24:
-            for (int k = 0; k < 3; ++k) nrv->chnl[k].data[i] = in[3 * i + k];
+            for (int k = 0; k < 3; ++k)
+                nrv->chnl[k].data[i] = in[3 * i + k];
             break;
         case RGB32_8:
-            for (int k = 0; k < 3; ++k) nrv->chnl[k].data[i] = in[4 * i + k];
+            for (int k = 0; k < 3; ++k)
+                nrv->chnl[k].data[i] = in[4 * i + k];
             break;
         case RGB32_10: {
             const QOR_UINT32 w = static_cast<QOR_UINT32>(in[4 * i]) | static_cast<QOR_UINT32>(in[4 * i + 1]) << 8 |
                                  static_cast<QOR_UINT32>(in[4 * i + 2]) << 16 |
                                  static_cast<QOR_UINT32>(in[4 * i + 3]) << 24;
-            for (int k = 0; k < 3; ++k) nrv->chnl[k].data[i] = static_cast<PIXEL>((w >> (10 * k)) & 0x3FFu);
+            for (int k = 0; k < 3; ++k)
+                nrv->chnl[k].data[i] = static_cast<PIXEL>((w >> (10 * k)) & 0x3FFu);
             break;
         }
         case RGB64:
@@ -491,8 +522,10 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
 }
 
 QOR_RESULT SimImageOut_write(sSimImageOut *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
-    if (!pImage->saveToNRV || !pImage->saveContext) return QOR_RES_NOT_INITIALISED;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
+    if (!pImage->saveToNRV || !pImage->saveContext)
+        return QOR_RES_NOT_INITIALISED;
     const char *msg = pImage->saveToNRV->SaveFileData(pImage->saveContext);
     if (msg) {
         QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileData %s\n", msg);
@@ -502,8 +535,10 @@ QOR_RESULT SimImageOut_write(sSimImageOut *pImage) {
 }
 
 QOR_RESULT SimImageOut_close(sSimImageOut *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
-    if (!pImage->saveToNRV || !pImage->saveFormat || !pImage->saveContext) return QOR_RES_NOT_INITIALISED;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
+    if (!pImage->saveToNRV || !pImage->saveFormat || !pImage->saveContext)
+        return QOR_RES_NOT_INITIALISED;
     const char *msg = pImage->saveToNRV->SaveFileEnd(pImage->saveContext);
     if (msg) {
         QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileEnd %s\n", msg);
@@ -518,13 +553,15 @@ QOR_RESULT SimImageOut_close(sSimImageOut *pImage) {
 }
 
 QOR_RESULT SimImageOut_clean(sSimImageOut *pImage) {
-    if (!pImage) return QOR_RES_INVALID_PARAM;
+    if (!pImage)
+        return QOR_RES_INVALID_PARAM;
     if (pImage->saveToNRV && pImage->saveContext && pImage->saveFormat) {
         QOR_LOG_ERROR(LOG_TAG, "a sSimImageOut was not closed! closing...\n");
         SimImageOut_close(pImage);
     }
     /* A file whose end failed is still open: close it rather than lose its descriptor. */
-    if (pImage->saveContext && pImage->saveToNRV) pImage->saveToNRV->SaveFileAbort(pImage->saveContext);
+    if (pImage->saveContext && pImage->saveToNRV)
+        pImage->saveToNRV->SaveFileAbort(pImage->saveContext);
     delete pImage->saveToNRV;
     delete pImage->saveFormat;
     return SimImageOut_init(pImage);

@@ -14,8 +14,7 @@ namespace {
 
 // Frames inserted by a data generator on the pipeline's imager are what the capture receives: a capture waits
 // for an insertion, and each frame delivered ends the generator's wait for it.
-TEST_F(CaptureTest, DataGeneratorFramesFeedTheCapture)
-{
+TEST_F(CaptureTest, DataGeneratorFramesFeedTheCapture) {
     CI_DATAGEN *dg = nullptr;
     ASSERT_EQ(CI_DatagenCreate(&dg, conn), QOR_RES_OK);
     dg->ui8IIFDGIndex = 0;
@@ -24,7 +23,8 @@ TEST_F(CaptureTest, DataGeneratorFramesFeedTheCapture)
     dg->ui8Gasket = 0;
     dg->eBayerMosaic = MOSAIC_RGGB;
     const uint32_t stride = dg_packer::stride(CI_DGFMT_MIPI, 10, kWidth);
-    for (int i = 0; i < 2; i++) ASSERT_EQ(CI_DatagenAllocateFrame(dg, stride * kHeight, nullptr), QOR_RES_OK);
+    for (int i = 0; i < 2; i++)
+        ASSERT_EQ(CI_DatagenAllocateFrame(dg, stride * kHeight, nullptr), QOR_RES_OK);
     ASSERT_EQ(CI_DatagenStart(dg), QOR_RES_OK);
     startWith(2, 2, 2);
     norva_sim::SetCaptureTimeoutMs(20);

@@ -26,8 +26,7 @@ protected:
     static constexpr uint32_t kWidth = 64;
     static constexpr uint32_t kHeight = 48;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         SimTest::SetUp();
         ASSERT_EQ(CI_DriverInit(&conn), QOR_RES_OK);
         ASSERT_EQ(CI_PipelineCreate(&pipe, conn), QOR_RES_OK);
@@ -50,8 +49,7 @@ protected:
         ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
         ASSERT_EQ(CI_PipelineComputeLinestore(pipe), QOR_RES_OK);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (pipe != nullptr) {
             EXPECT_EQ(CI_PipelineDestroy(pipe), QOR_RES_OK);
         }
@@ -66,8 +64,7 @@ protected:
     int pipelineId() { return internal()->ui32Identifier; }
 
     /** Bytes of a buffer of the output's format at the imager size (tiled or not). */
-    uint32_t bufferSize(CI_BUFFTYPE role, bool tiled = false)
-    {
+    uint32_t bufferSize(CI_BUFFTYPE role, bool tiled = false) {
         CI_TILINGINFO tile;
         CI_ALLOC_GetTileInfo(conn->sHWInfo.uiTiledScheme, &tile);
         CI_SIZEINFO size;
@@ -82,31 +79,30 @@ protected:
     }
 
     /** Adds shots and buffers of both outputs (`extra` bytes larger than needed) and starts the capture. */
-    void startWith(unsigned shots, unsigned encBuffers, unsigned dispBuffers, uint32_t extra = 0)
-    {
+    void startWith(unsigned shots, unsigned encBuffers, unsigned dispBuffers, uint32_t extra = 0) {
         ASSERT_EQ(CI_PipelineAddPool(pipe, shots), QOR_RES_OK);
         for (unsigned i = 0; i < encBuffers; i++) {
             QOR_UINT32 id = 0;
-            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER) + extra, 0, &id), QOR_RES_OK);
+            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER) + extra, 0, &id),
+                      QOR_RES_OK);
             enc.push_back(id);
         }
         for (unsigned i = 0; i < dispBuffers; i++) {
             QOR_UINT32 id = 0;
-            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY) + extra, 0, &id), QOR_RES_OK);
+            ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY) + extra, 0, &id),
+                      QOR_RES_OK);
             disp.push_back(id);
         }
         ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);
     }
 
-    bool available(QOR_UINT32 id)
-    {
+    bool available(QOR_UINT32 id) {
         CI_BUFFER_INFO info;
         EXPECT_EQ(CI_PipelineGetBufferInfo(pipe, id, &info), QOR_RES_OK);
         return info.bAvailable != 0;
     }
 
-    norva_sim::SimCaptureView device()
-    {
+    norva_sim::SimCaptureView device() {
         norva_sim::SimCaptureView v;
         EXPECT_TRUE(norva_sim::GetSimCapture(pipelineId(), &v));
         return v;
@@ -118,8 +114,7 @@ protected:
      */
     static unsigned patternMismatches(const void *base, uint64_t frame, unsigned output, unsigned plane,
                                       uint32_t offset, uint32_t stride, uint32_t rowBytes, uint32_t rows,
-                                      uint32_t tileWidth = 0, uint32_t tileHeight = 0)
-    {
+                                      uint32_t tileWidth = 0, uint32_t tileHeight = 0) {
         const uint8_t *b = static_cast<const uint8_t *>(base);
         unsigned wrong = 0;
         for (uint32_t y = 0; y < rows; y++) {
@@ -137,8 +132,7 @@ protected:
     }
 
     /** Mismatches of the NV12 encoder and RGB display outputs of a shot against frame `frame`. */
-    static unsigned shotMismatches(const CI_SHOT *s, uint64_t frame)
-    {
+    static unsigned shotMismatches(const CI_SHOT *s, uint64_t frame) {
         unsigned wrong = 0;
         if (s->pEncoderOutput != nullptr) {
             wrong += patternMismatches(s->pEncoderOutput, frame, norva_sim::SIM_OUT_ENC, 0, s->aEncOffset[0],

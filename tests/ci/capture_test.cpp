@@ -25,23 +25,21 @@ using norva_test::stdoutOf;
 
 namespace {
 
-unsigned commandCount(unsigned nr)
-{
+unsigned commandCount(unsigned nr) {
     unsigned n = 0;
-    for (const auto &e : norva_sim::Trace()) n += e.nr == static_cast<int>(nr) ? 1u : 0u;
+    for (const auto &e : norva_sim::Trace())
+        n += e.nr == static_cast<int>(nr) ? 1u : 0u;
     return n;
 }
 
-uint64_t nowNs(clockid_t clock)
-{
+uint64_t nowNs(clockid_t clock) {
     struct timespec ts;
     clock_gettime(clock, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
 /** Runs f and returns everything it logged on either stream. */
-template <typename F> std::string logOf(F &&f)
-{
+template <typename F> std::string logOf(F &&f) {
     std::string out;
     const std::string err = stderrOf([&] { out = stdoutOf(f); });
     return out + err;
@@ -50,16 +48,17 @@ template <typename F> std::string logOf(F &&f)
 // A long run through three shots, NV12 encoder and RGB display: every frame carries the pattern at the
 // strides and offsets it reports, the private value counts up and wraps, injected faults arrive as they
 // should, and stopping returns pending buffers while an acquired shot stays acquired.
-TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
-{
+TEST_F(CaptureTest, ThousandFramesThroughThreeShots) {
     startWith(3, 3, 3, 8192);
     // Every other frame names its buffers with a layout of its own; the others take the first available ones.
     unsigned triggers = 0;
     auto trigger = [&] {
-        if (triggers++ % 2 == 0) return CI_PipelineTriggerShoot(pipe);
+        if (triggers++ % 2 == 0)
+            return CI_PipelineTriggerShoot(pipe);
         CI_BUFFID ids;
         const QOR_RESULT found = CI_PipelineFindFirstAvailable(pipe, &ids);
-        if (found != QOR_RES_OK) return found;
+        if (found != QOR_RES_OK)
+            return found;
         ids.encStrideY = 128;
         ids.encStrideC = 96;
         ids.encOffsetY = 256;
@@ -68,7 +67,8 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
         ids.dispOffset = 128;
         return CI_PipelineTriggerSpecifiedShoot(pipe, &ids);
     };
-    for (int i = 0; i < 3; i++) ASSERT_EQ(trigger(), QOR_RES_OK);
+    for (int i = 0; i < 3; i++)
+        ASSERT_EQ(trigger(), QOR_RES_OK);
 
     const int kFrames = 1000;
     const int kStatusError = 500, kDriverError = 700, kInterrupted = 300, kPolled = 400;
@@ -78,12 +78,15 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
         if (i == kPolled) {
             CI_SHOT *untouched = reinterpret_cast<CI_SHOT *>(0x1);
             CI_SHOT *polled = untouched;
-            const std::string log = logOf([&] { EXPECT_EQ(CI_PipelineAcquireShotNB(pipe, &polled), QOR_RES_IN_PROGRESS); });
+            const std::string log =
+                logOf([&] { EXPECT_EQ(CI_PipelineAcquireShotNB(pipe, &polled), QOR_RES_IN_PROGRESS); });
             EXPECT_EQ(log, "");
             EXPECT_EQ(polled, untouched);
         }
-        if (i == kStatusError) norva_sim::InjectFrameError(pipelineId(), true);
-        if (i == kDriverError) norva_sim::InjectFrameError(pipelineId(), false);
+        if (i == kStatusError)
+            norva_sim::InjectFrameError(pipelineId(), true);
+        if (i == kDriverError)
+            norva_sim::InjectFrameError(pipelineId(), false);
         if (i == kInterrupted) {
             norva_sim::ClearTrace();
             norva_sim::InjectCommandFault(CI_CAPTURE_ACQUIRE, -EINTR);
@@ -119,7 +122,8 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
     EXPECT_EQ(pipe->config.ui8PrivateValue, static_cast<QOR_UINT8>(kFrames));
 
     // Stop with one shot acquired and two frames pending.
-    for (int i = 0; i < 3; i++) ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+    for (int i = 0; i < 3; i++)
+        ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     CI_SHOT *held = nullptr;
     const uint64_t dayBefore = nowNs(CLOCK_REALTIME);
     ASSERT_EQ(CI_PipelineAcquireShot(pipe, &held), QOR_RES_OK);
@@ -129,8 +133,10 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
     ASSERT_EQ(CI_PipelineStopCapture(pipe), QOR_RES_OK);
     EXPECT_FALSE(CI_PipelineHasPending(pipe));
     EXPECT_FALSE(CI_PipelineIsStarted(pipe));
-    for (QOR_UINT32 id : enc) EXPECT_EQ(available(id), id != held->encId) << id;
-    for (QOR_UINT32 id : disp) EXPECT_EQ(available(id), id != held->dispId) << id;
+    for (QOR_UINT32 id : enc)
+        EXPECT_EQ(available(id), id != held->encId) << id;
+    for (QOR_UINT32 id : disp)
+        EXPECT_EQ(available(id), id != held->dispId) << id;
     EXPECT_TRUE(CI_PipelineHasAcquired(pipe));
     norva_sim::SimCaptureView v = device();
     EXPECT_EQ(v.shotsAcquired, 1u);
@@ -148,8 +154,7 @@ TEST_F(CaptureTest, ThousandFramesThroughThreeShots)
     EXPECT_EQ(c.deviceMemoryAreas, 0);
 }
 
-TEST_F(CaptureTest, FirstAvailableBuffersInListOrderWithDefaultLayout)
-{
+TEST_F(CaptureTest, FirstAvailableBuffersInListOrderWithDefaultLayout) {
     startWith(2, 2, 1);
     norva_sim::ClearTrace();
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
@@ -180,8 +185,7 @@ TEST_F(CaptureTest, FirstAvailableBuffersInListOrderWithDefaultLayout)
     EXPECT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
 }
 
-TEST_F(CaptureTest, SpecifiedTriggersAndTheirRefusals)
-{
+TEST_F(CaptureTest, SpecifiedTriggersAndTheirRefusals) {
     startWith(3, 2, 2);
     CI_BUFFID ids;
     memset(&ids, 0, sizeof(ids));
@@ -192,7 +196,8 @@ TEST_F(CaptureTest, SpecifiedTriggersAndTheirRefusals)
     // A pending display buffer named again: refused, and the encoder buffer named with it stays available.
     ids.encId = enc[1];
     std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineTriggerSpecifiedShootNB(pipe, &ids), QOR_RES_IN_PROGRESS); });
-    EXPECT_TRUE(contains(err, "Display buffer " + std::to_string(disp[0]) + " found but it is not available for capture\n"))
+    EXPECT_TRUE(
+        contains(err, "Display buffer " + std::to_string(disp[0]) + " found but it is not available for capture\n"))
         << err;
     EXPECT_TRUE(available(enc[1]));
 
@@ -238,8 +243,7 @@ struct CreateCase {
     const char *message;
 };
 
-TEST_F(CaptureTest, BufferCreationRefusals)
-{
+TEST_F(CaptureTest, BufferCreationRefusals) {
     const CreateCase cases[] = {
         {CI_TYPE_NONE, 0, QOR_RES_INVALID_PARAM, "pPipeline is NULL or buffer type is NONE\n"},
         {CI_TYPE_ENCODER, 1, QOR_RES_NOT_SUPPORTED, "Pipeline is not configured to support tiling"},
@@ -252,10 +256,12 @@ TEST_F(CaptureTest, BufferCreationRefusals)
     };
     for (const CreateCase &c : cases) {
         QOR_UINT32 id = 0;
-        const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineAllocateBuffer(pipe, c.role, 4096, c.tiled, &id), c.result); });
+        const std::string err =
+            stderrOf([&] { EXPECT_EQ(CI_PipelineAllocateBuffer(pipe, c.role, 4096, c.tiled, &id), c.result); });
         EXPECT_TRUE(contains(err, c.message)) << c.role << ": " << err;
     }
-    std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineImportBuffer(pipe, CI_TYPE_ENCODER, 4096, 0, 0, nullptr), QOR_RES_INVALID_PARAM); });
+    std::string err = stderrOf(
+        [&] { EXPECT_EQ(CI_PipelineImportBuffer(pipe, CI_TYPE_ENCODER, 4096, 0, 0, nullptr), QOR_RES_INVALID_PARAM); });
     EXPECT_TRUE(contains(err, "Given buffer ID 0 is invalid!\n")) << err;
     EXPECT_EQ(CI_PipelineHasBuffers(pipe), 0);
 
@@ -272,8 +278,7 @@ TEST_F(CaptureTest, BufferCreationRefusals)
 
 // A buffer imported from a descriptor is captured into and the frame is visible through the caller's own
 // mapping of that descriptor.
-TEST_F(CaptureTest, ImportedBufferIsVisibleThroughItsDescriptor)
-{
+TEST_F(CaptureTest, ImportedBufferIsVisibleThroughItsDescriptor) {
     const uint32_t size = bufferSize(CI_TYPE_ENCODER);
     const int fd = memfd_create("imported", MFD_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -289,7 +294,8 @@ TEST_F(CaptureTest, ImportedBufferIsVisibleThroughItsDescriptor)
     EXPECT_EQ(info.ionFd, fd);
     EXPECT_EQ(info.type, CI_ALLOC_ENC);
     EXPECT_EQ(info.ui32Size, size);
-    std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineFindBufferFromImportFd(pipe, 9999, &found), QOR_RES_FAILED); });
+    std::string err =
+        stderrOf([&] { EXPECT_EQ(CI_PipelineFindBufferFromImportFd(pipe, 9999, &found), QOR_RES_FAILED); });
     EXPECT_TRUE(contains(err, "Failed to find provided ionFd=9999")) << err;
 
     // Display output goes nowhere: only the encoder buffer is named.
@@ -304,8 +310,8 @@ TEST_F(CaptureTest, ImportedBufferIsVisibleThroughItsDescriptor)
     EXPECT_EQ(shot->pDisplayOutput, nullptr);
     void *view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     ASSERT_NE(view, MAP_FAILED);
-    EXPECT_EQ(CaptureTest::patternMismatches(view, 1, norva_sim::SIM_OUT_ENC, 0, shot->aEncOffset[0], shot->aEncYSize[0],
-                                             kWidth, kHeight),
+    EXPECT_EQ(CaptureTest::patternMismatches(view, 1, norva_sim::SIM_OUT_ENC, 0, shot->aEncOffset[0],
+                                             shot->aEncYSize[0], kWidth, kHeight),
               0u);
     EXPECT_EQ(CaptureTest::patternMismatches(view, 1, norva_sim::SIM_OUT_ENC, 1, shot->aEncOffset[1],
                                              shot->aEncCbCrSize[0], kWidth, kHeight / 2),
@@ -320,14 +326,14 @@ TEST_F(CaptureTest, ImportedBufferIsVisibleThroughItsDescriptor)
 // A frame whose answer names a buffer the library does not know: the shot and the buffers it names go back to
 // the driver instead of staying acquired and forgotten, and capture goes on. The buffer the frame really used
 // cannot be told from the answer: it stays pending here until the capture stops.
-TEST_F(CaptureTest, AcquireNamingAnUnknownBufferGivesTheShotBack)
-{
+TEST_F(CaptureTest, AcquireNamingAnUnknownBufferGivesTheShotBack) {
     startWith(2, 2, 1);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     norva_sim::AnswerUnknownBuffer(pipelineId());
     CI_SHOT *shot = nullptr;
     const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_FAILED); });
-    EXPECT_TRUE(contains(err, "Failed to find the acquired the specified enc buffer (id=2147418112) in the user side list!\n"))
+    EXPECT_TRUE(
+        contains(err, "Failed to find the acquired the specified enc buffer (id=2147418112) in the user side list!\n"))
         << err;
     EXPECT_EQ(shot, nullptr);
     EXPECT_FALSE(CI_PipelineHasAcquired(pipe));
@@ -345,8 +351,7 @@ TEST_F(CaptureTest, AcquireNamingAnUnknownBufferGivesTheShotBack)
 }
 
 // A layout whose size wraps 32 bits (2^28 x 16 rows) is not handed to the caller: the shot goes back.
-TEST_F(CaptureTest, AcquireRefusesALayoutBeyondTheBuffer)
-{
+TEST_F(CaptureTest, AcquireRefusesALayoutBeyondTheBuffer) {
     startWith(1, 1, 1);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     norva_sim::AnswerWrappingLayout(pipelineId());
@@ -369,8 +374,7 @@ TEST_F(CaptureTest, AcquireRefusesALayoutBeyondTheBuffer)
 
 // A shot whose areas could not be mapped stays known: a frame that lands in it is handed straight back to the
 // driver, and the pool (driver shots included) is deleted completely.
-TEST_F(CaptureTest, ShotThatCouldNotBeMappedIsNotStranded)
-{
+TEST_F(CaptureTest, ShotThatCouldNotBeMappedIsNotStranded) {
     norva_sim::FailNthMapping(1, ENOMEM);
     std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineAddPool(pipe, 1), QOR_RES_FAILED); });
     EXPECT_TRUE(contains(err, "Failed to map the statistics to user-space 0/1\n")) << err;
@@ -391,8 +395,7 @@ TEST_F(CaptureTest, ShotThatCouldNotBeMappedIsNotStranded)
     EXPECT_EQ(device().shots, 0u);
 }
 
-TEST_F(CaptureTest, MissedAndDroppedFramesAreReported)
-{
+TEST_F(CaptureTest, MissedAndDroppedFramesAreReported) {
     startWith(1, 1, 1);
     norva_sim::InjectMissedFrames(pipelineId(), 2);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
@@ -414,8 +417,7 @@ TEST_F(CaptureTest, MissedAndDroppedFramesAreReported)
     EXPECT_EQ(device().shots, 1u);
 }
 
-TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCapture)
-{
+TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCapture) {
     startWith(1, 1, 1);
     norva_sim::SetCaptureTimeoutMs(20);
     CI_SHOT *shot = nullptr;
@@ -430,17 +432,17 @@ TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCaptur
     ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     EXPECT_FALSE(available(enc[0]));
-    EXPECT_EQ(SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(CI_CAPTURE_STOP),
-                             pipelineId()),
-              0);
+    EXPECT_EQ(
+        SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(CI_CAPTURE_STOP), pipelineId()),
+        0);
     EXPECT_FALSE(CI_PipelineIsStarted(pipe));
     EXPECT_TRUE(available(enc[0]));
     EXPECT_TRUE(available(disp[0]));
     // A trigger the driver cancels because it stopped: the library learns it and frees the buffers again.
     ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);
-    EXPECT_EQ(SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(CI_CAPTURE_STOP),
-                             pipelineId()),
-              0);
+    EXPECT_EQ(
+        SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(CI_CAPTURE_STOP), pipelineId()),
+        0);
     const std::string log = logOf([&] { EXPECT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_UNAVAILABLE); });
     EXPECT_TRUE(contains(log, "Failed to add a frame to be captured\n")) << log;
     EXPECT_TRUE(contains(log, "Capture was stopped!\n")) << log;
@@ -448,8 +450,7 @@ TEST_F(CaptureTest, BlockingAcquireEndsWithATimeoutAndTriggerNeedsAStartedCaptur
     EXPECT_TRUE(available(enc[0]));
 }
 
-TEST_F(CaptureTest, QueriesFollowTheDriver)
-{
+TEST_F(CaptureTest, QueriesFollowTheDriver) {
     EXPECT_FALSE(CI_PipelineHasAvailableShots(pipe));
     startWith(2, 1, 1);
     EXPECT_TRUE(CI_PipelineHasAvailable(pipe));
@@ -474,8 +475,7 @@ TEST_F(CaptureTest, QueriesFollowTheDriver)
 }
 
 // The load area and statistics of a shot are mapped read-only with the shot and unmapped with the pool.
-TEST_F(CaptureTest, PoolMapsItsAreasAndDeleteUnmapsThem)
-{
+TEST_F(CaptureTest, PoolMapsItsAreasAndDeleteUnmapsThem) {
     const int before = norva_sim::GetCounters().liveMappings;
     ASSERT_EQ(CI_PipelineAddPool(pipe, 2), QOR_RES_OK);
     CI_SHOT &s = static_cast<INT_SHOT *>(List_getHead(&internal()->sList_shots)->object)->publicShot;
@@ -503,11 +503,11 @@ protected:
     bool tiling() const override { return true; }
 };
 
-TEST_F(TiledCaptureTest, TiledBufferIsWrittenTileByTile)
-{
+TEST_F(TiledCaptureTest, TiledBufferIsWrittenTileByTile) {
     ASSERT_EQ(CI_PipelineAddPool(pipe, 1), QOR_RES_OK);
     QOR_UINT32 encId = 0;
-    ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER, true), 1, &encId), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineAllocateBuffer(pipe, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER, true), 1, &encId),
+              QOR_RES_OK);
     ASSERT_EQ(CI_PipelineStartCapture(pipe), QOR_RES_OK);
     CI_BUFFID ids;
     memset(&ids, 0, sizeof(ids));
@@ -537,8 +537,7 @@ protected:
     void arrange(MC_PIPELINE &m) override { m.eHDRInsertion = BGR_161616_64; }
 };
 
-TEST_F(HdrInsertionCaptureTest, InsertionBuffersAreLentTriggeredAndReturnedAtStop)
-{
+TEST_F(HdrInsertionCaptureTest, InsertionBuffersAreLentTriggeredAndReturnedAtStop) {
     ASSERT_EQ(pipe->config.eHDRInsType.eFmt, BGR_161616_64);
     startWith(2, 2, 2);
     QOR_UINT32 ins[2] = {0, 0};

@@ -77,8 +77,8 @@ TEST_F(Connection, InitRefusals) {
     const Case cases[] = {
         {"device absent", [] { norva_sim::SetDeviceAbsent(true); }, QOR_RES_FAILED,
          "Failed to initialise the device\n"},
-        {"pipeline size 16375",
-         [] { norva_sim::IspDevice().description.sHWInfo.uiSizeOfPipeline = 16375; }, QOR_RES_FAILED,
+        {"pipeline size 16375", [] { norva_sim::IspDevice().description.sHWInfo.uiSizeOfPipeline = 16375; },
+         QOR_RES_FAILED,
          "The kernel-side CI_PIPELINE driver is not compatible with the user-side. Are you using the correct "
          "driver/app?\n"},
         {"information refused", [] { norva_sim::InjectCommandFault(CI_INFO_GET, -ENOMEM); }, QOR_RES_NO_MEMORY,
@@ -106,8 +106,7 @@ TEST_F(Connection, InitRefusals) {
     norva_sim::ResetPlatform();
     norva_sim::SetDeviceAbsent(true);
     CI_CONNECTION *c = nullptr;
-    EXPECT_TRUE(contains(stderrOf([&] { CI_DriverInit(&c); }),
-                         "ERROR [SYS_USERIO]: SYS_IO_Open():"));
+    EXPECT_TRUE(contains(stderrOf([&] { CI_DriverInit(&c); }), "ERROR [SYS_USERIO]: SYS_IO_Open():"));
 }
 
 TEST_F(Connection, FinaliseFreesEverythingWhenTheCloseFails) {
@@ -126,11 +125,25 @@ TEST(ErrorMapping, Table) {
     const struct {
         int driverError;
         QOR_RESULT result;
-    } rows[] = {{0, 0},           {-EINVAL, 11},  {-E2BIG, 21},     {-EINTR, 8},     {-EEXIST, 18},
-                {-ENOMEM, 2},     {-EADDRINUSE, 30}, {-ECANCELED, 15}, {-EALREADY, 16}, {-EOPNOTSUPP, 22},
-                {-ETIME, 1},      {-EIO, 3},      {-ENOTTY, 3},     {-EBUSY, 3},     {5, 3},
-                {EINVAL, 3},      {-1, 3}};
-    for (const auto &r : rows) EXPECT_EQ(toQorResult(r.driverError), r.result) << r.driverError;
+    } rows[] = {{0, 0},
+                {-EINVAL, 11},
+                {-E2BIG, 21},
+                {-EINTR, 8},
+                {-EEXIST, 18},
+                {-ENOMEM, 2},
+                {-EADDRINUSE, 30},
+                {-ECANCELED, 15},
+                {-EALREADY, 16},
+                {-EOPNOTSUPP, 22},
+                {-ETIME, 1},
+                {-EIO, 3},
+                {-ENOTTY, 3},
+                {-EBUSY, 3},
+                {5, 3},
+                {EINVAL, 3},
+                {-1, 3}};
+    for (const auto &r : rows)
+        EXPECT_EQ(toQorResult(r.driverError), r.result) << r.driverError;
 }
 
 TEST_F(Connection, EveryErrnoRowThroughTheDevice) {
@@ -138,8 +151,8 @@ TEST_F(Connection, EveryErrnoRowThroughTheDevice) {
     const struct {
         int error;
         QOR_RESULT result;
-    } rows[] = {{EINVAL, 11},    {E2BIG, 21},     {EINTR, 8},       {EEXIST, 18}, {ENOMEM, 2}, {EADDRINUSE, 30},
-                {ECANCELED, 15}, {EALREADY, 16},  {EOPNOTSUPP, 22}, {ETIME, 1},   {EIO, 3},    {ENOTTY, 3}};
+    } rows[] = {{EINVAL, 11},    {E2BIG, 21},    {EINTR, 8},       {EEXIST, 18}, {ENOMEM, 2}, {EADDRINUSE, 30},
+                {ECANCELED, 15}, {EALREADY, 16}, {EOPNOTSUPP, 22}, {ETIME, 1},   {EIO, 3},    {ENOTTY, 3}};
     for (const auto &r : rows) {
         SCOPED_TRACE(r.error);
         norva_sim::InjectCommandFault(CI_TIMEST_GET, -r.error);
@@ -207,11 +220,23 @@ TEST_F(Connection, SingleValuesAndReset) {
         QOR_RESULT (*call)(CI_CONNECTION *);
         const char *message;
     } failures[] = {
-        {CI_SYSTIME_GET, [](CI_CONNECTION *c) { QOR_UINT64 v; return CI_DriverGetSystemTime(c, &v); },
+        {CI_SYSTIME_GET,
+         [](CI_CONNECTION *c) {
+             QOR_UINT64 v;
+             return CI_DriverGetSystemTime(c, &v);
+         },
          "Failed to get the system time\n"},
-        {CI_DPFINT_GET, [](CI_CONNECTION *c) { QOR_UINT32 v; return CI_DriverGetAvailableInternalDPFBuffer(c, &v); },
+        {CI_DPFINT_GET,
+         [](CI_CONNECTION *c) {
+             QOR_UINT32 v;
+             return CI_DriverGetAvailableInternalDPFBuffer(c, &v);
+         },
          "Failed to get the current DPF internal buffer value\n"},
-        {CI_RTM_GET, [](CI_CONNECTION *c) { CI_RTM_INFO v; return CI_DriverGetRTMInfo(c, &v); },
+        {CI_RTM_GET,
+         [](CI_CONNECTION *c) {
+             CI_RTM_INFO v;
+             return CI_DriverGetRTMInfo(c, &v);
+         },
          "Failed to get the RTM values\n"},
         {CI_RESET, [](CI_CONNECTION *c) { return CI_DriverReset(c); }, "Failed to reset ISP\n"},
         {CI_GMALUT_GET, [](CI_CONNECTION *c) { return CI_DriverGetGammaLUT(c); },
@@ -235,8 +260,11 @@ TEST_F(Connection, NullArgumentsAreRefusedWithTheirMessage) {
         const char *message;
     } cases[] = {
         {[](CI_CONNECTION *c) { return CI_DriverGetLinestore(c); }, true, "pConnection is NULL\n"},
-        {[](CI_CONNECTION *c) { CI_LINESTORE l{}; return CI_DriverVerifLinestore(c, c ? nullptr : &l); }, false,
-         "pLinestore or pConnection is NULL\n"},
+        {[](CI_CONNECTION *c) {
+             CI_LINESTORE l{};
+             return CI_DriverVerifLinestore(c, c ? nullptr : &l);
+         },
+         false, "pLinestore or pConnection is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverSetLinestore(c, nullptr); }, false,
          "pLinestore or pConnection is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverGetGammaLUT(c); }, true, "pConnection is NULL\n"},
@@ -246,16 +274,26 @@ TEST_F(Connection, NullArgumentsAreRefusedWithTheirMessage) {
          "pConnection or puiCurrentStamp is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverGetSystemTime(c, nullptr); }, false,
          "pConnection or pui64SystemTime is NULL\n"},
-        {[](CI_CONNECTION *c) { QOR_UINT32 v; return CI_DriverGetAvailableInternalDPFBuffer(c, &v); }, true,
-         "pConnection is NULL\n"},
+        {[](CI_CONNECTION *c) {
+             QOR_UINT32 v;
+             return CI_DriverGetAvailableInternalDPFBuffer(c, &v);
+         },
+         true, "pConnection is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverGetAvailableInternalDPFBuffer(c, nullptr); }, false,
          "puiAvailableDPF is NULL\n"},
-        {[](CI_CONNECTION *c) { CI_RTM_INFO v; return CI_DriverGetRTMInfo(c, &v); }, true, "pConnection is NULL\n"},
+        {[](CI_CONNECTION *c) {
+             CI_RTM_INFO v;
+             return CI_DriverGetRTMInfo(c, &v);
+         },
+         true, "pConnection is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverGetRTMInfo(c, nullptr); }, false, "pRTM is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverDebugRegRead(c, 0, 0, nullptr); }, false,
          "pConnection or pResult is NULL\n"},
-        {[](CI_CONNECTION *c) { (void)c; return CI_DriverDebugRegWrite(nullptr, 0, 0, 0); }, false,
-         "pConnection or pResult is NULL\n"},
+        {[](CI_CONNECTION *c) {
+             (void)c;
+             return CI_DriverDebugRegWrite(nullptr, 0, 0, 0);
+         },
+         false, "pConnection or pResult is NULL\n"},
         {[](CI_CONNECTION *c) { return CI_DriverReset(c); }, true, "pConnection is NULL\n"},
     };
     norva_sim::ClearTrace();
@@ -344,8 +382,9 @@ TEST_F(Linestore, Verification) {
     CI_LINESTORE ls{};
     ls.aStart[0] = -1;
     ls.aStart[1] = 100;
-    EXPECT_EQ(stdoutOf([&] { CI_DriverVerifLinestore(conn, &ls); }).find("INFO [CI_API]: CI_DriverVerifLinestore() "
-                                                                        "context 0 linestore disabled\n"),
+    EXPECT_EQ(stdoutOf([&] { CI_DriverVerifLinestore(conn, &ls); })
+                  .find("INFO [CI_API]: CI_DriverVerifLinestore() "
+                        "context 0 linestore disabled\n"),
               0u);
 }
 

@@ -39,14 +39,16 @@ uint16_t ramp(uint32_t x, uint32_t y, unsigned k, unsigned depth) {
 std::vector<uint16_t> rampFrame(unsigned k, unsigned depth) {
     std::vector<uint16_t> s(kWidth * kHeight);
     for (uint32_t y = 0; y < kHeight; ++y) {
-        for (uint32_t x = 0; x < kWidth; ++x) s[y * kWidth + x] = ramp(x, y, k, depth);
+        for (uint32_t x = 0; x < kWidth; ++x)
+            s[y * kWidth + x] = ramp(x, y, k, depth);
     }
     return s;
 }
 
 size_t commandsSeen(unsigned nr) {
     size_t n = 0;
-    for (const auto &t : norva_sim::Trace()) n += t.nr == static_cast<int>(nr) ? 1 : 0;
+    for (const auto &t : norva_sim::Trace())
+        n += t.nr == static_cast<int>(nr) ? 1 : 0;
     return n;
 }
 
@@ -75,14 +77,16 @@ public:
         dg->ui8FormatBitdepth = static_cast<QOR_UINT8>(depth);
         dg->ui8Gasket = static_cast<QOR_UINT8>(gasket);
         dg->eBayerMosaic = MOSAIC_RGGB;
-        for (unsigned i = 0; i < frames; ++i) ASSERT_EQ(CI_DatagenAllocateFrame(dg, size, nullptr), QOR_RES_OK);
+        for (unsigned i = 0; i < frames; ++i)
+            ASSERT_EQ(CI_DatagenAllocateFrame(dg, size, nullptr), QOR_RES_OK);
     }
 
     /** Acquires a buffer and fills it with the packed frame and its description. */
     /** The buffer is mapped for writing only: the frame is packed aside, damaged there if asked, and copied. */
     CI_DG_FRAME *fill(const std::vector<uint16_t> &samples, uint32_t stride, long damageAt = -1) {
         CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
-        if (frame == nullptr) return nullptr;
+        if (frame == nullptr)
+            return nullptr;
         EXPECT_LE(static_cast<uint64_t>(stride) * kHeight, frame->ui32AllocSize);
         dg_packer::fill(frame, dg->eFormat, dg->ui8FormatBitdepth, dg->eBayerMosaic, samples.data(), kWidth, kHeight,
                         stride, damageAt);
@@ -93,9 +97,11 @@ public:
     bool consume(unsigned gasket, std::vector<uint16_t> *samples, norva_sim::SourceFrame *seen = nullptr) {
         std::lock_guard<std::mutex> guard(norva_sim::PlatformMutex());
         norva_sim::SourceFrame frame;
-        if (!norva_sim::TakeSourceFrame(gasket, &frame)) return false;
+        if (!norva_sim::TakeSourceFrame(gasket, &frame))
+            return false;
         samples->assign(frame.samples, frame.samples + static_cast<size_t>(frame.width) * frame.height);
-        if (seen != nullptr) *seen = frame;
+        if (seen != nullptr)
+            *seen = frame;
         return norva_sim::MarkSourceFrameProcessed(frame);
     }
 
@@ -129,8 +135,7 @@ TEST_F(Datagen, TenRampFramesThroughThreeBuffersDecodeSampleForSample) {
         ids.push_back(frame->ui32FrameID);
         ASSERT_EQ(CI_DatagenInsertFrame(frame), QOR_RES_OK);
         // Not processed yet: a poll finds nothing and says nothing.
-        EXPECT_EQ(stderrOf([&] { EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_FALSE), QOR_RES_IN_PROGRESS); }),
-                  "");
+        EXPECT_EQ(stderrOf([&] { EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_FALSE), QOR_RES_IN_PROGRESS); }), "");
         std::vector<uint16_t> received;
         norva_sim::SourceFrame seen;
         ASSERT_TRUE(consume(1, &received, &seen));
@@ -172,7 +177,8 @@ TEST_F(Datagen, MipiRaw12FrameDecodesWhileTheCallerWaits) {
         for (int i = 0; i < 2000; ++i) {
             {
                 std::lock_guard<std::mutex> guard(norva_sim::PlatformMutex());
-                if (norva_sim::QueuedSourceFrames(0) > 0) break;
+                if (norva_sim::QueuedSourceFrames(0) > 0)
+                    break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -299,8 +305,8 @@ TEST_F(Datagen, EveryRefusalOfTheTable) {
              return long(acquired(t) != nullptr);
          },
          0, "Available list is empty\n"},
-        {"acquire: given buffer refused", [](Datagen &t) { return long(CI_DatagenGetFrame(t.dg, 77) != nullptr); },
-         0, "Failed to acquire DG Buffer 77\n"},
+        {"acquire: given buffer refused", [](Datagen &t) { return long(CI_DatagenGetFrame(t.dg, 77) != nullptr); }, 0,
+         "Failed to acquire DG Buffer 77\n"},
         {"acquire: unknown identifier",
          [&](Datagen &t) {
              norva_sim::InjectCommandAnswer(CI_IIFDG_ACQUIRE, 0); // success naming frame 0
@@ -386,14 +392,16 @@ TEST_F(Datagen, EveryRefusalOfTheTable) {
         SCOPED_TRACE(c.what);
         norva_sim::ResetPlatform();
         create(CI_DGFMT_PARALLEL, 10, 1, 1, size);
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+            return;
         // Messages name the buffer's identifier as {id}.
-        const INT_INTDATAGEN *rec = reinterpret_cast<INT_INTDATAGEN *>(reinterpret_cast<char *>(dg) -
-                                                                       offsetof(INT_INTDATAGEN, publicDatagen));
+        const INT_INTDATAGEN *rec =
+            reinterpret_cast<INT_INTDATAGEN *>(reinterpret_cast<char *>(dg) - offsetof(INT_INTDATAGEN, publicDatagen));
         const QOR_UINT32 frameId = static_cast<INT_DGFRAME *>(rec->sListFrames.sAnchor.pNext->object)->ui32FrameID;
         std::string message = c.message;
         const size_t at = message.find("{id}");
-        if (at != std::string::npos) message.replace(at, 4, std::to_string(frameId));
+        if (at != std::string::npos)
+            message.replace(at, 4, std::to_string(frameId));
         long result = -1;
         const std::string err = stderrOf([&] { result = c.act(*this); });
         EXPECT_EQ(result, c.result);
@@ -545,7 +553,7 @@ TEST_F(Datagen, DestroyLeavesNoBufferBehind) {
     create(CI_DGFMT_PARALLEL, 10, 1, 3, 128 * kHeight);
     ASSERT_EQ(CI_DatagenStart(dg), QOR_RES_OK);
     CI_DG_FRAME *sent = fill(rampFrame(1, 10), 128);
-    ASSERT_EQ(CI_DatagenInsertFrame(sent), QOR_RES_OK); // queued, never processed
+    ASSERT_EQ(CI_DatagenInsertFrame(sent), QOR_RES_OK);  // queued, never processed
     ASSERT_NE(CI_DatagenGetAvailableFrame(dg), nullptr); // held by the caller
     const std::string err = stderrOf([&] { EXPECT_EQ(CI_DatagenDestroy(dg), QOR_RES_OK); });
     dg = nullptr;

@@ -14,8 +14,7 @@
 
 using norva_test::CaptureTest;
 
-TEST_F(CaptureTest, DmabufBuffersAreCapturedIntoAndSeenThroughTheirExportedDescriptors)
-{
+TEST_F(CaptureTest, DmabufBuffersAreCapturedIntoAndSeenThroughTheirExportedDescriptors) {
     const uint32_t size = bufferSize(CI_TYPE_ENCODER);
     constexpr unsigned kBuffers = 3;
     std::vector<QOR_HANDLE> handles(kBuffers, nullptr);
@@ -52,8 +51,8 @@ TEST_F(CaptureTest, DmabufBuffersAreCapturedIntoAndSeenThroughTheirExportedDescr
                                     kWidth, kHeight),
                   0u)
             << "buffer " << i;
-        EXPECT_EQ(patternMismatches(view, i + 1, norva_sim::SIM_OUT_ENC, 1, shot->aEncOffset[1],
-                                    shot->aEncCbCrSize[0], kWidth, kHeight / 2),
+        EXPECT_EQ(patternMismatches(view, i + 1, norva_sim::SIM_OUT_ENC, 1, shot->aEncOffset[1], shot->aEncCbCrSize[0],
+                                    kWidth, kHeight / 2),
                   0u)
             << "buffer " << i;
         // The library's own mapping shows the same bytes.

@@ -9,8 +9,7 @@ using norva_test::stderrOf;
 
 namespace {
 
-CI_HWINFO hardware(QOR_UINT32 lineStore = 4096)
-{
+CI_HWINFO hardware(QOR_UINT32 lineStore = 4096) {
     CI_HWINFO hw;
     memset(&hw, 0, sizeof(hw));
     hw.context_aMaxWidthSingle[0] = 2048;
@@ -30,8 +29,7 @@ struct LshCase {
     QOR_RESULT result;
 };
 
-TEST(LshVerif, BitsTilesSkipsAndCoverage)
-{
+TEST(LshVerif, BitsTilesSkipsAndCoverage) {
     const LshCase cases[] = {
         {"4 bits", 4, 6, 0, 9, 7, 575, 447, 4096, QOR_RES_OK},
         {"10 bits", 10, 6, 0, 9, 7, 575, 447, 4096, QOR_RES_OK},
@@ -70,14 +68,21 @@ struct TapCase {
     QOR_BOOL expected;
 };
 
-TEST(ScalerVerifTaps, WidthPerPosition)
-{
+TEST(ScalerVerifTaps, WidthPerPosition) {
     const TapCase cases[] = {
-        {"outer 16", 16, 0, 16, 1},    {"outer 17", 16, 0, 17, 0},     {"outer -16", 16, 0, -16, 1},
-        {"outer -17", 16, 0, -17, 0},  {"centre 127", 16, 7, 127, 1},  {"centre -128", 16, 7, -128, 1},
-        {"6-bit 64", 16, 6, 64, 1},    {"6-bit 65", 16, 6, 65, 0},     {"6-bit -64", 16, 9, -64, 1},
-        {"8 taps start at 4", 8, 0, 32, 1}, {"8 taps start at 4: 33", 8, 0, 33, 0},
-        {"2 taps start at 6", 2, 0, 64, 1}, {"2 taps start at 6: 65", 2, 0, 65, 0},
+        {"outer 16", 16, 0, 16, 1},
+        {"outer 17", 16, 0, 17, 0},
+        {"outer -16", 16, 0, -16, 1},
+        {"outer -17", 16, 0, -17, 0},
+        {"centre 127", 16, 7, 127, 1},
+        {"centre -128", 16, 7, -128, 1},
+        {"6-bit 64", 16, 6, 64, 1},
+        {"6-bit 65", 16, 6, 65, 0},
+        {"6-bit -64", 16, 9, -64, 1},
+        {"8 taps start at 4", 8, 0, 32, 1},
+        {"8 taps start at 4: 33", 8, 0, 33, 0},
+        {"2 taps start at 6", 2, 0, 64, 1},
+        {"2 taps start at 6: 65", 2, 0, 65, 0},
         {"2 taps second is 7 bits", 2, 1, 127, 1},
     };
     for (const TapCase &c : cases) {
@@ -87,8 +92,7 @@ TEST(ScalerVerifTaps, WidthPerPosition)
     }
 }
 
-TEST(ScalerVerif, RowsRuleAndTaps)
-{
+TEST(ScalerVerif, RowsRuleAndTaps) {
     CI_MODULE_SCALER sc;
     memset(&sc, 0, sizeof(sc));
     sc.aOutputSize[1] = 720; // 721 rows
@@ -106,8 +110,7 @@ TEST(ScalerVerif, RowsRuleAndTaps)
     EXPECT_EQ(CI_ModuleScaler_verif(&sc), QOR_RES_OK);
 }
 
-TEST(StatsVerif, FlickerPeriods)
-{
+TEST(StatsVerif, FlickerPeriods) {
     struct Case {
         QOR_UINT8 minPN, pn;
         QOR_RESULT result;
@@ -122,8 +125,7 @@ TEST(StatsVerif, FlickerPeriods)
     }
 }
 
-TEST(BlockVerif, LimitsOfTheOtherChecks)
-{
+TEST(BlockVerif, LimitsOfTheOtherChecks) {
     const CI_HWINFO hw = hardware();
     CI_MODULE_IIF iif;
     memset(&iif, 0, sizeof(iif));

@@ -28,8 +28,7 @@ namespace {
 /** A connection and one pipeline carrying the default converted configuration of a 1920x1080 imager. */
 class Pipeline : public SimTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         SimTest::SetUp();
         ASSERT_EQ(CI_DriverInit(&conn), QOR_RES_OK);
         ASSERT_EQ(CI_PipelineCreate(&pipe, conn), QOR_RES_OK);
@@ -46,8 +45,7 @@ protected:
         pipe->config.ui8Context = 0;
         pipe->sImagerInterface.ui8Imager = 0;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (pipe != nullptr) {
             EXPECT_EQ(CI_PipelineDestroy(pipe), QOR_RES_OK);
         }
@@ -55,16 +53,15 @@ protected:
         SimTest::TearDown();
     }
     INT_PIPELINE *internal() { return reinterpret_cast<INT_PIPELINE *>(pipe); }
-    std::vector<norva_sim::TraceEntry> commands(unsigned nr)
-    {
+    std::vector<norva_sim::TraceEntry> commands(unsigned nr) {
         std::vector<norva_sim::TraceEntry> out;
         for (const auto &e : norva_sim::Trace()) {
-            if (e.nr == static_cast<int>(nr)) out.push_back(e);
+            if (e.nr == static_cast<int>(nr))
+                out.push_back(e);
         }
         return out;
     }
-    static int maskOf(const norva_sim::TraceEntry &e, bool after = false)
-    {
+    static int maskOf(const norva_sim::TraceEntry &e, bool after = false) {
         const std::vector<uint8_t> &rec = after ? e.argOut : e.argIn;
         int mask;
         memcpy(&mask, &rec[offsetof(CI_PIPE_PARAM, eUpdateMask)], sizeof(mask));
@@ -76,8 +73,7 @@ protected:
     std::unique_ptr<MC_PIPELINE> mc;
 };
 
-TEST_F(Pipeline, CreateSetsDefaultsAndRefusesBadArguments)
-{
+TEST_F(Pipeline, CreateSetsDefaultsAndRefusesBadArguments) {
     CI_PIPELINE *fresh = nullptr;
     ASSERT_EQ(CI_PipelineCreate(&fresh, conn), QOR_RES_OK);
     EXPECT_EQ(fresh->config.ui8Context, 2);
@@ -106,30 +102,49 @@ struct VerifyCase {
 INT_LSHMAT gBadMatrix;
 
 const VerifyCase kVerifyCases[] = {
-    {2, [](CI_PIPELINE *p, CI_HWINFO *) { p->config.ui8Context = 2; }, QOR_RES_NOT_SUPPORTED, "chosen context 2 is not supported (max 2)\n"},
-    {3, [](CI_PIPELINE *p, CI_HWINFO *hw) { hw->eFunctionalities = 0; PixelTransformRGB(&p->config.eHDRExtType, BGR_101010_32); },
+    {2, [](CI_PIPELINE *p, CI_HWINFO *) { p->config.ui8Context = 2; }, QOR_RES_NOT_SUPPORTED,
+     "chosen context 2 is not supported (max 2)\n"},
+    {3,
+     [](CI_PIPELINE *p, CI_HWINFO *hw) {
+         hw->eFunctionalities = 0;
+         PixelTransformRGB(&p->config.eHDRExtType, BGR_101010_32);
+     },
      QOR_RES_NOT_SUPPORTED, "The HDR Extraction point is not supported by HW version 2.7\n"},
-    {4, [](CI_PIPELINE *p, CI_HWINFO *hw) { hw->eFunctionalities = 0; PixelTransformBayer(&p->config.eRaw2DExtraction, BAYER_TIFF_10, MOSAIC_RGGB); },
+    {4,
+     [](CI_PIPELINE *p, CI_HWINFO *hw) {
+         hw->eFunctionalities = 0;
+         PixelTransformBayer(&p->config.eRaw2DExtraction, BAYER_TIFF_10, MOSAIC_RGGB);
+     },
      QOR_RES_NOT_SUPPORTED, "The Raw 2D Extraction point is not supported by HW version 2.7\n"},
-    {5, [](CI_PIPELINE *p, CI_HWINFO *hw) { hw->eFunctionalities = 0; p->config.bSupportTiling = 1; },
+    {5,
+     [](CI_PIPELINE *p, CI_HWINFO *hw) {
+         hw->eFunctionalities = 0;
+         p->config.bSupportTiling = 1;
+     },
      QOR_RES_NOT_SUPPORTED, "Tiling support is not possible with HW version 2.7\n"},
     {6, [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformRGB(&p->config.eDispType, BGR_161616_64); },
      QOR_RES_NOT_SUPPORTED, "The RGB format BI_BGR64 cannot be used for display output\n"},
     {7, [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformBayer(&p->config.eDispType, BAYER_TIFF_10, MOSAIC_RGGB); },
-     QOR_RES_NOT_SUPPORTED, "The Bayer TIFF format TIFF10 can only be used for Raw 2D Extraction - please use other format e.g. RGGB10\n"},
+     QOR_RES_NOT_SUPPORTED,
+     "The Bayer TIFF format TIFF10 can only be used for Raw 2D Extraction - please use other format e.g. RGGB10\n"},
     {8, [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformRGB(&p->config.eHDRExtType, RGB_888_24); },
-     QOR_RES_NOT_SUPPORTED, "The HDR Extraction format can only be BI_BGR32-10bit for this version of the HW (found BI_RGB24)\n"},
+     QOR_RES_NOT_SUPPORTED,
+     "The HDR Extraction format can only be BI_BGR32-10bit for this version of the HW (found BI_RGB24)\n"},
     {9, [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformRGB(&p->config.eHDRInsType, RGB_888_24); },
-     QOR_RES_NOT_SUPPORTED, "The HDR Insertion format can only be BI_BGR64 for this version of the HW (found BI_RGB24)\n"},
-    {10, [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformBayer(&p->config.eRaw2DExtraction, BAYER_RGGB_10, MOSAIC_RGGB); },
+     QOR_RES_NOT_SUPPORTED,
+     "The HDR Insertion format can only be BI_BGR64 for this version of the HW (found BI_RGB24)\n"},
+    {10,
+     [](CI_PIPELINE *p, CI_HWINFO *) { PixelTransformBayer(&p->config.eRaw2DExtraction, BAYER_RGGB_10, MOSAIC_RGGB); },
      QOR_RES_NOT_SUPPORTED, "The Raw2D output format RGGB10 is not supported - it needsto be a TIFF format\n"},
     {11, [](CI_PIPELINE *p, CI_HWINFO *) { p->sImagerInterface.ui16BuffThreshold = 2048; }, QOR_RES_FAILED,
      "The Imager Interface values are not correct!\n"},
-    {12, [](CI_PIPELINE *p, CI_HWINFO *) {
+    {12,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
          memset(&gBadMatrix, 0, sizeof(gBadMatrix));
          gBadMatrix.config.ui8BitsPerDiff = 3;
          reinterpret_cast<INT_PIPELINE *>(p)->pMatrix = &gBadMatrix;
-     }, QOR_RES_NOT_SUPPORTED, "The lens shading values are not correct!\n"},
+     },
+     QOR_RES_NOT_SUPPORTED, "The lens shading values are not correct!\n"},
     {13, [](CI_PIPELINE *p, CI_HWINFO *) { p->sWhiteBalance.eRGBThresholdMode = static_cast<WBC_MODES>(5); },
      QOR_RES_NOT_SUPPORTED, "The WBC configuration is not correct!\n"},
     {14, [](CI_PIPELINE *p, CI_HWINFO *) { p->sDefectivePixels.eDPFEnable = CI_DPF_WRITE_MAP_ENABLED; }, QOR_RES_FAILED,
@@ -140,40 +155,59 @@ const VerifyCase kVerifyCases[] = {
      "The encoder scaler is configured to output 422 while pipeline output is configured for 420\n"},
     {17, [](CI_PIPELINE *p, CI_HWINFO *) { p->sEncoderScaler.aOutputSize[1] = 1078; }, QOR_RES_NOT_SUPPORTED,
      "The encoder scaler values are not correct!\n"},
-    {18, [](CI_PIPELINE *p, CI_HWINFO *) { p->sDisplayScaler.bBypassScaler = 0; p->sDisplayScaler.HLuma[0] = 100; },
+    {18,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
+         p->sDisplayScaler.bBypassScaler = 0;
+         p->sDisplayScaler.HLuma[0] = 100;
+     },
      QOR_RES_FAILED, "The display scaler values are not correct!\n"},
     {19, [](CI_PIPELINE *p, CI_HWINFO *) { p->stats.sExposureStats.ui16Width = 6; }, QOR_RES_FAILED,
      "Exposure statistics configuration is not correct!\n"},
     {20, [](CI_PIPELINE *p, CI_HWINFO *) { p->stats.sWhiteBalanceStats.ui8ActiveROI = 2; }, QOR_RES_FAILED,
      "White Balance statistics configuration is not correct!\n"},
-    {21, [](CI_PIPELINE *p, CI_HWINFO *) { p->stats.sAutoWhiteBalanceStats.bEnable = 1; p->stats.sAutoWhiteBalanceStats.ui16GridTileWidth = 6; },
+    {21,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
+         p->stats.sAutoWhiteBalanceStats.bEnable = 1;
+         p->stats.sAutoWhiteBalanceStats.ui16GridTileWidth = 6;
+     },
      QOR_RES_FAILED, "Auto White Balance statistics configuration is not correct!\n"},
     {22, [](CI_PIPELINE *p, CI_HWINFO *) { p->stats.sHistStats.ui16Width = 9; }, QOR_RES_FAILED,
      "Histogram statistics configuration is not correct!\n"},
     {23, [](CI_PIPELINE *p, CI_HWINFO *) { p->stats.sFlickerStats.ui8MinPN = 6; }, QOR_RES_FAILED,
      "The flicker detection values are not correct!\n"},
     // 24: the encoder-statistics check accepts everything, even with its output on
-    {24, [](CI_PIPELINE *p, CI_HWINFO *) { p->config.eOutputConfig |= CI_SAVE_ENS; p->stats.sEncStats.ui8Log2NCouples = 255; },
+    {24,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
+         p->config.eOutputConfig |= CI_SAVE_ENS;
+         p->stats.sEncStats.ui8Log2NCouples = 255;
+     },
      QOR_RES_OK, ""},
     {25, [](CI_PIPELINE *p, CI_HWINFO *) { p->config.ui16MaxEncOutWidth = 1918; }, QOR_RES_FAILED,
      "Encoder output size is too big for allocated buffers\n"},
-    {26, [](CI_PIPELINE *p, CI_HWINFO *) {
+    {26,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
          PixelTransformRGB(&p->config.eDispType, RGB_888_24);
          p->config.ui16MaxDispOutWidth = 1920;
          p->config.ui16MaxDispOutHeight = 1079;
          p->sDisplayScaler.aOutputSize[0] = 959;
          p->sDisplayScaler.aOutputSize[1] = 1079;
-     }, QOR_RES_FAILED, "Display output size is too big for allocated buffers\n"},
-    {27, [](CI_PIPELINE *p, CI_HWINFO *) {
+     },
+     QOR_RES_FAILED, "Display output size is too big for allocated buffers\n"},
+    {27,
+     [](CI_PIPELINE *p, CI_HWINFO *) {
          PixelTransformBayer(&p->config.eDispType, BAYER_RGGB_12, MOSAIC_RGGB);
          p->config.eDataExtraction = CI_INOUT_BLACK_LEVEL;
-     }, QOR_RES_FAILED, "Data Extraction is enabled but display output size is 0\n"},
-    {28, [](CI_PIPELINE *p, CI_HWINFO *hw) { hw->config_ui8NContexts = 1; p->config.ui8Context = 1; },
+     },
+     QOR_RES_FAILED, "Data Extraction is enabled but display output size is 0\n"},
+    {28,
+     [](CI_PIPELINE *p, CI_HWINFO *hw) {
+         hw->config_ui8NContexts = 1;
+         p->config.ui8Context = 1;
+     },
      QOR_RES_NOT_SUPPORTED, "maximum number of context is 1 (using 1)\n"},
 };
 
-TEST_F(Pipeline, EachVerificationCheckGivesItsMessageAndCode)
-{
+TEST_F(Pipeline, EachVerificationCheckGivesItsMessageAndCode) {
     ASSERT_EQ(CI_PipelineVerify(pipe), QOR_RES_OK);
     const CI_PIPELINE base = *pipe;
     const CI_HWINFO hwBase = conn->sHWInfo;
@@ -191,16 +225,14 @@ TEST_F(Pipeline, EachVerificationCheckGivesItsMessageAndCode)
     EXPECT_EQ(CI_PipelineVerify(nullptr), QOR_RES_INVALID_PARAM);
 }
 
-TEST_F(Pipeline, VerifyOfANullPipelineNamesIt)
-{
+TEST_F(Pipeline, VerifyOfANullPipelineNamesIt) {
     // Check 1 of the verification table: its message as well as its code.
     const std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineVerify(nullptr), QOR_RES_INVALID_PARAM); });
     EXPECT_TRUE(contains(err, "ERROR [CI_API]: CI_PipelineVerify():")) << err;
     EXPECT_TRUE(contains(err, "pPipeline is NULL\n")) << err;
 }
 
-TEST_F(Pipeline, SixteenBitDisplayFormatPassesOnlyWithDataExtraction)
-{
+TEST_F(Pipeline, SixteenBitDisplayFormatPassesOnlyWithDataExtraction) {
     PixelTransformRGB(&pipe->config.eDispType, BGR_161616_64);
     pipe->config.eDataExtraction = CI_INOUT_FILTER_LINESTORE;
     pipe->config.ui16MaxDispOutWidth = 1920;
@@ -210,8 +242,7 @@ TEST_F(Pipeline, SixteenBitDisplayFormatPassesOnlyWithDataExtraction)
     EXPECT_EQ(CI_PipelineVerify(pipe), QOR_RES_NOT_SUPPORTED);
 }
 
-TEST_F(Pipeline, RegistrationIsOneRegisterThenOneFullUpdate)
-{
+TEST_F(Pipeline, RegistrationIsOneRegisterThenOneFullUpdate) {
     norva_sim::ClearTrace();
     ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
     const auto trace = norva_sim::Trace();
@@ -226,13 +257,13 @@ TEST_F(Pipeline, RegistrationIsOneRegisterThenOneFullUpdate)
     ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &view));
     EXPECT_EQ(memcmp(view.registers.data(), internal()->pLoadStructure, CI_LOAD_STRUCT_SIZE), 0);
     EXPECT_EQ(view.decoded.sWhiteBalance.aGain[0], pipe->sWhiteBalance.aGain[0]);
-    EXPECT_EQ(memcmp(view.decoded.sToneMapping.aCurve, pipe->sToneMapping.aCurve, sizeof(pipe->sToneMapping.aCurve)), 0);
+    EXPECT_EQ(memcmp(view.decoded.sToneMapping.aCurve, pipe->sToneMapping.aCurve, sizeof(pipe->sToneMapping.aCurve)),
+              0);
     EXPECT_EQ(view.decoded.stats.sFlickerStats.ui32SceneChange, 300000u);
     EXPECT_EQ(view.info.iifConfig.ui16ImagerSize[0], 959);
 }
 
-TEST_F(Pipeline, HundredFramesWithDefaultsPrintNothing)
-{
+TEST_F(Pipeline, HundredFramesWithDefaultsPrintNothing) {
     ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
     const std::string out = norva_test::stdoutOf([&] {
         for (int frame = 0; frame < 100; frame++) {
@@ -249,8 +280,7 @@ TEST_F(Pipeline, HundredFramesWithDefaultsPrintNothing)
     EXPECT_EQ(view.lastAppliedMask, CI_UPD_GRP_0 | CI_UPD_GRP_2);
 }
 
-TEST_F(Pipeline, FailedFirstUpdateFailsTheRegistration)
-{
+TEST_F(Pipeline, FailedFirstUpdateFailsTheRegistration) {
     norva_sim::InjectCommandFault(CI_CONFIG_UPDATE, -EINVAL);
     std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineRegister(pipe), QOR_RES_INVALID_PARAM); });
     EXPECT_TRUE(contains(err, "Failed to do the 1st update!\n")) << err;
@@ -260,8 +290,7 @@ TEST_F(Pipeline, FailedFirstUpdateFailsTheRegistration)
     EXPECT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
 }
 
-TEST_F(Pipeline, RegisterRefusals)
-{
+TEST_F(Pipeline, RegisterRefusals) {
     EXPECT_EQ(CI_PipelineRegister(nullptr), QOR_RES_INVALID_PARAM);
     norva_sim::InjectCommandAnswer(CI_PIPELINE_REGISTER, 0);
     std::string err = stderrOf([&] { EXPECT_EQ(CI_PipelineRegister(pipe), QOR_RES_FAILED); });
@@ -271,22 +300,20 @@ TEST_F(Pipeline, RegisterRefusals)
     EXPECT_TRUE(contains(err, "Configuration is not correct!\n")) << err;
 }
 
-TEST_F(Pipeline, UpdateOfAnUnregisteredPipelineLeavesTheLoadStructure)
-{
+TEST_F(Pipeline, UpdateOfAnUnregisteredPipelineLeavesTheLoadStructure) {
     pipe->sWhiteBalance.aGain[0] = 4321;
     EXPECT_EQ(CI_PipelineUpdate(pipe, CI_UPD_ALL, nullptr), QOR_RES_NOT_INITIALISED);
     EXPECT_EQ(std::vector<char>(internal()->pLoadStructure, internal()->pLoadStructure + CI_LOAD_STRUCT_SIZE),
               std::vector<char>(CI_LOAD_STRUCT_SIZE, 0));
 }
 
-TEST_F(Pipeline, FailedGroupsComeBackAndAreSentAgain)
-{
+TEST_F(Pipeline, FailedGroupsComeBackAndAreSentAgain) {
     ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
     norva_sim::SimPipelineView before;
     ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &before));
 
-    pipe->sWhiteBalance.aGain[1] = 2000;          // group 1
-    pipe->sToneMapping.outputLumaOffset = 99;     // group 8
+    pipe->sWhiteBalance.aGain[1] = 2000;      // group 1
+    pipe->sToneMapping.outputLumaOffset = 99; // group 8
     norva_sim::FailNextUpdate(CI_UPD_GRP_3, -EINTR);
     norva_sim::ClearTrace();
     int failed = -1;
@@ -294,7 +321,7 @@ TEST_F(Pipeline, FailedGroupsComeBackAndAreSentAgain)
     EXPECT_EQ(failed, CI_UPD_GRP_3);
     norva_sim::SimPipelineView view;
     ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &view));
-    EXPECT_EQ(view.decoded.sWhiteBalance.aGain[1], 2000);                               // applied
+    EXPECT_EQ(view.decoded.sWhiteBalance.aGain[1], 2000);                                                // applied
     EXPECT_EQ(view.decoded.sToneMapping.outputLumaOffset, before.decoded.sToneMapping.outputLumaOffset); // not applied
 
     // the next update, whatever it asks, carries the group that failed
@@ -310,8 +337,7 @@ TEST_F(Pipeline, FailedGroupsComeBackAndAreSentAgain)
     EXPECT_EQ(maskOf(commands(CI_CONFIG_UPDATE).back()), CI_UPD_GRP_0);
 }
 
-TEST_F(Pipeline, DestroyDeregistersAndFreesTheDefectCopy)
-{
+TEST_F(Pipeline, DestroyDeregistersAndFreesTheDefectCopy) {
     QOR_UINT16 defects[] = {3, 4};
     mc->sDPF.apDefectInput = defects;
     mc->sDPF.ui32NDefect = 1;
@@ -338,8 +364,7 @@ struct LinestoreCase {
     const char *message;
 };
 
-TEST_F(Pipeline, LinestorePlacement)
-{
+TEST_F(Pipeline, LinestorePlacement) {
     const LinestoreCase cases[] = {
         {"after a running context", true, 0, 1000, 3000, 749, QOR_RES_OK, 1000, ""},
         {"before a running context", true, 2000, 1000, 3000, 749, QOR_RES_OK, 0, ""},
@@ -375,8 +400,7 @@ TEST_F(Pipeline, LinestorePlacement)
     memset(&dev, 0, sizeof(dev));
 }
 
-TEST_F(Pipeline, LensShadingMatrixStatesAgreeWithTheDevice)
-{
+TEST_F(Pipeline, LensShadingMatrixStatesAgreeWithTheDevice) {
     using norva_sim::SimMatrixState;
     QOR_UINT32 id = 0;
     EXPECT_EQ(CI_PipelineAllocateLSHMatrix(pipe, 4096, &id), QOR_RES_NOT_INITIALISED);
@@ -395,7 +419,8 @@ TEST_F(Pipeline, LensShadingMatrixStatesAgreeWithTheDevice)
     auto library = [&](QOR_UINT32 m) {
         for (Cell_T *c = List_getHead(&internal()->sList_lshmat); c != nullptr; c = List_getNext(c)) {
             INT_LSHMAT *mat = static_cast<INT_LSHMAT *>(c->object);
-            if (mat->ID == static_cast<QOR_INT32>(m)) return mat->eStatus;
+            if (mat->ID == static_cast<QOR_INT32>(m))
+                return mat->eStatus;
         }
         ADD_FAILURE() << "no matrix " << m;
         return INT_BUFFER_AVAILABLE;
@@ -451,8 +476,7 @@ TEST_F(Pipeline, LensShadingMatrixStatesAgreeWithTheDevice)
     // the second matrix goes with the pipeline
 }
 
-TEST_F(Pipeline, DeviceRefusalOfAMatrixAcquireIsReported)
-{
+TEST_F(Pipeline, DeviceRefusalOfAMatrixAcquireIsReported) {
     ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
     QOR_UINT32 id = 0;
     ASSERT_EQ(CI_PipelineAllocateLSHMatrix(pipe, 1024, &id), QOR_RES_OK);

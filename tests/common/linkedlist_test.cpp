@@ -65,7 +65,8 @@ TEST_F(ListTest, DetachAndPop) {
     EXPECT_EQ(List_popBack(&list), nullptr);
     EXPECT_EQ(List_nElem(&list), 0u);
 
-    for (Item &i : items) List_pushBack(&list, &i.cell);
+    for (Item &i : items)
+        List_pushBack(&list, &i.cell);
     EXPECT_EQ(List_detach(&items[1].cell), QOR_RES_OK);
     EXPECT_EQ(items[1].cell.pContainer, nullptr);
     EXPECT_EQ(List_getNext(&items[1].cell), nullptr);
@@ -100,7 +101,8 @@ QOR_BOOL8 stopAtValue(void *object, void *param) {
 }
 
 TEST_F(ListTest, VisitorStopsOnAnyValueButOne) {
-    for (Item &i : items) List_pushBack(&list, &i.cell);
+    for (Item &i : items)
+        List_pushBack(&list, &i.cell);
     std::vector<int> seen;
     EXPECT_EQ(List_visitor(&list, &seen, stopAtValue), &items[1].cell);
     EXPECT_EQ(seen, (std::vector<int>{0, 1}));
@@ -160,10 +162,11 @@ TEST(ListAllocated, VisitorMayFreeTheElementItIsGiven) {
         o->cell.object = o;
         List_pushBack(&list, &o->cell);
     }
-    EXPECT_EQ(List_visitor(&list, nullptr, [](void *object, void *) -> QOR_BOOL8 {
-                  free(object);
-                  return QOR_TRUE;
-              }),
+    EXPECT_EQ(List_visitor(&list, nullptr,
+                           [](void *object, void *) -> QOR_BOOL8 {
+                               free(object);
+                               return QOR_TRUE;
+                           }),
               nullptr);
     EXPECT_EQ(List_nElem(&list), 3u);
 }

@@ -87,7 +87,10 @@ TEST(PixelFormat, NamesOfNoneAndUnknownValues) {
     const struct {
         pxlFormat fmt;
         const char *name;
-    } cases[] = {{PXL_NONE, "NONE"}, {PXL_N, "?fmt?"}, {PXL_INVALID, "?fmt?"}, {static_cast<pxlFormat>(99), "?fmt?"},
+    } cases[] = {{PXL_NONE, "NONE"},
+                 {PXL_N, "?fmt?"},
+                 {PXL_INVALID, "?fmt?"},
+                 {static_cast<pxlFormat>(99), "?fmt?"},
                  {static_cast<pxlFormat>(-1), "?fmt?"}};
     for (const auto &k : cases) {
         EXPECT_STREQ(FormatString(k.fmt), k.name);
@@ -101,7 +104,8 @@ TEST(PixelFormat, NamesOfNoneAndUnknownValues) {
     EXPECT_EQ(FormatIndex(""), PXL_NONE);
 
     const char *mosaics[] = {"NONE", "MOSAIC_RGGB", "MOSAIC_GRBG", "MOSAIC_GBRG", "MOSAIC_BGGR"};
-    for (int m = 0; m <= 4; ++m) EXPECT_STREQ(MosaicString(static_cast<MOSAICType>(m)), mosaics[m]);
+    for (int m = 0; m <= 4; ++m)
+        EXPECT_STREQ(MosaicString(static_cast<MOSAICType>(m)), mosaics[m]);
     EXPECT_STREQ(MosaicString(static_cast<MOSAICType>(5)), "?mos?");
 }
 
@@ -153,10 +157,12 @@ TEST(PixelFormat, MosaicFlipMatchesFlippingA2x2Cell) {
             for (int v = 0; v <= 1; ++v) {
                 const std::string c = cells[in];
                 std::string flipped = c;
-                if (h) flipped = {flipped[1], flipped[0], flipped[3], flipped[2]};
-                if (v) flipped = {flipped[2], flipped[3], flipped[0], flipped[1]};
-                const MOSAICType out = MosaicFlip(static_cast<MOSAICType>(in), static_cast<QOR_BOOL8>(h),
-                                                  static_cast<QOR_BOOL8>(v));
+                if (h)
+                    flipped = {flipped[1], flipped[0], flipped[3], flipped[2]};
+                if (v)
+                    flipped = {flipped[2], flipped[3], flipped[0], flipped[1]};
+                const MOSAICType out =
+                    MosaicFlip(static_cast<MOSAICType>(in), static_cast<QOR_BOOL8>(h), static_cast<QOR_BOOL8>(v));
                 EXPECT_EQ(cells[out], flipped) << c << " h=" << h << " v=" << v;
             }
         }
@@ -186,9 +192,11 @@ TEST(TileInfo, Schemes) {
 /** The layout of a format of any family. */
 PIXELTYPE layoutOf(pxlFormat fmt) {
     PIXELTYPE t{};
-    if (PixelTransformYUV(&t, fmt) == QOR_RES_OK) return t;
+    if (PixelTransformYUV(&t, fmt) == QOR_RES_OK)
+        return t;
     t = PIXELTYPE{};
-    if (PixelTransformRGB(&t, fmt) == QOR_RES_OK) return t;
+    if (PixelTransformRGB(&t, fmt) == QOR_RES_OK)
+        return t;
     t = PIXELTYPE{};
     PixelTransformBayer(&t, fmt, MOSAIC_RGGB);
     return t;
@@ -207,18 +215,40 @@ struct SizeCase {
 };
 
 const SizeCase kSizes[] = {
-    {"NV12 1920x1080 linear", SizeFn::YUV, YUV_420_PL12_8, 1920, 1080, 0, 0,
+    {"NV12 1920x1080 linear",
+     SizeFn::YUV,
+     YUV_420_PL12_8,
+     1920,
+     1080,
+     0,
+     0,
      {YUV_420_PL12_8, 1920, 1080, 0, 1920, 540}},
-    {"NV12 1920x1080 tiled 256", SizeFn::YUV, YUV_420_PL12_8, 1920, 1080, 256, 0,
+    {"NV12 1920x1080 tiled 256",
+     SizeFn::YUV,
+     YUV_420_PL12_8,
+     1920,
+     1080,
+     256,
+     0,
      {YUV_420_PL12_8, 2048, 1088, 256, 2048, 544}},
-    {"NV12-10bit 1920", SizeFn::YUV, YUV_420_PL12_10, 1920, 1080, 0, 0,
-     {YUV_420_PL12_10, 2560, 1080, 0, 2560, 540}},
-    {"NV16 1000x10 rounds to 64", SizeFn::YUV, YUV_422_PL12_8, 1000, 10, 0, 0,
-     {YUV_422_PL12_8, 1024, 10, 0, 1024, 10}},
-    {"packed 444 has no chroma plane", SizeFn::YUV, PXL_ISP_444IL3YCbCr8, 100, 7, 256, 0,
+    {"NV12-10bit 1920", SizeFn::YUV, YUV_420_PL12_10, 1920, 1080, 0, 0, {YUV_420_PL12_10, 2560, 1080, 0, 2560, 540}},
+    {"NV16 1000x10 rounds to 64", SizeFn::YUV, YUV_422_PL12_8, 1000, 10, 0, 0, {YUV_422_PL12_8, 1024, 10, 0, 1024, 10}},
+    {"packed 444 has no chroma plane",
+     SizeFn::YUV,
+     PXL_ISP_444IL3YCbCr8,
+     100,
+     7,
+     256,
+     0,
      {PXL_ISP_444IL3YCbCr8, 512, 16, 256, 0, 0}},
     {"YUV tiled stride above 16384", SizeFn::YUV, YUV_420_PL12_8, 16385, 16, 256, 22, {}},
-    {"YUV tiled 16385 with scheme 512", SizeFn::YUV, YUV_420_PL12_8, 16385, 16, 512, 0,
+    {"YUV tiled 16385 with scheme 512",
+     SizeFn::YUV,
+     YUV_420_PL12_8,
+     16385,
+     16,
+     512,
+     0,
      {YUV_420_PL12_8, 32768, 16, 512, 32768, 8}},
     {"RGB888_24 width 1000", SizeFn::RGB, RGB_888_24, 1000, 5, 0, 0, {RGB_888_24, 3008, 5, 0, 0, 0}},
     {"RGB888_24 width 1000 tiled", SizeFn::RGB, RGB_888_24, 1000, 5, 256, 0, {RGB_888_24, 4096, 16, 256, 0, 0}},

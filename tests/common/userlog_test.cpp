@@ -58,7 +58,8 @@ TEST_F(UserLog, LineFormatsAndStreams) {
     const size_t colon = rest.find(':');
     ASSERT_NE(colon, std::string::npos);
     EXPECT_EQ(rest.substr(colon + 7), " p\n");
-    for (size_t i = colon + 1; i < colon + 7; ++i) EXPECT_TRUE(isdigit(rest[i])) << rest;
+    for (size_t i = colon + 1; i < colon + 7; ++i)
+        EXPECT_TRUE(isdigit(rest[i])) << rest;
 }
 
 TEST_F(UserLog, LevelFiltersEachKind) {
@@ -98,12 +99,18 @@ TEST_F(UserLog, EnvironmentValues) {
         const char *stdoutText;
     };
     const Case cases[] = {
-        {"5", 2, 2, "INFO [userlog]: LOG_ReadLogLevelFromEnv() Failed to apply log level 5: value is out of range [-1; 4]\n"},
-        {"-2", 2, 2, "INFO [userlog]: LOG_ReadLogLevelFromEnv() Failed to apply log level -2: value is out of range [-1; 4]\n"},
+        {"5", 2, 2,
+         "INFO [userlog]: LOG_ReadLogLevelFromEnv() Failed to apply log level 5: value is out of range [-1; 4]\n"},
+        {"-2", 2, 2,
+         "INFO [userlog]: LOG_ReadLogLevelFromEnv() Failed to apply log level -2: value is out of range [-1; 4]\n"},
         {"-1", 2, -1, ""},
         {"0", 2, 0, ""},
-        {"3", 2, 3, "INFO [userlog]: LOG_ReadLogLevelFromEnv() Apply log level from the NORVA_LOG_LEVEL environment variable = 3\n"},
-        {"3x", 0, 3, "INFO [userlog]: LOG_ReadLogLevelFromEnv() Apply log level from the NORVA_LOG_LEVEL environment variable = 3\n"},
+        {"3", 2, 3,
+         "INFO [userlog]: LOG_ReadLogLevelFromEnv() Apply log level from the NORVA_LOG_LEVEL environment variable = "
+         "3\n"},
+        {"3x", 0, 3,
+         "INFO [userlog]: LOG_ReadLogLevelFromEnv() Apply log level from the NORVA_LOG_LEVEL environment variable = "
+         "3\n"},
         {"", 2, 0, ""},
         {"abc", 2, 0, ""},
     };

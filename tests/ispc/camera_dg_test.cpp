@@ -58,8 +58,8 @@ protected:
         c.init(0, 0);
         EXPECT_EQ(c.getSensor()->getState(), Sensor::SENSOR_CONFIGURED);
         EXPECT_EQ(c.getSensor()->uiWidth, 640u);
-        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleFOS()}) {
+        for (SetupModule *m :
+             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         }
         c.state = Camera::CAM_REGISTERED;
@@ -115,7 +115,8 @@ TEST_F(CameraOnDataGenerator, DestroyingWhileCapturingStopsPipelineAndSensor) {
     norva_sim::ClearTrace();
     stderrOf([&] { camera.reset(); });
     bool stopped = false;
-    for (const auto &e : norva_sim::Trace()) stopped = stopped || e.nr == CI_CAPTURE_STOP;
+    for (const auto &e : norva_sim::Trace())
+        stopped = stopped || e.nr == CI_CAPTURE_STOP;
     EXPECT_TRUE(stopped);
     // The generator went with the sensor and the device was closed with the last reference.
     EXPECT_EQ(norva_sim::GetCounters().openDescriptors, 0);

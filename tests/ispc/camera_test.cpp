@@ -79,7 +79,8 @@ public:
     void TearDown() override {
         camera.reset();
         sensor.reset();
-        for (int fd : fds) close(fd);
+        for (int fd : fds)
+            close(fd);
         SimTest::TearDown();
     }
 
@@ -89,8 +90,8 @@ public:
     }
     /** What the module-registering component does. */
     static void registerModules(Camera &c) {
-        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleFOS()}) {
+        for (SetupModule *m :
+             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
             ASSERT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         }
         c.state = Camera::CAM_REGISTERED;
@@ -162,7 +163,8 @@ TEST_F(CameraOnSim, StateMachine) {
         {"shots before programming", Camera::CAM_CONNECTED, [](CameraOnSim &, Camera &c) { return c.addShots(2); },
          QOR_RES_UNAVAILABLE, Camera::CAM_ERROR, "Invalid camera state 2\n"},
         {"program before set up", Camera::CAM_REGISTERED, [](CameraOnSim &, Camera &c) { return c.program(); },
-         QOR_RES_UNAVAILABLE, Camera::CAM_REGISTERED, "Camera modules must be set up before programming the pipeline.\n"},
+         QOR_RES_UNAVAILABLE, Camera::CAM_REGISTERED,
+         "Camera modules must be set up before programming the pipeline.\n"},
         {"load", Camera::CAM_REGISTERED, [](CameraOnSim &t, Camera &c) { return c.loadParameters(t.setup); },
          QOR_RES_OK, Camera::CAM_SET_UP, nullptr},
         {"set up", Camera::CAM_REGISTERED, [](CameraOnSim &, Camera &c) { return c.setupModules(); }, QOR_RES_OK,
@@ -304,7 +306,8 @@ TEST_F(CameraOnSim, HundredFramesWithThreeControls) {
         memset(&stats, 0, sizeof(stats));
         stats.fosRoi = static_cast<uint32_t>(frame);
         norva_sim::QueueStatistics(pipelineId(), stats);
-        if (erroneous(frame)) norva_sim::InjectFrameError(pipelineId(), true);
+        if (erroneous(frame))
+            norva_sim::InjectFrameError(pipelineId(), true);
         ASSERT_EQ(c.enqueueShot(), QOR_RES_OK) << frame;
         QOR_RESULT ret = QOR_RES_OK;
         const std::string log = stderrOf([&] { ret = c.acquireShot(shot); });
@@ -313,7 +316,8 @@ TEST_F(CameraOnSim, HundredFramesWithThreeControls) {
             EXPECT_TRUE(shot.bFrameError) << frame;
             EXPECT_TRUE(contains(log, "frame is erroneous - skipping control module writing\n")) << log;
         } else {
-            for (const char *name : {"AWB ", "AE ", "AF "}) expected.push_back(name + std::to_string(frame));
+            for (const char *name : {"AWB ", "AE ", "AF "})
+                expected.push_back(name + std::to_string(frame));
             EXPECT_EQ(ret, frame % 10 == 0 ? QOR_RES_FAILED : QOR_RES_OK) << frame;
         }
         // Whatever the result, a shot handed out is given back.
@@ -330,7 +334,8 @@ TEST_F(CameraOnSim, HundredFramesWithThreeControls) {
 
     std::ostringstream os;
     c.printState(os);
-    EXPECT_TRUE(contains(os.str(), "Camera:\n  state = CAM_READY\n  ctx = 0\n  ownSensor = 0\nControls:\n")) << os.str();
+    EXPECT_TRUE(contains(os.str(), "Camera:\n  state = CAM_READY\n  ctx = 0\n  ownSensor = 0\nControls:\n"))
+        << os.str();
 }
 
 TEST_F(CameraOnSim, DestroyingACapturingCameraStopsItFirst) {
@@ -341,7 +346,8 @@ TEST_F(CameraOnSim, DestroyingACapturingCameraStopsItFirst) {
     const std::string log = stderrOf([&] { camera.reset(); });
     EXPECT_TRUE(contains(log, "Camera in capture state, should be stopped before destroying.\n")) << log;
     std::vector<int> nrs;
-    for (const auto &e : norva_sim::Trace()) nrs.push_back(e.nr);
+    for (const auto &e : norva_sim::Trace())
+        nrs.push_back(e.nr);
     const auto stop = std::find(nrs.begin(), nrs.end(), static_cast<int>(CI_CAPTURE_STOP));
     const auto deregister = std::find(nrs.begin(), nrs.end(), static_cast<int>(CI_PIPELINE_DEREGISTER));
     ASSERT_NE(stop, nrs.end());
@@ -481,21 +487,18 @@ TEST_F(CameraOnSim, CommandTraceOfOneCameraLife) {
             kinds.push_back(kind);
         }
     }
-    std::vector<int> expected = {CI_PIPELINE_REGISTER, CI_CONFIG_UPDATE,
-                                 CI_CONFIG_ADDPOOL,    CI_CONFIG_ADDPOOL,
-                                 CI_CAPTURE_HASAVAILABLE,
-                                 CI_CREATE_BUFF,       CI_CREATE_BUFF,
-                                 CI_CREATE_BUFF,       CI_CREATE_BUFF,
-                                 CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE,
-                                 CI_CAPTURE_ISSTARTED, CI_LINESTORE_GET,
-                                 CI_LINESTORE_SET,     CI_CAPTURE_START};
+    std::vector<int> expected = {CI_PIPELINE_REGISTER,    CI_CONFIG_UPDATE,     CI_CONFIG_ADDPOOL, CI_CONFIG_ADDPOOL,
+                                 CI_CAPTURE_HASAVAILABLE, CI_CREATE_BUFF,       CI_CREATE_BUFF,    CI_CREATE_BUFF,
+                                 CI_CREATE_BUFF,          CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE,  CI_CAPTURE_ISSTARTED,
+                                 CI_LINESTORE_GET,        CI_LINESTORE_SET,     CI_CAPTURE_START};
     for (int frame = 0; frame < 3; frame++) {
         for (int nr : {CI_CAPTURE_ISSTARTED, CI_CONFIG_UPDATE, CI_CAPTURE_ISSTARTED, CI_CAPTURE_TRIGGER,
                        CI_CAPTURE_ACQUIRE, CI_CAPTURE_RELEASE}) {
             expected.push_back(nr);
         }
     }
-    for (int nr : {CI_CAPTURE_STOP, CI_CONFIG_DELPOOL, CI_PIPELINE_DEREGISTER}) expected.push_back(nr);
+    for (int nr : {CI_CAPTURE_STOP, CI_CONFIG_DELPOOL, CI_PIPELINE_DEREGISTER})
+        expected.push_back(nr);
     EXPECT_EQ(nrs, expected);
     EXPECT_EQ(kinds, (std::vector<int>{CI_ALLOC_ENC, CI_ALLOC_ENC, CI_ALLOC_DISP, CI_ALLOC_DISP}));
     ASSERT_EQ(masks.size(), 5u);

@@ -76,7 +76,8 @@ TEST_F(ConnectionReference, AFailedOpenHoldsNoReference) {
         // The failure is reported once; giving back a reference never taken is not attempted.
         std::vector<LogLine> mine;
         for (const LogLine &l : log) {
-            if (l.tag == "ISPC_CONNECTION") mine.push_back(l);
+            if (l.tag == "ISPC_CONNECTION")
+                mine.push_back(l);
         }
         EXPECT_EQ(mine, (std::vector<LogLine>{connectionError("connect", "Unable to initialize connection to CI"),
                                               connectionError("CI_Connection", "Failed to connect (returned 3)")}));
@@ -146,7 +147,8 @@ TEST_F(ConnectionReference, ThreadsShareOneConnection) {
                 }
             });
         }
-        for (std::thread &t : threads) t.join();
+        for (std::thread &t : threads)
+            t.join();
         EXPECT_EQ(failures.load(), 0);
 
         if (holdOne) {

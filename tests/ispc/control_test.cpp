@@ -129,18 +129,30 @@ TEST_F(Runner, EnabledFlagsAndUpdateModes) {
         QOR_RESULT result;
         std::vector<std::string> expected;
     } cases[] = {
-        {"per shot", [](Control &c, const Metadata &md) { return c.runControlModules(UPDATE_SHOT, md); }, QOR_RES_OK,
+        {"per shot",
+         [](Control &c, const Metadata &md) { return c.runControlModules(UPDATE_SHOT, md); },
+         QOR_RES_OK,
          {"update AWB 5"}},
-        {"on request", [](Control &c, const Metadata &md) { return c.runControlModules(UPDATE_REQUEST, md); },
-         QOR_RES_OK, {"update TNM 5"}},
-        {"every enabled", [](Control &c, const Metadata &md) { return c.runControlModules(md); }, QOR_RES_OK,
+        {"on request",
+         [](Control &c, const Metadata &md) { return c.runControlModules(UPDATE_REQUEST, md); },
+         QOR_RES_OK,
+         {"update TNM 5"}},
+        {"every enabled",
+         [](Control &c, const Metadata &md) { return c.runControlModules(md); },
+         QOR_RES_OK,
          {"update AWB 5", "update TNM 5"}},
-        {"one disabled", [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_AE, md); }, QOR_RES_OK,
+        {"one disabled",
+         [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_AE, md); },
+         QOR_RES_OK,
          {"update AE 5"}},
-        {"one failing", [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_LSH, md); },
-         QOR_RES_FAILED, {"update LSH 5"}},
-        {"one missing", [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_AF, md); },
-         QOR_RES_INVALID_PARAM, {}},
+        {"one failing",
+         [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_LSH, md); },
+         QOR_RES_FAILED,
+         {"update LSH 5"}},
+        {"one missing",
+         [](Control &c, const Metadata &md) { return c.runControlModule(CTRL_AF, md); },
+         QOR_RES_INVALID_PARAM,
+         {}},
     };
     for (const auto &c : cases) {
         gCalls.clear();
@@ -226,7 +238,8 @@ TEST_F(Runner, LoadSaveAndStatisticsVisitEveryControl) {
 }
 
 TEST_F(Runner, PipelinesForEveryControl) {
-    for (ControlID id : {CTRL_AWB, CTRL_AE, CTRL_AF, CTRL_TNM, CTRL_DNS}) add(id);
+    for (ControlID id : {CTRL_AWB, CTRL_AE, CTRL_AF, CTRL_TNM, CTRL_DNS})
+        add(id);
     TestRig second;
     control.getControlModule(CTRL_AE)->addPipeline(second.pipeline.get());
     control.getControlModule(CTRL_DNS)->addPipeline(second.pipeline.get());

@@ -40,15 +40,15 @@ constexpr uint32_t kWidth = 320;
 constexpr uint32_t kHeight = 240;
 
 /** Writes a chart (any options of the chart generator) as a one-frame Bayer NRV file. */
-bool writeChartNrv(const std::string &path, const norva_test::BayerScene &scene)
-{
+bool writeChartNrv(const std::string &path, const norva_test::BayerScene &scene) {
     const norva_test::SceneOptions &o = scene.options;
     std::vector<uint16_t> cells;
     cells.reserve(scene.samples.size());
     for (uint32_t cy = 0; cy < o.height / 2; cy++) {
         for (uint32_t cx = 0; cx < o.width / 2; cx++) {
             const size_t top = size_t(2 * cy) * o.width + 2 * cx, bottom = top + o.width;
-            for (size_t at : {top, top + 1, bottom, bottom + 1}) cells.push_back(scene.samples[at]);
+            for (size_t at : {top, top + 1, bottom, bottom + 1})
+                cells.push_back(scene.samples[at]);
         }
     }
     sSimImageOut out;
@@ -71,11 +71,12 @@ bool writeChartNrv(const std::string &path, const norva_test::BayerScene &scene)
  * chroma rows of the RGB-to-YUV matrix exchanged, and the chroma inputs of the display's YUV-to-RGB matrix with
  * them, so the display is unchanged. (The defaults give the hardware's Cr-first order.)
  */
-void chromaCbFirst(MC_PIPELINE &mc)
-{
-    for (int j = 0; j < 3; j++) std::swap(mc.sR2Y.aCoeff[0][j], mc.sR2Y.aCoeff[2][j]);
+void chromaCbFirst(MC_PIPELINE &mc) {
+    for (int j = 0; j < 3; j++)
+        std::swap(mc.sR2Y.aCoeff[0][j], mc.sR2Y.aCoeff[2][j]);
     std::swap(mc.sR2Y.aOffset[0], mc.sR2Y.aOffset[2]);
-    for (int r = 0; r < 3; r++) std::swap(mc.sY2R.aCoeff[r][0], mc.sY2R.aCoeff[r][2]);
+    for (int r = 0; r < 3; r++)
+        std::swap(mc.sY2R.aCoeff[r][0], mc.sY2R.aCoeff[r][2]);
     std::swap(mc.sY2R.aOffset[0], mc.sY2R.aOffset[2]);
     mc.sR2Y.updateNeeded = 1;
     mc.sY2R.updateNeeded = 1;
@@ -83,8 +84,7 @@ void chromaCbFirst(MC_PIPELINE &mc)
 
 /** Mean of channel c (0..channels-1) of a packed image over a rectangle shrunk by `margin` on every side. */
 double meanOver(const uint8_t *first, unsigned stride, unsigned channels, unsigned c, const norva_test::Rect &r,
-                unsigned margin = 3)
-{
+                unsigned margin = 3) {
     double sum = 0;
     unsigned n = 0;
     for (uint32_t y = r.y + margin; y + margin < r.y + r.h; y++) {
@@ -97,21 +97,19 @@ double meanOver(const uint8_t *first, unsigned stride, unsigned channels, unsign
 }
 
 /** Mean red, green and blue of the display output (RGB_888_24 holds B, G, R in memory) over a rectangle. */
-void displayRgb(const Shot &shot, const norva_test::Rect &r, double rgb[3])
-{
-    for (int c = 0; c < 3; c++) rgb[c] = meanOver(shot.DISPLAY.firstData(), shot.DISPLAY.stride, 3, 2 - c, r);
+void displayRgb(const Shot &shot, const norva_test::Rect &r, double rgb[3]) {
+    for (int c = 0; c < 3; c++)
+        rgb[c] = meanOver(shot.DISPLAY.firstData(), shot.DISPLAY.stride, 3, 2 - c, r);
 }
 
 /** Mean luma of the encoder output over a rectangle. */
-double luma(const Shot &shot, const norva_test::Rect &r)
-{
+double luma(const Shot &shot, const norva_test::Rect &r) {
     return meanOver(shot.YUV.firstData(), shot.YUV.stride, 1, 0, r);
 }
 
 class DGCameraTest : public norva_test::IspcSimTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         IspcSimTest::SetUp();
         char pattern[] = "/tmp/norva-dgcamera-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -120,8 +118,7 @@ protected:
         ASSERT_EQ(norva_scenes::WriteSceneNrv(scene, kWidth, kHeight, 10, MOSAIC_RGGB, 2), QOR_RES_OK);
         layout = norva_scenes::SceneLayoutOf(kWidth, kHeight);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (camera && camera->state == Camera::CAM_CAPTURING) {
             stderrOf([&] { camera->stopCapture(); });
         }
@@ -134,8 +131,7 @@ protected:
      * A data-generator camera on `file` with NV12 encoder and RGB display outputs, neutral settings, clip
      * counts, histograms and focus sharpness over the whole frame; programmed, buffers allocated, capturing.
      */
-    DGCamera &capturing(const std::string &file, bool withRawLut = true)
-    {
+    DGCamera &capturing(const std::string &file, bool withRawLut = true) {
         camera.reset(new DGCamera(0, file, 0, true));
         EXPECT_EQ(camera->state, Camera::CAM_CONNECTED);
         EXPECT_EQ(IIFDG_ExtendedSetBlanking(camera->getSensor()->getHandle(), 100, 14), QOR_RES_OK);
@@ -144,10 +140,9 @@ protected:
     }
 
     /** Registers the modules, loads the setup, programs the camera, allocates its buffers and starts it. */
-    static void start(DGCamera &c, bool withRawLut = true)
-    {
-        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleFOS()}) {
+    static void start(DGCamera &c, bool withRawLut = true) {
+        for (SetupModule *m :
+             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         }
         if (withRawLut) {
@@ -156,8 +151,8 @@ protected:
         c.state = Camera::CAM_REGISTERED;
         std::ostringstream setup;
         setup << "OUT_ENC NV12\nOUT_DISP RGB888_24\nBLC_SENSOR_BLACK 0 0 0 0\n"
-              << "FOS_ROI_ENABLE 1\nFOS_ROI_START_COORDS 0 0\nFOS_ROI_END_COORDS " << kWidth - 1 << " "
-              << kHeight - 1 << "\n";
+              << "FOS_ROI_ENABLE 1\nFOS_ROI_START_COORDS 0 0\nFOS_ROI_END_COORDS " << kWidth - 1 << " " << kHeight - 1
+              << "\n";
         std::istringstream text(setup.str());
         ParameterList parameters;
         EXPECT_EQ(ParameterFileParser::parse(text, parameters), QOR_RES_OK);
@@ -182,16 +177,14 @@ protected:
     }
 
     /** Enqueues and acquires one frame. */
-    void oneFrame(Shot &shot)
-    {
+    void oneFrame(Shot &shot) {
         ASSERT_EQ(camera->enqueueShot(), QOR_RES_OK);
         ASSERT_EQ(camera->acquireShot(shot, true), QOR_RES_OK);
         ASSERT_FALSE(shot.bFrameError);
     }
 
     /** The device's gamma curve made linear: output levels proportional to the light. */
-    void linearGamma()
-    {
+    void linearGamma() {
         CI_MODULE_GMA_LUT lut;
         for (int i = 0; i < GMA_N_POINTS; i++) {
             const QOR_UINT16 v = static_cast<QOR_UINT16>(std::lround(4095.0 * i / (GMA_N_POINTS - 1)));
@@ -209,8 +202,7 @@ protected:
 bool haveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 // Sixty frames written with plain file writes decode with ffmpeg; the decoded greys are grey.
-TEST_F(DGCameraTest, SixtyFramesDecodeWithFfmpeg)
-{
+TEST_F(DGCameraTest, SixtyFramesDecodeWithFfmpeg) {
     DGCamera &c = capturing(scene);
     const std::string yuvPath = dir + "/frames.nv12";
     const std::string rgbPath = dir + "/frames.bgr";
@@ -248,13 +240,16 @@ TEST_F(DGCameraTest, SixtyFramesDecodeWithFfmpeg)
     const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
     const std::string decoded = dir + "/decoded.rgb";
     ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f rawvideo -pix_fmt nv12 -s " + size + " -i '" + yuvPath +
-                           "' -f rawvideo -pix_fmt rgb24 '" + decoded + "'").c_str()),
+                           "' -f rawvideo -pix_fmt rgb24 '" + decoded + "'")
+                              .c_str()),
               0);
     ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f rawvideo -pix_fmt nv12 -s " + size + " -i '" + yuvPath +
-                           "' -frames:v 1 '" + dir + "/frame.png'").c_str()),
+                           "' -frames:v 1 '" + dir + "/frame.png'")
+                              .c_str()),
               0);
     ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " + size + " -i '" + rgbPath +
-                           "' -frames:v 1 '" + dir + "/display.png'").c_str()),
+                           "' -frames:v 1 '" + dir + "/display.png'")
+                              .c_str()),
               0);
     std::ifstream in(decoded, std::ios::binary);
     const std::vector<uint8_t> frames((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -263,7 +258,8 @@ TEST_F(DGCameraTest, SixtyFramesDecodeWithFfmpeg)
     double previous = 0;
     for (const norva_test::Rect &patch : layout.grey) {
         double v[3];
-        for (int ch = 0; ch < 3; ch++) v[ch] = meanOver(last, kWidth * 3, 3, ch, patch);
+        for (int ch = 0; ch < 3; ch++)
+            v[ch] = meanOver(last, kWidth * 3, 3, ch, patch);
         EXPECT_NEAR(v[0], v[1], 4.0);
         EXPECT_NEAR(v[2], v[1], 4.0);
         EXPECT_GT(v[1], previous); // the patches get lighter left to right
@@ -283,8 +279,7 @@ TEST_F(DGCameraTest, SixtyFramesDecodeWithFfmpeg)
 
 // With neutral settings every grey patch comes out grey in the display output and without chroma in the
 // encoder output.
-TEST_F(DGCameraTest, NeutralSettingsKeepGreysGrey)
-{
+TEST_F(DGCameraTest, NeutralSettingsKeepGreysGrey) {
     DGCamera &c = capturing(scene);
     Shot shot;
     oneFrame(shot);
@@ -316,13 +311,12 @@ TEST_F(DGCameraTest, NeutralSettingsKeepGreysGrey)
 struct OutputChange {
     const char *name;
     void (*change)(DGCamera &camera);
-    int channel;       /* display channel that moves most (0 red, 1 green, 2 blue) */
+    int channel; /* display channel that moves most (0 red, 1 green, 2 blue) */
     bool brighter;
 };
 
 // One frame with neutral settings, then one frame after a change: the output moves the expected way.
-TEST_F(DGCameraTest, WhiteBalanceGainsAndRawCurveMoveTheOutput)
-{
+TEST_F(DGCameraTest, WhiteBalanceGainsAndRawCurveMoveTheOutput) {
     const OutputChange cases[] = {
         {"red gain doubled",
          [](DGCamera &c) {
@@ -377,8 +371,7 @@ TEST_F(DGCameraTest, WhiteBalanceGainsAndRawCurveMoveTheOutput)
 
 // Statistics agree with the scene: every pixel counts once in the histogram, the clip counts are the clipped
 // patch, and the sharp chart has more focus sharpness than a blurred copy of it.
-TEST_F(DGCameraTest, StatisticsAgreeWithTheScene)
-{
+TEST_F(DGCameraTest, StatisticsAgreeWithTheScene) {
     uint32_t sharpness[2] = {0, 0};
     for (int blurred = 0; blurred < 2; blurred++) {
         SCOPED_TRACE(blurred ? "blurred" : "sharp");
@@ -396,10 +389,12 @@ TEST_F(DGCameraTest, StatisticsAgreeWithTheScene)
         Shot shot;
         oneFrame(shot);
         uint64_t total = 0;
-        for (QOR_UINT32 bin : shot.metadata.histogramStats.globalHistogram) total += bin;
+        for (QOR_UINT32 bin : shot.metadata.histogramStats.globalHistogram)
+            total += bin;
         EXPECT_EQ(total, uint64_t(kWidth) * kHeight);
         uint64_t clipped = 0;
-        for (QOR_UINT32 n : shot.metadata.clippingStats.globalClipped) clipped += n;
+        for (QOR_UINT32 n : shot.metadata.clippingStats.globalClipped)
+            clipped += n;
         if (!blurred) {
             EXPECT_EQ(clipped, layout.clipped.area());
         } else {
@@ -413,8 +408,7 @@ TEST_F(DGCameraTest, StatisticsAgreeWithTheScene)
 }
 
 // Doubling the exposure roughly doubles the output below clipping (seen through a linear gamma curve).
-TEST_F(DGCameraTest, DoublingTheExposureDoublesTheOutput)
-{
+TEST_F(DGCameraTest, DoublingTheExposureDoublesTheOutput) {
     DGCamera &c = capturing(scene);
     linearGamma();
     Sensor &sensor = *c.getSensor();
@@ -439,8 +433,7 @@ TEST_F(DGCameraTest, DoublingTheExposureDoublesTheOutput)
 /** A sensor whose exposure range and exposure are chosen by the test. */
 class RangeSensor : public Sensor {
 public:
-    RangeSensor(QOR_UINT32 minimum, QOR_UINT32 maximum, QOR_UINT32 exposure)
-    {
+    RangeSensor(QOR_UINT32 minimum, QOR_UINT32 maximum, QOR_UINT32 exposure) {
         minExposure = minimum;
         maxExposure = maximum;
         programmedExposure = exposure;
@@ -455,14 +448,22 @@ struct ExposureCase {
 
 // The look-up table imitating the exposure: the identity at the geometric mean of the range, lifted above it,
 // held at 65535 where the curve reaches the full scale (never wrapped to 0).
-TEST_F(DGCameraTest, ProgramExposureWritesTheCurve)
-{
+TEST_F(DGCameraTest, ProgramExposureWritesTheCurve) {
     const ExposureCase cases[] = {
-        {"geometric mean", 100, 10000, 1000,
+        {"geometric mean",
+         100,
+         10000,
+         1000,
          {4096, 8192, 12288, 16384, 20480, 24576, 28672, 32768, 36864, 40960, 45056, 49152, 53248, 57344, 61440}},
-        {"data-generator maximum", 90, 90909, 90909,
+        {"data-generator maximum",
+         90,
+         90909,
+         90909,
          {57109, 64595, 65446, 65528, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535}},
-        {"empty range", 0, 0, 1000,
+        {"empty range",
+         0,
+         0,
+         1000,
          {65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535}},
     };
     for (const ExposureCase &k : cases) {
@@ -475,17 +476,18 @@ TEST_F(DGCameraTest, ProgramExposureWritesTheCurve)
         ASSERT_EQ(c.programExposure(), QOR_RES_OK);
         EXPECT_EQ(rlt->eMode, ModuleRLT::RLT_CUBIC);
         for (unsigned ch = 0; ch < ModuleRLT::N_CHANNELS; ch++) {
-            for (unsigned i = 0; i < 15; i++) EXPECT_EQ(rlt->aLUTPoints[ch][i], k.points[i]) << ch << " " << i;
+            for (unsigned i = 0; i < 15; i++)
+                EXPECT_EQ(rlt->aLUTPoints[ch][i], k.points[i]) << ch << " " << i;
             EXPECT_EQ(rlt->aLUTPoints[ch][15], 65535);
         }
     }
 }
 
 /** Commands of a kind in the device's trace. */
-unsigned commands(int nr)
-{
+unsigned commands(int nr) {
     unsigned n = 0;
-    for (const norva_sim::TraceEntry &e : norva_sim::Trace()) n += e.nr == nr ? 1u : 0u;
+    for (const norva_sim::TraceEntry &e : norva_sim::Trace())
+        n += e.nr == nr ? 1u : 0u;
     return n;
 }
 
@@ -500,8 +502,7 @@ struct FactsCase {
 };
 
 // The sensor's facts from a setup: the deprecated module tags win, with a warning, over the sensor's own.
-TEST_F(DGCameraTest, SensorFactsFromTheSetup)
-{
+TEST_F(DGCameraTest, SensorFactsFromTheSetup) {
     const FactsCase cases[] = {
         {"nothing", "", 1.0, 5000, 0.0, 30.0, nullptr},
         {"deprecated frame rate", "FLD_FRAME_RATE 25\n", 1.0, 5000, 0.0, 25.0,
@@ -538,8 +539,7 @@ TEST_F(DGCameraTest, SensorFactsFromTheSetup)
 
 // A sensor that cannot be made leaves the camera in its error state; well depth and read noise follow the
 // camera's sensor information (defaults for an empty list).
-TEST_F(DGCameraTest, ConstructionAndSensorInformation)
-{
+TEST_F(DGCameraTest, ConstructionAndSensorInformation) {
     struct Failure {
         const char *name;
         std::string file;
@@ -578,7 +578,8 @@ TEST_F(DGCameraTest, ConstructionAndSensorInformation)
     // The hardware description is read when the driver connection opens: ask with none open.
     EXPECT_TRUE(DGCamera::supportIntDG());
     EXPECT_FALSE(DGCamera::supportExtDG());
-    norva_sim::IspDevice().description.sHWInfo.eFunctionalities &= ~static_cast<QOR_UINT32>(CI_INFO_SUPPORTED_IIF_DATAGEN);
+    norva_sim::IspDevice().description.sHWInfo.eFunctionalities &=
+        ~static_cast<QOR_UINT32>(CI_INFO_SUPPORTED_IIF_DATAGEN);
     EXPECT_FALSE(DGCamera::supportIntDG());
     norva_sim::SetDeviceAbsent(true);
     bool supported = true;
@@ -590,8 +591,7 @@ TEST_F(DGCameraTest, ConstructionAndSensorInformation)
 
 // A second context borrowing the sensor takes the same frames but inserts none, waits for none and leaves its
 // look-up table alone; the owner inserts one frame per shot and waits for it.
-TEST_F(DGCameraTest, BorrowedSensorInsertsAndWaitsForNothing)
-{
+TEST_F(DGCameraTest, BorrowedSensorInsertsAndWaitsForNothing) {
     DGCamera &owner = capturing(scene);
     DGCamera second(1, owner.getSensor());
     EXPECT_FALSE(second.ownsSensor());
@@ -620,8 +620,7 @@ TEST_F(DGCameraTest, BorrowedSensorInsertsAndWaitsForNothing)
 
 // A shot of named buffers also inserts its frame, through the camera's interface too; without the look-up-table
 // module the acquire reports it after the shot was acquired, and the shot is still released.
-TEST_F(DGCameraTest, NamedBuffersAndMissingLookUpTable)
-{
+TEST_F(DGCameraTest, NamedBuffersAndMissingLookUpTable) {
     DGCamera &c = capturing(scene, false);
     Camera &base = c;
     CI_BUFFID ids{};

@@ -14,7 +14,8 @@ namespace {
 
 std::vector<std::vector<double>> rowsOf(const Matrix &m) {
     std::vector<std::vector<double>> r;
-    for (int i = 0; i < m.numRows() && m.getState() == Matrix::VALID; i++) r.push_back(m[i]);
+    for (int i = 0; i < m.numRows() && m.getState() == Matrix::VALID; i++)
+        r.push_back(m[i]);
     return r;
 }
 
@@ -119,9 +120,15 @@ TEST(Matrix, FailuresLogAndGiveZeros) {
          "Blending value must be between 0.0 and 1.0 (received:1.500000)\n", 1, 2},
         {"blend dimensions", [&] { return a23.blend(a32, 0.5); },
          "Unable to add matrices with different dimensions (2x3) and (3x2)\n", 2, 3},
-        {"inverse not 3x3", [&] { return make(2, 2, {1, 2, 3, 4}).inv(); },
+        {"inverse not 3x3",
+         [&] {
+             return make(2, 2, {1, 2, 3, 4}).inv();
+         },
          "Inverse matrix only implemented for 3x3 matrices (current matrix 2x2)\n", 2, 2},
-        {"inverse singular", [&] { return make(3, 3, {1, 2, 3, 2, 4, 6, 0, 0, 1}).inv(); },
+        {"inverse singular",
+         [&] {
+             return make(3, 3, {1, 2, 3, 2, 4, 6, 0, 0, 1}).inv();
+         },
          "Determinant == 0, no inverse can be computed.\n", 3, 3},
     };
     for (const auto &c : cases) {

@@ -46,10 +46,9 @@ protected:
 
 TEST(ModuleNames, EveryIdentifierAndTheUnknownOnes) {
     const char *const setupNames[] = {
-        "STP_IIF", "STP_EXS", "STP_BLC", "STP_RLT", "STP_LSH", "STP_WBC", "STP_FOS", "STP_DNS",
-        "STP_DPF", "STP_ENS", "STP_LCA", "STP_CCM", "STP_MGM", "STP_GMA", "STP_WBS", "STP_AWS",
-        "STP_HIS", "STP_R2Y", "STP_MIE", "STP_VIB", "STP_TNM", "STP_FLD", "STP_SHA", "STP_ESC",
-        "STP_DSC", "STP_Y2R", "STP_DGM", "STP_HDR", "STP_OUT"};
+        "STP_IIF", "STP_EXS", "STP_BLC", "STP_RLT", "STP_LSH", "STP_WBC", "STP_FOS", "STP_DNS", "STP_DPF", "STP_ENS",
+        "STP_LCA", "STP_CCM", "STP_MGM", "STP_GMA", "STP_WBS", "STP_AWS", "STP_HIS", "STP_R2Y", "STP_MIE", "STP_VIB",
+        "STP_TNM", "STP_FLD", "STP_SHA", "STP_ESC", "STP_DSC", "STP_Y2R", "STP_DGM", "STP_HDR", "STP_OUT"};
     for (int i = 0; i <= STP_OUT; i++) {
         EXPECT_STREQ(ModuleBase::setupIDName(static_cast<SetupID>(i)), setupNames[i]);
     }
@@ -138,9 +137,15 @@ TEST(ControlModuleBase, PipelineListOperations) {
         Pipeline *pipe = steps[i].pipe < 0 ? nullptr : p[steps[i].pipe];
         QOR_RESULT r = QOR_RES_FAILED;
         switch (steps[i].op) {
-        case ADD: r = c.addPipeline(pipe); break;
-        case REMOVE: r = c.removePipeline(pipe); break;
-        case OWNER: r = c.setPipelineOwner(pipe); break;
+        case ADD:
+            r = c.addPipeline(pipe);
+            break;
+        case REMOVE:
+            r = c.removePipeline(pipe);
+            break;
+        case OWNER:
+            r = c.setPipelineOwner(pipe);
+            break;
         }
         EXPECT_EQ(r, steps[i].expected) << "step " << i;
         EXPECT_EQ(c.getPipelineOwner(), steps[i].ownerAfter < 0 ? nullptr : p[steps[i].ownerAfter]) << "step " << i;

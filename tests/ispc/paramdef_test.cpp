@@ -21,8 +21,7 @@ struct ReadCase {
     std::string expected;
 };
 
-template <typename T>
-std::function<std::string(const ParameterList &)> num(T mn, T mx, T def, int n = 0) {
+template <typename T> std::function<std::string(const ParameterList &)> num(T mn, T mx, T def, int n = 0) {
     return [=](const ParameterList &l) { return toString(l.getParameter<T>("TAG", n, mn, mx, def)); };
 }
 
@@ -237,8 +236,11 @@ TEST(ParamDefWrites, MinMaxDefOfEveryKind) {
         {[&](ParameterList &l) { return l.addParameterMin(array); }, {"-1", "-1"}, ""},
         {[&](ParameterList &l) { return l.addParameterMax(array); }, {"9", "9"}, ""},
         {[&](ParameterList &l) { return l.addParameterDef(array); }, {"3", "4"}, "int[2] range=[-1,9]"},
-        {[&](ParameterList &l) { return l.addParameter(array, std::vector<std::string>{"1", "2", "3"}); },
-         {"1", "2", "3"}, ""},
+        {[&](ParameterList &l) {
+             return l.addParameter(array, std::vector<std::string>{"1", "2", "3"});
+         },
+         {"1", "2", "3"},
+         ""},
         {[&](ParameterList &l) { return l.addParameterMin(flag); }, {"0"}, ""},
         {[&](ParameterList &l) { return l.addParameterMax(flag); }, {"1"}, ""},
         {[&](ParameterList &l) { return l.addParameterDef(flag); }, {"1"}, "bool {0,1}"},

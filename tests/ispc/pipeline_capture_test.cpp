@@ -38,7 +38,8 @@ namespace {
 
 std::vector<int> commandNumbers() {
     std::vector<int> nrs;
-    for (const auto &e : norva_sim::Trace()) nrs.push_back(e.nr);
+    for (const auto &e : norva_sim::Trace())
+        nrs.push_back(e.nr);
     return nrs;
 }
 
@@ -59,13 +60,16 @@ norva_sim::SimSaveStats distinctStatistics() {
     norva_sim::SimSaveStats s;
     memset(&s, 0, sizeof(s));
     uint32_t v = 1;
-    for (auto &x : s.exsGlobal) x = v++;
+    for (auto &x : s.exsGlobal)
+        x = v++;
     for (auto &r : s.exsRegion)
         for (auto &c : r)
-            for (auto &x : c) x = static_cast<uint16_t>(v++);
+            for (auto &x : c)
+                x = static_cast<uint16_t>(v++);
     s.fosRoi = 0x12345;
     for (auto &r : s.fosGrid)
-        for (auto &x : r) x = v++;
+        for (auto &x : r)
+            x = v++;
     for (auto &w : s.wbs) {
         for (int k = 0; k < 3; k++) {
             w.whitePatchSum[k] = v++;
@@ -75,10 +79,12 @@ norva_sim::SimSaveStats distinctStatistics() {
         }
         w.highLumaCount = v++;
     }
-    for (auto &x : s.hisGlobal) x = v++;
+    for (auto &x : s.hisGlobal)
+        x = v++;
     for (auto &r : s.hisRegion)
         for (auto &c : r)
-            for (auto &x : c) x = v++;
+            for (auto &x : c)
+                x = v++;
     for (auto &r : s.aws)
         for (auto &t : r) {
             t.red = 32 * v++;
@@ -90,7 +96,8 @@ norva_sim::SimSaveStats distinctStatistics() {
     s.dpfModifications = 30;
     s.dpfDropped = 4;
     s.flicker = 0xF9; // verdict in bits 2:0: 1 (50 Hz)
-    for (int i = 0; i < 5; i++) s.timestamps[i] = 1000u + 10u * i;
+    for (int i = 0; i < 5; i++)
+        s.timestamps[i] = 1000u + 10u * i;
     return s;
 }
 
@@ -101,8 +108,8 @@ protected:
         ASSERT_EQ(CI_DriverInit(&conn), QOR_RES_OK);
         sensor.reset(new norva_test::TestSensor());
         pipeline.reset(new Pipeline(conn, 0, sensor.get()));
-        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleFOS()}) {
+        for (SetupModule *m :
+             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
             ASSERT_EQ(pipeline->registerModule(m), QOR_RES_OK);
         }
         const ParameterList setup = ParameterFileParser::parseFile(NORVA_ISPC_TEST_DIR "/data/pipeline_setup.txt");
@@ -260,7 +267,8 @@ TEST_F(PipelineCapture, FramesCarryTheStatisticsTheDeviceWrote) {
     EXPECT_EQ(shot.pCIBuffer, nullptr);
     // Given back once only.
     stderrOf([&] { EXPECT_EQ(p.releaseShot(shot), QOR_RES_FAILED); });
-    for (QOR_UINT32 id : ids) EXPECT_EQ(p.deregisterBuffer(id), QOR_RES_OK);
+    for (QOR_UINT32 id : ids)
+        EXPECT_EQ(p.deregisterBuffer(id), QOR_RES_OK);
     EXPECT_EQ(p.deleteShots(), QOR_RES_OK);
 }
 
@@ -478,7 +486,8 @@ TEST_F(PipelineCapture, HDRInsertionBufferIsFilledFromAnRGBImageAndCapturedWith)
     ASSERT_NE(insertion.data, nullptr);
     // Lent once: a second request for the same buffer is refused.
     CI_BUFFER again;
-    const std::string log = stderrOf([&] { EXPECT_EQ(p.getAvailableHDRInsertion(again, ids.idHDRIns), QOR_RES_FAILED); });
+    const std::string log =
+        stderrOf([&] { EXPECT_EQ(p.getAvailableHDRInsertion(again, ids.idHDRIns), QOR_RES_FAILED); });
     EXPECT_TRUE(contains(log, "Failed to find available HDR buffer (id=")) << log;
 
     // An RGB image of the imager's size (960x540 after decimation), one colour.

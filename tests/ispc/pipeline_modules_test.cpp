@@ -29,10 +29,13 @@ public:
     ~Recorder() override { gCalls.push_back("delete " + std::to_string(id)); }
     SetupID getModuleID() const override { return id; }
     QOR_RESULT load(const ParameterList &) override { return record("load", loadResult); }
-    QOR_RESULT save(ParameterList &, SaveType) const override { return const_cast<Recorder *>(this)->record("save", saveResult); }
+    QOR_RESULT save(ParameterList &, SaveType) const override {
+        return const_cast<Recorder *>(this)->record("save", saveResult);
+    }
     QOR_RESULT setup() override {
         const QOR_RESULT ret = record("setup", setupResult);
-        if (ret == QOR_RES_OK) setupFlag = true;
+        if (ret == QOR_RES_OK)
+            setupFlag = true;
         return ret;
     }
     QOR_RESULT record(const char *what, QOR_RESULT ret) {
@@ -48,7 +51,8 @@ public:
 
 std::vector<std::string> calls(const char *what, std::initializer_list<int> ids) {
     std::vector<std::string> v;
-    for (int id : ids) v.push_back(std::string(what) + " " + std::to_string(id));
+    for (int id : ids)
+        v.push_back(std::string(what) + " " + std::to_string(id));
     return v;
 }
 
@@ -91,7 +95,8 @@ TEST_F(Registry, LoadsAndSetsUpInTheirOrders) {
          calls("setup", {28, 0})},
         {"setupByPriority(LOW)", [](Pipeline &q, const ParameterList &) { return q.setupByPriority(LOW); },
          calls("setup", {0, 2, 6, 7, 28})},
-        {"saveAll", [](Pipeline &q, const ParameterList &) {
+        {"saveAll",
+         [](Pipeline &q, const ParameterList &) {
              ParameterList out;
              return q.saveAll(out, ModuleBase::SAVE_VAL);
          },

@@ -53,8 +53,8 @@ protected:
     }
     /** The four modules the camera registers first, loaded from the test setup file and set up. */
     void registerLoadAndSetUp(Pipeline &p) {
-        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                                   new ModuleFOS()}) {
+        for (SetupModule *m :
+             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
             ASSERT_EQ(p.registerModule(m), QOR_RES_OK);
         }
         const ParameterList setup = ParameterFileParser::parseFile(NORVA_ISPC_TEST_DIR "/data/pipeline_setup.txt");
@@ -78,7 +78,8 @@ protected:
     }
     static std::vector<int> commandNumbers() {
         std::vector<int> nrs;
-        for (const auto &e : norva_sim::Trace()) nrs.push_back(e.nr);
+        for (const auto &e : norva_sim::Trace())
+            nrs.push_back(e.nr);
         return nrs;
     }
 

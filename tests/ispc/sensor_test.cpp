@@ -53,7 +53,8 @@ bool contains(const std::vector<LogLine> &log, const LogLine &line) {
 std::vector<LogLine> wrapperLines(const std::vector<LogLine> &log) {
     std::vector<LogLine> out;
     for (const LogLine &l : log) {
-        if (l.tag == "ISPC_SENSOR" && l.level != "INFO") out.push_back(l);
+        if (l.tag == "ISPC_SENSOR" && l.level != "INFO")
+            out.push_back(l);
     }
     return out;
 }
@@ -107,13 +108,15 @@ protected:
     /** The exposure of the last SetExposureGain the driver received. */
     long long lastProgrammedExposure() const {
         for (auto it = script.calls.rbegin(); it != script.calls.rend(); ++it) {
-            if (it->rfind("SetExposureGain(", 0) == 0) return std::stoll(it->substr(16));
+            if (it->rfind("SetExposureGain(", 0) == 0)
+                return std::stoll(it->substr(16));
         }
         return -1;
     }
     bool called(const std::string &prefix) const {
         for (const std::string &c : script.calls) {
-            if (c.rfind(prefix, 0) == 0) return true;
+            if (c.rfind(prefix, 0) == 0)
+                return true;
         }
         return false;
     }
@@ -133,8 +136,8 @@ TEST_F(SensorWrapper, InitBindsTheDriverToTheConnection) {
     };
     const Case cases[] = {
         {"scripted driver bound", [](SensorScript &) {}, true, 0, Sensor::SENSOR_INITIALIZED, nullptr},
-        {"driver refuses the connection", [](SensorScript &s) { s.results["SetConnection"] = QOR_RES_FAILED; },
-         true, 0, Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
+        {"driver refuses the connection", [](SensorScript &s) { s.results["SetConnection"] = QOR_RES_FAILED; }, true, 0,
+         Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
         {"no driver connection", [](SensorScript &) { norva_sim::SetDeviceAbsent(true); }, true, 0,
          Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
         // A registry driver that is not part of the build refuses (1 is "AR330").
@@ -203,15 +206,14 @@ TEST_F(SensorWrapper, StateTable) {
          "configure", "Failed to get initial exposure (returned 5)"},
         {"exposure range", From::Initialized, "GetExposureRange", Op::Configure, 3, Sensor::SENSOR_ERROR, "ERROR",
          "configure", "Failed to get exposure range (returned 5)!"},
-        {"gain range", From::Initialized, "GetGainRange", Op::Configure, 3, Sensor::SENSOR_ERROR, "ERROR",
-         "configure", "Failed to get gain range (returned 5)!"},
+        {"gain range", From::Initialized, "GetGainRange", Op::Configure, 3, Sensor::SENSOR_ERROR, "ERROR", "configure",
+         "Failed to get gain range (returned 5)!"},
         {"initial gain", From::Initialized, "SetExposureGain", Op::Configure, 3, Sensor::SENSOR_ERROR, "ERROR",
          "configure", "Failed to set initial gain to 1.0 (returned 5)"},
         {"initial focus", From::Initialized, "GetCurrentFocus", Op::Configure, 3, Sensor::SENSOR_ERROR, "WARNING",
          "configure", "failed to get initial focus"},
         {"no focus control", From::Initialized, "GetFocusRange", Op::Configure, 0, Sensor::SENSOR_CONFIGURED},
-        {"extra parameter unreadable", From::Initialized, "GetExtraParam", Op::Configure, 0,
-         Sensor::SENSOR_CONFIGURED},
+        {"extra parameter unreadable", From::Initialized, "GetExtraParam", Op::Configure, 0, Sensor::SENSOR_CONFIGURED},
         {"enable", From::Configured, nullptr, Op::Enable, 0, Sensor::SENSOR_ENABLED},
         {"enable refused by the driver", From::Configured, "Enable", Op::Enable, 5, Sensor::SENSOR_ERROR, "ERROR",
          "enable", "Failed to start transmitting data from the sensor!"},
@@ -250,9 +252,15 @@ TEST_F(SensorWrapper, StateTable) {
         QOR_RESULT result = -1;
         std::vector<LogLine> log = CaptureLog([&] {
             switch (r.op) {
-            case Op::Configure: result = sensor->configure(1, SENSOR_FLIP_NONE); break;
-            case Op::Enable: result = sensor->enable(); break;
-            case Op::Disable: result = sensor->disable(); break;
+            case Op::Configure:
+                result = sensor->configure(1, SENSOR_FLIP_NONE);
+                break;
+            case Op::Enable:
+                result = sensor->enable();
+                break;
+            case Op::Disable:
+                result = sensor->disable();
+                break;
             }
         });
         EXPECT_EQ(result, r.result);
@@ -329,9 +337,14 @@ TEST_F(SensorWrapper, ExposureStepping) {
         long long programmed;
     };
     const Row rows[] = {
-        {10, 1, 10},           {10, 10, 10},      {10, 11, 20},
-        {10, 0, 0},            {1, 101, 101},     {0, 33, 33}, // a step of 0 is stored as 1
-        {16, 33333, 33344},    {7, UINT32_MAX, UINT32_MAX},   // 4294967296 does not fit
+        {10, 1, 10},
+        {10, 10, 10},
+        {10, 11, 20},
+        {10, 0, 0},
+        {1, 101, 101},
+        {0, 33, 33}, // a step of 0 is stored as 1
+        {16, 33333, 33344},
+        {7, UINT32_MAX, UINT32_MAX}, // 4294967296 does not fit
         {1, 0x100000005ul, UINT32_MAX},
     };
     CaptureLog([&] { enabled(); });
@@ -399,14 +412,21 @@ TEST_F(SensorWrapper, ExposureAndGainFailures) {
                 configured();
             }
         });
-        if (r.failing != nullptr) script.results[r.failing] = QOR_RES_DEVICE_FAILED;
+        if (r.failing != nullptr)
+            script.results[r.failing] = QOR_RES_DEVICE_FAILED;
         script.calls.clear();
         QOR_RESULT result = -1;
         std::vector<LogLine> log = CaptureLog([&] {
             switch (r.op) {
-            case Op::Exposure: result = sensor->setExposure(2000); break;
-            case Op::Gain: result = sensor->setGain(3.0); break;
-            case Op::ExposureGain: result = sensor->setExposureGain(2000, 3.0); break;
+            case Op::Exposure:
+                result = sensor->setExposure(2000);
+                break;
+            case Op::Gain:
+                result = sensor->setGain(3.0);
+                break;
+            case Op::ExposureGain:
+                result = sensor->setExposureGain(2000, 3.0);
+                break;
             }
         });
         EXPECT_EQ(result, r.result);
@@ -430,8 +450,13 @@ TEST_F(SensorWrapper, ExposureTimeStepIsAtLeastTheRowTime) {
         unsigned long expected;
     };
     const Row rows[] = {
-        {0, 0.0, 1},   {1, 14.2, 15}, {20, 14.2, 20}, {1, 15.0, 15},
-        {15, 15.0, 15}, {1, -3.0, 1},  {4, std::numeric_limits<double>::quiet_NaN(), 4},
+        {0, 0.0, 1},
+        {1, 14.2, 15},
+        {20, 14.2, 20},
+        {1, 15.0, 15},
+        {15, 15.0, 15},
+        {1, -3.0, 1},
+        {4, std::numeric_limits<double>::quiet_NaN(), 4},
     };
     make();
     for (const Row &r : rows) {
@@ -504,67 +529,62 @@ std::string savedText(const Sensor &s, ModuleBase::SaveType t, ParameterList lis
 TEST_F(SensorWrapper, SavedParametersForEachKind) {
     // Before configuration the exposure is the millisecond default taken as microseconds: 35 us.
     make();
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL),
-              "// Sensor information\n"
-              "SENSOR_ACTIVE_SIZE 1280 720\n"
-              "SENSOR_BITDEPTH 10\n"
-              "SENSOR_EXPOSURE_MS 0.035\n"
-              "SENSOR_FRAME_RATE 30\n"
-              "SENSOR_GAIN 1\n"
-              "SENSOR_READ_NOISE 0\n"
-              "SENSOR_VTOT 525\n"
-              "SENSOR_WELL_DEPTH 5000\n"
-              "\n\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL), "// Sensor information\n"
+                                                        "SENSOR_ACTIVE_SIZE 1280 720\n"
+                                                        "SENSOR_BITDEPTH 10\n"
+                                                        "SENSOR_EXPOSURE_MS 0.035\n"
+                                                        "SENSOR_FRAME_RATE 30\n"
+                                                        "SENSOR_GAIN 1\n"
+                                                        "SENSOR_READ_NOISE 0\n"
+                                                        "SENSOR_VTOT 525\n"
+                                                        "SENSOR_WELL_DEPTH 5000\n"
+                                                        "\n\n");
 
     script.exposureMax = 40000;
     CaptureLog([&] {
         enabled();
         sensor->setExposureGain(33333, 2.5);
     });
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL),
-              "// Sensor information\n"
-              "SENSOR_ACTIVE_SIZE 1280 720\n"
-              "SENSOR_BITDEPTH 12\n"
-              "SENSOR_EXPOSURE_MS 33.333\n"
-              "SENSOR_FRAME_RATE 60\n"
-              "SENSOR_GAIN 2.5\n"
-              "SENSOR_READ_NOISE 2.5\n"
-              "SENSOR_VTOT 750\n"
-              "SENSOR_WELL_DEPTH 9000\n"
-              "\n\n");
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_MIN),
-              "// Sensor information\n"
-              "SENSOR_ACTIVE_SIZE 0 0\n"
-              "SENSOR_BITDEPTH 8\n"
-              "SENSOR_EXPOSURE_MS 0\n"
-              "SENSOR_FRAME_RATE 1\n"
-              "SENSOR_GAIN 0\n"
-              "SENSOR_READ_NOISE 0\n"
-              "SENSOR_VTOT 0\n"
-              "SENSOR_WELL_DEPTH 0\n"
-              "\n\n");
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_MAX),
-              "// Sensor information\n"
-              "SENSOR_ACTIVE_SIZE 16384 16384\n"
-              "SENSOR_BITDEPTH 16\n"
-              "SENSOR_EXPOSURE_MS 5000\n"
-              "SENSOR_FRAME_RATE 255\n"
-              "SENSOR_GAIN 128\n"
-              "SENSOR_READ_NOISE 100\n"
-              "SENSOR_VTOT 16383\n"
-              "SENSOR_WELL_DEPTH 65535\n"
-              "\n\n");
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_DEF),
-              "// Sensor information\n"
-              "SENSOR_ACTIVE_SIZE 1280 720 // unsigned[2] range=[0,16384]\n"
-              "SENSOR_BITDEPTH 10 // unsigned range=[8,16]\n"
-              "SENSOR_EXPOSURE_MS 35 // double range=[0,5000]\n"
-              "SENSOR_FRAME_RATE 30 // double range=[1,255]\n"
-              "SENSOR_GAIN 1 // double range=[0,128]\n"
-              "SENSOR_READ_NOISE 0 // double range=[0,100]\n"
-              "SENSOR_VTOT 525 // unsigned range=[0,16383]\n"
-              "SENSOR_WELL_DEPTH 5000 // unsigned range=[0,65535]\n"
-              "\n\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL), "// Sensor information\n"
+                                                        "SENSOR_ACTIVE_SIZE 1280 720\n"
+                                                        "SENSOR_BITDEPTH 12\n"
+                                                        "SENSOR_EXPOSURE_MS 33.333\n"
+                                                        "SENSOR_FRAME_RATE 60\n"
+                                                        "SENSOR_GAIN 2.5\n"
+                                                        "SENSOR_READ_NOISE 2.5\n"
+                                                        "SENSOR_VTOT 750\n"
+                                                        "SENSOR_WELL_DEPTH 9000\n"
+                                                        "\n\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_MIN), "// Sensor information\n"
+                                                        "SENSOR_ACTIVE_SIZE 0 0\n"
+                                                        "SENSOR_BITDEPTH 8\n"
+                                                        "SENSOR_EXPOSURE_MS 0\n"
+                                                        "SENSOR_FRAME_RATE 1\n"
+                                                        "SENSOR_GAIN 0\n"
+                                                        "SENSOR_READ_NOISE 0\n"
+                                                        "SENSOR_VTOT 0\n"
+                                                        "SENSOR_WELL_DEPTH 0\n"
+                                                        "\n\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_MAX), "// Sensor information\n"
+                                                        "SENSOR_ACTIVE_SIZE 16384 16384\n"
+                                                        "SENSOR_BITDEPTH 16\n"
+                                                        "SENSOR_EXPOSURE_MS 5000\n"
+                                                        "SENSOR_FRAME_RATE 255\n"
+                                                        "SENSOR_GAIN 128\n"
+                                                        "SENSOR_READ_NOISE 100\n"
+                                                        "SENSOR_VTOT 16383\n"
+                                                        "SENSOR_WELL_DEPTH 65535\n"
+                                                        "\n\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_DEF), "// Sensor information\n"
+                                                        "SENSOR_ACTIVE_SIZE 1280 720 // unsigned[2] range=[0,16384]\n"
+                                                        "SENSOR_BITDEPTH 10 // unsigned range=[8,16]\n"
+                                                        "SENSOR_EXPOSURE_MS 35 // double range=[0,5000]\n"
+                                                        "SENSOR_FRAME_RATE 30 // double range=[1,255]\n"
+                                                        "SENSOR_GAIN 1 // double range=[0,128]\n"
+                                                        "SENSOR_READ_NOISE 0 // double range=[0,100]\n"
+                                                        "SENSOR_VTOT 525 // unsigned range=[0,16383]\n"
+                                                        "SENSOR_WELL_DEPTH 5000 // unsigned range=[0,65535]\n"
+                                                        "\n\n");
 
     // Parameters of the same tag are replaced, others kept; a group called "Sensor" is not replaced.
     ParameterList existing;
@@ -574,19 +594,18 @@ TEST_F(SensorWrapper, SavedParametersForEachKind) {
     mine.header = "// mine";
     mine.parameters = {"SENSOR_GAIN"};
     existing.addGroup("Sensor", mine);
-    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL, existing),
-              "// mine\n"
-              "SENSOR_GAIN 2.5\n"
-              "\n\n"
-              "// Ungrouped parameters\n"
-              "OTHER 1\n"
-              "SENSOR_ACTIVE_SIZE 1280 720\n"
-              "SENSOR_BITDEPTH 12\n"
-              "SENSOR_EXPOSURE_MS 33.333\n"
-              "SENSOR_FRAME_RATE 60\n"
-              "SENSOR_READ_NOISE 2.5\n"
-              "SENSOR_VTOT 750\n"
-              "SENSOR_WELL_DEPTH 9000\n");
+    EXPECT_EQ(savedText(*sensor, ModuleBase::SAVE_VAL, existing), "// mine\n"
+                                                                  "SENSOR_GAIN 2.5\n"
+                                                                  "\n\n"
+                                                                  "// Ungrouped parameters\n"
+                                                                  "OTHER 1\n"
+                                                                  "SENSOR_ACTIVE_SIZE 1280 720\n"
+                                                                  "SENSOR_BITDEPTH 12\n"
+                                                                  "SENSOR_EXPOSURE_MS 33.333\n"
+                                                                  "SENSOR_FRAME_RATE 60\n"
+                                                                  "SENSOR_READ_NOISE 2.5\n"
+                                                                  "SENSOR_VTOT 750\n"
+                                                                  "SENSOR_WELL_DEPTH 9000\n");
 
     // A kind outside the list adds the group only.
     ParameterList other;

@@ -52,7 +52,8 @@ public:
         path_ = mkdtemp(tmpl) != nullptr ? tmpl : "/tmp";
     }
     ~TempDir() {
-        for (const std::string &f : files_) std::remove(f.c_str());
+        for (const std::string &f : files_)
+            std::remove(f.c_str());
         rmdir(path_.c_str());
     }
     std::string file(const std::string &name) {
@@ -69,9 +70,7 @@ private:
 /** Serves its text, then fails the read as a device error would. */
 class FailingBuf : public std::streambuf {
 public:
-    explicit FailingBuf(const std::string &text) : text_(text) {
-        setg(&text_[0], &text_[0], &text_[0] + text_.size());
-    }
+    explicit FailingBuf(const std::string &text) : text_(text) { setg(&text_[0], &text_[0], &text_[0] + text_.size()); }
 
 protected:
     int_type underflow() override { throw std::ios_base::failure("read error"); }
@@ -112,11 +111,20 @@ TEST(SetupFileParse, ReadingRulesTable) {
         {"equals sign as a value", "A = 3\n", {{"A", {"=", "3"}}}},
         {"tag with dash and underscore", "A-B_1 1\n", {{"A-B_1", {"1"}}}},
         {"tag with a non-ASCII letter", "A\xC3\x84 1\n\xC3\x84 2\n", {}},
-        {"tag with a high byte", "\xFF" "A 1\n", {}},
+        {"tag with a high byte",
+         "\xFF"
+         "A 1\n",
+         {}},
         {"duplicate tag replaces", "A 1 2\nA 3\n", {{"A", {"3"}}}},
         {"tags are case-sensitive", "a 1\nA 2\n", {{"A", {"2"}}, {"a", {"1"}}}},
-        {"UTF-8 byte-order mark", "\xEF\xBB\xBF" "A 1\nB 2\n", {{"A", {"1"}}, {"B", {"2"}}}},
-        {"byte-order mark only at the start", "A 1\n\xEF\xBB\xBF" "B 2\n", {{"A", {"1"}}}},
+        {"UTF-8 byte-order mark",
+         "\xEF\xBB\xBF"
+         "A 1\nB 2\n",
+         {{"A", {"1"}}, {"B", {"2"}}}},
+        {"byte-order mark only at the start",
+         "A 1\n\xEF\xBB\xBF"
+         "B 2\n",
+         {{"A", {"1"}}}},
         {"NUL byte inside a value", std::string("A x\0y\n", 6), {{"A", {std::string("x\0y", 3)}}}},
     };
     for (const auto &c : cases) {
@@ -265,7 +273,8 @@ TEST(SetupFileWrite, FileForms) {
     EXPECT_EQ(ParameterFileParser::saveGrouped(blcList(), dir.path() + "/no/such/dir", true), QOR_RES_FAILED);
     if (access("/dev/full", W_OK) == 0) {
         ParameterList big;
-        for (int i = 0; i < 2000; i++) big.addParameter(Parameter("P" + std::to_string(i), "value"));
+        for (int i = 0; i < 2000; i++)
+            big.addParameter(Parameter("P" + std::to_string(i), "value"));
         testing::internal::CaptureStderr();
         EXPECT_EQ(ParameterFileParser::save(big, "/dev/full"), QOR_RES_IO_FAILED);
         testing::internal::GetCapturedStderr();
@@ -282,17 +291,21 @@ TEST(SetupFileRoundTrip, ParseOfSaveGivesTheList) {
         const int n = static_cast<int>(rng() % 12);
         for (int i = 0; i < n; i++) {
             std::string tag(1, tagFirst[rng() % tagFirst.size()]);
-            for (unsigned k = rng() % 6; k > 0; k--) tag += tagRest[rng() % tagRest.size()];
+            for (unsigned k = rng() % 6; k > 0; k--)
+                tag += tagRest[rng() % tagRest.size()];
             std::vector<std::string> values;
             for (unsigned v = 1 + rng() % 4; v > 0; v--) {
                 std::string value;
-                for (unsigned k = 1 + rng() % 6; k > 0; k--) value += valueChars[rng() % valueChars.size()];
+                for (unsigned k = 1 + rng() % 6; k > 0; k--)
+                    value += valueChars[rng() % valueChars.size()];
                 // The format cannot carry a value that begins with "#" or holds "//".
-                if (value[0] == '#' || value.find("//") != std::string::npos) value = "x" + std::to_string(round);
+                if (value[0] == '#' || value.find("//") != std::string::npos)
+                    value = "x" + std::to_string(round);
                 values.push_back(value);
             }
             Parameter p(tag, values);
-            if (rng() % 2) p.setInfo("comment " + std::to_string(i));
+            if (rng() % 2)
+                p.setInfo("comment " + std::to_string(i));
             l.addParameter(p, true);
         }
         for (bool grouped : {false, true}) {
@@ -308,7 +321,8 @@ TEST(SetupFileRoundTrip, ParseOfSaveGivesTheList) {
             }
             const ParameterList back = parseText(os.str());
             EXPECT_EQ(back, l) << os.str();
-            for (const auto &p : back) EXPECT_TRUE(p.second.getInfo().empty());
+            for (const auto &p : back)
+                EXPECT_TRUE(p.second.getInfo().empty());
             EXPECT_EQ(back.groupsBegin(), back.groupsEnd());
         }
     }

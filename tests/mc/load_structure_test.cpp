@@ -17,8 +17,7 @@ namespace {
 
 using mctest::Pipelines;
 
-QOR_UINT32 wordAt(const std::vector<char> &ls, unsigned offset)
-{
+QOR_UINT32 wordAt(const std::vector<char> &ls, unsigned offset) {
     QOR_UINT32 v;
     memcpy(&v, &ls[offset], sizeof(v));
     return v;
@@ -30,8 +29,7 @@ struct Loaded {
     QOR_RESULT result = -1;
 };
 
-Loaded load(const CI_HWINFO &hw, const CI_PIPELINE &pipe, int mask, std::vector<char> start = {})
-{
+Loaded load(const CI_HWINFO &hw, const CI_PIPELINE &pipe, int mask, std::vector<char> start = {}) {
     Loaded l;
     if (!start.empty()) {
         l.ls = start;
@@ -43,8 +41,7 @@ Loaded load(const CI_HWINFO &hw, const CI_PIPELINE &pipe, int mask, std::vector<
     return l;
 }
 
-TEST(LoadStructureMap, CoversEveryWordOnceWithoutOverlappingBits)
-{
+TEST(LoadStructureMap, CoversEveryWordOnceWithoutOverlappingBits) {
     EXPECT_EQ(INT_CI_SizeLS_HW2(), 1268u);
     std::set<unsigned> neverWritten = {188, 192, 212, 216, 220, 224, 300, 1124, 1128};
     for (unsigned o = 408; o <= 452; o += 4) {
@@ -74,8 +71,7 @@ TEST(LoadStructureMap, CoversEveryWordOnceWithoutOverlappingBits)
 }
 
 /** Random register values, each within its field and its source type. */
-void randomise(std::mt19937 &rng, CI_PIPELINE *p)
-{
+void randomise(std::mt19937 &rng, CI_PIPELINE *p) {
     memset(p, 0, sizeof(*p));
     QOR_UINT8 *base = reinterpret_cast<QOR_UINT8 *>(p);
     for (QOR_UINT32 i = 0; i < HW_CI_LoadFieldCount(); i++) {
@@ -113,8 +109,7 @@ void randomise(std::mt19937 &rng, CI_PIPELINE *p)
     p->sDisplayScaler.bBypassScaler = 0;
 }
 
-TEST(LoadStructureRoundTrip, RandomInRangeValuesComeBackThroughTheSimulationDecoder)
-{
+TEST(LoadStructureRoundTrip, RandomInRangeValuesComeBackThroughTheSimulationDecoder) {
     const CI_HWINFO hw = mctest::defaultHWInfo();
     std::mt19937 rng(20261210);
     std::unique_ptr<CI_PIPELINE> in(new CI_PIPELINE());
@@ -139,8 +134,7 @@ TEST(LoadStructureRoundTrip, RandomInRangeValuesComeBackThroughTheSimulationDeco
     }
 }
 
-TEST(LoadStructureRoundTrip, DecoderRefusesShortOrMissingInput)
-{
+TEST(LoadStructureRoundTrip, DecoderRefusesShortOrMissingInput) {
     std::vector<QOR_UINT8> ls(1267, 0);
     CI_PIPELINE out;
     EXPECT_EQ(SimLS_Decode(ls.data(), ls.size(), &out), QOR_RES_INVALID_PARAM);
@@ -159,8 +153,10 @@ struct EdgeCase {
 
 const EdgeCase kEdgeCases[] = {
     {"cubic RLT", [](CI_PIPELINE *p) { p->sRawLUT.eMode = CI_RLT_CUBIC; }, CI_UPD_GRP_0, 24, 0x3, 3, ""},
-    {"unknown RLT 3", [](CI_PIPELINE *p) { p->sRawLUT.eMode = static_cast<CI_RLT_MODES>(3); }, CI_UPD_GRP_0, 24, 0x3, 1, ""},
-    {"unknown RLT 7", [](CI_PIPELINE *p) { p->sRawLUT.eMode = static_cast<CI_RLT_MODES>(7); }, CI_UPD_GRP_0, 24, 0x3, 1, ""},
+    {"unknown RLT 3", [](CI_PIPELINE *p) { p->sRawLUT.eMode = static_cast<CI_RLT_MODES>(3); }, CI_UPD_GRP_0, 24, 0x3, 1,
+     ""},
+    {"unknown RLT 7", [](CI_PIPELINE *p) { p->sRawLUT.eMode = static_cast<CI_RLT_MODES>(7); }, CI_UPD_GRP_0, 24, 0x3, 1,
+     ""},
     {"H luma tap -16", [](CI_PIPELINE *p) { p->sEncoderScaler.HLuma[0] = -16; }, CI_UPD_GRP_5, 1016, 0xF, 0, ""},
     {"H luma tap 15", [](CI_PIPELINE *p) { p->sEncoderScaler.HLuma[0] = 15; }, CI_UPD_GRP_5, 1016, 0xF, 15, ""},
     {"H luma tap -17", [](CI_PIPELINE *p) { p->sEncoderScaler.HLuma[0] = -17; }, CI_UPD_GRP_5, 1016, 0xF, 15,
@@ -175,28 +171,49 @@ const EdgeCase kEdgeCases[] = {
     {"ROI left 32767", [](CI_PIPELINE *p) { p->stats.sFocusStats.ui16ROILeft = 32767; }, 0, 236, 0xFFFF, 65534, ""},
     {"ROI left 32768", [](CI_PIPELINE *p) { p->stats.sFocusStats.ui16ROILeft = 32768; }, 0, 236, 0xFFFF, 0,
      "HW_CI_Load_FOS: 32768 does not fit in NORVA_LOAD_STRUCTURE:FOS_ROI_COORDS_START:FOS_ROI_START_COL\n"},
-    {"output columns 8191", [](CI_PIPELINE *p) { p->sEncoderScaler.aOutputSize[0] = 8191; }, CI_UPD_GRP_5, 1116, 0x3FFF, 16382, ""},
-    {"output columns 8192", [](CI_PIPELINE *p) { p->sEncoderScaler.aOutputSize[0] = 8192; }, CI_UPD_GRP_5, 1116, 0x3FFF, 0,
-     "HW_CI_Load_ESC: 8192 does not fit in NORVA_LOAD_STRUCTURE:ENC_SCAL_H_SETUP:ENC_SCAL_OUTPUT_COLUMNS\n"},
-    {"Gauss CB -1", [](CI_PIPELINE *p) { p->sImageEnhancer.bMemoryColour = 1; p->sImageEnhancer.aGaussCB[0] = -1; }, CI_UPD_GRP_3, 648, 0x3FF, 1023, ""},
-    {"ELW offset -1", [](CI_PIPELINE *p) { p->sSharpening.i8ELWOffset = -1; }, CI_UPD_GRP_4, 932, 0x7F00, 127u << 8, ""},
+    {"output columns 8191", [](CI_PIPELINE *p) { p->sEncoderScaler.aOutputSize[0] = 8191; }, CI_UPD_GRP_5, 1116, 0x3FFF,
+     16382, ""},
+    {"output columns 8192", [](CI_PIPELINE *p) { p->sEncoderScaler.aOutputSize[0] = 8192; }, CI_UPD_GRP_5, 1116, 0x3FFF,
+     0, "HW_CI_Load_ESC: 8192 does not fit in NORVA_LOAD_STRUCTURE:ENC_SCAL_H_SETUP:ENC_SCAL_OUTPUT_COLUMNS\n"},
+    {"Gauss CB -1",
+     [](CI_PIPELINE *p) {
+         p->sImageEnhancer.bMemoryColour = 1;
+         p->sImageEnhancer.aGaussCB[0] = -1;
+     },
+     CI_UPD_GRP_3, 648, 0x3FF, 1023, ""},
+    {"ELW offset -1", [](CI_PIPELINE *p) { p->sSharpening.i8ELWOffset = -1; }, CI_UPD_GRP_4, 932, 0x7F00, 127u << 8,
+     ""},
     {"ELW offset -128", [](CI_PIPELINE *p) { p->sSharpening.i8ELWOffset = -128; }, CI_UPD_GRP_4, 932, 0x7F00, 0, ""},
-    {"denoise bypass 2", [](CI_PIPELINE *p) { p->sSharpening.bDenoiseBypass = 2; p->sSharpening.aDNSimil[0] = 9; }, CI_UPD_GRP_4, 924, 1u << 22, 0,
+    {"denoise bypass 2",
+     [](CI_PIPELINE *p) {
+         p->sSharpening.bDenoiseBypass = 2;
+         p->sSharpening.aDNSimil[0] = 9;
+     },
+     CI_UPD_GRP_4, 924, 1u << 22, 0,
      "HW_CI_Load_SHA: 2 does not fit in NORVA_LOAD_STRUCTURE:SHA_PARAMS_0:SHA_DENOISE_BYPASS\n"},
-    {"display record in group 32", [](CI_PIPELINE *p) { p->sEncoderScaler.bIsDisplay = 1; p->sEncoderScaler.aPitch[0] = 12345; }, CI_UPD_GRP_5, 1212, 0xFFFFFFFF, 12345, ""},
-    {"scene change 1048576", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 1048576; }, 0, 912, 0xFFFFF, 0,
-     "HW_CI_Load_FLD: 1048576 does not fit in NORVA_LOAD_STRUCTURE:FLD_SCENE_CHANGE_TH:FLD_SCENE_CHANGE_TH\n"},
-    {"AWS log2 Qeff -48 (gain below 1)", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_R_Qeff = 65488; }, 0, 164, 0x1FFF, 8144, ""},
-    {"AWS log2 Qeff 8191", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = 8191; }, 0, 164, 0x1FFF0000, 8191u << 16, ""},
-    {"AWS log2 Qeff -8193", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(-8193); }, 0, 164, 0x1FFF0000, 0x1FFFu << 16,
+    {"display record in group 32",
+     [](CI_PIPELINE *p) {
+         p->sEncoderScaler.bIsDisplay = 1;
+         p->sEncoderScaler.aPitch[0] = 12345;
+     },
+     CI_UPD_GRP_5, 1212, 0xFFFFFFFF, 12345, ""},
+    {"scene change 1048576", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 1048576; }, 0, 912, 0xFFFFF,
+     0, "HW_CI_Load_FLD: 1048576 does not fit in NORVA_LOAD_STRUCTURE:FLD_SCENE_CHANGE_TH:FLD_SCENE_CHANGE_TH\n"},
+    {"AWS log2 Qeff -48 (gain below 1)",
+     [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_R_Qeff = 65488; }, 0, 164, 0x1FFF, 8144, ""},
+    {"AWS log2 Qeff 8191", [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = 8191; }, 0, 164,
+     0x1FFF0000, 8191u << 16, ""},
+    {"AWS log2 Qeff -8193",
+     [](CI_PIPELINE *p) { p->stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(-8193); }, 0, 164,
+     0x1FFF0000, 0x1FFFu << 16,
      "HW_CI_Load_AWS: -8193 does not fit in NORVA_LOAD_STRUCTURE:AWS_LOG2_QEFF:AWS_LOG2_B_QEFF\n"},
-    {"scene change 4293918720", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 4293918720u; }, 0, 912, 0xFFFFF, 0, ""},
+    {"scene change 4293918720", [](CI_PIPELINE *p) { p->stats.sFlickerStats.ui32SceneChange = 4293918720u; }, 0, 912,
+     0xFFFFF, 0, ""},
 };
 
 class LoadStructureEdge : public ::testing::TestWithParam<EdgeCase> {};
 
-TEST_P(LoadStructureEdge, FieldValueAndMessage)
-{
+TEST_P(LoadStructureEdge, FieldValueAndMessage) {
     const EdgeCase &c = GetParam();
     const CI_HWINFO hw = mctest::defaultHWInfo();
     std::unique_ptr<CI_PIPELINE> p(new CI_PIPELINE());
@@ -207,15 +224,11 @@ TEST_P(LoadStructureEdge, FieldValueAndMessage)
     EXPECT_EQ(l.out, c.stdoutText) << c.name;
 }
 
-void PrintTo(const EdgeCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const EdgeCase &c, std::ostream *os) { *os << c.name; }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadStructureEdge, ::testing::ValuesIn(kEdgeCases));
 
-TEST(LoadStructure, ZeroPipelineWithMaskZeroWritesOnlyStatistics)
-{
+TEST(LoadStructure, ZeroPipelineWithMaskZeroWritesOnlyStatistics) {
     const CI_HWINFO hw = mctest::defaultHWInfo();
     std::unique_ptr<CI_PIPELINE> p(new CI_PIPELINE());
     const Loaded l = load(hw, *p, 0, std::vector<char>(CI_LOAD_STRUCT_SIZE, '\xA5'));
@@ -228,8 +241,7 @@ TEST(LoadStructure, ZeroPipelineWithMaskZeroWritesOnlyStatistics)
     }
 }
 
-TEST(LoadStructure, SkippedRegistersKeepTheirEarlierValues)
-{
+TEST(LoadStructure, SkippedRegistersKeepTheirEarlierValues) {
     const CI_HWINFO hw = mctest::defaultHWInfo();
     std::unique_ptr<CI_PIPELINE> p(new CI_PIPELINE());
     p->sToneMapping.aCurve[0] = 100;
@@ -244,8 +256,7 @@ TEST(LoadStructure, SkippedRegistersKeepTheirEarlierValues)
     EXPECT_EQ(wordAt(second.ls, 896) & 0xFFF, 16u);
 }
 
-TEST(LoadStructure, HardwareRevisionAndSize)
-{
+TEST(LoadStructure, HardwareRevisionAndSize) {
     std::unique_ptr<CI_PIPELINE> p(new CI_PIPELINE());
     p->sGammaCorrection.bBypass = 1;
     CI_HWINFO hw = mctest::defaultHWInfo();
@@ -263,8 +274,7 @@ TEST(LoadStructure, HardwareRevisionAndSize)
     EXPECT_EQ(load(hw, *p, CI_UPD_ALL).result, QOR_RES_NOT_SUPPORTED);
 }
 
-std::string hexDump(const std::vector<char> &ls)
-{
+std::string hexDump(const std::vector<char> &ls) {
     std::ostringstream os;
     char line[128];
     for (size_t o = 0; o < ls.size(); o += 16) {
@@ -279,8 +289,7 @@ std::string hexDump(const std::vector<char> &ls)
     return os.str();
 }
 
-TEST(LoadStructure, DefaultConvertedPipelineMatchesTheGoldenDump)
-{
+TEST(LoadStructure, DefaultConvertedPipelineMatchesTheGoldenDump) {
     Pipelines p;
     int mask = 0;
     ASSERT_EQ(MC_PipelineConvert(p.mc.get(), p.ci.get(), &mask), QOR_RES_OK);

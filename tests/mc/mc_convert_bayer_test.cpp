@@ -6,16 +6,14 @@
 
 namespace {
 
-template <typename T> T flagged(T block)
-{
+template <typename T> T flagged(T block) {
     block.updateNeeded = 1;
     return block;
 }
 
 } // namespace
 
-TEST(McBlcConvert, PixelMaxAndRowReciprocal)
-{
+TEST(McBlcConvert, PixelMaxAndRowReciprocal) {
     struct Case {
         QOR_BOOL8 rowAverage;
         double rowCount;
@@ -25,8 +23,10 @@ TEST(McBlcConvert, PixelMaxAndRowReciprocal)
         QOR_INT8 offset0;
     };
     const Case cases[] = {
-        {1, 3.0, 10.0, 171, 40, 0},   {1, 0.0, 1023.0, 0, 255, 0},
-        {0, 3.0, 255.75, 0, 255, -7}, {0, 0.0, 63.75, 0, 255, -7},
+        {1, 3.0, 10.0, 171, 40, 0},
+        {1, 0.0, 1023.0, 0, 255, 0},
+        {0, 3.0, 255.75, 0, 255, -7},
+        {0, 0.0, 63.75, 0, 255, -7},
     };
     for (const Case &c : cases) {
         MC_BLC blc{};
@@ -46,8 +46,7 @@ TEST(McBlcConvert, PixelMaxAndRowReciprocal)
     }
 }
 
-TEST(McConvert, UnflaggedBlockIsSkipped)
-{
+TEST(McConvert, UnflaggedBlockIsSkipped) {
     MC_WBC wbc{};
     wbc.aGain[0] = 2.0;
     CI_MODULE_WBC ci{};
@@ -58,8 +57,7 @@ TEST(McConvert, UnflaggedBlockIsSkipped)
     EXPECT_EQ(ci.aGain[0], 7);
 }
 
-TEST(McWbcConvert, GainsClipsThresholdsAndRgbGains)
-{
+TEST(McWbcConvert, GainsClipsThresholdsAndRgbGains) {
     MC_WBC wbc{};
     wbc.updateNeeded = 1;
     const double gains[4] = {1.0, 1.1, 1.2, 1.3};
@@ -92,8 +90,7 @@ TEST(McWbcConvert, GainsClipsThresholdsAndRgbGains)
     }
 }
 
-TEST(McLshConvert, GradientIsElevenBitSignedInASixteenBitField)
-{
+TEST(McLshConvert, GradientIsElevenBitSignedInASixteenBitField) {
     MC_LSH lsh{};
     lsh.updateNeeded = 1;
     lsh.aGradients[0][0] = -0.01;
@@ -106,8 +103,7 @@ TEST(McLshConvert, GradientIsElevenBitSignedInASixteenBitField)
     EXPECT_EQ(ci.aGradientsY[1], 1023);
 }
 
-TEST(McDnsConvert, GreyscaleThresholdIsLog2InS33)
-{
+TEST(McDnsConvert, GreyscaleThresholdIsLog2InS33) {
     MC_DNS dns{};
     MC_DNSInit(&dns);
     dns.aPixThresLUT[0] = 1.5;
@@ -119,8 +115,7 @@ TEST(McDnsConvert, GreyscaleThresholdIsLog2InS33)
     EXPECT_EQ(mask, CI_UPD_GRP_1);
 }
 
-TEST(McDpfConvert, DefectMapCopyWindowsAndReplacement)
-{
+TEST(McDpfConvert, DefectMapCopyWindowsAndReplacement) {
     MC_IIF iif{};
     MC_IIFInit(&iif);
     iif.ui16ImagerSize[0] = 64;
@@ -159,8 +154,7 @@ TEST(McDpfConvert, DefectMapCopyWindowsAndReplacement)
     EXPECT_EQ(ci.sInput.apDefectInput, nullptr);
 }
 
-TEST(McCcmConvert, CoefficientsAndOffsets)
-{
+TEST(McCcmConvert, CoefficientsAndOffsets) {
     struct Case {
         double offset;
         QOR_INT16 code;
@@ -183,8 +177,7 @@ TEST(McCcmConvert, CoefficientsAndOffsets)
     }
 }
 
-TEST(McLcaConvert, CoefficientsAreS57)
-{
+TEST(McLcaConvert, CoefficientsAreS57) {
     MC_LCA lca{};
     lca.updateNeeded = 1;
     lca.aCoeffRed[2][1] = -1.5;
@@ -199,8 +192,7 @@ TEST(McLcaConvert, CoefficientsAreS57)
 }
 
 // The block's shift is signed (small imagers give negative shifts); the 2-bit register field takes 0..3.
-TEST(McLcaConvert, ShiftIsClippedToItsField)
-{
+TEST(McLcaConvert, ShiftIsClippedToItsField) {
     const struct {
         int shift;
         QOR_UINT8 code;

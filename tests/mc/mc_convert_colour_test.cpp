@@ -2,8 +2,7 @@
 
 #include "mc_test_support.h"
 
-TEST(McGamutMapperConvert, ClipNormSlopesCoefficients)
-{
+TEST(McGamutMapperConvert, ClipNormSlopesCoefficients) {
     MC_MGM mgm{};
     MC_MGMInit(&mgm);
     const double slopes[3] = {1.0, 1.25, 1.5};
@@ -33,8 +32,7 @@ TEST(McGamutMapperConvert, ClipNormSlopesCoefficients)
     }
 }
 
-TEST(McPlaneConvert, DefaultsInTheirFormats)
-{
+TEST(McPlaneConvert, DefaultsInTheirFormats) {
     MC_R2Y r2y{};
     MC_R2YInit(&r2y);
     MC_Y2R y2r{};
@@ -50,8 +48,7 @@ TEST(McPlaneConvert, DefaultsInTheirFormats)
     EXPECT_EQ(ciY.aOffset[1], -64);   // S9.2 of -16
 }
 
-TEST(McMieConvert, ReferenceCodes)
-{
+TEST(McMieConvert, ReferenceCodes) {
     MC_MIE mie{};
     MC_MIEInit(&mie);
     mie.fBlackLevel = 16.3;
@@ -82,8 +79,7 @@ TEST(McMieConvert, ReferenceCodes)
     EXPECT_EQ(ci.aGaussGain[0], 128);
 }
 
-TEST(McTnmConvert, ColumnsAndFlattening)
-{
+TEST(McTnmConvert, ColumnsAndFlattening) {
     struct Case {
         QOR_UINT16 widthCells;
         QOR_UINT16 columns;
@@ -126,8 +122,7 @@ TEST(McTnmConvert, ColumnsAndFlattening)
     }
 }
 
-TEST(McShaConvert, TruncatedIntegersAndDenoiseBypass)
-{
+TEST(McShaConvert, TruncatedIntegersAndDenoiseBypass) {
     MC_SHA sha{};
     MC_SHAInit(&sha);
     sha.fStrength = 5.7;
@@ -150,8 +145,7 @@ TEST(McShaConvert, TruncatedIntegersAndDenoiseBypass)
     EXPECT_EQ(ci.i8ELWOffset, 44); // low 8 bits of 300
 }
 
-TEST(McScalerConvert, EncoderAndDisplayCases)
-{
+TEST(McScalerConvert, EncoderAndDisplayCases) {
     struct Case {
         bool display;
         QOR_UINT16 width, height;
@@ -209,8 +203,7 @@ TEST(McScalerConvert, EncoderAndDisplayCases)
     }
 }
 
-TEST(McHdrConvert, ComparesBeforeItStores)
-{
+TEST(McHdrConvert, ComparesBeforeItStores) {
     std::unique_ptr<MC_HDR> hdr(new MC_HDR());
     MC_HDRInit(hdr.get());
     hdr->aWeightCurve[100] = 1.5;

@@ -2,8 +2,7 @@
 
 #include "mc_test_support.h"
 
-TEST(McStatsConvert, ExposureFocusHistogram)
-{
+TEST(McStatsConvert, ExposureFocusHistogram) {
     MC_EXS exs{};
     exs.updateNeeded = 1;
     exs.fPixelMax = 255.9;
@@ -30,8 +29,7 @@ TEST(McStatsConvert, ExposureFocusHistogram)
     EXPECT_EQ(ci.sHistStats.ui16InputScale, 3);
 }
 
-TEST(McWbsConvert, OffsetsRegionsAndActiveCount)
-{
+TEST(McWbsConvert, OffsetsRegionsAndActiveCount) {
     struct Case {
         QOR_UINT8 active;
         QOR_UINT8 ciActive;
@@ -56,8 +54,7 @@ TEST(McWbsConvert, OffsetsRegionsAndActiveCount)
     }
 }
 
-TEST(McAwsConvert, GridInCellsAndThresholds)
-{
+TEST(McAwsConvert, GridInCellsAndThresholds) {
     MC_AWS aws{};
     aws.updateNeeded = 1;
     aws.ui16GridStartColumn = 10;
@@ -82,8 +79,7 @@ TEST(McAwsConvert, GridInCellsAndThresholds)
     EXPECT_EQ(ci.sCurveCoeffs.aCurveBoundary[0], 256);
 }
 
-TEST(McFldConvert, StepsFromTheLineRate)
-{
+TEST(McFldConvert, StepsFromTheLineRate) {
     struct Case {
         QOR_UINT16 lines;
         QOR_UINT16 step50, step60;
@@ -103,16 +99,15 @@ TEST(McFldConvert, StepsFromTheLineRate)
     }
 }
 
-TEST(McEnsConvert, PowersOfTwoOnly)
-{
+TEST(McEnsConvert, PowersOfTwoOnly) {
     struct Case {
         QOR_UINT32 lines, subsampling;
         QOR_RESULT result;
         QOR_UINT8 log2Couples, subExp;
     };
     const Case cases[] = {
-        {5, 0, QOR_RES_OK, 0, 0},       {2000, 1, QOR_RES_OK, 7, 0}, {8, 4, QOR_RES_OK, 0, 2},
-        {12, 0, QOR_RES_FAILED, 9, 9},  {16, 3, QOR_RES_FAILED, 9, 9}, {64, 0, QOR_RES_OK, 3, 0},
+        {5, 0, QOR_RES_OK, 0, 0},      {2000, 1, QOR_RES_OK, 7, 0},   {8, 4, QOR_RES_OK, 0, 2},
+        {12, 0, QOR_RES_FAILED, 9, 9}, {16, 3, QOR_RES_FAILED, 9, 9}, {64, 0, QOR_RES_OK, 3, 0},
     };
     for (const Case &c : cases) {
         MC_ENS ens{};

@@ -4,8 +4,7 @@
 
 using mctest::Pipelines;
 
-TEST(McPipelineConvert, FreshPipelineReportsEveryGroupThenOnlyTheStickyOnes)
-{
+TEST(McPipelineConvert, FreshPipelineReportsEveryGroupThenOnlyTheStickyOnes) {
     Pipelines p;
     int mask = -1;
     ASSERT_EQ(MC_PipelineConvert(p.mc.get(), p.ci.get(), &mask), QOR_RES_OK);
@@ -18,8 +17,7 @@ TEST(McPipelineConvert, FreshPipelineReportsEveryGroupThenOnlyTheStickyOnes)
     EXPECT_EQ(p.ci->config.eOutputConfig, 1487u);
 }
 
-TEST(McPipelineConvert, MissingHardwareOrMaskIsRefused)
-{
+TEST(McPipelineConvert, MissingHardwareOrMaskIsRefused) {
     Pipelines p;
     EXPECT_EQ(MC_PipelineConvert(p.mc.get(), p.ci.get(), nullptr), QOR_RES_INVALID_PARAM);
     p.mc->pHWInfo = nullptr;
@@ -28,8 +26,7 @@ TEST(McPipelineConvert, MissingHardwareOrMaskIsRefused)
     EXPECT_EQ(mask, 77);
 }
 
-TEST(McPipelineInit, SystemBlackLevelFollowsContextZeroBitDepth)
-{
+TEST(McPipelineInit, SystemBlackLevelFollowsContextZeroBitDepth) {
     struct Case {
         QOR_UINT8 depth;
         QOR_UINT16 black;
@@ -42,8 +39,7 @@ TEST(McPipelineInit, SystemBlackLevelFollowsContextZeroBitDepth)
     }
 }
 
-TEST(McPipelineInit, ZeroImagerSizeFailsLcaButInitialisesTheRest)
-{
+TEST(McPipelineInit, ZeroImagerSizeFailsLcaButInitialisesTheRest) {
     Pipelines p(0, 0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(MC_LCAInit(&p.mc->sLCA, &p.mc->sIIF), QOR_RES_INVALID_PARAM);
@@ -53,8 +49,7 @@ TEST(McPipelineInit, ZeroImagerSizeFailsLcaButInitialisesTheRest)
     EXPECT_DOUBLE_EQ(p.mc->sWBC.aGain[3], 1.0);
 }
 
-TEST(McPipelineInit, LcaShiftPerAxisSize)
-{
+TEST(McPipelineInit, LcaShiftPerAxisSize) {
     struct Case {
         QOR_UINT16 cells;
         int shift;
@@ -71,16 +66,16 @@ TEST(McPipelineInit, LcaShiftPerAxisSize)
     }
 }
 
-TEST(McPipelineConvert, ScalerBottomBorderAndMaximumSizesFollowTheOutputs)
-{
+TEST(McPipelineConvert, ScalerBottomBorderAndMaximumSizesFollowTheOutputs) {
     struct Case {
         pxlFormat enc;
         pxlFormat disp;
         QOR_BOOL8 ens;
         QOR_UINT16 border;
     };
-    for (const Case c : {Case{PXL_NONE, PXL_NONE, 0, 0}, Case{PXL_NONE, PXL_NONE, 1, 4}, Case{PXL_NONE, RGB_888_24, 0, 2},
-                         Case{YUV_420_PL12_8, RGB_888_24, 0, 4}, Case{YUV_420_PL12_8, PXL_NONE, 0, 4}}) {
+    for (const Case c :
+         {Case{PXL_NONE, PXL_NONE, 0, 0}, Case{PXL_NONE, PXL_NONE, 1, 4}, Case{PXL_NONE, RGB_888_24, 0, 2},
+          Case{YUV_420_PL12_8, RGB_888_24, 0, 4}, Case{YUV_420_PL12_8, PXL_NONE, 0, 4}}) {
         Pipelines p;
         p.mc->eEncOutput = c.enc;
         p.mc->eDispOutput = c.disp;
@@ -93,8 +88,7 @@ TEST(McPipelineConvert, ScalerBottomBorderAndMaximumSizesFollowTheOutputs)
     }
 }
 
-TEST(McPipelineConvert, RawTwoDimensionalFormatMustBePackedMsbFirst)
-{
+TEST(McPipelineConvert, RawTwoDimensionalFormatMustBePackedMsbFirst) {
     Pipelines p;
     p.mc->eRaw2DExtOutput = BAYER_RGGB_10;
     int mask = 0;
@@ -103,8 +97,7 @@ TEST(McPipelineConvert, RawTwoDimensionalFormatMustBePackedMsbFirst)
     EXPECT_EQ(MC_PipelineConvert(p.mc.get(), p.ci.get(), &mask), QOR_RES_OK);
 }
 
-TEST(McPipelineConvert, HdrModeNeutralisesBlackOffsetsAndGainsButNotTheHdrGains)
-{
+TEST(McPipelineConvert, HdrModeNeutralisesBlackOffsetsAndGainsButNotTheHdrGains) {
     Pipelines p;
     p.mc->sHDR.eHDRMode = HDR_STAGGERED;
     p.mc->sBLC.aFixedOffset[0] = -16;
@@ -117,8 +110,7 @@ TEST(McPipelineConvert, HdrModeNeutralisesBlackOffsetsAndGainsButNotTheHdrGains)
     EXPECT_DOUBLE_EQ(p.mc->sWBC.aGain[0], 2.0);
 }
 
-TEST(McPipelineConvert, FailingStatisticsConversionKeepsSystemBlackUncopied)
-{
+TEST(McPipelineConvert, FailingStatisticsConversionKeepsSystemBlackUncopied) {
     Pipelines p;
     p.mc->sENS.ui32NLines = 12;
     int mask = 0;

@@ -14,21 +14,23 @@ using norva_test::CaptureTest;
 namespace {
 
 /** Statistics with every value chosen at random (fixed seed), in the ranges of their fields. */
-norva_sim::SimSaveStats randomStats(unsigned seed)
-{
+norva_sim::SimSaveStats randomStats(unsigned seed) {
     std::mt19937 rng(seed);
     auto u32 = [&] { return static_cast<uint32_t>(rng()); };
     norva_sim::SimSaveStats s;
     memset(&s, 0, sizeof(s));
-    for (auto &v : s.exsGlobal) v = u32();
+    for (auto &v : s.exsGlobal)
+        v = u32();
     for (auto &r : s.exsRegion) {
         for (auto &c : r) {
-            for (auto &v : c) v = static_cast<uint16_t>(u32());
+            for (auto &v : c)
+                v = static_cast<uint16_t>(u32());
         }
     }
     s.fosRoi = u32();
     for (auto &r : s.fosGrid) {
-        for (auto &v : r) v = u32();
+        for (auto &v : r)
+            v = u32();
     }
     for (auto &k : s.wbs) {
         for (int ch = 0; ch < 3; ch++) {
@@ -39,10 +41,12 @@ norva_sim::SimSaveStats randomStats(unsigned seed)
         }
         k.highLumaCount = u32();
     }
-    for (auto &v : s.hisGlobal) v = u32();
+    for (auto &v : s.hisGlobal)
+        v = u32();
     for (auto &r : s.hisRegion) {
         for (auto &c : r) {
-            for (auto &v : c) v = u32();
+            for (auto &v : c)
+                v = u32();
         }
     }
     for (auto &r : s.aws) {
@@ -57,13 +61,13 @@ norva_sim::SimSaveStats randomStats(unsigned seed)
     s.dpfModifications = u32();
     s.dpfDropped = u32();
     s.flicker = static_cast<uint8_t>(u32() & 7u);
-    for (auto &v : s.timestamps) v = u32();
+    for (auto &v : s.timestamps)
+        v = u32();
     return s;
 }
 
 /** Every extraction of a save structure against the statistics written into it. */
-void expectExtracted(const void *blob, const norva_sim::SimSaveStats &s)
-{
+void expectExtracted(const void *blob, const norva_sim::SimSaveStats &s) {
     MC_STATS_EXS exs;
     MC_STATS_FOS fos;
     MC_STATS_HIS his;
@@ -81,13 +85,16 @@ void expectExtracted(const void *blob, const norva_sim::SimSaveStats &s)
     EXPECT_EQ(MC_TimestampExtract(blob, &ts), QOR_RES_OK);
     EXPECT_EQ(MC_DPFExtract(blob, &dpf), QOR_RES_OK);
     unsigned wrong = 0;
-    for (int ch = 0; ch < 4; ch++) wrong += exs.globalClipped[ch] != s.exsGlobal[ch];
+    for (int ch = 0; ch < 4; ch++)
+        wrong += exs.globalClipped[ch] != s.exsGlobal[ch];
     wrong += fos.ROISharpness != s.fosRoi;
     for (int r = 0; r < 7; r++) {
         for (int c = 0; c < 7; c++) {
-            for (int ch = 0; ch < 4; ch++) wrong += exs.regionClipped[r][c][ch] != s.exsRegion[r][c][ch];
+            for (int ch = 0; ch < 4; ch++)
+                wrong += exs.regionClipped[r][c][ch] != s.exsRegion[r][c][ch];
             wrong += fos.gridSharpness[r][c] != s.fosGrid[r][c];
-            for (int b = 0; b < 16; b++) wrong += his.regionHistograms[r][c][b] != s.hisRegion[r][c][b];
+            for (int b = 0; b < 16; b++)
+                wrong += his.regionHistograms[r][c][b] != s.hisRegion[r][c][b];
             const MC_TILE_STATS_AWS &t = aws.tileStats[r][c];
             wrong += t.fCollectedRed != s.aws[r][c].red / 32.0;
             wrong += t.fCollectedBlue != s.aws[r][c].blue / 32.0;
@@ -95,7 +102,8 @@ void expectExtracted(const void *blob, const norva_sim::SimSaveStats &s)
             wrong += t.numCFAs != s.aws[r][c].count;
         }
     }
-    for (int b = 0; b < 64; b++) wrong += his.globalHistogram[b] != s.hisGlobal[b];
+    for (int b = 0; b < 64; b++)
+        wrong += his.globalHistogram[b] != s.hisGlobal[b];
     for (int k = 0; k < 2; k++) {
         for (int ch = 0; ch < 3; ch++) {
             wrong += wbs.whitePatch[k].channelAccumulated[ch] != s.wbs[k].whitePatchSum[ch];
@@ -120,8 +128,7 @@ void expectExtracted(const void *blob, const norva_sim::SimSaveStats &s)
     EXPECT_EQ(dpf.ui32NOutCorrection, s.dpfModifications - s.dpfDropped);
 }
 
-TEST(StatsExtract, WriterAndExtractionAgreeOnEveryField)
-{
+TEST(StatsExtract, WriterAndExtractionAgreeOnEveryField) {
     for (unsigned seed = 1; seed <= 3; seed++) {
         const norva_sim::SimSaveStats s = randomStats(seed);
         std::vector<uint8_t> area(norva_sim::kSaveStructureSize, 0);
@@ -138,26 +145,58 @@ struct ExtractEdge {
 
 const ExtractEdge kExtractEdges[] = {
     {"flicker byte 0xFF reads 7", [](norva_sim::SimSaveStats &s) { s.flicker = 0xFF; },
-     [](const void *b) { MC_STATS_FLD f; MC_FLDExtract(b, &f); return f.flickerStatus == 7u; }},
-    {"map modifications 5 minus dropped 9 wraps", [](norva_sim::SimSaveStats &s) { s.dpfModifications = 5; s.dpfDropped = 9; },
-     [](const void *b) { MC_STATS_DPF d; MC_DPFExtract(b, &d); return d.ui32NOutCorrection == 4294967292u; }},
-    {"AWS word 32 is 1.0", [](norva_sim::SimSaveStats &s) { s.aws[3][4].red = 32; },
-     [](const void *b) { MC_STATS_AWS a; MC_AWSExtract(b, &a); return a.tileStats[3][4].fCollectedRed == 1.0; }},
-    {"AWS count keeps bits 21:0", [](norva_sim::SimSaveStats &s) { s.aws[6][6].count = 0xFFFFFFFFu; },
-     [](const void *b) { MC_STATS_AWS a; MC_AWSExtract(b, &a); return a.tileStats[6][6].numCFAs == 4194303u; }},
-    {"AWS sum with the top bit set stays positive", [](norva_sim::SimSaveStats &s) { s.aws[0][0].green = 0xFFFFFFFFu; },
-     [](const void *b) { MC_STATS_AWS a; MC_AWSExtract(b, &a); return a.tileStats[0][0].fCollectedGreen == 134217727.96875; }},
-    {"white-balance sum is zero-extended", [](norva_sim::SimSaveStats &s) { s.wbs[1].averageSum[2] = 0xF0000000u; },
-     [](const void *b) { MC_STATS_WBS w; MC_WBSExtract(b, &w); return w.averageColor[1].channelAccumulated[2] == 4026531840ull; }},
-    {"region clip count is 16 bits", [](norva_sim::SimSaveStats &s) { s.exsRegion[6][6][3] = 0xFFFF; s.exsRegion[6][5][0] = 1; },
      [](const void *b) {
-         MC_STATS_EXS e; MC_EXSExtract(b, &e);
+         MC_STATS_FLD f;
+         MC_FLDExtract(b, &f);
+         return f.flickerStatus == 7u;
+     }},
+    {"map modifications 5 minus dropped 9 wraps",
+     [](norva_sim::SimSaveStats &s) {
+         s.dpfModifications = 5;
+         s.dpfDropped = 9;
+     },
+     [](const void *b) {
+         MC_STATS_DPF d;
+         MC_DPFExtract(b, &d);
+         return d.ui32NOutCorrection == 4294967292u;
+     }},
+    {"AWS word 32 is 1.0", [](norva_sim::SimSaveStats &s) { s.aws[3][4].red = 32; },
+     [](const void *b) {
+         MC_STATS_AWS a;
+         MC_AWSExtract(b, &a);
+         return a.tileStats[3][4].fCollectedRed == 1.0;
+     }},
+    {"AWS count keeps bits 21:0", [](norva_sim::SimSaveStats &s) { s.aws[6][6].count = 0xFFFFFFFFu; },
+     [](const void *b) {
+         MC_STATS_AWS a;
+         MC_AWSExtract(b, &a);
+         return a.tileStats[6][6].numCFAs == 4194303u;
+     }},
+    {"AWS sum with the top bit set stays positive", [](norva_sim::SimSaveStats &s) { s.aws[0][0].green = 0xFFFFFFFFu; },
+     [](const void *b) {
+         MC_STATS_AWS a;
+         MC_AWSExtract(b, &a);
+         return a.tileStats[0][0].fCollectedGreen == 134217727.96875;
+     }},
+    {"white-balance sum is zero-extended", [](norva_sim::SimSaveStats &s) { s.wbs[1].averageSum[2] = 0xF0000000u; },
+     [](const void *b) {
+         MC_STATS_WBS w;
+         MC_WBSExtract(b, &w);
+         return w.averageColor[1].channelAccumulated[2] == 4026531840ull;
+     }},
+    {"region clip count is 16 bits",
+     [](norva_sim::SimSaveStats &s) {
+         s.exsRegion[6][6][3] = 0xFFFF;
+         s.exsRegion[6][5][0] = 1;
+     },
+     [](const void *b) {
+         MC_STATS_EXS e;
+         MC_EXSExtract(b, &e);
          return e.regionClipped[6][6][3] == 65535u && e.regionClipped[6][5][0] == 1u && e.regionClipped[6][6][2] == 0u;
      }},
 };
 
-TEST(StatsExtract, EdgeCases)
-{
+TEST(StatsExtract, EdgeCases) {
     for (const ExtractEdge &c : kExtractEdges) {
         norva_sim::SimSaveStats s;
         memset(&s, 0, sizeof(s));
@@ -174,90 +213,148 @@ struct RevertEdge {
 };
 
 const RevertEdge kRevertEdges[] = {
-    {"WBS without its flag has no active region", [] {
-         CI_MODULE_WBS ci{}; ci.ui8ActiveROI = 1; MC_WBS mc{}; mc.ui8ActiveROI = 9;
+    {"WBS without its flag has no active region",
+     [] {
+         CI_MODULE_WBS ci{};
+         ci.ui8ActiveROI = 1;
+         MC_WBS mc{};
+         mc.ui8ActiveROI = 9;
          MC_WBSRevert(&ci, CI_SAVE_ALL & ~CI_SAVE_WHITEBALANCE, &mc);
          return mc.ui8ActiveROI == 0;
      }},
-    {"WBS with its flag counts regions", [] {
-         CI_MODULE_WBS ci{}; ci.ui8ActiveROI = 1; MC_WBS mc{};
+    {"WBS with its flag counts regions",
+     [] {
+         CI_MODULE_WBS ci{};
+         ci.ui8ActiveROI = 1;
+         MC_WBS mc{};
          MC_WBSRevert(&ci, CI_SAVE_WHITEBALANCE, &mc);
          return mc.ui8ActiveROI == 2;
      }},
-    {"WBS region with right edge 0 has width 0", [] {
-         CI_MODULE_WBS ci{}; ci.aRoiLeft[1] = 40; ci.aRoiRight[1] = 0; ci.aRoiTop[1] = 4; ci.aRoiBottom[1] = 13; MC_WBS mc{};
+    {"WBS region with right edge 0 has width 0",
+     [] {
+         CI_MODULE_WBS ci{};
+         ci.aRoiLeft[1] = 40;
+         ci.aRoiRight[1] = 0;
+         ci.aRoiTop[1] = 4;
+         ci.aRoiBottom[1] = 13;
+         MC_WBS mc{};
          MC_WBSRevert(&ci, 0, &mc);
          return mc.aRoiWidth[1] == 0 && mc.aRoiHeight[1] == 10 && mc.aRoiLeft[1] == 40;
      }},
-    {"WBS offsets revert from S9.4", [] {
-         CI_MODULE_WBS ci{}; ci.ui16RGBOffset = -20; ci.ui16YOffset = 8; MC_WBS mc{};
+    {"WBS offsets revert from S9.4",
+     [] {
+         CI_MODULE_WBS ci{};
+         ci.ui16RGBOffset = -20;
+         ci.ui16YOffset = 8;
+         MC_WBS mc{};
          MC_WBSRevert(&ci, 0, &mc);
          return mc.fRGBOffset == -1.25 && mc.fYOffset == 0.5;
      }},
-    {"FOS ROI right before left gives width 0", [] {
-         CI_MODULE_FOS ci{}; ci.ui16ROILeft = 10; ci.ui16ROIRight = 9; ci.ui16ROITop = 50; ci.ui16ROIBottom = 129; MC_FOS mc{};
+    {"FOS ROI right before left gives width 0",
+     [] {
+         CI_MODULE_FOS ci{};
+         ci.ui16ROILeft = 10;
+         ci.ui16ROIRight = 9;
+         ci.ui16ROITop = 50;
+         ci.ui16ROIBottom = 129;
+         MC_FOS mc{};
          MC_FOSRevert(&ci, CI_SAVE_FOS_GRID, &mc);
          return mc.ui16ROIWidth == 0 && mc.ui16ROIHeight == 80 && mc.bGlobalEnable && !mc.bRegionEnable;
      }},
-    {"FLD 1000 lines at step 4096 is 51.2 fps", [] {
-         CI_MODULE_FLD ci{}; ci.ui16VertTotal = 1000; ci.ui16FracStep50 = 4096; MC_FLD mc{};
+    {"FLD 1000 lines at step 4096 is 51.2 fps",
+     [] {
+         CI_MODULE_FLD ci{};
+         ci.ui16VertTotal = 1000;
+         ci.ui16FracStep50 = 4096;
+         MC_FLD mc{};
          MC_FLDRevert(&ci, CI_SAVE_FLICKER, &mc);
          return std::fabs(mc.fFrameRate - 51.2) < 1e-9 && mc.bEnable && mc.ui16VTot == 1000;
      }},
-    {"FLD without a line count reports rate 0, not infinity", [] {
-         CI_MODULE_FLD ci{}; ci.ui16FracStep50 = 4096; MC_FLD mc{};
+    {"FLD without a line count reports rate 0, not infinity",
+     [] {
+         CI_MODULE_FLD ci{};
+         ci.ui16FracStep50 = 4096;
+         MC_FLD mc{};
          MC_FLDRevert(&ci, 0, &mc);
          return mc.fFrameRate == 0.0 && !mc.bEnable;
      }},
-    {"ENS codes 0 are 8 lines and subsampling 1", [] {
-         CI_MODULE_ENS ci{}; MC_ENS mc{};
+    {"ENS codes 0 are 8 lines and subsampling 1",
+     [] {
+         CI_MODULE_ENS ci{};
+         MC_ENS mc{};
          MC_ENSRevert(&ci, CI_SAVE_ENS, &mc);
          return mc.ui32NLines == 8u && mc.ui32KernelSubsampling == 1u && mc.bEnable;
      }},
-    {"AWS efficiency -1.5 stored as 65488 reverts to -1.5", [] {
-         CI_MODULE_AWS ci{}; ci.ui16Log2_R_Qeff = 65488; ci.ui16Log2_B_Qeff = 48; MC_AWS mc{};
+    {"AWS efficiency -1.5 stored as 65488 reverts to -1.5",
+     [] {
+         CI_MODULE_AWS ci{};
+         ci.ui16Log2_R_Qeff = 65488;
+         ci.ui16Log2_B_Qeff = 48;
+         MC_AWS mc{};
          MC_AWSRevert(&ci, CI_SAVE_WHITEBALANCE_EXT, &mc);
          return mc.fLog2_R_Qeff == -1.5 && mc.fLog2_B_Qeff == 1.5 && mc.bEnable;
      }},
-    {"AWS grid reverts to pixels", [] {
-         CI_MODULE_AWS ci{}; ci.ui16GridStartRow = 5; ci.ui16GridStartColumn = 10; ci.ui16GridTileWidth = 49;
-         ci.ui16GridTileHeight = 29; ci.ui16RedDarkThresh = 384; ci.ui16BbDist = 48; ci.sCurveCoeffs.aCurveOffset[4] = -1024;
+    {"AWS grid reverts to pixels",
+     [] {
+         CI_MODULE_AWS ci{};
+         ci.ui16GridStartRow = 5;
+         ci.ui16GridStartColumn = 10;
+         ci.ui16GridTileWidth = 49;
+         ci.ui16GridTileHeight = 29;
+         ci.ui16RedDarkThresh = 384;
+         ci.ui16BbDist = 48;
+         ci.sCurveCoeffs.aCurveOffset[4] = -1024;
          MC_AWS mc{};
          MC_AWSRevert(&ci, 0, &mc);
          return mc.ui16GridStartRow == 10 && mc.ui16GridStartColumn == 20 && mc.ui16GridTileWidth == 100 &&
                 mc.ui16GridTileHeight == 60 && mc.fRedDarkThresh == 1.5 && mc.fBbDist == 1.5 &&
                 mc.aCurveOffset[4] == -1.0 && !mc.bEnable;
      }},
-    {"EXS and HIS flags follow their bits", [] {
-         CI_MODULE_EXS exs{}; exs.ui16PixelMax = 1023; MC_EXS me{};
-         CI_MODULE_HIS his{}; his.ui16InputOffset = 64; his.ui16InputScale = 3; MC_HIS mh{};
+    {"EXS and HIS flags follow their bits",
+     [] {
+         CI_MODULE_EXS exs{};
+         exs.ui16PixelMax = 1023;
+         MC_EXS me{};
+         CI_MODULE_HIS his{};
+         his.ui16InputOffset = 64;
+         his.ui16InputScale = 3;
+         MC_HIS mh{};
          MC_EXSRevert(&exs, CI_SAVE_EXS_REGION, &me);
          MC_HISRevert(&his, CI_SAVE_HIST_GLOBAL, &mh);
-         return !me.bGlobalEnable && me.bRegionEnable && me.fPixelMax == 1023.0 && mh.bGlobalEnable && !mh.bRegionEnable &&
-                mh.fInputOffset == 64.0 && mh.fInputScale == 3.0;
+         return !me.bGlobalEnable && me.bRegionEnable && me.fPixelMax == 1023.0 && mh.bGlobalEnable &&
+                !mh.bRegionEnable && mh.fInputOffset == 64.0 && mh.fInputScale == 3.0;
      }},
-    {"DPF revert clears the record first", [] {
-         CI_MODULE_DPF ci{}; ci.eDPFEnable = 3; ci.ui8Weight = 12; ci.aSkip[1] = 2; ci.aOffset[0] = 7; ci.sInput.ui32NDefect = 5;
-         MC_DPF mc; memset(&mc, 0xAB, sizeof(mc));
+    {"DPF revert clears the record first",
+     [] {
+         CI_MODULE_DPF ci{};
+         ci.eDPFEnable = 3;
+         ci.ui8Weight = 12;
+         ci.aSkip[1] = 2;
+         ci.aOffset[0] = 7;
+         ci.sInput.ui32NDefect = 5;
+         MC_DPF mc;
+         memset(&mc, 0xAB, sizeof(mc));
          MC_DPFRevert(&ci, 0, &mc);
          return mc.eDPFEnable == 3 && mc.fWeight == 12.0 && mc.aSkip[1] == 2 && mc.aOffset[0] == 7 &&
                 mc.ui32NDefect == 5 && mc.apDefectInput == nullptr && mc.updateNeeded == 0 && mc.ui16NbLines == 0;
      }},
-    {"reverts leave updateNeeded alone", [] {
-         CI_MODULE_FOS ci{}; MC_FOS mc{}; mc.updateNeeded = 1;
+    {"reverts leave updateNeeded alone",
+     [] {
+         CI_MODULE_FOS ci{};
+         MC_FOS mc{};
+         mc.updateNeeded = 1;
          MC_FOSRevert(&ci, 0, &mc);
          return mc.updateNeeded == 1;
      }},
 };
 
-TEST(StatsRevert, EdgeCases)
-{
-    for (const RevertEdge &c : kRevertEdges) EXPECT_TRUE(c.holds()) << c.name;
+TEST(StatsRevert, EdgeCases) {
+    for (const RevertEdge &c : kRevertEdges)
+        EXPECT_TRUE(c.holds()) << c.name;
 }
 
 // A tile width of 100 or 101 pixels converts to 49 and reverts to 100.
-TEST(StatsRevert, AwsTileRoundTrip)
-{
+TEST(StatsRevert, AwsTileRoundTrip) {
     for (QOR_UINT16 width : {100, 101}) {
         MC_AWS mc{};
         mc.updateNeeded = 1;
@@ -279,8 +376,7 @@ class StatsCapture : public CaptureTest {};
 
 // Statistics the device's writer puts into a frame's save structure come back unchanged through every
 // extraction, from the shot's own mapping.
-TEST_F(StatsCapture, ChosenStatisticsComeBackFromTheShot)
-{
+TEST_F(StatsCapture, ChosenStatisticsComeBackFromTheShot) {
     startWith(2, 2, 2);
     const norva_sim::SimSaveStats first = randomStats(11), second = randomStats(12);
     norva_sim::QueueStatistics(pipelineId(), first);
@@ -302,12 +398,11 @@ TEST_F(StatsCapture, ChosenStatisticsComeBackFromTheShot)
 }
 
 /** A statistics configuration, distinct per seed, that the verification accepts. */
-CI_PIPELINE_STATS chosenStats(int k)
-{
+CI_PIPELINE_STATS chosenStats(int k) {
     CI_PIPELINE_STATS s;
     memset(&s, 0, sizeof(s));
     s.sExposureStats = CI_MODULE_EXS{static_cast<QOR_UINT16>(2 + k), static_cast<QOR_UINT16>(4 + k), 8, 6 + 1, 1000};
-    s.sFocusStats = CI_MODULE_FOS{static_cast<QOR_UINT16>(1 + k), 3, 9, 7, static_cast<QOR_UINT16>(10 + k), 12,
+    s.sFocusStats = CI_MODULE_FOS{static_cast<QOR_UINT16>(1 + k),  3, 9, 7, static_cast<QOR_UINT16>(10 + k), 12,
                                   static_cast<QOR_UINT16>(40 + k), 30};
     CI_MODULE_WBS &w = s.sWhiteBalanceStats;
     w.aRoiLeft[0] = 2;
@@ -342,8 +437,7 @@ CI_PIPELINE_STATS chosenStats(int k)
     return s;
 }
 
-void expectSameStats(const CI_PIPELINE_STATS &got, const CI_PIPELINE_STATS &want)
-{
+void expectSameStats(const CI_PIPELINE_STATS &got, const CI_PIPELINE_STATS &want) {
     EXPECT_EQ(memcmp(&got.sExposureStats, &want.sExposureStats, sizeof(want.sExposureStats)), 0);
     EXPECT_EQ(memcmp(&got.sFocusStats, &want.sFocusStats, sizeof(want.sFocusStats)), 0);
     const CI_MODULE_WBS &g = got.sWhiteBalanceStats, &w = want.sWhiteBalanceStats;
@@ -366,8 +460,7 @@ void expectSameStats(const CI_PIPELINE_STATS &got, const CI_PIPELINE_STATS &want
 
 // Each frame reports the statistics configuration it was captured with, read from the load structure the device
 // applied to it, even when the configuration changed while the frame was pending.
-TEST_F(StatsCapture, ConfigurationReadBackIsTheOneOfEachFrame)
-{
+TEST_F(StatsCapture, ConfigurationReadBackIsTheOneOfEachFrame) {
     startWith(2, 2, 2);
     const CI_PIPELINE_STATS programmed[2] = {chosenStats(0), chosenStats(1)};
     for (const CI_PIPELINE_STATS &s : programmed) {
@@ -400,8 +493,7 @@ TEST_F(StatsCapture, ConfigurationReadBackIsTheOneOfEachFrame)
 }
 
 // Without a register image the read-back reports a cleared configuration, never statistics counters.
-TEST(StatsRevert, NoRegisterImageGivesACleanRecord)
-{
+TEST(StatsRevert, NoRegisterImageGivesACleanRecord) {
     std::vector<uint8_t> stats(norva_sim::kSaveStructureSize, 0xFF);
     CI_SHOT shot;
     memset(&shot, 0, sizeof(shot));

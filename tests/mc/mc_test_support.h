@@ -9,8 +9,7 @@
 namespace mctest {
 
 /** A hardware description like the simulated device's: 2.7, 10-bit, two contexts. */
-inline CI_HWINFO defaultHWInfo()
-{
+inline CI_HWINFO defaultHWInfo() {
     CI_HWINFO hw;
     memset(&hw, 0, sizeof(hw));
     hw.rev_ui8Designer = 1;
@@ -40,8 +39,7 @@ struct Pipelines {
     std::unique_ptr<MC_PIPELINE> mc{new MC_PIPELINE()};
     std::unique_ptr<CI_PIPELINE> ci{new CI_PIPELINE()};
 
-    explicit Pipelines(QOR_UINT16 widthCells = 960, QOR_UINT16 heightCells = 540)
-    {
+    explicit Pipelines(QOR_UINT16 widthCells = 960, QOR_UINT16 heightCells = 540) {
         memset(mc.get(), 0, sizeof(MC_PIPELINE));
         memset(ci.get(), 0, sizeof(CI_PIPELINE));
         // the block defaults a created pipeline has
@@ -62,8 +60,7 @@ struct Pipelines {
         mc->sIIF.ui16ImagerSize[1] = heightCells;
         MC_PipelineInit(mc.get(), &hw);
     }
-    ~Pipelines()
-    {
+    ~Pipelines() {
         if (ci->sDefectivePixels.sInput.apDefectInput != nullptr) {
             free(ci->sDefectivePixels.sInput.apDefectInput);
         }

@@ -31,8 +31,7 @@ struct ModuleRow {
     std::set<std::string> exceptions;
 };
 
-template <class M>
-std::function<std::unique_ptr<SetupModule>()> maker() {
+template <class M> std::function<std::unique_ptr<SetupModule>()> maker() {
     return [] { return std::unique_ptr<SetupModule>(new M()); };
 }
 
@@ -78,9 +77,11 @@ public:
         const QOR_RESULT ret = ModuleDNS::save(parameters, t);
         std::vector<std::string> comments;
         for (const auto &p : parameters) {
-            if (p.first.compare(0, 3, "// ") == 0) comments.push_back(p.first);
+            if (p.first.compare(0, 3, "// ") == 0)
+                comments.push_back(p.first);
         }
-        for (const std::string &tag : comments) parameters.removeParameter(tag);
+        for (const std::string &tag : comments)
+            parameters.removeParameter(tag);
         return ret;
     }
 };
@@ -107,7 +108,8 @@ ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {
 }
 
 ParameterList without(ParameterList l, const std::set<std::string> &tags) {
-    for (const std::string &t : tags) l.removeParameter(t);
+    for (const std::string &t : tags)
+        l.removeParameter(t);
     return l;
 }
 

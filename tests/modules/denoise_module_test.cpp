@@ -39,9 +39,11 @@ TEST(ModuleDNS, FreshModuleHoldsTheFixedNoiseModelAndWritesZeroThresholds) {
     EXPECT_EQ(dns->ui32SensorBitdepth, 10u);
     EXPECT_EQ(dns->ui32SensorWellDepth, 10u);
     EXPECT_EQ(dns->fSensorReadNoise, 1.0);
-    for (double &t : rig.mc().sDNS.aPixThresLUT) t = -1.0;
+    for (double &t : rig.mc().sDNS.aPixThresLUT)
+        t = -1.0;
     ASSERT_EQ(dns->setup(), QOR_RES_OK);
-    for (double t : rig.mc().sDNS.aPixThresLUT) EXPECT_EQ(t, 0.0);
+    for (double t : rig.mc().sDNS.aPixThresLUT)
+        EXPECT_EQ(t, 0.0);
     EXPECT_TRUE(rig.mc().sDNS.bCombineChannels);
     EXPECT_EQ(rig.mc().sDNS.fGreyscalePixelThreshold, 0.25);
     EXPECT_EQ(rig.mc().sDNS.ui8SensorBitdepth, 10);
@@ -81,7 +83,8 @@ TEST(ModuleDNS, ThresholdsFollowTheNoiseModel) {
             EXPECT_NEAR(b.aPixThresLUT[e.first], e.second, 5e-6)
                 << "strength " << c.strength << " well " << c.wellDepth << " index " << e.first;
         }
-        for (double t : b.aPixThresLUT) EXPECT_TRUE(std::isfinite(t));
+        for (double t : b.aPixThresLUT)
+            EXPECT_TRUE(std::isfinite(t));
         EXPECT_EQ(contains(log, "sensor well depth is 0"), c.wellDepth == 0) << log;
     }
 }

@@ -53,8 +53,7 @@ TEST(ModuleFLD, LoadWithoutSensorReadsEveryTagWithinItsRange) {
         FldValues expected;
     } cases[] = {
         {"", kDefaults},
-        {"FLD_FRAME_RATE 60\nFLD_VTOT 1125\nFLD_ENABLE 1\n",
-         {true, 60.0, 1125, 300000, 4, 16, 15000, 50, 10, false}},
+        {"FLD_FRAME_RATE 60\nFLD_VTOT 1125\nFLD_ENABLE 1\n", {true, 60.0, 1125, 300000, 4, 16, 15000, 50, 10, false}},
         {"FLD_FRAME_RATE 0.5\nFLD_PN 100\nFLD_SCENE_CHANGE_TH 2000000\n",
          {false, 1.0, 525, 1048575, 4, 63, 15000, 50, 10, false}},
         {"FLD_FRAME_RATE 300\nFLD_VTOT 20000\nFLD_MIN_PN -3\nFLD_NF_TH 40000\nFLD_COEF_DIFF_TH 32767\n"
@@ -178,7 +177,7 @@ TEST(ModuleFLD, SavedDefaultsAndGroup) {
     EXPECT_EQ(ModuleFLD::FLD_FRAMERATE.name, "FLD_FRAME_RATE");
     const ParameterGroup g = ModuleFLD::GetGroup();
     EXPECT_EQ(g.header, "// Flicker Detection parameters");
-    EXPECT_EQ(g.parameters, (std::set<std::string>{"FLD_ENABLE", "FLD_FRAME_RATE", "FLD_VTOT", "FLD_SCENE_CHANGE_TH",
-                                                   "FLD_MIN_PN", "FLD_PN", "FLD_NF_TH", "FLD_COEF_DIFF_TH",
-                                                   "FLD_RSHIFT", "FLD_RESET"}));
+    EXPECT_EQ(g.parameters,
+              (std::set<std::string>{"FLD_ENABLE", "FLD_FRAME_RATE", "FLD_VTOT", "FLD_SCENE_CHANGE_TH", "FLD_MIN_PN",
+                                     "FLD_PN", "FLD_NF_TH", "FLD_COEF_DIFF_TH", "FLD_RSHIFT", "FLD_RESET"}));
 }

@@ -98,12 +98,18 @@ TEST(ModuleFOS, SetupTable) {
         QOR_UINT16 tile[4]; // grid left, top, tile width, tile height
     } cases[] = {
         {"", false, false, {0, 0, 1, 1}, {0, 0, 0, 0}},
-        {"FOS_ROI_ENABLE 1\nFOS_ROI_START_COORDS 100 50\nFOS_ROI_END_COORDS 199 149\n", true, false,
-         {100, 50, 100, 100}, {0, 0, 0, 0}},
+        {"FOS_ROI_ENABLE 1\nFOS_ROI_START_COORDS 100 50\nFOS_ROI_END_COORDS 199 149\n",
+         true,
+         false,
+         {100, 50, 100, 100},
+         {0, 0, 0, 0}},
         // An end before its start wraps in 16 bits.
         {"FOS_ROI_START_COORDS 2 2\nFOS_ROI_END_COORDS 0 2\n", false, false, {2, 2, 65535, 1}, {0, 0, 0, 0}},
-        {"FOS_GRID_ENABLE 2\nFOS_GRID_START_COORDS 8 16\nFOS_GRID_TILE_SIZE 40000 -5\n", false, true,
-         {0, 0, 1, 1}, {8, 16, 32767, 0}},
+        {"FOS_GRID_ENABLE 2\nFOS_GRID_START_COORDS 8 16\nFOS_GRID_TILE_SIZE 40000 -5\n",
+         false,
+         true,
+         {0, 0, 1, 1},
+         {8, 16, 32767, 0}},
         // One value sets x only; a word that is not a number reads the default (off).
         {"FOS_ROI_ENABLE true\nFOS_ROI_START_COORDS 7\n", false, false, {7, 0, 65530, 1}, {0, 0, 0, 0}},
     };
@@ -195,7 +201,8 @@ TEST(ModuleIIF, PortAndBayerOrderComeFromTheSensor) {
         MOSAICType mosaic;
         const char *saved;
     } cases[] = {
-        {MOSAIC_BGGR, "BGGR"}, {MOSAIC_GRBG, "GRBG"}, {MOSAIC_GBRG, "GBRG"}, {MOSAIC_RGGB, "RGGB"}, {MOSAIC_NONE, "RGGB"},
+        {MOSAIC_BGGR, "BGGR"}, {MOSAIC_GRBG, "GRBG"}, {MOSAIC_GBRG, "GBRG"},
+        {MOSAIC_RGGB, "RGGB"}, {MOSAIC_NONE, "RGGB"},
     };
     for (const auto &c : cases) {
         TestRig rig(640, 480, c.mosaic, 0x1F, [](norva_test::TestSensor &s) { s.uiImager = 1; });

@@ -17,9 +17,7 @@ using norva_test::FakePipeline;
 using norva_test::ModuleHKS;
 using norva_test::ModuleTST;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 TEST(ModuleTemplate, LoadReadsEveryBindingWithClampAndDefault) {
     ModuleTST m;
@@ -137,7 +135,8 @@ TEST(ModuleTemplate, ConcurrentSavesEachGetTheGroup) {
     for (ParameterList &l : lists) {
         threads.emplace_back([&l] { ModuleHKS().save(l, ModuleBase::SAVE_VAL); });
     }
-    for (std::thread &t : threads) t.join();
+    for (std::thread &t : threads)
+        t.join();
     for (const ParameterList &l : lists) {
         EXPECT_EQ(l.getGroup("ModuleHKS").parameters, (std::set<std::string>{"HKS_MODE", "HKS_RATIO"}));
     }

@@ -34,8 +34,7 @@ inline std::string infoOf(const ISPC::ParameterList &l, const std::string &tag) 
 }
 
 /** Registers a new module of type M with the rig's pipeline and returns it (the pipeline owns it). */
-template <class M>
-M *registered(TestRig &rig) {
+template <class M> M *registered(TestRig &rig) {
     M *m = new M();
     EXPECT_EQ(rig.pipeline->registerModule(m), QOR_RES_OK);
     return m;

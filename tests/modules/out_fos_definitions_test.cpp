@@ -53,7 +53,8 @@ TEST(FocusDefinitions, ReadsTable) {
     const ParameterList empty;
     EXPECT_FALSE(empty.getParameter(FOS::FOS_ROI));
     EXPECT_FALSE(empty.getParameter(FOS::FOS_GRID));
-    for (const ParamDefArray<int> *d : {&FOS::FOS_ROISTART, &FOS::FOS_ROIEND, &FOS::FOS_GRIDSTART, &FOS::FOS_GRIDSIZE}) {
+    for (const ParamDefArray<int> *d :
+         {&FOS::FOS_ROISTART, &FOS::FOS_ROIEND, &FOS::FOS_GRIDSTART, &FOS::FOS_GRIDSIZE}) {
         ASSERT_EQ(d->n, 2u) << d->name;
         EXPECT_EQ(empty.getParameter(*d, 0), 0) << d->name;
         EXPECT_EQ(empty.getParameter(*d, 1), 0) << d->name;

@@ -17,17 +17,14 @@ using norva_test::stderrOf;
 
 using namespace ISPC;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 TEST(ModuleOUT, FormatNameOfEveryFormat) {
     const char *const expected[] = {
-        "NONE",         "NV21",         "NV12",          "NV61",          "NV16",          "NV21-10bit",
-        "NV12-10bit",   "NV61-10bit",   "NV16-10bit",    "RGB888_24",     "RGB888_32",     "RGB101010_32",
-        "BGR888_24",    "BGR888_32",    "BGR101010_32",  "BGR161616_64",  "BAYER8",        "BAYER10",
-        "BAYER12",      "TIFF10",       "TIFF12",        "444IL3YCrCb8",  "444IL3YCbCr8",  "444IL3YCrCb10",
-        "444IL3YCbCr10", "?fmt?",       "?fmt?",
+        "NONE",         "NV21",         "NV12",          "NV61",          "NV16",         "NV21-10bit", "NV12-10bit",
+        "NV61-10bit",   "NV16-10bit",   "RGB888_24",     "RGB888_32",     "RGB101010_32", "BGR888_24",  "BGR888_32",
+        "BGR101010_32", "BGR161616_64", "BAYER8",        "BAYER10",       "BAYER12",      "TIFF10",     "TIFF12",
+        "444IL3YCrCb8", "444IL3YCbCr8", "444IL3YCrCb10", "444IL3YCbCr10", "?fmt?",        "?fmt?",
     };
     static_assert(sizeof(expected) / sizeof(expected[0]) == PXL_INVALID + 1, "one name per format");
     for (int f = PXL_NONE; f <= PXL_INVALID; f++) {
@@ -44,10 +41,17 @@ TEST(ModuleOUT, FormatNameOfEveryFormat) {
         const char *constant;
         pxlFormat fmt;
     } constants[] = {
-        {NV21_8, YVU_420_PL12_8},   {NV12_8, YUV_420_PL12_8},   {NV61_8, YVU_422_PL12_8},
-        {NV16_8, YUV_422_PL12_8},   {NV21_10, YVU_420_PL12_10}, {NV12_10, YUV_420_PL12_10},
-        {NV61_10, YVU_422_PL12_10}, {NV16_10, YUV_422_PL12_10}, {FMT_444IL3YCrCb8_STR, PXL_ISP_444IL3YCrCb8},
-        {FMT_444IL3YCbCr8_STR, PXL_ISP_444IL3YCbCr8},           {FMT_444IL3YCrCb10_STR, PXL_ISP_444IL3YCrCb10},
+        {NV21_8, YVU_420_PL12_8},
+        {NV12_8, YUV_420_PL12_8},
+        {NV61_8, YVU_422_PL12_8},
+        {NV16_8, YUV_422_PL12_8},
+        {NV21_10, YVU_420_PL12_10},
+        {NV12_10, YUV_420_PL12_10},
+        {NV61_10, YVU_422_PL12_10},
+        {NV16_10, YUV_422_PL12_10},
+        {FMT_444IL3YCrCb8_STR, PXL_ISP_444IL3YCrCb8},
+        {FMT_444IL3YCbCr8_STR, PXL_ISP_444IL3YCbCr8},
+        {FMT_444IL3YCrCb10_STR, PXL_ISP_444IL3YCrCb10},
         {FMT_444IL3YCbCr10_STR, PXL_ISP_444IL3YCbCr10},
     };
     for (const auto &c : constants) {
@@ -97,8 +101,8 @@ TEST(ModuleOUT, LoadTable) {
          "INVALID PIXEL FORMAT \n", "3"},
         {"OUT_ENC 420PL12YUV8\nOUT_DE_POINT 3\n", QOR_RES_OK, YVU_420_PL12_8, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
          "deprecated 420PL12YUV8 format used - use NV21 instead\n", "3"},
-        {"OUT_DE BAYER10\nOUT_DE_POINT 2\n", QOR_RES_OK, PXL_NONE, BAYER_RGGB_10, PXL_NONE,
-         CI_INOUT_FILTER_LINESTORE, "", "2"},
+        {"OUT_DE BAYER10\nOUT_DE_POINT 2\n", QOR_RES_OK, PXL_NONE, BAYER_RGGB_10, PXL_NONE, CI_INOUT_FILTER_LINESTORE,
+         "", "2"},
         {"OUT_DE BAYER10\nOUT_DE_POINT 9\n", QOR_RES_OK, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
          "DE point 2 forced to NONE and DE format RGGB10 forced to NONE because one of them is NONE\n", "3"},
         {"OUT_DE RGGB8\nOUT_DE_POINT 1\n", QOR_RES_OK, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
@@ -174,8 +178,8 @@ TEST(ModuleOUT, SetupTable) {
          PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE, ""},
         {"OUT_DE BAYER12\nOUT_DE_POINT 2\n", 0x1F, PXL_NONE, BAYER_RGGB_12, PXL_NONE, PXL_NONE, PXL_NONE,
          CI_INOUT_FILTER_LINESTORE, ""},
-        {"OUT_DISP 444IL3YCbCr10\n", 0x1F, PXL_NONE, PXL_ISP_444IL3YCbCr10, PXL_NONE, PXL_NONE, PXL_NONE,
-         CI_INOUT_NONE, ""},
+        {"OUT_DISP 444IL3YCbCr10\n", 0x1F, PXL_NONE, PXL_ISP_444IL3YCbCr10, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
+         ""},
         {"OUT_DE_HDF BGR101010_32\nOUT_DI_HDF BGR161616_64\nOUT_DE_RAW2D TIFF10\n", 0x1F, PXL_NONE, PXL_NONE,
          BGR_101010_32, BGR_161616_64, BAYER_TIFF_10, CI_INOUT_NONE, ""},
         {"OUT_DE_HDF BGR101010_32\n", 0, PXL_NONE, PXL_NONE, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,

@@ -33,7 +33,8 @@ void expectPoints(const ModuleRLT &m, const Points &expected, const std::string 
 void writeUnitCurve(ModuleRLT &m) {
     m.eMode = ModuleRLT::RLT_CUBIC;
     for (int c = 0; c < 4; c++) {
-        for (int i = 0; i < 15; i++) m.aLUTPoints[c][i] = static_cast<QOR_UINT16>((i + 1) * 4096);
+        for (int i = 0; i < 15; i++)
+            m.aLUTPoints[c][i] = static_cast<QOR_UINT16>((i + 1) * 4096);
         m.aLUTPoints[c][15] = 65535;
     }
 }
@@ -82,7 +83,7 @@ TEST(ModuleRLT, ModeNames) {
         const char *text;
         ModuleRLT::Mode mode;
     } cases[] = {
-        {"LINEAR", ModuleRLT::RLT_LINEAR}, {"CUBIC", ModuleRLT::RLT_CUBIC},   {"DISABLED", ModuleRLT::RLT_DISABLED},
+        {"LINEAR", ModuleRLT::RLT_LINEAR}, {"CUBIC", ModuleRLT::RLT_CUBIC},     {"DISABLED", ModuleRLT::RLT_DISABLED},
         {"", ModuleRLT::RLT_DISABLED},     {"linear", ModuleRLT::RLT_DISABLED}, {"CUBIC ", ModuleRLT::RLT_DISABLED},
     };
     for (const auto &c : cases) {
@@ -105,7 +106,8 @@ TEST(ModuleRLT, SetupCopiesModeAndPoints) {
     const MC_RLT &b = rig.mc().sRLT;
     EXPECT_EQ(b.eMode, CI_RLT_LINEAR);
     for (int c = 0; c < 4; c++) {
-        for (int i = 0; i < 16; i++) EXPECT_EQ(b.aPoints[c][i], rlt->aLUTPoints[c][i]) << c << "," << i;
+        for (int i = 0; i < 16; i++)
+            EXPECT_EQ(b.aPoints[c][i], rlt->aLUTPoints[c][i]) << c << "," << i;
     }
     EXPECT_EQ(b.aPoints[1][2], 300);
     EXPECT_EQ(b.aPoints[3][15], 65535);

@@ -23,14 +23,10 @@ const char *const ModuleTST::GROUP_HEADER = "// Test module parameters";
 
 const std::vector<ModuleTST::Binding> &ModuleTST::bindings() {
     static const std::vector<Binding> table = {
-        bind(TST_INT, &ModuleTST::iValue),
-        bind(TST_GAIN, &ModuleTST::gain),
-        bind(TST_UNSIGNED, &ModuleTST::uValue),
-        bind(TST_SHORT, &ModuleTST::sValue),
-        bind(TST_ARRAY, &ModuleTST::aValues),
-        bind(TST_VECTOR, &ModuleTST::vValues, 3),
-        bind(TST_ENABLE, &ModuleTST::bEnable),
-        bind(TST_FORMAT, &ModuleTST::format),
+        bind(TST_INT, &ModuleTST::iValue),      bind(TST_GAIN, &ModuleTST::gain),
+        bind(TST_UNSIGNED, &ModuleTST::uValue), bind(TST_SHORT, &ModuleTST::sValue),
+        bind(TST_ARRAY, &ModuleTST::aValues),   bind(TST_VECTOR, &ModuleTST::vValues, 3),
+        bind(TST_ENABLE, &ModuleTST::bEnable),  bind(TST_FORMAT, &ModuleTST::format),
     };
     return table;
 }
@@ -63,11 +59,20 @@ const std::vector<ModuleHKS::Binding> &ModuleHKS::bindings() {
             },
             [](const ModuleHKS &m, ParameterList &list, ModuleBase::SaveType t) {
                 switch (t) {
-                case SAVE_VAL: list.addParameter(HKS_MODE, std::string(m.mode == MODE_CUBIC ? "CUBIC" : "LINEAR"), true); break;
-                case SAVE_MIN: list.addParameter(HKS_MODE, std::string("LINEAR"), true); break;
-                case SAVE_MAX: list.addParameter(HKS_MODE, std::string("CUBIC"), true); break;
-                case SAVE_DEF: list.addParameterDef(HKS_MODE, true); break;
-                default: break;
+                case SAVE_VAL:
+                    list.addParameter(HKS_MODE, std::string(m.mode == MODE_CUBIC ? "CUBIC" : "LINEAR"), true);
+                    break;
+                case SAVE_MIN:
+                    list.addParameter(HKS_MODE, std::string("LINEAR"), true);
+                    break;
+                case SAVE_MAX:
+                    list.addParameter(HKS_MODE, std::string("CUBIC"), true);
+                    break;
+                case SAVE_DEF:
+                    list.addParameterDef(HKS_MODE, true);
+                    break;
+                default:
+                    break;
                 }
             }),
     };

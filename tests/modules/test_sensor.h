@@ -53,7 +53,8 @@ struct TestRig {
     explicit TestRig(unsigned width = 1920, unsigned height = 1080, MOSAICType bayer = MOSAIC_RGGB,
                      QOR_UINT32 functionalities = 0x1F, const std::function<void(TestSensor &)> &tweak = {})
         : sensor(width, height, bayer) {
-        if (tweak) tweak(sensor);
+        if (tweak)
+            tweak(sensor);
         memset(&connection, 0, sizeof(connection));
         List_init(&connection.sList_pipelines);
         List_init(&connection.sList_datagen);

@@ -23,17 +23,14 @@ namespace {
 /** The device seen through raw commands on the pipeline of the capture fixture. */
 class CaptureEngine : public CaptureTest {
 protected:
-    int command(CI_eIOCTL nr, void *arg)
-    {
+    int command(CI_eIOCTL nr, void *arg) {
         return SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(nr),
                               static_cast<long>(reinterpret_cast<intptr_t>(arg)));
     }
-    int commandValue(CI_eIOCTL nr, long value)
-    {
+    int commandValue(CI_eIOCTL nr, long value) {
         return SYS_IO_Control(reinterpret_cast<INT_CONNECTION *>(conn)->fileDesc, CI_IOCTL_CMD(nr), value);
     }
-    int trigger(bool blocking)
-    {
+    int trigger(bool blocking) {
         CI_BUFFER_TRIGG t;
         memset(&t, 0, sizeof(t));
         t.captureId = pipelineId();
@@ -42,15 +39,13 @@ protected:
         triggered++;
         return command(CI_CAPTURE_TRIGGER, &t);
     }
-    int acquire(bool blocking, CI_BUFFER_PARAM *param)
-    {
+    int acquire(bool blocking, CI_BUFFER_PARAM *param) {
         memset(param, 0, sizeof(*param));
         param->captureId = pipelineId();
         param->bBlocking = blocking;
         return command(CI_CAPTURE_ACQUIRE, param);
     }
-    int release(int shotId)
-    {
+    int release(int shotId) {
         CI_BUFFER_TRIGG t;
         memset(&t, 0, sizeof(t));
         t.captureId = pipelineId();
@@ -60,8 +55,7 @@ protected:
     unsigned triggered = 0;
 };
 
-TEST_F(CaptureEngine, NothingFinishedAndTimeouts)
-{
+TEST_F(CaptureEngine, NothingFinishedAndTimeouts) {
     startWith(1, 3, 0);
     norva_sim::SetCaptureTimeoutMs(30);
     CI_BUFFER_PARAM p;
@@ -83,8 +77,7 @@ TEST_F(CaptureEngine, NothingFinishedAndTimeouts)
 }
 
 // Stop wakes a blocked acquire with -ECANCELED; a blocked trigger gets its shot when another thread releases one.
-TEST_F(CaptureEngine, BlockedCallsWakeOnStopAndRelease)
-{
+TEST_F(CaptureEngine, BlockedCallsWakeOnStopAndRelease) {
     startWith(1, 2, 0);
     norva_sim::SetFrameSource(0, nullptr);
     std::atomic<int> answer(1);
@@ -115,8 +108,7 @@ TEST_F(CaptureEngine, BlockedCallsWakeOnStopAndRelease)
 
 // The private value: set at registration and at every update, stamped into each accepted trigger, then counted
 // up modulo 256.
-TEST_F(CaptureEngine, PrivateValueFollowsRegistrationAndUpdates)
-{
+TEST_F(CaptureEngine, PrivateValueFollowsRegistrationAndUpdates) {
     startWith(2, 2, 1);
     pipe->config.ui8PrivateValue = 254;
     ASSERT_EQ(CI_PipelineUpdate(pipe, CI_UPD_NONE, nullptr), QOR_RES_OK);
@@ -142,8 +134,7 @@ class GatedSource : public norva_sim::SimFrameSource {
 public:
     bool ready(unsigned) override { return frames > 0; }
     bool begin(unsigned) override { return frames > 0; }
-    void render(const norva_sim::SimFrameContext &ctx) override
-    {
+    void render(const norva_sim::SimFrameContext &ctx) override {
         delivered++;
         lastPipeline = ctx.pipelineId;
         norva_sim::TestPatternSource().render(ctx);
@@ -155,8 +146,7 @@ public:
 };
 
 // One frame of the gasket reaches every started pipeline on it that waits for one.
-TEST_F(CaptureEngine, OneFrameReachesEveryPipelineOnTheImager)
-{
+TEST_F(CaptureEngine, OneFrameReachesEveryPipelineOnTheImager) {
     startWith(1, 1, 1);
     // A second pipeline, context 1, same imager.
     CI_PIPELINE *slave = nullptr;
@@ -170,8 +160,10 @@ TEST_F(CaptureEngine, OneFrameReachesEveryPipelineOnTheImager)
     ASSERT_EQ(CI_PipelineComputeLinestore(slave), QOR_RES_OK);
     ASSERT_EQ(CI_PipelineAddPool(slave, 1), QOR_RES_OK);
     QOR_UINT32 slaveBuffer = 0;
-    ASSERT_EQ(CI_PipelineAllocateBuffer(slave, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER), 0, &slaveBuffer), QOR_RES_OK);
-    ASSERT_EQ(CI_PipelineAllocateBuffer(slave, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY), 0, &slaveBuffer), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineAllocateBuffer(slave, CI_TYPE_ENCODER, bufferSize(CI_TYPE_ENCODER), 0, &slaveBuffer),
+              QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineAllocateBuffer(slave, CI_TYPE_DISPLAY, bufferSize(CI_TYPE_DISPLAY), 0, &slaveBuffer),
+              QOR_RES_OK);
     ASSERT_EQ(CI_PipelineStartCapture(slave), QOR_RES_OK);
 
     GatedSource gated;
@@ -215,8 +207,7 @@ struct DeviceRefusal {
     bool importSmall;
 };
 
-TEST_F(CaptureEngine, BufferCommandsRefuseWhatADriverRefuses)
-{
+TEST_F(CaptureEngine, BufferCommandsRefuseWhatADriverRefuses) {
     const DeviceRefusal cases[] = {
         {"import without a size", CI_ALLOC_ENC, 0, false, true},
         {"tiled without tiling", CI_ALLOC_ENC, 4096, true, false},

@@ -17,8 +17,7 @@ using norva_test::CaptureTest;
 
 namespace {
 
-uint32_t word(const void *area, size_t offset)
-{
+uint32_t word(const void *area, size_t offset) {
     const uint8_t *p = static_cast<const uint8_t *>(area) + offset;
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -29,15 +28,13 @@ uint32_t word(const void *area, size_t offset)
  */
 class CaptureModel : public CaptureTest {
 protected:
-    void arrange(MC_PIPELINE &mc) override
-    {
+    void arrange(MC_PIPELINE &mc) override {
         mc.sEXS.bGlobalEnable = 1;
         mc.sEXS.fPixelMax = 4095.0; // only the maximum code counts as clipped
         mc.sHIS.bGlobalEnable = 1;
         mc.sFLD.bEnable = 1;
     }
-    void SetUp() override
-    {
+    void SetUp() override {
         CaptureTest::SetUp();
         norva_test::SceneOptions o;
         o.width = kWidth;
@@ -52,20 +49,19 @@ protected:
         dg->ui8Gasket = 0;
         dg->eBayerMosaic = MOSAIC_RGGB;
         stride = dg_packer::stride(CI_DGFMT_MIPI, 10, kWidth);
-        for (int i = 0; i < 2; i++) ASSERT_EQ(CI_DatagenAllocateFrame(dg, stride * kHeight, nullptr), QOR_RES_OK);
+        for (int i = 0; i < 2; i++)
+            ASSERT_EQ(CI_DatagenAllocateFrame(dg, stride * kHeight, nullptr), QOR_RES_OK);
         ASSERT_EQ(CI_DatagenStart(dg), QOR_RES_OK);
         norva_sim::SetCaptureTimeoutMs(200);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (dg != nullptr) {
             EXPECT_EQ(CI_DatagenDestroy(dg), QOR_RES_OK);
         }
         CaptureTest::TearDown();
     }
 
-    void insert(const std::vector<uint16_t> &samples)
-    {
+    void insert(const std::vector<uint16_t> &samples) {
         CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
         ASSERT_NE(frame, nullptr);
         dg_packer::fill(frame, dg->eFormat, 10, MOSAIC_RGGB, samples.data(), kWidth, kHeight, stride);
@@ -76,8 +72,7 @@ protected:
     struct Expected {
         std::vector<uint8_t> enc, disp, stats;
     };
-    Expected expected(const CI_SHOT *shot, const std::vector<uint16_t> &samples)
-    {
+    Expected expected(const CI_SHOT *shot, const std::vector<uint16_t> &samples) {
         norva_sim::SimPipelineView view;
         EXPECT_TRUE(norva_sim::GetSimPipeline(pipelineId(), &view));
         CI_PIPELINE registers = view.decoded;
@@ -114,17 +109,16 @@ protected:
         return e;
     }
 
-    static unsigned differences(const void *got, const std::vector<uint8_t> &want, size_t from, size_t to)
-    {
+    static unsigned differences(const void *got, const std::vector<uint8_t> &want, size_t from, size_t to) {
         const uint8_t *g = static_cast<const uint8_t *>(got);
         unsigned n = 0;
-        for (size_t i = from; i < to && i < want.size(); i++) n += g[i] != want[i] ? 1u : 0u;
+        for (size_t i = from; i < to && i < want.size(); i++)
+            n += g[i] != want[i] ? 1u : 0u;
         return n;
     }
 
     /** Outputs and statistics (all but the timestamps) of a shot against the model's. */
-    void expectModelOutput(const CI_SHOT *shot, const std::vector<uint16_t> &samples)
-    {
+    void expectModelOutput(const CI_SHOT *shot, const std::vector<uint16_t> &samples) {
         const Expected e = expected(shot, samples);
         EXPECT_EQ(differences(shot->pEncoderOutput, e.enc, 0, e.enc.size()), 0u);
         EXPECT_EQ(differences(shot->pDisplayOutput, e.disp, 0, e.disp.size()), 0u);
@@ -136,8 +130,7 @@ protected:
     norva_test::BayerScene scene;
 };
 
-TEST_F(CaptureModel, DataGeneratorFramesGoThroughTheImageModel)
-{
+TEST_F(CaptureModel, DataGeneratorFramesGoThroughTheImageModel) {
     startWith(2, 2, 2);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     insert(scene.samples);
@@ -147,10 +140,12 @@ TEST_F(CaptureModel, DataGeneratorFramesGoThroughTheImageModel)
     EXPECT_GT(CaptureTest::shotMismatches(shot, 1), 0u); // not the test pattern
     // Every pixel of the window counts once in the global histogram; the clipped patch shows in the clip counts.
     uint64_t total = 0;
-    for (int b = 0; b < 64; b++) total += word(shot->pStatistics, norva_sim::stats_layout::kHisGlobal + 4 * b);
+    for (int b = 0; b < 64; b++)
+        total += word(shot->pStatistics, norva_sim::stats_layout::kHisGlobal + 4 * b);
     EXPECT_EQ(total, uint64_t(kWidth) * kHeight);
     uint64_t clipped = 0;
-    for (int ch = 0; ch < 4; ch++) clipped += word(shot->pStatistics, norva_sim::stats_layout::kExsGlobal + 4 * ch);
+    for (int ch = 0; ch < 4; ch++)
+        clipped += word(shot->pStatistics, norva_sim::stats_layout::kExsGlobal + 4 * ch);
     EXPECT_EQ(clipped, scene.layout.clipped.area());
     // Status: no error, the private value of the shot; the engine stamps the timestamps.
     const uint32_t status = word(shot->pStatistics, CI_SAVE_STATUS_OFFSET);
@@ -164,11 +159,11 @@ TEST_F(CaptureModel, DataGeneratorFramesGoThroughTheImageModel)
 
 // A frame is processed with the registers applied when it was triggered: an update between the trigger and the
 // frame changes only the frames triggered after it.
-TEST_F(CaptureModel, FramesUseTheRegistersOfTheirTrigger)
-{
+TEST_F(CaptureModel, FramesUseTheRegistersOfTheirTrigger) {
     startWith(2, 2, 2);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
-    for (int c = 0; c < 4; c++) pipe->sWhiteBalance.aGain[c] = static_cast<QOR_UINT16>(pipe->sWhiteBalance.aGain[c] / 2);
+    for (int c = 0; c < 4; c++)
+        pipe->sWhiteBalance.aGain[c] = static_cast<QOR_UINT16>(pipe->sWhiteBalance.aGain[c] / 2);
     int failed = 0;
     ASSERT_EQ(CI_PipelineUpdate(pipe, CI_UPD_ALL, &failed), QOR_RES_OK);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
@@ -196,8 +191,7 @@ TEST_F(CaptureModel, FramesUseTheRegistersOfTheirTrigger)
 }
 
 // The flicker verdict is injected per pipeline; a frame that does not cover the imager window is erroneous.
-TEST_F(CaptureModel, FlickerVerdictAndShortFrames)
-{
+TEST_F(CaptureModel, FlickerVerdictAndShortFrames) {
     startWith(2, 2, 2);
     norva_sim::InjectFlickerVerdict(pipelineId(), norva_sim::kFlicker50Hz);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
@@ -205,7 +199,8 @@ TEST_F(CaptureModel, FlickerVerdictAndShortFrames)
     CI_SHOT *shot = nullptr;
     ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
     ASSERT_NE(pipe->config.eOutputConfig & CI_SAVE_FLICKER, 0u);
-    EXPECT_EQ(static_cast<const uint8_t *>(shot->pStatistics)[norva_sim::stats_layout::kFlicker], norva_sim::kFlicker50Hz);
+    EXPECT_EQ(static_cast<const uint8_t *>(shot->pStatistics)[norva_sim::stats_layout::kFlicker],
+              norva_sim::kFlicker50Hz);
     ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
     EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_FALSE), QOR_RES_OK);
 
@@ -213,7 +208,8 @@ TEST_F(CaptureModel, FlickerVerdictAndShortFrames)
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     CI_DG_FRAME *frame = CI_DatagenGetAvailableFrame(dg);
     ASSERT_NE(frame, nullptr);
-    const std::vector<uint8_t> bytes = dg_packer::frame(dg->eFormat, 10, scene.samples.data(), kWidth, kHeight / 2, stride);
+    const std::vector<uint8_t> bytes =
+        dg_packer::frame(dg->eFormat, 10, scene.samples.data(), kWidth, kHeight / 2, stride);
     memcpy(frame->data, bytes.data(), bytes.size());
     frame->eFormat = dg->eFormat;
     frame->ui8FormatBitdepth = 10;
@@ -231,14 +227,11 @@ TEST_F(CaptureModel, FlickerVerdictAndShortFrames)
 class ChartSource : public norva_sim::SimFrameSource {
 public:
     ChartSource(const std::vector<uint16_t> &samples, uint32_t width, uint32_t height)
-        : samples(samples), width(width), height(height)
-    {
-    }
+        : samples(samples), width(width), height(height) {}
     bool ready(unsigned) override { return true; }
     bool begin(unsigned) override { return true; }
     void render(const norva_sim::SimFrameContext &) override { rendered++; }
-    bool bayer(unsigned, norva_sim::IspInputFrame *frame) override
-    {
+    bool bayer(unsigned, norva_sim::IspInputFrame *frame) override {
         frame->samples = samples.data();
         frame->width = width;
         frame->height = height;
@@ -253,8 +246,7 @@ public:
 };
 
 // Any source that delivers Bayer samples goes through the image model; render is not called for it.
-TEST_F(CaptureModel, AnyBayerSourceGoesThroughTheImageModel)
-{
+TEST_F(CaptureModel, AnyBayerSourceGoesThroughTheImageModel) {
     ChartSource source(scene.samples, kWidth, kHeight);
     norva_sim::SetFrameSource(0, &source);
     startWith(2, 2, 2);
@@ -273,8 +265,7 @@ TEST_F(CaptureModel, AnyBayerSourceGoesThroughTheImageModel)
 
 // The five frame timestamps of the save structure (start in, end in, start out, end encoder out, end display
 // out) run in that order, end before the shot's interrupt and move on from one frame to the next.
-TEST_F(CaptureModel, FrameTimestampsRunInOrderBeforeTheInterrupt)
-{
+TEST_F(CaptureModel, FrameTimestampsRunInOrderBeforeTheInterrupt) {
     startWith(2, 2, 2);
     uint32_t previousEnd = 0;
     for (int frame = 0; frame < 2; frame++) {
@@ -284,9 +275,11 @@ TEST_F(CaptureModel, FrameTimestampsRunInOrderBeforeTheInterrupt)
         CI_SHOT *shot = nullptr;
         ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
         uint32_t ts[5];
-        for (int i = 0; i < 5; i++) ts[i] = word(shot->pStatistics, norva_sim::stats_layout::kTimestamps + 4 * i);
+        for (int i = 0; i < 5; i++)
+            ts[i] = word(shot->pStatistics, norva_sim::stats_layout::kTimestamps + 4 * i);
         // Differences of a wrapping 32-bit counter, taken as signed.
-        for (int i = 0; i < 4; i++) EXPECT_GT(static_cast<int32_t>(ts[i + 1] - ts[i]), 0) << i;
+        for (int i = 0; i < 4; i++)
+            EXPECT_GT(static_cast<int32_t>(ts[i + 1] - ts[i]), 0) << i;
         EXPECT_GT(static_cast<int32_t>(shot->ui32InterruptTS - ts[4]), 0);
         if (frame > 0) {
             EXPECT_GT(static_cast<int32_t>(ts[0] - previousEnd), 0) << "a later frame starts after the earlier one";

@@ -114,7 +114,7 @@ TEST_F(DatagenDevice, StartChecksTheSettings) {
         EXPECT_EQ(start(a, c.fmt, c.depth, c.gasket, c.index, c.mosaic), c.result);
     }
     EXPECT_EQ(commandValue(CI_IIFDG_ISSTARTED, a), 1);
-    EXPECT_EQ(start(a), -EBUSY);                      // already started
+    EXPECT_EQ(start(a), -EBUSY);                           // already started
     EXPECT_EQ(start(b, CI_DGFMT_PARALLEL, 10, 1), -EBUSY); // the one hardware generator is in use
     EXPECT_EQ(commandValue(CI_IIFDG_STOP, a), 0);
     EXPECT_EQ(start(b), 0);
@@ -143,11 +143,11 @@ TEST_F(DatagenDevice, BuffersFollowTheirStates) {
     EXPECT_EQ(command(CI_IIFDG_ALLOCATE, &late), -EBUSY); // buffers come before start
 
     EXPECT_EQ(acquire(id, 0), f1);
-    EXPECT_EQ(acquire(id, f1), -EALREADY);  // held
-    EXPECT_EQ(acquire(id, 999), -EINVAL);   // unknown
+    EXPECT_EQ(acquire(id, f1), -EALREADY);      // held
+    EXPECT_EQ(acquire(id, 999), -EINVAL);       // unknown
     EXPECT_EQ(release(id, f2, false), -EINVAL); // not acquired
     // The device checks the frame again: a line that does not fit the stride, a frame beyond the buffer.
-    EXPECT_EQ(release(id, f1, true, 64, 64), -EINVAL);   // 88 bytes of line in a 64-byte stride
+    EXPECT_EQ(release(id, f1, true, 64, 64), -EINVAL); // 88 bytes of line in a 64-byte stride
     EXPECT_EQ(release(id, f1, true, 128, 64, 5), -EINVAL);
     EXPECT_EQ(release(id, f1, true, 96), -EINVAL);
     EXPECT_EQ(release(id, f1, true), 0);

@@ -25,7 +25,8 @@ inline uint8_t ecc(const uint8_t b[3]) {
     uint8_t e = 0;
     for (int p = 0; p < 6; ++p) {
         int parity = 0;
-        for (int j = 0; j < 24; ++j) parity ^= rows[p][j] == '1' ? (d >> j) & 1 : 0;
+        for (int j = 0; j < 24; ++j)
+            parity ^= rows[p][j] == '1' ? (d >> j) & 1 : 0;
         e |= static_cast<uint8_t>(parity << p);
     }
     return e;
@@ -56,13 +57,16 @@ inline std::vector<uint8_t> payload(CI_CONV_FMT fmt, unsigned depth, const uint1
     if (fmt == CI_DGFMT_PARALLEL && depth == 10) {
         for (uint32_t j = 0; j < n; j += 3) {
             uint32_t w = 0;
-            for (uint32_t k = 0; k < 3 && j + k < n; ++k) w |= (at(j + k) & 0x3FF) << (10 * k);
-            for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(w >> (8 * b)));
+            for (uint32_t k = 0; k < 3 && j + k < n; ++k)
+                w |= (at(j + k) & 0x3FF) << (10 * k);
+            for (int b = 0; b < 4; ++b)
+                out.push_back(static_cast<uint8_t>(w >> (8 * b)));
         }
     } else if (fmt == CI_DGFMT_PARALLEL) {
         for (uint32_t j = 0; j < n; j += 2) {
             const uint32_t v = (at(j) & 0xFFF) | (at(j + 1) & 0xFFF) << 12;
-            for (int b = 0; b < 3; ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
+            for (int b = 0; b < 3; ++b)
+                out.push_back(static_cast<uint8_t>(v >> (8 * b)));
         }
     } else if (depth == 12) {
         for (uint32_t j = 0; j < n; j += 2) {
@@ -78,7 +82,8 @@ inline std::vector<uint8_t> payload(CI_CONV_FMT fmt, unsigned depth, const uint1
                 out.push_back(static_cast<uint8_t>(at(j + k) >> low));
                 lows |= (at(j + k) & ((1u << low) - 1)) << (low * k);
             }
-            for (unsigned b = 0; b < low / 2; ++b) out.push_back(static_cast<uint8_t>(lows >> (8 * b)));
+            for (unsigned b = 0; b < low / 2; ++b)
+                out.push_back(static_cast<uint8_t>(lows >> (8 * b)));
         }
     }
     return out;
@@ -90,15 +95,18 @@ inline uint8_t dataType(unsigned depth) { return depth == 10 ? 0x2B : depth == 1
 inline std::vector<uint8_t> line(CI_CONV_FMT fmt, unsigned depth, const uint16_t *s, uint32_t width,
                                  uint16_t lineNumber) {
     std::vector<uint8_t> body = payload(fmt, depth, s, width);
-    if (fmt == CI_DGFMT_PARALLEL) return body;
+    if (fmt == CI_DGFMT_PARALLEL)
+        return body;
     std::vector<uint8_t> out;
-    if (fmt == CI_DGFMT_MIPI_LF) shortPacket(out, 0x02, lineNumber);
+    if (fmt == CI_DGFMT_MIPI_LF)
+        shortPacket(out, 0x02, lineNumber);
     shortPacket(out, dataType(depth), static_cast<uint16_t>(body.size()));
     out.insert(out.end(), body.begin(), body.end());
     const uint16_t crc = crc16(body.data(), body.size());
     out.push_back(static_cast<uint8_t>(crc & 0xFF));
     out.push_back(static_cast<uint8_t>(crc >> 8));
-    if (fmt == CI_DGFMT_MIPI_LF) shortPacket(out, 0x03, lineNumber);
+    if (fmt == CI_DGFMT_MIPI_LF)
+        shortPacket(out, 0x03, lineNumber);
     return out;
 }
 
@@ -110,13 +118,13 @@ inline uint32_t stride(CI_CONV_FMT fmt, unsigned depth, uint32_t width) {
 }
 
 /** A whole frame of stride × height bytes. */
-inline std::vector<uint8_t> frame(CI_CONV_FMT fmt, unsigned depth, const uint16_t *s, uint32_t width,
-                                  uint32_t height, uint32_t strideBytes) {
+inline std::vector<uint8_t> frame(CI_CONV_FMT fmt, unsigned depth, const uint16_t *s, uint32_t width, uint32_t height,
+                                  uint32_t strideBytes) {
     std::vector<uint8_t> out(static_cast<size_t>(strideBytes) * height, 0);
     size_t end = 0;
     for (uint32_t i = 0; i < height; ++i) {
-        std::vector<uint8_t> l = line(fmt, depth, s + static_cast<size_t>(i) * width, width,
-                                      static_cast<uint16_t>(i + 1));
+        std::vector<uint8_t> l =
+            line(fmt, depth, s + static_cast<size_t>(i) * width, width, static_cast<uint16_t>(i + 1));
         size_t pos = static_cast<size_t>(i) * strideBytes;
         if (i == 0 && fmt != CI_DGFMT_PARALLEL) {
             std::vector<uint8_t> fs;
@@ -130,7 +138,8 @@ inline std::vector<uint8_t> frame(CI_CONV_FMT fmt, unsigned depth, const uint16_
     if (fmt != CI_DGFMT_PARALLEL) {
         std::vector<uint8_t> fe;
         shortPacket(fe, 0x01, 1);
-        if (end + 4 > out.size()) out.resize(end + 4, 0);
+        if (end + 4 > out.size())
+            out.resize(end + 4, 0);
         std::memcpy(out.data() + end, fe.data(), 4);
     }
     return out;
@@ -143,7 +152,8 @@ inline std::vector<uint8_t> frame(CI_CONV_FMT fmt, unsigned depth, const uint16_
 inline void fill(CI_DG_FRAME *frame, CI_CONV_FMT fmt, unsigned depth, MOSAICType mosaic, const uint16_t *samples,
                  uint32_t width, uint32_t height, uint32_t strideBytes, long damageAt = -1) {
     std::vector<uint8_t> bytes = dg_packer::frame(fmt, depth, samples, width, height, strideBytes);
-    if (damageAt >= 0) bytes[static_cast<size_t>(damageAt)] ^= 0x40;
+    if (damageAt >= 0)
+        bytes[static_cast<size_t>(damageAt)] ^= 0x40;
     std::memcpy(frame->data, bytes.data(), bytes.size() < frame->ui32AllocSize ? bytes.size() : frame->ui32AllocSize);
     frame->eFormat = fmt;
     frame->ui8FormatBitdepth = static_cast<QOR_UINT8>(depth);

@@ -49,10 +49,11 @@ TEST_F(Dmabuf, ExportedBuffersShareTheirBytes) {
         ASSERT_EQ(DMABUF_GetBufferFd(handles[i], &again), QOR_RES_OK);
         EXPECT_EQ(again, fds[i]);
 
-        uint8_t *writer = static_cast<uint8_t *>(
-            SEAM_Mmap(nullptr, sizes[i], PROT_READ | PROT_WRITE, MAP_SHARED, fds[i], 0));
+        uint8_t *writer =
+            static_cast<uint8_t *>(SEAM_Mmap(nullptr, sizes[i], PROT_READ | PROT_WRITE, MAP_SHARED, fds[i], 0));
         ASSERT_NE(writer, MAP_FAILED);
-        for (size_t b = 0; b < sizes[i]; ++b) writer[b] = static_cast<uint8_t>(b * 7 + i);
+        for (size_t b = 0; b < sizes[i]; ++b)
+            writer[b] = static_cast<uint8_t>(b * 7 + i);
         const uint8_t *reader =
             static_cast<const uint8_t *>(SEAM_Mmap(nullptr, sizes[i], PROT_READ, MAP_SHARED, fds[i], 0));
         ASSERT_NE(reader, MAP_FAILED);

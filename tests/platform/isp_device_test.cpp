@@ -136,19 +136,22 @@ TEST_F(IspDevice, DefaultHardwareDescription) {
         {"mmu page size", hw.mmu_ui32PageSize, 4096},
         {"reference clock", hw.ui32RefClockMhz, 100},
     };
-    for (const auto &r : rows) EXPECT_EQ(r.value, r.expected) << r.field;
+    for (const auto &r : rows)
+        EXPECT_EQ(r.value, r.expected) << r.field;
     EXPECT_EQ(c.sLinestoreStatus.aStart[0], -1);
     EXPECT_EQ(c.sLinestoreStatus.aStart[1], -1);
     // A rising 12-bit curve from 0 to full scale.
     EXPECT_EQ(c.sGammaLUT.aRedPoints[0], 0);
     EXPECT_EQ(c.sGammaLUT.aGreenPoints[GMA_N_POINTS - 1], 4095);
-    for (int i = 1; i < GMA_N_POINTS; ++i) EXPECT_GT(c.sGammaLUT.aBluePoints[i], c.sGammaLUT.aBluePoints[i - 1]);
+    for (int i = 1; i < GMA_N_POINTS; ++i)
+        EXPECT_GT(c.sGammaLUT.aBluePoints[i], c.sGammaLUT.aBluePoints[i - 1]);
 }
 
 TEST_F(IspDevice, EveryFieldCanBeOverriddenAndResetRestoresIt) {
     CI_CONNECTION custom;
     std::memset(&custom, 0, sizeof(custom));
-    for (size_t i = 0; i < sizeof(custom); ++i) reinterpret_cast<uint8_t *>(&custom)[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < sizeof(custom); ++i)
+        reinterpret_cast<uint8_t *>(&custom)[i] = static_cast<uint8_t>(i * 7);
     norva_sim::IspDevice().description = custom;
     open();
     CI_CONNECTION c;
@@ -179,7 +182,7 @@ TEST_F(IspDevice, TraceKeepsCopiesOfTheArguments) {
     ASSERT_EQ(trace[0].argIn.size(), sizeof(CI_MODULE_GMA_LUT));
     EXPECT_EQ(trace[0].argIn[100], 0x11);
     EXPECT_EQ(trace[0].fd, fd);
-    EXPECT_EQ(trace[1].argIn[0], 0x33);                       // as it came in
+    EXPECT_EQ(trace[1].argIn[0], 0x33);                                 // as it came in
     EXPECT_EQ(std::memcmp(trace[1].argOut.data(), &ls, sizeof(ls)), 0); // as the device left it
     EXPECT_EQ(trace[2].nr, CI_RESET);
     EXPECT_TRUE(trace[2].argIn.empty());
@@ -192,9 +195,9 @@ TEST_F(IspDevice, DispatchIsOnTheExactRequestValue) {
     open();
     CI_CONNECTION c;
     const unsigned long decoys[] = {
-        0x80082100ul,                                   // right number, wrong direction
-        0x40042100ul,                                   // right number, wrong size
-        0x40082200ul,                                   // wrong type
+        0x80082100ul, // right number, wrong direction
+        0x40042100ul, // right number, wrong size
+        0x40082200ul, // wrong type
         static_cast<unsigned long>(CI_IOCTL_REQUEST[CI_INFO_GET]) | 0x100000000ul,
     };
     for (unsigned long request : decoys) {
@@ -217,7 +220,8 @@ TEST_F(IspDevice, FaultInjection) {
     norva_sim::InjectCommandFault(CI_DPFINT_GET, -EINTR, FaultMode::Always, 2); // after two good answers
     EXPECT_EQ(command(CI_DPFINT_GET, &v), 0);
     EXPECT_EQ(command(CI_DPFINT_GET, &v), 0);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(command(CI_DPFINT_GET, &v), -EINTR);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(command(CI_DPFINT_GET, &v), -EINTR);
     norva_sim::ClearCommandFaults();
     EXPECT_EQ(command(CI_DPFINT_GET, &v), 0);
 
@@ -386,7 +390,8 @@ TEST(PlatformSelection, TheSimulationRegistersItself) {
     const char *env = std::getenv("NORVA_PLATFORM");
     const bool hardware = (env != nullptr && std::string(env) == "hw") ||
                           ((env == nullptr || std::string(env) != "sim") && access("/dev/qornorva0", F_OK) == 0);
-    if (hardware) GTEST_SKIP() << "running on the hardware";
+    if (hardware)
+        GTEST_SKIP() << "running on the hardware";
     SEAM_Override(nullptr);
     EXPECT_EQ(SEAM_Current(), norva_sim::SimulationOps());
     EXPECT_TRUE(SEAM_IsSimulated());

@@ -26,8 +26,7 @@ struct Layout {
 };
 
 /** Byte address of (row, byte column) of a plane, linear or tiled. */
-size_t address(const Layout &l, size_t planeOffset, uint32_t stride, uint32_t y, size_t x)
-{
+size_t address(const Layout &l, size_t planeOffset, uint32_t stride, uint32_t y, size_t x) {
     if (l.tile == 0) {
         return planeOffset + size_t(y) * stride + x;
     }
@@ -35,11 +34,13 @@ size_t address(const Layout &l, size_t planeOffset, uint32_t stride, uint32_t y,
            size_t(y % l.tileHeight) * l.tile + x % l.tile;
 }
 
-uint32_t word(const std::vector<uint8_t> &b, size_t a) { return b[a] | (b[a + 1] << 8) | (b[a + 2] << 16) | (uint32_t(b[a + 3]) << 24); }
+uint32_t word(const std::vector<uint8_t> &b, size_t a) {
+    return b[a] | (b[a + 1] << 8) | (b[a + 2] << 16) | (uint32_t(b[a + 3]) << 24);
+}
 
 /** Sample i of a row packed three per 32-bit word. */
-uint32_t tenOfWord(const std::vector<uint8_t> &b, const Layout &l, size_t plane, uint32_t stride, uint32_t y, uint32_t i)
-{
+uint32_t tenOfWord(const std::vector<uint8_t> &b, const Layout &l, size_t plane, uint32_t stride, uint32_t y,
+                   uint32_t i) {
     uint32_t w = 0;
     for (int k = 0; k < 4; k++) {
         w |= uint32_t(b[address(l, plane, stride, y, 4 * (i / 3) + k)]) << (8 * k);
@@ -54,8 +55,7 @@ struct Frame {
     std::vector<uint16_t> raw;
     std::vector<uint8_t> buffer;
 
-    Frame()
-    {
+    Frame() {
         norva_sim::IspNeutralSettings(kW, kH, &reg, &info);
         gamma = norva_sim::DefaultDescription().sGammaLUT;
         raw.resize(size_t(kW) * kH);
@@ -66,8 +66,7 @@ struct Frame {
         }
     }
 
-    QOR_RESULT run(Slot slot, pxlFormat fmt, const Layout &l, size_t size)
-    {
+    QOR_RESULT run(Slot slot, pxlFormat fmt, const Layout &l, size_t size) {
         buffer.assign(size, kSentinel);
         norva_sim::IspOutputBuffer b;
         b.data = buffer.data();
@@ -118,8 +117,7 @@ struct Frame {
 };
 
 /** The 10-bit components of the flat scene on the encoder path (Y, first chroma, second chroma). */
-void encoderReference(uint32_t c[3])
-{
+void encoderReference(uint32_t c[3]) {
     Frame f;
     Layout l;
     l.stride = l.chromaStride = 128;
@@ -131,8 +129,7 @@ void encoderReference(uint32_t c[3])
 }
 
 /** The 10-bit converter outputs of the flat scene on the display path (o0, o1, o2). */
-void displayReference(uint32_t c[3])
-{
+void displayReference(uint32_t c[3]) {
     Frame f;
     Layout l;
     l.stride = 4 * kW;
@@ -143,8 +140,7 @@ void displayReference(uint32_t c[3])
 
 uint32_t to8(uint32_t v10) { return std::min(255u, (v10 + 2) >> 2); }
 
-TEST(IspPacking, ReferencesShowTheHardwareChannelOrder)
-{
+TEST(IspPacking, ReferencesShowTheHardwareChannelOrder) {
     uint32_t e[3], d[3];
     encoderReference(e);
     displayReference(d);
@@ -164,8 +160,7 @@ struct PackCase {
 
 class Packing : public testing::TestWithParam<PackCase> {};
 
-TEST_P(Packing, EveryPixelAtItsPlace)
-{
+TEST_P(Packing, EveryPixelAtItsPlace) {
     const PackCase &c = GetParam();
     Frame f;
     ASSERT_EQ(f.run(c.slot, c.fmt, c.layout, c.size), QOR_RES_OK);
@@ -183,7 +178,8 @@ TEST_P(Packing, EveryPixelAtItsPlace)
         const uint32_t cstride = l.chromaStride != 0 ? l.chromaStride : l.stride;
         for (uint32_t y = 0; y < kH; y++) {
             for (uint32_t x = 0; x < kW; x++) {
-                const uint32_t Y = ten ? tenOfWord(b, l, l.offset, l.stride, y, x) : b[address(l, l.offset, l.stride, y, x)];
+                const uint32_t Y =
+                    ten ? tenOfWord(b, l, l.offset, l.stride, y, x) : b[address(l, l.offset, l.stride, y, x)];
                 ASSERT_EQ(Y, ten ? ref[0] : to8(ref[0])) << x << "," << y;
             }
             if (y % t.ui8VSubsampling != 0) {
@@ -191,7 +187,8 @@ TEST_P(Packing, EveryPixelAtItsPlace)
             }
             const uint32_t cy = y / t.ui8VSubsampling;
             for (uint32_t i = 0; i < kW; i++) {
-                const uint32_t v = ten ? tenOfWord(b, l, l.chromaOffset, cstride, cy, i) : b[address(l, l.chromaOffset, cstride, cy, i)];
+                const uint32_t v = ten ? tenOfWord(b, l, l.chromaOffset, cstride, cy, i)
+                                       : b[address(l, l.chromaOffset, cstride, cy, i)];
                 const uint32_t want = ref[1 + (i & 1u)];
                 ASSERT_EQ(v, ten ? want : to8(want)) << "chroma " << i << "," << cy;
             }
@@ -275,15 +272,13 @@ TEST_P(Packing, EveryPixelAtItsPlace)
     }
 }
 
-Layout linear(uint32_t offset, uint32_t stride, uint32_t chromaOffset = 0, uint32_t chromaStride = 0)
-{
+Layout linear(uint32_t offset, uint32_t stride, uint32_t chromaOffset = 0, uint32_t chromaStride = 0) {
     Layout l;
     l.offset = offset, l.stride = stride, l.chromaOffset = chromaOffset, l.chromaStride = chromaStride;
     return l;
 }
 
-Layout tiled(uint32_t stride, uint32_t chromaOffset = 0)
-{
+Layout tiled(uint32_t stride, uint32_t chromaOffset = 0) {
     Layout l;
     l.stride = stride, l.chromaStride = chromaOffset != 0 ? stride : 0, l.chromaOffset = chromaOffset;
     l.tile = 256, l.tileHeight = 16;
@@ -292,38 +287,36 @@ Layout tiled(uint32_t stride, uint32_t chromaOffset = 0)
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, Packing,
-    testing::Values(
-        PackCase{"NV12", kEncoder, YUV_420_PL12_8, linear(32, 96, 32 + 96 * kH, 80), 8192},
-        PackCase{"NV21", kEncoder, YVU_420_PL12_8, linear(0, 64, 64 * kH, 64), 64 * kH * 2},
-        PackCase{"NV16", kEncoder, YUV_422_PL12_8, linear(64, 128, 64 + 128 * kH, 128), 8192},
-        PackCase{"NV12_10", kEncoder, YUV_420_PL12_10, linear(8, 96, 8 + 96 * kH, 96), 8192},
-        PackCase{"NV61_10", kEncoder, YVU_422_PL12_10, linear(0, 128, 128 * kH, 128), 8192},
-        PackCase{"NV12Tiled", kEncoder, YUV_420_PL12_8, tiled(512, 512 * 16), 512 * 16 * 2},
-        PackCase{"RGB24", kDisplay, RGB_888_24, linear(16, 256), 16 + 256 * kH},
-        PackCase{"BGR24", kDisplay, BGR_888_24, linear(0, 3 * kW), 3 * kW * kH},
-        PackCase{"RGB32", kDisplay, RGB_888_32, linear(4, 320), 4 + 320 * kH},
-        PackCase{"BGR32Tiled", kDisplay, BGR_888_32, tiled(256), 256 * 16},
-        PackCase{"RGB10", kDisplay, RGB_101010_32, linear(0, 256), 256 * kH},
-        PackCase{"BGR64", kDisplay, BGR_161616_64, linear(0, 512), 512 * kH},
-        PackCase{"YCrCb444_8", kDisplay, PXL_ISP_444IL3YCrCb8, linear(0, 192), 192 * kH},
-        PackCase{"YCbCr444_10", kDisplay, PXL_ISP_444IL3YCbCr10, linear(0, 256), 256 * kH},
-        PackCase{"HdrExtraction", kHdr, BGR_101010_32, linear(12, 256), 12 + 256 * kH},
-        PackCase{"Raw2DTiff10", kRaw2D, BAYER_TIFF_10, linear(0, 80), 80 * kH},
-        PackCase{"Raw2DTiff12", kRaw2D, BAYER_TIFF_12, linear(4, 96), 4 + 96 * kH},
-        PackCase{"ExtractRggb8", kExtractBlack, BAYER_RGGB_8, linear(0, 64), 64 * kH},
-        PackCase{"ExtractRggb10", kExtractLineStore, BAYER_RGGB_10, linear(0, 128), 128 * kH},
-        PackCase{"ExtractRggb12", kExtractBlack, BAYER_RGGB_12, linear(20, 96), 20 + 96 * kH}),
+    testing::Values(PackCase{"NV12", kEncoder, YUV_420_PL12_8, linear(32, 96, 32 + 96 * kH, 80), 8192},
+                    PackCase{"NV21", kEncoder, YVU_420_PL12_8, linear(0, 64, 64 * kH, 64), 64 * kH * 2},
+                    PackCase{"NV16", kEncoder, YUV_422_PL12_8, linear(64, 128, 64 + 128 * kH, 128), 8192},
+                    PackCase{"NV12_10", kEncoder, YUV_420_PL12_10, linear(8, 96, 8 + 96 * kH, 96), 8192},
+                    PackCase{"NV61_10", kEncoder, YVU_422_PL12_10, linear(0, 128, 128 * kH, 128), 8192},
+                    PackCase{"NV12Tiled", kEncoder, YUV_420_PL12_8, tiled(512, 512 * 16), 512 * 16 * 2},
+                    PackCase{"RGB24", kDisplay, RGB_888_24, linear(16, 256), 16 + 256 * kH},
+                    PackCase{"BGR24", kDisplay, BGR_888_24, linear(0, 3 * kW), 3 * kW *kH},
+                    PackCase{"RGB32", kDisplay, RGB_888_32, linear(4, 320), 4 + 320 * kH},
+                    PackCase{"BGR32Tiled", kDisplay, BGR_888_32, tiled(256), 256 * 16},
+                    PackCase{"RGB10", kDisplay, RGB_101010_32, linear(0, 256), 256 * kH},
+                    PackCase{"BGR64", kDisplay, BGR_161616_64, linear(0, 512), 512 * kH},
+                    PackCase{"YCrCb444_8", kDisplay, PXL_ISP_444IL3YCrCb8, linear(0, 192), 192 * kH},
+                    PackCase{"YCbCr444_10", kDisplay, PXL_ISP_444IL3YCbCr10, linear(0, 256), 256 * kH},
+                    PackCase{"HdrExtraction", kHdr, BGR_101010_32, linear(12, 256), 12 + 256 * kH},
+                    PackCase{"Raw2DTiff10", kRaw2D, BAYER_TIFF_10, linear(0, 80), 80 * kH},
+                    PackCase{"Raw2DTiff12", kRaw2D, BAYER_TIFF_12, linear(4, 96), 4 + 96 * kH},
+                    PackCase{"ExtractRggb8", kExtractBlack, BAYER_RGGB_8, linear(0, 64), 64 * kH},
+                    PackCase{"ExtractRggb10", kExtractLineStore, BAYER_RGGB_10, linear(0, 128), 128 * kH},
+                    PackCase{"ExtractRggb12", kExtractBlack, BAYER_RGGB_12, linear(20, 96), 20 + 96 * kH}),
     [](const testing::TestParamInfo<PackCase> &i) { return std::string(i.param.name); });
 
-TEST(IspPacking, FormatsAnOutputCannotCarryAreRefused)
-{
+TEST(IspPacking, FormatsAnOutputCannotCarryAreRefused) {
     struct Case {
         Slot slot;
         pxlFormat fmt;
     } cases[] = {
-        {kEncoder, RGB_888_24},            /* encoder takes semi-planar YUV only */
+        {kEncoder, RGB_888_24}, /* encoder takes semi-planar YUV only */
         {kEncoder, PXL_ISP_444IL3YCrCb8},
-        {kDisplay, BAYER_RGGB_10},         /* Bayer on the display needs data extraction (set to none below) */
+        {kDisplay, BAYER_RGGB_10}, /* Bayer on the display needs data extraction (set to none below) */
         {kRaw2D, RGB_888_32},
     };
     for (const Case &c : cases) {
@@ -342,8 +335,7 @@ TEST(IspPacking, FormatsAnOutputCannotCarryAreRefused)
 
 namespace {
 
-TEST(IspPacking, OddEncoderHeightKeepsItsLastChromaRowInsideTheBuffer)
-{
+TEST(IspPacking, OddEncoderHeightKeepsItsLastChromaRowInsideTheBuffer) {
     // 4:2:0 with 15 output rows: 8 chroma rows; a buffer one chroma row short is refused
     Frame f;
     f.reg.sEncoderScaler.bBypassScaler = 0;

@@ -22,7 +22,9 @@ namespace L = norva_sim::stats_layout;
 
 namespace {
 
-uint32_t rd32(const uint8_t *p, size_t o) { return p[o] | (p[o + 1] << 8) | (p[o + 2] << 16) | (uint32_t(p[o + 3]) << 24); }
+uint32_t rd32(const uint8_t *p, size_t o) {
+    return p[o] | (p[o + 1] << 8) | (p[o + 2] << 16) | (uint32_t(p[o + 3]) << 24);
+}
 uint32_t rd16(const uint8_t *p, size_t o) { return p[o] | (p[o + 1] << 8); }
 
 /** A model with neutral registers for a scene, its outputs and the means of output regions. */
@@ -36,8 +38,7 @@ struct Rig {
     uint32_t encStride = 0, dispStride = 0;
     norva_sim::IspFrameResult result;
 
-    explicit Rig(const SceneOptions &o) : scene(norva_test::MakeTestChart(o))
-    {
+    explicit Rig(const SceneOptions &o) : scene(norva_test::MakeTestChart(o)) {
         norva_sim::IspNeutralSettings(o.width, o.height, &reg, &info);
         info.iifConfig.eBayerFormat = o.mosaic;
         gamma = norva_sim::DefaultDescription().sGammaLUT;
@@ -45,8 +46,7 @@ struct Rig {
         info.config.eDispType.eFmt = RGB_888_24;
     }
 
-    QOR_RESULT run()
-    {
+    QOR_RESULT run() {
         const uint32_t W = scene.options.width, H = scene.options.height;
         encStride = (W + 63) / 64 * 64;
         dispStride = (3 * W + 63) / 64 * 64;
@@ -75,8 +75,7 @@ struct Rig {
     }
 
     /** Mean of display channel k (memory byte order B, G, R for RGB_888_24) over the centre of a rectangle. */
-    double dispMean(const Rect &r, int byte) const
-    {
+    double dispMean(const Rect &r, int byte) const {
         double sum = 0;
         uint32_t n = 0;
         for (uint32_t y = r.y + r.h / 4; y < r.y + 3 * r.h / 4; y++) {
@@ -91,8 +90,7 @@ struct Rig {
     double blue(const Rect &r) const { return dispMean(r, 0); }
 
     /** Mean of NV12 luma (plane 0) or chroma (plane 1, component 0 or 1) over the centre of a rectangle. */
-    double encMean(const Rect &r, int plane, int comp = 0) const
-    {
+    double encMean(const Rect &r, int plane, int comp = 0) const {
         const uint32_t H = scene.options.height;
         double sum = 0;
         uint32_t n = 0;
@@ -106,8 +104,7 @@ struct Rig {
     }
 };
 
-SceneOptions options(MOSAICType mosaic, unsigned depth, uint32_t w = 320, uint32_t h = 240)
-{
+SceneOptions options(MOSAICType mosaic, unsigned depth, uint32_t w = 320, uint32_t h = 240) {
     SceneOptions o;
     o.width = w;
     o.height = h;
@@ -125,8 +122,7 @@ struct NeutralCase {
 
 class NeutralGrey : public testing::TestWithParam<NeutralCase> {};
 
-TEST_P(NeutralGrey, GreyPatchesStayGreyAndOrdered)
-{
+TEST_P(NeutralGrey, GreyPatchesStayGreyAndOrdered) {
     Rig rig(options(GetParam().mosaic, GetParam().depth));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     EXPECT_FALSE(rig.result.frameError);
@@ -150,8 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Orders, NeutralGrey,
                          testing::Values(NeutralCase{MOSAIC_RGGB, 12}, NeutralCase{MOSAIC_GRBG, 10},
                                          NeutralCase{MOSAIC_GBRG, 12}, NeutralCase{MOSAIC_BGGR, 10}));
 
-TEST(IspModel, ColourPatchesKeepTheirDominantColour)
-{
+TEST(IspModel, ColourPatchesKeepTheirDominantColour) {
     Rig rig(options(MOSAIC_GBRG, 12));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     const ChartLayout &l = rig.scene.layout;
@@ -169,15 +164,15 @@ struct ChangeCase {
 
 class RegisterEffect : public testing::TestWithParam<ChangeCase> {};
 
-TEST_P(RegisterEffect, MovesTheOutputVisibly)
-{
+TEST_P(RegisterEffect, MovesTheOutputVisibly) {
     Rig base(options(MOSAIC_RGGB, 12));
     ASSERT_EQ(base.run(), QOR_RES_OK);
     Rig changed(options(MOSAIC_RGGB, 12));
     GetParam().change(changed.reg);
     ASSERT_EQ(changed.run(), QOR_RES_OK);
     const Rect &p = base.scene.layout.grey[3];
-    const double d[3] = {changed.red(p) - base.red(p), changed.green(p) - base.green(p), changed.blue(p) - base.blue(p)};
+    const double d[3] = {changed.red(p) - base.red(p), changed.green(p) - base.green(p),
+                         changed.blue(p) - base.blue(p)};
     const int sign[3] = {GetParam().redSign, GetParam().greenSign, GetParam().blueSign};
     for (int k = 0; k < 3; k++) {
         if (sign[k] == 0) {
@@ -190,51 +185,56 @@ TEST_P(RegisterEffect, MovesTheOutputVisibly)
 
 INSTANTIATE_TEST_SUITE_P(
     Registers, RegisterEffect,
-    testing::Values(
-        ChangeCase{"RedGain", [](CI_PIPELINE &r) { r.sWhiteBalance.aGain[0] = 1536; }, +1, 0, 0},
-        ChangeCase{"BlueGain", [](CI_PIPELINE &r) { r.sWhiteBalance.aGain[3] = 700; }, 0, 0, -1},
-        ChangeCase{"DarkerRawCurve",
-                   [](CI_PIPELINE &r) {
-                       r.sRawLUT.eMode = CI_RLT_LINEAR;
-                       for (int c = 0; c < 4; c++) {
-                           for (int i = 0; i < 16; i++) {
-                               r.sRawLUT.aPoints[c][i] = static_cast<QOR_UINT16>((i + 1) * 2048);
-                           }
-                       }
-                   },
-                   -1, -1, -1},
-        ChangeCase{"BrighterCubicCurve",
-                   [](CI_PIPELINE &r) {
-                       r.sRawLUT.eMode = CI_RLT_CUBIC;
-                       for (int c = 0; c < 4; c++) {
-                           for (int i = 0; i < 16; i++) {
-                               const double x = (i + 1) / 16.0;
-                               r.sRawLUT.aPoints[c][i] = static_cast<QOR_UINT16>(std::min(65535.0, (1 - std::pow(1 - x, 2.0)) * 65536));
-                           }
-                       }
-                   },
-                   +1, +1, +1},
-        ChangeCase{"BlackOffset", [](CI_PIPELINE &r) { for (auto &o : r.sBlackCorrection.i8FixedOffset) o = -40; }, -1, -1, -1},
-        ChangeCase{"ColourMatrixSwapsRedAndBlue",
-                   [](CI_PIPELINE &r) {
-                       std::memset(r.sColourCorrection.aCoeff, 0, sizeof(r.sColourCorrection.aCoeff));
-                       r.sColourCorrection.aCoeff[0][0] = 256;
-                       r.sColourCorrection.aCoeff[1][1] = 512;
-                       r.sColourCorrection.aCoeff[2][2] = 768;
-                   },
-                   -1, 0, +1},
-        ChangeCase{"GammaBypass", [](CI_PIPELINE &r) { r.sGammaCorrection.bBypass = 1; }, -1, -1, -1},
-        ChangeCase{"ToneCurveLifts",
-                   [](CI_PIPELINE &r) {
-                       for (int i = 0; i < 63; i++) {
-                           r.sToneMapping.aCurve[i] = static_cast<QOR_UINT16>(std::sqrt((i + 1) / 64.0) * 2048);
-                       }
-                   },
-                   +1, +1, +1}),
+    testing::Values(ChangeCase{"RedGain", [](CI_PIPELINE &r) { r.sWhiteBalance.aGain[0] = 1536; }, +1, 0, 0},
+                    ChangeCase{"BlueGain", [](CI_PIPELINE &r) { r.sWhiteBalance.aGain[3] = 700; }, 0, 0, -1},
+                    ChangeCase{"DarkerRawCurve",
+                               [](CI_PIPELINE &r) {
+                                   r.sRawLUT.eMode = CI_RLT_LINEAR;
+                                   for (int c = 0; c < 4; c++) {
+                                       for (int i = 0; i < 16; i++) {
+                                           r.sRawLUT.aPoints[c][i] = static_cast<QOR_UINT16>((i + 1) * 2048);
+                                       }
+                                   }
+                               },
+                               -1, -1, -1},
+                    ChangeCase{"BrighterCubicCurve",
+                               [](CI_PIPELINE &r) {
+                                   r.sRawLUT.eMode = CI_RLT_CUBIC;
+                                   for (int c = 0; c < 4; c++) {
+                                       for (int i = 0; i < 16; i++) {
+                                           const double x = (i + 1) / 16.0;
+                                           r.sRawLUT.aPoints[c][i] = static_cast<QOR_UINT16>(
+                                               std::min(65535.0, (1 - std::pow(1 - x, 2.0)) * 65536));
+                                       }
+                                   }
+                               },
+                               +1, +1, +1},
+                    ChangeCase{"BlackOffset",
+                               [](CI_PIPELINE &r) {
+                                   for (auto &o : r.sBlackCorrection.i8FixedOffset)
+                                       o = -40;
+                               },
+                               -1, -1, -1},
+                    ChangeCase{"ColourMatrixSwapsRedAndBlue",
+                               [](CI_PIPELINE &r) {
+                                   std::memset(r.sColourCorrection.aCoeff, 0, sizeof(r.sColourCorrection.aCoeff));
+                                   r.sColourCorrection.aCoeff[0][0] = 256;
+                                   r.sColourCorrection.aCoeff[1][1] = 512;
+                                   r.sColourCorrection.aCoeff[2][2] = 768;
+                               },
+                               -1, 0, +1},
+                    ChangeCase{"GammaBypass", [](CI_PIPELINE &r) { r.sGammaCorrection.bBypass = 1; }, -1, -1, -1},
+                    ChangeCase{"ToneCurveLifts",
+                               [](CI_PIPELINE &r) {
+                                   for (int i = 0; i < 63; i++) {
+                                       r.sToneMapping.aCurve[i] =
+                                           static_cast<QOR_UINT16>(std::sqrt((i + 1) / 64.0) * 2048);
+                                   }
+                               },
+                               +1, +1, +1}),
     [](const testing::TestParamInfo<ChangeCase> &i) { return std::string(i.param.name); });
 
-TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange)
-{
+TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     const unsigned first = rig.model.tableBuilds();
@@ -249,8 +249,7 @@ TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange)
     EXPECT_EQ(rig.model.tableBuilds(), first + 1);
 }
 
-TEST(IspModel, WindowCropAndDecimation)
-{
+TEST(IspModel, WindowCropAndDecimation) {
     // a 64×48 window at cell offset (8, 4) of a 320×240 chart, every other cell: the ramp still rises
     Rig rig(options(MOSAIC_RGGB, 12));
     rig.info.iifConfig.ui16ImagerOffset[0] = 8;
@@ -271,8 +270,7 @@ TEST(IspModel, WindowCropAndDecimation)
     EXPECT_EQ(rd32(rig.stats.data(), L::kStatus) & 1u, 1u);
 }
 
-TEST(IspModel, LensShadingMatrixScalesTheImage)
-{
+TEST(IspModel, LensShadingMatrixScalesTheImage) {
     Rig plain(options(MOSAIC_RGGB, 12, 128, 96));
     ASSERT_EQ(plain.run(), QOR_RES_OK);
     // a flat matrix of 3×3 vertices at gain 1.5 (1536 in U3.10), 2-bit differences of 0, tiles of 64 cells
@@ -322,8 +320,7 @@ TEST(IspModel, LensShadingMatrixScalesTheImage)
     EXPECT_EQ(shaded.disp[0], 0x5A);
 }
 
-TEST(IspModel, EncoderScalerHalvesTheImage)
-{
+TEST(IspModel, EncoderScalerHalvesTheImage) {
     Rig rig(options(MOSAIC_RGGB, 12));
     CI_MODULE_SCALER &esc = rig.reg.sEncoderScaler;
     esc.bBypassScaler = 0;
@@ -342,8 +339,7 @@ TEST(IspModel, EncoderScalerHalvesTheImage)
 
 /* ---- statistics ---- */
 
-TEST(IspStatistics, HistogramTotalsAreExact)
-{
+TEST(IspStatistics, HistogramTotalsAreExact) {
     struct Case {
         uint16_t left, top, tileW, tileH, offset, scale;
     } cases[] = {
@@ -379,8 +375,7 @@ TEST(IspStatistics, HistogramTotalsAreExact)
     }
 }
 
-TEST(IspStatistics, HistogramFollowsBrightness)
-{
+TEST(IspStatistics, HistogramFollowsBrightness) {
     Rig dark(options(MOSAIC_RGGB, 12));
     dark.reg.sWhiteBalance.aGain[0] = dark.reg.sWhiteBalance.aGain[1] = dark.reg.sWhiteBalance.aGain[2] =
         dark.reg.sWhiteBalance.aGain[3] = 400;
@@ -398,8 +393,7 @@ TEST(IspStatistics, HistogramFollowsBrightness)
     EXPECT_GT(mean(bright), mean(dark) + 8);
 }
 
-TEST(IspStatistics, ClippedCountsEqualTheClippedPatch)
-{
+TEST(IspStatistics, ClippedCountsEqualTheClippedPatch) {
     for (unsigned depth : {10u, 12u}) {
         for (MOSAICType mosaic : {MOSAIC_RGGB, MOSAIC_GBRG}) {
             Rig rig(options(mosaic, depth));
@@ -408,7 +402,8 @@ TEST(IspStatistics, ClippedCountsEqualTheClippedPatch)
             const Rect &c = rig.scene.layout.clipped;
             uint64_t total = 0, regional = 0;
             for (int ch = 0; ch < 4; ch++) {
-                EXPECT_EQ(rd32(rig.stats.data(), L::kExsGlobal + 4 * ch), c.area() / 4) << depth << " bits, channel " << ch;
+                EXPECT_EQ(rd32(rig.stats.data(), L::kExsGlobal + 4 * ch), c.area() / 4)
+                    << depth << " bits, channel " << ch;
                 total += rd32(rig.stats.data(), L::kExsGlobal + 4 * ch);
                 for (int r = 0; r < 7; r++) {
                     for (int col = 0; col < 7; col++) {
@@ -422,8 +417,7 @@ TEST(IspStatistics, ClippedCountsEqualTheClippedPatch)
     }
 }
 
-TEST(IspStatistics, FocusIsHigherForTheSharpScene)
-{
+TEST(IspStatistics, FocusIsHigherForTheSharpScene) {
     Rig sharp(options(MOSAIC_GRBG, 12));
     ASSERT_EQ(sharp.run(), QOR_RES_OK);
     SceneOptions o = options(MOSAIC_GRBG, 12);
@@ -439,8 +433,7 @@ TEST(IspStatistics, FocusIsHigherForTheSharpScene)
     EXPECT_GT(rd32(sharp.stats.data(), tile), rd32(blurred.stats.data(), tile) + rd32(blurred.stats.data(), tile) / 2);
 }
 
-TEST(IspStatistics, WhiteBalanceSumsOverTheRegion)
-{
+TEST(IspStatistics, WhiteBalanceSumsOverTheRegion) {
     Rig rig(options(MOSAIC_RGGB, 12));
     const Rect &p = rig.scene.layout.grey[4];
     CI_MODULE_WBS &w = rig.reg.stats.sWhiteBalanceStats;
@@ -463,14 +456,13 @@ TEST(IspStatistics, WhiteBalanceSumsOverTheRegion)
     EXPECT_GT(wholeAvg, 100u * 512u);
 }
 
-TEST(IspStatistics, AutoWhiteBalanceLogSumsPerCell)
-{
+TEST(IspStatistics, AutoWhiteBalanceLogSumsPerCell) {
     Rig rig(options(MOSAIC_BGGR, 12));
     const Rect &p = rig.scene.layout.grey[4]; /* linear 0.5: log2(128) = 7 on the 8-bit scale */
     CI_MODULE_AWS &a = rig.reg.stats.sAutoWhiteBalanceStats;
     a.ui16GridStartColumn = static_cast<QOR_UINT16>(p.x / 2 + 2);
     a.ui16GridStartRow = static_cast<QOR_UINT16>(p.y / 2 + 2);
-    a.ui16GridTileWidth = 1; /* 2 cells */
+    a.ui16GridTileWidth = 1;  /* 2 cells */
     a.ui16GridTileHeight = 0; /* 1 cell */
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     const uint8_t *st = rig.stats.data();
@@ -484,8 +476,7 @@ TEST(IspStatistics, AutoWhiteBalanceLogSumsPerCell)
     EXPECT_EQ(rd32(st, L::kAwsGrid + 12), 0u);
 }
 
-TEST(IspStatistics, LayoutOfTheSaveStructure)
-{
+TEST(IspStatistics, LayoutOfTheSaveStructure) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     rig.model.setFlickerVerdict(norva_sim::kFlicker60Hz);
     norva_sim::IspFrameSettings s;
@@ -509,8 +500,7 @@ TEST(IspStatistics, LayoutOfTheSaveStructure)
     EXPECT_EQ(total, 64u * 48u);
 }
 
-TEST(IspModel, RefusesBuffersTooSmallWithoutWriting)
-{
+TEST(IspModel, RefusesBuffersTooSmallWithoutWriting) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     std::vector<uint8_t> small(64 * 48, 0x33);
     norva_sim::IspInputFrame in;
@@ -537,8 +527,7 @@ TEST(IspModel, RefusesBuffersTooSmallWithoutWriting)
 
 namespace {
 
-TEST(IspModelFromLoadStructure, ConvertedPipelineGivesAGreyChartAndExactTotals)
-{
+TEST(IspModelFromLoadStructure, ConvertedPipelineGivesAGreyChartAndExactTotals) {
     const CI_CONNECTION dev = norva_sim::DefaultDescription();
     std::unique_ptr<MC_PIPELINE> mc(new MC_PIPELINE());
     std::unique_ptr<CI_PIPELINE> ci(new CI_PIPELINE());

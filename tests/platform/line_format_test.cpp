@@ -62,9 +62,8 @@ TEST(LineFormat, KnownLinesUnpack) {
         std::vector<uint8_t> bytes = dg_packer::frame(c.format, c.depth, twoLines.data(), width, 2, stride);
         std::vector<uint16_t> out(2 * width, 0xFFFF);
         LineErrors errors;
-        ASSERT_TRUE(norva_sim::UnpackFrame(bytes.data(), bytes.size(),
-                                           PackedFrameLayout{c.format, c.depth, stride, width, 2}, out.data(),
-                                           &errors));
+        ASSERT_TRUE(norva_sim::UnpackFrame(
+            bytes.data(), bytes.size(), PackedFrameLayout{c.format, c.depth, stride, width, 2}, out.data(), &errors));
         EXPECT_FALSE(errors.any());
         EXPECT_EQ(std::vector<uint16_t>(out.begin(), out.begin() + width), c.samples);
         EXPECT_EQ(std::vector<uint16_t>(out.begin() + width, out.end()), c.samples);
@@ -75,7 +74,8 @@ TEST(LineFormat, KnownLinesUnpack) {
 TEST(LineFormat, EveryFormatRoundTrips) {
     for (CI_CONV_FMT format : {CI_DGFMT_PARALLEL, CI_DGFMT_MIPI, CI_DGFMT_MIPI_LF}) {
         for (unsigned depth : {10u, 12u, 14u}) {
-            if (!norva_sim::LineFormatSupported(format, depth)) continue;
+            if (!norva_sim::LineFormatSupported(format, depth))
+                continue;
             for (uint32_t width : {2u, 4u, 6u, 7u, 10u, 13u}) {
                 SCOPED_TRACE(testing::Message() << format << "/" << depth << "/" << width);
                 const uint32_t height = 3;
@@ -88,8 +88,8 @@ TEST(LineFormat, EveryFormatRoundTrips) {
                 std::vector<uint16_t> out(in.size());
                 LineErrors errors;
                 ASSERT_TRUE(norva_sim::UnpackFrame(bytes.data(), bytes.size(),
-                                                   PackedFrameLayout{format, depth, stride, width, height},
-                                                   out.data(), &errors));
+                                                   PackedFrameLayout{format, depth, stride, width, height}, out.data(),
+                                                   &errors));
                 EXPECT_FALSE(errors.any());
                 EXPECT_EQ(errors.eccCorrected, 0u);
                 for (uint32_t y = 0; y < height; ++y) {
@@ -108,7 +108,8 @@ TEST(LineFormat, EveryFormatRoundTrips) {
 TEST(LineFormat, DamageIsCountedAndRepaired) {
     const uint32_t width = 8, height = 3;
     std::vector<uint16_t> in(width * height);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint16_t>(100 + 37 * i);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<uint16_t>(100 + 37 * i);
     const uint32_t stride = dg_packer::stride(CI_DGFMT_MIPI_LF, 12, width);
     const std::vector<uint8_t> good = dg_packer::frame(CI_DGFMT_MIPI_LF, 12, in.data(), width, height, stride);
     // Line 1 starts at stride: line start (4), long header (4), payload (12), checksum (2), line end (4).
@@ -145,8 +146,8 @@ TEST(LineFormat, DamageIsCountedAndRepaired) {
         std::vector<uint16_t> out(in.size());
         LineErrors e;
         ASSERT_TRUE(norva_sim::UnpackFrame(bytes.data(), bytes.size(),
-                                           PackedFrameLayout{CI_DGFMT_MIPI_LF, 12, stride, width, height},
-                                           out.data(), &e));
+                                           PackedFrameLayout{CI_DGFMT_MIPI_LF, 12, stride, width, height}, out.data(),
+                                           &e));
         EXPECT_EQ(e.crc, c.expected.crc);
         EXPECT_EQ(e.header, c.expected.header);
         EXPECT_EQ(e.ecc, c.expected.ecc);
@@ -197,8 +198,8 @@ TEST(LineFormat, WrongPacketContentsAreHeaderErrors) {
         std::vector<uint16_t> out(8);
         LineErrors e;
         ASSERT_TRUE(norva_sim::UnpackFrame(bytes.data(), bytes.size(),
-                                           PackedFrameLayout{CI_DGFMT_MIPI_LF, 10, stride, width, height},
-                                           out.data(), &e));
+                                           PackedFrameLayout{CI_DGFMT_MIPI_LF, 10, stride, width, height}, out.data(),
+                                           &e));
         EXPECT_EQ(e.header, 1u);
         EXPECT_EQ(e.crc + e.ecc + e.eccCorrected, 0u);
     }

@@ -17,10 +17,14 @@ constexpr uint32_t kMaxSide = 32768;
 
 sSimImageColourModel colourModelOf(MOSAICType mosaic) {
     switch (mosaic) {
-    case MOSAIC_GRBG: return SimImage_GRBG;
-    case MOSAIC_GBRG: return SimImage_GBRG;
-    case MOSAIC_BGGR: return SimImage_BGGR;
-    default: return SimImage_RGGB;
+    case MOSAIC_GRBG:
+        return SimImage_GRBG;
+    case MOSAIC_GBRG:
+        return SimImage_GBRG;
+    case MOSAIC_BGGR:
+        return SimImage_BGGR;
+    default:
+        return SimImage_RGGB;
     }
 }
 
@@ -29,8 +33,8 @@ sSimImageColourModel colourModelOf(MOSAICType mosaic) {
 QOR_RESULT CheckSceneParams(const SceneParams &s) {
     if (s.width < kMinWidth || s.height < kMinHeight || s.width > kMaxSide || s.height > kMaxSide ||
         (s.width & 1u) != 0 || (s.height & 1u) != 0) {
-        LOG_Error(__func__, __LINE__, kTag, "scene size %ux%u: both sides must be even, from %ux%u to %ux%u\n",
-                  s.width, s.height, kMinWidth, kMinHeight, kMaxSide, kMaxSide);
+        LOG_Error(__func__, __LINE__, kTag, "scene size %ux%u: both sides must be even, from %ux%u to %ux%u\n", s.width,
+                  s.height, kMinWidth, kMinHeight, kMaxSide, kMaxSide);
         return QOR_RES_INVALID_PARAM;
     }
     if (s.bitDepth < 8 || s.bitDepth > 16) {
@@ -38,7 +42,8 @@ QOR_RESULT CheckSceneParams(const SceneParams &s) {
         return QOR_RES_INVALID_PARAM;
     }
     if (s.mosaic < MOSAIC_RGGB || s.mosaic > MOSAIC_BGGR) {
-        LOG_Error(__func__, __LINE__, kTag, "scene Bayer order %d is not one of the four\n", static_cast<int>(s.mosaic));
+        LOG_Error(__func__, __LINE__, kTag, "scene Bayer order %d is not one of the four\n",
+                  static_cast<int>(s.mosaic));
         return QOR_RES_INVALID_PARAM;
     }
     if (s.frames == 0) {
@@ -124,8 +129,8 @@ QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params) {
     return ret;
 }
 
-QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth,
-                         MOSAICType mosaic, unsigned frames) {
+QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth, MOSAICType mosaic,
+                         unsigned frames) {
     SceneParams params;
     params.width = width;
     params.height = height;

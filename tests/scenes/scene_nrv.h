@@ -38,13 +38,11 @@ struct SceneParams {
     uint32_t height = 480;  /**< even, 48 to 32768 */
     unsigned bitDepth = 10; /**< 8 to 16 */
     MOSAICType mosaic = MOSAIC_RGGB;
-    unsigned frames = 1;    /**< at least 1 */
+    unsigned frames = 1; /**< at least 1 */
 };
 
 /** QOR_RES_OK for a scene that can be written, else QOR_RES_INVALID_PARAM with a logged reason. */
 QOR_RESULT CheckSceneParams(const SceneParams &params);
-
-
 
 /** The layout of a scene of the given size (valid sizes only). */
 inline SceneLayout SceneLayoutOf(uint32_t width, uint32_t height) { return norva_test::TestChartLayout(width, height); }
@@ -53,7 +51,6 @@ inline SceneLayout SceneLayoutOf(uint32_t width, uint32_t height) { return norva
 uint16_t SceneMaxCode(unsigned bitDepth);
 uint16_t SceneCode(double level, unsigned bitDepth);
 
-
 /** One frame of the scene as raw codes, row-major (width x height); empty for invalid parameters. */
 std::vector<uint16_t> SceneMosaic(const SceneParams &params);
 
@@ -61,8 +58,8 @@ std::vector<uint16_t> SceneMosaic(const SceneParams &params);
 QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params);
 
 /** The same, for tools: the scene of the given size, bit depth, Bayer order and number of frames. */
-QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth,
-                         MOSAICType mosaic, unsigned frames);
+QOR_RESULT WriteSceneNrv(const std::string &path, uint32_t width, uint32_t height, unsigned bitDepth, MOSAICType mosaic,
+                         unsigned frames);
 
 } // namespace norva_scenes
 

@@ -30,7 +30,8 @@ LogLine ConverterError(const std::string &function, const std::string &message) 
 struct Converter {
     CI_CONVERTER c{};
     QOR_RESULT configured;
-    Converter(CI_CONV_FMT f, unsigned depth) : configured(CI_ConverterConfigure(&c, f, static_cast<QOR_UINT8>(depth))) {}
+    Converter(CI_CONV_FMT f, unsigned depth)
+        : configured(CI_ConverterConfigure(&c, f, static_cast<QOR_UINT8>(depth))) {}
     ~Converter() { CI_ConverterClear(&c); }
     Converter(const Converter &) = delete;
     Converter &operator=(const Converter &) = delete;
@@ -41,7 +42,8 @@ struct Converter {
         const QOR_SIZE n = c.pfnLineConverter(c.privateData, nullptr, 2, pairs, nullptr);
         Bytes out(n + 16, 0xEE);
         EXPECT_EQ(c.pfnLineConverter(c.privateData, samples.data(), 2, pairs, out.data()), n);
-        for (size_t i = n; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "written past the size reported, at " << i;
+        for (size_t i = n; i < out.size(); ++i)
+            EXPECT_EQ(out[i], 0xEE) << "written past the size reported, at " << i;
         out.resize(n);
         return out;
     }
@@ -165,8 +167,8 @@ TEST(Converter, MipiLinesAreOneLongPacketFramedByLinePacketsInTheLongFormat) {
         }
     }
     Converter conv(CI_DGFMT_MIPI, 10);
-    EXPECT_EQ(conv.line({}), (Bytes{0x2B, 0, 0, norva_sim::Csi2Ecc(std::array<uint8_t, 3>{0x2B, 0, 0}.data()), 0xFF,
-                                    0xFF}))
+    EXPECT_EQ(conv.line({}),
+              (Bytes{0x2B, 0, 0, norva_sim::Csi2Ecc(std::array<uint8_t, 3>{0x2B, 0, 0}.data()), 0xFF, 0xFF}))
         << "an empty payload carries the checksum FF FF";
 }
 
@@ -176,12 +178,10 @@ TEST(Converter, FrameSizesOfA1920SampleLine) {
         unsigned depth;
         uint32_t stride;
     } rows[] = {
-        {CI_DGFMT_PARALLEL, 10, 2560}, // 640 words of three samples
-        {CI_DGFMT_PARALLEL, 12, 2880},
-        {CI_DGFMT_MIPI, 10, 2432},    // 2400 + 6, and 4 for the frame packets
-        {CI_DGFMT_MIPI_LF, 10, 2432}, // 2400 + 14 + 4
-        {CI_DGFMT_MIPI, 12, 2880 + 64},
-        {CI_DGFMT_MIPI, 14, 3392},    // 3360 + 6 + 4
+        {CI_DGFMT_PARALLEL, 10, 2560},                             // 640 words of three samples
+        {CI_DGFMT_PARALLEL, 12, 2880},  {CI_DGFMT_MIPI, 10, 2432}, // 2400 + 6, and 4 for the frame packets
+        {CI_DGFMT_MIPI_LF, 10, 2432},                              // 2400 + 14 + 4
+        {CI_DGFMT_MIPI, 12, 2880 + 64}, {CI_DGFMT_MIPI, 14, 3392}, // 3360 + 6 + 4
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(std::to_string(r.format) + "/" + std::to_string(r.depth));
@@ -213,8 +213,10 @@ TEST(Converter, ConfigurationRefusalsLeaveNoWriter) {
         CI_CONVERTER c{};
         ASSERT_EQ(CI_ConverterConfigure(&c, CI_DGFMT_MIPI, 12), QOR_RES_OK) << "a working converter first";
         QOR_RESULT ret = -1;
-        EXPECT_EQ(CaptureLog([&] { ret = CI_ConverterConfigure(&c, static_cast<CI_CONV_FMT>(r.format),
-                                                               static_cast<QOR_UINT8>(r.depth)); }),
+        EXPECT_EQ(CaptureLog([&] {
+                      ret = CI_ConverterConfigure(&c, static_cast<CI_CONV_FMT>(r.format),
+                                                  static_cast<QOR_UINT8>(r.depth));
+                  }),
                   std::vector<LogLine>{ConverterError("CI_ConverterConfigure", r.message)});
         EXPECT_EQ(ret, r.result);
         EXPECT_EQ(c.pfnLineConverter, nullptr);
@@ -225,10 +227,10 @@ TEST(Converter, ConfigurationRefusalsLeaveNoWriter) {
         CI_DG_FRAME frame{};
         frame.data = buf.data();
         frame.ui32AllocSize = 256;
-        EXPECT_EQ(CaptureLog([&] { ret = CI_ConverterConvertFrame(&c, &in, &frame); }),
-                  std::vector<LogLine>{ConverterError(
-                      "CI_ConverterConvertFrame",
-                      "pConverted was not configured properly or pFrame has not attached data")});
+        EXPECT_EQ(
+            CaptureLog([&] { ret = CI_ConverterConvertFrame(&c, &in, &frame); }),
+            std::vector<LogLine>{ConverterError(
+                "CI_ConverterConvertFrame", "pConverted was not configured properly or pFrame has not attached data")});
         EXPECT_EQ(ret, QOR_RES_NOT_INITIALISED);
         EXPECT_EQ(CI_ConverterClear(&c), QOR_RES_OK) << "nothing left to free twice";
     }
@@ -294,9 +296,9 @@ TEST(Converter, ConversionChecksItsInputBeforeWritingAnything) {
     CI_DG_FRAME frame{};
     frame.data = buf.data();
     QOR_RESULT ret = -1;
-    EXPECT_EQ(CaptureLog([&] { ret = CI_ConverterConvertFrame(nullptr, &in, &frame); }),
-              std::vector<LogLine>{
-                  ConverterError("CI_ConverterConvertFrame", "pConverter or pImage or pFrame is NULL")});
+    EXPECT_EQ(
+        CaptureLog([&] { ret = CI_ConverterConvertFrame(nullptr, &in, &frame); }),
+        std::vector<LogLine>{ConverterError("CI_ConverterConvertFrame", "pConverter or pImage or pFrame is NULL")});
     EXPECT_EQ(ret, QOR_RES_INVALID_PARAM);
     EXPECT_EQ(CI_ConverterConvertFrame(&conv.c, nullptr, &frame), QOR_RES_INVALID_PARAM);
     EXPECT_EQ(CI_ConverterConvertFrame(&conv.c, &in, nullptr), QOR_RES_INVALID_PARAM);
@@ -352,10 +354,11 @@ TEST(Converter, EveryFormatAndDepthSurvivesTheReceiverSampleForSample) {
         ASSERT_EQ(conv.configured, QOR_RES_OK);
         for (uint32_t w : widths) {
             for (uint32_t h : heights) {
-                SCOPED_TRACE(std::to_string(f.format) + "/" + std::to_string(f.depth) + " " + std::to_string(w) +
-                             "x" + std::to_string(h));
+                SCOPED_TRACE(std::to_string(f.format) + "/" + std::to_string(f.depth) + " " + std::to_string(w) + "x" +
+                             std::to_string(h));
                 std::vector<uint16_t> samples(static_cast<size_t>(w) * h);
-                for (auto &s : samples) s = static_cast<uint16_t>(rng() & ((1u << f.depth) - 1));
+                for (auto &s : samples)
+                    s = static_cast<uint16_t>(rng() & ((1u << f.depth) - 1));
                 norva_sim::LineErrors errors;
                 Bytes packed;
                 CI_DG_FRAME frame{};
@@ -376,7 +379,8 @@ TEST(Converter, ASingleMipiLineKeepsItsLastBytesAndEndsWithTheFrameEnd) {
     // needs more than one stride.
     Converter conv(CI_DGFMT_MIPI, 12);
     std::vector<uint16_t> samples(36);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>(0x800 + 37 * i);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint16_t>(0x800 + 37 * i);
     EXPECT_EQ(CI_ConverterFrameSize(&conv.c, 36, 2), 128u);
     EXPECT_EQ(CI_ConverterFrameSize(&conv.c, 36, 1), 128u) << "room for the frame start, the line and the frame end";
     norva_sim::LineErrors errors;

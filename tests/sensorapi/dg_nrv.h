@@ -24,7 +24,8 @@ inline uint16_t sample(uint32_t x, uint32_t y, unsigned k, unsigned depth) {
 inline std::vector<uint16_t> mosaic(uint32_t width, uint32_t height, unsigned k, unsigned depth) {
     std::vector<uint16_t> m(static_cast<size_t>(width) * height);
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) m[static_cast<size_t>(y) * width + x] = sample(x, y, k, depth);
+        for (uint32_t x = 0; x < width; ++x)
+            m[static_cast<size_t>(y) * width + x] = sample(x, y, k, depth);
     }
     return m;
 }

@@ -114,19 +114,18 @@ TEST(HDRInsertion, RefusalsWriteNothing) {
          QOR_RES_NOT_SUPPORTED},
         {"32-bit RGB image", [](RgbImage &i, Output &) { i.image.info.eColourModel = SimImage_RGB32; }, false, false,
          QOR_RES_NOT_SUPPORTED},
-        {"one byte short", [](RgbImage &, Output &o) { o.buffer.ui32Size -= 1; }, false, false,
-         QOR_RES_INVALID_PARAM},
-        {"17 bits", [](RgbImage &i, Output &) { i.image.info.ui8BitDepth = 17; }, false, false,
-         QOR_RES_NOT_SUPPORTED},
+        {"one byte short", [](RgbImage &, Output &o) { o.buffer.ui32Size -= 1; }, false, false, QOR_RES_INVALID_PARAM},
+        {"17 bits", [](RgbImage &i, Output &) { i.image.info.ui8BitDepth = 17; }, false, false, QOR_RES_NOT_SUPPORTED},
     };
     for (const auto &c : cases) {
         RgbImage img(w, h, 10, false);
         img.set(0, 0, 1, 2, 3);
         Output out(needed);
-        if (c.arrange) c.arrange(img, out);
+        if (c.arrange)
+            c.arrange(img, out);
         testing::internal::CaptureStderr();
-        const QOR_RESULT ret = CI_Convert_HDRInsertion(c.nullImage ? nullptr : &img.image,
-                                                       c.nullBuffer ? nullptr : &out.buffer, QOR_TRUE);
+        const QOR_RESULT ret =
+            CI_Convert_HDRInsertion(c.nullImage ? nullptr : &img.image, c.nullBuffer ? nullptr : &out.buffer, QOR_TRUE);
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ret, c.result) << c.name;
         EXPECT_FALSE(log.empty()) << c.name;

@@ -35,7 +35,8 @@ LogLine DgWarning(const std::string &function, const std::string &message) {
 
 bool has(const Log &log, const LogLine &line) {
     for (const LogLine &l : log) {
-        if (l == line) return true;
+        if (l == line)
+            return true;
     }
     return false;
 }
@@ -48,7 +49,8 @@ std::string tempDir() {
 int sensorNumber(const char *name) {
     const char **names = Sensor_ListAll();
     for (unsigned i = 0; i < Sensor_NumberSensors() && names[i]; ++i) {
-        if (std::string(names[i]) == name) return static_cast<int>(i);
+        if (std::string(names[i]) == name)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -69,8 +71,12 @@ protected:
         ASSERT_NE(h, nullptr);
     }
     void TearDown() override {
-        if (h) { EXPECT_EQ(Sensor_Destroy(h), QOR_RES_OK); }
-        if (conn) { EXPECT_EQ(CI_DriverFinalise(conn), QOR_RES_OK); }
+        if (h) {
+            EXPECT_EQ(Sensor_Destroy(h), QOR_RES_OK);
+        }
+        if (conn) {
+            EXPECT_EQ(CI_DriverFinalise(conn), QOR_RES_OK);
+        }
         std::system(("rm -rf '" + dir + "'").c_str());
         SimTest::TearDown();
     }
@@ -101,9 +107,11 @@ protected:
     bool consume(unsigned gasket, std::vector<uint16_t> *samples, norva_sim::SourceFrame *seen = nullptr) {
         std::lock_guard<std::mutex> guard(norva_sim::PlatformMutex());
         norva_sim::SourceFrame frame;
-        if (!norva_sim::TakeSourceFrame(gasket, &frame)) return false;
+        if (!norva_sim::TakeSourceFrame(gasket, &frame))
+            return false;
         samples->assign(frame.samples, frame.samples + static_cast<size_t>(frame.width) * frame.height);
-        if (seen) *seen = frame;
+        if (seen)
+            *seen = frame;
         return norva_sim::MarkSourceFrameProcessed(frame);
     }
 
@@ -125,9 +133,9 @@ TEST_F(DgSensor, BeforeAnyFileItIsUninitialisedAndCannotDescribeOrEnableItself) 
               Log{DgError("IIFDG_GetMode", "must specify the source NRV file before getMode")});
     EXPECT_EQ(r, QOR_RES_UNAVAILABLE);
     EXPECT_EQ(IIFDG_GetMode(h, 1, &mode), QOR_RES_INVALID_MODE);
-    EXPECT_EQ(CaptureLog([&] { r = Sensor_Enable(h); }),
-              Log{DgError("IIFDG_Enable",
-                          "selecting a connection and an input file is needed before enabling the sensor!")});
+    EXPECT_EQ(
+        CaptureLog([&] { r = Sensor_Enable(h); }),
+        Log{DgError("IIFDG_Enable", "selecting a connection and an input file is needed before enabling the sensor!")});
     EXPECT_EQ(r, QOR_RES_NOT_INITIALISED);
     EXPECT_EQ(Sensor_Insert(h), QOR_RES_NOT_INITIALISED);
     EXPECT_EQ(Sensor_WaitProcessed(h), QOR_RES_NOT_INITIALISED);
@@ -182,10 +190,8 @@ TEST_F(DgSensor, ModeAndExposureOfAFullHdTwelveBitFile) {
         QOR_RESULT result;
         QOR_UINT32 after;
     } rows[] = {
-        {90909, 1.0, QOR_RES_OK, 90909},
-        {90910, 1.0, QOR_RES_INVALID_PARAM, 90909},
-        {89, 1.0, QOR_RES_INVALID_PARAM, 90909},
-        {90, 1.0, QOR_RES_OK, 90},
+        {90909, 1.0, QOR_RES_OK, 90909},         {90910, 1.0, QOR_RES_INVALID_PARAM, 90909},
+        {89, 1.0, QOR_RES_INVALID_PARAM, 90909}, {90, 1.0, QOR_RES_OK, 90},
         {1000, 1.5, QOR_RES_NOT_SUPPORTED, 90},
     };
     for (const Row &r : rows) {
@@ -209,8 +215,8 @@ TEST_F(DgSensor, ModeAndExposureOfAFullHdTwelveBitFile) {
     EXPECT_EQ(info.eBayerEnabled, MOSAIC_RGGB);
     const CI_HWINFO &hw = conn->sHWInfo;
     EXPECT_EQ(std::string(info.pszSensorVersion), std::to_string(hw.rev_ui8Major) + "." +
-                                                       std::to_string(hw.rev_ui8Minor) + "." +
-                                                       std::to_string(hw.rev_ui8Maint));
+                                                      std::to_string(hw.rev_ui8Minor) + "." +
+                                                      std::to_string(hw.rev_ui8Maint));
     EXPECT_EQ(info.bBackFacing, QOR_TRUE);
     EXPECT_EQ(info.fPixelSize, 1.0);
 }
@@ -230,9 +236,11 @@ TEST_F(DgSensor, PlaysEveryFrameOfTheFileInTurnAndTheDeviceDecodesThemSampleForS
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.fileDepth << "-bit file");
-        const std::string path = file("three_" + std::to_string(r.fileDepth) + ".nrv", r.fileDepth, 3, kWidth,
-                                      kHeight, r.model);
-        if (!h) { ASSERT_EQ(Sensor_Initialise(0, &h), QOR_RES_OK); }
+        const std::string path =
+            file("three_" + std::to_string(r.fileDepth) + ".nrv", r.fileDepth, 3, kWidth, kHeight, r.model);
+        if (!h) {
+            ASSERT_EQ(Sensor_Initialise(0, &h), QOR_RES_OK);
+        }
         configure(path, true);
         ASSERT_EQ(IIFDG_ExtendedSetGasket(h, static_cast<QOR_UINT8>(r.gasket)), QOR_RES_OK);
         EXPECT_EQ(IIFDG_ExtendedGetFrameCount(h), 3u);
@@ -280,7 +288,9 @@ TEST_F(DgSensor, OutsideVideoModeTheSameFrameIsSentWithoutReadingTheFileAgain) {
         EXPECT_EQ(Sensor_WaitProcessed(h), QOR_RES_OK);
         EXPECT_EQ(IIFDG_ExtendedGetFrameNO(h), 0u);
         // The frame is held: with the file gone the same frame still plays.
-        if (i == 0) { ASSERT_EQ(truncate(path.c_str(), 0), 0); }
+        if (i == 0) {
+            ASSERT_EQ(truncate(path.c_str(), 0), 0);
+        }
     }
     // Video mode needs the next frame from the file, which is now empty.
     ASSERT_EQ(IIFDG_ExtendedSetIsVideo(h, QOR_TRUE), QOR_RES_OK);
@@ -452,7 +462,8 @@ TEST_F(DgSensor, SourceFileFailuresLeaveNoFileLoaded) {
     const std::string missing = dir + "/missing.nrv";
     QOR_RESULT r = -1;
     Log log;
-    const std::string info = stdoutOf([&] { log = CaptureLog([&] { r = IIFDG_ExtendedSetSourceFile(h, missing.c_str()); }); });
+    const std::string info =
+        stdoutOf([&] { log = CaptureLog([&] { r = IIFDG_ExtendedSetSourceFile(h, missing.c_str()); }); });
     EXPECT_EQ(r, QOR_RES_INVALID_PARAM);
     EXPECT_TRUE(has(log, DgError("IIFDG_ExtendedSetSourceFile", "failed to load '" + missing + "'")));
     EXPECT_EQ(ParseLog(info), (Log{LogLine{"INFO", "IntDG_SENSOR", "IIFDG_ExtendedSetSourceFile",

@@ -22,10 +22,9 @@ namespace {
 using Log = std::vector<LogLine>;
 
 const std::vector<std::string> kNames = {
-    "DOR Idazida", "AR330",    "OV4688",   "OV4689_0", "OV4689_1", "OV2718_0",  "OV2718_1",
-    "OV10823_0",   "OV10823_1", "OV5647_0", "OV5647_1", "IMX415",   "OV5695_0", "OV5695_1",
-    "OV5695_2",    "S5K3P9",   "IMX219_0", "IMX219_1", "IMX335",   "IMX327",    "ZYNQ",
-    "GC8034",      "GC5035",   "IMX662",   "IMX477_0", "IMX477_1",
+    "DOR Idazida", "AR330",    "OV4688", "OV4689_0", "OV4689_1", "OV2718_0", "OV2718_1", "OV10823_0", "OV10823_1",
+    "OV5647_0",    "OV5647_1", "IMX415", "OV5695_0", "OV5695_1", "OV5695_2", "S5K3P9",   "IMX219_0",  "IMX219_1",
+    "IMX335",      "IMX327",   "ZYNQ",   "GC8034",   "GC5035",   "IMX662",   "IMX477_0", "IMX477_1",
 };
 
 // The create functions of the drivers that are not built yet, as the registry holds them.
@@ -34,22 +33,23 @@ struct PendingDriver {
     const char *createFunction;
 };
 const PendingDriver kPending[] = {
-    {"AR330", "AR330_Create"},        {"OV4688", "OV4688_Create"},
-    {"OV4689_0", "OV4689_Create_0"},  {"OV4689_1", "OV4689_Create_1"},   {"OV2718_0", "OV2718_Create_0"},
-    {"OV2718_1", "OV2718_Create_1"},  {"OV10823_0", "OV10823_Create_0"}, {"OV10823_1", "OV10823_Create_1"},
-    {"OV5647_0", "OV5647_Create_0"},  {"OV5647_1", "OV5647_Create_1"},   {"IMX415", "IMX415_Create"},
-    {"OV5695_0", "OV5695_Create_0"},  {"OV5695_1", "OV5695_Create_1"},   {"OV5695_2", "OV5695_Create_2"},
-    {"S5K3P9", "S5K3P9_Create"},      {"IMX219_0", "IMX219_Create_0"},   {"IMX219_1", "IMX219_Create_1"},
-    {"IMX335", "IMX335_Create"},      {"IMX327", "IMX327_Create"},       {"ZYNQ", "ZYNQ_Create"},
-    {"GC8034", "GC8034_Create"},      {"GC5035", "GC5035_Create"},       {"IMX662", "IMX662_Create"},
-    {"IMX477_0", "IMX477_Create_0"},  {"IMX477_1", "IMX477_Create_1"},
+    {"AR330", "AR330_Create"},         {"OV4688", "OV4688_Create"},       {"OV4689_0", "OV4689_Create_0"},
+    {"OV4689_1", "OV4689_Create_1"},   {"OV2718_0", "OV2718_Create_0"},   {"OV2718_1", "OV2718_Create_1"},
+    {"OV10823_0", "OV10823_Create_0"}, {"OV10823_1", "OV10823_Create_1"}, {"OV5647_0", "OV5647_Create_0"},
+    {"OV5647_1", "OV5647_Create_1"},   {"IMX415", "IMX415_Create"},       {"OV5695_0", "OV5695_Create_0"},
+    {"OV5695_1", "OV5695_Create_1"},   {"OV5695_2", "OV5695_Create_2"},   {"S5K3P9", "S5K3P9_Create"},
+    {"IMX219_0", "IMX219_Create_0"},   {"IMX219_1", "IMX219_Create_1"},   {"IMX335", "IMX335_Create"},
+    {"IMX327", "IMX327_Create"},       {"ZYNQ", "ZYNQ_Create"},           {"GC8034", "GC8034_Create"},
+    {"GC5035", "GC5035_Create"},       {"IMX662", "IMX662_Create"},       {"IMX477_0", "IMX477_Create_0"},
+    {"IMX477_1", "IMX477_Create_1"},
 };
 
 // The number a caller finds for a name, as the sensor wrapper looks it up.
 int SensorNumber(const char *name) {
     const char **names = Sensor_ListAll();
     for (unsigned i = 0; i < Sensor_NumberSensors() && names[i]; ++i) {
-        if (std::strcmp(names[i], name) == 0) return static_cast<int>(i);
+        if (std::strcmp(names[i], name) == 0)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -178,7 +178,8 @@ protected:
     std::vector<std::string> Created() const {
         std::vector<std::string> out;
         for (unsigned i = 0; i < 8; ++i)
-            if (!scripts[i].calls.empty()) out.push_back(names[i]);
+            if (!scripts[i].calls.empty())
+                out.push_back(names[i]);
         return out;
     }
 
@@ -213,7 +214,8 @@ TEST_F(ModeListing, ListsEveryModeOfEveryCreatedRealSensor) {
     EXPECT_STREQ(listing[0]->pszSensorName, "Alpha");
     ASSERT_EQ(listing[0]->ui8NumSupportedModes, 4);
     const QOR_UINT8 numbers[] = {0x00, 0x01, 0x20, 0x21};
-    for (unsigned m = 0; m < 4; ++m) EXPECT_EQ(listing[0]->supportedModes[m].ui8ModeNum, numbers[m]) << m;
+    for (unsigned m = 0; m < 4; ++m)
+        EXPECT_EQ(listing[0]->supportedModes[m].ui8ModeNum, numbers[m]) << m;
     const MODE_SUPPORTED &last = listing[0]->supportedModes[3];
     EXPECT_EQ(last.ui16Width, 640);
     EXPECT_EQ(last.ui16Height, 480);
@@ -311,7 +313,8 @@ TEST_F(ModeListing, ModeCountsBeyondWhatTheListingHoldsAreBounded) {
     CaptureLog([&] { listing = norva_sensor::ListSupportedModes(View(), QOR_FALSE); });
     ASSERT_NE(listing, nullptr);
     ASSERT_EQ(listing[0]->ui8NumSupportedModes, SENSOR_MAX_LISTED_MODES);
-    for (unsigned m = 0; m < 15; ++m) EXPECT_EQ(listing[0]->supportedModes[m].ui8ModeNum, m);
+    for (unsigned m = 0; m < 15; ++m)
+        EXPECT_EQ(listing[0]->supportedModes[m].ui8ModeNum, m);
     EXPECT_EQ(listing[0]->supportedModes[15].ui8ModeNum, 0x10);
     EXPECT_EQ(listing[1], nullptr); // Beta has nothing to list
     Sensor_FreeSupportedModes(listing);

@@ -31,17 +31,20 @@ QOR_RESULT record(SENSOR_HANDLE h, const char *operation, const char *format, ..
 
 QOR_RESULT getMode(SENSOR_HANDLE h, QOR_UINT16 nMode, SENSOR_MODE *psModes) {
     QOR_RESULT r = record(h, "GetMode", "%u", unsigned{nMode});
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     const SensorScript &s = scriptOf(h);
     const unsigned config = nMode / 16u, index = nMode % 16u;
-    if (config >= s.modes.size() || index >= s.modes[config].size()) return QOR_RES_NOT_SUPPORTED;
+    if (config >= s.modes.size() || index >= s.modes[config].size())
+        return QOR_RES_NOT_SUPPORTED;
     *psModes = s.modes[config][index];
     return QOR_RES_OK;
 }
 
 QOR_RESULT getState(SENSOR_HANDLE h, SENSOR_STATUS *psStatus) {
     QOR_RESULT r = record(h, "GetState");
-    if (r == QOR_RES_OK) *psStatus = scriptOf(h).status;
+    if (r == QOR_RES_OK)
+        *psStatus = scriptOf(h).status;
     return r;
 }
 
@@ -56,28 +59,33 @@ QOR_RESULT setMode(SENSOR_HANDLE h, QOR_UINT16 nMode, QOR_UINT8 flip) {
 
 QOR_RESULT enable(SENSOR_HANDLE h) {
     QOR_RESULT r = record(h, "Enable");
-    if (r == QOR_RES_OK) scriptOf(h).status.eState = SENSOR_STATE_RUNNING;
+    if (r == QOR_RES_OK)
+        scriptOf(h).status.eState = SENSOR_STATE_RUNNING;
     return r;
 }
 
 QOR_RESULT disable(SENSOR_HANDLE h) {
     QOR_RESULT r = record(h, "Disable");
-    if (r == QOR_RES_OK) scriptOf(h).status.eState = SENSOR_STATE_IDLE;
+    if (r == QOR_RES_OK)
+        scriptOf(h).status.eState = SENSOR_STATE_IDLE;
     return r;
 }
 
 QOR_RESULT destroy(SENSOR_HANDLE h) {
     QOR_RESULT r = record(h, "Destroy");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     SensorScript &s = scriptOf(h);
     --s.live;
-    if (s.deleteOnDestroy) delete reinterpret_cast<ScriptedSensor *>(h);
+    if (s.deleteOnDestroy)
+        delete reinterpret_cast<ScriptedSensor *>(h);
     return r;
 }
 
 QOR_RESULT getInfo(SENSOR_HANDLE h, SENSOR_INFO *psInfo) {
     QOR_RESULT r = record(h, "GetInfo");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     // A driver fills the static facts and leaves status and mode to the API.
     const SENSOR_STATUS status = psInfo->sStatus;
     const SENSOR_MODE mode = psInfo->sMode;
@@ -89,7 +97,8 @@ QOR_RESULT getInfo(SENSOR_HANDLE h, SENSOR_INFO *psInfo) {
 
 QOR_RESULT getGainRange(SENSOR_HANDLE h, double *pMin, double *pMax, QOR_UINT8 *pContexts) {
     QOR_RESULT r = record(h, "GetGainRange");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     const SensorScript &s = scriptOf(h);
     *pMin = s.gainMin;
     *pMax = s.gainMax;
@@ -99,13 +108,15 @@ QOR_RESULT getGainRange(SENSOR_HANDLE h, double *pMin, double *pMax, QOR_UINT8 *
 
 QOR_RESULT getCurrentGain(SENSOR_HANDLE h, double *pCurrent, QOR_UINT8 context) {
     QOR_RESULT r = record(h, "GetCurrentGain", "%u", unsigned{context});
-    if (r == QOR_RES_OK) *pCurrent = scriptOf(h).gain;
+    if (r == QOR_RES_OK)
+        *pCurrent = scriptOf(h).gain;
     return r;
 }
 
 QOR_RESULT getExposureRange(SENSOR_HANDLE h, QOR_UINT32 *pMin, QOR_UINT32 *pMax, QOR_UINT8 *pContexts) {
     QOR_RESULT r = record(h, "GetExposureRange");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     const SensorScript &s = scriptOf(h);
     *pMin = s.exposureMin;
     *pMax = s.exposureMax;
@@ -115,7 +126,8 @@ QOR_RESULT getExposureRange(SENSOR_HANDLE h, QOR_UINT32 *pMin, QOR_UINT32 *pMax,
 
 QOR_RESULT getExposure(SENSOR_HANDLE h, QOR_UINT32 *pExposure, QOR_UINT8 context) {
     QOR_RESULT r = record(h, "GetExposure", "%u", unsigned{context});
-    if (r == QOR_RES_OK) *pExposure = scriptOf(h).exposure;
+    if (r == QOR_RES_OK)
+        *pExposure = scriptOf(h).exposure;
     return r;
 }
 
@@ -130,7 +142,8 @@ QOR_RESULT setExposureGain(SENSOR_HANDLE h, QOR_UINT32 exposure, double gain, QO
 
 QOR_RESULT getFocusRange(SENSOR_HANDLE h, QOR_UINT16 *pMin, QOR_UINT16 *pMax) {
     QOR_RESULT r = record(h, "GetFocusRange");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     *pMin = scriptOf(h).focusMin;
     *pMax = scriptOf(h).focusMax;
     return r;
@@ -138,13 +151,15 @@ QOR_RESULT getFocusRange(SENSOR_HANDLE h, QOR_UINT16 *pMin, QOR_UINT16 *pMax) {
 
 QOR_RESULT getCurrentFocus(SENSOR_HANDLE h, QOR_UINT16 *pCurrent) {
     QOR_RESULT r = record(h, "GetCurrentFocus");
-    if (r == QOR_RES_OK) *pCurrent = scriptOf(h).focus;
+    if (r == QOR_RES_OK)
+        *pCurrent = scriptOf(h).focus;
     return r;
 }
 
 QOR_RESULT setFocus(SENSOR_HANDLE h, QOR_UINT16 focus) {
     QOR_RESULT r = record(h, "SetFocus", "%u", unsigned{focus});
-    if (r == QOR_RES_OK) scriptOf(h).focus = focus;
+    if (r == QOR_RES_OK)
+        scriptOf(h).focus = focus;
     return r;
 }
 
@@ -163,13 +178,15 @@ const char **getSupportedExtraParams(SENSOR_HANDLE h) {
 
 QOR_RESULT setExtraParam(SENSOR_HANDLE h, QOR_UINT8 index, QOR_UINT8 value) {
     QOR_RESULT r = record(h, "SetExtraParam", "%u,%u", unsigned{index}, unsigned{value});
-    if (r == QOR_RES_OK) scriptOf(h).extraValues.at(index) = value;
+    if (r == QOR_RES_OK)
+        scriptOf(h).extraValues.at(index) = value;
     return r;
 }
 
 QOR_RESULT getExtraParam(SENSOR_HANDLE h, QOR_UINT8 index, QOR_UINT8 *pValue) {
     QOR_RESULT r = record(h, "GetExtraParam", "%u", unsigned{index});
-    if (r == QOR_RES_OK) *pValue = scriptOf(h).extraValues.at(index);
+    if (r == QOR_RES_OK)
+        *pValue = scriptOf(h).extraValues.at(index);
     return r;
 }
 
@@ -182,7 +199,8 @@ QOR_RESULT setConnection(SENSOR_HANDLE h, CI_CONNECTION *pConn) {
 void SensorScript::SetModes(std::vector<std::vector<SENSOR_MODE>> byConfiguration) {
     modes = std::move(byConfiguration);
     numModes.clear();
-    for (const auto &c : modes) numModes.push_back(static_cast<QOR_UINT8>(c.size()));
+    for (const auto &c : modes)
+        numModes.push_back(static_cast<QOR_UINT8>(c.size()));
     info.ui8NumConfig = static_cast<QOR_UINT8>(numModes.size());
     info.pNumModes = numModes.data();
 }
@@ -223,7 +241,8 @@ QOR_RESULT ScriptedSensor::Create(SensorScript *script, SENSOR_HANDLE *phHandle)
     script->calls.push_back("Create()");
     script->logLevelAt["Create"] = LOG_GetLevel();
     const QOR_RESULT r = script->ResultOf("Create");
-    if (r != QOR_RES_OK) return r;
+    if (r != QOR_RES_OK)
+        return r;
     ScriptedSensor *sensor = new ScriptedSensor{AllSlots(), script};
     ++script->live;
     *phHandle = &sensor->funcs;
@@ -262,7 +281,8 @@ std::vector<LogLine> ParseLog(const std::string &text) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         const std::string one = text.substr(start, end - start);
         std::smatch m;
         if (std::regex_match(one, m, line)) {

@@ -19,7 +19,7 @@ struct SamplingRow {
     int channel, xs, ys;
 };
 const SamplingRow kSampling[] = {
-    {SUBS_422, 0, 1, 1}, {SUBS_422, 1, 2, 1}, {SUBS_420, 0, 1, 1},  {SUBS_420, 1, 2, 2},  {SUBS_420, 2, 2, 2},
+    {SUBS_422, 0, 1, 1},  {SUBS_422, 1, 2, 1},  {SUBS_420, 0, 1, 1}, {SUBS_420, 1, 2, 2},   {SUBS_420, 2, 2, 2},
     {SUBS_RGGB, 0, 2, 2}, {SUBS_BGGR, 3, 2, 2}, {SUBS_444, 2, 1, 1}, {SUBS_UNDEF, 1, 1, 1},
 };
 
@@ -92,7 +92,8 @@ const FlipRow kFlips[] = {
 };
 
 TEST(ImageModel, BayerFlipsAreTheExclusiveOrOfBothOrders) {
-    for (const auto &r : kFlips) EXPECT_EQ(CImageBase::GetBayerFlip(r.src, r.dst), r.flip) << r.src << "->" << r.dst;
+    for (const auto &r : kFlips)
+        EXPECT_EQ(CImageBase::GetBayerFlip(r.src, r.dst), r.flip) << r.src << "->" << r.dst;
 }
 
 struct DepthRow {
@@ -101,13 +102,12 @@ struct DepthRow {
     QOR_INT32 out;
 };
 const DepthRow kDepths[] = {
-    {5, 10, 12, 20},      /* unsigned 10 to 12: x4 */
-    {5, -10, 12, 40},     /* signed 10 (9 magnitude bits) to unsigned 12: shift 3 */
-    {5, 10, -12, 10},     /* unsigned 10 to signed 12 (11 magnitude bits): shift 1 */
-    {-8, -10, -12, -32},  /* a negative sample scales too */
-    {-8, -12, -10, -2},   /* arithmetic shift right */
-    {1023, 10, 8, 255},
-    {77, 9, 9, 77},
+    {5, 10, 12, 20},     /* unsigned 10 to 12: x4 */
+    {5, -10, 12, 40},    /* signed 10 (9 magnitude bits) to unsigned 12: shift 3 */
+    {5, 10, -12, 10},    /* unsigned 10 to signed 12 (11 magnitude bits): shift 1 */
+    {-8, -10, -12, -32}, /* a negative sample scales too */
+    {-8, -12, -10, -2},  /* arithmetic shift right */
+    {1023, 10, 8, 255},  {77, 9, 9, 77},
 };
 
 TEST(ImageModel, BitDepthChangeShiftsByTheMagnitudeBits) {
@@ -121,7 +121,8 @@ TEST(ImageModel, ChangeChannelBitDepthConvertsOnlyWhatDiffers) {
     const PIXEL fill[4] = {3, 3, 3, 3};
     ASSERT_TRUE(im.CreateNewImage(2, 2, CM_RGBA, SUBS_UNDEF, depths, fill));
     im.ChangeChannelBitDepth(1, 10); /* already unsigned 10: nothing changes anywhere */
-    for (int c = 0; c < 4; ++c) EXPECT_EQ(im.chnl[c].data[0], 3);
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(im.chnl[c].data[0], 3);
     im.ChangeChannelBitDepth(-1, -11);
     EXPECT_EQ(im.chnl[0].data[0], 12); /* 8 -> 10 magnitude bits */
     EXPECT_EQ(im.chnl[1].data[0], 3);
@@ -164,7 +165,8 @@ TEST(ImageModel, GreyMosaicToBayerPlacesEachSampleByOrder) {
     CImageBase grey;
     const QOR_INT8 d[1] = {10};
     ASSERT_TRUE(grey.CreateNewImage(4, 2, CM_GRAY, SUBS_UNDEF, d, nullptr));
-    for (int i = 0; i < 8; ++i) grey.chnl[0].data[i] = i;
+    for (int i = 0; i < 8; ++i)
+        grey.chnl[0].data[i] = i;
     for (const auto &r : rows) {
         CImageBase bayer;
         ASSERT_EQ(bayer.ConvertFrom(&grey, CM_RGGB, r.order, false), 0);
@@ -246,8 +248,8 @@ struct SubItemStep {
     const char *expected;
 };
 const SubItemStep kSubItems[] = {
-    {0, 10, "10"}, {1, 10, "10 10"}, {3, 12, "10 10 12 12"}, {1, 8, "10 8 12 12"}, {2, 100, "10 8 100 12"},
-    {0, 1, "1 8 100 12"},
+    {0, 10, "10"},        {1, 10, "10 10"},        {3, 12, "10 10 12 12"},
+    {1, 8, "10 8 12 12"}, {2, 100, "10 8 100 12"}, {0, 1, "1 8 100 12"},
 };
 
 TEST(Metadata, UpdateSubIntSequence) {
@@ -265,7 +267,8 @@ struct DoubleRow {
     double v;
     const char *text;
 };
-const DoubleRow kDoubles[] = {{-0.5, "-0.5"}, {2.5, "2.5"}, {3.0, "3"}, {0.0, "0"}, {1e-12, "0"}, {1234.125, "1234.125"}};
+const DoubleRow kDoubles[] = {{-0.5, "-0.5"}, {2.5, "2.5"}, {3.0, "3"},
+                              {0.0, "0"},     {1e-12, "0"}, {1234.125, "1234.125"}};
 
 TEST(Metadata, UpdateDoubleStripsTrailingZeros) {
     for (const auto &r : kDoubles) {
@@ -330,7 +333,8 @@ TEST(BitStream, ReferenceByteVectors) {
 
     std::memset(buf, 0xAA, sizeof(buf));
     bs.SetPos(buf);
-    for (QOR_UINT32 v : {1u, 2u, 3u}) bs.WriteBitsUns(v, 10);
+    for (QOR_UINT32 v : {1u, 2u, 3u})
+        bs.WriteBitsUns(v, 10);
     bs.AdvanceToByteBoundary();
     const QOR_UINT8 expected[4] = {0x01, 0x08, 0x30, 0x00};
     EXPECT_EQ(std::memcmp(buf, expected, 4), 0);
@@ -356,7 +360,8 @@ TEST(BitStream, RandomValuesOfOneTo31BitsRoundTrip) {
         const QOR_INT32 v = static_cast<QOR_INT32>(rng() & ((1u << n) - 1u)) - (i % 2 ? (1 << (n - 1)) : 0);
         written.emplace_back(n, v);
         bs.WriteBitsSig(v, static_cast<QOR_INT8>(n));
-        if (i % 97 == 0) bs.AdvanceToByteBoundary();
+        if (i % 97 == 0)
+            bs.AdvanceToByteBoundary();
     }
     bs.SetPos(buf.data());
     for (size_t i = 0; i < written.size(); ++i) {
@@ -366,7 +371,8 @@ TEST(BitStream, RandomValuesOfOneTo31BitsRoundTrip) {
         } else {
             ASSERT_EQ(bs.ReadBitsUns(static_cast<QOR_INT8>(n)), static_cast<QOR_UINT32>(written[i].second)) << i;
         }
-        if (i % 97 == 0) bs.AdvanceToByteBoundary();
+        if (i % 97 == 0)
+            bs.AdvanceToByteBoundary();
     }
 }
 

@@ -67,7 +67,8 @@ std::string Str(const char *s) { return s ? s : "(success)"; }
 TEST(NrvBadInput, EachDamagedFileIsRefusedWithItsMessageWithinASecond) {
     const std::string dir = nrvtest::TempDir("bad_input");
     std::string kinds, out;
-    for (const BadFile &row : kBadFiles) kinds += std::string(" ") + row.kind;
+    for (const BadFile &row : kBadFiles)
+        kinds += std::string(" ") + row.kind;
     ASSERT_EQ(nrvtest::RunOracle("bad " + dir + kinds, &out), 0) << out;
     for (const BadFile &row : kBadFiles) {
         SCOPED_TRACE(row.kind);
@@ -87,8 +88,7 @@ TEST(NrvBadInput, EachDamagedFileIsRefusedWithItsMessageWithinASecond) {
                 EXPECT_FALSE(im.IsDataLoaded()) << "a failed frame read keeps no planes";
             }
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, 1.0);
     }
 }

@@ -30,9 +30,12 @@ SegmentPlan PlanSegment(std::mt19937 &rng, int seed, bool later) {
     SegmentPlan p{};
     p.model = later ? kLater[pick(6)] : kFirst[pick(9)];
     p.subs = SUBS_UNDEF;
-    if (p.model == CM_RGGB) p.subs = static_cast<SUBS_xxx>(SUBS_RGGB + pick(4));
-    if (p.model == CM_YUV) p.subs = static_cast<SUBS_xxx>(SUBS_444 + pick(3));
-    if (p.model == CM_YUVA) p.subs = SUBS_444;
+    if (p.model == CM_RGGB)
+        p.subs = static_cast<SUBS_xxx>(SUBS_RGGB + pick(4));
+    if (p.model == CM_YUV)
+        p.subs = static_cast<SUBS_xxx>(SUBS_444 + pick(3));
+    if (p.model == CM_YUVA)
+        p.subs = SUBS_444;
     p.width = 1 + pick(9);
     p.height = 1 + pick(7);
     const int n = CImageBase::GetColorModelInfo(p.model)->Nchannels;
@@ -48,13 +51,15 @@ SegmentPlan PlanSegment(std::mt19937 &rng, int seed, bool later) {
     while (c < n) {
         int k = 1;
         const bool lumaAlone = p.model == CM_YUV && (p.subs == SUBS_422 || p.subs == SUBS_420) && c == 0;
-        while (!lumaAlone && c + k < n && pick(2)) ++k;
+        while (!lumaAlone && c + k < n && pick(2))
+            ++k;
         p.fmt.planeFormat[plane] = static_cast<QOR_INT8>(k);
         p.fmt.pixelFormatParam[plane] = 1 + pick(99);
         ++plane;
         c += k;
     }
-    for (; plane < 4; ++plane) p.fmt.planeFormat[plane] = 0;
+    for (; plane < 4; ++plane)
+        p.fmt.planeFormat[plane] = 0;
     static const int kAlign[] = {0, 1, 2, 3, 4, 8, 16};
     p.fmt.lineAlign = kAlign[pick(7)];
     p.frames = 1 + pick(3);
@@ -119,7 +124,8 @@ std::vector<std::string> SplitByFile(const std::string &text) {
             parts.emplace_back();
             continue;
         }
-        if (!parts.empty()) parts.back() += line + "\n";
+        if (!parts.empty())
+            parts.back() += line + "\n";
     }
     return parts;
 }
@@ -166,7 +172,8 @@ TEST(NrvOracle, RandomPlansCoverEveryBitDepthAndSignedness) {
     /* Guards the generators above: depths 1 to 31 must all occur, each signed and unsigned. */
     std::set<int> depths;
     for (int s = 0; s < kFiles; ++s)
-        for (int c = 0; c < 4; ++c) depths.insert((s * 7 + 5 * c) % 31 + 1);
+        for (int c = 0; c < 4; ++c)
+            depths.insert((s * 7 + 5 * c) % 31 + 1);
     EXPECT_EQ(depths.size(), 31u);
 }
 

@@ -110,9 +110,9 @@ struct FrameCountRow {
 };
 const FrameCountRow kFrameCounts[] = {
     {"1000", 3500, 3},
-    {"1000", 999, -1},       /* the listed frame does not fit the pixel section: refused */
-    {"100 200", 700, 4},     /* two listed, then frames of the last listed size */
-    {nullptr, 3000, 375},    /* 8 bytes per computed frame (4x2 grey 8-bit) */
+    {"1000", 999, -1},    /* the listed frame does not fit the pixel section: refused */
+    {"100 200", 700, 4},  /* two listed, then frames of the last listed size */
+    {nullptr, 3000, 375}, /* 8 bytes per computed frame (4x2 grey 8-bit) */
 };
 
 TEST(Nrv, FramesAreCountedFromFrameSizeWithinThePixelSection) {
@@ -120,7 +120,8 @@ TEST(Nrv, FramesAreCountedFromFrameSizeWithinThePixelSection) {
     for (const auto &r : kFrameCounts) {
         SCOPED_TRACE(r.frameSize ? r.frameSize : "none");
         std::string meta = "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=Grayscale\n";
-        if (r.frameSize) meta += std::string("FRAME_SIZE=") + r.frameSize + "\n";
+        if (r.frameSize)
+            meta += std::string("FRAME_SIZE=") + r.frameSize + "\n";
         const std::string path = dir + "/f.nrv";
         WriteText(path, Segment(meta, r.pixels));
         CImageNrv im;
@@ -163,11 +164,16 @@ TEST(Nrv, SubsamplingDetectionCodes) {
         CImageBase im;
         im.colorModel = std::string(r.model) == "YUV" ? CM_YUV : (std::string(r.model) == "YUVA" ? CM_YUVA : CM_RGGB);
         CMetaData md;
-        if (r.hor) md.UpdateStr("SUBSAMPLING_HOR", r.hor, IFEX_REPLACE);
-        if (r.ver) md.UpdateStr("SUBSAMPLING_VER", r.ver, IFEX_REPLACE);
-        if (r.phaseHor) md.UpdateStr("PHASE_OFFSET_HOR", r.phaseHor, IFEX_REPLACE);
-        if (r.phaseVer) md.UpdateStr("PHASE_OFFSET_VER", r.phaseVer, IFEX_REPLACE);
-        if (r.old) md.UpdateStr("SUBSAMPLING", r.old, IFEX_REPLACE);
+        if (r.hor)
+            md.UpdateStr("SUBSAMPLING_HOR", r.hor, IFEX_REPLACE);
+        if (r.ver)
+            md.UpdateStr("SUBSAMPLING_VER", r.ver, IFEX_REPLACE);
+        if (r.phaseHor)
+            md.UpdateStr("PHASE_OFFSET_HOR", r.phaseHor, IFEX_REPLACE);
+        if (r.phaseVer)
+            md.UpdateStr("PHASE_OFFSET_VER", r.phaseVer, IFEX_REPLACE);
+        if (r.old)
+            md.UpdateStr("SUBSAMPLING", r.old, IFEX_REPLACE);
         EXPECT_EQ(CImageNrv::DetectNrvSubsampling(&im, &md), r.expected)
             << r.model << " " << (r.hor ? r.hor : "") << " / " << (r.phaseHor ? r.phaseHor : "")
             << (r.phaseVer ? r.phaseVer : "") << (r.old ? r.old : "");
@@ -223,7 +229,8 @@ TEST(Nrv, SingleValuesExtendToEveryChannelOrPlane) {
     WriteText(path, Segment("WIDTH=2\nHEIGHT=2\nCOLOUR_FORMAT=RGGB\nBITDEPTH=10\nFRAME_SIZE=8\n", 8));
     CImageNrv im;
     ASSERT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr);
-    for (int c = 0; c < 4; ++c) EXPECT_EQ(im.chnl[c].bitDepth, 10);
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(im.chnl[c].bitDepth, 10);
     EXPECT_EQ(im.subsMode, SUBS_RGGB) << "an RGGB file without subsampling items is RGGB";
 
     WriteText(path, Segment("WIDTH=2\nHEIGHT=1\nCOLOUR_FORMAT=rgb\nPLANE_FORMAT=3\n", 6));
@@ -272,7 +279,8 @@ TEST(Nrv, AFileOfManySegmentsLoadsInLinearTime) {
     std::string bytes;
     const int count = 40000;
     bytes.reserve(one.size() * count);
-    for (int i = 0; i < count; ++i) bytes += one;
+    for (int i = 0; i < count; ++i)
+        bytes += one;
     WriteText(path, bytes);
     const auto start = std::chrono::steady_clock::now();
     CImageNrv im;
@@ -293,7 +301,8 @@ TEST(Nrv, ARefusedSegmentLeavesTheImageConsistent) {
                         Segment("WIDTH=2\nHEIGHT=1\nCOLOUR_FORMAT=YUVA\nBITDEPTH=40\nFRAME_SIZE=8\n", 8));
     CImageNrv im;
     ASSERT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr);
-    for (int attempt = 0; attempt < 2; ++attempt) EXPECT_EQ(Str(im.LoadFileData(1)), "Invalid pixel format");
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_EQ(Str(im.LoadFileData(1)), "Invalid pixel format");
     EXPECT_EQ(Str(im.LoadFileData(0)), "(success)");
     EXPECT_EQ(im.colorModel, CM_GRAY);
 }
@@ -304,13 +313,17 @@ TEST(Nrv, FuzzerFindingsLoadWithoutFault) {
     ASSERT_NE(d, nullptr);
     int files = 0;
     while (dirent *e = readdir(d)) {
-        if (e->d_name[0] == '.') continue;
+        if (e->d_name[0] == '.')
+            continue;
         const std::string path = dir + "/" + e->d_name;
         ++files;
         CImageNrv im;
-        if (im.LoadFileHeader(path.c_str(), nullptr)) continue;
-        for (int f = 0; f <= im.GetNFrames() && f < 5; ++f) im.LoadFileData(f);
-        for (int f = 0; f <= im.GetNFrames() && f < 5; ++f) im.LoadFileData(f);
+        if (im.LoadFileHeader(path.c_str(), nullptr))
+            continue;
+        for (int f = 0; f <= im.GetNFrames() && f < 5; ++f)
+            im.LoadFileData(f);
+        for (int f = 0; f <= im.GetNFrames() && f < 5; ++f)
+            im.LoadFileData(f);
     }
     closedir(d);
     EXPECT_GT(files, 0);
@@ -428,7 +441,8 @@ TEST(Nrv, FramesAreReadThroughOneOpenStreamUntilTheHeaderIsUnloaded) {
     const std::string path = dir + "/three.nrv";
     // Three 4x2 grey 8-bit frames whose samples are the frame number.
     std::string file = Segment("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=Grayscale\n", 24);
-    for (size_t i = 0; i < 24; i++) file[file.size() - 24 + i] = static_cast<char>(i / 8);
+    for (size_t i = 0; i < 24; i++)
+        file[file.size() - 24 + i] = static_cast<char>(i / 8);
     WriteText(path, file);
 
     const int before = nrvtest::OpenDescriptors();

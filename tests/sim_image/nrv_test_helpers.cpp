@@ -16,7 +16,8 @@ std::string TempDir(const std::string &name) {
     mkdir(base.c_str(), 0755);
     std::string dir = base + "/" + name;
     std::string cmd = "rm -rf '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) return dir;
+    if (std::system(cmd.c_str()) != 0)
+        return dir;
     mkdir(dir.c_str(), 0755);
     return dir;
 }
@@ -24,13 +25,16 @@ std::string TempDir(const std::string &name) {
 int RunOracle(const std::string &args, std::string *out) {
     std::string cmd = std::string("python3 '") + NORVA_TEST_SUPPORT_DIR + "/nrv_oracle.py' " + args;
     FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
+    if (!p)
+        return -1;
     std::string text;
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) text.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0)
+        text.append(buf, n);
     int status = pclose(p);
-    if (out) *out = text;
+    if (out)
+        *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -41,7 +45,8 @@ std::string DumpImage(CImageBase &im, int index) {
         const COLCHANNEL &ch = im.chnl[c];
         s << "ch " << c << " " << ch.chnlWidth << "x" << ch.chnlHeight << " bd " << int(ch.bitDepth) << " s "
           << (ch.isSigned ? 1 : 0) << ":";
-        for (long i = 0; ch.data && i < long(ch.chnlWidth) * ch.chnlHeight; ++i) s << " " << ch.data[i];
+        for (long i = 0; ch.data && i < long(ch.chnlWidth) * ch.chnlHeight; ++i)
+            s << " " << ch.data[i];
         s << "\n";
     }
     return s.str();
@@ -50,11 +55,13 @@ std::string DumpImage(CImageBase &im, int index) {
 std::string DumpFile(const std::string &path) {
     CImageNrv im;
     const char *msg = im.LoadFileHeader(path.c_str(), nullptr);
-    if (msg) return std::string("error: ") + msg + "\n";
+    if (msg)
+        return std::string("error: ") + msg + "\n";
     std::string text;
     for (int f = 0; f < im.GetNFrames(); ++f) {
         msg = im.LoadFileData(f);
-        if (msg) return text + "error: " + msg + "\n";
+        if (msg)
+            return text + "error: " + msg + "\n";
         text += DumpImage(im, f);
     }
     return text;
@@ -73,8 +80,10 @@ void WriteBytes(const std::string &path, const std::vector<unsigned char> &bytes
 int OpenDescriptors() {
     int n = 0;
     DIR *d = opendir("/proc/self/fd");
-    if (!d) return -1;
-    while (readdir(d)) ++n;
+    if (!d)
+        return -1;
+    while (readdir(d))
+        ++n;
     closedir(d);
     return n;
 }

@@ -35,7 +35,8 @@ TEST(NrvZeroSubsampling, ReadWithoutDividingAndRefusedByTheDataGeneratorInput) {
         {"yuva", "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=YUVA\nSUBSAMPLING_HOR=0\nSUBSAMPLING_VER=0\n", false},
         {"rggb", "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGGB\nSUBSAMPLING_HOR=0\nSUBSAMPLING_VER=0\nBITDEPTH=10\n", true},
         {"rggb_one_channel",
-         "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGGB\nSUBSAMPLING_HOR=2 0 2 2\nSUBSAMPLING_VER=2 2 0 2\nBITDEPTH=10\n", true},
+         "WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGGB\nSUBSAMPLING_HOR=2 0 2 2\nSUBSAMPLING_VER=2 2 0 2\nBITDEPTH=10\n",
+         true},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
@@ -46,7 +47,8 @@ TEST(NrvZeroSubsampling, ReadWithoutDividingAndRefusedByTheDataGeneratorInput) {
         /* The container reads it; whatever planes it makes lie within the image. */
         CImageNrv im;
         const char *msg = im.LoadFileHeader(path.c_str(), nullptr);
-        if (msg == nullptr) msg = im.LoadFileData(0);
+        if (msg == nullptr)
+            msg = im.LoadFileData(0);
         if (msg == nullptr) {
             for (int c = 0; c < im.GetNColChannels(); ++c) {
                 EXPECT_GE(im.chnl[c].chnlWidth, 1) << c;

@@ -31,8 +31,10 @@ std::vector<QOR_UINT8> Pack10(const Line &s) {
     std::vector<QOR_UINT8> out;
     for (size_t i = 0; i < s.size(); i += 3) {
         QOR_UINT32 w = 0;
-        for (size_t k = 0; k < 3 && i + k < s.size(); ++k) w |= QOR_UINT32(s[i + k]) << (10 * k);
-        for (int b = 0; b < 4; ++b) out.push_back(QOR_UINT8(w >> (8 * b)));
+        for (size_t k = 0; k < 3 && i + k < s.size(); ++k)
+            w |= QOR_UINT32(s[i + k]) << (10 * k);
+        for (int b = 0; b < 4; ++b)
+            out.push_back(QOR_UINT8(w >> (8 * b)));
     }
     return out;
 }
@@ -41,7 +43,8 @@ std::vector<QOR_UINT8> Pack12(const Line &s) {
     std::vector<QOR_UINT8> out((s.size() * 12 + 31) / 32 * 4, 0);
     for (size_t i = 0; i < s.size(); ++i)
         for (int b = 0; b < 12; ++b)
-            if (s[i] >> b & 1) out[(12 * i + b) / 8] |= QOR_UINT8(1 << ((12 * i + b) % 8));
+            if (s[i] >> b & 1)
+                out[(12 * i + b) / 8] |= QOR_UINT8(1 << ((12 * i + b) % 8));
     return out;
 }
 
@@ -49,7 +52,8 @@ std::vector<QOR_UINT8> PackTiff10(const Line &s) { /* most significant bits firs
     std::vector<QOR_UINT8> out((s.size() * 10 + 7) / 8, 0);
     for (size_t i = 0; i < s.size(); ++i)
         for (int b = 0; b < 10; ++b)
-            if (s[i] >> (9 - b) & 1) out[(10 * i + b) / 8] |= QOR_UINT8(0x80 >> ((10 * i + b) % 8));
+            if (s[i] >> (9 - b) & 1)
+                out[(10 * i + b) / 8] |= QOR_UINT8(0x80 >> ((10 * i + b) % 8));
     return out;
 }
 
@@ -57,7 +61,8 @@ std::vector<QOR_UINT8> PackTiff12(const Line &s) {
     std::vector<QOR_UINT8> out((s.size() * 12 + 7) / 8, 0);
     for (size_t i = 0; i < s.size(); ++i)
         for (int b = 0; b < 12; ++b)
-            if (s[i] >> (11 - b) & 1) out[(12 * i + b) / 8] |= QOR_UINT8(0x80 >> ((12 * i + b) % 8));
+            if (s[i] >> (11 - b) & 1)
+                out[(12 * i + b) / 8] |= QOR_UINT8(0x80 >> ((12 * i + b) % 8));
     return out;
 }
 
@@ -68,12 +73,13 @@ struct LayoutRow {
     bool tiff;
 };
 const LayoutRow kLayouts[] = {
-    {"capture 8", Pack8, 8, false},   {"capture 10", Pack10, 10, false}, {"capture 12", Pack12, 12, false},
+    {"capture 8", Pack8, 8, false},    {"capture 10", Pack10, 10, false}, {"capture 12", Pack12, 12, false},
     {"TIFF 10", PackTiff10, 10, true}, {"TIFF 12", PackTiff12, 12, true},
 };
 
 /* Packs the rows with a stride rounded up to 4 bytes plus `extra`. */
-std::vector<QOR_UINT8> PackImage(const LayoutRow &lay, const std::vector<Line> &rows, size_t *stride, size_t extra = 0) {
+std::vector<QOR_UINT8> PackImage(const LayoutRow &lay, const std::vector<Line> &rows, size_t *stride,
+                                 size_t extra = 0) {
     const size_t bytes = lay.pack(rows[0]).size();
     *stride = (bytes + 3) / 4 * 4 + extra;
     std::vector<QOR_UINT8> img(*stride * rows.size(), 0xEE);
@@ -95,7 +101,8 @@ QOR_RESULT Convert(const LayoutRow &lay, QOR_UINT16 w, QOR_UINT16 h, const void 
 std::vector<QOR_UINT16> Samples(const LayoutRow &lay, void *out, size_t size) {
     std::vector<QOR_UINT16> v;
     if (lay.depth == 8)
-        for (size_t i = 0; i < size; ++i) v.push_back(static_cast<QOR_UINT8 *>(out)[i]);
+        for (size_t i = 0; i < size; ++i)
+            v.push_back(static_cast<QOR_UINT8 *>(out)[i]);
     else
         v.assign(static_cast<QOR_UINT16 *>(out), static_cast<QOR_UINT16 *>(out) + size / 2);
     return v;
@@ -122,7 +129,8 @@ TEST(SaveFileConversion, WideRandomCapturesMatchTheirSourceMosaic) {
             SCOPED_TRACE(std::string(lay.name) + " width " + std::to_string(w));
             std::vector<Line> rows(4, Line(w));
             for (auto &r : rows)
-                for (auto &s : r) s = QOR_UINT16(rng() & ((1u << lay.depth) - 1));
+                for (auto &s : r)
+                    s = QOR_UINT16(rng() & ((1u << lay.depth) - 1));
             size_t stride = 0;
             const auto img = PackImage(lay, rows, &stride, 8);
             void *out = nullptr;
@@ -150,7 +158,8 @@ TEST(SaveFileConversion, Refusals) {
         EXPECT_EQ(Convert(lay, 4, 3, in.data(), 16, &out, &size), 22) << "odd height";
         EXPECT_EQ(Convert(lay, 3, 2, in.data(), 16, &out, &size), 22) << "odd width";
         EXPECT_EQ(Convert(lay, 4, 2, in.data(), 6, &out, &size), lay.tiff ? 0 : 22) << "stride of 6 bytes";
-        if (out) std::free(out);
+        if (out)
+            std::free(out);
         out = nullptr;
         EXPECT_EQ(Convert(lay, 64, 2, in.data(), 8, &out, &size), 22) << "stride shorter than a line";
         EXPECT_EQ(Convert(lay, 4, 2, in.data(), 16, &out, &size, 14), 22) << "depth 14";
@@ -183,7 +192,8 @@ TEST_F(SaveFileTest, PlainFileTakesRowsWithoutTheirPadding) {
     ASSERT_EQ(SaveFile_open(&file_, path.c_str()), 0);
     EXPECT_EQ(SaveFile_open(&file_, path.c_str()), 30);
     std::vector<QOR_UINT8> rows(48);
-    for (size_t i = 0; i < rows.size(); ++i) rows[i] = QOR_UINT8(i);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = QOR_UINT8(i);
     EXPECT_EQ(SaveFile_writeFrame(&file_, rows.data(), 16, 12, 3), 0);
     EXPECT_EQ(SaveFile_writeFrame(&file_, rows.data(), 8, 12, 3), 22);
     EXPECT_EQ(SaveFile_write(&file_, rows.data(), 4), 0);
@@ -236,16 +246,20 @@ TEST_F(SaveFileTest, EightThreadsOfFiftyFramesGiveOneValidFileOf400Frames) {
             const size_t row = 2 * w, padded = row + 4;
             std::vector<QOR_UINT16> frame(padded * h / 2);
             for (int n = 0; n < 50; ++n) {
-                for (auto &s : frame) s = QOR_UINT16(t * 64 + n); /* every sample names its frame */
+                for (auto &s : frame)
+                    s = QOR_UINT16(t * 64 + n); /* every sample names its frame */
                 /* Whole frames, padded rows and unpadded rows, from different threads. */
                 const QOR_RESULT r = t % 2   ? SaveFile_write(&file_, frame.data(), row * h)
                                      : t % 4 ? SaveFile_writeFrame(&file_, frame.data(), row * 2, row * 2, h / 2)
                                              : SaveFile_writeFrame(&file_, frame.data(), padded * 2, row * 2, h / 2);
-                if (r != 0) ++failures[t];
+                if (r != 0)
+                    ++failures[t];
             }
         });
-    for (auto &th : threads) th.join();
-    for (int t = 0; t < 8; ++t) EXPECT_EQ(failures[t], 0);
+    for (auto &th : threads)
+        th.join();
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(failures[t], 0);
     EXPECT_EQ(file_.ui32TimeWritten, 400u);
     ASSERT_EQ(SaveFile_close(&file_), 0);
 
@@ -258,7 +272,8 @@ TEST_F(SaveFileTest, EightThreadsOfFiftyFramesGiveOneValidFileOf400Frames) {
         ASSERT_EQ(nrv.LoadFileData(f), nullptr);
         const int v = nrv.chnl[0].data[0];
         for (int c = 0; c < 4; ++c)
-            for (int i = 0; i < 8; ++i) ASSERT_EQ(nrv.chnl[c].data[i], v) << "frame " << f << " landed whole";
+            for (int i = 0; i < 8; ++i)
+                ASSERT_EQ(nrv.chnl[c].data[i], v) << "frame " << f << " landed whole";
         seen.insert(v);
     }
     EXPECT_EQ(seen.size(), 400u) << "every frame once";

@@ -85,7 +85,8 @@ TEST(SceneNrv, ReadsBackWithEveryPartInPlace) {
                 read[k].s.assign(in.pBuffer, in.pBuffer + size_t(width) * height);
             }
             SimImageIn_close(&in);
-            for (unsigned k = 1; k < frames; k++) EXPECT_EQ(read[k].s, read[0].s) << what << " frame " << k;
+            for (unsigned k = 1; k < frames; k++)
+                EXPECT_EQ(read[k].s, read[0].s) << what << " frame " << k;
             const Frame &f = read[0];
             const SceneLayout l = SceneLayoutOf(width, height);
             const uint16_t top = SceneMaxCode(depth);
@@ -101,14 +102,16 @@ TEST(SceneNrv, ReadsBackWithEveryPartInPlace) {
 
             // Only the clipped patch reaches the top code.
             uint64_t atTop = 0;
-            for (uint16_t s : f.s) atTop += s == top;
+            for (uint16_t s : f.s)
+                atTop += s == top;
             EXPECT_EQ(atTop, l.clipped.area()) << what;
 
             // The ramp rises from black at the left edge to its top at the right, never falling.
             for (uint32_t y = l.ramp.y; y < l.ramp.y + l.ramp.h; y += 7) {
                 EXPECT_EQ(f.at(0, y), 0) << what;
                 EXPECT_EQ(f.at(width - 1, y), SceneCode(kRampTop, depth)) << what;
-                for (uint32_t x = 1; x < width; x++) ASSERT_LE(f.at(x - 1, y), f.at(x, y)) << what << " row " << y;
+                for (uint32_t x = 1; x < width; x++)
+                    ASSERT_LE(f.at(x - 1, y), f.at(x, y)) << what << " row " << y;
             }
 
             // The finest bars: the level changes every 2 pixels across the first quarter of the edge zone.
@@ -155,10 +158,10 @@ TEST(SceneNrv, RefusesWhatItCannotWrite) {
         unsigned frames;
         const char *why;
     } cases[] = {
-        {641, 480, 10, MOSAIC_RGGB, 1, "odd width"},   {640, 479, 10, MOSAIC_RGGB, 1, "odd height"},
-        {62, 480, 10, MOSAIC_RGGB, 1, "too narrow"},   {640, 46, 10, MOSAIC_RGGB, 1, "too low"},
-        {32770, 480, 10, MOSAIC_RGGB, 1, "too wide"},  {640, 480, 7, MOSAIC_RGGB, 1, "depth 7"},
-        {640, 480, 17, MOSAIC_RGGB, 1, "depth 17"},    {640, 480, 10, MOSAIC_NONE, 1, "no Bayer order"},
+        {641, 480, 10, MOSAIC_RGGB, 1, "odd width"},  {640, 479, 10, MOSAIC_RGGB, 1, "odd height"},
+        {62, 480, 10, MOSAIC_RGGB, 1, "too narrow"},  {640, 46, 10, MOSAIC_RGGB, 1, "too low"},
+        {32770, 480, 10, MOSAIC_RGGB, 1, "too wide"}, {640, 480, 7, MOSAIC_RGGB, 1, "depth 7"},
+        {640, 480, 17, MOSAIC_RGGB, 1, "depth 17"},   {640, 480, 10, MOSAIC_NONE, 1, "no Bayer order"},
         {640, 480, 10, MOSAIC_RGGB, 0, "no frame"},
     };
     for (const auto &c : cases) {

@@ -141,9 +141,8 @@ TEST_F(SimImage, MultiSegmentFilesPlayAsOneSequenceWhenCompatible) {
     const std::string same = dir + "/same.nrv", other = dir + "/other.nrv";
     const std::string rggb = BayerMeta("0 1 0 1", "0 0 1 1");
     Write(same, Segment16(rggb, kCells, 2) + Segment16(rggb, kCells, 3));
-    Write(other, Segment16(rggb, kCells, 2) +
-                     Segment16(BayerMeta("0 1 0 1", "0 0 1 1", "10", 4), {{1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4},
-                                                                          {1, 2, 3, 4}}, 3));
+    Write(other, Segment16(rggb, kCells, 2) + Segment16(BayerMeta("0 1 0 1", "0 0 1 1", "10", 4),
+                                                        {{1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}}, 3));
     const char *warning = "incompatible multi-segment image: load only from 1st segment\n";
     struct Row {
         const std::string *path;
@@ -226,11 +225,13 @@ TEST_F(SimImage, BufferSizeComesFromThePlanesNotFromRawSubsamplingItems) {
         QOR_UINT32 width, height;
     } rows[] = {
         /* RGB planes are full size whatever "SUBSAMPLING_HOR" says: 0 must not divide, 2 must not shrink. */
-        {"rgb_sub0", Segment16("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGB\nSUBSAMPLING_HOR=0\nSUBSAMPLING_VER=0\n",
-                               {{1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}}),
+        {"rgb_sub0",
+         Segment16("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGB\nSUBSAMPLING_HOR=0\nSUBSAMPLING_VER=0\n",
+                   {{1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}}),
          4, 2},
-        {"rgb_sub2", Segment16("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGB\nSUBSAMPLING_HOR=2\nSUBSAMPLING_VER=2\n",
-                               {{1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}}),
+        {"rgb_sub2",
+         Segment16("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGB\nSUBSAMPLING_HOR=2\nSUBSAMPLING_VER=2\n",
+                   {{1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}}),
          4, 2},
         /* Only the older single word: the mosaic is the image size, not twice it. */
         {"legacy_word", Segment16("WIDTH=4\nHEIGHT=2\nCOLOUR_FORMAT=RGGB\nSUBSAMPLING=GRBG\nBITDEPTH=10\n", kCells), 4,
@@ -321,7 +322,10 @@ TEST_F(SimImage, WriterRefusals) {
         {"RGB64 short frame", {12, 4, 4, 0, SimImage_RGB64, 0, 0, 0}, 32, 22, "unexpected size\n"},
         {"RGB24 not whole pixels", {8, 4, 4, 0, SimImage_RGB24, 0, 0, 0}, 10, 22, "unexpected size\n"},
         {"Bayer not whole cells", {10, 4, 4, 0, SimImage_RGGB, 0, 0, 0}, 12, 22, nullptr},
-        {"Bayer more cells than planes", {8, 2, 2, 0, SimImage_RGGB, 0, 0, 0}, 8, 3,
+        {"Bayer more cells than planes",
+         {8, 2, 2, 0, SimImage_RGGB, 0, 0, 0},
+         8,
+         3,
          "trying to copy more (2) than the channel 0 can cope with (1)\n"},
         {"RGB32 8-bit fits", {8, 2, 2, 0, SimImage_RGB32, 0, 0, 0}, 16, 0, nullptr},
         {"RGB64 12-bit fits", {12, 2, 2, 0, SimImage_RGB64, 0, 0, 0}, 32, 0, nullptr},

@@ -20,8 +20,7 @@ namespace {
 uint32_t even(uint32_t v) { return v & ~1u; }
 
 /** A row of n patches across a band, each with a margin of an eighth of its cell. */
-void patchRow(Rect *out, int n, uint32_t y0, uint32_t bandH, uint32_t width)
-{
+void patchRow(Rect *out, int n, uint32_t y0, uint32_t bandH, uint32_t width) {
     const uint32_t cell = width / uint32_t(n);
     for (int i = 0; i < n; i++) {
         const uint32_t m = even(cell / 8 + 2);
@@ -34,8 +33,7 @@ void patchRow(Rect *out, int n, uint32_t y0, uint32_t bandH, uint32_t width)
 
 } // namespace
 
-ChartLayout TestChartLayout(uint32_t width, uint32_t height)
-{
+ChartLayout TestChartLayout(uint32_t width, uint32_t height) {
     ChartLayout l;
     const uint32_t band = even(height / 4);
     l.ramp = Rect{0, 0, width, band};
@@ -48,8 +46,7 @@ ChartLayout TestChartLayout(uint32_t width, uint32_t height)
     return l;
 }
 
-std::vector<double> TestChartRgb(uint32_t width, uint32_t height)
-{
+std::vector<double> TestChartRgb(uint32_t width, uint32_t height) {
     const ChartLayout l = TestChartLayout(width, height);
     std::vector<double> rgb(size_t(width) * height * 3, kChartBackground);
     for (uint32_t y = 0; y < height; y++) {
@@ -91,8 +88,7 @@ std::vector<double> TestChartRgb(uint32_t width, uint32_t height)
     return rgb;
 }
 
-int BayerColourAt(MOSAICType mosaic, uint32_t x, uint32_t y)
-{
+int BayerColourAt(MOSAICType mosaic, uint32_t x, uint32_t y) {
     static const int kCells[4][2][2] = {
         {{0, 1}, {1, 2}}, /* RGGB */
         {{1, 0}, {2, 1}}, /* GRBG */
@@ -103,8 +99,7 @@ int BayerColourAt(MOSAICType mosaic, uint32_t x, uint32_t y)
     return kCells[m][y & 1u][x & 1u];
 }
 
-BayerScene MakeTestChart(const SceneOptions &o)
-{
+BayerScene MakeTestChart(const SceneOptions &o) {
     BayerScene s;
     s.options = o;
     s.layout = TestChartLayout(o.width, o.height);

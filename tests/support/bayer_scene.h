@@ -23,11 +23,11 @@ struct Rect {
 /** Where each part of the chart lies, in pixels (rectangles lie on even coordinates, even sizes). */
 struct ChartLayout {
     static constexpr int kPatches = 6;
-    Rect ramp;                /* grey ramp from black (left) to 0.95 of full scale (right) */
-    Rect grey[kPatches];      /* neutral patches, linear levels kGreyLevels */
-    Rect colour[kPatches];    /* colour patches, linear RGB kColourPatches */
-    Rect edges;               /* bars and checks of 2 to 8 pixels */
-    Rect clipped;             /* beyond full scale: every sample at the maximum code */
+    Rect ramp;             /* grey ramp from black (left) to 0.95 of full scale (right) */
+    Rect grey[kPatches];   /* neutral patches, linear levels kGreyLevels */
+    Rect colour[kPatches]; /* colour patches, linear RGB kColourPatches */
+    Rect edges;            /* bars and checks of 2 to 8 pixels */
+    Rect clipped;          /* beyond full scale: every sample at the maximum code */
 };
 
 extern const double kGreyLevels[ChartLayout::kPatches];
@@ -43,9 +43,9 @@ struct SceneOptions {
     uint32_t height = 480; /* even */
     unsigned bitDepth = 12;
     MOSAICType mosaic = MOSAIC_RGGB;
-    uint32_t blackLevel = 0;             /* code of linear 0 */
-    double channelGain[3] = {1, 1, 1};   /* tint applied to the linear R, G, B (the clipped patch stays clipped) */
-    unsigned blurRadius = 0;             /* box blur of the linear scene: a defocused copy */
+    uint32_t blackLevel = 0;           /* code of linear 0 */
+    double channelGain[3] = {1, 1, 1}; /* tint applied to the linear R, G, B (the clipped patch stays clipped) */
+    unsigned blurRadius = 0;           /* box blur of the linear scene: a defocused copy */
 };
 
 struct BayerScene {

@@ -105,7 +105,12 @@ typedef struct CI_POOL_PARAM {
     CI_SHOT sample;
 } CI_POOL_PARAM;
 
-enum CI_POOL_MAP_ID { CI_POOL_MAP_ID_STAT = 0, CI_POOL_MAP_ID_DPF = 1, CI_POOL_MAP_ID_ENS = 2, CI_POOL_MAP_ID_LOAD = 3 };
+enum CI_POOL_MAP_ID {
+    CI_POOL_MAP_ID_STAT = 0,
+    CI_POOL_MAP_ID_DPF = 1,
+    CI_POOL_MAP_ID_ENS = 2,
+    CI_POOL_MAP_ID_LOAD = 3
+};
 
 /** Argument of CI_CAPTURE_TRIGGER and CI_CAPTURE_RELEASE. */
 typedef struct CI_BUFFER_TRIGG {
@@ -148,9 +153,9 @@ typedef struct CI_BUFFER_INFO {
 
 /** The library's record of one output (or HDR insertion) buffer. */
 typedef struct INT_BUFFER {
-    QOR_INT32 ID;       /* the driver's identifier, also the mapping identifier */
-    QOR_INT32 ionFd;    /* the imported descriptor, 0 for a driver-allocated buffer */
-    int type;           /* CI_ALLOC_BUFF */
+    QOR_INT32 ID;    /* the driver's identifier, also the mapping identifier */
+    QOR_INT32 ionFd; /* the imported descriptor, 0 for a driver-allocated buffer */
+    int type;        /* CI_ALLOC_BUFF */
     void *memory;
     QOR_UINT32 uiSize;
     QOR_BOOL8 bIsTiled;
@@ -183,10 +188,10 @@ extern "C" {
 QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers);
 QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline);
 
-QOR_RESULT CI_PipelineAllocateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
-                                     QOR_BOOL8 bTiled, QOR_UINT32 *pBufferId);
-QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
-                                   QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId);
+QOR_RESULT CI_PipelineAllocateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, QOR_BOOL8 bTiled,
+                                     QOR_UINT32 *pBufferId);
+QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, QOR_BOOL8 bTiled,
+                                   QOR_UINT32 ionFd, QOR_UINT32 *pBufferId);
 QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
                                        QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId);
 QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id);
@@ -247,7 +252,8 @@ static_assert(offsetof(CI_SHOT, pEncoderOutput) == 112 && offsetof(CI_SHOT, disp
 static_assert(offsetof(CI_SHOT, pDisplayOutput) == 128 && offsetof(CI_SHOT, HDRExtId) == 136, "CI_SHOT layout");
 static_assert(offsetof(CI_SHOT, raw2DExtId) == 152 && offsetof(CI_SHOT, pLoadStruct) == 168, "CI_SHOT layout");
 static_assert(offsetof(CI_SHOT, pENSOutput) == 192 && offsetof(CI_SHOT, aHDRHist) == 200, "CI_SHOT layout");
-static_assert(offsetof(CI_SHOT, ui32LinkedListTS) == 252 && offsetof(CI_SHOT, ui32InterruptTS) == 256, "CI_SHOT layout");
+static_assert(offsetof(CI_SHOT, ui32LinkedListTS) == 252 && offsetof(CI_SHOT, ui32InterruptTS) == 256,
+              "CI_SHOT layout");
 static_assert(offsetof(CI_SHOT, ui64LinkedListSysTime) == 264 && offsetof(CI_SHOT, ui64InterruptTimeOfDay) == 280,
               "CI_SHOT layout");
 static_assert(offsetof(CI_SHOT, eOutputConfig) == 288 && offsetof(CI_SHOT, pExtraParams) == 296, "CI_SHOT layout");

@@ -47,12 +47,12 @@ typedef struct CI_CONVERTER {
 
 /** State of the MIPI writers. */
 typedef struct CI_CONV_MIPI_PRIV {
-    QOR_BOOL8 bLongFormat;        /* every line framed by a line start and a line end packet */
-    QOR_UINT8 ui8VirtualChannel;  /* CSI-2 virtual channel, 0 */
-    QOR_UINT8 ui8DataId;          /* data type of the line packets: 0x2B RAW10, 0x2C RAW12, 0x2D RAW14 */
+    QOR_BOOL8 bLongFormat;       /* every line framed by a line start and a line end packet */
+    QOR_UINT8 ui8VirtualChannel; /* CSI-2 virtual channel, 0 */
+    QOR_UINT8 ui8DataId;         /* data type of the line packets: 0x2B RAW10, 0x2C RAW12, 0x2D RAW14 */
     CI_CONV_MIPI_WRITE_FN pfnMipiWrite;
-    QOR_UINT16 ui16FrameNumber;   /* carried by the frame start and end packets; 1 */
-    QOR_INT32 i32LineNumber;      /* carried by the line start and end packets; set before each line */
+    QOR_UINT16 ui16FrameNumber; /* carried by the frame start and end packets; 1 */
+    QOR_INT32 i32LineNumber;    /* carried by the line start and end packets; set before each line */
 } CI_CONV_MIPI_PRIV;
 
 /** Chooses the writers of a format and bit depth (parallel 10/12; MIPI 10/12/14). On failure the converter
@@ -62,8 +62,7 @@ QOR_RESULT CI_ConverterConfigure(CI_CONVERTER *pConverter, CI_CONV_FMT eFormat, 
  *  packets); with height 1 otherwise the stride. 0 when the converter cannot convert or the size overflows. */
 QOR_UINT32 CI_ConverterFrameSize(const CI_CONVERTER *pConverter, QOR_UINT32 ui32Width, QOR_UINT32 ui32Height);
 /** Fills pFrame->data (ui32AllocSize bytes) with the converted image and sets the frame's description. */
-QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const struct sSimImageIn *pImage,
-                                    CI_DG_FRAME *pFrame);
+QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const struct sSimImageIn *pImage, CI_DG_FRAME *pFrame);
 /** Frees the MIPI private data; 11 for NULL. */
 QOR_RESULT CI_ConverterClear(CI_CONVERTER *pConverter);
 /** Writes an RGB64 image into an HDR insertion buffer as 16-bit B, G, R, 0 per pixel; with bRescale each
@@ -79,12 +78,9 @@ QOR_SIZE CI_Convert_MIPI_Line(void *privateData, const QOR_UINT16 *inPixels, QOR
                               QOR_UINT32 NpixelsPerCh, QOR_UINT8 *outPixels);
 QOR_SIZE CI_Convert_MIPI_Header(void *privateData, QOR_UINT8 *out);
 QOR_SIZE CI_Convert_MIPI_Footer(void *privateData, QOR_UINT8 *out);
-QOR_SIZE MIPI_Write_10(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh,
-                       QOR_UINT8 *outPixels);
-QOR_SIZE MIPI_Write_12(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh,
-                       QOR_UINT8 *outPixels);
-QOR_SIZE MIPI_Write_14(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh,
-                       QOR_UINT8 *outPixels);
+QOR_SIZE MIPI_Write_10(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh, QOR_UINT8 *outPixels);
+QOR_SIZE MIPI_Write_12(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh, QOR_UINT8 *outPixels);
+QOR_SIZE MIPI_Write_14(const QOR_UINT16 *inPixels, QOR_UINT32 inStride, QOR_UINT32 NpixelsPerCh, QOR_UINT8 *outPixels);
 
 /** CSI-2 packet-header ECC of bytes 0-2 of a packet header. */
 QOR_UINT8 CI_Convert_MIPI_ECC(const QOR_UINT8 header[3]);

@@ -43,16 +43,16 @@ typedef struct CI_DATAGEN {
 
 /** One frame buffer as the caller sees it. */
 typedef struct CI_DG_FRAME {
-    void *data;                  /* the buffer's mapping, writable */
-    QOR_UINT32 ui32AllocSize;    /* bytes allocated */
-    QOR_UINT32 ui32FrameID;      /* the driver's identifier of the buffer */
-    CI_CONV_FMT eFormat;         /* format of the content; must equal the generator's at insertion */
+    void *data;               /* the buffer's mapping, writable */
+    QOR_UINT32 ui32AllocSize; /* bytes allocated */
+    QOR_UINT32 ui32FrameID;   /* the driver's identifier of the buffer */
+    CI_CONV_FMT eFormat;      /* format of the content; must equal the generator's at insertion */
     QOR_UINT8 ui8FormatBitdepth;
     MOSAICType eBayerMosaic;
-    QOR_UINT32 ui32Stride;       /* bytes from one line to the next, a multiple of 64 */
-    QOR_UINT32 ui32Width;        /* pixels per line */
-    QOR_UINT32 ui32PacketWidth;  /* MIPI: bytes of one line's long packet; not sent to the driver */
-    QOR_UINT32 ui32Height;       /* lines */
+    QOR_UINT32 ui32Stride;             /* bytes from one line to the next, a multiple of 64 */
+    QOR_UINT32 ui32Width;              /* pixels per line */
+    QOR_UINT32 ui32PacketWidth;        /* MIPI: bytes of one line's long packet; not sent to the driver */
+    QOR_UINT32 ui32Height;             /* lines */
     QOR_UINT32 ui32HorizontalBlanking; /* pixels after each line, at least 100 */
     QOR_UINT32 ui32VerticalBlanking;   /* lines after the frame, at least 14 */
 } CI_DG_FRAME;
@@ -94,9 +94,9 @@ typedef struct CI_DG_PARAM {
 /** CI_IIFDG_ALLOCATE, CI_IIFDG_ACQUIRE and CI_IIFDG_FREE. */
 typedef struct CI_DG_FRAMEINFO {
     int datagenId;
-    unsigned uiSize;       /* allocation: bytes to allocate */
-    QOR_UINT32 mmapId;     /* out of the allocation: identifier and mapping offset in pages */
-    QOR_UINT32 uiFrameId;  /* acquisition: in the frame wanted (0 any), out the frame taken; free: the frame */
+    unsigned uiSize;      /* allocation: bytes to allocate */
+    QOR_UINT32 mmapId;    /* out of the allocation: identifier and mapping offset in pages */
+    QOR_UINT32 uiFrameId; /* acquisition: in the frame wanted (0 any), out the frame taken; free: the frame */
 } CI_DG_FRAMEINFO;
 
 /** CI_IIFDG_RELEASE. */
@@ -139,8 +139,7 @@ static_assert(offsetof(CI_DG_FRAMEINFO, datagenId) == 0 && offsetof(CI_DG_FRAMEI
 static_assert(sizeof(CI_DG_FRAMETRIG) == 24, "CI_DG_FRAMETRIG");
 static_assert(offsetof(CI_DG_FRAMETRIG, datagenId) == 0 && offsetof(CI_DG_FRAMETRIG, uiFrameId) == 4 &&
                   offsetof(CI_DG_FRAMETRIG, uiStride) == 8 && offsetof(CI_DG_FRAMETRIG, uiWidth) == 12 &&
-                  offsetof(CI_DG_FRAMETRIG, uiHeight) == 14 &&
-                  offsetof(CI_DG_FRAMETRIG, uiHorizontalBlanking) == 16 &&
+                  offsetof(CI_DG_FRAMETRIG, uiHeight) == 14 && offsetof(CI_DG_FRAMETRIG, uiHorizontalBlanking) == 16 &&
                   offsetof(CI_DG_FRAMETRIG, uiVerticalBlanking) == 18 && offsetof(CI_DG_FRAMETRIG, bTrigger) == 20,
               "CI_DG_FRAMETRIG layout");
 static_assert(sizeof(CI_DG_FRAMEWAIT) == 8, "CI_DG_FRAMEWAIT");

@@ -95,8 +95,8 @@ static_assert(ci_ioctl_check::wellFormed(0), "every request carries its own numb
 
 /** Argument of CI_DEBUG_REG. */
 typedef struct CI_DEBUG_REG_PARAM {
-    QOR_BOOL8 bRead;      /* 1 read, 0 write */
-    QOR_UINT8 eBank;      /* register bank */
+    QOR_BOOL8 bRead; /* 1 read, 0 write */
+    QOR_UINT8 eBank; /* register bank */
     QOR_UINT32 ui32Offset;
     QOR_UINT32 ui32Value; /* value written, or value read back */
 } CI_DEBUG_REG_PARAM;

@@ -26,16 +26,16 @@ void HW_CI_Load_AWS(char *pMemory, const CI_MODULE_AWS *pWhiteBalance);
 
 /** One register field of the map, as the writer serves it (read-only view for checks). */
 typedef struct CI_LS_FIELD_INFO {
-    QOR_UINT16 ui16Word;   /* byte offset of the word */
+    QOR_UINT16 ui16Word; /* byte offset of the word */
     QOR_UINT8 ui8Lo;
     QOR_UINT8 ui8Hi;
-    QOR_UINT8 ui8Group;    /* CI_MODULE_UPDATE bit, 0 for the always-written statistics */
+    QOR_UINT8 ui8Group; /* CI_MODULE_UPDATE bit, 0 for the always-written statistics */
     const char *pszRegister;
     const char *pszField;
-    QOR_UINT16 ui16Source;     /* byte offset of the source in CI_PIPELINE (scalers as loaded by their group) */
-    QOR_UINT8 ui8SourceBytes;  /* 0 for a constant */
+    QOR_UINT16 ui16Source;    /* byte offset of the source in CI_PIPELINE (scalers as loaded by their group) */
+    QOR_UINT8 ui8SourceBytes; /* 0 for a constant */
     QOR_BOOL8 bSourceSigned;
-    QOR_BOOL8 bCoded;          /* a mode code, a flag or a constant rather than the plain value */
+    QOR_BOOL8 bCoded; /* a mode code, a flag or a constant rather than the plain value */
 } CI_LS_FIELD_INFO;
 
 /** Number of fields in the map once every indexed row is expanded. */

@@ -10,8 +10,7 @@
 QOR_BOOL scalerVerifTaps(const QOR_INT8 *matrix, int nTaps);
 
 QOR_RESULT CI_ModuleIIF_verif(const CI_MODULE_IIF *pIIF, QOR_UINT8 ui8Context, const CI_HWINFO *pHWInfo);
-QOR_RESULT CI_ModuleLSH_verif(const CI_MODULE_LSH_MAT *pMatrix, const CI_MODULE_IIF *pIIF,
-                              const CI_HWINFO *pHWInfo);
+QOR_RESULT CI_ModuleLSH_verif(const CI_MODULE_LSH_MAT *pMatrix, const CI_MODULE_IIF *pIIF, const CI_HWINFO *pHWInfo);
 QOR_RESULT CI_ModuleScaler_verif(const CI_MODULE_SCALER *pScaler);
 QOR_RESULT CI_ModuleWBC_verif(const CI_MODULE_WBC *pWBC);
 QOR_RESULT CI_ModuleTNM_verif(const CI_MODULE_TNM *pTNM);

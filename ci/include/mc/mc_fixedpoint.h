@@ -8,8 +8,7 @@
 #include "qor_types.h"
 
 /** Rounds fl * 2^fractBits (half away from zero when signed, half up otherwise) into the field. */
-QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned,
-                       const char *dbg_regname);
+QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned, const char *dbg_regname);
 /** Limits val to the range of an nBits-wide field. */
 QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char *dbg_regname);
 /** The real value held by a register field. */

@@ -397,8 +397,7 @@ QOR_RESULT MC_GMAConvert(MC_GMA *pMC, CI_MODULE_GMA *pCI, int *pMask);
 QOR_RESULT MC_R2YConvert(MC_R2Y *pMC, CI_MODULE_R2Y *pCI, int *pMask);
 QOR_RESULT MC_Y2RConvert(MC_Y2R *pMC, CI_MODULE_Y2R *pCI, int *pMask);
 QOR_RESULT MC_MIEConvert(MC_MIE *pMC, CI_MODULE_MIE *pCI, const CI_HWINFO *pHWInfo, int *pMask);
-QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Parallelism, CI_MODULE_TNM *pCI,
-                         int *pMask);
+QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Parallelism, CI_MODULE_TNM *pCI, int *pMask);
 QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO *pHWInfo, int *pMask);
 QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, int *pMask);
 QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask);

@@ -9,8 +9,7 @@
 #include "mc_convert_internal.h"
 #include "norvacommon/userlog.h"
 
-QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI)
-{
+QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI) {
     pCI->ui8Imager = pMC->ui8Imager;
     pCI->eBayerFormat = pMC->eBayerFormat;
     pCI->ui8BlackBorderOffset = pMC->ui8BlackBorderOffset;
@@ -23,8 +22,7 @@ QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_BLCConvert(MC_BLC *pMC, CI_MODULE_BLC *pCI, int *pMask)
-{
+QOR_RESULT MC_BLCConvert(MC_BLC *pMC, CI_MODULE_BLC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_BLC);
     memset(pCI, 0, sizeof(*pCI));
     pCI->bBlackFrame = pMC->bBlackFrame;
@@ -32,8 +30,8 @@ QOR_RESULT MC_BLCConvert(MC_BLC *pMC, CI_MODULE_BLC *pCI, int *pMask)
     pCI->ui16PixelMax = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->ui16PixelMax, 6, 2, QOR_FALSE, "BLACK_PIXEL_MAX"));
     if (pMC->bRowAverage == 1) {
         if (pMC->fRowAverage != 0.0) {
-            pCI->ui16RowReciprocal = static_cast<QOR_UINT16>(
-                QOR_Fix_Clip(1.0 / pMC->fRowAverage, 1, 9, QOR_FALSE, "BLACK_ROW_RECIPROCAL"));
+            pCI->ui16RowReciprocal =
+                static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / pMC->fRowAverage, 1, 9, QOR_FALSE, "BLACK_ROW_RECIPROCAL"));
         }
     } else {
         for (int c = 0; c < 4; c++) {
@@ -43,8 +41,7 @@ QOR_RESULT MC_BLCConvert(MC_BLC *pMC, CI_MODULE_BLC *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_RLTConvert(MC_RLT *pMC, CI_MODULE_RLT *pCI, int *pMask)
-{
+QOR_RESULT MC_RLTConvert(MC_RLT *pMC, CI_MODULE_RLT *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_RLT);
     memset(pCI, 0, sizeof(*pCI));
     pCI->eMode = pMC->eMode;
@@ -56,18 +53,18 @@ QOR_RESULT MC_RLTConvert(MC_RLT *pMC, CI_MODULE_RLT *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_LSHConvert(MC_LSH *pMC, CI_MODULE_LSH *pCI, int *pMask)
-{
+QOR_RESULT MC_LSHConvert(MC_LSH *pMC, CI_MODULE_LSH *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_LSH_GRP | CI_UPD_LSH_REG);
     for (int c = 0; c < 4; c++) {
-        pCI->aGradientsX[c] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aGradients[c][0], -1, 12, QOR_TRUE, "LSH_GRADIENT_X"));
-        pCI->aGradientsY[c] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aGradients[c][1], -1, 12, QOR_TRUE, "LSH_GRADIENT_Y"));
+        pCI->aGradientsX[c] =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aGradients[c][0], -1, 12, QOR_TRUE, "LSH_GRADIENT_X"));
+        pCI->aGradientsY[c] =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aGradients[c][1], -1, 12, QOR_TRUE, "LSH_GRADIENT_Y"));
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBCConvert(MC_WBC *pMC, CI_MODULE_WBC *pCI, int *pMask)
-{
+QOR_RESULT MC_WBCConvert(MC_WBC *pMC, CI_MODULE_WBC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_WBC);
     memset(pCI, 0, sizeof(*pCI));
     for (int c = 0; c < 4; c++) {
@@ -77,27 +74,27 @@ QOR_RESULT MC_WBCConvert(MC_WBC *pMC, CI_MODULE_WBC *pCI, int *pMask)
     pCI->eRGBThresholdMode = pMC->eRGBThresholdMode;
     for (int k = 0; k < 3; k++) {
         const double t = pMC->afRGBThreshold[k] * 511.0 - 1.0;
-        const QOR_INT32 v = std::isnan(t) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(t, 2147483647.0), -2147483648.0));
+        const QOR_INT32 v =
+            std::isnan(t) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(t, 2147483647.0), -2147483648.0));
         pCI->aRGBThreshold[k] = static_cast<QOR_UINT16>(QOR_clip(v, 9, QOR_FALSE, "WBC_THRES"));
         pCI->aRGBGain[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->afRGBGain[k], 4, 4, QOR_FALSE, "WBC_GAIN"));
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DNSConvert(MC_DNS *pMC, CI_MODULE_DNS *pCI, int *pMask)
-{
+QOR_RESULT MC_DNSConvert(MC_DNS *pMC, CI_MODULE_DNS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DNS);
     pCI->bCombineChannels = pMC->bCombineChannels;
     for (int i = 0; i < 21; i++) {
-        pCI->aPixThresLUT[i] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aPixThresLUT[i], 8, 5, QOR_FALSE, "PIX_THRESH_LUT"));
+        pCI->aPixThresLUT[i] =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aPixThresLUT[i], 8, 5, QOR_FALSE, "PIX_THRESH_LUT"));
     }
     pCI->i8Log2PixThresh = static_cast<QOR_INT8>(
         QOR_Fix_Clip(std::log2(pMC->fGreyscalePixelThreshold), 3, 3, QOR_TRUE, "LOG2_GREYSC_PIXTHRESH_MULT"));
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, int *pMask)
-{
+QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DPF);
     if (pCI->sInput.apDefectInput != nullptr) {
         free(pCI->sInput.apDefectInput);
@@ -132,8 +129,10 @@ QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, in
                 const QOR_UINT32 y = copy[2 * i + 1];
                 const QOR_UINT32 w = y / pMC->ui16NbLines;
                 if (w >= nWindows) {
-                    QOR_LOG_ERROR(LOG_TAG, "The given DPF map has more lines than the IIF is setup for! Found y=%d while IIF_height=%d\n",
-                                  static_cast<int>(y), static_cast<int>(h));
+                    QOR_LOG_ERROR(
+                        LOG_TAG,
+                        "The given DPF map has more lines than the IIF is setup for! Found y=%d while IIF_height=%d\n",
+                        static_cast<int>(y), static_cast<int>(h));
                     free(counts);
                     return QOR_RES_NOT_SUPPORTED;
                 }
@@ -157,8 +156,7 @@ QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, in
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask)
-{
+QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_LCA);
     for (int i = 0; i < 2; i++) {
         pCI->aOffsetRed[i] = pMC->aOffsetRed[i];
@@ -171,15 +169,16 @@ QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask)
     }
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 2; j++) {
-            pCI->aCoeffRed[i][j] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeffRed[i][j], 5, 7, QOR_TRUE, "LAT_CA_COEFF_RED"));
-            pCI->aCoeffBlue[i][j] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeffBlue[i][j], 5, 7, QOR_TRUE, "LAT_CA_COEFF_BLUE"));
+            pCI->aCoeffRed[i][j] =
+                static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeffRed[i][j], 5, 7, QOR_TRUE, "LAT_CA_COEFF_RED"));
+            pCI->aCoeffBlue[i][j] =
+                static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeffBlue[i][j], 5, 7, QOR_TRUE, "LAT_CA_COEFF_BLUE"));
         }
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_CCMConvert(MC_CCM *pMC, CI_MODULE_CCM *pCI, int *pMask)
-{
+QOR_RESULT MC_CCMConvert(MC_CCM *pMC, CI_MODULE_CCM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_CCM);
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 4; j++) {
@@ -188,7 +187,8 @@ QOR_RESULT MC_CCMConvert(MC_CCM *pMC, CI_MODULE_CCM *pCI, int *pMask)
         // The register keeps 12 bits: an offset outside -2048..2047 would change sign there, so
         // it is limited here instead.
         const double o = pMC->aOffset[i];
-        const QOR_INT32 v = std::isnan(o) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(o, 2147483647.0), -2147483648.0));
+        const QOR_INT32 v =
+            std::isnan(o) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(o, 2147483647.0), -2147483648.0));
         pCI->aOffset[i] = static_cast<QOR_INT16>(QOR_clip(v, 12, QOR_TRUE, "CC_OFFSET"));
     }
     return QOR_RES_OK;

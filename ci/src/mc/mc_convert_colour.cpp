@@ -11,14 +11,12 @@
 namespace {
 
 /** Truncation to an unsigned integer (negative values give 0), kept to 8 bits as the field is. */
-QOR_UINT8 truncU8(double v)
-{
+QOR_UINT8 truncU8(double v) {
     const QOR_INT32 i = MC_TruncInt(v);
     return static_cast<QOR_UINT8>(i < 0 ? 0 : i);
 }
 
-void gamutMapperConvert(const MC_GAMUTMAPPER *pMC, CI_MODULE_GAMUTMAPPER *pCI)
-{
+void gamutMapperConvert(const MC_GAMUTMAPPER *pMC, CI_MODULE_GAMUTMAPPER *pCI) {
     pCI->i16ClipMin = static_cast<QOR_INT16>(QOR_Fix_Clip(256.0 * pMC->fClipMin, 10, 2, QOR_TRUE, "GM_CLIP_MIN"));
     pCI->ui16ClipMax = static_cast<QOR_UINT16>(QOR_Fix_Clip(256.0 * pMC->fClipMax, 10, 2, QOR_TRUE, "GM_CLIP_MAX"));
     pCI->ui16SrcNorm = static_cast<QOR_UINT16>(QOR_Fix_Clip(256.0 * pMC->fSrcNorm, 10, 2, QOR_TRUE, "GM_SRC_NORM"));
@@ -30,27 +28,27 @@ void gamutMapperConvert(const MC_GAMUTMAPPER *pMC, CI_MODULE_GAMUTMAPPER *pCI)
     }
 }
 
-void planeConvert(const MC_PLANECONV *pMC, CI_MODULE_PLANECONV *pCI, int coeffInt, int coeffFract, int offInt)
-{
+void planeConvert(const MC_PLANECONV *pMC, CI_MODULE_PLANECONV *pCI, int coeffInt, int coeffFract, int offInt) {
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 3; j++) {
-            pCI->aCoeff[i][j] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeff[i][j], coeffInt, coeffFract, QOR_TRUE, "PC_COEFF"));
+            pCI->aCoeff[i][j] =
+                static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCoeff[i][j], coeffInt, coeffFract, QOR_TRUE, "PC_COEFF"));
         }
         pCI->aOffset[i] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aOffset[i], offInt, 2, QOR_TRUE, "PC_OFFSET"));
     }
 }
 
 /** Bypass, sizes, offsets and pitches common to both scalers; NOT_SUPPORTED for upsampling. */
-QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_UINT16 offset[2],
-                       const double pitch[2], CI_MODULE_SCALER *pCI)
-{
+QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_UINT16 offset[2], const double pitch[2],
+                       CI_MODULE_SCALER *pCI) {
     pCI->bBypassScaler = bypass;
     pCI->aOutputSize[0] = static_cast<QOR_UINT16>(outSize[0] >= 2 ? outSize[0] / 2 - 1 : 0);
     pCI->aOutputSize[1] = static_cast<QOR_UINT16>(outSize[1] != 0 ? outSize[1] - 1 : 0);
     pCI->aOffset[0] = offset[0];
     pCI->aOffset[1] = offset[1];
     if (!(pitch[0] >= 1.0) || !(pitch[1] >= 1.0)) {
-        QOR_LOG_ERROR(LOG_TAG, "upsampling not supported: pitch < 1.0 is not valid (given: %f %f)\n", pitch[0], pitch[1]);
+        QOR_LOG_ERROR(LOG_TAG, "upsampling not supported: pitch < 1.0 is not valid (given: %f %f)\n", pitch[0],
+                      pitch[1]);
         return QOR_RES_NOT_SUPPORTED;
     }
     for (int k = 0; k < 2; k++) {
@@ -61,88 +59,93 @@ QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_
 
 } // namespace
 
-QOR_RESULT MC_MGMConvert(MC_MGM *pMC, CI_MODULE_MGM *pCI, int *pMask)
-{
+QOR_RESULT MC_MGMConvert(MC_MGM *pMC, CI_MODULE_MGM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_MGM);
     gamutMapperConvert(pMC, pCI);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DGMConvert(MC_DGM *pMC, CI_MODULE_DGM *pCI, int *pMask)
-{
+QOR_RESULT MC_DGMConvert(MC_DGM *pMC, CI_MODULE_DGM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DGM);
     gamutMapperConvert(pMC, pCI);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_GMAConvert(MC_GMA *pMC, CI_MODULE_GMA *pCI, int *pMask)
-{
+QOR_RESULT MC_GMAConvert(MC_GMA *pMC, CI_MODULE_GMA *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_GMA);
     pCI->bBypass = pMC->bBypass;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_R2YConvert(MC_R2Y *pMC, CI_MODULE_R2Y *pCI, int *pMask)
-{
+QOR_RESULT MC_R2YConvert(MC_R2Y *pMC, CI_MODULE_R2Y *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_R2Y);
     planeConvert(pMC, pCI, 2, 10, 8);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_Y2RConvert(MC_Y2R *pMC, CI_MODULE_Y2R *pCI, int *pMask)
-{
+QOR_RESULT MC_Y2RConvert(MC_Y2R *pMC, CI_MODULE_Y2R *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_Y2R);
     planeConvert(pMC, pCI, 3, 9, 9);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_MIEConvert(MC_MIE *pMC, CI_MODULE_MIE *pCI, const CI_HWINFO * /*pHWInfo*/, int *pMask)
-{
+QOR_RESULT MC_MIEConvert(MC_MIE *pMC, CI_MODULE_MIE *pCI, const CI_HWINFO * /*pHWInfo*/, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_MIE);
     pCI->ui16BlackLevel = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBlackLevel, 8, 2, QOR_FALSE, "MIE_BLACK_LEVEL"));
     pCI->bVibrancy = pMC->bVibrancy;
     for (int i = 0; i < 32; i++) {
-        pCI->aVibrancySatMul[i] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aVibrancySatMul[i], 4, 8, QOR_FALSE, "MIE_VIB_SATMULT"));
+        pCI->aVibrancySatMul[i] =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aVibrancySatMul[i], 4, 8, QOR_FALSE, "MIE_VIB_SATMULT"));
     }
     pCI->bMemoryColour = pMC->bMemoryColour;
     for (int k = 0; k < 3; k++) {
-        pCI->aYOffset[k] = static_cast<QOR_INT16>(QOR_clip(MC_TruncInt(pMC->aYOffset[k] * 16383.0 - 8192.0), 14, QOR_TRUE, "MIE_MC_YOFF"));
+        pCI->aYOffset[k] = static_cast<QOR_INT16>(
+            QOR_clip(MC_TruncInt(pMC->aYOffset[k] * 16383.0 - 8192.0), 14, QOR_TRUE, "MIE_MC_YOFF"));
         pCI->aYScale[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aYScale[k], 2, 4, QOR_FALSE, "MIE_MC_YSCALE"));
         pCI->aCOffset[k] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCOffset[k], 9, 1, QOR_TRUE, "MIE_MC_COFF"));
         pCI->aCScale[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aCScale[k], 4, 4, QOR_FALSE, "MIE_MC_CSCALE"));
         pCI->aRot[2 * k] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aRot[2 * k], 1, 7, QOR_TRUE, "MIE_MC_ROT"));
         pCI->aRot[2 * k + 1] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aRot[2 * k + 1], 1, 7, QOR_TRUE, "MIE_MC_ROT"));
-        pCI->aGaussMinY[k] = static_cast<QOR_UINT16>(QOR_clip(MC_TruncInt(pMC->aGaussMinY[k] * 1023.0), 10, QOR_FALSE, "MIE_MC_GAUSS_MINY"));
-        pCI->aGaussScaleY[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussScaleY[k], 4, 4, QOR_FALSE, "MIE_MC_GAUSS_SCALEY"));
+        pCI->aGaussMinY[k] = static_cast<QOR_UINT16>(
+            QOR_clip(MC_TruncInt(pMC->aGaussMinY[k] * 1023.0), 10, QOR_FALSE, "MIE_MC_GAUSS_MINY"));
+        pCI->aGaussScaleY[k] =
+            static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussScaleY[k], 4, 4, QOR_FALSE, "MIE_MC_GAUSS_SCALEY"));
         // The record keeps 8 signed bits: clip there, so a value outside -128..127 saturates
         // instead of wrapping into a value of the other sign.
-        pCI->aGaussCB[k] = static_cast<QOR_INT8>(QOR_clip(MC_TruncInt(pMC->aGaussCB[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CB"));
-        pCI->aGaussCR[k] = static_cast<QOR_INT8>(QOR_clip(MC_TruncInt(pMC->aGaussCR[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CR"));
-        pCI->aGaussRot[2 * k] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
-        pCI->aGaussRot[2 * k + 1] = static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k + 1], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
+        pCI->aGaussCB[k] = static_cast<QOR_INT8>(
+            QOR_clip(MC_TruncInt(pMC->aGaussCB[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CB"));
+        pCI->aGaussCR[k] = static_cast<QOR_INT8>(
+            QOR_clip(MC_TruncInt(pMC->aGaussCR[k] * 1023.0 - 512.0), 8, QOR_TRUE, "MIE_MC_GAUSS_CR"));
+        pCI->aGaussRot[2 * k] =
+            static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
+        pCI->aGaussRot[2 * k + 1] =
+            static_cast<QOR_INT8>(QOR_Fix_Clip(pMC->aGaussRot[2 * k + 1], 1, 7, QOR_TRUE, "MIE_MC_GAUSS_ROT"));
         pCI->aGaussKB[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussKB[k], 8, 0, QOR_FALSE, "MIE_MC_GAUSS_KB"));
         pCI->aGaussKR[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussKR[k], 8, 0, QOR_FALSE, "MIE_MC_GAUSS_KR"));
     }
     for (int i = 0; i < 12; i++) {
-        pCI->aGaussScale[i] = static_cast<QOR_UINT8>(QOR_clip(MC_TruncInt(pMC->aGaussScale[i]), 8, QOR_FALSE, "MIE_MC_GAUSS_SCALE"));
-        pCI->aGaussGain[i] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussGain[i], 0, 8, QOR_FALSE, "MIE_MC_GAUSS_GAIN"));
+        pCI->aGaussScale[i] =
+            static_cast<QOR_UINT8>(QOR_clip(MC_TruncInt(pMC->aGaussScale[i]), 8, QOR_FALSE, "MIE_MC_GAUSS_SCALE"));
+        pCI->aGaussGain[i] =
+            static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aGaussGain[i], 0, 8, QOR_FALSE, "MIE_MC_GAUSS_GAIN"));
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Parallelism, CI_MODULE_TNM *pCI, int *pMask)
-{
+QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Parallelism, CI_MODULE_TNM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_TNM);
     memset(pCI, 0, sizeof(*pCI));
     pCI->bBypassTNM = pMC->bBypassTNM;
     for (int i = 0; i < 63; i++) {
         pCI->aCurve[i] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aCurve[i], 1, 11, QOR_FALSE, "TNM_CURVE_POINT_0"));
     }
-    pCI->histFlattenMin = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->histFlattenMin, 0, 11, QOR_FALSE, "TNM_HIST_FLATTEN_MIN"));
+    pCI->histFlattenMin =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->histFlattenMin, 0, 11, QOR_FALSE, "TNM_HIST_FLATTEN_MIN"));
     pCI->histFlattenThreshold[0] =
         static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->histFlattenThreshold, 0, 11, QOR_FALSE, "TNM_HIST_FLATTEN_THRES"));
     const double recip = pMC->histFlattenThreshold != 0.0 ? 1.0 / (1.0 - pMC->histFlattenThreshold) : 1.0;
-    pCI->histFlattenThreshold[1] = static_cast<QOR_UINT16>(QOR_Fix_Clip(recip, 4, 12, QOR_FALSE, "TNM_HIST_FLATTEN_RECIP"));
+    pCI->histFlattenThreshold[1] =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(recip, 4, 12, QOR_FALSE, "TNM_HIST_FLATTEN_RECIP"));
 
     // The register holds columns - 1 in 5 bits: 1 to 32 columns. A count of 0 would divide by
     // zero below, so it is taken as one column.
@@ -155,28 +158,38 @@ QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Paralleli
     const int width = 2 * pIIF->ui16ImagerSize[0];
     const int cw = (width + columns - 1) / columns;
     pCI->localColWidth[0] = static_cast<QOR_UINT16>(cw);
-    pCI->localColWidth[1] = cw != 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / cw, 0, 16, QOR_FALSE, "TNM_LOCAL_COL_WIDTH_INV")) : 0;
+    pCI->localColWidth[1] =
+        cw != 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / cw, 0, 16, QOR_FALSE, "TNM_LOCAL_COL_WIDTH_INV")) : 0;
     const int p = ui8Parallelism;
     const int last = width - (columns - 1) * cw;
-    pCI->histNormFactor = (p * cw) > 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / (p * cw), 0, 16, QOR_FALSE, "TNM_NORM")) : 0;
+    pCI->histNormFactor =
+        (p * cw) > 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / (p * cw), 0, 16, QOR_FALSE, "TNM_NORM")) : 0;
     // The last column takes the rest of the width; when nothing is left it has no norm.
-    pCI->histNormLastFactor = (p * last) > 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / (p * last), 0, 16, QOR_FALSE, "TNM_NORM_LAST")) : 0;
-    pCI->chromaSaturationScale = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaSaturationScale, 4, 8, QOR_FALSE, "TNM_CHR_SAT_SCALE"));
-    pCI->chromaConfigurationScale = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaConfigurationScale, 6, 10, QOR_FALSE, "TNM_CHR_CONF_SCALE"));
-    pCI->chromaIOScale = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaIOScale, 2, 14, QOR_FALSE, "TNM_CHR_IO_SCALE"));
+    pCI->histNormLastFactor =
+        (p * last) > 0 ? static_cast<QOR_UINT16>(QOR_Fix_Clip(1.0 / (p * last), 0, 16, QOR_FALSE, "TNM_NORM_LAST")) : 0;
+    pCI->chromaSaturationScale =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaSaturationScale, 4, 8, QOR_FALSE, "TNM_CHR_SAT_SCALE"));
+    pCI->chromaConfigurationScale =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaConfigurationScale, 6, 10, QOR_FALSE, "TNM_CHR_CONF_SCALE"));
+    pCI->chromaIOScale =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->chromaIOScale, 2, 14, QOR_FALSE, "TNM_CHR_IO_SCALE"));
     pCI->localColumns = static_cast<QOR_UINT16>(columns - 1);
     pCI->columnsIdx = pMC->ui16ColumnsIndex;
     pCI->localWeights = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->localWeights, 0, 10, QOR_FALSE, "TNM_LOCAL_WEIGHT"));
-    pCI->updateWeights = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->updateWeights, 0, 16, QOR_FALSE, "TNM_UPDATE_WEIGHT"));
-    pCI->inputLumaOffset = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->inputLumaOffset, 8, 4, QOR_FALSE, "TNM_INPUT_LUMA_OFFSET"));
-    pCI->inputLumaScale = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->inputLumaScale, 4, 12, QOR_FALSE, "TNM_INPUT_LUMA_SCALE"));
-    pCI->outputLumaOffset = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->outputLumaOffset, 8, 4, QOR_FALSE, "TNM_OUTPUT_LUMA_OFFSET"));
-    pCI->outputLumaScale = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->outputLumaScale, 4, 12, QOR_FALSE, "TNM_OUTPUT_LUMA_SCALE"));
+    pCI->updateWeights =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->updateWeights, 0, 16, QOR_FALSE, "TNM_UPDATE_WEIGHT"));
+    pCI->inputLumaOffset =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->inputLumaOffset, 8, 4, QOR_FALSE, "TNM_INPUT_LUMA_OFFSET"));
+    pCI->inputLumaScale =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->inputLumaScale, 4, 12, QOR_FALSE, "TNM_INPUT_LUMA_SCALE"));
+    pCI->outputLumaOffset =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->outputLumaOffset, 8, 4, QOR_FALSE, "TNM_OUTPUT_LUMA_OFFSET"));
+    pCI->outputLumaScale =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->outputLumaScale, 4, 12, QOR_FALSE, "TNM_OUTPUT_LUMA_SCALE"));
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pHWInfo*/, int *pMask)
-{
+QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pHWInfo*/, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_SHA);
     pCI->ui8Threshold = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->ui16Threshold, 8, 0, QOR_FALSE, "SHA_THRESH"));
     pCI->ui8Strength = truncU8(pMC->fStrength);
@@ -194,8 +207,7 @@ QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pH
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, int *pMask)
-{
+QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_ESC);
     QOR_RESULT ret = scalerSetup(pMC->bBypassESC, pMC->aOutputSize, pMC->aOffset, pMC->aPitch, pCI);
     if (ret != QOR_RES_OK) {
@@ -209,7 +221,8 @@ QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, 
     QOR_CalculateScalerCoefficients(pMC->aPitch[0], pCI->HLuma, pMC->bAdjustCutoff, 16);
     QOR_CalculateScalerCoefficients(pMC->aPitch[1], pCI->VLuma, pMC->bAdjustCutoff, 8);
     QOR_CalculateScalerCoefficients(pMC->aPitch[0], pCI->HChroma, pMC->bAdjustCutoff, 8);
-    QOR_CalculateScalerCoefficients(pMC->aPitch[1] * (bOutput422 == 1 ? 1.0 : 2.0), pCI->VChroma, pMC->bAdjustCutoff, 4);
+    QOR_CalculateScalerCoefficients(pMC->aPitch[1] * (bOutput422 == 1 ? 1.0 : 2.0), pCI->VChroma, pMC->bAdjustCutoff,
+                                    4);
     if (CI_ModuleScaler_verif(pCI) != QOR_RES_OK) {
         QOR_LOG_ERROR(LOG_TAG, "failed to configure ESC taps\n");
         return QOR_RES_FAILED;
@@ -217,8 +230,7 @@ QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, 
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask)
-{
+QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DSC);
     QOR_RESULT ret = scalerSetup(pMC->bBypassDSC, pMC->aOutputSize, pMC->aOffset, pMC->aPitch, pCI);
     if (ret != QOR_RES_OK) {
@@ -238,8 +250,7 @@ QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HDRConvert(MC_HDR *pMC, const MC_WBC *pWBC, CI_MODULE_HDR *pCI, int *pMask)
-{
+QOR_RESULT MC_HDRConvert(MC_HDR *pMC, const MC_WBC *pWBC, CI_MODULE_HDR *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_HDR);
     pCI->eHDRMode = pMC->eHDRMode;
     pCI->eBayerMode = pMC->eBayerMode;
@@ -249,7 +260,8 @@ QOR_RESULT MC_HDRConvert(MC_HDR *pMC, const MC_WBC *pWBC, CI_MODULE_HDR *pCI, in
     pCI->aBlackLevel[0] = pMC->aBlackLevel[0];
     pCI->aBlackLevel[1] = pMC->aBlackLevel[1];
     pCI->ui32LineGap = pMC->ui32LineGap;
-    pCI->ui16ExposureRatio = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fExposureRatio, 8, 8, QOR_FALSE, "HDR_EXP_RATIO"));
+    pCI->ui16ExposureRatio =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fExposureRatio, 8, 8, QOR_FALSE, "HDR_EXP_RATIO"));
     pCI->ui16Gain = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fGain, 8, 8, QOR_FALSE, "HDR_GAIN"));
     pCI->bUpdateWeight = 0;
     for (int i = 0; i < 4096; i++) {
@@ -263,11 +275,13 @@ QOR_RESULT MC_HDRConvert(MC_HDR *pMC, const MC_WBC *pWBC, CI_MODULE_HDR *pCI, in
         pCI->aWBCGains[c] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pWBC->aGain[c], 3, 10, QOR_FALSE, "HDR_WBC_GAIN"));
     }
     for (int k = 0; k < 3; k++) {
-        pCI->aLumCoeffs[k] = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aLumCoeffs[k], 0, 12, QOR_FALSE, "HDR_LUM_COEFF"));
+        pCI->aLumCoeffs[k] =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->aLumCoeffs[k], 0, 12, QOR_FALSE, "HDR_LUM_COEFF"));
     }
     pCI->bUpdateTNM = 0;
     for (int i = 0; i < 3328; i++) {
-        const QOR_UINT16 v = static_cast<QOR_UINT16>(QOR_Fix_Clip(4096.0 * pMC->aTNMCurve[i], 12, 0, QOR_FALSE, "HDR_TNM"));
+        const QOR_UINT16 v =
+            static_cast<QOR_UINT16>(QOR_Fix_Clip(4096.0 * pMC->aTNMCurve[i], 12, 0, QOR_FALSE, "HDR_TNM"));
         if (v != pCI->aTNMCurve[i]) {
             pCI->aTNMCurve[i] = v;
             pCI->bUpdateTNM = 1;

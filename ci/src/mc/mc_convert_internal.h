@@ -10,18 +10,17 @@
 #define LOG_TAG "MC_CONVERT"
 
 /* Common start of every flagged conversion: skip when not flagged, else clear and add groups. */
-#define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                        \
-    do {                                                                                            \
-        if (!(pMC)->updateNeeded) {                                                                 \
-            return QOR_RES_OK;                                                                      \
-        }                                                                                           \
-        (pMC)->updateNeeded = 0;                                                                    \
-        *(pMask) |= (groups);                                                                       \
+#define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                                           \
+    do {                                                                                                               \
+        if (!(pMC)->updateNeeded) {                                                                                    \
+            return QOR_RES_OK;                                                                                         \
+        }                                                                                                              \
+        (pMC)->updateNeeded = 0;                                                                                       \
+        *(pMask) |= (groups);                                                                                          \
     } while (0)
 
 /** Truncation toward zero into 32 bits, saturating; NaN gives 0. */
-inline QOR_INT32 MC_TruncInt(double v)
-{
+inline QOR_INT32 MC_TruncInt(double v) {
     if (std::isnan(v)) {
         return 0;
     }

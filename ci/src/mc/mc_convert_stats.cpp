@@ -10,21 +10,16 @@
 namespace {
 
 /** Inclusive end of a region, 0 when it is empty; clipped to 15 bits. */
-QOR_UINT16 regionEnd(int start, int size)
-{
+QOR_UINT16 regionEnd(int start, int size) {
     if (start + size == 0) {
         return 0;
     }
     return static_cast<QOR_UINT16>(QOR_clip(start + size - 1, 15, QOR_FALSE, "WBS_ROI_END"));
 }
 
-bool isPowerOfTwo(QOR_UINT32 v)
-{
-    return v != 0 && (v & (v - 1)) == 0;
-}
+bool isPowerOfTwo(QOR_UINT32 v) { return v != 0 && (v & (v - 1)) == 0; }
 
-int floorLog2(QOR_UINT32 v)
-{
+int floorLog2(QOR_UINT32 v) {
     int b = 0;
     while (v > 1) {
         v >>= 1;
@@ -35,8 +30,7 @@ int floorLog2(QOR_UINT32 v)
 
 } // namespace
 
-QOR_RESULT MC_EXSConvert(MC_EXS *pMC, CI_MODULE_EXS *pCI, int *pMask)
-{
+QOR_RESULT MC_EXSConvert(MC_EXS *pMC, CI_MODULE_EXS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_EXS);
     pCI->ui16Left = pMC->ui16Left;
     pCI->ui16Top = pMC->ui16Top;
@@ -46,8 +40,7 @@ QOR_RESULT MC_EXSConvert(MC_EXS *pMC, CI_MODULE_EXS *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FOSConvert(MC_FOS *pMC, CI_MODULE_FOS *pCI, int *pMask)
-{
+QOR_RESULT MC_FOSConvert(MC_FOS *pMC, CI_MODULE_FOS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_FOS);
     pCI->ui16Left = pMC->ui16Left;
     pCI->ui16Top = pMC->ui16Top;
@@ -60,8 +53,7 @@ QOR_RESULT MC_FOSConvert(MC_FOS *pMC, CI_MODULE_FOS *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBSConvert(MC_WBS *pMC, CI_MODULE_WBS *pCI, int *pMask)
-{
+QOR_RESULT MC_WBSConvert(MC_WBS *pMC, CI_MODULE_WBS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_WBS);
     pCI->ui8ActiveROI = static_cast<QOR_UINT8>(pMC->ui8ActiveROI >= 1 ? pMC->ui8ActiveROI - 1 : 0);
     pCI->ui16RGBOffset = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->fRGBOffset, 9, 4, QOR_TRUE, "WBS_RGB_OFFSET"));
@@ -73,10 +65,14 @@ QOR_RESULT MC_WBSConvert(MC_WBS *pMC, CI_MODULE_WBS *pCI, int *pMask)
         pCI->aRoiBottom[k] = regionEnd(pMC->aRoiTop[k], pMC->aRoiHeight[k]);
         const bool warn = pMC->ui8ActiveROI >= k + 2;
         if (warn && pMC->aRoiLeft[k] + pMC->aRoiWidth[k] == 0) {
-            QOR_LOG_WARNING(LOG_TAG, "WBS CI::aRoiRigh[%d] forced to 0 because (MC::aRoiLeft[%d] + MC::aRoiWidth[%d]) <= 0\n", k, k, k);
+            QOR_LOG_WARNING(LOG_TAG,
+                            "WBS CI::aRoiRigh[%d] forced to 0 because (MC::aRoiLeft[%d] + MC::aRoiWidth[%d]) <= 0\n", k,
+                            k, k);
         }
         if (warn && pMC->aRoiTop[k] + pMC->aRoiHeight[k] == 0) {
-            QOR_LOG_WARNING(LOG_TAG, "WBS CI::aRoiBottom[%d] forced to 0 because (MC::aRoiTop[%d] + MC::aRoiHeight[%d]) <= 0\n", k, k, k);
+            QOR_LOG_WARNING(LOG_TAG,
+                            "WBS CI::aRoiBottom[%d] forced to 0 because (MC::aRoiTop[%d] + MC::aRoiHeight[%d]) <= 0\n",
+                            k, k, k);
         }
         pCI->aRMax[k] = pMC->aRMax[k];
         pCI->aGMax[k] = pMC->aGMax[k];
@@ -87,35 +83,41 @@ QOR_RESULT MC_WBSConvert(MC_WBS *pMC, CI_MODULE_WBS *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_AWSConvert(MC_AWS *pMC, CI_MODULE_AWS *pCI, int *pMask)
-{
+QOR_RESULT MC_AWSConvert(MC_AWS *pMC, CI_MODULE_AWS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_AWS);
     pCI->bEnable = pMC->bEnable;
     pCI->bDebugBitmap = pMC->bDebugBitmap;
     pCI->ui16Log2_R_Qeff = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fLog2_R_Qeff, 8, 5, QOR_TRUE, "AWS_LOG2_R_QEFF"));
     pCI->ui16Log2_B_Qeff = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fLog2_B_Qeff, 8, 5, QOR_TRUE, "AWS_LOG2_B_QEFF"));
     pCI->ui16RedDarkThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fRedDarkThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
-    pCI->ui16BlueDarkThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBlueDarkThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
-    pCI->ui16GreenDarkThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fGreenDarkThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
+    pCI->ui16BlueDarkThresh =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBlueDarkThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
+    pCI->ui16GreenDarkThresh =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fGreenDarkThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
     pCI->ui16RedClipThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fRedClipThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
-    pCI->ui16BlueClipThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBlueClipThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
-    pCI->ui16GreenClipThresh = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fGreenClipThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
+    pCI->ui16BlueClipThresh =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBlueClipThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
+    pCI->ui16GreenClipThresh =
+        static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fGreenClipThresh, 8, 8, QOR_FALSE, "AWS_THRESH"));
     pCI->ui16BbDist = static_cast<QOR_UINT16>(QOR_Fix_Clip(pMC->fBbDist, 7, 5, QOR_FALSE, "AWS_BB_DIST"));
     pCI->ui16GridStartRow = static_cast<QOR_UINT16>(pMC->ui16GridStartRow / 2);
     pCI->ui16GridStartColumn = static_cast<QOR_UINT16>(pMC->ui16GridStartColumn / 2);
     pCI->ui16GridTileWidth = static_cast<QOR_UINT16>(pMC->ui16GridTileWidth / 2 - 1);
     pCI->ui16GridTileHeight = static_cast<QOR_UINT16>(pMC->ui16GridTileHeight / 2 - 1);
     for (int i = 0; i < 5; i++) {
-        pCI->sCurveCoeffs.aCurveCoeffX[i] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveCoeffX[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
-        pCI->sCurveCoeffs.aCurveCoeffY[i] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveCoeffY[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
-        pCI->sCurveCoeffs.aCurveOffset[i] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveOffset[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
-        pCI->sCurveCoeffs.aCurveBoundary[i] = static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveBoundary[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
+        pCI->sCurveCoeffs.aCurveCoeffX[i] =
+            static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveCoeffX[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
+        pCI->sCurveCoeffs.aCurveCoeffY[i] =
+            static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveCoeffY[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
+        pCI->sCurveCoeffs.aCurveOffset[i] =
+            static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveOffset[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
+        pCI->sCurveCoeffs.aCurveBoundary[i] =
+            static_cast<QOR_INT16>(QOR_Fix_Clip(pMC->aCurveBoundary[i], 5, 10, QOR_TRUE, "AWS_CURVE"));
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HISConvert(MC_HIS *pMC, CI_MODULE_HIS *pCI, int *pMask)
-{
+QOR_RESULT MC_HISConvert(MC_HIS *pMC, CI_MODULE_HIS *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_HIS);
     const QOR_INT32 off = MC_TruncInt(pMC->fInputOffset);
     const QOR_INT32 scale = MC_TruncInt(pMC->fInputScale);
@@ -128,8 +130,7 @@ QOR_RESULT MC_HISConvert(MC_HIS *pMC, CI_MODULE_HIS *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FLDConvert(MC_FLD *pMC, CI_MODULE_FLD *pCI, int *pMask)
-{
+QOR_RESULT MC_FLDConvert(MC_FLD *pMC, CI_MODULE_FLD *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_FLD);
     const double L = pMC->ui16VTot * pMC->fFrameRate;
     double s50 = 12800.0 / L;
@@ -150,8 +151,7 @@ QOR_RESULT MC_FLDConvert(MC_FLD *pMC, CI_MODULE_FLD *pCI, int *pMask)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ENSConvert(MC_ENS *pMC, CI_MODULE_ENS *pCI)
-{
+QOR_RESULT MC_ENSConvert(MC_ENS *pMC, CI_MODULE_ENS *pCI) {
     if (!pMC->updateNeeded) {
         return QOR_RES_OK;
     }
@@ -159,8 +159,8 @@ QOR_RESULT MC_ENSConvert(MC_ENS *pMC, CI_MODULE_ENS *pCI)
     QOR_UINT32 n = pMC->ui32NLines;
     if (n < 8 || n > 1024) {
         const QOR_UINT32 limited = n < 8 ? 8 : 1024;
-        QOR_LOG_WARNING(LOG_TAG, "nb of couples clipped from %d to %d (min=%d, max=%d)\n",
-                        static_cast<int>(n), static_cast<int>(limited), 8, 1024);
+        QOR_LOG_WARNING(LOG_TAG, "nb of couples clipped from %d to %d (min=%d, max=%d)\n", static_cast<int>(n),
+                        static_cast<int>(limited), 8, 1024);
         n = limited;
     }
     if (!isPowerOfTwo(n)) {

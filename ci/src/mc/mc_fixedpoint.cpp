@@ -6,8 +6,7 @@
 namespace {
 
 /** Truncation toward zero into 32 bits, saturating at its ends; NaN gives 0. */
-QOR_INT32 truncSaturate(double v)
-{
+QOR_INT32 truncSaturate(double v) {
     if (std::isnan(v)) {
         return 0;
     }
@@ -22,8 +21,7 @@ QOR_INT32 truncSaturate(double v)
 
 } // namespace
 
-QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char * /*dbg_regname*/)
-{
+QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char * /*dbg_regname*/) {
     const int s = isSigned ? 1 : 0;
     if (nBits - s <= 0) {
         return 0;
@@ -40,9 +38,7 @@ QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char
     return static_cast<QOR_INT32>(v);
 }
 
-QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned,
-                       const char *dbg_regname)
-{
+QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned, const char *dbg_regname) {
     if (fractBits >= 0) {
         const double r = (isSigned && fl < 0.0) ? -0.5 : 0.5;
         const QOR_INT32 v = truncSaturate(fl * std::ldexp(1.0, fractBits) + r);
@@ -54,8 +50,7 @@ QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BO
 }
 
 double QOR_Fix_Revert(QOR_INT32 reg, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned,
-                      const char * /*dbg_regname*/)
-{
+                      const char * /*dbg_regname*/) {
     const int n = intBits + fractBits;
     int64_t r = reg;
     if (isSigned && n > 0 && n < 63 && r > (int64_t(1) << (n - 1))) {

@@ -8,8 +8,7 @@
 
 #define LOG_TAG "MC_PIPELINE"
 
-QOR_RESULT MC_IIFInit(MC_IIF *pIIF)
-{
+QOR_RESULT MC_IIFInit(MC_IIF *pIIF) {
     memset(pIIF, 0, sizeof(*pIIF));
     pIIF->updateNeeded = 1;
     pIIF->ui8Imager = 2;
@@ -17,31 +16,27 @@ QOR_RESULT MC_IIFInit(MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_BLCInit(MC_BLC *pBLC, QOR_UINT8 ui8BitDepth)
-{
+QOR_RESULT MC_BLCInit(MC_BLC *pBLC, QOR_UINT8 ui8BitDepth) {
     memset(pBLC, 0, sizeof(*pBLC));
     pBLC->updateNeeded = 1;
     pBLC->ui16PixelMax = static_cast<double>((1u << ui8BitDepth) - 1u);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_RLTInit(MC_RLT *pRLT)
-{
+QOR_RESULT MC_RLTInit(MC_RLT *pRLT) {
     memset(pRLT, 0, sizeof(*pRLT));
     pRLT->updateNeeded = 1;
     pRLT->eMode = CI_RLT_DISABLED;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_LSHInit(MC_LSH *pLSH)
-{
+QOR_RESULT MC_LSHInit(MC_LSH *pLSH) {
     memset(pLSH, 0, sizeof(*pLSH));
     pLSH->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBCInit(MC_WBC *pWBC)
-{
+QOR_RESULT MC_WBCInit(MC_WBC *pWBC) {
     memset(pWBC, 0, sizeof(*pWBC));
     pWBC->updateNeeded = 1;
     for (int c = 0; c < 4; c++) {
@@ -56,16 +51,14 @@ QOR_RESULT MC_WBCInit(MC_WBC *pWBC)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DNSInit(MC_DNS *pDNS)
-{
+QOR_RESULT MC_DNSInit(MC_DNS *pDNS) {
     memset(pDNS, 0, sizeof(*pDNS));
     pDNS->updateNeeded = 1;
     pDNS->fGreyscalePixelThreshold = 0.25;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DPFInit(MC_DPF *pDPF, const CI_HWINFO *pHWInfo, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_DPFInit(MC_DPF *pDPF, const CI_HWINFO *pHWInfo, const MC_IIF *pIIF) {
     memset(pDPF, 0, sizeof(*pDPF));
     pDPF->updateNeeded = 1;
     pDPF->ui16NbLines = static_cast<QOR_UINT16>(2 * pHWInfo->config_ui8Parallelism + 10);
@@ -78,8 +71,7 @@ QOR_RESULT MC_DPFInit(MC_DPF *pDPF, const CI_HWINFO *pHWInfo, const MC_IIF *pIIF
     return QOR_RES_OK;
 }
 
-void MC_DPFFree(MC_DPF *pDPF)
-{
+void MC_DPFFree(MC_DPF *pDPF) {
     if (pDPF != nullptr && pDPF->apDefectInput != nullptr) {
         free(pDPF->apDefectInput);
         pDPF->apDefectInput = nullptr;
@@ -90,8 +82,7 @@ void MC_DPFFree(MC_DPF *pDPF)
 namespace {
 
 /** Normalisation shift of the chromatic-aberration block for an axis of c cells. */
-int lcaShift(int c)
-{
+int lcaShift(int c) {
     if (2 * c > 1023) {
         if (c <= 2049) {
             return 0;
@@ -112,8 +103,7 @@ int lcaShift(int c)
 
 } // namespace
 
-QOR_RESULT MC_LCAInit(MC_LCA *pLCA, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_LCAInit(MC_LCA *pLCA, const MC_IIF *pIIF) {
     if (pIIF->ui16ImagerSize[0] == 0 || pIIF->ui16ImagerSize[1] == 0) {
         fprintf(stderr, "IIF should be configured before configuring LCA\n");
         return QOR_RES_INVALID_PARAM;
@@ -129,8 +119,7 @@ QOR_RESULT MC_LCAInit(MC_LCA *pLCA, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_CCMInit(MC_CCM *pCCM)
-{
+QOR_RESULT MC_CCMInit(MC_CCM *pCCM) {
     memset(pCCM, 0, sizeof(*pCCM));
     pCCM->updateNeeded = 1;
     for (int i = 0; i < 3; i++) {
@@ -139,8 +128,7 @@ QOR_RESULT MC_CCMInit(MC_CCM *pCCM)
     return QOR_RES_OK;
 }
 
-static QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p)
-{
+static QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p) {
     memset(p, 0, sizeof(*p));
     p->updateNeeded = 1;
     p->fClipMin = -0.5;
@@ -154,15 +142,13 @@ static QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p)
 QOR_RESULT MC_MGMInit(MC_MGM *pMGM) { return gamutMapperInit(pMGM); }
 QOR_RESULT MC_DGMInit(MC_DGM *pDGM) { return gamutMapperInit(pDGM); }
 
-QOR_RESULT MC_GMAInit(MC_GMA *pGMA)
-{
+QOR_RESULT MC_GMAInit(MC_GMA *pGMA) {
     memset(pGMA, 0, sizeof(*pGMA));
     pGMA->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_R2YInit(MC_R2Y *pR2Y)
-{
+QOR_RESULT MC_R2YInit(MC_R2Y *pR2Y) {
     static const double coeff[3][3] = {{0.439, -0.399, -0.04}, {0.183, 0.614, 0.062}, {-0.101, -0.338, 0.439}};
     memset(pR2Y, 0, sizeof(*pR2Y));
     pR2Y->updateNeeded = 1;
@@ -172,10 +158,8 @@ QOR_RESULT MC_R2YInit(MC_R2Y *pR2Y)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_Y2RInit(MC_Y2R *pY2R)
-{
-    static const double coeff[3][3] = {
-        {1.5748, 1.0, 0}, {-0.4681242606, 1.0, -0.18732430448}, {0, 1.0, 1.8556}};
+QOR_RESULT MC_Y2RInit(MC_Y2R *pY2R) {
+    static const double coeff[3][3] = {{1.5748, 1.0, 0}, {-0.4681242606, 1.0, -0.18732430448}, {0, 1.0, 1.8556}};
     memset(pY2R, 0, sizeof(*pY2R));
     pY2R->updateNeeded = 1;
     pY2R->eType = RGB_TO_YCC; // 0, as the defaults give it
@@ -186,15 +170,13 @@ QOR_RESULT MC_Y2RInit(MC_Y2R *pY2R)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_MIEInit(MC_MIE *pMIE)
-{
+QOR_RESULT MC_MIEInit(MC_MIE *pMIE) {
     memset(pMIE, 0, sizeof(*pMIE));
     pMIE->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_TNMInit(MC_TNM *pTNM, const MC_IIF * /*pIIF*/, const CI_HWINFO * /*pHWInfo*/)
-{
+QOR_RESULT MC_TNMInit(MC_TNM *pTNM, const MC_IIF * /*pIIF*/, const CI_HWINFO * /*pHWInfo*/) {
     memset(pTNM, 0, sizeof(*pTNM));
     pTNM->updateNeeded = 1;
     for (int i = 0; i < 63; i++) {
@@ -211,8 +193,7 @@ QOR_RESULT MC_TNMInit(MC_TNM *pTNM, const MC_IIF * /*pIIF*/, const CI_HWINFO * /
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_SHAInit(MC_SHA *pSHA)
-{
+QOR_RESULT MC_SHAInit(MC_SHA *pSHA) {
     memset(pSHA, 0, sizeof(*pSHA));
     pSHA->updateNeeded = 1;
     pSHA->fDetail = 1.0;
@@ -222,8 +203,7 @@ QOR_RESULT MC_SHAInit(MC_SHA *pSHA)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF) {
     memset(pESC, 0, sizeof(*pESC));
     pESC->updateNeeded = 1;
     pESC->bAdjustCutoff = 1;
@@ -234,8 +214,7 @@ QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF) {
     memset(pDSC, 0, sizeof(*pDSC));
     pDSC->updateNeeded = 1;
     pDSC->bAdjustCutoff = 1;
@@ -246,15 +225,13 @@ QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HDRInit(MC_HDR *pHDR)
-{
+QOR_RESULT MC_HDRInit(MC_HDR *pHDR) {
     memset(pHDR, 0, sizeof(*pHDR));
     pHDR->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_EXSInit(MC_EXS *pEXS, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_EXSInit(MC_EXS *pEXS, const MC_IIF *pIIF) {
     const int W = pIIF->ui16ImagerSize[0];
     const int H = pIIF->ui16ImagerSize[1];
     memset(pEXS, 0, sizeof(*pEXS));
@@ -269,8 +246,7 @@ QOR_RESULT MC_EXSInit(MC_EXS *pEXS, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FOSInit(MC_FOS *pFOS, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_FOSInit(MC_FOS *pFOS, const MC_IIF *pIIF) {
     const int W = pIIF->ui16ImagerSize[0];
     const int H = pIIF->ui16ImagerSize[1];
     memset(pFOS, 0, sizeof(*pFOS));
@@ -286,8 +262,7 @@ QOR_RESULT MC_FOSInit(MC_FOS *pFOS, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBSInit(MC_WBS *pWBS, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_WBSInit(MC_WBS *pWBS, const MC_IIF *pIIF) {
     const int W = pIIF->ui16ImagerSize[0];
     const int H = pIIF->ui16ImagerSize[1];
     memset(pWBS, 0, sizeof(*pWBS));
@@ -306,8 +281,7 @@ QOR_RESULT MC_WBSInit(MC_WBS *pWBS, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_AWSInit(MC_AWS *pAWS, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_AWSInit(MC_AWS *pAWS, const MC_IIF *pIIF) {
     static const double coeffX[5] = {0.88671875, 0.966796875, 0.998046875, 0, 0};
     static const double coeffY[5] = {0.4609375, 0.2548828125, 0.064453125, 0, 0};
     static const double offset[5] = {0.0390625, 0.255859375, 0.63671875, 0, 0};
@@ -331,8 +305,7 @@ QOR_RESULT MC_AWSInit(MC_AWS *pAWS, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HISInit(MC_HIS *pHIS, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_HISInit(MC_HIS *pHIS, const MC_IIF *pIIF) {
     const int W = pIIF->ui16ImagerSize[0];
     const int H = pIIF->ui16ImagerSize[1];
     memset(pHIS, 0, sizeof(*pHIS));
@@ -347,8 +320,7 @@ QOR_RESULT MC_HISInit(MC_HIS *pHIS, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FLDInit(MC_FLD *pFLD, const MC_IIF *pIIF)
-{
+QOR_RESULT MC_FLDInit(MC_FLD *pFLD, const MC_IIF *pIIF) {
     memset(pFLD, 0, sizeof(*pFLD));
     pFLD->updateNeeded = 1;
     pFLD->bEnable = 1;
@@ -364,16 +336,14 @@ QOR_RESULT MC_FLDInit(MC_FLD *pFLD, const MC_IIF *pIIF)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ENSInit(MC_ENS *pENS)
-{
+QOR_RESULT MC_ENSInit(MC_ENS *pENS) {
     memset(pENS, 0, sizeof(*pENS));
     pENS->updateNeeded = 1;
     pENS->ui32NLines = 8;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_PipelineInit(MC_PIPELINE *p, const CI_HWINFO *pHWInfo)
-{
+QOR_RESULT MC_PipelineInit(MC_PIPELINE *p, const CI_HWINFO *pHWInfo) {
     if (p == nullptr || pHWInfo == nullptr) {
         QOR_LOG_ERROR(LOG_TAG, "pMCPipeline or pHWInfo is NULL\n");
         return QOR_RES_INVALID_PARAM;

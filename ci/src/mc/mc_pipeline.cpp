@@ -9,8 +9,7 @@
 namespace {
 
 /** Output formats of the pipeline; fills the config and the 4:2:2 decision. */
-QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422)
-{
+QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422) {
     CI_PIPELINE_CONFIG &cfg = ci->config;
     const int W = p->sIIF.ui16ImagerSize[0];
     const int H = p->sIIF.ui16ImagerSize[1];
@@ -96,8 +95,7 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
 
 } // namespace
 
-QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask)
-{
+QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask) {
     if (p == nullptr || ci == nullptr || p->pHWInfo == nullptr || eUpdateMask == nullptr) {
         return QOR_RES_INVALID_PARAM;
     }
@@ -162,7 +160,8 @@ QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask)
 
     CI_PIPELINE_STATS &st = ci->stats;
     failed |= MC_EXSConvert(&p->sEXS, &st.sExposureStats, &mask);
-    out |= (p->sEXS.bGlobalEnable == 1 ? CI_SAVE_EXS_GLOBAL : 0) | (p->sEXS.bRegionEnable == 1 ? CI_SAVE_EXS_REGION : 0);
+    out |=
+        (p->sEXS.bGlobalEnable == 1 ? CI_SAVE_EXS_GLOBAL : 0) | (p->sEXS.bRegionEnable == 1 ? CI_SAVE_EXS_REGION : 0);
     failed |= MC_FOSConvert(&p->sFOS, &st.sFocusStats, &mask);
     out |= (p->sFOS.bGlobalEnable == 1 ? CI_SAVE_FOS_GRID : 0) | (p->sFOS.bRegionEnable == 1 ? CI_SAVE_FOS_ROI : 0);
     failed |= MC_WBSConvert(&p->sWBS, &st.sWhiteBalanceStats, &mask);
@@ -170,7 +169,8 @@ QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask)
     failed |= MC_AWSConvert(&p->sAWS, &st.sAutoWhiteBalanceStats, &mask);
     out |= p->sAWS.bEnable != 0 ? CI_SAVE_WHITEBALANCE_EXT : 0;
     failed |= MC_HISConvert(&p->sHIS, &st.sHistStats, &mask);
-    out |= (p->sHIS.bGlobalEnable == 1 ? CI_SAVE_HIST_GLOBAL : 0) | (p->sHIS.bRegionEnable == 1 ? CI_SAVE_HIST_REGION : 0);
+    out |=
+        (p->sHIS.bGlobalEnable == 1 ? CI_SAVE_HIST_GLOBAL : 0) | (p->sHIS.bRegionEnable == 1 ? CI_SAVE_HIST_REGION : 0);
     failed |= MC_FLDConvert(&p->sFLD, &st.sFlickerStats, &mask);
     out |= p->sFLD.bEnable == 1 ? CI_SAVE_FLICKER : 0;
     failed |= MC_ENSConvert(&p->sENS, &st.sEncStats);

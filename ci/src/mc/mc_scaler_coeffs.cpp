@@ -3,8 +3,7 @@
 
 #include "mc/mc_pipeline.h"
 
-double QOR_ModifiedBessel(double x, QOR_BOOL xIsImaginary)
-{
+double QOR_ModifiedBessel(double x, QOR_BOOL xIsImaginary) {
     const double h = x / 2.0;
     const double h2 = h * h;
     double term = 1.0; // (x/2)^(2m) / (m!)^2
@@ -18,23 +17,18 @@ double QOR_ModifiedBessel(double x, QOR_BOOL xIsImaginary)
 
 namespace {
 
-double roundHalfAway(double v)
-{
-    return v < 0.0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5);
-}
+double roundHalfAway(double v) { return v < 0.0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
 
 } // namespace
 
 void QOR_CalculateScalerCoefficients(double pitch, QOR_INT8 *coefficientMatrix,
-                                     QOR_BOOL8 enable_cutoff_frequency_adjustment, QOR_UINT8 numTaps)
-{
+                                     QOR_BOOL8 enable_cutoff_frequency_adjustment, QOR_UINT8 numTaps) {
     const int N = numTaps;
     if (N < 2 || N > 16 || coefficientMatrix == nullptr) {
         return;
     }
     const double beta = pitch < 1.6 ? 3.0 : 2.0;
-    const double adjust =
-        enable_cutoff_frequency_adjustment ? std::pow(1.0 / std::sqrt(pitch), 16.0 / N) : 1.0;
+    const double adjust = enable_cutoff_frequency_adjustment ? std::pow(1.0 / std::sqrt(pitch), 16.0 / N) : 1.0;
     const double wc = M_PI / pitch * adjust;
     const double i0beta = QOR_ModifiedBessel(beta, QOR_FALSE);
     const double half = (N - 1) / 2.0;

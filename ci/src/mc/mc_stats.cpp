@@ -13,29 +13,21 @@
 namespace {
 
 /** Little-endian words of the hardware's memory, whatever the host order. */
-QOR_UINT32 rd32(const void *blob, size_t offset)
-{
+QOR_UINT32 rd32(const void *blob, size_t offset) {
     const unsigned char *p = static_cast<const unsigned char *>(blob) + offset;
     return static_cast<QOR_UINT32>(p[0]) | static_cast<QOR_UINT32>(p[1]) << 8 | static_cast<QOR_UINT32>(p[2]) << 16 |
            static_cast<QOR_UINT32>(p[3]) << 24;
 }
 
-QOR_UINT16 rd16(const void *blob, size_t offset)
-{
+QOR_UINT16 rd16(const void *blob, size_t offset) {
     const unsigned char *p = static_cast<const unsigned char *>(blob) + offset;
     return static_cast<QOR_UINT16>(p[0] | p[1] << 8);
 }
 
-QOR_BOOL8 flag(QOR_UINT32 eConfig, QOR_UINT32 bit)
-{
-    return (eConfig & bit) != 0 ? QOR_TRUE : QOR_FALSE;
-}
+QOR_BOOL8 flag(QOR_UINT32 eConfig, QOR_UINT32 bit) { return (eConfig & bit) != 0 ? QOR_TRUE : QOR_FALSE; }
 
 /** 2^e as a 32-bit count; exponents the register cannot hold saturate at 2^31. */
-QOR_UINT32 powerOfTwo(unsigned e)
-{
-    return e > 31 ? 0x80000000u : (1u << e);
-}
+QOR_UINT32 powerOfTwo(unsigned e) { return e > 31 ? 0x80000000u : (1u << e); }
 
 /* ---- statistics configuration registers of the load structure ---- */
 
@@ -110,29 +102,30 @@ extern "C" {
 
 /* ---------------------------------------------------------------- extraction */
 
-QOR_RESULT MC_EXSExtract(const void *blob, MC_STATS_EXS *pStats)
-{
-    for (int ch = 0; ch < 4; ch++) pStats->globalClipped[ch] = rd32(blob, 4 * ch);
+QOR_RESULT MC_EXSExtract(const void *blob, MC_STATS_EXS *pStats) {
+    for (int ch = 0; ch < 4; ch++)
+        pStats->globalClipped[ch] = rd32(blob, 4 * ch);
     for (int r = 0; r < 7; r++) {
         for (int c = 0; c < 7; c++) {
-            for (int ch = 0; ch < 4; ch++) pStats->regionClipped[r][c][ch] = rd16(blob, 64 + 64 * r + 8 * c + 2 * ch);
+            for (int ch = 0; ch < 4; ch++)
+                pStats->regionClipped[r][c][ch] = rd16(blob, 64 + 64 * r + 8 * c + 2 * ch);
         }
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FOSExtract(const void *blob, MC_STATS_FOS *pStats)
-{
+QOR_RESULT MC_FOSExtract(const void *blob, MC_STATS_FOS *pStats) {
     pStats->ROISharpness = rd32(blob, 512);
     for (int r = 0; r < 7; r++) {
-        for (int c = 0; c < 7; c++) pStats->gridSharpness[r][c] = rd32(blob, 576 + 64 * r + 4 * c);
+        for (int c = 0; c < 7; c++)
+            pStats->gridSharpness[r][c] = rd32(blob, 576 + 64 * r + 4 * c);
     }
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HISExtract(const void *blob, MC_STATS_HIS *pStats)
-{
-    for (int b = 0; b < 64; b++) pStats->globalHistogram[b] = rd32(blob, 1152 + 4 * b);
+QOR_RESULT MC_HISExtract(const void *blob, MC_STATS_HIS *pStats) {
+    for (int b = 0; b < 64; b++)
+        pStats->globalHistogram[b] = rd32(blob, 1152 + 4 * b);
     for (int r = 0; r < 7; r++) {
         for (int c = 0; c < 7; c++) {
             for (int b = 0; b < 16; b++) {
@@ -143,8 +136,7 @@ QOR_RESULT MC_HISExtract(const void *blob, MC_STATS_HIS *pStats)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBSExtract(const void *blob, MC_STATS_WBS *pStats)
-{
+QOR_RESULT MC_WBSExtract(const void *blob, MC_STATS_WBS *pStats) {
     for (int k = 0; k < 2; k++) {
         const size_t base = 64 * k;
         for (int ch = 0; ch < 3; ch++) {
@@ -158,8 +150,7 @@ QOR_RESULT MC_WBSExtract(const void *blob, MC_STATS_WBS *pStats)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_AWSExtract(const void *blob, MC_STATS_AWS *pStats)
-{
+QOR_RESULT MC_AWSExtract(const void *blob, MC_STATS_AWS *pStats) {
     for (int r = 0; r < 7; r++) {
         for (int c = 0; c < 7; c++) {
             const size_t at = 4544 + 128 * r + 16 * c;
@@ -175,14 +166,12 @@ QOR_RESULT MC_AWSExtract(const void *blob, MC_STATS_AWS *pStats)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FLDExtract(const void *blob, MC_STATS_FLD *pStats)
-{
+QOR_RESULT MC_FLDExtract(const void *blob, MC_STATS_FLD *pStats) {
     pStats->flickerStatus = static_cast<const unsigned char *>(blob)[5456] & 7u;
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_TimestampExtract(const void *blob, MC_STATS_TIMESTAMP *pStats)
-{
+QOR_RESULT MC_TimestampExtract(const void *blob, MC_STATS_TIMESTAMP *pStats) {
     pStats->ui32LinkedListUpdated = 0;
     pStats->ui32StartFrameIn = rd32(blob, 5476);
     pStats->ui32EndFrameIn = rd32(blob, 5480);
@@ -196,8 +185,7 @@ QOR_RESULT MC_TimestampExtract(const void *blob, MC_STATS_TIMESTAMP *pStats)
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DPFExtract(const void *blob, MC_STATS_DPF *pStats)
-{
+QOR_RESULT MC_DPFExtract(const void *blob, MC_STATS_DPF *pStats) {
     pStats->ui32FixedPixels = rd32(blob, 5444);
     pStats->ui32MapModifications = rd32(blob, 5448);
     pStats->ui32DroppedMapModifications = rd32(blob, 5452);
@@ -207,8 +195,7 @@ QOR_RESULT MC_DPFExtract(const void *blob, MC_STATS_DPF *pStats)
 
 /* ---------------------------------------------------------------- reverts */
 
-QOR_RESULT MC_EXSRevert(const CI_MODULE_EXS *pCI, QOR_UINT32 eConfig, MC_EXS *pMC)
-{
+QOR_RESULT MC_EXSRevert(const CI_MODULE_EXS *pCI, QOR_UINT32 eConfig, MC_EXS *pMC) {
     pMC->bGlobalEnable = flag(eConfig, CI_SAVE_EXS_GLOBAL);
     pMC->bRegionEnable = flag(eConfig, CI_SAVE_EXS_REGION);
     pMC->ui16Left = pCI->ui16Left;
@@ -219,8 +206,7 @@ QOR_RESULT MC_EXSRevert(const CI_MODULE_EXS *pCI, QOR_UINT32 eConfig, MC_EXS *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FOSRevert(const CI_MODULE_FOS *pCI, QOR_UINT32 eConfig, MC_FOS *pMC)
-{
+QOR_RESULT MC_FOSRevert(const CI_MODULE_FOS *pCI, QOR_UINT32 eConfig, MC_FOS *pMC) {
     pMC->bGlobalEnable = flag(eConfig, CI_SAVE_FOS_GRID);
     pMC->bRegionEnable = flag(eConfig, CI_SAVE_FOS_ROI);
     pMC->ui16Left = pCI->ui16Left;
@@ -234,8 +220,7 @@ QOR_RESULT MC_FOSRevert(const CI_MODULE_FOS *pCI, QOR_UINT32 eConfig, MC_FOS *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_HISRevert(const CI_MODULE_HIS *pCI, QOR_UINT32 eConfig, MC_HIS *pMC)
-{
+QOR_RESULT MC_HISRevert(const CI_MODULE_HIS *pCI, QOR_UINT32 eConfig, MC_HIS *pMC) {
     pMC->bGlobalEnable = flag(eConfig, CI_SAVE_HIST_GLOBAL);
     pMC->bRegionEnable = flag(eConfig, CI_SAVE_HIST_REGION);
     pMC->fInputOffset = pCI->ui16InputOffset;
@@ -247,8 +232,7 @@ QOR_RESULT MC_HISRevert(const CI_MODULE_HIS *pCI, QOR_UINT32 eConfig, MC_HIS *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_WBSRevert(const CI_MODULE_WBS *pCI, QOR_UINT32 eConfig, MC_WBS *pMC)
-{
+QOR_RESULT MC_WBSRevert(const CI_MODULE_WBS *pCI, QOR_UINT32 eConfig, MC_WBS *pMC) {
     pMC->ui8ActiveROI = flag(eConfig, CI_SAVE_WHITEBALANCE) ? static_cast<QOR_UINT8>(pCI->ui8ActiveROI + 1) : 0;
     pMC->fRGBOffset = QOR_Fix_Revert(pCI->ui16RGBOffset, 9, 4, QOR_TRUE, "WBS_RGB_OFFSET");
     pMC->fYOffset = QOR_Fix_Revert(pCI->ui16YOffset, 9, 4, QOR_TRUE, "WBS_Y_OFFSET");
@@ -268,8 +252,7 @@ QOR_RESULT MC_WBSRevert(const CI_MODULE_WBS *pCI, QOR_UINT32 eConfig, MC_WBS *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_AWSRevert(const CI_MODULE_AWS *pCI, QOR_UINT32 eConfig, MC_AWS *pMC)
-{
+QOR_RESULT MC_AWSRevert(const CI_MODULE_AWS *pCI, QOR_UINT32 eConfig, MC_AWS *pMC) {
     pMC->bEnable = flag(eConfig, CI_SAVE_WHITEBALANCE_EXT);
     pMC->bDebugBitmap = pCI->bDebugBitmap;
     // The efficiencies are stored as 16-bit two's complement: read them as the signed values they are.
@@ -296,8 +279,7 @@ QOR_RESULT MC_AWSRevert(const CI_MODULE_AWS *pCI, QOR_UINT32 eConfig, MC_AWS *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_FLDRevert(const CI_MODULE_FLD *pCI, QOR_UINT32 eConfig, MC_FLD *pMC)
-{
+QOR_RESULT MC_FLDRevert(const CI_MODULE_FLD *pCI, QOR_UINT32 eConfig, MC_FLD *pMC) {
     pMC->bEnable = flag(eConfig, CI_SAVE_FLICKER);
     pMC->ui16VTot = pCI->ui16VertTotal;
     const double divisor = pMC->ui16VTot * QOR_Fix_Revert(pCI->ui16FracStep50, 1, 14, QOR_FALSE, "FLD_FRAC_STEP_50");
@@ -314,16 +296,14 @@ QOR_RESULT MC_FLDRevert(const CI_MODULE_FLD *pCI, QOR_UINT32 eConfig, MC_FLD *pM
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ENSRevert(const CI_MODULE_ENS *pCI, QOR_UINT32 eConfig, MC_ENS *pMC)
-{
+QOR_RESULT MC_ENSRevert(const CI_MODULE_ENS *pCI, QOR_UINT32 eConfig, MC_ENS *pMC) {
     pMC->bEnable = flag(eConfig, CI_SAVE_ENS);
     pMC->ui32NLines = powerOfTwo(pCI->ui8Log2NCouples + 3u);
     pMC->ui32KernelSubsampling = powerOfTwo(pCI->ui8SubExp);
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DPFRevert(const CI_MODULE_DPF *pCI, QOR_UINT32 /*eConfig*/, MC_DPF *pMC)
-{
+QOR_RESULT MC_DPFRevert(const CI_MODULE_DPF *pCI, QOR_UINT32 /*eConfig*/, MC_DPF *pMC) {
     memset(pMC, 0, sizeof(*pMC));
     pMC->eDPFEnable = pCI->eDPFEnable;
     for (int i = 0; i < 2; i++) {
@@ -338,8 +318,7 @@ QOR_RESULT MC_DPFRevert(const CI_MODULE_DPF *pCI, QOR_UINT32 /*eConfig*/, MC_DPF
 
 /* ---------------------------------------------------------------- register image */
 
-QOR_RESULT INT_CI_Revert_HW2(const CI_SHOT *pShot, CI_PIPELINE_STATS *pStats)
-{
+QOR_RESULT INT_CI_Revert_HW2(const CI_SHOT *pShot, CI_PIPELINE_STATS *pStats) {
     memset(&pStats->sExposureStats, 0, sizeof(pStats->sExposureStats));
     memset(&pStats->sFocusStats, 0, sizeof(pStats->sFocusStats));
     memset(&pStats->sWhiteBalanceStats, 0, sizeof(pStats->sWhiteBalanceStats));

@@ -22,16 +22,12 @@ enum LOG_LEVEL {
 #define LOG_PRINTF_FMT(a, b)
 #endif
 
-void LOG_Error(const char *function, unsigned line, const char *log_tag, const char *format, ...)
-    LOG_PRINTF_FMT(4, 5);
+void LOG_Error(const char *function, unsigned line, const char *log_tag, const char *format, ...) LOG_PRINTF_FMT(4, 5);
 void LOG_Warning(const char *function, unsigned line, const char *log_tag, const char *format, ...)
     LOG_PRINTF_FMT(4, 5);
-void LOG_Info(const char *function, unsigned line, const char *log_tag, const char *format, ...)
-    LOG_PRINTF_FMT(4, 5);
-void LOG_Debug(const char *function, unsigned line, const char *log_tag, const char *format, ...)
-    LOG_PRINTF_FMT(4, 5);
-void LOG_Perf(const char *function, unsigned line, const char *log_tag, const char *format, ...)
-    LOG_PRINTF_FMT(4, 5);
+void LOG_Info(const char *function, unsigned line, const char *log_tag, const char *format, ...) LOG_PRINTF_FMT(4, 5);
+void LOG_Debug(const char *function, unsigned line, const char *log_tag, const char *format, ...) LOG_PRINTF_FMT(4, 5);
+void LOG_Perf(const char *function, unsigned line, const char *log_tag, const char *format, ...) LOG_PRINTF_FMT(4, 5);
 
 /** Sets the level (negative becomes -1), then applies NORVA_LOG_LEVEL again so it wins. */
 void LOG_SetLevel(int level);

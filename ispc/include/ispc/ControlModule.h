@@ -63,15 +63,14 @@ protected:
     std::list<Pipeline *>::iterator findPipeline(const Pipeline *pipe);
     std::list<Pipeline *>::const_iterator findPipeline(const Pipeline *pipe) const;
 
-    std::list<Pipeline *> pipelineList; /**< not owning */
+    std::list<Pipeline *> pipelineList;            /**< not owning */
     std::list<Pipeline *>::iterator pipelineOwner; /**< pipelineList.end() when there is none */
     bool enabled;
     CtrlUpdateMode updateMode;
 };
 
 /** Attaches a ControlID to a concrete control module. */
-template <ControlID ID>
-class ControlModuleBase : public ControlModule {
+template <ControlID ID> class ControlModuleBase : public ControlModule {
 public:
     static const ControlID id = ID;
 

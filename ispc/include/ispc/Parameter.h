@@ -42,8 +42,7 @@ public:
     std::string getString(unsigned n, const std::string &defVal) const;
 
     /** Value n parsed and clamped into [tMin, tMax]; tDef when missing or unreadable. */
-    template <typename T>
-    T get(unsigned n, const T &tMin, const T &tMax, const T &tDef) const;
+    template <typename T> T get(unsigned n, const T &tMin, const T &tMax, const T &tDef) const;
     /** Value n when it is one word, else tDef. */
     std::string get(unsigned n, const std::string &tDef) const;
     /** The boolean parse of value n (false when missing), success in isOk. */
@@ -113,8 +112,7 @@ public:
     void setValid(bool valid) { validFlag = valid; }
 
     /* Typed reads; none fails: missing or unreadable values give the default. */
-    template <typename T>
-    T getParameter(const std::string &str, int n, T tMin, T tMax, T tDef) const;
+    template <typename T> T getParameter(const std::string &str, int n, T tMin, T tMax, T tDef) const;
     bool getParameter(const std::string &str, int n, bool tDef) const;
     std::string getParameter(const std::string &str, int n, std::string tDef) const;
     /** A literal default reads as a string default, never as a boolean one. */
@@ -122,12 +120,10 @@ public:
         return getParameter(str, n, std::string(tDef != nullptr ? tDef : ""));
     }
 
-    template <typename T>
-    T getParameter(const ParamDef<T> &def) const {
+    template <typename T> T getParameter(const ParamDef<T> &def) const {
         return getParameter<T>(def.name, 0, def.min, def.max, def.def);
     }
-    template <typename T>
-    T getParameter(const ParamDefArray<T> &def, unsigned n) const {
+    template <typename T> T getParameter(const ParamDefArray<T> &def, unsigned n) const {
         return getParameter<T>(def.name, static_cast<int>(n), def.min, def.max, def.defaultAt(n));
     }
     bool getParameter(const ParamDefSingle<bool> &def) const { return getParameter(def.name, 0, def.def); }
@@ -154,12 +150,10 @@ public:
         return addParameter(Parameter(paramDef.name, values), overwrite);
     }
 
-    template <typename T>
-    QOR_RESULT addParameterMin(const ParamDef<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterMin(const ParamDef<T> &paramDef, bool overwrite = false) {
         return addParameter(Parameter(paramDef.name, toString(paramDef.min)), overwrite);
     }
-    template <typename T>
-    QOR_RESULT addParameterMin(const ParamDefArray<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterMin(const ParamDefArray<T> &paramDef, bool overwrite = false) {
         return addParameter(Parameter(paramDef.name, std::vector<std::string>(paramDef.n, toString(paramDef.min))),
                             overwrite);
     }
@@ -170,12 +164,10 @@ public:
         return addParameterDef(paramDef, overwrite);
     }
 
-    template <typename T>
-    QOR_RESULT addParameterMax(const ParamDef<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterMax(const ParamDef<T> &paramDef, bool overwrite = false) {
         return addParameter(Parameter(paramDef.name, toString(paramDef.max)), overwrite);
     }
-    template <typename T>
-    QOR_RESULT addParameterMax(const ParamDefArray<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterMax(const ParamDefArray<T> &paramDef, bool overwrite = false) {
         return addParameter(Parameter(paramDef.name, std::vector<std::string>(paramDef.n, toString(paramDef.max))),
                             overwrite);
     }
@@ -186,15 +178,13 @@ public:
         return addParameterDef(paramDef, overwrite);
     }
 
-    template <typename T>
-    QOR_RESULT addParameterDef(const ParamDef<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterDef(const ParamDef<T> &paramDef, bool overwrite = false) {
         Parameter p(paramDef.name, toString(paramDef.def));
         p.setInfo(getParameterInfo(paramDef));
         return addParameter(p, overwrite);
     }
     /** An array definition without defaults adds nothing. */
-    template <typename T>
-    QOR_RESULT addParameterDef(const ParamDefArray<T> &paramDef, bool overwrite = false) {
+    template <typename T> QOR_RESULT addParameterDef(const ParamDefArray<T> &paramDef, bool overwrite = false) {
         if (paramDef.n == 0) {
             return QOR_RES_OK;
         }
@@ -230,8 +220,7 @@ bool operator==(const ParameterList &lhs, const ParameterList &rhs);
 inline bool operator!=(const ParameterList &lhs, const ParameterList &rhs) { return !(lhs == rhs); }
 std::ostream &operator<<(std::ostream &out, const ParameterList &param);
 
-template <typename T>
-T Parameter::get(unsigned n, const T &tMin, const T &tMax, const T &tDef) const {
+template <typename T> T Parameter::get(unsigned n, const T &tMin, const T &tMax, const T &tDef) const {
     if (!validParameter || n >= values.size()) {
         return tDef;
     }
@@ -249,8 +238,7 @@ T Parameter::get(unsigned n, const T &tMin, const T &tMax, const T &tDef) const 
     return v;
 }
 
-template <typename T>
-T ParameterList::getParameter(const std::string &str, int n, T tMin, T tMax, T tDef) const {
+template <typename T> T ParameterList::getParameter(const std::string &str, int n, T tMin, T tMax, T tDef) const {
     const Parameter *p = getParameter(str);
     if (p == nullptr) {
         return tDef;

@@ -13,9 +13,9 @@ class Sensor;
  * so this code needs no more of ISPC::Sensor than its name.
  */
 struct SensorFacts {
-    unsigned uiWidth = 0;       /**< active width in pixels */
-    unsigned uiHeight = 0;      /**< active height in pixels */
-    unsigned uiImager = 0;      /**< imager port the sensor feeds */
+    unsigned uiWidth = 0;  /**< active width in pixels */
+    unsigned uiHeight = 0; /**< active height in pixels */
+    unsigned uiImager = 0; /**< imager port the sensor feeds */
     unsigned uiBitDepth = 0;
     unsigned uiWellDepth = 0;
     MOSAICType eBayerFormat = MOSAIC_NONE;
@@ -23,7 +23,7 @@ struct SensorFacts {
     HDR_MODES eHDRMode = HDR_NONE;
     bool bLongExpFirst = false;
     unsigned ui32LineGap = 0;
-    double flGain = 1.0;        /**< getGain(): the linear gain last programmed */
+    double flGain = 1.0; /**< getGain(): the linear gain last programmed */
 };
 
 /** The facts of a sensor; defined with the sensor wrapper (ISPC::Sensor). */

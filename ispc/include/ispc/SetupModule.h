@@ -43,8 +43,7 @@ protected:
 };
 
 /** Attaches a SetupID to a concrete setup module. */
-template <SetupID ID>
-class SetupModuleBase : public SetupModule {
+template <SetupID ID> class SetupModuleBase : public SetupModule {
 public:
     static const SetupID id = ID;
 

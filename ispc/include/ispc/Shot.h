@@ -57,8 +57,8 @@ struct Metadata {
     MC_FLD flickerConfig;
     MC_STATS_TIMESTAMP timestamps;
     MC_STATS_DPF defectiveStats;
-    MC_DPF defectiveConfig;    /**< not filled per frame (stays zero) */
-    MC_ENS encodeStatsConfig;  /**< not filled per frame (stays zero) */
+    MC_DPF defectiveConfig;   /**< not filled per frame (stays zero) */
+    MC_ENS encodeStatsConfig; /**< not filled per frame (stays zero) */
 };
 
 /**
@@ -67,9 +67,9 @@ struct Metadata {
  * Constructed zeroed, so a shot that was never acquired holds no driver shot.
  */
 struct Shot {
-    Buffer DISPLAY;  /**< display (RGB) output */
-    Buffer YUV;      /**< encoder (YUV) output */
-    Buffer BAYER;    /**< data extraction; shares the display output, so a shot has DISPLAY or BAYER */
+    Buffer DISPLAY; /**< display (RGB) output */
+    Buffer YUV;     /**< encoder (YUV) output */
+    Buffer BAYER;   /**< data extraction; shares the display output, so a shot has DISPLAY or BAYER */
     Buffer HDREXT;
     Buffer RAW2DEXT;
     bool bFrameError;

@@ -35,7 +35,7 @@ const char *const ModuleDNS::GROUP_NAME = "ModuleDNS";
 const char *const ModuleDNS::GROUP_HEADER = "// Denoiser parameters";
 
 const double ModuleDNS::THRESHOLD_INTENSITY[N_THRESHOLDS] = {0,  2,  4,  6,  8,  10,  12,  14,  16,  24, 32,
-                                                            40, 48, 56, 64, 96, 128, 160, 192, 224, 256};
+                                                             40, 48, 56, 64, 96, 128, 160, 192, 224, 256};
 
 const std::vector<ModuleDNS::Binding> &ModuleDNS::bindings() {
     static const std::vector<Binding> table = {

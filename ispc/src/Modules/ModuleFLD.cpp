@@ -24,19 +24,27 @@ ModuleFLD::Binding timing(const ParamDef<T> &def, V ModuleFLD::*member, FromSens
     };
     b.save = [&def, member](const ModuleFLD &m, ParameterList &list, ModuleBase::SaveType t) {
         switch (t) {
-        case ModuleBase::SAVE_VAL: list.addParameter(def, static_cast<T>(m.*member), true); break;
-        case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-        case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-        case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-        default: break;
+        case ModuleBase::SAVE_VAL:
+            list.addParameter(def, static_cast<T>(m.*member), true);
+            break;
+        case ModuleBase::SAVE_MIN:
+            list.addParameterMin(def, true);
+            break;
+        case ModuleBase::SAVE_MAX:
+            list.addParameterMax(def, true);
+            break;
+        case ModuleBase::SAVE_DEF:
+            list.addParameterDef(def, true);
+            break;
+        default:
+            break;
         }
     };
     return b;
 }
 
 /** A value in an unsigned field of type F: saturated rather than wrapped (only run-time writes exceed them). */
-template <typename F>
-F saturated(QOR_INT32 v) {
+template <typename F> F saturated(QOR_INT32 v) {
     const long long top = static_cast<long long>(static_cast<F>(~F(0)));
     return static_cast<F>(v < 0 ? 0 : (static_cast<long long>(v) > top ? top : v));
 }

@@ -20,8 +20,8 @@ const std::vector<ModuleFOS::Binding> &ModuleFOS::bindings() {
 }
 
 ModuleFOS::ModuleFOS()
-    : SetupModuleImpl<ModuleFOS, STP_FOS>("ISPC_MOD_FOS"), bEnableROI(false), aRoiStartCoord{0, 0},
-      aRoiEndCoord{0, 0}, bEnableGrid(false), aGridStartCoord{0, 0}, aGridTileSize{0, 0} {
+    : SetupModuleImpl<ModuleFOS, STP_FOS>("ISPC_MOD_FOS"), bEnableROI(false), aRoiStartCoord{0, 0}, aRoiEndCoord{0, 0},
+      bEnableGrid(false), aGridStartCoord{0, 0}, aGridTileSize{0, 0} {
     loadDefaults();
 }
 

@@ -31,16 +31,23 @@ typedef ModuleIIF::Binding Binding;
 
 /** Saves an array member; `offset` is added to each value (the decimation is held minus one). */
 void saveCorner(const ParamDefArray<int> &def, const QOR_UINT32 (&values)[2], QOR_UINT32 offset, ParameterList &list,
-               ModuleBase::SaveType t) {
+                ModuleBase::SaveType t) {
     switch (t) {
     case ModuleBase::SAVE_VAL:
         list.addParameter(def, std::vector<std::string>{toString(values[0] + offset), toString(values[1] + offset)},
                           true);
         break;
-    case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-    case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-    case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-    default: break;
+    case ModuleBase::SAVE_MIN:
+        list.addParameterMin(def, true);
+        break;
+    case ModuleBase::SAVE_MAX:
+        list.addParameterMax(def, true);
+        break;
+    case ModuleBase::SAVE_DEF:
+        list.addParameterDef(def, true);
+        break;
+    default:
+        break;
     }
 }
 
@@ -112,12 +119,15 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
                     break;
                 }
                 case ModuleBase::SAVE_MIN:
-                case ModuleBase::SAVE_MAX: list.addParameterDef(IIF_BAYERFMT, true); break;
+                case ModuleBase::SAVE_MAX:
+                    list.addParameterDef(IIF_BAYERFMT, true);
+                    break;
                 case ModuleBase::SAVE_DEF:
                     list.addParameterDef(IIF_BAYERFMT, true);
                     list.getParameter(IIF_BAYERFMT.name)->setInfo("{RGGB, GRBG, GBRG, BGGR}");
                     break;
-                default: break;
+                default:
+                    break;
                 }
             }),
     };
@@ -178,10 +188,14 @@ QOR_RESULT ModuleIIF::writeSetup(MC_PIPELINE &mc) {
 
 std::string ModuleIIF::getMosaicString(MOSAICType mosaic) {
     switch (mosaic) {
-    case MOSAIC_GRBG: return "GRBG";
-    case MOSAIC_GBRG: return "GBRG";
-    case MOSAIC_BGGR: return "BGGR";
-    default: return "RGGB";
+    case MOSAIC_GRBG:
+        return "GRBG";
+    case MOSAIC_GBRG:
+        return "GBRG";
+    case MOSAIC_BGGR:
+        return "BGGR";
+    default:
+        return "RGGB";
     }
 }
 

@@ -52,12 +52,11 @@ const std::vector<FormatName> &displayNames() {
 }
 
 const FormatName kBayerNames[] = {
-    {"BAYER8", BAYER_RGGB_8}, {"BAYER10", BAYER_RGGB_10}, {"BAYER12", BAYER_RGGB_12},
-    {"TIFF10", BAYER_TIFF_10}, {"TIFF12", BAYER_TIFF_12}, {"NONE", PXL_NONE},
+    {"BAYER8", BAYER_RGGB_8},  {"BAYER10", BAYER_RGGB_10}, {"BAYER12", BAYER_RGGB_12},
+    {"TIFF10", BAYER_TIFF_10}, {"TIFF12", BAYER_TIFF_12},  {"NONE", PXL_NONE},
 };
 
-template <class Names>
-const FormatName *findName(const Names &names, const std::string &text) {
+template <class Names> const FormatName *findName(const Names &names, const std::string &text) {
     for (const FormatName &n : names) {
         if (text == n.name) {
             return &n;
@@ -66,8 +65,7 @@ const FormatName *findName(const Names &names, const std::string &text) {
     return nullptr;
 }
 
-template <class Names>
-const FormatName *findFormat(const Names &names, ePxlFormat fmt) {
+template <class Names> const FormatName *findFormat(const Names &names, ePxlFormat fmt) {
     for (const FormatName &n : names) {
         if (n.fmt == fmt) {
             return &n;
@@ -99,17 +97,24 @@ Binding formatBinding(const ParamDefSingle<std::string> &def, ePxlFormat ModuleO
                       ePxlFormat (*read)(const std::string &), std::string defInfo) {
     Binding b;
     b.tag = def.name;
-    b.load = [&def, member, read](ModuleOUT &m, const ParameterList &list) { m.*member = read(list.getParameter(def)); };
+    b.load = [&def, member, read](ModuleOUT &m, const ParameterList &list) {
+        m.*member = read(list.getParameter(def));
+    };
     b.save = [&def, member, defInfo](const ModuleOUT &m, ParameterList &list, ModuleBase::SaveType t) {
         switch (t) {
-        case ModuleBase::SAVE_VAL: list.addParameter(def, ModuleOUT::getPixelFormatString(m.*member), true); break;
+        case ModuleBase::SAVE_VAL:
+            list.addParameter(def, ModuleOUT::getPixelFormatString(m.*member), true);
+            break;
         case ModuleBase::SAVE_MIN:
-        case ModuleBase::SAVE_MAX: list.addParameterDef(def, true); break;
+        case ModuleBase::SAVE_MAX:
+            list.addParameterDef(def, true);
+            break;
         case ModuleBase::SAVE_DEF:
             list.addParameterDef(def, true);
             list.getParameter(def.name)->setInfo(defInfo);
             break;
-        default: break;
+        default:
+            break;
         }
     };
     return b;
@@ -130,10 +135,10 @@ const std::vector<ModuleOUT::Binding> &ModuleOUT::bindings() {
         t.push_back(formatBinding(ENCODER_TYPE, &ModuleOUT::encoderType, readEncoder,
                                   offered({PXL_NONE, YVU_420_PL12_8, YUV_420_PL12_8, YVU_422_PL12_8, YUV_422_PL12_8,
                                            YVU_420_PL12_10, YUV_420_PL12_10, YVU_422_PL12_10, YUV_422_PL12_10})));
-        t.push_back(formatBinding(DISPLAY_TYPE, &ModuleOUT::displayType, readDisplay,
-                                  offered({PXL_NONE, RGB_888_24, RGB_888_32, RGB_101010_32, BGR_888_24, BGR_888_32,
-                                           BGR_101010_32, PXL_ISP_444IL3YCrCb8, PXL_ISP_444IL3YCbCr8,
-                                           PXL_ISP_444IL3YCrCb10, PXL_ISP_444IL3YCbCr10})));
+        t.push_back(formatBinding(
+            DISPLAY_TYPE, &ModuleOUT::displayType, readDisplay,
+            offered({PXL_NONE, RGB_888_24, RGB_888_32, RGB_101010_32, BGR_888_24, BGR_888_32, BGR_101010_32,
+                     PXL_ISP_444IL3YCrCb8, PXL_ISP_444IL3YCbCr8, PXL_ISP_444IL3YCrCb10, PXL_ISP_444IL3YCbCr10})));
         t.push_back(formatBinding(DATAEXTRA_TYPE, &ModuleOUT::dataExtractionType, readAny,
                                   offered({PXL_NONE, BAYER_RGGB_8, BAYER_RGGB_10, BAYER_RGGB_12})));
         // The point counts from 1 in files and from 0 in the member; extraction needs both a point and a format.
@@ -157,16 +162,23 @@ const std::vector<ModuleOUT::Binding> &ModuleOUT::bindings() {
                 case ModuleBase::SAVE_VAL:
                     list.addParameter(DATAEXTRA_POINT, static_cast<int>(m.dataExtractionPoint) + 1, true);
                     break;
-                case ModuleBase::SAVE_MIN: list.addParameterMin(DATAEXTRA_POINT, true); break;
-                case ModuleBase::SAVE_MAX: list.addParameterMax(DATAEXTRA_POINT, true); break;
-                case ModuleBase::SAVE_DEF: list.addParameterDef(DATAEXTRA_POINT, true); break;
-                default: break;
+                case ModuleBase::SAVE_MIN:
+                    list.addParameterMin(DATAEXTRA_POINT, true);
+                    break;
+                case ModuleBase::SAVE_MAX:
+                    list.addParameterMax(DATAEXTRA_POINT, true);
+                    break;
+                case ModuleBase::SAVE_DEF:
+                    list.addParameterDef(DATAEXTRA_POINT, true);
+                    break;
+                default:
+                    break;
                 }
             }));
-        t.push_back(formatBinding(HDREXTRA_TYPE, &ModuleOUT::hdrExtractionType, readAny,
-                                  offered({PXL_NONE, BGR_101010_32})));
-        t.push_back(formatBinding(HDRINS_TYPE, &ModuleOUT::hdrInsertionType, readAny,
-                                  offered({PXL_NONE, BGR_161616_64})));
+        t.push_back(
+            formatBinding(HDREXTRA_TYPE, &ModuleOUT::hdrExtractionType, readAny, offered({PXL_NONE, BGR_101010_32})));
+        t.push_back(
+            formatBinding(HDRINS_TYPE, &ModuleOUT::hdrInsertionType, readAny, offered({PXL_NONE, BGR_161616_64})));
         t.push_back(formatBinding(RAW2DEXTRA_TYPE, &ModuleOUT::raw2DExtractionType, readAny,
                                   offered({PXL_NONE, BAYER_TIFF_10, BAYER_TIFF_12})));
         return t;

@@ -19,32 +19,38 @@ typedef ModuleRLT::Binding Binding;
 Binding channelPoints(unsigned c) {
     // Built on each call (the table is built once): the indexed copy owns its defaults.
     const std::string tag = ModuleRLT::RLT_POINTS_S.name + "_" + std::to_string(c);
-    return ModuleRLT::Binding{
-        tag,
-        [c](ModuleRLT &m, const ParameterList &list) {
-            const ParamDefArray<unsigned int> def = ModuleRLT::RLT_POINTS_S.indexed(c);
-            for (unsigned i = 0; i < ModuleRLT::N_POINTS; i++) {
-                m.aLUTPoints[c][i] = toPoint(list.getParameter(def, i));
-            }
-        },
-        [c](const ModuleRLT &m, ParameterList &list, ModuleBase::SaveType t) {
-            const ParamDefArray<unsigned int> def = ModuleRLT::RLT_POINTS_S.indexed(c);
-            switch (t) {
-            case ModuleBase::SAVE_VAL: {
-                std::vector<std::string> values;
-                values.reserve(ModuleRLT::N_POINTS);
-                for (unsigned i = 0; i < ModuleRLT::N_POINTS; i++) {
-                    values.push_back(toString(static_cast<unsigned int>(m.aLUTPoints[c][i])));
-                }
-                list.addParameter(def, values, true);
-                break;
-            }
-            case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-            case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-            case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-            default: break;
-            }
-        }};
+    return ModuleRLT::Binding{tag,
+                              [c](ModuleRLT &m, const ParameterList &list) {
+                                  const ParamDefArray<unsigned int> def = ModuleRLT::RLT_POINTS_S.indexed(c);
+                                  for (unsigned i = 0; i < ModuleRLT::N_POINTS; i++) {
+                                      m.aLUTPoints[c][i] = toPoint(list.getParameter(def, i));
+                                  }
+                              },
+                              [c](const ModuleRLT &m, ParameterList &list, ModuleBase::SaveType t) {
+                                  const ParamDefArray<unsigned int> def = ModuleRLT::RLT_POINTS_S.indexed(c);
+                                  switch (t) {
+                                  case ModuleBase::SAVE_VAL: {
+                                      std::vector<std::string> values;
+                                      values.reserve(ModuleRLT::N_POINTS);
+                                      for (unsigned i = 0; i < ModuleRLT::N_POINTS; i++) {
+                                          values.push_back(toString(static_cast<unsigned int>(m.aLUTPoints[c][i])));
+                                      }
+                                      list.addParameter(def, values, true);
+                                      break;
+                                  }
+                                  case ModuleBase::SAVE_MIN:
+                                      list.addParameterMin(def, true);
+                                      break;
+                                  case ModuleBase::SAVE_MAX:
+                                      list.addParameterMax(def, true);
+                                      break;
+                                  case ModuleBase::SAVE_DEF:
+                                      list.addParameterDef(def, true);
+                                      break;
+                                  default:
+                                      break;
+                                  }
+                              }};
 }
 
 } // namespace
@@ -64,14 +70,25 @@ const std::vector<ModuleRLT::Binding> &ModuleRLT::bindings() {
         channelPoints(3),
         custom(
             RLT_CORRECTION_MODE.name,
-            [](ModuleRLT &m, const ParameterList &list) { m.eMode = getRLTMode(list.getParameter(RLT_CORRECTION_MODE)); },
+            [](ModuleRLT &m, const ParameterList &list) {
+                m.eMode = getRLTMode(list.getParameter(RLT_CORRECTION_MODE));
+            },
             [](const ModuleRLT &m, ParameterList &list, ModuleBase::SaveType t) {
                 switch (t) {
-                case ModuleBase::SAVE_VAL: list.addParameter(RLT_CORRECTION_MODE, getRLTModeString(m.eMode), true); break;
-                case ModuleBase::SAVE_MIN: list.addParameterMin(RLT_CORRECTION_MODE, true); break;
-                case ModuleBase::SAVE_MAX: list.addParameterMax(RLT_CORRECTION_MODE, true); break;
-                case ModuleBase::SAVE_DEF: list.addParameterDef(RLT_CORRECTION_MODE, true); break;
-                default: break;
+                case ModuleBase::SAVE_VAL:
+                    list.addParameter(RLT_CORRECTION_MODE, getRLTModeString(m.eMode), true);
+                    break;
+                case ModuleBase::SAVE_MIN:
+                    list.addParameterMin(RLT_CORRECTION_MODE, true);
+                    break;
+                case ModuleBase::SAVE_MAX:
+                    list.addParameterMax(RLT_CORRECTION_MODE, true);
+                    break;
+                case ModuleBase::SAVE_DEF:
+                    list.addParameterDef(RLT_CORRECTION_MODE, true);
+                    break;
+                default:
+                    break;
                 }
             })
             .withDefInfo("{DISABLED, LINEAR, CUBIC}"),
@@ -124,9 +141,12 @@ ModuleRLT::Mode ModuleRLT::getRLTMode(const std::string &stringFormat) {
 
 std::string ModuleRLT::getRLTModeString(Mode mode) {
     switch (mode) {
-    case RLT_LINEAR: return "LINEAR";
-    case RLT_CUBIC: return "CUBIC";
-    default: return "DISABLED";
+    case RLT_LINEAR:
+        return "LINEAR";
+    case RLT_CUBIC:
+        return "CUBIC";
+    default:
+        return "DISABLED";
     }
 }
 

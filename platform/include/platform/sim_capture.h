@@ -74,8 +74,8 @@ enum SimOutput { SIM_OUT_ENC = 0, SIM_OUT_DISP = 1, SIM_OUT_HDREXT = 2, SIM_OUT_
 struct SimOutputTarget {
     bool present = false;
     PIXELTYPE format{};
-    uint32_t width = 0;  /* pixels written */
-    uint32_t height = 0; /* rows written */
+    uint32_t width = 0;        /* pixels written */
+    uint32_t height = 0;       /* rows written */
     uint8_t *memory = nullptr; /* the device's view of the buffer */
     uint64_t size = 0;
     uint32_t stride[2] = {0, 0}; /* plane 0 (luma or single plane), plane 1 (chroma of semi-planar YUV) */
@@ -121,8 +121,7 @@ public:
      * The Bayer samples of the current frame of the gasket, when the source delivers samples: the engine then
      * processes them with the image model instead of calling render. The samples stay valid until end().
      */
-    virtual bool bayer(unsigned gasket, IspInputFrame *frame)
-    {
+    virtual bool bayer(unsigned gasket, IspInputFrame *frame) {
         (void)gasket;
         (void)frame;
         return false;
@@ -165,7 +164,7 @@ struct SimSaveStats {
     uint32_t dpfFixed;
     uint32_t dpfModifications;
     uint32_t dpfDropped;
-    uint8_t flicker; /* the byte at 5456; the hardware's verdict is bits 2:0 */
+    uint8_t flicker;        /* the byte at 5456; the hardware's verdict is bits 2:0 */
     uint32_t timestamps[5]; /* start in, end in, start out, end encoder out, end display out */
 };
 

@@ -15,9 +15,9 @@ enum class DmabufFault { Open, Allocate, Export };
 void FailNextDmabuf(DmabufFault which, int error);
 
 struct DmabufCounters {
-    int openDevices;   /* device descriptors not closed */
-    int allocations;   /* allocate commands answered with success, since ResetPlatform */
-    int exports;       /* export commands answered with success, since ResetPlatform */
+    int openDevices; /* device descriptors not closed */
+    int allocations; /* allocate commands answered with success, since ResetPlatform */
+    int exports;     /* export commands answered with success, since ResetPlatform */
 };
 DmabufCounters GetDmabufCounters();
 

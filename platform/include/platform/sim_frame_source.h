@@ -23,7 +23,7 @@ namespace norva_sim {
 struct SourceFrame {
     unsigned gasket = 0;
     int generatorId = -1;
-    uint32_t frameId = 0;          /* the generator's buffer */
+    uint32_t frameId = 0; /* the generator's buffer */
     CI_CONV_FMT format = CI_DGFMT_PARALLEL;
     unsigned bitDepth = 0;
     MOSAICType mosaic = MOSAIC_NONE;

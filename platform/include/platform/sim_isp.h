@@ -38,10 +38,10 @@ public:
 
 /** One area of device memory. */
 struct DeviceMemory {
-    uint32_t id;      /* > 0; the stack maps it at id × page size */
-    int fd;           /* the memfd (or the imported descriptor's duplicate) */
-    size_t size;      /* bytes usable */
-    void *host;       /* the device's own read-write view, or null until DeviceMemoryHost asks for it */
+    uint32_t id; /* > 0; the stack maps it at id × page size */
+    int fd;      /* the memfd (or the imported descriptor's duplicate) */
+    size_t size; /* bytes usable */
+    void *host;  /* the device's own read-write view, or null until DeviceMemoryHost asks for it */
     size_t hostSize;
 };
 
@@ -60,7 +60,8 @@ struct IspFile {
     template <class T> T &extension() {
         const void *key = extensionKey<T>();
         for (auto &e : extensions) {
-            if (e.first == key) return static_cast<T &>(*e.second);
+            if (e.first == key)
+                return static_cast<T &>(*e.second);
         }
         extensions.emplace_back(key, std::unique_ptr<FileExtension>(new T()));
         return static_cast<T &>(*extensions.back().second);
@@ -69,7 +70,8 @@ struct IspFile {
     template <class T> T *findExtension() {
         const void *key = extensionKey<T>();
         for (auto &e : extensions) {
-            if (e.first == key) return static_cast<T *>(e.second.get());
+            if (e.first == key)
+                return static_cast<T *>(e.second.get());
         }
         return nullptr;
     }
@@ -84,9 +86,9 @@ private:
 /** What a handler receives. */
 struct CommandContext {
     IspFile &file;
-    unsigned nr;             /* the command number (CI_eIOCTL) */
-    unsigned long request;   /* the exact request value */
-    void *arg;               /* the argument as passed: a record pointer, or an int by value */
+    unsigned nr;           /* the command number (CI_eIOCTL) */
+    unsigned long request; /* the exact request value */
+    void *arg;             /* the argument as passed: a record pointer, or an int by value */
     std::unique_lock<std::mutex> &lock;
 
     /** The argument of a command that takes an int by value. */
@@ -107,8 +109,8 @@ bool RegisterCommand(unsigned nr, size_t argSize, CommandHandler handler);
 #define NORVA_SIM_CONCAT2(a, b) a##b
 #define NORVA_SIM_CONCAT(a, b) NORVA_SIM_CONCAT2(a, b)
 /** Registers a handler from a static initialiser of the calling file. */
-#define NORVA_SIM_COMMAND(nr, argSize, handler)                                                                    \
-    static const bool NORVA_SIM_CONCAT(norvaSimCommand_, __LINE__) =                                               \
+#define NORVA_SIM_COMMAND(nr, argSize, handler)                                                                        \
+    static const bool NORVA_SIM_CONCAT(norvaSimCommand_, __LINE__) =                                                   \
         ::norva_sim::RegisterCommand((nr), (argSize), (handler))
 
 /** Called by ResetPlatform after the defaults are restored, without the platform lock (register from a static

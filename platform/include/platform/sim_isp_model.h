@@ -92,10 +92,10 @@ struct IspOutputBuffer {
 
 /** Buffers of one frame; a null `data` skips that output. */
 struct IspFrameOutputs {
-    IspOutputBuffer encoder;     /* config.eEncType (YUV) */
-    IspOutputBuffer display;     /* config.eDispType (RGB, packed 4:4:4, or Bayer data extraction) */
+    IspOutputBuffer encoder;       /* config.eEncType (YUV) */
+    IspOutputBuffer display;       /* config.eDispType (RGB, packed 4:4:4, or Bayer data extraction) */
     IspOutputBuffer hdrExtraction; /* config.eHDRExtType (BGR_101010_32) */
-    IspOutputBuffer raw2D;       /* config.eRaw2DExtraction (TIFF Bayer) */
+    IspOutputBuffer raw2D;         /* config.eRaw2DExtraction (TIFF Bayer) */
     uint8_t *statistics = nullptr; /* kIspStatsSize bytes */
 };
 

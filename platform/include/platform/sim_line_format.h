@@ -31,10 +31,10 @@ struct LineErrors {
 /** Description of a packed frame. */
 struct PackedFrameLayout {
     CI_CONV_FMT format;
-    unsigned bitDepth;  /* parallel 10 or 12; MIPI 10, 12 or 14 */
-    uint32_t stride;    /* bytes from one line to the next */
-    uint32_t width;     /* samples per line */
-    uint32_t height;    /* lines */
+    unsigned bitDepth; /* parallel 10 or 12; MIPI 10, 12 or 14 */
+    uint32_t stride;   /* bytes from one line to the next */
+    uint32_t width;    /* samples per line */
+    uint32_t height;   /* lines */
 };
 
 /** Whether the format and depth are a combination the receiver knows. */

@@ -27,13 +27,13 @@ struct SimMatrix {
 struct SimPipelineView {
     int id = 0;
     int fd = -1;
-    CI_PIPE_INFO info;                /* last registration or update record */
-    std::vector<uint8_t> registers;   /* the applied register image (1268 bytes) */
-    CI_PIPELINE decoded;              /* that image through the device's decoder */
+    CI_PIPE_INFO info;              /* last registration or update record */
+    std::vector<uint8_t> registers; /* the applied register image (1268 bytes) */
+    CI_PIPELINE decoded;            /* that image through the device's decoder */
     uint8_t nextPrivateValue = 0;
-    unsigned updates = 0;             /* CI_CONFIG_UPDATE calls that applied something */
+    unsigned updates = 0; /* CI_CONFIG_UPDATE calls that applied something */
     int lastAppliedMask = 0;
-    uint32_t activeMatrix = 0;        /* 0: none */
+    uint32_t activeMatrix = 0; /* 0: none */
     std::map<uint32_t, SimMatrix> matrices;
 };
 

@@ -18,12 +18,12 @@ void ResetPlatform();
 struct TraceEntry {
     int fd;
     unsigned long request;
-    int nr;                        /* -1 for a request value the device does not know */
-    long value;                    /* the argument as an integer (by-value commands) */
-    std::vector<uint8_t> argIn;    /* the record as it came in */
-    std::vector<uint8_t> argOut;   /* the record as the device left it */
+    int nr;                      /* -1 for a request value the device does not know */
+    long value;                  /* the argument as an integer (by-value commands) */
+    std::vector<uint8_t> argIn;  /* the record as it came in */
+    std::vector<uint8_t> argOut; /* the record as the device left it */
     long result;
-    bool injected;                 /* the answer came from fault injection */
+    bool injected; /* the answer came from fault injection */
 };
 std::vector<TraceEntry> Trace();
 void ClearTrace();

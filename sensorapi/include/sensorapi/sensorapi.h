@@ -27,10 +27,10 @@ extern "C" {
 /** A mode number is (configuration << SENSOR_MODE_CONFIG_SHIFT) + index within the configuration. */
 #define SENSOR_MODE_CONFIG_SHIFT 4
 #define SENSOR_MODE_INDEX_MASK 0x0F
-#define SENSOR_MODE_NUMBER(config, index) \
-    ((QOR_UINT16)(((config) << SENSOR_MODE_CONFIG_SHIFT) + ((index) & SENSOR_MODE_INDEX_MASK)))
+#define SENSOR_MODE_NUMBER(config, index)                                                                              \
+    ((QOR_UINT16)(((config) << SENSOR_MODE_CONFIG_SHIFT) + ((index)&SENSOR_MODE_INDEX_MASK)))
 #define SENSOR_MODE_CONFIG(mode) ((mode) >> SENSOR_MODE_CONFIG_SHIFT)
-#define SENSOR_MODE_INDEX(mode) ((mode) & SENSOR_MODE_INDEX_MASK)
+#define SENSOR_MODE_INDEX(mode) ((mode)&SENSOR_MODE_INDEX_MASK)
 
 typedef enum _Sensor_State_ {
     SENSOR_STATE_UNINITIALISED = 0,
@@ -51,9 +51,9 @@ typedef struct _Sensor_Mode_ {
     QOR_UINT8 ui8BitDepth;
     QOR_UINT16 ui16Width;
     QOR_UINT16 ui16Height;
-    double flTrow;       /**< line period, microseconds */
-    double flFrameRate;  /**< frames per second */
-    double flPixelRate;  /**< as the driver computes it */
+    double flTrow;      /**< line period, microseconds */
+    double flFrameRate; /**< frames per second */
+    double flPixelRate; /**< as the driver computes it */
     QOR_UINT16 ui16HorizontalTotal;
     QOR_UINT16 ui16VerticalTotal;
     QOR_UINT8 ui8SupportFlipping; /**< mask of SENSOR_FLIP_* bits */
@@ -125,16 +125,18 @@ struct _Sensor_Functions_ {
     QOR_RESULT (*GetInfo)(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo);
     QOR_RESULT (*GetGainRange)(SENSOR_HANDLE hHandle, double *pflMin, double *pflMax, QOR_UINT8 *puiContexts);
     QOR_RESULT (*GetCurrentGain)(SENSOR_HANDLE hHandle, double *pflCurrent, QOR_UINT8 ui8Context);
+    // clang-format 14 splits a long function-pointer member before its parameter list; keep these two as written.
+    // clang-format off
     QOR_RESULT (*GetExposureRange)(SENSOR_HANDLE hHandle, QOR_UINT32 *pui32Min, QOR_UINT32 *pui32Max,
                                    QOR_UINT8 *pui8Contexts);
     QOR_RESULT (*GetExposure)(SENSOR_HANDLE hHandle, QOR_UINT32 *pui32Exposure, QOR_UINT8 ui8Context);
-    QOR_RESULT (*SetExposureGain)(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain,
-                                  QOR_UINT8 ui8Context);
+    QOR_RESULT (*SetExposureGain)(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context);
     QOR_RESULT (*GetFocusRange)(SENSOR_HANDLE hHandle, QOR_UINT16 *pui16Min, QOR_UINT16 *pui16Max);
     QOR_RESULT (*GetCurrentFocus)(SENSOR_HANDLE hHandle, QOR_UINT16 *pui16Current);
     QOR_RESULT (*SetFocus)(SENSOR_HANDLE hHandle, QOR_UINT16 ui16Focus);
     QOR_RESULT (*ConfigureFlash)(SENSOR_HANDLE hHandle, QOR_BOOL bAlwaysOn, QOR_INT16 i16FrameDelay,
                                  QOR_INT16 i16Frames, QOR_UINT16 ui16FlashPulseWidth);
+    // clang-format on
     QOR_RESULT (*Insert)(SENSOR_HANDLE hHandle);
     QOR_RESULT (*WaitProcessed)(SENSOR_HANDLE hHandle);
     const char **(*GetSupportedExtraParams)(SENSOR_HANDLE hHandle);
@@ -175,8 +177,7 @@ QOR_RESULT Sensor_GetExposureRange(SENSOR_HANDLE hHandle, QOR_UINT32 *pui32Min, 
                                    QOR_UINT8 *pui8Contexts);
 QOR_RESULT Sensor_GetExposure(SENSOR_HANDLE hHandle, QOR_UINT32 *pui32Exposure, QOR_UINT8 ui8Context);
 /** Clamps exposure and gain into the driver's ranges (with a warning) before programming them. */
-QOR_RESULT Sensor_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain,
-                                  QOR_UINT8 ui8Context);
+QOR_RESULT Sensor_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context);
 QOR_RESULT Sensor_GetFocusRange(SENSOR_HANDLE hHandle, QOR_UINT16 *pui16Min, QOR_UINT16 *pui16Max);
 QOR_RESULT Sensor_GetCurrentFocus(SENSOR_HANDLE hHandle, QOR_UINT16 *pui16Current);
 /** Clamps the position into the driver's focus range (with a warning) before moving the lens. */

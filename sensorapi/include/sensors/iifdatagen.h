@@ -30,19 +30,19 @@ extern "C" {
 /** The driver record; the handle is its address. */
 typedef struct IIF_DGCAM_SENSOR {
     SENSOR_FUNCS sFuncs;
-    CI_CONNECTION *pConnection;   /* not owned */
-    CI_DATAGEN *pDatagen;         /* created at enable, destroyed at disable */
-    CI_CONVERTER sConverter;      /* configured at every enable, cleared at destruction */
-    QOR_UINT8 ui8Mode;            /* always 0 */
+    CI_CONNECTION *pConnection;     /* not owned */
+    CI_DATAGEN *pDatagen;           /* created at enable, destroyed at disable */
+    CI_CONVERTER sConverter;        /* configured at every enable, cleared at destruction */
+    QOR_UINT8 ui8Mode;              /* always 0 */
     QOR_UINT32 ui32CurrentExposure; /* microseconds; 0 until set or first read */
-    char *pszFilename;            /* owned copy; null when no file is loaded */
-    sSimImageIn sImage;           /* reader of the source file */
-    QOR_UINT32 ui32FrameCount;    /* frames played before the frame number wraps */
-    QOR_UINT32 ui32FrameNoToLoad; /* next frame to insert */
-    QOR_UINT32 ui32BuffersCount;  /* generator buffers allocated at enable */
-    QOR_BOOL8 bIsVideo;           /* advance to the next frame after every insertion */
-    QOR_UINT8 ui8IIFDG;           /* hardware data generator */
-    QOR_UINT8 ui8Gasket;          /* imager port fed */
+    char *pszFilename;              /* owned copy; null when no file is loaded */
+    sSimImageIn sImage;             /* reader of the source file */
+    QOR_UINT32 ui32FrameCount;      /* frames played before the frame number wraps */
+    QOR_UINT32 ui32FrameNoToLoad;   /* next frame to insert */
+    QOR_UINT32 ui32BuffersCount;    /* generator buffers allocated at enable */
+    QOR_BOOL8 bIsVideo;             /* advance to the next frame after every insertion */
+    QOR_UINT8 ui8IIFDG;             /* hardware data generator */
+    QOR_UINT8 ui8Gasket;            /* imager port fed */
     QOR_UINT16 ui16HBlanking;
     QOR_UINT16 ui16VBlanking;
     QOR_BOOL8 bPreload;

@@ -36,8 +36,14 @@ struct DeviceCalls {
         ~Mark() { --tInDevice; }
     };
     DeviceCalls() : sim(norva_sim::SimulationOps()), marked(*sim) {
-        marked.open = [](const char *path, int flags, mode_t mode) { Mark m; return self().sim->open(path, flags, mode); };
-        marked.close = [](int fd) { Mark m; return self().sim->close(fd); };
+        marked.open = [](const char *path, int flags, mode_t mode) {
+            Mark m;
+            return self().sim->open(path, flags, mode);
+        };
+        marked.close = [](int fd) {
+            Mark m;
+            return self().sim->close(fd);
+        };
         marked.ioctl = [](int fd, unsigned long request, void *arg) {
             Mark m;
             return self().sim->ioctl(fd, request, arg);
@@ -46,7 +52,10 @@ struct DeviceCalls {
             Mark m;
             return self().sim->mmap(addr, length, prot, flags, fd, offset);
         };
-        marked.munmap = [](void *addr, size_t length) { Mark m; return self().sim->munmap(addr, length); };
+        marked.munmap = [](void *addr, size_t length) {
+            Mark m;
+            return self().sim->munmap(addr, length);
+        };
     }
     static DeviceCalls &self() {
         static DeviceCalls calls;
@@ -59,7 +68,8 @@ void *operator new(std::size_t size) {
     if (gCounting.load(std::memory_order_relaxed) && tInDevice == 0) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
     }
-    if (void *p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (void *p = std::malloc(size == 0 ? 1 : size))
+        return p;
     throw std::bad_alloc();
 }
 // Every form is replaced, so that each delete frees what its new allocated.
@@ -77,7 +87,8 @@ void *operator new(std::size_t size, std::align_val_t align) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
     }
     const std::size_t a = static_cast<std::size_t>(align);
-    if (void *p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
+    if (void *p = std::aligned_alloc(a, (size + a - 1) / a * a))
+        return p;
     throw std::bad_alloc();
 }
 void *operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
@@ -124,8 +135,8 @@ TEST_F(FrameAllocations, HundredFramesAllocateNothing) {
     norva_test::TestSensor sensor(640, 480);
     std::unique_ptr<Camera> camera(new Camera(0, &sensor));
     Camera &c = *camera;
-    for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
-                                                               new ModuleFOS()}) {
+    for (SetupModule *m :
+         std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleFOS()}) {
         ASSERT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
     }
     c.state = Camera::CAM_REGISTERED;

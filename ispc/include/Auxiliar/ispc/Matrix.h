@@ -65,8 +65,7 @@ private:
     int cols;
     state matrixState;
 
-    template <class Op>
-    Matrix elementwise(Op op) const;
+    template <class Op> Matrix elementwise(Op op) const;
 };
 
 std::ostream &operator<<(std::ostream &os, const Matrix &m);

@@ -35,8 +35,7 @@ public:
     static QOR_RESULT save(const ParameterList &parameters, const std::string &filename);
     /** Writes the groups, then optionally the parameters that no group lists. */
     static QOR_RESULT saveGrouped(const ParameterList &parameters, std::ostream &file, bool bSaveUngroupped);
-    static QOR_RESULT saveGrouped(const ParameterList &parameters, const std::string &filename,
-                                  bool bSaveUngroupped);
+    static QOR_RESULT saveGrouped(const ParameterList &parameters, const std::string &filename, bool bSaveUngroupped);
 };
 
 } // namespace ISPC

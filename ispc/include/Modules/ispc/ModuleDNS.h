@@ -18,15 +18,15 @@ namespace ISPC {
  */
 class ModuleDNS : public SetupModuleImpl<ModuleDNS, STP_DNS> {
 public:
-    static const ParamDefSingle<bool> DNS_COMBINE;         /**< "DNS_COMBINE_ENABLE", default 1 */
-    static const ParamDef<double> DNS_STRENGTH;            /**< "DNS_STRENGTH", 0 to 6 */
-    static const ParamDef<double> DNS_GREYSCALE_THRESH;    /**< "DNS_GREYSC_PIXTHRESH_MULT", 0.07 to 14.5 */
+    static const ParamDefSingle<bool> DNS_COMBINE;      /**< "DNS_COMBINE_ENABLE", default 1 */
+    static const ParamDef<double> DNS_STRENGTH;         /**< "DNS_STRENGTH", 0 to 6 */
+    static const ParamDef<double> DNS_GREYSCALE_THRESH; /**< "DNS_GREYSC_PIXTHRESH_MULT", 0.07 to 14.5 */
     /* Replaced by the sensor's parameters and never read here; the data-generator sensor and camera
      * still read them as the old forms of its gain, well depth and read noise. */
-    static const ParamDef<double> DNS_ISOGAIN;             /**< "DNS_ISO_GAIN", 0 to 128, default 1 */
-    static const ParamDef<int> DNS_SENSORDEPTH;            /**< "DNS_SENSOR_BITDEPTH", 8 to 16, default 10 */
-    static const ParamDef<int> DNS_WELLDEPTH;              /**< "DNS_WELL_DEPTH", 0 to 65535, default 5000 */
-    static const ParamDef<double> DNS_READNOISE;           /**< "DNS_READ_NOISE", 0 to 100, default 0 */
+    static const ParamDef<double> DNS_ISOGAIN;   /**< "DNS_ISO_GAIN", 0 to 128, default 1 */
+    static const ParamDef<int> DNS_SENSORDEPTH;  /**< "DNS_SENSOR_BITDEPTH", 8 to 16, default 10 */
+    static const ParamDef<int> DNS_WELLDEPTH;    /**< "DNS_WELL_DEPTH", 0 to 65535, default 5000 */
+    static const ParamDef<double> DNS_READNOISE; /**< "DNS_READ_NOISE", 0 to 100, default 0 */
 
     static const char *const GROUP_NAME;   /**< "ModuleDNS" */
     static const char *const GROUP_HEADER; /**< "// Denoiser parameters" */

@@ -10,12 +10,12 @@ namespace ISPC {
  * so the definitions read as ModuleFOS::FOS_ROI and so on.
  */
 struct ModuleFOSDefinitions {
-    static const ParamDefSingle<bool> FOS_ROI;        /**< "FOS_ROI_ENABLE" */
-    static const ParamDefSingle<bool> FOS_GRID;       /**< "FOS_GRID_ENABLE" */
-    static const ParamDefArray<int> FOS_ROISTART;     /**< "FOS_ROI_START_COORDS", x and y */
-    static const ParamDefArray<int> FOS_ROIEND;       /**< "FOS_ROI_END_COORDS", x and y (inclusive) */
-    static const ParamDefArray<int> FOS_GRIDSTART;    /**< "FOS_GRID_START_COORDS", x and y */
-    static const ParamDefArray<int> FOS_GRIDSIZE;     /**< "FOS_GRID_TILE_SIZE", width and height */
+    static const ParamDefSingle<bool> FOS_ROI;     /**< "FOS_ROI_ENABLE" */
+    static const ParamDefSingle<bool> FOS_GRID;    /**< "FOS_GRID_ENABLE" */
+    static const ParamDefArray<int> FOS_ROISTART;  /**< "FOS_ROI_START_COORDS", x and y */
+    static const ParamDefArray<int> FOS_ROIEND;    /**< "FOS_ROI_END_COORDS", x and y (inclusive) */
+    static const ParamDefArray<int> FOS_GRIDSTART; /**< "FOS_GRID_START_COORDS", x and y */
+    static const ParamDefArray<int> FOS_GRIDSIZE;  /**< "FOS_GRID_TILE_SIZE", width and height */
 };
 
 } // namespace ISPC

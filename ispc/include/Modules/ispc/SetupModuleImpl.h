@@ -16,8 +16,7 @@ namespace ISPC {
  * One entry of a setup module's parameter table: the tag it reads and writes and how a module of
  * type M loads it from a list and saves it with each kind of save.
  */
-template <class M>
-struct ParamBinding {
+template <class M> struct ParamBinding {
     typedef std::function<void(M &, const ParameterList &)> LoadFn;
     typedef std::function<void(const M &, ParameterList &, ModuleBase::SaveType)> SaveFn;
 
@@ -55,8 +54,7 @@ struct ParamBinding {
  * (extra parameters), getGroup (a group other than the table's tags). A parameter that needs its own
  * reader or writer goes into the table through custom().
  */
-template <class Derived, SetupID ID>
-class SetupModuleImpl : public SetupModuleBase<ID> {
+template <class Derived, SetupID ID> class SetupModuleImpl : public SetupModuleBase<ID> {
 public:
     typedef ParamBinding<Derived> Binding;
 
@@ -109,8 +107,7 @@ protected:
      * The standard set-up: no pipeline or no MC configuration gives 15 with the usual messages and
      * changes nothing; otherwise Derived::writeSetup writes the block(s) and the module counts as set up.
      */
-    template <class P>
-    QOR_RESULT standardSetup(P *pipe) {
+    template <class P> QOR_RESULT standardSetup(P *pipe) {
         if (pipe == nullptr) {
             LOG_Error(__func__, __LINE__, this->getLoggingName(), "pipeline not set!\n");
             return QOR_RES_UNAVAILABLE;
@@ -129,8 +126,7 @@ protected:
     }
 
     /** setup() of a module on its pipeline: the standard set-up, bracketed by the performance hooks. */
-    template <class P>
-    QOR_RESULT timedSetup(P *pipe) {
+    template <class P> QOR_RESULT timedSetup(P *pipe) {
         LOG_Perf_In(this->getLoggingName(), __FILE__, "setup", __LINE__);
         const QOR_RESULT ret = standardSetup(pipe);
         if (ret == QOR_RES_OK) {
@@ -139,15 +135,11 @@ protected:
         return ret;
     }
 
-    template <class Block>
-    static void markUpdated(Block &block) {
-        block.updateNeeded = true;
-    }
+    template <class Block> static void markUpdated(Block &block) { block.updateNeeded = true; }
 
     /* Table entries. V is the member's type, T the definition's; values are converted between them. */
 
-    template <typename T, typename V>
-    static Binding bind(const ParamDef<T> &def, V Derived::*member) {
+    template <typename T, typename V> static Binding bind(const ParamDef<T> &def, V Derived::*member) {
         Binding b;
         b.tag = def.name;
         b.load = [def, member](Derived &m, const ParameterList &list) {
@@ -155,11 +147,20 @@ protected:
         };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
             switch (t) {
-            case ModuleBase::SAVE_VAL: list.addParameter(def, static_cast<T>(m.*member), true); break;
-            case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-            case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-            case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-            default: break;
+            case ModuleBase::SAVE_VAL:
+                list.addParameter(def, static_cast<T>(m.*member), true);
+                break;
+            case ModuleBase::SAVE_MIN:
+                list.addParameterMin(def, true);
+                break;
+            case ModuleBase::SAVE_MAX:
+                list.addParameterMax(def, true);
+                break;
+            case ModuleBase::SAVE_DEF:
+                list.addParameterDef(def, true);
+                break;
+            default:
+                break;
             }
         };
         return b;
@@ -179,7 +180,8 @@ protected:
             }
         };
         b.save = [def, member, count](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
-            saveArray(def, list, t, [&](unsigned i) { return static_cast<T>((m.*member)[i]); }, count);
+            saveArray(
+                def, list, t, [&](unsigned i) { return static_cast<T>((m.*member)[i]); }, count);
         };
         return b;
     }
@@ -198,14 +200,14 @@ protected:
         b.save = [def, member, count](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
             const std::vector<V> &v = m.*member;
             const unsigned n = count < v.size() ? count : static_cast<unsigned>(v.size());
-            saveArray(def, list, t, [&](unsigned i) { return static_cast<T>(v[i]); }, n);
+            saveArray(
+                def, list, t, [&](unsigned i) { return static_cast<T>(v[i]); }, n);
         };
         return b;
     }
 
     /** A switch: a bool or flag member. */
-    template <typename V>
-    static Binding bind(const ParamDefSingle<bool> &def, V Derived::*member) {
+    template <typename V> static Binding bind(const ParamDefSingle<bool> &def, V Derived::*member) {
         Binding b;
         b.tag = def.name;
         b.load = [def, member](Derived &m, const ParameterList &list) {
@@ -213,11 +215,20 @@ protected:
         };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
             switch (t) {
-            case ModuleBase::SAVE_VAL: list.addParameter(def, static_cast<bool>(m.*member), true); break;
-            case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-            case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-            case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-            default: break;
+            case ModuleBase::SAVE_VAL:
+                list.addParameter(def, static_cast<bool>(m.*member), true);
+                break;
+            case ModuleBase::SAVE_MIN:
+                list.addParameterMin(def, true);
+                break;
+            case ModuleBase::SAVE_MAX:
+                list.addParameterMax(def, true);
+                break;
+            case ModuleBase::SAVE_DEF:
+                list.addParameterDef(def, true);
+                break;
+            default:
+                break;
             }
         };
         return b;
@@ -229,11 +240,20 @@ protected:
         b.load = [def, member](Derived &m, const ParameterList &list) { m.*member = list.getParameter(def); };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
             switch (t) {
-            case ModuleBase::SAVE_VAL: list.addParameter(def, m.*member, true); break;
-            case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-            case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-            case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-            default: break;
+            case ModuleBase::SAVE_VAL:
+                list.addParameter(def, m.*member, true);
+                break;
+            case ModuleBase::SAVE_MIN:
+                list.addParameterMin(def, true);
+                break;
+            case ModuleBase::SAVE_MAX:
+                list.addParameterMax(def, true);
+                break;
+            case ModuleBase::SAVE_DEF:
+                list.addParameterDef(def, true);
+                break;
+            default:
+                break;
             }
         };
         return b;
@@ -262,10 +282,17 @@ private:
             list.addParameter(def, values, true);
             break;
         }
-        case ModuleBase::SAVE_MIN: list.addParameterMin(def, true); break;
-        case ModuleBase::SAVE_MAX: list.addParameterMax(def, true); break;
-        case ModuleBase::SAVE_DEF: list.addParameterDef(def, true); break;
-        default: break;
+        case ModuleBase::SAVE_MIN:
+            list.addParameterMin(def, true);
+            break;
+        case ModuleBase::SAVE_MAX:
+            list.addParameterMax(def, true);
+            break;
+        case ModuleBase::SAVE_DEF:
+            list.addParameterDef(def, true);
+            break;
+        default:
+            break;
         }
     }
 };
