@@ -21,7 +21,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "../tests/sensorapi/dg_nrv.h"
+#include "../tests/support/dg_nrv.h"
 #include "ci/ci_api.h"
 #include "platform/sim_frame_source.h"
 #include "platform/sim_isp.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../platform/dg_packer.h"
-#include "capture_fixture.h"
+#include "support/dg_packer.h"
+#include "support/capture_fixture.h"
 #include "ci/ci_datagen.h"
 #include "ci/ci_gasket.h"
 

@@ -7,7 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "ci/ci_connection_internal.h"
 #include "ci/ci_ioctrl.h"
 #include "ci/sys_userio.h"

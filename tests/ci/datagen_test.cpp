@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/dg_packer.h"
+#include "support/dg_packer.h"
 #include "ci/ci_api.h"
 #include "ci/ci_connection_internal.h"
 #include "ci/ci_datagen.h"
 #include "ci/ci_gasket.h"
 #include "ci/ci_ioctrl.h"
 #include "platform/sim_frame_source.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "norvacommon/dmabuf.h"
 #include "platform/sim_dmabuf.h"
 #include "sys/sys_seam.h"

@@ -9,7 +9,7 @@
 #include "ci/ci_datagen.h"
 #include "ci/ci_gasket.h"
 #include "ci/ci_ioctrl.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

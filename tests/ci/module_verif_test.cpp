@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "ci/ci_modules_verif.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 using norva_test::stderrOf;
 

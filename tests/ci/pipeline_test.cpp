@@ -13,7 +13,7 @@
 #include "mc/mc_pipeline.h"
 #include "platform/sim_lsdecoder.h"
 #include "platform/sim_pipeline.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

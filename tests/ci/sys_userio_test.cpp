@@ -8,7 +8,7 @@
 
 #include "ci/ci_ioctrl.h"
 #include "ci/sys_userio.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 using norva_test::SimTest;
 using norva_test::stderrOf;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ci/ci_ioctrl.h"
-#include "dg_nrv.h"
+#include "support/dg_nrv.h"
 #include "ispc/Camera.h"
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleFOS.h"
@@ -17,7 +17,7 @@
 #include "ispc/ParameterFileParser.h"
 #include "platform/sim_capture.h"
 #include "sensors/iifdatagen.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 using namespace ISPC;
 using norva_test::SimTest;

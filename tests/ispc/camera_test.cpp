@@ -25,9 +25,9 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "platform/sim_capture.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "sys/sys_seam.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

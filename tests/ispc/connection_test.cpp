@@ -11,7 +11,7 @@
 
 #include "ci/ci_ioctrl.h"
 #include "ispc/Connection.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sim_platform_fixture.h"
 
 using ISPC::CI_Connection;

@@ -9,7 +9,7 @@
 #include "ispc/Control.h"
 #include "ispc/ControlModule.h"
 #include "ispc/Pipeline.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

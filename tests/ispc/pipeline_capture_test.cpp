@@ -23,8 +23,8 @@
 #include "sim_image.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_pipeline.h"
-#include "sim_fixture.h"
-#include "test_sensor.h"
+#include "support/sim_fixture.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

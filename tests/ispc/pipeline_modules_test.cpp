@@ -8,7 +8,7 @@
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/Pipeline.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

@@ -18,8 +18,8 @@
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Pipeline.h"
 #include "platform/sim_pipeline.h"
-#include "sim_fixture.h"
-#include "test_sensor.h"
+#include "support/sim_fixture.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 using norva_test::contains;

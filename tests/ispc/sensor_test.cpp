@@ -16,7 +16,7 @@
 
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Sensor.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sim_platform_fixture.h"
 
 using ISPC::ModuleBase;

@@ -5,7 +5,7 @@
 
 #include "ci/ci_ioctrl.h"
 #include "platform/sim_platform.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "sys/sys_seam.h"
 
 namespace norva_test {

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "../ci/capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "mc/mc_stats.h"
 #include "platform/sim_capture.h"
 

@@ -18,7 +18,7 @@
 #include "ispc/ModuleRLT.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 
 using namespace ISPC;
 

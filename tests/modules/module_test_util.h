@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ispc/ParameterFileParser.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 
 namespace norva_test {

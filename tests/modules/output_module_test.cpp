@@ -6,7 +6,7 @@
 
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 #include "support/output_capture.h"
 #include "module_test_util.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "../ci/capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "ci/ci_connection_internal.h"
 #include "ci/ci_ioctrl.h"
 #include "ci/sys_userio.h"

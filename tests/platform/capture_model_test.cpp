@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "../ci/capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "ci/ci_datagen.h"
-#include "dg_packer.h"
+#include "support/dg_packer.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "dg_packer.h"
+#include "support/dg_packer.h"
 #include "platform/sim_line_format.h"
 
 using norva_sim::LineErrors;

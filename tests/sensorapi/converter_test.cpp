@@ -13,7 +13,7 @@
 #include "ci/ci_converter.h"
 #include "norvacommon/userlog.h"
 #include "platform/sim_line_format.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sim_image.h"
 
 using namespace norva_test;

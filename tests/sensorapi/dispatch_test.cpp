@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "norvacommon/userlog.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sensorapi/sensorapi.h"
 #include "support/scoped_env.h"
 

@@ -10,13 +10,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "../ci/sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "ci/ci_api.h"
-#include "dg_nrv.h"
+#include "support/dg_nrv.h"
 #include "norvacommon/userlog.h"
 #include "platform/sim_frame_source.h"
 #include "platform/sim_isp.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sensorapi/sensorapi.h"
 #include "sensors/iifdatagen.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "norvacommon/userlog.h"
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 #include "sensor_registry_internal.h"
 #include "sensorapi/sensorapi.h"
 #include "support/scoped_env.h"

@@ -17,9 +17,9 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "platform/sim_node.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 #include "sys/sys_seam.h"
-#include "test_sensor.h"
+#include "support/test_sensor.h"
 
 namespace {
 std::atomic<bool> gCounting{false};

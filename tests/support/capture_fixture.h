@@ -13,7 +13,7 @@
 #include "mc/mc_pipeline.h"
 #include "norvacommon/ci_alloc_info.h"
 #include "platform/sim_capture.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 namespace norva_test {
 

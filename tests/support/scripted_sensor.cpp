@@ -1,4 +1,4 @@
-#include "scripted_sensor.h"
+#include "support/scripted_sensor.h"
 
 #include <gtest/gtest.h>
 
