@@ -1,0 +1,139 @@
+#include "gstnorvasrc.h"
+
+GST_DEBUG_CATEGORY_STATIC(gst_norvasrc_debug);
+#define GST_CAT_DEFAULT gst_norvasrc_debug
+
+static GstStaticPadTemplate gst_norvasrc_src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-raw, format=(string){BGRx,RGBx,BGR,RGB,v308,NV12,NV21,NV16,NV61,"
+                                            "NV12_10LE32}; "
+                                            "video/x-bayer, format=(string){rggb,grbg,gbrg,bggr,rggb10nrv,grbg10nrv,"
+                                            "gbrg10nrv,bggr10nrv,rggb12nrv,grbg12nrv,gbrg12nrv,bggr12nrv}"));
+
+static guint signals[SIGNAL_LAST] = {0};
+
+G_DEFINE_TYPE_WITH_CODE(GstNorvasrc, gst_norvasrc, GST_TYPE_BASE_SRC,
+                        GST_DEBUG_CATEGORY_INIT(gst_norvasrc_debug, "norvasrc", 0,
+                                                "debug category for norvasrc element");
+                        G_IMPLEMENT_INTERFACE(GST_TYPE_NORVASRC_PROPS, gst_norvasrc_props_init);
+                        G_IMPLEMENT_INTERFACE(GST_TYPE_NORVASRC_PAD_PROPS, gst_norvasrc_pad_props_init))
+
+GstPadTemplate *gst_norvasrc_pad_template(void) { return gst_static_pad_template_get(&gst_norvasrc_src_template); }
+
+static void gst_norvasrc_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
+    GstNorvasrc *src = GST_NORVASRC(object);
+    GST_DEBUG_OBJECT(src, "set_property");
+
+    const PropertyDef *def = norvasrc_property_def(id);
+    if (!def || !def->writable) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    GstState state = GST_STATE(src);
+    if (!norvasrc_property_mutable_in(pspec, state)) {
+        GST_WARNING_OBJECT(src, "Changing property '%s' when the element is in %s state", pspec->name,
+                           gst_element_state_get_name(state));
+        return;
+    }
+    GST_OBJECT_LOCK(src);
+    norvasrc_property_store(src->state->props, *def, value, GST_CAT_DEFAULT, object);
+    src->state->props.changed[id] = 1;
+    GST_OBJECT_UNLOCK(src);
+}
+
+static void gst_norvasrc_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
+    GstNorvasrc *src = GST_NORVASRC(object);
+    GST_DEBUG_OBJECT(src, "get_property");
+
+    const PropertyDef *def = norvasrc_property_def(id);
+    if (!def) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    GST_OBJECT_LOCK(src);
+    norvasrc_property_load(src->state->props, *def, value);
+    GST_OBJECT_UNLOCK(src);
+}
+
+void gst_norvasrc_set_sensor(GstNorvasrc *src, const gchar *name) {
+    GST_DEBUG_OBJECT(src, "Sensor name is %s", name ? name : "(null)");
+    g_free(src->state->props.sensor);
+    src->state->props.sensor = g_strdup(name);
+}
+
+void gst_norvasrc_set_setup_file_ctx(GstNorvasrc *src, const gchar *path, guint context) {
+    g_return_if_fail(context < G_N_ELEMENTS(src->state->props.setup_file_ctx));
+    GST_DEBUG_OBJECT(src, "Context %u extra setup file is %s", context, path ? path : "(null)");
+    g_free(src->state->props.setup_file_ctx[context]);
+    src->state->props.setup_file_ctx[context] = g_strdup(path);
+}
+
+static void gst_norvasrc_finalize(GObject *object) {
+    GstNorvasrc *src = GST_NORVASRC(object);
+    NorvasrcState *state = src->state;
+    norvasrc_properties_clear(state->props);
+    g_free(state->save_file);
+    g_free(state->save_type);
+    if (state->time_info)
+        g_variant_dict_unref(state->time_info);
+    if (state->allocator)
+        gst_object_unref(state->allocator);
+    g_mutex_clear(&state->mutex);
+    g_cond_clear(&state->shot_released);
+    g_cond_clear(&state->queue_filled);
+    g_cond_clear(&state->buffers_allocated);
+    delete state;
+    src->state = nullptr;
+    G_OBJECT_CLASS(gst_norvasrc_parent_class)->finalize(object);
+}
+
+static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
+    GObjectClass *gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
+
+    gst_element_class_add_pad_template(element_class, gst_norvasrc_pad_template());
+    gst_element_class_set_static_metadata(element_class, "Norva video source", "Source/Video", "Reads frames from ISP",
+                                          "The norva developers");
+
+    gobject_class->set_property = gst_norvasrc_set_property;
+    gobject_class->get_property = gst_norvasrc_get_property;
+    norvasrc_properties_override(gobject_class);
+
+    const GType type = G_TYPE_FROM_CLASS(klass);
+    const GSignalFlags action = static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION);
+    g_signal_new("set-exposure-auto-gain-range", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, set_ae_gain_range),
+                 nullptr, nullptr, nullptr, G_TYPE_NONE, 2, G_TYPE_FLOAT, G_TYPE_FLOAT);
+    g_signal_new("set-exposure-auto-time-range", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, set_ae_time_range),
+                 nullptr, nullptr, nullptr, G_TYPE_NONE, 2, G_TYPE_UINT, G_TYPE_UINT);
+    g_signal_new("take-nrv-image", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, take_nrv_image), nullptr, nullptr,
+                 nullptr, G_TYPE_NONE, 3, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT);
+    g_signal_new("set-fvalue-window", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, set_fvalue_window), nullptr,
+                 nullptr, nullptr, G_TYPE_BOOLEAN, 4, G_TYPE_FLOAT, G_TYPE_FLOAT, G_TYPE_FLOAT, G_TYPE_FLOAT);
+    signals[SIGNAL_IMAGE_READY] = g_signal_new("image-ready", type, G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
+                                               G_TYPE_NONE, 1, G_TYPE_BOOLEAN);
+    signals[SIGNAL_SENSOR_ROW_TIME] = g_signal_new("sensor-row-time", type, G_SIGNAL_RUN_LAST, 0, nullptr, nullptr,
+                                                   nullptr, G_TYPE_NONE, 1, G_TYPE_UINT64);
+
+    gobject_class->finalize = gst_norvasrc_finalize;
+}
+
+static void gst_norvasrc_init(GstNorvasrc *src) {
+    GST_DEBUG_OBJECT(src, "gst_norva_src_init");
+    gst_base_src_set_format(GST_BASE_SRC(src), GST_FORMAT_TIME);
+    gst_base_src_set_live(GST_BASE_SRC(src), TRUE);
+
+    NorvasrcState *state = new NorvasrcState();
+    src->state = state;
+    gst_norva_video_info_init(&state->video_id.vinfo);
+    state->video_id.context = 0;
+    state->time_info = g_variant_dict_new(nullptr);
+
+    norvasrc_properties_init(state->props);
+
+    g_mutex_init(&state->mutex);
+    g_cond_init(&state->shot_released);
+    g_cond_init(&state->queue_filled);
+    g_cond_init(&state->buffers_allocated);
+
+    gst_norva_bounds_init(&state->props.bounds);
+}

@@ -1,0 +1,76 @@
+#ifndef GST_NORVASRC_H
+#define GST_NORVASRC_H
+
+/*
+ * The element norvasrc: a live source that reads processed frames from one ISP context. Its C++ state lives in
+ * one record owned by the instance (created in instance init, deleted in finalize).
+ */
+
+#include <gst/base/gstbasesrc.h>
+#include <gst/gst.h>
+
+#include "gstnorvasrcprops.h"
+#include "gstnorvavideoinfo.h"
+
+G_BEGIN_DECLS
+
+#define GST_TYPE_NORVASRC (gst_norvasrc_get_type())
+#define GST_NORVASRC(obj) (G_TYPE_CHECK_INSTANCE_CAST((obj), GST_TYPE_NORVASRC, GstNorvasrc))
+#define GST_IS_NORVASRC(obj) (G_TYPE_CHECK_INSTANCE_TYPE((obj), GST_TYPE_NORVASRC))
+
+struct NorvasrcState;
+
+typedef struct _GstNorvasrc {
+    GstBaseSrc parent;
+    NorvasrcState *state;
+} GstNorvasrc;
+
+typedef struct _GstNorvasrcClass {
+    GstBaseSrcClass parent_class;
+    /* Class closures of the action signals. */
+    void (*set_ae_gain_range)(GstNorvasrc *src, gfloat a, gfloat b);
+    void (*set_ae_time_range)(GstNorvasrc *src, guint a, guint b);
+    void (*take_nrv_image)(GstNorvasrc *src, gchar *file, gchar *save_type, guint context);
+    gboolean (*set_fvalue_window)(GstNorvasrc *src, gfloat left, gfloat top, gfloat right, gfloat bottom);
+} GstNorvasrcClass;
+
+GType gst_norvasrc_get_type(void);
+
+/** A new pad template "src" with the element's output caps. */
+GstPadTemplate *gst_norvasrc_pad_template(void);
+
+/** Stores a copy of the sensor name (null allowed). The caller holds the object lock or runs unshared. */
+void gst_norvasrc_set_sensor(GstNorvasrc *src, const gchar *name);
+/** Stores a copy of the extra setup files of context 0 or 1 (null allowed), as gst_norvasrc_set_sensor. */
+void gst_norvasrc_set_setup_file_ctx(GstNorvasrc *src, const gchar *path, guint context);
+
+G_END_DECLS
+
+enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL_LAST };
+
+/** The C++ state of one element. */
+struct NorvasrcState {
+    GstNorvaVideoId video_id; /**< the element's own pad */
+    guint64 shot_counter = 0;
+    GVariantDict *time_info = nullptr; /**< buffer time information */
+    GstAllocator *allocator = nullptr;
+    guint event_seqnum = 0;
+    gint fetching = 0;
+    gint flushing = 0;
+
+    /* Pending image-save request. */
+    gboolean save_pending = FALSE;
+    guint save_context = 0;
+    gchar *save_file = nullptr;
+    gchar *save_type = nullptr;
+
+    NorvasrcProperties props;
+
+    /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated. */
+    GMutex mutex;
+    GCond shot_released;
+    GCond queue_filled;
+    GCond buffers_allocated;
+};
+
+#endif /* GST_NORVASRC_H */

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Runs the GStreamer tools against the built plug-in with a fresh registry.
+#   gst_tools_test.sh inspect|launch PLUGIN_DIR
+# The registry holds only the plug-in and GStreamer's core elements. NORVA_GST_PRELOAD names runtime libraries
+# to preload into the tools (the sanitizer runtimes when the plug-in is built with sanitizers); the registry is
+# then scanned in-process so that the preload applies.
+set -euo pipefail
+
+mode=$1
+plugin_dir=$2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+core_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
+mkdir "$work/plugins"
+ln -s "$plugin_dir/libnorvasrc.so" "$work/plugins/"
+ln -s "$core_dir/libgstcoreelements.so" "$work/plugins/"
+
+export GST_REGISTRY="$work/registry.bin"
+export GST_PLUGIN_SYSTEM_PATH_1_0=""
+export GST_PLUGIN_PATH_1_0="$work/plugins"
+if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
+  export LD_PRELOAD="$NORVA_GST_PRELOAD"
+  export GST_REGISTRY_FORK=no
+  # The tools are not built with the sanitizers; their own allocations at exit are not ours to report.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+fi
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+expect_line() { # text file
+  grep -qF -- "$1" "$2" || fail "missing: $1"
+}
+expect_count() { # count text file
+  local n
+  n=$(grep -oF -- "$2" "$3" | wc -l)
+  [ "$n" -eq "$1" ] || fail "'$2' appears $n times, expected $1"
+}
+
+case "$mode" in
+inspect)
+  gst-inspect-1.0 --plugin norvasrc >"$work/plugin.txt" 2>&1 || fail "plug-in does not load: $(cat "$work/plugin.txt")"
+  expect_line "Version                  0.1" "$work/plugin.txt"
+  expect_line "License                  Proprietary" "$work/plugin.txt"
+  expect_line "norvasrc: Norva video source" "$work/plugin.txt"
+  grep -q "norvaproxysrc" "$work/plugin.txt" && fail "norvaproxysrc listed as a feature"
+
+  nm -D --defined-only "$plugin_dir/libnorvasrc.so" >"$work/symbols.txt"
+  expect_line " T gst_plugin_norvasrc_get_desc" "$work/symbols.txt"
+  expect_line " T gst_plugin_norvasrc_register" "$work/symbols.txt"
+  grep -q " plugin_init$" "$work/symbols.txt" && fail "plugin_init is exported"
+
+  if gst-inspect-1.0 --exists norvaproxysrc; then fail "norvaproxysrc exists as a factory"; fi
+  if gst-inspect-1.0 norvaproxysrc >/dev/null 2>&1; then fail "norvaproxysrc can be inspected"; fi
+
+  gst-inspect-1.0 norvasrc >"$work/element.txt" 2>&1 || fail "inspecting norvasrc failed"
+  expect_line "Long-name                Norva video source" "$work/element.txt"
+  expect_line "Klass                    Source/Video" "$work/element.txt"
+  expect_line "Description              Reads frames from ISP" "$work/element.txt"
+  expect_line "SRC template: 'src'" "$work/element.txt"
+  expect_line "Availability: Always" "$work/element.txt"
+  expect_line "format: { (string)BGRx, (string)RGBx, (string)BGR, (string)RGB, (string)v308, (string)NV12, (string)NV21, (string)NV16, (string)NV61, (string)NV12_10LE32 }" "$work/element.txt"
+  expect_line "format: { (string)rggb, (string)grbg, (string)gbrg, (string)bggr, (string)rggb10nrv, (string)grbg10nrv, (string)gbrg10nrv, (string)bggr10nrv, (string)rggb12nrv, (string)grbg12nrv, (string)gbrg12nrv, (string)bggr12nrv }" "$work/element.txt"
+  expect_count 2 "format: {" "$work/element.txt"
+  expect_count 36 "changeable in NULL, READY, PAUSED or PLAYING state" "$work/element.txt"
+  expect_count 1 "changeable only in NULL, READY or PAUSED state" "$work/element.txt"
+  # Properties: the 61 of the element beside the six of the base source.
+  n=$(sed -n '/^Element Properties:/,/^Element Signals:/p' "$work/element.txt" | grep -cE '^  [a-z0-9-]+ *: ' || true)
+  [ "$n" -eq 67 ] || fail "$n properties listed, expected 67"
+  expect_line 'Enum "GstNorvasrcAwbMode" Default: 1, "average"' "$work/element.txt"
+  expect_line '(2): white            - White patch' "$work/element.txt"
+  expect_line '(1): FREE50           - 50 Hz flicker free' "$work/element.txt"
+  expect_line 'GstValueArray of GValues of type "gint"' "$work/element.txt"
+
+  sed -n '/^Element Signals:/,/^Element Actions:/p' "$work/element.txt" | tr -s ' \n' ' ' >"$work/signals.txt"
+  expect_line '"image-ready" : void user_function (GstElement* object, gboolean arg0, gpointer user_data);' "$work/signals.txt"
+  expect_line '"sensor-row-time" : void user_function (GstElement* object, guint64 arg0, gpointer user_data);' "$work/signals.txt"
+  expect_count 2 "user_function" "$work/signals.txt"
+  sed -n '/^Element Actions:/,$p' "$work/element.txt" | tr -s ' \n' ' ' >"$work/actions.txt"
+  expect_line '"set-exposure-auto-gain-range" : void user_function (GstElement* object, gfloat arg0, gfloat arg1);' "$work/actions.txt"
+  expect_line '"set-exposure-auto-time-range" : void user_function (GstElement* object, guint arg0, guint arg1);' "$work/actions.txt"
+  expect_line '"take-nrv-image" : void user_function (GstElement* object, gchararray arg0, gchararray arg1, guint arg2);' "$work/actions.txt"
+  expect_line '"set-fvalue-window" : gboolean user_function (GstElement* object, gfloat arg0, gfloat arg1, gfloat arg2, gfloat arg3);' "$work/actions.txt"
+  expect_count 4 "user_function" "$work/actions.txt"
+  ;;
+launch)
+  # An enumeration value that does not exist is refused while the pipeline is parsed.
+  if gst-launch-1.0 norvasrc awb-mode=bogus ! fakesink >"$work/launch.txt" 2>&1; then
+    fail "pipeline with awb-mode=bogus succeeded"
+  fi
+  expect_line 'could not set property "awb-mode" in element "norvasrc' "$work/launch.txt"
+  expect_line 'to "bogus"' "$work/launch.txt"
+  ;;
+*)
+  echo "unknown mode $mode"
+  exit 2
+  ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- output ---"
+  cat "$work"/*.txt 2>/dev/null | head -400
+  exit 1
+fi
+echo "PASS: $mode"
