@@ -48,11 +48,11 @@ static gboolean gst_norva_current_brightness_meta_init(GstMeta *meta, gpointer p
 
 const GstMetaInfo *gst_norva_current_brightness_meta_get_info(void) {
     static const GstMetaInfo *info = NULL;
-    if (g_once_init_enter((gsize *)&info)) {
+    if (g_once_init_enter(&info)) {
         const GstMetaInfo *i = gst_meta_register(gst_norva_current_brightness_meta_api_get_type(),
                                                  "GstNorvaCurrentBrightnessMeta", sizeof(GstNorvaCurrentBrightnessMeta),
                                                  gst_norva_current_brightness_meta_init, NULL, NULL);
-        g_once_init_leave((gsize *)&info, (gsize)i);
+        g_once_init_leave(&info, i);
     }
     return info;
 }
@@ -87,11 +87,11 @@ static gboolean gst_norva_brightness_hist_meta_init(GstMeta *meta, gpointer para
 
 const GstMetaInfo *gst_norva_brightness_hist_meta_get_info(void) {
     static const GstMetaInfo *info = NULL;
-    if (g_once_init_enter((gsize *)&info)) {
+    if (g_once_init_enter(&info)) {
         const GstMetaInfo *i =
             gst_meta_register(gst_norva_brightness_hist_meta_api_get_type(), "GstNorvaBrightnessHistMeta",
                               sizeof(GstNorvaBrightnessHistMeta), gst_norva_brightness_hist_meta_init, NULL, NULL);
-        g_once_init_leave((gsize *)&info, (gsize)i);
+        g_once_init_leave(&info, i);
     }
     return info;
 }
@@ -136,11 +136,11 @@ static gboolean gst_focus_value_meta_transform(GstBuffer *dest, GstMeta *meta, G
 
 const GstMetaInfo *gst_focus_value_meta_get_info(void) {
     static const GstMetaInfo *info = NULL;
-    if (g_once_init_enter((gsize *)&info)) {
+    if (g_once_init_enter(&info)) {
         const GstMetaInfo *i =
             gst_meta_register(gst_focus_value_meta_api_get_type(), "GstFocusValueMeta", sizeof(GstFocusValueMeta),
                               gst_focus_value_meta_init, NULL, gst_focus_value_meta_transform);
-        g_once_init_leave((gsize *)&info, (gsize)i);
+        g_once_init_leave(&info, i);
     }
     return info;
 }
@@ -183,11 +183,11 @@ static gboolean gst_iris_correction_meta_transform(GstBuffer *dest, GstMeta *met
 
 const GstMetaInfo *gst_iris_correction_meta_get_info(void) {
     static const GstMetaInfo *info = NULL;
-    if (g_once_init_enter((gsize *)&info)) {
+    if (g_once_init_enter(&info)) {
         const GstMetaInfo *i = gst_meta_register(gst_iris_correction_meta_api_get_type(), "GstIrisCorrectionMeta",
                                                  sizeof(GstIrisCorrectionMeta), gst_iris_correction_meta_init, NULL,
                                                  gst_iris_correction_meta_transform);
-        g_once_init_leave((gsize *)&info, (gsize)i);
+        g_once_init_leave(&info, i);
     }
     return info;
 }

@@ -2,11 +2,18 @@
 #include <gst/check/gstcheck.h>
 
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "gstnorvabuf.h"
 #include "gstnorvavideoinfo.h"
 #include "testcontext.h"
+
+// Crop bounds relative to another rectangle may start left of or above it.
+static_assert(std::is_signed<decltype(BufferFrameBounds::x)>::value &&
+                  std::is_signed<decltype(BufferFrameBounds::y)>::value,
+              "signed origin");
+static_assert(std::is_unsigned<decltype(BufferFrameBounds::width)>::value, "unsigned size");
 
 namespace {
 
@@ -194,6 +201,7 @@ GST_START_TEST(video_info_from_caps) {
          GST_VIDEO_CHROMA_SITE_UNKNOWN},
         {"video/x-bayer,format=rggb,height=50", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
         {"video/x-bayer,format=rggb,width=50", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
+        {"video/x-raw,format=NV12,height=48", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
         {"video/x-raw,format=I420,width=64,height=48", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
         {"video/x-raw,width=64,height=48", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
         {"image/jpeg,format=NV12,width=64,height=48", FALSE, 0, 0, 0, GST_VIDEO_CHROMA_SITE_UNKNOWN},
