@@ -325,7 +325,7 @@ void install_properties(gpointer iface, const guint *ids, size_t count) {
             g_object_interface_install_property(iface, make_param_spec(def, def.name, def.nick, def.blurb, true));
             continue;
         }
-        // The per-context properties are named at run time; their specifications copy the strings.
+        // The per-context properties are named at run time; their GParamSpecs copy the strings.
         gchar *name = g_strdup_printf(def.name, def.context);
         gchar *nick = g_strdup_printf(def.nick, def.context);
         gchar *blurb = g_strdup_printf(def.blurb, def.context);

@@ -1,4 +1,4 @@
-// The norvasrc element class and its properties: every parameter specification against the published table,
+// The norvasrc element class and its properties: every GParamSpec against the published table,
 // the enumerations, what a set stores and reads back, change marks, and the state rules.
 #include <gst/check/gstcheck.h>
 
@@ -272,7 +272,7 @@ GST_START_TEST(every_property_matches_the_table) {
             fail_unless(i->minimum == row.minimum && i->maximum == row.maximum && i->default_value == 0);
             fail_unless((element->flags & G_PARAM_READWRITE) == G_PARAM_READWRITE);
         } else {
-            fail("%s has an unexpected specification", row.name);
+            fail("%s has an unexpected GParamSpec", row.name);
         }
     }
     // Two read-only properties carry the playing flags too.
@@ -628,11 +628,11 @@ GST_END_TEST;
 static Suite *norvasrc_props_suite() {
     gst_plugin_norvasrc_register();
     Suite *s = suite_create("norvasrc-props");
-    TCase *spec = tcase_create("specification");
-    suite_add_tcase(s, spec);
-    tcase_add_test(spec, every_property_matches_the_table);
-    tcase_add_test(spec, enumerations_match_the_table);
-    tcase_add_test(spec, element_class_surface);
+    TCase *pspecs = tcase_create("paramspecs");
+    suite_add_tcase(s, pspecs);
+    tcase_add_test(pspecs, every_property_matches_the_table);
+    tcase_add_test(pspecs, enumerations_match_the_table);
+    tcase_add_test(pspecs, element_class_surface);
     TCase *behaviour = tcase_create("behaviour");
     suite_add_tcase(s, behaviour);
     tcase_add_test(behaviour, set_values_read_back);
