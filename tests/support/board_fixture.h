@@ -77,7 +77,7 @@ inline std::string TextOf(const BoardKeys &keys) {
 }
 
 class BoardTest : public SimTest {
-protected:
+public:
     void SetUp() override {
         SimTest::SetUp();
         norva_sim::SetVirtualClock(true);
