@@ -3,6 +3,7 @@
 
 /* What the seam table of the simulation asks of the simulated board. */
 
+#include <memory>
 #include <mutex>
 
 #include "sys/sys_seam.h"
@@ -21,6 +22,10 @@ void SimGpioChipClose(SEAM_GPIO_CHIP *chip);
 /** Called after a line changed level (device models follow their power and reset lines). */
 using GpioListener = void (*)(unsigned chip, unsigned line, int level);
 void AddGpioListener(GpioListener listener);
+
+class Ov4689Model;
+/** Makes the sensor the frame source of the imager port. */
+void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port);
 
 /* Parts of ResetBoard. */
 void ResetBoardGpio();

@@ -164,6 +164,7 @@ std::shared_ptr<Ov4689Model> AttachOv4689(const SensorWiring &wiring) {
         model->gpioChanged();
     }
     AttachI2cDevice(wiring.bus, wiring.address, model);
+    PlugSensorFrames(model, wiring.port);
     return model;
 }
 

@@ -79,8 +79,38 @@ private:
     bool wasPowered_ = false;
 };
 
-/** Puts an OV4689 on the board as wired. */
+/**
+ * Puts an OV4689 on the board as wired. Its frames feed imager port `wiring.port` while it streams, its PHY is on
+ * with the lanes the sensor uses and the port is claimed (see platform/README.md, "Sensor frames").
+ */
 std::shared_ptr<Ov4689Model> AttachOv4689(const SensorWiring &wiring);
+
+/* ---- The scene the simulated sensors see ---- */
+
+/** A rectangle of the scene in pixels, on whole 2x2 cells. */
+struct SceneRect {
+    unsigned x0, y0, x1, y1; /* [x0, x1) x [y0, y1) */
+};
+/** The grey patch (the same radiance on every channel) and the patch bright enough to clip. */
+SceneRect SceneGreyPatch(unsigned width, unsigned height);
+SceneRect SceneClippedPatch(unsigned width, unsigned height);
+/** Radiance at a pixel of a BGGR mosaic of the scene: digital numbers per microsecond at gain 1, 10 bits. */
+float SceneRadiance(unsigned x, unsigned y, unsigned width, unsigned height);
+/** The black level the sensor adds at a bit depth (64 at 10 bits). */
+unsigned SensorPedestal(unsigned bitDepth);
+
+/** Frames of the sensor on a port. */
+struct SensorFrameCounters {
+    uint64_t frames = 0;
+    uint64_t laneMismatches = 0; /* frames requested while the PHY and the sensor disagreed on the lanes */
+};
+SensorFrameCounters GetSensorFrameCounters(unsigned port);
+
+/**
+ * Renders the sensor's current frame as the port would receive it (what the frame source does per frame);
+ * false when the sensor does not stream. The samples stay valid until the next render.
+ */
+bool RenderSensorFrame(unsigned port, const uint16_t **samples, unsigned *width, unsigned *height, unsigned *bitDepth);
 
 } // namespace norva_sim
 
