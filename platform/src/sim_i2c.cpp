@@ -2,6 +2,7 @@
 // pointer that auto-increments, a transaction log and injected faults.
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -37,7 +38,7 @@ struct Buses {
     std::map<std::pair<unsigned, uint8_t>, uint16_t> pointers;
     std::set<unsigned> absent;
     std::vector<Fault> faults[kBuses];
-    std::vector<I2cTransaction> log;
+    std::deque<I2cTransaction> log; /* bounded: the oldest go first */
 };
 
 Buses &buses() {
@@ -73,7 +74,7 @@ std::string hexBytes(const uint8_t *data, size_t n) {
 
 void logTransaction(Buses &b, unsigned bus, int address, char kind, const uint8_t *data, size_t n, bool ok) {
     if (b.log.size() >= kMaxLog)
-        b.log.erase(b.log.begin());
+        b.log.pop_front();
     b.log.push_back(I2cTransaction{bus, static_cast<uint8_t>(address < 0 ? 0 : address), kind,
                                    std::vector<uint8_t>(data, data + n), ok});
 }
@@ -245,7 +246,7 @@ void InjectI2cFault(unsigned bus, I2cFault fault, unsigned skip) {
 
 std::vector<I2cTransaction> I2cLog() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return buses().log;
+    return std::vector<I2cTransaction>(buses().log.begin(), buses().log.end());
 }
 
 void ClearI2cLog() {

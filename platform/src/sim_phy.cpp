@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <sys/eventfd.h>
@@ -23,7 +24,7 @@ struct Phys {
     PhyState state[kPhyCount];
     bool absent[kPhyCount] = {};
     bool failNext[kPhyCount] = {};
-    std::vector<PhyRecord> log;
+    std::deque<PhyRecord> log; /* bounded: the oldest go first */
 };
 
 Phys &phys() {
@@ -75,7 +76,7 @@ long phyIoctl(int fd, unsigned long request, void *arg) {
     rec.request = request;
     std::memcpy(rec.record, arg, sizeof rec.record);
     if (p.log.size() >= kMaxLog)
-        p.log.erase(p.log.begin());
+        p.log.pop_front();
     p.log.push_back(rec);
     char text[96];
     if (p.failNext[n]) {
@@ -115,7 +116,7 @@ const bool g_registered = registerPhys();
 
 std::vector<PhyRecord> PhyLog() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return phys().log;
+    return std::vector<PhyRecord>(phys().log.begin(), phys().log.end());
 }
 
 void ClearPhyLog() {

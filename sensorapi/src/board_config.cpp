@@ -12,8 +12,20 @@
 namespace {
 
 constexpr const char *kTag = BOARD_LOG_TAG;
-constexpr size_t kPathSize = 100;
+constexpr size_t kFlagSize = 100;
+/** Room for any path: a user's HOME may be long, and a cut path would name another file. */
+constexpr size_t kPathSize = 4096;
 constexpr size_t kModelSize = 100;
+
+/** Formats a candidate path into the caller's buffer: false (and a warning) when it does not fit. */
+bool formatPath(char *buffer, QOR_UINT size, const char *format, const char *part) {
+    const int n = std::snprintf(buffer, size, format, part);
+    if (n < 0 || static_cast<unsigned>(n) >= size) {
+        QOR_LOG_WARNING(kTag, "board file path longer than %u characters skipped\n", size - 1);
+        return false;
+    }
+    return true;
+}
 
 /** Loads a candidate file; a file that opened but could not be read whole leaves no tokens behind. */
 bool loadCandidate(const char *path) {
@@ -126,7 +138,7 @@ QOR_RESULT readSlot(QOR_UINT8 slot, board_params *params) {
         return QOR_RES_INVALID_PARAM;
     }
 
-    char flag[kPathSize];
+    char flag[kFlagSize];
     std::snprintf(flag, sizeof flag, "-Sensor%d_i2c", slot);
     if (!readUint(flag, "Sensor i2c port number", &u)) {
         QOR_LOG_ERROR(kTag, "I2C port not defined!\n");
@@ -174,14 +186,12 @@ QOR_RESULT GetBoardConfig(char *bparams, QOR_UINT size) {
     // A user's own board file first; without HOME there is no such file to look for.
     const char *home = std::getenv("HOME");
     if (home != nullptr) {
-        std::snprintf(bparams, size, "%s/.norva/boardcfg/default.cfg", home);
-        if (loadCandidate(bparams)) {
+        if (formatPath(bparams, size, "%s/.norva/boardcfg/default.cfg", home) && loadCandidate(bparams)) {
             QOR_LOG_INFO(kTag, "Board file found: %s\n", bparams);
             return QOR_RES_OK;
         }
     }
-    std::snprintf(bparams, size, "/etc/norva/boardcfg/default.cfg");
-    if (loadCandidate(bparams)) {
+    if (formatPath(bparams, size, "%s/norva/boardcfg/default.cfg", "/etc") && loadCandidate(bparams)) {
         QOR_LOG_INFO(kTag, "Board file found: %s\n", bparams);
         return QOR_RES_OK;
     }
@@ -198,8 +208,7 @@ QOR_RESULT GetBoardConfig(char *bparams, QOR_UINT size) {
         return QOR_RES_DEVICE_FAILED;
     }
     QOR_LOG_INFO(kTag, "The board is %s\n", model);
-    std::snprintf(bparams, size, "/etc/norva/boardcfg/%s.cfg", model);
-    if (loadCandidate(bparams)) {
+    if (formatPath(bparams, size, "/etc/norva/boardcfg/%s.cfg", model) && loadCandidate(bparams)) {
         QOR_LOG_INFO(kTag, "Board file found: %s\n", bparams);
         return QOR_RES_OK;
     }

@@ -61,6 +61,30 @@ double lumaMean(const Buffer &yuv) {
     return sum / (static_cast<double>(yuv.width) * yuv.height);
 }
 
+/** The encoder output as packed NV12 (luma rows, then interleaved chroma rows). */
+std::vector<uint8_t> nv12Of(const Buffer &yuv) {
+    std::vector<uint8_t> out;
+    for (unsigned y = 0; y < yuv.height; y++)
+        out.insert(out.end(), yuv.firstData() + static_cast<size_t>(y) * yuv.stride,
+                   yuv.firstData() + static_cast<size_t>(y) * yuv.stride + yuv.width);
+    for (unsigned y = 0; y < yuv.height / 2u; y++)
+        out.insert(out.end(), yuv.firstDataCbCr() + static_cast<size_t>(y) * yuv.strideCbCr,
+                   yuv.firstDataCbCr() + static_cast<size_t>(y) * yuv.strideCbCr + yuv.width);
+    return out;
+}
+
+/** With NORVA_OV4689_PNG_DIR set, writes the frame there as a PNG (through ffmpeg) for a person to look at. */
+void savePng(const std::vector<uint8_t> &nv12, const std::string &name) {
+    const char *dir = std::getenv("NORVA_OV4689_PNG_DIR");
+    if (dir == nullptr || nv12.empty())
+        return;
+    const std::string raw = std::string(dir) + "/" + name + ".nv12";
+    std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char *>(nv12.data()), nv12.size());
+    const std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt nv12 -s 1344x760 -i '" + raw + "' '" +
+                            std::string(dir) + "/" + name + ".png'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
 class CameraOnOv4689 : public norva_test::BoardTest {
 protected:
     void SetUp() override {
@@ -96,6 +120,7 @@ protected:
 
     struct Frame {
         std::vector<uint16_t> raw;
+        std::vector<uint8_t> nv12; /* kept only when the frames are saved for a person to look at */
         double luma = 0;
         unsigned long exposure = 0;
     };
@@ -109,8 +134,11 @@ protected:
         EXPECT_EQ(c.acquireShot(shot, false), QOR_RES_OK);
         if (shot.RAW2DEXT.data != nullptr)
             f.raw = rawOf(shot.RAW2DEXT, 1344, 760);
-        if (shot.YUV.data != nullptr)
+        if (shot.YUV.data != nullptr) {
             f.luma = lumaMean(shot.YUV);
+            if (std::getenv("NORVA_OV4689_PNG_DIR") != nullptr)
+                f.nv12 = nv12Of(shot.YUV);
+        }
         EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
         return f;
     }
@@ -148,6 +176,9 @@ TEST_F(CameraOnOv4689, ExposureAndGainChangeTheImage) {
     }
     EXPECT_GT(twice.luma, base.luma + 5.0);
     EXPECT_GT(gained.luma, base.luma + 5.0);
+    savePng(base.nv12, "ov4689_exposure_E");
+    savePng(twice.nv12, "ov4689_exposure_2E");
+    savePng(gained.nv12, "ov4689_exposure_E_gain_2");
 
     // The first frame carries the exposure the camera reports: the raw grey level is that exposure's.
     const norva_sim::Ov4689State s = model->state();

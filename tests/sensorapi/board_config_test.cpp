@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -160,6 +162,24 @@ TEST_F(BoardConfig, NoBoardFile) {
     log = norva_test::logOf([&] { EXPECT_EQ(GetBoardConfig(path, sizeof path), 5); });
     EXPECT_TRUE(contains(log, "Failed to read device tree!\n")) << log;
     EXPECT_EQ(GetBoardParameters(0, &p), 11);
+}
+
+} // namespace
+
+namespace {
+
+// A long HOME is not cut: the user's file is found; a buffer too small for a candidate skips it, it never names
+// another file.
+TEST_F(BoardConfig, LongPaths) {
+    const std::string deep = Home() + "/" + std::string(120, 'd');
+    std::filesystem::create_directories(deep + "/.norva/boardcfg");
+    std::ofstream(deep + "/.norva/boardcfg/default.cfg") << norva_test::TextOf(norva_test::KeysOf(BoardWiring{}));
+    norva_test::ScopedEnv home("HOME", deep.c_str());
+    board_params p;
+    EXPECT_EQ(GetBoardParameters(0, &p), 0);
+    char small[40];
+    std::string log = norva_test::logOf([&] { EXPECT_EQ(GetBoardConfig(small, sizeof small), 11); });
+    EXPECT_TRUE(contains(log, "board file path longer than 39 characters skipped\n")) << log;
 }
 
 } // namespace

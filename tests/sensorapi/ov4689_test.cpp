@@ -393,7 +393,8 @@ TEST_F(Ov4689, EnableWritesTablesAndDisableStops) {
 
         norva_sim::ClearI2cLog();
         norva_sim::ClearBoardEvents();
-        ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
+        const std::string log = logOf([&] { ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK); });
+        EXPECT_TRUE(contains(log, "enabled (MIPI) - frame count 0\n")) << "the port's counters: " << log;
         const std::vector<std::string> stop = {"01 00 00", "30 1A F9", "48 05 03"};
         EXPECT_EQ(writes(), stop);
         const std::vector<std::string> ev2 = norva_sim::BoardEvents();

@@ -183,3 +183,25 @@ TEST_F(SensorFramework, DestroyStopsAStreamingSensor) {
 }
 
 } // namespace
+
+namespace {
+
+// A board value other than 0 and 1 for the power-down line's active level: the initial (power-down) level of a
+// pulse is its logical inverse, low, never a bitwise inverse that would read as high.
+TEST_F(SensorFramework, PowerDownPulseStartsLowForAnyActiveValue) {
+    norva_test::BoardWiring board;
+    board.pwdnValue = 2;
+    WriteBoard(board);
+    auto model = norva_sim::AttachOv4689(norva_sim::SensorWiring{});
+    norva_sim::ClearBoardEvents();
+    SENSOR_HANDLE h = nullptr;
+    ASSERT_EQ(Sensor_Initialise(3, &h), QOR_RES_OK);
+    const std::vector<std::string> ev = norva_sim::BoardEvents();
+    ASSERT_GE(ev.size(), 4u);
+    EXPECT_EQ(ev[3], "request 11 out \"Sensor\" =0");
+    EXPECT_TRUE(model->state().powered);
+    ASSERT_EQ(Sensor_Destroy(h), QOR_RES_OK);
+    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 0);
+}
+
+} // namespace
