@@ -12,6 +12,17 @@ endfunction()
 # norva_test_area(AREA LIBS...): one test program per folder of tests/, every test labelled AREA.
 function(norva_test_area area)
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # Tests that start threads live in *_threads_test.cpp: a program of their own, labelled AREA and "threads".
+  file(GLOB _threads CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_threads_test.cpp)
+  if(_threads)
+    list(REMOVE_ITEM _src ${_threads})
+    add_executable(test_${area}_threads ${_threads})
+    target_link_libraries(test_${area}_threads PRIVATE ${ARGN} norva_test_support GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(test_${area}_threads
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+      PROPERTIES LABELS "${area};threads"
+      DISCOVERY_TIMEOUT 120)
+  endif()
   if(NOT _src)
     return()
   endif()

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <gpiod.h>
 #include <mutex>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -39,7 +40,38 @@ void hwUsleep(uint64_t us) {
     }
 }
 
-const SEAM_OPS kHardwareOps = {hwOpen, hwClose, hwIoctl, hwMmap, hwMunmap, hwRead, hwWrite, hwFopen, hwUsleep};
+// The GPIO calls go to the GPIO character-device library (v1 API), which needs a kernel GPIO device.
+SEAM_GPIO_CHIP *hwGpioChipOpenByName(const char *name) {
+    return reinterpret_cast<SEAM_GPIO_CHIP *>(gpiod_chip_open_by_name(name));
+}
+SEAM_GPIO_LINE *hwGpioChipGetLine(SEAM_GPIO_CHIP *chip, unsigned int offset) {
+    return reinterpret_cast<SEAM_GPIO_LINE *>(gpiod_chip_get_line(reinterpret_cast<gpiod_chip *>(chip), offset));
+}
+int hwGpioLineRequestOutput(SEAM_GPIO_LINE *line, const char *consumer, int value) {
+    return gpiod_line_request_output(reinterpret_cast<gpiod_line *>(line), consumer, value);
+}
+int hwGpioLineSetValue(SEAM_GPIO_LINE *line, int value) {
+    return gpiod_line_set_value(reinterpret_cast<gpiod_line *>(line), value);
+}
+void hwGpioChipClose(SEAM_GPIO_CHIP *chip) {
+    if (chip != nullptr)
+        gpiod_chip_close(reinterpret_cast<gpiod_chip *>(chip));
+}
+
+const SEAM_OPS kHardwareOps = {hwOpen,
+                               hwClose,
+                               hwIoctl,
+                               hwMmap,
+                               hwMunmap,
+                               hwRead,
+                               hwWrite,
+                               hwFopen,
+                               hwUsleep,
+                               hwGpioChipOpenByName,
+                               hwGpioChipGetLine,
+                               hwGpioLineRequestOutput,
+                               hwGpioLineSetValue,
+                               hwGpioChipClose};
 
 std::atomic<const SEAM_OPS *> g_simulation{nullptr};
 std::atomic<const SEAM_OPS *> g_override{nullptr};
@@ -108,5 +140,14 @@ ssize_t SEAM_Read(int fd, void *buf, size_t count) { return SEAM_Current()->read
 ssize_t SEAM_Write(int fd, const void *buf, size_t count) { return SEAM_Current()->write(fd, buf, count); }
 FILE *SEAM_Fopen(const char *path, const char *mode) { return SEAM_Current()->fopen(path, mode); }
 void SEAM_Usleep(uint64_t microseconds) { SEAM_Current()->usleep(microseconds); }
+SEAM_GPIO_CHIP *SEAM_GpioChipOpenByName(const char *name) { return SEAM_Current()->gpio_chip_open_by_name(name); }
+SEAM_GPIO_LINE *SEAM_GpioChipGetLine(SEAM_GPIO_CHIP *chip, unsigned int offset) {
+    return SEAM_Current()->gpio_chip_get_line(chip, offset);
+}
+int SEAM_GpioLineRequestOutput(SEAM_GPIO_LINE *line, const char *consumer, int value) {
+    return SEAM_Current()->gpio_line_request_output(line, consumer, value);
+}
+int SEAM_GpioLineSetValue(SEAM_GPIO_LINE *line, int value) { return SEAM_Current()->gpio_line_set_value(line, value); }
+void SEAM_GpioChipClose(SEAM_GPIO_CHIP *chip) { SEAM_Current()->gpio_chip_close(chip); }
 
 } // extern "C"

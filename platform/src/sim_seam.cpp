@@ -2,6 +2,9 @@
 // mappings, and passes everything else to the real system calls.
 #include "platform/sim_node.h"
 
+#include "platform/sim_board.h"
+#include "sim_board_internal.h"
+
 #include <atomic>
 #include <cerrno>
 #include <map>
@@ -120,24 +123,70 @@ int simMunmap(void *addr, size_t length) {
     return SEAM_HardwareOps()->munmap(addr, length);
 }
 
-ssize_t simRead(int fd, void *buf, size_t count) { return SEAM_HardwareOps()->read(fd, buf, count); }
-ssize_t simWrite(int fd, const void *buf, size_t count) { return SEAM_HardwareOps()->write(fd, buf, count); }
-FILE *simFopen(const char *path, const char *mode) { return SEAM_HardwareOps()->fopen(path, mode); }
+ssize_t simRead(int fd, void *buf, size_t count) {
+    const NodeOps *ops = nodeOf(fd);
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->read(fd, buf, count);
+    const ssize_t ret = ops->read != nullptr ? ops->read(fd, buf, count) : -EINVAL;
+    if (ret < 0) {
+        errno = static_cast<int>(-ret);
+        return -1;
+    }
+    return ret;
+}
+
+ssize_t simWrite(int fd, const void *buf, size_t count) {
+    const NodeOps *ops = nodeOf(fd);
+    if (ops == nullptr)
+        return SEAM_HardwareOps()->write(fd, buf, count);
+    const ssize_t ret = ops->write != nullptr ? ops->write(fd, buf, count) : -EINVAL;
+    if (ret < 0) {
+        errno = static_cast<int>(-ret);
+        return -1;
+    }
+    return ret;
+}
+
+/** Platform files ("/etc/...", "/proc/...") are read under the platform root when one is set. */
+FILE *simFopen(const char *path, const char *mode) {
+    if (path == nullptr) {
+        errno = EFAULT;
+        return nullptr;
+    }
+    return SEAM_HardwareOps()->fopen(PlatformPath(path).c_str(), mode);
+}
 
 void simUsleep(uint64_t us) {
     SeamState &s = state();
+    bool virtualClock = false;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        if (s.virtualClock) {
+        virtualClock = s.virtualClock;
+        if (virtualClock)
             s.virtualTimeUs += us;
-            return;
-        }
+    }
+    if (virtualClock) {
+        // Virtual sleeps appear in the board's event log, in order with the GPIO and bus events around them.
+        AddBoardEvent("sleep " + std::to_string(us));
+        return;
     }
     SEAM_HardwareOps()->usleep(us);
 }
 
-const SEAM_OPS kSimulationOps = {simOpen, simClose, simIoctl, simMmap,  simMunmap,
-                                 simRead, simWrite, simFopen, simUsleep};
+const SEAM_OPS kSimulationOps = {simOpen,
+                                 simClose,
+                                 simIoctl,
+                                 simMmap,
+                                 simMunmap,
+                                 simRead,
+                                 simWrite,
+                                 simFopen,
+                                 simUsleep,
+                                 SimGpioChipOpenByName,
+                                 SimGpioChipGetLine,
+                                 SimGpioLineRequestOutput,
+                                 SimGpioLineSetValue,
+                                 SimGpioChipClose};
 
 struct Registration {
     Registration() { SEAM_RegisterSimulation(&kSimulationOps); }

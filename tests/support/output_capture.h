@@ -26,6 +26,17 @@ template <typename F> std::string stdoutOf(F &&f) {
     return testing::internal::GetCapturedStdout();
 }
 
+/** Runs f and returns what it logged: standard output (information) followed by standard error. */
+template <typename F> std::string logOf(F &&f) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    f();
+    fflush(stdout);
+    fflush(stderr);
+    std::string out = testing::internal::GetCapturedStdout();
+    return out + testing::internal::GetCapturedStderr();
+}
+
 inline bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 } // namespace norva_test

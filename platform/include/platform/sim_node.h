@@ -25,6 +25,10 @@ struct NodeOps {
     long (*ioctl)(int fd, unsigned long request, void *arg);
     /** Maps device memory: the address, or MAP_FAILED with *error set to an errno. Null: -ENODEV. */
     void *(*mmap)(void *addr, size_t length, int prot, int flags, int fd, off_t offset, int *error);
+    /** read(2) on the node: the bytes read, or -errno. Null: -EINVAL. */
+    ssize_t (*read)(int fd, void *buf, size_t count) = nullptr;
+    /** write(2) on the node: the bytes written, or -errno. Null: -EINVAL. */
+    ssize_t (*write)(int fd, const void *buf, size_t count) = nullptr;
 };
 
 /** Registers a node for an exact path (from a static initialiser of the node's file). */

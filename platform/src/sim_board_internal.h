@@ -1,0 +1,37 @@
+#ifndef NORVA_SIM_BOARD_INTERNAL_H
+#define NORVA_SIM_BOARD_INTERNAL_H
+
+/* What the seam table of the simulation asks of the simulated board. */
+
+#include <memory>
+#include <mutex>
+
+#include "sys/sys_seam.h"
+
+namespace norva_sim {
+
+/** The board's lock (recursive: device models may query GPIO levels while a bus operation runs). */
+std::recursive_mutex &BoardMutex();
+
+SEAM_GPIO_CHIP *SimGpioChipOpenByName(const char *name);
+SEAM_GPIO_LINE *SimGpioChipGetLine(SEAM_GPIO_CHIP *chip, unsigned int offset);
+int SimGpioLineRequestOutput(SEAM_GPIO_LINE *line, const char *consumer, int value);
+int SimGpioLineSetValue(SEAM_GPIO_LINE *line, int value);
+void SimGpioChipClose(SEAM_GPIO_CHIP *chip);
+
+/** Called after a line changed level (device models follow their power and reset lines). */
+using GpioListener = void (*)(unsigned chip, unsigned line, int level);
+void AddGpioListener(GpioListener listener);
+
+class Ov4689Model;
+/** Makes the sensor the frame source of the imager port. */
+void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port);
+
+/* Parts of ResetBoard. */
+void ResetBoardGpio();
+void ResetBoardI2c();
+void ResetBoardPhy();
+
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_BOARD_INTERNAL_H */
