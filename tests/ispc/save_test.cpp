@@ -192,7 +192,7 @@ TEST_F(SaveOnDataGenerator, YuvFilesDecodeWithFfmpeg) {
         programmed(std::string("OUT_ENC ") + c.fmt);
         capture();
         const std::string name = Save::getEncoderFilename(*camera->getPipeline());
-        EXPECT_EQ(name.rfind(std::string("encoder0_"), 0), 0u) << name;
+        EXPECT_EQ(name, std::string("encoder0_640x480_") + c.fmt + "_align1.yuv");
         const std::string out = file("enc.yuv");
         Save s;
         ASSERT_EQ(s.open(Save::YUV, *camera->getPipeline(), out), QOR_RES_OK);

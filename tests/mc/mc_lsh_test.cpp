@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "mc/mc_lsh.h"
@@ -46,6 +47,82 @@ int32_t Diff(const uint8_t *line, unsigned bits, unsigned x) {
     }
     return (d & (1u << (bits - 1))) ? int32_t(d) - int32_t(1u << bits) : int32_t(d);
 }
+
+/** Runs a 640x480 16-bit frame through the simulated ISP with a lens-shading matrix; the 12-bit Bayer data
+ * extracted after the lens shading, as samples. */
+std::vector<uint16_t> ShadeThroughModel(const std::vector<uint16_t> &input, const Matrix &mx) {
+    const uint32_t W = 640, H = 480;
+    CI_PIPELINE reg{};
+    CI_PIPE_INFO info{};
+    norva_sim::IspNeutralSettings(W, H, &reg, &info);
+    info.config.eDispType.eFmt = BAYER_RGGB_12;
+    info.config.eDataExtraction = CI_INOUT_FILTER_LINESTORE;
+    reg.config = info.config;
+    CI_MODULE_GMA_LUT gamma = norva_sim::DefaultDescription().sGammaLUT;
+    const uint32_t stride = 1024;
+    std::vector<uint8_t> out(size_t(stride) * H, 0);
+    norva_sim::IspInputFrame in;
+    in.samples = input.data();
+    in.width = W;
+    in.height = H;
+    in.bitDepth = 16;
+    norva_sim::IspFrameSettings s;
+    s.registers = &reg;
+    s.info = &info;
+    s.gamma = &gamma;
+    s.lshMatrix = mx.mem.data();
+    s.lshMatrixSize = mx.mem.size();
+    s.lshConfig = mx.m.config;
+    norva_sim::IspFrameOutputs o;
+    o.display.data = out.data();
+    o.display.size = out.size();
+    o.display.stride = stride;
+    norva_sim::IspModel model;
+    std::vector<uint16_t> samples;
+    if (model.process(in, s, o) != QOR_RES_OK) {
+        return samples;
+    }
+    samples.resize(size_t(W) * H);
+    for (uint32_t y = 0; y < H; y++) {
+        for (uint32_t x = 0; x < W; x++) {
+            const uint8_t *p = &out[size_t(y) * stride + 12 * x / 8];
+            samples[size_t(y) * W + x] = uint16_t(((p[0] | p[1] << 8) >> (12 * x % 8)) & 0xFFFu);
+        }
+    }
+    return samples;
+}
+
+/** A bowl grid of 21x16 vertices at tiles of 16 cells (a 640x480 window), packed at its minimal bits. */
+struct PackedBowl {
+    Grid g{1, 1};
+    std::unique_ptr<Matrix> mx;
+    uint8_t bits = 0;
+    int maxDiff = 0;
+    static constexpr float kBowls[4][5] = {{2.0f, 2.2f, 1.9f, 2.4f, 1.0f},
+                                           {1.8f, 1.7f, 2.1f, 2.0f, 1.05f},
+                                           {2.5f, 2.3f, 2.2f, 2.0f, 0.9f},
+                                           {1.5f, 1.6f, 1.7f, 1.8f, 1.1f}};
+    PackedBowl() {
+        LSH_Free(&g.g);
+        EXPECT_EQ(LSH_CreateMatrix(&g.g, 320, 240, 16), QOR_RES_OK);
+        for (int c = 0; c < 4; c++) {
+            EXPECT_EQ(LSH_FillBowl(&g.g, c, kBowls[c]), QOR_RES_OK);
+        }
+        bits = MC_LSHComputeMinBitdiff(&g.g, &maxDiff);
+        mx.reset(new Matrix(MC_LSHGetSizes(&g.g, bits, nullptr, nullptr)));
+        EXPECT_EQ(MC_LSHConvertGrid(&g.g, bits, &mx->m), QOR_RES_OK);
+    }
+    /** The bowl of channel c between the vertices, at colour-filter cell (cx, cy). */
+    static double at(int c, double cx, double cy) {
+        const float *b = kBowls[c];
+        const double fx = cx / 320.0, fy = cy / 240.0, e = b[4];
+        const double ramp = (1 - fy) * (1 - fx) * (b[0] - e) + (1 - fy) * fx * (b[1] - e) + fy * (1 - fx) * (b[2] - e) +
+                            fy * fx * (b[3] - e);
+        const double w = ((1 - std::cos((fx - 0.5) * M_PI)) + (1 - std::cos((fy - 0.5) * M_PI))) / 2;
+        return e + ramp * w;
+    }
+};
+constexpr float PackedBowl::kBowls[4][5];
 
 TEST(LshPacking, SizesFollowTheLineAndStrideRules) {
     struct Case {
@@ -241,77 +318,52 @@ TEST(LshPacking, PreCheckRepairsSpikesAndNegativesSoTheGridPacks) {
 }
 
 TEST(LshPacking, SimulatedIspDecodesABowlGridToItsGains) {
-    // a 640x480 window is 320x240 colour-filter cells: 21x16 vertices at tiles of 16 cells
-    Grid g(1, 1);
-    LSH_Free(&g.g);
-    ASSERT_EQ(LSH_CreateMatrix(&g.g, 320, 240, 16), QOR_RES_OK);
-    ASSERT_EQ(g.g.ui16Width, 21);
-    ASSERT_EQ(g.g.ui16Height, 16);
-    const float bowls[4][5] = {{2.0f, 2.2f, 1.9f, 2.4f, 1.0f},
-                               {1.8f, 1.7f, 2.1f, 2.0f, 1.05f},
-                               {2.5f, 2.3f, 2.2f, 2.0f, 0.9f},
-                               {1.5f, 1.6f, 1.7f, 1.8f, 1.1f}};
-    for (int c = 0; c < 4; c++) {
-        ASSERT_EQ(LSH_FillBowl(&g.g, c, bowls[c]), QOR_RES_OK);
-    }
-    int maxDiff = 0;
-    const uint8_t bits = MC_LSHComputeMinBitdiff(&g.g, &maxDiff);
-    ASSERT_GE(bits, 4);
-    Matrix mx(MC_LSHGetSizes(&g.g, bits, nullptr, nullptr));
-    ASSERT_EQ(MC_LSHConvertGrid(&g.g, bits, &mx.m), QOR_RES_OK);
+    PackedBowl bowl;
+    ASSERT_EQ(bowl.g.g.ui16Width, 21);
+    ASSERT_EQ(bowl.g.g.ui16Height, 16);
+    ASSERT_GE(bowl.bits, 4);
     // one bit fewer does not hold the grid
-    if (bits > 4) {
-        Matrix fewer(MC_LSHGetSizes(&g.g, uint8_t(bits - 1), nullptr, nullptr));
-        norva_test::stderrOf([&] { EXPECT_EQ(MC_LSHConvertGrid(&g.g, uint8_t(bits - 1), &fewer.m), QOR_RES_FAILED); });
+    if (bowl.bits > 4) {
+        Matrix fewer(MC_LSHGetSizes(&bowl.g.g, uint8_t(bowl.bits - 1), nullptr, nullptr));
+        norva_test::stderrOf(
+            [&] { EXPECT_EQ(MC_LSHConvertGrid(&bowl.g.g, uint8_t(bowl.bits - 1), &fewer.m), QOR_RES_FAILED); });
     }
-
-    // a flat 16-bit frame at a quarter of full scale, extracted as 12-bit Bayer after the lens shading: at each
-    // vertex the 12-bit code is the gain in U3.10
-    const uint32_t W = 640, H = 480;
-    CI_PIPELINE reg{};
-    CI_PIPE_INFO info{};
-    norva_sim::IspNeutralSettings(W, H, &reg, &info);
-    info.config.eDispType.eFmt = BAYER_RGGB_12;
-    info.config.eDataExtraction = CI_INOUT_FILTER_LINESTORE;
-    reg.config = info.config;
-    CI_MODULE_GMA_LUT gamma = norva_sim::DefaultDescription().sGammaLUT;
-    std::vector<uint16_t> input(size_t(W) * H, 16384);
-    const uint32_t stride = 1024;
-    std::vector<uint8_t> out(size_t(stride) * H, 0);
-    norva_sim::IspInputFrame in;
-    in.samples = input.data();
-    in.width = W;
-    in.height = H;
-    in.bitDepth = 16;
-    norva_sim::IspFrameSettings s;
-    s.registers = &reg;
-    s.info = &info;
-    s.gamma = &gamma;
-    s.lshMatrix = mx.mem.data();
-    s.lshMatrixSize = mx.mem.size();
-    s.lshConfig = mx.m.config;
-    norva_sim::IspFrameOutputs o;
-    o.display.data = out.data();
-    o.display.size = out.size();
-    o.display.stride = stride;
-    norva_sim::IspModel model;
-    ASSERT_EQ(model.process(in, s, o), QOR_RES_OK);
-    auto sample = [&](uint32_t x, uint32_t y) {
-        const uint8_t *p = &out[size_t(y) * stride + 12 * x / 8];
-        const uint32_t v = p[0] | p[1] << 8;
-        return (v >> (12 * x % 8)) & 0xFFFu;
-    };
+    // a flat frame at a quarter of full scale, extracted as 12-bit Bayer after the lens shading: at each vertex
+    // the 12-bit code is the gain in U3.10
+    const std::vector<uint16_t> out = ShadeThroughModel(std::vector<uint16_t>(size_t(640) * 480, 16384), *bowl.mx);
+    ASSERT_FALSE(out.empty());
     double worst = 0;
     for (unsigned j = 0; j * 16 < 240; j++) {
         for (unsigned i = 0; i * 16 < 320; i++) {
             for (unsigned c = 0; c < 4; c++) {
                 const uint32_t x = 32 * i + (c & 1u), y = 32 * j + (c >> 1);
-                const double gain = sample(x, y) / 1024.0;
-                worst = std::max(worst, std::fabs(gain - g.at(int(c), i, j)));
+                worst = std::max(worst, std::fabs(out[size_t(y) * 640 + x] / 1024.0 - bowl.g.at(int(c), i, j)));
             }
         }
     }
-    EXPECT_LE(worst, 1.0 / 1024) << "bits " << int(bits) << ", largest step " << maxDiff;
+    EXPECT_LE(worst, 1.0 / 1024) << "bits " << int(bowl.bits) << ", largest step " << bowl.maxDiff;
+}
+
+TEST(LshPacking, InverseGridFlattensAShadedScene) {
+    // a flat scene darkened towards the edges by the bowl's inverse (a lens falloff), corrected by the bowl
+    PackedBowl bowl;
+    const double level = 16384;
+    std::vector<uint16_t> scene(size_t(640) * 480);
+    for (uint32_t y = 0; y < 480; y++) {
+        for (uint32_t x = 0; x < 640; x++) {
+            const int c = int((y & 1u) * 2 + (x & 1u));
+            scene[size_t(y) * 640 + x] = uint16_t(std::lround(level / PackedBowl::at(c, x / 2, y / 2)));
+        }
+    }
+    const std::vector<uint16_t> out = ShadeThroughModel(scene, *bowl.mx);
+    ASSERT_FALSE(out.empty());
+    double lo = 1e9, hi = 0;
+    for (uint16_t v : out) {
+        lo = std::min(lo, double(v));
+        hi = std::max(hi, double(v));
+    }
+    EXPECT_LE((hi - 1024) / 1024, 0.02) << "brightest " << hi;
+    EXPECT_LE((1024 - lo) / 1024, 0.02) << "darkest " << lo;
 }
 
 } // namespace
