@@ -23,6 +23,7 @@
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Save.h"
 #include "mc/mc_lsh.h"
+#include "norvacommon/userlog.h"
 #include "platform/sim_platform.h"
 #include "sensors/iifdatagen.h"
 #include "support/dg_nrv.h"
@@ -73,19 +74,30 @@ struct Captured {
     }
 };
 
+/** The input file and the capture in use; one camera at a time, since they share the data generator. */
 struct Fixture {
     std::string nrv;
-    std::unique_ptr<Captured> bayer, outputs;
+    std::unique_ptr<Captured> current;
+    bool currentIsBayer = false;
 
     Fixture() {
+        LOG_SetLevel(LOG_LEVEL_WARNING);
         SEAM_Override(norva_sim::SimulationOps());
         norva_sim::ResetPlatform();
         nrv = "/dev/shm/norva_bench_save_input.nrv";
         dg_nrv::write(nrv, kW, kH, 12, 1);
-        bayer.reset(new Captured(nrv, "OUT_DE BAYER12\nOUT_DE_POINT 1"));
-        outputs.reset(new Captured(nrv, "OUT_ENC NV12\nOUT_DISP RGB888_24\nOUT_DE_RAW2D TIFF12"));
     }
     ~Fixture() { std::remove(nrv.c_str()); }
+
+    const Captured &capture(bool bayer) {
+        if (!current || currentIsBayer != bayer) {
+            current.reset();
+            current.reset(new Captured(nrv, bayer ? "OUT_DE BAYER12\nOUT_DE_POINT 1"
+                                                  : "OUT_ENC NV12\nOUT_DISP RGB888_24\nOUT_DE_RAW2D TIFF12"));
+            currentIsBayer = bayer;
+        }
+        return *current;
+    }
 };
 
 Fixture &fixture() {
@@ -104,7 +116,7 @@ enum Kind { kBayer, kTiff, kDisplay, kYuv, kStats, kText };
 void BM_Save1080p(benchmark::State &state) {
     Fixture &f = fixture();
     const Kind kind = Kind(state.range(0));
-    const Captured &c = kind == kBayer ? *f.bayer : *f.outputs;
+    const Captured &c = f.capture(kind == kBayer);
     if (!c.held) {
         state.SkipWithError("no capture");
         return;
