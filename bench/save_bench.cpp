@@ -1,4 +1,6 @@
-// Cost of saving one 1920x1080 capture of each kind to a memory-backed file (/dev/shm), of untiling a tiled
+// Cost of saving one 1920x1080 capture of each kind to a memory-backed file (/dev/shm) with the one-shot functions
+// (kinds 0 Bayer, 1 raw 2D TIFF, 2 RGB display, 3 NV12, 4 raw statistics, 5 text statistics and camera state) and
+// of appending a frame to a file already open, of untiling a tiled
 // 3840x2160 NV12 frame, and of packing a lens-shading grid into the hardware matrix. The captures come from the
 // data-generator camera on the simulated platform, once, before the timing. "allocs_per_op" counts the heap
 // allocations of one operation (builds without AddressSanitizer).
@@ -161,6 +163,43 @@ BENCHMARK(BM_Save1080p)
     ->Arg(kYuv)
     ->Arg(kStats)
     ->Arg(kText)
+    ->Unit(benchmark::kMillisecond);
+
+/** Frames appended to a file that stays open: the cost of each save once the file and its writer exist. */
+void BM_SaveFrameToOpenFile1080p(benchmark::State &state) {
+    Fixture &f = fixture();
+    const Kind kind = Kind(state.range(0));
+    const Captured &c = f.capture(kind == kBayer);
+    if (!c.held) {
+        state.SkipWithError("no capture");
+        return;
+    }
+    static const Save::SaveType types[] = {Save::Bayer, Save::Bayer_TIFF, Save::Display, Save::YUV};
+    const std::string out = "/dev/shm/norva_bench_save_frames.out";
+    Save s;
+    if (s.open(types[kind], *c.camera->getPipeline(), out) != QOR_RES_OK) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    QOR_RESULT ret = QOR_RES_OK;
+    const long before = norva_bench::Allocations();
+    for (auto _ : state) {
+        ret |= s.save(c.shot);
+    }
+    Report(state, norva_bench::Allocations() - before);
+    ret |= s.close();
+    std::remove(out.c_str());
+    if (ret != QOR_RES_OK) {
+        state.SkipWithError("a save failed");
+    }
+}
+BENCHMARK(BM_SaveFrameToOpenFile1080p)
+    ->ArgName("kind")
+    ->Arg(kBayer)
+    ->Arg(kTiff)
+    ->Arg(kDisplay)
+    ->Arg(kYuv)
+    ->Iterations(12)
     ->Unit(benchmark::kMillisecond);
 
 void BM_UntileNV12_3840x2160(benchmark::State &state) {
