@@ -2,6 +2,7 @@
 // frame that was played or captured, plain files are what public tools expect, and failures are reported.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Save.h"
+#include "mc/mc_lsh.h"
 #include "sensors/iifdatagen.h"
 #include "sim_image.h"
 #include "support/dg_nrv.h"
@@ -639,6 +641,97 @@ TEST(HardwareInformationText, TwoProfiles) {
     EXPECT_TRUE(norva_test::contains(t, "  tiling scheme = 256x16\n"));
     EXPECT_TRUE(norva_test::contains(t, "\n  Context 1:\n    bit depth = 0\n"));
     EXPECT_TRUE(norva_test::contains(t, "\n  Gasket 1:\n    bit depth = 10\n    format = PARALLEL\n\nMMU version"));
+}
+
+} // namespace
+
+namespace {
+
+/** Writes one 12-bit RGGB frame of row-major samples (cells taken top-left, top-right, bottom-left, bottom-right). */
+bool WriteFrame(const std::string &path, const std::vector<uint16_t> &m, uint32_t width, uint32_t height) {
+    sSimImageOut out;
+    SimImageOut_init(&out);
+    out.info.ui8BitDepth = 12;
+    out.info.ui32Width = width;
+    out.info.ui32Height = height;
+    out.info.eColourModel = SimImage_RGGB;
+    out.info.fGain = 1.0;
+    bool ok = SimImageOut_create(&out) == QOR_RES_OK && SimImageOut_open(&out, path.c_str()) == QOR_RES_OK;
+    std::vector<uint16_t> cells;
+    for (uint32_t cy = 0; cy < height / 2; ++cy) {
+        for (uint32_t cx = 0; cx < width / 2; ++cx) {
+            for (uint32_t k = 0; k < 4; k++) {
+                cells.push_back(m[size_t(2 * cy + k / 2) * width + 2 * cx + k % 2]);
+            }
+        }
+    }
+    ok = ok && SimImageOut_addFrame(&out, cells.data(), cells.size() * 2) == QOR_RES_OK &&
+         SimImageOut_write(&out) == QOR_RES_OK;
+    ok = SimImageOut_close(&out) == QOR_RES_OK && ok;
+    SimImageOut_clean(&out);
+    return ok;
+}
+
+/** A lens falloff: the gain that brings colour-filter cell (cx, cy) of a 320x240-cell window back up. */
+double Bowl(int c, double cx, double cy) {
+    static const double corners[4][5] = {
+        {2.0, 2.2, 1.9, 2.4, 1.0}, {1.8, 1.7, 2.1, 2.0, 1.05}, {2.5, 2.3, 2.2, 2.0, 0.9}, {1.5, 1.6, 1.7, 1.8, 1.1}};
+    const double *b = corners[c];
+    const double fx = cx / 320.0, fy = cy / 240.0, e = b[4];
+    const double ramp = (1 - fy) * (1 - fx) * (b[0] - e) + (1 - fy) * fx * (b[1] - e) + fy * (1 - fx) * (b[2] - e) +
+                        fy * fx * (b[3] - e);
+    return e + ramp * (2 - std::cos((fx - 0.5) * M_PI) - std::cos((fy - 0.5) * M_PI)) / 2;
+}
+
+TEST_F(SaveOnDataGenerator, LensShadingGridFlattensAShadedSceneEndToEnd) {
+    // a flat scene darkened by a known falloff is played, the inverse grid is loaded into the device, and the
+    // saved data extraction comes out flat
+    const double level = 1024;
+    std::vector<uint16_t> scene(size_t(kW) * kH);
+    for (uint32_t y = 0; y < kH; y++) {
+        for (uint32_t x = 0; x < kW; x++) {
+            scene[size_t(y) * kW + x] = uint16_t(std::lround(level / Bowl(int((y & 1u) * 2 + (x & 1u)), x / 2, y / 2)));
+        }
+    }
+    ASSERT_TRUE(WriteFrame(input, scene, kW, kH));
+    // extraction after the lens shading and the white balance
+    Camera &c = programmed("OUT_DE BAYER12\nOUT_DE_POINT 2");
+
+    LSH_GRID grid{};
+    ASSERT_EQ(LSH_CreateMatrix(&grid, kW / 2, kH / 2, 16), QOR_RES_OK);
+    for (int ch = 0; ch < 4; ch++) {
+        for (unsigned j = 0; j < grid.ui16Height; j++) {
+            for (unsigned i = 0; i < grid.ui16Width; i++) {
+                grid.apMatrix[ch][j * grid.ui16Width + i] = float(Bowl(ch, 16.0 * i, 16.0 * j));
+            }
+        }
+    }
+    const QOR_UINT8 bits = MC_LSHComputeMinBitdiff(&grid, nullptr);
+    CI_PIPELINE *ci = c.getPipeline()->getCIPipeline();
+    QOR_UINT32 id = 0;
+    ASSERT_EQ(CI_PipelineAllocateLSHMatrix(ci, MC_LSHGetSizes(&grid, bits, nullptr, nullptr), &id), QOR_RES_OK);
+    CI_LSHMAT matrix{};
+    ASSERT_EQ(CI_PipelineAcquireLSHMatrix(ci, id, &matrix), QOR_RES_OK);
+    EXPECT_EQ(MC_LSHConvertGrid(&grid, bits, &matrix), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineReleaseLSHMatrix(ci, &matrix), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineUpdateLSHMatrix(ci, id), QOR_RES_OK);
+    LSH_Free(&grid);
+
+    capture();
+    const std::string out = file("flat.nrv");
+    ASSERT_EQ(Save::Single(*c.getPipeline(), shot, Save::Bayer, out), QOR_RES_OK);
+    SimImageInfo info{};
+    const std::vector<uint16_t> back = ReadBayer(out, 0, &info);
+    ASSERT_EQ(back.size(), scene.size());
+    double lo = 1e9, hi = 0, rawLo = 1e9;
+    for (size_t i = 0; i < back.size(); i++) {
+        lo = std::min(lo, double(back[i]));
+        hi = std::max(hi, double(back[i]));
+        rawLo = std::min(rawLo, double(scene[i]));
+    }
+    EXPECT_LT(rawLo, 0.5 * level); // the scene played was far from flat
+    EXPECT_LE(hi / level - 1, 0.02) << "brightest " << hi;
+    EXPECT_LE(1 - lo / level, 0.02) << "darkest " << lo;
 }
 
 } // namespace
