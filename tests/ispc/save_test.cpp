@@ -19,6 +19,7 @@
 #include "ispc/ParameterFileParser.h"
 #include "ispc/Save.h"
 #include "mc/mc_lsh.h"
+#include "platform/sim_capture.h"
 #include "sensors/iifdatagen.h"
 #include "sim_image.h"
 #include "support/dg_nrv.h"
@@ -732,6 +733,32 @@ TEST_F(SaveOnDataGenerator, LensShadingGridFlattensAShadedSceneEndToEnd) {
     EXPECT_LT(rawLo, 0.5 * level); // the scene played was far from flat
     EXPECT_LE(hi / level - 1, 0.02) << "brightest " << hi;
     EXPECT_LE(1 - lo / level, 0.02) << "darkest " << lo;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SaveOnDataGenerator, CapturedShotWithInconsistentCountersReportsCameraStateAndText) {
+    Camera &c = programmed("OUT_ENC NV12");
+    // the hardware claims more dropped corrections than map modifications: the count wraps to about 4e9
+    norva_sim::SimSaveStats stats{};
+    stats.dpfFixed = 7;
+    stats.dpfModifications = 1;
+    stats.dpfDropped = 3;
+    norva_sim::QueueStatistics(reinterpret_cast<INT_PIPELINE *>(c.getPipeline()->getCIPipeline())->ui32Identifier,
+                               stats);
+    capture();
+    const std::string out = file("state.txt");
+    stderrOf([&] { ASSERT_EQ(Save::SingleTxtStats(c, shot, out), QOR_RES_OK); });
+    const std::string text = ReadFile(out);
+    std::ostringstream state;
+    state << c << "\n";
+    EXPECT_EQ(text.compare(0, state.str().size(), state.str()), 0);
+    EXPECT_EQ(text.compare(state.str().size(), 7, "Frame:\n"), 0);
+    EXPECT_TRUE(norva_test::contains(text, "      ui32NOutCorrection = 4294967294\n"));
+    EXPECT_TRUE(norva_test::contains(text, "      apDefectOutput = null\n"));
+    EXPECT_LT(text.size(), 60000u);
 }
 
 } // namespace
