@@ -121,6 +121,35 @@ pxlFormat FormatIndex(const char *format);
 const char *MosaicString(MOSAICType mos);
 MOSAICType MosaicFlip(MOSAICType input, QOR_BOOL8 bFlipH, QOR_BOOL8 bFlipV);
 
+/*
+ * Whole-buffer conversions.
+ */
+
+/**
+ * Copies tiled input into linear output. The input is a sequence of tiles of ui32TileHeight rows of
+ * ui32TileWidth bytes; a tile row spans ui32TileStride bytes (ui32TileStride / ui32TileWidth tiles). When the
+ * output ends inside a tile row, that row's tiles are still consumed whole, as they lie in memory.
+ */
+QOR_RESULT BufferDeTile(QOR_UINT32 ui32TileWidth, QOR_UINT32 ui32TileHeight, QOR_UINT32 ui32TileStride,
+                        const QOR_UINT8 *pInput, QOR_UINT8 *pOutput, QOR_UINT32 ui32OutputHStride,
+                        QOR_UINT32 ui32OutputVStride);
+/**
+ * Expands 8-bit semi-planar YUV (formats 1 to 4) into three planes Y, U, V of outWidth x outHeight (malloc'd,
+ * freed by the caller); bUV says the input's chroma pairs are (U, V). Null when refused.
+ */
+QOR_UINT8 *BufferTransformYUVTo444(const QOR_UINT8 *bufferA, QOR_BOOL8 bUV, pxlFormat eTypeA, QOR_UINT32 inWidth,
+                                   QOR_UINT32 inHeight, QOR_UINT32 outWidth, QOR_UINT32 outHeight);
+/**
+ * Converts planar 4:4:4 YUV (Y, then U and V when bUV is set, else V and U) into a packed 8-bit RGB format
+ * (malloc'd, freed by the caller): channel c = clip(sum_j (in_j + convInputOff[j]) x convMatrix[c][j]) at byte c
+ * of each pixel, or 2 - c with bBGR. Formats of more than 8 bits per channel are refused (null).
+ */
+QOR_UINT8 *BufferTransformYUV444ToRGB(const QOR_UINT8 *bufferA, QOR_BOOL8 bUV, pxlFormat rgb, QOR_BOOL8 bBGR,
+                                      QOR_UINT32 width, QOR_UINT32 height, const double convMatrix[9],
+                                      const double convInputOff[3]);
+/** A double to a byte: above 255 gives 255, below 0 gives 0, otherwise truncated toward zero. */
+QOR_UINT8 clip(double v);
+
 #ifdef __cplusplus
 }
 #endif
