@@ -40,7 +40,7 @@ struct Fault {
 };
 
 /** Commands the trace keeps unless a test asks for another bound: the newest ones. */
-constexpr size_t kDefaultTraceCapacity = 1024;
+constexpr size_t kDefaultTraceCapacity = 256;
 
 /**
  * The trace: a ring of the newest commands, so that a process streaming for days keeps flat memory. Slots are
@@ -53,17 +53,16 @@ public:
     TraceEntry *next() {
         if (capacity_ == 0)
             return nullptr;
-        if (slots_.size() < capacity_) {
+        if (count_ < slots_.size()) // room in slots kept from before a clear
+            return &slots_[(first_ + count_++) % slots_.size()];
+        if (slots_.size() < capacity_) { // still growing: the entries fill the slots from the first one
             slots_.emplace_back();
             ++count_;
             return &slots_.back();
         }
-        TraceEntry *slot = &slots_[(first_ + count_) % capacity_];
-        if (count_ < capacity_)
-            ++count_;
-        else
-            first_ = (first_ + 1) % capacity_;
-        return slot;
+        TraceEntry *oldest = &slots_[first_];
+        first_ = (first_ + 1) % slots_.size();
+        return oldest;
     }
     /** Oldest first. */
     std::vector<TraceEntry> entries() const {
@@ -73,8 +72,8 @@ public:
             out.push_back(slots_[(first_ + i) % slots_.size()]);
         return out;
     }
+    /** Forgets the entries; their slots stay for the next commands. */
     void clear() {
-        slots_.clear();
         first_ = 0;
         count_ = 0;
     }

@@ -195,14 +195,14 @@ TEST_F(IspDevice, TraceKeepsCopiesOfTheArguments) {
 // The trace keeps the newest commands up to its bound, so a long run does not grow it; a test can change the bound.
 TEST_F(IspDevice, TraceIsABoundedRingOfTheNewestCommands) {
     open();
-    EXPECT_EQ(norva_sim::TraceCapacity(), 1024u);
+    EXPECT_EQ(norva_sim::TraceCapacity(), 256u);
     QOR_UINT32 v = 0;
     for (int i = 0; i < 1500; ++i) {
         ASSERT_EQ(command(CI_DPFINT_GET, &v), 0);
     }
     ASSERT_EQ(SEAM_Ioctl(fd, CI_IOCTL_REQUEST[CI_RESET], reinterpret_cast<void *>(0)), 0);
     std::vector<norva_sim::TraceEntry> trace = norva_sim::Trace();
-    ASSERT_EQ(trace.size(), 1024u);
+    ASSERT_EQ(trace.size(), 256u);
     EXPECT_EQ(trace.back().nr, CI_RESET);
     EXPECT_EQ(trace.front().nr, CI_DPFINT_GET);
 
@@ -228,7 +228,7 @@ TEST_F(IspDevice, TraceIsABoundedRingOfTheNewestCommands) {
     EXPECT_TRUE(norva_sim::Trace().empty());
 
     norva_sim::ResetPlatform();
-    EXPECT_EQ(norva_sim::TraceCapacity(), 1024u);
+    EXPECT_EQ(norva_sim::TraceCapacity(), 256u);
 }
 
 TEST_F(IspDevice, DispatchIsOnTheExactRequestValue) {

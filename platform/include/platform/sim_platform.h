@@ -31,7 +31,7 @@ std::vector<TraceEntry> Trace();
 void ClearTrace();
 /**
  * Bounds the trace to the newest `commands` commands (0 traces nothing), keeping the newest of those already
- * traced. ResetPlatform restores the default of 1024; a test that reads longer sequences sets what it needs.
+ * traced. ResetPlatform restores the default of 256; a test that reads longer sequences sets what it needs.
  */
 void SetTraceCapacity(size_t commands);
 size_t TraceCapacity();
