@@ -1,7 +1,11 @@
 #include "ispc/ParameterFileParser.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "norvacommon/userlog.h"
 
@@ -68,9 +72,42 @@ void writeLine(std::ostream &os, const Parameter &p) {
     os << '\n';
 }
 
-bool isDirectory(const std::string &filename) {
+// Setup files are text of some kilobytes; a file many times larger than any pipeline's setup is not one, and
+// reading it whole would only exhaust memory.
+constexpr off_t kMaxSetupFileBytes = 16 << 20;
+
+// Reads a setup file whole. Only a regular file of bounded size is read: a device (/dev/zero never ends), a FIFO
+// (blocks until a writer comes) or a directory is refused at once, without blocking. False when the file cannot
+// be opened or read, or is refused.
+bool readSetupFile(const std::string &filename, std::string &text) {
+    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
     struct stat st;
-    return ::stat(filename.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSetupFileBytes;
+    if (ok) {
+        text.reserve(static_cast<size_t>(st.st_size));
+        char chunk[16384];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof(chunk));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            // The file may grow while it is read: the bound holds for what is read, not for its first size.
+            if (text.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxSetupFileBytes)) {
+                ok = false;
+                break;
+            }
+            text.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -162,16 +199,14 @@ QOR_RESULT ParameterFileParser::parse(std::istream &fileStream, ParameterList &p
 
 ParameterList ParameterFileParser::parseFile(const std::string &filename) {
     ParameterList list;
-    std::ifstream file;
-    // A directory opens as a file but cannot be read: treat it as a file that does not open.
-    if (!isDirectory(filename)) {
-        file.open(filename.c_str(), std::ios::in | std::ios::binary);
-    }
-    if (!file.is_open()) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to open file: %s\n", filename.c_str());
+    std::string text;
+    if (!readSetupFile(filename, text)) {
+        QOR_LOG_ERROR(LOG_TAG, "Failed to open file: %s\n", filename.c_str());
         list.setValid(false);
         return list;
     }
+    std::istringstream file(text);
+    text.clear();
     if (parse(file, list) != QOR_RES_OK) {
         list.setValid(false);
     }

@@ -112,11 +112,26 @@ long reset(CommandContext &ctx) {
     return 0;
 }
 
+/** Bytes of each register bank of the debug interface. */
+constexpr uint32_t kDebugBankBytes = 0x10000;
+
+/**
+ * Register banks of the debug interface, in the order of the hardware description: the core (0), one per context,
+ * one per imager gasket, one per internal data generator, then the MMU when the device has one.
+ */
+unsigned debugBanks() {
+    const CI_HWINFO &hw = description().sHWInfo;
+    const unsigned contexts = hw.config_ui8NContexts < CI_N_CONTEXT ? hw.config_ui8NContexts : CI_N_CONTEXT;
+    const unsigned imagers = hw.config_ui8NImagers < CI_N_IMAGERS ? hw.config_ui8NImagers : CI_N_IMAGERS;
+    return 1u + contexts + imagers + hw.config_ui8NIIFDataGenerator + (hw.mmu_ui8Enabled != 0 ? 1u : 0u);
+}
+
+/** Reads or writes a 32-bit register of a bank that exists; others are refused, so the store stays bounded. */
 long debugReg(CommandContext &ctx) {
     CI_DEBUG_REG_PARAM *param = ctx.record<CI_DEBUG_REG_PARAM>();
-    const auto key = std::make_pair(param->eBank, param->ui32Offset);
-    if (param->ui32Offset % 4 != 0)
+    if (param->eBank >= debugBanks() || param->ui32Offset >= kDebugBankBytes || param->ui32Offset % 4 != 0)
         return -EINVAL;
+    const auto key = std::make_pair(param->eBank, param->ui32Offset);
     if (param->bRead) {
         auto it = IspDevice().debugRegisters.find(key);
         param->ui32Value = it == IspDevice().debugRegisters.end() ? 0 : it->second;

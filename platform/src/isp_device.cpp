@@ -39,13 +39,71 @@ struct Fault {
     unsigned skip;
 };
 
+/** Commands the trace keeps unless a test asks for another bound: the newest ones. */
+constexpr size_t kDefaultTraceCapacity = 256;
+
+/**
+ * The trace: a ring of the newest commands, so that a process streaming for days keeps flat memory. Slots are
+ * reused in place (their record copies keep their storage), so recording a command allocates nothing once the
+ * ring has filled.
+ */
+class TraceRing {
+public:
+    /** The slot for the next command, overwriting the oldest when full; null when the bound is 0. */
+    TraceEntry *next() {
+        if (capacity_ == 0)
+            return nullptr;
+        if (count_ < slots_.size()) // room in slots kept from before a clear
+            return &slots_[(first_ + count_++) % slots_.size()];
+        if (slots_.size() < capacity_) { // still growing: the entries fill the slots from the first one
+            slots_.emplace_back();
+            ++count_;
+            return &slots_.back();
+        }
+        TraceEntry *oldest = &slots_[first_];
+        first_ = (first_ + 1) % slots_.size();
+        return oldest;
+    }
+    /** Oldest first. */
+    std::vector<TraceEntry> entries() const {
+        std::vector<TraceEntry> out;
+        out.reserve(count_);
+        for (size_t i = 0; i < count_; ++i)
+            out.push_back(slots_[(first_ + i) % slots_.size()]);
+        return out;
+    }
+    /** Forgets the entries; their slots stay for the next commands. */
+    void clear() {
+        first_ = 0;
+        count_ = 0;
+    }
+    /** Keeps the newest `capacity` entries and releases the storage beyond them. */
+    void setCapacity(size_t capacity) {
+        std::vector<TraceEntry> kept = entries();
+        if (kept.size() > capacity)
+            kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(capacity));
+        slots_.swap(kept);
+        slots_.shrink_to_fit();
+        capacity_ = capacity;
+        first_ = 0;
+        count_ = slots_.size();
+    }
+    size_t capacity() const { return capacity_; }
+
+private:
+    std::vector<TraceEntry> slots_; /* grows to the capacity, then is reused */
+    size_t capacity_ = kDefaultTraceCapacity;
+    size_t first_ = 0; /* the oldest entry once the ring is full */
+    size_t count_ = 0;
+};
+
 struct Device {
     std::mutex lock;
     Command commands[CI_IOCTL_N];
     std::map<int, std::shared_ptr<IspFile>> files;
     std::condition_variable changed;
     std::map<unsigned, Fault> faults;
-    std::vector<TraceEntry> trace;
+    TraceRing trace;
     std::vector<void (*)()> resetHooks;
     std::vector<void (*)()> deviceResetHooks;
     IspDeviceState state;
@@ -145,43 +203,54 @@ long ispIoctl(int fd, unsigned long request, void *arg) {
     const std::shared_ptr<IspFile> keep = it->second;
     IspFile &file = *keep;
 
-    TraceEntry entry{fd, request, commandNumber(request), static_cast<long>(reinterpret_cast<intptr_t>(arg)), {}, {},
-                     0,  false};
-    const Command *cmd = entry.nr >= 0 ? &d.commands[entry.nr] : nullptr;
+    const int nr = commandNumber(request);
+    const Command *cmd = nr >= 0 ? &d.commands[nr] : nullptr;
     const size_t argSize = cmd != nullptr ? cmd->argSize : 0;
-    if (argSize > 0 && arg != nullptr) {
-        const uint8_t *bytes = static_cast<const uint8_t *>(arg);
-        entry.argIn.assign(bytes, bytes + argSize);
-    }
+    const uint8_t *bytes = static_cast<const uint8_t *>(arg);
+    // The record as it came in, kept per thread: a blocking command releases the lock while others are traced.
+    thread_local std::vector<uint8_t> argIn;
+    if (argSize > 0 && arg != nullptr)
+        argIn.assign(bytes, bytes + argSize);
+    else
+        argIn.clear();
 
-    auto fault = entry.nr >= 0 ? d.faults.find(static_cast<unsigned>(entry.nr)) : d.faults.end();
+    long result = 0;
+    bool injected = false;
+    auto fault = nr >= 0 ? d.faults.find(static_cast<unsigned>(nr)) : d.faults.end();
     if (fault != d.faults.end() && fault->second.skip > 0) {
         fault->second.skip--;
         fault = d.faults.end();
     }
     if (fault != d.faults.end()) {
-        entry.result = fault->second.answer;
-        entry.injected = true;
+        result = fault->second.answer;
+        injected = true;
         if (fault->second.mode == FaultMode::Once)
             d.faults.erase(fault);
     } else if (cmd == nullptr || cmd->handler == nullptr) {
-        entry.result = -ENOTTY;
+        result = -ENOTTY;
     } else if (argSize > 0 && arg == nullptr) {
-        entry.result = -EFAULT;
+        result = -EFAULT;
     } else {
-        CommandContext ctx{file, static_cast<unsigned>(entry.nr), request, arg, lock};
+        CommandContext ctx{file, static_cast<unsigned>(nr), request, arg, lock};
         file.inFlight++;
-        entry.result = cmd->handler(ctx);
+        result = cmd->handler(ctx);
         file.inFlight--;
         if (file.closed && file.inFlight == 0)
             releaseFile(d, file);
     }
-    if (argSize > 0 && arg != nullptr) {
-        const uint8_t *bytes = static_cast<const uint8_t *>(arg);
-        entry.argOut.assign(bytes, bytes + argSize);
+    if (TraceEntry *entry = d.trace.next()) {
+        entry->fd = fd;
+        entry->request = request;
+        entry->nr = nr;
+        entry->value = static_cast<long>(reinterpret_cast<intptr_t>(arg));
+        entry->argIn.assign(argIn.begin(), argIn.end());
+        if (argSize > 0 && arg != nullptr)
+            entry->argOut.assign(bytes, bytes + argSize);
+        else
+            entry->argOut.clear();
+        entry->result = result;
+        entry->injected = injected;
     }
-    const long result = entry.result;
-    d.trace.push_back(std::move(entry));
     return result;
 }
 
@@ -334,6 +403,7 @@ void ResetPlatform() {
         std::lock_guard<std::mutex> guard(d.lock);
         restoreState(d.state);
         d.faults.clear();
+        d.trace.setCapacity(kDefaultTraceCapacity);
         d.trace.clear();
         d.absent = false;
         d.failNextClose = 0;
@@ -347,7 +417,19 @@ void ResetPlatform() {
 std::vector<TraceEntry> Trace() {
     Device &d = device();
     std::lock_guard<std::mutex> guard(d.lock);
-    return d.trace;
+    return d.trace.entries();
+}
+
+void SetTraceCapacity(size_t commands) {
+    Device &d = device();
+    std::lock_guard<std::mutex> guard(d.lock);
+    d.trace.setCapacity(commands);
+}
+
+size_t TraceCapacity() {
+    Device &d = device();
+    std::lock_guard<std::mutex> guard(d.lock);
+    return d.trace.capacity();
 }
 
 void ClearTrace() {

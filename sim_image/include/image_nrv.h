@@ -2,6 +2,7 @@
 #define NORVA_IMAGE_NRV_H
 
 #include <cstdio>
+#include <vector>
 
 #include "bitstream_rw.h"
 #include "image_base.h"
@@ -119,6 +120,12 @@ public:
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageBase *pIm);
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageNrv *pIm);
 
+    /**
+     * Segments looked at by frame lookups since the object was made: a frame's segment is found by binary search,
+     * so playing a file of many segments stays linear in its frames (tests and benchmarks check it here).
+     */
+    QOR_UINT64 GetSegmentVisits() const { return segmentVisits; }
+
     /** Channel container size in bytes for unpacked lines. */
     static QOR_INT32 ContainerBytes(QOR_INT32 bitDepth);
     /** Word of a colour model in "COLOUR_FORMAT", or null. */
@@ -141,11 +148,20 @@ private:
     /** The file frames are read from, opened once and kept while the header stays loaded. */
     FILE *DataFile();
     void CloseDataFile();
+    /** Builds the segment index when the list changed since it was built; false when it cannot be built. */
+    bool IndexSegments();
+    void DropSegmentIndex();
 
     QOR_UINT8 *lineBuf;
     QOR_INT64 lineBufSize;
     FILE *dataFile;
     const char *dataFileName; /* the fileName dataFile was opened for */
+    /* The segments in file order and the first frame of each (one more entry: the frame total), built from the
+     * list on first use and dropped whenever the list changes. */
+    std::vector<nrvSegmentInfoStr *> segIndex;
+    std::vector<QOR_INT64> segFirstFrame;
+    bool segIndexValid;
+    QOR_UINT64 segmentVisits;
 };
 
 typedef CImageNrv::packingModeEnum PACKM_xxx;

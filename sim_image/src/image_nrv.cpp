@@ -7,8 +7,11 @@
 #include <cstring>
 #include <new>
 #include <utility>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -93,6 +96,25 @@ bool ParseTableEntry(const char *s, QOR_INT64 *pVal) {
     return true;
 }
 
+/* Opens a file for reading only when it is a regular file: a FIFO would block the open and every read, a device
+ * such as /dev/zero never ends, and a directory cannot be read. The descriptor is opened without blocking and
+ * checked itself, so the name cannot change between the check and the reads. */
+FILE *OpenRegularFile(const char *name) {
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE *f = ::fdopen(fd, "rb");
+    if (!f)
+        ::close(fd);
+    return f;
+}
+
 QOR_INT64 FileSize(FILE *f) {
     if (fseeko(f, 0, SEEK_END) != 0)
         return -1;
@@ -148,7 +170,7 @@ CImageNrv::nrvSegmentInfoStr::~nrvSegmentInfoStr() { delete[] frameOffsets; }
 
 CImageNrv::CImageNrv()
     : pixelFormat(PACKM_UNDEF), pixelFormatParam{0, 0, 0, 0}, pSegInfo(nullptr), pCurrSeg(nullptr), lineBuf(nullptr),
-      lineBufSize(0), dataFile(nullptr), dataFileName(nullptr) {
+      lineBufSize(0), dataFile(nullptr), dataFileName(nullptr), segIndexValid(false), segmentVisits(0) {
     Unload();
 }
 
@@ -163,7 +185,7 @@ FILE *CImageNrv::DataFile() {
     if (dataFile != nullptr && dataFileName != fileName)
         CloseDataFile();
     if (dataFile == nullptr && fileName != nullptr) {
-        dataFile = std::fopen(fileName, "rb");
+        dataFile = OpenRegularFile(fileName);
         dataFileName = dataFile != nullptr ? fileName : nullptr;
     }
     return dataFile;
@@ -181,6 +203,7 @@ void CImageNrv::UnloadHeader() {
     pixelFormat = PACKM_UNDEF;
     for (auto &g : pixelFormatParam)
         g = 0;
+    DropSegmentIndex();
     while (pSegInfo) {
         NRVSEGMENTINFO *n = pSegInfo->next;
         delete pSegInfo;
@@ -200,7 +223,47 @@ QOR_INT32 CImageNrv::GetProperty(imagePropertiesEnum property) {
 
 QOR_INT32 CImageNrv::GetNFrames() { return GetNFrames(-1, nullptr); }
 
+void CImageNrv::DropSegmentIndex() {
+    segIndex.clear();
+    segFirstFrame.clear();
+    segIndexValid = false;
+}
+
+bool CImageNrv::IndexSegments() {
+    if (segIndexValid)
+        return true;
+    DropSegmentIndex();
+    try {
+        QOR_INT64 first = 0;
+        for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next) {
+            segIndex.push_back(s);
+            segFirstFrame.push_back(first);
+            first += s->Nframes;
+        }
+        segFirstFrame.push_back(first);
+    } catch (const std::bad_alloc &) {
+        DropSegmentIndex();
+        return false;
+    }
+    segIndexValid = true;
+    return true;
+}
+
 QOR_INT32 CImageNrv::GetNFrames(QOR_INT32 segmentIndex, QOR_INT32 *pFirstFrame) {
+    if (IndexSegments()) {
+        const QOR_INT64 n = static_cast<QOR_INT64>(segIndex.size());
+        if (segmentIndex >= 0 && segmentIndex < n) {
+            if (pFirstFrame)
+                *pFirstFrame = static_cast<QOR_INT32>(segFirstFrame[static_cast<size_t>(segmentIndex)]);
+            return segIndex[static_cast<size_t>(segmentIndex)]->Nframes;
+        }
+        if (segmentIndex >= 0)
+            return 0;
+        if (pFirstFrame)
+            *pFirstFrame = 0;
+        const QOR_INT64 total = segFirstFrame.back();
+        return static_cast<QOR_INT32>(total > INT32_MAX ? INT32_MAX : total);
+    }
     QOR_INT64 first = 0;
     QOR_INT32 i = 0;
     for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next, ++i) {
@@ -219,6 +282,8 @@ QOR_INT32 CImageNrv::GetNFrames(QOR_INT32 segmentIndex, QOR_INT32 *pFirstFrame) 
 }
 
 QOR_INT32 CImageNrv::GetNSegments() {
+    if (IndexSegments())
+        return static_cast<QOR_INT32>(segIndex.size());
     QOR_INT32 n = 0;
     for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next)
         ++n;
@@ -232,6 +297,8 @@ NRVSEGMENTINFO *CImageNrv::GetSegment(QOR_INT32 index, bool isFrameIndex) {
         NRVSEGMENTINFO *seg = nullptr;
         return GetSegmentIndex(index, nullptr, &seg) < 0 ? nullptr : seg;
     }
+    if (IndexSegments())
+        return static_cast<size_t>(index) < segIndex.size() ? segIndex[static_cast<size_t>(index)] : nullptr;
     NRVSEGMENTINFO *s = pSegInfo;
     for (QOR_INT32 i = 0; s && i < index; ++i)
         s = s->next;
@@ -241,9 +308,29 @@ NRVSEGMENTINFO *CImageNrv::GetSegment(QOR_INT32 index, bool isFrameIndex) {
 QOR_INT32 CImageNrv::GetSegmentIndex(QOR_INT32 frameIndex, QOR_INT32 *pFrameWithinSeg, NRVSEGMENTINFO **ppSeg) {
     if (frameIndex < 0)
         return -1;
+    if (IndexSegments()) {
+        /* The first segment whose frames end after the frame (segments without frames are passed over). */
+        size_t lo = 0, hi = segIndex.size();
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            ++segmentVisits;
+            if (segFirstFrame[mid + 1] > frameIndex)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        if (lo == segIndex.size())
+            return -1;
+        if (pFrameWithinSeg)
+            *pFrameWithinSeg = static_cast<QOR_INT32>(frameIndex - segFirstFrame[lo]);
+        if (ppSeg)
+            *ppSeg = segIndex[lo];
+        return static_cast<QOR_INT32>(lo);
+    }
     QOR_INT64 first = 0;
     QOR_INT32 i = 0;
     for (NRVSEGMENTINFO *s = pSegInfo; s; s = s->next, ++i) {
+        ++segmentVisits;
         if (frameIndex < first + s->Nframes) {
             if (pFrameWithinSeg)
                 *pFrameWithinSeg = static_cast<QOR_INT32>(frameIndex - first);
@@ -284,7 +371,7 @@ CMetaData *CImageNrv::GetMetaForFrame(QOR_INT32 frameIndex) {
 
 const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
     Unload();
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? OpenRegularFile(filename) : nullptr;
     if (!f)
         return "Error opening file";
     QOR_INT64 size = FileSize(f);
@@ -1349,6 +1436,7 @@ NRVSEGMENTINFO *CImageNrv::NewSegment() { return new (std::nothrow) NRVSEGMENTIN
 void CImageNrv::AddSegment(NRVSEGMENTINFO *pSeg) {
     if (!pSeg)
         return;
+    DropSegmentIndex();
     pSeg->next = nullptr;
     if (!pSegInfo) {
         pSegInfo = pSeg;
@@ -1396,4 +1484,6 @@ void CImageNrv::SwapWith(CImageNrv *pOther) {
         std::swap(pixelFormatParam[i], pOther->pixelFormatParam[i]);
     std::swap(pSegInfo, pOther->pSegInfo);
     std::swap(pCurrSeg, pOther->pCurrSeg);
+    DropSegmentIndex();
+    pOther->DropSegmentIndex();
 }

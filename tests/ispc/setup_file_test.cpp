@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "ispc/ParameterFileParser.h"
+#include "support/hostile_files.h"
 
 using ISPC::Parameter;
 using ISPC::ParameterFileParser;
@@ -180,7 +181,20 @@ TEST(SetupFileParse, Files) {
     EXPECT_TRUE(l.isValid());
     EXPECT_EQ(entriesOf(l), (Entries{{"A", {"1"}}, {"B", {"2", "3"}}}));
 
-    for (const std::string &bad : {dir.path() + "/missing.txt", dir.path()}) {
+    // What cannot be opened, is not a regular file or is far larger than any setup file is refused at once as a
+    // file that does not open: a FIFO would block, /dev/zero would be read without end.
+    const norva_test::HostileFiles hostile;
+    std::vector<std::string> refused = {dir.path() + "/missing.txt"};
+    for (const auto &h : hostile.entries()) {
+        refused.push_back(h.path);
+    }
+    const std::string huge = dir.file("huge.txt");
+    std::ofstream(huge).close();
+    ASSERT_EQ(truncate(huge.c_str(), (16 << 20) + 1), 0); // sparse: takes no room
+    refused.push_back(huge);
+    for (const std::string &bad : refused) {
+        ASSERT_TRUE(norva_test::ReturnsTrueWithin(10, [&] { return !ParameterFileParser::parseFile(bad).isValid(); }))
+            << bad;
         testing::internal::CaptureStderr();
         l = ParameterFileParser::parseFile(bad);
         const std::string log = testing::internal::GetCapturedStderr();

@@ -82,19 +82,3 @@ TEST(OutputAndFocusDefinitions, DefaultsFileComments) {
                         "OUT_DE_POINT 1 // int range=[1,3]\n"
                         "OUT_ENC NONE // string\n");
 }
-
-TEST(OutputAndFocusDefinitions, Tags) {
-    EXPECT_EQ(OUT::ENCODER_TYPE.name, "OUT_ENC");
-    EXPECT_EQ(OUT::DISPLAY_TYPE.name, "OUT_DISP");
-    EXPECT_EQ(OUT::DATAEXTRA_TYPE.name, "OUT_DE");
-    EXPECT_EQ(OUT::DATAEXTRA_POINT.name, "OUT_DE_POINT");
-    EXPECT_EQ(OUT::HDREXTRA_TYPE.name, "OUT_DE_HDF");
-    EXPECT_EQ(OUT::HDRINS_TYPE.name, "OUT_DI_HDF");
-    EXPECT_EQ(OUT::RAW2DEXTRA_TYPE.name, "OUT_DE_RAW2D");
-    EXPECT_EQ(FOS::FOS_ROI.name, "FOS_ROI_ENABLE");
-    EXPECT_EQ(FOS::FOS_GRID.name, "FOS_GRID_ENABLE");
-    EXPECT_EQ(FOS::FOS_ROISTART.name, "FOS_ROI_START_COORDS");
-    EXPECT_EQ(FOS::FOS_ROIEND.name, "FOS_ROI_END_COORDS");
-    EXPECT_EQ(FOS::FOS_GRIDSTART.name, "FOS_GRID_START_COORDS");
-    EXPECT_EQ(FOS::FOS_GRIDSIZE.name, "FOS_GRID_TILE_SIZE");
-}

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -191,6 +192,45 @@ TEST_F(IspDevice, TraceKeepsCopiesOfTheArguments) {
     EXPECT_TRUE(norva_sim::Trace().empty());
 }
 
+// The trace keeps the newest commands up to its bound, so a long run does not grow it; a test can change the bound.
+TEST_F(IspDevice, TraceIsABoundedRingOfTheNewestCommands) {
+    open();
+    EXPECT_EQ(norva_sim::TraceCapacity(), 256u);
+    QOR_UINT32 v = 0;
+    for (int i = 0; i < 1500; ++i) {
+        ASSERT_EQ(command(CI_DPFINT_GET, &v), 0);
+    }
+    ASSERT_EQ(SEAM_Ioctl(fd, CI_IOCTL_REQUEST[CI_RESET], reinterpret_cast<void *>(0)), 0);
+    std::vector<norva_sim::TraceEntry> trace = norva_sim::Trace();
+    ASSERT_EQ(trace.size(), 256u);
+    EXPECT_EQ(trace.back().nr, CI_RESET);
+    EXPECT_EQ(trace.front().nr, CI_DPFINT_GET);
+
+    // A smaller bound keeps the newest of what is there, oldest first.
+    norva_sim::SetTraceCapacity(3);
+    ASSERT_EQ(command(CI_TIMEST_GET, &v), 0);
+    trace = norva_sim::Trace();
+    ASSERT_EQ(trace.size(), 3u);
+    EXPECT_EQ(trace[0].nr, CI_DPFINT_GET);
+    EXPECT_EQ(trace[1].nr, CI_RESET);
+    EXPECT_EQ(trace[2].nr, CI_TIMEST_GET);
+    ASSERT_EQ(trace[2].argOut.size(), sizeof(v));
+    EXPECT_EQ(std::memcmp(trace[2].argOut.data(), &v, sizeof(v)), 0);
+
+    // A larger one keeps everything up to it; 0 traces nothing.
+    norva_sim::SetTraceCapacity(5000);
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(command(CI_DPFINT_GET, &v), 0);
+    }
+    EXPECT_EQ(norva_sim::Trace().size(), 2003u);
+    norva_sim::SetTraceCapacity(0);
+    ASSERT_EQ(command(CI_DPFINT_GET, &v), 0);
+    EXPECT_TRUE(norva_sim::Trace().empty());
+
+    norva_sim::ResetPlatform();
+    EXPECT_EQ(norva_sim::TraceCapacity(), 256u);
+}
+
 TEST_F(IspDevice, DispatchIsOnTheExactRequestValue) {
     open();
     CI_CONNECTION c;
@@ -271,15 +311,36 @@ TEST_F(IspDevice, ConnectionCommands) {
         EXPECT_EQ(command(CI_LINESTORE_SET, &prop), p.answer) << p.what;
     }
 
-    CI_DEBUG_REG_PARAM reg{1, 3, 0x10, 0};
-    EXPECT_EQ(command(CI_DEBUG_REG, &reg), 0);
-    EXPECT_EQ(reg.ui32Value, 0u);
-    CI_DEBUG_REG_PARAM wr{0, 3, 0x10, 42};
-    EXPECT_EQ(command(CI_DEBUG_REG, &wr), 0);
-    EXPECT_EQ(command(CI_DEBUG_REG, &reg), 0);
-    EXPECT_EQ(reg.ui32Value, 42u);
-    CI_DEBUG_REG_PARAM odd{1, 3, 0x11, 0};
-    EXPECT_EQ(command(CI_DEBUG_REG, &odd), -EINVAL);
+    // Debug registers: banks 0 to 6 with the default description (core, 2 contexts, 2 gaskets, the data
+    // generator, the MMU), 64 KiB of word offsets each.
+    const struct {
+        QOR_UINT8 bank;
+        QOR_UINT32 offset;
+        long answer;
+    } registers[] = {
+        {3, 0x10, 0},          {0, 0, 0},
+        {6, 0xfffc, 0},        {3, 0x11, -EINVAL},
+        {7, 0, -EINVAL},       {255, 0x10, -EINVAL},
+        {0, 0x10000, -EINVAL}, {6, 0xfffffffc, -EINVAL},
+    };
+    for (const auto &r : registers) {
+        CI_DEBUG_REG_PARAM rd{1, r.bank, r.offset, 7};
+        EXPECT_EQ(command(CI_DEBUG_REG, &rd), r.answer) << int(r.bank) << " " << r.offset;
+        if (r.answer == 0) {
+            EXPECT_EQ(rd.ui32Value, 0u); // 0 until written
+        }
+        CI_DEBUG_REG_PARAM wr{0, r.bank, r.offset, 42u + r.bank};
+        EXPECT_EQ(command(CI_DEBUG_REG, &wr), r.answer) << int(r.bank) << " " << r.offset;
+        EXPECT_EQ(command(CI_DEBUG_REG, &rd), r.answer);
+        if (r.answer == 0) {
+            EXPECT_EQ(rd.ui32Value, 42u + r.bank);
+        }
+    }
+    EXPECT_EQ(norva_sim::IspDevice().debugRegisters.size(), 3u); // nothing stored for the refused ones
+    // The banks follow the description: without an MMU the last bank goes.
+    norva_sim::IspDevice().description.sHWInfo.mmu_ui8Enabled = 0;
+    CI_DEBUG_REG_PARAM mmu{1, 6, 0, 0};
+    EXPECT_EQ(command(CI_DEBUG_REG, &mmu), -EINVAL);
 
     QOR_UINT64 t = 0;
     EXPECT_EQ(command(CI_SYSTIME_GET, &t), 0);

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <sys/stat.h>
 
 #include "image_nrv.h"
 #include "nrv_test_helpers.h"
+#include "sim_image.h"
+#include "support/hostile_files.h"
 
 namespace {
 
@@ -107,6 +111,55 @@ TEST(NrvBadInput, MissingFileAndFrameOutOfRange) {
     /* The file is reopened for every frame: once it is gone, reading fails cleanly. */
     std::remove(path.c_str());
     EXPECT_EQ(Str(im.LoadFileData(0)), "Error opening file");
+}
+
+/* What is not a regular file is refused at once, as a file that does not open: a FIFO would block the open and
+ * every read, /dev/zero would never end, a directory cannot be read. Each reader runs in a child process that
+ * must answer within seconds. */
+TEST(NrvBadInput, WhatIsNotARegularFileIsRefusedAtOnce) {
+    const norva_test::HostileFiles hostile;
+    ASSERT_EQ(hostile.entries().size(), 3u);
+    struct Reader {
+        const char *name;
+        bool (*refuses)(const char *path);
+    } readers[] = {
+        {"LoadFileHeader",
+         [](const char *path) {
+             CImageNrv im;
+             return Str(im.LoadFileHeader(path, nullptr)) == "Error opening file" && !im.IsHeaderLoaded();
+         }},
+        {"SimImageIn_loadNRV",
+         [](const char *path) {
+             sSimImageIn in;
+             SimImageIn_init(&in);
+             const bool refused = SimImageIn_loadNRV(&in, path) == QOR_RES_FAILED && in.loadFromNRV == nullptr;
+             SimImageIn_close(&in);
+             return refused;
+         }},
+        {"SimImageIn_checkMultiSegment",
+         [](const char *path) {
+             unsigned segments = 0, frames = 0;
+             return SimImageIn_checkMultiSegment(path, &segments, &frames) == QOR_RES_FAILED;
+         }},
+    };
+    for (const auto &h : hostile.entries()) {
+        for (const auto &r : readers) {
+            EXPECT_TRUE(norva_test::ReturnsTrueWithin(10, [&] { return r.refuses(h.path.c_str()); }))
+                << r.name << " on a " << h.what;
+        }
+    }
+
+    /* Frames are read through a file opened again by name: a FIFO put in the file's place is refused too. */
+    const std::string dir = nrvtest::TempDir("hostile_frames");
+    const std::string path = dir + "/good.nrv";
+    ASSERT_EQ(nrvtest::RunOracle("bad " + dir + " good", nullptr), 0);
+    EXPECT_TRUE(norva_test::ReturnsTrueWithin(10, [&] {
+        CImageNrv im;
+        if (im.LoadFileHeader(path.c_str(), nullptr) != nullptr || std::remove(path.c_str()) != 0 ||
+            mkfifo(path.c_str(), 0600) != 0)
+            return false;
+        return Str(im.LoadFileData(0)) == "Error opening file";
+    }));
 }
 
 } // namespace

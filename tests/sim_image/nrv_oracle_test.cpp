@@ -168,13 +168,41 @@ TEST(NrvOracle, FilesWrittenByTheLibraryReadBackIdenticallyInTheOracle) {
     }
 }
 
-TEST(NrvOracle, RandomPlansCoverEveryBitDepthAndSignedness) {
-    /* Guards the generators above: depths 1 to 31 must all occur, each signed and unsigned. */
-    std::set<int> depths;
-    for (int s = 0; s < kFiles; ++s)
-        for (int c = 0; c < 4; ++c)
-            depths.insert((s * 7 + 5 * c) % 31 + 1);
-    EXPECT_EQ(depths.size(), 31u);
+/* The bit depths and signedness of every channel of every segment of a file, as the reader finds them. */
+std::set<std::pair<int, bool>> ChannelKinds(const std::string &path) {
+    std::set<std::pair<int, bool>> kinds;
+    CImageNrv im;
+    EXPECT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr) << path;
+    for (QOR_INT32 s = 0; s < im.GetNSegments(); ++s) {
+        QOR_INT32 first = 0;
+        if (im.GetNFrames(s, &first) == 0 || im.ApplyMetaForFrame(first, false) != nullptr)
+            continue;
+        for (int c = 0; c < im.GetNColChannels(); ++c)
+            kinds.insert({im.chnl[c].bitDepth, im.chnl[c].isSigned});
+    }
+    return kinds;
+}
+
+TEST(NrvOracle, RandomFilesCoverEveryBitDepthAndSignedness) {
+    /* Guards the generators above: in the files both sides write, depths 1 to 31 occur, each signed and unsigned. */
+    const std::string dir = nrvtest::TempDir("oracle_coverage");
+    std::string out;
+    ASSERT_EQ(nrvtest::RunOracle("make 0 " + std::to_string(kFiles) + " " + dir, &out), 0) << out;
+    std::set<std::pair<int, bool>> library, oracle;
+    for (int s = 0; s < kFiles; ++s) {
+        const std::string path = dir + "/cpp_" + std::to_string(s) + ".nrv";
+        WriteRandomFile(path, s);
+        for (const auto &k : ChannelKinds(path))
+            library.insert(k);
+        for (const auto &k : ChannelKinds(dir + "/py_" + std::to_string(s) + ".nrv"))
+            oracle.insert(k);
+    }
+    for (int d = 1; d <= 31; ++d) {
+        for (bool sign : {false, true}) {
+            EXPECT_EQ(library.count({d, sign}), 1u) << "library files: depth " << d << (sign ? " signed" : " unsigned");
+            EXPECT_EQ(oracle.count({d, sign}), 1u) << "oracle files: depth " << d << (sign ? " signed" : " unsigned");
+        }
+    }
 }
 
 } // namespace

@@ -170,6 +170,35 @@ TEST_F(SimImage, MultiSegmentFilesPlayAsOneSequenceWhenCompatible) {
     }
 }
 
+// Playing a file of many one-frame segments finds each frame's segment without walking the list: the segments
+// looked at stay within a binary search per lookup, and each frame comes from its own segment.
+TEST_F(SimImage, PlayingAFileOfManySegmentsIsLinear) {
+    constexpr int kSegments = 100000;
+    const std::string dir = nrvtest::TempDir("dg_many_segments");
+    const std::string path = dir + "/many.nrv";
+    const std::string rggb = BayerMeta("0 1 0 1", "0 0 1 1");
+    std::string bytes;
+    for (int i = 0; i < kSegments; ++i) {
+        const int v = i % 1024;
+        bytes += Segment16(rggb, {{v, v}, {v, v}, {v, v}, {v, v}});
+    }
+    Write(path, bytes);
+    bytes.clear();
+
+    sSimImageIn in;
+    SimImageIn_init(&in);
+    ASSERT_EQ(SimImageIn_loadNRV(&in, path.c_str()), 0);
+    ASSERT_EQ(in.nFrames, static_cast<QOR_UINT32>(kSegments));
+    for (int i = 0; i < kSegments; ++i) {
+        ASSERT_EQ(SimImageIn_convertFrame(&in, i), 0) << i;
+        ASSERT_EQ(in.pBuffer[0], i % 1024) << i;
+    }
+    // Two lookups per frame (its segment, then its place in the file), each a binary search of 17 steps.
+    EXPECT_LE(in.loadFromNRV->GetSegmentVisits(), 2u * 18u * (kSegments + 2));
+    SimImageIn_close(&in);
+    std::remove(path.c_str());
+}
+
 TEST_F(SimImage, ReaderRefusals) {
     const std::string dir = nrvtest::TempDir("dg_refusals");
     const std::string good = dir + "/good.nrv";

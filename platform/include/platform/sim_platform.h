@@ -3,6 +3,7 @@
 
 /* Controls and observations of the simulated platform for tests and tools. */
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -25,8 +26,15 @@ struct TraceEntry {
     long result;
     bool injected; /* the answer came from fault injection */
 };
+/** The commands traced, oldest first: the newest TraceCapacity() of them. */
 std::vector<TraceEntry> Trace();
 void ClearTrace();
+/**
+ * Bounds the trace to the newest `commands` commands (0 traces nothing), keeping the newest of those already
+ * traced. ResetPlatform restores the default of 256; a test that reads longer sequences sets what it needs.
+ */
+void SetTraceCapacity(size_t commands);
+size_t TraceCapacity();
 
 enum class FaultMode { Once, Always };
 /** The command answers `answer` (usually -errno) instead of running, once or always, after `skip` calls. */
