@@ -4,13 +4,15 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_MATRIX"
+namespace {
+constexpr const char *kTag = "ISPC_MATRIX";
+} // namespace
 
 namespace ISPC {
 
 Matrix::Matrix(int _rows, int _cols) : rows(_rows), cols(_cols), matrixState(NOT_INITIALIZED) {
     if (rows < 1 || cols < 1) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid dimensions for matrix\n");
+        QOR_LOG_ERROR(kTag, "Invalid dimensions for matrix\n");
         matrixState = INVALID;
         return;
     }
@@ -38,7 +40,7 @@ std::vector<double> &Matrix::operator[](int index) {
     if (index >= 0 && index < rows && static_cast<size_t>(index) < coefficients.size()) {
         return coefficients[index];
     }
-    LOG_Error(__func__, __LINE__, LOG_TAG, "invalid row!!! return last row\n");
+    QOR_LOG_ERROR(kTag, "invalid row!!! return last row\n");
     if (coefficients.empty()) {
         g_noRow.clear();
         return g_noRow;
@@ -50,7 +52,7 @@ const std::vector<double> &Matrix::operator[](int index) const { return const_ca
 
 void Matrix::zeros() {
     if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return;
     }
     for (auto &row : coefficients) {
@@ -61,7 +63,7 @@ void Matrix::zeros() {
 
 void Matrix::ones() {
     if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return;
     }
     for (auto &row : coefficients) {
@@ -72,11 +74,11 @@ void Matrix::ones() {
 
 void Matrix::identity() {
     if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return;
     }
     if (rows != cols) {
-        LOG_Warning(__func__, __LINE__, LOG_TAG, "Matrix is not square.\n");
+        QOR_LOG_WARNING(kTag, "Matrix is not square.\n");
     }
     const int n = rows < cols ? rows : cols;
     for (int i = 0; i < n; i++) {
@@ -166,7 +168,7 @@ double Matrix::min() const {
 template <class Op> Matrix Matrix::elementwise(Op op) const {
     Matrix result(rows, cols);
     if (matrixState != VALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     for (int r = 0; r < rows; r++) {
@@ -180,13 +182,13 @@ template <class Op> Matrix Matrix::elementwise(Op op) const {
 Matrix Matrix::operator+(const Matrix &o) const {
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
-                  rows, cols, o.rows, o.cols);
+        QOR_LOG_ERROR(kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
+                      o.rows, o.cols);
         return result;
     }
     return elementwise([&](int r, int c) { return coefficients[r][c] + o.coefficients[r][c]; });
@@ -195,13 +197,13 @@ Matrix Matrix::operator+(const Matrix &o) const {
 Matrix Matrix::operator-(const Matrix &o) const {
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
-                  rows, cols, o.rows, o.cols);
+        QOR_LOG_ERROR(kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
+                      o.rows, o.cols);
         return result;
     }
     return elementwise([&](int r, int c) { return coefficients[r][c] - o.coefficients[r][c]; });
@@ -226,18 +228,18 @@ Matrix Matrix::power(double value) const {
 Matrix Matrix::blend(const Matrix &o, double blending) const {
     if (!(blending >= 0.0 && blending <= 1.0)) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Blending value must be between 0.0 and 1.0 (received:%f)\n", blending);
+        QOR_LOG_ERROR(kTag, "Blending value must be between 0.0 and 1.0 (received:%f)\n", blending);
         return result;
     }
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
-                  rows, cols, o.rows, o.cols);
+        QOR_LOG_ERROR(kTag, "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
+                      o.rows, o.cols);
         return result;
     }
     return elementwise(
@@ -247,13 +249,12 @@ Matrix Matrix::blend(const Matrix &o, double blending) const {
 Matrix Matrix::inv() const {
     if (matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != 3 || cols != 3) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
+        QOR_LOG_ERROR(kTag, "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
         return result;
     }
     const auto &a = coefficients;
@@ -262,7 +263,7 @@ Matrix Matrix::inv() const {
                        a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
     Matrix result(3, 3);
     if (det == 0.0) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Determinant == 0, no inverse can be computed.\n");
+        QOR_LOG_ERROR(kTag, "Determinant == 0, no inverse can be computed.\n");
         return result;
     }
     const double f = 1.0 / det;

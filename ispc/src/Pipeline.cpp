@@ -38,23 +38,23 @@ Pipeline::Pipeline(CI_CONNECTION *pConnection, unsigned ctxNumber, Sensor *pSens
       ui32MaxDisplayHeight(0), ui32MaxEncoderWidth(0), ui32MaxEncoderHeight(0), bEnableTiling(false),
       ui8ContextNumber(static_cast<QOR_INT8>(ctxNumber)), ctxStatus(ISPC_Ctx_ERROR) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid CI_CONNETION parameter.\n");
+        QOR_LOG_ERROR(kTag, "Invalid CI_CONNETION parameter.\n");
         return;
     }
     if (pSensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid sensor parameter.\n");
+        QOR_LOG_ERROR(kTag, "Invalid sensor parameter.\n");
         return;
     }
     sensor = pSensor;
     // Zeroed, so no field is read before it is written, whatever the initialisers leave alone.
     pMCPipeline = static_cast<MC_PIPELINE *>(calloc(1, sizeof(MC_PIPELINE)));
     if (pMCPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "allocating MC pipeline failed.\n");
+        QOR_LOG_ERROR(kTag, "allocating MC pipeline failed.\n");
         return;
     }
     if (CI_PipelineCreate(&pCIPipeline, pConnection) != QOR_RES_OK) {
         pCIPipeline = nullptr;
-        LOG_Error(__func__, __LINE__, kTag, "allocating CI Pipeline.\n");
+        QOR_LOG_ERROR(kTag, "allocating CI Pipeline.\n");
         return;
     }
     const SensorFacts facts = readSensorFacts(*sensor);
@@ -73,8 +73,8 @@ Pipeline::Pipeline(CI_CONNECTION *pConnection, unsigned ctxNumber, Sensor *pSens
         bEnableTiling = false;
         ctxStatus = ISPC_Ctx_INIT;
     } else {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid context number - max supported is %d\n",
-                  static_cast<int>(pConnection->sHWInfo.config_ui8NContexts) - 1);
+        QOR_LOG_ERROR(kTag, "Invalid context number - max supported is %d\n",
+                      static_cast<int>(pConnection->sHWInfo.config_ui8NContexts) - 1);
     }
 }
 
@@ -103,7 +103,7 @@ QOR_RESULT Pipeline::setEncoderDimensions(unsigned width, unsigned height) {
 
 QOR_RESULT Pipeline::registerModule(SetupModule *module) {
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Given module is NULL\n");
+        QOR_LOG_ERROR(kTag, "Given module is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const SetupID id = module->getModuleID();
@@ -113,7 +113,7 @@ QOR_RESULT Pipeline::registerModule(SetupModule *module) {
         return QOR_RES_OK;
     }
     if (it != moduleRegistry.end()) {
-        LOG_Warning(__func__, __LINE__, kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
+        QOR_LOG_WARNING(kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
         delete it->second;
         moduleRegistry.erase(it);
     }
@@ -143,13 +143,13 @@ void Pipeline::clearModules() {
 
 QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
         const QOR_RESULT ret = entry.second->load(parameters);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
             return ret;
         }
     }
@@ -158,14 +158,14 @@ QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
 
 QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = reloadModule(globalModulesID[i], parameters);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to reload global module %d=module%d\n", i,
-                      static_cast<int>(globalModulesID[i]));
+            QOR_LOG_ERROR(kTag, "Failed to reload global module %d=module%d\n", i,
+                          static_cast<int>(globalModulesID[i]));
             return ret;
         }
     }
@@ -176,7 +176,7 @@ static bool isGlobal(SetupID id) { return id == Pipeline::globalModulesID[0] || 
 
 QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
@@ -185,7 +185,7 @@ QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
         }
         const QOR_RESULT ret = entry.second->load(parameters);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
             return ret;
         }
     }
@@ -194,17 +194,17 @@ QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
 
 QOR_RESULT Pipeline::reloadModule(SetupID id, const ParameterList &parameters) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->load(parameters);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to load module id=%d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to load module id=%d\n", static_cast<int>(id));
     }
     return ret;
 }
@@ -215,8 +215,8 @@ QOR_RESULT Pipeline::saveAll(ParameterList &parameters, ModuleBase::SaveType t) 
     for (const auto &entry : moduleRegistry) {
         const QOR_RESULT ret = entry.second->save(parameters, t);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to save module: %d=%s\n", static_cast<int>(entry.first),
-                      ModuleBase::setupIDName(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to save module: %d=%s\n", static_cast<int>(entry.first),
+                          ModuleBase::setupIDName(entry.first));
             return ret;
         }
     }
@@ -226,12 +226,12 @@ QOR_RESULT Pipeline::saveAll(ParameterList &parameters, ModuleBase::SaveType t) 
 QOR_RESULT Pipeline::saveModule(SetupID id, ParameterList &parameters, ModuleBase::SaveType t) const {
     const SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->save(parameters, t);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to save module: %d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to save module: %d\n", static_cast<int>(id));
     }
     return ret;
 }
@@ -240,31 +240,30 @@ QOR_RESULT Pipeline::saveModule(SetupID id, ParameterList &parameters, ModuleBas
 
 QOR_RESULT Pipeline::setupAll() {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     QOR_RESULT ret = setupAllGlobals();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to setup global modules\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup global modules\n");
         return ret;
     }
     ret = setupAllModules();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to setup modules\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup modules\n");
     }
     return ret;
 }
 
 QOR_RESULT Pipeline::setupAllGlobals() {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = setupModule(globalModulesID[i]);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to setup global module %d=module%d\n", i,
-                      static_cast<int>(globalModulesID[i]));
+            QOR_LOG_ERROR(kTag, "Failed to setup global module %d=module%d\n", i, static_cast<int>(globalModulesID[i]));
             return ret;
         }
     }
@@ -273,7 +272,7 @@ QOR_RESULT Pipeline::setupAllGlobals() {
 
 QOR_RESULT Pipeline::setupAllModules() {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
@@ -282,8 +281,8 @@ QOR_RESULT Pipeline::setupAllModules() {
         }
         const QOR_RESULT ret = entry.second->setup();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Error configuring module: %d=%s\n", static_cast<int>(entry.first),
-                      ModuleBase::setupIDName(entry.first));
+            QOR_LOG_ERROR(kTag, "Error configuring module: %d=%s\n", static_cast<int>(entry.first),
+                          ModuleBase::setupIDName(entry.first));
             return ret;
         }
     }
@@ -292,24 +291,24 @@ QOR_RESULT Pipeline::setupAllModules() {
 
 QOR_RESULT Pipeline::setupModule(SetupID id) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->setup();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error configuring module: %d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Error configuring module: %d\n", static_cast<int>(id));
     }
     return ret;
 }
 
 QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
@@ -318,7 +317,7 @@ QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
         }
         const QOR_RESULT ret = entry.second->setup();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
             return ret;
         }
     }
@@ -327,7 +326,7 @@ QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
 
 QOR_RESULT Pipeline::setupPending() {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
@@ -336,7 +335,7 @@ QOR_RESULT Pipeline::setupPending() {
         }
         const QOR_RESULT ret = entry.second->setup();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
             return ret;
         }
     }
@@ -345,7 +344,7 @@ QOR_RESULT Pipeline::setupPending() {
 
 QOR_RESULT Pipeline::setupRequested() {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     for (auto &entry : moduleRegistry) {
@@ -354,7 +353,7 @@ QOR_RESULT Pipeline::setupRequested() {
         }
         const QOR_RESULT ret = entry.second->setup();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
             return ret;
         }
         entry.second->clearFlags();
@@ -367,7 +366,7 @@ QOR_RESULT Pipeline::setupRequested() {
 QOR_RESULT Pipeline::verifyConfiguration() const {
     if (pCIConnection == nullptr) {
         // Only a pipeline built without a connection (in its error state) has none to verify against.
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     const CI_HWINFO &hw = pCIConnection->sHWInfo;
@@ -389,7 +388,7 @@ QOR_RESULT Pipeline::verifyConfiguration() const {
     };
     for (const Check &c : checks) {
         if (c.refused) {
-            LOG_Error(__func__, __LINE__, kTag, c.message, hw.rev_ui8Major, hw.rev_ui8Minor);
+            QOR_LOG_ERROR(kTag, c.message, hw.rev_ui8Major, hw.rev_ui8Minor);
             return QOR_RES_NOT_SUPPORTED;
         }
     }
@@ -406,22 +405,22 @@ bool Pipeline::captureStarted() const {
 
 QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
     if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     if (ctxStatus == ISPC_Ctx_UNINIT) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline not initialized\n");
+        QOR_LOG_ERROR(kTag, "Pipeline not initialized\n");
         return QOR_RES_UNAVAILABLE;
     }
     QOR_RESULT ret = verifyConfiguration();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Configuration not supported\n");
+        QOR_LOG_ERROR(kTag, "Configuration not supported\n");
         return ret;
     }
     int updateMask = 0;
     ret = MC_PipelineConvert(pMCPipeline, pCIPipeline, &updateMask);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to convert the pipeline (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "failed to convert the pipeline (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
 
@@ -443,8 +442,8 @@ QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
         ret = bUpdateASAP ? CI_PipelineUpdateASAP(pCIPipeline, updateMask, &failure)
                           : CI_PipelineUpdate(pCIPipeline, updateMask, &failure);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag,
-                      "Failed to update the pipeline configuration for module %d (returned %d)\n", failure, ret);
+            QOR_LOG_ERROR(kTag, "Failed to update the pipeline configuration for module %d (returned %d)\n", failure,
+                          ret);
             return QOR_RES_FAILED;
         }
         return QOR_RES_OK;
@@ -452,7 +451,7 @@ QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
 
     ret = CI_PipelineRegister(pCIPipeline);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to register the pipeline configuration (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to register the pipeline configuration (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
     ctxStatus = ISPC_Ctx_SETUP;
@@ -466,7 +465,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     g.ui32FrameBoundX = 0;
     g.ui32FrameBoundY = 0;
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline does not have a sensor!\n");
+        QOR_LOG_ERROR(kTag, "Pipeline does not have a sensor!\n");
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -493,7 +492,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     g.ui32DispWidth = g.ui32DispHeight = 0xFFFFFFFFu;
 
     if (ctxStatus == ISPC_Ctx_ERROR || pMCPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -513,7 +512,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
 
     const ModuleOUT *out = static_cast<const ModuleOUT *>(getModule(STP_OUT));
     if (out == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline has no registered ModuleOUT!\n");
+        QOR_LOG_ERROR(kTag, "Pipeline has no registered ModuleOUT!\n");
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -532,7 +531,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     if (blc != nullptr) {
         g.ui32SystemBlack = blc->ui32SystemBlack;
     } else {
-        LOG_Warning(__func__, __LINE__, kTag, "Pipeline has no registered ModuleBLC\n");
+        QOR_LOG_WARNING(kTag, "Pipeline has no registered ModuleBLC\n");
     }
     if (ret != nullptr) {
         *ret = QOR_RES_OK;

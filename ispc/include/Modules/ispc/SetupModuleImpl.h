@@ -109,12 +109,12 @@ protected:
      */
     template <class P> QOR_RESULT standardSetup(P *pipe) {
         if (pipe == nullptr) {
-            LOG_Error(__func__, __LINE__, this->getLoggingName(), "pipeline not set!\n");
+            QOR_LOG_ERROR(this->getLoggingName(), "pipeline not set!\n");
             return QOR_RES_UNAVAILABLE;
         }
         auto *mc = pipe->getMCPipeline();
         if (mc == nullptr) {
-            LOG_Error(__func__, __LINE__, this->getLoggingName(), "pMCPipeline not set!\n");
+            QOR_LOG_ERROR(this->getLoggingName(), "pMCPipeline not set!\n");
             return QOR_RES_UNAVAILABLE;
         }
         QOR_RESULT ret = static_cast<Derived &>(*this).writeSetup(*mc);
