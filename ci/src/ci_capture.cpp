@@ -270,15 +270,25 @@ void copyLayout(CI_SHOT &to, const CI_SHOT &from, int i) {
     }
 }
 
-QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots,
-                               bool buffers) {
+// The pipeline behind a handle that must be registered, or null after logging, under the caller's name, why not.
+INT_PIPELINE *registeredPipeline(CI_PIPELINE *pPipeline, const char *func,
+                                 const char *notRegistered = "configuration is not registered\n") {
     if (pPipeline == nullptr) {
         LOG_Error(func, __LINE__, kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
+        return nullptr;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(func, __LINE__, kTag, "configuration is not registered\n");
+        LOG_Error(func, __LINE__, kTag, "%s", notRegistered);
+        return nullptr;
+    }
+    return pipe;
+}
+
+QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots,
+                               bool buffers) {
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, func);
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     CI_HAS_AVAIL avail;
@@ -1036,13 +1046,8 @@ QOR_RESULT CI_PipelineReleaseHDRBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
 /* ---------------------------------------------------------------- queries */
 
 QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        QOR_LOG_ERROR(kTag, "Capture is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__, "Capture is not registered\n");
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_HASPENDING, pipe->ui32Identifier);
@@ -1054,13 +1059,8 @@ QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline) {
 }
 
 QOR_INT32 CI_PipelineHasWaiting(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        QOR_LOG_ERROR(kTag, "pipeline is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__, "pipeline is not registered\n");
+    if (pipe == nullptr) {
         return -1;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_HASWAITING, pipe->ui32Identifier);
@@ -1088,39 +1088,24 @@ QOR_BOOL8 CI_PipelineHasAvailable(CI_PIPELINE *pPipeline) {
 }
 
 QOR_INT32 CI_PipelineHasBuffers(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return -1;
     }
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_buffers));
 }
 
 QOR_INT32 CI_PipelineHasLSHBuffers(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return -1;
     }
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_lshmat));
 }
 
 QOR_BOOL8 CI_PipelineHasAcquired(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     return List_visitor(&pipe->sList_shots, nullptr, List_IsAcquired) != nullptr ? QOR_TRUE : QOR_FALSE;

@@ -50,27 +50,25 @@ std::vector<double> &Matrix::operator[](int index) {
 
 const std::vector<double> &Matrix::operator[](int index) const { return const_cast<Matrix &>(*this)[index]; }
 
-void Matrix::zeros() {
-    if (matrixState == INVALID) {
-        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
-        return;
-    }
+template <class Op> Matrix &Matrix::eachCoefficient(Op op) {
     for (auto &row : coefficients) {
         for (double &c : row)
-            c = 0.0;
+            op(c);
     }
+    return *this;
 }
 
-void Matrix::ones() {
+void Matrix::fill(double value, const char *function) {
     if (matrixState == INVALID) {
-        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
+        LOG_Error(function, __LINE__, kTag, "Invalid matrix state\n");
         return;
     }
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = 1.0;
-    }
+    eachCoefficient([value](double &c) { c = value; });
 }
+
+void Matrix::zeros() { fill(0.0, __func__); }
+
+void Matrix::ones() { fill(1.0, __func__); }
 
 void Matrix::identity() {
     if (matrixState == INVALID) {
@@ -87,28 +85,17 @@ void Matrix::identity() {
 }
 
 Matrix &Matrix::applyMin(double value) {
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = value < c ? value : c;
-    }
-    return *this;
+    return eachCoefficient([value](double &c) { c = value < c ? value : c; });
 }
 
 Matrix &Matrix::applyMax(double value) {
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = c < value ? value : c;
-    }
-    return *this;
+    return eachCoefficient([value](double &c) { c = c < value ? value : c; });
 }
 
 Matrix &Matrix::normaliseSum() {
     const double s = sum();
     if (s != 0.0) {
-        for (auto &row : coefficients) {
-            for (double &c : row)
-                c /= s;
-        }
+        eachCoefficient([s](double &c) { c /= s; });
     }
     return *this;
 }
@@ -120,10 +107,7 @@ Matrix &Matrix::normaliseMax() {
     }
     const double m = max();
     if (m != 0.0) {
-        for (auto &row : coefficients) {
-            for (double &c : row)
-                c /= m;
-        }
+        eachCoefficient([m](double &c) { c /= m; });
     }
     return *this;
 }
@@ -179,34 +163,27 @@ template <class Op> Matrix Matrix::elementwise(Op op) const {
     return result;
 }
 
-Matrix Matrix::operator+(const Matrix &o) const {
+template <class Op> Matrix Matrix::combine(const Matrix &o, const char *function, Op op) const {
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
+        LOG_Error(function, __LINE__, kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        QOR_LOG_ERROR(kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
-                      o.rows, o.cols);
+        LOG_Error(function, __LINE__, kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
+                  rows, cols, o.rows, o.cols);
         return result;
     }
-    return elementwise([&](int r, int c) { return coefficients[r][c] + o.coefficients[r][c]; });
+    return elementwise([&](int r, int c) { return op(coefficients[r][c], o.coefficients[r][c]); });
+}
+
+Matrix Matrix::operator+(const Matrix &o) const {
+    return combine(o, __func__, [](double a, double b) { return a + b; });
 }
 
 Matrix Matrix::operator-(const Matrix &o) const {
-    if (matrixState != VALID || o.matrixState != VALID) {
-        Matrix result(rows, cols);
-        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
-        return result;
-    }
-    if (rows != o.rows || cols != o.cols) {
-        Matrix result(rows, cols);
-        QOR_LOG_ERROR(kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
-                      o.rows, o.cols);
-        return result;
-    }
-    return elementwise([&](int r, int c) { return coefficients[r][c] - o.coefficients[r][c]; });
+    return combine(o, __func__, [](double a, double b) { return a - b; });
 }
 
 Matrix Matrix::operator+(double value) const {

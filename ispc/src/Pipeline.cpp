@@ -16,6 +16,24 @@ constexpr const char *kTag = "ISPC_PIPELINE";
 constexpr const char *kErrorState = "Pipeline is in error state\n";
 constexpr const char *kNotFound = "Module not found: id=%d\n";
 
+// Sets up, in registry order, the modules `wanted` picks, calling `after` on each one set up; stops at the
+// first failure, which is logged under the caller's name.
+template <class Wanted, class After>
+QOR_RESULT setupEach(std::map<SetupID, SetupModule *> &registry, const char *function, Wanted wanted, After after) {
+    for (auto &entry : registry) {
+        if (!wanted(*entry.second)) {
+            continue;
+        }
+        const QOR_RESULT ret = entry.second->setup();
+        if (ret != QOR_RES_OK) {
+            LOG_Error(function, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
+            return ret;
+        }
+        after(*entry.second);
+    }
+    return QOR_RES_OK;
+}
+
 } // namespace
 
 const SetupID Pipeline::globalModulesID[2] = {STP_OUT, STP_IIF};
@@ -311,17 +329,9 @@ QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
         QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
-    for (auto &entry : moduleRegistry) {
-        if (entry.second->getPriority() > priority) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    return setupEach(
+        moduleRegistry, __func__, [priority](const SetupModule &m) { return m.getPriority() <= priority; },
+        [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupPending() {
@@ -329,17 +339,8 @@ QOR_RESULT Pipeline::setupPending() {
         QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
-    for (auto &entry : moduleRegistry) {
-        if (entry.second->isSetup()) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    return setupEach(
+        moduleRegistry, __func__, [](const SetupModule &m) { return !m.isSetup(); }, [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupRequested() {
@@ -347,18 +348,9 @@ QOR_RESULT Pipeline::setupRequested() {
         QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
-    for (auto &entry : moduleRegistry) {
-        if (!entry.second->isUpdateRequested()) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-        entry.second->clearFlags();
-    }
-    return QOR_RES_OK;
+    return setupEach(
+        moduleRegistry, __func__, [](const SetupModule &m) { return m.isUpdateRequested(); },
+        [](SetupModule &m) { m.clearFlags(); });
 }
 
 /* Driver configuration */

@@ -42,27 +42,6 @@ QOR_UINT32 stepExposure(unsigned long uSeconds, QOR_UINT32 step) {
     return static_cast<QOR_UINT32>(q * s);
 }
 
-// Adds one parameter of the kind asked for, replacing one of the same tag; other kinds add nothing.
-template <typename Def, typename Value>
-void saveParameter(ParameterList &list, ModuleBase::SaveType t, const Def &def, const Value &value) {
-    switch (t) {
-    case ModuleBase::SAVE_VAL:
-        list.addParameter(def, value, true);
-        break;
-    case ModuleBase::SAVE_MIN:
-        list.addParameterMin(def, true);
-        break;
-    case ModuleBase::SAVE_MAX:
-        list.addParameterMax(def, true);
-        break;
-    case ModuleBase::SAVE_DEF:
-        list.addParameterDef(def, true);
-        break;
-    default:
-        break;
-    }
-}
-
 } // namespace
 
 const ParamDef<double> Sensor::SENSOR_EXPOSURE("SENSOR_EXPOSURE_MS", 0.0, kExposureMsMax, kExposureMsDef);

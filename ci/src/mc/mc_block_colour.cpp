@@ -56,10 +56,20 @@ QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_
     return QOR_RES_OK;
 }
 
-} // namespace
+/** Defaults shared by the encoder and the display scalers: the imager's size, no scaling. */
+template <class Scaler> QOR_RESULT scalerInit(Scaler *p, const MC_IIF *pIIF) {
+    memset(p, 0, sizeof(*p));
+    p->updateNeeded = 1;
+    p->bAdjustCutoff = 1;
+    p->aOutputSize[0] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[0]);
+    p->aOutputSize[1] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[1]);
+    p->aPitch[0] = 1.0;
+    p->aPitch[1] = 1.0;
+    return QOR_RES_OK;
+}
 
 /** Defaults shared by the main and the display gamut mappers. */
-static QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p) {
+QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p) {
     memset(p, 0, sizeof(*p));
     p->updateNeeded = 1;
     p->fClipMin = -0.5;
@@ -69,6 +79,8 @@ static QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p) {
     p->aSlope[1] = 1.0;
     return QOR_RES_OK;
 }
+
+} // namespace
 
 QOR_RESULT MC_MGMInit(MC_MGM *pMGM) { return gamutMapperInit(pMGM); }
 
@@ -283,16 +295,7 @@ QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pH
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF) {
-    memset(pESC, 0, sizeof(*pESC));
-    pESC->updateNeeded = 1;
-    pESC->bAdjustCutoff = 1;
-    pESC->aOutputSize[0] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[0]);
-    pESC->aOutputSize[1] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[1]);
-    pESC->aPitch[0] = 1.0;
-    pESC->aPitch[1] = 1.0;
-    return QOR_RES_OK;
-}
+QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF) { return scalerInit(pESC, pIIF); }
 
 QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_ESC);
@@ -317,16 +320,7 @@ QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, 
     return QOR_RES_OK;
 }
 
-QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF) {
-    memset(pDSC, 0, sizeof(*pDSC));
-    pDSC->updateNeeded = 1;
-    pDSC->bAdjustCutoff = 1;
-    pDSC->aOutputSize[0] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[0]);
-    pDSC->aOutputSize[1] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[1]);
-    pDSC->aPitch[0] = 1.0;
-    pDSC->aPitch[1] = 1.0;
-    return QOR_RES_OK;
-}
+QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF) { return scalerInit(pDSC, pIIF); }
 
 QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DSC);

@@ -23,22 +23,7 @@ ModuleFLD::Binding timing(const ParamDef<T> &def, V ModuleFLD::*member, FromSens
         m.*member = sensor != nullptr ? static_cast<V>(fromSensor(*sensor)) : static_cast<V>(list.getParameter(def));
     };
     b.save = [&def, member](const ModuleFLD &m, ParameterList &list, ModuleBase::SaveType t) {
-        switch (t) {
-        case ModuleBase::SAVE_VAL:
-            list.addParameter(def, static_cast<T>(m.*member), true);
-            break;
-        case ModuleBase::SAVE_MIN:
-            list.addParameterMin(def, true);
-            break;
-        case ModuleBase::SAVE_MAX:
-            list.addParameterMax(def, true);
-            break;
-        case ModuleBase::SAVE_DEF:
-            list.addParameterDef(def, true);
-            break;
-        default:
-            break;
-        }
+        saveParameter(list, t, def, static_cast<T>(m.*member));
     };
     return b;
 }

@@ -32,23 +32,7 @@ typedef ModuleIIF::Binding Binding;
 /** Saves an array member; `offset` is added to each value (the decimation is held minus one). */
 void saveCorner(const ParamDefArray<int> &def, const QOR_UINT32 (&values)[2], QOR_UINT32 offset, ParameterList &list,
                 ModuleBase::SaveType t) {
-    switch (t) {
-    case ModuleBase::SAVE_VAL:
-        list.addParameter(def, std::vector<std::string>{toString(values[0] + offset), toString(values[1] + offset)},
-                          true);
-        break;
-    case ModuleBase::SAVE_MIN:
-        list.addParameterMin(def, true);
-        break;
-    case ModuleBase::SAVE_MAX:
-        list.addParameterMax(def, true);
-        break;
-    case ModuleBase::SAVE_DEF:
-        list.addParameterDef(def, true);
-        break;
-    default:
-        break;
-    }
+    saveParameter(list, t, def, std::vector<std::string>{toString(values[0] + offset), toString(values[1] + offset)});
 }
 
 } // namespace

@@ -159,22 +159,7 @@ const std::vector<ModuleOUT::Binding> &ModuleOUT::bindings() {
                 }
             },
             [](const ModuleOUT &m, ParameterList &list, ModuleBase::SaveType t) {
-                switch (t) {
-                case ModuleBase::SAVE_VAL:
-                    list.addParameter(DATAEXTRA_POINT, static_cast<int>(m.dataExtractionPoint) + 1, true);
-                    break;
-                case ModuleBase::SAVE_MIN:
-                    list.addParameterMin(DATAEXTRA_POINT, true);
-                    break;
-                case ModuleBase::SAVE_MAX:
-                    list.addParameterMax(DATAEXTRA_POINT, true);
-                    break;
-                case ModuleBase::SAVE_DEF:
-                    list.addParameterDef(DATAEXTRA_POINT, true);
-                    break;
-                default:
-                    break;
-                }
+                saveParameter(list, t, DATAEXTRA_POINT, static_cast<int>(m.dataExtractionPoint) + 1);
             }));
         t.push_back(
             formatBinding(HDREXTRA_TYPE, &ModuleOUT::hdrExtractionType, readAny, offered({PXL_NONE, BGR_101010_32})));
