@@ -7,13 +7,14 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/SensorFacts.h"
 #include "norvacommon/userlog.h"
+#include "PipelineInternal.h"
 
 namespace ISPC {
 
 namespace {
 
-constexpr const char *kTag = "ISPC_PIPELINE";
-constexpr const char *kErrorState = "Pipeline is in error state\n";
+using pipeline_internal::kErrorState;
+using pipeline_internal::kTag;
 constexpr const char *kNotFound = "Module not found: id=%d\n";
 
 // Sets up, in registry order, the modules `wanted` picks, calling `after` on each one set up; stops at the
@@ -49,6 +50,11 @@ void LOG_Perf_Summary() {}
 Sensor *ControlModule::getSensor() const {
     Pipeline *owner = getPipelineOwner();
     return owner != nullptr ? owner->getSensor() : nullptr;
+}
+
+const Sensor *SetupModule::getSensor() const {
+    const Pipeline *p = getPipeline();
+    return p != nullptr ? p->getSensor() : nullptr;
 }
 
 Pipeline::Pipeline(CI_CONNECTION *pConnection, unsigned ctxNumber, Sensor *pSensor)
@@ -160,10 +166,7 @@ void Pipeline::clearModules() {
 /* Loading */
 
 QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (auto &entry : moduleRegistry) {
         const QOR_RESULT ret = entry.second->load(parameters);
         if (ret != QOR_RES_OK) {
@@ -175,10 +178,7 @@ QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
 }
 
 QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = reloadModule(globalModulesID[i], parameters);
         if (ret != QOR_RES_OK) {
@@ -193,10 +193,7 @@ QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
 static bool isGlobal(SetupID id) { return id == Pipeline::globalModulesID[0] || id == Pipeline::globalModulesID[1]; }
 
 QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (auto &entry : moduleRegistry) {
         if (isGlobal(entry.first)) {
             continue;
@@ -211,10 +208,7 @@ QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
 }
 
 QOR_RESULT Pipeline::reloadModule(SetupID id, const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     SetupModule *module = getModule(id);
     if (module == nullptr) {
         QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
@@ -257,10 +251,7 @@ QOR_RESULT Pipeline::saveModule(SetupID id, ParameterList &parameters, ModuleBas
 /* Setting up */
 
 QOR_RESULT Pipeline::setupAll() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     QOR_RESULT ret = setupAllGlobals();
     if (ret != QOR_RES_OK) {
         QOR_LOG_ERROR(kTag, "Failed to setup global modules\n");
@@ -274,10 +265,7 @@ QOR_RESULT Pipeline::setupAll() {
 }
 
 QOR_RESULT Pipeline::setupAllGlobals() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = setupModule(globalModulesID[i]);
         if (ret != QOR_RES_OK) {
@@ -289,10 +277,7 @@ QOR_RESULT Pipeline::setupAllGlobals() {
 }
 
 QOR_RESULT Pipeline::setupAllModules() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (auto &entry : moduleRegistry) {
         if (isGlobal(entry.first)) {
             continue;
@@ -308,10 +293,7 @@ QOR_RESULT Pipeline::setupAllModules() {
 }
 
 QOR_RESULT Pipeline::setupModule(SetupID id) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     SetupModule *module = getModule(id);
     if (module == nullptr) {
         QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
@@ -325,29 +307,20 @@ QOR_RESULT Pipeline::setupModule(SetupID id) {
 }
 
 QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     return setupEach(
         moduleRegistry, __func__, [priority](const SetupModule &m) { return m.getPriority() <= priority; },
         [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupPending() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     return setupEach(
         moduleRegistry, __func__, [](const SetupModule &m) { return !m.isSetup(); }, [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupRequested() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     return setupEach(
         moduleRegistry, __func__, [](const SetupModule &m) { return m.isUpdateRequested(); },
         [](SetupModule &m) { m.clearFlags(); });
@@ -396,10 +369,7 @@ bool Pipeline::captureStarted() const {
 }
 
 QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        QOR_LOG_ERROR(kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     if (ctxStatus == ISPC_Ctx_UNINIT) {
         QOR_LOG_ERROR(kTag, "Pipeline not initialized\n");
         return QOR_RES_UNAVAILABLE;

@@ -4,22 +4,14 @@
 
 #include "ispc/ModuleOUT.h"
 #include "ispc/Pipeline.h"
+#include "PipelineInternal.h"
 #include "norvacommon/userlog.h"
 
 namespace ISPC {
 
 namespace {
-constexpr const char *kTag = "ISPC_PIPELINE";
-constexpr const char *kErrorState = "Pipeline is in error state\n";
+using pipeline_internal::kTag;
 } // namespace
-
-#define PIPELINE_REFUSE_IN_ERROR()                                                                                     \
-    do {                                                                                                               \
-        if (ctxStatus == ISPC_Ctx_ERROR) {                                                                             \
-            QOR_LOG_ERROR(kTag, kErrorState);                                                                          \
-            return QOR_RES_UNAVAILABLE;                                                                                \
-        }                                                                                                              \
-    } while (0)
 
 QOR_RESULT Pipeline::addShots(unsigned num) {
     PIPELINE_REFUSE_IN_ERROR();

@@ -17,10 +17,6 @@ const int IIF_CAPRECT_TL_DEF[2] = {0, 0};
 const int IIF_CAPRECT_BR_DEF[2] = {0, 0};
 
 /** The sensor of the module's pipeline, or null. */
-const Sensor *sensorOf(const ModuleIIF &m) {
-    const Pipeline *p = m.getPipeline();
-    return p != nullptr ? p->getSensor() : nullptr;
-}
 
 /** Element i of an array parameter when it is present and reads as a whole integer, clamped; else `fallback`. */
 int readElement(const ParameterList &list, const ParamDefArray<int> &def, unsigned i, int fallback) {
@@ -51,7 +47,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
         custom(
             IIF_CAPRECT_TL.name,
             [](ModuleIIF &m, const ParameterList &list) {
-                const SensorFacts s = readSensorFacts(*sensorOf(m));
+                const SensorFacts s = readSensorFacts(*m.getSensor());
                 const int limit[2] = {static_cast<int>(s.uiWidth), static_cast<int>(s.uiHeight)};
                 for (unsigned i = 0; i < 2; i++) {
                     const int v = readElement(list, IIF_CAPRECT_TL, i, IIF_CAPRECT_TL.defaultAt(i));
@@ -65,7 +61,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
             IIF_CAPRECT_BR.name,
             [](ModuleIIF &m, const ParameterList &list) {
                 // The default corner is the sensor's last pixel, not the definition's default.
-                const SensorFacts s = readSensorFacts(*sensorOf(m));
+                const SensorFacts s = readSensorFacts(*m.getSensor());
                 const int size[2] = {static_cast<int>(s.uiWidth), static_cast<int>(s.uiHeight)};
                 for (unsigned i = 0; i < 2; i++) {
                     const int def = std::max(IIF_CAPRECT_BR.min, std::min(size[i], IIF_CAPRECT_BR.max)) - 1;
@@ -92,7 +88,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
             [](const ModuleIIF &m, ParameterList &list, ModuleBase::SaveType t) {
                 switch (t) {
                 case ModuleBase::SAVE_VAL: {
-                    const Sensor *sensor = sensorOf(m);
+                    const Sensor *sensor = m.getSensor();
                     if (sensor == nullptr) {
                         LOG_Warning("save", __LINE__, m.getLoggingName(),
                                     "Cannot save sensor's Bayer format as attached pipeline does not have a "
