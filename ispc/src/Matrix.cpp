@@ -121,32 +121,29 @@ double Matrix::sum() const {
     return s;
 }
 
-double Matrix::max() const {
+namespace {
+// The coefficient no later one beats, the first of equals; 0 without coefficients.
+template <class Beats> double extreme(const std::vector<std::vector<double>> &coefficients, Beats beats) {
     if (coefficients.empty()) {
         return 0.0;
     }
     double m = coefficients[0][0];
     for (const auto &row : coefficients) {
         for (double c : row) {
-            if (c > m)
+            if (beats(c, m))
                 m = c;
         }
     }
     return m;
 }
+} // namespace
+
+double Matrix::max() const {
+    return extreme(coefficients, [](double c, double m) { return c > m; });
+}
 
 double Matrix::min() const {
-    if (coefficients.empty()) {
-        return 0.0;
-    }
-    double m = coefficients[0][0];
-    for (const auto &row : coefficients) {
-        for (double c : row) {
-            if (c < m)
-                m = c;
-        }
-    }
-    return m;
+    return extreme(coefficients, [](double c, double m) { return c < m; });
 }
 
 template <class Op> Matrix Matrix::elementwise(Op op) const {

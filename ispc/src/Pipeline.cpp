@@ -17,6 +17,24 @@ using pipeline_internal::kErrorState;
 using pipeline_internal::kTag;
 constexpr const char *kNotFound = "Module not found: id=%d\n";
 
+// Loads, in registry order, the modules `wanted` picks; stops at the first failure, which is logged under the
+// caller's name.
+template <class Wanted>
+QOR_RESULT loadEach(std::map<SetupID, SetupModule *> &registry, const char *function, const ParameterList &parameters,
+                    Wanted wanted) {
+    for (auto &entry : registry) {
+        if (!wanted(entry.first)) {
+            continue;
+        }
+        const QOR_RESULT ret = entry.second->load(parameters);
+        if (ret != QOR_RES_OK) {
+            LOG_Error(function, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
+            return ret;
+        }
+    }
+    return QOR_RES_OK;
+}
+
 // Sets up, in registry order, the modules `wanted` picks, calling `after` on each one set up; stops at the
 // first failure, which is logged under the caller's name.
 template <class Wanted, class After>
@@ -167,14 +185,7 @@ void Pipeline::clearModules() {
 
 QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
     PIPELINE_REFUSE_IN_ERROR();
-    for (auto &entry : moduleRegistry) {
-        const QOR_RESULT ret = entry.second->load(parameters);
-        if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    return loadEach(moduleRegistry, __func__, parameters, [](SetupID) { return true; });
 }
 
 QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
@@ -194,17 +205,7 @@ static bool isGlobal(SetupID id) { return id == Pipeline::globalModulesID[0] || 
 
 QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
     PIPELINE_REFUSE_IN_ERROR();
-    for (auto &entry : moduleRegistry) {
-        if (isGlobal(entry.first)) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->load(parameters);
-        if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    return loadEach(moduleRegistry, __func__, parameters, [](SetupID id) { return !isGlobal(id); });
 }
 
 QOR_RESULT Pipeline::reloadModule(SetupID id, const ParameterList &parameters) {
