@@ -189,8 +189,7 @@ bool giveBack(INT_PIPELINE *pipe, const CI_BUFFER_PARAM &param) {
     release.shotId = param.shotId;
     const int ret = control(pipe, CI_CAPTURE_RELEASE, &release);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to give shot %d back to the driver (returned %d)\n", param.shotId,
-                  ret);
+        QOR_LOG_ERROR(kTag, "Failed to give shot %d back to the driver (returned %d)\n", param.shotId, ret);
         return false;
     }
     const QOR_UINT32 ids[] = {param.shot.encId, param.shot.dispId, param.shot.HDRExtId, param.shot.raw2DExtId};
@@ -271,15 +270,25 @@ void copyLayout(CI_SHOT &to, const CI_SHOT &from, int i) {
     }
 }
 
-QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots,
-                               bool buffers) {
+// The pipeline behind a handle that must be registered, or null after logging, under the caller's name, why not.
+INT_PIPELINE *registeredPipeline(CI_PIPELINE *pPipeline, const char *func,
+                                 const char *notRegistered = "configuration is not registered\n") {
     if (pPipeline == nullptr) {
         LOG_Error(func, __LINE__, kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
+        return nullptr;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(func, __LINE__, kTag, "configuration is not registered\n");
+        LOG_Error(func, __LINE__, kTag, "%s", notRegistered);
+        return nullptr;
+    }
+    return pipe;
+}
+
+QOR_BOOL8 driverQueryAvailable(CI_PIPELINE *pPipeline, const char *func, const char *failure, bool shots,
+                               bool buffers) {
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, func);
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     CI_HAS_AVAIL avail;
@@ -301,24 +310,24 @@ extern "C" {
 
 QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffTiled is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBuffTiled is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (ui32NBuffers == 0) {
-        LOG_Warning(__func__, __LINE__, kTag, "no buffer to add...\n");
+        QOR_LOG_WARNING(kTag, "no buffer to add...\n");
         return QOR_RES_OK;
     }
     const int n = static_cast<int>(ui32NBuffers);
     for (int i = 0; i < n; i++) {
         INT_SHOT *shot = static_cast<INT_SHOT *>(calloc(1, sizeof(INT_SHOT)));
         if (shot == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to allocate one of new buffer (%luB) %d/%d\n",
-                      static_cast<unsigned long>(sizeof(INT_SHOT)), i, n);
+            QOR_LOG_ERROR(kTag, "Failed to allocate one of new buffer (%luB) %d/%d\n",
+                          static_cast<unsigned long>(sizeof(INT_SHOT)), i, n);
             return QOR_RES_NO_MEMORY;
         }
         CI_POOL_PARAM param;
@@ -326,8 +335,7 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers) {
         param.configId = static_cast<QOR_UINT32>(pipe->ui32Identifier);
         const int ret = control(pipe, CI_CONFIG_ADDPOOL, &param);
         if (ret < 0) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to add buffer %d/%d to the configuration (returned %d)\n", i, n,
-                      ret);
+            QOR_LOG_ERROR(kTag, "Failed to add buffer %d/%d to the configuration (returned %d)\n", i, n, ret);
             free(shot);
             return toQorResult(ret);
         }
@@ -347,7 +355,7 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers) {
                 continue;
             addr = SYS_IO_MemMap2(pipe->pConnection->fileDesc, areaSize(s, a), PROT_READ, MAP_SHARED, id);
             if (addr == nullptr) {
-                LOG_Error(__func__, __LINE__, kTag, a.failure, i, n);
+                QOR_LOG_ERROR(kTag, a.failure, i, n);
                 mapped = false;
             }
         }
@@ -373,17 +381,17 @@ QOR_RESULT CI_PipelineAddPool(CI_PIPELINE *pPipeline, QOR_UINT32 ui32NBuffers) {
 
 QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "pipeline is not registered\n");
+        QOR_LOG_ERROR(kTag, "pipeline is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (pipe->bStarted) {
         // The driver keeps the pool of a running capture: freeing our side alone would forget its shots.
-        LOG_Error(__func__, __LINE__, kTag, "Cannot delete the shots of a started capture - stop it beforehand\n");
+        QOR_LOG_ERROR(kTag, "Cannot delete the shots of a started capture - stop it beforehand\n");
         return QOR_RES_UNAVAILABLE;
     }
     Cell_T *cell;
@@ -401,7 +409,7 @@ QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline) {
     const int ret = controlValue(pipe, CI_CONFIG_DELPOOL, pipe->ui32Identifier);
     if (ret < 0) {
         const QOR_RESULT mapped = toQorResult(ret);
-        LOG_Error(__func__, __LINE__, kTag, "Failed to remove shots (ret=%d)\n", static_cast<int>(mapped));
+        QOR_LOG_ERROR(kTag, "Failed to remove shots (ret=%d)\n", static_cast<int>(mapped));
         return mapped;
     }
     return QOR_RES_OK;
@@ -412,18 +420,18 @@ QOR_RESULT CI_PipelineDeleteShots(CI_PIPELINE *pPipeline) {
 QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size,
                                        QOR_BOOL8 bTiled, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (pPipeline == nullptr || eBuffer == CI_TYPE_NONE) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or buffer type is NONE\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL or buffer type is NONE\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline is not registered\n");
+        QOR_LOG_ERROR(kTag, "Pipeline is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (bTiled && !pipe->bSupportTiling) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Pipeline is not configured to support tiling, use bSupportTiling before registration to allow "
-                  "impotation/allocation of tiled buffers\n");
+        QOR_LOG_ERROR(kTag,
+                      "Pipeline is not configured to support tiling, use bSupportTiling before registration to allow "
+                      "impotation/allocation of tiled buffers\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const RoleRow *role = nullptr;
@@ -432,18 +440,18 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
             role = &r;
     }
     if (role == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "unsupoprted buffer format configured!\n");
+        QOR_LOG_ERROR(kTag, "unsupoprted buffer format configured!\n");
         return QOR_RES_FAILED;
     }
     const CI_PIPELINE_CONFIG &cfg = pPipeline->config;
     const unsigned kind = static_cast<unsigned>(formatAt(cfg, role->formatOffset).eBuffer);
     if (kind > TYPE_BAYER || (role->allowedKinds & (1u << kind)) == 0) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Given buffer type %d is not configured in current Pipeline setup (encoder=%d, display=%d, "
-                  "hdrExt=%d, hdrIns=%d, raw2D=%d)\n",
-                  static_cast<int>(eBuffer), static_cast<int>(cfg.eEncType.eBuffer),
-                  static_cast<int>(cfg.eDispType.eBuffer), static_cast<int>(cfg.eHDRExtType.eBuffer),
-                  static_cast<int>(cfg.eHDRInsType.eBuffer), static_cast<int>(cfg.eRaw2DExtraction.eBuffer));
+        QOR_LOG_ERROR(kTag,
+                      "Given buffer type %d is not configured in current Pipeline setup (encoder=%d, display=%d, "
+                      "hdrExt=%d, hdrIns=%d, raw2D=%d)\n",
+                      static_cast<int>(eBuffer), static_cast<int>(cfg.eEncType.eBuffer),
+                      static_cast<int>(cfg.eDispType.eBuffer), static_cast<int>(cfg.eHDRExtType.eBuffer),
+                      static_cast<int>(cfg.eHDRInsType.eBuffer), static_cast<int>(cfg.eRaw2DExtraction.eBuffer));
         return QOR_RES_NOT_SUPPORTED;
     }
     CI_ALLOC_PARAM param;
@@ -456,12 +464,12 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
     param.uiSize = ui32Size;
     const int ret = control(pipe, CI_CREATE_BUFF, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to create buffers in kernel space (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to create buffers in kernel space (returned %d)\n", ret);
         return toQorResult(ret);
     }
     INT_BUFFER *buffer = static_cast<INT_BUFFER *>(calloc(1, sizeof(INT_BUFFER)));
     if (buffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate new internal Buffer\n");
+        QOR_LOG_ERROR(kTag, "Failed to allocate new internal Buffer\n");
         return QOR_RES_NO_MEMORY;
     }
     buffer->ID = static_cast<QOR_INT32>(param.uiMemMapId);
@@ -475,13 +483,13 @@ QOR_RESULT QOR_CI_PipelineCreateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuff
     buffer->memory =
         SYS_IO_MemMap2(pipe->pConnection->fileDesc, buffer->uiSize, role->prot, MAP_SHARED, param.uiMemMapId);
     if (buffer->memory == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to map Buffer to user-space\n");
+        QOR_LOG_ERROR(kTag, "Failed to map Buffer to user-space\n");
         free(buffer);
         return QOR_RES_FAILED;
     }
     const QOR_RESULT pushed = List_pushBack(&pipe->sList_buffers, &buffer->sCell);
     if (pushed != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to add buffer to the Pipeline list!\n");
+        QOR_LOG_ERROR(kTag, "Failed to add buffer to the Pipeline list!\n");
         freeBuffer(pipe, buffer);
         return pushed;
     }
@@ -498,7 +506,7 @@ QOR_RESULT CI_PipelineAllocateBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer
 QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, QOR_BOOL8 bTiled,
                                    QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (ionFd == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Given buffer ID %d is invalid!\n", static_cast<int>(ionFd));
+        QOR_LOG_ERROR(kTag, "Given buffer ID %d is invalid!\n", static_cast<int>(ionFd));
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_CI_PipelineCreateBuffer(pPipeline, eBuffer, ui32Size, bTiled, ionFd, pBufferId);
@@ -506,18 +514,18 @@ QOR_RESULT CI_PipelineImportBuffer(CI_PIPELINE *pPipeline, CI_BUFFTYPE eBuffer, 
 
 QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_BUFFER *buffer = findBuffer(pipe, id);
     if (buffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Buffer %d not found in userspace buffer list!\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Buffer %d not found in userspace buffer list!\n", static_cast<int>(id));
         return QOR_RES_UNAVAILABLE;
     }
     if (buffer->eStatus != INT_BUFFER_AVAILABLE) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Cannot deregister a buffer that is acquired or pending for capture - release it beforehand\n");
+        QOR_LOG_ERROR(kTag,
+                      "Cannot deregister a buffer that is acquired or pending for capture - release it beforehand\n");
         return QOR_RES_UNAVAILABLE;
     }
     List_detach(&buffer->sCell);
@@ -528,7 +536,7 @@ QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
     param.uiMemMapId = id;
     const int ret = control(pipe, CI_DEREGISTER_BUFF, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to deregister buffer %d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to deregister buffer %d\n", static_cast<int>(id));
         List_pushBack(&pipe->sList_buffers, &buffer->sCell);
         return toQorResult(ret);
     }
@@ -538,17 +546,17 @@ QOR_RESULT CI_PipelineDeregisterBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
 
 QOR_RESULT CI_PipelineGetBufferInfo(CI_PIPELINE *pPipeline, QOR_UINT32 id, CI_BUFFER_INFO *pInfo) {
     if (pPipeline == nullptr || pInfo == nullptr || id == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBufferId is NULL or buffId is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBufferId is NULL or buffId is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     const INT_BUFFER *buffer = findBuffer(pipe, id);
     if (buffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to find provided buffId=%d", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to find provided buffId=%d", static_cast<int>(id));
         return QOR_RES_FAILED;
     }
     memset(pInfo, 0, sizeof(*pInfo));
@@ -563,18 +571,18 @@ QOR_RESULT CI_PipelineGetBufferInfo(CI_PIPELINE *pPipeline, QOR_UINT32 id, CI_BU
 
 QOR_RESULT CI_PipelineFindBufferFromImportFd(CI_PIPELINE *pPipeline, QOR_UINT32 ionFd, QOR_UINT32 *pBufferId) {
     if (pPipeline == nullptr || pBufferId == nullptr || ionFd == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBufferId is NULL or ionFd is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBufferId is NULL or ionFd is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+        QOR_LOG_ERROR(kTag, "configuration is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     QOR_INT32 key = static_cast<QOR_INT32>(ionFd);
     Cell_T *cell = List_visitor(&pipe->sList_buffers, &key, List_FindBufferByFd);
     if (cell == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to find provided ionFd=%d", static_cast<int>(ionFd));
+        QOR_LOG_ERROR(kTag, "Failed to find provided ionFd=%d", static_cast<int>(ionFd));
         return QOR_RES_FAILED;
     }
     *pBufferId = static_cast<QOR_UINT32>(static_cast<INT_BUFFER *>(cell->object)->ID);
@@ -585,17 +593,17 @@ QOR_RESULT CI_PipelineFindBufferFromImportFd(CI_PIPELINE *pPipeline, QOR_UINT32 
 
 QOR_RESULT CI_PipelineStartCapture(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "the pipeline is not registered!\n");
+        QOR_LOG_ERROR(kTag, "the pipeline is not registered!\n");
         return QOR_RES_NOT_INITIALISED;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_START, pipe->ui32Identifier);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to start the capture\n");
+        QOR_LOG_ERROR(kTag, "Failed to start the capture\n");
         return toQorResult(ret);
     }
     pipe->bStarted = QOR_TRUE;
@@ -604,17 +612,17 @@ QOR_RESULT CI_PipelineStartCapture(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT CI_PipelineStopCapture(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!pipe->bStarted) {
-        LOG_Error(__func__, __LINE__, kTag, "pipeline capture is not started\n");
+        QOR_LOG_ERROR(kTag, "pipeline capture is not started\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_STOP, pipe->ui32Identifier);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to stop the capture\n");
+        QOR_LOG_ERROR(kTag, "Failed to stop the capture\n");
         return toQorResult(ret);
     }
     pendingToAvailable(pipe);
@@ -624,13 +632,13 @@ QOR_RESULT CI_PipelineStopCapture(CI_PIPELINE *pPipeline) {
 
 QOR_BOOL8 CI_PipelineIsStarted(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_FALSE;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     const int ret = controlValue(pipe, CI_CAPTURE_ISSTARTED, pipe->ui32Identifier);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to verify if the capture was started\n");
+        QOR_LOG_ERROR(kTag, "Failed to verify if the capture was started\n");
         return QOR_FALSE;
     }
     const bool was = pipe->bStarted != 0;
@@ -644,7 +652,7 @@ QOR_BOOL8 CI_PipelineIsStarted(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds) {
     if (pPipeline == nullptr || pIds == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pIds is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pIds is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
@@ -668,7 +676,7 @@ QOR_RESULT CI_PipelineFindFirstAvailable(CI_PIPELINE *pPipeline, CI_BUFFID *pIds
             continue;
         const INT_BUFFER *b = firstAvailable(pipe, p.kind);
         if (b == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, "%s", p.missing);
+            QOR_LOG_ERROR(kTag, "%s", p.missing);
             return QOR_RES_IN_PROGRESS;
         }
         *p.id = static_cast<QOR_UINT32>(b->ID);
@@ -680,21 +688,21 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
     INT_PIPELINE *pipe = pIntPipeline;
     CI_PIPELINE *pPipeline = &pipe->publicPipeline;
     if (!pipe->bStarted) {
-        LOG_Error(__func__, __LINE__, kTag, "pipeline capture is not started\n");
+        QOR_LOG_ERROR(kTag, "pipeline capture is not started\n");
         return QOR_RES_UNAVAILABLE;
     }
     CI_BUFFID chosen;
     const CI_BUFFID *ids = pBuffId;
     if (ids == nullptr) {
         if (pPipeline->config.eHDRInsType.eFmt != PXL_NONE) {
-            LOG_Error(__func__, __LINE__, kTag,
-                      "Cannot use first available buffer when using HDR Insertion - specific buffers should be "
-                      "specified!\n");
+            QOR_LOG_ERROR(kTag,
+                          "Cannot use first available buffer when using HDR Insertion - specific buffers should be "
+                          "specified!\n");
             return QOR_RES_NOT_SUPPORTED;
         }
         const QOR_RESULT ret = CI_PipelineFindFirstAvailable(pPipeline, &chosen);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to find first available buffers\n");
+            QOR_LOG_ERROR(kTag, "Failed to find first available buffers\n");
             return ret;
         }
         ids = &chosen;
@@ -725,16 +733,15 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
             continue;
         n.buffer = findBuffer(pipe, n.id);
         if (n.buffer == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, n.notFound, n.id);
+            QOR_LOG_ERROR(kTag, n.notFound, n.id);
             return QOR_RES_IN_PROGRESS;
         }
         if (i == kHDRIns && n.buffer->type != CI_ALLOC_HDRINS) {
-            LOG_Error(__func__, __LINE__, kTag, "Specified buffer %d for HDRIns is not an HDRIns buffer\n",
-                      static_cast<int>(n.id));
+            QOR_LOG_ERROR(kTag, "Specified buffer %d for HDRIns is not an HDRIns buffer\n", static_cast<int>(n.id));
             return QOR_RES_IN_PROGRESS;
         }
         if (n.buffer->eStatus != INT_BUFFER_AVAILABLE) {
-            LOG_Error(__func__, __LINE__, kTag, n.notAvailable, n.id);
+            QOR_LOG_ERROR(kTag, n.notAvailable, n.id);
             return QOR_RES_IN_PROGRESS;
         }
     }
@@ -772,10 +779,10 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
 
     const int ret = control(pipe, CI_CAPTURE_TRIGGER, &trig);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to add a frame to be captured\n");
+        QOR_LOG_ERROR(kTag, "Failed to add a frame to be captured\n");
         const QOR_RESULT mapped = toQorResult(ret);
         if (ret == -ECANCELED && !CI_PipelineIsStarted(pPipeline)) {
-            LOG_Info(__func__, __LINE__, kTag, "Capture was stopped!\n");
+            QOR_LOG_INFO(kTag, "Capture was stopped!\n");
         }
         for (Named &n : named) {
             if (n.buffer != nullptr)
@@ -791,7 +798,7 @@ QOR_RESULT QOR_PipelineTriggerShoot(INT_PIPELINE *pIntPipeline, QOR_BOOL8 bBlock
 
 QOR_RESULT CI_PipelineTriggerShoot(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_TRUE, nullptr);
@@ -799,7 +806,7 @@ QOR_RESULT CI_PipelineTriggerShoot(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT CI_PipelineTriggerShootNB(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_FALSE, nullptr);
@@ -807,7 +814,7 @@ QOR_RESULT CI_PipelineTriggerShootNB(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT CI_PipelineTriggerSpecifiedShoot(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId) {
     if (pPipeline == nullptr || pBuffId == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffId is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBuffId is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_TRUE, pBuffId);
@@ -815,7 +822,7 @@ QOR_RESULT CI_PipelineTriggerSpecifiedShoot(CI_PIPELINE *pPipeline, CI_BUFFID *p
 
 QOR_RESULT CI_PipelineTriggerSpecifiedShootNB(CI_PIPELINE *pPipeline, CI_BUFFID *pBuffId) {
     if (pPipeline == nullptr || pBuffId == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffId is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBuffId is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_PipelineTriggerShoot(intPipeline(pPipeline), QOR_FALSE, pBuffId);
@@ -825,12 +832,12 @@ QOR_RESULT CI_PipelineTriggerSpecifiedShootNB(CI_PIPELINE *pPipeline, CI_BUFFID 
 
 QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking, CI_SHOT **ppShot) {
     if (pPipeline == nullptr || ppShot == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or ppBuffer is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or ppBuffer is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is not registered\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     CI_BUFFER_PARAM param;
@@ -843,23 +850,21 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
     } while (ret == -EINTR);
     if (ret < 0) {
         if (bBlocking) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to acquire a buffer (returned %d - shot id %d)\n", ret,
-                      param.shotId);
+            QOR_LOG_ERROR(kTag, "Failed to acquire a buffer (returned %d - shot id %d)\n", ret, param.shotId);
         }
         return toQorResult(ret);
     }
     if (param.shotId <= 0) {
         if (bBlocking) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to acquire a buffer (returned %d - shot id %d)\n", ret,
-                      param.shotId);
+            QOR_LOG_ERROR(kTag, "Failed to acquire a buffer (returned %d - shot id %d)\n", ret, param.shotId);
         }
         return QOR_RES_FAILED;
     }
     INT_SHOT *shot = findShot(pipe, param.shotId);
     if (shot == nullptr || shot->bUnmapped) {
         // A driver shot that no caller could use: give it straight back so that it is not lost.
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Failed to find the acquired buffer in the user side list! param.shotId=%d\n", param.shotId);
+        QOR_LOG_ERROR(kTag, "Failed to find the acquired buffer in the user side list! param.shotId=%d\n",
+                      param.shotId);
         giveBack(pipe, param);
         return QOR_RES_FAILED;
     }
@@ -884,10 +889,10 @@ QOR_RESULT QOR_PipelineAcquireBuffer(CI_PIPELINE *pPipeline, QOR_BOOL8 bBlocking
         INT_BUFFER *b = findBuffer(pipe, id);
         const bool known = b != nullptr;
         if (!known) {
-            LOG_Error(__func__, __LINE__, kTag, o.notFound, static_cast<int>(id));
+            QOR_LOG_ERROR(kTag, o.notFound, static_cast<int>(id));
         } else if (!layoutFits(d, i, b->uiSize)) {
-            LOG_Error(__func__, __LINE__, kTag, "The %s layout of frame %d does not fit buffer %d (%u B)\n", o.name,
-                      param.shotId, static_cast<int>(id), b->uiSize);
+            QOR_LOG_ERROR(kTag, "The %s layout of frame %d does not fit buffer %d (%u B)\n", o.name, param.shotId,
+                          static_cast<int>(id), b->uiSize);
         }
         if (!known || !layoutFits(d, i, b->uiSize)) {
             // Give the driver's shot and all its buffers back rather than strand them; only when that fails is
@@ -939,13 +944,13 @@ QOR_RESULT CI_PipelineAcquireShotNB(CI_PIPELINE *pPipeline, CI_SHOT **ppShot) {
 
 QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot) {
     if (pPipeline == nullptr || pShot == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pBuffer is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pBuffer is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_SHOT *shot = intShot(pShot);
     if (!registered(pipe) || !shot->bAcquired) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is not registered or buffer was not acquired\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is not registered or buffer was not acquired\n");
         return QOR_RES_NOT_INITIALISED;
     }
     CI_BUFFER_TRIGG release;
@@ -955,7 +960,7 @@ QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot) {
     release.shotId = shot->iIdentifier;
     const int ret = control(pipe, CI_CAPTURE_RELEASE, &release);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to release a buffer (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to release a buffer (returned %d)\n", ret);
         return toQorResult(ret);
     }
     shot->bAcquired = QOR_FALSE;
@@ -972,11 +977,11 @@ QOR_RESULT CI_PipelineReleaseShot(CI_PIPELINE *pPipeline, CI_SHOT *pShot) {
 
 QOR_RESULT CI_PipelineExtractConfig(const CI_SHOT *pShot, CI_PIPELINE_STATS *pConfig) {
     if (pShot == nullptr || pConfig == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pShot or pConfig is NULL\n");
+        QOR_LOG_ERROR(kTag, "pShot or pConfig is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (!intShot(pShot)->bAcquired) {
-        LOG_Error(__func__, __LINE__, kTag, "pShot is not acquired!\n");
+        QOR_LOG_ERROR(kTag, "pShot is not acquired!\n");
         return QOR_RES_NOT_INITIALISED;
     }
     memset(pConfig, 0, sizeof(*pConfig));
@@ -991,22 +996,21 @@ QOR_RESULT CI_PipelineExtractConfig(const CI_SHOT *pShot, CI_PIPELINE_STATS *pCo
 
 QOR_RESULT CI_PipelineAcquireHDRBuffer(CI_PIPELINE *pPipeline, CI_BUFFER *pFrame, QOR_UINT32 id) {
     if (pPipeline == nullptr || pFrame == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pFrame is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pFrame is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_BUFFER *buffer = id == 0 ? firstAvailable(pipe, CI_ALLOC_HDRINS) : findBuffer(pipe, id);
     if (buffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Could not find Buffer (id=%d)\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Could not find Buffer (id=%d)\n", static_cast<int>(id));
         return QOR_RES_IN_PROGRESS;
     }
     if (buffer->type != CI_ALLOC_HDRINS) {
-        LOG_Error(__func__, __LINE__, kTag, "Buffer %d is not of HDR insertion type!\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Buffer %d is not of HDR insertion type!\n", static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     if (buffer->eStatus != INT_BUFFER_AVAILABLE || buffer->bHDRReserved) {
-        LOG_Error(__func__, __LINE__, kTag, "HDRIns Buffer %d is already reserved or not available!\n",
-                  static_cast<int>(buffer->ID));
+        QOR_LOG_ERROR(kTag, "HDRIns Buffer %d is already reserved or not available!\n", static_cast<int>(buffer->ID));
         return QOR_RES_IN_PROGRESS;
     }
     buffer->bHDRReserved = QOR_TRUE;
@@ -1018,60 +1022,50 @@ QOR_RESULT CI_PipelineAcquireHDRBuffer(CI_PIPELINE *pPipeline, CI_BUFFER *pFrame
 
 QOR_RESULT CI_PipelineReleaseHDRBuffer(CI_PIPELINE *pPipeline, QOR_UINT32 id) {
     if (pPipeline == nullptr || id == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or id is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_BUFFER *buffer = findBuffer(pipe, id);
     if (buffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Could not find Buffer (id=%d)\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Could not find Buffer (id=%d)\n", static_cast<int>(id));
         return QOR_RES_IN_PROGRESS;
     }
     if (buffer->type != CI_ALLOC_HDRINS) {
-        LOG_Error(__func__, __LINE__, kTag, "Buffer %d is not of HDR insertion type!\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Buffer %d is not of HDR insertion type!\n", static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     if (buffer->bHDRReserved && buffer->eStatus == INT_BUFFER_AVAILABLE) {
         buffer->bHDRReserved = QOR_FALSE;
         return QOR_RES_OK;
     }
-    LOG_Error(__func__, __LINE__, kTag, "HDRIns Buffer %d is not reserved or not available!\n", static_cast<int>(id));
+    QOR_LOG_ERROR(kTag, "HDRIns Buffer %d is not reserved or not available!\n", static_cast<int>(id));
     return QOR_RES_IN_PROGRESS;
 }
 
 /* ---------------------------------------------------------------- queries */
 
 QOR_BOOL8 CI_PipelineHasPending(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "Capture is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__, "Capture is not registered\n");
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_HASPENDING, pipe->ui32Identifier);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to verify if the capture has pending buffers\n");
+        QOR_LOG_ERROR(kTag, "Failed to verify if the capture has pending buffers\n");
         return QOR_FALSE;
     }
     return ret > 0 ? QOR_TRUE : QOR_FALSE;
 }
 
 QOR_INT32 CI_PipelineHasWaiting(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "pipeline is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__, "pipeline is not registered\n");
+    if (pipe == nullptr) {
         return -1;
     }
     const int ret = controlValue(pipe, CI_CAPTURE_HASWAITING, pipe->ui32Identifier);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to verify if the capture has waiting buffers\n");
+        QOR_LOG_ERROR(kTag, "Failed to verify if the capture has waiting buffers\n");
     }
     return ret;
 }
@@ -1094,39 +1088,24 @@ QOR_BOOL8 CI_PipelineHasAvailable(CI_PIPELINE *pPipeline) {
 }
 
 QOR_INT32 CI_PipelineHasBuffers(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return -1;
     }
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_buffers));
 }
 
 QOR_INT32 CI_PipelineHasLSHBuffers(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
-        return -1;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return -1;
     }
     return static_cast<QOR_INT32>(List_nElem(&pipe->sList_lshmat));
 }
 
 QOR_BOOL8 CI_PipelineHasAcquired(CI_PIPELINE *pPipeline) {
-    if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
-        return QOR_FALSE;
-    }
-    INT_PIPELINE *pipe = intPipeline(pPipeline);
-    if (!registered(pipe)) {
-        LOG_Error(__func__, __LINE__, kTag, "configuration is not registered\n");
+    INT_PIPELINE *pipe = registeredPipeline(pPipeline, __func__);
+    if (pipe == nullptr) {
         return QOR_FALSE;
     }
     return List_visitor(&pipe->sList_shots, nullptr, List_IsAcquired) != nullptr ? QOR_TRUE : QOR_FALSE;

@@ -65,9 +65,9 @@ QOR_RESULT CI_LinestoreComputeSizes(const CI_HWINFO &hw, CI_LINESTORE *pLinestor
         if (start < 0)
             continue;
         if (static_cast<QOR_UINT32>(start) >= hw.ui32MaxLineStore) {
-            LOG_Error(__func__, __LINE__, kTag,
-                      "context %d linestore start (%u) is outside of the maximum possible linestore (%u)\n",
-                      static_cast<int>(i), static_cast<unsigned>(start), static_cast<unsigned>(hw.ui32MaxLineStore));
+            QOR_LOG_ERROR(kTag, "context %d linestore start (%u) is outside of the maximum possible linestore (%u)\n",
+                          static_cast<int>(i), static_cast<unsigned>(start),
+                          static_cast<unsigned>(hw.ui32MaxLineStore));
             return QOR_RES_INVALID_MODE;
         }
         QOR_UINT32 size = hw.ui32MaxLineStore - static_cast<QOR_UINT32>(start);
@@ -83,7 +83,7 @@ QOR_RESULT CI_LinestoreComputeSizes(const CI_HWINFO &hw, CI_LINESTORE *pLinestor
         sum += size;
     }
     if (sum > hw.ui32MaxLineStore) {
-        LOG_Error(__func__, __LINE__, kTag, "internal error while computing the linestore sizes: sum>maximum\n");
+        QOR_LOG_ERROR(kTag, "internal error while computing the linestore sizes: sum>maximum\n");
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
@@ -105,45 +105,45 @@ QOR_RESULT toQorResult(int driverError) {
 
 QOR_RESULT CI_DriverInit(CI_CONNECTION **ppConnection) {
     if (ppConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "ppConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "ppConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_CONNECTION *conn = static_cast<INT_CONNECTION *>(std::calloc(1, sizeof(INT_CONNECTION)));
     if (conn == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create internal connection object (%lu B)\n",
-                  static_cast<unsigned long>(sizeof(INT_CONNECTION)));
+        QOR_LOG_ERROR(kTag, "failed to create internal connection object (%lu B)\n",
+                      static_cast<unsigned long>(sizeof(INT_CONNECTION)));
         return QOR_RES_NO_MEMORY;
     }
     QOR_RESULT ret = List_init(&conn->sList_pipelines);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create internal pipeline list\n");
+        QOR_LOG_ERROR(kTag, "failed to create internal pipeline list\n");
         std::free(conn);
         return ret;
     }
     ret = List_init(&conn->sList_datagen);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create internal datagen list\n");
+        QOR_LOG_ERROR(kTag, "failed to create internal datagen list\n");
         std::free(conn);
         return ret;
     }
     conn->fileDesc = SYS_IO_Open(CI_DEVICE_PATH, O_RDWR, 0);
     if (conn->fileDesc == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to initialise the device\n");
+        QOR_LOG_ERROR(kTag, "Failed to initialise the device\n");
         std::free(conn);
         return QOR_RES_FAILED;
     }
     const int answer = control(conn, CI_INFO_GET, &conn->publicConnection);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to ask for driver information (returned %d)\n", answer);
+        QOR_LOG_ERROR(kTag, "Failed to ask for driver information (returned %d)\n", answer);
         if (SYS_IO_Close(conn->fileDesc) != 0)
             std::free(conn->fileDesc);
         std::free(conn);
         return toQorResult(answer);
     }
     if (conn->publicConnection.sHWInfo.uiSizeOfPipeline != CI_PIPELINE_DRIVER_SIZE) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The kernel-side CI_PIPELINE driver is not compatible with the user-side. Are you using the "
-                  "correct driver/app?\n");
+        QOR_LOG_ERROR(kTag,
+                      "The kernel-side CI_PIPELINE driver is not compatible with the user-side. Are you using the "
+                      "correct driver/app?\n");
         if (SYS_IO_Close(conn->fileDesc) != 0)
             std::free(conn->fileDesc);
         std::free(conn);
@@ -155,7 +155,7 @@ QOR_RESULT CI_DriverInit(CI_CONNECTION **ppConnection) {
 
 QOR_RESULT CI_DriverFinalise(CI_CONNECTION *pConnection) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_CONNECTION *conn = INT_ConnectionFromHandle(pConnection);
@@ -165,17 +165,16 @@ QOR_RESULT CI_DriverFinalise(CI_CONNECTION *pConnection) {
     if (!List_isEmpty(&conn->sList_pipelines) || !List_isEmpty(&conn->sList_datagen)) {
         // A pipeline or generator that could not be destroyed still points at this connection: keep it (and
         // its device) alive rather than leave them dangling; the caller may finalise again.
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Failed to destroy %u pipeline(s) and %u data generator(s): the connection is kept\n",
-                  static_cast<unsigned>(List_nElem(&conn->sList_pipelines)),
-                  static_cast<unsigned>(List_nElem(&conn->sList_datagen)));
+        QOR_LOG_ERROR(kTag, "Failed to destroy %u pipeline(s) and %u data generator(s): the connection is kept\n",
+                      static_cast<unsigned>(List_nElem(&conn->sList_pipelines)),
+                      static_cast<unsigned>(List_nElem(&conn->sList_datagen)));
         return destroyFailure != QOR_RES_OK ? destroyFailure : QOR_RES_FAILED;
     }
     const int ret = SYS_IO_Close(conn->fileDesc);
     if (ret != 0) {
         // The kernel releases a descriptor even when its close reports an error, so nothing is left to retry:
         // free the records and report the failure as a result code.
-        LOG_Error(__func__, __LINE__, kTag, "Failed to close the device (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to close the device (returned %d)\n", ret);
         std::free(conn->fileDesc);
         std::free(conn);
         return QOR_RES_FAILED;
@@ -186,7 +185,7 @@ QOR_RESULT CI_DriverFinalise(CI_CONNECTION *pConnection) {
 
 QOR_RESULT CI_DriverVerifLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLinestore) {
     if (pConnection == nullptr || pLinestore == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pLinestore or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pLinestore or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const CI_HWINFO &hw = pConnection->sHWInfo;
@@ -194,26 +193,26 @@ QOR_RESULT CI_DriverVerifLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLi
     unsigned enabled = 0;
     for (unsigned i = 0; i < n; ++i) {
         if (pLinestore->aStart[i] < 0) {
-            LOG_Info(__func__, __LINE__, kTag, "context %d linestore disabled\n", static_cast<int>(i));
+            QOR_LOG_INFO(kTag, "context %d linestore disabled\n", static_cast<int>(i));
             continue;
         }
         enabled++;
         for (unsigned j = i + 1; j < n; ++j) {
             // Two enabled contexts starting at the same column overlap, column 0 included.
             if (pLinestore->aStart[j] >= 0 && pLinestore->aStart[j] == pLinestore->aStart[i]) {
-                LOG_Error(__func__, __LINE__, kTag, "linestore for context %d and %d start at the same position\n",
-                          static_cast<int>(i), static_cast<int>(j));
+                QOR_LOG_ERROR(kTag, "linestore for context %d and %d start at the same position\n", static_cast<int>(i),
+                              static_cast<int>(j));
                 return QOR_RES_FAILED;
             }
         }
     }
     if (enabled == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "all context's linestore are disabled\n");
+        QOR_LOG_ERROR(kTag, "all context's linestore are disabled\n");
         return QOR_RES_FAILED;
     }
     const QOR_RESULT ret = CI_LinestoreComputeSizes(hw, pLinestore);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to compute linestores' size\n");
+        QOR_LOG_ERROR(kTag, "failed to compute linestores' size\n");
         return ret;
     }
     return QOR_RES_OK;
@@ -221,17 +220,17 @@ QOR_RESULT CI_DriverVerifLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLi
 
 QOR_RESULT CI_DriverSetLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLinestore) {
     if (pConnection == nullptr || pLinestore == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pLinestore or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pLinestore or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     QOR_RESULT ret = CI_DriverVerifLinestore(pConnection, pLinestore);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Given linestore is not correct\n");
+        QOR_LOG_ERROR(kTag, "Given linestore is not correct\n");
         return ret;
     }
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_LINESTORE_SET, pLinestore);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to propose a new linestore\n");
+        QOR_LOG_ERROR(kTag, "Failed to propose a new linestore\n");
         return toQorResult(answer);
     }
     if (pLinestore != &pConnection->sLinestoreStatus)
@@ -241,13 +240,13 @@ QOR_RESULT CI_DriverSetLinestore(CI_CONNECTION *pConnection, CI_LINESTORE *pLine
 
 QOR_RESULT CI_DriverGetLinestore(CI_CONNECTION *pConnection) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     CI_LINESTORE local{};
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_LINESTORE_GET, &local);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update the linestore information\n");
+        QOR_LOG_ERROR(kTag, "Failed to update the linestore information\n");
         return toQorResult(answer);
     }
     pConnection->sLinestoreStatus = local;
@@ -256,13 +255,13 @@ QOR_RESULT CI_DriverGetLinestore(CI_CONNECTION *pConnection) {
 
 QOR_RESULT CI_DriverGetGammaLUT(CI_CONNECTION *pConnection) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     CI_MODULE_GMA_LUT local{};
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_GMALUT_GET, &local);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update the Gamma LUT information\n");
+        QOR_LOG_ERROR(kTag, "Failed to update the Gamma LUT information\n");
         return toQorResult(answer);
     }
     pConnection->sGammaLUT = local;
@@ -271,12 +270,12 @@ QOR_RESULT CI_DriverGetGammaLUT(CI_CONNECTION *pConnection) {
 
 QOR_RESULT CI_DriverSetGammaLUT(CI_CONNECTION *pConnection, const CI_MODULE_GMA_LUT *pNewGammaLUT) {
     if (pConnection == nullptr || pNewGammaLUT == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection or pNewGammaLUT is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection or pNewGammaLUT is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_GMALUT_SET, pNewGammaLUT);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to set a new Gamma LUT\n");
+        QOR_LOG_ERROR(kTag, "Failed to set a new Gamma LUT\n");
         return toQorResult(answer);
     }
     if (pNewGammaLUT != &pConnection->sGammaLUT)
@@ -286,13 +285,13 @@ QOR_RESULT CI_DriverSetGammaLUT(CI_CONNECTION *pConnection, const CI_MODULE_GMA_
 
 QOR_RESULT CI_DriverGetTimestamp(CI_CONNECTION *pConnection, QOR_UINT32 *puiCurrentStamp) {
     if (pConnection == nullptr || puiCurrentStamp == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection or puiCurrentStamp is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection or puiCurrentStamp is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     QOR_UINT32 local = 0;
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_TIMEST_GET, &local);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get the timestamp\n");
+        QOR_LOG_ERROR(kTag, "Failed to get the timestamp\n");
         return toQorResult(answer);
     }
     *puiCurrentStamp = local;
@@ -301,13 +300,13 @@ QOR_RESULT CI_DriverGetTimestamp(CI_CONNECTION *pConnection, QOR_UINT32 *puiCurr
 
 QOR_RESULT CI_DriverGetSystemTime(CI_CONNECTION *pConnection, QOR_UINT64 *pui64SystemTime) {
     if (pConnection == nullptr || pui64SystemTime == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection or pui64SystemTime is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection or pui64SystemTime is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     QOR_UINT64 local = 0;
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_SYSTIME_GET, &local);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get the system time\n");
+        QOR_LOG_ERROR(kTag, "Failed to get the system time\n");
         return toQorResult(answer);
     }
     *pui64SystemTime = local;
@@ -316,17 +315,17 @@ QOR_RESULT CI_DriverGetSystemTime(CI_CONNECTION *pConnection, QOR_UINT64 *pui64S
 
 QOR_RESULT CI_DriverGetAvailableInternalDPFBuffer(CI_CONNECTION *pConnection, QOR_UINT32 *puiAvailableDPF) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (puiAvailableDPF == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "puiAvailableDPF is NULL\n");
+        QOR_LOG_ERROR(kTag, "puiAvailableDPF is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     QOR_UINT32 local = 0;
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_DPFINT_GET, &local);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get the current DPF internal buffer value\n");
+        QOR_LOG_ERROR(kTag, "Failed to get the current DPF internal buffer value\n");
         return toQorResult(answer);
     }
     *puiAvailableDPF = local;
@@ -335,16 +334,16 @@ QOR_RESULT CI_DriverGetAvailableInternalDPFBuffer(CI_CONNECTION *pConnection, QO
 
 QOR_RESULT CI_DriverGetRTMInfo(CI_CONNECTION *pConnection, CI_RTM_INFO *pRTM) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (pRTM == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pRTM is NULL\n");
+        QOR_LOG_ERROR(kTag, "pRTM is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_RTM_GET, pRTM);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get the RTM values\n");
+        QOR_LOG_ERROR(kTag, "Failed to get the RTM values\n");
         return toQorResult(answer);
     }
     return QOR_RES_OK;
@@ -353,7 +352,7 @@ QOR_RESULT CI_DriverGetRTMInfo(CI_CONNECTION *pConnection, CI_RTM_INFO *pRTM) {
 QOR_RESULT CI_DriverDebugRegRead(CI_CONNECTION *pConnection, QOR_UINT8 eBank, QOR_UINT32 ui32Offset,
                                  QOR_UINT32 *pResult) {
     if (pConnection == nullptr || pResult == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection or pResult is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection or pResult is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     CI_DEBUG_REG_PARAM param{};
@@ -363,11 +362,11 @@ QOR_RESULT CI_DriverDebugRegRead(CI_CONNECTION *pConnection, QOR_UINT8 eBank, QO
     param.ui32Value = 0;
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_DEBUG_REG, &param);
     if (answer == -ENOTTY) {
-        LOG_Error(__func__, __LINE__, kTag, "Kernel side does not support debug functions\n");
+        QOR_LOG_ERROR(kTag, "Kernel side does not support debug functions\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to read register value\n");
+        QOR_LOG_ERROR(kTag, "Failed to read register value\n");
         return toQorResult(answer);
     }
     *pResult = param.ui32Value;
@@ -377,7 +376,7 @@ QOR_RESULT CI_DriverDebugRegRead(CI_CONNECTION *pConnection, QOR_UINT8 eBank, QO
 QOR_RESULT CI_DriverDebugRegWrite(CI_CONNECTION *pConnection, QOR_UINT8 eBank, QOR_UINT32 ui32Offset,
                                   QOR_UINT32 ui32Value) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection or pResult is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection or pResult is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     CI_DEBUG_REG_PARAM param{};
@@ -387,11 +386,11 @@ QOR_RESULT CI_DriverDebugRegWrite(CI_CONNECTION *pConnection, QOR_UINT8 eBank, Q
     param.ui32Value = ui32Value;
     const int answer = control(INT_ConnectionFromHandle(pConnection), CI_DEBUG_REG, &param);
     if (answer == -ENOTTY) {
-        LOG_Error(__func__, __LINE__, kTag, "Kernel side does not support debug functions\n");
+        QOR_LOG_ERROR(kTag, "Kernel side does not support debug functions\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to write register value\n");
+        QOR_LOG_ERROR(kTag, "Failed to write register value\n");
         return toQorResult(answer);
     }
     return QOR_RES_OK;
@@ -399,12 +398,12 @@ QOR_RESULT CI_DriverDebugRegWrite(CI_CONNECTION *pConnection, QOR_UINT8 eBank, Q
 
 QOR_RESULT CI_DriverReset(CI_CONNECTION *pConnection) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const int answer = controlValue(INT_ConnectionFromHandle(pConnection), CI_RESET, 0);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to reset ISP\n");
+        QOR_LOG_ERROR(kTag, "Failed to reset ISP\n");
         return toQorResult(answer);
     }
     return QOR_RES_OK;

@@ -61,15 +61,15 @@ static INT_DGFRAME *QOR_DatagenGetFrame(INT_INTDATAGEN *dg, QOR_UINT32 ui32Frame
     const int ret = control(dg->pConnection, CI_IIFDG_ACQUIRE, &info);
     if (ret < 0) {
         if (ui32FrameID != 0) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to acquire DG Buffer %d\n", static_cast<int>(ui32FrameID));
+            QOR_LOG_ERROR(kTag, "Failed to acquire DG Buffer %d\n", static_cast<int>(ui32FrameID));
         } else {
-            LOG_Error(__func__, __LINE__, kTag, "Available list is empty\n");
+            QOR_LOG_ERROR(kTag, "Available list is empty\n");
         }
         return nullptr;
     }
     Cell_T *found = List_visitor(&dg->sListFrames, &info.uiFrameId, QOR_FindDGFrame);
     if (found == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to find the frame in the user-space list!\n");
+        QOR_LOG_ERROR(kTag, "Failed to find the frame in the user-space list!\n");
         return nullptr;
     }
     INT_DGFRAME *frame = static_cast<INT_DGFRAME *>(found->object);
@@ -87,33 +87,35 @@ static QOR_RESULT QOR_DatagenTrigger(INT_DGFRAME *frame, QOR_BOOL8 bTrigger) {
     const CI_DG_FRAME &pub = frame->publicFrame;
     if (bTrigger) {
         if (pub.ui32HorizontalBlanking < CI_DG_MIN_HBLANKING || pub.ui32VerticalBlanking < CI_DG_MIN_VBLANKING) {
-            LOG_Error(__func__, __LINE__, kTag, "Cannot trigger a frame with blanking H=%u V=%u (min is H=%u V=%u)\n",
-                      pub.ui32HorizontalBlanking, pub.ui32VerticalBlanking, CI_DG_MIN_HBLANKING, CI_DG_MIN_VBLANKING);
+            QOR_LOG_ERROR(kTag, "Cannot trigger a frame with blanking H=%u V=%u (min is H=%u V=%u)\n",
+                          pub.ui32HorizontalBlanking, pub.ui32VerticalBlanking, CI_DG_MIN_HBLANKING,
+                          CI_DG_MIN_VBLANKING);
             return QOR_RES_NOT_SUPPORTED;
         }
         if (pub.eFormat != dg->publicDatagen.eFormat || pub.ui8FormatBitdepth != dg->publicDatagen.ui8FormatBitdepth) {
-            LOG_Error(__func__, __LINE__, kTag, "Cannot trigger a frame of a different format!\n");
+            QOR_LOG_ERROR(kTag, "Cannot trigger a frame of a different format!\n");
             return QOR_RES_UNAVAILABLE;
         }
         // 64-bit product: a 32-bit one wraps for large strides and lets an oversized frame through.
         const QOR_UINT64 needed = static_cast<QOR_UINT64>(pub.ui32Stride) * pub.ui32Height;
         if (needed > frame->ui32AllocSize) {
-            LOG_Error(__func__, __LINE__, kTag,
-                      "Cannot trigger a frame that has a stride*height (%ux%u=%llu) bigger than its allocated size "
-                      "%u\n",
-                      pub.ui32Stride, pub.ui32Height, static_cast<unsigned long long>(needed), frame->ui32AllocSize);
+            QOR_LOG_ERROR(kTag,
+                          "Cannot trigger a frame that has a stride*height (%ux%u=%llu) bigger than its allocated size "
+                          "%u\n",
+                          pub.ui32Stride, pub.ui32Height, static_cast<unsigned long long>(needed),
+                          frame->ui32AllocSize);
             return QOR_RES_INVALID_PARAM;
         }
         // The driver's fields hold 16 bits: a larger frame would be sent with a wrapped size.
         if (pub.ui32Width > kMaxFrameSide || pub.ui32Height > kMaxFrameSide) {
-            LOG_Error(__func__, __LINE__, kTag, "Cannot trigger a frame of %ux%u (at most %u in each direction)\n",
-                      pub.ui32Width, pub.ui32Height, kMaxFrameSide);
+            QOR_LOG_ERROR(kTag, "Cannot trigger a frame of %ux%u (at most %u in each direction)\n", pub.ui32Width,
+                          pub.ui32Height, kMaxFrameSide);
             return QOR_RES_NOT_SUPPORTED;
         }
     }
     QOR_UINT32 id = frame->ui32FrameID;
     if (List_visitor(&dg->sListFrames, &id, QOR_FindDGFrame) == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Given frame %d is not in the frame list!\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Given frame %d is not in the frame list!\n", static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     CI_DG_FRAMETRIG trig{};
@@ -126,14 +128,12 @@ static QOR_RESULT QOR_DatagenTrigger(INT_DGFRAME *frame, QOR_BOOL8 bTrigger) {
     trig.uiVerticalBlanking = saturate16(pub.ui32VerticalBlanking);
     trig.bTrigger = bTrigger ? 1 : 0;
     if (trig.uiStride % SYSMEM_ALIGNMENT != 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Memory stride has to be a multiple of SYSMEM_ALIGNMENT (%d)\n",
-                  SYSMEM_ALIGNMENT);
+        QOR_LOG_ERROR(kTag, "Memory stride has to be a multiple of SYSMEM_ALIGNMENT (%d)\n", SYSMEM_ALIGNMENT);
         return QOR_RES_NOT_SUPPORTED;
     }
     const int ret = control(dg->pConnection, CI_IIFDG_RELEASE, &trig);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to trigger the capture of frame %d\n",
-                  static_cast<int>(frame->ui32FrameID));
+        QOR_LOG_ERROR(kTag, "Failed to trigger the capture of frame %d\n", static_cast<int>(frame->ui32FrameID));
         return toQorResult(ret);
     }
     return QOR_RES_OK;
@@ -149,8 +149,8 @@ static void QOR_deleteFrame(INT_DGFRAME *frame) {
     info.uiFrameId = frame->ui32FrameID;
     const int ret = control(dg->pConnection, CI_IIFDG_FREE, &info);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to free device memory for Frame %d - returned %d\n",
-                  static_cast<int>(frame->ui32FrameID), static_cast<int>(toQorResult(ret)));
+        QOR_LOG_ERROR(kTag, "Failed to free device memory for Frame %d - returned %d\n",
+                      static_cast<int>(frame->ui32FrameID), static_cast<int>(toQorResult(ret)));
     }
     List_detach(&frame->sCell);
     std::free(frame);
@@ -158,27 +158,27 @@ static void QOR_deleteFrame(INT_DGFRAME *frame) {
 
 QOR_RESULT CI_DatagenCreate(CI_DATAGEN **ppDatagen, CI_CONNECTION *pConnection) {
     if (ppDatagen == nullptr || pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "ppDatagen or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "ppDatagen or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (*ppDatagen != nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "datagen already allocated\n");
+        QOR_LOG_ERROR(kTag, "datagen already allocated\n");
         return QOR_RES_IN_USE;
     }
     if ((pConnection->sHWInfo.eFunctionalities & CI_INFO_SUPPORTED_IIF_DATAGEN) == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Current HW does not support IIF Data Generator\n");
+        QOR_LOG_ERROR(kTag, "Current HW does not support IIF Data Generator\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     INT_CONNECTION *conn = INT_ConnectionFromHandle(pConnection);
     const int id = controlValue(conn, CI_IIFDG_REGISTER, -1);
     if (id < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get a unique DG identifier from the kernel-module\n");
+        QOR_LOG_ERROR(kTag, "Failed to get a unique DG identifier from the kernel-module\n");
         return QOR_RES_FAILED;
     }
     INT_INTDATAGEN *dg = static_cast<INT_INTDATAGEN *>(std::calloc(1, sizeof(INT_INTDATAGEN)));
     if (dg == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate INT_INTDATAGEN (%lu Bytes)\n",
-                  static_cast<unsigned long>(sizeof(INT_INTDATAGEN)));
+        QOR_LOG_ERROR(kTag, "Failed to allocate INT_INTDATAGEN (%lu Bytes)\n",
+                      static_cast<unsigned long>(sizeof(INT_INTDATAGEN)));
         controlValue(conn, CI_IIFDG_REGISTER, id); // give the identifier back rather than strand it
         return QOR_RES_NO_MEMORY;
     }
@@ -193,12 +193,12 @@ QOR_RESULT CI_DatagenCreate(CI_DATAGEN **ppDatagen, CI_CONNECTION *pConnection) 
 
 QOR_RESULT CI_DatagenStart(CI_DATAGEN *pDatagen) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     if (dg->bStarted) {
-        LOG_Warning(__func__, __LINE__, kTag, "DG %d Already started\n", dg->ui32DatagenID);
+        QOR_LOG_WARNING(kTag, "DG %d Already started\n", dg->ui32DatagenID);
         return QOR_RES_OK;
     }
     CI_DG_PARAM param{};
@@ -206,8 +206,8 @@ QOR_RESULT CI_DatagenStart(CI_DATAGEN *pDatagen) {
     param.sDG = dg->publicDatagen;
     const int ret = control(dg->pConnection, CI_IIFDG_START, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to start internal DG %d to replace imager %d\n",
-                  static_cast<int>(pDatagen->ui8IIFDGIndex), static_cast<int>(pDatagen->ui8Gasket));
+        QOR_LOG_ERROR(kTag, "Failed to start internal DG %d to replace imager %d\n",
+                      static_cast<int>(pDatagen->ui8IIFDGIndex), static_cast<int>(pDatagen->ui8Gasket));
         return toQorResult(ret);
     }
     dg->bStarted = QOR_TRUE;
@@ -216,14 +216,14 @@ QOR_RESULT CI_DatagenStart(CI_DATAGEN *pDatagen) {
 
 QOR_BOOL8 CI_DatagenIsStarted(CI_DATAGEN *pDatagen) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_FALSE;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     const int ret = controlValue(dg->pConnection, CI_IIFDG_ISSTARTED, dg->ui32DatagenID);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to enquire if Datagen is started (returned %d)\n",
-                  static_cast<int>(toQorResult(ret)));
+        QOR_LOG_ERROR(kTag, "Failed to enquire if Datagen is started (returned %d)\n",
+                      static_cast<int>(toQorResult(ret)));
         return QOR_FALSE;
     }
     dg->bStarted = ret != 0 ? QOR_TRUE : QOR_FALSE;
@@ -232,17 +232,17 @@ QOR_BOOL8 CI_DatagenIsStarted(CI_DATAGEN *pDatagen) {
 
 QOR_RESULT CI_DatagenStop(CI_DATAGEN *pDatagen) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     if (!dg->bStarted) {
-        LOG_Warning(__func__, __LINE__, kTag, "DG %d Already stopped\n", dg->ui32DatagenID);
+        QOR_LOG_WARNING(kTag, "DG %d Already stopped\n", dg->ui32DatagenID);
         return QOR_RES_OK;
     }
     const int ret = controlValue(dg->pConnection, CI_IIFDG_STOP, dg->ui32DatagenID);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to stop Datagen\n");
+        QOR_LOG_ERROR(kTag, "Failed to stop Datagen\n");
         return toQorResult(ret);
     }
     dg->bStarted = QOR_FALSE;
@@ -251,14 +251,14 @@ QOR_RESULT CI_DatagenStop(CI_DATAGEN *pDatagen) {
 
 QOR_RESULT CI_DatagenDestroy(CI_DATAGEN *pDatagen) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     if (dg->bStarted) {
         const QOR_RESULT ret = CI_DatagenStop(pDatagen);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to stop a Datagen before destroying it\n");
+            QOR_LOG_ERROR(kTag, "Failed to stop a Datagen before destroying it\n");
             return ret;
         }
     }
@@ -270,7 +270,7 @@ QOR_RESULT CI_DatagenDestroy(CI_DATAGEN *pDatagen) {
     if (dg->pConnection != nullptr) {
         const int ret = controlValue(dg->pConnection, CI_IIFDG_REGISTER, dg->ui32DatagenID);
         if (ret < 0) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to deregister datagenerator!\n");
+            QOR_LOG_ERROR(kTag, "Failed to deregister datagenerator!\n");
             return toQorResult(ret);
         }
         // Buffers the driver did not report available (still held by the caller) were freed by the driver with
@@ -291,18 +291,18 @@ QOR_RESULT CI_DatagenDestroy(CI_DATAGEN *pDatagen) {
 
 QOR_RESULT CI_DatagenAllocateFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32Size, QOR_UINT32 *pFrameID) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     if (dg->bStarted) {
-        LOG_Warning(__func__, __LINE__, kTag, "DG %d is started - cannot allocate more buffers\n", dg->ui32DatagenID);
+        QOR_LOG_WARNING(kTag, "DG %d is started - cannot allocate more buffers\n", dg->ui32DatagenID);
         return QOR_RES_UNAVAILABLE;
     }
     INT_DGFRAME *frame = static_cast<INT_DGFRAME *>(std::calloc(1, sizeof(INT_DGFRAME)));
     if (frame == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate internal frame object of %ld Bytes\n",
-                  static_cast<long>(sizeof(INT_DGFRAME)));
+        QOR_LOG_ERROR(kTag, "Failed to allocate internal frame object of %ld Bytes\n",
+                      static_cast<long>(sizeof(INT_DGFRAME)));
         return QOR_RES_NO_MEMORY;
     }
     CI_DG_FRAMEINFO info{};
@@ -310,7 +310,7 @@ QOR_RESULT CI_DatagenAllocateFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32Size, QO
     info.uiSize = ui32Size;
     const int ret = control(dg->pConnection, CI_IIFDG_ALLOCATE, &info);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate a DG frame of %d Bytes\n", static_cast<int>(ui32Size));
+        QOR_LOG_ERROR(kTag, "Failed to allocate a DG frame of %d Bytes\n", static_cast<int>(ui32Size));
         std::free(frame);
         return toQorResult(ret);
     }
@@ -322,7 +322,7 @@ QOR_RESULT CI_DatagenAllocateFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32Size, QO
     frame->publicFrame.ui32VerticalBlanking = CI_DG_MIN_VBLANKING;
     frame->data = SYS_IO_MemMap2(dg->pConnection->fileDesc, ui32Size, PROT_WRITE, MAP_SHARED, info.mmapId);
     if (frame->data == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to map a DG frame!\n");
+        QOR_LOG_ERROR(kTag, "Failed to map a DG frame!\n");
         // The driver already holds the buffer: give it back rather than strand it.
         CI_DG_FRAMEINFO release{};
         release.datagenId = dg->ui32DatagenID;
@@ -339,12 +339,12 @@ QOR_RESULT CI_DatagenAllocateFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32Size, QO
 
 CI_DG_FRAME *CI_DatagenGetAvailableFrame(CI_DATAGEN *pDatagen) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return nullptr;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
     if (dg->pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen does not have a connection!\n");
+        QOR_LOG_ERROR(kTag, "pDatagen does not have a connection!\n");
         return nullptr;
     }
     INT_DGFRAME *frame = QOR_DatagenGetFrame(dg, 0);
@@ -353,7 +353,7 @@ CI_DG_FRAME *CI_DatagenGetAvailableFrame(CI_DATAGEN *pDatagen) {
 
 CI_DG_FRAME *CI_DatagenGetFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32FrameID) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return nullptr;
     }
     INT_DGFRAME *frame = QOR_DatagenGetFrame(datagenFromHandle(pDatagen), ui32FrameID);
@@ -362,7 +362,7 @@ CI_DG_FRAME *CI_DatagenGetFrame(CI_DATAGEN *pDatagen, QOR_UINT32 ui32FrameID) {
 
 QOR_RESULT CI_DatagenInsertFrame(CI_DG_FRAME *pFrame) {
     if (pFrame == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pFrame is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFrame is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_DatagenTrigger(frameFromHandle(pFrame), QOR_TRUE);
@@ -370,7 +370,7 @@ QOR_RESULT CI_DatagenInsertFrame(CI_DG_FRAME *pFrame) {
 
 QOR_RESULT CI_DatagenReleaseFrame(CI_DG_FRAME *pFrame) {
     if (pFrame == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pFrame is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFrame is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_DatagenTrigger(frameFromHandle(pFrame), QOR_FALSE);
@@ -378,7 +378,7 @@ QOR_RESULT CI_DatagenReleaseFrame(CI_DG_FRAME *pFrame) {
 
 QOR_RESULT CI_DatagenWaitProcessedFrame(CI_DATAGEN *pDatagen, QOR_BOOL8 bBlocking) {
     if (pDatagen == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pDatagen is NULL\n");
+        QOR_LOG_ERROR(kTag, "pDatagen is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_INTDATAGEN *dg = datagenFromHandle(pDatagen);
@@ -392,7 +392,7 @@ QOR_RESULT CI_DatagenWaitProcessedFrame(CI_DATAGEN *pDatagen, QOR_BOOL8 bBlockin
     } while (ret == -EINTR && ++interrupted < kMaxInterruptedWaits);
     if (ret < 0) {
         if (bBlocking)
-            LOG_Error(__func__, __LINE__, kTag, "Failed to wait for processed frame\n");
+            QOR_LOG_ERROR(kTag, "Failed to wait for processed frame\n");
         return toQorResult(ret);
     }
     return QOR_RES_OK;
@@ -400,14 +400,13 @@ QOR_RESULT CI_DatagenWaitProcessedFrame(CI_DATAGEN *pDatagen, QOR_BOOL8 bBlockin
 
 QOR_RESULT CI_DatagenDestroyFrame(CI_DG_FRAME *pFrame) {
     if (pFrame == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pFrame is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFrame is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_DGFRAME *frame = frameFromHandle(pFrame);
     QOR_UINT32 id = frame->ui32FrameID;
     if (frame->pDatagen == nullptr || List_visitor(&frame->pDatagen->sListFrames, &id, QOR_FindDGFrame) == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Given frame %d is not in the frame list!\n",
-                  static_cast<int>(pFrame->ui32FrameID));
+        QOR_LOG_ERROR(kTag, "Given frame %d is not in the frame list!\n", static_cast<int>(pFrame->ui32FrameID));
         return QOR_RES_INVALID_PARAM;
     }
     QOR_deleteFrame(frame);

@@ -21,7 +21,7 @@ extern "C" {
 
 QOR_RESULT CI_GasketInit(CI_GASKET *pGasket) {
     if (pGasket == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pGasket is NULL\n");
+        QOR_LOG_ERROR(kTag, "pGasket is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     *pGasket = CI_GASKET{};
@@ -30,12 +30,12 @@ QOR_RESULT CI_GasketInit(CI_GASKET *pGasket) {
 
 QOR_RESULT CI_GasketAcquire(CI_GASKET *pGasket, CI_CONNECTION *pConnection) {
     if (pGasket == nullptr || pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pGasket or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pGasket or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const int ret = control(pConnection, CI_GASKET_ACQUIRE, pointerArg(pGasket));
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to acquire the gasket\n");
+        QOR_LOG_ERROR(kTag, "Failed to acquire the gasket\n");
         return toQorResult(ret);
     }
     return QOR_RES_OK;
@@ -43,12 +43,12 @@ QOR_RESULT CI_GasketAcquire(CI_GASKET *pGasket, CI_CONNECTION *pConnection) {
 
 QOR_RESULT CI_GasketRelease(CI_GASKET *pGasket, CI_CONNECTION *pConnection) {
     if (pGasket == nullptr || pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pGasket or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pGasket or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const int ret = control(pConnection, CI_GASKET_RELEASE, pGasket->uiGasket);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to release the gasket\n");
+        QOR_LOG_ERROR(kTag, "Failed to release the gasket\n");
         return toQorResult(ret);
     }
     return QOR_RES_OK;
@@ -56,14 +56,14 @@ QOR_RESULT CI_GasketRelease(CI_GASKET *pGasket, CI_CONNECTION *pConnection) {
 
 QOR_RESULT CI_GasketGetInfo(CI_GASKET_INFO *pGasketInfo, QOR_UINT8 uiGasket, CI_CONNECTION *pConnection) {
     if (pGasketInfo == nullptr || pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pGasket or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "pGasket or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     CI_GASKET_PARAM param{};
     param.uiGasket = uiGasket;
     const int ret = control(pConnection, CI_GASKET_GETINFO, pointerArg(&param));
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to get gasket's information\n");
+        QOR_LOG_ERROR(kTag, "Failed to get gasket's information\n");
         return toQorResult(ret);
     }
     *pGasketInfo = param.sGasketInfo;

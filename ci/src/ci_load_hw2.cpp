@@ -11,9 +11,8 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "CI_API"
-
 namespace {
+constexpr const char *kTag = "CI_API";
 
 enum Section : QOR_UINT8 {
     SEC_GRP0,
@@ -432,6 +431,7 @@ bool condHolds(Cond cond, const QOR_UINT8 *base) {
 }
 
 /** The source value, sign-extended for signed sources; isSigned tells which. */
+// Mode errors are reported under the name of the block loader they belong to, not of this helper.
 QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned) {
     *isSigned = false;
     switch (row.type) {
@@ -473,7 +473,7 @@ QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned) {
         case CI_RLT_CUBIC:
             return 3;
         default:
-            LOG_Error("HW_CI_Load_RLT", __LINE__, LOG_TAG, "unknown RLT mode value!\n");
+            LOG_Error("HW_CI_Load_RLT", __LINE__, kTag, "unknown RLT mode value!\n");
             return 1;
         }
     }
@@ -484,7 +484,7 @@ QOR_INT64 fetch(const Row &row, const QOR_UINT8 *src, bool *isSigned) {
             return 1;
         }
         if (mode != WBC_SATURATION) {
-            LOG_Error("HW_CI_Load_WBC", __LINE__, LOG_TAG, "unknown mode %d - using mode %d\n", mode, 0);
+            LOG_Error("HW_CI_Load_WBC", __LINE__, kTag, "unknown mode %d - using mode %d\n", mode, 0);
         }
         return 0;
     }
@@ -509,6 +509,7 @@ void check(const Row &row, QOR_INT64 v, bool isSigned) {
         fits = v >= -(QOR_INT64(1) << w) && v <= (QOR_INT64(1) << w) - 1;
     }
     if (!fits) {
+        // The overflow report is a fixed line on standard output, not a log line.
         printf("%s: %d does not fit in %s:%s:%s\n", row.loader, static_cast<int>(v), "NORVA_LOAD_STRUCTURE",
                row.reg != nullptr ? row.reg : "", row.field != nullptr ? row.field : "");
     }
@@ -584,16 +585,17 @@ void HW_CI_Load_AWS(char *pMemory, const CI_MODULE_AWS *pWhiteBalance) {
 
 QOR_RESULT HW_CI_LoadPipeline(const CI_HWINFO *pHWInfo, const CI_PIPELINE *pPipeline, char *loadstruct,
                               int eUpdateMask) {
+    // Errors carry the name of the whole-pipeline loader (and of the per-revision block loaders below).
     if (pHWInfo == nullptr || pPipeline == nullptr || loadstruct == nullptr) {
-        LOG_Error("INT_CI_Load_HW2", __LINE__, LOG_TAG, "pipeline or load structure is NULL\n");
+        LOG_Error("INT_CI_Load_HW2", __LINE__, kTag, "pipeline or load structure is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (pHWInfo->rev_ui8Major != 2) {
-        LOG_Error("INT_CI_Load_HW2", __LINE__, LOG_TAG, "Should only be called with HW %d.X\n", 2);
+        LOG_Error("INT_CI_Load_HW2", __LINE__, kTag, "Should only be called with HW %d.X\n", 2);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (pHWInfo->uiSizeOfLoadStruct != CI_LOAD_STRUCT_SIZE) {
-        LOG_Error("INT_CI_Load_HW2", __LINE__, LOG_TAG, "Different load structure size from user/kernel\n");
+        LOG_Error("INT_CI_Load_HW2", __LINE__, kTag, "Different load structure size from user/kernel\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_UINT8 *pipe = reinterpret_cast<const QOR_UINT8 *>(pPipeline);
@@ -610,13 +612,13 @@ QOR_RESULT HW_CI_LoadPipeline(const CI_HWINFO *pHWInfo, const CI_PIPELINE *pPipe
     if (eUpdateMask & CI_UPD_GRP_3) {
         loadSection(loadstruct, SEC_GRP3, pipe);
         if (rev24) {
-            LOG_Error("HW_CI_Load_MIE_2_4", __LINE__, LOG_TAG, "not implemented yet\n");
+            LOG_Error("HW_CI_Load_MIE_2_4", __LINE__, kTag, "not implemented yet\n");
         }
     }
     if (eUpdateMask & CI_UPD_GRP_4) {
         loadSection(loadstruct, SEC_GRP4, pipe);
         if (rev24) {
-            LOG_Error("HW_CI_Load_SHA_2_4", __LINE__, LOG_TAG, "not implemented yet\n");
+            LOG_Error("HW_CI_Load_SHA_2_4", __LINE__, kTag, "not implemented yet\n");
         }
     }
     if (eUpdateMask & CI_UPD_GRP_5) {

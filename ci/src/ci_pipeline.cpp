@@ -75,7 +75,7 @@ bool fitsBuffers(const CI_MODULE_SCALER &sc, QOR_UINT16 maxWidth, QOR_UINT16 max
     do {                                                                                                               \
         const QOR_RESULT r_ = (call);                                                                                  \
         if (r_ != QOR_RES_OK) {                                                                                        \
-            LOG_Error(__func__, __LINE__, kTag, message);                                                              \
+            QOR_LOG_ERROR(kTag, message);                                                                              \
             return r_;                                                                                                 \
         }                                                                                                              \
     } while (0)
@@ -86,7 +86,7 @@ extern "C" {
 
 QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, int eUpdateMask) {
     if (pIntPipeline == nullptr || pIntPipeline->pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pIntPipeline is NULL or not connected\n");
+        QOR_LOG_ERROR(kTag, "pIntPipeline is NULL or not connected\n");
         return QOR_RES_INVALID_PARAM;
     }
     return HW_CI_LoadPipeline(&hwInfo(pIntPipeline), &pIntPipeline->publicPipeline, loadstruct, eUpdateMask);
@@ -94,24 +94,23 @@ QOR_RESULT INT_CI_Load_HW2(const INT_PIPELINE *pIntPipeline, char *loadstruct, i
 
 QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnection) {
     if (ppPipeline == nullptr || pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "ppPipeline or pConnection is NULL\n");
+        QOR_LOG_ERROR(kTag, "ppPipeline or pConnection is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (*ppPipeline != nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pipeline already allocated\n");
+        QOR_LOG_ERROR(kTag, "pipeline already allocated\n");
         return QOR_RES_IN_USE;
     }
     INT_PIPELINE *pipe = static_cast<INT_PIPELINE *>(calloc(1, sizeof(INT_PIPELINE)));
     if (pipe == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to allocate internal configuration object (%lu B)\n",
-                  static_cast<unsigned long>(sizeof(INT_PIPELINE)));
+        QOR_LOG_ERROR(kTag, "failed to allocate internal configuration object (%lu B)\n",
+                      static_cast<unsigned long>(sizeof(INT_PIPELINE)));
         return QOR_RES_NO_MEMORY;
     }
     pipe->pLoadStructure = static_cast<char *>(calloc(1, INT_CI_SizeLS_HW2()));
     pipe->pParam = static_cast<CI_PIPE_PARAM *>(calloc(1, sizeof(CI_PIPE_PARAM)));
     if (pipe->pLoadStructure == nullptr || pipe->pParam == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to allocate internal load structure object (%u B)\n",
-                  INT_CI_SizeLS_HW2());
+        QOR_LOG_ERROR(kTag, "failed to allocate internal load structure object (%u B)\n", INT_CI_SizeLS_HW2());
         free(pipe->pLoadStructure);
         free(pipe->pParam);
         free(pipe);
@@ -126,11 +125,11 @@ QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnectio
 
     QOR_RESULT ret = List_init(&pipe->sList_shots);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create the shot list\n");
+        QOR_LOG_ERROR(kTag, "failed to create the shot list\n");
     } else if ((ret = List_init(&pipe->sList_buffers)) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create the buffer list\n");
+        QOR_LOG_ERROR(kTag, "failed to create the buffer list\n");
     } else if ((ret = List_init(&pipe->sList_lshmat)) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to create the LSH matrix list\n");
+        QOR_LOG_ERROR(kTag, "failed to create the LSH matrix list\n");
     }
     if (ret != QOR_RES_OK) {
         free(pipe->pLoadStructure);
@@ -160,7 +159,7 @@ QOR_RESULT CI_PipelineCreate(CI_PIPELINE **ppPipeline, CI_CONNECTION *pConnectio
 
 QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
@@ -169,51 +168,47 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
     const CI_PIPELINE_CONFIG &cfg = p.config;
 
     if (cfg.ui8Context > 1) {
-        LOG_Error(__func__, __LINE__, kTag, "chosen context %d is not supported (max %d)\n", cfg.ui8Context, 2);
+        QOR_LOG_ERROR(kTag, "chosen context %d is not supported (max %d)\n", cfg.ui8Context, 2);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eHDRExtType.eFmt != PXL_NONE && !(hw.eFunctionalities & CI_INFO_SUPPORTED_HDR_EXT)) {
-        LOG_Error(__func__, __LINE__, kTag, "The HDR Extraction point is not supported by HW version %d.%d\n",
-                  hw.rev_ui8Major, hw.rev_ui8Minor);
+        QOR_LOG_ERROR(kTag, "The HDR Extraction point is not supported by HW version %d.%d\n", hw.rev_ui8Major,
+                      hw.rev_ui8Minor);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eRaw2DExtraction.eFmt != PXL_NONE && !(hw.eFunctionalities & CI_INFO_SUPPORTED_RAW2D_EXT)) {
-        LOG_Error(__func__, __LINE__, kTag, "The Raw 2D Extraction point is not supported by HW version %d.%d\n",
-                  hw.rev_ui8Major, hw.rev_ui8Minor);
+        QOR_LOG_ERROR(kTag, "The Raw 2D Extraction point is not supported by HW version %d.%d\n", hw.rev_ui8Major,
+                      hw.rev_ui8Minor);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.bSupportTiling && !(hw.eFunctionalities & CI_INFO_SUPPORTED_TILING)) {
-        LOG_Error(__func__, __LINE__, kTag, "Tiling support is not possible with HW version %d.%d\n", hw.rev_ui8Major,
-                  hw.rev_ui8Minor);
+        QOR_LOG_ERROR(kTag, "Tiling support is not possible with HW version %d.%d\n", hw.rev_ui8Major, hw.rev_ui8Minor);
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eDataExtraction == CI_INOUT_NONE && cfg.eDispType.ui8BitDepth > 10) {
-        LOG_Error(__func__, __LINE__, kTag, "The RGB format %s cannot be used for display output\n",
-                  FormatString(cfg.eDispType.eFmt));
+        QOR_LOG_ERROR(kTag, "The RGB format %s cannot be used for display output\n", FormatString(cfg.eDispType.eFmt));
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eDispType.eFmt == BAYER_TIFF_10 || cfg.eDispType.eFmt == BAYER_TIFF_12) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The Bayer TIFF format %s can only be used for Raw 2D Extraction - please use other format e.g. %s\n",
-                  FormatString(cfg.eDispType.eFmt), FormatString(BAYER_RGGB_10));
+        QOR_LOG_ERROR(
+            kTag, "The Bayer TIFF format %s can only be used for Raw 2D Extraction - please use other format e.g. %s\n",
+            FormatString(cfg.eDispType.eFmt), FormatString(BAYER_RGGB_10));
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eHDRExtType.eFmt != PXL_NONE && cfg.eHDRExtType.eFmt != BGR_101010_32) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The HDR Extraction format can only be %s for this version of the HW (found %s)\n",
-                  FormatString(BGR_101010_32), FormatString(cfg.eHDRExtType.eFmt));
+        QOR_LOG_ERROR(kTag, "The HDR Extraction format can only be %s for this version of the HW (found %s)\n",
+                      FormatString(BGR_101010_32), FormatString(cfg.eHDRExtType.eFmt));
         return QOR_RES_NOT_SUPPORTED;
     }
     if (cfg.eHDRInsType.eFmt != PXL_NONE && cfg.eHDRInsType.eFmt != BGR_161616_64) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The HDR Insertion format can only be %s for this version of the HW (found %s)\n",
-                  FormatString(BGR_161616_64), FormatString(cfg.eHDRInsType.eFmt));
+        QOR_LOG_ERROR(kTag, "The HDR Insertion format can only be %s for this version of the HW (found %s)\n",
+                      FormatString(BGR_161616_64), FormatString(cfg.eHDRInsType.eFmt));
         return QOR_RES_NOT_SUPPORTED;
     }
     const pxlFormat raw2d = cfg.eRaw2DExtraction.eFmt;
     if (raw2d != PXL_NONE && raw2d != BAYER_TIFF_10 && raw2d != BAYER_TIFF_12) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The Raw2D output format %s is not supported - it needsto be a TIFF format\n", FormatString(raw2d));
+        QOR_LOG_ERROR(kTag, "The Raw2D output format %s is not supported - it needsto be a TIFF format\n",
+                      FormatString(raw2d));
         return QOR_RES_NOT_SUPPORTED;
     }
     VERIFY_STEP(CI_ModuleIIF_verif(&p.sImagerInterface, cfg.ui8Context, &hw),
@@ -226,8 +221,8 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
     VERIFY_STEP(CI_ModuleDPF_verif(&p.sDefectivePixels, &hw), "The defective pixel setup is not correct!\n");
     VERIFY_STEP(CI_ModuleTNM_verif(&p.sToneMapping), "The Tone Mapping configuration is not correct\n");
     if (cfg.eEncType.ui8VSubsampling == 2 && p.sEncoderScaler.bOutput422) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "The encoder scaler is configured to output 422 while pipeline output is configured for 420\n");
+        QOR_LOG_ERROR(kTag,
+                      "The encoder scaler is configured to output 422 while pipeline output is configured for 420\n");
         return QOR_RES_FAILED;
     }
     VERIFY_STEP(CI_ModuleScaler_verif(&p.sEncoderScaler), "The encoder scaler values are not correct!\n");
@@ -250,22 +245,22 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
     }
     if (cfg.eEncType.eBuffer != TYPE_NONE &&
         !fitsBuffers(p.sEncoderScaler, cfg.ui16MaxEncOutWidth, cfg.ui16MaxEncOutHeight)) {
-        LOG_Error(__func__, __LINE__, kTag, "Encoder output size is too big for allocated buffers\n");
+        QOR_LOG_ERROR(kTag, "Encoder output size is too big for allocated buffers\n");
         return QOR_RES_FAILED;
     }
     if (cfg.eDispType.eBuffer != TYPE_NONE && cfg.eDataExtraction == CI_INOUT_NONE &&
         !fitsBuffers(p.sDisplayScaler, cfg.ui16MaxDispOutWidth, cfg.ui16MaxDispOutHeight)) {
-        LOG_Error(__func__, __LINE__, kTag, "Display output size is too big for allocated buffers\n");
+        QOR_LOG_ERROR(kTag, "Display output size is too big for allocated buffers\n");
         return QOR_RES_FAILED;
     }
     if (cfg.eDataExtraction != CI_INOUT_NONE &&
         static_cast<QOR_UINT32>(cfg.ui16MaxDispOutWidth) * cfg.ui16MaxDispOutHeight == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Data Extraction is enabled but display output size is 0\n");
+        QOR_LOG_ERROR(kTag, "Data Extraction is enabled but display output size is 0\n");
         return QOR_RES_FAILED;
     }
     if (cfg.ui8Context >= hw.config_ui8NContexts) {
-        LOG_Error(__func__, __LINE__, kTag, "maximum number of context is %u (using %u)\n",
-                  static_cast<unsigned>(hw.config_ui8NContexts), static_cast<unsigned>(cfg.ui8Context));
+        QOR_LOG_ERROR(kTag, "maximum number of context is %u (using %u)\n",
+                      static_cast<unsigned>(hw.config_ui8NContexts), static_cast<unsigned>(cfg.ui8Context));
         return QOR_RES_NOT_SUPPORTED;
     }
     return QOR_RES_OK;
@@ -273,7 +268,7 @@ QOR_RESULT CI_PipelineVerify(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo) {
     if (pPipeline == nullptr || pInfo == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pInfo is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pInfo is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     memset(pInfo, 0, sizeof(*pInfo));
@@ -289,25 +284,24 @@ QOR_RESULT QOR_CI_PipelineToInfo(CI_PIPELINE *pPipeline, CI_PIPE_INFO *pInfo) {
 
 QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->ui32Identifier > 0) {
-        LOG_Error(__func__, __LINE__, kTag, "already registered!\n");
+        QOR_LOG_ERROR(kTag, "already registered!\n");
         return QOR_RES_ALREADY;
     }
     QOR_RESULT ret = CI_PipelineVerify(pPipeline);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Configuration is not correct!\n");
+        QOR_LOG_ERROR(kTag, "Configuration is not correct!\n");
         return ret;
     }
     CI_PIPE_INFO *info = &pipe->pParam->info;
     QOR_CI_PipelineToInfo(pPipeline, info);
     const int id = control(pipe, CI_PIPELINE_REGISTER, info);
     if (id <= 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to register the configuration (returned %d - 0 is invalid ID)\n",
-                  id);
+        QOR_LOG_ERROR(kTag, "Failed to register the configuration (returned %d - 0 is invalid ID)\n", id);
         return id < 0 ? toQorResult(id) : QOR_RES_FAILED;
     }
     pipe->ui32Identifier = id;
@@ -317,7 +311,7 @@ QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline) {
     if (ret != QOR_RES_OK) {
         // A pipeline the driver never received a full configuration for must not look usable:
         // undo the registration and report the failure.
-        LOG_Error(__func__, __LINE__, kTag, "Failed to do the 1st update!\n");
+        QOR_LOG_ERROR(kTag, "Failed to do the 1st update!\n");
         controlValue(pipe, CI_PIPELINE_DEREGISTER, pipe->ui32Identifier);
         pipe->ui32Identifier = 0;
         pipe->ePendingUpdate = 0;
@@ -328,7 +322,7 @@ QOR_RESULT CI_PipelineRegister(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *peFailure, QOR_BOOL8 bASAP) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (peFailure != nullptr) {
@@ -336,12 +330,12 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->ui32Identifier <= 0) {
-        LOG_Error(__func__, __LINE__, kTag, "The capture is not registered\n");
+        QOR_LOG_ERROR(kTag, "The capture is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     QOR_RESULT ret = CI_PipelineVerify(pPipeline);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to verify the capture\n");
+        QOR_LOG_ERROR(kTag, "failed to verify the capture\n");
         return ret;
     }
     // Groups a failed update did not deliver go again with this one.
@@ -354,12 +348,12 @@ QOR_RESULT QOR_CI_PipelineUpdate(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
     param->bUpdateASAP = bASAP;
     ret = INT_CI_Load_HW2(pipe, pipe->pLoadStructure, mask);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to write the load structure!\n");
+        QOR_LOG_ERROR(kTag, "failed to write the load structure!\n");
         return ret;
     }
     const int answer = control(pipe, CI_CONFIG_UPDATE, param);
     if (answer < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update the capture (ret %d)\n", answer);
+        QOR_LOG_ERROR(kTag, "Failed to update the capture (ret %d)\n", answer);
         pipe->ePendingUpdate |= param->eUpdateMask;
         if (peFailure != nullptr) {
             *peFailure = param->eUpdateMask;
@@ -380,28 +374,28 @@ QOR_RESULT CI_PipelineUpdateASAP(CI_PIPELINE *pPipeline, int eUpdateMask, int *p
 
 QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->ui32Identifier > 0 && pipe->bStarted) {
         const QOR_RESULT stopped = CI_PipelineStopCapture(pPipeline);
         if (stopped != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "could not stop the capture before destruction\n");
+            QOR_LOG_ERROR(kTag, "could not stop the capture before destruction\n");
             return stopped;
         }
     }
     List_detach(&pipe->sCell);
     if (pipe->ui32Identifier > 0 && CI_PipelineDeleteShots(pPipeline) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to clear the shots\n");
+        QOR_LOG_ERROR(kTag, "Failed to clear the shots\n");
     }
     if (List_visitor(&pipe->sList_buffers, pipe, List_ClearBuffers) != nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to clear the list of buffers\n");
+        QOR_LOG_ERROR(kTag, "Failed to clear the list of buffers\n");
     }
 
     ClearParam clear = {pipe};
     if (List_visitor(&pipe->sList_lshmat, &clear, List_ClearLSHMat) != nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to clear the list of LSH matrix\n");
+        QOR_LOG_ERROR(kTag, "Failed to clear the list of LSH matrix\n");
     }
     pipe->pMatrix = nullptr;
     if (pPipeline->sDefectivePixels.sInput.apDefectInput != nullptr) {
@@ -412,7 +406,7 @@ QOR_RESULT CI_PipelineDestroy(CI_PIPELINE *pPipeline) {
     if (pipe->ui32Identifier > 0) {
         const int ret = controlValue(pipe, CI_PIPELINE_DEREGISTER, pipe->ui32Identifier);
         if (ret < 0) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to deregister the configuration (returned %d)\n", ret);
+            QOR_LOG_ERROR(kTag, "Failed to deregister the configuration (returned %d)\n", ret);
             result = toQorResult(ret);
         }
     }
@@ -434,31 +428,30 @@ struct Taken {
 
 QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->bStarted) {
-        LOG_Error(__func__, __LINE__, kTag, "cannot change linestore of started pipeline!\n");
+        QOR_LOG_ERROR(kTag, "cannot change linestore of started pipeline!\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const int ctx = pPipeline->config.ui8Context;
     if (ctx >= CI_N_CONTEXT) {
-        LOG_Error(__func__, __LINE__, kTag, "chosen context %d is not supported (max %d)\n", ctx, CI_N_CONTEXT);
+        QOR_LOG_ERROR(kTag, "chosen context %d is not supported (max %d)\n", ctx, CI_N_CONTEXT);
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_UINT32 needed = (pPipeline->sImagerInterface.ui16ImagerSize[0] + 1u) * 2u;
     CI_CONNECTION *conn = &pipe->pConnection->publicConnection;
     QOR_RESULT ret = CI_DriverGetLinestore(conn);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to access the driver to get current linestore!\n");
+        QOR_LOG_ERROR(kTag, "Failed to access the driver to get current linestore!\n");
         return ret;
     }
     CI_LINESTORE ls = conn->sLinestoreStatus;
     const CI_HWINFO &hw = conn->sHWInfo;
     if (ls.aActive[ctx]) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "context is already active: no point to compute a linestore for it (will not start)\n");
+        QOR_LOG_ERROR(kTag, "context is already active: no point to compute a linestore for it (will not start)\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     Taken taken[CI_N_CONTEXT];
@@ -466,10 +459,11 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline) {
     for (int i = 0; i < CI_N_CONTEXT && i < hw.config_ui8NContexts; i++) {
         if (ls.aActive[i]) {
             if (ls.aSize[i] > hw.context_aMaxWidthMult[i]) {
-                LOG_Error(__func__, __LINE__, kTag,
-                          "Context %d is running using more than its multi-context size - cannot reserve linestore for "
-                          "context ctx %d\n",
-                          i, ctx);
+                QOR_LOG_ERROR(
+                    kTag,
+                    "Context %d is running using more than its multi-context size - cannot reserve linestore for "
+                    "context ctx %d\n",
+                    i, ctx);
                 return QOR_RES_NOT_SUPPORTED;
             }
             taken[nTaken++] = Taken{ls.aStart[i], ls.aSize[i], i};
@@ -514,14 +508,14 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline) {
         }
     }
     if (start < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "cannot fit ctx %d into linestore (need %d, biggest gap found is %d)\n",
-                  ctx, static_cast<int>(needed), static_cast<int>(biggest));
+        QOR_LOG_ERROR(kTag, "cannot fit ctx %d into linestore (need %d, biggest gap found is %d)\n", ctx,
+                      static_cast<int>(needed), static_cast<int>(biggest));
         return QOR_RES_NOT_SUPPORTED;
     }
     ls.aStart[ctx] = static_cast<QOR_INT32>(start);
     ret = CI_DriverSetLinestore(conn, &ls);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "computed linestore refused\n");
+        QOR_LOG_ERROR(kTag, "computed linestore refused\n");
         return ret;
     }
     return QOR_RES_OK;
@@ -529,12 +523,12 @@ QOR_RESULT CI_PipelineComputeLinestore(CI_PIPELINE *pPipeline) {
 
 QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32Size, QOR_UINT32 *pMatrixId) {
     if (pPipeline == nullptr || ui32Size == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL or size is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL or size is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     if (pipe->ui32Identifier <= 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline is not registered\n");
+        QOR_LOG_ERROR(kTag, "Pipeline is not registered\n");
         return QOR_RES_NOT_INITIALISED;
     }
     CI_ALLOC_PARAM param;
@@ -544,12 +538,12 @@ QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32S
     param.uiSize = ui32Size;
     const int ret = control(pipe, CI_CREATE_BUFF, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to create lsh matrix in kernel space (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to create lsh matrix in kernel space (returned %d)\n", ret);
         return toQorResult(ret);
     }
     INT_LSHMAT *mat = static_cast<INT_LSHMAT *>(calloc(1, sizeof(INT_LSHMAT)));
     if (mat == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate new internal LSH matrix\n");
+        QOR_LOG_ERROR(kTag, "Failed to allocate new internal LSH matrix\n");
         return QOR_RES_NO_MEMORY;
     }
     mat->ID = static_cast<QOR_INT32>(param.uiMemMapId);
@@ -558,13 +552,13 @@ QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32S
     mat->sCell.object = mat;
     mat->memory = SYS_IO_MemMap2(pipe->pConnection->fileDesc, mat->uiSize, PROT_WRITE, MAP_SHARED, param.uiMemMapId);
     if (mat->memory == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to map Buffer to user-space\n");
+        QOR_LOG_ERROR(kTag, "Failed to map Buffer to user-space\n");
         free(mat);
         return QOR_RES_FAILED;
     }
     const QOR_RESULT pushed = List_pushBack(&pipe->sList_lshmat, &mat->sCell);
     if (pushed != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to add buffer to the Pipeline list!\n");
+        QOR_LOG_ERROR(kTag, "Failed to add buffer to the Pipeline list!\n");
         freeMatrix(pipe, mat);
         return pushed;
     }
@@ -576,27 +570,26 @@ QOR_RESULT CI_PipelineAllocateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 ui32S
 
 QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId, CI_LSHMAT *pMatrix) {
     if (pPipeline == nullptr || pMatrix == nullptr || matrixId == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pMatrix is NULL or id is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pMatrix is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_LSHMAT *mat = findMatrix(pipe, matrixId);
     if (mat == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Could not find LSH matrix %d in user-side\n", static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "Could not find LSH matrix %d in user-side\n", static_cast<int>(matrixId));
         return QOR_RES_IN_PROGRESS;
     }
     if (mat->eStatus != INT_BUFFER_AVAILABLE) {
-        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not available\n", static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "LSH matrix %d not available\n", static_cast<int>(matrixId));
         return QOR_RES_IN_PROGRESS;
     }
     CI_LSH_GET_PARAM param = {static_cast<QOR_UINT32>(pipe->ui32Identifier), matrixId};
     const int ret = control(pipe, CI_PIPELINE_GET_LSH, &param);
     if (ret < 0) {
         if (ret == -EALREADY) {
-            LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d is not available in kernel\n",
-                      static_cast<int>(matrixId));
+            QOR_LOG_ERROR(kTag, "LSH matrix %d is not available in kernel\n", static_cast<int>(matrixId));
         } else {
-            LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not found in kernel-side\n", static_cast<int>(matrixId));
+            QOR_LOG_ERROR(kTag, "LSH matrix %d not found in kernel-side\n", static_cast<int>(matrixId));
         }
         return QOR_RES_IN_PROGRESS;
     }
@@ -610,17 +603,17 @@ QOR_RESULT CI_PipelineAcquireLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrix
 
 QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatrix) {
     if (pPipeline == nullptr || pMatrix == nullptr || pMatrix->id == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline or pMatrix is NULL or id is 0\n");
+        QOR_LOG_ERROR(kTag, "pPipeline or pMatrix is NULL or id is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_LSHMAT *mat = findMatrix(pipe, pMatrix->id);
     if (mat == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Could not find LSH matrix %d\n", static_cast<int>(pMatrix->id));
+        QOR_LOG_ERROR(kTag, "Could not find LSH matrix %d\n", static_cast<int>(pMatrix->id));
         return QOR_RES_IN_PROGRESS;
     }
     if (mat->eStatus != INT_BUFFER_ACQUIRED) {
-        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not acquired\n", static_cast<int>(pMatrix->id));
+        QOR_LOG_ERROR(kTag, "LSH matrix %d not acquired\n", static_cast<int>(pMatrix->id));
         return QOR_RES_IN_PROGRESS;
     }
     mat->config = pMatrix->config;
@@ -630,8 +623,7 @@ QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatri
     param.matrixId = pMatrix->id;
     param.matrixConfig = mat->config;
     if (control(pipe, CI_PIPELINE_SET_LSH, &param) < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n",
-                  static_cast<int>(pMatrix->id));
+        QOR_LOG_ERROR(kTag, "Failed to update kernel side for LSH matrix %d!\n", static_cast<int>(pMatrix->id));
         return QOR_RES_FAILED;
     }
     mat->eStatus = INT_BUFFER_AVAILABLE;
@@ -640,7 +632,7 @@ QOR_RESULT CI_PipelineReleaseLSHMatrix(CI_PIPELINE *pPipeline, CI_LSHMAT *pMatri
 
 QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId) {
     if (pPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
@@ -648,24 +640,23 @@ QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixI
     if (matrixId != 0) {
         mat = findMatrix(pipe, matrixId);
         if (mat == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, "Could not find LSH matrix %d\n", static_cast<int>(matrixId));
+            QOR_LOG_ERROR(kTag, "Could not find LSH matrix %d\n", static_cast<int>(matrixId));
             return QOR_RES_IN_PROGRESS;
         }
         if (mat->eStatus != INT_BUFFER_AVAILABLE) {
-            LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d is not available\n", static_cast<int>(matrixId));
+            QOR_LOG_ERROR(kTag, "LSH matrix %d is not available\n", static_cast<int>(matrixId));
             return QOR_RES_IN_PROGRESS;
         }
         const QOR_RESULT ret = CI_ModuleLSH_verif(&mat->config, &pPipeline->sImagerInterface, &hwInfo(pipe));
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "The lens shading values are not correct!\n");
+            QOR_LOG_ERROR(kTag, "The lens shading values are not correct!\n");
             return ret;
         }
     }
     CI_LSH_CHANGE_PARAM param = {static_cast<QOR_UINT32>(pipe->ui32Identifier), matrixId};
     const int ret = control(pipe, CI_PIPELINE_CHANGE_LSH, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to update kernel side for LSH matrix %d!\n",
-                  static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "Failed to update kernel side for LSH matrix %d!\n", static_cast<int>(matrixId));
         return toQorResult(ret);
     }
     if (pipe->pMatrix != nullptr) {
@@ -680,19 +671,18 @@ QOR_RESULT CI_PipelineUpdateLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixI
 
 QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 matrixId) {
     if (pPipeline == nullptr || matrixId == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "pPipeline is NULL\n");
+        QOR_LOG_ERROR(kTag, "pPipeline is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     INT_PIPELINE *pipe = intPipeline(pPipeline);
     INT_LSHMAT *mat = findMatrix(pipe, matrixId);
     if (mat == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d not found in userspace buffer list!\n",
-                  static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "LSH matrix %d not found in userspace buffer list!\n", static_cast<int>(matrixId));
         return QOR_RES_IN_PROGRESS;
     }
     if (mat == pipe->pMatrix) {
         // The hardware reads this matrix: switch to another one (or none) first.
-        LOG_Error(__func__, __LINE__, kTag, "LSH matrix %d is in use by the hardware\n", static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "LSH matrix %d is in use by the hardware\n", static_cast<int>(matrixId));
         return QOR_RES_IN_USE;
     }
     List_detach(&mat->sCell);
@@ -703,7 +693,7 @@ QOR_RESULT CI_PipelineDeregisterLSHMatrix(CI_PIPELINE *pPipeline, QOR_UINT32 mat
     param.uiMemMapId = matrixId;
     const int ret = control(pipe, CI_DEREGISTER_BUFF, &param);
     if (ret < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to deregister LSH matrix %d\n", static_cast<int>(matrixId));
+        QOR_LOG_ERROR(kTag, "Failed to deregister LSH matrix %d\n", static_cast<int>(matrixId));
         List_pushBack(&pipe->sList_lshmat, &mat->sCell);
         return toQorResult(ret);
     }

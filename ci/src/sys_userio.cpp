@@ -17,12 +17,12 @@ extern "C" {
 SYS_FILE *SYS_IO_Open(const char *path, int flags, int /*extra*/) {
     SYS_FILE *file = static_cast<SYS_FILE *>(std::malloc(sizeof(SYS_FILE)));
     if (file == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to allocate memory!\n");
+        QOR_LOG_ERROR(kTag, "Failed to allocate memory!\n");
         return nullptr;
     }
     file->file = SEAM_Open(path, flags, 0);
     if (file->file < 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to open '%s'!\n", path != nullptr ? path : "(null)");
+        QOR_LOG_ERROR(kTag, "Failed to open '%s'!\n", path != nullptr ? path : "(null)");
         std::free(file);
         return nullptr;
     }

@@ -93,8 +93,8 @@ QOR_RESULT CI_ALLOC_YUVSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
     const QOR_UINT64 larger = pResult->ui32Stride > pResult->ui32CStride ? pResult->ui32Stride : pResult->ui32CStride;
     const QOR_UINT64 tiled = tiledStride(larger, *pTileInfo);
     if (tiled > pTileInfo->ui32MaxTileStride) {
-        LOG_Error(__func__, __LINE__, kTag, "Trying to use tiling stride of %d (encoder) - maximum supported %d\n",
-                  static_cast<int>(tiled), static_cast<int>(pTileInfo->ui32MaxTileStride));
+        QOR_LOG_ERROR(kTag, "Trying to use tiling stride of %d (encoder) - maximum supported %d\n",
+                      static_cast<int>(tiled), static_cast<int>(pTileInfo->ui32MaxTileStride));
         return QOR_RES_NOT_SUPPORTED;
     }
     pResult->ui32Stride = static_cast<QOR_UINT32>(tiled);
@@ -112,7 +112,7 @@ QOR_RESULT CI_ALLOC_RGBSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
     if (pType == nullptr || pResult == nullptr)
         return QOR_RES_INVALID_PARAM;
     if (pTileInfo != nullptr && pType->eFmt == BGR_161616_64) {
-        LOG_Error(__func__, __LINE__, kTag, "Cannot insert tiled HDF buffer!\n");
+        QOR_LOG_ERROR(kTag, "Cannot insert tiled HDF buffer!\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_UINT64 raw = rawRowSize(*pType, ui32Width);
@@ -126,8 +126,8 @@ QOR_RESULT CI_ALLOC_RGBSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, QO
 
     const QOR_UINT64 tiled = tiledStride(pResult->ui32Stride, *pTileInfo);
     if (tiled > pTileInfo->ui32MaxTileStride) {
-        LOG_Error(__func__, __LINE__, kTag, "Trying to use tiling stride of %d (display) - maximum supported %d\n",
-                  static_cast<int>(tiled), static_cast<int>(pTileInfo->ui32MaxTileStride));
+        QOR_LOG_ERROR(kTag, "Trying to use tiling stride of %d (display) - maximum supported %d\n",
+                      static_cast<int>(tiled), static_cast<int>(pTileInfo->ui32MaxTileStride));
         return QOR_RES_NOT_SUPPORTED;
     }
     pResult->ui32Stride = static_cast<QOR_UINT32>(tiled);
@@ -141,7 +141,7 @@ QOR_RESULT CI_ALLOC_Raw2DSizeInfo(const PIXELTYPE *pType, QOR_UINT32 ui32Width, 
     if (pType == nullptr || pResult == nullptr)
         return QOR_RES_INVALID_PARAM;
     if (pTileInfo != nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Cannot configure tiled RAW2D format in current HW\n");
+        QOR_LOG_ERROR(kTag, "Cannot configure tiled RAW2D format in current HW\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     start(pResult, pType, rawRowSize(*pType, ui32Width), ui32Height);

@@ -16,7 +16,7 @@ constexpr const char *kTag = "DMABUF";
 int dmabuf_Open() {
     const int fd = SEAM_Open(DMABUF_DEVICE_PATH, O_RDWR, 0);
     if (fd < 0)
-        LOG_Error(__func__, __LINE__, kTag, "Could not open DMABUF Device\n");
+        QOR_LOG_ERROR(kTag, "Could not open DMABUF Device\n");
     return fd;
 }
 
@@ -38,7 +38,7 @@ QOR_RESULT DMABUF_Alloc(QOR_HANDLE *pHandle, QOR_SIZE bytes) {
         return QOR_RES_FAILED;
     S_DMABUFHandle *h = static_cast<S_DMABUFHandle *>(std::malloc(sizeof(S_DMABUFHandle)));
     if (h == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Malloc failure while allocating BufferAllocator struct\n");
+        QOR_LOG_ERROR(kTag, "Malloc failure while allocating BufferAllocator struct\n");
         SEAM_Close(dev);
         return QOR_RES_NO_MEMORY;
     }
@@ -47,7 +47,7 @@ QOR_RESULT DMABUF_Alloc(QOR_HANDLE *pHandle, QOR_SIZE bytes) {
     const long ret = SEAM_Ioctl(dev, DMABUF_IOCTL_ALLOC, reinterpret_cast<void *>(static_cast<uintptr_t>(bytes)));
     if (ret != 0) {
         // Nothing of a failed allocation is handed to the caller: callers only log the failure.
-        LOG_Error(__func__, __LINE__, kTag, "Could not create a DMABUF\n");
+        QOR_LOG_ERROR(kTag, "Could not create a DMABUF\n");
         release(h);
         return QOR_RES_FAILED;
     }
@@ -64,7 +64,7 @@ QOR_RESULT DMABUF_GetBufferFd(QOR_HANDLE handle, int *fd) {
     if (h->bufFd == -1) {
         const long ret = SEAM_Ioctl(h->ui32DmadevFd, DMABUF_IOCTL_EXPORT, nullptr);
         if (ret < 0) {
-            LOG_Error(__func__, __LINE__, kTag, "Could not export a DMABUF\n");
+            QOR_LOG_ERROR(kTag, "Could not export a DMABUF\n");
             return QOR_RES_FAILED;
         }
         h->bufFd = static_cast<int>(ret);

@@ -92,16 +92,16 @@ const SEAM_OPS *select() {
         sim = false;
     } else {
         if (env != nullptr && env[0] != '\0') {
-            LOG_Warning(__func__, __LINE__, kTag, "NORVA_PLATFORM=\"%s\" is neither \"sim\" nor \"hw\"\n", env);
+            QOR_LOG_WARNING(kTag, "NORVA_PLATFORM=\"%s\" is neither \"sim\" nor \"hw\"\n", env);
         }
         sim = ::access(kIspDevice, F_OK) != 0;
     }
     if (sim && g_simulation.load() == nullptr) {
-        LOG_Warning(__func__, __LINE__, kTag, "the simulated platform is not linked in: using the hardware\n");
+        QOR_LOG_WARNING(kTag, "the simulated platform is not linked in: using the hardware\n");
         sim = false;
     }
     chosen = sim ? g_simulation.load() : &kHardwareOps;
-    LOG_Info(__func__, __LINE__, kTag, "platform: %s\n", sim ? "sim" : "hw");
+    QOR_LOG_INFO(kTag, "platform: %s\n", sim ? "sim" : "hw");
     g_selected.store(chosen);
     return chosen;
 }

@@ -94,14 +94,12 @@ void LOG_ReadLogLevelFromEnv(void) {
     // Base 10 with an optional sign, stopping at the first non-digit; empty or non-numeric gives 0.
     const long value = std::strtol(env, nullptr, 10);
     if (value < LOG_LEVEL_SILENCE || value > LOG_LEVEL_PERF) {
-        LOG_Info("LOG_ReadLogLevelFromEnv", __LINE__, kTag,
-                 "Failed to apply log level %d: value is out of range [%d; %d]\n", static_cast<int>(value),
-                 LOG_LEVEL_SILENCE, LOG_LEVEL_PERF);
+        QOR_LOG_INFO(kTag, "Failed to apply log level %d: value is out of range [%d; %d]\n", static_cast<int>(value),
+                     LOG_LEVEL_SILENCE, LOG_LEVEL_PERF);
         return;
     }
     g_level.store(static_cast<int>(value), std::memory_order_relaxed);
-    LOG_Info("LOG_ReadLogLevelFromEnv", __LINE__, kTag,
-             "Apply log level from the NORVA_LOG_LEVEL environment variable = %d\n", static_cast<int>(value));
+    QOR_LOG_INFO(kTag, "Apply log level from the NORVA_LOG_LEVEL environment variable = %d\n", static_cast<int>(value));
 }
 
 namespace {

@@ -16,7 +16,7 @@ constexpr const char *kNoPipeline = "Camera pipeline not defined (== NULL)\n";
 #define CAMERA_REFUSE_IN_ERROR(result)                                                                                 \
     do {                                                                                                               \
         if (state == CAM_ERROR) {                                                                                      \
-            LOG_Error(__func__, __LINE__, kTag, kErrorState);                                                          \
+            QOR_LOG_ERROR(kTag, kErrorState);                                                                          \
             return (result);                                                                                           \
         }                                                                                                              \
     } while (0)
@@ -24,7 +24,7 @@ constexpr const char *kNoPipeline = "Camera pipeline not defined (== NULL)\n";
 #define CAMERA_NEEDS_PIPELINE(result)                                                                                  \
     do {                                                                                                               \
         if (pipeline == nullptr) {                                                                                     \
-            LOG_Error(__func__, __LINE__, kTag, kNoPipeline);                                                          \
+            QOR_LOG_ERROR(kTag, kNoPipeline);                                                                          \
             return (result);                                                                                           \
         }                                                                                                              \
     } while (0)
@@ -42,7 +42,7 @@ Camera::Camera(unsigned contextNumber)
     memset(&hwInfo, 0, sizeof(hwInfo));
     CI_CONNECTION *conn = ciConnection.getConnection();
     if (conn == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Error connecting to CI\n");
+        QOR_LOG_ERROR(kTag, "Error connecting to CI\n");
         state = CAM_ERROR;
         return;
     }
@@ -64,7 +64,7 @@ Camera::Camera(unsigned contextNumber, Sensor *pSensor) : Camera(contextNumber) 
         return;
     }
     if (pSensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Given sensor is NULL\n");
+        QOR_LOG_ERROR(kTag, "Given sensor is NULL\n");
         state = CAM_ERROR;
         return;
     }
@@ -75,13 +75,13 @@ Camera::Camera(unsigned contextNumber, Sensor *pSensor) : Camera(contextNumber) 
 
 void Camera::init(int sensorMode, int sensorFlipping) {
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera has no sensor!\n");
+        QOR_LOG_ERROR(kTag, "Camera has no sensor!\n");
         state = CAM_ERROR;
         return;
     }
     if (sensorMode >= 0 && sensor->configure(sensorMode, sensorFlipping) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to initialize the sensor for mode %d with flipping 0x%x\n",
-                  sensorMode, static_cast<unsigned>(sensorFlipping));
+        QOR_LOG_ERROR(kTag, "Unable to initialize the sensor for mode %d with flipping 0x%x\n", sensorMode,
+                      static_cast<unsigned>(sensorFlipping));
         state = CAM_ERROR;
         return;
     }
@@ -92,7 +92,7 @@ void Camera::init(int sensorMode, int sensorFlipping) {
 
 Camera::~Camera() {
     if (state == CAM_CAPTURING) {
-        LOG_Warning(__func__, __LINE__, kTag, "Camera in capture state, should be stopped before destroying.\n");
+        QOR_LOG_WARNING(kTag, "Camera in capture state, should be stopped before destroying.\n");
         stopCapture();
     }
     delete pipeline;
@@ -111,34 +111,34 @@ QOR_RESULT Camera::loadParameters(const ParameterList &parameters) {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (state == CAM_CONNECTED) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera modules must be registered before loading parameters.\n");
+        QOR_LOG_ERROR(kTag, "Camera modules must be registered before loading parameters.\n");
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
     if (state != CAM_REGISTERED && state != CAM_SET_UP && state != CAM_PROGRAMMED) {
-        LOG_Warning(__func__, __LINE__, kTag, "Possible invalid camera state for registering pipeline modules\n");
+        QOR_LOG_WARNING(kTag, "Possible invalid camera state for registering pipeline modules\n");
     }
     QOR_RESULT ret;
     if (bOwnSensor && sensor != nullptr) {
         ret = sensor->load(parameters);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "error loading setup parameters in the sensor.\n");
+            QOR_LOG_ERROR(kTag, "error loading setup parameters in the sensor.\n");
             return ret;
         }
     }
     ret = pipeline->reloadAll(parameters);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "error loading setup parameters in the pipeline.\n");
+        QOR_LOG_ERROR(kTag, "error loading setup parameters in the pipeline.\n");
         return ret;
     }
     ret = control.loadAll(parameters);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "error loading control parameters in the pipeline\n");
+        QOR_LOG_ERROR(kTag, "error loading control parameters in the pipeline\n");
         return ret;
     }
     ret = pipeline->setupAll();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Setting up pipeline modules.\n");
+        QOR_LOG_ERROR(kTag, "Setting up pipeline modules.\n");
         return ret;
     }
     if (state == CAM_REGISTERED) {
@@ -151,7 +151,7 @@ QOR_RESULT Camera::loadControlParameters(const ParameterList &parameters) {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     const QOR_RESULT ret = control.loadAll(parameters);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "error loading control parameters in the pipeline\n");
+        QOR_LOG_ERROR(kTag, "error loading control parameters in the pipeline\n");
     }
     return ret;
 }
@@ -160,15 +160,15 @@ QOR_RESULT Camera::saveParameters(ParameterList &parameters, ModuleBase::SaveTyp
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     bool failed = false;
     if (sensor != nullptr && sensor->save(parameters, t) != QOR_RES_OK) {
-        LOG_Warning(__func__, __LINE__, kTag, "Saving the parameters of the sensor failed.\n");
+        QOR_LOG_WARNING(kTag, "Saving the parameters of the sensor failed.\n");
         failed = true;
     }
     if (pipeline->saveAll(parameters, t) != QOR_RES_OK) {
-        LOG_Warning(__func__, __LINE__, kTag, "Saving the parameter of the modules failed.\n");
+        QOR_LOG_WARNING(kTag, "Saving the parameter of the modules failed.\n");
         failed = true;
     }
     if (control.saveAll(parameters, t) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Saving the parameter of the controls failed.\n");
+        QOR_LOG_ERROR(kTag, "Saving the parameter of the controls failed.\n");
         failed = true;
     }
     return failed ? QOR_RES_FAILED : QOR_RES_OK;
@@ -178,16 +178,16 @@ QOR_RESULT Camera::setupModules() {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (state == CAM_CONNECTED) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera modules must be registered before set up.\n");
+        QOR_LOG_ERROR(kTag, "Camera modules must be registered before set up.\n");
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
     if (state < CAM_REGISTERED || state > CAM_PROGRAMMED) {
-        LOG_Warning(__func__, __LINE__, kTag, "Possible invalid camera state for setting up modules.\n");
+        QOR_LOG_WARNING(kTag, "Possible invalid camera state for setting up modules.\n");
     }
     const QOR_RESULT ret = pipeline->setupAll();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "setting up modules.\n");
+        QOR_LOG_ERROR(kTag, "setting up modules.\n");
         return ret;
     }
     if (state == CAM_REGISTERED) {
@@ -200,7 +200,7 @@ QOR_RESULT Camera::setupModule(SetupID id) {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (state != CAM_REGISTERED && state != CAM_SET_UP) {
-        LOG_Warning(__func__, __LINE__, kTag, "Possible invalid camera state for setting up module.\n");
+        QOR_LOG_WARNING(kTag, "Possible invalid camera state for setting up module.\n");
     }
     return pipeline->setupModule(id);
 }
@@ -209,13 +209,13 @@ QOR_RESULT Camera::program() {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (state < CAM_SET_UP) {
-        LOG_Error(__func__, __LINE__, kTag,
-                  "Error programming pipeline. Camera modules must be set up before programming the pipeline.\n");
+        QOR_LOG_ERROR(kTag,
+                      "Error programming pipeline. Camera modules must be set up before programming the pipeline.\n");
         return QOR_RES_UNAVAILABLE;
     }
     const QOR_RESULT ret = pipeline->programPipeline(bUpdateASAP);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to program pipeline\n");
+        QOR_LOG_ERROR(kTag, "Unable to program pipeline\n");
         return ret;
     }
     if (state == CAM_SET_UP) {
@@ -240,17 +240,17 @@ QOR_RESULT Camera::addShots(unsigned num) {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (!programmedToCapturing(state)) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid camera state %d\n", static_cast<int>(state));
+        QOR_LOG_ERROR(kTag, "Invalid camera state %d\n", static_cast<int>(state));
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
     if (num == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Given number of Shots to add is too small: %d\n", static_cast<int>(num));
+        QOR_LOG_ERROR(kTag, "Given number of Shots to add is too small: %d\n", static_cast<int>(num));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = pipeline->addShots(num);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error adding buffer pool\n");
+        QOR_LOG_ERROR(kTag, "Error adding buffer pool\n");
         state = CAM_ERROR;
     }
     return ret;
@@ -261,7 +261,7 @@ QOR_RESULT Camera::deleteShots() {
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     const QOR_RESULT ret = pipeline->deleteShots();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to delete shots\n");
+        QOR_LOG_ERROR(kTag, "Failed to delete shots\n");
     }
     return ret;
 }
@@ -270,7 +270,7 @@ QOR_RESULT Camera::allocateBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, bool
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (!programmedToCapturing(state)) {
-        LOG_Error(__func__, __LINE__, kTag, "invalid camera state (%d)\n", static_cast<int>(state));
+        QOR_LOG_ERROR(kTag, "invalid camera state (%d)\n", static_cast<int>(state));
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
@@ -279,7 +279,7 @@ QOR_RESULT Camera::allocateBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ui32Size, bool
     }
     const QOR_RESULT ret = pipeline->allocateBuffer(eBuffer, ui32Size, isTiled, pBufferId);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error while allocating buffer\n");
+        QOR_LOG_ERROR(kTag, "Error while allocating buffer\n");
         state = CAM_ERROR;
     }
     return ret;
@@ -294,11 +294,11 @@ QOR_RESULT Camera::importBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ionFd, QOR_UINT3
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (ui32Size == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "size is 0\n");
+        QOR_LOG_ERROR(kTag, "size is 0\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (!programmedToCapturing(state)) {
-        LOG_Error(__func__, __LINE__, kTag, "invalid camera state (%d)\n", static_cast<int>(state));
+        QOR_LOG_ERROR(kTag, "invalid camera state (%d)\n", static_cast<int>(state));
         state = CAM_ERROR;
         return QOR_RES_UNAVAILABLE;
     }
@@ -307,7 +307,7 @@ QOR_RESULT Camera::importBuffer(CI_BUFFTYPE eBuffer, QOR_UINT32 ionFd, QOR_UINT3
     }
     const QOR_RESULT ret = pipeline->importBuffer(eBuffer, ionFd, ui32Size, isTiled, pBufferId);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error while importing buffer\n");
+        QOR_LOG_ERROR(kTag, "Error while importing buffer\n");
         state = CAM_ERROR;
     }
     return ret;
@@ -318,7 +318,7 @@ QOR_RESULT Camera::deregisterBuffer(QOR_UINT32 uiBufferID) {
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     const QOR_RESULT ret = pipeline->deregisterBuffer(uiBufferID);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to deregister buffer %d\n", static_cast<int>(uiBufferID));
+        QOR_LOG_ERROR(kTag, "Failed to deregister buffer %d\n", static_cast<int>(uiBufferID));
     }
     return ret;
 }
@@ -327,24 +327,24 @@ QOR_RESULT Camera::allocateBufferPool(unsigned num, std::list<unsigned> &bufferI
     CAMERA_REFUSE_IN_ERROR(QOR_RES_FAILED);
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
     if (!programmedToCapturing(state)) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid camera state (%d)\n", static_cast<int>(state));
+        QOR_LOG_ERROR(kTag, "Invalid camera state (%d)\n", static_cast<int>(state));
         state = CAM_ERROR;
         return QOR_RES_FAILED;
     }
     const ModuleOUT *out = static_cast<const ModuleOUT *>(pipeline->getModule(STP_OUT));
     if (out == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "global module not found\n");
+        QOR_LOG_ERROR(kTag, "global module not found\n");
         return QOR_RES_FAILED;
     }
     // Refused before anything is added: extracted data needs a point to be taken from.
     if (out->displayType == PXL_NONE && out->dataExtractionType != PXL_NONE &&
         out->dataExtractionPoint == CI_INOUT_NONE) {
-        LOG_Error(__func__, __LINE__, kTag, "Data extraction enabled but data extraction point set to NONE\n");
+        QOR_LOG_ERROR(kTag, "Data extraction enabled but data extraction point set to NONE\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     QOR_RESULT ret = pipeline->addShots(num);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to add shots\n");
+        QOR_LOG_ERROR(kTag, "Failed to add shots\n");
         return ret;
     }
 
@@ -370,7 +370,7 @@ QOR_RESULT Camera::allocateBufferPool(unsigned num, std::list<unsigned> &bufferI
             QOR_UINT32 id = 0;
             ret = pipeline->allocateBuffer(o.type, 0, false, &id);
             if (ret != QOR_RES_OK) {
-                LOG_Error(__func__, __LINE__, kTag, o.message, static_cast<int>(i + 1), static_cast<int>(num));
+                QOR_LOG_ERROR(kTag, o.message, static_cast<int>(i + 1), static_cast<int>(num));
                 return ret;
             }
             bufferIds.push_back(id);
@@ -389,7 +389,7 @@ QOR_RESULT Camera::allocateBufferPool(unsigned num) {
 
 QOR_RESULT Camera::setDisplayDimensions(unsigned width, unsigned height) {
     if (state == CAM_CAPTURING) {
-        LOG_Error(__func__, __LINE__, kTag, "Can't change display buffer size when pipeline is running");
+        QOR_LOG_ERROR(kTag, "Can't change display buffer size when pipeline is running");
         return QOR_RES_UNAVAILABLE;
     }
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
@@ -398,7 +398,7 @@ QOR_RESULT Camera::setDisplayDimensions(unsigned width, unsigned height) {
 
 QOR_RESULT Camera::setEncoderDimensions(unsigned width, unsigned height) {
     if (state == CAM_CAPTURING) {
-        LOG_Error(__func__, __LINE__, kTag, "Can't change encoder buffer size when pipeline is running");
+        QOR_LOG_ERROR(kTag, "Can't change encoder buffer size when pipeline is running");
         return QOR_RES_UNAVAILABLE;
     }
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);
@@ -410,42 +410,42 @@ QOR_RESULT Camera::setEncoderDimensions(unsigned width, unsigned height) {
 QOR_RESULT Camera::startCapture() {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     if (state != CAM_READY) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera not ready to start capture.\n");
+        QOR_LOG_ERROR(kTag, "Camera not ready to start capture.\n");
         return QOR_RES_UNAVAILABLE;
     }
     if (pipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera pipeline object is NULL\n");
+        QOR_LOG_ERROR(kTag, "Camera pipeline object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     QOR_RESULT ret = control.configureStatistics();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Could not configure the control modules statistics!\n");
+        QOR_LOG_ERROR(kTag, "Could not configure the control modules statistics!\n");
         return ret;
     }
     ret = pipeline->setupRequested();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to setup modules before starting\n");
+        QOR_LOG_ERROR(kTag, "Unable to setup modules before starting\n");
         return ret;
     }
     ret = pipeline->programPipeline(bUpdateASAP);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to program pipeline before starting\n");
+        QOR_LOG_ERROR(kTag, "Unable to program pipeline before starting\n");
         return ret;
     }
     ret = pipeline->startCapture();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to start capture\n");
+        QOR_LOG_ERROR(kTag, "Unable to start capture\n");
         return ret;
     }
     if (bOwnSensor) {
         if (sensor == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, "Camera pipeline sensor object is NULL\n");
+            QOR_LOG_ERROR(kTag, "Camera pipeline sensor object is NULL\n");
             pipeline->stopCapture();
             return QOR_RES_NOT_INITIALISED;
         }
         ret = sensor->enable();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Unable to start sensor!\n");
+            QOR_LOG_ERROR(kTag, "Unable to start sensor!\n");
             pipeline->stopCapture();
             return ret;
         }
@@ -457,16 +457,16 @@ QOR_RESULT Camera::startCapture() {
 QOR_RESULT Camera::stopCapture() {
     CAMERA_REFUSE_IN_ERROR(QOR_RES_UNAVAILABLE);
     if (pipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Camera pipeline object is NULL\n");
+        QOR_LOG_ERROR(kTag, "Camera pipeline object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (state != CAM_CAPTURING) {
-        LOG_Warning(__func__, __LINE__, kTag, "Camera was not capturing.\n");
+        QOR_LOG_WARNING(kTag, "Camera was not capturing.\n");
         return QOR_RES_UNAVAILABLE;
     }
     const bool pipelineFailed = pipeline->stopCapture() != QOR_RES_OK;
     if (pipelineFailed) {
-        LOG_Error(__func__, __LINE__, kTag, "stopping capture.\n");
+        QOR_LOG_ERROR(kTag, "stopping capture.\n");
         state = CAM_ERROR;
         if (!bOwnSensor) {
             return QOR_RES_FAILED;
@@ -474,11 +474,11 @@ QOR_RESULT Camera::stopCapture() {
     }
     if (bOwnSensor) {
         if (sensor == nullptr) {
-            LOG_Error(__func__, __LINE__, kTag, "Camera sensor object is NULL\n");
+            QOR_LOG_ERROR(kTag, "Camera sensor object is NULL\n");
             return QOR_RES_NOT_INITIALISED;
         }
         if (sensor->disable() != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to stop the sensor!\n");
+            QOR_LOG_ERROR(kTag, "Failed to stop the sensor!\n");
             state = CAM_ERROR;
             return QOR_RES_FAILED;
         }
@@ -536,7 +536,7 @@ QOR_RESULT Camera::acquireShot(Shot &shot, bool block, bool updateControl) {
     QOR_RESULT ret = pipeline->acquireShot(shot, block);
     if (ret != QOR_RES_OK) {
         if (block) {
-            LOG_Error(__func__, __LINE__, kTag, "Unable to get shot\n");
+            QOR_LOG_ERROR(kTag, "Unable to get shot\n");
         }
         return ret;
     }
@@ -544,13 +544,13 @@ QOR_RESULT Camera::acquireShot(Shot &shot, bool block, bool updateControl) {
         return QOR_RES_OK;
     }
     if (shot.bFrameError) {
-        LOG_Warning(__func__, __LINE__, kTag, "frame is erroneous - skipping control module writing\n");
+        QOR_LOG_WARNING(kTag, "frame is erroneous - skipping control module writing\n");
         return QOR_RES_OK;
     }
     // The shot stays acquired whatever the controls return: the caller releases it.
     ret = control.runControlModules(UPDATE_SHOT, shot.metadata);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Unable to run control modules\n");
+        QOR_LOG_ERROR(kTag, "Unable to run control modules\n");
     }
     return ret;
 }
@@ -562,7 +562,7 @@ QOR_RESULT Camera::tryAcquireShot(Shot &shot, bool updateControl) { return acqui
 QOR_RESULT Camera::releaseShot(Shot &shot) {
     // A shot acquired before the camera failed is still given back: no driver shot is left acquired.
     if (state == CAM_ERROR && shot.pCIBuffer == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     CAMERA_NEEDS_PIPELINE(QOR_RES_FAILED);

@@ -5,7 +5,9 @@
 #include "ci/ci_api.h"
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_CONNECTION"
+namespace {
+constexpr const char *kTag = "ISPC_CONNECTION";
+} // namespace
 
 namespace ISPC {
 
@@ -25,7 +27,7 @@ QOR_RESULT CI_Connection::connect() {
     }
     CI_CONNECTION *opened = nullptr;
     if (CI_DriverInit(&opened) != QOR_RES_OK || opened == nullptr) {
-        QOR_LOG_ERROR(LOG_TAG, "Unable to initialize connection to CI\n");
+        QOR_LOG_ERROR(kTag, "Unable to initialize connection to CI\n");
         return QOR_RES_FAILED;
     }
     pCI_Connection = opened;
@@ -36,13 +38,13 @@ QOR_RESULT CI_Connection::connect() {
 QOR_RESULT CI_Connection::disconnect() {
     std::lock_guard<std::mutex> guard(connectionLock);
     if (nCI_Connections <= 0) {
-        QOR_LOG_ERROR(LOG_TAG, "Unable to close connection to CI (invalid connection counter)\n");
+        QOR_LOG_ERROR(kTag, "Unable to close connection to CI (invalid connection counter)\n");
         return QOR_RES_FAILED;
     }
     nCI_Connections--;
     if (nCI_Connections == 0) {
         if (CI_DriverFinalise(pCI_Connection) != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "Error closing CI connection\n");
+            QOR_LOG_ERROR(kTag, "Error closing CI connection\n");
         }
         pCI_Connection = nullptr;
     }
@@ -52,7 +54,7 @@ QOR_RESULT CI_Connection::disconnect() {
 CI_Connection::CI_Connection() : connected(false) {
     const QOR_RESULT ret = connect();
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to connect (returned %d)\n", static_cast<int>(ret));
+        QOR_LOG_ERROR(kTag, "Failed to connect (returned %d)\n", static_cast<int>(ret));
         return;
     }
     connected = true;
@@ -62,7 +64,7 @@ CI_Connection::~CI_Connection() {
     if (connected) {
         const QOR_RESULT ret = disconnect();
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "Failed to disconnect (returned %d)\n", static_cast<int>(ret));
+            QOR_LOG_ERROR(kTag, "Failed to disconnect (returned %d)\n", static_cast<int>(ret));
         }
     }
 }

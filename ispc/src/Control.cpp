@@ -12,7 +12,7 @@ Control::~Control() { clearModules(); }
 
 QOR_RESULT Control::registerControlModule(ControlModule *module, Pipeline *pipeline) {
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "NULL module provided");
+        QOR_LOG_ERROR(kTag, "NULL module provided");
         return QOR_RES_FAILED;
     }
     const ControlID id = module->getModuleID();
@@ -22,7 +22,7 @@ QOR_RESULT Control::registerControlModule(ControlModule *module, Pipeline *pipel
         return QOR_RES_OK;
     }
     if (it != controlRegistry.end()) {
-        LOG_Warning(__func__, __LINE__, kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
+        QOR_LOG_WARNING(kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
         delete it->second;
         controlRegistry.erase(it);
     }
@@ -42,7 +42,7 @@ ControlModule *Control::getControlModule(ControlID id) {
 QOR_RESULT Control::runControlModule(ControlID id, const Metadata &metadata) {
     ControlModule *module = getControlModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Module with id %d not found.\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Module with id %d not found.\n", static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     return module->update(metadata);
@@ -55,8 +55,7 @@ QOR_RESULT Control::runControlModules(const Metadata &metadata) {
             continue;
         }
         if (entry.second->update(metadata) != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Error while updating module with id %d\n",
-                      static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Error while updating module with id %d\n", static_cast<int>(entry.first));
             failed = true;
         }
     }
@@ -70,7 +69,7 @@ QOR_RESULT Control::runControlModules(CtrlUpdateMode updateMode, const Metadata 
             continue;
         }
         if (entry.second->update(metadata) != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to update module with id %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to update module with id %d\n", static_cast<int>(entry.first));
             failed = true;
         }
     }
@@ -81,7 +80,7 @@ QOR_RESULT Control::loadAll(const ParameterList &parameters) {
     bool failed = false;
     for (auto &entry : controlRegistry) {
         if (entry.second->load(parameters) != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to load module with id %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to load module with id %d\n", static_cast<int>(entry.first));
             failed = true;
         }
     }
@@ -91,7 +90,7 @@ QOR_RESULT Control::loadAll(const ParameterList &parameters) {
 QOR_RESULT Control::loadControlModule(ControlID id, const ParameterList &parameters) {
     ControlModule *module = getControlModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Module with id %d not found.\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Module with id %d not found.\n", static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     return module->load(parameters);
@@ -101,7 +100,7 @@ QOR_RESULT Control::saveAll(ParameterList &parameters, ModuleBase::SaveType t) c
     bool failed = false;
     for (const auto &entry : controlRegistry) {
         if (entry.second->save(parameters, t) != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to save module with id %d\n", static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to save module with id %d\n", static_cast<int>(entry.first));
             failed = true;
         }
     }
@@ -111,7 +110,7 @@ QOR_RESULT Control::saveAll(ParameterList &parameters, ModuleBase::SaveType t) c
 QOR_RESULT Control::saveControlModule(ControlID id, ParameterList &parameters, ModuleBase::SaveType t) const {
     auto it = controlRegistry.find(id);
     if (it == controlRegistry.end()) {
-        LOG_Error(__func__, __LINE__, kTag, "Module with id %d not found.\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Module with id %d not found.\n", static_cast<int>(id));
         return QOR_RES_FAILED;
     }
     return it->second->save(parameters, t);
@@ -121,8 +120,8 @@ QOR_RESULT Control::configureStatistics() {
     bool failed = false;
     for (auto &entry : controlRegistry) {
         if (entry.second->configureStatistics() != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure the statistics for module withid %d\n",
-                      static_cast<int>(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to configure the statistics for module withid %d\n",
+                          static_cast<int>(entry.first));
             failed = true;
         }
     }
@@ -137,7 +136,7 @@ QOR_RESULT Control::addPipelineToAll(Pipeline *pipeline) {
         }
     }
     if (refused > 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to add pipeline to %d modules\n", refused);
+        QOR_LOG_ERROR(kTag, "Failed to add pipeline to %d modules\n", refused);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
@@ -151,7 +150,7 @@ QOR_RESULT Control::setPipelineOwnerToAll(Pipeline *pipeline) {
         }
     }
     if (refused > 0) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to set pipeline owner to %d modules\n", refused);
+        QOR_LOG_ERROR(kTag, "Failed to set pipeline owner to %d modules\n", refused);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;

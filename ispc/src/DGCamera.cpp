@@ -8,7 +8,9 @@
 #include "ispc/ModuleRLT.h"
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_DGCAMERA"
+namespace {
+constexpr const char *kTag = "ISPC_DGCAMERA";
+} // namespace
 
 namespace ISPC {
 
@@ -36,7 +38,7 @@ DGCamera::DGCamera(unsigned contextNumber, const std::string &filename, unsigned
         init(0, 0);
         updateSensorInfo(ParameterList());
     } else {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Cannot init DG sensor!\n");
+        QOR_LOG_ERROR(kTag, "Cannot init DG sensor!\n");
         state = CAM_ERROR;
     }
 }
@@ -51,7 +53,7 @@ DGCamera::~DGCamera() = default;
 
 QOR_RESULT DGCamera::updateSensorInfo(const ParameterList &param) {
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "sensor object is NULL\n");
+        QOR_LOG_ERROR(kTag, "sensor object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     sensor->uiWellDepth = static_cast<unsigned>(param.getParameter(ModuleDNS::DNS_WELLDEPTH));
@@ -61,10 +63,10 @@ QOR_RESULT DGCamera::updateSensorInfo(const ParameterList &param) {
 
 QOR_RESULT DGCamera::enqueueShot() {
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "sensor object is NULL\n");
+        QOR_LOG_ERROR(kTag, "sensor object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
-    LOG_Info(__func__, __LINE__, LOG_TAG, "enqueue shot on DG camera\n");
+    QOR_LOG_INFO(kTag, "enqueue shot on DG camera\n");
     const QOR_RESULT ret = Camera::enqueueShot();
     if (ret == QOR_RES_OK && bOwnSensor) {
         return sensor->insert();
@@ -74,7 +76,7 @@ QOR_RESULT DGCamera::enqueueShot() {
 
 QOR_RESULT DGCamera::enqueueSpecifiedShot(CI_BUFFID &buffIds) {
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "sensor object is NULL\n");
+        QOR_LOG_ERROR(kTag, "sensor object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     const QOR_RESULT ret = Camera::enqueueSpecifiedShot(static_cast<const CI_BUFFID &>(buffIds));
@@ -92,7 +94,7 @@ QOR_RESULT DGCamera::enqueueSpecifiedShot(const CI_BUFFID &buffIds) {
 }
 
 QOR_RESULT DGCamera::acquireShot(Shot &shot, bool block, bool updateControl) {
-    LOG_Info(__func__, __LINE__, LOG_TAG, "acquire shot!\n");
+    QOR_LOG_INFO(kTag, "acquire shot!\n");
     QOR_RESULT ret = Camera::acquireShot(shot, block, updateControl);
     if (ret != QOR_RES_OK || !bOwnSensor || sensor == nullptr) {
         return ret;
@@ -106,12 +108,12 @@ QOR_RESULT DGCamera::acquireShot(Shot &shot, bool block, bool updateControl) {
 
 QOR_RESULT DGCamera::programExposure() {
     if (sensor == nullptr || pipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "sensor object is NULL\n");
+        QOR_LOG_ERROR(kTag, "sensor object is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     ModuleRLT *rlt = static_cast<ModuleRLT *>(pipeline->getModule(STP_RLT));
     if (rlt == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "RLT module not found\n");
+        QOR_LOG_ERROR(kTag, "RLT module not found\n");
         return QOR_RES_FAILED;
     }
     // The exposure relative to the geometric mean of the sensor's range.
@@ -136,8 +138,7 @@ bool DGCamera::supportIntDG() {
     CI_Connection connection;
     const CI_CONNECTION *c = connection.getConnection();
     if (c == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "failed to connect to driver to enquire about internal data generator\n");
+        QOR_LOG_ERROR(kTag, "failed to connect to driver to enquire about internal data generator\n");
         return false;
     }
     return (c->sHWInfo.eFunctionalities & CI_INFO_SUPPORTED_IIF_DATAGEN) != 0;

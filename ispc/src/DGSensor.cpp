@@ -5,7 +5,9 @@
 #include "norvacommon/userlog.h"
 #include "sensors/iifdatagen.h"
 
-#define LOG_TAG "ISPC_SENSOR"
+namespace {
+constexpr const char *kTag = "ISPC_SENSOR";
+} // namespace
 
 namespace ISPC {
 
@@ -15,8 +17,7 @@ namespace {
 template <typename T, typename Deprecated, typename Current>
 T readFact(const ParameterList &list, const ParamDef<Deprecated> &deprecated, const ParamDef<Current> &current) {
     if (list.exists(deprecated.name)) {
-        LOG_Warning(__func__, __LINE__, LOG_TAG, "%s is deprecated use %s instead!\n", deprecated.name.c_str(),
-                    current.name.c_str());
+        QOR_LOG_WARNING(kTag, "%s is deprecated use %s instead!\n", deprecated.name.c_str(), current.name.c_str());
         return static_cast<T>(list.getParameter(deprecated));
     }
     return static_cast<T>(list.getParameter(current));
@@ -28,30 +29,30 @@ DGSensor::DGSensor(const std::string &filename, QOR_UINT8 gasketNumber, bool isI
     : Sensor(), isInternal(isInternal) {
     CI_CONNECTION *connection = ciConnection.getConnection();
     if (connection == nullptr) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to connect to CI\n");
+        QOR_LOG_ERROR(kTag, "Failed to connect to CI\n");
         return;
     }
     if (!isInternal) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "external DG not supported!\n");
+        QOR_LOG_ERROR(kTag, "external DG not supported!\n");
         return;
     }
     init(GetSensorId(IIFDG_SENSOR_NAME));
     if (state == SENSOR_ERROR) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to initialise sensor\n");
+        QOR_LOG_ERROR(kTag, "Failed to initialise sensor\n");
         return;
     }
     // The pseudo-sensor's own settings, in order; the first failure leaves the sensor unusable.
     if (IIFDG_ExtendedSetConnection(hSensorHandle, connection) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to setup IIFDG connection\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup IIFDG connection\n");
         state = SENSOR_ERROR;
     } else if (IIFDG_ExtendedSetSourceFile(hSensorHandle, filename.c_str()) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to setup IIFDG source file\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup IIFDG source file\n");
         state = SENSOR_ERROR;
     } else if (IIFDG_ExtendedSetGasket(hSensorHandle, gasketNumber) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to setup IIFDG gasket\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup IIFDG gasket\n");
         state = SENSOR_ERROR;
     } else if (IIFDG_ExtendedSetIsVideo(hSensorHandle, QOR_TRUE) != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to setup IIFDG isVideo\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup IIFDG isVideo\n");
         state = SENSOR_ERROR;
     }
 }

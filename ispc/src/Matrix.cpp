@@ -4,13 +4,15 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_MATRIX"
+namespace {
+constexpr const char *kTag = "ISPC_MATRIX";
+} // namespace
 
 namespace ISPC {
 
 Matrix::Matrix(int _rows, int _cols) : rows(_rows), cols(_cols), matrixState(NOT_INITIALIZED) {
     if (rows < 1 || cols < 1) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid dimensions for matrix\n");
+        QOR_LOG_ERROR(kTag, "Invalid dimensions for matrix\n");
         matrixState = INVALID;
         return;
     }
@@ -38,7 +40,7 @@ std::vector<double> &Matrix::operator[](int index) {
     if (index >= 0 && index < rows && static_cast<size_t>(index) < coefficients.size()) {
         return coefficients[index];
     }
-    LOG_Error(__func__, __LINE__, LOG_TAG, "invalid row!!! return last row\n");
+    QOR_LOG_ERROR(kTag, "invalid row!!! return last row\n");
     if (coefficients.empty()) {
         g_noRow.clear();
         return g_noRow;
@@ -48,35 +50,33 @@ std::vector<double> &Matrix::operator[](int index) {
 
 const std::vector<double> &Matrix::operator[](int index) const { return const_cast<Matrix &>(*this)[index]; }
 
-void Matrix::zeros() {
-    if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
-        return;
-    }
+template <class Op> Matrix &Matrix::eachCoefficient(Op op) {
     for (auto &row : coefficients) {
         for (double &c : row)
-            c = 0.0;
+            op(c);
     }
+    return *this;
 }
 
-void Matrix::ones() {
+void Matrix::fill(double value, const char *function) {
     if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        LOG_Error(function, __LINE__, kTag, "Invalid matrix state\n");
         return;
     }
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = 1.0;
-    }
+    eachCoefficient([value](double &c) { c = value; });
 }
+
+void Matrix::zeros() { fill(0.0, __func__); }
+
+void Matrix::ones() { fill(1.0, __func__); }
 
 void Matrix::identity() {
     if (matrixState == INVALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return;
     }
     if (rows != cols) {
-        LOG_Warning(__func__, __LINE__, LOG_TAG, "Matrix is not square.\n");
+        QOR_LOG_WARNING(kTag, "Matrix is not square.\n");
     }
     const int n = rows < cols ? rows : cols;
     for (int i = 0; i < n; i++) {
@@ -85,28 +85,17 @@ void Matrix::identity() {
 }
 
 Matrix &Matrix::applyMin(double value) {
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = value < c ? value : c;
-    }
-    return *this;
+    return eachCoefficient([value](double &c) { c = value < c ? value : c; });
 }
 
 Matrix &Matrix::applyMax(double value) {
-    for (auto &row : coefficients) {
-        for (double &c : row)
-            c = c < value ? value : c;
-    }
-    return *this;
+    return eachCoefficient([value](double &c) { c = c < value ? value : c; });
 }
 
 Matrix &Matrix::normaliseSum() {
     const double s = sum();
     if (s != 0.0) {
-        for (auto &row : coefficients) {
-            for (double &c : row)
-                c /= s;
-        }
+        eachCoefficient([s](double &c) { c /= s; });
     }
     return *this;
 }
@@ -118,10 +107,7 @@ Matrix &Matrix::normaliseMax() {
     }
     const double m = max();
     if (m != 0.0) {
-        for (auto &row : coefficients) {
-            for (double &c : row)
-                c /= m;
-        }
+        eachCoefficient([m](double &c) { c /= m; });
     }
     return *this;
 }
@@ -135,38 +121,35 @@ double Matrix::sum() const {
     return s;
 }
 
-double Matrix::max() const {
+namespace {
+// The coefficient no later one beats, the first of equals; 0 without coefficients.
+template <class Beats> double extreme(const std::vector<std::vector<double>> &coefficients, Beats beats) {
     if (coefficients.empty()) {
         return 0.0;
     }
     double m = coefficients[0][0];
     for (const auto &row : coefficients) {
         for (double c : row) {
-            if (c > m)
+            if (beats(c, m))
                 m = c;
         }
     }
     return m;
 }
+} // namespace
+
+double Matrix::max() const {
+    return extreme(coefficients, [](double c, double m) { return c > m; });
+}
 
 double Matrix::min() const {
-    if (coefficients.empty()) {
-        return 0.0;
-    }
-    double m = coefficients[0][0];
-    for (const auto &row : coefficients) {
-        for (double c : row) {
-            if (c < m)
-                m = c;
-        }
-    }
-    return m;
+    return extreme(coefficients, [](double c, double m) { return c < m; });
 }
 
 template <class Op> Matrix Matrix::elementwise(Op op) const {
     Matrix result(rows, cols);
     if (matrixState != VALID) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     for (int r = 0; r < rows; r++) {
@@ -177,34 +160,27 @@ template <class Op> Matrix Matrix::elementwise(Op op) const {
     return result;
 }
 
-Matrix Matrix::operator+(const Matrix &o) const {
+template <class Op> Matrix Matrix::combine(const Matrix &o, const char *function, Op op) const {
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        LOG_Error(function, __LINE__, kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
+        LOG_Error(function, __LINE__, kTag, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
                   rows, cols, o.rows, o.cols);
         return result;
     }
-    return elementwise([&](int r, int c) { return coefficients[r][c] + o.coefficients[r][c]; });
+    return elementwise([&](int r, int c) { return op(coefficients[r][c], o.coefficients[r][c]); });
+}
+
+Matrix Matrix::operator+(const Matrix &o) const {
+    return combine(o, __func__, [](double a, double b) { return a + b; });
 }
 
 Matrix Matrix::operator-(const Matrix &o) const {
-    if (matrixState != VALID || o.matrixState != VALID) {
-        Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
-        return result;
-    }
-    if (rows != o.rows || cols != o.cols) {
-        Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
-                  rows, cols, o.rows, o.cols);
-        return result;
-    }
-    return elementwise([&](int r, int c) { return coefficients[r][c] - o.coefficients[r][c]; });
+    return combine(o, __func__, [](double a, double b) { return a - b; });
 }
 
 Matrix Matrix::operator+(double value) const {
@@ -226,18 +202,18 @@ Matrix Matrix::power(double value) const {
 Matrix Matrix::blend(const Matrix &o, double blending) const {
     if (!(blending >= 0.0 && blending <= 1.0)) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Blending value must be between 0.0 and 1.0 (received:%f)\n", blending);
+        QOR_LOG_ERROR(kTag, "Blending value must be between 0.0 and 1.0 (received:%f)\n", blending);
         return result;
     }
     if (matrixState != VALID || o.matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != o.rows || cols != o.cols) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n",
-                  rows, cols, o.rows, o.cols);
+        QOR_LOG_ERROR(kTag, "Unable to add matrices with different dimensions (%dx%d) and (%dx%d)\n", rows, cols,
+                      o.rows, o.cols);
         return result;
     }
     return elementwise(
@@ -247,13 +223,12 @@ Matrix Matrix::blend(const Matrix &o, double blending) const {
 Matrix Matrix::inv() const {
     if (matrixState != VALID) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Invalid matrix state\n");
+        QOR_LOG_ERROR(kTag, "Invalid matrix state\n");
         return result;
     }
     if (rows != 3 || cols != 3) {
         Matrix result(rows, cols);
-        LOG_Error(__func__, __LINE__, LOG_TAG,
-                  "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
+        QOR_LOG_ERROR(kTag, "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
         return result;
     }
     const auto &a = coefficients;
@@ -262,7 +237,7 @@ Matrix Matrix::inv() const {
                        a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
     Matrix result(3, 3);
     if (det == 0.0) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Determinant == 0, no inverse can be computed.\n");
+        QOR_LOG_ERROR(kTag, "Determinant == 0, no inverse can be computed.\n");
         return result;
     }
     const double f = 1.0 / det;

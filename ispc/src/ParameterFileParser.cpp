@@ -9,7 +9,9 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_FILEPARSER"
+namespace {
+constexpr const char *kTag = "ISPC_FILEPARSER";
+} // namespace
 
 namespace ISPC {
 
@@ -191,7 +193,7 @@ QOR_RESULT ParameterFileParser::parse(std::istream &fileStream, ParameterList &p
         params.addParameter(p, true);
     }
     if (fileStream.bad() || !fileStream.eof()) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to read the setup stream after %zu parameters\n", params.size());
+        QOR_LOG_ERROR(kTag, "Failed to read the setup stream after %zu parameters\n", params.size());
         return QOR_RES_IO_FAILED;
     }
     return QOR_RES_OK;
@@ -201,7 +203,7 @@ ParameterList ParameterFileParser::parseFile(const std::string &filename) {
     ParameterList list;
     std::string text;
     if (!readSetupFile(filename, text)) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to open file: %s\n", filename.c_str());
+        QOR_LOG_ERROR(kTag, "Failed to open file: %s\n", filename.c_str());
         list.setValid(false);
         return list;
     }
@@ -217,13 +219,12 @@ QOR_RESULT ParameterFileParser::save(const ParameterList &parameters, std::ostre
     for (const auto &entry : parameters) {
         const Parameter &p = entry.second;
         if (p.getTag().empty() || p.size() == 0) {
-            LOG_Warning(__func__, __LINE__, LOG_TAG, "Failed to save parameter '%s' which has %d values\n",
-                        p.getTag().c_str(), static_cast<int>(p.size()));
+            QOR_LOG_WARNING(kTag, "Failed to save parameter '%s' which has %d values\n", p.getTag().c_str(),
+                            static_cast<int>(p.size()));
             continue;
         }
         if (!writable(p)) {
-            LOG_Warning(__func__, __LINE__, LOG_TAG, "Failed to save parameter '%s' holding a line break\n",
-                        p.getTag().c_str());
+            QOR_LOG_WARNING(kTag, "Failed to save parameter '%s' holding a line break\n", p.getTag().c_str());
             continue;
         }
         writeLine(file, p);
@@ -244,8 +245,7 @@ QOR_RESULT ParameterFileParser::saveGrouped(const ParameterList &parameters, std
                 continue;
             }
             if (!writable(*p)) {
-                LOG_Warning(__func__, __LINE__, LOG_TAG, "Failed to save parameter '%s' holding a line break\n",
-                            p->getTag().c_str());
+                QOR_LOG_WARNING(kTag, "Failed to save parameter '%s' holding a line break\n", p->getTag().c_str());
                 continue;
             }
             writeLine(file, *p);
@@ -267,8 +267,7 @@ QOR_RESULT ParameterFileParser::saveGrouped(const ParameterList &parameters, std
             continue;
         }
         if (!writable(p)) {
-            LOG_Warning(__func__, __LINE__, LOG_TAG, "Failed to save parameter '%s' holding a line break\n",
-                        p.getTag().c_str());
+            QOR_LOG_WARNING(kTag, "Failed to save parameter '%s' holding a line break\n", p.getTag().c_str());
             continue;
         }
         if (!headerWritten) {
@@ -293,7 +292,7 @@ template <class Writer> QOR_RESULT saveToFile(const std::string &filename, Write
     QOR_RESULT ret = writer(file);
     file.close();
     if (ret == QOR_RES_OK && file.fail()) {
-        LOG_Error(__func__, __LINE__, LOG_TAG, "Failed to write file: %s\n", filename.c_str());
+        QOR_LOG_ERROR(kTag, "Failed to write file: %s\n", filename.c_str());
         return QOR_RES_IO_FAILED;
     }
     return ret;

@@ -7,14 +7,51 @@
 #include "ispc/ModuleOUT.h"
 #include "ispc/SensorFacts.h"
 #include "norvacommon/userlog.h"
+#include "PipelineInternal.h"
 
 namespace ISPC {
 
 namespace {
 
-constexpr const char *kTag = "ISPC_PIPELINE";
-constexpr const char *kErrorState = "Pipeline is in error state\n";
+using pipeline_internal::kErrorState;
+using pipeline_internal::kTag;
 constexpr const char *kNotFound = "Module not found: id=%d\n";
+
+// Loads, in registry order, the modules `wanted` picks; stops at the first failure, which is logged under the
+// caller's name.
+template <class Wanted>
+QOR_RESULT loadEach(std::map<SetupID, SetupModule *> &registry, const char *function, const ParameterList &parameters,
+                    Wanted wanted) {
+    for (auto &entry : registry) {
+        if (!wanted(entry.first)) {
+            continue;
+        }
+        const QOR_RESULT ret = entry.second->load(parameters);
+        if (ret != QOR_RES_OK) {
+            LOG_Error(function, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
+            return ret;
+        }
+    }
+    return QOR_RES_OK;
+}
+
+// Sets up, in registry order, the modules `wanted` picks, calling `after` on each one set up; stops at the
+// first failure, which is logged under the caller's name.
+template <class Wanted, class After>
+QOR_RESULT setupEach(std::map<SetupID, SetupModule *> &registry, const char *function, Wanted wanted, After after) {
+    for (auto &entry : registry) {
+        if (!wanted(*entry.second)) {
+            continue;
+        }
+        const QOR_RESULT ret = entry.second->setup();
+        if (ret != QOR_RES_OK) {
+            LOG_Error(function, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
+            return ret;
+        }
+        after(*entry.second);
+    }
+    return QOR_RES_OK;
+}
 
 } // namespace
 
@@ -33,28 +70,33 @@ Sensor *ControlModule::getSensor() const {
     return owner != nullptr ? owner->getSensor() : nullptr;
 }
 
+const Sensor *SetupModule::getSensor() const {
+    const Pipeline *p = getPipeline();
+    return p != nullptr ? p->getSensor() : nullptr;
+}
+
 Pipeline::Pipeline(CI_CONNECTION *pConnection, unsigned ctxNumber, Sensor *pSensor)
     : sensor(nullptr), pCIConnection(pConnection), pCIPipeline(nullptr), pMCPipeline(nullptr), ui32MaxDisplayWidth(0),
       ui32MaxDisplayHeight(0), ui32MaxEncoderWidth(0), ui32MaxEncoderHeight(0), bEnableTiling(false),
       ui8ContextNumber(static_cast<QOR_INT8>(ctxNumber)), ctxStatus(ISPC_Ctx_ERROR) {
     if (pConnection == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid CI_CONNETION parameter.\n");
+        QOR_LOG_ERROR(kTag, "Invalid CI_CONNETION parameter.\n");
         return;
     }
     if (pSensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid sensor parameter.\n");
+        QOR_LOG_ERROR(kTag, "Invalid sensor parameter.\n");
         return;
     }
     sensor = pSensor;
     // Zeroed, so no field is read before it is written, whatever the initialisers leave alone.
     pMCPipeline = static_cast<MC_PIPELINE *>(calloc(1, sizeof(MC_PIPELINE)));
     if (pMCPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "allocating MC pipeline failed.\n");
+        QOR_LOG_ERROR(kTag, "allocating MC pipeline failed.\n");
         return;
     }
     if (CI_PipelineCreate(&pCIPipeline, pConnection) != QOR_RES_OK) {
         pCIPipeline = nullptr;
-        LOG_Error(__func__, __LINE__, kTag, "allocating CI Pipeline.\n");
+        QOR_LOG_ERROR(kTag, "allocating CI Pipeline.\n");
         return;
     }
     const SensorFacts facts = readSensorFacts(*sensor);
@@ -73,8 +115,8 @@ Pipeline::Pipeline(CI_CONNECTION *pConnection, unsigned ctxNumber, Sensor *pSens
         bEnableTiling = false;
         ctxStatus = ISPC_Ctx_INIT;
     } else {
-        LOG_Error(__func__, __LINE__, kTag, "Invalid context number - max supported is %d\n",
-                  static_cast<int>(pConnection->sHWInfo.config_ui8NContexts) - 1);
+        QOR_LOG_ERROR(kTag, "Invalid context number - max supported is %d\n",
+                      static_cast<int>(pConnection->sHWInfo.config_ui8NContexts) - 1);
     }
 }
 
@@ -103,7 +145,7 @@ QOR_RESULT Pipeline::setEncoderDimensions(unsigned width, unsigned height) {
 
 QOR_RESULT Pipeline::registerModule(SetupModule *module) {
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Given module is NULL\n");
+        QOR_LOG_ERROR(kTag, "Given module is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const SetupID id = module->getModuleID();
@@ -113,7 +155,7 @@ QOR_RESULT Pipeline::registerModule(SetupModule *module) {
         return QOR_RES_OK;
     }
     if (it != moduleRegistry.end()) {
-        LOG_Warning(__func__, __LINE__, kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
+        QOR_LOG_WARNING(kTag, "Module with id = %d was previously registered\n", static_cast<int>(id));
         delete it->second;
         moduleRegistry.erase(it);
     }
@@ -142,30 +184,17 @@ void Pipeline::clearModules() {
 /* Loading */
 
 QOR_RESULT Pipeline::reloadAll(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
-    for (auto &entry : moduleRegistry) {
-        const QOR_RESULT ret = entry.second->load(parameters);
-        if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    PIPELINE_REFUSE_IN_ERROR();
+    return loadEach(moduleRegistry, __func__, parameters, [](SetupID) { return true; });
 }
 
 QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = reloadModule(globalModulesID[i], parameters);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to reload global module %d=module%d\n", i,
-                      static_cast<int>(globalModulesID[i]));
+            QOR_LOG_ERROR(kTag, "Failed to reload global module %d=module%d\n", i,
+                          static_cast<int>(globalModulesID[i]));
             return ret;
         }
     }
@@ -175,36 +204,20 @@ QOR_RESULT Pipeline::reloadAllGlobals(const ParameterList &parameters) {
 static bool isGlobal(SetupID id) { return id == Pipeline::globalModulesID[0] || id == Pipeline::globalModulesID[1]; }
 
 QOR_RESULT Pipeline::reloadAllModules(const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
-    for (auto &entry : moduleRegistry) {
-        if (isGlobal(entry.first)) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->load(parameters);
-        if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to load module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    PIPELINE_REFUSE_IN_ERROR();
+    return loadEach(moduleRegistry, __func__, parameters, [](SetupID id) { return !isGlobal(id); });
 }
 
 QOR_RESULT Pipeline::reloadModule(SetupID id, const ParameterList &parameters) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->load(parameters);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to load module id=%d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to load module id=%d\n", static_cast<int>(id));
     }
     return ret;
 }
@@ -215,8 +228,8 @@ QOR_RESULT Pipeline::saveAll(ParameterList &parameters, ModuleBase::SaveType t) 
     for (const auto &entry : moduleRegistry) {
         const QOR_RESULT ret = entry.second->save(parameters, t);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to save module: %d=%s\n", static_cast<int>(entry.first),
-                      ModuleBase::setupIDName(entry.first));
+            QOR_LOG_ERROR(kTag, "Failed to save module: %d=%s\n", static_cast<int>(entry.first),
+                          ModuleBase::setupIDName(entry.first));
             return ret;
         }
     }
@@ -226,12 +239,12 @@ QOR_RESULT Pipeline::saveAll(ParameterList &parameters, ModuleBase::SaveType t) 
 QOR_RESULT Pipeline::saveModule(SetupID id, ParameterList &parameters, ModuleBase::SaveType t) const {
     const SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->save(parameters, t);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to save module: %d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Failed to save module: %d\n", static_cast<int>(id));
     }
     return ret;
 }
@@ -239,32 +252,25 @@ QOR_RESULT Pipeline::saveModule(SetupID id, ParameterList &parameters, ModuleBas
 /* Setting up */
 
 QOR_RESULT Pipeline::setupAll() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     QOR_RESULT ret = setupAllGlobals();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to setup global modules\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup global modules\n");
         return ret;
     }
     ret = setupAllModules();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to setup modules\n");
+        QOR_LOG_ERROR(kTag, "Failed to setup modules\n");
     }
     return ret;
 }
 
 QOR_RESULT Pipeline::setupAllGlobals() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (int i = 0; i < 2; i++) {
         const QOR_RESULT ret = setupModule(globalModulesID[i]);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to setup global module %d=module%d\n", i,
-                      static_cast<int>(globalModulesID[i]));
+            QOR_LOG_ERROR(kTag, "Failed to setup global module %d=module%d\n", i, static_cast<int>(globalModulesID[i]));
             return ret;
         }
     }
@@ -272,18 +278,15 @@ QOR_RESULT Pipeline::setupAllGlobals() {
 }
 
 QOR_RESULT Pipeline::setupAllModules() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     for (auto &entry : moduleRegistry) {
         if (isGlobal(entry.first)) {
             continue;
         }
         const QOR_RESULT ret = entry.second->setup();
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Error configuring module: %d=%s\n", static_cast<int>(entry.first),
-                      ModuleBase::setupIDName(entry.first));
+            QOR_LOG_ERROR(kTag, "Error configuring module: %d=%s\n", static_cast<int>(entry.first),
+                          ModuleBase::setupIDName(entry.first));
             return ret;
         }
     }
@@ -291,75 +294,37 @@ QOR_RESULT Pipeline::setupAllModules() {
 }
 
 QOR_RESULT Pipeline::setupModule(SetupID id) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     SetupModule *module = getModule(id);
     if (module == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kNotFound, static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, kNotFound, static_cast<int>(id));
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_RESULT ret = module->setup();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Error configuring module: %d\n", static_cast<int>(id));
+        QOR_LOG_ERROR(kTag, "Error configuring module: %d\n", static_cast<int>(id));
     }
     return ret;
 }
 
 QOR_RESULT Pipeline::setupByPriority(modulePriority priority) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
-    for (auto &entry : moduleRegistry) {
-        if (entry.second->getPriority() > priority) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    PIPELINE_REFUSE_IN_ERROR();
+    return setupEach(
+        moduleRegistry, __func__, [priority](const SetupModule &m) { return m.getPriority() <= priority; },
+        [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupPending() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
-    for (auto &entry : moduleRegistry) {
-        if (entry.second->isSetup()) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-    }
-    return QOR_RES_OK;
+    PIPELINE_REFUSE_IN_ERROR();
+    return setupEach(
+        moduleRegistry, __func__, [](const SetupModule &m) { return !m.isSetup(); }, [](SetupModule &) {});
 }
 
 QOR_RESULT Pipeline::setupRequested() {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
-    for (auto &entry : moduleRegistry) {
-        if (!entry.second->isUpdateRequested()) {
-            continue;
-        }
-        const QOR_RESULT ret = entry.second->setup();
-        if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag, "Failed to configure module: %d\n", static_cast<int>(entry.first));
-            return ret;
-        }
-        entry.second->clearFlags();
-    }
-    return QOR_RES_OK;
+    PIPELINE_REFUSE_IN_ERROR();
+    return setupEach(
+        moduleRegistry, __func__, [](const SetupModule &m) { return m.isUpdateRequested(); },
+        [](SetupModule &m) { m.clearFlags(); });
 }
 
 /* Driver configuration */
@@ -367,7 +332,7 @@ QOR_RESULT Pipeline::setupRequested() {
 QOR_RESULT Pipeline::verifyConfiguration() const {
     if (pCIConnection == nullptr) {
         // Only a pipeline built without a connection (in its error state) has none to verify against.
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         return QOR_RES_UNAVAILABLE;
     }
     const CI_HWINFO &hw = pCIConnection->sHWInfo;
@@ -389,7 +354,7 @@ QOR_RESULT Pipeline::verifyConfiguration() const {
     };
     for (const Check &c : checks) {
         if (c.refused) {
-            LOG_Error(__func__, __LINE__, kTag, c.message, hw.rev_ui8Major, hw.rev_ui8Minor);
+            QOR_LOG_ERROR(kTag, c.message, hw.rev_ui8Major, hw.rev_ui8Minor);
             return QOR_RES_NOT_SUPPORTED;
         }
     }
@@ -405,23 +370,20 @@ bool Pipeline::captureStarted() const {
 }
 
 QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
-    if (ctxStatus == ISPC_Ctx_ERROR) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
-        return QOR_RES_UNAVAILABLE;
-    }
+    PIPELINE_REFUSE_IN_ERROR();
     if (ctxStatus == ISPC_Ctx_UNINIT) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline not initialized\n");
+        QOR_LOG_ERROR(kTag, "Pipeline not initialized\n");
         return QOR_RES_UNAVAILABLE;
     }
     QOR_RESULT ret = verifyConfiguration();
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Configuration not supported\n");
+        QOR_LOG_ERROR(kTag, "Configuration not supported\n");
         return ret;
     }
     int updateMask = 0;
     ret = MC_PipelineConvert(pMCPipeline, pCIPipeline, &updateMask);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "failed to convert the pipeline (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "failed to convert the pipeline (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
 
@@ -443,8 +405,8 @@ QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
         ret = bUpdateASAP ? CI_PipelineUpdateASAP(pCIPipeline, updateMask, &failure)
                           : CI_PipelineUpdate(pCIPipeline, updateMask, &failure);
         if (ret != QOR_RES_OK) {
-            LOG_Error(__func__, __LINE__, kTag,
-                      "Failed to update the pipeline configuration for module %d (returned %d)\n", failure, ret);
+            QOR_LOG_ERROR(kTag, "Failed to update the pipeline configuration for module %d (returned %d)\n", failure,
+                          ret);
             return QOR_RES_FAILED;
         }
         return QOR_RES_OK;
@@ -452,7 +414,7 @@ QOR_RESULT Pipeline::programPipeline(bool bUpdateASAP) {
 
     ret = CI_PipelineRegister(pCIPipeline);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "Failed to register the pipeline configuration (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "Failed to register the pipeline configuration (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
     ctxStatus = ISPC_Ctx_SETUP;
@@ -466,7 +428,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     g.ui32FrameBoundX = 0;
     g.ui32FrameBoundY = 0;
     if (sensor == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline does not have a sensor!\n");
+        QOR_LOG_ERROR(kTag, "Pipeline does not have a sensor!\n");
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -493,7 +455,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     g.ui32DispWidth = g.ui32DispHeight = 0xFFFFFFFFu;
 
     if (ctxStatus == ISPC_Ctx_ERROR || pMCPipeline == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, kErrorState);
+        QOR_LOG_ERROR(kTag, kErrorState);
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -513,7 +475,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
 
     const ModuleOUT *out = static_cast<const ModuleOUT *>(getModule(STP_OUT));
     if (out == nullptr) {
-        LOG_Error(__func__, __LINE__, kTag, "Pipeline has no registered ModuleOUT!\n");
+        QOR_LOG_ERROR(kTag, "Pipeline has no registered ModuleOUT!\n");
         if (ret != nullptr) {
             *ret = QOR_RES_UNAVAILABLE;
         }
@@ -532,7 +494,7 @@ Global_Setup Pipeline::getGlobalSetup(QOR_RESULT *ret) const {
     if (blc != nullptr) {
         g.ui32SystemBlack = blc->ui32SystemBlack;
     } else {
-        LOG_Warning(__func__, __LINE__, kTag, "Pipeline has no registered ModuleBLC\n");
+        QOR_LOG_WARNING(kTag, "Pipeline has no registered ModuleBLC\n");
     }
     if (ret != nullptr) {
         *ret = QOR_RES_OK;

@@ -9,7 +9,9 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "ISPC_SENSOR"
+namespace {
+constexpr const char *kTag = "ISPC_SENSOR";
+} // namespace
 
 namespace ISPC {
 
@@ -38,27 +40,6 @@ QOR_UINT32 stepExposure(unsigned long uSeconds, QOR_UINT32 step) {
         return UINT32_MAX;
     }
     return static_cast<QOR_UINT32>(q * s);
-}
-
-// Adds one parameter of the kind asked for, replacing one of the same tag; other kinds add nothing.
-template <typename Def, typename Value>
-void saveParameter(ParameterList &list, ModuleBase::SaveType t, const Def &def, const Value &value) {
-    switch (t) {
-    case ModuleBase::SAVE_VAL:
-        list.addParameter(def, value, true);
-        break;
-    case ModuleBase::SAVE_MIN:
-        list.addParameterMin(def, true);
-        break;
-    case ModuleBase::SAVE_MAX:
-        list.addParameterMax(def, true);
-        break;
-    case ModuleBase::SAVE_DEF:
-        list.addParameterDef(def, true);
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace
@@ -107,7 +88,7 @@ void Sensor::init(int sensorId) {
         ret = Sensor_Initialise(static_cast<QOR_UINT16>(sensorId), &handle);
     }
     if (ret != QOR_RES_OK || handle == nullptr) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to get a sensor handle for identifier %d.\n", sensorId);
+        QOR_LOG_ERROR(kTag, "Failed to get a sensor handle for identifier %d.\n", sensorId);
         return;
     }
     attachDriver(handle, sensorId);
@@ -120,7 +101,7 @@ void Sensor::attachDriver(SENSOR_HANDLE handle, int sensorId) {
     hSensorHandle = handle;
     state = SENSOR_ERROR;
     if (Sensor_SetPhyConnection(hSensorHandle, ciConnection.getConnection()) != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to set connection for identifier %d.\n", sensorId);
+        QOR_LOG_ERROR(kTag, "Failed to set connection for identifier %d.\n", sensorId);
         return;
     }
     state = SENSOR_INITIALIZED;
@@ -149,14 +130,14 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
     }
 
     if (state == SENSOR_ENABLED) {
-        QOR_LOG_ERROR(LOG_TAG, "Sensor is in state %s, expecting !=%s\n", StateName(state), StateName(state));
+        QOR_LOG_ERROR(kTag, "Sensor is in state %s, expecting !=%s\n", StateName(state), StateName(state));
         return QOR_RES_NOT_SUPPORTED;
     }
 
     QOR_RESULT ret =
         Sensor_SetMode(hSensorHandle, static_cast<QOR_UINT16>(sensorMode), static_cast<QOR_UINT8>(flipping));
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to set sensor's mode to %d with flipping 0x%x\n", sensorMode,
+        QOR_LOG_ERROR(kTag, "failed to set sensor's mode to %d with flipping 0x%x\n", sensorMode,
                       static_cast<unsigned>(flipping));
         state = SENSOR_ERROR;
         return ret;
@@ -166,7 +147,7 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
     std::memset(&info, 0, sizeof(info));
     ret = Sensor_GetInfo(hSensorHandle, &info);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to get sensor's info\n");
+        QOR_LOG_ERROR(kTag, "failed to get sensor's info\n");
         state = SENSOR_ERROR;
         return ret;
     }
@@ -190,26 +171,26 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
 
     ret = Sensor_GetExposure(hSensorHandle, &programmedExposure, 0);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_WARNING(LOG_TAG, "Failed to get initial exposure (returned %d)\n", static_cast<int>(ret));
+        QOR_LOG_WARNING(kTag, "Failed to get initial exposure (returned %d)\n", static_cast<int>(ret));
         state = SENSOR_ERROR;
         return QOR_RES_FAILED;
     }
     ret = Sensor_GetExposureRange(hSensorHandle, &minExposure, &maxExposure, &ui8SensorContexts);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to get exposure range (returned %d)!\n", static_cast<int>(ret));
+        QOR_LOG_ERROR(kTag, "Failed to get exposure range (returned %d)!\n", static_cast<int>(ret));
         state = SENSOR_ERROR;
         return QOR_RES_FAILED;
     }
     ret = Sensor_GetGainRange(hSensorHandle, &minGain, &maxGain, &ui8SensorContexts);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to get gain range (returned %d)!\n", static_cast<int>(ret));
+        QOR_LOG_ERROR(kTag, "Failed to get gain range (returned %d)!\n", static_cast<int>(ret));
         state = SENSOR_ERROR;
         return QOR_RES_FAILED;
     }
     programmedGain = 1.0;
     ret = Sensor_SetExposureGain(hSensorHandle, programmedExposure, programmedGain, ui8SensorContexts);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to set initial gain to 1.0 (returned %d)\n", static_cast<int>(ret));
+        QOR_LOG_ERROR(kTag, "Failed to set initial gain to 1.0 (returned %d)\n", static_cast<int>(ret));
         state = SENSOR_ERROR;
         return QOR_RES_FAILED;
     }
@@ -217,7 +198,7 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
     for (const std::string &name : extraNames) {
         QOR_UINT8 &value = programmedExtraParams[name]; // 0 when new
         Sensor_GetExtraParam(hSensorHandle, name.c_str(), &value);
-        QOR_LOG_INFO(LOG_TAG, "Extra parameter: %s, %d\n", name.c_str(), static_cast<int>(value));
+        QOR_LOG_INFO(kTag, "Extra parameter: %s, %d\n", name.c_str(), static_cast<int>(value));
     }
 
     programmedFocus = 0;
@@ -225,23 +206,23 @@ QOR_RESULT Sensor::configure(int sensorMode, int flipping) {
     if (Sensor_GetFocusRange(hSensorHandle, &minFocus, &maxFocus) == QOR_RES_OK) {
         focusSupported = true;
         if (Sensor_GetCurrentFocus(hSensorHandle, &programmedFocus) != QOR_RES_OK) {
-            QOR_LOG_WARNING(LOG_TAG, "failed to get initial focus\n");
+            QOR_LOG_WARNING(kTag, "failed to get initial focus\n");
             state = SENSOR_ERROR;
             return QOR_RES_FAILED;
         }
     }
 
-    QOR_LOG_INFO(LOG_TAG, "Sensor information (mode %d)\n", sensorMode);
-    QOR_LOG_INFO(LOG_TAG, "\tResolution: %dx%d @ %3.2f FPS\n", static_cast<int>(uiWidth), static_cast<int>(uiHeight),
+    QOR_LOG_INFO(kTag, "Sensor information (mode %d)\n", sensorMode);
+    QOR_LOG_INFO(kTag, "\tResolution: %dx%d @ %3.2f FPS\n", static_cast<int>(uiWidth), static_cast<int>(uiHeight),
                  flFrameRate);
-    QOR_LOG_INFO(LOG_TAG, "\tExposure min: %d, max: %d, programmed: %d\n", static_cast<int>(minExposure),
+    QOR_LOG_INFO(kTag, "\tExposure min: %d, max: %d, programmed: %d\n", static_cast<int>(minExposure),
                  static_cast<int>(maxExposure), static_cast<int>(programmedExposure));
-    QOR_LOG_INFO(LOG_TAG, "\tGain min: %f, max %f, programmed %f\n", minGain, maxGain, programmedGain);
+    QOR_LOG_INFO(kTag, "\tGain min: %f, max %f, programmed %f\n", minGain, maxGain, programmedGain);
     if (focusSupported) {
-        QOR_LOG_INFO(LOG_TAG, "\tFocus min: %u, max %u, current %u\n", unsigned{minFocus}, unsigned{maxFocus},
+        QOR_LOG_INFO(kTag, "\tFocus min: %u, max %u, current %u\n", unsigned{minFocus}, unsigned{maxFocus},
                      unsigned{programmedFocus});
     } else {
-        QOR_LOG_INFO(LOG_TAG, "\tFocus: N/A\n");
+        QOR_LOG_INFO(kTag, "\tFocus: N/A\n");
     }
     return QOR_RES_OK;
 }
@@ -250,7 +231,7 @@ bool Sensor::inState(State expected, const char *function, unsigned line) const 
     if (state == expected) {
         return true;
     }
-    LOG_Error(function, line, LOG_TAG, "Sensor is in state %s, expecting %s\n", StateName(state), StateName(expected));
+    LOG_Error(function, line, kTag, "Sensor is in state %s, expecting %s\n", StateName(state), StateName(expected));
     return false;
 }
 
@@ -260,7 +241,7 @@ QOR_RESULT Sensor::enable() {
     }
     const QOR_RESULT ret = Sensor_Enable(hSensorHandle);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to start transmitting data from the sensor!\n");
+        QOR_LOG_ERROR(kTag, "Failed to start transmitting data from the sensor!\n");
         state = SENSOR_ERROR;
         return ret;
     }
@@ -274,7 +255,7 @@ QOR_RESULT Sensor::disable() {
     }
     const QOR_RESULT ret = Sensor_Disable(hSensorHandle);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to stop transmitting data from the sensor!\n");
+        QOR_LOG_ERROR(kTag, "Failed to stop transmitting data from the sensor!\n");
         state = SENSOR_ERROR;
         return ret;
     }
@@ -293,11 +274,11 @@ QOR_RESULT Sensor::setExposure(unsigned long uSeconds) {
     const QOR_UINT32 exposure = stepExposure(uSeconds, exposureStep);
     const QOR_RESULT ret = Sensor_SetExposureGain(hSensorHandle, exposure, programmedGain, ui8SensorContexts);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to set exposure to %u\n", exposure);
+        QOR_LOG_ERROR(kTag, "Failed to set exposure to %u\n", exposure);
         return ret;
     }
     if (Sensor_GetExposure(hSensorHandle, &programmedExposure, ui8SensorContexts) != QOR_RES_OK) {
-        QOR_LOG_WARNING(LOG_TAG, "Failed to acquire new programmed exposure!\n");
+        QOR_LOG_WARNING(kTag, "Failed to acquire new programmed exposure!\n");
     }
     return ret;
 }
@@ -318,14 +299,14 @@ QOR_RESULT Sensor::setExposureGain(unsigned long uSeconds, double gain) {
     const QOR_UINT32 exposure = stepExposure(uSeconds, exposureStep);
     const QOR_RESULT ret = Sensor_SetExposureGain(hSensorHandle, exposure, gain, ui8SensorContexts);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Failed to set exposure to %u, gain to %f\n", exposure, gain);
+        QOR_LOG_ERROR(kTag, "Failed to set exposure to %u, gain to %f\n", exposure, gain);
         return ret;
     }
     if (Sensor_GetExposure(hSensorHandle, &programmedExposure, ui8SensorContexts) != QOR_RES_OK) {
-        QOR_LOG_WARNING(LOG_TAG, "Failed to acquire new programmed exposure!\n");
+        QOR_LOG_WARNING(kTag, "Failed to acquire new programmed exposure!\n");
     }
     if (Sensor_GetCurrentGain(hSensorHandle, &programmedGain, ui8SensorContexts) != QOR_RES_OK) {
-        QOR_LOG_WARNING(LOG_TAG, "Failed to acquire new programmed gain!\n");
+        QOR_LOG_WARNING(kTag, "Failed to acquire new programmed gain!\n");
     }
     return QOR_RES_OK;
 }
@@ -351,7 +332,7 @@ QOR_RESULT Sensor::setFocusDistance(unsigned focusDistance) {
     }
     unsigned value = focusDistance;
     if (value < minFocus || value > maxFocus) {
-        QOR_LOG_WARNING(LOG_TAG,
+        QOR_LOG_WARNING(kTag,
                         "Requested focus distance %d out of range (%d; %d). Setting focus distance to minimum value\n",
                         static_cast<int>(focusDistance), static_cast<int>(minFocus), static_cast<int>(maxFocus));
         value = minFocus;
@@ -364,7 +345,7 @@ QOR_RESULT Sensor::setFocusDistance(unsigned focusDistance) {
 QOR_RESULT Sensor::setExtraParameter(const std::string &name, QOR_UINT8 val) {
     auto it = programmedExtraParams.find(name);
     if (it == programmedExtraParams.end() || Sensor_SetExtraParam(hSensorHandle, name.c_str(), val) != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "Extra parameter %s not supported\n", name.c_str());
+        QOR_LOG_ERROR(kTag, "Extra parameter %s not supported\n", name.c_str());
         return QOR_RES_NOT_SUPPORTED;
     }
     Sensor_GetExtraParam(hSensorHandle, name.c_str(), &it->second);

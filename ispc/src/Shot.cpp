@@ -102,7 +102,7 @@ void Shot::configure(CI_SHOT *ci, const ModuleOUT &out, const Global_Setup &g) {
     // A save structure smaller than what extraction reads would be read past its end: its statistics stay 0.
     const bool readable = save != nullptr && ci->statsSize >= MC_SAVE_STRUCT_READ_SIZE;
     if (!readable) {
-        LOG_Warning(__func__, __LINE__, kTag, "statistics area of %u Bytes not decoded\n", ci->statsSize);
+        QOR_LOG_WARNING(kTag, "statistics area of %u Bytes not decoded\n", ci->statsSize);
     }
     const QOR_UINT32 eConfig = ci->eOutputConfig;
     Metadata &md = metadata;
@@ -146,8 +146,7 @@ void Shot::configure(CI_SHOT *ci, const ModuleOUT &out, const Global_Setup &g) {
         // 64-bit: a huge correction count must not wrap into a size that fits.
         const QOR_UINT64 needed = static_cast<QOR_UINT64>(md.defectiveStats.ui32NOutCorrection) * kDPFRecord;
         if (ci->uiDPFSize < needed || ci->pDPFMap == nullptr) {
-            LOG_Warning(__func__, __LINE__, kTag,
-                        "nb of correct pixels given by HW does not fit in buffer! DPF buffer not loaded\n");
+            QOR_LOG_WARNING(kTag, "nb of correct pixels given by HW does not fit in buffer! DPF buffer not loaded\n");
         } else {
             DPF.data = static_cast<const QOR_UINT8 *>(ci->pDPFMap);
             DPF.stride = ci->uiDPFSize;

@@ -67,6 +67,13 @@ bool ParseDouble(const char *s, double *pVal) {
     return true;
 }
 
+// A value of len characters as a C string in buf, cut to fit.
+template <size_t N> void copyValue(char (&buf)[N], const char *v, QOR_INT32 len) {
+    const QOR_INT32 n = len < static_cast<QOR_INT32>(N - 1) ? len : static_cast<QOR_INT32>(N - 1);
+    std::memcpy(buf, v, static_cast<size_t>(n));
+    buf[n] = '\0';
+}
+
 } // namespace
 
 CMetaData::CMetaData() : list(nullptr), tail(nullptr) {}
@@ -519,9 +526,7 @@ QOR_INT32 CMetaData::GetMetaInt(const char *name, QOR_INT32 defVal, QOR_INT32 in
     if (!v)
         return defVal;
     char buf[64];
-    QOR_INT32 n = len < 63 ? len : 63;
-    std::memcpy(buf, v, static_cast<size_t>(n));
-    buf[n] = '\0';
+    copyValue(buf, v, len);
     QOR_INT32 r;
     return ParseInt(buf, &r) ? r : defVal;
 }
@@ -534,9 +539,7 @@ double CMetaData::GetMetaDouble(const char *name, double defVal, QOR_INT32 index
     if (!v)
         return defVal;
     char buf[400];
-    QOR_INT32 n = len < 399 ? len : 399;
-    std::memcpy(buf, v, static_cast<size_t>(n));
-    buf[n] = '\0';
+    copyValue(buf, v, len);
     double r;
     return ParseDouble(buf, &r) ? r : defVal;
 }

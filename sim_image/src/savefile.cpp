@@ -6,9 +6,8 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "Savefile"
-
 namespace {
+constexpr const char *kTag = "Savefile";
 
 /* Sample x of one packed line, for each input layout. */
 QOR_UINT16 Sample8(const QOR_UINT8 *line, QOR_SIZE x) { return line[x]; }
@@ -69,32 +68,32 @@ const Layout kTiff12 = {SampleTiff12, false, 2, RowTiff12};
 QOR_RESULT Convert(const Layout &lay, const QOR_UINT16 *imageSize, const void *pInput, QOR_SIZE stride, void **pOutput,
                    QOR_SIZE *pOutsize) {
     if (!imageSize || !pInput || !pOutput || !pOutsize) {
-        QOR_LOG_ERROR(LOG_TAG, "imageSize, pInput, pOutput or pOutsize is NULL\n");
+        QOR_LOG_ERROR(kTag, "imageSize, pInput, pOutput or pOutsize is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     const QOR_SIZE width = imageSize[0], height = imageSize[1];
     if (lay.capture && stride % 4 != 0) {
-        QOR_LOG_ERROR(LOG_TAG, "size is not a multiple of 32b\n");
+        QOR_LOG_ERROR(kTag, "size is not a multiple of 32b\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     if (height % 2 != 0) {
-        QOR_LOG_ERROR(LOG_TAG, "function does not work with odd height\n");
+        QOR_LOG_ERROR(kTag, "function does not work with odd height\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     /* Whole 2x2 cells only; and every line must hold its samples, so no read goes past the input. */
     if (width % 2 != 0) {
-        QOR_LOG_ERROR(LOG_TAG, "function does not work with odd width\n");
+        QOR_LOG_ERROR(kTag, "function does not work with odd width\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     if (height > 0 && stride < lay.rowBytes(width)) {
-        QOR_LOG_ERROR(LOG_TAG, "stride %zu is too small for a line of %zu samples\n", stride, width);
+        QOR_LOG_ERROR(kTag, "stride %zu is too small for a line of %zu samples\n", stride, width);
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_SIZE outSize = width * height * static_cast<QOR_SIZE>(lay.outBytes);
     *pOutsize = outSize;
     void *out = lay.capture ? std::calloc(outSize ? outSize : 1, 1) : std::malloc(outSize ? outSize : 1);
     if (!out) {
-        QOR_LOG_ERROR(LOG_TAG, lay.capture ? "outputBuffer is NULL\n" : "*pOutput is NULL\n");
+        QOR_LOG_ERROR(kTag, lay.capture ? "outputBuffer is NULL\n" : "*pOutput is NULL\n");
         return QOR_RES_NO_MEMORY;
     }
     const QOR_UINT8 *in = static_cast<const QOR_UINT8 *>(pInput);
@@ -117,7 +116,7 @@ QOR_RESULT Convert(const Layout &lay, const QOR_UINT16 *imageSize, const void *p
             }
         }
         if (produced != 2 * width) {
-            QOR_LOG_ERROR(LOG_TAG, "did not save the correct number of pixels %d vs %d\n", static_cast<int>(produced),
+            QOR_LOG_ERROR(kTag, "did not save the correct number of pixels %d vs %d\n", static_cast<int>(produced),
                           static_cast<int>(2 * width));
             std::free(out);
             return QOR_RES_FAILED;
@@ -129,7 +128,7 @@ QOR_RESULT Convert(const Layout &lay, const QOR_UINT16 *imageSize, const void *p
 
 QOR_RESULT CheckFile(const SaveFile *pFile) {
     if (!pFile->bInitiliasedLock) {
-        QOR_LOG_ERROR(LOG_TAG, "file not initialised!\n");
+        QOR_LOG_ERROR(kTag, "file not initialised!\n");
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
@@ -153,7 +152,7 @@ QOR_RESULT EndSimImage(sSimImageOut *p) {
     if (p->saveToNRV && p->saveFormat && p->saveContext) {
         ret = SimImageOut_close(p);
         if (ret != QOR_RES_OK)
-            QOR_LOG_ERROR(LOG_TAG, "failed to close NRV file (returned %d)\n", ret);
+            QOR_LOG_ERROR(kTag, "failed to close NRV file (returned %d)\n", ret);
     }
     SimImageOut_clean(p);
     delete p;
@@ -166,7 +165,7 @@ QOR_BOOL SaveFile_useSaveLocks(void) { return QOR_TRUE; }
 
 QOR_RESULT SaveFile_init(SaveFile *pFile) {
     if (!pFile) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (pthread_mutex_init(&pFile->fileLock, nullptr) != 0)
@@ -180,20 +179,20 @@ QOR_RESULT SaveFile_init(SaveFile *pFile) {
 
 QOR_RESULT SaveFile_open(SaveFile *pFile, const char *filename) {
     if (!pFile || !filename) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile or filename is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile or filename is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     /* The initialised flag is checked first: the other fields of an uninitialised record mean nothing. */
     if (QOR_RESULT r = CheckFile(pFile))
         return r;
     if (pFile->saveTo || pFile->pSimImage) {
-        QOR_LOG_ERROR(LOG_TAG, "file already opened\n");
+        QOR_LOG_ERROR(kTag, "file already opened\n");
         return QOR_RES_IN_USE;
     }
     FileLock lock(pFile);
     pFile->saveTo = std::fopen(filename, "wb");
     if (!pFile->saveTo) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to open file '%s'\n", filename);
+        QOR_LOG_ERROR(kTag, "failed to open file '%s'\n", filename);
         return QOR_RES_FAILED;
     }
     pFile->ui32TimeWritten = 0;
@@ -202,33 +201,33 @@ QOR_RESULT SaveFile_open(SaveFile *pFile, const char *filename) {
 
 QOR_RESULT SaveFile_openNRV(SaveFile *pFile, const char *filename, const SimImageInfo *info) {
     if (!pFile || !filename || !info) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile or filename or info is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile or filename or info is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (QOR_RESULT r = CheckFile(pFile))
         return r;
     if (pFile->saveTo || pFile->pSimImage) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile->saveTo or pFile->pSimImage is not NULL (file already opened)\n");
+        QOR_LOG_ERROR(kTag, "pFile->saveTo or pFile->pSimImage is not NULL (file already opened)\n");
         return QOR_RES_IN_USE;
     }
     FileLock lock(pFile);
     sSimImageOut *p = new (std::nothrow) sSimImageOut;
     QOR_RESULT ret = p ? SimImageOut_init(p) : QOR_RES_NO_MEMORY;
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to create Sim Image object (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "failed to create Sim Image object (returned %d)\n", ret);
         delete p;
         return ret;
     }
     p->info = *info;
     ret = SimImageOut_create(p);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to create NRV file for saving (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "failed to create NRV file for saving (returned %d)\n", ret);
         EndSimImage(p);
         return ret;
     }
     ret = SimImageOut_open(p, filename);
     if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to open NRV file for saving (returned %d)\n", ret);
+        QOR_LOG_ERROR(kTag, "failed to open NRV file for saving (returned %d)\n", ret);
         EndSimImage(p);
         return ret;
     }
@@ -239,20 +238,20 @@ QOR_RESULT SaveFile_openNRV(SaveFile *pFile, const char *filename, const SimImag
 
 QOR_RESULT SaveFile_write(SaveFile *pFile, const void *ptr, size_t size) {
     if (!pFile || !ptr || size == 0) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile or ptr is NULL (or size is 0)\n");
+        QOR_LOG_ERROR(kTag, "pFile or ptr is NULL (or size is 0)\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (QOR_RESULT r = CheckFile(pFile))
         return r;
     FileLock lock(pFile);
     if (!pFile->saveTo && !pFile->pSimImage) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile->saveTo and pFile->pSimImage is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile->saveTo and pFile->pSimImage is NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (pFile->saveTo) {
         const size_t w = std::fwrite(ptr, 1, size, pFile->saveTo);
         if (w != size) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to write to file (written %zd/%zdB)\n", static_cast<ssize_t>(w),
+            QOR_LOG_ERROR(kTag, "failed to write to file (written %zd/%zdB)\n", static_cast<ssize_t>(w),
                           static_cast<ssize_t>(size));
             return QOR_RES_FAILED;
         }
@@ -260,12 +259,12 @@ QOR_RESULT SaveFile_write(SaveFile *pFile, const void *ptr, size_t size) {
         QOR_RESULT ret = SimImageOut_addFrame(pFile->pSimImage, ptr, size);
         if (ret != QOR_RES_OK) {
             /* Writing now would store the previous frame's planes again under this frame's place. */
-            QOR_LOG_ERROR(LOG_TAG, "failed to add a frame (returned %d)\n", ret);
+            QOR_LOG_ERROR(kTag, "failed to add a frame (returned %d)\n", ret);
             return ret;
         }
         ret = SimImageOut_write(pFile->pSimImage);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to write a frame (returned %d\n", ret);
+            QOR_LOG_ERROR(kTag, "failed to write a frame (returned %d\n", ret);
             return ret;
         }
     }
@@ -275,19 +274,19 @@ QOR_RESULT SaveFile_write(SaveFile *pFile, const void *ptr, size_t size) {
 
 QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, size_t size, QOR_UINT32 lines) {
     if (!pFile || !ptr || stride == 0 || size == 0 || lines == 0) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile(%p) or ptr(%p) or is NULL (or stride, size or lines is 0)\n",
+        QOR_LOG_ERROR(kTag, "pFile(%p) or ptr(%p) or is NULL (or stride, size or lines is 0)\n",
                       static_cast<const void *>(pFile), ptr);
         return QOR_RES_INVALID_PARAM;
     }
     if (QOR_RESULT r = CheckFile(pFile))
         return r;
     if (stride < size) {
-        QOR_LOG_ERROR(LOG_TAG, "size > stride\n");
+        QOR_LOG_ERROR(kTag, "size > stride\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     FileLock lock(pFile);
     if (!pFile->saveTo && !pFile->pSimImage) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile->saveTo and pFile->pSimImage are NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile->saveTo and pFile->pSimImage are NULL\n");
         return QOR_RES_NOT_INITIALISED;
     }
     const QOR_UINT8 *in = static_cast<const QOR_UINT8 *>(ptr);
@@ -295,7 +294,7 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
         for (QOR_UINT32 i = 0; i < lines; ++i) {
             const size_t w = std::fwrite(in + static_cast<size_t>(i) * stride, 1, size, pFile->saveTo);
             if (w != size) {
-                QOR_LOG_ERROR(LOG_TAG, "failed to write to file (%zd/%zdB written)\n", static_cast<ssize_t>(w),
+                QOR_LOG_ERROR(kTag, "failed to write to file (%zd/%zdB written)\n", static_cast<ssize_t>(w),
                               static_cast<ssize_t>(size));
                 return QOR_RES_FAILED;
             }
@@ -308,7 +307,7 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
         if (stride != size) {
             buf = static_cast<QOR_UINT8 *>(std::malloc(size * lines));
             if (!buf) {
-                QOR_LOG_ERROR(LOG_TAG, "failed to allocate %zu bytes to gather a frame\n", size * lines);
+                QOR_LOG_ERROR(kTag, "failed to allocate %zu bytes to gather a frame\n", size * lines);
                 return QOR_RES_NO_MEMORY;
             }
             for (QOR_UINT32 i = 0; i < lines; ++i)
@@ -317,12 +316,12 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
         QOR_RESULT ret = SimImageOut_addFrame(pFile->pSimImage, buf ? buf : in, size * lines);
         std::free(buf);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to add a frame (returned %d)\n", ret);
+            QOR_LOG_ERROR(kTag, "failed to add a frame (returned %d)\n", ret);
             return ret;
         }
         ret = SimImageOut_write(pFile->pSimImage);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to write a frame (returned %d\n", ret);
+            QOR_LOG_ERROR(kTag, "failed to write a frame (returned %d\n", ret);
             return QOR_RES_FAILED;
         }
     }
@@ -332,7 +331,7 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
 
 QOR_RESULT SaveFile_close(SaveFile *pFile) {
     if (!pFile) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (QOR_RESULT r = CheckFile(pFile))
@@ -341,7 +340,7 @@ QOR_RESULT SaveFile_close(SaveFile *pFile) {
     QOR_RESULT ret = QOR_RES_OK;
     if (pFile->saveTo) {
         if (std::fclose(pFile->saveTo) != 0) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to close file\n");
+            QOR_LOG_ERROR(kTag, "failed to close file\n");
             ret = QOR_RES_FAILED;
         }
         pFile->saveTo = nullptr;
@@ -356,7 +355,7 @@ QOR_RESULT SaveFile_close(SaveFile *pFile) {
 
 QOR_RESULT SaveFile_destroy(SaveFile *pFile) {
     if (!pFile) {
-        QOR_LOG_ERROR(LOG_TAG, "pFile is NULL\n");
+        QOR_LOG_ERROR(kTag, "pFile is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
     if (!pFile->bInitiliasedLock)
@@ -402,7 +401,7 @@ QOR_RESULT convertToPlanarBayer(QOR_UINT16 *imageSize, const void *pInput, QOR_S
     case 12:
         return Convert(kBayer12, imageSize, pInput, stride, pOutput, pOutsize);
     default:
-        QOR_LOG_ERROR(LOG_TAG, "bayer depth %u is not supported\n", uiBayerDepth);
+        QOR_LOG_ERROR(kTag, "bayer depth %u is not supported\n", uiBayerDepth);
         return QOR_RES_NOT_SUPPORTED;
     }
 }
@@ -415,7 +414,7 @@ QOR_RESULT convertToPlanarBayerTiff(QOR_UINT16 *imageSize, const void *pInput, Q
     case 12:
         return Convert(kTiff12, imageSize, pInput, stride, pOutput, pOutsize);
     default:
-        QOR_LOG_ERROR(LOG_TAG, "bayer depth %u is not supported\n", uiBayerDepth);
+        QOR_LOG_ERROR(kTag, "bayer depth %u is not supported\n", uiBayerDepth);
         return QOR_RES_NOT_SUPPORTED;
     }
 }

@@ -8,9 +8,8 @@
 
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "SimImage"
-
 namespace {
+constexpr const char *kTag = "SimImage";
 
 /* Which channel feeds each sample of a 2x2 cell (top-left, top-right, bottom-left, bottom-right). */
 struct BayerPlacement {
@@ -93,7 +92,7 @@ bool operator!=(CMetaData &a, CMetaData &b) {
 QOR_RESULT checkMutiSegments(CImageNrv &image) {
     CMetaData *ref = image.GetMetaForFrame(0);
     if (!ref) {
-        QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", 0, 0);
+        QOR_LOG_ERROR(kTag, "could not load meta data for frame %d segment %d\n", 0, 0);
         return QOR_RES_FAILED;
     }
     /* The segments are walked once, so that a file of many segments costs time in proportion to them. */
@@ -107,7 +106,7 @@ QOR_RESULT checkMutiSegments(CImageNrv &image) {
         while (holder && holder->Nframes == 0)
             holder = holder->next;
         if (!holder) {
-            QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d segment %d\n", static_cast<int>(counted), i);
+            QOR_LOG_ERROR(kTag, "could not load meta data for frame %d segment %d\n", static_cast<int>(counted), i);
             return QOR_RES_FAILED;
         }
         if (holder->meta != *ref)
@@ -130,7 +129,7 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
     if (!pImage || !pszFilename)
         return QOR_RES_INVALID_PARAM;
     if (pImage->loadFromNRV || pImage->pBuffer) {
-        QOR_LOG_ERROR(LOG_TAG, "object already has open image - close before opening again\n");
+        QOR_LOG_ERROR(kTag, "object already has open image - close before opening again\n");
         return QOR_RES_ALREADY;
     }
     CImageNrv *nrv = new (std::nothrow) CImageNrv;
@@ -139,28 +138,29 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
     QOR_RESULT ret = QOR_RES_OK;
     const char *msg = nrv->LoadFileHeader(pszFilename, nullptr);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to load NRV header from '%s': %s\n", pszFilename, msg);
+        QOR_LOG_ERROR(kTag, "failed to load NRV header from '%s': %s\n", pszFilename, msg);
         delete nrv;
         return QOR_RES_FAILED;
     }
     pImage->nFrames = static_cast<QOR_UINT32>(nrv->GetNFrames());
     if (nrv->GetNSegments() > 1 && checkMutiSegments(*nrv) != QOR_RES_OK) {
-        QOR_LOG_WARNING(LOG_TAG, "incompatible multi-segment image: load only from 1st segment\n");
+        QOR_LOG_WARNING(kTag, "incompatible multi-segment image: load only from 1st segment\n");
         pImage->nFrames = static_cast<QOR_UINT32>(nrv->GetNFrames(0, nullptr));
     }
     do {
         msg = nrv->LoadFileData(0);
         if (msg) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to load NRV data from '%s'-frame %d: %s\n", pszFilename, 0, msg);
+            QOR_LOG_ERROR(kTag, "failed to load NRV data from '%s'-frame %d: %s\n", pszFilename, 0, msg);
             ret = QOR_RES_FAILED;
             break;
         }
         if (!nrv->GetMetaForFrame(0)) {
-            QOR_LOG_ERROR(LOG_TAG, "could not load meta data for frame %d in file '%s'\n", 0, pszFilename);
+            QOR_LOG_ERROR(kTag, "could not load meta data for frame %d in file '%s'\n", 0, pszFilename);
             ret = QOR_RES_FAILED;
             break;
         }
         if (nrv->colorModel != CM_RGB && nrv->colorModel != CM_RGGB) {
+            // A fixed diagnostic on standard error, not a log line: callers read it there.
             std::fprintf(stderr, "can only load Bayer NRV, RGB or RGBA files\n");
             ret = QOR_RES_NOT_SUPPORTED;
             break;
@@ -173,7 +173,7 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
         const QOR_INT32 n = nrv->GetNColChannels();
         for (QOR_INT32 c = 1; c < n && ret == QOR_RES_OK; ++c)
             if (nrv->chnl[c].bitDepth != nrv->chnl[0].bitDepth) {
-                QOR_LOG_ERROR(LOG_TAG, "can only load NRV files with same bit depth for all channels\n");
+                QOR_LOG_ERROR(kTag, "can only load NRV files with same bit depth for all channels\n");
                 ret = QOR_RES_NOT_SUPPORTED;
             }
         if (ret)
@@ -181,14 +181,14 @@ QOR_RESULT SimImageIn_loadNRV(sSimImageIn *pImage, const char *pszFilename) {
         pImage->info.stride = static_cast<QOR_SIZE>(planeW) * 8;
         pImage->pBuffer = static_cast<QOR_UINT16 *>(std::malloc(static_cast<QOR_SIZE>(planeH) * pImage->info.stride));
         if (!pImage->pBuffer) {
-            QOR_LOG_ERROR(LOG_TAG, "failed to allocate internal buffer\n");
+            QOR_LOG_ERROR(kTag, "failed to allocate internal buffer\n");
             ret = QOR_RES_NO_MEMORY;
             break;
         }
         if (nrv->colorModel == CM_RGGB) {
             const BayerPlacement *pl = nrv->subsMode >= SUBS_RGGB ? PlacementOfMode(nrv->subsMode) : nullptr;
             if (!pl) {
-                QOR_LOG_ERROR(LOG_TAG, "Mode not supported!\n");
+                QOR_LOG_ERROR(kTag, "Mode not supported!\n");
                 ret = QOR_RES_NOT_SUPPORTED;
                 break;
             }
@@ -215,17 +215,17 @@ QOR_RESULT SimImageIn_convertFrame(sSimImageIn *pImage, QOR_INT32 i32frameIndex)
     if (!pImage || i32frameIndex < 0)
         return QOR_RES_INVALID_PARAM;
     if (!pImage->loadFromNRV || !pImage->pBuffer) {
-        QOR_LOG_ERROR(LOG_TAG, "file should be open before converting frame\n");
+        QOR_LOG_ERROR(kTag, "file should be open before converting frame\n");
         return QOR_RES_NOT_INITIALISED;
     }
     if (static_cast<QOR_UINT32>(i32frameIndex) >= pImage->nFrames) {
-        QOR_LOG_ERROR(LOG_TAG, "file only has %u frame(s), cannot convert frame %d\n", pImage->nFrames, i32frameIndex);
+        QOR_LOG_ERROR(kTag, "file only has %u frame(s), cannot convert frame %d\n", pImage->nFrames, i32frameIndex);
         return QOR_RES_INVALID_PARAM;
     }
     CImageNrv *nrv = pImage->loadFromNRV;
     const char *msg = nrv->LoadFileData(i32frameIndex);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to load NRV data from frame %d: %s\n", i32frameIndex, msg);
+        QOR_LOG_ERROR(kTag, "failed to load NRV data from frame %d: %s\n", i32frameIndex, msg);
         return QOR_RES_FAILED;
     }
     const bool bayer = IsBayerModel(pImage->info.eColourModel);
@@ -265,7 +265,7 @@ QOR_RESULT SimImageIn_convertFrame(sSimImageIn *pImage, QOR_INT32 i32frameIndex)
     }
     const QOR_SIZE written = out.pos * sizeof(QOR_UINT16);
     if (written != bufBytes) {
-        LOG_Error(func, __LINE__, LOG_TAG, "last offset = %zu in %zuB allocated\n", written, bufBytes);
+        LOG_Error(func, __LINE__, kTag, "last offset = %zu in %zuB allocated\n", written, bufBytes);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
@@ -288,7 +288,7 @@ QOR_RESULT SimImageIn_checkMultiSegment(const char *pszFilename, unsigned *pNSeg
         return QOR_RES_NO_MEMORY;
     const char *msg = nrv->LoadFileHeader(pszFilename, nullptr);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to load NRV header from '%s': %s\n", pszFilename, msg);
+        QOR_LOG_ERROR(kTag, "failed to load NRV header from '%s': %s\n", pszFilename, msg);
         delete nrv;
         return QOR_RES_FAILED;
     }
@@ -296,7 +296,7 @@ QOR_RESULT SimImageIn_checkMultiSegment(const char *pszFilename, unsigned *pNSeg
     if (nrv->GetNSegments() >= 1) {
         ret = checkMutiSegments(*nrv);
         if (ret != QOR_RES_OK)
-            QOR_LOG_WARNING(LOG_TAG, "incompatible multi-segment image: load only from 1st segment\n");
+            QOR_LOG_WARNING(kTag, "incompatible multi-segment image: load only from 1st segment\n");
     }
     if (pNSegments)
         *pNSegments = static_cast<unsigned>(nrv->GetNSegments());
@@ -331,7 +331,7 @@ QOR_RESULT SimImageOut_create(sSimImageOut *pImage) {
         subs = kSubs[m - SimImage_RGGB];
         pImage->nPlanes = 4;
     } else {
-        QOR_LOG_ERROR(LOG_TAG, "unsupported format\n");
+        QOR_LOG_ERROR(kTag, "unsupported format\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     const QOR_UINT8 bd = pImage->info.ui8BitDepth;
@@ -368,28 +368,28 @@ QOR_RESULT SimImageOut_open(sSimImageOut *pImage, const char *pszFilename) {
     if (!pImage)
         return QOR_RES_INVALID_PARAM;
     if (!pImage->saveToNRV || !pImage->saveFormat) {
-        QOR_LOG_ERROR(LOG_TAG, "file should have been created beforehand\n");
+        QOR_LOG_ERROR(kTag, "file should have been created beforehand\n");
         return QOR_RES_INVALID_PARAM;
     }
     CImageNrv *nrv = pImage->saveToNRV;
     void *ctx = nullptr;
     const char *msg = nrv->SaveFileStart(pszFilename, pImage->saveFormat, &ctx);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFilestart %s\n", msg);
+        QOR_LOG_ERROR(kTag, "CImageNrv::SaveFilestart %s\n", msg);
         return QOR_RES_FAILED;
     }
     msg = nrv->StartSegment(ctx);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "CImageNrv::StartSegment %s\n", msg);
+        QOR_LOG_ERROR(kTag, "CImageNrv::StartSegment %s\n", msg);
     } else {
         msg = nrv->SaveFileHeader(ctx);
         if (msg)
-            QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileHeader %s\n", msg);
+            QOR_LOG_ERROR(kTag, "CImageNrv::SaveFileHeader %s\n", msg);
     }
     if (msg) {
         const char *endMsg = nrv->SaveFileEnd(ctx);
         if (endMsg) {
-            QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileEnd %s\n", endMsg);
+            QOR_LOG_ERROR(kTag, "CImageNrv::SaveFileEnd %s\n", endMsg);
             nrv->SaveFileAbort(ctx); /* the end failed: the file is still open, close it here */
         }
         return QOR_RES_FAILED;
@@ -403,7 +403,7 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
         return QOR_RES_INVALID_PARAM;
     CImageNrv *nrv = pImage->saveToNRV;
     if (!nrv) {
-        QOR_LOG_ERROR(LOG_TAG, "Image not initialised\n");
+        QOR_LOG_ERROR(kTag, "Image not initialised\n");
         return QOR_RES_NOT_INITIALISED;
     }
     const QOR_UINT8 *in = static_cast<const QOR_UINT8 *>(pData);
@@ -416,11 +416,11 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
 
     if (IsBayerModel(m)) {
         if (nrv->GetNColChannels() != 4) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected number of channels\n");
+            QOR_LOG_ERROR(kTag, "unexpected number of channels\n");
             return QOR_RES_FAILED;
         }
         if (bd > 16) {
-            QOR_LOG_ERROR(LOG_TAG, "unsupported format\n");
+            QOR_LOG_ERROR(kTag, "unsupported format\n");
             return QOR_RES_NOT_SUPPORTED;
         }
         /* Depths below 8 are stored one byte per sample, like 8. */
@@ -432,13 +432,13 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
         nCh = 4;
     } else if (IsRgbModel(m)) {
         if (nrv->GetNColChannels() != 3) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected number of channels\n");
+            QOR_LOG_ERROR(kTag, "unexpected number of channels\n");
             return QOR_RES_FAILED;
         }
         nCh = 3;
         if (m == SimImage_RGB24) {
             if (size % 3 != 0) {
-                QOR_LOG_ERROR(LOG_TAG, "unexpected size\n");
+                QOR_LOG_ERROR(kTag, "unexpected size\n");
                 return QOR_RES_NOT_SUPPORTED;
             }
             layout = RGB24;
@@ -446,7 +446,7 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
         } else {
             const QOR_SIZE bpp = m == SimImage_RGB32 ? 4 : 8;
             if ((size * 3 / 4) % (3 * s) != 0) {
-                QOR_LOG_ERROR(LOG_TAG, "unexpected size\n");
+                QOR_LOG_ERROR(kTag, "unexpected size\n");
                 return QOR_RES_NOT_SUPPORTED;
             }
             if (bd <= 8)
@@ -455,19 +455,19 @@ QOR_RESULT SimImageOut_addFrame(sSimImageOut *pImage, const void *pData, QOR_SIZ
                 count = static_cast<QOR_SIZE>(pImage->info.ui32Width) * pImage->info.ui32Height;
             /* The frame given must hold every pixel that is read from it. */
             if (size < count * bpp) {
-                QOR_LOG_ERROR(LOG_TAG, "unexpected size\n");
+                QOR_LOG_ERROR(kTag, "unexpected size\n");
                 return QOR_RES_NOT_SUPPORTED;
             }
             layout = m == SimImage_RGB64 ? RGB64 : (bd <= 8 ? RGB32_8 : RGB32_10);
         }
     } else {
-        QOR_LOG_ERROR(LOG_TAG, "unsupported format\n");
+        QOR_LOG_ERROR(kTag, "unsupported format\n");
         return QOR_RES_NOT_SUPPORTED;
     }
     for (int c = 0; c < nCh; ++c) {
         const QOR_INT64 cap = CImageBase::PlaneSamples(nrv->chnl[c].chnlWidth, nrv->chnl[c].chnlHeight);
         if (static_cast<QOR_INT64>(count) > cap) {
-            QOR_LOG_ERROR(LOG_TAG, "trying to copy more (%zd) than the channel %d can cope with (%d)\n",
+            QOR_LOG_ERROR(kTag, "trying to copy more (%zd) than the channel %d can cope with (%d)\n",
                           static_cast<ssize_t>(count), c, static_cast<int>(cap));
             return QOR_RES_FAILED;
         }
@@ -528,7 +528,7 @@ QOR_RESULT SimImageOut_write(sSimImageOut *pImage) {
         return QOR_RES_NOT_INITIALISED;
     const char *msg = pImage->saveToNRV->SaveFileData(pImage->saveContext);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileData %s\n", msg);
+        QOR_LOG_ERROR(kTag, "CImageNrv::SaveFileData %s\n", msg);
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
@@ -541,7 +541,7 @@ QOR_RESULT SimImageOut_close(sSimImageOut *pImage) {
         return QOR_RES_NOT_INITIALISED;
     const char *msg = pImage->saveToNRV->SaveFileEnd(pImage->saveContext);
     if (msg) {
-        QOR_LOG_ERROR(LOG_TAG, "CImageNrv::SaveFileEnd %s\n", msg);
+        QOR_LOG_ERROR(kTag, "CImageNrv::SaveFileEnd %s\n", msg);
         return QOR_RES_FAILED;
     }
     delete pImage->saveToNRV;
@@ -556,7 +556,7 @@ QOR_RESULT SimImageOut_clean(sSimImageOut *pImage) {
     if (!pImage)
         return QOR_RES_INVALID_PARAM;
     if (pImage->saveToNRV && pImage->saveContext && pImage->saveFormat) {
-        QOR_LOG_ERROR(LOG_TAG, "a sSimImageOut was not closed! closing...\n");
+        QOR_LOG_ERROR(kTag, "a sSimImageOut was not closed! closing...\n");
         SimImageOut_close(pImage);
     }
     /* A file whose end failed is still open: close it rather than lose its descriptor. */

@@ -33,21 +33,20 @@ sSimImageColourModel colourModelOf(MOSAICType mosaic) {
 QOR_RESULT CheckSceneParams(const SceneParams &s) {
     if (s.width < kMinWidth || s.height < kMinHeight || s.width > kMaxSide || s.height > kMaxSide ||
         (s.width & 1u) != 0 || (s.height & 1u) != 0) {
-        LOG_Error(__func__, __LINE__, kTag, "scene size %ux%u: both sides must be even, from %ux%u to %ux%u\n", s.width,
-                  s.height, kMinWidth, kMinHeight, kMaxSide, kMaxSide);
+        QOR_LOG_ERROR(kTag, "scene size %ux%u: both sides must be even, from %ux%u to %ux%u\n", s.width, s.height,
+                      kMinWidth, kMinHeight, kMaxSide, kMaxSide);
         return QOR_RES_INVALID_PARAM;
     }
     if (s.bitDepth < 8 || s.bitDepth > 16) {
-        LOG_Error(__func__, __LINE__, kTag, "scene bit depth %u: must be 8 to 16\n", s.bitDepth);
+        QOR_LOG_ERROR(kTag, "scene bit depth %u: must be 8 to 16\n", s.bitDepth);
         return QOR_RES_INVALID_PARAM;
     }
     if (s.mosaic < MOSAIC_RGGB || s.mosaic > MOSAIC_BGGR) {
-        LOG_Error(__func__, __LINE__, kTag, "scene Bayer order %d is not one of the four\n",
-                  static_cast<int>(s.mosaic));
+        QOR_LOG_ERROR(kTag, "scene Bayer order %d is not one of the four\n", static_cast<int>(s.mosaic));
         return QOR_RES_INVALID_PARAM;
     }
     if (s.frames == 0) {
-        LOG_Error(__func__, __LINE__, kTag, "a scene file holds at least one frame\n");
+        QOR_LOG_ERROR(kTag, "a scene file holds at least one frame\n");
         return QOR_RES_INVALID_PARAM;
     }
     return QOR_RES_OK;
@@ -124,7 +123,7 @@ QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params) {
     }
     SimImageOut_clean(&out);
     if (ret != QOR_RES_OK) {
-        LOG_Error(__func__, __LINE__, kTag, "could not write the scene to '%s' (%d)\n", path.c_str(), ret);
+        QOR_LOG_ERROR(kTag, "could not write the scene to '%s' (%d)\n", path.c_str(), ret);
     }
     return ret;
 }

@@ -1,25 +1,8 @@
 #include "mc/mc_fixedpoint.h"
+#include "mc_block_internal.h"
 
 #include <cmath>
 #include <cstdint>
-
-namespace {
-
-/** Truncation toward zero into 32 bits, saturating at its ends; NaN gives 0. */
-QOR_INT32 truncSaturate(double v) {
-    if (std::isnan(v)) {
-        return 0;
-    }
-    if (v >= 2147483647.0) {
-        return INT32_MAX;
-    }
-    if (v <= -2147483648.0) {
-        return INT32_MIN;
-    }
-    return static_cast<QOR_INT32>(v);
-}
-
-} // namespace
 
 QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char * /*dbg_regname*/) {
     const int s = isSigned ? 1 : 0;
@@ -41,10 +24,10 @@ QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char
 QOR_INT32 QOR_Fix_Clip(double fl, QOR_INT32 intBits, QOR_INT32 fractBits, QOR_BOOL isSigned, const char *dbg_regname) {
     if (fractBits >= 0) {
         const double r = (isSigned && fl < 0.0) ? -0.5 : 0.5;
-        const QOR_INT32 v = truncSaturate(fl * std::ldexp(1.0, fractBits) + r);
+        const QOR_INT32 v = MC_TruncInt(fl * std::ldexp(1.0, fractBits) + r);
         return QOR_clip(v, intBits + fractBits, isSigned, dbg_regname);
     }
-    QOR_INT32 v = truncSaturate(fl);
+    QOR_INT32 v = MC_TruncInt(fl);
     v = QOR_clip(v, intBits, isSigned, dbg_regname);
     return v >> (-fractBits); // arithmetic shift: the field holds the value / 2^-f
 }

@@ -1,12 +1,11 @@
-/* Conversion of a whole MC pipeline into the register-level pipeline, in the hardware's order. */
+/* A whole MC pipeline: its defaults, and its conversion into the register-level pipeline in the hardware order. */
 #include <cstring>
 
 #include "mc/mc_pipeline.h"
 #include "norvacommon/userlog.h"
 
-#define LOG_TAG "MC_PIPELINE"
-
 namespace {
+constexpr const char *kTag = "MC_PIPELINE";
 
 /** Output formats of the pipeline; fills the config and the 4:2:2 decision. */
 QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422) {
@@ -21,7 +20,7 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
     if (hasEnc) {
         ret = PixelTransformYUV(&cfg.eEncType, p->eEncOutput);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected YUV format given\n");
+            QOR_LOG_ERROR(kTag, "unexpected YUV format given\n");
             return ret;
         }
         cfg.ui16MaxEncOutWidth = static_cast<QOR_UINT16>(2 * W);
@@ -45,14 +44,14 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
         if (p->eDEPoint == CI_INOUT_NONE) {
             ret = PixelTransformDisplay(&cfg.eDispType, p->eDispOutput);
             if (ret != QOR_RES_OK) {
-                QOR_LOG_ERROR(LOG_TAG, "unexpected RGB format given\n");
+                QOR_LOG_ERROR(kTag, "unexpected RGB format given\n");
                 return ret;
             }
             ci->sImagerInterface.ui16ScalerBottomBorder = (hasEnc || p->sENS.bEnable) ? 4 : 2;
         } else {
             ret = PixelTransformBayer(&cfg.eDispType, p->eDispOutput, p->sIIF.eBayerFormat);
             if (ret != QOR_RES_OK) {
-                QOR_LOG_ERROR(LOG_TAG, "unexpected Bayer format given\n");
+                QOR_LOG_ERROR(kTag, "unexpected Bayer format given\n");
                 return ret;
             }
             cfg.eDataExtraction = p->eDEPoint;
@@ -66,7 +65,7 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
     if (p->eHDRExtOutput != PXL_NONE) {
         ret = PixelTransformRGB(&cfg.eHDRExtType, p->eHDRExtOutput);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected RGB format given for HDR extraction\n");
+            QOR_LOG_ERROR(kTag, "unexpected RGB format given for HDR extraction\n");
             return ret;
         }
     }
@@ -74,7 +73,7 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
     if (p->eHDRInsertion != PXL_NONE) {
         ret = PixelTransformRGB(&cfg.eHDRInsType, p->eHDRInsertion);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected RGB format given for HDR insertion\n");
+            QOR_LOG_ERROR(kTag, "unexpected RGB format given for HDR insertion\n");
             return ret;
         }
     }
@@ -82,11 +81,11 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
     if (p->eRaw2DExtOutput != PXL_NONE) {
         ret = PixelTransformBayer(&cfg.eRaw2DExtraction, p->eRaw2DExtOutput, p->sIIF.eBayerFormat);
         if (ret != QOR_RES_OK) {
-            QOR_LOG_ERROR(LOG_TAG, "unexpected Bayer format given to Raw 2D\n");
+            QOR_LOG_ERROR(kTag, "unexpected Bayer format given to Raw 2D\n");
             return ret;
         }
         if (cfg.eRaw2DExtraction.ePackedStart != PACKED_MSB) {
-            QOR_LOG_ERROR(LOG_TAG, "format is expected to be TIFF for Raw2D\n");
+            QOR_LOG_ERROR(kTag, "format is expected to be TIFF for Raw2D\n");
             return QOR_RES_NOT_SUPPORTED;
         }
     }
@@ -94,6 +93,57 @@ QOR_RESULT convertOutputs(MC_PIPELINE *p, CI_PIPELINE *ci, QOR_BOOL8 *pOutput422
 }
 
 } // namespace
+
+QOR_RESULT MC_PipelineInit(MC_PIPELINE *p, const CI_HWINFO *pHWInfo) {
+    if (p == nullptr || pHWInfo == nullptr) {
+        QOR_LOG_ERROR(kTag, "pMCPipeline or pHWInfo is NULL\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+    p->pHWInfo = pHWInfo;
+    if (p->sIIF.ui16ImagerSize[0] == 0 || p->sIIF.ui16ImagerSize[1] == 0) {
+        QOR_LOG_WARNING(kTag, "IIF sizes should be configured before running %s\n", __func__);
+    }
+    p->eEncOutput = PXL_NONE;
+    p->eDispOutput = PXL_NONE;
+    p->eHDRExtOutput = PXL_NONE;
+    p->eHDRInsertion = PXL_NONE;
+    p->eRaw2DExtOutput = PXL_NONE;
+    p->eDEPoint = CI_INOUT_NONE;
+    p->bEnableCRC = 0;
+    p->bEnableTimestamp = 1;
+    const int depth = pHWInfo->context_aBitDepth[0];
+    p->ui16SystemBlackLevel = static_cast<QOR_UINT16>(depth < 10 ? 16 : (16u << (depth - 10)));
+
+    const MC_IIF *iif = &p->sIIF;
+    int sum = 0;
+    sum += MC_BLCInit(&p->sBLC, pHWInfo->config_ui8BitDepth);
+    sum += MC_RLTInit(&p->sRLT);
+    sum += MC_LSHInit(&p->sLSH);
+    sum += MC_WBCInit(&p->sWBC);
+    sum += MC_DNSInit(&p->sDNS);
+    sum += MC_DPFInit(&p->sDPF, pHWInfo, iif);
+    sum += MC_LCAInit(&p->sLCA, iif);
+    sum += MC_CCMInit(&p->sCCM);
+    sum += MC_MGMInit(&p->sMGM);
+    sum += MC_GMAInit(&p->sGMA);
+    sum += MC_R2YInit(&p->sR2Y);
+    sum += MC_MIEInit(&p->sMIE);
+    sum += MC_TNMInit(&p->sTNM, iif, pHWInfo);
+    sum += MC_SHAInit(&p->sSHA);
+    sum += MC_ESCInit(&p->sESC, iif);
+    sum += MC_DSCInit(&p->sDSC, iif);
+    sum += MC_Y2RInit(&p->sY2R);
+    sum += MC_DGMInit(&p->sDGM);
+    sum += MC_HDRInit(&p->sHDR);
+    sum += MC_EXSInit(&p->sEXS, iif);
+    sum += MC_FOSInit(&p->sFOS, iif);
+    sum += MC_WBSInit(&p->sWBS, iif);
+    sum += MC_AWSInit(&p->sAWS, iif);
+    sum += MC_HISInit(&p->sHIS, iif);
+    sum += MC_FLDInit(&p->sFLD, iif);
+    sum += MC_ENSInit(&p->sENS);
+    return sum != 0 ? QOR_RES_FAILED : QOR_RES_OK;
+}
 
 QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask) {
     if (p == nullptr || ci == nullptr || p->pHWInfo == nullptr || eUpdateMask == nullptr) {
@@ -147,7 +197,7 @@ QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask)
 
     ci->config.eOutputConfig = 0;
     if (failed != 0) {
-        QOR_LOG_ERROR(LOG_TAG, "failed when converting a main module configuration\n");
+        QOR_LOG_ERROR(kTag, "failed when converting a main module configuration\n");
         return QOR_RES_FAILED;
     }
     QOR_UINT32 out = 0;
@@ -178,7 +228,7 @@ QOR_RESULT MC_PipelineConvert(MC_PIPELINE *p, CI_PIPELINE *ci, int *eUpdateMask)
     ci->config.eOutputConfig = out;
     *eUpdateMask = mask;
     if (failed != 0) {
-        QOR_LOG_ERROR(LOG_TAG, "failed when converting a statistic configuration\n");
+        QOR_LOG_ERROR(kTag, "failed when converting a statistic configuration\n");
         return QOR_RES_FAILED;
     }
     ci->config.ui16SysBlackLevel = p->ui16SystemBlackLevel;

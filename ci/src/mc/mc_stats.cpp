@@ -26,6 +26,17 @@ QOR_UINT16 rd16(const void *blob, size_t offset) {
 
 QOR_BOOL8 flag(QOR_UINT32 eConfig, QOR_UINT32 bit) { return (eConfig & bit) != 0 ? QOR_TRUE : QOR_FALSE; }
 
+/** What the exposure, focus and histogram statistics revert alike: their two enables and their grid. */
+template <class CI, class MC>
+void revertGrid(const CI *pCI, QOR_UINT32 eConfig, QOR_UINT32 globalBit, QOR_UINT32 regionBit, MC *pMC) {
+    pMC->bGlobalEnable = flag(eConfig, globalBit);
+    pMC->bRegionEnable = flag(eConfig, regionBit);
+    pMC->ui16Left = pCI->ui16Left;
+    pMC->ui16Top = pCI->ui16Top;
+    pMC->ui16Width = pCI->ui16Width;
+    pMC->ui16Height = pCI->ui16Height;
+}
+
 /** 2^e as a 32-bit count; exponents the register cannot hold saturate at 2^31. */
 QOR_UINT32 powerOfTwo(unsigned e) { return e > 31 ? 0x80000000u : (1u << e); }
 
@@ -196,23 +207,13 @@ QOR_RESULT MC_DPFExtract(const void *blob, MC_STATS_DPF *pStats) {
 /* ---------------------------------------------------------------- reverts */
 
 QOR_RESULT MC_EXSRevert(const CI_MODULE_EXS *pCI, QOR_UINT32 eConfig, MC_EXS *pMC) {
-    pMC->bGlobalEnable = flag(eConfig, CI_SAVE_EXS_GLOBAL);
-    pMC->bRegionEnable = flag(eConfig, CI_SAVE_EXS_REGION);
-    pMC->ui16Left = pCI->ui16Left;
-    pMC->ui16Top = pCI->ui16Top;
-    pMC->ui16Width = pCI->ui16Width;
-    pMC->ui16Height = pCI->ui16Height;
+    revertGrid(pCI, eConfig, CI_SAVE_EXS_GLOBAL, CI_SAVE_EXS_REGION, pMC);
     pMC->fPixelMax = pCI->ui16PixelMax;
     return QOR_RES_OK;
 }
 
 QOR_RESULT MC_FOSRevert(const CI_MODULE_FOS *pCI, QOR_UINT32 eConfig, MC_FOS *pMC) {
-    pMC->bGlobalEnable = flag(eConfig, CI_SAVE_FOS_GRID);
-    pMC->bRegionEnable = flag(eConfig, CI_SAVE_FOS_ROI);
-    pMC->ui16Left = pCI->ui16Left;
-    pMC->ui16Top = pCI->ui16Top;
-    pMC->ui16Width = pCI->ui16Width;
-    pMC->ui16Height = pCI->ui16Height;
+    revertGrid(pCI, eConfig, CI_SAVE_FOS_GRID, CI_SAVE_FOS_ROI, pMC);
     pMC->ui16ROILeft = pCI->ui16ROILeft;
     pMC->ui16ROITop = pCI->ui16ROITop;
     pMC->ui16ROIWidth = static_cast<QOR_UINT16>(pCI->ui16ROIRight - pCI->ui16ROILeft + 1);
@@ -221,14 +222,9 @@ QOR_RESULT MC_FOSRevert(const CI_MODULE_FOS *pCI, QOR_UINT32 eConfig, MC_FOS *pM
 }
 
 QOR_RESULT MC_HISRevert(const CI_MODULE_HIS *pCI, QOR_UINT32 eConfig, MC_HIS *pMC) {
-    pMC->bGlobalEnable = flag(eConfig, CI_SAVE_HIST_GLOBAL);
-    pMC->bRegionEnable = flag(eConfig, CI_SAVE_HIST_REGION);
+    revertGrid(pCI, eConfig, CI_SAVE_HIST_GLOBAL, CI_SAVE_HIST_REGION, pMC);
     pMC->fInputOffset = pCI->ui16InputOffset;
     pMC->fInputScale = pCI->ui16InputScale;
-    pMC->ui16Left = pCI->ui16Left;
-    pMC->ui16Top = pCI->ui16Top;
-    pMC->ui16Width = pCI->ui16Width;
-    pMC->ui16Height = pCI->ui16Height;
     return QOR_RES_OK;
 }
 

@@ -112,6 +112,30 @@ protected:
 
 std::ostream &operator<<(std::ostream &os, const ModuleBase &b);
 
+/**
+ * Adds one parameter of the kind t asks for, replacing one of the same tag: value for SAVE_VAL, else the
+ * definition's minimum, maximum or default; a kind outside the list adds nothing.
+ */
+template <typename Def, typename Value>
+void saveParameter(ParameterList &list, ModuleBase::SaveType t, const Def &def, const Value &value) {
+    switch (t) {
+    case ModuleBase::SAVE_VAL:
+        list.addParameter(def, value, true);
+        break;
+    case ModuleBase::SAVE_MIN:
+        list.addParameterMin(def, true);
+        break;
+    case ModuleBase::SAVE_MAX:
+        list.addParameterMax(def, true);
+        break;
+    case ModuleBase::SAVE_DEF:
+        list.addParameterDef(def, true);
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace ISPC
 
 #endif /* ISPC_MODULEBASE_H */

@@ -24,6 +24,11 @@ public:
     void setPipeline(Pipeline *newPipeline) { pipeline = newPipeline; }
     Pipeline *getPipeline() { return pipeline; }
     const Pipeline *getPipeline() const { return pipeline; }
+    /**
+     * The sensor of the module's pipeline, or null without pipeline or sensor. Defined with ISPC::Pipeline,
+     * like ControlModule::getSensor.
+     */
+    const Sensor *getSensor() const;
 
     modulePriority getPriority() const { return priority; }
     void setPriority(modulePriority newPriority) { priority = newPriority; }

@@ -65,8 +65,7 @@ ModuleDNS::ModuleDNS()
 }
 
 QOR_RESULT ModuleDNS::afterLoad(const ParameterList &) {
-    const Pipeline *p = getPipeline();
-    const Sensor *sensor = p != nullptr ? p->getSensor() : nullptr;
+    const Sensor *sensor = getSensor();
     if (sensor != nullptr) {
         const SensorFacts s = readSensorFacts(*sensor);
         fSensorGain = s.flGain;

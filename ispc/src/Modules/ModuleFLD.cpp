@@ -9,36 +9,16 @@ namespace {
 
 constexpr const char *kTag = "ISPC_MOD_FLD";
 
-const Sensor *sensorOf(const ModuleFLD &m) {
-    const Pipeline *p = m.getPipeline();
-    return p != nullptr ? p->getSensor() : nullptr;
-}
-
 /** A timing value: the sensor's as it is when there is a sensor, else the tag by the ordinary rule. */
 template <typename T, typename V, typename FromSensor>
 ModuleFLD::Binding timing(const ParamDef<T> &def, V ModuleFLD::*member, FromSensor fromSensor) {
     ModuleFLD::Binding b = ModuleFLD::Binding{def.name, nullptr, nullptr};
     b.load = [&def, member, fromSensor](ModuleFLD &m, const ParameterList &list) {
-        const Sensor *sensor = sensorOf(m);
+        const Sensor *sensor = m.getSensor();
         m.*member = sensor != nullptr ? static_cast<V>(fromSensor(*sensor)) : static_cast<V>(list.getParameter(def));
     };
     b.save = [&def, member](const ModuleFLD &m, ParameterList &list, ModuleBase::SaveType t) {
-        switch (t) {
-        case ModuleBase::SAVE_VAL:
-            list.addParameter(def, static_cast<T>(m.*member), true);
-            break;
-        case ModuleBase::SAVE_MIN:
-            list.addParameterMin(def, true);
-            break;
-        case ModuleBase::SAVE_MAX:
-            list.addParameterMax(def, true);
-            break;
-        case ModuleBase::SAVE_DEF:
-            list.addParameterDef(def, true);
-            break;
-        default:
-            break;
-        }
+        saveParameter(list, t, def, static_cast<T>(m.*member));
     };
     return b;
 }

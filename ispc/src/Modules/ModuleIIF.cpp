@@ -17,10 +17,6 @@ const int IIF_CAPRECT_TL_DEF[2] = {0, 0};
 const int IIF_CAPRECT_BR_DEF[2] = {0, 0};
 
 /** The sensor of the module's pipeline, or null. */
-const Sensor *sensorOf(const ModuleIIF &m) {
-    const Pipeline *p = m.getPipeline();
-    return p != nullptr ? p->getSensor() : nullptr;
-}
 
 /** Element i of an array parameter when it is present and reads as a whole integer, clamped; else `fallback`. */
 int readElement(const ParameterList &list, const ParamDefArray<int> &def, unsigned i, int fallback) {
@@ -32,23 +28,7 @@ typedef ModuleIIF::Binding Binding;
 /** Saves an array member; `offset` is added to each value (the decimation is held minus one). */
 void saveCorner(const ParamDefArray<int> &def, const QOR_UINT32 (&values)[2], QOR_UINT32 offset, ParameterList &list,
                 ModuleBase::SaveType t) {
-    switch (t) {
-    case ModuleBase::SAVE_VAL:
-        list.addParameter(def, std::vector<std::string>{toString(values[0] + offset), toString(values[1] + offset)},
-                          true);
-        break;
-    case ModuleBase::SAVE_MIN:
-        list.addParameterMin(def, true);
-        break;
-    case ModuleBase::SAVE_MAX:
-        list.addParameterMax(def, true);
-        break;
-    case ModuleBase::SAVE_DEF:
-        list.addParameterDef(def, true);
-        break;
-    default:
-        break;
-    }
+    saveParameter(list, t, def, std::vector<std::string>{toString(values[0] + offset), toString(values[1] + offset)});
 }
 
 } // namespace
@@ -67,7 +47,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
         custom(
             IIF_CAPRECT_TL.name,
             [](ModuleIIF &m, const ParameterList &list) {
-                const SensorFacts s = readSensorFacts(*sensorOf(m));
+                const SensorFacts s = readSensorFacts(*m.getSensor());
                 const int limit[2] = {static_cast<int>(s.uiWidth), static_cast<int>(s.uiHeight)};
                 for (unsigned i = 0; i < 2; i++) {
                     const int v = readElement(list, IIF_CAPRECT_TL, i, IIF_CAPRECT_TL.defaultAt(i));
@@ -81,7 +61,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
             IIF_CAPRECT_BR.name,
             [](ModuleIIF &m, const ParameterList &list) {
                 // The default corner is the sensor's last pixel, not the definition's default.
-                const SensorFacts s = readSensorFacts(*sensorOf(m));
+                const SensorFacts s = readSensorFacts(*m.getSensor());
                 const int size[2] = {static_cast<int>(s.uiWidth), static_cast<int>(s.uiHeight)};
                 for (unsigned i = 0; i < 2; i++) {
                     const int def = std::max(IIF_CAPRECT_BR.min, std::min(size[i], IIF_CAPRECT_BR.max)) - 1;
@@ -108,7 +88,7 @@ const std::vector<ModuleIIF::Binding> &ModuleIIF::bindings() {
             [](const ModuleIIF &m, ParameterList &list, ModuleBase::SaveType t) {
                 switch (t) {
                 case ModuleBase::SAVE_VAL: {
-                    const Sensor *sensor = sensorOf(m);
+                    const Sensor *sensor = m.getSensor();
                     if (sensor == nullptr) {
                         LOG_Warning("save", __LINE__, m.getLoggingName(),
                                     "Cannot save sensor's Bayer format as attached pipeline does not have a "

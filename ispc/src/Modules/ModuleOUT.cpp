@@ -148,32 +148,18 @@ const std::vector<ModuleOUT::Binding> &ModuleOUT::bindings() {
                 m.dataExtractionPoint = static_cast<CI_INOUT_POINTS>(list.getParameter(DATAEXTRA_POINT) - 1);
                 if (m.dataExtractionType == PXL_NONE || m.dataExtractionPoint == CI_INOUT_NONE) {
                     if ((m.dataExtractionType == PXL_NONE) != (m.dataExtractionPoint == CI_INOUT_NONE)) {
-                        LOG_Warning(__func__, __LINE__, m.getLoggingName(),
-                                    "DE point %d forced to NONE and DE format %s forced to NONE because one of them "
-                                    "is NONE\n",
-                                    static_cast<int>(m.dataExtractionPoint), FormatString(m.dataExtractionType));
+                        QOR_LOG_WARNING(
+                            m.getLoggingName(),
+                            "DE point %d forced to NONE and DE format %s forced to NONE because one of them "
+                            "is NONE\n",
+                            static_cast<int>(m.dataExtractionPoint), FormatString(m.dataExtractionType));
                     }
                     m.dataExtractionType = PXL_NONE;
                     m.dataExtractionPoint = CI_INOUT_NONE;
                 }
             },
             [](const ModuleOUT &m, ParameterList &list, ModuleBase::SaveType t) {
-                switch (t) {
-                case ModuleBase::SAVE_VAL:
-                    list.addParameter(DATAEXTRA_POINT, static_cast<int>(m.dataExtractionPoint) + 1, true);
-                    break;
-                case ModuleBase::SAVE_MIN:
-                    list.addParameterMin(DATAEXTRA_POINT, true);
-                    break;
-                case ModuleBase::SAVE_MAX:
-                    list.addParameterMax(DATAEXTRA_POINT, true);
-                    break;
-                case ModuleBase::SAVE_DEF:
-                    list.addParameterDef(DATAEXTRA_POINT, true);
-                    break;
-                default:
-                    break;
-                }
+                saveParameter(list, t, DATAEXTRA_POINT, static_cast<int>(m.dataExtractionPoint) + 1);
             }));
         t.push_back(
             formatBinding(HDREXTRA_TYPE, &ModuleOUT::hdrExtractionType, readAny, offered({PXL_NONE, BGR_101010_32})));
@@ -198,7 +184,7 @@ QOR_RESULT ModuleOUT::afterLoad(const ParameterList &) {
                                   hdrExtractionType, hdrInsertionType, raw2DExtractionType};
     for (ePxlFormat f : formats) {
         if (f == PXL_INVALID) {
-            LOG_Error(__func__, __LINE__, kTag, "INVALID PIXEL FORMAT \n");
+            QOR_LOG_ERROR(kTag, "INVALID PIXEL FORMAT \n");
             return QOR_RES_INVALID_PARAM;
         }
     }
@@ -241,7 +227,7 @@ QOR_RESULT ModuleOUT::writeSetup(MC_PIPELINE &mc) {
         if (hw.eFunctionalities & o.feature) {
             *o.field = o.wanted;
         } else if (o.wanted != PXL_NONE) {
-            LOG_Warning(__func__, __LINE__, kTag, o.message, hw.rev_ui8Major, hw.rev_ui8Minor);
+            QOR_LOG_WARNING(kTag, o.message, hw.rev_ui8Major, hw.rev_ui8Minor);
             *o.field = PXL_NONE;
         }
     }
@@ -253,8 +239,8 @@ ePxlFormat ModuleOUT::getPixelFormatEncoder(const std::string &stringFormat, boo
         return n->fmt;
     }
     if (const FormatName *n = findName(kDeprecatedEncoderNames, stringFormat)) {
-        LOG_Warning(__func__, __LINE__, kTag, "deprecated %s format used - use %s instead\n", stringFormat.c_str(),
-                    getPixelFormatString(n->fmt).c_str());
+        QOR_LOG_WARNING(kTag, "deprecated %s format used - use %s instead\n", stringFormat.c_str(),
+                        getPixelFormatString(n->fmt).c_str());
         return n->fmt;
     }
     return outside(failIfInvalid);

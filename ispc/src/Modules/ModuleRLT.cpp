@@ -28,28 +28,14 @@ Binding channelPoints(unsigned c) {
                               },
                               [c](const ModuleRLT &m, ParameterList &list, ModuleBase::SaveType t) {
                                   const ParamDefArray<unsigned int> def = ModuleRLT::RLT_POINTS_S.indexed(c);
-                                  switch (t) {
-                                  case ModuleBase::SAVE_VAL: {
-                                      std::vector<std::string> values;
+                                  std::vector<std::string> values;
+                                  if (t == ModuleBase::SAVE_VAL) {
                                       values.reserve(ModuleRLT::N_POINTS);
                                       for (unsigned i = 0; i < ModuleRLT::N_POINTS; i++) {
                                           values.push_back(toString(static_cast<unsigned int>(m.aLUTPoints[c][i])));
                                       }
-                                      list.addParameter(def, values, true);
-                                      break;
                                   }
-                                  case ModuleBase::SAVE_MIN:
-                                      list.addParameterMin(def, true);
-                                      break;
-                                  case ModuleBase::SAVE_MAX:
-                                      list.addParameterMax(def, true);
-                                      break;
-                                  case ModuleBase::SAVE_DEF:
-                                      list.addParameterDef(def, true);
-                                      break;
-                                  default:
-                                      break;
-                                  }
+                                  saveParameter(list, t, def, values);
                               }};
 }
 
@@ -74,22 +60,7 @@ const std::vector<ModuleRLT::Binding> &ModuleRLT::bindings() {
                 m.eMode = getRLTMode(list.getParameter(RLT_CORRECTION_MODE));
             },
             [](const ModuleRLT &m, ParameterList &list, ModuleBase::SaveType t) {
-                switch (t) {
-                case ModuleBase::SAVE_VAL:
-                    list.addParameter(RLT_CORRECTION_MODE, getRLTModeString(m.eMode), true);
-                    break;
-                case ModuleBase::SAVE_MIN:
-                    list.addParameterMin(RLT_CORRECTION_MODE, true);
-                    break;
-                case ModuleBase::SAVE_MAX:
-                    list.addParameterMax(RLT_CORRECTION_MODE, true);
-                    break;
-                case ModuleBase::SAVE_DEF:
-                    list.addParameterDef(RLT_CORRECTION_MODE, true);
-                    break;
-                default:
-                    break;
-                }
+                saveParameter(list, t, RLT_CORRECTION_MODE, getRLTModeString(m.eMode));
             })
             .withDefInfo("{DISABLED, LINEAR, CUBIC}"),
     };

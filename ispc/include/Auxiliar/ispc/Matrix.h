@@ -66,6 +66,12 @@ private:
     state matrixState;
 
     template <class Op> Matrix elementwise(Op op) const;
+    /** Every coefficient set to value; an invalid matrix is left as it is, logged under function. */
+    void fill(double value, const char *function);
+    /** op applied to every coefficient in place. */
+    template <class Op> Matrix &eachCoefficient(Op op);
+    /** elementwise on two valid matrices of the same size, else an empty result logged under function. */
+    template <class Op> Matrix combine(const Matrix &o, const char *function, Op op) const;
 };
 
 std::ostream &operator<<(std::ostream &os, const Matrix &m);

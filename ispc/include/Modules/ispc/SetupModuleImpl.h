@@ -109,12 +109,12 @@ protected:
      */
     template <class P> QOR_RESULT standardSetup(P *pipe) {
         if (pipe == nullptr) {
-            LOG_Error(__func__, __LINE__, this->getLoggingName(), "pipeline not set!\n");
+            QOR_LOG_ERROR(this->getLoggingName(), "pipeline not set!\n");
             return QOR_RES_UNAVAILABLE;
         }
         auto *mc = pipe->getMCPipeline();
         if (mc == nullptr) {
-            LOG_Error(__func__, __LINE__, this->getLoggingName(), "pMCPipeline not set!\n");
+            QOR_LOG_ERROR(this->getLoggingName(), "pMCPipeline not set!\n");
             return QOR_RES_UNAVAILABLE;
         }
         QOR_RESULT ret = static_cast<Derived &>(*this).writeSetup(*mc);
@@ -146,22 +146,7 @@ protected:
             m.*member = static_cast<V>(list.getParameter(def));
         };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
-            switch (t) {
-            case ModuleBase::SAVE_VAL:
-                list.addParameter(def, static_cast<T>(m.*member), true);
-                break;
-            case ModuleBase::SAVE_MIN:
-                list.addParameterMin(def, true);
-                break;
-            case ModuleBase::SAVE_MAX:
-                list.addParameterMax(def, true);
-                break;
-            case ModuleBase::SAVE_DEF:
-                list.addParameterDef(def, true);
-                break;
-            default:
-                break;
-            }
+            saveParameter(list, t, def, static_cast<T>(m.*member));
         };
         return b;
     }
@@ -214,22 +199,7 @@ protected:
             m.*member = static_cast<V>(list.getParameter(def));
         };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
-            switch (t) {
-            case ModuleBase::SAVE_VAL:
-                list.addParameter(def, static_cast<bool>(m.*member), true);
-                break;
-            case ModuleBase::SAVE_MIN:
-                list.addParameterMin(def, true);
-                break;
-            case ModuleBase::SAVE_MAX:
-                list.addParameterMax(def, true);
-                break;
-            case ModuleBase::SAVE_DEF:
-                list.addParameterDef(def, true);
-                break;
-            default:
-                break;
-            }
+            saveParameter(list, t, def, static_cast<bool>(m.*member));
         };
         return b;
     }
@@ -239,22 +209,7 @@ protected:
         b.tag = def.name;
         b.load = [def, member](Derived &m, const ParameterList &list) { m.*member = list.getParameter(def); };
         b.save = [def, member](const Derived &m, ParameterList &list, ModuleBase::SaveType t) {
-            switch (t) {
-            case ModuleBase::SAVE_VAL:
-                list.addParameter(def, m.*member, true);
-                break;
-            case ModuleBase::SAVE_MIN:
-                list.addParameterMin(def, true);
-                break;
-            case ModuleBase::SAVE_MAX:
-                list.addParameterMax(def, true);
-                break;
-            case ModuleBase::SAVE_DEF:
-                list.addParameterDef(def, true);
-                break;
-            default:
-                break;
-            }
+            saveParameter(list, t, def, m.*member);
         };
         return b;
     }
@@ -272,28 +227,14 @@ private:
     template <typename T, typename Get>
     static void saveArray(const ParamDefArray<T> &def, ParameterList &list, ModuleBase::SaveType t, Get get,
                           unsigned count) {
-        switch (t) {
-        case ModuleBase::SAVE_VAL: {
-            std::vector<std::string> values;
+        std::vector<std::string> values;
+        if (t == ModuleBase::SAVE_VAL) {
             values.reserve(count);
             for (unsigned i = 0; i < count; i++) {
                 values.push_back(toString(get(i)));
             }
-            list.addParameter(def, values, true);
-            break;
         }
-        case ModuleBase::SAVE_MIN:
-            list.addParameterMin(def, true);
-            break;
-        case ModuleBase::SAVE_MAX:
-            list.addParameterMax(def, true);
-            break;
-        case ModuleBase::SAVE_DEF:
-            list.addParameterDef(def, true);
-            break;
-        default:
-            break;
-        }
+        saveParameter(list, t, def, values);
     }
 };
 

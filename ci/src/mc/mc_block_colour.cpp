@@ -1,11 +1,11 @@
-/* Conversion of the colour, tone and output blocks into register values. */
+/* The colour, tone and output blocks: defaults (Init) and conversion into register values. */
 #include <cmath>
 #include <cstring>
 
 #include "ci/ci_modules_verif.h"
 #include "mc/mc_fixedpoint.h"
 #include "mc/mc_pipeline.h"
-#include "mc_convert_internal.h"
+#include "mc_block_internal.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -47,8 +47,7 @@ QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_
     pCI->aOffset[0] = offset[0];
     pCI->aOffset[1] = offset[1];
     if (!(pitch[0] >= 1.0) || !(pitch[1] >= 1.0)) {
-        QOR_LOG_ERROR(LOG_TAG, "upsampling not supported: pitch < 1.0 is not valid (given: %f %f)\n", pitch[0],
-                      pitch[1]);
+        QOR_LOG_ERROR(kTag, "upsampling not supported: pitch < 1.0 is not valid (given: %f %f)\n", pitch[0], pitch[1]);
         return QOR_RES_NOT_SUPPORTED;
     }
     for (int k = 0; k < 2; k++) {
@@ -57,7 +56,33 @@ QOR_RESULT scalerSetup(QOR_BOOL8 bypass, const QOR_UINT16 outSize[2], const QOR_
     return QOR_RES_OK;
 }
 
+/** Defaults shared by the encoder and the display scalers: the imager's size, no scaling. */
+template <class Scaler> QOR_RESULT scalerInit(Scaler *p, const MC_IIF *pIIF) {
+    memset(p, 0, sizeof(*p));
+    p->updateNeeded = 1;
+    p->bAdjustCutoff = 1;
+    p->aOutputSize[0] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[0]);
+    p->aOutputSize[1] = static_cast<QOR_UINT16>(2 * pIIF->ui16ImagerSize[1]);
+    p->aPitch[0] = 1.0;
+    p->aPitch[1] = 1.0;
+    return QOR_RES_OK;
+}
+
+/** Defaults shared by the main and the display gamut mappers. */
+QOR_RESULT gamutMapperInit(MC_GAMUTMAPPER *p) {
+    memset(p, 0, sizeof(*p));
+    p->updateNeeded = 1;
+    p->fClipMin = -0.5;
+    p->fClipMax = 1.5;
+    p->fSrcNorm = 1.0;
+    p->aSlope[0] = 1.0;
+    p->aSlope[1] = 1.0;
+    return QOR_RES_OK;
+}
+
 } // namespace
+
+QOR_RESULT MC_MGMInit(MC_MGM *pMGM) { return gamutMapperInit(pMGM); }
 
 QOR_RESULT MC_MGMConvert(MC_MGM *pMC, CI_MODULE_MGM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_MGM);
@@ -65,9 +90,17 @@ QOR_RESULT MC_MGMConvert(MC_MGM *pMC, CI_MODULE_MGM *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_DGMInit(MC_DGM *pDGM) { return gamutMapperInit(pDGM); }
+
 QOR_RESULT MC_DGMConvert(MC_DGM *pMC, CI_MODULE_DGM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DGM);
     gamutMapperConvert(pMC, pCI);
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_GMAInit(MC_GMA *pGMA) {
+    memset(pGMA, 0, sizeof(*pGMA));
+    pGMA->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
@@ -77,15 +110,43 @@ QOR_RESULT MC_GMAConvert(MC_GMA *pMC, CI_MODULE_GMA *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_R2YInit(MC_R2Y *pR2Y) {
+    static const double coeff[3][3] = {{0.439, -0.399, -0.04}, {0.183, 0.614, 0.062}, {-0.101, -0.338, 0.439}};
+    memset(pR2Y, 0, sizeof(*pR2Y));
+    pR2Y->updateNeeded = 1;
+    pR2Y->eType = RGB_TO_YCC;
+    memcpy(pR2Y->aCoeff, coeff, sizeof(coeff));
+    pR2Y->aOffset[1] = 0.5;
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_R2YConvert(MC_R2Y *pMC, CI_MODULE_R2Y *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_R2Y);
     planeConvert(pMC, pCI, 2, 10, 8);
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_Y2RInit(MC_Y2R *pY2R) {
+    static const double coeff[3][3] = {{1.5748, 1.0, 0}, {-0.4681242606, 1.0, -0.18732430448}, {0, 1.0, 1.8556}};
+    memset(pY2R, 0, sizeof(*pY2R));
+    pY2R->updateNeeded = 1;
+    pY2R->eType = RGB_TO_YCC; // 0, as the defaults give it
+    memcpy(pY2R->aCoeff, coeff, sizeof(coeff));
+    pY2R->aOffset[0] = -128.0;
+    pY2R->aOffset[1] = -16.0;
+    pY2R->aOffset[2] = -128.0;
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_Y2RConvert(MC_Y2R *pMC, CI_MODULE_Y2R *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_Y2R);
     planeConvert(pMC, pCI, 3, 9, 9);
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_MIEInit(MC_MIE *pMIE) {
+    memset(pMIE, 0, sizeof(*pMIE));
+    pMIE->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
@@ -132,6 +193,23 @@ QOR_RESULT MC_MIEConvert(MC_MIE *pMC, CI_MODULE_MIE *pCI, const CI_HWINFO * /*pH
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_TNMInit(MC_TNM *pTNM, const MC_IIF * /*pIIF*/, const CI_HWINFO * /*pHWInfo*/) {
+    memset(pTNM, 0, sizeof(*pTNM));
+    pTNM->updateNeeded = 1;
+    for (int i = 0; i < 63; i++) {
+        pTNM->aCurve[i] = (i + 1) / 64.0;
+    }
+    pTNM->chromaSaturationScale = 1.0;
+    pTNM->chromaConfigurationScale = 1.0;
+    pTNM->chromaIOScale = 1.75;
+    pTNM->ui16LocalColumns = 16;
+    pTNM->inputLumaOffset = 1.0;
+    pTNM->inputLumaScale = 256.0 / 255.0;
+    pTNM->outputLumaOffset = 16.0;
+    pTNM->outputLumaScale = 0.859375;
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Parallelism, CI_MODULE_TNM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_TNM);
     memset(pCI, 0, sizeof(*pCI));
@@ -152,7 +230,7 @@ QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Paralleli
     int columns = pMC->ui16LocalColumns;
     if (columns < 1 || columns > 32) {
         const int limited = columns < 1 ? 1 : 32;
-        QOR_LOG_WARNING(LOG_TAG, "TNM local columns %d limited to %d\n", columns, limited);
+        QOR_LOG_WARNING(kTag, "TNM local columns %d limited to %d\n", columns, limited);
         columns = limited;
     }
     const int width = 2 * pIIF->ui16ImagerSize[0];
@@ -189,6 +267,16 @@ QOR_RESULT MC_TNMConvert(MC_TNM *pMC, const MC_IIF *pIIF, QOR_UINT8 ui8Paralleli
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_SHAInit(MC_SHA *pSHA) {
+    memset(pSHA, 0, sizeof(*pSHA));
+    pSHA->updateNeeded = 1;
+    pSHA->fDetail = 1.0;
+    pSHA->aGainWeigth[1] = 1.0 / 3.0;
+    pSHA->aGainWeigth[2] = 1.0 / 3.0;
+    pSHA->fELWScale = 4.0;
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pHWInfo*/, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_SHA);
     pCI->ui8Threshold = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->ui16Threshold, 8, 0, QOR_FALSE, "SHA_THRESH"));
@@ -207,6 +295,8 @@ QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pH
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_ESCInit(MC_ESC *pESC, const MC_IIF *pIIF) { return scalerInit(pESC, pIIF); }
+
 QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_ESC);
     QOR_RESULT ret = scalerSetup(pMC->bBypassESC, pMC->aOutputSize, pMC->aOffset, pMC->aPitch, pCI);
@@ -224,11 +314,13 @@ QOR_RESULT MC_ESCConvert(MC_ESC *pMC, CI_MODULE_ESC *pCI, QOR_BOOL8 bOutput422, 
     QOR_CalculateScalerCoefficients(pMC->aPitch[1] * (bOutput422 == 1 ? 1.0 : 2.0), pCI->VChroma, pMC->bAdjustCutoff,
                                     4);
     if (CI_ModuleScaler_verif(pCI) != QOR_RES_OK) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to configure ESC taps\n");
+        QOR_LOG_ERROR(kTag, "failed to configure ESC taps\n");
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
 }
+
+QOR_RESULT MC_DSCInit(MC_DSC *pDSC, const MC_IIF *pIIF) { return scalerInit(pDSC, pIIF); }
 
 QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DSC);
@@ -244,9 +336,15 @@ QOR_RESULT MC_DSCConvert(MC_DSC *pMC, CI_MODULE_DSC *pCI, int *pMask) {
     QOR_CalculateScalerCoefficients(pMC->aPitch[0], pCI->HChroma, pMC->bAdjustCutoff, 4);
     QOR_CalculateScalerCoefficients(pMC->aPitch[1], pCI->VChroma, pMC->bAdjustCutoff, 2);
     if (CI_ModuleScaler_verif(pCI) == QOR_RES_FAILED) {
-        QOR_LOG_ERROR(LOG_TAG, "failed to configure DSC taps\n");
+        QOR_LOG_ERROR(kTag, "failed to configure DSC taps\n");
         return QOR_RES_FAILED;
     }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_HDRInit(MC_HDR *pHDR) {
+    memset(pHDR, 0, sizeof(*pHDR));
+    pHDR->updateNeeded = 1;
     return QOR_RES_OK;
 }
 

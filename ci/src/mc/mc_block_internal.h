@@ -1,5 +1,5 @@
-#ifndef NORVA_MC_CONVERT_INTERNAL_H
-#define NORVA_MC_CONVERT_INTERNAL_H
+#ifndef NORVA_MC_BLOCK_INTERNAL_H
+#define NORVA_MC_BLOCK_INTERNAL_H
 
 /* Helpers shared by the block conversions. */
 
@@ -7,7 +7,8 @@
 
 #include "qor_types.h"
 
-#define LOG_TAG "MC_CONVERT"
+// Tag of every message the block conversions log.
+constexpr const char *kTag = "MC_CONVERT";
 
 /* Common start of every flagged conversion: skip when not flagged, else clear and add groups. */
 #define MC_BEGIN_CONVERT(pMC, pMask, groups)                                                                           \
@@ -27,4 +28,4 @@ inline QOR_INT32 MC_TruncInt(double v) {
     return static_cast<QOR_INT32>(std::fmax(std::fmin(v, 2147483647.0), -2147483648.0));
 }
 
-#endif /* NORVA_MC_CONVERT_INTERNAL_H */
+#endif /* NORVA_MC_BLOCK_INTERNAL_H */

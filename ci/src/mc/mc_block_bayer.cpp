@@ -1,4 +1,4 @@
-/* Conversion of the Bayer-domain blocks and the colour-correction matrix into register values. */
+/* The Bayer-domain blocks and the colour-correction matrix: defaults (Init) and conversion into register values. */
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -6,8 +6,16 @@
 
 #include "mc/mc_fixedpoint.h"
 #include "mc/mc_pipeline.h"
-#include "mc_convert_internal.h"
+#include "mc_block_internal.h"
 #include "norvacommon/userlog.h"
+
+QOR_RESULT MC_IIFInit(MC_IIF *pIIF) {
+    memset(pIIF, 0, sizeof(*pIIF));
+    pIIF->updateNeeded = 1;
+    pIIF->ui8Imager = 2;
+    pIIF->eBayerFormat = MOSAIC_RGGB;
+    return QOR_RES_OK;
+}
 
 QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI) {
     pCI->ui8Imager = pMC->ui8Imager;
@@ -19,6 +27,13 @@ QOR_RESULT MC_IIFConvert(const MC_IIF *pMC, CI_MODULE_IIF *pCI) {
         pCI->ui16ImagerSize[i] = static_cast<QOR_UINT16>(pMC->ui16ImagerSize[i] - 1);
     }
     pCI->ui16BuffThreshold = static_cast<QOR_UINT16>(2 * pCI->ui16ImagerSize[0] - 1);
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_BLCInit(MC_BLC *pBLC, QOR_UINT8 ui8BitDepth) {
+    memset(pBLC, 0, sizeof(*pBLC));
+    pBLC->updateNeeded = 1;
+    pBLC->ui16PixelMax = static_cast<double>((1u << ui8BitDepth) - 1u);
     return QOR_RES_OK;
 }
 
@@ -41,6 +56,13 @@ QOR_RESULT MC_BLCConvert(MC_BLC *pMC, CI_MODULE_BLC *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_RLTInit(MC_RLT *pRLT) {
+    memset(pRLT, 0, sizeof(*pRLT));
+    pRLT->updateNeeded = 1;
+    pRLT->eMode = CI_RLT_DISABLED;
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_RLTConvert(MC_RLT *pMC, CI_MODULE_RLT *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_RLT);
     memset(pCI, 0, sizeof(*pCI));
@@ -50,6 +72,12 @@ QOR_RESULT MC_RLTConvert(MC_RLT *pMC, CI_MODULE_RLT *pCI, int *pMask) {
             pCI->aPoints[c][i] = static_cast<QOR_UINT16>(QOR_clip(pMC->aPoints[c][i], 16, QOR_FALSE, "RLT_POINT"));
         }
     }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_LSHInit(MC_LSH *pLSH) {
+    memset(pLSH, 0, sizeof(*pLSH));
+    pLSH->updateNeeded = 1;
     return QOR_RES_OK;
 }
 
@@ -64,6 +92,21 @@ QOR_RESULT MC_LSHConvert(MC_LSH *pMC, CI_MODULE_LSH *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_WBCInit(MC_WBC *pWBC) {
+    memset(pWBC, 0, sizeof(*pWBC));
+    pWBC->updateNeeded = 1;
+    for (int c = 0; c < 4; c++) {
+        pWBC->aGain[c] = 1.0;
+        pWBC->aClip[c] = 512.0;
+    }
+    pWBC->eRGBThresholdMode = WBC_THRESHOLD;
+    for (int k = 0; k < 3; k++) {
+        pWBC->afRGBThreshold[k] = 1.0;
+        pWBC->afRGBGain[k] = 1.0;
+    }
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_WBCConvert(MC_WBC *pMC, CI_MODULE_WBC *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_WBC);
     memset(pCI, 0, sizeof(*pCI));
@@ -73,12 +116,17 @@ QOR_RESULT MC_WBCConvert(MC_WBC *pMC, CI_MODULE_WBC *pCI, int *pMask) {
     }
     pCI->eRGBThresholdMode = pMC->eRGBThresholdMode;
     for (int k = 0; k < 3; k++) {
-        const double t = pMC->afRGBThreshold[k] * 511.0 - 1.0;
-        const QOR_INT32 v =
-            std::isnan(t) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(t, 2147483647.0), -2147483648.0));
+        const QOR_INT32 v = MC_TruncInt(pMC->afRGBThreshold[k] * 511.0 - 1.0);
         pCI->aRGBThreshold[k] = static_cast<QOR_UINT16>(QOR_clip(v, 9, QOR_FALSE, "WBC_THRES"));
         pCI->aRGBGain[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->afRGBGain[k], 4, 4, QOR_FALSE, "WBC_GAIN"));
     }
+    return QOR_RES_OK;
+}
+
+QOR_RESULT MC_DNSInit(MC_DNS *pDNS) {
+    memset(pDNS, 0, sizeof(*pDNS));
+    pDNS->updateNeeded = 1;
+    pDNS->fGreyscalePixelThreshold = 0.25;
     return QOR_RES_OK;
 }
 
@@ -94,6 +142,27 @@ QOR_RESULT MC_DNSConvert(MC_DNS *pMC, CI_MODULE_DNS *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_DPFInit(MC_DPF *pDPF, const CI_HWINFO *pHWInfo, const MC_IIF *pIIF) {
+    memset(pDPF, 0, sizeof(*pDPF));
+    pDPF->updateNeeded = 1;
+    pDPF->ui16NbLines = static_cast<QOR_UINT16>(2 * pHWInfo->config_ui8Parallelism + 10);
+    pDPF->ui32OutputMapSize = static_cast<QOR_UINT32>(pIIF->ui16ImagerSize[1]) * 256u;
+    for (int i = 0; i < 2; i++) {
+        pDPF->aSkip[i] = static_cast<QOR_UINT8>(pIIF->ui16ImagerDecimation[i]);
+        pDPF->aOffset[i] = pIIF->ui16ImagerOffset[i];
+    }
+    pDPF->fWeight = 16.0;
+    return QOR_RES_OK;
+}
+
+void MC_DPFFree(MC_DPF *pDPF) {
+    if (pDPF != nullptr && pDPF->apDefectInput != nullptr) {
+        free(pDPF->apDefectInput);
+        pDPF->apDefectInput = nullptr;
+        pDPF->ui32NDefect = 0;
+    }
+}
+
 QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_DPF);
     if (pCI->sInput.apDefectInput != nullptr) {
@@ -105,6 +174,7 @@ QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, in
 
     if (pMC->apDefectInput != nullptr) {
         if (pMC->ui32NDefect == 0) {
+            // A fixed diagnostic on standard output, not a log line: callers read it there.
             printf("%s: a defect map is given without any defect\n", __func__);
             return QOR_RES_INVALID_PARAM;
         }
@@ -130,7 +200,7 @@ QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, in
                 const QOR_UINT32 w = y / pMC->ui16NbLines;
                 if (w >= nWindows) {
                     QOR_LOG_ERROR(
-                        LOG_TAG,
+                        kTag,
                         "The given DPF map has more lines than the IIF is setup for! Found y=%d while IIF_height=%d\n",
                         static_cast<int>(y), static_cast<int>(h));
                     free(counts);
@@ -156,6 +226,47 @@ QOR_RESULT MC_DPFConvert(MC_DPF *pMC, const MC_IIF *pIIF, CI_MODULE_DPF *pCI, in
     return QOR_RES_OK;
 }
 
+namespace {
+
+/** Normalisation shift of the chromatic-aberration block for an axis of c cells. */
+int lcaShift(int c) {
+    if (2 * c > 1023) {
+        if (c <= 2049) {
+            return 0;
+        }
+        int e = 1;
+        while (c / (1 << (e + 1)) > 1024) {
+            e++;
+        }
+        return e;
+    }
+    int e = -1;
+    // c * 2^(1-e) < 1024 with e <= -1: the factor is 2^(1-e) >= 4
+    while (static_cast<long>(c) * (1L << (1 - e)) < 1024 && e > -30) {
+        e--;
+    }
+    return e;
+}
+
+} // namespace
+
+QOR_RESULT MC_LCAInit(MC_LCA *pLCA, const MC_IIF *pIIF) {
+    if (pIIF->ui16ImagerSize[0] == 0 || pIIF->ui16ImagerSize[1] == 0) {
+        // A fixed diagnostic on standard error, not a log line: callers read it there.
+        fprintf(stderr, "IIF should be configured before configuring LCA\n");
+        return QOR_RES_INVALID_PARAM;
+    }
+    memset(pLCA, 0, sizeof(*pLCA));
+    pLCA->updateNeeded = 1;
+    for (int i = 0; i < 2; i++) {
+        const int c = pIIF->ui16ImagerSize[i];
+        pLCA->aOffsetRed[i] = static_cast<QOR_UINT16>((pIIF->ui16ImagerOffset[i] + c) / 2);
+        pLCA->aOffsetBlue[i] = pLCA->aOffsetRed[i];
+        pLCA->aShift[i] = static_cast<QOR_UINT8>(lcaShift(c));
+    }
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_LCA);
     for (int i = 0; i < 2; i++) {
@@ -178,6 +289,15 @@ QOR_RESULT MC_LCAConvert(MC_LCA *pMC, CI_MODULE_LCA *pCI, int *pMask) {
     return QOR_RES_OK;
 }
 
+QOR_RESULT MC_CCMInit(MC_CCM *pCCM) {
+    memset(pCCM, 0, sizeof(*pCCM));
+    pCCM->updateNeeded = 1;
+    for (int i = 0; i < 3; i++) {
+        pCCM->aCoeff[i][i] = 1.0;
+    }
+    return QOR_RES_OK;
+}
+
 QOR_RESULT MC_CCMConvert(MC_CCM *pMC, CI_MODULE_CCM *pCI, int *pMask) {
     MC_BEGIN_CONVERT(pMC, pMask, CI_UPD_CCM);
     for (int i = 0; i < 3; i++) {
@@ -186,9 +306,7 @@ QOR_RESULT MC_CCMConvert(MC_CCM *pMC, CI_MODULE_CCM *pCI, int *pMask) {
         }
         // The register keeps 12 bits: an offset outside -2048..2047 would change sign there, so
         // it is limited here instead.
-        const double o = pMC->aOffset[i];
-        const QOR_INT32 v =
-            std::isnan(o) ? 0 : static_cast<QOR_INT32>(std::fmax(std::fmin(o, 2147483647.0), -2147483648.0));
+        const QOR_INT32 v = MC_TruncInt(pMC->aOffset[i]);
         pCI->aOffset[i] = static_cast<QOR_INT16>(QOR_clip(v, 12, QOR_TRUE, "CC_OFFSET"));
     }
     return QOR_RES_OK;
