@@ -179,9 +179,8 @@ double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h
     }
     GstElement *src = gst_bin_get_by_name(GST_BIN(factory), "src");
     GstElement *sink = gst_bin_get_by_name(GST_BIN(factory), "sink");
-    GstCaps *caps = gst_caps_new_simple("video/x-bayer", "format", G_TYPE_STRING, "rggb", "width", G_TYPE_INT,
-                                        int(w), "height", G_TYPE_INT, int(h), "framerate", GST_TYPE_FRACTION, 30, 1,
-                                        nullptr);
+    GstCaps *caps = gst_caps_new_simple("video/x-bayer", "format", G_TYPE_STRING, "rggb", "width", G_TYPE_INT, int(w),
+                                        "height", G_TYPE_INT, int(h), "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
     gst_app_src_set_caps(GST_APP_SRC(src), caps);
     gst_caps_unref(caps);
     std::vector<uint8_t> bytes(scene.samples.size());
@@ -235,8 +234,8 @@ int main() {
         uint32_t w, h;
     };
     const Size sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
-    std::printf("%-10s %12s %12s %12s %10s %10s %10s %8s\n", "size", "gst ms", "model 1t ms", "model 4t ms",
-                "1t / gst", "4t / gst", "4t fps", "allocs");
+    std::printf("%-10s %12s %12s %12s %10s %10s %10s %8s\n", "size", "gst ms", "model 1t ms", "model 4t ms", "1t / gst",
+                "4t / gst", "4t fps", "allocs");
     size_t memory1080 = 0;
     for (const Size &z : sizes) {
         const norva_test::BayerScene scene = chart(z.w, z.h);
@@ -253,7 +252,8 @@ int main() {
         }
         std::printf("%-10s %12.2f %12.2f %12.2f %10s %10s %10.1f %8ld\n",
                     (std::to_string(z.w) + "x" + std::to_string(z.h)).c_str(), gst * 1e3, one.seconds * 1e3,
-                    four.seconds * 1e3, ratio1, ratio4, 1.0 / four.seconds, std::max(one.allocations, four.allocations));
+                    four.seconds * 1e3, ratio1, ratio4, 1.0 / four.seconds,
+                    std::max(one.allocations, four.allocations));
     }
     std::printf("model heap memory at 1920x1080 beside the outputs: %.2f MB (1 thread)\n", memory1080 / 1048576.0);
     if (!norva_bench::CountsAllocations()) {
