@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <malloc.h>
 #include <string>
+#include <time.h>
 #include <vector>
 
 #include "platform/sim_isp.h"
@@ -122,11 +123,19 @@ struct Setup {
 
 using Clock = std::chrono::steady_clock;
 
+/** CPU time of the whole process: on a loaded machine a fairer measure of single-threaded work than wall time. */
+double cpuSeconds() {
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
 /** Frames to time: about a second of work, at least 8. */
 int framesFor(double secondsPerFrame) { return std::max(8, int(1.0 / std::max(secondsPerFrame, 1e-4))); }
 
 struct ModelFigures {
     double seconds = -1; /* per frame */
+    double cpu = -1;     /* CPU seconds per frame */
     long allocations = -1;
     size_t memory = 0;
 };
@@ -158,16 +167,21 @@ ModelFigures timeModel(const norva_test::BayerScene &scene, uint32_t w, uint32_t
     out.allocations = norva_bench::Allocations() - allocs;
     const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count());
     const auto t1 = Clock::now();
+    const double c1 = cpuSeconds();
     for (int i = 0; i < frames; i++) {
         model.process(in, s.settings, s.outputs);
     }
+    out.cpu = (cpuSeconds() - c1) / frames;
     out.seconds = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
     return out;
 }
 
 #if NORVA_BENCH_GSTREAMER
-/** Seconds per frame of `bayer2rgb ! videoconvert` to NV12 on the chart's top 8 bits; -1 when it cannot run. */
-double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h) {
+/**
+ * Seconds per frame of `bayer2rgb ! videoconvert` to NV12 on the chart's top 8 bits (and CPU seconds in *cpu);
+ * -1 when it cannot run.
+ */
+double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, double *cpu) {
     if (!gst_init_check(nullptr, nullptr, nullptr)) {
         return -1;
     }
@@ -210,10 +224,12 @@ double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h
         bool ok = frame() && frame();
         const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count() / 2);
         const auto t1 = Clock::now();
+        const double c1 = cpuSeconds();
         for (int i = 0; ok && i < frames; i++) {
             ok = frame();
         }
         if (ok) {
+            *cpu = (cpuSeconds() - c1) / frames;
             result = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
         }
     }
@@ -224,7 +240,7 @@ double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h
     return result;
 }
 #else
-double timeGStreamer(const norva_test::BayerScene &, uint32_t, uint32_t) { return -1; }
+double timeGStreamer(const norva_test::BayerScene &, uint32_t, uint32_t, double *) { return -1; }
 #endif
 
 } // namespace
@@ -234,25 +250,24 @@ int main() {
         uint32_t w, h;
     };
     const Size sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
-    std::printf("%-10s %12s %12s %12s %10s %10s %10s %8s\n", "size", "gst ms", "model 1t ms", "model 4t ms", "1t / gst",
-                "4t / gst", "4t fps", "allocs");
+    std::printf("wall time per frame (ms), the model on 1 and 4 threads; ratios to the GStreamer pair\n");
+    std::printf("%-10s %9s %9s %9s %9s %9s %9s | %9s %9s %9s %7s\n", "size", "gst", "model 1t", "model 4t", "1t/gst",
+                "4t/gst", "4t fps", "gst cpu", "1t cpu", "cpu ratio", "allocs");
     size_t memory1080 = 0;
     for (const Size &z : sizes) {
         const norva_test::BayerScene scene = chart(z.w, z.h);
-        const double gst = timeGStreamer(scene, z.w, z.h);
+        double gstCpu = -1;
+        const double gst = timeGStreamer(scene, z.w, z.h, &gstCpu);
         const ModelFigures one = timeModel(scene, z.w, z.h, 1);
         const ModelFigures four = timeModel(scene, z.w, z.h, 4);
         if (z.w == 1920) {
             memory1080 = one.memory;
         }
-        char ratio1[16] = "-", ratio4[16] = "-";
-        if (gst > 0) {
-            std::snprintf(ratio1, sizeof(ratio1), "%.2f", one.seconds / gst);
-            std::snprintf(ratio4, sizeof(ratio4), "%.2f", four.seconds / gst);
-        }
-        std::printf("%-10s %12.2f %12.2f %12.2f %10s %10s %10.1f %8ld\n",
+        const double nan = std::nan("");
+        std::printf("%-10s %9.2f %9.2f %9.2f %9.2f %9.2f %9.1f | %9.2f %9.2f %9.2f %7ld\n",
                     (std::to_string(z.w) + "x" + std::to_string(z.h)).c_str(), gst * 1e3, one.seconds * 1e3,
-                    four.seconds * 1e3, ratio1, ratio4, 1.0 / four.seconds,
+                    four.seconds * 1e3, gst > 0 ? one.seconds / gst : nan, gst > 0 ? four.seconds / gst : nan,
+                    1.0 / four.seconds, gstCpu * 1e3, one.cpu * 1e3, gstCpu > 0 ? one.cpu / gstCpu : nan,
                     std::max(one.allocations, four.allocations));
     }
     std::printf("model heap memory at 1920x1080 beside the outputs: %.2f MB (1 thread)\n", memory1080 / 1048576.0);

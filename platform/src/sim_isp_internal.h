@@ -97,6 +97,8 @@ struct Kernels {
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
     void (*whiteBalanceStats)(const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff,
                               int32_t *r, int32_t *g, int32_t *b, int32_t *luma);
+    void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
+                             uint32_t x1, const int32_t *thresholds, uint32_t *sums);
     void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
     void (*blendColumns)(const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1,
                          const uint16_t *frac, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);

@@ -355,47 +355,32 @@ ISP_KERNEL(whiteBalanceGains,
            (const uint16_t *in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE, uint32_t kO, uint16_t *out),
            (in, cells, gE, gO, kE, kO, out))
 
-/** Demosaic at the green sites k, k + 2, ...: neighbours left and right give h, above and below give v. */
-ISP_INLINE void demosaicGreenSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
-                                   const uint16_t *__restrict dn, int32_t k, int32_t n, int16_t *__restrict g,
-                                   int16_t *__restrict h, int16_t *__restrict v) {
-    for (int32_t x = k; x < n; x += 2) {
-        g[x] = static_cast<int16_t>(cur[x] - kCentre);
-        h[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + 1) >> 1) - kCentre);
-        v[x] = static_cast<int16_t>(((up[x] + dn[x] + 1) >> 1) - kCentre);
-    }
-}
-
-/** Demosaic at the red or blue sites k, k + 2, ...: c is the site's colour, o the other one. */
-ISP_INLINE void demosaicColourSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
-                                    const uint16_t *__restrict dn, int32_t k, int32_t n, int16_t *__restrict c,
-                                    int16_t *__restrict g, int16_t *__restrict o) {
-    for (int32_t x = k; x < n; x += 2) {
-        c[x] = static_cast<int16_t>(cur[x] - kCentre);
-        g[x] = static_cast<int16_t>(((cur[x - 1] + cur[x + 1] + up[x] + dn[x] + 2) >> 2) - kCentre);
-        o[x] = static_cast<int16_t>(((up[x - 1] + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2) - kCentre);
-    }
-}
-
 /**
- * Bilinear demosaic of a row from the rows above and below (all padded by 2). The outputs are centred (value −
- * kCentre, so 16 bits hold them), which lets the colour matrix multiply on 16-bit lanes.
+ * Bilinear demosaic of a row from the rows above and below (all padded by 2), into the row's own colour c (red
+ * or blue), green and the other colour o. Both kinds of site are computed for every column and the column's
+ * parity picks one, so that the loads and stores are contiguous and the loop vectorizes. The outputs are centred
+ * (value − kCentre, so 16 bits hold them), which lets the colour matrix multiply on 16-bit lanes.
  */
+ISP_INLINE void demosaicSites(const uint16_t *__restrict up, const uint16_t *__restrict cur,
+                              const uint16_t *__restrict dn, uint32_t n, uint32_t colourParity, int16_t *__restrict c,
+                              int16_t *__restrict g, int16_t *__restrict o) {
+    for (ptrdiff_t x = 0; x < ptrdiff_t(n); x++) {
+        const int32_t here = cur[x];
+        const int32_t hs = int32_t(cur[x - 1]) + cur[x + 1];
+        const int32_t vs = int32_t(up[x]) + dn[x];
+        const int32_t ds = int32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1];
+        const bool colourSite = uint32_t(x & 1) == colourParity;
+        c[x] = static_cast<int16_t>((colourSite ? here : (hs + 1) >> 1) - kCentre);
+        g[x] = static_cast<int16_t>((colourSite ? (hs + vs + 2) >> 2 : here) - kCentre);
+        o[x] = static_cast<int16_t>((colourSite ? (ds + 2) >> 2 : (vs + 1) >> 1) - kCentre);
+    }
+}
+
 ISP_INLINE void demosaicRowBody(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W,
                                 const int colourRow[2], int16_t *R, int16_t *G, int16_t *B) {
-    int16_t *out[3] = {R, G, B};
-    const int32_t n = int32_t(W);
-    for (int32_t k = 0; k < 2; k++) {
-        const int col = colourRow[k];
-        if (col == kGreen) {
-            const int h = colourRow[1 - k];
-            const int v = h == kRed ? kBlue : kRed;
-            demosaicGreenSites(up, cur, dn, k, n, G, out[h], out[v]);
-        } else {
-            const int other = col == kRed ? kBlue : kRed;
-            demosaicColourSites(up, cur, dn, k, n, out[col], G, out[other]);
-        }
-    }
+    const uint32_t parity = colourRow[0] == kGreen ? 1u : 0u;
+    const int colour = colourRow[parity];
+    demosaicSites(up, cur, dn, W, parity, colour == kRed ? R : B, G, colour == kRed ? B : R);
 }
 ISP_KERNEL(demosaicRow,
            (const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2], int16_t *R,

@@ -104,6 +104,34 @@ ISP_KERNEL(whiteBalanceStats,
             int32_t *b, int32_t *luma),
            (R, G, B, n, rgbOff, r, g, b, luma))
 
+/** White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them). */
+ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t *__restrict pg,
+                                     const int32_t *__restrict pb, const int32_t *__restrict pl, uint32_t x0,
+                                     uint32_t x1, const int32_t *thresholds, uint32_t *sums) {
+    const int32_t tr = thresholds[0], tg = thresholds[1], tb = thresholds[2], tyl = thresholds[3];
+    uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
+    uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
+    for (uint32_t x = x0; x < x1; x++) {
+        const int32_t r = pr[x], g = pg[x], bl = pb[x];
+        av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(bl);
+        const uint32_t wr = r > tr, wg = g > tg, wb = bl > tb;
+        ws0 += wr * uint32_t(r), wc0 += wr;
+        ws1 += wg * uint32_t(g), wc1 += wg;
+        ws2 += wb * uint32_t(bl), wc2 += wb;
+        const uint32_t high = pl[x] > tyl;
+        hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(bl);
+        hc += high;
+    }
+    const uint32_t out[13] = {ws0, ws1, ws2, wc0, wc1, wc2, av0, av1, av2, hs0, hs1, hs2, hc};
+    for (int i = 0; i < 13; i++) {
+        sums[i] = out[i];
+    }
+}
+ISP_KERNEL(whiteBalanceSums,
+           (const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0, uint32_t x1,
+            const int32_t *thresholds, uint32_t *sums),
+           (pr, pg, pb, pl, x0, x1, thresholds, sums))
+
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
 uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
     uint32_t sum = 0;
@@ -141,6 +169,7 @@ void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
     k->whiteBalanceStats = ISP_PICK(whiteBalanceStats, avx2);
+    k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
 }
 
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw) {
@@ -260,25 +289,16 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
             continue;
         }
         const uint32_t right = std::min<uint32_t>(w.aRoiRight[k], f.W - 1);
-        const int32_t tr = w.aRMax[k] / 2, tg = w.aGMax[k] / 2, tb = w.aBMax[k] / 2, tyl = w.aYMax[k] / 2 - yOff;
+        const int32_t thresholds[4] = {w.aRMax[k] / 2, w.aGMax[k] / 2, w.aBMax[k] / 2, w.aYMax[k] / 2 - yOff};
         // values stay below 2^17, so blocks of 4096 pixels are summed in 32 bits, then added to the totals
         constexpr uint32_t kBlock = 4096;
         Accumulators &a = b.acc;
         for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
             const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
-            uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
-            uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
-            for (uint32_t x = x0; x < x1; x++) {
-                const int32_t r = pr[x], g = pg[x], bl = pb[x];
-                av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(bl);
-                const uint32_t wr = r > tr, wg = g > tg, wb = bl > tb;
-                ws0 += wr * uint32_t(r), wc0 += wr;
-                ws1 += wg * uint32_t(g), wc1 += wg;
-                ws2 += wb * uint32_t(bl), wc2 += wb;
-                const uint32_t high = pl[x] > tyl;
-                hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(bl);
-                hc += high;
-            }
+            uint32_t v[13];
+            m.k.whiteBalanceSums(pr, pg, pb, pl, x0, x1, thresholds, v);
+            const uint32_t ws0 = v[0], ws1 = v[1], ws2 = v[2], wc0 = v[3], wc1 = v[4], wc2 = v[5], av0 = v[6],
+                           av1 = v[7], av2 = v[8], hs0 = v[9], hs1 = v[10], hs2 = v[11], hc = v[12];
             a.wbsWhiteSum[k][0] += ws0, a.wbsWhiteSum[k][1] += ws1, a.wbsWhiteSum[k][2] += ws2;
             a.wbsWhiteCount[k][0] += wc0, a.wbsWhiteCount[k][1] += wc1, a.wbsWhiteCount[k][2] += wc2;
             a.wbsAvg[k][0] += av0, a.wbsAvg[k][1] += av1, a.wbsAvg[k][2] += av2;
@@ -293,32 +313,41 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
     const CI_MODULE_HIS &h = f.reg->stats.sHistStats;
     const int ty = gridRow(y, h.ui16Top, h.ui16Height);
     const uint16_t *map = m.hisMap, *luma = b.hisLuma.data();
-    // counts of the row in two interleaved sets, so that runs of one value do not wait on each other's counts;
-    // the grid counts over the column range of each tile
-    uint32_t global[2][64] = {};
-    uint32_t region[2][16] = {};
+    // 64-bin counts of column ranges, in two interleaved sets so that runs of one value do not wait on each
+    // other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16 codes, so each
+    // pixel is counted once
+    uint32_t global[64] = {};
     auto count = [&](auto input) {
-        for (uint32_t x = 0; x < W; x += 2) {
-            global[0][input(luma[x]) >> 4]++;
-            global[1][input(luma[x + 1]) >> 4]++;
-        }
-        if (ty < 0) {
-            return;
-        }
-        for (int t = 0; t < m.hisTiles; t++) {
-            std::memset(region, 0, sizeof(region));
-            uint32_t x = m.hisRange[t][0];
-            const uint32_t end = m.hisRange[t][1];
+        auto range = [&](uint32_t x, uint32_t end, uint32_t bins[64]) {
+            uint32_t two[2][64] = {};
             for (; x + 1 < end; x += 2) {
-                region[0][input(luma[x]) >> 6]++;
-                region[1][input(luma[x + 1]) >> 6]++;
+                two[0][input(luma[x]) >> 4]++;
+                two[1][input(luma[x + 1]) >> 4]++;
             }
             if (x < end) {
-                region[0][input(luma[x]) >> 6]++;
+                two[0][input(luma[x]) >> 4]++;
             }
-            for (int bin = 0; bin < 16; bin++) {
-                b.acc.hisRegion[ty][t][bin] += region[0][bin] + region[1][bin];
+            for (int bin = 0; bin < 64; bin++) {
+                bins[bin] = two[0][bin] + two[1][bin];
             }
+        };
+        uint32_t bins[64];
+        if (ty < 0 || m.hisTiles == 0) {
+            range(0, W, global);
+            return;
+        }
+        const uint32_t first = m.hisRange[0][0], end = m.hisRange[m.hisTiles - 1][1];
+        range(0, first, global);
+        for (int t = 0; t < m.hisTiles; t++) {
+            range(m.hisRange[t][0], m.hisRange[t][1], bins);
+            for (int bin = 0; bin < 64; bin++) {
+                global[bin] += bins[bin];
+                b.acc.hisRegion[ty][t][bin >> 2] += bins[bin];
+            }
+        }
+        range(end, W, bins);
+        for (int bin = 0; bin < 64; bin++) {
+            global[bin] += bins[bin];
         }
     };
     // the default offset and scale keep the luma: one look-up less per pixel
@@ -328,7 +357,7 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
         count([map](uint16_t v) { return uint32_t(map[v]); });
     }
     for (int bin = 0; bin < 64; bin++) {
-        b.acc.hisGlobal[bin] += global[0][bin] + global[1][bin];
+        b.acc.hisGlobal[bin] += global[bin];
     }
 }
 
