@@ -61,13 +61,15 @@ void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t
         odd += v[x0] >= thr;
         x0++;
     }
-    uint32_t x = x0;
-    for (; x + 1 < x1; x += 2) {
-        even += v[x] >= thr;
-        odd += v[x + 1] >= thr;
+    // pairs from an even column, indexed so that the loop vectorizes
+    const uint16_t *__restrict p = v + x0;
+    const size_t pairs = (x1 - x0) / 2;
+    for (size_t k = 0; k < pairs; k++) {
+        even += p[2 * k] >= thr;
+        odd += p[2 * k + 1] >= thr;
     }
-    if (x < x1) {
-        even += v[x] >= thr;
+    if ((x1 - x0) & 1u) {
+        even += v[x1 - 1] >= thr;
     }
     count[0] += even;
     count[1] += odd;
