@@ -240,8 +240,7 @@ void divideRows(std::vector<Band> &bands, unsigned n, const FrameContext &f, boo
  * tone and the outputs whose window rows are ready. Statistics and taps count the band's own rows only.
  */
 void processBand(const IspModel::Impl &m, const FrameContext &f, Band &b) {
-    const uint32_t W = f.W, H = f.H;
-    (void)W;
+    const uint32_t H = f.H;
     const bool wbs = (f.eOutput & CI_SAVE_WHITEBALANCE) != 0;
     const bool fos = (f.eOutput & (CI_SAVE_FOS_ROI | CI_SAVE_FOS_GRID)) != 0;
     const uint32_t y0 = b.y0, y1 = b.y1, yEnd = b.yEnd;
