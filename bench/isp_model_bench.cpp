@@ -5,7 +5,8 @@
 //
 // For comparison the same program runs GStreamer's `bayer2rgb ! videoconvert` to NV12 on the same chart (its top
 // 8 bits: bayer2rgb takes 8-bit Bayer only), frames pushed one at a time through appsrc and pulled from appsink,
-// all processing in one streaming thread; the ratios printed are the model's time over the GStreamer pair's.
+// all processing in one streaming thread; the ratios printed are the model's time over the GStreamer pair's, in
+// wall time and, for one thread, in CPU time of the process (steadier than wall time on a shared machine).
 //
 // Also printed: heap allocations of a frame after the first (0 expected; builds without AddressSanitizer), and
 // the model's own heap memory at 1920x1080 beside the output buffers.
