@@ -1,29 +1,37 @@
-// Frames per second of the simulated ISP model on one core, with every block on: raw curve (cubic), lens
-// shading, white-balance gains, colour matrix, gamma, tone curve, both scalers (the encoder at full size, the
-// display resampled to two thirds), NV12 encoder output, 32-bit RGB display output and every statistic.
-// "allocs_per_frame" counts the heap allocations of a frame after the first (builds without AddressSanitizer).
+// Time per frame of the simulated ISP model with every block on: raw curve (cubic), lens shading, white-balance
+// gains, colour matrix, gamma, tone curve, both scalers (the encoder at full size, the display resampled to two
+// thirds), NV12 encoder output, 32-bit RGB display output and every statistic; at 640x480, 1920x1080 and
+// 3840x2160, on 1 and on 4 threads of a worker pool.
 //
-// For comparison, GStreamerBayer2RgbVideoconvert times `bayer2rgb ! videoconvert` to NV12 on the same chart
-// (its top 8 bits: bayer2rgb takes 8-bit Bayer only), run by gst-launch-1.0 on one core: the time of N frames
-// minus the time of one frame, per frame. It is skipped when gst-launch-1.0 or bayer2rgb is missing.
-#include <benchmark/benchmark.h>
-
+// For comparison the same program runs GStreamer's `bayer2rgb ! videoconvert` to NV12 on the same chart (its top
+// 8 bits: bayer2rgb takes 8-bit Bayer only), frames pushed one at a time through appsrc and pulled from appsink,
+// all processing in one streaming thread; the ratios printed are the model's time over the GStreamer pair's, in
+// wall time and, for one thread, in CPU time of the process (steadier than wall time on a shared machine).
+//
+// Also printed: heap allocations of a frame after the first (0 expected; builds without AddressSanitizer), and
+// the model's own heap memory at 1920x1080 beside the output buffers.
 #include "alloc_counter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <string>
+#include <time.h>
 #include <vector>
-
-#include <unistd.h>
 
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
+#include "platform/sim_worker_pool.h"
 #include "support/bayer_scene.h"
+
+#if NORVA_BENCH_GSTREAMER
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#endif
 
 namespace {
 
@@ -114,87 +122,160 @@ struct Setup {
     }
 };
 
-void IspModelAllBlocks(benchmark::State &state) {
-    const uint32_t w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
-    const norva_test::BayerScene scene = chart(w, h);
+using Clock = std::chrono::steady_clock;
+
+/** CPU time of the whole process: on a loaded machine a fairer measure of single-threaded work than wall time. */
+double cpuSeconds() {
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+/** Frames to time: about a second of work, at least 8. */
+int framesFor(double secondsPerFrame) { return std::max(8, int(1.0 / std::max(secondsPerFrame, 1e-4))); }
+
+struct ModelFigures {
+    double seconds = -1; /* per frame */
+    double cpu = -1;     /* CPU seconds per frame */
+    long allocations = -1;
+    size_t memory = 0;
+};
+
+size_t heapInUse() {
+    const struct mallinfo2 mi = mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+}
+
+ModelFigures timeModel(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, unsigned threads) {
+    ModelFigures out;
     Setup s(w, h);
     norva_sim::IspInputFrame in;
     in.samples = scene.samples.data();
     in.width = w;
     in.height = h;
     in.bitDepth = 12;
+    norva_sim::SimWorkerPool pool(threads);
+    const size_t before = heapInUse();
     norva_sim::IspModel model;
+    model.setWorkers(&pool);
+    const auto t0 = Clock::now();
     if (model.process(in, s.settings, s.outputs) != QOR_RES_OK) {
-        state.SkipWithError("the model refused the frame");
-        return;
+        return out;
     }
-    // allocations of one frame after the first (the benchmark's own loop allocates now and then)
-    const long before = norva_bench::Allocations();
+    out.memory = heapInUse() - before;
+    const long allocs = norva_bench::Allocations();
     model.process(in, s.settings, s.outputs);
-    const long perFrame = norva_bench::Allocations() - before;
-    for (auto _ : state) {
+    out.allocations = norva_bench::Allocations() - allocs;
+    const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count());
+    const auto t1 = Clock::now();
+    const double c1 = cpuSeconds();
+    for (int i = 0; i < frames; i++) {
         model.process(in, s.settings, s.outputs);
-        benchmark::DoNotOptimize(s.enc.data());
-        benchmark::ClobberMemory();
     }
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["allocs_per_frame"] = double(perFrame);
-}
-BENCHMARK(IspModelAllBlocks)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
-
-double runSeconds(const std::string &cmd) {
-    const auto t0 = std::chrono::steady_clock::now();
-    const int rc = std::system(cmd.c_str());
-    const auto t1 = std::chrono::steady_clock::now();
-    return rc == 0 ? std::chrono::duration<double>(t1 - t0).count() : -1.0;
+    out.cpu = (cpuSeconds() - c1) / frames;
+    out.seconds = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
+    return out;
 }
 
-void GStreamerBayer2RgbVideoconvert(benchmark::State &state) {
-    const uint32_t w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
-    if (std::system("gst-inspect-1.0 bayer2rgb >/dev/null 2>&1") != 0) {
-        state.SkipWithError("gst-launch-1.0 or bayer2rgb (gstreamer1.0-plugins-bad) missing");
-        return;
+#if NORVA_BENCH_GSTREAMER
+/**
+ * Seconds per frame of `bayer2rgb ! videoconvert` to NV12 on the chart's top 8 bits (and CPU seconds in *cpu);
+ * -1 when it cannot run.
+ */
+double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, double *cpu) {
+    if (!gst_init_check(nullptr, nullptr, nullptr)) {
+        return -1;
     }
-    const norva_test::BayerScene scene = chart(w, h);
-    char path[] = "/tmp/norva_bayer8_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        state.SkipWithError("cannot write the frame");
-        return;
+    GstElement *factory = gst_parse_launch("appsrc name=src format=time ! bayer2rgb ! videoconvert ! "
+                                           "video/x-raw,format=NV12 ! appsink name=sink sync=false",
+                                           nullptr);
+    if (factory == nullptr) {
+        return -1;
     }
+    GstElement *src = gst_bin_get_by_name(GST_BIN(factory), "src");
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(factory), "sink");
+    GstCaps *caps = gst_caps_new_simple("video/x-bayer", "format", G_TYPE_STRING, "rggb", "width", G_TYPE_INT, int(w),
+                                        "height", G_TYPE_INT, int(h), "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
+    gst_app_src_set_caps(GST_APP_SRC(src), caps);
+    gst_caps_unref(caps);
     std::vector<uint8_t> bytes(scene.samples.size());
     for (size_t i = 0; i < bytes.size(); i++) {
         bytes[i] = static_cast<uint8_t>(scene.samples[i] >> 4);
     }
-    const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    close(fd);
-    const int frames = w >= 1920 ? 60 : 240;
-    auto command = [&](int n) {
-        return "taskset -c 0 gst-launch-1.0 -q multifilesrc location=" + std::string(path) +
-               " loop=true num-buffers=" + std::to_string(n) +
-               " caps=\"video/x-bayer,format=rggb,width=" + std::to_string(w) + ",height=" + std::to_string(h) +
-               ",framerate=30/1\" ! bayer2rgb ! videoconvert ! " +
-               "video/x-raw,format=NV12 ! fakesink sync=false >/dev/null 2>&1";
-    };
-    for (auto _ : state) {
-        const double one = written ? runSeconds(command(1)) : -1.0;
-        const double many = written ? runSeconds(command(frames + 1)) : -1.0;
-        if (one < 0 || many < 0) {
-            state.SkipWithError("gst-launch-1.0 failed");
-            break;
+    double result = -1;
+    if (gst_element_set_state(factory, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        uint64_t pts = 0;
+        auto frame = [&]() {
+            GstBuffer *buffer = gst_buffer_new_allocate(nullptr, bytes.size(), nullptr);
+            gst_buffer_fill(buffer, 0, bytes.data(), bytes.size());
+            GST_BUFFER_PTS(buffer) = pts;
+            GST_BUFFER_DURATION(buffer) = GST_SECOND / 30;
+            pts += GST_SECOND / 30;
+            if (gst_app_src_push_buffer(GST_APP_SRC(src), buffer) != GST_FLOW_OK) {
+                return false;
+            }
+            GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+            if (sample == nullptr) {
+                return false;
+            }
+            gst_sample_unref(sample);
+            return true;
+        };
+        const auto t0 = Clock::now();
+        bool ok = frame() && frame();
+        const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count() / 2);
+        const auto t1 = Clock::now();
+        const double c1 = cpuSeconds();
+        for (int i = 0; ok && i < frames; i++) {
+            ok = frame();
         }
-        state.SetIterationTime((many - one) / frames);
+        if (ok) {
+            *cpu = (cpuSeconds() - c1) / frames;
+            result = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
+        }
     }
-    unlink(path);
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    gst_element_set_state(factory, GST_STATE_NULL);
+    gst_object_unref(src);
+    gst_object_unref(sink);
+    gst_object_unref(factory);
+    return result;
 }
-BENCHMARK(GStreamerBayer2RgbVideoconvert)
-    ->Args({640, 480})
-    ->Args({1920, 1080})
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
+#else
+double timeGStreamer(const norva_test::BayerScene &, uint32_t, uint32_t, double *) { return -1; }
+#endif
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main() {
+    struct Size {
+        uint32_t w, h;
+    };
+    const Size sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
+    std::printf("wall time per frame (ms), the model on 1 and 4 threads; ratios to the GStreamer pair\n");
+    std::printf("%-10s %9s %9s %9s %9s %9s %9s | %9s %9s %9s %7s\n", "size", "gst", "model 1t", "model 4t", "1t/gst",
+                "4t/gst", "4t fps", "gst cpu", "1t cpu", "cpu ratio", "allocs");
+    size_t memory1080[2] = {0, 0};
+    for (const Size &z : sizes) {
+        const norva_test::BayerScene scene = chart(z.w, z.h);
+        double gstCpu = -1;
+        const double gst = timeGStreamer(scene, z.w, z.h, &gstCpu);
+        const ModelFigures one = timeModel(scene, z.w, z.h, 1);
+        const ModelFigures four = timeModel(scene, z.w, z.h, 4);
+        if (z.w == 1920) {
+            memory1080[0] = one.memory;
+            memory1080[1] = four.memory;
+        }
+        const double nan = std::nan("");
+        std::printf("%-10s %9.2f %9.2f %9.2f %9.2f %9.2f %9.1f | %9.2f %9.2f %9.2f %7ld\n",
+                    (std::to_string(z.w) + "x" + std::to_string(z.h)).c_str(), gst * 1e3, one.seconds * 1e3,
+                    four.seconds * 1e3, gst > 0 ? one.seconds / gst : nan, gst > 0 ? four.seconds / gst : nan,
+                    1.0 / four.seconds, gstCpu * 1e3, one.cpu * 1e3, gstCpu > 0 ? one.cpu / gstCpu : nan,
+                    std::max(one.allocations, four.allocations));
+    }
+    std::printf("model heap memory at 1920x1080 beside the outputs: %.2f MB on 1 thread, %.2f MB on 4\n",
+                memory1080[0] / 1048576.0, memory1080[1] / 1048576.0);
+    if (!norva_bench::CountsAllocations()) {
+        std::printf("allocations are not counted in this build\n");
+    }
+    return 0;
+}

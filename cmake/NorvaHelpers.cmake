@@ -60,3 +60,16 @@ endfunction()
 function(norva_link_platform target)
   target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,norva_platform>")
 endfunction()
+
+# norva_test_labels(TARGET REGEX LABELS...): the tests of a gtest program whose names match REGEX carry LABELS
+# (give the folder label too). gtest_discover_tests takes one label for all; this script runs after it.
+function(norva_test_labels target regex)
+  set(_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+  file(WRITE ${_script}
+    "foreach(t IN LISTS ${target}_TESTS)\n"
+    "  if(t MATCHES \"${regex}\")\n"
+    "    set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${ARGN}\")\n"
+    "  endif()\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_script})
+endfunction()

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/sim_platform.h"
+#include "platform/sim_worker_pool.h"
 
 namespace norva_sim {
 namespace {
@@ -107,6 +108,7 @@ struct Device {
     std::vector<void (*)()> resetHooks;
     std::vector<void (*)()> deviceResetHooks;
     IspDeviceState state;
+    std::unique_ptr<SimWorkerPool> workers;
     bool absent = false;
     int failNextClose = 0;
     int driverObjects = 0;
@@ -120,6 +122,7 @@ void restoreState(IspDeviceState &state) {
     state.rtm = CI_RTM_INFO{};
     state.debugRegisters.clear();
     state.resets = 0;
+    state.modelThreads = SimDefaultThreads();
 }
 
 Device &device() {
@@ -318,6 +321,14 @@ std::mutex &PlatformMutex() { return device().lock; }
 std::condition_variable &PlatformCondition() { return device().changed; }
 
 IspDeviceState &IspDevice() { return device().state; }
+
+SimWorkerPool &IspModelWorkers() {
+    Device &d = device();
+    if (!d.workers || d.workers->threads() != std::max(1u, d.state.modelThreads)) {
+        d.workers.reset(new SimWorkerPool(d.state.modelThreads));
+    }
+    return *d.workers;
+}
 
 DeviceMemory *AllocateDeviceMemory(IspFile &file, size_t size, int *error) {
     Device &d = device();

@@ -151,9 +151,19 @@ struct IspDeviceState {
     CI_RTM_INFO rtm;
     std::map<std::pair<uint8_t, uint32_t>, uint32_t> debugRegisters;
     unsigned resets;
+    /** Threads of the image model (the device's worker pool); default SimDefaultThreads(), 1 = no worker. */
+    unsigned modelThreads;
 };
 /** The device state; hold the platform lock while a descriptor of the device is in use by another thread. */
 IspDeviceState &IspDevice();
+class SimWorkerPool;
+
+/**
+ * The worker pool of the image models, with IspDevice().modelThreads threads: started on first use and again
+ * only when that count changes, never per frame. Hold the platform lock.
+ */
+SimWorkerPool &IspModelWorkers();
+
 /** The default hardware description of the simulated device. */
 CI_CONNECTION DefaultDescription();
 

@@ -10,7 +10,9 @@
  * (grown only when a larger frame arrives), so processing a frame of a size already seen allocates nothing.
  * The arithmetic conventions are written down in platform/isp-model.md.
  *
- * Not thread-safe: one model per context, used by one thread at a time.
+ * Not thread-safe: one model per context, used by one thread at a time. Given a worker pool (setWorkers), a frame
+ * is cut into bands of rows processed on the pool's threads; the results are the same bytes for any number of
+ * threads.
  */
 
 #include <cstddef>
@@ -20,6 +22,8 @@
 #include "ci/ci_pipeline.h"
 
 namespace norva_sim {
+
+class SimWorkerPool;
 
 /** Size of the statistics save structure the model writes. */
 constexpr size_t kIspStatsSize = 6108;
@@ -137,6 +141,12 @@ public:
      */
     QOR_RESULT process(const IspInputFrame &input, const IspFrameSettings &settings, const IspFrameOutputs &outputs,
                        IspFrameResult *result = nullptr);
+
+    /**
+     * The threads that process the rows of a frame: one band of rows per thread of the pool. Null (the default)
+     * processes the frame in the calling thread. The pool must outlive its use by the model.
+     */
+    void setWorkers(SimWorkerPool *workers);
 
     /** The flicker verdict written in the following frames' statistics (default kFlickerNone). */
     void setFlickerVerdict(uint8_t verdict) { m_flicker = verdict; }

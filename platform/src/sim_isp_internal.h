@@ -1,0 +1,286 @@
+#ifndef NORVA_SIM_ISP_INTERNAL_H
+#define NORVA_SIM_ISP_INTERNAL_H
+
+/*
+ * Shared parts of the ISP image model, one file per stage:
+ *   sim_isp_rows.cpp   look-up tables and the per-row image functions (raw curve, shading, white balance,
+ *                      demosaic, colour matrix, gamma, tone, colour conversion);
+ *   sim_isp_stats.cpp  statistics (exposure, histograms, focus, white balance, auto white balance, flicker);
+ *   sim_isp_scale.cpp  scalers and the encoder and display outputs (packing in sim_isp_pack.cpp);
+ *   sim_isp_model.cpp  the per-frame driver: settings, row bands on the worker pool, the save structure.
+ *
+ * A frame is cut into bands of window rows. Each band has its own ring of Bayer rows, scratch rows, 4:4:4 plane
+ * rows, statistics accumulators and tiled-output scratch, so bands run on different threads without sharing
+ * anything they write; the demosaic reads one row across each band edge and the scalers the rows their outputs
+ * sample (the halo), which the band computes again without counting them. The statistics of the bands are summed
+ * in band order at the end.
+ *
+ * Vector kernels come in two builds on x86-64, the baseline one and one for AVX2, chosen once per model from the
+ * processor (NORVA_SIM_BASELINE=1 forces the baseline); other machines have the baseline only.
+ */
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/sim_isp_model.h"
+#include "sim_isp_pack.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define NORVA_ISP_AVX2 1
+#define ISP_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
+
+/** The body of a kernel, inlined into each of its builds. */
+#define ISP_INLINE inline __attribute__((always_inline))
+
+#if NORVA_ISP_AVX2
+/** Defines name##Base and name##Avx2 calling the inline body name##Body with the same arguments. */
+#define ISP_KERNEL(name, params, args)                                                                                 \
+    void name##Base params { name##Body args; }                                                                        \
+    ISP_TARGET_AVX2 void name##Avx2 params { name##Body args; }
+#define ISP_PICK(name, avx2) ((avx2) ? name##Avx2 : name##Base)
+#else
+#define ISP_KERNEL(name, params, args)                                                                                 \
+    void name##Base params { name##Body args; }
+#define ISP_PICK(name, avx2) name##Base
+#endif
+
+namespace norva_sim {
+namespace isp {
+
+constexpr const char *kTag = "SIM_ISP";
+constexpr int kGrid = 7;
+enum Colour { kRed = 0, kGreen = 1, kBlue = 2 };
+/** Offset of the centred demosaic outputs. */
+constexpr int32_t kCentre = 32768;
+
+inline int32_t clampi(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+/** std::min(std::max(v, lo), hi) on values, which the compiler can vectorize. */
+inline float clampf(float v, float lo, float hi) {
+    const float m = v < lo ? lo : v;
+    return hi < m ? hi : m;
+}
+
+/** Colour of each position of the 2×2 cell, [row][column], for a Bayer order. */
+void CellColours(MOSAICType mosaic, int colour[2][2]);
+
+struct Scaler {
+    bool identity = true;
+    uint32_t outW = 0, outH = 0;
+    uint32_t pitchX = 32768, pitchY = 32768;
+    uint32_t offX = 0, offY = 0;
+};
+
+Scaler ScalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH);
+
+/** Horizontal positions of a scaler: source columns and 8-bit fraction of each output column. */
+struct ScaleTable {
+    std::vector<uint32_t> index, index1;
+    std::vector<uint16_t> frac;
+};
+
+/** Vector kernels of one code path (baseline or AVX2). */
+struct Kernels {
+    void (*applyShading)(float *gain, uint32_t W, uint16_t *v);
+    void (*whiteBalanceGains)(const uint16_t *in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE, uint32_t kO,
+                              uint16_t *out);
+    void (*demosaicRow)(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
+                        int16_t *R, int16_t *G, int16_t *B);
+    void (*colourMatrix)(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                         const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G,
+                         int32_t *B);
+    void (*gammaIndex)(const int32_t *v, uint32_t W, int16_t *out);
+    void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
+                     const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);
+    void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
+    void (*whiteBalanceStats)(const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff,
+                              int32_t *r, int32_t *g, int32_t *b, int32_t *luma);
+    void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
+                             uint32_t x1, const int32_t *thresholds, uint32_t *sums);
+    void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
+    void (*blendColumns)(const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1,
+                         const uint16_t *frac, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
+    void (*yuvToRgb)(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
+                     const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
+    void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
+                         uint8_t *out);
+};
+
+/** Fills the kernels of each stage for a code path. */
+void RowKernels(Kernels *k, bool avx2);
+void StatsKernels(Kernels *k, bool avx2);
+void ScaleKernels(Kernels *k, bool avx2);
+/** The kernels of the code path of this machine, or the baseline when NORVA_SIM_BASELINE is set. */
+Kernels SelectKernels();
+
+/** Statistics accumulators of a band (or of the frame, once the bands are summed). */
+struct Accumulators {
+    uint64_t exsGlobal[4];
+    uint32_t exsRegion[kGrid][kGrid][4];
+    uint64_t fosRoi;
+    uint64_t fosGrid[kGrid][kGrid];
+    uint64_t wbsWhiteSum[2][3], wbsWhiteCount[2][3], wbsAvg[2][3], wbsHighSum[2][3], wbsHighCount[2];
+    uint32_t hisGlobal[64];
+    uint32_t hisRegion[kGrid][kGrid][16];
+    uint64_t awsSum[kGrid][kGrid][3];
+    uint32_t awsCount[kGrid][kGrid];
+
+    void clear();
+    /** Adds another band's sums. */
+    void add(const Accumulators &o);
+};
+
+/** Everything one band writes: scratch rows, ring, plane rows, output writers and statistics. */
+struct Band {
+    // window rows [y0, y1) are the band's own; rows [y1, yEnd) are computed for the scalers only
+    uint32_t y0 = 0, y1 = 0, yEnd = 0;
+    // output rows (encoder: first row of each group) [encNext, encEnd), [dispNext, dispEnd)
+    uint32_t encNext = 0, encEnd = 0, dispNext = 0, dispEnd = 0;
+    bool error = false;
+
+    std::vector<uint16_t> raw, pre, awsTop; /* awsTop: the even row of a cell row */
+    std::vector<float> rowGain, lshRow[4];
+    std::vector<uint16_t> ring[3];   /* Bayer after white balance, padded by 2 on each side */
+    std::vector<int16_t> dR, dG, dB; /* a row after the demosaic, centred */
+    std::vector<int32_t> R, G, B;
+    std::vector<int16_t> r12, g12, b12; /* a row after gamma */
+    std::vector<uint16_t> o0, o1, o2, hisLuma;
+    std::vector<uint16_t> Y, C0, C2;             /* planeRows rows of the 4:4:4 planes, 10-bit */
+    std::vector<uint16_t> sY[2], sC0[2], sC2[2]; /* scaled rows */
+    std::vector<uint16_t> subC0, subC2;
+    std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
+    std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
+    std::vector<int32_t> wbs;       /* white-balance statistics inputs: r, g, b, luma of a row */
+    std::vector<uint8_t> tileScratch;
+    PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
+
+    Accumulators acc;
+};
+
+struct FrameContext;
+
+} // namespace isp
+
+struct IspModel::Impl {
+    isp::Kernels k;
+
+    // look-up tables and the registers they were built from
+    bool frontValid = false;
+    unsigned frontDepth = 0;
+    CI_MODULE_BLC frontBlc{};
+    CI_MODULE_RLT frontRlt{};
+    std::vector<uint16_t> frontLut[4]; /* raw sample → black level and raw curve, 16-bit scale */
+
+    bool gammaValid = false;
+    CI_MODULE_GMA_LUT gammaKey{};
+    bool gammaBypassKey = false;
+    std::vector<uint16_t> gammaLut[3]; /* 16-bit linear >> 4 → 12-bit */
+
+    bool tnmValid = false;
+    CI_MODULE_TNM tnmKey{};
+    std::vector<uint16_t> tnmLut; /* 10-bit luma → 10-bit luma */
+    bool tnmIdentity = false;     /* the table keeps every value */
+
+    std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+
+    // lens shading: decoded vertex gains [c][row][column], per-column interpolation
+    std::vector<float> lshGains;
+    std::vector<int32_t> lshCol;   /* per cell: left vertex */
+    std::vector<float> lshColW;    /* per cell: weight of the right vertex */
+    std::vector<uint32_t> lshRuns; /* first cell of each run of cells between the same vertices, then the end */
+    std::vector<float> lshCx;      /* per column: -1 at the left edge to +1 at the right edge (gradients) */
+    // horizontal positions of the scaler in use
+    isp::ScaleTable encTable, dispTable;
+
+    uint16_t hisMap[1024];            /* 10-bit luma → histogram input after offset and scale */
+    bool hisIdentity;                 /* hisMap keeps every value */
+    uint32_t fosRange[isp::kGrid][2]; /* columns [first, end) of each focus grid tile */
+    int fosTiles;
+    uint32_t exsRange[isp::kGrid][2]; /* columns [first, end) of each exposure grid tile */
+    int exsTiles;
+    uint32_t hisRange[isp::kGrid][2]; /* columns [first, end) of each histogram grid tile */
+    int hisTiles;
+
+    std::vector<isp::Band> bands;
+    isp::Accumulators total;
+    SimWorkerPool *workers = nullptr;
+};
+
+namespace isp {
+
+struct FrameContext {
+    const IspInputFrame *in;
+    const CI_PIPELINE *reg;
+    const CI_PIPE_INFO *info;
+    const IspFrameSettings *settings;
+    uint32_t W, H;
+    uint32_t inStride;
+    uint32_t offX, offY, decX, decY; /* pixels */
+    int colour[2][2];
+    unsigned depth;
+    uint32_t eOutput;
+    // exposure
+    bool exs;
+    uint32_t exsThreshold;
+    // white balance
+    int32_t wbGain[4], wbClip[4];
+    bool wbIdentity;
+    // lens shading
+    bool lsh;
+    // awb statistics
+    bool aws;
+    uint32_t awsStartX, awsStartY, awsTileW, awsTileH;
+    uint16_t awsDark[3], awsClipT[3];
+    // data extraction into the display buffer
+    bool deDisplay;
+    int dePoint;
+    PIXELTYPE dispType;
+    PIXELTYPE rawType;
+    PIXELTYPE encType, hdrType;
+    // rows of the 4:4:4 planes in use: window row y is plane row y % planeRows
+    uint32_t planeRows;
+    Scaler encSc, dispSc;
+};
+
+/* Look-up tables (sim_isp_rows.cpp); each returns whether it was rebuilt. */
+bool BuildFrontLut(IspModel::Impl &m, const CI_PIPELINE &reg, unsigned depth);
+bool BuildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass);
+bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm);
+void BuildAwsLog(IspModel::Impl &m);
+/** Decodes the lens-shading matrix into vertex gains; false when its lines do not fit the memory given. */
+bool DecodeShading(IspModel::Impl &m, const IspFrameSettings &s, uint32_t W);
+
+/* Rows (sim_isp_rows.cpp). `own`: the row is the band's, so its statistics and taps count. */
+void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *dst);
+void DemosaicRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *up,
+                 const uint16_t *cur, const uint16_t *dn);
+void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b);
+/** HDR extraction (own rows), gamma, RGB to YUV and tone mapping of row y into the band's plane rows. */
+void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own);
+
+/* Statistics (sim_isp_stats.cpp). */
+void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw);
+void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t cy, const uint16_t *top,
+              const uint16_t *bottom);
+void FocusRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *cur,
+              const uint16_t *dn);
+void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y);
+void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y);
+void WriteStatistics(const Accumulators &a, const FrameContext &f, bool error, uint8_t privateValue, uint8_t flicker,
+                     uint8_t *out);
+
+/* Scalers and outputs (sim_isp_scale.cpp). */
+uint32_t FirstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H);
+uint32_t LastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H);
+void PrepareTable(ScaleTable &table, const Scaler &sc, uint32_t W);
+uint32_t PlaneRowsNeeded(const FrameContext &f, bool enc, bool disp);
+/** Writes the encoder and display rows of the band whose window rows, up to row `ready`, are in its planes. */
+void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready);
+void DisplayRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready);
+
+} // namespace isp
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_ISP_INTERNAL_H */

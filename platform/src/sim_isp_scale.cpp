@@ -1,0 +1,261 @@
+/*
+ * ISP model, the scalers and outputs: bilinear encoder and display scalers on the 4:4:4 planes, the encoder's
+ * chroma subsampling and packing, the display's YUV to RGB with the display gamut mapper and packing.
+ * Conventions: platform/isp-model.md.
+ */
+#include <algorithm>
+
+#include "sim_isp_internal.h"
+
+namespace norva_sim {
+namespace isp {
+
+Scaler ScalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH) {
+    Scaler sc;
+    if (s.bBypassScaler) {
+        sc.outW = inW;
+        sc.outH = inH;
+        return sc;
+    }
+    sc.outW = (uint32_t(s.aOutputSize[0]) + 1u) * 2u;
+    sc.outH = uint32_t(s.aOutputSize[1]) + 1u;
+    sc.pitchX = s.aPitch[0] == 0 ? 32768u : s.aPitch[0];
+    sc.pitchY = s.aPitch[1] == 0 ? 32768u : s.aPitch[1];
+    sc.offX = s.aOffset[0];
+    sc.offY = s.aOffset[1];
+    sc.identity = sc.pitchX == 32768u && sc.pitchY == 32768u && sc.offX == 0 && sc.offY == 0 && sc.outW <= inW;
+    return sc;
+}
+
+uint32_t FirstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H) {
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min<uint32_t>(uint32_t(pos >> 16), H - 1);
+}
+
+uint32_t LastSourceRow(const Scaler &sc, uint32_t oy, uint32_t H) {
+    if (sc.identity) {
+        return std::min(oy, H - 1);
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    return std::min(std::min<uint32_t>(uint32_t(pos >> 16), H - 1) + 1u, H - 1);
+}
+
+void PrepareTable(ScaleTable &table, const Scaler &sc, uint32_t W) {
+    if (sc.identity) {
+        return;
+    }
+    if (table.index.size() < sc.outW) {
+        table.index.resize(sc.outW);
+        table.index1.resize(sc.outW);
+        table.frac.resize(sc.outW);
+    }
+    for (uint32_t x = 0; x < sc.outW; x++) {
+        const uint64_t pos = (uint64_t(sc.offX) << 16) + uint64_t(x) * sc.pitchX * 2u;
+        table.index[x] = std::min<uint32_t>(uint32_t(pos >> 16), W - 1);
+        table.index1[x] = std::min(table.index[x] + 1u, W - 1);
+        table.frac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
+    }
+}
+
+uint32_t PlaneRowsNeeded(const FrameContext &f, bool enc, bool disp) {
+    uint32_t rows = 1;
+    if (enc) {
+        const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+        for (uint32_t oy = 0; oy < f.encSc.outH; oy += vsub) {
+            const uint32_t last = LastSourceRow(f.encSc, std::min(oy + vsub - 1, f.encSc.outH - 1), f.H);
+            rows = std::max(rows, last - FirstSourceRow(f.encSc, oy, f.H) + 1);
+        }
+    }
+    if (disp) {
+        for (uint32_t oy = 0; oy < f.dispSc.outH; oy++) {
+            rows = std::max(rows, LastSourceRow(f.dispSc, oy, f.H) - FirstSourceRow(f.dispSc, oy, f.H) + 1);
+        }
+    }
+    return std::min(rows, f.H);
+}
+
+namespace {
+
+/** Vertical step of the bilinear scaler: a × (256 − f) + b × f for each column. */
+ISP_INLINE void blendRowsBody(const uint16_t *__restrict a, const uint16_t *__restrict b, uint32_t f, uint32_t W,
+                              uint32_t *__restrict out) {
+    const uint16_t wa = static_cast<uint16_t>(256u - f), wb = static_cast<uint16_t>(f);
+    for (uint32_t x = 0; x < W; x++) {
+        out[x] = uint32_t(a[x]) * wa + uint32_t(b[x]) * wb;
+    }
+}
+ISP_KERNEL(blendRows, (const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out), (a, b, f, W, out))
+
+/** Horizontal step of the bilinear scaler on the blended rows of the three planes, rounded back to 10 bits. */
+ISP_INLINE void blendColumnsBody(const uint32_t *const v[3], const uint32_t *__restrict index,
+                                 const uint32_t *__restrict index1, const uint16_t *__restrict frac, uint32_t n,
+                                 uint16_t *__restrict o0, uint16_t *__restrict o1, uint16_t *__restrict o2) {
+    const uint32_t *__restrict v0 = v[0], *__restrict v1 = v[1], *__restrict v2 = v[2];
+    for (uint32_t x = 0; x < n; x++) {
+        const uint32_t i = index[x], j = index1[x], fx = frac[x], gx = 256u - fx;
+        o0[x] = static_cast<uint16_t>((v0[i] * gx + v0[j] * fx + 32768u) >> 16);
+        o1[x] = static_cast<uint16_t>((v1[i] * gx + v1[j] * fx + 32768u) >> 16);
+        o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
+    }
+}
+ISP_KERNEL(blendColumns,
+           (const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1, const uint16_t *frac, uint32_t n,
+            uint16_t *o0, uint16_t *o1, uint16_t *o2),
+           (v, index, index1, frac, n, o0, o1, o2))
+
+/**
+ * YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit.
+ * Σ a · (in + offset) = Σ a · in + Σ a · offset: products of 16-bit coefficients and 10-bit codes on 16-bit
+ * lanes, sums taken modulo 2^32 (the exact sum fits 32 bits, the partial ones need not).
+ */
+ISP_INLINE void yuvToRgbBody(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi,
+                             const uint16_t *__restrict c0, const uint16_t *__restrict y, const uint16_t *__restrict c2,
+                             uint32_t n, uint16_t *__restrict o0, uint16_t *__restrict o1, uint16_t *__restrict o2) {
+    const int16_t a00 = coeff[0], a01 = coeff[1], a02 = coeff[2];
+    const int16_t a10 = coeff[3], a11 = coeff[4], a12 = coeff[5];
+    const int16_t a20 = coeff[6], a21 = coeff[7], a22 = coeff[8];
+    const uint32_t k0 = uint32_t(k[0]), k1 = uint32_t(k[1]), k2 = uint32_t(k[2]);
+    for (uint32_t x = 0; x < n; x++) {
+        const int16_t i0 = static_cast<int16_t>(c0[x]), i1 = static_cast<int16_t>(y[x]),
+                      i2 = static_cast<int16_t>(c2[x]);
+        const uint32_t s0 = uint32_t(a00 * i0) + uint32_t(a01 * i1) + uint32_t(a02 * i2) + k0;
+        const uint32_t s1 = uint32_t(a10 * i0) + uint32_t(a11 * i1) + uint32_t(a12 * i2) + k1;
+        const uint32_t s2 = uint32_t(a20 * i0) + uint32_t(a21 * i1) + uint32_t(a22 * i2) + k2;
+        o0[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s0) >> 9, lo, hi));
+        o1[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s1) >> 9, lo, hi));
+        o2[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s2) >> 9, lo, hi));
+    }
+}
+ISP_KERNEL(yuvToRgb,
+           (const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0, const uint16_t *y,
+            const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2),
+           (coeff, k, lo, hi, c0, y, c2, n, o0, o1, o2))
+
+ISP_INLINE void packTripletsBody(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2,
+                                 uint32_t n, uint8_t *out) {
+    PackTripletsInline(format, o0, o1, o2, n, out);
+}
+ISP_KERNEL(packTriplets,
+           (pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n, uint8_t *out),
+           (format, o0, o1, o2, n, out))
+
+/** Output row oy of a scaler from the band's 4:4:4 plane rows: pointers to its Y, first and second chroma. */
+void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Scaler &sc, const ScaleTable &table,
+               uint32_t oy, int slot, const uint16_t **y, const uint16_t **c0, const uint16_t **c2) {
+    const uint32_t W = f.W, H = f.H;
+    if (sc.identity) {
+        const size_t o = size_t(std::min(oy, H - 1) % f.planeRows) * W;
+        *y = b.Y.data() + o;
+        *c0 = b.C0.data() + o;
+        *c2 = b.C2.data() + o;
+        return;
+    }
+    const uint64_t pos = (uint64_t(sc.offY) << 16) + uint64_t(oy) * sc.pitchY * 2u;
+    const uint32_t i0 = std::min<uint32_t>(uint32_t(pos >> 16), H - 1), i1 = std::min(i0 + 1u, H - 1);
+    const uint32_t fy = uint32_t(pos >> 8) & 255u;
+    const uint16_t *planes[3] = {b.Y.data(), b.C0.data(), b.C2.data()};
+    uint16_t *outs[3] = {b.sY[slot].data(), b.sC0[slot].data(), b.sC2[slot].data()};
+    // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
+    // passes does not change the result), then the horizontal blend of each output column
+    const uint32_t *blended[3];
+    for (int p = 0; p < 3; p++) {
+        uint32_t *v = b.scaleRow.data() + size_t(p) * W;
+        m.k.blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
+        blended[p] = v;
+    }
+    m.k.blendColumns(blended, table.index.data(), table.index1.data(), table.frac.data(), sc.outW, outs[0], outs[1],
+                     outs[2]);
+    *y = outs[0];
+    *c0 = outs[1];
+    *c2 = outs[2];
+}
+
+/** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
+void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
+                     uint16_t *__restrict out) {
+    if (below == nullptr) {
+        for (size_t i = 0; i < pairs; i++) {
+            out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
+        }
+        return;
+    }
+    for (size_t i = 0; i < pairs; i++) {
+        out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + below[2 * i] + below[2 * i + 1] + 2u) >> 2);
+    }
+}
+
+} // namespace
+
+void ScaleKernels(Kernels *k, bool avx2) {
+    (void)avx2;
+    k->blendRows = ISP_PICK(blendRows, avx2);
+    k->blendColumns = ISP_PICK(blendColumns, avx2);
+    k->yuvToRgb = ISP_PICK(yuvToRgb, avx2);
+    k->packTriplets = ISP_PICK(packTriplets, avx2);
+}
+
+void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready) {
+    if (!b.encY.active()) {
+        return;
+    }
+    const Scaler &sc = f.encSc;
+    const uint32_t vsub = f.encType.ui8VSubsampling == 2 ? 2u : 1u;
+    const unsigned depth = f.encType.ui8BitDepth;
+    const uint32_t pairs = sc.outW / 2;
+    for (; b.encNext < b.encEnd; b.encNext += vsub) {
+        const uint32_t oy = b.encNext;
+        if (LastSourceRow(sc, std::min(oy + vsub - 1, sc.outH - 1), f.H) > ready) {
+            return;
+        }
+        const uint16_t *y[2], *c0[2], *c2[2];
+        for (uint32_t k = 0; k < vsub; k++) {
+            const uint32_t row = std::min(oy + k, sc.outH - 1);
+            scaledRow(m, f, b, sc, m.encTable, row, int(k), &y[k], &c0[k], &c2[k]);
+            if (oy + k < sc.outH) {
+                PackLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
+                b.encY.commit(oy + k);
+            }
+        }
+        uint16_t *s0 = b.subC0.data(), *s2 = b.subC2.data();
+        subsampleChroma(c0[0], vsub == 2 ? c0[1] : nullptr, pairs, s0);
+        subsampleChroma(c2[0], vsub == 2 ? c2[1] : nullptr, pairs, s2);
+        PackChroma(s0, s2, pairs, depth, b.encC.row(oy / vsub));
+        b.encC.commit(oy / vsub);
+    }
+}
+
+void DisplayRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready) {
+    if (!b.disp.active()) {
+        return;
+    }
+    const Scaler &sc = f.dispSc;
+    const CI_MODULE_GAMUTMAPPER &gm = f.reg->sDisplayGamutMapper;
+    const int32_t lo = std::max(0, int32_t(gm.i16ClipMin) * 1023 / 1024);
+    const int32_t hi = std::min(1023, int32_t(gm.ui16ClipMax) * 1023 / 1024);
+    const CI_MODULE_PLANECONV &pc = f.reg->sYCCToRGB;
+    int16_t coeff[9];
+    int32_t k[3];
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            coeff[3 * i + j] = pc.aCoeff[i][j];
+        }
+        const uint32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
+        k[i] = int32_t(uint32_t(pc.aCoeff[i][0]) * off0 + uint32_t(pc.aCoeff[i][1]) * off1 +
+                       uint32_t(pc.aCoeff[i][2]) * off2 + 256u);
+    }
+    uint16_t *o0 = b.o0.data(), *o1 = b.o1.data(), *o2 = b.o2.data();
+    for (; b.dispNext < b.dispEnd && LastSourceRow(sc, b.dispNext, f.H) <= ready; b.dispNext++) {
+        const uint32_t oy = b.dispNext;
+        const uint16_t *y, *c0, *c2;
+        scaledRow(m, f, b, sc, m.dispTable, oy, 0, &y, &c0, &c2);
+        m.k.yuvToRgb(coeff, k, lo, hi, c0, y, c2, sc.outW, o0, o1, o2);
+        m.k.packTriplets(f.dispType.eFmt, o0, o1, o2, sc.outW, b.disp.row(oy));
+        b.disp.commit(oy);
+    }
+}
+
+} // namespace isp
+} // namespace norva_sim

@@ -1,0 +1,439 @@
+/*
+ * ISP model, the statistics: exposure (raw window samples), auto white balance (cells after lens shading), focus
+ * (Bayer after white balance), white balance (linear RGB after the main gamut mapper), histograms (after gamma),
+ * and the save structure they are written to with the flicker verdict and the status word. Conventions:
+ * platform/isp-model.md.
+ */
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim_isp_internal.h"
+
+namespace norva_sim {
+namespace isp {
+
+void Accumulators::clear() { std::memset(this, 0, sizeof(*this)); }
+
+void Accumulators::add(const Accumulators &o) {
+    for (int ch = 0; ch < 4; ch++) {
+        exsGlobal[ch] += o.exsGlobal[ch];
+    }
+    for (int r = 0; r < kGrid; r++) {
+        for (int c = 0; c < kGrid; c++) {
+            for (int ch = 0; ch < 4; ch++) {
+                exsRegion[r][c][ch] += o.exsRegion[r][c][ch];
+            }
+            fosGrid[r][c] += o.fosGrid[r][c];
+            for (int b = 0; b < 16; b++) {
+                hisRegion[r][c][b] += o.hisRegion[r][c][b];
+            }
+            for (int k = 0; k < 3; k++) {
+                awsSum[r][c][k] += o.awsSum[r][c][k];
+            }
+            awsCount[r][c] += o.awsCount[r][c];
+        }
+    }
+    fosRoi += o.fosRoi;
+    for (int k = 0; k < 2; k++) {
+        for (int ch = 0; ch < 3; ch++) {
+            wbsWhiteSum[k][ch] += o.wbsWhiteSum[k][ch];
+            wbsWhiteCount[k][ch] += o.wbsWhiteCount[k][ch];
+            wbsAvg[k][ch] += o.wbsAvg[k][ch];
+            wbsHighSum[k][ch] += o.wbsHighSum[k][ch];
+        }
+        wbsHighCount[k] += o.wbsHighCount[k];
+    }
+    for (int b = 0; b < 64; b++) {
+        hisGlobal[b] += o.hisGlobal[b];
+    }
+}
+
+namespace {
+
+/** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
+void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
+    if (x0 >= x1) {
+        return;
+    }
+    uint32_t even = 0, odd = 0;
+    if (x0 & 1u) {
+        odd += v[x0] >= thr;
+        x0++;
+    }
+    // pairs from an even column, indexed so that the loop vectorizes
+    const uint16_t *__restrict p = v + x0;
+    const size_t pairs = (x1 - x0) / 2;
+    for (size_t k = 0; k < pairs; k++) {
+        even += p[2 * k] >= thr;
+        odd += p[2 * k + 1] >= thr;
+    }
+    if ((x1 - x0) & 1u) {
+        even += v[x1 - 1] >= thr;
+    }
+    count[0] += even;
+    count[1] += odd;
+}
+
+/** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
+ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
+                                   uint16_t *__restrict sharp) {
+    for (size_t k = 0; k < n; k++) {
+        const int32_t g = cur[2 * k];
+        const int32_t dh = std::abs(g - int32_t(cur[2 * k + 2]));
+        const int32_t dd = std::abs(g - int32_t(dn[2 * k + 1]));
+        sharp[k] = static_cast<uint16_t>(uint32_t(dh + dd) >> 8);
+    }
+}
+ISP_KERNEL(focusSharpness, (const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp), (cur, dn, n, sharp))
+
+/** White-balance inputs of n pixels: channels on the 1024 scale with the RGB offset (at least 0), and luma. */
+ISP_INLINE void whiteBalanceStatsBody(const int32_t *__restrict R, const int32_t *__restrict G,
+                                      const int32_t *__restrict B, uint32_t n, int32_t rgbOff, int32_t *__restrict r,
+                                      int32_t *__restrict g, int32_t *__restrict b, int32_t *__restrict luma) {
+    for (uint32_t x = 0; x < n; x++) {
+        const int32_t vr = std::max(0, (R[x] >> 6) + rgbOff);
+        const int32_t vg = std::max(0, (G[x] >> 6) + rgbOff);
+        const int32_t vb = std::max(0, (B[x] >> 6) + rgbOff);
+        r[x] = vr;
+        g[x] = vg;
+        b[x] = vb;
+        luma[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
+    }
+}
+ISP_KERNEL(whiteBalanceStats,
+           (const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff, int32_t *r, int32_t *g,
+            int32_t *b, int32_t *luma),
+           (R, G, B, n, rgbOff, r, g, b, luma))
+
+/** White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them). */
+ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t *__restrict pg,
+                                     const int32_t *__restrict pb, const int32_t *__restrict pl, uint32_t x0,
+                                     uint32_t x1, const int32_t *thresholds, uint32_t *sums) {
+    const int32_t tr = thresholds[0], tg = thresholds[1], tb = thresholds[2], tyl = thresholds[3];
+    uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
+    uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
+    for (uint32_t x = x0; x < x1; x++) {
+        const int32_t r = pr[x], g = pg[x], bl = pb[x];
+        av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(bl);
+        const uint32_t wr = r > tr, wg = g > tg, wb = bl > tb;
+        ws0 += wr * uint32_t(r), wc0 += wr;
+        ws1 += wg * uint32_t(g), wc1 += wg;
+        ws2 += wb * uint32_t(bl), wc2 += wb;
+        const uint32_t high = pl[x] > tyl;
+        hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(bl);
+        hc += high;
+    }
+    const uint32_t out[13] = {ws0, ws1, ws2, wc0, wc1, wc2, av0, av1, av2, hs0, hs1, hs2, hc};
+    for (int i = 0; i < 13; i++) {
+        sums[i] = out[i];
+    }
+}
+ISP_KERNEL(whiteBalanceSums,
+           (const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0, uint32_t x1,
+            const int32_t *thresholds, uint32_t *sums),
+           (pr, pg, pb, pl, x0, x1, thresholds, sums))
+
+/** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
+uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
+    uint32_t sum = 0;
+    for (uint32_t k = k0; k < k1; k++) {
+        sum += v[k];
+    }
+    return sum;
+}
+
+/** Grid row of y for a grid starting at `top` with tiles of `height` rows, or -1 outside. */
+int gridRow(uint32_t y, uint32_t top, uint32_t height) {
+    if (height != 0 && y >= top && (y - top) / height < uint32_t(kGrid)) {
+        return int((y - top) / height);
+    }
+    return -1;
+}
+
+inline void put32(uint8_t *base, size_t offset, uint64_t value) {
+    const uint32_t v = value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+    base[offset] = static_cast<uint8_t>(v);
+    base[offset + 1] = static_cast<uint8_t>(v >> 8);
+    base[offset + 2] = static_cast<uint8_t>(v >> 16);
+    base[offset + 3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline void put16(uint8_t *base, size_t offset, uint32_t value) {
+    const uint32_t v = value > 0xFFFFu ? 0xFFFFu : value;
+    base[offset] = static_cast<uint8_t>(v);
+    base[offset + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+} // namespace
+
+void StatsKernels(Kernels *k, bool avx2) {
+    (void)avx2;
+    k->focusSharpness = ISP_PICK(focusSharpness, avx2);
+    k->whiteBalanceStats = ISP_PICK(whiteBalanceStats, avx2);
+    k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
+}
+
+void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw) {
+    const CI_MODULE_EXS &e = f.reg->stats.sExposureStats;
+    const unsigned c0 = (y & 1u) * 2u;
+    const int ty = gridRow(y, e.ui16Top, e.ui16Height);
+    uint32_t count[2] = {0, 0};
+    if (ty >= 0 && m.exsTiles > 0) {
+        // the tiles, then the columns outside them: each sample is counted once
+        for (int t = 0; t < m.exsTiles; t++) {
+            uint32_t tile[2] = {0, 0};
+            countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
+            b.acc.exsRegion[ty][t][c0] += tile[0];
+            b.acc.exsRegion[ty][t][c0 + 1] += tile[1];
+            count[0] += tile[0];
+            count[1] += tile[1];
+        }
+        countAbove(raw, 0, m.exsRange[0][0], f.exsThreshold, count);
+        countAbove(raw, m.exsRange[m.exsTiles - 1][1], f.W, f.exsThreshold, count);
+    } else {
+        countAbove(raw, 0, f.W, f.exsThreshold, count);
+    }
+    b.acc.exsGlobal[c0] += count[0];
+    b.acc.exsGlobal[c0 + 1] += count[1];
+}
+
+void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t cy, const uint16_t *top,
+              const uint16_t *bottom) {
+    if (cy < f.awsStartY || (cy - f.awsStartY) / f.awsTileH >= uint32_t(kGrid)) {
+        return;
+    }
+    const uint32_t ty = (cy - f.awsStartY) / f.awsTileH;
+    // the sample of each colour in a cell (the two greens averaged)
+    const uint16_t *rows[2] = {top, bottom};
+    const uint16_t *at[4] = {};
+    int greens = 0;
+    for (int r = 0; r < 2; r++) {
+        for (int q = 0; q < 2; q++) {
+            const int c = f.colour[r][q];
+            at[c == kGreen ? 1 + greens++ : (c == kRed ? 0 : 3)] = rows[r] + q;
+        }
+    }
+    const uint16_t *pr = at[0], *pg1 = at[1], *pg2 = at[2], *pb = at[3];
+    const uint16_t *log2 = m.awsLog.data();
+    const uint32_t cells = f.W / 2;
+    for (uint32_t tx = 0; tx < uint32_t(kGrid); tx++) {
+        const uint64_t first = uint64_t(f.awsStartX) + uint64_t(tx) * f.awsTileW;
+        if (first >= cells) {
+            break;
+        }
+        const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
+        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
+        for (uint32_t cx = uint32_t(first); cx < end; cx++) {
+            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
+            const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
+                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue];
+            sr += in * log2[vr >> 4];
+            sg += in * log2[vg >> 4];
+            sb += in * log2[vb >> 4];
+            count += in;
+        }
+        b.acc.awsSum[ty][tx][kRed] += sr;
+        b.acc.awsSum[ty][tx][kGreen] += sg;
+        b.acc.awsSum[ty][tx][kBlue] += sb;
+        b.acc.awsCount[ty][tx] += count;
+    }
+}
+
+void FocusRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *cur,
+              const uint16_t *dn) {
+    const CI_MODULE_FOS &fo = f.reg->stats.sFocusStats;
+    const bool roi = (f.eOutput & CI_SAVE_FOS_ROI) != 0 && y >= fo.ui16ROITop && y <= fo.ui16ROIBottom;
+    const int ty = (f.eOutput & CI_SAVE_FOS_GRID) != 0 ? gridRow(y, fo.ui16Top, fo.ui16Height) : -1;
+    if (!roi && ty < 0) {
+        return;
+    }
+    // sharpness of each green sample of the row: sample k sits in column gp + 2k
+    const uint32_t gp = f.colour[y & 1u][0] == kGreen ? 0u : 1u;
+    const uint32_t n = (f.W - gp + 1) / 2;
+    uint16_t *sharp = b.fosSharp.data();
+    m.k.focusSharpness(cur + gp, dn + gp, n, sharp);
+    auto first = [gp, n](uint64_t x) { return uint32_t(std::min<uint64_t>(n, x <= gp ? 0 : (x - gp + 1) / 2)); };
+    if (roi) {
+        b.acc.fosRoi += sumRange(sharp, first(fo.ui16ROILeft), first(uint64_t(fo.ui16ROIRight) + 1));
+    }
+    if (ty >= 0) {
+        for (int t = 0; t < m.fosTiles; t++) {
+            b.acc.fosGrid[ty][t] += sumRange(sharp, first(m.fosRange[t][0]), first(m.fosRange[t][1]));
+        }
+    }
+}
+
+void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y) {
+    const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
+    const int rois = std::min(w.ui8ActiveROI + 1, 2);
+    const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
+    // the per-pixel inputs once over the columns of every region that covers the row
+    uint32_t lo = f.W, hi = 0;
+    bool any = false;
+    for (int k = 0; k < rois; k++) {
+        if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
+            continue;
+        }
+        any = true;
+        lo = std::min<uint32_t>(lo, w.aRoiLeft[k]);
+        hi = std::max<uint32_t>(hi, std::min<uint32_t>(w.aRoiRight[k], f.W - 1) + 1u);
+    }
+    if (!any) {
+        return;
+    }
+    const size_t W = f.W;
+    int32_t *pr = b.wbs.data(), *pg = pr + W, *pb = pg + W, *pl = pb + W;
+    m.k.whiteBalanceStats(b.R.data() + lo, b.G.data() + lo, b.B.data() + lo, hi - lo, rgbOff, pr + lo, pg + lo, pb + lo,
+                          pl + lo);
+    for (int k = 0; k < rois; k++) {
+        if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
+            continue;
+        }
+        const uint32_t right = std::min<uint32_t>(w.aRoiRight[k], f.W - 1);
+        const int32_t thresholds[4] = {w.aRMax[k] / 2, w.aGMax[k] / 2, w.aBMax[k] / 2, w.aYMax[k] / 2 - yOff};
+        // values stay below 2^17, so blocks of 4096 pixels are summed in 32 bits, then added to the totals
+        constexpr uint32_t kBlock = 4096;
+        Accumulators &a = b.acc;
+        for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
+            const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
+            uint32_t v[13];
+            m.k.whiteBalanceSums(pr, pg, pb, pl, x0, x1, thresholds, v);
+            const uint32_t ws0 = v[0], ws1 = v[1], ws2 = v[2], wc0 = v[3], wc1 = v[4], wc2 = v[5], av0 = v[6],
+                           av1 = v[7], av2 = v[8], hs0 = v[9], hs1 = v[10], hs2 = v[11], hc = v[12];
+            a.wbsWhiteSum[k][0] += ws0, a.wbsWhiteSum[k][1] += ws1, a.wbsWhiteSum[k][2] += ws2;
+            a.wbsWhiteCount[k][0] += wc0, a.wbsWhiteCount[k][1] += wc1, a.wbsWhiteCount[k][2] += wc2;
+            a.wbsAvg[k][0] += av0, a.wbsAvg[k][1] += av1, a.wbsAvg[k][2] += av2;
+            a.wbsHighSum[k][0] += hs0, a.wbsHighSum[k][1] += hs1, a.wbsHighSum[k][2] += hs2;
+            a.wbsHighCount[k] += hc;
+        }
+    }
+}
+
+void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y) {
+    const uint32_t W = f.W;
+    const CI_MODULE_HIS &h = f.reg->stats.sHistStats;
+    const int ty = gridRow(y, h.ui16Top, h.ui16Height);
+    const uint16_t *map = m.hisMap, *luma = b.hisLuma.data();
+    // 64-bin counts of column ranges, in two interleaved sets so that runs of one value do not wait on each
+    // other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16 codes, so each
+    // pixel is counted once
+    uint32_t global[64] = {};
+    auto count = [&](auto input) {
+        auto range = [&](uint32_t x, uint32_t end, uint32_t bins[64]) {
+            uint32_t two[2][64] = {};
+            for (; x + 1 < end; x += 2) {
+                two[0][input(luma[x]) >> 4]++;
+                two[1][input(luma[x + 1]) >> 4]++;
+            }
+            if (x < end) {
+                two[0][input(luma[x]) >> 4]++;
+            }
+            for (int bin = 0; bin < 64; bin++) {
+                bins[bin] = two[0][bin] + two[1][bin];
+            }
+        };
+        uint32_t bins[64];
+        if (ty < 0 || m.hisTiles == 0) {
+            range(0, W, global);
+            return;
+        }
+        const uint32_t first = m.hisRange[0][0], end = m.hisRange[m.hisTiles - 1][1];
+        range(0, first, global);
+        for (int t = 0; t < m.hisTiles; t++) {
+            range(m.hisRange[t][0], m.hisRange[t][1], bins);
+            for (int bin = 0; bin < 64; bin++) {
+                global[bin] += bins[bin];
+                b.acc.hisRegion[ty][t][bin >> 2] += bins[bin];
+            }
+        }
+        range(end, W, bins);
+        for (int bin = 0; bin < 64; bin++) {
+            global[bin] += bins[bin];
+        }
+    };
+    // the default offset and scale keep the luma: one look-up less per pixel
+    if (m.hisIdentity) {
+        count([](uint16_t v) { return uint32_t(v); });
+    } else {
+        count([map](uint16_t v) { return uint32_t(map[v]); });
+    }
+    for (int bin = 0; bin < 64; bin++) {
+        b.acc.hisGlobal[bin] += global[bin];
+    }
+}
+
+void WriteStatistics(const Accumulators &a, const FrameContext &f, bool error, uint8_t privateValue, uint8_t flicker,
+                     uint8_t *out) {
+    namespace L = stats_layout;
+    std::memset(out, 0, kIspStatsSize);
+    const uint32_t e = f.eOutput;
+    if (e & CI_SAVE_EXS_GLOBAL) {
+        for (int ch = 0; ch < 4; ch++) {
+            put32(out, L::kExsGlobal + 4 * ch, a.exsGlobal[ch]);
+        }
+    }
+    if (e & CI_SAVE_EXS_REGION) {
+        for (int r = 0; r < kGrid; r++) {
+            for (int c = 0; c < kGrid; c++) {
+                for (int ch = 0; ch < 4; ch++) {
+                    put16(out, L::kExsRegion + 64 * r + 8 * c + 2 * ch, a.exsRegion[r][c][ch]);
+                }
+            }
+        }
+    }
+    if (e & CI_SAVE_FOS_ROI) {
+        put32(out, L::kFosRoi, a.fosRoi);
+    }
+    if (e & CI_SAVE_FOS_GRID) {
+        for (int r = 0; r < kGrid; r++) {
+            for (int c = 0; c < kGrid; c++) {
+                put32(out, L::kFosGrid + 64 * r + 4 * c, a.fosGrid[r][c]);
+            }
+        }
+    }
+    if (e & CI_SAVE_WHITEBALANCE) {
+        for (int k = 0; k < 2; k++) {
+            const size_t b = L::kWbsRoi + 64 * k;
+            for (int ch = 0; ch < 3; ch++) {
+                put32(out, b + 8 * ch, a.wbsWhiteSum[k][ch]);
+                put32(out, b + 4 + 8 * ch, a.wbsWhiteCount[k][ch]);
+                put32(out, b + 24 + 4 * ch, a.wbsAvg[k][ch]);
+                put32(out, b + 36 + 4 * ch, a.wbsHighSum[k][ch]);
+            }
+            put32(out, b + 48, a.wbsHighCount[k]);
+        }
+    }
+    if (e & CI_SAVE_HIST_GLOBAL) {
+        for (int b = 0; b < 64; b++) {
+            put32(out, L::kHisGlobal + 4 * b, a.hisGlobal[b]);
+        }
+    }
+    if (e & CI_SAVE_HIST_REGION) {
+        for (int r = 0; r < kGrid; r++) {
+            for (int c = 0; c < kGrid; c++) {
+                for (int b = 0; b < 16; b++) {
+                    put32(out, L::kHisRegion + 64 * (kGrid * r + c) + 4 * b, a.hisRegion[r][c][b]);
+                }
+            }
+        }
+    }
+    if (e & CI_SAVE_WHITEBALANCE_EXT) {
+        for (int r = 0; r < kGrid; r++) {
+            for (int c = 0; c < kGrid; c++) {
+                const size_t b = L::kAwsGrid + 128 * r + 16 * c;
+                put32(out, b, a.awsSum[r][c][kRed]);
+                put32(out, b + 4, a.awsSum[r][c][kBlue]);
+                put32(out, b + 8, a.awsSum[r][c][kGreen]);
+                put32(out, b + 12, a.awsCount[r][c] & 0x3FFFFFu);
+            }
+        }
+    }
+    put32(out, L::kStatus, (error ? 1u : 0u) | (uint32_t(privateValue) << 16));
+    if (e & CI_SAVE_FLICKER) {
+        out[L::kFlicker] = flicker;
+    }
+}
+
+} // namespace isp
+} // namespace norva_sim
