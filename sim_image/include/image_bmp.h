@@ -40,6 +40,8 @@ public:
     struct bmpSaveContextStr {
         FILE *f;
         bmpSaveFormatStr *pExtra;
+        /* Format built from the image when the caller gave none. */
+        bmpSaveFormatStr ownFormat;
     };
 
     QOR_UINT8 *pPalette;
