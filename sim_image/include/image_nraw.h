@@ -43,7 +43,9 @@ public:
     };
 
     CMetaData meta;
-    QOR_INT32 frameSize;
+    /* Bytes of one frame as stored for the image type (packed RGB types take fewer than three samples per
+     * pixel); 64-bit, since 16-bit sizes of 4-byte samples pass 2 GiB. */
+    QOR_INT64 frameSize;
     QOR_INT32 fileOffsetFrame1;
     imageTypesEnum nrawImageType;
     QOR_UINT8 bytesPerSample;
