@@ -118,6 +118,13 @@ public:
 
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageBase *pIm);
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageNrv *pIm);
+    /* The other classes' images: defined with each class. */
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImagePxm *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageYuv *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImagePlRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageNRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageAptinaRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageBmp *pIm);
 
     /** Channel container size in bytes for unpacked lines. */
     static QOR_INT32 ContainerBytes(QOR_INT32 bitDepth);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image_file_io.h"
+#include "image_formats.h"
 
 namespace {
 
@@ -194,3 +195,7 @@ const char *CImageAptinaRaw::SaveFileStart(const char *, void *, void **) { retu
 const char *CImageAptinaRaw::SaveFileHeader(void *) { return "Not supported"; }
 const char *CImageAptinaRaw::SaveFileData(void *) { return "Not supported"; }
 const char *CImageAptinaRaw::SaveFileEnd(void *) { return "Not supported"; }
+
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageAptinaRaw *pIm) {
+    return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+}

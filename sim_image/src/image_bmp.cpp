@@ -452,3 +452,7 @@ const char *CImageBmp::GetSaveFormat(BMPSAVEFORMAT *pFmt, CImageNRaw *pIm) {
 const char *CImageBmp::GetSaveFormat(BMPSAVEFORMAT *pFmt, CImageAptinaRaw *pIm) {
     return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
 }
+
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageBmp *pIm) {
+    return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+}

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image_file_io.h"
+#include "image_formats.h"
 
 namespace {
 
@@ -324,3 +325,7 @@ const char *CImageNRaw::SaveFileStart(const char *, void *, void **pSC) {
 const char *CImageNRaw::SaveFileHeader(void *) { return "Not supported"; }
 const char *CImageNRaw::SaveFileData(void *) { return "Not supported"; }
 const char *CImageNRaw::SaveFileEnd(void *) { return "Not supported"; }
+
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageNRaw *pIm) {
+    return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+}

@@ -312,3 +312,7 @@ const char *CImagePlRaw::GetSaveFormat(PLRAWSAVEFORMAT *pFmt, CImageNRaw *pIm) {
 const char *CImagePlRaw::GetSaveFormat(PLRAWSAVEFORMAT *pFmt, CImageBmp *pIm) {
     return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
 }
+
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImagePlRaw *pIm) {
+    return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+}

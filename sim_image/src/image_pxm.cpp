@@ -482,3 +482,7 @@ const char *CImagePxm::GetSaveFormat(PXMSAVEFORMAT *pFmt, CImageAptinaRaw *pIm) 
 const char *CImagePxm::GetSaveFormat(PXMSAVEFORMAT *pFmt, CImageBmp *pIm) {
     return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
 }
+
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImagePxm *pIm) {
+    return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+}

@@ -432,3 +432,13 @@ const char *CImageYuv::GetSaveFormat(YUVSAVEFORMAT *pFmt, CImageAptinaRaw *pIm) 
 const char *CImageYuv::GetSaveFormat(YUVSAVEFORMAT *pFmt, CImageBmp *pIm) {
     return GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
 }
+
+/* Pixel-interleaved 4:4:4 files keep their channels together in one NRV plane. */
+const char *CImageNrv::GetSaveFormat(NRVSAVEFORMAT *pFmt, CImageYuv *pIm) {
+    GetSaveFormat(pFmt, static_cast<CImageBase *>(pIm));
+    if (pFmt && pIm && pIm->planeFormat != PLANEFMT_PLANAR && pIm->subsMode == SUBS_444) {
+        pFmt->planeFormat[0] = static_cast<QOR_INT8>(pIm->GetNColChannels());
+        pFmt->planeFormat[1] = pFmt->planeFormat[2] = pFmt->planeFormat[3] = 0;
+    }
+    return nullptr;
+}
