@@ -156,19 +156,42 @@ const char *CImagePlRaw::LoadFileData(QOR_INT32 frameIndex) {
             res = "Error reading frame data";
             break;
         }
-        for (size_t i = 0; i < rowSamples; ++i) {
-            QOR_UINT32 v = 0;
-            for (size_t b = bps; b-- > 0;)
-                v = (v << 8) | buf[i * bps + b];
-            if (rgb) {
-                const int c = static_cast<int>(i % 3);
-                chnl[c].data[static_cast<QOR_INT64>(y) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 3)] =
-                    static_cast<PIXEL>(v);
-            } else {
-                const int c = imageio::BayerChannel(subsMode, y, static_cast<QOR_INT32>(i));
-                chnl[c].data[static_cast<QOR_INT64>(y / 2) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 2)] =
-                    static_cast<PIXEL>(v);
+        const QOR_UINT8 *p = buf.data();
+        auto sample = [p, bps](size_t i) -> PIXEL {
+            switch (bps) {
+            case 1:
+                return p[i];
+            case 2:
+                return static_cast<PIXEL>(p[2 * i] | (p[2 * i + 1] << 8));
+            default: {
+                QOR_UINT32 v = 0;
+                for (size_t b = bps; b-- > 0;)
+                    v = (v << 8) | p[i * bps + b];
+                return static_cast<PIXEL>(v);
             }
+            }
+        };
+        if (rgb) {
+            PIXEL *r = chnl[0].data + static_cast<QOR_INT64>(y) * chnl[0].chnlWidth;
+            PIXEL *g = chnl[1].data + static_cast<QOR_INT64>(y) * chnl[1].chnlWidth;
+            PIXEL *b = chnl[2].data + static_cast<QOR_INT64>(y) * chnl[2].chnlWidth;
+            for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+                r[x] = sample(3 * x);
+                g[x] = sample(3 * x + 1);
+                b[x] = sample(3 * x + 2);
+            }
+        } else {
+            /* Even columns go to one channel of the row's cells, odd columns to the other. */
+            const int c0 = imageio::BayerChannel(subsMode, y, 0), c1 = imageio::BayerChannel(subsMode, y, 1);
+            PIXEL *even = chnl[c0].data + static_cast<QOR_INT64>(y / 2) * chnl[c0].chnlWidth;
+            PIXEL *odd = chnl[c1].data + static_cast<QOR_INT64>(y / 2) * chnl[c1].chnlWidth;
+            const size_t w = static_cast<size_t>(width);
+            for (size_t x = 0; x + 1 < w; x += 2) {
+                even[x / 2] = sample(x);
+                odd[x / 2] = sample(x + 1);
+            }
+            if (w & 1)
+                even[w / 2] = sample(w - 1);
         }
     }
     std::fclose(f);

@@ -309,10 +309,17 @@ const char *CImagePxm::LoadFileData(QOR_INT32 frameIndex) {
             }
         }
         if (cells) {
-            for (QOR_INT32 x = 0; x < width; ++x) {
-                const int c = layout[2 + 2 * (y & 1) + (x & 1)];
-                chnl[c].data[static_cast<QOR_INT64>(y / 2) * cw + x / 2] = samples[static_cast<size_t>(x)];
+            /* Even columns go to one channel of the row's cells, odd columns to the other. */
+            PIXEL *even = chnl[layout[2 + 2 * (y & 1)]].data + static_cast<QOR_INT64>(y / 2) * cw;
+            PIXEL *odd = chnl[layout[3 + 2 * (y & 1)]].data + static_cast<QOR_INT64>(y / 2) * cw;
+            const PIXEL *src = samples.data();
+            QOR_INT32 x = 0;
+            for (; x + 1 < width; x += 2) {
+                even[x / 2] = src[x];
+                odd[x / 2] = src[x + 1];
             }
+            if (x < width)
+                even[x / 2] = src[x];
         } else {
             for (QOR_INT32 x = 0; x < cw; ++x)
                 for (QOR_INT32 c = 0; c < nch; ++c)
