@@ -158,6 +158,21 @@ TEST(Converter, BayerGreyMapThroughNrvAndPlainRawIsTheIdentity) {
     SimImageIn_close(&in);
 }
 
+TEST(Converter, SixteenBitGreyMapsKeepTheirFullRange) {
+    FMT_REQUIRE_TOOL("pgmramp");
+    /* Loaded as signed 16-bit samples, 65535 would not survive an NRV file; the converter loads them unsigned. */
+    const std::string dir = nrvtest::TempDir("convert_16bit");
+    const std::string pgm = dir + "/g.pgm", nrv = dir + "/g.nrv", back = dir + "/back.pgm";
+    ASSERT_EQ(fmttest::Shell("pgmramp -lr 40 3 | pamdepth 65535 > " + pgm), 0);
+    ASSERT_EQ(Convert(pgm + " " + nrv), 0);
+    ASSERT_EQ(Convert(nrv + " " + back), 0);
+    EXPECT_EQ(nrvtest::ReadBytes(back), nrvtest::ReadBytes(pgm));
+    CImagePxm im;
+    ASSERT_EQ(im.LoadFileHeader(back.c_str(), nullptr), nullptr);
+    ASSERT_EQ(im.LoadFileData(0), nullptr);
+    EXPECT_EQ(im.chnl[0].data[39], 65535);
+}
+
 TEST(Converter, YuvFilesPassThroughNrvUnchanged) {
     FMT_REQUIRE_TOOL("ffmpeg");
     const std::string dir = nrvtest::TempDir("convert_yuv");
