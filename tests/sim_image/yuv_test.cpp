@@ -58,12 +58,14 @@ TEST(YuvOracle, FfmpegClipsLoadAndSaveBackByteIdentically) {
         {"yuv420p10le", "64x48_10bit_420pl"}, {"yuv420p12le", "64x48_12bit_420pl"}, {"yuyv422", "64x48_8bit_422i"},
         {"uyvy422", "64x48_8bit_uyvy"},       {"yvyu422", "64x48_8bit_yvyu"},
     };
+    /* One ffmpeg run writes every clip. */
+    std::string cmd = "ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=11";
+    for (const Clip &c : kClips)
+        cmd += std::string(" -frames:v 3 -pix_fmt ") + c.pixFmt + " -f rawvideo -y " + dir + "/clip_" + c.name + ".yuv";
+    ASSERT_EQ(fmttest::Shell(cmd), 0) << cmd;
     std::vector<std::vector<long>> planar422;
     for (const Clip &c : kClips) {
         const std::string path = dir + "/clip_" + c.name + ".yuv";
-        const std::string cmd = std::string("ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=11 -frames:v 3 ") +
-                                "-pix_fmt " + c.pixFmt + " -f rawvideo -y " + path;
-        ASSERT_EQ(fmttest::Shell(cmd), 0) << cmd;
         const std::vector<std::vector<long>> frames = LoadAndSaveBack(path, path + ".copy");
         EXPECT_EQ(frames.size(), 3u) << c.pixFmt;
         EXPECT_EQ(nrvtest::ReadBytes(path + ".copy"), nrvtest::ReadBytes(path)) << c.pixFmt;
@@ -78,12 +80,15 @@ TEST(YuvOracle, FfmpegClipsLoadAndSaveBackByteIdentically) {
             planar422 = frames;
     }
     /* The packed clips hold the same pictures as the planar 4:2:2 one once ffmpeg rearranges that one. */
-    for (const char *packed : {"yuyv422", "uyvy422", "yvyu422"}) {
-        const std::string name = std::string(packed).substr(0, 4);
-        const std::string path = dir + "/packed_64x48_" + name + ".yuv";
-        ASSERT_EQ(fmttest::Shell("ffmpeg -v error -f rawvideo -pix_fmt yuv422p -s 64x48 -i " + dir +
-                                 "/clip_64x48_8bit_422p.yuv -pix_fmt " + packed + " -f rawvideo -y " + path),
-                  0);
+    const char *const kPacked[] = {"yuyv422", "uyvy422", "yvyu422"};
+    std::string rearrange =
+        "ffmpeg -v error -f rawvideo -pix_fmt yuv422p -s 64x48 -i " + dir + "/clip_64x48_8bit_422p.yuv";
+    for (const char *packed : kPacked)
+        rearrange += std::string(" -pix_fmt ") + packed + " -f rawvideo -y " + dir + "/packed_64x48_" +
+                     std::string(packed).substr(0, 4) + ".yuv";
+    ASSERT_EQ(fmttest::Shell(rearrange), 0) << rearrange;
+    for (const char *packed : kPacked) {
+        const std::string path = dir + "/packed_64x48_" + std::string(packed).substr(0, 4) + ".yuv";
         EXPECT_EQ(LoadAndSaveBack(path, path + ".copy"), planar422) << packed;
     }
 }
