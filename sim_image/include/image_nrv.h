@@ -119,6 +119,13 @@ public:
 
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageBase *pIm);
     static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageNrv *pIm);
+    /* The other classes' images: defined with each class. */
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImagePxm *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageYuv *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImagePlRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageNRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageAptinaRaw *pIm);
+    static const char *GetSaveFormat(nrvSaveFormatStr *pFmt, CImageBmp *pIm);
 
     /**
      * Segments looked at by frame lookups since the object was made: a frame's segment is found by binary search,

@@ -1,0 +1,89 @@
+#ifndef NORVA_IMAGE_BMP_H
+#define NORVA_IMAGE_BMP_H
+
+#include <cstdio>
+
+#include "image_base.h"
+
+/** Windows bitmaps: 1, 4, 8 and 24 bits, uncompressed, RLE8 or RLE4 read into 8-bit RGB; written as 24-bit. */
+class CImageBmp : public CImageBase {
+public:
+    enum compressionTypeEnum {
+        COMPR_NONE = 0,
+        COMPR_RLE8 = 1,
+        COMPR_RLE4 = 2,
+    };
+    struct bmpFileHead {
+        QOR_UINT16 wType;
+        QOR_UINT32 dwSize;
+        QOR_UINT16 wRes1;
+        QOR_UINT16 wRes2;
+        QOR_UINT32 dwOffBits;
+    };
+    struct bmpInfoHead {
+        QOR_UINT32 dwSize;
+        QOR_INT32 dwWidth;
+        QOR_INT32 dwHeight;
+        QOR_UINT16 wPlanes;
+        QOR_UINT16 wBitCount;
+        QOR_UINT32 dwCompression;
+        QOR_UINT32 dwSizeImage;
+        QOR_INT32 dwXPelsPerMeter;
+        QOR_INT32 dwYPelsPerMeter;
+        QOR_UINT32 dwClrUsed;
+        QOR_UINT32 dwClrImportant;
+    };
+    struct bmpSaveFormatStr {
+        double mul[3];
+        QOR_INT32 off[3];
+    };
+    struct bmpSaveContextStr {
+        FILE *f;
+        bmpSaveFormatStr *pExtra;
+        /* Format built from the image when the caller gave none. */
+        bmpSaveFormatStr ownFormat;
+    };
+
+    QOR_UINT8 *pPalette;
+    bmpFileHead fhdr;
+    bmpInfoHead ihdr;
+
+    CImageBmp();
+    ~CImageBmp() override;
+
+    void UnloadHeader() override;
+    const char *LoadFileHeader(const char *filename, void *pExtra) override;
+    const char *LoadFileData(QOR_INT32 frameIndex) override;
+    const char *SaveFileStart(const char *filename, void *pExtra, void **pSC) override;
+    const char *SaveFileHeader(void *pSC) override;
+    const char *SaveFileData(void *pSC) override;
+    const char *SaveFileEnd(void *pSC) override;
+    void SaveFileAbort(void *pSC) override;
+
+    static bool GetChannelMapToRGB(colorModelEnum colorModel, QOR_INT32 *pMap3);
+
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImageBase *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImageNrv *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImagePxm *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImageYuv *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImagePlRaw *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImageNRaw *pIm);
+    static const char *GetSaveFormat(bmpSaveFormatStr *pFmt, CImageAptinaRaw *pIm);
+
+private:
+    /* Entries held in pPalette; indexes at or past it read entry 0. */
+    QOR_UINT32 paletteEntries;
+    /* Rows stored top row first (negative height in the file). */
+    bool topDown;
+    const char *DecodeRle(FILE *f);
+};
+
+typedef CImageBmp::bmpFileHead BMPFILEHEAD;
+typedef CImageBmp::bmpInfoHead BMPINFOHEAD;
+typedef CImageBmp::bmpSaveFormatStr BMPSAVEFORMAT;
+typedef CImageBmp::bmpSaveContextStr BMPSAVECONTEXT;
+constexpr auto COMPR_NONE = CImageBmp::COMPR_NONE;
+constexpr auto COMPR_RLE8 = CImageBmp::COMPR_RLE8;
+constexpr auto COMPR_RLE4 = CImageBmp::COMPR_RLE4;
+
+#endif

@@ -1,0 +1,49 @@
+#ifndef NORVA_IMAGE_FILE_IO_H
+#define NORVA_IMAGE_FILE_IO_H
+
+/* File and geometry helpers shared by the plain image formats (not part of the library's interface). */
+
+#include <cstdio>
+
+#include "image_base.h"
+
+namespace imageio {
+
+/** Size of an open file in bytes, or -1; the position is left at the start. */
+QOR_INT64 FileSize(FILE *f);
+/** Size of a named file in bytes, or -1 when it cannot be opened. */
+QOR_INT64 FileSize(const char *filename);
+/** Moves to a 64-bit offset; false when the offset is negative or the seek fails. */
+bool SeekTo(FILE *f, QOR_INT64 offset);
+/** True for a width and height that a loader may size planes from (1 to the library's limit). */
+bool ValidSize(QOR_INT64 w, QOR_INT64 h);
+/** Allocates every missing plane of the image's channels at its channel size; false when one cannot be. */
+bool AllocPlanes(CImageBase &im);
+/** Copies a file name into the image's fileName; false when out of memory. */
+bool SetFileName(CImageBase &im, const char *filename);
+
+/** Decimal number at s (digits only), saturating at maxVal + 1 so long digit runs stay defined. */
+QOR_INT64 ReadNumber(const char *s, const char **pEnd, QOR_INT64 maxVal);
+
+/** Size and depth tokens found in a file name ("640x480", "10bit", "10-bit"). */
+struct NameTokens {
+    QOR_INT32 width = 0, height = 0;
+    QOR_INT32 bitDepth = 0;        /* 0: none given */
+    bool badDepth = false;         /* the last depth token lay outside the accepted range */
+    QOR_INT64 firstCandidate = -1; /* offset of the earliest format token in the name */
+};
+/** Scans the name part of a lower-case path copy for size and depth tokens; sizes are blanked in the copy. */
+void ScanNameTokens(char *lowerPath, QOR_INT64 nameStart, QOR_INT32 maxDepth, NameTokens *pTok);
+/** Offset of the file name part in a path: behind the last "\\", else the last "/", else 0. */
+QOR_INT64 NamePartOffset(const char *path);
+
+/** The 2x2 Bayer cell channel at (row parity, column parity) for a Bayer subsampling, or -1. */
+inline int BayerChannel(QOR_INT32 subs, QOR_INT32 y, QOR_INT32 x) {
+    if (subs < CImageBase::SUBS_RGGB || subs > CImageBase::SUBS_BGGR)
+        return -1;
+    return (subs - CImageBase::SUBS_RGGB) ^ (2 * (y & 1) + (x & 1));
+}
+
+} // namespace imageio
+
+#endif

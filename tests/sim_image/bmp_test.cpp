@@ -1,0 +1,374 @@
+/* Bitmaps: files made by netpbm, Pillow and ImageMagick decode to what bmptopnm gives, the library's 24-bit
+ * output reads identically in all three, run-length vectors and the header, palette and stream faults. */
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "format_test_helpers.h"
+#include "image_formats.h"
+#include "nrv_test_helpers.h"
+
+namespace {
+
+using fmttest::Str;
+typedef std::vector<unsigned char> Bytes;
+
+void Put32(Bytes &b, size_t at, long v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<unsigned char>((static_cast<unsigned long>(v) >> (8 * i)) & 0xFF);
+}
+
+struct BmpSpec {
+    long width = 4, height = 2;
+    int bits = 8;
+    long compression = 0;
+    long headerSize = 40;
+    int planes = 1;
+    long clrUsed = -1; /* -1: the palette's entry count */
+    std::vector<unsigned> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080}; /* 0xRRGGBB */
+};
+
+/* A bitmap file of a 14-byte file header, an info header of spec.headerSize bytes, the palette and the data. */
+Bytes MakeBmp(const BmpSpec &s, const Bytes &data) {
+    const size_t pal = s.bits < 24 ? s.palette.size() * 4 : 0;
+    const size_t info = static_cast<size_t>(s.headerSize < 40 ? 40 : s.headerSize);
+    Bytes b(14 + info + pal, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 2, long(b.size() + data.size()));
+    Put32(b, 10, long(b.size()));
+    Put32(b, 14, s.headerSize);
+    Put32(b, 18, s.width);
+    Put32(b, 22, s.height);
+    b[26] = static_cast<unsigned char>(s.planes);
+    b[28] = static_cast<unsigned char>(s.bits);
+    Put32(b, 30, s.compression);
+    Put32(b, 46, s.clrUsed < 0 ? long(s.palette.size()) : s.clrUsed);
+    for (size_t i = 0; s.bits < 24 && i < s.palette.size(); ++i) {
+        b[14 + info + 4 * i] = s.palette[i] & 0xFF;
+        b[14 + info + 4 * i + 1] = (s.palette[i] >> 8) & 0xFF;
+        b[14 + info + 4 * i + 2] = (s.palette[i] >> 16) & 0xFF;
+    }
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+/* Palette indexes of the decoded image, one per pixel in image order (top row first). */
+std::vector<int> Indexes(const CImageBase &im, const BmpSpec &s) {
+    std::vector<int> out;
+    for (long i = 0; i < long(im.width) * im.height; ++i) {
+        const unsigned rgb =
+            unsigned(im.chnl[0].data[i]) << 16 | unsigned(im.chnl[1].data[i]) << 8 | unsigned(im.chnl[2].data[i]);
+        int idx = -1;
+        for (size_t k = 0; k < s.palette.size() && idx < 0; ++k)
+            if (s.palette[k] == rgb)
+                idx = int(k);
+        out.push_back(idx);
+    }
+    return out;
+}
+
+std::vector<long> PamValues(const std::string &cmd) {
+    std::string text;
+    std::vector<long> v;
+    if (fmttest::Shell(cmd + " | pamtable | tr '|' ' '", &text) != 0)
+        return v;
+    std::istringstream in(text);
+    for (long x; in >> x;)
+        v.push_back(x);
+    return v;
+}
+
+/* Loads a bitmap and returns its samples, or the failure message as the only element's text. */
+std::vector<long> LoadBmp(const std::string &path, std::string *msg) {
+    CImageBmp im;
+    *msg = Str(im.LoadFileHeader(path.c_str(), nullptr));
+    if (*msg == "(success)")
+        *msg = Str(im.LoadFileData(0));
+    return *msg == "(success)" ? fmttest::Interleaved(im) : std::vector<long>();
+}
+
+TEST(BmpOracle, PublicToolFilesDecodeToWhatBmptopnmGives) {
+    FMT_REQUIRE_TOOL("ppmtobmp");
+    FMT_REQUIRE_TOOL("convert-im6.q16");
+    FMT_REQUIRE_PYTHON("PIL");
+    const std::string dir = nrvtest::TempDir("bmp_tools");
+    const std::string py = std::string(fmttest::kPython) + " -c \"import sys\nfrom PIL import Image\n" +
+                           "im=Image.open(sys.argv[1])\nim.convert(sys.argv[3]).save(sys.argv[2])\" ";
+    ASSERT_EQ(fmttest::Shell("ppmpat -g2 13 7 > " + dir +
+                             "/g.ppm && pgmramp -lr 13 7 | pamdepth 1 | pgmtoppm white > " + dir +
+                             "/bw.ppm && convert-im6.q16 rose: " + dir + "/rose.ppm"),
+              0);
+    const std::string kMakers[][2] = {
+        {"ppmtobmp -bpp 1 bw.ppm", "p1.bmp"},
+        {"ppmtobmp -bpp 4 g.ppm", "p4.bmp"},
+        {"ppmtobmp -bpp 8 g.ppm", "p8.bmp"},
+        {"ppmtobmp -bpp 24 g.ppm", "p24.bmp"},
+        {py + "bw.ppm pil1.bmp 1 && cat pil1.bmp", "pil1.bmp"},
+        {py + "rose.ppm pilp.bmp P && cat pilp.bmp", "pilp.bmp"},
+        {py + "rose.ppm pil24.bmp RGB && cat pil24.bmp", "pil24.bmp"},
+        {"convert-im6.q16 rose: BMP3:-", "im3.bmp"},
+        {"convert-im6.q16 rose: bmp:-", "im5.bmp"},
+        {"convert-im6.q16 rose: -colors 16 -compress RLE BMP3:-", "imrle8.bmp"},
+        {"convert-im6.q16 rose: -colors 200 -compress RLE bmp:-", "imrle8v5.bmp"},
+    };
+    for (const auto &m : kMakers) {
+        const std::string path = dir + "/" + m[1];
+        ASSERT_EQ(fmttest::Shell("cd " + dir + " && (" + m[0] + ") > " + m[1] + ".tmp 2>/dev/null && mv " + m[1] +
+                                 ".tmp " + m[1]),
+                  0)
+            << m[0];
+        /* ImageMagick pads every run-length row to a multiple of four pixels, which netpbm 11 refuses; Pillow
+         * and ImageMagick drop the padding pixels and agree, so they decode those files instead. */
+        const bool rle = std::string(m[1]).rfind("imrle", 0) == 0;
+        const std::vector<long> expected =
+            PamValues(rle ? "convert-im6.q16 " + path + " ppm:-" : "bmptopnm " + path + " 2>/dev/null | ppmtoppm");
+        if (rle) {
+            EXPECT_EQ(expected, PamValues(std::string(fmttest::kPython) +
+                                          " -c \"import sys\nfrom PIL import Image\nImage.open(sys.argv[1])" +
+                                          ".convert('RGB').save(sys.stdout.buffer, 'PPM')\" " + path));
+        }
+        ASSERT_FALSE(expected.empty()) << m[1];
+        std::string msg;
+        EXPECT_EQ(LoadBmp(path, &msg), expected) << m[1];
+        EXPECT_EQ(msg, "(success)") << m[1];
+    }
+    std::string info;
+    fmttest::Shell("identify-im6.q16 -verbose " + dir + "/imrle8.bmp | grep -c 'Compression: RLE'", &info);
+    EXPECT_EQ(info, "1\n") << "ImageMagick wrote run-length data";
+}
+
+TEST(BmpOracle, HandMadeRunLengthStreamsDecodeLikePublicTools) {
+    FMT_REQUIRE_TOOL("bmptopnm");
+    FMT_REQUIRE_TOOL("convert-im6.q16");
+    const std::string dir = nrvtest::TempDir("bmp_handmade");
+    BmpSpec rle4;
+    rle4.width = 6;
+    rle4.bits = 4;
+    rle4.compression = 2;
+    const std::string rle4Path = dir + "/rle4.bmp";
+    nrvtest::WriteBytes(rle4Path, MakeBmp(rle4, {5, 0x12, 1, 0x30, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 1, 0x10, 0, 1}));
+    std::string msg;
+    EXPECT_EQ(LoadBmp(rle4Path, &msg), PamValues("bmptopnm " + rle4Path + " 2>/dev/null"));
+    /* netpbm does not take delta codes; ImageMagick does. */
+    BmpSpec delta;
+    delta.width = delta.height = 3;
+    delta.compression = 1;
+    const std::string deltaPath = dir + "/delta.bmp";
+    nrvtest::WriteBytes(deltaPath, MakeBmp(delta, {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}));
+    EXPECT_EQ(LoadBmp(deltaPath, &msg), PamValues("convert-im6.q16 " + deltaPath + " ppm:- 2>/dev/null"));
+}
+
+TEST(BmpOracle, LibraryOutputReadsIdenticallyInPublicTools) {
+    FMT_REQUIRE_TOOL("bmptopnm");
+    FMT_REQUIRE_TOOL("convert-im6.q16");
+    FMT_REQUIRE_PYTHON("PIL");
+    const std::string dir = nrvtest::TempDir("bmp_written");
+    CImageBmp im;
+    ASSERT_TRUE(im.CreateNewImage(13, 5, CM_RGB, SUBS_UNDEF, nullptr, nullptr));
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 13 * 5; ++i)
+            im.chnl[c].data[i] = (i * 37 + c * 101) % 256;
+    const std::string path = dir + "/out.bmp";
+    ASSERT_EQ(Str(im.SaveSingleFrameImage(path.c_str(), nullptr)), "(success)");
+    const std::vector<long> ours = fmttest::Interleaved(im);
+    EXPECT_EQ(PamValues("bmptopnm " + path + " 2>/dev/null"), ours);
+    EXPECT_EQ(PamValues("convert-im6.q16 " + path + " ppm:-"), ours);
+    EXPECT_EQ(PamValues(std::string(fmttest::kPython) +
+                        " -c \"import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.stdout.buffer, " +
+                        "'PPM')\" " + path),
+              ours);
+}
+
+TEST(Bmp, RowsPalettesAndRunLengthVectors) {
+    struct Vector {
+        const char *what;
+        BmpSpec spec;
+        Bytes data;
+        std::vector<int> indexes; /* image order, top row first */
+    };
+    auto spec = [](long w, long h, int bits, long compression) {
+        BmpSpec s;
+        s.width = w;
+        s.height = h;
+        s.bits = bits;
+        s.compression = compression;
+        return s;
+    };
+    BmpSpec sixteen = spec(2, 1, 4, 0);
+    sixteen.palette.resize(16, 0x010101);
+    sixteen.palette[15] = 0xABCDEF;
+    sixteen.clrUsed = 0;
+    BmpSpec topDown = spec(2, -2, 8, 0);
+    BmpSpec shortPalette = spec(2, 1, 4, 0);
+    shortPalette.palette.resize(2);
+    const Vector kVectors[] = {
+        {"1-bit 0x80", spec(8, 1, 1, 0), {0x80, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {"8-bit rows bottom first", spec(2, 2, 8, 0), {1, 2, 0, 0, 3, 4, 0, 0}, {3, 4, 1, 2}},
+        {"8-bit rows top first", topDown, {1, 2, 0, 0, 3, 4, 0, 0}, {1, 2, 3, 4}},
+        {"4-bit, 16 entries when none are counted", sixteen, {0xF1, 0, 0, 0}, {15, 1}},
+        {"index past a short palette reads entry 0", shortPalette, {0x15, 0, 0, 0}, {1, 0}},
+        {"RLE8 run, end of line", spec(4, 2, 8, 1), {3, 5, 0, 0, 0, 1}, {0, 0, 0, 0, 5, 5, 5, 0}},
+        {"RLE4 run", spec(6, 1, 4, 2), {5, 0x12, 0, 1}, {1, 2, 1, 2, 1, 0}},
+        {"RLE8 absolute 3 + pad", spec(4, 1, 8, 1), {0, 3, 1, 2, 3, 0, 1, 4, 0, 1}, {1, 2, 3, 4}},
+        {"RLE4 absolute 5 + pad", spec(6, 1, 4, 2), {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x10, 0, 1}, {1, 2, 3, 4, 5, 1}},
+        {"RLE4 absolute 4, no pad", spec(5, 1, 4, 2), {0, 4, 0x12, 0x34, 1, 0x50, 0, 1}, {1, 2, 3, 4, 5}},
+        /* Pixels past the end of a row are dropped, as other readers do. */
+        {"RLE8 run passing the row end", spec(2, 2, 8, 1), {3, 4, 0, 0, 1, 5, 0, 1}, {5, 0, 4, 4}},
+        {"RLE8 absolute run passing the row end", spec(2, 1, 8, 1), {0, 3, 1, 2, 3, 0, 0, 1}, {1, 2}},
+        {"RLE8 delta", spec(3, 3, 8, 1), {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}, {3, 3, 0, 0, 0, 2, 1, 0, 0}},
+        {"RLE8 with a 4-bit palette index past it", spec(2, 1, 4, 1), {1, 200, 1, 1, 0, 1}, {0, 1}},
+    };
+    const std::string dir = nrvtest::TempDir("bmp_vectors");
+    for (const Vector &v : kVectors) {
+        const std::string path = dir + "/v.bmp";
+        nrvtest::WriteBytes(path, MakeBmp(v.spec, v.data));
+        CImageBmp im;
+        ASSERT_EQ(Str(im.LoadFileHeader(path.c_str(), nullptr)), "(success)") << v.what;
+        ASSERT_EQ(Str(im.LoadFileData(0)), "(success)") << v.what;
+        EXPECT_EQ(Indexes(im, v.spec), v.indexes) << v.what;
+        if (v.spec.bits < 24) {
+            EXPECT_EQ(Str(im.LoadFileData(0)), "Palette not loaded") << v.what;
+            EXPECT_TRUE(im.IsDataLoaded()) << v.what;
+        }
+    }
+    {
+        /* 24-bit: blue, green, red per pixel, rows padded to four bytes. */
+        BmpSpec s = spec(3, 2, 24, 0);
+        Bytes data(24, 0);
+        data[0] = 1;  /* bottom row, pixel 0, blue */
+        data[11] = 9; /* padding */
+        data[14] = 7; /* top row, pixel 0, red */
+        const std::string path = dir + "/24.bmp";
+        nrvtest::WriteBytes(path, MakeBmp(s, data));
+        std::string msg;
+        const std::vector<long> v = LoadBmp(path, &msg);
+        ASSERT_EQ(msg, "(success)");
+        EXPECT_EQ(v[0], 7);
+        EXPECT_EQ(v[3 * 3 + 2], 1);
+    }
+    {
+        /* The library's file for a 3x2 image: rows of 9 pixel bytes and 3 padding bytes, bottom row first. */
+        CImageBmp im;
+        const PIXEL colour[3] = {10, 20, 30};
+        ASSERT_TRUE(im.CreateNewImage(3, 2, CM_RGB, SUBS_UNDEF, nullptr, colour));
+        im.chnl[0].data[0] = 99;
+        const std::string path = dir + "/w.bmp";
+        ASSERT_EQ(Str(im.SaveSingleFrameImage(path.c_str(), nullptr)), "(success)");
+        const Bytes b = nrvtest::ReadBytes(path);
+        ASSERT_EQ(b.size(), 54u + 24u);
+        EXPECT_EQ(Bytes(b.begin() + 54, b.begin() + 66), (Bytes{30, 20, 10, 30, 20, 10, 30, 20, 10, 0, 0, 0}));
+        EXPECT_EQ(b[66 + 2], 99);
+    }
+}
+
+TEST(Bmp, SavedValuesMapEachChannelRangeOntoBytes) {
+    struct Case {
+        CM_xxx model;
+        QOR_INT8 depth;
+        PIXEL sample;
+        int byte;
+    };
+    const Case kCases[] = {
+        {CM_GRAY, 12, 4095, 255}, {CM_GRAY, 12, 0, 0},   {CM_RGB, -8, -128, 1},
+        {CM_RGB, -8, 0, 128},     {CM_RGB, 8, 300, 255}, {CM_RGBA, 16, 32768, 127},
+    };
+    const std::string dir = nrvtest::TempDir("bmp_map");
+    for (const Case &k : kCases) {
+        CImageBase im;
+        const QOR_INT8 d[4] = {k.depth, k.depth, k.depth, k.depth};
+        const PIXEL v[4] = {k.sample, k.sample, k.sample, k.sample};
+        ASSERT_TRUE(im.CreateNewImage(1, 1, k.model, SUBS_UNDEF, d, v));
+        BMPSAVEFORMAT sf;
+        ASSERT_EQ(CImageBmp::GetSaveFormat(&sf, &im), nullptr);
+        CImageBmp bmp;
+        bmp.SwapWith(&im);
+        const std::string path = dir + "/m.bmp";
+        ASSERT_EQ(Str(bmp.SaveSingleFrameImage(path.c_str(), &sf)), "(success)");
+        const Bytes b = nrvtest::ReadBytes(path);
+        ASSERT_EQ(b.size(), 58u);
+        EXPECT_EQ(Bytes(b.begin() + 54, b.begin() + 57), Bytes(3, static_cast<unsigned char>(k.byte)))
+            << k.model << " " << int(k.depth) << " " << k.sample;
+    }
+    CImageBase yuv;
+    ASSERT_TRUE(yuv.CreateNewImage(2, 2, CM_YUV, SUBS_444, nullptr, nullptr));
+    BMPSAVEFORMAT sf;
+    EXPECT_EQ(Str(CImageBmp::GetSaveFormat(&sf, &yuv)), "Unsupported color model");
+}
+
+TEST(Bmp, DamagedFilesAreRefusedAndLeaveNoPlanes) {
+    struct Bad {
+        const char *what;
+        Bytes bytes;
+        const char *headerMessage;
+        const char *dataMessage;
+    };
+    auto with = [](void (*edit)(BmpSpec &), const Bytes &data) {
+        BmpSpec s;
+        edit(s);
+        return MakeBmp(s, data);
+    };
+    const Bytes rows(8, 1);
+    Bytes wrongType = MakeBmp(BmpSpec(), rows);
+    wrongType[0] = 'X';
+    const Bytes full = MakeBmp(BmpSpec(), rows);
+    const Bad kBad[] = {
+        {"short file header", Bytes(full.begin(), full.begin() + 10), "Error reading file header", nullptr},
+        {"wrong type", wrongType, "Invalid file header", nullptr},
+        {"short info header", Bytes(full.begin(), full.begin() + 30), "Error reading info header", nullptr},
+        {"12-byte info header", with([](BmpSpec &s) { s.headerSize = 12; }, rows), "Invalid file header", nullptr},
+        {"two planes", with([](BmpSpec &s) { s.planes = 2; }, rows), "Unsupported plane format", nullptr},
+        {"16 bits", with([](BmpSpec &s) { s.bits = 16; }, rows), "Unsupported bit depth", nullptr},
+        {"32 bits", with([](BmpSpec &s) { s.bits = 32; }, rows), "Unsupported bit depth", nullptr},
+        {"zero width", with([](BmpSpec &s) { s.width = 0; }, rows), "Invalid file header", nullptr},
+        {"65535 x 65535", with([](BmpSpec &s) { s.width = s.height = 65535; }, Bytes(40, 0)), "Invalid file header",
+         nullptr},
+        {"short palette", Bytes(full.begin(), full.begin() + 60), "Error reading palette", nullptr},
+        {"huge colour count", with([](BmpSpec &s) { s.clrUsed = 0xFFFFFFFFL; }, rows), "Error reading palette",
+         nullptr},
+        {"compression 3", with([](BmpSpec &s) { s.compression = 3; }, rows), nullptr, "Unsupported compression"},
+        {"run-length 24 bits", with([](BmpSpec &s) { s.bits = 24, s.compression = 1; }, rows), nullptr,
+         "Unsupported compression"},
+        {"30000 x 30000 24-bit in 100 bytes", with([](BmpSpec &s) { s.width = s.height = 30000, s.bits = 24; }, rows),
+         nullptr, "Error reading image data (3)"},
+        {"8192 x 8192 run-length in 100 bytes",
+         with([](BmpSpec &s) { s.width = s.height = 8192, s.compression = 1; }, Bytes{0, 1}), nullptr,
+         "Error reading image data (5)"},
+        {"short rows", with([](BmpSpec &) {}, Bytes(5, 1)), nullptr, "Error reading image data (1)"},
+        {"no end of bitmap", with([](BmpSpec &s) { s.compression = 1; }, Bytes{2, 1, 0, 0}), nullptr,
+         "Error reading image data (5)"},
+        {"cut delta", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 2, 1}), nullptr,
+         "Error reading image data (6)"},
+        {"cut absolute run", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 4, 1, 2}), nullptr,
+         "Error reading image data (7)"},
+        {"missing pad byte", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 3, 1, 2, 3}), nullptr,
+         "Error reading image data (8)"},
+        /* Width 0 would keep a delta code from ever reducing its column; refused before any decoding. */
+        {"run-length width 0", with([](BmpSpec &s) { s.width = 0, s.compression = 1; }, Bytes{0, 2, 5, 5, 0, 1}),
+         "Invalid file header", nullptr},
+    };
+    const std::string dir = nrvtest::TempDir("bmp_bad");
+    for (const Bad &b : kBad) {
+        const std::string path = dir + "/bad.bmp";
+        nrvtest::WriteBytes(path, b.bytes);
+        const auto start = std::chrono::steady_clock::now();
+        CImageBmp im;
+        EXPECT_EQ(Str(im.LoadFileHeader(path.c_str(), nullptr)), Str(b.headerMessage)) << b.what;
+        if (b.headerMessage) {
+            EXPECT_FALSE(im.IsHeaderLoaded()) << b.what;
+            EXPECT_EQ(im.pPalette, nullptr) << b.what;
+            continue;
+        }
+        EXPECT_EQ(Str(im.LoadFileData(0)), Str(b.dataMessage)) << b.what;
+        EXPECT_FALSE(im.chnl[0].data) << b.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << b.what;
+    }
+    CImageBmp im;
+    EXPECT_EQ(Str(im.LoadFileHeader((dir + "/missing.bmp").c_str(), nullptr)), "Error opening file");
+    EXPECT_EQ(Str(im.LoadFileData(0)), "Header not loaded");
+}
+
+} // namespace
