@@ -9,18 +9,33 @@ function(norva_library name)
   endif()
 endfunction()
 
-# norva_test_area(AREA LIBS...): one test program per folder of tests/, every test labelled AREA.
+# norva_test_area(AREA LIBS... [THREADS TEST...]): one test program per folder of tests/, every test labelled AREA.
+# The tests named after THREADS (Suite.Name) start threads: they also carry the label "threads", and the program
+# joins the target norva_thread_tests, which builds what the ThreadSanitizer run needs and nothing more.
 function(norva_test_area area)
+  cmake_parse_arguments(PARSE_ARGV 1 _area "" "" "THREADS")
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT _src)
     return()
   endif()
   add_executable(test_${area} ${_src})
-  target_link_libraries(test_${area} PRIVATE ${ARGN} norva_test_support GTest::gtest_main GTest::gmock)
+  target_link_libraries(test_${area} PRIVATE ${_area_UNPARSED_ARGUMENTS} norva_test_support GTest::gtest_main
+                                             GTest::gmock)
   gtest_discover_tests(test_${area}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES LABELS ${area}
     DISCOVERY_TIMEOUT 120)
+  if(_area_THREADS)
+    # Read by ctest after the discovered tests, once the program exists.
+    set(_labels ${CMAKE_CURRENT_BINARY_DIR}/test_${area}_thread_labels.cmake)
+    file(GENERATE OUTPUT ${_labels} CONTENT
+"if(EXISTS \"$<TARGET_FILE:test_${area}>\")
+  set_tests_properties(${_area_THREADS} PROPERTIES LABELS \"${area};threads\")
+endif()
+")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels})
+    add_dependencies(norva_thread_tests test_${area})
+  endif()
 endfunction()
 
 # The simulated platform registers itself from static initialisers, so programs link it whole.
