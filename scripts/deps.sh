@@ -21,6 +21,7 @@ PACKAGES=(
   "ffmpeg:PNG images of the main job"
   "clang:the fuzz targets and the ThreadSanitizer build"
   "libclang-rt-14-dev:the fuzz targets and the ThreadSanitizer build"
+  "clang-format-14:the formatting check of .ci/run"
 )
 
 # Waits until no other package manager holds the dpkg/apt locks, at most NORVA_APT_WAIT seconds (120).
