@@ -2,11 +2,18 @@
 // internal data generator with a data-generator camera, writes every captured frame (NV12 encoder output and
 // RGB display output) with plain file writes, and turns a few of them into PNG images with ffmpeg.
 //
-//   norva_run [output-folder]    (default: out/run-<date>-<time>; NORVA_OUTPUT_DIR also names it)
+//   norva_run [--help] [output-folder]    (see usage() below)
+//
+// The run writes into a temporary folder beside the output folder and renames it at the end, so a run that fails
+// leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command line or environment.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <ftw.h>
+#include <unistd.h>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -116,26 +123,119 @@ void printHardware(const CI_HWINFO &hw) {
     std::printf("\n");
 }
 
+/** The closing line of every failure: what failed and why. */
+void fail(const std::string &what, const std::string &why) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "norva_run: %s: %s\n", what.c_str(), why.c_str());
+}
+
+std::string resultText(QOR_RESULT ret) { return "result " + std::to_string(static_cast<int>(ret)); }
+
 /** Prints the hardware description; false when the driver cannot be reached. */
 bool hardware() {
     CI_CONNECTION *connection = nullptr;
     QOR_RESULT ret = CI_DriverInit(&connection);
     if (ret != QOR_RES_OK) {
-        std::fprintf(stderr, "norva_run: cannot connect to the ISP driver (result %d)\n", ret);
+        fail("cannot connect to the ISP driver", resultText(ret));
         return false;
     }
     printHardware(connection->sHWInfo);
     ret = CI_DriverFinalise(connection);
     if (ret != QOR_RES_OK) {
-        std::fprintf(stderr, "norva_run: closing the connection failed (result %d)\n", ret);
+        fail("closing the connection to the ISP driver failed", resultText(ret));
         return false;
     }
     return true;
 }
 
-std::string outputFolder(int argc, char **argv) {
-    if (argc > 1)
-        return argv[1];
+void usage() {
+    std::printf(
+        "Usage: norva_run [--help] [output-folder]\n"
+        "\n"
+        "Prints the hardware description of the ISP, then captures %u frames of a generated test chart through\n"
+        "the internal data generator with a data-generator camera. Writes into the output folder the scene\n"
+        "(scene.nrv), every frame's NV12 encoder output (frame_NNN.nv12) and RGB display output (frame_NNN.bgr),\n"
+        "and PNG images of a few frames made with ffmpeg (frame_NNN_encoder.png, frame_NNN_display.png).\n"
+        "\n"
+        "Arguments:\n"
+        "  output-folder     where to write; relative to the current directory; must not exist or be empty.\n"
+        "                    Default: $NORVA_OUTPUT_DIR, else out/run-<date>-<time>.\n"
+        "  -h, --help        print this text and exit.\n"
+        "\n"
+        "Environment:\n"
+        "  NORVA_PLATFORM    \"sim\" (the simulated platform) or \"hw\" (the ISP device); unset: \"hw\" when the\n"
+        "                    device exists, else \"sim\".\n"
+        "  NORVA_OUTPUT_DIR  the output folder when none is given.\n"
+        "  NORVA_LOG_LEVEL   the library's log level: -1 silent, 0 errors, 1 warnings (the default), 2 information,\n"
+        "                    3 debugging, 4 timings.\n"
+        "\n"
+        "Needs ffmpeg on the PATH. The run writes into a temporary folder beside the output folder and renames it\n"
+        "when done: a failed run leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command\n"
+        "line or environment.\n",
+        kFrames);
+}
+
+/** What the command line asks for. */
+struct Options {
+    bool help = false;
+    std::string folder; /* empty: the default */
+};
+
+/** Reads the command line; false (after the closing line) when it is wrong. */
+bool parseArguments(int argc, char **argv, Options &options) {
+    bool positional = false, endOfOptions = false;
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (!endOfOptions && (arg == "-h" || arg == "--help")) {
+            options.help = true;
+        } else if (!endOfOptions && arg == "--") {
+            endOfOptions = true;
+        } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
+            fail("unknown option " + arg, "see norva_run --help");
+            return false;
+        } else if (positional) {
+            fail("extra argument " + arg, "one output folder at most (see norva_run --help)");
+            return false;
+        } else if (arg.empty()) {
+            fail("empty output folder", "give a folder name (see norva_run --help)");
+            return false;
+        } else {
+            options.folder = arg;
+            positional = true;
+        }
+    }
+    return true;
+}
+
+/** NORVA_PLATFORM names a platform this program can run on; false (after the closing line) when not. */
+bool platformKnown() {
+    const char *env = std::getenv("NORVA_PLATFORM");
+    if (env == nullptr || env[0] == '\0' || std::strcmp(env, "sim") == 0 || std::strcmp(env, "hw") == 0)
+        return true;
+    fail(std::string("NORVA_PLATFORM=\"") + env + "\"", "must be \"sim\" or \"hw\"");
+    return false;
+}
+
+/** True when an executable of that name is on the PATH. */
+bool onPath(const std::string &program) {
+    const char *env = std::getenv("PATH");
+    const std::string path = env != nullptr ? env : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string dir = end > start ? path.substr(start, end - start) : ".";
+        const std::string candidate = dir + "/" + program;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string defaultFolder() {
     const char *env = std::getenv("NORVA_OUTPUT_DIR");
     if (env != nullptr && env[0] != '\0')
         return env;
@@ -147,16 +247,122 @@ std::string outputFolder(int argc, char **argv) {
     return std::string("out/run-") + stamp;
 }
 
-/** Creates the folder and its parents. */
-bool makeFolder(const std::string &path) {
-    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-        const std::string part = at == std::string::npos ? path : path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        if (at == std::string::npos)
-            return true;
+/**
+ * The output of a run: a temporary folder beside the target, renamed to the target when the run is done, else
+ * removed together with the parent folders it had to create.
+ */
+class OutputFolder {
+public:
+    explicit OutputFolder(std::string target) : target_(std::move(target)) {
+        while (target_.size() > 1 && target_.back() == '/')
+            target_.pop_back();
     }
-}
+    ~OutputFolder() { discard(); }
+    OutputFolder(const OutputFolder &) = delete;
+    OutputFolder &operator=(const OutputFolder &) = delete;
+
+    const std::string &target() const { return target_; }
+    /** Where the run writes until it is done. */
+    const std::string &path() const { return temp_; }
+
+    /** Checks the target and creates the temporary folder; false (after the closing line) on failure. */
+    bool create() {
+        const std::string what = "cannot create the output folder " + target_;
+        struct stat st {};
+        if (::stat(target_.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                fail(what, "a file of that name exists");
+                return false;
+            }
+            if (!isEmpty(target_)) {
+                fail(what, "it exists and is not empty");
+                return false;
+            }
+        }
+        const size_t slash = target_.rfind('/');
+        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
+        const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+        if (!makeParents(parent)) {
+            fail(what, std::strerror(errno));
+            return false;
+        }
+        std::string pattern = parent + "/." + name + ".part-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (::mkdtemp(buffer.data()) == nullptr) {
+            fail(what, std::strerror(errno));
+            return false;
+        }
+        temp_ = buffer.data();
+        return true;
+    }
+
+    /** Gives the output its name; false (after the closing line) on failure, the output then removed. */
+    bool commit() {
+        if (::chmod(temp_.c_str(), 0755 & ~currentUmask()) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+            fail("cannot move the output to " + target_, std::strerror(errno));
+            discard();
+            return false;
+        }
+        temp_.clear();
+        created_.clear();
+        return true;
+    }
+
+private:
+    static bool isEmpty(const std::string &dir) {
+        bool empty = true;
+        if (DIR *d = ::opendir(dir.c_str())) {
+            while (const dirent *e = ::readdir(d)) {
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+                    empty = false;
+                    break;
+                }
+            }
+            ::closedir(d);
+        }
+        return empty;
+    }
+
+    static mode_t currentUmask() {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }
+
+    /** Creates the missing folders of the path, remembering them. */
+    bool makeParents(const std::string &path) {
+        for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+            const std::string part = at == std::string::npos ? path : path.substr(0, at);
+            if (::mkdir(part.c_str(), 0755) == 0)
+                created_.push_back(part);
+            else if (errno != EEXIST)
+                return false;
+            if (at == std::string::npos)
+                return true;
+        }
+    }
+
+    void discard() {
+        if (!temp_.empty()) {
+            ::nftw(
+                temp_.c_str(),
+                [](const char *path, const struct stat *, int, struct FTW *) {
+                    ::remove(path);
+                    return 0;
+                },
+                16, FTW_DEPTH | FTW_PHYS);
+            temp_.clear();
+        }
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it)
+            ::rmdir(it->c_str());
+        created_.clear();
+    }
+
+    std::string target_;
+    std::string temp_;
+    std::vector<std::string> created_;
+};
 
 /** Writes `rows` rows of `rowBytes` bytes, `stride` apart, to the file (plain writes). */
 bool writeRows(std::FILE *f, const QOR_UINT8 *first, unsigned stride, unsigned rowBytes, unsigned rows) {
@@ -232,74 +438,105 @@ std::unique_ptr<ISPC::DGCamera> makeCamera(const std::string &scene) {
     return camera;
 }
 
-int capture(const std::string &folder) {
+/** Captures the frames into the folder; false (after the closing line) on failure. `pngs` gets the names of the
+ *  images made. */
+bool capture(const std::string &folder, std::vector<std::string> &pngs) {
     const std::string scene = folder + "/scene.nrv";
-    if (norva_scenes::WriteSceneNrv(scene, kWidth, kHeight, kBitDepth, MOSAIC_RGGB, kSceneFrames) != QOR_RES_OK) {
-        std::fprintf(stderr, "norva_run: cannot write the scene %s\n", scene.c_str());
-        return 1;
+    const QOR_RESULT written =
+        norva_scenes::WriteSceneNrv(scene, kWidth, kHeight, kBitDepth, MOSAIC_RGGB, kSceneFrames);
+    if (written != QOR_RES_OK) {
+        fail("cannot write the scene", resultText(written));
+        return false;
     }
-    std::printf("Scene: %s (%ux%u, %u bits, RGGB, %u frames)\n", scene.c_str(), kWidth, kHeight, kBitDepth,
-                kSceneFrames);
+    std::printf("Scene: scene.nrv (%ux%u, %u bits, RGGB, %u frames)\n", kWidth, kHeight, kBitDepth, kSceneFrames);
     std::unique_ptr<ISPC::DGCamera> camera = makeCamera(scene);
-    if (!camera || camera->startCapture() != QOR_RES_OK) {
-        std::fprintf(stderr, "norva_run: the data-generator camera could not be set up\n");
-        return 1;
+    if (!camera) {
+        fail("the data-generator camera could not be set up", "see the messages above");
+        return false;
     }
-    int failures = 0;
-    std::vector<std::string> pngs;
-    for (unsigned i = 0; i < kFrames && failures == 0; i++) {
-        if (camera->enqueueShot() != QOR_RES_OK) {
-            failures++;
+    QOR_RESULT ret = camera->startCapture();
+    if (ret != QOR_RES_OK) {
+        fail("the capture could not start", resultText(ret));
+        return false;
+    }
+    bool ok = true;
+    for (unsigned i = 0; i < kFrames && ok; i++) {
+        ret = camera->enqueueShot();
+        if (ret != QOR_RES_OK) {
+            fail("frame " + std::to_string(i) + " could not be queued", resultText(ret));
+            ok = false;
             break;
         }
         ISPC::Shot shot;
-        const QOR_RESULT acquired = camera->acquireShot(shot, true);
+        ret = camera->acquireShot(shot, true);
         char name[64];
-        std::snprintf(name, sizeof(name), "/frame_%03u", i);
-        const std::string base = folder + name;
-        if (acquired != QOR_RES_OK || shot.bFrameError || !writeFrame(shot, base + ".nv12", base + ".bgr")) {
-            std::fprintf(stderr, "norva_run: frame %u failed (result %d)\n", i, acquired);
-            failures++;
+        std::snprintf(name, sizeof(name), "frame_%03u", i);
+        const std::string base = folder + "/" + name;
+        if (ret != QOR_RES_OK || shot.bFrameError) {
+            fail(std::string("frame ") + std::to_string(i) + " failed",
+                 ret != QOR_RES_OK ? resultText(ret) : "the hardware reported a frame error");
+            ok = false;
+        } else if (!writeFrame(shot, base + ".nv12", base + ".bgr")) {
+            fail("cannot write " + std::string(name), std::strerror(errno));
+            ok = false;
         }
         const unsigned w = shot.YUV.width, h = shot.YUV.height, dw = shot.DISPLAY.width, dh = shot.DISPLAY.height;
-        if (shot.pCIBuffer != nullptr && camera->releaseShot(shot) != QOR_RES_OK)
-            failures++;
+        if (shot.pCIBuffer != nullptr && (ret = camera->releaseShot(shot)) != QOR_RES_OK) {
+            fail("frame " + std::to_string(i) + " could not be released", resultText(ret));
+            ok = false;
+        }
         for (unsigned p : kPngFrames) {
-            if (p != i || failures != 0)
+            if (p != i || !ok)
                 continue;
             if (!toPng(base + ".nv12", "nv12", w, h, base + "_encoder.png") ||
                 !toPng(base + ".bgr", "bgr24", dw, dh, base + "_display.png")) {
-                std::fprintf(stderr, "norva_run: ffmpeg could not convert frame %u\n", i);
-                failures++;
+                fail("ffmpeg could not convert frame " + std::to_string(i), "see its messages above");
+                ok = false;
             }
-            pngs.push_back(base + "_encoder.png");
-            pngs.push_back(base + "_display.png");
+            pngs.push_back(std::string(name) + "_encoder.png");
+            pngs.push_back(std::string(name) + "_display.png");
         }
     }
-    if (camera->stopCapture() != QOR_RES_OK)
-        failures++;
-    if (failures != 0)
-        return 1;
-    std::printf("Captured %u frames (NV12 encoder, RGB display) through the data-generator camera.\n", kFrames);
-    for (const std::string &p : pngs)
-        std::printf("  %s\n", p.c_str());
-    return 0;
+    ret = camera->stopCapture();
+    if (ret != QOR_RES_OK && ok) {
+        fail("the capture could not stop", resultText(ret));
+        ok = false;
+    }
+    if (ok)
+        std::printf("Captured %u frames (NV12 encoder, RGB display) through the data-generator camera.\n", kFrames);
+    return ok;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (!hardware())
-        return 1;
-    const std::string folder = outputFolder(argc, argv);
-    if (!makeFolder(folder)) {
-        std::fprintf(stderr, "norva_run: cannot create the output folder %s\n", folder.c_str());
+    Options options;
+    if (!parseArguments(argc, argv, options))
+        return 2;
+    if (options.help) {
+        usage();
+        return 0;
+    }
+    if (!platformKnown())
+        return 2;
+    // Checked before anything is written: the images are part of the result.
+    if (!onPath("ffmpeg")) {
+        fail("ffmpeg not found", "install it (apt-get install ffmpeg) or add its folder to the PATH");
         return 1;
     }
+    OutputFolder output(options.folder.empty() ? defaultFolder() : options.folder);
+    if (!output.create())
+        return 1;
+    if (!hardware())
+        return 1;
     // As the plug-in does at every start: warnings and errors only (NORVA_LOG_LEVEL still wins), so the
     // per-frame information lines do not bury the result.
     LOG_SetLevel(LOG_LEVEL_WARNING);
-    const int ret = capture(folder);
-    std::printf("Output folder: %s\n", folder.c_str());
-    return ret;
+    std::vector<std::string> pngs;
+    if (!capture(output.path(), pngs) || !output.commit())
+        return 1;
+    for (const std::string &p : pngs)
+        std::printf("  %s/%s\n", output.target().c_str(), p.c_str());
+    std::printf("Output folder: %s\n", output.target().c_str());
+    return 0;
 }

@@ -127,6 +127,7 @@ void clearWriters(CI_CONVERTER *c) {
     c->pfnHeaderWriter = nullptr;
     c->pfnFooterWriter = nullptr;
     c->privateData = nullptr;
+    c->bOddWidthReported = QOR_FALSE;
 }
 
 /** Frees the MIPI private data of a converter that holds it. */
@@ -424,12 +425,6 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const sSimImageIn 
     }
     pFrame->eBayerMosaic = mosaic;
 
-    /* A line carries whole pairs of samples: the last sample of an odd line could not be sent, so such an
-     * image is refused rather than delivered with a column silently missing. */
-    if (width % 2 != 0) {
-        QOR_LOG_ERROR(kTag, "image width %u is odd: a Bayer line is sent as pairs of samples\n", width);
-        return QOR_RES_NOT_SUPPORTED;
-    }
     if (height == 0 || !pImage->pBuffer) {
         QOR_LOG_ERROR(kTag, "input image has no lines\n");
         return QOR_RES_NOT_SUPPORTED;
@@ -441,6 +436,15 @@ QOR_RESULT CI_ConverterConvertFrame(CI_CONVERTER *pConverter, const sSimImageIn 
         return QOR_RES_NOT_SUPPORTED;
     }
 
+    /* A line carries whole pairs of samples: the last column of an odd-width image is not sent. Said once per
+     * configuration, not at every frame of a stream. */
+    if (width % 2 != 0 && !pConverter->bOddWidthReported) {
+        QOR_LOG_WARNING(kTag,
+                        "image width %u is odd: the last column is not sent (a line is sent as pairs of "
+                        "samples)\n",
+                        width);
+        pConverter->bOddWidthReported = QOR_TRUE;
+    }
     QOR_UINT8 *out = static_cast<QOR_UINT8 *>(pFrame->data);
     std::memset(out, 0, pFrame->ui32AllocSize);
 

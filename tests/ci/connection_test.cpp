@@ -11,6 +11,7 @@
 #include "ci/ci_pipeline.h"
 #include "support/sim_fixture.h"
 #include "support/output_capture.h"
+#include "support/connection_members.h"
 
 using norva_test::contains;
 using norva_test::stderrOf;
@@ -44,7 +45,7 @@ protected:
 TEST_F(Connection, InitReadsTheDescriptionAndFinaliseLeavesNothing) {
     connect();
     const CI_CONNECTION expected = norva_sim::DefaultDescription();
-    EXPECT_EQ(std::memcmp(conn, &expected, sizeof(expected)), 0);
+    EXPECT_EQ(norva_test::DifferentMembers(*conn, expected), "");
     EXPECT_EQ(conn->sHWInfo.uiSizeOfPipeline, 16376u);
     EXPECT_EQ(norva_sim::GetCounters().openDescriptors, 1);
 

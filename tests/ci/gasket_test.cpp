@@ -11,6 +11,7 @@
 #include "ci/ci_ioctrl.h"
 #include "support/sim_fixture.h"
 #include "support/output_capture.h"
+#include "support/same_members.h"
 
 using norva_test::contains;
 using norva_test::stderrOf;
@@ -185,10 +186,20 @@ TEST_F(Gasket, Refusals) {
              CI_GASKET_INFO info;
              std::memset(&info, 0x5A, sizeof(info));
              const QOR_RESULT r = CI_GasketGetInfo(&info, 3, t.conn);
-             // Filled in place: a record returned by value need not keep the bytes of its padding.
-             CI_GASKET_INFO untouched;
-             std::memset(&untouched, 0x5A, sizeof(untouched));
-             EXPECT_EQ(std::memcmp(&info, &untouched, sizeof(info)), 0);
+             const CI_GASKET_INFO untouched = [] {
+                 CI_GASKET_INFO i;
+                 std::memset(&i, 0x5A, sizeof(i));
+                 return i;
+             }();
+             EXPECT_EQ(
+                 norva_test::DifferentMembers(
+                     info, untouched,
+                     {NORVA_MEMBER(CI_GASKET_INFO, eType), NORVA_MEMBER(CI_GASKET_INFO, ui32FrameCount),
+                      NORVA_MEMBER(CI_GASKET_INFO, ui8MipiFifoFull), NORVA_MEMBER(CI_GASKET_INFO, ui8MipiEnabledLanes),
+                      NORVA_MEMBER(CI_GASKET_INFO, ui8MipiCrcError), NORVA_MEMBER(CI_GASKET_INFO, ui8MipiHdrError),
+                      NORVA_MEMBER(CI_GASKET_INFO, ui8MipiEccError), NORVA_MEMBER(CI_GASKET_INFO, ui8MipiEccCorrected),
+                      NORVA_MEMBER(CI_GASKET_INFO, ui16MipiSotErrorCnt)}),
+                 "");
              return r;
          },
          11, "Failed to get gasket's information\n"},

@@ -5,6 +5,7 @@
 
 #include "norvacommon/ci_alloc_info.h"
 #include "norvacommon/pixel_transform.h"
+#include "support/same_members.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
@@ -127,7 +128,13 @@ TEST(PixelFormat, TransformRefusals) {
     std::memset(&untouched, 0x5a, sizeof(untouched));
     PIXELTYPE copy = untouched;
     EXPECT_EQ(PixelTransformRGB(&copy, PXL_NONE), QOR_RES_INVALID_PARAM);
-    EXPECT_EQ(std::memcmp(&copy, &untouched, sizeof(copy)), 0);
+    EXPECT_EQ(norva_test::DifferentMembers(
+                  copy, untouched,
+                  {NORVA_MEMBER(PIXELTYPE, eFmt), NORVA_MEMBER(PIXELTYPE, eBuffer), NORVA_MEMBER(PIXELTYPE, eMosaic),
+                   NORVA_MEMBER(PIXELTYPE, ui8HSubsampling), NORVA_MEMBER(PIXELTYPE, ui8VSubsampling),
+                   NORVA_MEMBER(PIXELTYPE, ui8BitDepth), NORVA_MEMBER(PIXELTYPE, ui8PackedElements),
+                   NORVA_MEMBER(PIXELTYPE, ui8PackedStride), NORVA_MEMBER(PIXELTYPE, ePackedStart)}),
+              "");
 
     EXPECT_EQ(PixelTransformRGB(&t, YUV_420_PL12_8), QOR_RES_INVALID_PARAM);
     EXPECT_EQ(t.eBuffer, TYPE_RGB);

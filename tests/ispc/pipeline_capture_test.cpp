@@ -26,11 +26,13 @@
 #include "support/sim_fixture.h"
 #include "support/test_sensor.h"
 #include "support/output_capture.h"
+#include "support/same_members.h"
 
 using norva_test::contains;
 using norva_test::stderrOf;
 
 using namespace ISPC;
+using norva_test::DifferentMembers;
 using norva_test::SimTest;
 using norva_test::stderrOf;
 
@@ -241,8 +243,32 @@ TEST_F(PipelineCapture, FramesCarryTheStatisticsTheDeviceWrote) {
     EXPECT_EQ(memcmp(&md.clippingStats, &expected.clippingStats, sizeof(MC_STATS_EXS)), 0);
     EXPECT_EQ(memcmp(&md.histogramStats, &expected.histogramStats, sizeof(MC_STATS_HIS)), 0);
     EXPECT_EQ(memcmp(&md.focusStats, &expected.focusStats, sizeof(MC_STATS_FOS)), 0);
-    EXPECT_EQ(memcmp(&md.whiteBalanceStats, &expected.whiteBalanceStats, sizeof(MC_STATS_WBS)), 0);
-    EXPECT_EQ(memcmp(&md.autoWhiteBalanceStats, &expected.autoWhiteBalanceStats, sizeof(MC_STATS_AWS)), 0);
+    // The white-balance records have padding: member by member.
+    for (int i = 0; i < 2; i++) {
+        const MC_STATS_WBS &g = md.whiteBalanceStats, &w = expected.whiteBalanceStats;
+        EXPECT_EQ(DifferentMembers(
+                      g.whitePatch[i], w.whitePatch[i],
+                      {NORVA_MEMBER(MC_STATS_WBS_WP, channelAccumulated), NORVA_MEMBER(MC_STATS_WBS_WP, channelCount)}),
+                  "")
+            << "white patch " << i;
+        EXPECT_EQ(memcmp(&g.averageColor[i], &w.averageColor[i], sizeof(MC_STATS_WBS_AC)), 0) << "average " << i;
+        EXPECT_EQ(DifferentMembers(
+                      g.highLuminance[i], w.highLuminance[i],
+                      {NORVA_MEMBER(MC_STATS_WBS_HLW, channelAccumulated), NORVA_MEMBER(MC_STATS_WBS_HLW, lumaCount)}),
+                  "")
+            << "high luminance " << i;
+    }
+    for (int y = 0; y < 7; y++) {
+        for (int x = 0; x < 7; x++) {
+            EXPECT_EQ(
+                DifferentMembers(
+                    md.autoWhiteBalanceStats.tileStats[y][x], expected.autoWhiteBalanceStats.tileStats[y][x],
+                    {NORVA_MEMBER(MC_TILE_STATS_AWS, fCollectedRed), NORVA_MEMBER(MC_TILE_STATS_AWS, fCollectedBlue),
+                     NORVA_MEMBER(MC_TILE_STATS_AWS, fCollectedGreen), NORVA_MEMBER(MC_TILE_STATS_AWS, numCFAs)}),
+                "")
+                << "tile " << x << "," << y;
+        }
+    }
     // The configuration the frame was taken with: the focus window of the setup file.
     EXPECT_EQ(md.focusConfig.ui16ROILeft, 100);
     EXPECT_EQ(md.focusConfig.ui16ROIWidth, 100);

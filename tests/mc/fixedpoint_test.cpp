@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "mc/mc_fixedpoint.h"
 
@@ -14,6 +15,10 @@ struct ClipCase {
     bool isSigned;
     QOR_INT32 expected;
 };
+
+void PrintTo(const ClipCase &c, std::ostream *os) {
+    *os << c.value << " as " << (c.isSigned ? "S" : "U") << c.intBits << "." << c.fractBits << " -> " << c.expected;
+}
 
 class FixClip : public ::testing::TestWithParam<ClipCase> {};
 
@@ -44,6 +49,10 @@ struct ClipIntCase {
     QOR_INT32 expected;
 };
 
+void PrintTo(const ClipIntCase &c, std::ostream *os) {
+    *os << c.value << " in " << c.nBits << (c.isSigned ? " signed" : " unsigned") << " bits -> " << c.expected;
+}
+
 class IntClip : public ::testing::TestWithParam<ClipIntCase> {};
 
 TEST_P(IntClip, LimitsToTheFieldRange) {
@@ -54,7 +63,11 @@ TEST_P(IntClip, LimitsToTheFieldRange) {
 INSTANTIATE_TEST_SUITE_P(ReferenceValues, IntClip,
                          ::testing::Values(ClipIntCase{70000, 16, false, 65535}, ClipIntCase{-5, 16, false, 0},
                                            ClipIntCase{600, 10, true, 511}, ClipIntCase{-600, 10, true, -512},
-                                           ClipIntCase{511, 10, true, 511}, ClipIntCase{-512, 10, true, -512}));
+                                           ClipIntCase{511, 10, true, 511}, ClipIntCase{-512, 10, true, -512},
+                                           // a 1-bit field: -1 and 0 signed, 0 and 1 unsigned
+                                           ClipIntCase{5, 1, true, 0}, ClipIntCase{-5, 1, true, -1},
+                                           ClipIntCase{-1, 1, true, -1}, ClipIntCase{5, 1, false, 1},
+                                           ClipIntCase{-5, 0, true, 0}));
 
 struct RevertCase {
     QOR_INT32 reg;
@@ -63,6 +76,10 @@ struct RevertCase {
     bool isSigned;
     double expected;
 };
+
+void PrintTo(const RevertCase &c, std::ostream *os) {
+    *os << c.reg << " as " << (c.isSigned ? "S" : "U") << c.intBits << "." << c.fractBits << " -> " << c.expected;
+}
 
 class FixRevert : public ::testing::TestWithParam<RevertCase> {};
 

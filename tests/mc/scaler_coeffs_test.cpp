@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "mc/mc_pipeline.h"
@@ -11,6 +12,8 @@ struct CoeffCase {
     double pitch;
     std::vector<int> expected; // leading phases, phase after phase
 };
+
+void PrintTo(const CoeffCase &c, std::ostream *os) { *os << c.taps << " taps, pitch " << c.pitch; }
 
 class ScalerCoefficients : public ::testing::TestWithParam<CoeffCase> {};
 

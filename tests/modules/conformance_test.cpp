@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ struct ModuleRow {
     const char *group;
     std::set<std::string> exceptions;
 };
+
+void PrintTo(const ModuleRow &row, std::ostream *os) { *os << row.name; }
 
 template <class M> std::function<std::unique_ptr<SetupModule>()> maker() {
     return [] { return std::unique_ptr<SetupModule>(new M()); };

@@ -93,8 +93,9 @@ TEST(ModuleOUT, LoadTable) {
         const char *log; // expected in the log, or "" for a silent load
         const char *savedPoint;
     } cases[] = {
-        {"", QOR_RES_OK, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
-         "DE point 0 forced to NONE and DE format NONE forced to NONE because one of them is NONE\n", "3"},
+        {"", QOR_RES_OK, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE, "", "3"}, // the defaults agree: silent
+        {"OUT_DE_POINT 2\n", QOR_RES_OK, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
+         "DE point 1 forced to NONE and DE format NONE forced to NONE because one of them is NONE\n", "3"},
         {"OUT_ENC nv12\n", QOR_RES_INVALID_PARAM, PXL_INVALID, PXL_NONE, PXL_NONE, CI_INOUT_NONE,
          "INVALID PIXEL FORMAT \n", "3"},
         {"OUT_DISP RGB888\n", QOR_RES_INVALID_PARAM, PXL_NONE, PXL_NONE, PXL_NONE, CI_INOUT_NONE,

@@ -11,6 +11,7 @@
 
 #include "ispc/ModuleRLT.h"
 #include "module_test_util.h"
+#include "support/same_members.h"
 
 using namespace ISPC;
 using namespace norva_test;
@@ -127,7 +128,10 @@ TEST(ModuleRLT, SetupRefusesAModeOutsideTheThreeAndWritesNothing) {
     EXPECT_EQ(ret, QOR_RES_FAILED);
     EXPECT_TRUE(contains(log, "[ISPC_MOD_RLT]")) << log;
     EXPECT_TRUE(contains(log, "unknown RLT mode 3\n")) << log;
-    EXPECT_EQ(memcmp(&rig.mc().sRLT, &before, sizeof(before)), 0);
+    EXPECT_EQ(norva_test::DifferentMembers(
+                  rig.mc().sRLT, before,
+                  {NORVA_MEMBER(MC_RLT, updateNeeded), NORVA_MEMBER(MC_RLT, eMode), NORVA_MEMBER(MC_RLT, aPoints)}),
+              "");
     EXPECT_FALSE(rlt->isSetup());
 }
 

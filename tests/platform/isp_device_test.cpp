@@ -14,6 +14,7 @@
 #include "ci/ci_ioctrl.h"
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
+#include "support/connection_members.h"
 
 using norva_sim::FaultMode;
 
@@ -157,12 +158,12 @@ TEST_F(IspDevice, EveryFieldCanBeOverriddenAndResetRestoresIt) {
     open();
     CI_CONNECTION c;
     ASSERT_EQ(command(CI_INFO_GET, &c), 0);
-    EXPECT_EQ(std::memcmp(&c, &custom, sizeof(c)), 0);
+    EXPECT_EQ(norva_test::DifferentMembers(c, custom), "");
 
     norva_sim::ResetPlatform();
     const CI_CONNECTION defaults = norva_sim::DefaultDescription();
     ASSERT_EQ(command(CI_INFO_GET, &c), 0);
-    EXPECT_EQ(std::memcmp(&c, &defaults, sizeof(c)), 0);
+    EXPECT_EQ(norva_test::DifferentMembers(c, defaults), "");
 }
 
 TEST_F(IspDevice, TraceKeepsCopiesOfTheArguments) {

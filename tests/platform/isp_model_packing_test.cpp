@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,8 @@ struct PackCase {
     Layout layout;
     size_t size;
 };
+
+void PrintTo(const PackCase &c, std::ostream *os) { *os << c.name; }
 
 class Packing : public testing::TestWithParam<PackCase> {};
 

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "norvacommon/pixel_transform.h"
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
@@ -120,6 +122,8 @@ struct NeutralCase {
     unsigned depth;
 };
 
+void PrintTo(const NeutralCase &c, std::ostream *os) { *os << MosaicString(c.mosaic) << " " << c.depth << " bits"; }
+
 class NeutralGrey : public testing::TestWithParam<NeutralCase> {};
 
 TEST_P(NeutralGrey, GreyPatchesStayGreyAndOrdered) {
@@ -161,6 +165,8 @@ struct ChangeCase {
     std::function<void(CI_PIPELINE &)> change;
     int redSign, greenSign, blueSign; /* expected direction of each display channel on a mid-grey patch */
 };
+
+void PrintTo(const ChangeCase &c, std::ostream *os) { *os << c.name; }
 
 class RegisterEffect : public testing::TestWithParam<ChangeCase> {};
 

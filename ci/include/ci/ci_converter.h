@@ -9,7 +9,8 @@
  * start and a line end packet around every line. Log tag "CI_CONVERTER".
  *
  * Line i of a converted frame starts at i x stride (line 0 right after the frame start packet in the MIPI
- * formats); a line carries width / 2 pairs of samples. The frame end packet follows the last line directly.
+ * formats); a line carries width / 2 pairs of samples, so the last column of an odd-width image is not sent
+ * (warned once per configuration). The frame end packet follows the last line directly.
  */
 
 #include "ci/ci_capture.h"
@@ -43,6 +44,7 @@ typedef struct CI_CONVERTER {
     CI_CONV_FRAME_FN pfnHeaderWriter; /* null when the format has nothing before the first line */
     CI_CONV_FRAME_FN pfnFooterWriter; /* null when the format has nothing after the last line */
     void *privateData;                /* CI_CONV_MIPI_PRIV for the MIPI formats, else null */
+    QOR_BOOL8 bOddWidthReported;      /* an odd width was warned about since the last configuration */
 } CI_CONVERTER;
 
 /** State of the MIPI writers. */

@@ -6,10 +6,14 @@
 
 QOR_INT32 QOR_clip(QOR_INT32 val, QOR_INT32 nBits, QOR_BOOL isSigned, const char * /*dbg_regname*/) {
     const int s = isSigned ? 1 : 0;
-    if (nBits - s <= 0) {
+    if (nBits <= 0) {
         return 0;
     }
-    const int64_t upper = (nBits - s >= 63) ? INT64_MAX : ((int64_t(1) << (nBits - s)) - 1);
+    if (nBits > 32) { /* every 32-bit value fits */
+        return (isSigned || val >= 0) ? val : 0;
+    }
+    /* A 1-bit signed field holds -1 and 0. */
+    const int64_t upper = (int64_t(1) << (nBits - s)) - 1;
     const int64_t lower = isSigned ? -(int64_t(1) << (nBits - 1)) : 0;
     int64_t v = val;
     if (v > upper) {

@@ -147,7 +147,10 @@ const std::vector<ModuleOUT::Binding> &ModuleOUT::bindings() {
             [](ModuleOUT &m, const ParameterList &list) {
                 m.dataExtractionPoint = static_cast<CI_INOUT_POINTS>(list.getParameter(DATAEXTRA_POINT) - 1);
                 if (m.dataExtractionType == PXL_NONE || m.dataExtractionPoint == CI_INOUT_NONE) {
-                    if ((m.dataExtractionType == PXL_NONE) != (m.dataExtractionPoint == CI_INOUT_NONE)) {
+                    // Without a format and without a point of its own the extraction is simply off: the
+                    // default point alone is no contradiction worth a warning.
+                    const bool chosen = m.dataExtractionType != PXL_NONE || list.exists(DATAEXTRA_POINT.name);
+                    if (chosen && (m.dataExtractionType == PXL_NONE) != (m.dataExtractionPoint == CI_INOUT_NONE)) {
                         QOR_LOG_WARNING(
                             m.getLoggingName(),
                             "DE point %d forced to NONE and DE format %s forced to NONE because one of them "

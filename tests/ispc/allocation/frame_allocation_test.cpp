@@ -3,12 +3,10 @@
 // inside its system calls (its command trace, its frames).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "counting_allocator.h"
 #include "ispc/Camera.h"
 #include "ispc/ControlModule.h"
 #include "ispc/ModuleBLC.h"
@@ -21,11 +19,11 @@
 #include "sys/sys_seam.h"
 #include "support/test_sensor.h"
 
+using counting_allocator::gAllocations;
+using counting_allocator::gCounting;
+using counting_allocator::tInDevice;
+
 namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-/** Depth of system calls of this thread into the simulated platform. */
-thread_local int tInDevice = 0;
 
 /** The simulation's system calls, each marked as the device's own work. */
 struct DeviceCalls {
@@ -63,45 +61,6 @@ struct DeviceCalls {
     }
 };
 } // namespace
-
-void *operator new(std::size_t size) {
-    if (gCounting.load(std::memory_order_relaxed) && tInDevice == 0) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    if (void *p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-// Every form is replaced, so that each delete frees what its new allocated.
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return operator new(size, std::nothrow); }
-void *operator new(std::size_t size, std::align_val_t align) {
-    if (gCounting.load(std::memory_order_relaxed) && tInDevice == 0) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-    const std::size_t a = static_cast<std::size_t>(align);
-    if (void *p = std::aligned_alloc(a, (size + a - 1) / a * a))
-        return p;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
-void operator delete(void *p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 using namespace ISPC;
 
