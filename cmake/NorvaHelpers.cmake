@@ -29,8 +29,14 @@ function(norva_test_area area)
     target_link_libraries(test_${area}_threads PRIVATE ${_libs})
     gtest_discover_tests(test_${area}_threads
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES LABELS "${area};threads"
+      PROPERTIES LABELS ${area}
+      TEST_LIST test_${area}_threads_TESTS
       DISCOVERY_TIMEOUT 120)
+    # gtest_discover_tests flattens a list given as a property value: the second label is set after discovery.
+    set(_file ${CMAKE_CURRENT_BINARY_DIR}/test_${area}_threads_labels.cmake)
+    file(WRITE ${_file} "foreach(_t IN LISTS test_${area}_threads_TESTS)\n"
+      "  set_tests_properties(\"\${_t}\" PROPERTIES LABELS \"${area};threads\")\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_file})
     add_dependencies(norva_thread_tests test_${area}_threads)
   endif()
   if(NORVA_TSAN)
