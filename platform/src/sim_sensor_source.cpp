@@ -59,9 +59,11 @@ public:
         if (!reader_(s))
             return false;
         const PhyState phy = GetPhyState(port_);
-        if (!s->streaming || !phy.enabled || gasket != port_ || !GasketClaimed(gasket))
+        // A parallel sensor (no lanes) needs no PHY lanes on its port.
+        const bool parallel = s->lanes == 0;
+        if (!s->streaming || (!parallel && !phy.enabled) || gasket != port_ || !GasketClaimed(gasket))
             return false;
-        if (phy.lanes != s->lanes) {
+        if (!parallel && phy.lanes != s->lanes) {
             counters_.laneMismatches++;
             return false;
         }

@@ -25,7 +25,6 @@ QOR_RESULT refuseCreate(const char *function, const char *sensorName, SENSOR_HAN
         return refuseCreate(__func__, sensorName, phHandle);                                                           \
     }
 
-NORVA_PENDING_SENSOR(AR330_Create, "AR330")
 NORVA_PENDING_SENSOR(OV2718_Create_0, "OV2718_0")
 NORVA_PENDING_SENSOR(OV2718_Create_1, "OV2718_1")
 NORVA_PENDING_SENSOR(OV10823_Create_0, "OV10823_0")

@@ -119,6 +119,13 @@ TEST_F(CameraOnStandalone, Ov4688ExposureDoublesTheGreyPatch) {
     EXPECT_FALSE(model->state().streaming);
 }
 
+TEST_F(CameraOnStandalone, Ar330ExposureDoublesTheGreyPatch) {
+    auto model = norva_sim::AttachAr330();
+    expectExposureDoubles("AR330", 0, 1280, 720, 8000);
+    EXPECT_GE(norva_sim::GetSensorFrameCounters(2).frames, 2u);
+    EXPECT_FALSE(model->state().streaming);
+}
+
 TEST_F(CameraOnStandalone, S5k3p9ExposureDoublesTheGreyPatch) {
     norva_test::BoardWiring board;
     board.clockMHz = "24.0";

@@ -85,6 +85,29 @@ public:
 std::shared_ptr<S5k3p9Model> AttachS5k3p9(const SensorWiring &wiring);
 std::shared_ptr<S5k3p9Actuator> AttachS5k3p9Actuator(unsigned bus);
 
+/**
+ * AR330 at 0x10 on bus 0, 16-bit registers (stored high byte first at the even address): a 4-byte write is a register
+ * write, the address alone followed by a read returns the value. Streams while 0x301A bit 2 is set, 10-bit parallel
+ * (no PHY lanes) into port 2.
+ */
+class Ar330Model : public I2cDevice {
+public:
+    Ar330Model();
+    unsigned addressWidth() const override { return 2; }
+    uint8_t readRegister(uint16_t reg) override;
+    void writeRegister(uint16_t reg, uint8_t value) override;
+
+    uint16_t value(uint16_t reg) const;
+    /** Sets a register as the sensor would hold it (no bus traffic). */
+    void poke(uint16_t reg, uint16_t value);
+    Ov4689State state() const;
+
+private:
+    uint8_t regs_[65536];
+};
+
+std::shared_ptr<Ar330Model> AttachAr330();
+
 } // namespace norva_sim
 
 #endif /* NORVA_SIM_STANDALONE_SENSORS_H */
