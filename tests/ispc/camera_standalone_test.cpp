@@ -139,4 +139,25 @@ TEST_F(CameraOnStandalone, S5k3p9ExposureDoublesTheGreyPatch) {
     EXPECT_TRUE(actuator->started());
 }
 
+TEST_F(CameraOnStandalone, ZynqFrameEqualsItsPattern) {
+    WriteBoard(norva_test::BoardWiring{});
+    norva_sim::AttachZynqBoard(norva_sim::SensorWiring{});
+    Camera &c = programmed("ZYNQ", 1, 640);
+    ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+    ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+    Shot shot;
+    ASSERT_EQ(c.acquireShot(shot, false), QOR_RES_OK);
+    ASSERT_NE(shot.RAW2DEXT.data, nullptr);
+    const std::vector<uint16_t> raw = rawOf(shot.RAW2DEXT, 640, 480);
+    EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
+    // The 8-bit samples arrive in the 10-bit extraction two bits up.
+    unsigned mismatches = 0;
+    for (unsigned y = 0; y < 480; y++)
+        for (unsigned x = 0; x < 640; x++)
+            mismatches += raw[y * 640 + x] != (norva_sim::ZynqPattern(x, y) << 2);
+    EXPECT_EQ(mismatches, 0u) << raw[0] << " " << raw[1] << " " << raw[641];
+    ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
+    EXPECT_FALSE(norva_sim::GetZynqState().streaming);
+}
+
 } // namespace

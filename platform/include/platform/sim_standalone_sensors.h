@@ -108,6 +108,25 @@ private:
 
 std::shared_ptr<Ar330Model> AttachAr330();
 
+/** The sample of the external generator board's pattern at (x, y): 8 bits. */
+uint16_t ZynqPattern(unsigned x, unsigned y);
+
+/** What the generator board does now. */
+struct ZynqState {
+    bool powered = false;   /* power-down and reset lines both high */
+    bool streaming = false; /* powered, PHY on with 2 lanes, a supported size announced, port claimed */
+    unsigned width = 0, height = 0;
+    uint64_t frames = 0;
+};
+
+/**
+ * Puts the external MIPI generator board on the connector of `wiring.port` (lines as wired): it streams
+ * ZynqPattern at 64 x 64 or 640 x 480 (the size the PHY record announces), 8 bits, only while both lines are high and
+ * the port's PHY is on with 2 lanes.
+ */
+void AttachZynqBoard(const SensorWiring &wiring);
+ZynqState GetZynqState();
+
 } // namespace norva_sim
 
 #endif /* NORVA_SIM_STANDALONE_SENSORS_H */
