@@ -3,6 +3,7 @@
 
 /* What the seam table of the simulation asks of the simulated board. */
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -24,8 +25,12 @@ using GpioListener = void (*)(unsigned chip, unsigned line, int level);
 void AddGpioListener(GpioListener listener);
 
 class Ov4689Model;
+struct Ov4689State;
 /** Makes the sensor the frame source of the imager port. */
 void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port);
+/** The same for any sensor model: the reader gives what its registers say now, false once the model is gone. */
+using SensorStateReader = std::function<bool(Ov4689State *)>;
+void PlugSensorFrames(SensorStateReader reader, unsigned port);
 
 /* Parts of ResetBoard. */
 void ResetBoardGpio();

@@ -91,6 +91,8 @@ long phyIoctl(int fd, unsigned long request, void *arg) {
         s.lanes = rec.record[7];
         s.hsFreqRange = rec.record[8];
         s.oscFreq = static_cast<uint16_t>(rec.record[10] | (rec.record[11] << 8));
+        std::memcpy(&s.frameWidth, rec.record + 16, 4);
+        std::memcpy(&s.frameHeight, rec.record + 20, 4);
         std::snprintf(text, sizeof text, "phy%u configure enable=%u lanes=%u hs=0x%02x", n, rec.record[4],
                       rec.record[7], rec.record[8]);
     } else {

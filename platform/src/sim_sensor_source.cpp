@@ -28,7 +28,7 @@ bool inside(const SceneRect &r, unsigned x, unsigned y) { return x >= r.x0 && x 
 /** The frame source of one port. Every call but the constructor is made with the platform lock held. */
 class SensorFrames : public SimFrameSource {
 public:
-    SensorFrames(std::weak_ptr<Ov4689Model> model, unsigned port) : model_(std::move(model)), port_(port) {}
+    SensorFrames(SensorStateReader reader, unsigned port) : reader_(std::move(reader)), port_(port) {}
 
     bool ready(unsigned gasket) override {
         Ov4689State s;
@@ -56,14 +56,14 @@ public:
 
     /** The sensor streams into the port: powered, stream on, the PHY on with the sensor's lanes. */
     bool streaming(unsigned gasket, Ov4689State *s) {
-        auto m = model_.lock();
-        if (!m)
+        if (!reader_(s))
             return false;
-        *s = m->state();
         const PhyState phy = GetPhyState(port_);
-        if (!s->streaming || !phy.enabled || gasket != port_ || !GasketClaimed(gasket))
+        // A parallel sensor (no lanes) needs no PHY lanes on its port.
+        const bool parallel = s->lanes == 0;
+        if (!s->streaming || (!parallel && !phy.enabled) || gasket != port_ || !GasketClaimed(gasket))
             return false;
-        if (phy.lanes != s->lanes) {
+        if (!parallel && phy.lanes != s->lanes) {
             counters_.laneMismatches++;
             return false;
         }
@@ -110,7 +110,7 @@ public:
     SensorFrameCounters counters_;
 
 private:
-    std::weak_ptr<Ov4689Model> model_;
+    SensorStateReader reader_;
     unsigned port_;
     unsigned width_ = 0, height_ = 0, depth_ = 10;
     bool hflip_ = false, vflip_ = false;
@@ -179,9 +179,22 @@ bool RenderSensorFrame(unsigned port, const uint16_t **samples, unsigned *width,
 }
 
 void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port) {
+    std::weak_ptr<Ov4689Model> weak = model;
+    PlugSensorFrames(
+        [weak](Ov4689State *s) {
+            auto m = weak.lock();
+            if (!m)
+                return false;
+            *s = m->state();
+            return true;
+        },
+        port);
+}
+
+void PlugSensorFrames(SensorStateReader reader, unsigned port) {
     if (port >= CI_N_IMAGERS)
         return;
-    auto source = std::make_unique<SensorFrames>(model, port);
+    auto source = std::make_unique<SensorFrames>(std::move(reader), port);
     SetFrameSource(port, source.get());
     std::lock_guard<std::mutex> lock(PlatformMutex());
     g_sources[port] = std::move(source);

@@ -140,9 +140,9 @@ TEST_F(SensorWrapper, InitBindsTheDriverToTheConnection) {
          Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
         {"no driver connection", [](SensorScript &) { norva_sim::SetDeviceAbsent(true); }, true, 0,
          Sensor::SENSOR_ERROR, "Failed to set connection for identifier 7."},
-        // A registry driver that is not part of the build refuses (1 is "AR330").
-        {"registry driver refuses", [](SensorScript &) {}, false, 1, Sensor::SENSOR_ERROR,
-         "Failed to get a sensor handle for identifier 1."},
+        // A registry driver whose sensor is not on the board refuses (2 is "OV4688").
+        {"registry driver refuses", [](SensorScript &) {}, false, 2, Sensor::SENSOR_ERROR,
+         "Failed to get a sensor handle for identifier 2."},
         {"negative identifier", [](SensorScript &) {}, false, -1, Sensor::SENSOR_ERROR,
          "Failed to get a sensor handle for identifier -1."},
     };
@@ -173,7 +173,7 @@ TEST_F(SensorWrapper, InitBindsTheDriverToTheConnection) {
     // A second init does not leak the driver of the first.
     make();
     EXPECT_EQ(script.live, 1);
-    CaptureLog([&] { sensor->init(1); });
+    CaptureLog([&] { sensor->init(2); });
     EXPECT_EQ(script.live, 0);
     EXPECT_EQ(sensor->getState(), Sensor::SENSOR_ERROR);
 }

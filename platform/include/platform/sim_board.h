@@ -121,6 +121,7 @@ struct PhyState {
     uint8_t lanes = 0;
     uint8_t hsFreqRange = 0;
     uint16_t oscFreq = 0;
+    uint32_t frameWidth = 0, frameHeight = 0; /* the frame size the record announces */
 };
 PhyState GetPhyState(unsigned phy);
 /** Opening the PHY fails while set. */
