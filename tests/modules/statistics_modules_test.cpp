@@ -10,6 +10,7 @@
 #include "ispc/ModuleEXS.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleWBS.h"
+#include "mc/mc_stats.h"
 #include "module_test_util.h"
 
 using namespace ISPC;
@@ -583,4 +584,28 @@ TEST(ModuleENS, SetupWritesTheBlock) {
     EXPECT_EQ(rig.mc().sENS.ui32NLines, 64u);
     EXPECT_EQ(rig.mc().sENS.ui32KernelSubsampling, 8u);
     EXPECT_TRUE(rig.mc().sENS.updateNeeded);
+}
+
+// The Planckian control writes negative logarithms when a reference gain is below 1: they convert
+// without a range message and read back with their sign, as does the default curve's boundaries.
+TEST(ModuleAWS, NegativeValuesReadBackWithTheirSign) {
+    const double values[] = {-1.5, -0.03125, 0.0, 2.25};
+    for (double v : values) {
+        TestRig rig;
+        ModuleAWS *aws = registered<ModuleAWS>(rig);
+        aws->fLog2_R_Qeff = v;
+        aws->fLog2_B_Qeff = -v;
+        ASSERT_EQ(aws->setup(), QOR_RES_OK);
+        CI_MODULE_AWS regs = {};
+        int mask = 0;
+        const std::string log = logOf([&] { EXPECT_EQ(MC_AWSConvert(&rig.mc().sAWS, &regs, &mask), QOR_RES_OK); });
+        EXPECT_EQ(log, "") << v;
+        MC_AWS back = {};
+        MC_AWSRevert(&regs, 0, &back);
+        EXPECT_EQ(back.fLog2_R_Qeff, v);
+        EXPECT_EQ(back.fLog2_B_Qeff, -v);
+        EXPECT_EQ(back.aCurveBoundary[1], -0.84375);
+        EXPECT_EQ(back.aCurveBoundary[2], -1.90625);
+        EXPECT_EQ(back.aCurveBoundary[3], -16.0);
+    }
 }
