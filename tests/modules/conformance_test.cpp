@@ -10,13 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "ispc/ModuleAWS.h"
 #include "ispc/ModuleBLC.h"
+#include "ispc/ModuleCCM.h"
 #include "ispc/ModuleDNS.h"
+#include "ispc/ModuleDPF.h"
+#include "ispc/ModuleENS.h"
+#include "ispc/ModuleEXS.h"
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
+#include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
+#include "ispc/ModuleLCA.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleWBS.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
 #include "support/test_sensor.h"
@@ -102,6 +110,20 @@ const ModuleRow kModules[] = {
     {"ModuleRLT", maker<ModuleRLT>(), "ModuleRLT", {"RLT_POINTS_0", "RLT_POINTS_1", "RLT_POINTS_2", "RLT_POINTS_3"}},
     {"ModuleDNS", maker<ModuleDNSParameters>(), "ModuleDNS", {}},
     {"ModuleFLD", maker<ModuleFLD>(), "ModuleFLD", {}},
+    {"ModuleHIS", maker<ModuleHIS>(), "ModuleHIS", {}},
+    {"ModuleEXS", maker<ModuleEXS>(), "ModuleEXS", {}},
+    {"ModuleWBS", maker<ModuleWBS>(), "ModuleWBS", {}},
+    // No lines are held after construction; the curve defaults are the lines a count reads.
+    {"ModuleAWS",
+     maker<ModuleAWS>(),
+     "ModuleAWS",
+     {"AWS_CURVE_X_COEFFS", "AWS_CURVE_Y_COEFFS", "AWS_CURVE_OFFSETS", "AWS_CURVE_BOUNDARIES"}},
+    {"ModuleCCM", maker<ModuleCCM>(), "ModuleCCM", {}},
+    {"ModuleENS", maker<ModuleENS>(), "ModuleENS", {}},
+    // The file name is a placeholder in the defaults and bounds, and empty (no value) as held.
+    {"ModuleDPF", maker<ModuleDPF>(), "ModuleDPF", {"DPF_READ_MAP_FILE"}},
+    // The centres' declared minimum -4095 reads as 0: the block's centres are unsigned.
+    {"ModuleLCA", maker<ModuleLCA>(), "ModuleLCA", {"LCA_RED_CENTER", "LCA_BLUE_CENTER"}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {

@@ -1,5 +1,10 @@
 #include "ispc/ModuleOUT.h"
 
+#include "ispc/ModuleDPF.h"
+#include "ispc/ModuleFLD.h"
+#include "ispc/ModuleFOS.h"
+#include "ispc/ModuleHIS.h"
+#include "ispc/ModuleWBS.h"
 #include "ispc/Pipeline.h"
 #include "norvacommon/userlog.h"
 
@@ -234,7 +239,37 @@ QOR_RESULT ModuleOUT::writeSetup(MC_PIPELINE &mc) {
             *o.field = PXL_NONE;
         }
     }
+    keepAStatisticsBlockRunning(mc);
     return QOR_RES_OK;
+}
+
+void ModuleOUT::keepAStatisticsBlockRunning(const MC_PIPELINE &mc) {
+    if (dataExtractionPoint != CI_INOUT_FILTER_LINESTORE || dataExtractionType == PXL_NONE || encoderType != PXL_NONE ||
+        hdrExtractionType != PXL_NONE || raw2DExtractionType != PXL_NONE) {
+        return;
+    }
+    Pipeline *pipe = getPipeline();
+    ModuleFOS *fos = static_cast<ModuleFOS *>(pipe->getModule(STP_FOS));
+    const ModuleHIS *his = static_cast<const ModuleHIS *>(pipe->getModule(STP_HIS));
+    const ModuleWBS *wbs = static_cast<const ModuleWBS *>(pipe->getModule(STP_WBS));
+    const ModuleFLD *fld = static_cast<const ModuleFLD *>(pipe->getModule(STP_FLD));
+    const ModuleDPF *dpf = static_cast<const ModuleDPF *>(pipe->getModule(STP_DPF));
+    const bool statisticsOn = (fos != nullptr && (fos->bEnableROI || fos->bEnableGrid)) ||
+                              (his != nullptr && (his->bEnableGlobal || his->bEnableROI)) ||
+                              (wbs != nullptr && wbs->ui32NROIEnabled != 0) || (fld != nullptr && fld->bEnable) ||
+                              (dpf != nullptr && dpf->bWrite);
+    if (statisticsOn || fos == nullptr) {
+        return; // without a focus module there is nothing to switch on
+    }
+    QOR_LOG_WARNING(kTag, "BRN58117: enabling FOS because only DE point 2 enabled.\n");
+    fos->bEnableROI = true;
+    for (int i = 0; i < 2; i++) {
+        fos->aRoiStartCoord[i] = 0;
+        // The last pixel of the image (inclusive end), not one beyond it.
+        const QOR_UINT32 size = 2u * mc.sIIF.ui16ImagerSize[i];
+        fos->aRoiEndCoord[i] = size > 0 ? size - 1 : 0;
+    }
+    fos->requestUpdate();
 }
 
 ePxlFormat ModuleOUT::getPixelFormatEncoder(const std::string &stringFormat, bool failIfInvalid) {

@@ -28,6 +28,12 @@ public:
 
     QOR_RESULT setup() override;
     QOR_RESULT writeSetup(MC_PIPELINE &mc);
+    /**
+     * Raw data extracted after the line store as the only output needs a statistics block running:
+     * when none is on, the focus statistics region is switched on over the whole image (set up by the
+     * focus module's own setup).
+     */
+    void keepAStatisticsBlockRunning(const MC_PIPELINE &mc);
     /** Data extraction on one side and none on the other turns both off; an invalid name fails. */
     QOR_RESULT afterLoad(const ParameterList &parameters);
 
