@@ -23,9 +23,9 @@ void SimGpioChipClose(SEAM_GPIO_CHIP *chip);
 using GpioListener = void (*)(unsigned chip, unsigned line, int level);
 void AddGpioListener(GpioListener listener);
 
-class Ov4689Model;
+class FrameSensor;
 /** Makes the sensor the frame source of the imager port. */
-void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port);
+void PlugSensorFrames(const std::shared_ptr<FrameSensor> &model, unsigned port);
 
 /* Parts of ResetBoard. */
 void ResetBoardGpio();

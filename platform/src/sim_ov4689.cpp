@@ -155,6 +155,21 @@ Ov4689State Ov4689Model::state() const {
     return s;
 }
 
+SensorOutput Ov4689Model::output() const {
+    const Ov4689State s = state();
+    SensorOutput o;
+    o.streaming = s.streaming;
+    o.lanes = s.lanes;
+    o.bitDepth = s.bitDepth;
+    o.width = s.width;
+    o.height = s.height;
+    o.exposureUs = s.exposureUs;
+    o.gain = s.gain;
+    o.hflip = s.hflip;
+    o.vflip = s.vflip;
+    return o;
+}
+
 std::shared_ptr<Ov4689Model> AttachOv4689(const SensorWiring &wiring) {
     auto model = std::make_shared<Ov4689Model>(wiring);
     {
