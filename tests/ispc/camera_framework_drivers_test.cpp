@@ -86,6 +86,7 @@ const std::vector<Driver> &drivers() {
         {"OV5647_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv5647},
         {"OV5695_0", 0x01, 1920, 1080, at24(), norva_sim::AttachOv5695},
         {"IMX219_0", 0x02, 1920, 1080, at24(), norva_sim::AttachImx219},
+        {"IMX477_0", 0x01, 1920, 1080, at24(), norva_sim::AttachImx477},
     };
     return d;
 }

@@ -77,6 +77,8 @@ void AttachSensorModel(const std::shared_ptr<RegisterSensorModel> &model);
 
 /** IMX219 (0x10): flips by pixel, RGGB unflipped. */
 std::shared_ptr<RegisterSensorModel> AttachImx219(SensorWiring wiring);
+/** IMX477 (0x1A): flips by pixel, RGGB unflipped. */
+std::shared_ptr<RegisterSensorModel> AttachImx477(SensorWiring wiring);
 /** OV5647 (0x36): flips by 2x2 cells, BGGR. */
 std::shared_ptr<RegisterSensorModel> AttachOv5647(SensorWiring wiring);
 /** OV5695 (0x36): flips by 2x2 cells, BGGR. */
