@@ -69,7 +69,7 @@ bool RegisterSensorModel::answers() {
 
 uint8_t RegisterSensorModel::readRegister(uint16_t reg) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return regs_[reg % regs_.size()];
+    return load(reg);
 }
 
 void RegisterSensorModel::writeRegister(uint16_t reg, uint8_t value) {

@@ -73,6 +73,7 @@ struct Driver {
     unsigned width, height;
     norva_sim::SensorWiring wiring;
     std::shared_ptr<norva_sim::RegisterSensorModel> (*attach)(norva_sim::SensorWiring);
+    unsigned outWidth; /* what the imager interface passes on: a mode wider than a context is cropped */
 };
 
 norva_sim::SensorWiring at24() {
@@ -83,10 +84,11 @@ norva_sim::SensorWiring at24() {
 
 const std::vector<Driver> &drivers() {
     static const std::vector<Driver> d = {
-        {"OV5647_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv5647},
-        {"OV5695_0", 0x01, 1920, 1080, at24(), norva_sim::AttachOv5695},
-        {"IMX219_0", 0x02, 1920, 1080, at24(), norva_sim::AttachImx219},
-        {"IMX477_0", 0x01, 1920, 1080, at24(), norva_sim::AttachImx477},
+        {"OV5647_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv5647, 1920},
+        {"OV5695_0", 0x01, 1920, 1080, at24(), norva_sim::AttachOv5695, 1920},
+        {"IMX219_0", 0x02, 1920, 1080, at24(), norva_sim::AttachImx219, 1920},
+        {"IMX477_0", 0x01, 1920, 1080, at24(), norva_sim::AttachImx477, 1920},
+        {"GC5035", 0x00, 2592, 1944, at24(), norva_sim::AttachGc5035, 1920},
     };
     return d;
 }
@@ -120,7 +122,11 @@ protected:
         for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC()})
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         c.state = Camera::CAM_REGISTERED;
-        std::istringstream text("OUT_ENC NV12\nOUT_DE_RAW2D TIFF10\nBLC_SENSOR_BLACK 16 16 16 16\nBLC_SYS_BLACK 64\n");
+        std::string setupText = "OUT_ENC NV12\nOUT_DE_RAW2D TIFF10\nBLC_SENSOR_BLACK 16 16 16 16\nBLC_SYS_BLACK 64\n";
+        if (d.outWidth < d.width)
+            setupText +=
+                "IIF_CAP_RECT_BR " + std::to_string(d.outWidth - 1) + " " + std::to_string(d.height - 1) + "\n";
+        std::istringstream text(setupText);
         ParameterList setup;
         EXPECT_EQ(ParameterFileParser::parse(text, setup), QOR_RES_OK);
         EXPECT_EQ(c.loadParameters(setup), QOR_RES_OK);
@@ -137,7 +143,7 @@ protected:
         Shot shot;
         EXPECT_EQ(c.acquireShot(shot, false), QOR_RES_OK);
         if (shot.RAW2DEXT.data != nullptr)
-            raw = rawOf(shot.RAW2DEXT, d.width, d.height);
+            raw = rawOf(shot.RAW2DEXT, d.outWidth, d.height);
         EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
         return raw;
     }
@@ -155,14 +161,14 @@ TEST_F(CameraOnFrameworkDrivers, GreyPatchDoublesWithTheExposure) {
         const unsigned long e = 8000;
         const std::vector<uint16_t> base = capture(c, d, e);
         const std::vector<uint16_t> twice = capture(c, d, 2 * e);
-        ASSERT_EQ(base.size(), static_cast<size_t>(d.width) * d.height);
+        ASSERT_EQ(base.size(), static_cast<size_t>(d.outWidth) * d.height);
         ASSERT_EQ(twice.size(), base.size());
         const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(d.width, d.height);
         const double pedestal = norva_sim::SensorPedestal(10);
         for (unsigned pos = 0; pos < 4; pos++) {
             SCOPED_TRACE(pos);
-            const double b = meanOf(base, d.width, grey, pos & 1, pos >> 1) - pedestal;
-            const double t = meanOf(twice, d.width, grey, pos & 1, pos >> 1) - pedestal;
+            const double b = meanOf(base, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
+            const double t = meanOf(twice, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
             EXPECT_GT(b, 50.0);
             // Whole rows on both sides: the ratio is two within the rounding of each exposure to a row.
             EXPECT_NEAR(t / b, 2.0, 0.02);
@@ -195,11 +201,11 @@ TEST_F(CameraOnFrameworkDrivers, ReportedBayerOrderIsTheFramesForEveryFlip) {
                          : colours;
             unsigned rx = 0, ry = 0;
             redOf(info.eBayerOriginal, &rx, &ry);
-            const double red = meanOf(raw, d.width, band, rx, ry);
+            const double red = meanOf(raw, d.outWidth, band, rx, ry);
             for (unsigned pos = 0; pos < 4; pos++) {
                 if ((pos & 1) == rx && (pos >> 1) == ry)
                     continue;
-                EXPECT_GT(red, meanOf(raw, d.width, band, pos & 1, pos >> 1) + 50.0) << "position " << pos;
+                EXPECT_GT(red, meanOf(raw, d.outWidth, band, pos & 1, pos >> 1) + 50.0) << "position " << pos;
             }
         }
     }

@@ -1,4 +1,4 @@
-// The drivers built on the framework beside the OV4689 (OV5647, OV5695, IMX219, IMX477), each against its register model on the
+// The drivers built on the framework beside the OV4689 (OV5647, OV5695, IMX219, IMX477, GC5035), each against its register model on the
 // simulated board: creation by registry name on its slot and PHY, the mode tables, the exposure and gain bytes
 // decoded back by the model, streaming, and bad input.
 
@@ -64,6 +64,7 @@ struct Entry {
     uint16_t idRegister;
     const char *clockMHz; /* the clock of its tables */
     MOSAICType bayer;     /* reported unflipped */
+    unsigned addressWidth = 2;
 };
 
 const std::vector<Entry> &entries() {
@@ -77,6 +78,7 @@ const std::vector<Entry> &entries() {
         {"IMX219_1", 1, 1, norva_sim::AttachImx219, 0x10, 0x0000, "24.0", MOSAIC_RGGB},
         {"IMX477_0", 0, 0, norva_sim::AttachImx477, 0x1A, 0x0016, "24.0", MOSAIC_RGGB},
         {"IMX477_1", 1, 1, norva_sim::AttachImx477, 0x1A, 0x0016, "24.0", MOSAIC_RGGB},
+        {"GC5035", 0, 0, norva_sim::AttachGc5035, 0x37, 0x00F0, "24.0", MOSAIC_RGGB, 1},
     };
     return e;
 }
@@ -192,7 +194,7 @@ TEST_F(FrameworkDrivers, WrongChipOrNoBoardFileLeavesNothingOpen) {
             if (noBoardFile) {
                 WriteHomeBoard("# empty\n");
             } else {
-                auto other = std::make_shared<norva_sim::I2cRegisterDevice>(2);
+                auto other = std::make_shared<norva_sim::I2cRegisterDevice>(e.addressWidth);
                 other->writeRegister(e.idRegister, 0x12);
                 norva_sim::AttachI2cDevice(board_.slots[e.slot].bus, e.address, other);
             }
@@ -247,6 +249,7 @@ TEST_F(FrameworkDrivers, ModesMatchTheirTablesAndClocks) {
         {"IMX477_0", 0x0A, 4056, 3040, 24000, 3500, 28.571, 10.00, 115, 99371, 2, 12, 0x29, 840.0},
         {"IMX477_0", 0x0B, 1920, 1080, 6370, 2198, 7.583, 59.99, 31, 16501, 4, 12, 0x29, 840.0},
         {"IMX477_0", 0x0C, 3840, 2160, 10000, 3500, 11.905, 24.00, 48, 41404, 4, 10, 0x29, 840.0},
+        {"GC5035", 0x00, 2592, 1944, 2920, 2000, 8.333, 30.00, 34, 16633, 2, 10, 0x19, 175.2},
     };
     for (const char *clock : {"24.0", "27.0", "28.0"}) {
         std::string wired;
@@ -306,6 +309,25 @@ TEST_F(FrameworkDrivers, ExposureAndGainBytesDecodeBack) {
         {"OV5695_0", 0x00, 10000, 2.0, {"35 08 00", "35 09 20", "35 00 00", "35 01 26", "35 02 00"}, 608, 2.0, 2.0},
         {"IMX477_0", 0x01, 10000, 2.0, {"02 04 02", "02 05 00", "02 02 0A", "02 03 AB"}, 2731, 2.0, 2.0},
         {"IMX477_0", 0x01, 2, 2.0, {"02 04 02", "02 05 00", "02 02 00", "02 03 04"}, 4, 2.0, 2.0},
+        {"GC5035", 0x00, 10000, 1.0, {"FE 00", "B6 00", "B1 04", "B2 00", "FE 00", "03 04", "04 B0"}, 1200, 1.0, 1.0},
+        {"GC5035",
+         0x00,
+         10000,
+         2.0,
+         {"FE 00", "B6 08", "B1 04", "B2 10", "FE 00", "03 04", "04 B0"},
+         1200,
+         126.0 / 64 * 0x410 / 1024,
+         2.0},
+        {"GC5035",
+         0x00,
+         10000,
+         16.0,
+         {"FE 00", "B6 14", "B1 04", "B2 18", "FE 00", "03 04", "04 B0"},
+         1200,
+         998.0 / 64 * 0x418 / 1024,
+         16.0},
+        // An odd line count: the digital gain makes up for the row the sensor drops (256 x 5 / 4 = 320).
+        {"GC5035", 0x00, 42, 1.0, {"FE 00", "B6 00", "B1 05", "B2 00", "FE 00", "03 00", "04 05"}, 5, 1.25, 1.0},
         {"IMX219_0", 0x00, 10000, 4.0, {"01 57 C0", "01 58 01", "01 59 00", "01 5A 02", "01 5B 11"}, 529, 4.0, 4.0},
         {"IMX219_0",
          0x00,
@@ -347,6 +369,7 @@ TEST_F(FrameworkDrivers, StreamOnAndOff) {
         {"OV5695_2", 0x00, {"38 21 00", "01 00 01"}, {"01 00 00"}},
         {"IMX219_0", 0x02, {"06 01 00", "01 00 01"}, {"01 00 00"}},
         {"IMX477_1", 0x01, {"06 01 00", "01 00 01"}, {"01 00 00"}},
+        {"GC5035", 0x00, {"FE 00", "3E 91"}, {"FE 00", "3F 01"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -395,20 +418,31 @@ TEST_F(FrameworkDrivers, Ov5695FlipsRewriteOnlyTheirBits) {
 
 TEST_F(FrameworkDrivers, FlipsReachTheOrientationRegister) {
     struct Case {
+        const char *name;
+        QOR_UINT16 mode;
         QOR_UINT8 flip;
         const char *write;
         MOSAICType bayer;
     };
-    const std::vector<Case> cases = {{SENSOR_FLIP_NONE, "01 72 00", MOSAIC_RGGB},
-                                     {SENSOR_FLIP_HORIZONTAL, "01 72 01", MOSAIC_GRBG},
-                                     {SENSOR_FLIP_VERTICAL, "01 72 02", MOSAIC_GBRG},
-                                     {SENSOR_FLIP_BOTH, "01 72 03", MOSAIC_BGGR}};
-    const Entry &e = entry("IMX219_0");
-    Wire(e);
-    Create(e);
+    const std::vector<Case> cases = {
+        {"IMX219_0", 0x02, SENSOR_FLIP_NONE, "01 72 00", MOSAIC_RGGB},
+        {"IMX219_0", 0x02, SENSOR_FLIP_HORIZONTAL, "01 72 01", MOSAIC_GRBG},
+        {"IMX219_0", 0x02, SENSOR_FLIP_VERTICAL, "01 72 02", MOSAIC_GBRG},
+        {"IMX219_0", 0x02, SENSOR_FLIP_BOTH, "01 72 03", MOSAIC_BGGR},
+        {"IMX477_0", 0x01, SENSOR_FLIP_HORIZONTAL, "01 01 01", MOSAIC_GRBG},
+        {"IMX477_0", 0x01, SENSOR_FLIP_VERTICAL, "01 01 02", MOSAIC_GBRG},
+        {"GC5035", 0x00, SENSOR_FLIP_NONE, "17 80", MOSAIC_RGGB},
+        {"GC5035", 0x00, SENSOR_FLIP_BOTH, "17 83", MOSAIC_BGGR},
+    };
+    std::string wired;
     for (const Case &c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.flip));
-        ASSERT_EQ(Sensor_SetMode(handle_, 0x02, c.flip), QOR_RES_OK);
+        SCOPED_TRACE(std::string(c.name) + " flip " + std::to_string(c.flip));
+        if (wired != c.name) {
+            Wire(entry(c.name));
+            Create(entry(c.name));
+            wired = c.name;
+        }
+        ASSERT_EQ(Sensor_SetMode(handle_, c.mode, c.flip), QOR_RES_OK);
         SENSOR_INFO info;
         ASSERT_EQ(Sensor_GetInfo(handle_, &info), QOR_RES_OK); // reported before the sensor has it
         EXPECT_EQ(info.eBayerOriginal, c.bayer);
@@ -423,7 +457,7 @@ TEST_F(FrameworkDrivers, FlipsReachTheOrientationRegister) {
 }
 
 TEST_F(FrameworkDrivers, BadInput) {
-    for (const char *name : {"OV5647_0", "OV5695_0", "IMX219_0", "IMX477_0"}) {
+    for (const char *name : {"OV5647_0", "OV5695_0", "IMX219_0", "IMX477_0", "GC5035"}) {
         SCOPED_TRACE(name);
         const Entry &e = entry(name);
         Start(e, 0x00);

@@ -58,10 +58,13 @@ protected:
     virtual bool streamOn() const = 0;
     /** Stores a register write (a model may intercept it: reset, holds, pages). */
     virtual void store(uint16_t reg, uint8_t value) { regs_[reg] = value; }
+    /** A register as a read on the bus sees it. */
+    virtual uint8_t load(uint16_t reg) const { return regs_[reg % regs_.size()]; }
+    /** Power-on state: every register 0 but the fixed ones. */
+    virtual void reset();
     /** How the sensor flips and its mosaic against the scene's BGGR. */
     bool pixelFlip_ = false;
     unsigned phaseX_ = 0, phaseY_ = 0;
-    void reset();
     std::vector<uint8_t> regs_;
 
 private:
@@ -83,6 +86,8 @@ std::shared_ptr<RegisterSensorModel> AttachImx477(SensorWiring wiring);
 std::shared_ptr<RegisterSensorModel> AttachOv5647(SensorWiring wiring);
 /** OV5695 (0x36): flips by 2x2 cells, BGGR. */
 std::shared_ptr<RegisterSensorModel> AttachOv5695(SensorWiring wiring);
+/** GC5035 (0x37, 1-byte addresses, page register 0xFE): flips by pixel, RGGB unflipped. */
+std::shared_ptr<RegisterSensorModel> AttachGc5035(SensorWiring wiring);
 
 } // namespace norva_sim
 
