@@ -82,10 +82,17 @@ norva_sim::SensorWiring at24() {
     return w;
 }
 
+norva_sim::SensorWiring at27() {
+    norva_sim::SensorWiring w;
+    w.clockMHz = 27.0;
+    return w;
+}
+
 const std::vector<Driver> &drivers() {
     static const std::vector<Driver> d = {
         {"OV5647_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv5647, 1920},
         {"OV5695_0", 0x01, 1920, 1080, at24(), norva_sim::AttachOv5695, 1920},
+        {"OV10823_0", 0x03, 1920, 1080, at27(), norva_sim::AttachOv10823, 1920},
         {"IMX219_0", 0x02, 1920, 1080, at24(), norva_sim::AttachImx219, 1920},
         {"IMX477_0", 0x01, 1920, 1080, at24(), norva_sim::AttachImx477, 1920},
         {"GC5035", 0x00, 2592, 1944, at24(), norva_sim::AttachGc5035, 1920},
@@ -108,7 +115,7 @@ protected:
         UseBoardIspDescription();
         norva_sim::SetVirtualClock(true);
         norva_test::BoardWiring board;
-        board.clockMHz = "24.0";
+        board.clockMHz = d.wiring.clockMHz == 27.0 ? "27.0" : "24.0";
         WriteBoard(board);
         model = d.attach(d.wiring);
     }

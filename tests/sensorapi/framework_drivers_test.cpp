@@ -1,4 +1,4 @@
-// The drivers built on the framework beside the OV4689 (OV5647, OV5695, IMX219, IMX477, GC5035), each against its register model on the
+// The drivers built on the framework beside the OV4689 (OV5647, OV10823, OV5695, IMX219, IMX477, GC5035), each against its register model on the
 // simulated board: creation by registry name on its slot and PHY, the mode tables, the exposure and gain bytes
 // decoded back by the model, streaming, and bad input.
 
@@ -71,6 +71,8 @@ const std::vector<Entry> &entries() {
     static const std::vector<Entry> e = {
         {"OV5647_0", 0, 0, norva_sim::AttachOv5647, 0x36, 0x300A, "24.0", MOSAIC_BGGR},
         {"OV5647_1", 1, 1, norva_sim::AttachOv5647, 0x36, 0x300A, "24.0", MOSAIC_BGGR},
+        {"OV10823_0", 0, 0, norva_sim::AttachOv10823, 0x10, 0x300A, "27.0", MOSAIC_BGGR},
+        {"OV10823_1", 1, 1, norva_sim::AttachOv10823, 0x10, 0x300A, "27.0", MOSAIC_BGGR},
         {"OV5695_0", 0, 0, norva_sim::AttachOv5695, 0x36, 0x300B, "24.0", MOSAIC_BGGR},
         {"OV5695_1", 1, 1, norva_sim::AttachOv5695, 0x36, 0x300B, "24.0", MOSAIC_BGGR},
         {"OV5695_2", 2, 1, norva_sim::AttachOv5695, 0x36, 0x300B, "24.0", MOSAIC_BGGR},
@@ -225,6 +227,10 @@ TEST_F(FrameworkDrivers, ModesMatchTheirTablesAndClocks) {
     const std::vector<ModeRow> rows = {
         {"OV5647_0", 0x00, 1920, 1080, 2416, 1104, 30.816, 29.39, 31, 31 * 1968, 2, 10, 0x16, 156.8},
         {"OV5647_0", 0x01, 2592, 1944, 2844, 1968, 36.276, 14.01, 37, 37 * 1968, 2, 10, 0x16, 156.8},
+        {"OV10823_0", 0x00, 4336, 2440, 5504, 2528, 13.237, 29.88, 27, 28311525, 4, 10, 0x19, 415.80},
+        {"OV10823_0", 0x01, 3840, 2160, 5504, 2528, 13.237, 29.88, 27, 28311525, 4, 10, 0x19, 415.80},
+        {"OV10823_0", 0x02, 2168, 1220, 5504, 1264, 13.237, 59.77, 27, 28311525, 4, 10, 0x19, 415.80},
+        {"OV10823_0", 0x03, 1920, 1080, 5504, 1264, 13.237, 59.77, 27, 28311525, 4, 10, 0x19, 415.80},
         {"OV5695_0", 0x00, 2592, 1944, 740, 2024, 16.444, 30.04, 66, 32320, 2, 10, 0x19, 84.0},
         {"OV5695_0", 0x01, 1920, 1080, 672, 2232, 14.933, 30.00, 60, 31192, 2, 10, 0x19, 84.0},
         {"OV5695_0", 0x02, 720, 1600, 740, 2024, 16.444, 30.04, 66, 32320, 2, 10, 0x19, 84.0},
@@ -263,9 +269,10 @@ TEST_F(FrameworkDrivers, ModesMatchTheirTablesAndClocks) {
             }
             SENSOR_MODE m{};
             ASSERT_EQ(Sensor_GetMode(handle_, r.mode, &m), QOR_RES_OK);
-            // Both drivers' tables are made for 24 MHz and valid only there.
-            EXPECT_EQ(m.bValidFrequency, std::string(clock) == "24.0");
-            if (std::string(clock) != "24.0")
+            // The OV10823 takes 20 to 27 MHz, the others only the 24 MHz of their tables.
+            const bool ov10823 = std::string(r.name).compare(0, 7, "OV10823") == 0;
+            EXPECT_EQ(m.bValidFrequency, ov10823 ? std::string(clock) != "28.0" : std::string(clock) == "24.0");
+            if (std::string(clock) != entry(r.name).clockMHz)
                 continue;
             EXPECT_EQ(m.ui16Width, r.width);
             EXPECT_EQ(m.ui16Height, r.height);
@@ -306,6 +313,25 @@ TEST_F(FrameworkDrivers, ExposureAndGainBytesDecodeBack) {
          325,
          3.0,
          3.0},
+        {"OV10823_0",
+         0x00,
+         10000,
+         2.5,
+         {"32 08 01", "35 0A 00", "35 0B 28", "32 08 11", "32 0B 00", "32 08 E1", "32 08 02", "35 00 00", "35 01 2F",
+          "35 02 30", "38 0E 09", "38 0F E0", "32 08 12", "32 0B 00", "32 08 E2"},
+         755,
+         2.5,
+         2.5},
+        // Longer than the frame: the frame grows to the exposure and four lines.
+        {"OV10823_0",
+         0x00,
+         40000,
+         1.0,
+         {"32 08 01", "35 0A 00", "35 0B 10", "32 08 11", "32 0B 00", "32 08 E1", "32 08 02", "35 00 00", "35 01 BC",
+          "35 02 E0", "38 0E 0B", "38 0F D2", "32 08 12", "32 0B 00", "32 08 E2"},
+         3022,
+         1.0,
+         1.0},
         {"OV5695_0", 0x00, 10000, 2.0, {"35 08 00", "35 09 20", "35 00 00", "35 01 26", "35 02 00"}, 608, 2.0, 2.0},
         {"IMX477_0", 0x01, 10000, 2.0, {"02 04 02", "02 05 00", "02 02 0A", "02 03 AB"}, 2731, 2.0, 2.0},
         {"IMX477_0", 0x01, 2, 2.0, {"02 04 02", "02 05 00", "02 02 00", "02 03 04"}, 4, 2.0, 2.0},
@@ -367,6 +393,7 @@ TEST_F(FrameworkDrivers, StreamOnAndOff) {
     const std::vector<Case> cases = {
         {"OV5647_0", 0x00, {"38 15 11", "01 00 01"}, {"01 00 00"}},
         {"OV5695_2", 0x00, {"38 21 00", "01 00 01"}, {"01 00 00"}},
+        {"OV10823_1", 0x03, {"38 20 00", "01 00 01"}, {"01 00 00"}},
         {"IMX219_0", 0x02, {"06 01 00", "01 00 01"}, {"01 00 00"}},
         {"IMX477_1", 0x01, {"06 01 00", "01 00 01"}, {"01 00 00"}},
         {"GC5035", 0x00, {"FE 00", "3E 91"}, {"FE 00", "3F 01"}},
@@ -387,6 +414,28 @@ TEST_F(FrameworkDrivers, StreamOnAndOff) {
         EXPECT_FALSE(model_->state().streaming);
         EXPECT_FALSE(norva_sim::GetPhyState(entry(c.name).phy).enabled);
     }
+}
+
+TEST_F(FrameworkDrivers, Ov10823PatchesItsPllForTheBoardClockAndRefuses28MHz) {
+    const Entry &e = entry("OV10823_0");
+    Start(e, 0x00);
+    // At 27 MHz the multipliers for the board clock replace those of the table.
+    EXPECT_NEAR(model_->state().pixelClock, 103.95e6, 1.0);
+    ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
+    norva_sim::ClearI2cLog();
+    ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
+    const std::vector<std::string> w = writes();
+    EXPECT_NE(std::find(w.begin(), w.end(), "30 82 60"), w.end()); // 96
+    EXPECT_NE(std::find(w.begin(), w.end(), "30 8D 9A"), w.end()); // 154
+    release();
+    Wire(e, "28.0");
+    Create(e);
+    ASSERT_EQ(Sensor_SetMode(handle_, 0x00, 0), QOR_RES_OK);
+    norva_sim::ClearI2cLog();
+    const std::string log = logOf([&] { Sensor_Enable(handle_); });
+    EXPECT_TRUE(contains(log, "Reference clock frequency 28.000000 MHz not supported!\n")) << log;
+    const std::vector<std::string> refused = writes();
+    EXPECT_EQ(std::find(refused.begin(), refused.end(), "30 82 60"), refused.end());
 }
 
 TEST_F(FrameworkDrivers, Ov5695FlipsRewriteOnlyTheirBits) {
@@ -457,7 +506,7 @@ TEST_F(FrameworkDrivers, FlipsReachTheOrientationRegister) {
 }
 
 TEST_F(FrameworkDrivers, BadInput) {
-    for (const char *name : {"OV5647_0", "OV5695_0", "IMX219_0", "IMX477_0", "GC5035"}) {
+    for (const char *name : {"OV5647_0", "OV10823_0", "OV5695_0", "IMX219_0", "IMX477_0", "GC5035"}) {
         SCOPED_TRACE(name);
         const Entry &e = entry(name);
         Start(e, 0x00);

@@ -33,15 +33,15 @@ struct PendingDriver {
     const char *createFunction;
 };
 const PendingDriver kPending[] = {
-    {"AR330", "AR330_Create"},       {"OV4688", "OV4688_Create"},       {"OV2718_0", "OV2718_Create_0"},
-    {"OV2718_1", "OV2718_Create_1"}, {"OV10823_0", "OV10823_Create_0"}, {"OV10823_1", "OV10823_Create_1"},
-    {"IMX415", "IMX415_Create"},     {"S5K3P9", "S5K3P9_Create"},       {"IMX335", "IMX335_Create"},
-    {"IMX327", "IMX327_Create"},     {"ZYNQ", "ZYNQ_Create"},           {"GC8034", "GC8034_Create"},
-    {"IMX662", "IMX662_Create"},
+    {"AR330", "AR330_Create"},       {"OV4688", "OV4688_Create"}, {"OV2718_0", "OV2718_Create_0"},
+    {"OV2718_1", "OV2718_Create_1"}, {"IMX415", "IMX415_Create"}, {"S5K3P9", "S5K3P9_Create"},
+    {"IMX335", "IMX335_Create"},     {"IMX327", "IMX327_Create"}, {"ZYNQ", "ZYNQ_Create"},
+    {"GC8034", "GC8034_Create"},     {"IMX662", "IMX662_Create"},
 };
 // The entries whose driver is built: the data-generator pseudo-sensor and the framework drivers.
-const char *const kBuilt[] = {"DOR Idazida", "OV4689_0", "OV4689_1", "OV5647_0", "OV5647_1", "OV5695_0", "OV5695_1",
-                              "OV5695_2",    "IMX219_0", "IMX219_1", "IMX477_0", "IMX477_1", "GC5035"};
+const char *const kBuilt[] = {"DOR Idazida", "OV4689_0", "OV4689_1", "OV5647_0",  "OV5647_1",
+                              "OV5695_0",    "OV5695_1", "OV5695_2", "IMX219_0",  "IMX219_1",
+                              "IMX477_0",    "IMX477_1", "GC5035",   "OV10823_0", "OV10823_1"};
 
 // The number a caller finds for a name, as the sensor wrapper looks it up.
 int SensorNumber(const char *name) {

@@ -86,6 +86,8 @@ std::shared_ptr<RegisterSensorModel> AttachImx477(SensorWiring wiring);
 std::shared_ptr<RegisterSensorModel> AttachOv5647(SensorWiring wiring);
 /** OV5695 (0x36): flips by 2x2 cells, BGGR. */
 std::shared_ptr<RegisterSensorModel> AttachOv5695(SensorWiring wiring);
+/** OV10823 (0x10): register groups, flips by 2x2 cells, BGGR. */
+std::shared_ptr<RegisterSensorModel> AttachOv10823(SensorWiring wiring);
 /** GC5035 (0x37, 1-byte addresses, page register 0xFE): flips by pixel, RGGB unflipped. */
 std::shared_ptr<RegisterSensorModel> AttachGc5035(SensorWiring wiring);
 
