@@ -89,16 +89,7 @@ Ov4689State Ar330Model::state() const {
 std::shared_ptr<Ar330Model> AttachAr330() {
     auto model = std::make_shared<Ar330Model>();
     AttachI2cDevice(kBus, kAddress, model);
-    std::weak_ptr<Ar330Model> weak = model;
-    PlugSensorFrames(
-        [weak](Ov4689State *s) {
-            auto m = weak.lock();
-            if (!m)
-                return false;
-            *s = m->state();
-            return true;
-        },
-        kPort);
+    PlugSensorFrames(model, kPort);
     return model;
 }
 

@@ -24,13 +24,9 @@ void SimGpioChipClose(SEAM_GPIO_CHIP *chip);
 using GpioListener = void (*)(unsigned chip, unsigned line, int level);
 void AddGpioListener(GpioListener listener);
 
-class Ov4689Model;
-struct Ov4689State;
+class FrameSensor;
 /** Makes the sensor the frame source of the imager port. */
-void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port);
-/** The same for any sensor model: the reader gives what its registers say now, false once the model is gone. */
-using SensorStateReader = std::function<bool(Ov4689State *)>;
-void PlugSensorFrames(SensorStateReader reader, unsigned port);
+void PlugSensorFrames(const std::shared_ptr<FrameSensor> &model, unsigned port);
 
 /* Parts of ResetBoard. */
 void ResetBoardGpio();

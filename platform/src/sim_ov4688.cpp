@@ -124,16 +124,7 @@ Ov4689State Ov4688Model::state() const {
 std::shared_ptr<Ov4688Model> AttachOv4688() {
     auto model = std::make_shared<Ov4688Model>();
     AttachI2cDevice(kBus, kAddress, model);
-    std::weak_ptr<Ov4688Model> weak = model;
-    PlugSensorFrames(
-        [weak](Ov4689State *s) {
-            auto m = weak.lock();
-            if (!m)
-                return false;
-            *s = m->state();
-            return true;
-        },
-        kPort);
+    PlugSensorFrames(model, kPort);
     return model;
 }
 

@@ -155,6 +155,22 @@ Ov4689State Ov4689Model::state() const {
     return s;
 }
 
+SensorOutput CellFlippingOutput(const Ov4689State &s) {
+    SensorOutput o;
+    o.streaming = s.streaming;
+    o.lanes = s.lanes;
+    o.bitDepth = s.bitDepth;
+    o.width = s.width;
+    o.height = s.height;
+    o.exposureUs = s.exposureUs;
+    o.gain = s.gain;
+    o.hflip = s.hflip;
+    o.vflip = s.vflip;
+    return o;
+}
+
+SensorOutput Ov4689Model::output() const { return CellFlippingOutput(state()); }
+
 std::shared_ptr<Ov4689Model> AttachOv4689(const SensorWiring &wiring) {
     auto model = std::make_shared<Ov4689Model>(wiring);
     {

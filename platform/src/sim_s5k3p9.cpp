@@ -119,16 +119,7 @@ std::shared_ptr<S5k3p9Model> AttachS5k3p9(const SensorWiring &wiring) {
         model->gpioChanged();
     }
     AttachI2cDevice(wiring.bus, wiring.address, model);
-    std::weak_ptr<S5k3p9Model> weak = model;
-    PlugSensorFrames(
-        [weak](Ov4689State *s) {
-            auto m = weak.lock();
-            if (!m)
-                return false;
-            *s = m->state();
-            return true;
-        },
-        wiring.port);
+    PlugSensorFrames(model, wiring.port);
     return model;
 }
 

@@ -1,5 +1,6 @@
 // Frames of a streaming simulated sensor on its imager port: the scene at the sensor's size and bit depth,
-// pedestal + radiance x exposure x gain, clipped, flipped by whole 2x2 cells.
+// pedestal + radiance x exposure x gain, clipped, flipped by whole 2x2 cells or by pixels, in the sensor's Bayer
+// order.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -28,14 +29,14 @@ bool inside(const SceneRect &r, unsigned x, unsigned y) { return x >= r.x0 && x 
 /** The frame source of one port. Every call but the constructor is made with the platform lock held. */
 class SensorFrames : public SimFrameSource {
 public:
-    SensorFrames(SensorStateReader reader, unsigned port) : reader_(std::move(reader)), port_(port) {}
+    SensorFrames(std::weak_ptr<FrameSensor> model, unsigned port) : model_(std::move(model)), port_(port) {}
 
     bool ready(unsigned gasket) override {
-        Ov4689State s;
+        SensorOutput s;
         return streaming(gasket, &s);
     }
     bool begin(unsigned gasket) override {
-        Ov4689State s;
+        SensorOutput s;
         if (!streaming(gasket, &s))
             return false;
         render(s);
@@ -55,9 +56,11 @@ public:
     void end(unsigned /*gasket*/) override {}
 
     /** The sensor streams into the port: powered, stream on, the PHY on with the sensor's lanes. */
-    bool streaming(unsigned gasket, Ov4689State *s) {
-        if (!reader_(s))
+    bool streaming(unsigned gasket, SensorOutput *s) {
+        auto m = model_.lock();
+        if (!m)
             return false;
+        *s = m->output();
         const PhyState phy = GetPhyState(port_);
         // A parallel sensor (no lanes) needs no PHY lanes on its port.
         const bool parallel = s->lanes == 0;
@@ -71,23 +74,29 @@ public:
     }
 
     /** Renders the current frame; the scene map is rebuilt only when size or flips change. */
-    void render(const Ov4689State &s) {
+    void render(const SensorOutput &s) {
         const unsigned depth = s.bitDepth >= 8 && s.bitDepth <= 16 ? s.bitDepth : 10;
-        if (s.width != width_ || s.height != height_ || s.hflip != hflip_ || s.vflip != vflip_ || depth != depth_) {
+        if (s.width != width_ || s.height != height_ || s.hflip != hflip_ || s.vflip != vflip_ || depth != depth_ ||
+            s.pixelFlip != pixelFlip_ || s.phaseX != phaseX_ || s.phaseY != phaseY_) {
             width_ = s.width & ~1u;
             height_ = s.height & ~1u;
             hflip_ = s.hflip;
             vflip_ = s.vflip;
+            pixelFlip_ = s.pixelFlip;
+            phaseX_ = s.phaseX & 1u;
+            phaseY_ = s.phaseY & 1u;
             depth_ = depth;
             const float scale = static_cast<float>(1u << depth) / 1024.0f;
             radiance_.assign(static_cast<size_t>(width_) * height_, 0.0f);
             frame_.assign(radiance_.size(), 0);
             for (unsigned y = 0; y < height_; y++) {
-                // A flip moves whole cells: the position inside the 2x2 cell (the colour) stays.
-                const unsigned sy = vflip_ ? (height_ - 2 - (y & ~1u)) + (y & 1u) : y;
+                // A cell flip moves whole cells: the position inside the 2x2 cell (the colour) stays. A pixel flip
+                // mirrors single pixels, so the colour at a position changes with it.
+                const unsigned sy = !vflip_ ? y : pixelFlip_ ? height_ - 1 - y : (height_ - 2 - (y & ~1u)) + (y & 1u);
                 for (unsigned x = 0; x < width_; x++) {
-                    const unsigned sx = hflip_ ? (width_ - 2 - (x & ~1u)) + (x & 1u) : x;
-                    radiance_[static_cast<size_t>(y) * width_ + x] = SceneRadiance(sx, sy, width_, height_) * scale;
+                    const unsigned sx = !hflip_ ? x : pixelFlip_ ? width_ - 1 - x : (width_ - 2 - (x & ~1u)) + (x & 1u);
+                    radiance_[static_cast<size_t>(y) * width_ + x] =
+                        SceneRadiance(sx ^ phaseX_, sy ^ phaseY_, width_, height_) * scale;
                 }
             }
         }
@@ -110,10 +119,11 @@ public:
     SensorFrameCounters counters_;
 
 private:
-    SensorStateReader reader_;
+    std::weak_ptr<FrameSensor> model_;
     unsigned port_;
     unsigned width_ = 0, height_ = 0, depth_ = 10;
-    bool hflip_ = false, vflip_ = false;
+    bool hflip_ = false, vflip_ = false, pixelFlip_ = false;
+    unsigned phaseX_ = 0, phaseY_ = 0;
     std::vector<float> radiance_;
     std::vector<uint16_t> frame_;
 };
@@ -167,7 +177,7 @@ bool RenderSensorFrame(unsigned port, const uint16_t **samples, unsigned *width,
     if (port >= CI_N_IMAGERS || !g_sources[port])
         return false;
     SensorFrames &src = *g_sources[port];
-    Ov4689State s;
+    SensorOutput s;
     if (!src.streaming(port, &s))
         return false;
     src.render(s);
@@ -178,23 +188,10 @@ bool RenderSensorFrame(unsigned port, const uint16_t **samples, unsigned *width,
     return true;
 }
 
-void PlugSensorFrames(const std::shared_ptr<Ov4689Model> &model, unsigned port) {
-    std::weak_ptr<Ov4689Model> weak = model;
-    PlugSensorFrames(
-        [weak](Ov4689State *s) {
-            auto m = weak.lock();
-            if (!m)
-                return false;
-            *s = m->state();
-            return true;
-        },
-        port);
-}
-
-void PlugSensorFrames(SensorStateReader reader, unsigned port) {
+void PlugSensorFrames(const std::shared_ptr<FrameSensor> &model, unsigned port) {
     if (port >= CI_N_IMAGERS)
         return;
-    auto source = std::make_unique<SensorFrames>(std::move(reader), port);
+    auto source = std::make_unique<SensorFrames>(model, port);
     SetFrameSource(port, source.get());
     std::lock_guard<std::mutex> lock(PlatformMutex());
     g_sources[port] = std::move(source);

@@ -51,7 +51,32 @@ struct Ov4689State {
     unsigned groupLaunches = 0; /* register groups launched so far */
 };
 
-class Ov4689Model : public I2cDevice {
+/** What a streaming sensor sends down its lanes, as the frame source of its imager port reads it. */
+struct SensorOutput {
+    bool streaming = false;
+    unsigned lanes = 0;
+    unsigned bitDepth = 0;
+    unsigned width = 0, height = 0;
+    double exposureUs = 0;
+    double gain = 0;
+    bool hflip = false, vflip = false;
+    /** Flips mirror single pixels, so the Bayer phase moves with them; otherwise whole 2x2 cells move. */
+    bool pixelFlip = false;
+    /** The sensor's own mosaic against the scene's BGGR one: the scene is read shifted by (phaseX, phaseY). */
+    unsigned phaseX = 0, phaseY = 0;
+};
+
+/** What a sensor whose mosaic and flips follow the scene's (BGGR, flips by 2x2 cells) sends, from its registers. */
+SensorOutput CellFlippingOutput(const Ov4689State &s);
+
+/** A simulated sensor whose frames feed an imager port. */
+class FrameSensor {
+public:
+    virtual ~FrameSensor() = default;
+    virtual SensorOutput output() const = 0;
+};
+
+class Ov4689Model : public I2cDevice, public FrameSensor {
 public:
     explicit Ov4689Model(const SensorWiring &wiring);
     unsigned addressWidth() const override { return 2; }
@@ -62,6 +87,7 @@ public:
     /** A register as it stands (no bus traffic). */
     uint8_t peek(uint16_t reg) const { return regs_[reg]; }
     Ov4689State state() const;
+    SensorOutput output() const override;
     const SensorWiring &wiring() const { return wiring_; }
     /** Called on every change of a GPIO line: a sensor that loses power forgets its registers. */
     void gpioChanged();

@@ -18,7 +18,7 @@
 namespace norva_sim {
 
 /** OV4688 at 0x36 on bus 0 (id 0x4688), 24 MHz, no power lines; group hold on 0x3208; frames into port 1. */
-class Ov4688Model : public I2cDevice {
+class Ov4688Model : public I2cDevice, public FrameSensor {
 public:
     Ov4688Model();
     unsigned addressWidth() const override { return 2; }
@@ -29,6 +29,7 @@ public:
     /** Another chip identifier (a different part at the address). */
     void setChipId(uint16_t id);
     Ov4689State state() const;
+    SensorOutput output() const override { return CellFlippingOutput(state()); }
 
 private:
     void reset();
@@ -48,7 +49,7 @@ std::shared_ptr<Ov4688Model> AttachOv4688();
  * (power-down line at its active level, reset high), resets on 0x6010 bit 0; 0x0005 reads 0xFF in standby; 4 lanes
  * at 560 MHz (row time = line length / 560 us); frames into the wired port.
  */
-class S5k3p9Model : public I2cDevice {
+class S5k3p9Model : public I2cDevice, public FrameSensor {
 public:
     explicit S5k3p9Model(const SensorWiring &wiring);
     unsigned addressWidth() const override { return 2; }
@@ -61,6 +62,7 @@ public:
     void setNeverStandby(bool never) { neverStandby_ = never; }
     void setChipId(uint16_t id);
     Ov4689State state() const;
+    SensorOutput output() const override { return CellFlippingOutput(state()); }
     void gpioChanged();
 
 private:
@@ -90,7 +92,7 @@ std::shared_ptr<S5k3p9Actuator> AttachS5k3p9Actuator(unsigned bus);
  * write, the address alone followed by a read returns the value. Streams while 0x301A bit 2 is set, 10-bit parallel
  * (no PHY lanes) into port 2.
  */
-class Ar330Model : public I2cDevice {
+class Ar330Model : public I2cDevice, public FrameSensor {
 public:
     Ar330Model();
     unsigned addressWidth() const override { return 2; }
@@ -101,6 +103,7 @@ public:
     /** Sets a register as the sensor would hold it (no bus traffic). */
     void poke(uint16_t reg, uint16_t value);
     Ov4689State state() const;
+    SensorOutput output() const override { return CellFlippingOutput(state()); }
 
 private:
     uint8_t regs_[65536];

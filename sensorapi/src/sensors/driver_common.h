@@ -1,0 +1,154 @@
+#ifndef NORVA_SENSORS_DRIVER_COMMON_H
+#define NORVA_SENSORS_DRIVER_COMMON_H
+
+// Pieces the framework drivers share: the instance set-up of a create function, table scanning and the
+// entry-by-entry writing of a table with a per-entry rewrite.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "norvacommon/userlog.h"
+#include "sensorapi/sensor_common.h"
+
+namespace norva_drivers {
+
+inline CAM_STRUCT *camOf(SENSOR_HANDLE h) { return reinterpret_cast<CAM_STRUCT *>(h); }
+
+/** The register address of a table entry (1 or 2 bytes, big-endian). */
+inline QOR_UINT16 entryRegister(const QOR_UINT8 *e, unsigned addrSize) {
+    return addrSize == 2 ? static_cast<QOR_UINT16>((e[0] << 8) | e[1]) : e[0];
+}
+
+/** What distinguishes one driver's instance at creation. */
+struct DriverSetup {
+    const char *sensorName;
+    QOR_UINT8 address;
+    QOR_UINT8 addrSize;
+    QOR_UINT16 chipIdRegister;
+    QOR_UINT16 chipId;
+    sensor_mode *configs;
+    QOR_UINT8 nConfigs;
+    sensor_mode *modes;
+    QOR_UINT16 nModes;
+    const QOR_UINT8 *numModes;
+    QOR_UINT8 nNumModes;
+    double minGain, maxGain, initialGain;
+};
+
+/** A fresh instance with the generic slots filled; the driver fills its own slots and hooks afterwards. */
+inline CAM_STRUCT *NewCam(const DriverSetup &d, sensor_num nSensor, QOR_UINT8 slot) {
+    CAM_STRUCT *psCam = static_cast<CAM_STRUCT *>(std::calloc(1, sizeof(CAM_STRUCT)));
+    if (psCam == nullptr)
+        return nullptr;
+    SENSOR_FUNCS &f = psCam->sFuncs;
+    f.GetMode = SensorFuncGetMode;
+    f.GetState = SensorFuncGetState;
+    f.SetMode = SensorFuncSetMode;
+    f.Enable = SensorFuncEnable;
+    f.Destroy = SensorFuncDestroy;
+    f.GetGainRange = SensorFuncGetGainRange;
+    f.GetCurrentGain = SensorFuncGetGain;
+    f.GetExposureRange = SensorFuncGetExposureRange;
+    f.GetExposure = SensorFuncGetExposure;
+    f.SetConnection = SensorFuncSetConnection;
+    psCam->pConfigs = d.configs;
+    psCam->uiConfigsSize = d.nConfigs;
+    psCam->pModes = d.modes;
+    psCam->uiModesSize = d.nModes;
+    psCam->pNumModes = d.numModes;
+    psCam->uiNumModesSize = d.nNumModes;
+    psCam->i2c_dev.fd = -1;
+    psCam->i2c_dev.writeAddr = d.address;
+    psCam->i2c_dev.readAddr = d.address;
+    psCam->i2c_dev.addrSize = d.addrSize;
+    psCam->sensorChipIdOffset = d.chipIdRegister;
+    psCam->sensorChipId = d.chipId;
+    std::snprintf(psCam->sensorName, sizeof psCam->sensorName, "%s", d.sensorName);
+    psCam->nSensor = nSensor;
+    psCam->imager = static_cast<QOR_UINT8>(GetImagerNum(nSensor));
+    psCam->sensorNumOnBoard = slot;
+    psCam->aec_min_gain = d.minGain;
+    psCam->aec_max_gain = d.maxGain;
+    psCam->flGain[0] = d.initialGain;
+    return psCam;
+}
+
+/** Brings the board up around the instance; on failure frees it and gives 5 with a NULL handle. */
+inline QOR_RESULT FinishCreate(CAM_STRUCT *psCam, SENSOR_HANDLE *phHandle) {
+    *phHandle = &psCam->sFuncs;
+    if (CamInitialize(psCam) != QOR_RES_OK) {
+        std::free(psCam);
+        *phHandle = nullptr;
+        return QOR_RES_DEVICE_FAILED;
+    }
+    return QOR_RES_OK;
+}
+
+/** Last value of a register in a table of n entries (2-byte addresses, 3-byte entries); false when absent. */
+inline bool FindRegister(const QOR_UINT8 *regs, unsigned n, QOR_UINT16 reg, QOR_UINT8 *value) {
+    bool found = false;
+    for (unsigned i = 0; regs != nullptr && i < n; i++) {
+        const QOR_UINT8 *e = regs + 3 * i;
+        if (entryRegister(e, 2) == reg) {
+            *value = e[2];
+            found = true;
+        }
+    }
+    return found;
+}
+
+/** A 16-bit big-endian value of two registers (0 for a missing byte). */
+inline unsigned FindRegister16(const QOR_UINT8 *regs, unsigned n, QOR_UINT16 reg) {
+    QOR_UINT8 hi = 0, lo = 0;
+    FindRegister(regs, n, reg, &hi);
+    FindRegister(regs, n, static_cast<QOR_UINT16>(reg + 1), &lo);
+    return (static_cast<unsigned>(hi) << 8) | lo;
+}
+
+/**
+ * Writes a table entry by entry, each entry as its own array; `rewrite` may change an entry's value first.
+ * Stops at the first failed write, and writes nothing once a write of the running operation has failed (the
+ * framework reports it): a later table would otherwise start a sensor whose set-up is incomplete.
+ */
+template <typename Rewrite> void WriteTable(CAM_STRUCT *psCam, const QOR_UINT8 *regs, unsigned n, Rewrite rewrite) {
+    if (psCam->bIoFailed)
+        return;
+    const unsigned size = psCam->i2c_dev.addrSize + 1u;
+    for (unsigned i = 0; i < n; i++) {
+        QOR_UINT8 entry[3];
+        std::memcpy(entry, regs + size * i, size);
+        rewrite(entry);
+        if (CamWrite(psCam, entry, size) != QOR_RES_OK)
+            return;
+    }
+}
+
+/** The sensor version text of GetInfo: "0x%x" of the 16-bit version register, or "not-verified". */
+inline bool ReadVersion(CAM_STRUCT *psCam, QOR_UINT16 reg, SENSOR_INFO *psInfo) {
+    QOR_UINT16 version = 0;
+    if (sensor_i2c_read16(psCam->i2c_dev, reg, &version) == QOR_RES_OK) {
+        std::snprintf(psInfo->pszSensorVersion, sizeof psInfo->pszSensorVersion, "0x%x", version);
+        return true;
+    }
+    std::snprintf(psInfo->pszSensorVersion, sizeof psInfo->pszSensorVersion, "not-verified");
+    return false;
+}
+
+/** Bayer order of a sensor whose flips mirror single pixels, RGGB unflipped. */
+inline MOSAICType PixelFlipMosaic(QOR_UINT8 flipping) {
+    switch (flipping & SENSOR_FLIP_BOTH) {
+    case SENSOR_FLIP_HORIZONTAL:
+        return MOSAIC_GRBG;
+    case SENSOR_FLIP_VERTICAL:
+        return MOSAIC_GBRG;
+    case SENSOR_FLIP_BOTH:
+        return MOSAIC_BGGR;
+    default:
+        return MOSAIC_RGGB;
+    }
+}
+
+} // namespace norva_drivers
+
+#endif
