@@ -15,6 +15,8 @@
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleOUT.h"
+#include "ispc/ModuleR2Y.h"
+#include "ispc/ModuleY2R.h"
 #include "ispc/ModuleRLT.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
@@ -99,6 +101,8 @@ const ModuleRow kModules[] = {
     {"ModuleRLT", maker<ModuleRLT>(), "ModuleRLT", {"RLT_POINTS_0", "RLT_POINTS_1", "RLT_POINTS_2", "RLT_POINTS_3"}},
     {"ModuleDNS", maker<ModuleDNSParameters>(), "ModuleDNS", {}},
     {"ModuleFLD", maker<ModuleFLD>(), "ModuleFLD", {}},
+    {"ModuleR2Y", maker<ModuleR2Y>(), "ModuleR2Y", {}},
+    {"ModuleY2R", maker<ModuleY2R>(), "ModuleY2R", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {
