@@ -11,6 +11,8 @@
 
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleDNS.h"
+#include "ispc/ModuleDSC.h"
+#include "ispc/ModuleESC.h"
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleIIF.h"
@@ -103,6 +105,8 @@ const ModuleRow kModules[] = {
     {"ModuleFLD", maker<ModuleFLD>(), "ModuleFLD", {}},
     {"ModuleR2Y", maker<ModuleR2Y>(), "ModuleR2Y", {}},
     {"ModuleY2R", maker<ModuleY2R>(), "ModuleY2R", {}},
+    {"ModuleESC", maker<ModuleESC>(), "ModuleESC", {}},
+    {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {

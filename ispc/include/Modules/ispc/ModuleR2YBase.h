@@ -25,7 +25,7 @@ namespace ISPC {
  */
 class ModuleR2YBase {
 public:
-    enum StdMatrix { STD_MIN = 0, BT601 = 0, BT709 = 1, JFIF = 2, STD_MAX = 2 };
+    enum StdMatrix : QOR_INT32 { STD_MIN = 0, BT601 = 0, BT709 = 1, JFIF = 2, STD_MAX = 2 };
 
     double fBrightness;   /**< luma offset, fraction of the 8-bit range (1.0 = 256 codes) */
     double fContrast;     /**< luma gain, also multiplies the chroma gain */
