@@ -15,6 +15,7 @@
 #include "ispc/ModuleESC.h"
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
+#include "ispc/ModuleGMA.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
@@ -106,6 +107,7 @@ const ModuleRow kModules[] = {
     {"ModuleR2Y", maker<ModuleR2Y>(), "ModuleR2Y", {}},
     {"ModuleY2R", maker<ModuleY2R>(), "ModuleY2R", {}},
     {"ModuleESC", maker<ModuleESC>(), "ModuleESC", {}},
+    {"ModuleGMA", maker<ModuleGMA>(), "ModuleGMA", {}},
     {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
 };
 
