@@ -21,6 +21,7 @@
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleY2R.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleTNM.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
 #include "support/test_sensor.h"
@@ -108,6 +109,7 @@ const ModuleRow kModules[] = {
     {"ModuleY2R", maker<ModuleY2R>(), "ModuleY2R", {}},
     {"ModuleESC", maker<ModuleESC>(), "ModuleESC", {}},
     {"ModuleGMA", maker<ModuleGMA>(), "ModuleGMA", {}},
+    {"ModuleTNM", maker<ModuleTNM>(), "ModuleTNM", {}},
     {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
 };
 
