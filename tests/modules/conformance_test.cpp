@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ispc/ModuleBLC.h"
+#include "ispc/ModuleDGM.h"
 #include "ispc/ModuleDNS.h"
 #include "ispc/ModuleDSC.h"
 #include "ispc/ModuleESC.h"
@@ -17,6 +18,7 @@
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleGMA.h"
 #include "ispc/ModuleIIF.h"
+#include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleY2R.h"
@@ -110,6 +112,8 @@ const ModuleRow kModules[] = {
     {"ModuleESC", maker<ModuleESC>(), "ModuleESC", {}},
     {"ModuleGMA", maker<ModuleGMA>(), "ModuleGMA", {}},
     {"ModuleTNM", maker<ModuleTNM>(), "ModuleTNM", {}},
+    {"ModuleMGM", maker<ModuleMGM>(), "ModuleMGM", {}},
+    {"ModuleDGM", maker<ModuleDGM>(), "ModuleDGM", {}},
     {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
 };
 
