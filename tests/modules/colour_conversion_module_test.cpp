@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ispc/ModuleOUT.h"
+#include "ispc/ParameterFileParser.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleY2R.h"
 #include "mc/mc_pipeline.h"
@@ -63,9 +64,7 @@ std::string runScript() {
     return text;
 }
 
-const Rows kR2Y709 = {{0.5, -0.4542, -0.0458}, {0.2126, 0.7152, 0.0722}, {-0.1146, -0.3854, 0.5}};
-const Rows kR2Y709Swapped = {{-0.1146, -0.3854, 0.5}, {0.2126, 0.7152, 0.0722}, {0.5, -0.4542, -0.0458}};
-const Rows kY2R709 = {{1.5748, 1, 0}, {-0.4681242606, 1, -0.18732430448}, {0, 1, 1.8556}};
+const std::string kReferenceSetup = std::string(NORVA_TEST_SUPPORT_DIR) + "/../../data/setup/reference.txt";
 
 } // namespace
 
@@ -79,10 +78,12 @@ TEST(ColourConversion, RegisterCodesMatchTheIndependentDerivation) {
         for (int &w : want)
             lines >> w;
         const bool cbFirst = variant == "cbfirst";
-        std::string text = (block == "R2Y" ? "R2Y_MATRIX " : "Y2R_MATRIX ") + standard + "\n";
-        if (block == "Y2R_tv")
-            text += "Y2R_RANGE_MUL 1.164384 1.138393 1.138393\n";
-        ConverterRig r(cbFirst ? YUV_420_PL12_8 : YVU_420_PL12_8, RGB_888_32, text);
+        ConverterRig r(cbFirst ? YUV_420_PL12_8 : YVU_420_PL12_8, RGB_888_32);
+        // The limited-to-full range of the display converter comes from the reference setup file.
+        ParameterList list = block == "Y2R_tv" ? ParameterFileParser::parseFile(kReferenceSetup) : ParameterList();
+        list.addParameter(Parameter(block == "R2Y" ? "R2Y_MATRIX" : "Y2R_MATRIX", standard), true);
+        ASSERT_EQ(r.r2y->load(list), QOR_RES_OK);
+        ASSERT_EQ(r.y2r->load(list), QOR_RES_OK);
         CI_MODULE_PLANECONV reg{};
         int mask = 0;
         if (block == "R2Y") {
@@ -372,4 +373,30 @@ TEST(ColourConversion, UnknownPlaneKindAndInputSwapOfTheEncoderConverter) {
     log = stderrOf([&] { EXPECT_EQ(r2y.configure(p, true, false), QOR_RES_OK); });
     EXPECT_NE(log.find("Swapping input to R2Y has no effects!\n"), std::string::npos);
     EXPECT_EQ(p.aCoeff[0][0], 0.5);
+}
+
+// Limited-range white and black of the encoder output on the display: with the converter's own defaults
+// white lands at 219; the reference setup file stretches it to full range.
+TEST(ModuleY2R, ReferenceSetupGivesFullRangeDisplay) {
+    const struct {
+        bool reference;
+        double white;
+    } cases[] = {{false, 219}, {true, 255}};
+    for (const auto &c : cases) {
+        ConverterRig r(YUV_420_PL12_8, RGB_888_32);
+        if (c.reference) {
+            ASSERT_EQ(r.y2r->load(ParameterFileParser::parseFile(kReferenceSetup)), QOR_RES_OK);
+        }
+        ASSERT_EQ(r.y2r->setup(), QOR_RES_OK);
+        const MC_Y2R &p = r.rig.mc().sY2R;
+        for (const double luma : {16.0, 235.0}) {
+            const double ycc[3] = {128, luma, 128};
+            for (int i = 0; i < 3; i++) {
+                double v = 0;
+                for (int j = 0; j < 3; j++)
+                    v += p.aCoeff[i][j] * (ycc[j] + p.aOffset[j]);
+                EXPECT_NEAR(v, luma == 16.0 ? 0.0 : c.white, 0.5) << "channel " << i << " luma " << luma;
+            }
+        }
+    }
 }
