@@ -162,3 +162,20 @@ TEST(ModuleTNM, RefusedSetupLeavesTheBlock) {
         EXPECT_FALSE(r.tnm->isSetup()) << c.text;
     }
 }
+
+// For every image width the tone mapper accepts, the columns it asks for convert into registers the
+// hardware takes: columns at least 40 pixels wide and a last column that is not empty.
+TEST(ModuleTNM, ColumnsConvertForEveryAcceptedWidth) {
+    TnmRig r;
+    for (unsigned cells = 20; cells <= 2048; cells++) {
+        r.rig.mc().sIIF.ui16ImagerSize[0] = static_cast<QOR_UINT16>(cells);
+        ASSERT_EQ(r.setup(), QOR_RES_OK) << cells;
+        CI_MODULE_TNM reg{};
+        int mask = 0;
+        ASSERT_EQ(MC_TNMConvert(&r.block(), &r.rig.mc().sIIF, 1, &reg, &mask), QOR_RES_OK) << cells;
+        const unsigned columns = r.block().ui16LocalColumns;
+        EXPECT_GE(reg.localColWidth[0], 40) << 2 * cells << " pixels";
+        EXPECT_GT(2 * cells, (columns - 1) * reg.localColWidth[0]) << 2 * cells << " pixels";
+        EXPECT_NE(reg.histNormLastFactor, 0) << 2 * cells << " pixels";
+    }
+}
