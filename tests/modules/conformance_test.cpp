@@ -13,18 +13,26 @@
 #include "ispc/ModuleAWS.h"
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleCCM.h"
+#include "ispc/ModuleDGM.h"
 #include "ispc/ModuleDNS.h"
 #include "ispc/ModuleDPF.h"
+#include "ispc/ModuleDSC.h"
 #include "ispc/ModuleENS.h"
+#include "ispc/ModuleESC.h"
 #include "ispc/ModuleEXS.h"
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
+#include "ispc/ModuleGMA.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
+#include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
+#include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleTNM.h"
 #include "ispc/ModuleWBS.h"
+#include "ispc/ModuleY2R.h"
 #include "ispc/SetupModule.h"
 #include "test_modules.h"
 #include "support/test_sensor.h"
@@ -124,6 +132,14 @@ const ModuleRow kModules[] = {
     {"ModuleDPF", maker<ModuleDPF>(), "ModuleDPF", {"DPF_READ_MAP_FILE"}},
     // The centres' declared minimum -4095 reads as 0: the block's centres are unsigned.
     {"ModuleLCA", maker<ModuleLCA>(), "ModuleLCA", {"LCA_RED_CENTER", "LCA_BLUE_CENTER"}},
+    {"ModuleR2Y", maker<ModuleR2Y>(), "ModuleR2Y", {}},
+    {"ModuleY2R", maker<ModuleY2R>(), "ModuleY2R", {}},
+    {"ModuleESC", maker<ModuleESC>(), "ModuleESC", {}},
+    {"ModuleGMA", maker<ModuleGMA>(), "ModuleGMA", {}},
+    {"ModuleTNM", maker<ModuleTNM>(), "ModuleTNM", {}},
+    {"ModuleMGM", maker<ModuleMGM>(), "ModuleMGM", {}},
+    {"ModuleDGM", maker<ModuleDGM>(), "ModuleDGM", {}},
+    {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {
