@@ -12,6 +12,7 @@
 
 #include "platform/sim_board.h"
 #include "platform/sim_isp.h"
+#include "platform/sim_sensor.h"
 #include "sim_board_internal.h"
 
 namespace norva_sim {
@@ -147,6 +148,15 @@ int GpioLevel(unsigned chip, unsigned line) {
     if (chip >= kMaxChips || line >= kLinesPerChip)
         return -1;
     return board().levels[chip][line];
+}
+
+bool WiringPowered(const SensorWiring &wiring) {
+    if (wiring.pwdnLine >= 0 &&
+        GpioLevel(wiring.pwdnChip, static_cast<unsigned>(wiring.pwdnLine)) != (wiring.pwdnActive ? 1 : 0))
+        return false;
+    if (wiring.resetLine >= 0 && GpioLevel(wiring.resetChip, static_cast<unsigned>(wiring.resetLine)) != 1)
+        return false;
+    return true;
 }
 
 int GpioOpenChips() {

@@ -24,6 +24,13 @@ void SimGpioChipClose(SEAM_GPIO_CHIP *chip);
 using GpioListener = void (*)(unsigned chip, unsigned line, int level);
 void AddGpioListener(GpioListener listener);
 
+struct SensorWiring;
+/**
+ * Whether a sensor's lines let it run: the power-down line at its active level and reset released (high). A line
+ * that is not wired does not hold the sensor off.
+ */
+bool WiringPowered(const SensorWiring &wiring);
+
 class FrameSensor;
 /** Makes the sensor the frame source of the imager port. */
 void PlugSensorFrames(const std::shared_ptr<FrameSensor> &model, unsigned port);

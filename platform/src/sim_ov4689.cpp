@@ -57,14 +57,7 @@ void Ov4689Model::reset() {
         g.clear();
 }
 
-bool Ov4689Model::poweredNow() const {
-    if (wiring_.pwdnLine >= 0 &&
-        GpioLevel(wiring_.pwdnChip, static_cast<unsigned>(wiring_.pwdnLine)) != (wiring_.pwdnActive ? 1 : 0))
-        return false;
-    if (wiring_.resetLine >= 0 && GpioLevel(wiring_.resetChip, static_cast<unsigned>(wiring_.resetLine)) != 1)
-        return false;
-    return true;
-}
+bool Ov4689Model::poweredNow() const { return WiringPowered(wiring_); }
 
 void Ov4689Model::gpioChanged() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());

@@ -47,14 +47,7 @@ void S5k3p9Model::setChipId(uint16_t id) {
     regs_[0x0001] = static_cast<uint8_t>(id & 0xFF);
 }
 
-bool S5k3p9Model::poweredNow() const {
-    if (wiring_.pwdnLine >= 0 &&
-        GpioLevel(wiring_.pwdnChip, static_cast<unsigned>(wiring_.pwdnLine)) != (wiring_.pwdnActive ? 1 : 0))
-        return false;
-    if (wiring_.resetLine >= 0 && GpioLevel(wiring_.resetChip, static_cast<unsigned>(wiring_.resetLine)) != 1)
-        return false;
-    return true;
-}
+bool S5k3p9Model::poweredNow() const { return WiringPowered(wiring_); }
 
 void S5k3p9Model::gpioChanged() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());

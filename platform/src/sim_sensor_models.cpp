@@ -45,14 +45,7 @@ void RegisterSensorModel::setFixed(uint16_t reg, uint8_t value) {
     regs_[reg % regs_.size()] = value;
 }
 
-bool RegisterSensorModel::poweredNow() const {
-    if (wiring_.pwdnLine >= 0 &&
-        GpioLevel(wiring_.pwdnChip, static_cast<unsigned>(wiring_.pwdnLine)) != (wiring_.pwdnActive ? 1 : 0))
-        return false;
-    if (wiring_.resetLine >= 0 && GpioLevel(wiring_.resetChip, static_cast<unsigned>(wiring_.resetLine)) != 1)
-        return false;
-    return true;
-}
+bool RegisterSensorModel::poweredNow() const { return WiringPowered(wiring_); }
 
 void RegisterSensorModel::gpioChanged() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());

@@ -21,24 +21,15 @@
 namespace {
 
 using norva_test::contains;
+using norva_test::HexOf;
 using norva_test::logOf;
-
-std::string hex(const std::vector<uint8_t> &bytes) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < bytes.size(); i++) {
-        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        s += b;
-    }
-    return s;
-}
 
 /** The register writes on the bus since the log was cleared, one "AA AA VV" per entry. */
 std::vector<std::string> writes() {
     std::vector<std::string> out;
     for (const norva_sim::I2cTransaction &t : norva_sim::I2cLog()) {
         if (t.kind == 'w' && t.bytes.size() >= 2 && t.bytes.size() <= 3)
-            out.push_back(hex(t.bytes));
+            out.push_back(HexOf(t.bytes));
     }
     return out;
 }

@@ -19,26 +19,17 @@
 namespace {
 
 using norva_test::contains;
+using norva_test::HexOf;
 using norva_test::logOf;
 
 constexpr QOR_UINT16 kS5k3p9 = 15;
-
-std::string hex(const std::vector<uint8_t> &bytes) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < bytes.size(); i++) {
-        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        s += b;
-    }
-    return s;
-}
 
 /** The writes to one slave address since the log was cleared. */
 std::vector<std::string> writesTo(uint8_t address) {
     std::vector<std::string> out;
     for (const norva_sim::I2cTransaction &t : norva_sim::I2cLog())
         if (t.kind == 'w' && t.address == address && t.ok)
-            out.push_back(hex(t.bytes));
+            out.push_back(HexOf(t.bytes));
     return out;
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,6 +22,17 @@
 #include "support/sim_fixture.h"
 
 namespace norva_test {
+
+/** Bytes as hex pairs parted by spaces ("30 0A 01"), as the tests write register entries. */
+inline std::string HexOf(const std::vector<uint8_t> &bytes) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < bytes.size(); i++) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        s += b;
+    }
+    return s;
+}
 
 /** How one sensor slot is wired. */
 struct SlotWiring {

@@ -149,6 +149,67 @@ inline MOSAICType PixelFlipMosaic(QOR_UINT8 flipping) {
     }
 }
 
+/** What GetInfo reports of one sensor; the steps are the same for every framework driver. */
+struct InfoFacts {
+    struct {
+        const char *(*ofPosition)(sensor_num); /**< name of a position; nullptr: `fixed` for all */
+        const char *fixed;
+    } name;
+    bool bayerFollowsFlips; /**< Bayer order from the flips (PixelFlipMosaic), else BGGR */
+    struct {
+        QOR_UINT16 reg;
+        const char *readingText; /**< warning before the version is read, then one with it; nullptr: neither */
+        bool warnUnread;         /**< a warning when the version could not be read */
+    } version;
+    struct {
+        double fNumber, pixelSize;
+        bool hasFocalAndWell; /**< false leaves focal length and well depth as the caller set them */
+        QOR_UINT16 focalLength;
+        QOR_UINT32 wellDepth;
+        double readNoise;
+    } optics;
+    bool imagerFromPosition; /**< imager number of the position, else 0 */
+    QOR_UINT8 numConfig;
+    const QOR_UINT8 *numModes;
+};
+
+/**
+ * The body of a driver's GetInfo. Its messages carry the driver function's name and line (`function`, `line`)
+ * as if the driver had logged them itself.
+ */
+inline QOR_RESULT FillInfo(const char *function, unsigned line, const char *tag, const InfoFacts &f,
+                           SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
+    CAM_STRUCT *psCam = camOf(hHandle);
+    if (psCam->psSensorPhy == nullptr) {
+        LOG_Error(function, line, tag, "sensor not initialised\n");
+        return QOR_RES_NOT_INITIALISED;
+    }
+    psInfo->eBayerOriginal = f.bayerFollowsFlips ? PixelFlipMosaic(psCam->ui8CurrentFlipping) : MOSAIC_BGGR;
+    psInfo->eBayerEnabled = psInfo->eBayerOriginal;
+    const char *name = f.name.ofPosition != nullptr ? f.name.ofPosition(psCam->nSensor) : f.name.fixed;
+    std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "%s", name != nullptr ? name : "");
+    if (f.version.readingText != nullptr)
+        LOG_Warning(function, line, tag, "%s", f.version.readingText);
+    if (ReadVersion(psCam, f.version.reg, psInfo)) {
+        if (f.version.readingText != nullptr)
+            LOG_Warning(function, line, tag, "Read device ID %s\n", psInfo->pszSensorVersion);
+    } else if (f.version.warnUnread) {
+        LOG_Warning(function, line, tag, "Did not read device ID\n");
+    }
+    psInfo->fNumber = f.optics.fNumber;
+    psInfo->fPixelSize = f.optics.pixelSize;
+    if (f.optics.hasFocalAndWell) {
+        psInfo->ui16FocalLength = f.optics.focalLength;
+        psInfo->ui32WellDepth = f.optics.wellDepth;
+    }
+    psInfo->flReadNoise = f.optics.readNoise;
+    psInfo->bBackFacing = 1;
+    psInfo->ui8Imager = f.imagerFromPosition ? static_cast<QOR_UINT8>(GetImagerNum(psCam->nSensor)) : 0;
+    psInfo->ui8NumConfig = f.numConfig;
+    psInfo->pNumModes = f.numModes;
+    return QOR_RES_OK;
+}
+
 } // namespace norva_drivers
 
 #endif

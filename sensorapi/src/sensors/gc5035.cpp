@@ -150,27 +150,12 @@ QOR_RESULT GC5035_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
 QOR_RESULT GC5035_Disable(SENSOR_HANDLE hHandle) { return SensorFuncDisable(hHandle, disableRegs, sizeof disableRegs); }
 
 QOR_RESULT GC5035_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
-    CAM_STRUCT *psCam = camOf(hHandle);
-    if (psCam->psSensorPhy == nullptr) {
-        QOR_LOG_ERROR(kTag, "sensor not initialised\n");
-        return QOR_RES_NOT_INITIALISED;
-    }
-    psInfo->eBayerOriginal = PixelFlipMosaic(psCam->ui8CurrentFlipping);
-    psInfo->eBayerEnabled = psInfo->eBayerOriginal;
-    std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "GC5035");
-    QOR_LOG_WARNING(kTag, "Reading device ID (GetInfo) \n");
-    if (ReadVersion(psCam, 0xF0, psInfo))
-        QOR_LOG_WARNING(kTag, "Read device ID %s\n", psInfo->pszSensorVersion);
-    else
-        QOR_LOG_WARNING(kTag, "Did not read device ID\n");
-    psInfo->fNumber = 1.2;
-    psInfo->fPixelSize = 1.12;
-    psInfo->flReadNoise = 5.0;
-    psInfo->bBackFacing = 1;
-    psInfo->ui8Imager = 0;
-    psInfo->ui8NumConfig = 1;
-    psInfo->pNumModes = gc5035_config_num_modes;
-    return QOR_RES_OK;
+    static const InfoFacts kInfo = {
+        {nullptr, "GC5035"},           true,  {0xF0, "Reading device ID (GetInfo) \n", true},
+        {1.2, 1.12, false, 0, 0, 5.0}, false, 1,
+        gc5035_config_num_modes,
+    };
+    return FillInfo(__func__, __LINE__, kTag, kInfo, hHandle, psInfo);
 }
 
 QOR_RESULT GC5035_Create(SENSOR_HANDLE *phHandle) {

@@ -189,27 +189,16 @@ QOR_RESULT IMX477_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
 QOR_RESULT IMX477_Disable(SENSOR_HANDLE hHandle) { return SensorFuncDisable(hHandle, disableRegs, sizeof disableRegs); }
 
 QOR_RESULT IMX477_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
-    CAM_STRUCT *psCam = camOf(hHandle);
-    if (psCam->psSensorPhy == nullptr) {
-        QOR_LOG_ERROR(kTag, "sensor not initialised\n");
-        return QOR_RES_NOT_INITIALISED;
-    }
-    psInfo->eBayerOriginal = PixelFlipMosaic(psCam->ui8CurrentFlipping);
-    psInfo->eBayerEnabled = psInfo->eBayerOriginal;
-    const char *name = IMX477_SENSOR_INFO_NAME(psCam->nSensor);
-    std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "%s", name != nullptr ? name : "");
-    if (!ReadVersion(psCam, 0x0016, psInfo))
-        QOR_LOG_WARNING(kTag, "Did not read device ID\n");
-    psInfo->fNumber = 1.2;
-    psInfo->fPixelSize = 1.55;
-    psInfo->ui16FocalLength = 0;
-    psInfo->ui32WellDepth = 10000;
-    psInfo->flReadNoise = 5.0;
-    psInfo->bBackFacing = 1;
-    psInfo->ui8Imager = static_cast<QOR_UINT8>(GetImagerNum(psCam->nSensor));
-    psInfo->ui8NumConfig = 1;
-    psInfo->pNumModes = imx477_config_num_modes;
-    return QOR_RES_OK;
+    static const InfoFacts kInfo = {
+        {IMX477_SENSOR_INFO_NAME, nullptr},
+        true,
+        {0x0016, nullptr, true},
+        {1.2, 1.55, true, 0, 10000, 5.0},
+        true,
+        1,
+        imx477_config_num_modes,
+    };
+    return FillInfo(__func__, __LINE__, kTag, kInfo, hHandle, psInfo);
 }
 
 QOR_RESULT IMX477_Create(SENSOR_HANDLE *phHandle, sensor_num nSensor) {

@@ -223,30 +223,16 @@ QOR_RESULT OV10823_Disable(SENSOR_HANDLE hHandle) {
 }
 
 QOR_RESULT OV10823_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
-    CAM_STRUCT *psCam = camOf(hHandle);
-    if (psCam->psSensorPhy == nullptr) {
-        QOR_LOG_ERROR(kTag, "sensor not initialised\n");
-        return QOR_RES_NOT_INITIALISED;
-    }
-    psInfo->eBayerOriginal = MOSAIC_BGGR;
-    psInfo->eBayerEnabled = MOSAIC_BGGR;
-    const char *name = OV10823_SENSOR_INFO_NAME(psCam->nSensor);
-    std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "%s", name != nullptr ? name : "");
-    QOR_LOG_WARNING(kTag, "Reading device ID (GetInfo) \n");
-    if (ReadVersion(psCam, 0x300A, psInfo))
-        QOR_LOG_WARNING(kTag, "Read device ID %s\n", psInfo->pszSensorVersion);
-    else
-        QOR_LOG_WARNING(kTag, "Did not read device ID\n");
-    psInfo->fNumber = 1.2;
-    psInfo->fPixelSize = 1.4;
-    psInfo->ui16FocalLength = 30;
-    psInfo->ui32WellDepth = 6040;
-    psInfo->flReadNoise = 5.0;
-    psInfo->bBackFacing = 1;
-    psInfo->ui8Imager = static_cast<QOR_UINT8>(GetImagerNum(psCam->nSensor));
-    psInfo->ui8NumConfig = 1;
-    psInfo->pNumModes = ov10823_config_num_modes;
-    return QOR_RES_OK;
+    static const InfoFacts kInfo = {
+        {OV10823_SENSOR_INFO_NAME, nullptr},
+        false,
+        {0x300A, "Reading device ID (GetInfo) \n", true},
+        {1.2, 1.4, true, 30, 6040, 5.0},
+        true,
+        1,
+        ov10823_config_num_modes,
+    };
+    return FillInfo(__func__, __LINE__, kTag, kInfo, hHandle, psInfo);
 }
 
 QOR_RESULT OV10823_Create(SENSOR_HANDLE *phHandle, sensor_num nSensor) {

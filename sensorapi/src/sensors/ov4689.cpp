@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver_common.h"
 #include "norvacommon/userlog.h"
 #include "sensors/sensor_drivers.h"
+
+using namespace norva_drivers;
 
 namespace {
 
@@ -134,10 +137,6 @@ struct GainTable {
 };
 constexpr GainTable aec_long_gain_val;
 
-CAM_STRUCT *camOf(SENSOR_HANDLE h) { return reinterpret_cast<CAM_STRUCT *>(h); }
-
-QOR_UINT16 be16(const QOR_UINT8 *entry) { return static_cast<QOR_UINT16>((entry[0] << 8) | entry[1]); }
-
 } // namespace
 
 extern "C" {
@@ -170,7 +169,7 @@ QOR_RESULT OV4689_GetConfInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
     for (unsigned i = 0; i < n; i++) {
         const QOR_UINT8 *e = regs + 3 * i;
         const QOR_UINT8 v = e[2];
-        switch (be16(e)) {
+        switch (entryRegister(e, 2)) {
         case 0x3031:
             bitDepth = v & 0x1F;
             break;
@@ -256,7 +255,7 @@ void OV4689_ApplyConfig(CAM_STRUCT *psCam) {
     for (QOR_UINT32 i = 0; i < psCam->nConfRegisters; i++) {
         QOR_UINT8 entry[3];
         std::memcpy(entry, psCam->currConfReg + 3 * i, 3);
-        const QOR_UINT16 reg = be16(entry);
+        const QOR_UINT16 reg = entryRegister(entry, 2);
         if (reg == 0x0302)
             entry[2] = static_cast<QOR_UINT8>(ov4689_config_pll1_vco_freq[c] / m);
         else if (reg == 0x030D)
@@ -281,7 +280,7 @@ void OV4689_ApplyMode(CAM_STRUCT *psCam) {
     for (QOR_UINT32 i = 0; i < psCam->nModeRegisters; i++) {
         QOR_UINT8 entry[3];
         std::memcpy(entry, psCam->currModeReg + 3 * i, 3);
-        const QOR_UINT16 reg = be16(entry);
+        const QOR_UINT16 reg = entryRegister(entry, 2);
         if (reg == 0x3820) {
             entry[2] = (psCam->ui8CurrentFlipping & SENSOR_FLIP_VERTICAL) ? 0x06 : 0x00;
             flip0 = true;
@@ -338,30 +337,16 @@ QOR_RESULT OV4689_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
 QOR_RESULT OV4689_Disable(SENSOR_HANDLE hHandle) { return SensorFuncDisable(hHandle, disableRegs, sizeof disableRegs); }
 
 QOR_RESULT OV4689_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
-    CAM_STRUCT *psCam = camOf(hHandle);
-    if (psCam->psSensorPhy == nullptr) {
-        QOR_LOG_ERROR(kTag, "sensor not initialised\n");
-        return QOR_RES_NOT_INITIALISED;
-    }
-    psInfo->eBayerOriginal = MOSAIC_BGGR;
-    psInfo->eBayerEnabled = MOSAIC_BGGR;
-    const char *name = OV4689_SENSOR_INFO_NAME(psCam->nSensor);
-    std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "%s", name != nullptr ? name : "");
-    QOR_UINT16 version = 0;
-    if (sensor_i2c_read16(psCam->i2c_dev, kChipIdRegister, &version) == QOR_RES_OK)
-        std::snprintf(psInfo->pszSensorVersion, sizeof psInfo->pszSensorVersion, "0x%x", version);
-    else
-        std::snprintf(psInfo->pszSensorVersion, sizeof psInfo->pszSensorVersion, "not-verified");
-    psInfo->fNumber = 1.2;
-    psInfo->fPixelSize = 2.0;
-    psInfo->ui16FocalLength = 30;
-    psInfo->ui32WellDepth = 6040;
-    psInfo->flReadNoise = 5.0;
-    psInfo->bBackFacing = 1;
-    psInfo->ui8Imager = static_cast<QOR_UINT8>(GetImagerNum(psCam->nSensor));
-    psInfo->ui8NumConfig = 3;
-    psInfo->pNumModes = ov4689_config_num_modes;
-    return QOR_RES_OK;
+    static const InfoFacts kInfo = {
+        {OV4689_SENSOR_INFO_NAME, nullptr},
+        false,
+        {kChipIdRegister, nullptr, false},
+        {1.2, 2.0, true, 30, 6040, 5.0},
+        true,
+        3,
+        ov4689_config_num_modes,
+    };
+    return FillInfo(__func__, __LINE__, kTag, kInfo, hHandle, psInfo);
 }
 
 QOR_RESULT OV4689_GetFocusRange(SENSOR_HANDLE /*hHandle*/, QOR_UINT16 *pui16Min, QOR_UINT16 *pui16Max) {
@@ -383,63 +368,41 @@ QOR_RESULT OV4689_GetCurrentFocus(SENSOR_HANDLE hHandle, QOR_UINT16 *pui16Curren
 QOR_RESULT OV4689_SetFocus(SENSOR_HANDLE /*hHandle*/, QOR_UINT16 /*ui16Focus*/) { return QOR_RES_OK; }
 
 QOR_RESULT OV4689_Create(SENSOR_HANDLE *phHandle, sensor_num nSensor) {
-    CAM_STRUCT *psCam = static_cast<CAM_STRUCT *>(std::calloc(1, sizeof(CAM_STRUCT)));
+    const DriverSetup d = {"OV4689",
+                           kAddress,
+                           2,
+                           kChipIdRegister,
+                           kChipId,
+                           ov4689_configs,
+                           static_cast<QOR_UINT8>(sizeof ov4689_configs / sizeof ov4689_configs[0]),
+                           ov4689_modes,
+                           static_cast<QOR_UINT16>(sizeof ov4689_modes / sizeof ov4689_modes[0]),
+                           ov4689_config_num_modes,
+                           static_cast<QOR_UINT8>(sizeof ov4689_config_num_modes),
+                           1.0,
+                           16.0,
+                           1.0};
+    CAM_STRUCT *psCam = NewCam(d, nSensor, static_cast<QOR_UINT8>(GetImagerNum(nSensor)));
     if (psCam == nullptr)
         return QOR_RES_NO_MEMORY;
     SENSOR_FUNCS &f = psCam->sFuncs;
-    f.GetMode = SensorFuncGetMode;
-    f.GetState = SensorFuncGetState;
-    f.SetMode = SensorFuncSetMode;
-    f.Enable = SensorFuncEnable;
     f.Disable = OV4689_Disable;
-    f.Destroy = SensorFuncDestroy;
     f.GetInfo = OV4689_GetInfo;
-    f.GetGainRange = SensorFuncGetGainRange;
-    f.GetCurrentGain = SensorFuncGetGain;
-    f.GetExposureRange = SensorFuncGetExposureRange;
-    f.GetExposure = SensorFuncGetExposure;
     f.SetExposureGain = OV4689_SetExposureGain;
     f.GetFocusRange = OV4689_GetFocusRange;
     f.GetCurrentFocus = OV4689_GetCurrentFocus;
     f.SetFocus = OV4689_SetFocus;
-    f.SetConnection = SensorFuncSetConnection;
     psCam->ApplyConfig = OV4689_ApplyConfig;
     psCam->ApplyMode = OV4689_ApplyMode;
     psCam->GetConfInfo = OV4689_GetConfInfo;
     psCam->GetModeInfo = OV4689_GetModeInfo;
     psCam->ComputeExposureGain = OV4689_ComputeExposureGain;
-    psCam->GetActualGain = nullptr;
-    psCam->pConfigs = ov4689_configs;
-    psCam->pModes = ov4689_modes;
-    psCam->pNumModes = ov4689_config_num_modes;
-    psCam->uiConfigsSize = sizeof ov4689_configs / sizeof ov4689_configs[0];
-    psCam->uiModesSize = sizeof ov4689_modes / sizeof ov4689_modes[0];
-    psCam->uiNumModesSize = sizeof ov4689_config_num_modes;
-    psCam->i2c_dev.fd = -1;
-    psCam->i2c_dev.writeAddr = kAddress;
-    psCam->i2c_dev.readAddr = kAddress;
-    psCam->i2c_dev.addrSize = 2;
-    psCam->sensorChipIdOffset = kChipIdRegister;
-    psCam->sensorChipId = kChipId;
-    std::snprintf(psCam->sensorName, sizeof psCam->sensorName, "OV4689");
-    psCam->nSensor = nSensor;
-    psCam->imager = static_cast<QOR_UINT8>(GetImagerNum(nSensor));
-    psCam->sensorNumOnBoard = psCam->imager;
-    psCam->aec_min_gain = 1.0;
-    psCam->aec_max_gain = 16.0;
     for (int c = 0; c < SENSOR_MAX_CONTEXTS; c++) {
         psCam->ui32Exposure[c] = kInitialExposure;
         psCam->flGain[c] = 1.0;
     }
     psCam->focus_dac_min = kFocusMin;
-    psCam->ui16CurrentMode = 0;
-    *phHandle = &psCam->sFuncs;
-    if (CamInitialize(psCam) != QOR_RES_OK) {
-        std::free(psCam);
-        *phHandle = nullptr;
-        return QOR_RES_DEVICE_FAILED;
-    }
-    return QOR_RES_OK;
+    return FinishCreate(psCam, phHandle);
 }
 
 QOR_RESULT OV4689_Create_0(SENSOR_HANDLE *phHandle) { return OV4689_Create(phHandle, SENSOR_MIRAVO_OV4689_0); }
