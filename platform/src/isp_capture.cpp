@@ -40,6 +40,7 @@ struct SimShot {
     uint32_t areaIds[4] = {0, 0, 0, 0}; /* statistics, DPF, ENS, load */
     uint32_t sizes[4] = {0, 0, 0, 0};
     uint8_t *statistics = nullptr;
+    uint8_t *dpf = nullptr; /* defect write map */
     uint8_t *load = nullptr;
     uint64_t order = 0; /* trigger order while pending, completion order while finished */
     OutputPlan outputs[SIM_OUT_N];
@@ -296,6 +297,12 @@ bool processWithModel(Capture &c, SimShot &s, const SimPipelineView &v, const Si
     outputs.hdrExtraction = modelBuffer(ctx.outputs[SIM_OUT_HDREXT]);
     outputs.raw2D = modelBuffer(ctx.outputs[SIM_OUT_RAW2D]);
     outputs.statistics = s.sizes[0] >= kIspStatsSize ? s.statistics : nullptr;
+    if (!v.defectMap.empty()) {
+        settings.defectMap = v.defectMap.data();
+        settings.defectCount = static_cast<uint32_t>(v.defectMap.size() / 2);
+    }
+    outputs.defectOutput = s.dpf;
+    outputs.defectOutputSize = s.dpf != nullptr ? s.sizes[1] : 0;
     IspFrameResult result;
     c.model.setWorkers(&IspModelWorkers());
     return c.model.process(input, settings, outputs, &result) == QOR_RES_OK && !result.frameError;
@@ -473,6 +480,8 @@ long addPool(CommandContext &ctx) {
         s.areaIds[i] = m->id;
         if (i == 0)
             s.statistics = static_cast<uint8_t *>(m->host);
+        if (i == 1)
+            s.dpf = static_cast<uint8_t *>(m->host);
         if (i == 3)
             s.load = static_cast<uint8_t *>(m->host);
     }

@@ -67,13 +67,31 @@ PipelineRecord *findPipeline(CommandContext &ctx, int id) {
     return it->second.get();
 }
 
+/** Most defects a read map may list: far more than a sensor has, small enough to copy in one command. */
+constexpr uint32_t kMaxDefects = 1u << 20;
+
+/** Copies the defect read map the record points to; false (nothing changed) for a map beyond the cap. */
+bool copyDefectMap(SimPipelineView &v, const CI_MODULE_DPF_INPUT &in) {
+    if (in.apDefectInput == nullptr || in.ui32NDefect == 0) {
+        v.defectMap.clear();
+        return true;
+    }
+    if (in.ui32NDefect > kMaxDefects)
+        return false;
+    v.defectMap.assign(in.apDefectInput, in.apDefectInput + 2 * size_t(in.ui32NDefect));
+    return true;
+}
+
 long registerPipeline(CommandContext &ctx) {
     const CI_PIPE_INFO *info = ctx.record<CI_PIPE_INFO>();
     const CI_HWINFO &hw = IspDevice().description.sHWInfo;
     if (info->config.ui8Context >= hw.config_ui8NContexts)
         return -EINVAL;
+    if (info->dpfConfig.sInput.ui32NDefect > kMaxDefects)
+        return -EINVAL;
     std::unique_ptr<PipelineRecord> rec(new PipelineRecord());
     SimPipelineView &v = rec->view;
+    copyDefectMap(v, info->dpfConfig.sInput);
     v.id = registry().nextId++;
     v.fd = ctx.file.fd;
     v.info = *info;
@@ -138,6 +156,8 @@ long configUpdate(CommandContext &ctx) {
         reg.failErrno = 0;
         reg.failGroups = 0;
     }
+    if ((mask & CI_UPD_DPF_INPUT) != 0 && !copyDefectMap(v, param->info.dpfConfig.sInput))
+        return -EINVAL;
     v.info = param->info;
     v.nextPrivateValue = param->info.config.ui8PrivateValue;
     applyGroups(v, ls, mask);

@@ -157,6 +157,12 @@ struct Band {
     PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
 
     Accumulators acc;
+    // defective pixels: the row above and below (same colour), the uncorrected row, the corrections counted in
+    // the band's own rows and the write-map entries they produced (grown to the largest frame seen)
+    std::vector<uint16_t> dpfUp, dpfDn, dpfCur;
+    std::vector<uint8_t> dpfMark; /* pixels of the row already corrected */
+    uint32_t dpfFixed = 0;
+    std::vector<uint64_t> dpfEntries;
 };
 
 struct FrameContext;
@@ -242,6 +248,9 @@ struct FrameContext {
     // rows of the 4:4:4 planes in use: window row y is plane row y % planeRows
     uint32_t planeRows;
     Scaler encSc, dispSc;
+    // defective pixels: detection (threshold on the depth's scale, weight in 16ths), read map, write map
+    bool dpfDetect, dpfRead, dpfWrite;
+    int32_t dpfThreshold, dpfWeight;
 };
 
 /* Look-up tables (sim_isp_rows.cpp); each returns whether it was rebuilt. */
@@ -261,6 +270,8 @@ void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b);
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own);
 
 /* Statistics (sim_isp_stats.cpp). */
+/** Defective pixels of window row y (raw codes, in place): detection and the read map; own rows count. */
+void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw);
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw);
 void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t cy, const uint16_t *top,
               const uint16_t *bottom);

@@ -155,6 +155,39 @@ template <typename T> void atLeast(std::vector<T> &v, size_t n) {
 }
 
 /** Scratch of a band for a frame (grows only). */
+/**
+ * The defect write map (the bands' entries in band order, as many as the area holds, the rest zeroed) and the
+ * counters of the save structure: corrected pixels, map entries produced, entries dropped past the area's end.
+ */
+void writeDefects(const Band *bands, unsigned nBands, const IspFrameOutputs &outputs) {
+    uint32_t fixed = 0, produced = 0;
+    const size_t capacity = outputs.defectOutput != nullptr ? outputs.defectOutputSize / 8 : 0;
+    size_t written = 0;
+    for (unsigned i = 0; i < nBands; i++) {
+        fixed += bands[i].dpfFixed;
+        for (const uint64_t e : bands[i].dpfEntries) {
+            produced++;
+            if (written < capacity) {
+                for (int k = 0; k < 8; k++) {
+                    outputs.defectOutput[8 * written + k] = static_cast<uint8_t>(e >> (8 * k));
+                }
+                written++;
+            }
+        }
+    }
+    if (outputs.defectOutput != nullptr) {
+        std::memset(outputs.defectOutput + 8 * written, 0, outputs.defectOutputSize - 8 * written);
+    }
+    if (outputs.statistics != nullptr) {
+        const uint32_t words[3] = {fixed, produced, produced - uint32_t(written)};
+        for (int w = 0; w < 3; w++) {
+            for (int k = 0; k < 4; k++) {
+                outputs.statistics[stats_layout::kDpfCounters + 4 * w + k] = static_cast<uint8_t>(words[w] >> (8 * k));
+            }
+        }
+    }
+}
+
 void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool scaled) {
     const size_t W = f.W;
     for (auto *v : {&b.raw, &b.pre, &b.awsTop, &b.hisLuma, &b.fosSharp}) {
@@ -497,6 +530,18 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         f.awsClipT[kBlue] = a.ui16BlueClipThresh;
     }
 
+    // ---- defective pixels: detection from the registers, read and write maps from the pipeline information
+    {
+        const CI_MODULE_DPF &d = reg.sDefectivePixels;
+        const uint8_t bits = info.dpfConfig.eDPFEnable;
+        f.dpfDetect = (d.eDPFEnable & CI_DPF_DETECT_ENABLED) != 0;
+        f.dpfWrite = f.dpfDetect && (bits & CI_DPF_WRITE_MAP_ENABLED) != 0;
+        f.dpfRead = (bits & CI_DPF_READ_MAP_ENABLED) != 0 && settings.defectMap != nullptr && settings.defectCount > 0;
+        f.dpfThreshold =
+            f.depth >= 8 ? int32_t(d.ui8Threshold) << (f.depth - 8) : int32_t(d.ui8Threshold) >> (8 - f.depth);
+        f.dpfWeight = d.ui8Weight;
+    }
+
     // ---- scalers, grids and bands
     {
         const int32_t hoff = int32_t(st.sHistStats.ui16InputOffset) - 256, hscale = st.sHistStats.ui16InputScale;
@@ -529,6 +574,14 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         Band &b = m.bands[i];
         sizeBand(b, f, maxOut, vw, scaled);
         b.acc.clear();
+        if (f.dpfDetect || f.dpfRead) {
+            for (auto *v : {&b.dpfUp, &b.dpfDn, &b.dpfCur}) {
+                atLeast(*v, f.W);
+            }
+            atLeast(b.dpfMark, f.W);
+        }
+        b.dpfFixed = 0;
+        b.dpfEntries.clear();
         if (i > 0) {
             // the same outputs, with the band's own scratch row for tiled layouts
             isp::PlaneWriter Band::*const writers[] = {&Band::deWriter, &Band::rawWriter, &Band::hdrWriter,
@@ -558,6 +611,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     if (outputs.statistics != nullptr) {
         isp::WriteStatistics(m.total, f, error, settings.privateValue, m_flicker, outputs.statistics);
     }
+    writeDefects(m.bands.data(), nBands, outputs);
     if (result != nullptr) {
         result->sizes = sizes;
         result->frameError = error;

@@ -495,6 +495,10 @@ void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
         b.deWriter.commit(y);
     }
 
+    if (f.dpfDetect || f.dpfRead) {
+        DefectRow(f, b, y, own, raw);
+    }
+
     // black level and raw look-up table
     const uint16_t *lutE = m.frontLut[c0].data(), *lutO = m.frontLut[c0 + 1].data();
     for (uint32_t x = 0; x < W; x += 2) {
@@ -652,6 +656,74 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     }
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
+    }
+}
+
+/* ---- defective pixels ---- */
+
+void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw) {
+    const uint32_t W = f.W, H = f.H;
+    // same-colour neighbours two rows and two columns away, mirrored inside the window
+    const uint32_t yu = y >= 2 ? y - 2 : (y + 2 < H ? y + 2 : y);
+    const uint32_t yd = y + 2 < H ? y + 2 : (y >= 2 ? y - 2 : y);
+    b.dpfCur.assign(raw, raw + W);
+    if (f.dpfRead) {
+        std::fill(b.dpfMark.begin(), b.dpfMark.begin() + W, uint8_t(0));
+    }
+    gatherRaw(f, b, yu, b.dpfUp.data());
+    gatherRaw(f, b, yd, b.dpfDn.data());
+    const uint16_t *up = b.dpfUp.data(), *cur = b.dpfCur.data(), *dn = b.dpfDn.data();
+    const auto left = [W](uint32_t x) { return x >= 2 ? x - 2 : (x + 2 < W ? x + 2 : x); };
+    const auto right = [W](uint32_t x) { return x + 2 < W ? x + 2 : (x >= 2 ? x - 2 : x); };
+    const auto fix = [&](uint32_t x) {
+        const uint32_t l = left(x), r = right(x);
+        raw[x] = static_cast<uint16_t>((uint32_t(cur[l]) + cur[r] + up[x] + dn[x] + 2u) / 4u);
+    };
+    const int shift8 = int(f.depth) - 8; /* threshold and confidence count 8-bit codes */
+    uint32_t fixed = 0;
+    if (f.dpfDetect) {
+        for (uint32_t x = 0; x < W; x++) {
+            const uint32_t l = left(x), r = right(x);
+            const uint16_t n[8] = {cur[l], cur[r], up[l], up[x], up[r], dn[l], dn[x], dn[r]};
+            int32_t lo = n[0], hi = n[0];
+            for (int i = 1; i < 8; i++) {
+                lo = std::min<int32_t>(lo, n[i]);
+                hi = std::max<int32_t>(hi, n[i]);
+            }
+            const int32_t limit = f.dpfThreshold + f.dpfWeight * (hi - lo) / 16;
+            const int32_t v = cur[x];
+            const int32_t excess = v > hi + limit ? v - hi - limit : (v < lo - limit ? lo - limit - v : 0);
+            if (excess == 0) {
+                continue;
+            }
+            fix(x);
+            fixed++;
+            if (f.dpfRead) {
+                b.dpfMark[x] = 1;
+            }
+            if (own && f.dpfWrite) {
+                const int32_t conf = shift8 >= 0 ? excess >> shift8 : excess << -shift8;
+                const uint32_t w0 = (x & 0x1FFFu) | (y & 0x1FFFu) << 16;
+                const uint32_t w1 =
+                    uint32_t(v & 0xFFFF) | uint32_t(std::min(conf, 255)) << 16 | (v > hi ? 0x80000000u : 0u);
+                b.dpfEntries.push_back(uint64_t(w0) | uint64_t(w1) << 32);
+            }
+        }
+    }
+    if (f.dpfRead) {
+        // a pixel already corrected (detected, or listed twice) is corrected and counted once
+        const uint16_t *map = f.settings->defectMap;
+        for (uint32_t i = 0; i < f.settings->defectCount; i++) {
+            const uint32_t x = map[2 * i];
+            if (map[2 * i + 1] == y && x < W && !b.dpfMark[x]) {
+                fix(x);
+                b.dpfMark[x] = 1;
+                fixed++;
+            }
+        }
+    }
+    if (own) {
+        b.dpfFixed += fixed;
     }
 }
 

@@ -99,6 +99,10 @@ protected:
         settings.info = &view.info;
         settings.gamma = &conn->sGammaLUT;
         settings.privateValue = shot->ui8PrivateValue;
+        if (!view.defectMap.empty()) {
+            settings.defectMap = view.defectMap.data();
+            settings.defectCount = static_cast<uint32_t>(view.defectMap.size() / 2);
+        }
         norva_sim::IspInputFrame input;
         input.samples = samples.data();
         input.width = kWidth;
@@ -289,3 +293,38 @@ TEST_F(CaptureModel, FrameTimestampsRunInOrderBeforeTheInterrupt) {
         ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
     }
 }
+
+namespace {
+
+/** The defect read map travels with the pipeline's registration; the device corrects its pixels in each frame. */
+class CaptureModelDefects : public CaptureModel {
+protected:
+    void arrange(MC_PIPELINE &mc) override {
+        CaptureModel::arrange(mc);
+        mc.sDPF.eDPFEnable = CI_DPF_READ_MAP_ENABLED;
+        mc.sDPF.apDefectInput = defects;
+        mc.sDPF.ui32NDefect = 3;
+        mc.sDPF.ui32OutputMapSize = 64;
+    }
+    QOR_UINT16 defects[6] = {5, 3, 40, 20, 7, 30};
+};
+
+TEST_F(CaptureModelDefects, ReadMapReachesTheFramesAndTheCounters) {
+    startWith(2, 2, 2);
+    norva_sim::SimPipelineView view;
+    ASSERT_TRUE(norva_sim::GetSimPipeline(pipelineId(), &view));
+    EXPECT_EQ(view.defectMap, std::vector<uint16_t>(defects, defects + 6));
+    ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
+    insert(scene.samples);
+    CI_SHOT *shot = nullptr;
+    ASSERT_EQ(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
+    expectModelOutput(shot, scene.samples);
+    EXPECT_EQ(word(shot->pStatistics, norva_sim::stats_layout::kDpfCounters), 3u);
+    EXPECT_EQ(word(shot->pStatistics, norva_sim::stats_layout::kDpfCounters + 4), 0u);
+    ASSERT_NE(shot->pDPFMap, nullptr);
+    EXPECT_EQ(word(shot->pDPFMap, 0), 0u); /* nothing detected: the area holds no entry */
+    EXPECT_EQ(CI_DatagenWaitProcessedFrame(dg, QOR_FALSE), QOR_RES_OK);
+    ASSERT_EQ(CI_PipelineReleaseShot(pipe, shot), QOR_RES_OK);
+}
+
+} // namespace

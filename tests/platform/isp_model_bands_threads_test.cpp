@@ -356,4 +356,60 @@ TEST(IspModelBands, SameBytesForEveryThreadCountAndCodePath) {
     unsetenv("NORVA_SIM_BASELINE");
 }
 
+/** Hashes of cases with the defective-pixel block on: detection, a read map and a write area of random size. */
+std::vector<uint64_t> defectHashes(norva_sim::IspModel &model) {
+    std::vector<uint64_t> out;
+    for (uint32_t i = 0; i < 120; i++) {
+        Case c(i);
+        Rng r{i * 40503ull + 7};
+        CI_MODULE_DPF &d = c.reg.sDefectivePixels;
+        d.eDPFEnable = r.chance(80) ? CI_DPF_DETECT_ENABLED : 0;
+        d.ui8Threshold = static_cast<QOR_UINT8>(r.below(40));
+        d.ui8Weight = static_cast<QOR_UINT8>(r.below(64));
+        c.info.dpfConfig.eDPFEnable =
+            static_cast<QOR_UINT8>(d.eDPFEnable | CI_DPF_WRITE_MAP_ENABLED | CI_DPF_READ_MAP_ENABLED);
+        std::vector<uint16_t> readMap;
+        const uint32_t w = 2 * (c.reg.sImagerInterface.ui16ImagerSize[0] + 1u) + 4;
+        const uint32_t h = 2 * (c.reg.sImagerInterface.ui16ImagerSize[1] + 1u) + 4;
+        for (uint32_t k = r.below(30); k > 0; k--) {
+            readMap.push_back(static_cast<uint16_t>(r.below(w)));
+            readMap.push_back(static_cast<uint16_t>(r.below(h)));
+        }
+        c.settings.defectMap = readMap.empty() ? nullptr : readMap.data();
+        c.settings.defectCount = static_cast<uint32_t>(readMap.size() / 2);
+        std::vector<uint8_t> map(8 * r.below(300) + r.below(8), 0x77);
+        c.outputs.defectOutput = map.data();
+        c.outputs.defectOutputSize = map.size();
+        out.push_back(fnv(c.run(model), map.data(), map.size()));
+    }
+    return out;
+}
+
+TEST(IspModelBands, DefectivePixelsSameBytesForEveryThreadCountAndCodePath) {
+    std::vector<uint64_t> reference;
+    for (const bool baseline : {false, true}) {
+        if (baseline) {
+            setenv("NORVA_SIM_BASELINE", "1", 1);
+        } else {
+            unsetenv("NORVA_SIM_BASELINE");
+        }
+        for (unsigned threads = 1; threads <= 4; threads++) {
+            SCOPED_TRACE(testing::Message()
+                         << threads << " threads, " << (baseline ? "baseline" : "vector") << " code");
+            norva_sim::SimWorkerPool pool(threads);
+            norva_sim::IspModel model;
+            model.setWorkers(&pool);
+            const std::vector<uint64_t> h = defectHashes(model);
+            if (reference.empty()) {
+                reference = h;
+                continue;
+            }
+            for (size_t i = 0; i < h.size(); i++) {
+                ASSERT_EQ(h[i], reference[i]) << "configuration " << i;
+            }
+        }
+    }
+    unsetenv("NORVA_SIM_BASELINE");
+}
+
 } // namespace

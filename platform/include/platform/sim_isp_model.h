@@ -74,6 +74,12 @@ struct IspFrameSettings {
     CI_MODULE_LSH_MAT lshConfig{};
     /** Stamped in the status word. */
     uint8_t privateValue = 0;
+    /**
+     * Defect read map of the defective-pixel block: `defectCount` pairs {x, y} of window pixels, corrected when
+     * the read-map bit of info->dpfConfig.eDPFEnable is set. Pairs outside the window are ignored.
+     */
+    const uint16_t *defectMap = nullptr;
+    uint32_t defectCount = 0;
 };
 
 /**
@@ -101,6 +107,9 @@ struct IspFrameOutputs {
     IspOutputBuffer hdrExtraction; /* config.eHDRExtType (BGR_101010_32) */
     IspOutputBuffer raw2D;         /* config.eRaw2DExtraction (TIFF Bayer) */
     uint8_t *statistics = nullptr; /* kIspStatsSize bytes */
+    /** Defect write map: 8-byte entries of the detected pixels, as many as fit (the rest is zeroed). */
+    uint8_t *defectOutput = nullptr;
+    size_t defectOutputSize = 0;
 };
 
 /** Sizes in pixels of the images a frame produces. */

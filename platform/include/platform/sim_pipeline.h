@@ -35,6 +35,8 @@ struct SimPipelineView {
     int lastAppliedMask = 0;
     uint32_t activeMatrix = 0; /* 0: none */
     std::map<uint32_t, SimMatrix> matrices;
+    /** Defect read map (pairs {x, y}), copied through apDefectInput at registration or with update group 256. */
+    std::vector<uint16_t> defectMap;
 };
 
 /** The device's view of pipeline `id`; false when it is not registered. */
