@@ -21,7 +21,7 @@ void Put32(Bytes &b, size_t at, long v) {
         b[at + i] = static_cast<unsigned char>((static_cast<unsigned long>(v) >> (8 * i)) & 0xFF);
 }
 
-struct BmpSpec {
+struct BmpLayout {
     long width = 4, height = 2;
     int bits = 8;
     long compression = 0;
@@ -31,8 +31,8 @@ struct BmpSpec {
     std::vector<unsigned> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080}; /* 0xRRGGBB */
 };
 
-/* A bitmap file of a 14-byte file header, an info header of spec.headerSize bytes, the palette and the data. */
-Bytes MakeBmp(const BmpSpec &s, const Bytes &data) {
+/* A bitmap file of a 14-byte file header, an info header of layout.headerSize bytes, the palette and the data. */
+Bytes MakeBmp(const BmpLayout &s, const Bytes &data) {
     const size_t pal = s.bits < 24 ? s.palette.size() * 4 : 0;
     const size_t info = static_cast<size_t>(s.headerSize < 40 ? 40 : s.headerSize);
     Bytes b(14 + info + pal, 0);
@@ -57,7 +57,7 @@ Bytes MakeBmp(const BmpSpec &s, const Bytes &data) {
 }
 
 /* Palette indexes of the decoded image, one per pixel in image order (top row first). */
-std::vector<int> Indexes(const CImageBase &im, const BmpSpec &s) {
+std::vector<int> Indexes(const CImageBase &im, const BmpLayout &s) {
     std::vector<int> out;
     for (long i = 0; i < long(im.width) * im.height; ++i) {
         const unsigned rgb =
@@ -145,7 +145,7 @@ TEST(BmpOracle, HandMadeRunLengthStreamsDecodeLikePublicTools) {
     FMT_REQUIRE_TOOL("bmptopnm");
     FMT_REQUIRE_TOOL("convert-im6.q16");
     const std::string dir = nrvtest::TempDir("bmp_handmade");
-    BmpSpec rle4;
+    BmpLayout rle4;
     rle4.width = 6;
     rle4.bits = 4;
     rle4.compression = 2;
@@ -154,7 +154,7 @@ TEST(BmpOracle, HandMadeRunLengthStreamsDecodeLikePublicTools) {
     std::string msg;
     EXPECT_EQ(LoadBmp(rle4Path, &msg), PamValues("bmptopnm " + rle4Path + " 2>/dev/null"));
     /* netpbm does not take delta codes; ImageMagick does. */
-    BmpSpec delta;
+    BmpLayout delta;
     delta.width = delta.height = 3;
     delta.compression = 1;
     const std::string deltaPath = dir + "/delta.bmp";
@@ -186,58 +186,58 @@ TEST(BmpOracle, LibraryOutputReadsIdenticallyInPublicTools) {
 TEST(Bmp, RowsPalettesAndRunLengthVectors) {
     struct Vector {
         const char *what;
-        BmpSpec spec;
+        BmpLayout layout;
         Bytes data;
         std::vector<int> indexes; /* image order, top row first */
     };
-    auto spec = [](long w, long h, int bits, long compression) {
-        BmpSpec s;
+    auto layout = [](long w, long h, int bits, long compression) {
+        BmpLayout s;
         s.width = w;
         s.height = h;
         s.bits = bits;
         s.compression = compression;
         return s;
     };
-    BmpSpec sixteen = spec(2, 1, 4, 0);
+    BmpLayout sixteen = layout(2, 1, 4, 0);
     sixteen.palette.resize(16, 0x010101);
     sixteen.palette[15] = 0xABCDEF;
     sixteen.clrUsed = 0;
-    BmpSpec topDown = spec(2, -2, 8, 0);
-    BmpSpec shortPalette = spec(2, 1, 4, 0);
+    BmpLayout topDown = layout(2, -2, 8, 0);
+    BmpLayout shortPalette = layout(2, 1, 4, 0);
     shortPalette.palette.resize(2);
     const Vector kVectors[] = {
-        {"1-bit 0x80", spec(8, 1, 1, 0), {0x80, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0}},
-        {"8-bit rows bottom first", spec(2, 2, 8, 0), {1, 2, 0, 0, 3, 4, 0, 0}, {3, 4, 1, 2}},
+        {"1-bit 0x80", layout(8, 1, 1, 0), {0x80, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {"8-bit rows bottom first", layout(2, 2, 8, 0), {1, 2, 0, 0, 3, 4, 0, 0}, {3, 4, 1, 2}},
         {"8-bit rows top first", topDown, {1, 2, 0, 0, 3, 4, 0, 0}, {1, 2, 3, 4}},
         {"4-bit, 16 entries when none are counted", sixteen, {0xF1, 0, 0, 0}, {15, 1}},
         {"index past a short palette reads entry 0", shortPalette, {0x15, 0, 0, 0}, {1, 0}},
-        {"RLE8 run, end of line", spec(4, 2, 8, 1), {3, 5, 0, 0, 0, 1}, {0, 0, 0, 0, 5, 5, 5, 0}},
-        {"RLE4 run", spec(6, 1, 4, 2), {5, 0x12, 0, 1}, {1, 2, 1, 2, 1, 0}},
-        {"RLE8 absolute 3 + pad", spec(4, 1, 8, 1), {0, 3, 1, 2, 3, 0, 1, 4, 0, 1}, {1, 2, 3, 4}},
-        {"RLE4 absolute 5 + pad", spec(6, 1, 4, 2), {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x10, 0, 1}, {1, 2, 3, 4, 5, 1}},
-        {"RLE4 absolute 4, no pad", spec(5, 1, 4, 2), {0, 4, 0x12, 0x34, 1, 0x50, 0, 1}, {1, 2, 3, 4, 5}},
+        {"RLE8 run, end of line", layout(4, 2, 8, 1), {3, 5, 0, 0, 0, 1}, {0, 0, 0, 0, 5, 5, 5, 0}},
+        {"RLE4 run", layout(6, 1, 4, 2), {5, 0x12, 0, 1}, {1, 2, 1, 2, 1, 0}},
+        {"RLE8 absolute 3 + pad", layout(4, 1, 8, 1), {0, 3, 1, 2, 3, 0, 1, 4, 0, 1}, {1, 2, 3, 4}},
+        {"RLE4 absolute 5 + pad", layout(6, 1, 4, 2), {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x10, 0, 1}, {1, 2, 3, 4, 5, 1}},
+        {"RLE4 absolute 4, no pad", layout(5, 1, 4, 2), {0, 4, 0x12, 0x34, 1, 0x50, 0, 1}, {1, 2, 3, 4, 5}},
         /* Pixels past the end of a row are dropped, as other readers do. */
-        {"RLE8 run passing the row end", spec(2, 2, 8, 1), {3, 4, 0, 0, 1, 5, 0, 1}, {5, 0, 4, 4}},
-        {"RLE8 absolute run passing the row end", spec(2, 1, 8, 1), {0, 3, 1, 2, 3, 0, 0, 1}, {1, 2}},
-        {"RLE8 delta", spec(3, 3, 8, 1), {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}, {3, 3, 0, 0, 0, 2, 1, 0, 0}},
-        {"RLE8 with a 4-bit palette index past it", spec(2, 1, 4, 1), {1, 200, 1, 1, 0, 1}, {0, 1}},
+        {"RLE8 run passing the row end", layout(2, 2, 8, 1), {3, 4, 0, 0, 1, 5, 0, 1}, {5, 0, 4, 4}},
+        {"RLE8 absolute run passing the row end", layout(2, 1, 8, 1), {0, 3, 1, 2, 3, 0, 0, 1}, {1, 2}},
+        {"RLE8 delta", layout(3, 3, 8, 1), {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}, {3, 3, 0, 0, 0, 2, 1, 0, 0}},
+        {"RLE8 with a 4-bit palette index past it", layout(2, 1, 4, 1), {1, 200, 1, 1, 0, 1}, {0, 1}},
     };
     const std::string dir = nrvtest::TempDir("bmp_vectors");
     for (const Vector &v : kVectors) {
         const std::string path = dir + "/v.bmp";
-        nrvtest::WriteBytes(path, MakeBmp(v.spec, v.data));
+        nrvtest::WriteBytes(path, MakeBmp(v.layout, v.data));
         CImageBmp im;
         ASSERT_EQ(Str(im.LoadFileHeader(path.c_str(), nullptr)), "(success)") << v.what;
         ASSERT_EQ(Str(im.LoadFileData(0)), "(success)") << v.what;
-        EXPECT_EQ(Indexes(im, v.spec), v.indexes) << v.what;
-        if (v.spec.bits < 24) {
+        EXPECT_EQ(Indexes(im, v.layout), v.indexes) << v.what;
+        if (v.layout.bits < 24) {
             EXPECT_EQ(Str(im.LoadFileData(0)), "Palette not loaded") << v.what;
             EXPECT_TRUE(im.IsDataLoaded()) << v.what;
         }
     }
     {
         /* 24-bit: blue, green, red per pixel, rows padded to four bytes. */
-        BmpSpec s = spec(3, 2, 24, 0);
+        BmpLayout s = layout(3, 2, 24, 0);
         Bytes data(24, 0);
         data[0] = 1;  /* bottom row, pixel 0, blue */
         data[11] = 9; /* padding */
@@ -306,48 +306,48 @@ TEST(Bmp, DamagedFilesAreRefusedAndLeaveNoPlanes) {
         const char *headerMessage;
         const char *dataMessage;
     };
-    auto with = [](void (*edit)(BmpSpec &), const Bytes &data) {
-        BmpSpec s;
+    auto with = [](void (*edit)(BmpLayout &), const Bytes &data) {
+        BmpLayout s;
         edit(s);
         return MakeBmp(s, data);
     };
     const Bytes rows(8, 1);
-    Bytes wrongType = MakeBmp(BmpSpec(), rows);
+    Bytes wrongType = MakeBmp(BmpLayout(), rows);
     wrongType[0] = 'X';
-    const Bytes full = MakeBmp(BmpSpec(), rows);
+    const Bytes full = MakeBmp(BmpLayout(), rows);
     const Bad kBad[] = {
         {"short file header", Bytes(full.begin(), full.begin() + 10), "Error reading file header", nullptr},
         {"wrong type", wrongType, "Invalid file header", nullptr},
         {"short info header", Bytes(full.begin(), full.begin() + 30), "Error reading info header", nullptr},
-        {"12-byte info header", with([](BmpSpec &s) { s.headerSize = 12; }, rows), "Invalid file header", nullptr},
-        {"two planes", with([](BmpSpec &s) { s.planes = 2; }, rows), "Unsupported plane format", nullptr},
-        {"16 bits", with([](BmpSpec &s) { s.bits = 16; }, rows), "Unsupported bit depth", nullptr},
-        {"32 bits", with([](BmpSpec &s) { s.bits = 32; }, rows), "Unsupported bit depth", nullptr},
-        {"zero width", with([](BmpSpec &s) { s.width = 0; }, rows), "Invalid file header", nullptr},
-        {"65535 x 65535", with([](BmpSpec &s) { s.width = s.height = 65535; }, Bytes(40, 0)), "Invalid file header",
+        {"12-byte info header", with([](BmpLayout &s) { s.headerSize = 12; }, rows), "Invalid file header", nullptr},
+        {"two planes", with([](BmpLayout &s) { s.planes = 2; }, rows), "Unsupported plane format", nullptr},
+        {"16 bits", with([](BmpLayout &s) { s.bits = 16; }, rows), "Unsupported bit depth", nullptr},
+        {"32 bits", with([](BmpLayout &s) { s.bits = 32; }, rows), "Unsupported bit depth", nullptr},
+        {"zero width", with([](BmpLayout &s) { s.width = 0; }, rows), "Invalid file header", nullptr},
+        {"65535 x 65535", with([](BmpLayout &s) { s.width = s.height = 65535; }, Bytes(40, 0)), "Invalid file header",
          nullptr},
         {"short palette", Bytes(full.begin(), full.begin() + 60), "Error reading palette", nullptr},
-        {"huge colour count", with([](BmpSpec &s) { s.clrUsed = 0xFFFFFFFFL; }, rows), "Error reading palette",
+        {"huge colour count", with([](BmpLayout &s) { s.clrUsed = 0xFFFFFFFFL; }, rows), "Error reading palette",
          nullptr},
-        {"compression 3", with([](BmpSpec &s) { s.compression = 3; }, rows), nullptr, "Unsupported compression"},
-        {"run-length 24 bits", with([](BmpSpec &s) { s.bits = 24, s.compression = 1; }, rows), nullptr,
+        {"compression 3", with([](BmpLayout &s) { s.compression = 3; }, rows), nullptr, "Unsupported compression"},
+        {"run-length 24 bits", with([](BmpLayout &s) { s.bits = 24, s.compression = 1; }, rows), nullptr,
          "Unsupported compression"},
-        {"30000 x 30000 24-bit in 100 bytes", with([](BmpSpec &s) { s.width = s.height = 30000, s.bits = 24; }, rows),
+        {"30000 x 30000 24-bit in 100 bytes", with([](BmpLayout &s) { s.width = s.height = 30000, s.bits = 24; }, rows),
          nullptr, "Error reading image data (3)"},
         {"8192 x 8192 run-length in 100 bytes",
-         with([](BmpSpec &s) { s.width = s.height = 8192, s.compression = 1; }, Bytes{0, 1}), nullptr,
+         with([](BmpLayout &s) { s.width = s.height = 8192, s.compression = 1; }, Bytes{0, 1}), nullptr,
          "Error reading image data (5)"},
-        {"short rows", with([](BmpSpec &) {}, Bytes(5, 1)), nullptr, "Error reading image data (1)"},
-        {"no end of bitmap", with([](BmpSpec &s) { s.compression = 1; }, Bytes{2, 1, 0, 0}), nullptr,
+        {"short rows", with([](BmpLayout &) {}, Bytes(5, 1)), nullptr, "Error reading image data (1)"},
+        {"no end of bitmap", with([](BmpLayout &s) { s.compression = 1; }, Bytes{2, 1, 0, 0}), nullptr,
          "Error reading image data (5)"},
-        {"cut delta", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 2, 1}), nullptr,
+        {"cut delta", with([](BmpLayout &s) { s.compression = 1; }, Bytes{0, 2, 1}), nullptr,
          "Error reading image data (6)"},
-        {"cut absolute run", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 4, 1, 2}), nullptr,
+        {"cut absolute run", with([](BmpLayout &s) { s.compression = 1; }, Bytes{0, 4, 1, 2}), nullptr,
          "Error reading image data (7)"},
-        {"missing pad byte", with([](BmpSpec &s) { s.compression = 1; }, Bytes{0, 3, 1, 2, 3}), nullptr,
+        {"missing pad byte", with([](BmpLayout &s) { s.compression = 1; }, Bytes{0, 3, 1, 2, 3}), nullptr,
          "Error reading image data (8)"},
         /* Width 0 would keep a delta code from ever reducing its column; refused before any decoding. */
-        {"run-length width 0", with([](BmpSpec &s) { s.width = 0, s.compression = 1; }, Bytes{0, 2, 5, 5, 0, 1}),
+        {"run-length width 0", with([](BmpLayout &s) { s.width = 0, s.compression = 1; }, Bytes{0, 2, 5, 5, 0, 1}),
          "Invalid file header", nullptr},
     };
     const std::string dir = nrvtest::TempDir("bmp_bad");

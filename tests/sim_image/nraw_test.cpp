@@ -29,8 +29,8 @@ const Case kCases[] = {
 const char *const kGenerator = R"(
 import numpy as np, struct, sys
 d = sys.argv[1]
-for i, spec in enumerate(sys.argv[2:]):
-    t, w, h, bd, bps, bayer, ver = map(int, spec.split(','))
+for i, item in enumerate(sys.argv[2:]):
+    t, w, h, bd, bps, bayer, ver = map(int, item.split(','))
     hd = b'NRAW' + struct.pack('<8H', w, h, bd, bps, bayer, ver, 3 if i == 0 else 0, t) + bytes(12)
     hd += struct.pack('<I', 0x1234 if i == 0 else 0) + (b'1.2' if i == 0 else b'').ljust(14, b'\0')
     hd += b''.ljust(30, b'\0') + (b'CamX' if i == 0 else b'').ljust(32, b'\0')
