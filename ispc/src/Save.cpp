@@ -576,6 +576,21 @@ QOR_RESULT Finish(Save &s, QOR_RESULT ret) {
     return ret != QOR_RES_OK ? ret : closed;
 }
 
+/** Opens a one-shot file, writes one shot into it with `write`, logs a failure naming `what`, and closes it. */
+template <typename Write>
+QOR_RESULT SaveOnce(const Pipeline &context, Save::SaveType t, const std::string &name, const char *what, Write write) {
+    Save s;
+    QOR_RESULT ret = s.open(t, context, name);
+    if (ret != QOR_RES_OK) {
+        return ret;
+    }
+    ret = write(s);
+    if (ret != QOR_RES_OK) {
+        QOR_LOG_ERROR(kTag, "failed to save %s to '%s'\n", what, name.c_str());
+    }
+    return Finish(s, ret);
+}
+
 } // namespace
 
 QOR_RESULT Save::Single(const Pipeline &context, const Shot &shot, SaveType t, const std::string &name) {
@@ -583,55 +598,19 @@ QOR_RESULT Save::Single(const Pipeline &context, const Shot &shot, SaveType t, c
         QOR_LOG_ERROR(kTag, "ISPC::Save::Bytes is not supported - use a specific function\n");
         return QOR_RES_NOT_SUPPORTED;
     }
-    Save s;
-    QOR_RESULT ret = s.open(t, context, name);
-    if (ret != QOR_RES_OK) {
-        return ret;
-    }
-    ret = s.save(shot);
-    if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(kTag, "failed to save output to '%s'\n", name.c_str());
-    }
-    return Finish(s, ret);
+    return SaveOnce(context, t, name, "output", [&](Save &f) { return f.save(shot); });
 }
 
 QOR_RESULT Save::SingleDPF(const Pipeline &context, const Shot &shot, const std::string &name) {
-    Save s;
-    QOR_RESULT ret = s.open(Bytes, context, name);
-    if (ret != QOR_RES_OK) {
-        return ret;
-    }
-    ret = s.saveDPF(shot);
-    if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(kTag, "failed to save DPF output to '%s'\n", name.c_str());
-    }
-    return Finish(s, ret);
+    return SaveOnce(context, Bytes, name, "DPF output", [&](Save &f) { return f.saveDPF(shot); });
 }
 
 QOR_RESULT Save::SingleENS(const Pipeline &context, const Shot &shot, const std::string &name) {
-    Save s;
-    QOR_RESULT ret = s.open(Bytes, context, name);
-    if (ret != QOR_RES_OK) {
-        return ret;
-    }
-    ret = s.saveENS(shot);
-    if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(kTag, "failed to save ENS output to '%s'\n", name.c_str());
-    }
-    return Finish(s, ret);
+    return SaveOnce(context, Bytes, name, "ENS output", [&](Save &f) { return f.saveENS(shot); });
 }
 
 QOR_RESULT Save::SingleStats(const Pipeline &context, const Shot &shot, const std::string &name) {
-    Save s;
-    QOR_RESULT ret = s.open(Bytes, context, name);
-    if (ret != QOR_RES_OK) {
-        return ret;
-    }
-    ret = s.saveStats(shot);
-    if (ret != QOR_RES_OK) {
-        QOR_LOG_ERROR(kTag, "failed to save statistics output to '%s'\n", name.c_str());
-    }
-    return Finish(s, ret);
+    return SaveOnce(context, Bytes, name, "statistics output", [&](Save &f) { return f.saveStats(shot); });
 }
 
 QOR_RESULT Save::SingleHDF(const Pipeline &context, const CI_BUFFER &hdrBuffer, const std::string &name) {
