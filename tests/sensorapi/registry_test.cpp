@@ -27,21 +27,12 @@ const std::vector<std::string> kNames = {
     "IMX335",      "IMX327",   "ZYNQ",   "GC8034",   "GC5035",   "IMX662",   "IMX477_0", "IMX477_1",
 };
 
-// The create functions of the drivers that are not built yet, as the registry holds them.
-struct PendingDriver {
-    const char *name;
-    const char *createFunction;
-};
-const PendingDriver kPending[] = {
-    {"OV2718_0", "OV2718_Create_0"}, {"OV2718_1", "OV2718_Create_1"}, {"IMX415", "IMX415_Create"},
-    {"IMX335", "IMX335_Create"},     {"IMX327", "IMX327_Create"},     {"GC8034", "GC8034_Create"},
-    {"IMX662", "IMX662_Create"},
-};
-// The entries whose driver is built: the data-generator pseudo-sensor, the framework drivers and the stand-alone
+// Every entry has its driver built: the data-generator pseudo-sensor, the framework drivers and the stand-alone
 // drivers.
 const char *const kBuilt[] = {"DOR Idazida", "OV4689_0", "OV4689_1", "OV5647_0", "OV5647_1", "OV5695_0", "OV5695_1",
                               "OV5695_2",    "IMX219_0", "IMX219_1", "IMX477_0", "IMX477_1", "GC5035",   "OV10823_0",
-                              "OV10823_1",   "AR330",    "OV4688",   "S5K3P9",   "ZYNQ"};
+                              "OV10823_1",   "AR330",    "OV4688",   "S5K3P9",   "ZYNQ",     "OV2718_0", "OV2718_1",
+                              "IMX415",      "IMX335",   "IMX327",   "GC8034",   "IMX662"};
 
 // The number a caller finds for a name, as the sensor wrapper looks it up.
 int SensorNumber(const char *name) {
@@ -73,24 +64,10 @@ TEST_F(SensorRegistry, ListsEveryDriverNameInSensorNumberOrder) {
     EXPECT_EQ(SensorNumber("ZYNQ"), 20);
 }
 
-TEST_F(SensorRegistry, DriversNotBuiltYetRefuseCreationAndSayWhich) {
-    // Every entry is either built or pending.
-    ASSERT_EQ(sizeof(kPending) / sizeof(kPending[0]) + sizeof(kBuilt) / sizeof(kBuilt[0]), kNames.size());
+TEST_F(SensorRegistry, EveryEntryHasItsDriver) {
+    ASSERT_EQ(sizeof(kBuilt) / sizeof(kBuilt[0]), kNames.size());
     for (const char *built : kBuilt)
         EXPECT_GE(SensorNumber(built), 0) << built;
-    for (const PendingDriver &d : kPending) {
-        SCOPED_TRACE(d.name);
-        const int number = SensorNumber(d.name);
-        ASSERT_GE(number, 0);
-        SENSOR_FUNCS stale{};
-        SENSOR_HANDLE h = &stale; // an old value must not survive
-        QOR_RESULT r = -1;
-        const Log log = CaptureLog([&] { r = Sensor_Initialise(static_cast<QOR_UINT16>(number), &h); });
-        EXPECT_EQ(r, QOR_RES_NOT_SUPPORTED);
-        EXPECT_EQ(h, nullptr);
-        EXPECT_EQ(log, Log{SensorError(d.createFunction,
-                                       std::string("sensor ") + d.name + " is not available in this build")});
-    }
 }
 
 TEST_F(SensorRegistry, InitialiseChecksTheHandlePointerBeforeTheNumber) {

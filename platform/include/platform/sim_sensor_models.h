@@ -88,6 +88,32 @@ std::shared_ptr<RegisterSensorModel> AttachOv5647(SensorWiring wiring);
 std::shared_ptr<RegisterSensorModel> AttachOv5695(SensorWiring wiring);
 /** OV10823 (0x10): register groups, flips by 2x2 cells, BGGR. */
 std::shared_ptr<RegisterSensorModel> AttachOv10823(SensorWiring wiring);
+/** OV2718 (0x36): revision register 0x300D (0xE1; `setFixed` changes it), flips by 2x2 cells, BGGR. */
+std::shared_ptr<RegisterSensorModel> AttachOv2718(SensorWiring wiring);
+/** IMX415 (0x1A): standby 0x3000/0x3002, REGHOLD 0x3001, flips by 2x2 cells, GBRG. */
+std::shared_ptr<RegisterSensorModel> AttachImx415(SensorWiring wiring);
+/** IMX335 (0x1A): as the IMX415, RGGB; exposure lines and row time in half rows. */
+std::shared_ptr<RegisterSensorModel> AttachImx335(SensorWiring wiring);
+/** IMX327 (0x1A): as the IMX415, RGGB, 18-bit frame length, shutter SHS1. */
+std::shared_ptr<RegisterSensorModel> AttachImx327(SensorWiring wiring);
+/** IMX662 (0x1A): as the IMX415, RGGB, conversion gain and HDR mode. */
+std::shared_ptr<RegisterSensorModel> AttachImx662(SensorWiring wiring);
+/** GC8034 (0x37, 1-byte addresses, page register 0xFE): flips by pixel, RGGB unflipped. */
+std::shared_ptr<RegisterSensorModel> AttachGc8034(SensorWiring wiring);
+/** The GC8034's lens actuator at 0x0C: one 2-byte write carries a 10-bit code (0 at power-on). */
+class Gc8034Lens : public I2cDevice {
+public:
+    unsigned addressWidth() const override { return 1; }
+    uint8_t readRegister(uint16_t /*reg*/) override { return 0; }
+    void writeRegister(uint16_t reg, uint8_t value) override;
+    uint16_t code() const;
+    unsigned writes() const;
+
+private:
+    uint16_t code_ = 0;
+    unsigned writes_ = 0;
+};
+std::shared_ptr<Gc8034Lens> AttachGc8034Lens(unsigned bus);
 /** GC5035 (0x37, 1-byte addresses, page register 0xFE): flips by pixel, RGGB unflipped. */
 std::shared_ptr<RegisterSensorModel> AttachGc5035(SensorWiring wiring);
 
