@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,6 +65,23 @@ norva_sim::SensorWiring at27() {
     return w;
 }
 
+norva_sim::SensorWiring at37() {
+    norva_sim::SensorWiring w;
+    w.clockMHz = 37.125;
+    return w;
+}
+
+/** The second slot of the board: bus 2, its own power lines, port and PHY 1. */
+norva_sim::SensorWiring at24Slot1() {
+    norva_sim::SensorWiring w;
+    w.clockMHz = 24.0;
+    w.bus = 2;
+    w.pwdnLine = 13;
+    w.resetLine = 12;
+    w.port = 1;
+    return w;
+}
+
 const std::vector<Driver> &drivers() {
     static const std::vector<Driver> d = {
         {"OV5647_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv5647, 1920},
@@ -72,11 +90,23 @@ const std::vector<Driver> &drivers() {
         {"IMX219_0", 0x02, 1920, 1080, at24(), norva_sim::AttachImx219, 1920},
         {"IMX477_0", 0x01, 1920, 1080, at24(), norva_sim::AttachImx477, 1920},
         {"GC5035", 0x00, 2592, 1944, at24(), norva_sim::AttachGc5035, 1920},
+        {"OV2718_0", 0x00, 1920, 1080, at24(), norva_sim::AttachOv2718, 1920},
+        {"IMX415", 0x0B, 1932, 1096, at37(), norva_sim::AttachImx415, 1932},
+        {"IMX335", 0x00, 2592, 1944, at27(), norva_sim::AttachImx335, 1920},
+        {"IMX327", 0x01, 1920, 1080, at37(), norva_sim::AttachImx327, 1920},
+        {"IMX662", 0x02, 1936, 1100, at24(), norva_sim::AttachImx662, 1936},
+        {"GC8034", 0x10, 1632, 1224, at24Slot1(), norva_sim::AttachGc8034, 1632},
     };
     return d;
 }
 
-class CameraOnFrameworkDrivers : public norva_test::BoardTest {
+/** The case as printed in CTest: the registry name. */
+void PrintTo(const Driver &d, std::ostream *os) { *os << d.name << " mode " << d.mode; }
+
+/** The case's name in CTest: the registry name. */
+std::string DriverName(const testing::TestParamInfo<Driver> &info) { return info.param.name; }
+
+class CameraOnFrameworkDrivers : public norva_test::BoardTest, public testing::WithParamInterface<Driver> {
 protected:
     void TearDown() override {
         norva_test::stderrOf([&] { camera.reset(); });
@@ -91,7 +121,7 @@ protected:
         UseBoardIspDescription();
         norva_sim::SetVirtualClock(true);
         norva_test::BoardWiring board;
-        board.clockMHz = d.wiring.clockMHz == 27.0 ? "27.0" : "24.0";
+        board.clockMHz = std::to_string(d.wiring.clockMHz);
         WriteBoard(board);
         model = d.attach(d.wiring);
     }
@@ -135,63 +165,62 @@ protected:
     std::unique_ptr<Camera> camera;
 };
 
-TEST_F(CameraOnFrameworkDrivers, GreyPatchDoublesWithTheExposure) {
-    for (const Driver &d : drivers()) {
-        SCOPED_TRACE(d.name);
+TEST_P(CameraOnFrameworkDrivers, GreyPatchDoublesWithTheExposure) {
+    const Driver &d = GetParam();
+    wire(d);
+    Camera &c = programmed(d, 0);
+    ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+    const unsigned long e = 8000;
+    const std::vector<uint16_t> base = capture(c, d, e);
+    const std::vector<uint16_t> twice = capture(c, d, 2 * e);
+    ASSERT_EQ(base.size(), static_cast<size_t>(d.outWidth) * d.height);
+    ASSERT_EQ(twice.size(), base.size());
+    const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(d.width, d.height);
+    const double pedestal = norva_sim::SensorPedestal(10);
+    for (unsigned pos = 0; pos < 4; pos++) {
+        SCOPED_TRACE(pos);
+        const double b = meanOf(base, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
+        const double t = meanOf(twice, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
+        EXPECT_GT(b, 50.0);
+        // Whole rows on both sides: the ratio is two within the rounding of each exposure to a row.
+        EXPECT_NEAR(t / b, 2.0, 0.02);
+    }
+    ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
+    EXPECT_FALSE(model->state().streaming);
+}
+
+TEST_P(CameraOnFrameworkDrivers, ReportedBayerOrderIsTheFramesForEveryFlip) {
+    const Driver &d = GetParam();
+    for (int flip = 0; flip < 4; flip++) {
+        SCOPED_TRACE(std::string(d.name) + " flip " + std::to_string(flip));
         wire(d);
-        Camera &c = programmed(d, 0);
+        Camera &c = programmed(d, flip);
+        SENSOR_INFO info{};
+        ASSERT_EQ(Sensor_GetInfo(c.getSensor()->getHandle(), &info), QOR_RES_OK);
         ASSERT_EQ(c.startCapture(), QOR_RES_OK);
-        const unsigned long e = 8000;
-        const std::vector<uint16_t> base = capture(c, d, e);
-        const std::vector<uint16_t> twice = capture(c, d, 2 * e);
-        ASSERT_EQ(base.size(), static_cast<size_t>(d.outWidth) * d.height);
-        ASSERT_EQ(twice.size(), base.size());
-        const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(d.width, d.height);
-        const double pedestal = norva_sim::SensorPedestal(10);
-        for (unsigned pos = 0; pos < 4; pos++) {
-            SCOPED_TRACE(pos);
-            const double b = meanOf(base, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
-            const double t = meanOf(twice, d.outWidth, grey, pos & 1, pos >> 1) - pedestal;
-            EXPECT_GT(b, 50.0);
-            // Whole rows on both sides: the ratio is two within the rounding of each exposure to a row.
-            EXPECT_NEAR(t / b, 2.0, 0.02);
-        }
+        const std::vector<uint16_t> raw = capture(c, d, 8000);
+        const bool vflipped = model->state().vflip;
         ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
-        EXPECT_FALSE(model->state().streaming);
+        ASSERT_FALSE(raw.empty());
+        // The top band of the colour patches is red: red is its brightest position.
+        const norva_sim::SceneRect colours = {d.width * 4 / 10 & ~1u, d.height * 3 / 10 & ~1u, d.width * 6 / 10 & ~1u,
+                                              d.height * 4 / 10 & ~1u};
+        // A vertical flip moves the band to the bottom (where the sensor flips: the OV5647 keeps the
+        // orientation of its configuration whatever is asked).
+        const norva_sim::SceneRect band =
+            vflipped ? norva_sim::SceneRect{colours.x0, d.height - colours.y1, colours.x1, d.height - colours.y0}
+                     : colours;
+        unsigned rx = 0, ry = 0;
+        redOf(info.eBayerOriginal, &rx, &ry);
+        const double red = meanOf(raw, d.outWidth, band, rx, ry);
+        for (unsigned pos = 0; pos < 4; pos++) {
+            if ((pos & 1) == rx && (pos >> 1) == ry)
+                continue;
+            EXPECT_GT(red, meanOf(raw, d.outWidth, band, pos & 1, pos >> 1) + 50.0) << "position " << pos;
+        }
     }
 }
 
-TEST_F(CameraOnFrameworkDrivers, ReportedBayerOrderIsTheFramesForEveryFlip) {
-    for (const Driver &d : drivers()) {
-        for (int flip = 0; flip < 4; flip++) {
-            SCOPED_TRACE(std::string(d.name) + " flip " + std::to_string(flip));
-            wire(d);
-            Camera &c = programmed(d, flip);
-            SENSOR_INFO info{};
-            ASSERT_EQ(Sensor_GetInfo(c.getSensor()->getHandle(), &info), QOR_RES_OK);
-            ASSERT_EQ(c.startCapture(), QOR_RES_OK);
-            const std::vector<uint16_t> raw = capture(c, d, 8000);
-            const bool vflipped = model->state().vflip;
-            ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
-            ASSERT_FALSE(raw.empty());
-            // The top band of the colour patches is red: red is its brightest position.
-            const norva_sim::SceneRect colours = {d.width * 4 / 10 & ~1u, d.height * 3 / 10 & ~1u,
-                                                  d.width * 6 / 10 & ~1u, d.height * 4 / 10 & ~1u};
-            // A vertical flip moves the band to the bottom (where the sensor flips: the OV5647 keeps the
-            // orientation of its configuration whatever is asked).
-            const norva_sim::SceneRect band =
-                vflipped ? norva_sim::SceneRect{colours.x0, d.height - colours.y1, colours.x1, d.height - colours.y0}
-                         : colours;
-            unsigned rx = 0, ry = 0;
-            redOf(info.eBayerOriginal, &rx, &ry);
-            const double red = meanOf(raw, d.outWidth, band, rx, ry);
-            for (unsigned pos = 0; pos < 4; pos++) {
-                if ((pos & 1) == rx && (pos >> 1) == ry)
-                    continue;
-                EXPECT_GT(red, meanOf(raw, d.outWidth, band, pos & 1, pos >> 1) + 50.0) << "position " << pos;
-            }
-        }
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Drivers, CameraOnFrameworkDrivers, testing::ValuesIn(drivers()), DriverName);
 
 } // namespace
