@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "driver_common.h"
 #include "sensors/sensor_drivers.h"
+#include "sony_common.h"
 
 using namespace norva_drivers;
 
@@ -15,25 +15,21 @@ constexpr const char *kTag = IMX219_LOG_TAG;
 constexpr QOR_UINT32 kTableClock = 24000000;
 constexpr QOR_UINT8 kMaxAnalogueCode = 232; /* x10.67 */
 
-#define IMX_R(a, v) static_cast<QOR_UINT8>((a) >> 8), static_cast<QOR_UINT8>((a)&0xFF), static_cast<QOR_UINT8>(v)
-#define IMX_B16(a, v) IMX_R(a, ((v) >> 8) & 0xFF), IMX_R((a) + 1, (v)&0xFF)
-#define IMX_END 0xFF, 0xFF, 0xFF
-
 // Mode tables: access sequence, lanes, frame and line length, crop, output size, binning, bit depth, PLL, flips,
 // optional test pattern, then 20 ms and stream on.
 #define IMX219_MODE(LANES, VTS, W, H, BIN, MULT, PATTERN)                                                              \
-    IMX_R(0x30EB, 0x05), IMX_R(0x30EB, 0x0C), IMX_R(0x300A, 0xFF), IMX_R(0x300B, 0xFF), IMX_R(0x30EB, 0x05),           \
-        IMX_R(0x30EB, 0x09), IMX_R(0x0114, LANES), IMX_R(0x0128, 0x00), IMX_R(0x012A, 0x18), IMX_R(0x012B, 0x00),      \
-        IMX_B16(0x0160, VTS), IMX_B16(0x0162, 3448), IMX_B16(0x0164, (3280 - (W) * (BIN)) / 2),                        \
-        IMX_B16(0x0166, 3280 - (3280 - (W) * (BIN)) / 2 - 1), IMX_B16(0x0168, (2464 - (H) * (BIN)) / 2),               \
-        IMX_B16(0x016A, 2464 - (2464 - (H) * (BIN)) / 2 - 1), IMX_B16(0x016C, W), IMX_B16(0x016E, H),                  \
-        IMX_R(0x0170, 0x01), IMX_R(0x0171, 0x01), IMX_R(0x0172, 0x00), IMX_R(0x0174, (BIN) == 2 ? 0x01 : 0x00),        \
-        IMX_R(0x0175, (BIN) == 2 ? 0x01 : 0x00), IMX_R(0x018C, 0x0A), IMX_R(0x018D, 0x0A), IMX_R(0x0301, 0x05),        \
-        IMX_R(0x0303, 0x01), IMX_R(0x0304, 0x03), IMX_R(0x0305, 0x03), IMX_B16(0x0306, MULT), IMX_R(0x0309, 0x0A),     \
-        IMX_R(0x030B, 0x01), IMX_B16(0x030C, 0x72), IMX_R(0x0600, 0x00), IMX_R(0x0601, PATTERN), 0xFE, 20, 0x00,       \
-        IMX_R(0x0100, 0x01), IMX_END
+    SONY_R(0x30EB, 0x05), SONY_R(0x30EB, 0x0C), SONY_R(0x300A, 0xFF), SONY_R(0x300B, 0xFF), SONY_R(0x30EB, 0x05),      \
+        SONY_R(0x30EB, 0x09), SONY_R(0x0114, LANES), SONY_R(0x0128, 0x00), SONY_R(0x012A, 0x18), SONY_R(0x012B, 0x00), \
+        SONY_B16(0x0160, VTS), SONY_B16(0x0162, 3448), SONY_B16(0x0164, (3280 - (W) * (BIN)) / 2),                     \
+        SONY_B16(0x0166, 3280 - (3280 - (W) * (BIN)) / 2 - 1), SONY_B16(0x0168, (2464 - (H) * (BIN)) / 2),             \
+        SONY_B16(0x016A, 2464 - (2464 - (H) * (BIN)) / 2 - 1), SONY_B16(0x016C, W), SONY_B16(0x016E, H),               \
+        SONY_R(0x0170, 0x01), SONY_R(0x0171, 0x01), SONY_R(0x0172, 0x00), SONY_R(0x0174, (BIN) == 2 ? 0x01 : 0x00),    \
+        SONY_R(0x0175, (BIN) == 2 ? 0x01 : 0x00), SONY_R(0x018C, 0x0A), SONY_R(0x018D, 0x0A), SONY_R(0x0301, 0x05),    \
+        SONY_R(0x0303, 0x01), SONY_R(0x0304, 0x03), SONY_R(0x0305, 0x03), SONY_B16(0x0306, MULT),                      \
+        SONY_R(0x0309, 0x0A), SONY_R(0x030B, 0x01), SONY_B16(0x030C, 0x72), SONY_R(0x0600, 0x00),                      \
+        SONY_R(0x0601, PATTERN), 0xFE, 20, 0x00, SONY_R(0x0100, 0x01), SONY_END
 
-const QOR_UINT8 config_imx219[] = {IMX_END};
+const QOR_UINT8 config_imx219[] = {SONY_END};
 const QOR_UINT8 mode_3280x2464_21fps_2lanes[] = {IMX219_MODE(0x01, 2500, 3280, 2464, 1, 57, 0x00)};
 const QOR_UINT8 mode_3280x2464_30fps_4lanes[] = {IMX219_MODE(0x03, 2544, 3280, 2464, 1, 83, 0x00)};
 const QOR_UINT8 mode_1920x1080_30fps_2lanes[] = {IMX219_MODE(0x01, 1766, 1920, 1080, 1, 57, 0x00)};
@@ -42,7 +38,7 @@ const QOR_UINT8 mode_1920x1080_test_pattern_30fps_2lanes[] = {IMX219_MODE(0x01, 
 const QOR_UINT8 mode_1920x1080_test_pattern_60fps_2lanes[] = {IMX219_MODE(0x01, 1263, 1920, 1080, 1, 82, 0x02)};
 const QOR_UINT8 mode_3280x2464_test_pattern_2lanes[] = {IMX219_MODE(0x01, 2500, 3280, 2464, 1, 57, 0x02)};
 
-const QOR_UINT8 disableRegs[] = {IMX_R(0x0100, 0x00)};
+const QOR_UINT8 disableRegs[] = {SONY_R(0x0100, 0x00)};
 
 sensor_mode imx219_configs[] = {{3, config_imx219, 0, 3, 0, 0, 0}};
 sensor_mode imx219_modes[] = {
@@ -116,13 +112,8 @@ void IMX219_ApplyMode(CAM_STRUCT *psCam) {
     }
     const QOR_UINT8 flip = psCam->ui8CurrentFlipping;
     WriteTable(psCam, psCam->currModeReg, psCam->nModeRegisters, [flip](QOR_UINT8 *e) {
-        if (entryRegister(e, 2) == 0x0172) {
-            e[2] = static_cast<QOR_UINT8>(e[2] & ~3u);
-            if (flip & SENSOR_FLIP_VERTICAL)
-                e[2] |= 0x02;
-            if (flip & SENSOR_FLIP_HORIZONTAL)
-                e[2] |= 0x01;
-        }
+        if (entryRegister(e, 2) == 0x0172)
+            e[2] = SonyOrientation(e[2], flip, 0x02, 0x01);
     });
 }
 
@@ -147,7 +138,7 @@ void IMX219_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double 
 }
 
 QOR_RESULT IMX219_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context) {
-    QOR_UINT8 regs[] = {IMX_R(0x0157, 0), IMX_R(0x0158, 1), IMX_R(0x0159, 0), IMX_R(0x015A, 0), IMX_R(0x015B, 0)};
+    QOR_UINT8 regs[] = {SONY_R(0x0157, 0), SONY_R(0x0158, 1), SONY_R(0x0159, 0), SONY_R(0x015A, 0), SONY_R(0x015B, 0)};
     static_assert(sizeof(regs) == 15, "five entries");
     return SensorFuncSetExposureGain(hHandle, ui32Exposure, flGain, ui8Context, regs, sizeof regs, 0);
 }

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "driver_common.h"
 #include "sensors/sensor_drivers.h"
+#include "sony_common.h"
 
 using namespace norva_drivers;
 
@@ -16,50 +16,46 @@ constexpr const char *kTag = IMX477_LOG_TAG;
 constexpr QOR_UINT32 kTableClock = 24000000;
 constexpr double kPixelClockMHz = 840.0;
 
-#define IMX_R(a, v) static_cast<QOR_UINT8>((a) >> 8), static_cast<QOR_UINT8>((a)&0xFF), static_cast<QOR_UINT8>(v)
-#define IMX_B16(a, v) IMX_R(a, ((v) >> 8) & 0xFF), IMX_R((a) + 1, (v)&0xFF)
-#define IMX_END 0xFF, 0xFF, 0xFF
-
 // External clock, PLL, the vendor's analogue and black-level settings.
-const QOR_UINT8 config_common[] = {IMX_R(0x0136, 0x18),
-                                   IMX_R(0x0137, 0x00),
-                                   IMX_R(0x0808, 0x02),
-                                   IMX_R(0xE07A, 0x01),
-                                   IMX_R(0xE000, 0x00),
-                                   IMX_R(0x4AE9, 0x18),
-                                   IMX_R(0x4AEA, 0x08),
-                                   IMX_R(0xF61C, 0x04),
-                                   IMX_R(0xF61E, 0x04),
-                                   IMX_R(0x4AE9, 0x21),
-                                   IMX_R(0x4AEA, 0x80),
-                                   IMX_R(0x38A8, 0x1F),
-                                   IMX_R(0x38A9, 0xFF),
-                                   IMX_R(0x38AA, 0x1F),
-                                   IMX_R(0x38AB, 0xFF),
-                                   IMX_R(0x0301, 0x05),
-                                   IMX_R(0x0303, 0x02),
-                                   IMX_R(0x0305, 0x04),
-                                   IMX_R(0x0306, 0x01),
-                                   IMX_R(0x0307, 0x5E),
-                                   IMX_R(0x0309, 0x0C),
-                                   IMX_R(0x030B, 0x02),
-                                   IMX_R(0x030D, 0x02),
-                                   IMX_R(0x030E, 0x00),
-                                   IMX_R(0x030F, 0x96),
-                                   IMX_R(0x0310, 0x01),
-                                   IMX_R(0x0820, 0x07),
-                                   IMX_R(0x0821, 0x08),
-                                   IMX_R(0x3E20, 0x01),
-                                   IMX_R(0x3E37, 0x00),
-                                   IMX_END};
+const QOR_UINT8 config_common[] = {SONY_R(0x0136, 0x18),
+                                   SONY_R(0x0137, 0x00),
+                                   SONY_R(0x0808, 0x02),
+                                   SONY_R(0xE07A, 0x01),
+                                   SONY_R(0xE000, 0x00),
+                                   SONY_R(0x4AE9, 0x18),
+                                   SONY_R(0x4AEA, 0x08),
+                                   SONY_R(0xF61C, 0x04),
+                                   SONY_R(0xF61E, 0x04),
+                                   SONY_R(0x4AE9, 0x21),
+                                   SONY_R(0x4AEA, 0x80),
+                                   SONY_R(0x38A8, 0x1F),
+                                   SONY_R(0x38A9, 0xFF),
+                                   SONY_R(0x38AA, 0x1F),
+                                   SONY_R(0x38AB, 0xFF),
+                                   SONY_R(0x0301, 0x05),
+                                   SONY_R(0x0303, 0x02),
+                                   SONY_R(0x0305, 0x04),
+                                   SONY_R(0x0306, 0x01),
+                                   SONY_R(0x0307, 0x5E),
+                                   SONY_R(0x0309, 0x0C),
+                                   SONY_R(0x030B, 0x02),
+                                   SONY_R(0x030D, 0x02),
+                                   SONY_R(0x030E, 0x00),
+                                   SONY_R(0x030F, 0x96),
+                                   SONY_R(0x0310, 0x01),
+                                   SONY_R(0x0820, 0x07),
+                                   SONY_R(0x0821, 0x08),
+                                   SONY_R(0x3E20, 0x01),
+                                   SONY_R(0x3E37, 0x00),
+                                   SONY_END};
 
 // Mode tables: lanes, data format, frame and line length, output size, flips, test pattern, 20 ms, stream on.
 #define IMX477_MODE(LANES, BITS, HTS, VTS, W, H, PATTERN)                                                              \
-    IMX_R(0x0114, (LANES) == 4 ? 0x03 : 0x01), IMX_R(0x0112, BITS), IMX_R(0x0113, BITS), IMX_B16(0x0340, VTS),         \
-        IMX_B16(0x0342, HTS), IMX_B16(0x0344, (4056 - (W)) / 2), IMX_B16(0x0346, (3040 - (H)) / 2),                    \
-        IMX_B16(0x0348, 4056 - (4056 - (W)) / 2 - 1), IMX_B16(0x034A, 3040 - (3040 - (H)) / 2 - 1),                    \
-        IMX_B16(0x034C, W), IMX_B16(0x034E, H), IMX_R(0x0101, 0x00), IMX_R(0x0600, 0x00), IMX_R(0x0601, PATTERN),      \
-        0xFE, 20, 0x00, IMX_R(0x0100, 0x01), IMX_END
+    SONY_R(0x0114, (LANES) == 4 ? 0x03 : 0x01), SONY_R(0x0112, BITS), SONY_R(0x0113, BITS), SONY_B16(0x0340, VTS),     \
+        SONY_B16(0x0342, HTS), SONY_B16(0x0344, (4056 - (W)) / 2), SONY_B16(0x0346, (3040 - (H)) / 2),                 \
+        SONY_B16(0x0348, 4056 - (4056 - (W)) / 2 - 1), SONY_B16(0x034A, 3040 - (3040 - (H)) / 2 - 1),                  \
+        SONY_B16(0x034C, W), SONY_B16(0x034E, H), SONY_R(0x0101, 0x00), SONY_R(0x0600, 0x00), SONY_R(0x0601, PATTERN), \
+        0xFE, 20, 0x00, SONY_R(0x0100, 0x01), SONY_END
 
 const QOR_UINT8 mode_3840x2160_4lanes_30fps[] = {IMX477_MODE(4, 10, 5832, 4800, 3840, 2160, 0)};
 const QOR_UINT8 mode_1920x1080_4lanes_60fps[] = {IMX477_MODE(4, 10, 3076, 4550, 1920, 1080, 0)};
@@ -75,7 +71,7 @@ const QOR_UINT8 mode_4056x3040_test_pattern_2lanes[] = {IMX477_MODE(2, 12, 24000
 const QOR_UINT8 mode_1920x1080_test_pattern_4lanes[] = {IMX477_MODE(4, 12, 6370, 2198, 1920, 1080, 2)};
 const QOR_UINT8 mode_3840x2160_test_pattern_4lanes[] = {IMX477_MODE(4, 10, 10000, 3500, 3840, 2160, 2)};
 
-const QOR_UINT8 disableRegs[] = {IMX_R(0x0100, 0x00)};
+const QOR_UINT8 disableRegs[] = {SONY_R(0x0100, 0x00)};
 
 sensor_mode imx477_configs[] = {{3, config_common, 0, 3, 0, 0, 0}};
 sensor_mode imx477_modes[] = {
@@ -154,13 +150,8 @@ void IMX477_ApplyMode(CAM_STRUCT *psCam) {
     }
     const QOR_UINT8 flip = psCam->ui8CurrentFlipping;
     WriteTable(psCam, psCam->currModeReg, psCam->nModeRegisters, [flip](QOR_UINT8 *e) {
-        if (entryRegister(e, 2) == 0x0101) {
-            e[2] = static_cast<QOR_UINT8>(e[2] & ~3u);
-            if (flip & SENSOR_FLIP_VERTICAL)
-                e[2] |= 0x02;
-            if (flip & SENSOR_FLIP_HORIZONTAL)
-                e[2] |= 0x01;
-        }
+        if (entryRegister(e, 2) == 0x0101)
+            e[2] = SonyOrientation(e[2], flip, 0x02, 0x01);
     });
 }
 
@@ -181,7 +172,7 @@ void IMX477_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double 
 }
 
 QOR_RESULT IMX477_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context) {
-    QOR_UINT8 regs[] = {IMX_R(0x0204, 0), IMX_R(0x0205, 0), IMX_R(0x0202, 0), IMX_R(0x0203, 0)};
+    QOR_UINT8 regs[] = {SONY_R(0x0204, 0), SONY_R(0x0205, 0), SONY_R(0x0202, 0), SONY_R(0x0203, 0)};
     static_assert(sizeof(regs) == 12, "four entries");
     return SensorFuncSetExposureGain(hHandle, ui32Exposure, flGain, ui8Context, regs, sizeof regs, 0);
 }
