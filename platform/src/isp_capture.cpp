@@ -41,6 +41,7 @@ struct SimShot {
     uint32_t sizes[4] = {0, 0, 0, 0};
     uint8_t *statistics = nullptr;
     uint8_t *dpf = nullptr; /* defect write map */
+    uint8_t *ens = nullptr; /* encoder statistics */
     uint8_t *load = nullptr;
     uint64_t order = 0; /* trigger order while pending, completion order while finished */
     OutputPlan outputs[SIM_OUT_N];
@@ -303,6 +304,8 @@ bool processWithModel(Capture &c, SimShot &s, const SimPipelineView &v, const Si
     }
     outputs.defectOutput = s.dpf;
     outputs.defectOutputSize = s.dpf != nullptr ? s.sizes[1] : 0;
+    outputs.ensOutput = s.ens;
+    outputs.ensOutputSize = s.ens != nullptr ? s.sizes[2] : 0;
     IspFrameResult result;
     c.model.setWorkers(&IspModelWorkers());
     return c.model.process(input, settings, outputs, &result) == QOR_RES_OK && !result.frameError;
@@ -482,6 +485,8 @@ long addPool(CommandContext &ctx) {
             s.statistics = static_cast<uint8_t *>(m->host);
         if (i == 1)
             s.dpf = static_cast<uint8_t *>(m->host);
+        if (i == 2)
+            s.ens = static_cast<uint8_t *>(m->host);
         if (i == 3)
             s.load = static_cast<uint8_t *>(m->host);
     }

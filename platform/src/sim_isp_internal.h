@@ -7,7 +7,9 @@
  *                      demosaic, colour matrix, gamma, tone, colour conversion);
  *   sim_isp_stats.cpp  statistics (exposure, histograms, focus, white balance, auto white balance, flicker);
  *   sim_isp_scale.cpp  scalers and the encoder and display outputs (packing in sim_isp_pack.cpp);
- *   sim_isp_model.cpp  the per-frame driver: settings, row bands on the worker pool, the save structure.
+ *   sim_isp_model.cpp  the per-frame driver: settings, row bands on the worker pool, the save structure;
+ *   sim_isp_lca.cpp, sim_isp_aws.cpp, sim_isp_ens.cpp  lateral chromatic aberration, the black-body filter of the
+ *                      auto-white-balance statistics, the encoder statistics.
  *
  * A frame is cut into bands of window rows. Each band has its own ring of Bayer rows, scratch rows, 4:4:4 plane
  * rows, statistics accumulators and tiled-output scratch, so bands run on different threads without sharing
@@ -163,6 +165,14 @@ struct Band {
     std::vector<uint8_t> dpfMark; /* pixels of the row already corrected */
     uint32_t dpfFixed = 0;
     std::vector<uint64_t> dpfEntries;
+    // encoder statistics: couples and entropy per region of encoder lines (grown to the largest frame seen)
+    std::vector<uint32_t> ensCount, ensEntropy;
+};
+
+/** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
+struct LcaTable {
+    std::vector<uint32_t> col0, col1, row0, row1; /* source cells */
+    std::vector<uint16_t> colFrac, rowFrac;       /* weight of the second cell, 1/256 */
 };
 
 struct FrameContext;
@@ -209,6 +219,10 @@ struct IspModel::Impl {
     uint32_t hisRange[isp::kGrid][2]; /* columns [first, end) of each histogram grid tile */
     int hisTiles;
 
+    // lateral chromatic aberration: the white-balanced Bayer frame (grown only) and the red and blue positions
+    std::vector<uint16_t> lcaFrame;
+    isp::LcaTable lcaRed, lcaBlue;
+
     std::vector<isp::Band> bands;
     isp::Accumulators total;
     SimWorkerPool *workers = nullptr;
@@ -251,6 +265,17 @@ struct FrameContext {
     // defective pixels: detection (threshold on the depth's scale, weight in 16ths), read map, write map
     bool dpfDetect, dpfRead, dpfWrite;
     int32_t dpfThreshold, dpfWeight;
+    // encoder statistics: regions of 2^ensLog2Lines encoder lines, one couple in 2^ensSubExp measured
+    bool ens;
+    uint32_t ensLog2Lines, ensSubExp, ensRegions;
+    // lateral chromatic aberration: on when a coefficient is not 0; the white-balanced Bayer frame it resamples
+    bool lca;
+    uint16_t *lcaFrame;
+    // auto-white-balance cells near the black-body curve: quantum-efficiency offsets (1/32 of log2), the curve's
+    // slots (S5.10) and the distance allowed (U7.5)
+    int32_t awsQe[2];
+    int32_t awsCurveX[5], awsCurveY[5], awsCurveOffset[5], awsCurveBoundary[5];
+    int32_t awsBbDist;
 };
 
 /* Look-up tables (sim_isp_rows.cpp); each returns whether it was rebuilt. */
@@ -281,6 +306,27 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
 void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y);
 void WriteStatistics(const Accumulators &a, const FrameContext &f, bool error, uint8_t privateValue, uint8_t flicker,
                      uint8_t *out);
+
+/* Encoder statistics (sim_isp_ens.cpp). */
+/** Settings of the frame and the bands' regions, cleared (the bands `n` in use). */
+void PrepareEncoderStats(FrameContext &f, const IspFrameOutputs &outputs, bool encoder, Band *bands, unsigned n);
+/** Couples and entropy of encoder luma row `oy` (10-bit samples, `n` of them), into the band's region. */
+void EncoderStatsRow(const FrameContext &f, Band &b, uint32_t oy, const uint16_t *luma, uint32_t n);
+/** The regions of the bands summed in band order into the ENS area; regions past its end are dropped. */
+void WriteEncoderStats(const FrameContext &f, const Band *bands, unsigned n, const IspFrameOutputs &outputs);
+
+/* Lateral chromatic aberration (sim_isp_lca.cpp). */
+/** Whether the block is on for the frame; when it is, the sampling tables and the frame memory are ready. */
+bool PrepareLca(IspModel::Impl &m, FrameContext &f);
+/** The band's own rows up to the white balance, into the frame the block resamples (the taps count them). */
+void LcaBayerRows(const IspModel::Impl &m, const FrameContext &f, Band &b);
+/** Row y after the block: green as it was, red and blue resampled; padded and mirrored like BayerRow's rows. */
+void LcaRow(const IspModel::Impl &m, const FrameContext &f, uint32_t y, uint16_t *dst);
+
+/* Auto-white-balance black-body filter (sim_isp_aws.cpp). */
+void PrepareAwsFilter(FrameContext &f, const CI_PIPELINE &reg, const CI_PIPE_INFO &info);
+/** Whether a cell of these log2 values (U.5, 8-bit scale) lies within the distance of its curve line. */
+bool AwsNearCurve(const FrameContext &f, int32_t logR, int32_t logG, int32_t logB);
 
 /* Scalers and outputs (sim_isp_scale.cpp). */
 uint32_t FirstSourceRow(const Scaler &sc, uint32_t oy, uint32_t H);

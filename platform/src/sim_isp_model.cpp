@@ -281,12 +281,20 @@ void processBand(const IspModel::Impl &m, const FrameContext &f, Band &b) {
         return;
     }
     auto ring = [&b](uint32_t y) { return b.ring[y % 3].data(); };
+    // with the chromatic aberration block on, the Bayer rows (and their taps) were made before: resample them
+    auto bayerRow = [&](uint32_t y, bool own, uint16_t *dst) {
+        if (f.lca) {
+            isp::LcaRow(m, f, y, dst);
+        } else {
+            isp::BayerRow(m, f, b, y, own, dst);
+        }
+    };
     if (y0 > 0) {
-        isp::BayerRow(m, f, b, y0 - 1, false, ring(y0 - 1));
+        bayerRow(y0 - 1, false, ring(y0 - 1));
     }
-    isp::BayerRow(m, f, b, y0, y0 < y1, ring(y0));
+    bayerRow(y0, y0 < y1, ring(y0));
     if (y0 + 1 < H) {
-        isp::BayerRow(m, f, b, y0 + 1, y0 + 1 < y1, ring(y0 + 1));
+        bayerRow(y0 + 1, y0 + 1 < y1, ring(y0 + 1));
     }
     const uint32_t lastBayer = std::min(yEnd, H - 1);
     for (uint32_t y = y0; y < yEnd; y++) {
@@ -315,7 +323,7 @@ void processBand(const IspModel::Impl &m, const FrameContext &f, Band &b) {
         isp::EncoderRows(m, f, b, y);
         isp::DisplayRows(m, f, b, y);
         if (y + 2 <= lastBayer) {
-            isp::BayerRow(m, f, b, y + 2, y + 2 < y1, ring(y + 2));
+            bayerRow(y + 2, y + 2 < y1, ring(y + 2));
         }
     }
 }
@@ -329,6 +337,11 @@ struct BandJob {
 void runBand(void *context, unsigned index) {
     const BandJob &job = *static_cast<const BandJob *>(context);
     processBand(*job.m, *job.f, job.bands[index]);
+}
+
+void runLcaBand(void *context, unsigned index) {
+    const BandJob &job = *static_cast<const BandJob *>(context);
+    isp::LcaBayerRows(*job.m, *job.f, job.bands[index]);
 }
 
 } // namespace
@@ -528,6 +541,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         f.awsDark[kBlue] = a.ui16BlueDarkThresh;
         f.awsClipT[kRed] = a.ui16RedClipThresh, f.awsClipT[kGreen] = a.ui16GreenClipThresh,
         f.awsClipT[kBlue] = a.ui16BlueClipThresh;
+        isp::PrepareAwsFilter(f, reg, info);
     }
 
     // ---- defective pixels: detection from the registers, read and write maps from the pipeline information
@@ -593,7 +607,18 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         }
     }
 
+    isp::PrepareEncoderStats(f, outputs, enc, m.bands.data(), nBands);
+
     BandJob job{&m, &f, m.bands.data()};
+    if (isp::PrepareLca(m, f)) {
+        if (nBands == 1 || m.workers == nullptr) {
+            for (unsigned i = 0; i < nBands; i++) {
+                runLcaBand(&job, i);
+            }
+        } else {
+            m.workers->run(nBands, runLcaBand, &job);
+        }
+    }
     if (nBands == 1 || m.workers == nullptr) {
         for (unsigned i = 0; i < nBands; i++) {
             runBand(&job, i);
@@ -612,6 +637,7 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         isp::WriteStatistics(m.total, f, error, settings.privateValue, m_flicker, outputs.statistics);
     }
     writeDefects(m.bands.data(), nBands, outputs);
+    isp::WriteEncoderStats(f, m.bands.data(), nBands, outputs);
     if (result != nullptr) {
         result->sizes = sizes;
         result->frameError = error;

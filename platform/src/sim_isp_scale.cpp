@@ -217,6 +217,9 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
             if (oy + k < sc.outH) {
                 PackLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
                 b.encY.commit(oy + k);
+                if (f.ens) {
+                    EncoderStatsRow(f, b, oy + k, y[k], sc.outW);
+                }
             }
         }
         uint16_t *s0 = b.subC0.data(), *s2 = b.subC2.data();

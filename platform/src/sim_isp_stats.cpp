@@ -227,7 +227,8 @@ void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
         for (uint32_t cx = uint32_t(first); cx < end; cx++) {
             const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
             const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
-                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue];
+                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue] &&
+                                AwsNearCurve(f, log2[vr >> 4], log2[vg >> 4], log2[vb >> 4]);
             sr += in * log2[vr >> 4];
             sg += in * log2[vg >> 4];
             sb += in * log2[vb >> 4];

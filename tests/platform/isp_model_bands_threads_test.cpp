@@ -385,6 +385,76 @@ std::vector<uint64_t> defectHashes(norva_sim::IspModel &model) {
     return out;
 }
 
+/**
+ * Hashes of cases with chromatic aberration (random polynomials, centres and shifts), encoder statistics into an
+ * area of random size and the black-body filter of the auto-white-balance statistics (a random curve).
+ */
+std::vector<uint64_t> bayerBlockHashes(norva_sim::IspModel &model) {
+    std::vector<uint64_t> out;
+    for (uint32_t i = 0; i < 120; i++) {
+        Case c(i);
+        Rng r{i * 69069ull + 3};
+        CI_MODULE_LCA &l = c.reg.sChromaAberration;
+        for (int k = 0; k < 3; k++) {
+            for (int axis = 0; axis < 2; axis++) {
+                l.aCoeffRed[k][axis] = static_cast<QOR_INT16>(r.chance(60) ? r.range(-2048, 2047) : 0);
+                l.aCoeffBlue[k][axis] = static_cast<QOR_INT16>(r.chance(60) ? r.range(-2048, 2047) : 0);
+            }
+        }
+        for (int axis = 0; axis < 2; axis++) {
+            l.aOffsetRed[axis] = static_cast<QOR_UINT16>(r.below(200));
+            l.aOffsetBlue[axis] = static_cast<QOR_UINT16>(r.below(200));
+            l.aShift[axis] = static_cast<QOR_UINT8>(r.below(4));
+        }
+        c.info.config.eOutputConfig |= CI_SAVE_ENS;
+        c.reg.stats.sEncStats.ui8Log2NCouples = static_cast<QOR_UINT8>(r.below(3));
+        c.reg.stats.sEncStats.ui8SubExp = static_cast<QOR_UINT8>(r.below(3));
+        std::vector<uint8_t> ens(8 * r.below(30) + r.below(8), 0x55);
+        c.outputs.ensOutput = ens.data();
+        c.outputs.ensOutputSize = ens.size();
+        CI_MODULE_AWS &a = c.reg.stats.sAutoWhiteBalanceStats;
+        a.ui16Log2_R_Qeff = static_cast<QOR_UINT16>(r.range(-64, 64) & 0x1FFF);
+        a.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(r.range(-64, 64) & 0x1FFF);
+        a.ui16BbDist = static_cast<QOR_UINT16>(r.below(40));
+        CI_AWS_CURVE_COEFFS &k = c.info.sAWSCurveCoeffs;
+        for (int s = 0; s < 5; s++) {
+            k.aCurveCoeffX[s] = static_cast<QOR_INT16>(r.range(-1024, 1024));
+            k.aCurveCoeffY[s] = static_cast<QOR_INT16>(r.range(-1024, 1024));
+            k.aCurveOffset[s] = static_cast<QOR_INT16>(r.range(-1024, 1024));
+            k.aCurveBoundary[s] = static_cast<QOR_INT16>(r.range(-2048, 2048));
+        }
+        out.push_back(fnv(c.run(model), ens.data(), ens.size()));
+    }
+    return out;
+}
+
+TEST(IspModelBands, BayerBlocksSameBytesForEveryThreadCountAndCodePath) {
+    std::vector<uint64_t> reference;
+    for (const bool baseline : {false, true}) {
+        if (baseline) {
+            setenv("NORVA_SIM_BASELINE", "1", 1);
+        } else {
+            unsetenv("NORVA_SIM_BASELINE");
+        }
+        for (unsigned threads = 1; threads <= 4; threads++) {
+            SCOPED_TRACE(testing::Message()
+                         << threads << " threads, " << (baseline ? "baseline" : "vector") << " code");
+            norva_sim::SimWorkerPool pool(threads);
+            norva_sim::IspModel model;
+            model.setWorkers(&pool);
+            const std::vector<uint64_t> h = bayerBlockHashes(model);
+            if (reference.empty()) {
+                reference = h;
+                continue;
+            }
+            for (size_t i = 0; i < h.size(); i++) {
+                ASSERT_EQ(h[i], reference[i]) << "configuration " << i;
+            }
+        }
+    }
+    unsetenv("NORVA_SIM_BASELINE");
+}
+
 TEST(IspModelBands, DefectivePixelsSameBytesForEveryThreadCountAndCodePath) {
     std::vector<uint64_t> reference;
     for (const bool baseline : {false, true}) {

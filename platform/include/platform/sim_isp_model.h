@@ -110,6 +110,9 @@ struct IspFrameOutputs {
     /** Defect write map: 8-byte entries of the detected pixels, as many as fit (the rest is zeroed). */
     uint8_t *defectOutput = nullptr;
     size_t defectOutputSize = 0;
+    /** Encoder statistics (with CI_SAVE_ENS): 8-byte (counter, entropy) entries, one per region of lines. */
+    uint8_t *ensOutput = nullptr;
+    size_t ensOutputSize = 0;
 };
 
 /** Sizes in pixels of the images a frame produces. */
