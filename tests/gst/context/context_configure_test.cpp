@@ -301,3 +301,53 @@ TEST_F(ContextOnSensor, RegisteredNameGivesASensorCamera) {
 }
 
 } // namespace
+
+namespace {
+
+/** A control that does nothing, registered on the main camera under its identifier. */
+template <ISPC::ControlID ID> class IdleControl : public ISPC::ControlModuleBase<ID> {
+public:
+    IdleControl() : ISPC::ControlModuleBase<ID>("IDLE") {}
+    QOR_RESULT load(const ISPC::ParameterList &) override { return QOR_RES_OK; }
+    QOR_RESULT save(ISPC::ParameterList &, ISPC::ModuleBase::SaveType) const override { return QOR_RES_OK; }
+    QOR_RESULT update(const ISPC::Metadata &) override { return QOR_RES_OK; }
+    QOR_RESULT configureStatistics() override { return QOR_RES_OK; }
+    bool hasConverged() const override { return true; }
+
+protected:
+    QOR_RESULT programCorrection() override { return QOR_RES_OK; }
+};
+
+// A slave joins exactly the white-balance, tone-mapping, denoise, light-based and lens-shading controls of the
+// main context, and leaves them when it is destroyed.
+TEST_F(ContextConfigure, SlaveJoinsTheSharedControlsAndLeavesThem) {
+    defaultParams();
+    setupFiles(1, param->setupFiles[0]);
+    param->imager[1] = 0;
+    ASSERT_TRUE(preconfigureMain()) << log;
+    Camera &mainCamera = *main->pCamera;
+    ControlModule *controls[] = {new IdleControl<CTRL_AWB>(), new IdleControl<CTRL_AE>(),  new IdleControl<CTRL_AF>(),
+                                 new IdleControl<CTRL_TNM>(), new IdleControl<CTRL_DNS>(), new IdleControl<CTRL_LBC>(),
+                                 new IdleControl<CTRL_LSH>()};
+    for (ControlModule *c : controls)
+        ASSERT_EQ(mainCamera.registerControlModule(c), QOR_RES_OK);
+    slave.reset(new TestContext());
+    bool ok = false;
+    log = logOf([&] { ok = slave->preconfigureSlave(*main); });
+    ASSERT_TRUE(ok) << log;
+    const Pipeline *slavePipeline = slave->pCamera->getPipeline();
+    EXPECT_EQ(slave->sharedControls.size(), 5u);
+    for (ControlModule *c : controls) {
+        const bool shared = c->getModuleID() != CTRL_AE && c->getModuleID() != CTRL_AF;
+        EXPECT_EQ(c->hasPipeline(slavePipeline), shared) << "control " << c->getModuleID();
+        EXPECT_EQ(slave->sharedControls.count(c), shared ? 1u : 0u);
+        EXPECT_TRUE(c->hasPipeline(mainCamera.getPipeline()));
+    }
+    norva_test::stderrOf([&] { slave.reset(); });
+    for (ControlModule *c : controls) {
+        EXPECT_EQ(c->getPipelines().size(), 1u) << "control " << c->getModuleID();
+        EXPECT_TRUE(c->hasPipeline(mainCamera.getPipeline()));
+    }
+}
+
+} // namespace
