@@ -91,6 +91,11 @@ bool TestContext::configure(const TEST_PARAM &param, unsigned context, const ISP
         QOR_LOG_ERROR(kTag, "Illegal set of parameters for context %d\n", static_cast<int>(context));
         return false;
     }
+    if (pCamera != nullptr) {
+        // A context configures one camera in its life: a second one would leave the first behind.
+        QOR_LOG_ERROR(kTag, "camera already configured for context %d\n", iContext);
+        return false;
+    }
     param.populate(*this, static_cast<int>(context));
     if (main != nullptr) {
         if (!main->isCameraConfigured()) {

@@ -51,6 +51,16 @@ TEST_F(ContextConfigure, TwoSetupFilesLaterTagWinsAndOutputsEndOff) {
     EXPECT_TRUE(main->stopCapture()) << "a camera that does not capture stops without complaint";
 }
 
+TEST_F(ContextConfigure, SecondConfigurationIsRefused) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    Camera *first = main->pCamera;
+    const std::string e = logOf([&] { EXPECT_FALSE(main->preconfigure(*param, 1)); });
+    EXPECT_TRUE(contains(e, "camera already configured for context 0\n")) << e;
+    EXPECT_EQ(main->pCamera, first);
+    EXPECT_EQ(main->iContext, 0);
+}
+
 TEST_F(ContextConfigure, EmptyTokensBetweenColonsAreSkipped) {
     useScene(320, 240);
     const std::string a = writeFile("a.txt", "BLC_SYS_BLACK 12\n");
