@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "context_fixture.h"
 #include "ispc/DGCamera.h"
@@ -134,6 +135,25 @@ TEST_F(ContextConfigure, FrameCapHeldToTheFile) {
     EXPECT_EQ(IIFDG_ExtendedGetBlanking(h, &hb, &vb), QOR_RES_OK);
     EXPECT_EQ(hb, 120u);
     EXPECT_EQ(vb, 20u);
+
+    // The generator plays the file's five frames, then starts again at the first.
+    BufferFormat nv12;
+    nv12.format = YUV_420_PL12_8;
+    nv12.width = 320;
+    nv12.height = 240;
+    ASSERT_TRUE(main->configureOutput(nv12, nullptr));
+    Camera &c = *main->pCamera;
+    ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+    std::vector<QOR_UINT32> next;
+    for (int i = 0; i < 7; i++) {
+        ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+        Shot shot;
+        ASSERT_EQ(c.acquireShot(shot, true), QOR_RES_OK);
+        ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
+        next.push_back(IIFDG_ExtendedGetFrameNO(h));
+    }
+    EXPECT_EQ(next, (std::vector<QOR_UINT32>{1, 2, 3, 4, 0, 1, 2}));
+    EXPECT_TRUE(main->stopCapture());
 }
 
 TEST_F(ContextConfigure, FrameCapZeroKeepsTheGeneratorsOwn) {
