@@ -13,7 +13,7 @@
 #include <array>
 #include <cstddef>
 
-#include "testcontext.h"
+#include "bufferformat.h"
 
 G_BEGIN_DECLS
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "testcontext.h"
+#include "bufferformat.h"
 
 namespace {
 

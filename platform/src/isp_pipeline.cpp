@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/sim_capture.h"
 #include "platform/sim_isp.h"
@@ -30,7 +31,22 @@ const Range kGroupRanges[] = {
 
 struct PipelineRecord {
     SimPipelineView view;
+    /** The newest applied configurations, a ring of kConfigTraceDepth records filled once at registration. */
+    std::vector<SimConfigRecord> configTrace;
+    size_t configTraceNext = 0;
+    unsigned configTraceCount = 0;
 };
+
+/** Records what an update applied into the pipeline's ring (no allocation once registered). */
+void traceConfig(PipelineRecord &rec) {
+    SimConfigRecord &r = rec.configTrace[rec.configTraceNext];
+    r.update = rec.view.updates;
+    r.appliedMask = rec.view.lastAppliedMask;
+    r.decoded = rec.view.decoded;
+    rec.configTraceNext = (rec.configTraceNext + 1) % rec.configTrace.size();
+    if (rec.configTraceCount < rec.configTrace.size())
+        rec.configTraceCount++;
+}
 
 struct Registry {
     std::map<int, std::unique_ptr<PipelineRecord>> pipelines;
@@ -98,6 +114,7 @@ long registerPipeline(CommandContext &ctx) {
     v.registers.assign(kLoadSize, 0);
     memset(&v.decoded, 0, sizeof(v.decoded));
     v.nextPrivateValue = info->config.ui8PrivateValue;
+    rec->configTrace.resize(kConfigTraceDepth);
     const int id = v.id;
     registry().pipelines[id] = std::move(rec);
     ctx.file.extension<FilePipelines>().ids.push_back(id);
@@ -163,6 +180,7 @@ long configUpdate(CommandContext &ctx) {
     applyGroups(v, ls, mask);
     v.lastAppliedMask = mask;
     v.updates++;
+    traceConfig(*rec);
     return answer;
 }
 
@@ -291,6 +309,19 @@ bool GetSimPipeline(int id, SimPipelineView *out) {
         return false;
     *out = it->second->view;
     return true;
+}
+
+std::vector<SimConfigRecord> SimPipelineConfigTrace(int id) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    std::vector<SimConfigRecord> out;
+    auto it = registry().pipelines.find(id);
+    if (it == registry().pipelines.end())
+        return out;
+    const PipelineRecord &rec = *it->second;
+    const size_t n = rec.configTrace.size();
+    for (size_t i = 0; i < rec.configTraceCount; i++)
+        out.push_back(rec.configTrace[(rec.configTraceNext + n - rec.configTraceCount + i) % n]);
+    return out;
 }
 
 SimPipelineView *FindSimPipelineLocked(int id) {

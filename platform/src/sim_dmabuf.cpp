@@ -25,6 +25,7 @@ struct Dmabuf {
     std::mutex lock;
     std::map<int, int> buffers; /* device descriptor -> memfd (-1 until allocated) */
     int failNext[3] = {0, 0, 0};
+    bool absent = false;
     int allocations = 0;
     int exports = 0;
 };
@@ -45,6 +46,8 @@ int takeFault(Dmabuf &d, DmabufFault which) {
 int dmabufOpen(const char * /*path*/, int flags) {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
+    if (d.absent)
+        return -ENOENT;
     if (const int error = takeFault(d, DmabufFault::Open))
         return -error;
     if ((flags & O_ACCMODE) != O_RDWR)
@@ -115,6 +118,7 @@ void resetDmabuf() {
     std::lock_guard<std::mutex> guard(d.lock);
     for (int &f : d.failNext)
         f = 0;
+    d.absent = false;
     d.allocations = 0;
     d.exports = 0;
 }
@@ -129,6 +133,12 @@ void FailNextDmabuf(DmabufFault which, int error) {
     Dmabuf &d = dmabuf();
     std::lock_guard<std::mutex> guard(d.lock);
     d.failNext[static_cast<int>(which)] = error;
+}
+
+void SetDmabufAbsent(bool absent) {
+    Dmabuf &d = dmabuf();
+    std::lock_guard<std::mutex> guard(d.lock);
+    d.absent = absent;
 }
 
 DmabufCounters GetDmabufCounters() {

@@ -7,7 +7,7 @@
 
 #include "gstnorvabuf.h"
 #include "gstnorvavideoinfo.h"
-#include "testcontext.h"
+#include "bufferformat.h"
 
 // Crop bounds relative to another rectangle may start left of or above it.
 static_assert(std::is_signed<decltype(BufferFrameBounds::x)>::value &&

@@ -151,3 +151,23 @@ TEST_F(Dmabuf, Refusals) {
 }
 
 } // namespace
+
+// With the device absent every open fails with ENOENT until it is present again or the platform is reset.
+TEST_F(Dmabuf, AbsentDeviceCannotBeOpened) {
+    norva_sim::SetDmabufAbsent(true);
+    QOR_HANDLE h = nullptr;
+    for (int i = 0; i < 2; i++) {
+        const std::string e = norva_test::stderrOf([&] { EXPECT_EQ(DMABUF_Alloc(&h, 64), QOR_RES_FAILED); });
+        EXPECT_NE(e.find("Could not open DMABUF Device\n"), std::string::npos) << e;
+        EXPECT_EQ(h, nullptr);
+    }
+    EXPECT_EQ(norva_sim::GetDmabufCounters().openDevices, 0);
+    norva_sim::SetDmabufAbsent(false);
+    ASSERT_EQ(DMABUF_Alloc(&h, 64), QOR_RES_OK);
+    EXPECT_EQ(DMABUF_Free(h), QOR_RES_OK);
+    norva_sim::SetDmabufAbsent(true);
+    norva_sim::ResetPlatform();
+    h = nullptr;
+    ASSERT_EQ(DMABUF_Alloc(&h, 64), QOR_RES_OK) << "a reset makes the device present again";
+    EXPECT_EQ(DMABUF_Free(h), QOR_RES_OK);
+}

@@ -14,6 +14,9 @@ enum class DmabufFault { Open, Allocate, Export };
 /** The next open, allocate or export fails with the errno (0 cancels); ResetPlatform clears every fault. */
 void FailNextDmabuf(DmabufFault which, int error);
 
+/** While set, opening "/dev/dmabuf" fails with ENOENT, as on a board without the allocator; ResetPlatform clears it. */
+void SetDmabufAbsent(bool absent);
+
 struct DmabufCounters {
     int openDevices; /* device descriptors not closed */
     int allocations; /* allocate commands answered with success, since ResetPlatform */

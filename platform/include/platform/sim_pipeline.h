@@ -7,6 +7,7 @@
  * CI_PIPELINE_GET_LSH / SET_LSH / CHANGE_LSH. Observations and fault injection for tests.
  */
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -41,6 +42,20 @@ struct SimPipelineView {
 
 /** The device's view of pipeline `id`; false when it is not registered. */
 bool GetSimPipeline(int id, SimPipelineView *out);
+/** One configuration the device applied to a pipeline, as its decoder read it. */
+struct SimConfigRecord {
+    unsigned update = 0; /* SimPipelineView::updates after it was applied (1 for the first update) */
+    int appliedMask = 0; /* the update groups applied */
+    CI_PIPELINE decoded; /* the whole applied register image, decoded */
+};
+/** Depth of the per-pipeline configuration trace. */
+constexpr size_t kConfigTraceDepth = 8;
+/**
+ * The newest configurations applied to pipeline `id` (at most kConfigTraceDepth, oldest first), so a test can see
+ * what each pipeline received frame by frame; empty when it is not registered.
+ */
+std::vector<SimConfigRecord> SimPipelineConfigTrace(int id);
+
 /** The device's record of pipeline `id` (platform lock held), or null. */
 SimPipelineView *FindSimPipelineLocked(int id);
 /** Number of registered pipelines (all files). */

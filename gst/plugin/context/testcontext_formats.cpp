@@ -1,4 +1,4 @@
-#include "testcontext.h"
+#include "bufferformat.h"
 
 CI_BUFFTYPE BufferTypeFromPixelFormat(pxlFormat format) {
     // The display path takes RGB and the packed 4:4:4 formats; it is tested first, as the packed 4:4:4 formats

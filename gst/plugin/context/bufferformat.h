@@ -1,5 +1,5 @@
-#ifndef NORVA_GST_TESTCONTEXT_H
-#define NORVA_GST_TESTCONTEXT_H
+#ifndef NORVA_GST_BUFFERFORMAT_H
+#define NORVA_GST_BUFFERFORMAT_H
 
 /*
  * How a capture context describes its outputs and their buffers to the elements: the format of one output, the
@@ -39,4 +39,4 @@ CI_BUFFTYPE BufferTypeFromPixelFormat(pxlFormat format);
 /** "encoder", "display", "dataext", "hdrext", "hdrins", "raw2d"; null for CI_TYPE_NONE and unknown values. */
 const char *BufferTypeString(CI_BUFFTYPE type);
 
-#endif /* NORVA_GST_TESTCONTEXT_H */
+#endif /* NORVA_GST_BUFFERFORMAT_H */
