@@ -13,6 +13,7 @@
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/Sensor.h"
+#include "platform/sim_lens.h"
 #include "platform/sim_standalone_sensors.h"
 #include "support/board_fixture.h"
 #include "support/output_capture.h"
@@ -31,15 +32,22 @@ protected:
         BoardTest::TearDown();
     }
 
-    /** The camera with HIS, FLD, FOS and DNS (fld false leaves the flicker module out); the sensor enabled. */
-    ISPC::Camera &make(int mode = kS5k3p9Mode1080, bool fld = true) {
+    /**
+     * The camera with HIS, FLD, FOS and DNS (fld false leaves the flicker module out); with a lens scene, the focus
+     * lens (and its actuator) in front of the sensor instead of the bare actuator.
+     */
+    ISPC::Camera &make(int mode = kS5k3p9Mode1080, bool fld = true, const norva_sim::LensScene *lens = nullptr) {
         BoardWiring board;
         board.clockMHz = "24.0";
         WriteBoard(board);
         norva_sim::SensorWiring w;
         w.address = 0x2D;
         model = norva_sim::AttachS5k3p9(w);
-        actuator = norva_sim::AttachS5k3p9Actuator(w.bus);
+        if (lens != nullptr) {
+            lensActuator = norva_sim::AttachFocusLens(w.bus, w.port, *lens);
+        } else {
+            actuator = norva_sim::AttachS5k3p9Actuator(w.bus);
+        }
         const int id = ISPC::Sensor::GetSensorId("S5K3P9");
         EXPECT_GE(id, 0);
         camera.reset(new ISPC::Camera(0, id, mode, 0));
@@ -62,6 +70,7 @@ protected:
     std::unique_ptr<ISPC::Camera> camera;
     std::shared_ptr<norva_sim::S5k3p9Model> model;
     std::shared_ptr<norva_sim::S5k3p9Actuator> actuator;
+    std::shared_ptr<norva_sim::LensActuator> lensActuator;
     StatsSynth synth;
 };
 
