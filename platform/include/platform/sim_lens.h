@@ -16,10 +16,10 @@ namespace norva_sim {
 
 /** What the lens sees: where it is sharp, how fast it blurs away from there, how much detail there is. */
 struct LensScene {
-    double inFocus = 400;     /**< actuator code where the scene is sharp */
+    double inFocus = 400;      /**< actuator code where the scene is sharp */
     double blurPerCode = 0.02; /**< blur radius in Bayer cells per code away from inFocus */
-    double maxRadius = 32;    /**< radius of the blur at most, cells */
-    double texture = 0.5;     /**< contrast of the checker, 0..1 */
+    double maxRadius = 32;     /**< radius of the blur at most, cells */
+    double texture = 0.5;      /**< contrast of the checker, 0..1 */
 };
 
 /** The actuator of the lens: a register file at 0x0C whose code moves the lens. */
