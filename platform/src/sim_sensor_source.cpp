@@ -9,6 +9,7 @@
 
 #include "platform/sim_capture.h"
 #include "platform/sim_isp.h"
+#include "platform/sim_lens.h"
 #include "platform/sim_sensor.h"
 #include "sim_board_internal.h"
 #include "sim_gasket_internal.h"
@@ -110,6 +111,7 @@ public:
             const float v = pedestal + rad[i] * k + 0.5f;
             out[i] = static_cast<uint16_t>(v < top ? v : top);
         }
+        RenderThroughLens(port_, out, width_, height_, pedestal, top);
     }
 
     const std::vector<uint16_t> &frame() const { return frame_; }
