@@ -1,5 +1,9 @@
 #include "control_makers.h"
 
+#include "ispc/ControlAE.h"
+#include "ispc/ControlAF.h"
+#include "ispc/ControlDNS.h"
+
 const char *ControlLogName(ControlKind kind) {
     switch (kind) {
     case ControlKind::AE:
@@ -24,8 +28,22 @@ const char *ControlLogName(ControlKind kind) {
 }
 
 ISPC::ControlModule *CreateControl(ControlKind kind) {
-    // The control loops are separate classes of the control library; a kind creates its control once its class
-    // is part of the library. None is yet, so every kind answers null and the callers register nothing for it.
-    (void)kind;
+    // A kind whose control class is not part of the control library yet answers null, and the callers register
+    // nothing for it.
+    switch (kind) {
+    case ControlKind::AE:
+        return new ISPC::ControlAE(ControlLogName(kind));
+    case ControlKind::AF:
+        return new ISPC::ControlAF(ControlLogName(kind));
+    case ControlKind::DNS:
+        return new ISPC::ControlDNS(1.0, ControlLogName(kind));
+    case ControlKind::LBC:
+    case ControlKind::TNM:
+    case ControlKind::LSH:
+    case ControlKind::AWB:
+    case ControlKind::AWB_PID:
+    case ControlKind::AWB_Planckian:
+        break;
+    }
     return nullptr;
 }

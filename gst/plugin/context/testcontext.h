@@ -25,6 +25,10 @@
 #include "qor_types.h"
 #include "testparam.h"
 
+namespace ISPC {
+struct FNumberStatus;
+}
+
 /** One frame buffer of a context. */
 struct BufferInfo {
     int fd = -1;                  /**< dmabuf descriptor of an imported buffer; -1 for a driver buffer */
@@ -118,6 +122,31 @@ public:
     /** The driver's system time; all bits set without camera or when the driver fails. */
     QOR_UINT64 getSystemTime() const;
 
+    /* Runtime settings on the control loops. Setters: false (and no effect) without camera or control. */
+    /** The exposure control runs, and corrects the exposure only when enabled. */
+    bool enableAutoExposure(bool enable);
+    /** Sets the exposure target unless it already is the target. */
+    bool setAeTargetBrightness(double value);
+    double getAeTargetBrightness() const;
+    double getAeCurrentBrightness() const;
+    bool setMinAeGain(double gain);
+    bool setMaxAeGain(double gain);
+    bool setTargetAeGain(double gain);
+    bool setMinAeExposure(unsigned microseconds);
+    bool setMaxAeExposure(unsigned microseconds);
+    bool setTargetExposureTime(unsigned microseconds);
+    bool enableFlickerRejection(bool enable, double frequency);
+    double getFlickerRejectionFrequency() const;
+    bool enableAutoFlickerRejection(bool enable);
+    /** Backlight compensation of the exposure control. */
+    bool enableBlcAuto(bool enable);
+    bool setBlcLevel(double level);
+    double getBlcLevel() const;
+    double getAeApertureFactor() const;
+    void updateFNumber(const ISPC::FNumberStatus &status);
+    void setWavelength(double wavelength);
+    double getAfSharpness() const;
+
     /* Saving */
     bool saveImage(const ISPC::Shot &shot, const std::string &filename, ISPC::Save::SaveType type);
     int configureSaves();
@@ -126,6 +155,8 @@ public:
 
 private:
     template <class M> M *module() const;
+    /** The registered control of that class, or null. */
+    template <class C> C *control() const;
     unsigned gasket() const;
 };
 
@@ -133,6 +164,12 @@ template <class M> M *TestContext::module() const {
     if (pCamera == nullptr || pCamera->getPipeline() == nullptr)
         return nullptr;
     return static_cast<M *>(pCamera->getPipeline()->getModule(M::id));
+}
+
+template <class C> C *TestContext::control() const {
+    if (pCamera == nullptr)
+        return nullptr;
+    return dynamic_cast<C *>(pCamera->getControlModule(C::id));
 }
 
 #endif /* NORVA_GST_TESTCONTEXT_H */

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "control_makers.h"
+#include "ispc/ControlAE.h"
 #include "ispc/ModuleDNS.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleGMA.h"
@@ -78,6 +79,14 @@ void TestContext::configureAlgorithms(const ISPC::ParameterList &list) {
             pCamera->registerControlModule(c);
     }
     pCamera->loadControlParameters(list);
+
+    // The exposure control always runs and measures (its brightness feeds the frame's metadata) but drives the
+    // sensor only on request.
+    if (ISPC::ControlAE *ae = control<ISPC::ControlAE>()) {
+        ae->enableControl(true);
+        ae->enableCorrection(pParam->bControlAE[iContext]);
+    }
+    // The focus and denoise controls keep the enabled state they were created with.
 }
 
 bool TestContext::setBrightness(double value) {

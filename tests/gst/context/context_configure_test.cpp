@@ -236,7 +236,14 @@ TEST_F(ContextConfigure, SlaveBorrowsTheMainInput) {
     EXPECT_FALSE(slave->pCamera->ownsSensor());
     EXPECT_EQ(slave->getSensor(), main->getSensor());
     EXPECT_TRUE(slave->isCameraConfigured());
-    EXPECT_TRUE(slave->sharedControls.empty()) << "the main context has no control to share yet";
+    // The slave joins the main context's denoise control; exposure and focus stay the main context's own.
+    for (ControlID id : {CTRL_AE, CTRL_AF}) {
+        EXPECT_EQ(slave->sharedControls.count(main->pCamera->getControlModule(id)), 0u) << "control " << id;
+    }
+    ControlModule *dns = main->pCamera->getControlModule(CTRL_DNS);
+    ASSERT_NE(dns, nullptr);
+    EXPECT_EQ(slave->sharedControls.count(dns), 1u);
+    EXPECT_TRUE(dns->hasPipeline(slave->pCamera->getPipeline()));
     // Destroying the slave first, then the main context, returns every platform counter to zero (TearDown).
 }
 

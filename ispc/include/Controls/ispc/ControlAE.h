@@ -98,6 +98,7 @@ public:
     void setTargetExposureTime(microseconds_t exposure);
     microseconds_t getTargetExposureTime() const { return uiTargetExposureTime; }
     void enableCorrection(bool enable) { doAE = enable; }
+    bool isCorrectionEnabled() const { return doAE; }
 
     /* exposure plan and aperture */
     double getApertureFactor() const { return fApertureFactor; }

@@ -1,0 +1,217 @@
+// The main capture context's control loops: which controls it registers and runs after configuration, the runtime
+// settings that reach them, and the exposure loop closed on the data-generator camera.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "context_fixture.h"
+#include "ispc/ControlAE.h"
+#include "ispc/ControlAF.h"
+#include "ispc/ControlDNS.h"
+
+using namespace ISPC;
+using norva_test::contains;
+
+namespace {
+
+BufferFormat nv12(unsigned w, unsigned h) {
+    BufferFormat f;
+    f.format = YUV_420_PL12_8;
+    f.width = w;
+    f.height = h;
+    return f;
+}
+
+class ContextControls : public norva_test::ContextTest {
+protected:
+    template <class C> C *control() { return dynamic_cast<C *>(main->pCamera->getControlModule(C::id)); }
+};
+
+// After configuration the exposure control runs and measures always, but drives the sensor only with "-CT0_AE";
+// focus and denoise run as created.
+TEST_F(ContextControls, RegisteredControlsAndTheirStates) {
+    for (bool autoExposure : {false, true}) {
+        SCOPED_TRACE(autoExposure ? "-CT0_AE set" : "-CT0_AE not set");
+        defaultParams();
+        param->bControlAE[0] = autoExposure;
+        ASSERT_TRUE(preconfigureMain()) << log;
+        ControlAE *ae = control<ControlAE>();
+        ControlAF *af = control<ControlAF>();
+        ControlDNS *dns = control<ControlDNS>();
+        ASSERT_NE(ae, nullptr);
+        ASSERT_NE(af, nullptr);
+        ASSERT_NE(dns, nullptr);
+        EXPECT_STREQ(ae->getLoggingName(), "ISPC_CTRL_AE");
+        EXPECT_STREQ(af->getLoggingName(), "ISPC_CTRL_AF");
+        EXPECT_STREQ(dns->getLoggingName(), "ISPC_CTRL_DNS");
+        EXPECT_TRUE(ae->isEnabled());
+        EXPECT_EQ(ae->isCorrectionEnabled(), autoExposure);
+        EXPECT_TRUE(af->isEnabled());
+        EXPECT_TRUE(dns->isEnabled());
+        for (ControlModule *c :
+             {static_cast<ControlModule *>(ae), static_cast<ControlModule *>(af), static_cast<ControlModule *>(dns)}) {
+            EXPECT_TRUE(c->hasPipeline(main->pCamera->getPipeline())) << c->getLoggingName();
+        }
+        main->enableAutoExposure(!autoExposure);
+        EXPECT_TRUE(ae->isEnabled());
+        EXPECT_EQ(ae->isCorrectionEnabled(), !autoExposure);
+        norva_test::stderrOf([&] { main.reset(); });
+    }
+}
+
+// The setup file's exposure parameters reach the control when it loads.
+TEST_F(ContextControls, ExposureControlLoadsTheSetupFiles) {
+    useScene(320, 240);
+    setupFiles(0, writeFile("setup.txt", "AE_TARGET_BRIGHTNESS 0.25\nAE_FLICKER_FREQ 60\n"));
+    ASSERT_TRUE(preconfigureMain()) << log;
+    EXPECT_DOUBLE_EQ(main->getAeTargetBrightness(), 0.25);
+    EXPECT_DOUBLE_EQ(control<ControlAE>()->getFlickerFreqConfig(), 60.0);
+}
+
+// A new target is compared with the current target, not with the brightness the last frame measured: a target that
+// equals the measured brightness is a target all the same.
+TEST_F(ContextControls, TargetBrightnessComparedWithTheTarget) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    ASSERT_TRUE(main->setAeTargetBrightness(0.4));
+    EXPECT_DOUBLE_EQ(main->getAeTargetBrightness(), 0.4);
+    const double measured = main->getAeCurrentBrightness();
+    ASSERT_NE(measured, 0.4);
+    ASSERT_TRUE(main->setAeTargetBrightness(measured));
+    EXPECT_DOUBLE_EQ(main->getAeTargetBrightness(), measured);
+    ASSERT_TRUE(main->setAeTargetBrightness(measured));
+    EXPECT_DOUBLE_EQ(main->getAeTargetBrightness(), measured);
+}
+
+// Each exposure setting reaches the exposure control (values inside the data generator's ranges).
+TEST_F(ContextControls, ExposureSettingsReachTheControl) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    ControlAE &ae = *control<ControlAE>();
+    const Sensor &s = *main->getSensor();
+    const unsigned minExposure = static_cast<unsigned>(s.getMinExposure());
+    const unsigned maxExposure = static_cast<unsigned>(s.getMaxExposure());
+    const unsigned step = static_cast<unsigned>(std::max<unsigned long>(s.getExposureTimeStep(), 1));
+    const unsigned lo = (minExposure + 10 * step) / step * step, hi = (maxExposure / 2) / step * step;
+    ASSERT_LT(lo, hi);
+    const double gainLo = std::max(s.getMinGain(), 1.0), gainHi = std::min(s.getMaxGain(), 4.0);
+
+    EXPECT_TRUE(main->setMinAeExposure(lo));
+    EXPECT_TRUE(main->setMaxAeExposure(hi));
+    EXPECT_TRUE(main->setTargetExposureTime(hi / 2));
+    EXPECT_EQ(ae.getMinAeExposure(), lo);
+    EXPECT_EQ(ae.getMaxAeExposure(), hi);
+    EXPECT_EQ(ae.getTargetExposureTime(), hi / 2);
+
+    EXPECT_TRUE(main->setMinAeGain(gainLo));
+    EXPECT_TRUE(main->setMaxAeGain(gainHi));
+    EXPECT_TRUE(main->setTargetAeGain(gainHi));
+    EXPECT_DOUBLE_EQ(ae.getMinAeGain(), gainLo);
+    EXPECT_DOUBLE_EQ(ae.getMaxAeGain(), gainHi);
+    EXPECT_DOUBLE_EQ(ae.getTargetAeGain(), gainHi);
+
+    EXPECT_TRUE(main->enableFlickerRejection(true, 60.0));
+    EXPECT_TRUE(ae.getFlickerRejection());
+    EXPECT_DOUBLE_EQ(main->getFlickerRejectionFrequency(), 60.0);
+    EXPECT_TRUE(main->enableAutoFlickerRejection(true));
+    EXPECT_TRUE(ae.getAutoFlickerRejection());
+    EXPECT_TRUE(main->enableAutoFlickerRejection(false));
+
+    EXPECT_TRUE(main->enableBlcAuto(false));
+    EXPECT_TRUE(main->setBlcLevel(0.6));
+    EXPECT_FALSE(ae.getBlcAuto());
+    EXPECT_DOUBLE_EQ(main->getBlcLevel(), 0.6);
+    EXPECT_TRUE(main->enableBlcAuto(true));
+    EXPECT_TRUE(ae.getBlcAuto());
+
+    FNumberStatus f;
+    f.current = f.minimum = f.autoMin = f.autoMax = f.nextMin = f.nextMax = 2.0;
+    main->updateFNumber(f);
+    main->setWavelength(0.6);
+    EXPECT_DOUBLE_EQ(main->getAeApertureFactor(), ae.getApertureFactor());
+    EXPECT_EQ(main->getAfSharpness(), control<ControlAF>()->getSharpness());
+}
+
+// Without a camera, or with a context that has none of the controls, every setter refuses and every getter gives
+// its default.
+TEST(ContextWithoutControls, SettersRefuseGettersDefault) {
+    TestContext c;
+    EXPECT_FALSE(c.enableAutoExposure(true));
+    EXPECT_FALSE(c.setAeTargetBrightness(0.2));
+    EXPECT_FALSE(c.setMinAeGain(1.0));
+    EXPECT_FALSE(c.setMaxAeGain(2.0));
+    EXPECT_FALSE(c.setTargetAeGain(2.0));
+    EXPECT_FALSE(c.setMinAeExposure(100));
+    EXPECT_FALSE(c.setMaxAeExposure(1000));
+    EXPECT_FALSE(c.setTargetExposureTime(500));
+    EXPECT_FALSE(c.enableFlickerRejection(true, 50.0));
+    EXPECT_FALSE(c.enableAutoFlickerRejection(true));
+    EXPECT_FALSE(c.enableBlcAuto(true));
+    EXPECT_FALSE(c.setBlcLevel(0.5));
+    c.updateFNumber(FNumberStatus());
+    c.setWavelength(0.5);
+    EXPECT_EQ(c.getAeTargetBrightness(), 0.0);
+    EXPECT_EQ(c.getAeCurrentBrightness(), 0.0);
+    EXPECT_EQ(c.getFlickerRejectionFrequency(), 0.0);
+    EXPECT_EQ(c.getBlcLevel(), 0.0);
+    EXPECT_EQ(c.getAeApertureFactor(), 0.0);
+    EXPECT_EQ(c.getAfSharpness(), 0.0);
+}
+
+/* ---- the exposure loop closed through the context ---- */
+
+class ContextExposureLoop : public ContextControls {
+protected:
+    /** Mean of the encoder's luma plane once the exposure control settled on the target. */
+    double steadyLuma(double target) {
+        // The chart's black is 0: with the sensor's default black level subtracted its darker patches clip and the
+        // longest exposure could not reach the brighter targets.
+        useScene(640, 480);
+        setupFiles(0, writeFile("setup.txt", "BLC_SENSOR_BLACK 0 0 0 0\n"));
+        param->bControlAE[0] = true;
+        EXPECT_TRUE(preconfigureMain()) << log;
+        EXPECT_TRUE(main->configureOutput(nv12(320, 240), nullptr));
+        EXPECT_TRUE(main->setAeTargetBrightness(target));
+        Camera &c = *main->pCamera;
+        EXPECT_EQ(c.startCapture(), QOR_RES_OK);
+        const ControlAE &ae = *control<ControlAE>();
+        double luma = std::nan("");
+        int settled = 0;
+        for (int frame = 0; frame < kMaxFrames && settled < 3; frame++) {
+            EXPECT_EQ(c.enqueueShot(), QOR_RES_OK);
+            Shot shot;
+            EXPECT_EQ(c.acquireShot(shot, true), QOR_RES_OK);
+            settled = ae.hasConverged() ? settled + 1 : 0;
+            luma = meanLuma(shot);
+            EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
+        }
+        EXPECT_EQ(settled, 3) << "target " << target << " not reached in " << kMaxFrames << " frames";
+        EXPECT_TRUE(main->stopCapture());
+        norva_test::stderrOf([&] { main.reset(); });
+        return luma;
+    }
+
+    static double meanLuma(const Shot &shot) {
+        const unsigned char *y = shot.YUV.firstData();
+        double sum = 0;
+        for (unsigned row = 0; row < 240; row++)
+            for (unsigned col = 0; col < 320; col++)
+                sum += y[size_t(row) * shot.YUV.stride + col];
+        return sum / (320.0 * 240.0);
+    }
+
+    static constexpr int kMaxFrames = 60;
+};
+
+TEST_F(ContextExposureLoop, BrighterTargetsGiveBrighterFrames) {
+    std::vector<double> luma;
+    for (double target : {-0.5, 0.0, 0.5})
+        luma.push_back(steadyLuma(target));
+    RecordProperty("luma", testing::PrintToString(luma));
+    EXPECT_LT(luma[0] + 5.0, luma[1]);
+    EXPECT_LT(luma[1] + 5.0, luma[2]);
+}
+
+} // namespace
