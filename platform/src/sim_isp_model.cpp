@@ -78,6 +78,7 @@ void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE
             r->sYCCToRGB.aCoeff[i][j] = static_cast<QOR_INT16>(std::lround(y2r[i][j] * 512.0));
         }
     }
+    r->sRGBToYCC.aOffset[1] = 16 * 4;
     r->sYCCToRGB.aOffset[0] = -128 * 4;
     r->sYCCToRGB.aOffset[1] = -16 * 4;
     r->sYCCToRGB.aOffset[2] = -128 * 4;

@@ -645,8 +645,9 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
             coeff[3 * i + j] = pc.aCoeff[i][j];
         }
     }
-    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
-    const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1] + 64, pc.aOffset[2] + 512};
+    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the chroma mid-level
+    // only: the luma offset (the foot of a limited-range output) is the register's
+    const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
     if (!m.tnmIdentity) {
         const uint16_t *tnm = m.tnmLut.data();
