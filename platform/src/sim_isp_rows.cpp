@@ -163,37 +163,6 @@ bool BuildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass)
     return true;
 }
 
-bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
-    if (m.tnmValid && m.tnmKey.bBypassTNM == tnm.bBypassTNM &&
-        std::memcmp(m.tnmKey.aCurve, tnm.aCurve, sizeof(tnm.aCurve)) == 0) {
-        return false;
-    }
-    m.tnmValid = true;
-    m.tnmKey = tnm;
-    m.tnmLut.resize(1024);
-    Curve curve;
-    double kx[63], ky[63];
-    for (int i = 0; i < 63; i++) {
-        kx[i] = (i + 1) / 64.0;
-        ky[i] = tnm.aCurve[i] / 2048.0;
-    }
-    curve.set(kx, ky, 63, false);
-    for (int v = 0; v < 1024; v++) {
-        if (tnm.bBypassTNM) {
-            m.tnmLut[v] = static_cast<uint16_t>(v);
-            continue;
-        }
-        const double x = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
-        const double y = std::min(std::max(curve.at(x), 0.0), 1.0);
-        m.tnmLut[v] = static_cast<uint16_t>(64 + std::lround(876.0 * y));
-    }
-    m.tnmIdentity = true;
-    for (int v = 0; v < 1024; v++) {
-        m.tnmIdentity = m.tnmIdentity && m.tnmLut[v] == v;
-    }
-    return true;
-}
-
 void BuildAwsLog(IspModel::Impl &m) {
     if (!m.awsLog.empty()) {
         return;
@@ -649,12 +618,7 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     // only: the luma offset (the foot of a limited-range output) is the register's
     const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
-    if (!m.tnmIdentity) {
-        const uint16_t *tnm = m.tnmLut.data();
-        for (uint32_t x = 0; x < W; x++) {
-            Yp[x] = tnm[Yp[x]];
-        }
-    }
+    ToneMapRow(m, W, Yp, C0p, C2p);
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
     }
