@@ -240,3 +240,32 @@ TEST(IspModelTone, LocalCorrectionEvensOutColumns) {
     EXPECT_GT(globalGap, 60.0);
     EXPECT_LT(localGap, globalGap);
 }
+
+// The display gamut mapper's packed-YCbCr configuration (clip -1...2, normalisation 2, slopes 1 1 0) with the
+// YUV-to-YUV permutation leaves the 4:4:4 data intact: the packed luma equals the encoder's luma, greys keep their
+// chroma at the mid level.
+TEST(IspModelGamut, PackedYCbCrConfigurationKeepsTheData) {
+    ToneRig rig;
+    rig.moduleDefaults();
+    rig.info.config.eDispType.eFmt = PXL_ISP_444IL3YCbCr8;
+    CI_MODULE_PLANECONV &y2r = rig.reg.sYCCToRGB;
+    y2r = CI_MODULE_PLANECONV{};
+    y2r.aCoeff[0][2] = y2r.aCoeff[1][0] = y2r.aCoeff[2][1] = 512; /* Cb, Cr, Y from the Cr-first planes */
+    CI_MODULE_GAMUTMAPPER &dgm = rig.reg.sDisplayGamutMapper;
+    dgm.i16ClipMin = -512;  /* S10.2 of 256 x -1 / 2 */
+    dgm.ui16ClipMax = 1024; /* S10.2 of 256 x 2 / 2 */
+    dgm.ui16SrcNorm = 2048;
+    dgm.aSlope[0] = dgm.aSlope[1] = 1024;
+    dgm.aSlope[2] = 0;
+    rig.run();
+    size_t same = 0;
+    for (size_t i = 0; i < size_t(rig.W) * rig.H; i++) {
+        same += rig.disp[3 * i] == rig.enc[i] ? 1 : 0;
+    }
+    EXPECT_EQ(same, size_t(rig.W) * rig.H);
+    for (const Rect &g : rig.scene.layout.grey) {
+        const size_t at = 3 * (size_t(g.y + g.h / 2) * rig.W + g.x + g.w / 2);
+        EXPECT_NEAR(rig.disp[at + 1], 128, 1);
+        EXPECT_NEAR(rig.disp[at + 2], 128, 1);
+    }
+}
