@@ -5,6 +5,7 @@
  * Shared parts of the ISP image model, one file per stage:
  *   sim_isp_rows.cpp   look-up tables and the per-row image functions (raw curve, shading, white balance,
  *                      demosaic, colour matrix, gamma, tone, colour conversion);
+ *   sim_isp_tone.cpp   the tone mapper (its tables and the per-row mapping of luma and chroma);
  *   sim_isp_stats.cpp  statistics (exposure, histograms, focus, white balance, auto white balance, flicker);
  *   sim_isp_scale.cpp  scalers and the encoder and display outputs (packing in sim_isp_pack.cpp);
  *   sim_isp_model.cpp  the per-frame driver: settings, row bands on the worker pool, the save structure.

@@ -1,7 +1,7 @@
 /*
- * ISP model, the per-row image functions: look-up tables of the raw curve, gamma and tone curve, then per window
- * row the imager window, black level and raw curve, lens shading, white-balance gains and clips, demosaic, RGB
- * gains, colour correction and main gamut mapper, gamma, RGB to YUV and tone mapping. Conventions:
+ * ISP model, the per-row image functions: look-up tables of the raw curve and gamma, then per window row the
+ * imager window, black level and raw curve, lens shading, white-balance gains and clips, demosaic, RGB gains,
+ * colour correction and main gamut mapper, gamma, RGB to YUV and the call of the tone mapper. Conventions:
  * platform/isp-model.md.
  */
 #include <algorithm>
