@@ -150,6 +150,23 @@ INSTANTIATE_TEST_SUITE_P(Orders, NeutralGrey,
                          testing::Values(NeutralCase{MOSAIC_RGGB, 12}, NeutralCase{MOSAIC_GRBG, 10},
                                          NeutralCase{MOSAIC_GBRG, 12}, NeutralCase{MOSAIC_BGGR, 10}));
 
+// The model adds the chroma mid-level but no luma foot: the luma offset register alone places luma, so a frame
+// programmed without it comes out 16 codes lower, with the chroma where it was.
+TEST(IspModel, LumaOffsetIsTheRegistersAlone) {
+    Rig base(options(MOSAIC_RGGB, 12));
+    ASSERT_EQ(base.reg.sRGBToYCC.aOffset[1], 64);
+    ASSERT_EQ(base.run(), QOR_RES_OK);
+    const Rect &mid = base.scene.layout.grey[4];
+    for (const int16_t offset : {0, 64, -40, 200}) {
+        Rig rig(options(MOSAIC_RGGB, 12));
+        rig.reg.sRGBToYCC.aOffset[1] = offset;
+        ASSERT_EQ(rig.run(), QOR_RES_OK);
+        EXPECT_NEAR(rig.encMean(mid, 0), base.encMean(mid, 0) + (offset - 64) / 4.0, 0.5) << offset;
+        EXPECT_NEAR(rig.encMean(mid, 1, 0), base.encMean(mid, 1, 0), 0.01) << offset;
+        EXPECT_NEAR(rig.encMean(mid, 1, 1), base.encMean(mid, 1, 1), 0.01) << offset;
+    }
+}
+
 TEST(IspModel, ColourPatchesKeepTheirDominantColour) {
     Rig rig(options(MOSAIC_GBRG, 12));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
