@@ -1,6 +1,7 @@
 /* Image enhancer (memory colours), vibrancy and sharpening of the ISP image model. */
 #include "sim_isp_enhance.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,14 +12,25 @@ namespace {
 
 inline float clampf01(float v, float hi) { return v < 0.0f ? 0.0f : (v > hi ? hi : v); }
 
-inline uint16_t toCode(float v) { return static_cast<uint16_t>(std::lround(clampf01(v, 1023.0f))); }
+/** Rounded to the nearest 10-bit code (half up: the value is not negative once clamped). */
+inline uint16_t toCode(float v) { return static_cast<uint16_t>(clampf01(v, 1023.0f) + 0.5f); }
 
-void decodeSlot(const CI_MODULE_MIE &r, int j, MemoryColour &c) {
-    c.minY = r.aGaussMinY[j] / 1023.0f;
-    const float scaleY = r.aGaussScaleY[j] / 16.0f;
-    c.windowScale = c.minY < 1.0f ? scaleY / (1.0f - c.minY) : 0.0f;
+void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
+    MemoryColour &c = t.mc[slot];
+    const double minY = r.aGaussMinY[j] / 1023.0;
+    const double scaleY = r.aGaussScaleY[j] / 16.0;
+    const double windowScale = minY < 1.0 ? scaleY / (1.0 - minY) : 0.0;
+    for (int v = 0; v < 1024; v++) {
+        const double y = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
+        const double pos = (0.5 * y + 0.25 - minY) * windowScale;
+        t.slice[slot][v] = static_cast<int8_t>(pos >= 0.0 && pos < 1.0 ? int(pos * 4.0) : -1);
+    }
     for (int i = 0; i < 4; i++) {
-        c.gain[i] = r.aGaussGain[4 * j + i] / 256.0f;
+        const double gain = r.aGaussGain[4 * j + i] / 256.0;
+        for (int q = 0; q < EnhancerTables::kWeightEntries; q++) {
+            const double w = std::floor(256.0 * gain * std::exp(-0.5 * q / EnhancerTables::kWeightSteps) + 0.5);
+            t.weight[slot][i][q] = static_cast<uint8_t>(std::min(w, 255.0));
+        }
         c.invCb[i] = r.aGaussScale[4 * j + i] * float(r.aGaussKB[j]) / 255.0f;
         c.invCr[i] = r.aGaussScale[4 * j + i] * float(r.aGaussKR[j]) / 255.0f;
     }
@@ -51,7 +63,7 @@ bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_
                 any = any || mie.aGaussGain[4 * j + i] != 0;
             }
             if (any) {
-                decodeSlot(mie, j, t.mc[t.slots++]);
+                decodeSlot(mie, j, t, t.slots++);
             }
         }
     }
@@ -69,60 +81,87 @@ bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_
     t.strength = sha.ui8Strength / 64.0f;
     const int limit = int(sha.ui8ELWScale) + 2 * int(sha.i8ELWOffset);
     t.limit = limit > 0 ? 4.0f * float(limit) : 0.0f;
-    t.denoise = sha.bDenoiseBypass == 0;
-    std::memcpy(t.simil, sha.aDNSimil, sizeof(t.simil));
-    std::memcpy(t.avoid, sha.aDNAvoid, sizeof(t.avoid));
+    // For m in (n, n + 1], a point p lies below m when p <= n and at or above it when p > n.
+    for (int n = 0; n <= 256; n++) {
+        int above = 0, similar = 0;
+        for (int k = 0; k < 7; k++) {
+            above += sha.aDNAvoid[k] <= n ? 1 : 0;
+            similar += sha.aDNSimil[k] > n ? 1 : 0;
+        }
+        t.gate[n] = sha.bDenoiseBypass != 0 ? 1.0f : (above > similar ? float(above - similar) / 7.0f : 0.0f);
+    }
     return true;
 }
 
-void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W) {
+void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch) {
+    if (t.slots == 0 && !t.vibrancy) {
+        return;
+    }
+    // Rows of W floats: luma 0..1, chroma centred (codes), the changes, and the weight inputs of a slot.
+    float *__restrict y = scratch, *__restrict cb = scratch + W, *__restrict cr = scratch + 2 * W;
+    float *__restrict dY = scratch + 3 * W, *__restrict dCb = scratch + 4 * W, *__restrict dCr = scratch + 5 * W;
+    float *__restrict q = scratch + 6 * W, *__restrict w = scratch + 7 * W;
     if (t.slots > 0) {
+#pragma GCC ivdep
         for (uint32_t x = 0; x < W; x++) {
-            const float y = clampf01((float(Y[x]) - 64.0f) / 876.0f, 1.0f);
-            const float cb = (float(C2[x]) - 512.0f), cr = (float(C0[x]) - 512.0f);
-            float dY = 0.0f, dCb = 0.0f, dCr = 0.0f;
-            for (int j = 0; j < t.slots; j++) {
-                const MemoryColour &c = t.mc[j];
-                const float pos = (0.5f * y + 0.25f - c.minY) * c.windowScale;
-                if (!(pos >= 0.0f && pos < 1.0f)) {
-                    continue;
-                }
-                const int slice = int(pos * 4.0f);
-                const float dx = cb / 1024.0f - c.centreCb, dz = cr / 1024.0f - c.centreCr;
-                const float u = (c.gaussCos * dx + c.gaussSin * dz) * c.invCb[slice];
-                const float v = (c.gaussCos * dz - c.gaussSin * dx) * c.invCr[slice];
-                const float q = u * u + v * v;
-                if (q >= 32.0f) {
-                    continue;
-                }
-                // The weight in steps of 1/256, so that a region's far tail changes nothing.
-                const float w = std::floor(256.0f * c.gain[slice] * std::exp(-0.5f * q) + 0.5f) / 256.0f;
-                if (w == 0.0f) {
-                    continue;
-                }
-                const float yT = (y - 0.5f) * c.yScale + 0.5f + 0.5f * c.yOffset;
-                const float cbT = c.cScale * (c.hueCos * cb - c.hueSin * cr);
-                const float crT = c.cScale * (c.hueSin * cb + c.hueCos * cr);
-                dY += w * (yT - y) * 876.0f;
-                dCb += w * (cbT - cb);
-                dCr += w * (crT - cr);
+            y[x] = clampf01((float(Y[x]) - 64.0f) / 876.0f, 1.0f);
+            cb[x] = float(C2[x]) - 512.0f;
+            cr[x] = float(C0[x]) - 512.0f;
+            dY[x] = dCb[x] = dCr[x] = 0.0f;
+        }
+        for (int j = 0; j < t.slots; j++) {
+            const MemoryColour &c = t.mc[j];
+            const int8_t *slice = t.slice[j];
+            // the ellipse's distance without the slice's spreads: u and v along its axes
+#pragma GCC ivdep
+            for (uint32_t x = 0; x < W; x++) {
+                const float dx = cb[x] * (1.0f / 1024.0f) - c.centreCb, dz = cr[x] * (1.0f / 1024.0f) - c.centreCr;
+                q[x] = c.gaussCos * dx + c.gaussSin * dz;
+                w[x] = c.gaussCos * dz - c.gaussSin * dx;
             }
-            if (dY != 0.0f || dCb != 0.0f || dCr != 0.0f) {
-                Y[x] = toCode(float(Y[x]) + dY);
-                C2[x] = toCode(512.0f + cb + dCb);
-                C0[x] = toCode(512.0f + cr + dCr);
+#pragma GCC ivdep
+            for (uint32_t x = 0; x < W; x++) {
+                // without branches: a pixel outside the luma window takes slice 0 and weight 0, one beyond
+                // q = 32 the table's last entry, 0
+                const int s = slice[Y[x]];
+                const int si = s < 0 ? 0 : s;
+                const float u = q[x] * c.invCb[si], v = w[x] * c.invCr[si];
+                const float d = std::min(u * u + v * v, 32.0f);
+                const float weight = float(t.weight[j][si][int(d * float(EnhancerTables::kWeightSteps))]) / 256.0f;
+                w[x] = s < 0 ? 0.0f : weight;
             }
+            const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
+            const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
+#pragma GCC ivdep
+            for (uint32_t x = 0; x < W; x++) {
+                // target luma (y - 0.5) yScale + 0.5 + yOffset / 2; chroma rotated and scaled
+                dY[x] += w[x] * (y[x] * (c.yScale - 1.0f) + yBase) * 876.0f;
+                dCb[x] += w[x] * (a * cb[x] - b * cr[x]);
+                dCr[x] += w[x] * (b * cb[x] + a * cr[x]);
+            }
+        }
+#pragma GCC ivdep
+        for (uint32_t x = 0; x < W; x++) {
+            Y[x] = toCode(float(Y[x]) + dY[x]);
+            C2[x] = toCode(512.0f + cb[x] + dCb[x]);
+            C0[x] = toCode(512.0f + cr[x] + dCr[x]);
         }
     }
     if (t.vibrancy) {
+#pragma GCC ivdep
         for (uint32_t x = 0; x < W; x++) {
             const float a = float(C0[x]) - 512.0f, b = float(C2[x]) - 512.0f;
-            const float sat = clampf01(std::sqrt(a * a + b * b) / 512.0f, 1.0f) * 31.0f;
-            const int i = int(sat);
-            const float f = sat - float(i);
-            const float mul = t.vibMul[i] + f * (t.vibMul[i + 1] - t.vibMul[i]);
-            C0[x] = toCode(512.0f + a * mul);
-            C2[x] = toCode(512.0f + b * mul);
+            q[x] = clampf01(std::sqrt(a * a + b * b) * (31.0f / 512.0f), 31.0f);
+        }
+#pragma GCC ivdep
+        for (uint32_t x = 0; x < W; x++) {
+            const int i = int(q[x]);
+            w[x] = t.vibMul[i] + (q[x] - float(i)) * (t.vibMul[i + 1] - t.vibMul[i]);
+        }
+#pragma GCC ivdep
+        for (uint32_t x = 0; x < W; x++) {
+            C0[x] = toCode(512.0f + (float(C0[x]) - 512.0f) * w[x]);
+            C2[x] = toCode(512.0f + (float(C2[x]) - 512.0f) * w[x]);
         }
     }
 }
@@ -146,15 +185,8 @@ void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *s) {
         if (cored <= 0.0f) {
             continue;
         }
-        float gate = 1.0f;
-        if (t.denoise) {
-            int above = 0, similar = 0;
-            for (int k = 0; k < 7; k++) {
-                above += float(t.avoid[k]) < mag ? 1 : 0;
-                similar += float(t.simil[k]) >= mag ? 1 : 0;
-            }
-            gate = above > similar ? float(above - similar) / 7.0f : 0.0f;
-        }
+        const int n = int(std::ceil(mag)) - 1;
+        const float gate = t.gate[n < 0 ? 0 : (n > 256 ? 256 : n)];
         float d = (hp < 0.0f ? -4.0f : 4.0f) * cored * gate * t.strength;
         d = d > t.limit ? t.limit : (d < -t.limit ? -t.limit : d);
         Y[x] = toCode(float(q[0]) + d);

@@ -31,6 +31,12 @@ struct EnhancerTables {
 
     int slots = 0; /* memory colours in use (bMemoryColour set and some gain non-zero) */
     MemoryColour mc[3];
+    /* per slot: the luma slice of each 10-bit luma code (-1 outside the window), and the weight in 1/256 of
+       each slice at q = i / kWeightSteps, with a last entry 0 for q >= 32 */
+    static constexpr int kWeightSteps = 128;
+    static constexpr int kWeightEntries = 32 * kWeightSteps;
+    int8_t slice[3][1024];
+    uint8_t weight[3][4][kWeightEntries + 1];
     bool vibrancy = false;
     float vibMul[33]; /* multipliers at saturation i/31, the last repeated */
 
@@ -39,14 +45,14 @@ struct EnhancerTables {
     float threshold;  /* coring, 8-bit codes */
     float strength;   /* strength / 64 */
     float limit;      /* largest change, 10-bit codes */
-    bool denoise;
-    uint8_t simil[7], avoid[7];
+    /* denoise gate by ceil(high-pass in 8-bit codes) - 1, clamped to 0..256; all 1 when bypassed */
+    float gate[257];
 };
 
 /** Rebuilds the tables when the registers changed; returns whether it did. */
 bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_SHA &sha);
-/** Memory colours and vibrancy of one row of the 4:4:4 planes (10-bit codes), in place. */
-void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W);
+/** Memory colours and vibrancy of one row of the 4:4:4 planes (10-bit codes), in place; `scratch` holds 8 W. */
+void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch);
 /** Sharpening of one luma row in place; `scratch` holds W + 4 samples. */
 void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *scratch);
 

@@ -165,6 +165,7 @@ struct Band {
     uint32_t dpfFixed = 0;
     std::vector<uint64_t> dpfEntries;
     std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
+    std::vector<float> enhRows;   /* image enhancer and vibrancy: 8 rows of floats */
 };
 
 struct FrameContext;

@@ -203,6 +203,7 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     }
     atLeast(b.rowGain, W);
     atLeast(b.shaRow, W + 4);
+    atLeast(b.enhRows, 8 * W);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);
     }
