@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
 
 #include "ispc/ModuleHDR.h"
 #include "mc/mc_pipeline.h"
@@ -156,4 +161,32 @@ TEST(ModuleHDR, ConversionReportsChangedTables) {
     ASSERT_EQ(MC_HDRConvert(&r.rig.mc().sHDR, &wbc, &ci, &mask), QOR_RES_OK);
     EXPECT_EQ(ci.bUpdateWeight, 0);
     EXPECT_EQ(ci.bUpdateTNM, 0);
+}
+
+// Away from the identity the curve is the extended Reinhard operator as numpy evaluates it on the same axis.
+TEST(ModuleHDR, ToneCurveMatchesNumpy) {
+    if (std::system("/usr/bin/python3 -c 'import numpy' > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "/usr/bin/python3 with numpy is not available";
+    const char *script = "import numpy as np\n"
+                         "i = np.arange(3328); e = i // 256; m = i % 256\n"
+                         "v = np.where(e == 0, m, (256 + m) * 2.0 ** (e - 1)); x = v / 2.0 ** 20\n"
+                         "S, W = 2.5, 0.3\n"
+                         "L = x * S\n"
+                         "y = L * (1 + L / (W * S) ** 2) / (1 + L)\n"
+                         "print(' '.join(repr(float(t)) for t in np.clip(y, 0, 1)))\n";
+    FILE *p = popen((std::string("/usr/bin/python3 -c \"") + script + "\"").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0)
+        out.append(buf, n);
+    const int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    HdrRig r(10, "HDR_TNM_SCALE 2.5\nHDR_TNM_WHITE 0.3\n");
+    std::istringstream values(out);
+    int checked = 0;
+    for (double want; values >> want; checked++)
+        EXPECT_NEAR(r.block().aTNMCurve[checked], want, 1e-12) << "point " << checked;
+    EXPECT_EQ(checked, 3328);
 }
