@@ -31,9 +31,11 @@ void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
             const double w = std::floor(256.0 * gain * std::exp(-0.5 * q / EnhancerTables::kWeightSteps) + 0.5);
             t.weight[slot][i][q] = static_cast<uint8_t>(std::min(w, 255.0));
         }
-        c.invCb[i] = r.aGaussScale[4 * j + i] * float(r.aGaussKB[j]) / 255.0f;
-        c.invCr[i] = r.aGaussScale[4 * j + i] * float(r.aGaussKR[j]) / 255.0f;
+        const float sv = r.aGaussScale[4 * j + i] / 255.0f;
+        c.slice2[i] = sv * sv;
     }
+    c.kb = r.aGaussKB[j];
+    c.kr = r.aGaussKR[j];
     c.centreCb = r.aGaussCB[j] / 1023.0f;
     c.centreCr = r.aGaussCR[j] / 1023.0f;
     c.gaussCos = r.aGaussRot[2 * j] / 128.0f;
@@ -112,12 +114,14 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
         for (int j = 0; j < t.slots; j++) {
             const MemoryColour &c = t.mc[j];
             const int8_t *slice = t.slice[j];
-            // the ellipse's distance without the slice's spreads: u and v along its axes
+            // the ellipse's distance without the slice values: q = (u kb)^2 + (v kr)^2 along its axes, the
+            // slice value squared multiplying it (kept below the table's end so that the product stays finite)
 #pragma GCC ivdep
             for (uint32_t x = 0; x < W; x++) {
                 const float dx = cb[x] * (1.0f / 1024.0f) - c.centreCb, dz = cr[x] * (1.0f / 1024.0f) - c.centreCr;
-                q[x] = c.gaussCos * dx + c.gaussSin * dz;
-                w[x] = c.gaussCos * dz - c.gaussSin * dx;
+                const float u = (c.gaussCos * dx + c.gaussSin * dz) * c.kb;
+                const float v = (c.gaussCos * dz - c.gaussSin * dx) * c.kr;
+                q[x] = std::min(u * u + v * v, 1e9f);
             }
 #pragma GCC ivdep
             for (uint32_t x = 0; x < W; x++) {
@@ -125,8 +129,7 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
                 // q = 32 the table's last entry, 0
                 const int s = slice[Y[x]];
                 const int si = s < 0 ? 0 : s;
-                const float u = q[x] * c.invCb[si], v = w[x] * c.invCr[si];
-                const float d = std::min(u * u + v * v, 32.0f);
+                const float d = std::min(q[x] * c.slice2[si], 32.0f);
                 const float weight = float(t.weight[j][si][int(d * float(EnhancerTables::kWeightSteps))]) / 256.0f;
                 w[x] = s < 0 ? 0.0f : weight;
             }

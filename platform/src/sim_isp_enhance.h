@@ -17,7 +17,8 @@ namespace isp {
 struct MemoryColour {
     float minY, windowScale;  /* slice position t = (0.5 y + 0.25 - minY) * windowScale, 0 <= t < 1 */
     float gain[4];            /* per luma slice, 0 to 255/256 */
-    float invCb[4], invCr[4]; /* inverse spreads along the block's Cb and Cr axes, per slice */
+    float kb, kr;             /* multipliers of the inverse spreads along the block's Cb and Cr axes */
+    float slice2[4];          /* per slice: (slice value / 255) squared */
     float centreCb, centreCr; /* block axes: Cb is the second chroma plane, Cr the first */
     float gaussCos, gaussSin; /* rotation of the ellipse */
     float yScale, yOffset;    /* target luma: (y - 0.5) yScale + 0.5 + yOffset / 2 */
