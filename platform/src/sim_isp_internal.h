@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/sim_isp_model.h"
+#include "sim_isp_enhance.h"
 #include "sim_isp_pack.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -168,6 +169,8 @@ struct Band {
     std::vector<uint64_t> dpfEntries;
     // encoder statistics: couples and entropy per region of encoder lines (grown to the largest frame seen)
     std::vector<uint32_t> ensCount, ensEntropy;
+    std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
+    std::vector<float> enhRows;   /* image enhancer and vibrancy: 8 rows of floats */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
@@ -205,6 +208,7 @@ struct IspModel::Impl {
     uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+    isp::EnhancerTables enh;      /* image enhancer, vibrancy and sharpening */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation
     std::vector<float> lshGains;
