@@ -46,7 +46,7 @@ template <class Setup> void countAllocations(benchmark::State &state, Setup &&st
 }
 
 void ToneMappingUpdate(benchmark::State &state) {
-    norva_test::ControlRig rig{new ModuleTNM(), new ModuleHIS()};
+    norva_test::ModuleRig rig{new ModuleTNM(), new ModuleHIS()};
     rig.sensor.setGainRange(1.0, 16.0);
     rig.sensor.setExposureGainState(33000, 4.0);
     ControlTNM tnm;

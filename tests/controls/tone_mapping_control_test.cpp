@@ -19,8 +19,8 @@
 
 using namespace ISPC;
 using norva_test::contains;
-using norva_test::ControlRig;
 using norva_test::metadataWith;
+using norva_test::ModuleRig;
 using norva_test::stderrOf;
 
 namespace {
@@ -99,7 +99,7 @@ class TnmCurve : public norva_test::SimTest, public testing::WithParamInterface<
 
 TEST_P(TnmCurve, WrittenCurveAndLocalWeight) {
     const CurveCase &c = GetParam();
-    ControlRig rig{new ModuleTNM(), new ModuleHIS()};
+    ModuleRig rig{new ModuleTNM(), new ModuleHIS()};
     rig.sensor.setGainRange(1.0, c.maxGain);
     rig.sensor.setExposureGainState(10000, c.gain);
     ControlTNM tnm;
@@ -291,7 +291,7 @@ TEST_F(TnmControl, StatisticsConfiguration) {
         EXPECT_TRUE(contains(log, "ControlTNM has no pipeline owner! Cannot configure statistics."));
     }
     {
-        ControlRig rig{new ModuleTNM()};
+        ModuleRig rig{new ModuleTNM()};
         ControlTNM tnm;
         tnm.addPipeline(rig.pipeline.get());
         tnm.setPipelineOwner(rig.pipeline.get());
@@ -301,8 +301,8 @@ TEST_F(TnmControl, StatisticsConfiguration) {
         EXPECT_TRUE(contains(log, "ControlTNM cannot find HIS"));
     }
     // Not allowed: a warning and nothing changed; allowed: the global histogram with the default input mapping.
-    ControlRig rig{new ModuleTNM(), new ModuleHIS()};
-    ControlRig other{new ModuleTNM(), new ModuleHIS()};
+    ModuleRig rig{new ModuleTNM(), new ModuleHIS()};
+    ModuleRig other{new ModuleTNM(), new ModuleHIS()};
     ModuleHIS &his = rig.module<ModuleHIS>();
     his.ui32InputOffset = 7;
     his.ui32InputScale = 9;
@@ -334,11 +334,11 @@ TEST_F(TnmControl, StatisticsConfiguration) {
 }
 
 TEST_F(TnmControl, EveryPipelineGetsTheSameCurveAndOneWithoutToneMapperIsSkipped) {
-    ControlRig main{new ModuleTNM(), new ModuleHIS()};
-    ControlRig bare{new ModuleHIS()};
-    ControlRig second{new ModuleTNM()};
+    ModuleRig main{new ModuleTNM(), new ModuleHIS()};
+    ModuleRig bare{new ModuleHIS()};
+    ModuleRig second{new ModuleTNM()};
     ControlTNM tnm;
-    for (ControlRig *r : {&main, &bare, &second})
+    for (ModuleRig *r : {&main, &bare, &second})
         tnm.addPipeline(r->pipeline.get());
     tnm.setPipelineOwner(main.pipeline.get());
     tnm.setTempering(0.0);
@@ -356,7 +356,7 @@ TEST_F(TnmControl, EveryPipelineGetsTheSameCurveAndOneWithoutToneMapperIsSkipped
 }
 
 TEST_F(TnmControl, AdaptiveModeWithoutSensorSkipsTheFrame) {
-    ControlRig rig{new ModuleTNM()};
+    ModuleRig rig{new ModuleTNM()};
     ControlTNM tnm;
     tnm.addPipeline(rig.pipeline.get());
     tnm.setPipelineOwner(rig.pipeline.get());
@@ -488,7 +488,7 @@ TEST_F(TnmControl, DegenerateInputsGiveFiniteCurves) {
         {"huge gain", rampBins(), 0.035, 0.25, 1e300},
     };
     for (const auto &c : cases) {
-        ControlRig rig{new ModuleTNM()};
+        ModuleRig rig{new ModuleTNM()};
         rig.sensor.setExposureGainState(10000, c.gain);
         ControlTNM tnm;
         tnm.addPipeline(rig.pipeline.get());

@@ -30,8 +30,8 @@ public:
 };
 
 /** A pipeline of context 0 on an unopened connection record, with the given setup modules registered. */
-struct ControlRig {
-    explicit ControlRig(std::initializer_list<ISPC::SetupModule *> modules) {
+struct ModuleRig {
+    explicit ModuleRig(std::initializer_list<ISPC::SetupModule *> modules) {
         memset(&connection, 0, sizeof(connection));
         List_init(&connection.sList_pipelines);
         List_init(&connection.sList_datagen);
@@ -43,9 +43,9 @@ struct ControlRig {
             pipeline->registerModule(m);
         }
     }
-    ~ControlRig() { pipeline.reset(); }
-    ControlRig(const ControlRig &) = delete;
-    ControlRig &operator=(const ControlRig &) = delete;
+    ~ModuleRig() { pipeline.reset(); }
+    ModuleRig(const ModuleRig &) = delete;
+    ModuleRig &operator=(const ModuleRig &) = delete;
 
     template <class M> M &module() { return *static_cast<M *>(pipeline->getModule(M::id)); }
     bool has(ISPC::SetupID id) { return pipeline->getModule(id) != nullptr; }
