@@ -1,5 +1,6 @@
-// Per-frame cost of the tone-mapping and light-based controls: one update on the statistics of a frame, which
-// computes the correction and writes it into the setup modules of the pipeline. "allocs_per_frame" counts the
+// Per-frame cost of the tone-mapping and light-based controls: one update on the statistics of a 1920 x 1080 frame
+// (made by the statistics synthesiser from two charts), which computes the correction and writes it into the setup
+// modules of the pipeline. "allocs_per_frame" counts the
 // heap allocations of one update in steady state (builds without AddressSanitizer); it must stay 0.
 #include <benchmark/benchmark.h>
 
@@ -8,9 +9,13 @@
 #include "alloc_counter.h"
 
 #include "controls/tone_rig.h"
+#include "ispc/ControlLBC.h"
 #include "ispc/ControlTNM.h"
 #include "ispc/ModuleHIS.h"
+#include "ispc/ModuleR2Y.h"
+#include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
+#include "support/stats_synth.h"
 
 using namespace ISPC;
 
@@ -18,16 +23,19 @@ namespace {
 
 /** Two frames of 1920 x 1080 pixels with different luma distributions, alternated so every update works. */
 struct Frames {
-    std::unique_ptr<Metadata> frame[2];
+    Metadata frame[2];
     Frames() {
-        unsigned a[64], b[64];
-        for (unsigned i = 0; i < 64; i++) {
-            // A dark scene with a bright window, and a mid-grey scene.
-            a[i] = i < 20 ? 60000 + 1000 * i : (i > 56 ? 40000 : 5000);
-            b[i] = 2000 + (i > 24 && i < 40 ? 100000 : 0);
-        }
-        frame[0] = norva_test::metadataWith(a);
-        frame[1] = norva_test::metadataWith(b);
+        norva_test::StatsSynth synth;
+        norva_test::SynthState state;
+        state.hisRegion = false;
+        state.fosRoi = false;
+        state.fosGrid = false;
+        state.fldEnabled = false;
+        state.exposureUs = 10000;
+        state.gain = 2.0;
+        // A dim chart with a wide spread of patches, and a brighter one with a narrow spread.
+        synth.frame(norva_test::SynthScene::Chart(1920, 1080, 1e-6, 2e-4), state, frame[0]);
+        synth.frame(norva_test::SynthScene::Chart(1920, 1080, 1e-5, 3e-5), state, frame[1]);
     }
 };
 
@@ -59,11 +67,33 @@ void ToneMappingUpdate(benchmark::State &state) {
     Frames frames;
     unsigned n = 0;
     countAllocations(state, [&] {
-        tnm.update(*frames.frame[n++ & 1]);
+        tnm.update(frames.frame[n++ & 1]);
         benchmark::DoNotOptimize(rig.module<ModuleTNM>().aCurve);
     });
 }
 BENCHMARK(ToneMappingUpdate);
+
+void LightBasedUpdate(benchmark::State &state) {
+    norva_test::ModuleRig rig{new ModuleSHA(), new ModuleR2Y(), new ModuleHIS()};
+    rig.sensor.setExposureGainState(10000, 2.0);
+    ControlLBC lbc;
+    lbc.addPipeline(rig.pipeline.get());
+    lbc.setPipelineOwner(rig.pipeline.get());
+    // A calibration of the full size, so the interpolation walks the whole list.
+    for (int i = 0; i < ControlLBC::MAX_CONFIGURATIONS; i++) {
+        LightCorrection c;
+        c.lightLevel = 0.001 * (i + 1) * (i + 1);
+        c.sharpness = 0.8 - 0.03 * i;
+        lbc.addConfiguration(c);
+    }
+    Frames frames;
+    unsigned n = 0;
+    countAllocations(state, [&] {
+        lbc.update(frames.frame[n++ & 1]);
+        benchmark::DoNotOptimize(rig.module<ModuleR2Y>().fSaturation);
+    });
+}
+BENCHMARK(LightBasedUpdate);
 
 } // namespace
 
