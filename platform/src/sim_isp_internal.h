@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/sim_isp_model.h"
+#include "sim_isp_enhance.h"
 #include "sim_isp_pack.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -163,6 +164,7 @@ struct Band {
     std::vector<uint8_t> dpfMark; /* pixels of the row already corrected */
     uint32_t dpfFixed = 0;
     std::vector<uint64_t> dpfEntries;
+    std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
 };
 
 struct FrameContext;
@@ -190,6 +192,7 @@ struct IspModel::Impl {
     bool tnmIdentity = false;     /* the table keeps every value */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+    isp::EnhancerTables enh;      /* image enhancer, vibrancy and sharpening */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation
     std::vector<float> lshGains;

@@ -202,6 +202,7 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
         }
     }
     atLeast(b.rowGain, W);
+    atLeast(b.shaRow, W + 4);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);
     }
@@ -476,6 +477,9 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         m_tableBuilds++;
     }
     if (isp::BuildToneLut(m, reg.sToneMapping)) {
+        m_tableBuilds++;
+    }
+    if (isp::BuildEnhancer(m.enh, reg.sImageEnhancer, reg.sSharpening)) {
         m_tableBuilds++;
     }
     isp::BuildAwsLog(m);

@@ -648,12 +648,14 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
     const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1] + 64, pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
+    EnhanceRow(m.enh, Yp, C0p, C2p, W);
     if (!m.tnmIdentity) {
         const uint16_t *tnm = m.tnmLut.data();
         for (uint32_t x = 0; x < W; x++) {
             Yp[x] = tnm[Yp[x]];
         }
     }
+    SharpenRow(m.enh, Yp, W, b.shaRow.data());
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
     }

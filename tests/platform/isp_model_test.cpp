@@ -244,7 +244,7 @@ TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     const unsigned first = rig.model.tableBuilds();
-    EXPECT_EQ(first, 3u); /* raw curve, gamma, tone curve */
+    EXPECT_EQ(first, 4u); /* raw curve, gamma, tone curve, enhancer and sharpening */
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     EXPECT_EQ(rig.model.tableBuilds(), first);
     rig.reg.sRawLUT.eMode = CI_RLT_LINEAR;
@@ -253,6 +253,9 @@ TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     rig.reg.sWhiteBalance.aGain[1] = 2000; /* arithmetic, no table */
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     EXPECT_EQ(rig.model.tableBuilds(), first + 1);
+    rig.reg.sSharpening.ui8Strength = 40;
+    ASSERT_EQ(rig.run(), QOR_RES_OK);
+    EXPECT_EQ(rig.model.tableBuilds(), first + 2);
 }
 
 TEST(IspModel, WindowCropAndDecimation) {
