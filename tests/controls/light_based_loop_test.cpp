@@ -2,7 +2,7 @@
 // chart ten times darker: the light level is the exponential average of the metered levels at every frame, it
 // settles about ten times higher once exposure has restored the brightness, and the registers the next frame
 // was processed with (decoded from its load area) carry the interpolated configuration. Also: each value the
-// control writes reaches the frame's registers, and those of the RGB-to-YUV conversion change the output.
+// control writes reaches the frame's registers and changes the output.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -133,7 +133,7 @@ protected:
 
     /**
      * One frame (the controls run unless told not to); keeps its statistics, its registers decoded from its load
-     * area and its luma plane.
+     * area and its luma and chroma planes.
      */
     void frame(bool runControls = true) {
         ASSERT_EQ(camera->enqueueShot(), QOR_RES_OK);
@@ -149,6 +149,11 @@ protected:
         for (uint32_t y = 0; y < kHeight; y++) {
             const uint8_t *row = shot.YUV.firstData() + size_t(y) * shot.YUV.stride;
             std::copy(row, row + kWidth, luma.begin() + size_t(y) * kWidth);
+        }
+        chroma.resize(size_t(kWidth) * kHeight / 2);
+        for (uint32_t y = 0; y < kHeight / 2; y++) {
+            const uint8_t *row = shot.YUV.firstDataCbCr() + size_t(y) * shot.YUV.strideCbCr;
+            std::copy(row, row + kWidth, chroma.begin() + size_t(y) * kWidth);
         }
         ASSERT_EQ(camera->releaseShot(shot), QOR_RES_OK);
     }
@@ -173,7 +178,7 @@ protected:
     ControlLBC *lbc = nullptr;
     Metadata metadata;
     CI_PIPELINE registers;
-    std::vector<uint8_t> luma;
+    std::vector<uint8_t> luma, chroma;
 };
 
 void expectSameRegisters(const CI_MODULE_R2Y &a, const CI_MODULE_R2Y &b, const char *what) {
@@ -273,7 +278,7 @@ TEST_F(LightLoop, EachWrittenValueReachesTheFrame) {
         {"contrast", "LBC_SHARPNESS_0 0.4\nLBC_SATURATION_0 1\nLBC_BRIGHTNESS_0 0\nLBC_CONTRAST_0 1.5\n"},
     };
     CI_PIPELINE neutral;
-    std::vector<uint8_t> neutralLuma;
+    std::vector<uint8_t> neutralLuma, neutralChroma;
     for (const auto &c : cases) {
         start(file, false, std::string("LBC_CONFIGURATIONS 1\n") + c.configuration);
         frame();      // the control writes its configuration
@@ -281,6 +286,7 @@ TEST_F(LightLoop, EachWrittenValueReachesTheFrame) {
         if (std::string(c.name) == "neutral") {
             neutral = registers;
             neutralLuma = luma;
+            neutralChroma = chroma;
         } else {
             const bool r2yChanged = memcmp(&neutral.sRGBToYCC.aCoeff, &registers.sRGBToYCC.aCoeff,
                                            sizeof(registers.sRGBToYCC.aCoeff)) != 0 ||
@@ -289,10 +295,11 @@ TEST_F(LightLoop, EachWrittenValueReachesTheFrame) {
             const bool shaChanged = neutral.sSharpening.ui8Strength != registers.sSharpening.ui8Strength;
             EXPECT_EQ(shaChanged, std::string(c.name) == "sharpness") << c.name;
             EXPECT_EQ(r2yChanged, std::string(c.name) != "sharpness") << c.name;
-            // Brightness and contrast move luma; saturation only chroma. The simulated sharpening block passes
-            // the data through, so its strength shows in the registers only.
+            // Sharpening, brightness and contrast move luma; saturation only chroma.
             const bool lumaChanged = luma != neutralLuma;
-            EXPECT_EQ(lumaChanged, std::string(c.name) == "brightness" || std::string(c.name) == "contrast") << c.name;
+            const bool chromaChanged = chroma != neutralChroma;
+            EXPECT_EQ(lumaChanged, std::string(c.name) != "saturation") << c.name;
+            EXPECT_TRUE(lumaChanged || chromaChanged) << c.name;
         }
         ASSERT_EQ(camera->stopCapture(), QOR_RES_OK);
     }
