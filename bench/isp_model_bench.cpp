@@ -1,6 +1,6 @@
 // Time per frame of the simulated ISP model with every block on: raw curve (cubic), lens shading, white-balance
-// gains, colour matrix, gamma, tone curve, both scalers (the encoder at full size, the display resampled to two
-// thirds), NV12 encoder output, 32-bit RGB display output and every statistic; at 640x480, 1920x1080 and
+// gains, colour matrix, gamma, the tone mapper with its ranges and local correction, both scalers (the encoder at
+// full size, the display resampled to two thirds), NV12 encoder output, 32-bit RGB display output and every statistic; at 640x480, 1920x1080 and
 // 3840x2160, on 1 and on 4 threads of a worker pool.
 //
 // For comparison the same program runs GStreamer's `bayer2rgb ! videoconvert` to NV12 on the same chart (its top
@@ -82,6 +82,17 @@ struct Setup {
         for (int i = 0; i < 63; i++) {
             reg.sToneMapping.aCurve[i] = static_cast<QOR_UINT16>(2048.0 * std::pow((i + 1) / 64.0, 0.9));
         }
+        // the full tone mapper: the module's default ranges (full-range luma in, limited range out), chroma scales
+        // and the local correction on 16 columns at half weight
+        CI_MODULE_TNM &tnm = reg.sToneMapping;
+        tnm.inputLumaScale = 8128;  /* 256 / 129 */
+        tnm.outputLumaOffset = 256; /* 16 */
+        tnm.outputLumaScale = 3520; /* 220 / 256 */
+        tnm.chromaIOScale = 27942;  /* 220 / 129 */
+        tnm.localColumns = 15;
+        tnm.localColWidth[0] = static_cast<QOR_UINT16>((w + 15) / 16);
+        tnm.localWeights = 512;
+        reg.sRGBToYCC.aOffset[1] = 0;
         // the encoder at full size (pitch 1.0), the display resampled to two thirds (pitch 1.5)
         reg.sEncoderScaler.bBypassScaler = 0;
         reg.sEncoderScaler.aOutputSize[0] = static_cast<QOR_UINT16>(w / 2 - 1);

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <ftw.h>
+#include <fstream>
 #include <unistd.h>
 #include <memory>
 #include <sstream>
@@ -27,10 +28,18 @@
 #include "ispc/DGCamera.h"
 #include "norvacommon/userlog.h"
 #include "ispc/ModuleBLC.h"
+#include "ispc/ModuleDGM.h"
+#include "ispc/ModuleDSC.h"
+#include "ispc/ModuleESC.h"
 #include "ispc/ModuleFOS.h"
+#include "ispc/ModuleGMA.h"
 #include "ispc/ModuleIIF.h"
+#include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
+#include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleTNM.h"
+#include "ispc/ModuleY2R.h"
 #include "ispc/ParameterFileParser.h"
 #include "scenes/scene_nrv.h"
 #include "sensors/iifdatagen.h"
@@ -44,30 +53,19 @@ constexpr unsigned kHeight = 480;
 constexpr unsigned kBitDepth = 10;
 constexpr unsigned kSceneFrames = 4;
 constexpr unsigned kFrames = 12;
+/** The project's reference setup file (the source tree's data/setup/reference.txt). */
+const char *const kReferenceSetup = NORVA_REFERENCE_SETUP;
 /** Frames turned into PNG images. */
 constexpr unsigned kPngFrames[] = {0, kFrames / 2, kFrames - 1};
 
-/** The setup of the capture: NV12 encoder and RGB display outputs, a scene without black level. */
+/**
+ * The setup of the capture: NV12 encoder and RGB display outputs, a scene without black level. The colour modules
+ * take the rest from the project's reference setup file (a full-range display).
+ */
 const char *const kSetup = "// Main job: data-generator camera on the test chart\n"
                            "OUT_ENC NV12\n"
                            "OUT_DISP RGB888_24\n"
                            "BLC_SENSOR_BLACK 0 0 0 0\n";
-
-/**
- * Programs the colour conversions for a Cb-first encoder output (NV12), as the colour-space module does: the
- * chroma rows of the RGB-to-YUV matrix exchanged, and the chroma inputs of the display's YUV-to-RGB matrix with
- * them, so the display is unchanged. (The defaults give the hardware's Cr-first order.)
- */
-void chromaCbFirst(MC_PIPELINE &mc) {
-    for (int j = 0; j < 3; j++)
-        std::swap(mc.sR2Y.aCoeff[0][j], mc.sR2Y.aCoeff[2][j]);
-    std::swap(mc.sR2Y.aOffset[0], mc.sR2Y.aOffset[2]);
-    for (int r = 0; r < 3; r++)
-        std::swap(mc.sY2R.aCoeff[r][0], mc.sY2R.aCoeff[r][2]);
-    std::swap(mc.sY2R.aOffset[0], mc.sY2R.aOffset[2]);
-    mc.sR2Y.updateNeeded = 1;
-    mc.sY2R.updateNeeded = 1;
-}
 
 void printHardware(const CI_HWINFO &hw) {
     static const struct {
@@ -156,6 +154,8 @@ void usage() {
         "the internal data generator with a data-generator camera. Writes into the output folder the scene\n"
         "(scene.nrv), every frame's NV12 encoder output (frame_NNN.nv12) and RGB display output (frame_NNN.bgr),\n"
         "and PNG images of a few frames made with ffmpeg (frame_NNN_encoder.png, frame_NNN_display.png).\n"
+        "The colour modules load the reference setup file %s: limited-range encoder\n"
+        "output (BT.709), full-range display output.\n"
         "\n"
         "Arguments:\n"
         "  output-folder     where to write; relative to the current directory; must not exist or be empty.\n"
@@ -172,7 +172,7 @@ void usage() {
         "Needs ffmpeg on the PATH. The run writes into a temporary folder beside the output folder and renames it\n"
         "when done: a failed run leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command\n"
         "line or environment.\n",
-        kFrames);
+        kFrames, kReferenceSetup);
 }
 
 /** What the command line asks for. */
@@ -419,18 +419,24 @@ std::unique_ptr<ISPC::DGCamera> makeCamera(const std::string &scene) {
     if (IIFDG_ExtendedSetBlanking(camera->getSensor()->getHandle(), 100, 14) != QOR_RES_OK)
         return nullptr;
     ISPC::Pipeline &pipeline = *camera->getPipeline();
-    for (ISPC::SetupModule *m :
-         std::initializer_list<ISPC::SetupModule *>{new ISPC::ModuleOUT(), new ISPC::ModuleIIF(), new ISPC::ModuleBLC(),
-                                                    new ISPC::ModuleRLT(), new ISPC::ModuleFOS()}) {
+    for (ISPC::SetupModule *m : std::initializer_list<ISPC::SetupModule *>{
+             new ISPC::ModuleOUT(), new ISPC::ModuleIIF(), new ISPC::ModuleBLC(), new ISPC::ModuleRLT(),
+             new ISPC::ModuleFOS(), new ISPC::ModuleMGM(), new ISPC::ModuleGMA(), new ISPC::ModuleR2Y(),
+             new ISPC::ModuleTNM(), new ISPC::ModuleESC(), new ISPC::ModuleDSC(), new ISPC::ModuleY2R(),
+             new ISPC::ModuleDGM()}) {
         if (pipeline.registerModule(m) != QOR_RES_OK)
             return nullptr;
     }
     camera->state = ISPC::Camera::CAM_REGISTERED;
+    std::ifstream reference(kReferenceSetup);
     std::istringstream text(kSetup);
     ISPC::ParameterList setup;
+    if (!reference || ISPC::ParameterFileParser::parse(reference, setup) != QOR_RES_OK) {
+        fail(std::string("cannot read the reference setup file ") + kReferenceSetup, "is the source tree there?");
+        return nullptr;
+    }
     if (ISPC::ParameterFileParser::parse(text, setup) != QOR_RES_OK)
         return nullptr;
-    chromaCbFirst(*pipeline.getMCPipeline());
     if (camera->loadParameters(setup) != QOR_RES_OK || camera->programExposure() != QOR_RES_OK ||
         camera->program() != QOR_RES_OK || camera->allocateBufferPool(2) != QOR_RES_OK) {
         return nullptr;

@@ -111,6 +111,8 @@ long registerPipeline(CommandContext &ctx) {
     v.id = registry().nextId++;
     v.fd = ctx.file.fd;
     v.info = *info;
+    v.hdr = info->hdrConfig;
+    v.hdrLoads = 1;
     v.registers.assign(kLoadSize, 0);
     memset(&v.decoded, 0, sizeof(v.decoded));
     v.nextPrivateValue = info->config.ui8PrivateValue;
@@ -176,6 +178,10 @@ long configUpdate(CommandContext &ctx) {
     if ((mask & CI_UPD_DPF_INPUT) != 0 && !copyDefectMap(v, param->info.dpfConfig.sInput))
         return -EINVAL;
     v.info = param->info;
+    if ((mask & CI_UPD_HDR) != 0) {
+        v.hdr = param->info.hdrConfig;
+        v.hdrLoads++;
+    }
     v.nextPrivateValue = param->info.config.ui8PrivateValue;
     applyGroups(v, ls, mask);
     v.lastAppliedMask = mask;

@@ -5,6 +5,7 @@
  * Shared parts of the ISP image model, one file per stage:
  *   sim_isp_rows.cpp   look-up tables and the per-row image functions (raw curve, shading, white balance,
  *                      demosaic, colour matrix, gamma, tone, colour conversion);
+ *   sim_isp_tone.cpp   the tone mapper (its tables and the per-row mapping of luma and chroma);
  *   sim_isp_stats.cpp  statistics (exposure, histograms, focus, white balance, auto white balance, flicker);
  *   sim_isp_scale.cpp  scalers and the encoder and display outputs (packing in sim_isp_pack.cpp);
  *   sim_isp_model.cpp  the per-frame driver: settings, row bands on the worker pool, the save structure;
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "platform/sim_isp_model.h"
+#include "sim_isp_enhance.h"
 #include "sim_isp_pack.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -167,6 +169,8 @@ struct Band {
     std::vector<uint64_t> dpfEntries;
     // encoder statistics: couples and entropy per region of encoder lines (grown to the largest frame seen)
     std::vector<uint32_t> ensCount, ensEntropy;
+    std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
+    std::vector<float> enhRows;   /* image enhancer and vibrancy: 8 rows of floats */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
@@ -196,10 +200,15 @@ struct IspModel::Impl {
 
     bool tnmValid = false;
     CI_MODULE_TNM tnmKey{};
-    std::vector<uint16_t> tnmLut; /* 10-bit luma → 10-bit luma */
-    bool tnmIdentity = false;     /* the table keeps every value */
+    std::vector<uint16_t> tnmLut;         /* 10-bit luma → 10-bit luma */
+    bool tnmIdentity = false;             /* the block keeps every value */
+    std::vector<uint16_t> tnmIn, tnmOut;  /* 10-bit luma → curve input index; index → 10-bit luma */
+    std::vector<int32_t> tnmChroma;       /* curve input index → chroma gain (4096 = 1) */
+    std::vector<int32_t> tnmChromaOfLuma; /* 10-bit luma → chroma gain */
+    uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+    isp::EnhancerTables enh;      /* image enhancer, vibrancy and sharpening */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation
     std::vector<float> lshGains;
@@ -293,6 +302,8 @@ void DemosaicRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
 void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b);
 /** HDR extraction (own rows), gamma, RGB to YUV and tone mapping of row y into the band's plane rows. */
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own);
+/** Tone mapper (sim_isp_tone.cpp): luma curve, chroma scales and local correction of a row of the planes. */
+void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2);
 
 /* Statistics (sim_isp_stats.cpp). */
 /** Defective pixels of window row y (raw codes, in place): detection and the read map; own rows count. */

@@ -78,12 +78,21 @@ void IspNeutralSettings(uint32_t width, uint32_t height, CI_PIPELINE *r, CI_PIPE
             r->sYCCToRGB.aCoeff[i][j] = static_cast<QOR_INT16>(std::lround(y2r[i][j] * 512.0));
         }
     }
+    r->sRGBToYCC.aOffset[1] = 16 * 4;
     r->sYCCToRGB.aOffset[0] = -128 * 4;
     r->sYCCToRGB.aOffset[1] = -16 * 4;
     r->sYCCToRGB.aOffset[2] = -128 * 4;
     for (int i = 0; i < 63; i++) {
         r->sToneMapping.aCurve[i] = static_cast<QOR_UINT16>((i + 1) * 32);
     }
+    // tone mapper keeping every value: the span 64…192 of its input levels onto 0…256, chroma in/out 2.0
+    CI_MODULE_TNM &tnm = r->sToneMapping;
+    tnm.inputLumaOffset = 64 * 16;
+    tnm.inputLumaScale = 2 * 4096;
+    tnm.outputLumaScale = 4096;
+    tnm.chromaIOScale = 2 * 16384;
+    tnm.chromaSaturationScale = 256;
+    tnm.chromaConfigurationScale = 1024;
     r->sEncoderScaler.bBypassScaler = 1;
     r->sDisplayScaler.bBypassScaler = 1;
     r->sDisplayScaler.bIsDisplay = 1;
@@ -202,6 +211,8 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
         }
     }
     atLeast(b.rowGain, W);
+    atLeast(b.shaRow, W + 4);
+    atLeast(b.enhRows, 8 * W);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);
     }
@@ -489,6 +500,9 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
         m_tableBuilds++;
     }
     if (isp::BuildToneLut(m, reg.sToneMapping)) {
+        m_tableBuilds++;
+    }
+    if (isp::BuildEnhancer(m.enh, reg.sImageEnhancer, reg.sSharpening)) {
         m_tableBuilds++;
     }
     isp::BuildAwsLog(m);

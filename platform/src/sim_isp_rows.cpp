@@ -1,7 +1,7 @@
 /*
- * ISP model, the per-row image functions: look-up tables of the raw curve, gamma and tone curve, then per window
- * row the imager window, black level and raw curve, lens shading, white-balance gains and clips, demosaic, RGB
- * gains, colour correction and main gamut mapper, gamma, RGB to YUV and tone mapping. Conventions:
+ * ISP model, the per-row image functions: look-up tables of the raw curve and gamma, then per window row the
+ * imager window, black level and raw curve, lens shading, white-balance gains and clips, demosaic, RGB gains,
+ * colour correction and main gamut mapper, gamma, RGB to YUV and the call of the tone mapper. Conventions:
  * platform/isp-model.md.
  */
 #include <algorithm>
@@ -159,37 +159,6 @@ bool BuildGammaLut(IspModel::Impl &m, const CI_MODULE_GMA_LUT &lut, bool bypass)
             const double y = points[c][k] + f * (double(points[c][k + 1]) - points[c][k]);
             m.gammaLut[c][i] = static_cast<uint16_t>(clampi(static_cast<int32_t>(std::lround(y)), 0, 4095));
         }
-    }
-    return true;
-}
-
-bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
-    if (m.tnmValid && m.tnmKey.bBypassTNM == tnm.bBypassTNM &&
-        std::memcmp(m.tnmKey.aCurve, tnm.aCurve, sizeof(tnm.aCurve)) == 0) {
-        return false;
-    }
-    m.tnmValid = true;
-    m.tnmKey = tnm;
-    m.tnmLut.resize(1024);
-    Curve curve;
-    double kx[63], ky[63];
-    for (int i = 0; i < 63; i++) {
-        kx[i] = (i + 1) / 64.0;
-        ky[i] = tnm.aCurve[i] / 2048.0;
-    }
-    curve.set(kx, ky, 63, false);
-    for (int v = 0; v < 1024; v++) {
-        if (tnm.bBypassTNM) {
-            m.tnmLut[v] = static_cast<uint16_t>(v);
-            continue;
-        }
-        const double x = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
-        const double y = std::min(std::max(curve.at(x), 0.0), 1.0);
-        m.tnmLut[v] = static_cast<uint16_t>(64 + std::lround(876.0 * y));
-    }
-    m.tnmIdentity = true;
-    for (int v = 0; v < 1024; v++) {
-        m.tnmIdentity = m.tnmIdentity && m.tnmLut[v] == v;
     }
     return true;
 }
@@ -645,15 +614,13 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
             coeff[3 * i + j] = pc.aCoeff[i][j];
         }
     }
-    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the mid-level and foot
-    const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1] + 64, pc.aOffset[2] + 512};
+    // offsets are 8-bit codes with 2 fraction bits, that is 10-bit codes; the model adds the chroma mid-level
+    // only: the luma offset (the foot of a limited-range output) is the register's
+    const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
-    if (!m.tnmIdentity) {
-        const uint16_t *tnm = m.tnmLut.data();
-        for (uint32_t x = 0; x < W; x++) {
-            Yp[x] = tnm[Yp[x]];
-        }
-    }
+    EnhanceRow(m.enh, Yp, C0p, C2p, W, b.enhRows.data());
+    ToneMapRow(m, W, Yp, C0p, C2p);
+    SharpenRow(m.enh, Yp, W, b.shaRow.data());
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
     }

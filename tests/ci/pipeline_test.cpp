@@ -491,3 +491,42 @@ TEST_F(Pipeline, DeviceRefusalOfAMatrixAcquireIsReported) {
 }
 
 } // namespace
+
+// The HDR record travels with the pipeline information; the device loads it at registration (then with
+// the first, full update) and again only with an update that carries group 1024; the trace keeps the
+// record sent.
+TEST_F(Pipeline, HdrRecordIsLoadedWithItsUpdateGroup) {
+    ASSERT_EQ(CI_PipelineRegister(pipe), QOR_RES_OK);
+    mc->sHDR.fExposureRatio = 16.0;
+    mc->sHDR.fGain = 16.0;
+    for (int i = 0; i < 4096; i++)
+        mc->sHDR.aWeightCurve[i] = 1.0 - i / 4096.0;
+    mc->sHDR.aTNMCurve[3327] = 0.5;
+    mc->sHDR.updateNeeded = 1;
+    int mask = 0;
+    ASSERT_EQ(MC_PipelineConvert(mc.get(), pipe, &mask), QOR_RES_OK);
+    ASSERT_EQ(mask & CI_UPD_HDR, CI_UPD_HDR);
+    norva_sim::ClearTrace();
+    ASSERT_EQ(CI_PipelineUpdate(pipe, mask, nullptr), QOR_RES_OK);
+    norva_sim::SimPipelineView view;
+    ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &view));
+    EXPECT_EQ(view.hdrLoads, 3u);
+    EXPECT_EQ(view.hdr.ui16ExposureRatio, 16 * 256);
+    EXPECT_EQ(view.hdr.ui16Gain, 16 * 256);
+    EXPECT_EQ(view.hdr.aWeightCurve[0], 256);
+    EXPECT_EQ(view.hdr.aWeightCurve[2048], 128);
+    EXPECT_EQ(view.hdr.aTNMCurve[3327], 2048);
+    const auto updates = commands(CI_CONFIG_UPDATE);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(maskOf(updates[0]) & CI_UPD_HDR, CI_UPD_HDR);
+    CI_MODULE_HDR sent;
+    memcpy(&sent, &updates[0].argIn[offsetof(CI_PIPE_PARAM, info) + offsetof(CI_PIPE_INFO, hdrConfig)], sizeof(sent));
+    EXPECT_EQ(sent.ui16ExposureRatio, 16 * 256);
+
+    // A record changed without its group stays where it is in the device.
+    pipe->sHDR.ui16ExposureRatio = 4 * 256;
+    ASSERT_EQ(CI_PipelineUpdate(pipe, CI_UPD_GRP_2, nullptr), QOR_RES_OK);
+    ASSERT_TRUE(norva_sim::GetSimPipeline(internal()->ui32Identifier, &view));
+    EXPECT_EQ(view.hdrLoads, 3u);
+    EXPECT_EQ(view.hdr.ui16ExposureRatio, 16 * 256);
+}

@@ -167,6 +167,9 @@ protected:
         mc.sTNM.bBypassTNM = 1;
         mc.sTNM.updateNeeded = 1;
         chromaCbFirst(mc);
+        // With the tone mapper bypassed nothing lifts luma to the limited-range foot: the RGB-to-YUV luma offset
+        // carries it (16 codes on top of the module's default).
+        mc.sR2Y.aOffset[1] += 16.0;
         if (withRawLut && c.ownsSensor()) {
             EXPECT_EQ(c.programExposure(), QOR_RES_OK);
         }

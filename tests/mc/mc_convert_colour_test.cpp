@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "mc_test_support.h"
 
 TEST(McGamutMapperConvert, ClipNormSlopesCoefficients) {
@@ -142,7 +144,36 @@ TEST(McShaConvert, TruncatedIntegersAndDenoiseBypass) {
     EXPECT_EQ(ci.bDenoiseBypass, 0);
     EXPECT_EQ(ci.ui8Detail, 63); // U0.6 of 1.0 saturates
     EXPECT_EQ(ci.ui8ELWScale, 4);
-    EXPECT_EQ(ci.i8ELWOffset, 44); // low 8 bits of 300
+    EXPECT_EQ(ci.i8ELWOffset, 63); // the 7-bit field's maximum, not the low bits of 300
+}
+
+// The edge offset field holds 7 signed bits and the strength, edge scale and weights 8 unsigned bits:
+// values beyond them saturate (the offset with a message) instead of wrapping to another value.
+TEST(McShaConvert, OutOfRangeValuesSaturate) {
+    const struct {
+        QOR_INT16 offset;
+        double strength;
+        QOR_INT8 ciOffset;
+        QOR_UINT8 ciStrength;
+        bool message;
+    } cases[] = {
+        {63, 255.9, 63, 255, false}, {-64, 0.0, -64, 0, false}, {64, 256.0, 63, 255, true},
+        {100, 1e9, 63, 255, true},   {-65, -3.0, -64, 0, true},
+    };
+    for (const auto &c : cases) {
+        MC_SHA sha{};
+        MC_SHAInit(&sha);
+        sha.i16ELWOffset = c.offset;
+        sha.fStrength = c.strength;
+        CI_MODULE_SHA ci{};
+        int mask = 0;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(MC_SHAConvert(&sha, &ci, nullptr, &mask), QOR_RES_OK);
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ci.i8ELWOffset, c.ciOffset) << c.offset;
+        EXPECT_EQ(ci.ui8Strength, c.ciStrength) << c.strength;
+        EXPECT_EQ(log.find("does not fit the register") != std::string::npos, c.message) << c.offset << ": " << log;
+    }
 }
 
 TEST(McScalerConvert, EncoderAndDisplayCases) {

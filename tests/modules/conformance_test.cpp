@@ -23,14 +23,18 @@
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleGMA.h"
+#include "ispc/ModuleHDR.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
+#include "ispc/ModuleMIE.h"
 #include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
+#include "ispc/ModuleVIB.h"
 #include "ispc/ModuleWBS.h"
 #include "ispc/ModuleY2R.h"
 #include "ispc/SetupModule.h"
@@ -105,6 +109,33 @@ public:
     }
 };
 
+/*
+ * The sharpening module saves its three denoise tags with the others, but they belong to the denoise
+ * module's group of a grouped setup file; this view leaves them out (the sharpening tests check them).
+ */
+class ModuleSHASharpening : public ModuleSHA {
+public:
+    using ModuleSHA::save;
+    QOR_RESULT save(ParameterList &parameters, SaveType t) const override {
+        const QOR_RESULT ret = ModuleSHA::save(parameters, t);
+        for (const auto *def : {&SHADN_TAU, &SHADN_SIGMA})
+            parameters.removeParameter(def->name);
+        parameters.removeParameter(SHA_DENOISE_BYPASS.name);
+        return ret;
+    }
+};
+
+std::set<std::string> mieSlotTags() {
+    std::set<std::string> tags = {"MIE_MEMORY_COLOURS"};
+    for (int j = 0; j < 3; j++) {
+        for (const char *t :
+             {"MIE_ENABLED", "MIE_YMIN", "MIE_YMAX", "MIE_CCENTER", "MIE_YGAINS", "MIE_CEXTENT", "MIE_CASPECT",
+              "MIE_CROTATION", "MIE_OUT_BRIGHTNESS", "MIE_OUT_CONTRAST", "MIE_OUT_SATURATION", "MIE_OUT_HUE"})
+            tags.insert(std::string(t) + "_" + std::to_string(j));
+    }
+    return tags;
+}
+
 const ModuleRow kModules[] = {
     {"ModuleTST", maker<norva_test::ModuleTST>(), "ModuleTST", {}},
     // A ratio below 1 is held as 1, so the value saved differs from the default 0.
@@ -140,6 +171,13 @@ const ModuleRow kModules[] = {
     {"ModuleMGM", maker<ModuleMGM>(), "ModuleMGM", {}},
     {"ModuleDGM", maker<ModuleDGM>(), "ModuleDGM", {}},
     {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
+    {"ModuleSHA", maker<ModuleSHASharpening>(), "ModuleSHA", {}},
+    {"ModuleVIB", maker<ModuleVIB>(), "ModuleVIB", {}},
+    // The bounds never name a merge mode, which the values always do.
+    {"ModuleHDR", maker<ModuleHDR>(), "ModuleHDR", {"HDR_MERGE_MODE"}},
+    // The values always name three sets, the bounds 0 or 9; a minimum count of 0 reads no set, so the
+    // slots keep their defaults (the enhancer tests reload the maxima into the slots).
+    {"ModuleMIE", maker<ModuleMIE>(), "ModuleMIE", mieSlotTags()},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {

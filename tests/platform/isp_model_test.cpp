@@ -150,6 +150,23 @@ INSTANTIATE_TEST_SUITE_P(Orders, NeutralGrey,
                          testing::Values(NeutralCase{MOSAIC_RGGB, 12}, NeutralCase{MOSAIC_GRBG, 10},
                                          NeutralCase{MOSAIC_GBRG, 12}, NeutralCase{MOSAIC_BGGR, 10}));
 
+// The model adds the chroma mid-level but no luma foot: the luma offset register alone places luma, so a frame
+// programmed without it comes out 16 codes lower, with the chroma where it was.
+TEST(IspModel, LumaOffsetIsTheRegistersAlone) {
+    Rig base(options(MOSAIC_RGGB, 12));
+    ASSERT_EQ(base.reg.sRGBToYCC.aOffset[1], 64);
+    ASSERT_EQ(base.run(), QOR_RES_OK);
+    const Rect &mid = base.scene.layout.grey[4];
+    for (const int16_t offset : {0, 64, -40, 200}) {
+        Rig rig(options(MOSAIC_RGGB, 12));
+        rig.reg.sRGBToYCC.aOffset[1] = offset;
+        ASSERT_EQ(rig.run(), QOR_RES_OK);
+        EXPECT_NEAR(rig.encMean(mid, 0), base.encMean(mid, 0) + (offset - 64) / 4.0, 0.5) << offset;
+        EXPECT_NEAR(rig.encMean(mid, 1, 0), base.encMean(mid, 1, 0), 0.01) << offset;
+        EXPECT_NEAR(rig.encMean(mid, 1, 1), base.encMean(mid, 1, 1), 0.01) << offset;
+    }
+}
+
 TEST(IspModel, ColourPatchesKeepTheirDominantColour) {
     Rig rig(options(MOSAIC_GBRG, 12));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
@@ -244,7 +261,7 @@ TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     const unsigned first = rig.model.tableBuilds();
-    EXPECT_EQ(first, 3u); /* raw curve, gamma, tone curve */
+    EXPECT_EQ(first, 4u); /* raw curve, gamma, tone curve, enhancer and sharpening */
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     EXPECT_EQ(rig.model.tableBuilds(), first);
     rig.reg.sRawLUT.eMode = CI_RLT_LINEAR;
@@ -253,6 +270,9 @@ TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     rig.reg.sWhiteBalance.aGain[1] = 2000; /* arithmetic, no table */
     ASSERT_EQ(rig.run(), QOR_RES_OK);
     EXPECT_EQ(rig.model.tableBuilds(), first + 1);
+    rig.reg.sSharpening.ui8Strength = 40;
+    ASSERT_EQ(rig.run(), QOR_RES_OK);
+    EXPECT_EQ(rig.model.tableBuilds(), first + 2);
 }
 
 TEST(IspModel, WindowCropAndDecimation) {

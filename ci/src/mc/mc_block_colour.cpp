@@ -10,10 +10,10 @@
 
 namespace {
 
-/** Truncation to an unsigned integer (negative values give 0), kept to 8 bits as the field is. */
+/** Truncation to an unsigned integer saturated in the 8-bit field (negative values give 0). */
 QOR_UINT8 truncU8(double v) {
     const QOR_INT32 i = MC_TruncInt(v);
-    return static_cast<QOR_UINT8>(i < 0 ? 0 : i);
+    return static_cast<QOR_UINT8>(i < 0 ? 0 : (i > 255 ? 255 : i));
 }
 
 void gamutMapperConvert(const MC_GAMUTMAPPER *pMC, CI_MODULE_GAMUTMAPPER *pCI) {
@@ -287,7 +287,14 @@ QOR_RESULT MC_SHAConvert(MC_SHA *pMC, CI_MODULE_SHA *pCI, const CI_HWINFO * /*pH
         pCI->aGainWeight[k] = truncU8(pMC->aGainWeigth[k]);
     }
     pCI->ui8ELWScale = truncU8(pMC->fELWScale);
-    pCI->i8ELWOffset = static_cast<QOR_INT8>(pMC->i16ELWOffset & 0xFF);
+    // The register field holds 7 signed bits (-64 to 63): a larger offset is clipped with a message
+    // instead of wrapping to the other sign.
+    const QOR_INT32 elw = QOR_clip(pMC->i16ELWOffset, 7, QOR_TRUE, "SHA_ELW_OFFSET");
+    if (elw != pMC->i16ELWOffset) {
+        QOR_LOG_WARNING(kTag, "edge offset %d does not fit the register: %d written\n",
+                        static_cast<int>(pMC->i16ELWOffset), static_cast<int>(elw));
+    }
+    pCI->i8ELWOffset = static_cast<QOR_INT8>(elw);
     for (int k = 0; k < 7; k++) {
         pCI->aDNSimil[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aDNSimil[k], 8, 0, QOR_FALSE, "SHA_DN_SIMIL"));
         pCI->aDNAvoid[k] = static_cast<QOR_UINT8>(QOR_Fix_Clip(pMC->aDNAvoid[k], 8, 0, QOR_FALSE, "SHA_DN_AVOID"));

@@ -38,6 +38,9 @@ struct SimPipelineView {
     std::map<uint32_t, SimMatrix> matrices;
     /** Defect read map (pairs {x, y}), copied through apDefectInput at registration or with update group 256. */
     std::vector<uint16_t> defectMap;
+    /** HDR merge record (weights, tone curve, ratio) loaded at registration and with update group 1024. */
+    CI_MODULE_HDR hdr;
+    unsigned hdrLoads = 0; /* times the record was loaded */
 };
 
 /** The device's view of pipeline `id`; false when it is not registered. */

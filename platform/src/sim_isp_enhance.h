@@ -1,0 +1,63 @@
+#ifndef NORVA_SIM_ISP_ENHANCE_H
+#define NORVA_SIM_ISP_ENHANCE_H
+
+/*
+ * Image enhancer (memory colours), vibrancy and sharpening of the ISP image model, decoded from their
+ * registers once per change (sim_isp_enhance.cpp). The conventions are those of platform/isp-model.md.
+ */
+
+#include <cstdint>
+
+#include "ci/ci_pipeline.h"
+
+namespace norva_sim {
+namespace isp {
+
+/** One memory-colour slot in the model's units: luma on 0..1 of the limited range, chroma in codes / 1024. */
+struct MemoryColour {
+    float minY, windowScale;  /* slice position t = (0.5 y + 0.25 - minY) * windowScale, 0 <= t < 1 */
+    float gain[4];            /* per luma slice, 0 to 255/256 */
+    float kb, kr;             /* multipliers of the inverse spreads along the block's Cb and Cr axes */
+    float slice2[4];          /* per slice: (slice value / 255) squared */
+    float centreCb, centreCr; /* block axes: Cb is the second chroma plane, Cr the first */
+    float gaussCos, gaussSin; /* rotation of the ellipse */
+    float yScale, yOffset;    /* target luma: (y - 0.5) yScale + 0.5 + yOffset / 2 */
+    float cScale, hueCos, hueSin;
+};
+
+struct EnhancerTables {
+    bool valid = false;
+    CI_MODULE_MIE mieKey{};
+    CI_MODULE_SHA shaKey{};
+
+    int slots = 0; /* memory colours in use (bMemoryColour set and some gain non-zero) */
+    MemoryColour mc[3];
+    /* per slot: the luma slice of each 10-bit luma code (-1 outside the window), and the weight in 1/256 of
+       each slice at q = i / kWeightSteps, with a last entry 0 for q >= 32 */
+    static constexpr int kWeightSteps = 128;
+    static constexpr int kWeightEntries = 32 * kWeightSteps;
+    int8_t slice[3][1024];
+    uint8_t weight[3][4][kWeightEntries + 1];
+    bool vibrancy = false;
+    float vibMul[33]; /* multipliers at saturation i/31, the last repeated */
+
+    bool sharpen = false;
+    float w0, w1, w2; /* gain weights */
+    float threshold;  /* coring, 8-bit codes */
+    float strength;   /* strength / 64 */
+    float limit;      /* largest change, 10-bit codes */
+    /* denoise gate by ceil(high-pass in 8-bit codes) - 1, clamped to 0..256; all 1 when bypassed */
+    float gate[257];
+};
+
+/** Rebuilds the tables when the registers changed; returns whether it did. */
+bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_SHA &sha);
+/** Memory colours and vibrancy of one row of the 4:4:4 planes (10-bit codes), in place; `scratch` holds 8 W. */
+void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch);
+/** Sharpening of one luma row in place; `scratch` holds W + 4 samples. */
+void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *scratch);
+
+} // namespace isp
+} // namespace norva_sim
+
+#endif /* NORVA_SIM_ISP_ENHANCE_H */

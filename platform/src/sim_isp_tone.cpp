@@ -1,0 +1,146 @@
+/*
+ * ISP model, the tone mapper: the tables built from its registers and the per-row mapping of the luma and chroma
+ * planes (after the RGB-to-YUV conversion). Conventions: platform/isp-model.md, "Tone mapper".
+ *
+ * The block works on 8-bit levels with headroom: a normalised luma Y (0 to 1, the conversion's 10-bit luma / 1024)
+ * sits at level 64 + 128 · Y and a chroma C (−0.5 to 0.5) at 128 · C about the mid level, so the default input
+ * span −64…64 about 128 is exactly the nominal luma range.
+ */
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "sim_isp_internal.h"
+
+namespace norva_sim {
+namespace isp {
+
+namespace {
+
+/** The registers the tables depend on (every field but the column index). */
+bool sameTone(const CI_MODULE_TNM &a, const CI_MODULE_TNM &b) {
+    return std::memcmp(a.aCurve, b.aCurve, sizeof(a.aCurve)) == 0 && (a.bBypassTNM != 0) == (b.bBypassTNM != 0) &&
+           a.chromaSaturationScale == b.chromaSaturationScale &&
+           a.chromaConfigurationScale == b.chromaConfigurationScale && a.chromaIOScale == b.chromaIOScale &&
+           a.localColWidth[0] == b.localColWidth[0] && a.localColumns == b.localColumns &&
+           a.localWeights == b.localWeights && a.inputLumaOffset == b.inputLumaOffset &&
+           a.inputLumaScale == b.inputLumaScale && a.outputLumaOffset == b.outputLumaOffset &&
+           a.outputLumaScale == b.outputLumaScale;
+}
+
+/** The global curve at t in [0, 1]: through (0, 0) and the knots ((i + 1) / 64, point / 2048), linear, the last
+ *  segment extended to t = 1. */
+double curveAt(const QOR_UINT16 *points, double t) {
+    const double x = t * 64.0;
+    const int k = std::min(static_cast<int>(x), 62); /* segment from knot k - 1 (k = 0: the origin) to knot k */
+    const double y0 = k == 0 ? 0.0 : points[k - 1] / 2048.0;
+    const double y1 = points[k] / 2048.0;
+    if (k < 62 || x < 63.0) {
+        return y0 + (x - k) * (y1 - y0);
+    }
+    // past the last knot: the segment from knot 61 to knot 62 continued
+    const double a = points[61] / 2048.0;
+    return y1 + (x - 63.0) * (y1 - a);
+}
+
+constexpr int kLevels = 1024; /* curve inputs, t = index / 1023 */
+
+} // namespace
+
+bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
+    if (m.tnmValid && sameTone(m.tnmKey, tnm)) {
+        return false;
+    }
+    m.tnmValid = true;
+    m.tnmKey = tnm;
+    m.tnmLut.resize(1024);
+    m.tnmIn.resize(1024);
+    m.tnmOut.resize(kLevels);
+    m.tnmChroma.resize(kLevels);
+    m.tnmChromaOfLuma.resize(1024);
+    if (tnm.bBypassTNM) {
+        for (int v = 0; v < 1024; v++) {
+            m.tnmLut[v] = static_cast<uint16_t>(v);
+            m.tnmChromaOfLuma[v] = 4096;
+        }
+        m.tnmLocalWeight = 0;
+        m.tnmIdentity = true;
+        return true;
+    }
+    // registers: offsets U8.4 (levels), luma scales U4.12, chroma in/out U2.14, saturation U4.8, confidence U6.10
+    const double inOffset = tnm.inputLumaOffset / 16.0, inScale = tnm.inputLumaScale / 4096.0;
+    const double outOffset = tnm.outputLumaOffset / 16.0, outScale = tnm.outputLumaScale / 4096.0;
+    const double io = tnm.chromaIOScale / 16384.0, saturation = tnm.chromaSaturationScale / 256.0;
+    const double confidence = tnm.chromaConfigurationScale / 1024.0;
+    for (int i = 0; i < kLevels; i++) {
+        const double t = i / double(kLevels - 1);
+        const double y = std::min(std::max(curveAt(tnm.aCurve, t), 0.0), 1.0);
+        const double level = outOffset + y * 256.0 * outScale;
+        m.tnmOut[i] = static_cast<uint16_t>(clampi(static_cast<int32_t>(std::lround(level * 4.0)), 0, 1023));
+        // chroma follows the curve's luma gain as far as the confidence says (1: fully, 0: not at all)
+        const double gain = (y + 1.0 / 64.0) / (t + 1.0 / 64.0);
+        const double follow = std::min(std::max(1.0 + confidence * (gain - 1.0), 0.0), 4.0);
+        // chroma level 128 · C in, 4 × level out on the 10-bit scale: 10-bit codes times io / 2
+        m.tnmChroma[i] = static_cast<int32_t>(std::lround(io * saturation * follow / 2.0 * 4096.0));
+    }
+    for (int v = 0; v < 1024; v++) {
+        const double level = 64.0 + v / 8.0;
+        const double t = std::min(std::max((level - inOffset) * inScale / 256.0, 0.0), 1.0);
+        const uint16_t index = static_cast<uint16_t>(std::lround(t * (kLevels - 1)));
+        m.tnmIn[v] = index;
+        m.tnmLut[v] = m.tnmOut[index];
+        m.tnmChromaOfLuma[v] = m.tnmChroma[index];
+    }
+    m.tnmLocalWeight = std::min<uint32_t>(tnm.localWeights, 1024u);
+    m.tnmColumns = uint32_t(tnm.localColumns) + 1u;
+    m.tnmColumnWidth = tnm.localColWidth[0];
+    bool identity = m.tnmLocalWeight == 0;
+    for (int v = 0; v < 1024 && identity; v++) {
+        identity = m.tnmLut[v] == v && m.tnmChromaOfLuma[v] == 4096;
+    }
+    m.tnmIdentity = identity;
+    return true;
+}
+
+void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2) {
+    if (m.tnmIdentity) {
+        return;
+    }
+    const int32_t *chroma = m.tnmChromaOfLuma.data();
+    for (uint32_t x = 0; x < W; x++) {
+        const int32_t g = chroma[Y[x]];
+        C0[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C0[x]) - 512) * g + 2048) >> 12), 0, 1023));
+        C2[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C2[x]) - 512) * g + 2048) >> 12), 0, 1023));
+    }
+    const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
+    if (w == 0 || cw == 0) {
+        const uint16_t *lut = m.tnmLut.data();
+        for (uint32_t x = 0; x < W; x++) {
+            Y[x] = lut[Y[x]];
+        }
+        return;
+    }
+    // local correction: per column of the row, the curve of the input moved so that the column's mean input
+    // sits at mid scale, blended with the global result by the local weight
+    const uint16_t *in = m.tnmIn.data(), *out = m.tnmOut.data();
+    for (uint32_t c = 0; c < m.tnmColumns; c++) {
+        const uint32_t x0 = c * cw;
+        if (x0 >= W) {
+            break;
+        }
+        const uint32_t x1 = c + 1 == m.tnmColumns ? W : std::min(W, x0 + cw);
+        uint64_t sum = 0;
+        for (uint32_t x = x0; x < x1; x++) {
+            sum += in[Y[x]];
+        }
+        const int32_t shift = kLevels / 2 - static_cast<int32_t>((sum + (x1 - x0) / 2) / (x1 - x0));
+        for (uint32_t x = x0; x < x1; x++) {
+            const int32_t t = in[Y[x]];
+            const int32_t local = out[clampi(t + shift, 0, kLevels - 1)];
+            Y[x] = static_cast<uint16_t>((int32_t(out[t]) * int32_t(1024 - w) + local * int32_t(w) + 512) >> 10);
+        }
+    }
+}
+
+} // namespace isp
+} // namespace norva_sim
