@@ -3,7 +3,7 @@
 // "NothingChanged" applies the same values every frame; "OneValueChanged" alternates the brightness. The acquire
 // and release of the frame (the simulated image model) are outside the timing. "allocs_per_frame" counts the
 // stack's heap allocations in the timed part (builds without AddressSanitizer; the simulated device's own are
-// counted apart); it must stay 0. The settings that act on control loops join the sequence with the controls.
+// counted apart); it must stay 0. The white-balance settings join the sequence with the white-balance control.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -80,13 +80,22 @@ struct Rig {
         SEAM_Override(nullptr);
     }
 
-    /** The element's per-frame settings on the module-backed setters, then the enqueue. */
+    /** The element's per-frame settings in its order (auto exposure on, flicker at 50 Hz), then the enqueue. */
     bool settingsAndEnqueue(double brightness) {
         TestContext &c = *context;
-        bool ok = c.setBrightness(brightness) && c.setContrast(1.0) && c.setSaturation(1.0) &&
-                  c.setDenoiserLevel(0.5) && c.enableBlackWhiteMode(false);
+        bool ok = c.setBrightness(brightness) && c.setContrast(1.0) && c.setSaturation(1.0) && c.setSharpness(0.5) &&
+                  c.setDenoiserLevel(0.5) && c.enableBlackWhiteMode(false) && c.enableWDRAuto(false) &&
+                  c.setWDRLevel(0.0);
+        ok = ok && c.enableFlickerRejection(true, 100.0) && c.enableAutoFlickerRejection(false);
         ok = ok && c.setFosROI(0, 0, c.getMaxImageWidth(), c.getMaxImageHeight()) &&
              c.setHistStatROI(160, 120, 320, 240);
+        ISPC::Sensor &sensor = *c.getSensor();
+        (void)sensor.setExposureTimeStep(1);
+        ok = ok && c.enableAutoExposure(true);
+        ok = ok && c.setAeTargetBrightness(0.0) && c.setMinAeGain(1.0) && c.setMaxAeGain(8.0) &&
+             c.setTargetAeGain(sensor.getMinGain()) && c.setMinAeExposure(100) && c.setMaxAeExposure(30000) &&
+             c.setTargetExposureTime(10000) && c.enableBlcAuto(false) && c.setBlcLevel(0.0);
+        c.setWavelength(0.55);
         return ok && c.pCamera->enqueueShot() == QOR_RES_OK;
     }
 

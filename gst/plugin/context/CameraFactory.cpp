@@ -14,14 +14,18 @@
 #include "ispc/ModuleFLD.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleGMA.h"
+#include "ispc/ModuleHDR.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
+#include "ispc/ModuleMIE.h"
 #include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleRLT.h"
+#include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
+#include "ispc/ModuleVIB.h"
 #include "ispc/ModuleWBS.h"
 #include "ispc/ModuleY2R.h"
 #include "norvacommon/userlog.h"
@@ -64,8 +68,8 @@ struct SetupEntry {
     SetupModule *(*create)();
 };
 
-/* Registration order. The lens-shading, white-balance correction, enhancement, sharpening and HDR modules are
- * separate classes of the control library that the factory creates once they exist. */
+/* Registration order. The lens-shading and white-balance correction modules are separate classes of the control
+ * library that the factory creates once they exist. */
 const SetupEntry kSetupModules[] = {
     {STP_OUT, Revisions::All, make<ModuleOUT>},
     {STP_IIF, Revisions::All, make<ModuleIIF>},
@@ -85,16 +89,16 @@ const SetupEntry kSetupModules[] = {
     {STP_WBS, Revisions::All, make<ModuleWBS>},
     {STP_HIS, Revisions::All, make<ModuleHIS>},
     {STP_R2Y, Revisions::All, make<ModuleR2Y>},
-    {STP_MIE, Revisions::All, nullptr},
-    {STP_VIB, Revisions::All, nullptr},
+    {STP_MIE, Revisions::All, make<ModuleMIE>},
+    {STP_VIB, Revisions::All, make<ModuleVIB>},
     {STP_TNM, Revisions::All, make<ModuleTNM>},
     {STP_FLD, Revisions::All, make<ModuleFLD>},
-    {STP_SHA, Revisions::All, nullptr},
+    {STP_SHA, Revisions::All, make<ModuleSHA>},
     {STP_ESC, Revisions::All, make<ModuleESC>},
     {STP_DSC, Revisions::All, make<ModuleDSC>},
     {STP_Y2R, Revisions::All, make<ModuleY2R>},
     {STP_DGM, Revisions::All, make<ModuleDGM>},
-    {STP_HDR, Revisions::All, nullptr},
+    {STP_HDR, Revisions::All, make<ModuleHDR>},
     {STP_RLT, Revisions::NotMajor1, make<ModuleRLT>},
     {STP_AWS, Revisions::From2_6, make<ModuleAWS>},
 };

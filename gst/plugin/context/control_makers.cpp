@@ -3,6 +3,8 @@
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
 #include "ispc/ControlDNS.h"
+#include "ispc/ControlLBC.h"
+#include "ispc/ControlTNM.h"
 
 const char *ControlLogName(ControlKind kind) {
     switch (kind) {
@@ -38,7 +40,9 @@ ISPC::ControlModule *CreateControl(ControlKind kind) {
     case ControlKind::DNS:
         return new ISPC::ControlDNS(1.0, ControlLogName(kind));
     case ControlKind::LBC:
+        return new ISPC::ControlLBC(ControlLogName(kind));
     case ControlKind::TNM:
+        return new ISPC::ControlTNM(ControlLogName(kind));
     case ControlKind::LSH:
     case ControlKind::AWB:
     case ControlKind::AWB_PID:

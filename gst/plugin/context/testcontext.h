@@ -111,6 +111,13 @@ public:
     bool setSaturation(double value);
     double getSaturation() const;
     bool enableBlackWhiteMode(bool enable);
+    bool setSharpness(double value);
+    double getSharpness() const;
+    /** Runs or stops the tone-mapping control. */
+    bool enableWDRAuto(bool enable);
+    /** The tone mapper's local weight, or full local strength of the tone-mapping control while it runs. */
+    bool setWDRLevel(double level);
+    double getWDRLevel() const;
     /** Denoiser strength = level × 6; the update is always requested. */
     bool setDenoiserLevel(double level);
     double getDenoiserLevel() const;

@@ -4,10 +4,13 @@
 
 #include "control_makers.h"
 #include "ispc/ControlAE.h"
+#include "ispc/ControlLBC.h"
+#include "ispc/ControlTNM.h"
 #include "ispc/ModuleDNS.h"
 #include "ispc/ModuleFOS.h"
 #include "ispc/ModuleGMA.h"
 #include "ispc/ModuleHIS.h"
+#include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
 #include "norvacommon/userlog.h"
 #include "testcontext.h"
@@ -86,7 +89,25 @@ void TestContext::configureAlgorithms(const ISPC::ParameterList &list) {
         ae->enableControl(true);
         ae->enableCorrection(pParam->bControlAE[iContext]);
     }
-    // The focus and denoise controls keep the enabled state they were created with.
+    // Tone mapping waits for "wdr-auto" to enable it, with these settings.
+    ISPC::ControlTNM *tnm = control<ISPC::ControlTNM>();
+    if (tnm != nullptr) {
+        tnm->enableControl(false);
+        tnm->enableLocalTNM(true);
+        tnm->enableAdaptiveTNM(true);
+        tnm->setAllowHISConfig(true);
+        (void)tnm->setHistMax(1.0);
+        (void)tnm->setHistMin(1.0);
+        (void)tnm->setSmoothing(0.0);
+        (void)tnm->setTempering(1.0);
+    }
+    if (ISPC::ControlLBC *lbc = control<ISPC::ControlLBC>()) {
+        lbc->enableControl(pParam->bControlLBC[iContext]);
+        // The histogram statistics are the light-based control's to configure while tone mapping is off.
+        if (tnm == nullptr || !tnm->isEnabled())
+            lbc->setAllowHISConfig(true);
+    }
+    // White balance, focus and denoise keep the enabled state they were created with.
 }
 
 bool TestContext::setBrightness(double value) {
@@ -118,6 +139,44 @@ double TestContext::getSaturation() const {
 
 bool TestContext::enableBlackWhiteMode(bool enable) {
     return setField(module<ISPC::ModuleTNM>(), &ISPC::ModuleTNM::bBlackWhiteMode, enable);
+}
+
+bool TestContext::setSharpness(double value) {
+    return setField(module<ISPC::ModuleSHA>(), &ISPC::ModuleSHA::fStrength, value);
+}
+
+double TestContext::getSharpness() const {
+    const ISPC::ModuleSHA *m = module<ISPC::ModuleSHA>();
+    return m != nullptr ? m->fStrength : 0.0;
+}
+
+bool TestContext::enableWDRAuto(bool enable) {
+    ISPC::ControlTNM *tnm = control<ISPC::ControlTNM>();
+    if (tnm == nullptr)
+        return false;
+    tnm->enableControl(enable);
+    return true;
+}
+
+bool TestContext::setWDRLevel(double level) {
+    // While the tone-mapping control runs it owns the local weight and gets full local strength; otherwise the
+    // level is the tone mapper's local weight.
+    ISPC::ControlTNM *tnm = control<ISPC::ControlTNM>();
+    if (tnm != nullptr && tnm->isEnabled()) {
+        (void)tnm->setLocalStrength(1.0);
+        return true;
+    }
+    ISPC::ModuleTNM *m = module<ISPC::ModuleTNM>();
+    if (m == nullptr)
+        return false;
+    m->fWeightLocal = level;
+    m->requestUpdate();
+    return true;
+}
+
+double TestContext::getWDRLevel() const {
+    const ISPC::ModuleTNM *m = module<ISPC::ModuleTNM>();
+    return m != nullptr ? m->fWeightLocal : 0.0;
 }
 
 bool TestContext::setDenoiserLevel(double level) {

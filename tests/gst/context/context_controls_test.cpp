@@ -10,6 +10,10 @@
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
 #include "ispc/ControlDNS.h"
+#include "ispc/ControlLBC.h"
+#include "ispc/ControlTNM.h"
+#include "ispc/ModuleSHA.h"
+#include "ispc/ModuleTNM.h"
 
 using namespace ISPC;
 using norva_test::contains;
@@ -29,36 +33,97 @@ protected:
     template <class C> C *control() { return dynamic_cast<C *>(main->pCamera->getControlModule(C::id)); }
 };
 
-// After configuration the exposure control runs and measures always, but drives the sensor only with "-CT0_AE";
-// focus and denoise run as created.
+// After configuration the exposure control runs and measures always, but drives the sensor only with "-CT0_AE"; the
+// light-based control runs only with "-CT0_LBC"; tone mapping waits, configured, for "wdr-auto"; focus and denoise
+// run as created.
 TEST_F(ContextControls, RegisteredControlsAndTheirStates) {
-    for (bool autoExposure : {false, true}) {
-        SCOPED_TRACE(autoExposure ? "-CT0_AE set" : "-CT0_AE not set");
+    struct Case {
+        bool autoExposure, lightBased;
+    };
+    for (const Case &f : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+        SCOPED_TRACE(testing::Message() << "AE " << f.autoExposure << " LBC " << f.lightBased);
         defaultParams();
-        param->bControlAE[0] = autoExposure;
+        param->bControlAE[0] = f.autoExposure;
+        param->bControlLBC[0] = f.lightBased;
         ASSERT_TRUE(preconfigureMain()) << log;
         ControlAE *ae = control<ControlAE>();
         ControlAF *af = control<ControlAF>();
         ControlDNS *dns = control<ControlDNS>();
-        ASSERT_NE(ae, nullptr);
-        ASSERT_NE(af, nullptr);
-        ASSERT_NE(dns, nullptr);
-        EXPECT_STREQ(ae->getLoggingName(), "ISPC_CTRL_AE");
-        EXPECT_STREQ(af->getLoggingName(), "ISPC_CTRL_AF");
-        EXPECT_STREQ(dns->getLoggingName(), "ISPC_CTRL_DNS");
-        EXPECT_TRUE(ae->isEnabled());
-        EXPECT_EQ(ae->isCorrectionEnabled(), autoExposure);
-        EXPECT_TRUE(af->isEnabled());
-        EXPECT_TRUE(dns->isEnabled());
-        for (ControlModule *c :
-             {static_cast<ControlModule *>(ae), static_cast<ControlModule *>(af), static_cast<ControlModule *>(dns)}) {
-            EXPECT_TRUE(c->hasPipeline(main->pCamera->getPipeline())) << c->getLoggingName();
+        ControlTNM *tnm = control<ControlTNM>();
+        ControlLBC *lbc = control<ControlLBC>();
+        ASSERT_TRUE(ae && af && dns && tnm && lbc);
+        const struct {
+            ControlModule *control;
+            const char *name;
+            bool enabled;
+        } expected[] = {{ae, "ISPC_CTRL_AE", true},
+                        {af, "ISPC_CTRL_AF", true},
+                        {dns, "ISPC_CTRL_DNS", true},
+                        {tnm, "ISPC_CTRL_TNM", false},
+                        {lbc, "ISPC_CTRL_LBC", f.lightBased}};
+        for (const auto &e : expected) {
+            EXPECT_STREQ(e.control->getLoggingName(), e.name);
+            EXPECT_EQ(e.control->isEnabled(), e.enabled) << e.name;
+            EXPECT_TRUE(e.control->hasPipeline(main->pCamera->getPipeline())) << e.name;
         }
-        main->enableAutoExposure(!autoExposure);
+        EXPECT_EQ(ae->isCorrectionEnabled(), f.autoExposure);
+        EXPECT_TRUE(tnm->getLocalTNM());
+        EXPECT_TRUE(tnm->getAdaptiveTNM());
+        EXPECT_TRUE(tnm->getAllowHISConfig());
+        EXPECT_EQ(tnm->getHistMax(), 1.0);
+        EXPECT_EQ(tnm->getHistMin(), 1.0);
+        EXPECT_EQ(tnm->getSmoothing(), 0.0);
+        EXPECT_EQ(tnm->getTempering(), 1.0);
+
+        ASSERT_TRUE(main->enableAutoExposure(!f.autoExposure));
         EXPECT_TRUE(ae->isEnabled());
-        EXPECT_EQ(ae->isCorrectionEnabled(), !autoExposure);
+        EXPECT_EQ(ae->isCorrectionEnabled(), !f.autoExposure);
+        ASSERT_TRUE(main->enableWDRAuto(true));
+        EXPECT_TRUE(tnm->isEnabled());
+        ASSERT_TRUE(main->enableWDRAuto(false));
+        EXPECT_FALSE(tnm->isEnabled());
         norva_test::stderrOf([&] { main.reset(); });
     }
+}
+
+// The level is the tone mapper's local weight while the tone-mapping control is off; while it runs, the control gets
+// full local strength and the module is left alone.
+TEST_F(ContextControls, WideDynamicRangeLevel) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    ModuleTNM &m = *static_cast<ModuleTNM *>(main->pCamera->getPipeline()->getModule(STP_TNM));
+    ControlTNM &tnm = *control<ControlTNM>();
+    ASSERT_TRUE(tnm.setLocalStrength(0.2) == QOR_RES_OK);
+    m.clearFlags();
+    ASSERT_TRUE(main->setWDRLevel(0.3));
+    EXPECT_DOUBLE_EQ(m.fWeightLocal, 0.3);
+    EXPECT_DOUBLE_EQ(main->getWDRLevel(), 0.3);
+    EXPECT_TRUE(m.isUpdateRequested());
+    EXPECT_DOUBLE_EQ(tnm.getLocalStrength(), 0.2);
+    m.clearFlags();
+    ASSERT_TRUE(main->setWDRLevel(0.3));
+    EXPECT_TRUE(m.isUpdateRequested()) << "always requested";
+
+    ASSERT_TRUE(main->enableWDRAuto(true));
+    m.clearFlags();
+    ASSERT_TRUE(main->setWDRLevel(0.7));
+    EXPECT_DOUBLE_EQ(tnm.getLocalStrength(), 1.0);
+    EXPECT_DOUBLE_EQ(m.fWeightLocal, 0.3);
+    EXPECT_FALSE(m.isUpdateRequested());
+}
+
+TEST_F(ContextControls, SharpnessFollowsTheUnchangedRule) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    ModuleSHA &sha = *static_cast<ModuleSHA *>(main->pCamera->getPipeline()->getModule(STP_SHA));
+    const double current = main->getSharpness();
+    sha.clearFlags();
+    ASSERT_TRUE(main->setSharpness(current));
+    EXPECT_FALSE(sha.isUpdateRequested());
+    ASSERT_TRUE(main->setSharpness(current + 0.25));
+    EXPECT_TRUE(sha.isUpdateRequested());
+    EXPECT_DOUBLE_EQ(sha.fStrength, current + 0.25);
+    EXPECT_DOUBLE_EQ(main->getSharpness(), current + 0.25);
 }
 
 // The setup file's exposure parameters reach the control when it loads.
@@ -150,6 +215,9 @@ TEST(ContextWithoutControls, SettersRefuseGettersDefault) {
     EXPECT_FALSE(c.enableAutoFlickerRejection(true));
     EXPECT_FALSE(c.enableBlcAuto(true));
     EXPECT_FALSE(c.setBlcLevel(0.5));
+    EXPECT_FALSE(c.enableWDRAuto(true));
+    EXPECT_FALSE(c.setWDRLevel(0.5));
+    EXPECT_FALSE(c.setSharpness(0.5));
     c.updateFNumber(FNumberStatus());
     c.setWavelength(0.5);
     EXPECT_EQ(c.getAeTargetBrightness(), 0.0);
@@ -158,6 +226,8 @@ TEST(ContextWithoutControls, SettersRefuseGettersDefault) {
     EXPECT_EQ(c.getBlcLevel(), 0.0);
     EXPECT_EQ(c.getAeApertureFactor(), 0.0);
     EXPECT_EQ(c.getAfSharpness(), 0.0);
+    EXPECT_EQ(c.getWDRLevel(), 0.0);
+    EXPECT_EQ(c.getSharpness(), 0.0);
 }
 
 /* ---- the exposure loop closed through the context ---- */
