@@ -10,6 +10,7 @@
 #include "ispc/ModuleWBS.h"
 #include "ispc/Pipeline.h"
 #include "ispc/Sensor.h"
+#include "ispc/Shot.h"
 #include "norvacommon/userlog.h"
 
 namespace ISPC {
