@@ -26,11 +26,13 @@
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
+#include "ispc/ModuleLSH.h"
 #include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleRLT.h"
 #include "ispc/ModuleTNM.h"
+#include "ispc/ModuleWBC.h"
 #include "ispc/ModuleWBS.h"
 #include "ispc/ModuleY2R.h"
 #include "ispc/SetupModule.h"
@@ -140,6 +142,8 @@ const ModuleRow kModules[] = {
     {"ModuleMGM", maker<ModuleMGM>(), "ModuleMGM", {}},
     {"ModuleDGM", maker<ModuleDGM>(), "ModuleDGM", {}},
     {"ModuleDSC", maker<ModuleDSC>(), "ModuleDSC", {}},
+    {"ModuleWBC", maker<ModuleWBC>(), "ModuleWBC", {}},
+    {"ModuleLSH", maker<ModuleLSH>(), "ModuleLSH", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {
