@@ -243,8 +243,9 @@ TEST_F(LensShadingOnCamera, MatrixInUseCannotBeChosenTwiceAndIsSwitchedOffBefore
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[0], CI_PIPELINE_CHANGE_LSH);
     for (const norva_sim::TraceEntry &e : norva_sim::Trace()) {
-        if (e.nr == CI_PIPELINE_CHANGE_LSH)
+        if (e.nr == CI_PIPELINE_CHANGE_LSH) {
             EXPECT_EQ(changedTo(e), 0u);
+        }
     }
     EXPECT_EQ(commands[1], CI_DEREGISTER_BUFF);
     EXPECT_EQ(lsh->getCurrentMatrixId(), 0u);
