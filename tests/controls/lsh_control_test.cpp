@@ -14,10 +14,12 @@
 #include "ispc/ControlAWB.h"
 #include "ispc/ControlLSH.h"
 #include "ispc/ModuleBLC.h"
+#include "ispc/ModuleCCM.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLSH.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleWBC.h"
+#include "ispc/ModuleWBS.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_platform.h"
 #include "sensors/iifdatagen.h"
@@ -79,8 +81,8 @@ protected:
         c.init(0, 0);
         lsh = new ModuleLSH();
         wbc = new ModuleWBC();
-        for (SetupModule *m :
-             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), lsh, wbc}) {
+        for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(),
+                                                                   lsh, wbc, new ModuleCCM(), new ModuleWBS()}) {
             ASSERT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         }
         c.state = Camera::CAM_REGISTERED;
@@ -262,4 +264,46 @@ TEST_F(LensShadingOnCamera, WithoutALinkedWhiteBalanceTheControlIsIdle) {
     EXPECT_NE(os.str().find("pCtrlAWB = null\n"), std::string::npos);
     EXPECT_NE(os.str().find("illuminantTemperature = 6500\n"), std::string::npos);
     EXPECT_NE(os.str().find("chosenMatrixId = 0\n"), std::string::npos);
+}
+
+// The gain-based white balance drives the grid: a light stepping from 3000 K to 6500 K switches the grid once
+// at each midpoint the smoothed temperature crosses, and never back (a grid's scale multiplies all four gains
+// alike, so it does not move the measured colour).
+TEST_F(LensShadingOnCamera, GainBasedWhiteBalanceSwitchesOncePerMidpoint) {
+    ControlAWB::resetSharedTemperature();
+    ControlAWB realAWB;
+    ASSERT_EQ(realAWB.addPipeline(camera->getPipeline()), QOR_RES_OK);
+    stderrOf([&] {
+        ASSERT_EQ(realAWB.setPipelineOwner(camera->getPipeline()), QOR_RES_OK);
+        realAWB.load(norva_test::wbListOf(norva_test::twoPointCalibration()));
+        realAWB.configureStatistics();
+        ASSERT_EQ(control.load(setup), QOR_RES_OK);
+    });
+    control.registerCtrlAWB(&realAWB);
+    ASSERT_GT(control.configureDefaultMatrix(), 0);
+    Pipeline &pipe = *camera->getPipeline();
+    auto runLight = [&](const norva_test::WbScene &scene, int frames) {
+        for (int i = 0; i < frames; i++) {
+            stderrOf([&] { pipe.setupRequested(); });
+            Metadata md;
+            std::memset(&md, 0, sizeof(md));
+            norva_test::fillWBS(*pipe.getMCPipeline(), scene, 640, 480, md);
+            stderrOf([&] {
+                realAWB.update(md);
+                control.update(md);
+            });
+        }
+    };
+    runLight(norva_test::WbScene::underCalibration(1.2, 2.8), 20);
+    EXPECT_EQ(lsh->getCurrentMatrixId(), control.getMatrixId(3000));
+    norva_sim::ClearTrace();
+    runLight(norva_test::WbScene::underCalibration(1.9, 1.6), 30);
+    std::vector<QOR_UINT32> switches;
+    for (const norva_sim::TraceEntry &e : norva_sim::Trace()) {
+        if (e.nr == CI_PIPELINE_CHANGE_LSH)
+            switches.push_back(changedTo(e));
+    }
+    EXPECT_EQ(switches, (std::vector<QOR_UINT32>{control.getMatrixId(4000), control.getMatrixId(6500)}));
+    EXPECT_NEAR(realAWB.getMeasuredTemperature(), 6500, 65);
+    ControlAWB::resetSharedTemperature();
 }
