@@ -135,7 +135,10 @@ public:
         m->matrixId = id;
         list_grid.push_back(m);
     }
+    /** The grid the hardware would apply already (no driver here to switch it). */
+    void makeCurrent(QOR_UINT32 id) { currentMatId = id; }
     ~TableLSH() override {
+        currentMatId = 0;
         for (lsh_mat *m : list_grid)
             delete m;
         list_grid.clear();
@@ -160,6 +163,7 @@ void LensShadingControl(benchmark::State &state) {
         info.matrixId = k + 1;
         control.addMatrixInfo(2000 + 300 * k, info);
     }
+    lsh->makeCurrent(8); // 4100 K, the grid nearest to the temperatures below
     SetAWB awb;
     control.registerCtrlAWB(&awb);
     awb.setMeasured(4000);
