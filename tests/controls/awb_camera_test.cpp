@@ -118,7 +118,10 @@ protected:
         c.state = Camera::CAM_REGISTERED;
         const ParameterList setup =
             norva_test::wbListOf(norva_test::twoPointCalibration() +
-                                 "OUT_ENC NV12\nOUT_DISP RGB888_24\nBLC_SENSOR_BLACK 0 0 0 0\nBLC_SYS_BLACK 0\n");
+                                 "OUT_ENC NV12\nOUT_DISP RGB888_24\nBLC_SENSOR_BLACK 0 0 0 0\nBLC_SYS_BLACK 0\n"
+                                 // the test's light is not on the default black-body curve: the filter admits
+                                 // every cell, so the auto-white-balance tiles measure the whole chart
+                                 "AWS_BB_DIST 128\n");
         stderrOf([&] {
             ASSERT_EQ(c.registerControlModule(awb), QOR_RES_OK);
             ASSERT_EQ(c.loadParameters(setup), QOR_RES_OK);
