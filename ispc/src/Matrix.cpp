@@ -231,27 +231,47 @@ Matrix Matrix::inv() const {
         QOR_LOG_ERROR(kTag, "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
         return result;
     }
+    Matrix result(3, 3);
+    inv(result);
+    return result;
+}
+
+bool Matrix::inv(Matrix &result) const {
+    if (matrixState != VALID || rows != 3 || cols != 3 || result.matrixState != VALID || result.rows != 3 ||
+        result.cols != 3) {
+        QOR_LOG_ERROR(kTag, "Inverse matrix only implemented for 3x3 matrices (current matrix %dx%d)\n", rows, cols);
+        return false;
+    }
     const auto &a = coefficients;
     const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
                        a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
                        a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-    Matrix result(3, 3);
+    auto &r = result.coefficients;
     if (det == 0.0) {
         QOR_LOG_ERROR(kTag, "Determinant == 0, no inverse can be computed.\n");
-        return result;
+        for (auto &row : r) {
+            for (double &c : row)
+                c = 0.0;
+        }
+        return false;
     }
     const double f = 1.0 / det;
-    auto &r = result.coefficients;
-    r[0][0] = (a[1][1] * a[2][2] - a[1][2] * a[2][1]) * f;
-    r[0][1] = (a[1][2] * a[2][0] - a[1][0] * a[2][2]) * f;
-    r[0][2] = (a[1][0] * a[2][1] - a[1][1] * a[2][0]) * f;
-    r[1][0] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * f;
-    r[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * f;
-    r[1][2] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * f;
-    r[2][0] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * f;
-    r[2][1] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * f;
-    r[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * f;
-    return result;
+    double t[3][3];
+    t[0][0] = (a[1][1] * a[2][2] - a[1][2] * a[2][1]) * f;
+    t[0][1] = (a[1][2] * a[2][0] - a[1][0] * a[2][2]) * f;
+    t[0][2] = (a[1][0] * a[2][1] - a[1][1] * a[2][0]) * f;
+    t[1][0] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * f;
+    t[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * f;
+    t[1][2] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * f;
+    t[2][0] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * f;
+    t[2][1] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * f;
+    t[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * f;
+    // computed aside first: result may be this matrix
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++)
+            r[i][j] = t[i][j];
+    }
+    return true;
 }
 
 void Matrix::plotAsHistogram(const Matrix &histogram, std::ostream &os, char symbol) {

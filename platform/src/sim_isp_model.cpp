@@ -285,7 +285,6 @@ void divideRows(std::vector<Band> &bands, unsigned n, const FrameContext &f, boo
  */
 void processBand(const IspModel::Impl &m, const FrameContext &f, Band &b) {
     const uint32_t H = f.H;
-    const bool wbs = (f.eOutput & CI_SAVE_WHITEBALANCE) != 0;
     const bool fos = (f.eOutput & (CI_SAVE_FOS_ROI | CI_SAVE_FOS_GRID)) != 0;
     const uint32_t y0 = b.y0, y1 = b.y1, yEnd = b.yEnd;
     if (y0 >= yEnd) {
@@ -326,9 +325,6 @@ void processBand(const IspModel::Impl &m, const FrameContext &f, Band &b) {
             isp::FocusRow(m, f, b, y, cur, dn);
         }
         isp::ColourRow(m, f, b);
-        if (own && wbs) {
-            isp::WhiteBalanceRow(m, f, b, y);
-        }
         isp::ToneRow(m, f, b, y, own);
         // the scalers take their rows while the window rows they sample are still in the cache
         isp::EncoderRows(m, f, b, y);

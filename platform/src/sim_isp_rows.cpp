@@ -605,6 +605,10 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
             o[x] = static_cast<int16_t>(lut[o[x]]);
         }
     }
+    // white-balance statistics follow gamma in the hardware order: they read the encoded row
+    if (own && (f.eOutput & CI_SAVE_WHITEBALANCE) != 0) {
+        WhiteBalanceRow(m, f, b, y);
+    }
     const size_t o = size_t(y % f.planeRows) * W;
     uint16_t *Yp = b.Y.data() + o, *C0p = b.C0.data() + o, *C2p = b.C2.data() + o;
     const CI_MODULE_PLANECONV &pc = f.reg->sRGBToYCC;

@@ -285,8 +285,17 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
     }
     const size_t W = f.W;
     int32_t *pr = b.wbs.data(), *pg = pr + W, *pb = pg + W, *pl = pb + W;
-    m.k.whiteBalanceStats(b.R.data() + lo, b.G.data() + lo, b.B.data() + lo, hi - lo, rgbOff, pr + lo, pg + lo, pb + lo,
-                          pl + lo);
+    // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024
+    const int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
+    for (uint32_t x = lo; x < hi; x++) {
+        const int32_t vr = std::max(0, (r12[x] >> 2) + rgbOff);
+        const int32_t vg = std::max(0, (g12[x] >> 2) + rgbOff);
+        const int32_t vb = std::max(0, (b12[x] >> 2) + rgbOff);
+        pr[x] = vr;
+        pg[x] = vg;
+        pb[x] = vb;
+        pl[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
+    }
     for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;

@@ -28,6 +28,7 @@
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
 #include "ispc/ModuleMIE.h"
+#include "ispc/ModuleLSH.h"
 #include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ModuleR2Y.h"
@@ -35,6 +36,7 @@
 #include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
 #include "ispc/ModuleVIB.h"
+#include "ispc/ModuleWBC.h"
 #include "ispc/ModuleWBS.h"
 #include "ispc/ModuleY2R.h"
 #include "ispc/SetupModule.h"
@@ -178,6 +180,8 @@ const ModuleRow kModules[] = {
     // The values always name three sets, the bounds 0 or 9; a minimum count of 0 reads no set, so the
     // slots keep their defaults (the enhancer tests reload the maxima into the slots).
     {"ModuleMIE", maker<ModuleMIE>(), "ModuleMIE", mieSlotTags()},
+    {"ModuleWBC", maker<ModuleWBC>(), "ModuleWBC", {}},
+    {"ModuleLSH", maker<ModuleLSH>(), "ModuleLSH", {}},
 };
 
 ParameterList saved(const SetupModule &m, ModuleBase::SaveType t) {

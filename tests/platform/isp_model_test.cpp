@@ -471,15 +471,16 @@ TEST(IspStatistics, WhiteBalanceSumsOverTheRegion) {
     const uint8_t *st = rig.stats.data();
     const size_t roi = L::kWbsRoi + 64;
     for (int ch = 0; ch < 3; ch++) {
-        // 100 pixels of linear 0.5 (512 on the 1024 scale), all above the threshold
-        EXPECT_NEAR(rd32(st, roi + 24 + 4 * ch), 100 * 512, 100 * 6) << ch;
+        // 100 pixels of linear 0.5, taken after the device's gamma (BT.709: 0.7055, 722 on the 1024 scale), all
+        // above the threshold
+        EXPECT_NEAR(rd32(st, roi + 24 + 4 * ch), 100 * 722, 100 * 6) << ch;
         EXPECT_EQ(rd32(st, roi + 4 + 8 * ch), 100u);
         EXPECT_EQ(rd32(st, roi + 8 * ch), rd32(st, roi + 24 + 4 * ch));
     }
     EXPECT_EQ(rd32(st, roi + 48), 100u);
     // region 0 covers the whole frame
     uint32_t wholeAvg = rd32(st, L::kWbsRoi + 24 + 4);
-    EXPECT_GT(wholeAvg, 100u * 512u);
+    EXPECT_GT(wholeAvg, 100u * 722u);
 }
 
 TEST(IspStatistics, AutoWhiteBalanceLogSumsPerCell) {

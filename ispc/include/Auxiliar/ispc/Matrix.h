@@ -55,6 +55,11 @@ public:
      * on exactly this result.
      */
     Matrix inv() const;
+    /**
+     * The same into result, a valid 3x3 matrix whose storage is reused (no allocation): false, result
+     * zeroed and the error logged, when there is no inverse.
+     */
+    bool inv(Matrix &result) const;
 
     /** Row 0 as a text bar chart of 14 steps of 1/14 under an overflow line. */
     static void plotAsHistogram(const Matrix &histogram, std::ostream &os, char symbol);
