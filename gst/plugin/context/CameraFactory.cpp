@@ -18,6 +18,7 @@
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleLCA.h"
+#include "ispc/ModuleLSH.h"
 #include "ispc/ModuleMIE.h"
 #include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
@@ -26,6 +27,7 @@
 #include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
 #include "ispc/ModuleVIB.h"
+#include "ispc/ModuleWBC.h"
 #include "ispc/ModuleWBS.h"
 #include "ispc/ModuleY2R.h"
 #include "norvacommon/userlog.h"
@@ -68,39 +70,23 @@ struct SetupEntry {
     SetupModule *(*create)();
 };
 
-/* Registration order. The lens-shading and white-balance correction modules are separate classes of the control
- * library that the factory creates once they exist. */
+/* Registration order. */
 const SetupEntry kSetupModules[] = {
-    {STP_OUT, Revisions::All, make<ModuleOUT>},
-    {STP_IIF, Revisions::All, make<ModuleIIF>},
-    {STP_EXS, Revisions::All, make<ModuleEXS>},
-    {STP_BLC, Revisions::All, make<ModuleBLC>},
-    {STP_LSH, Revisions::All, nullptr},
-    {STP_WBC, Revisions::Below2_6, nullptr},
-    {STP_WBC, Revisions::From2_6, nullptr},
-    {STP_FOS, Revisions::All, make<ModuleFOS>},
-    {STP_DNS, Revisions::All, make<ModuleDNS>},
-    {STP_DPF, Revisions::All, make<ModuleDPF>},
-    {STP_ENS, Revisions::All, make<ModuleENS>},
-    {STP_LCA, Revisions::All, make<ModuleLCA>},
-    {STP_CCM, Revisions::All, make<ModuleCCM>},
-    {STP_MGM, Revisions::All, make<ModuleMGM>},
-    {STP_GMA, Revisions::All, make<ModuleGMA>},
-    {STP_WBS, Revisions::All, make<ModuleWBS>},
-    {STP_HIS, Revisions::All, make<ModuleHIS>},
-    {STP_R2Y, Revisions::All, make<ModuleR2Y>},
-    {STP_MIE, Revisions::All, make<ModuleMIE>},
-    {STP_VIB, Revisions::All, make<ModuleVIB>},
-    {STP_TNM, Revisions::All, make<ModuleTNM>},
-    {STP_FLD, Revisions::All, make<ModuleFLD>},
-    {STP_SHA, Revisions::All, make<ModuleSHA>},
-    {STP_ESC, Revisions::All, make<ModuleESC>},
-    {STP_DSC, Revisions::All, make<ModuleDSC>},
-    {STP_Y2R, Revisions::All, make<ModuleY2R>},
-    {STP_DGM, Revisions::All, make<ModuleDGM>},
-    {STP_HDR, Revisions::All, make<ModuleHDR>},
-    {STP_RLT, Revisions::NotMajor1, make<ModuleRLT>},
-    {STP_AWS, Revisions::From2_6, make<ModuleAWS>},
+    {STP_OUT, Revisions::All, make<ModuleOUT>},        {STP_IIF, Revisions::All, make<ModuleIIF>},
+    {STP_EXS, Revisions::All, make<ModuleEXS>},        {STP_BLC, Revisions::All, make<ModuleBLC>},
+    {STP_LSH, Revisions::All, make<ModuleLSH>},        {STP_WBC, Revisions::Below2_6, make<ModuleWBC>},
+    {STP_WBC, Revisions::From2_6, make<ModuleWBC2_6>}, {STP_FOS, Revisions::All, make<ModuleFOS>},
+    {STP_DNS, Revisions::All, make<ModuleDNS>},        {STP_DPF, Revisions::All, make<ModuleDPF>},
+    {STP_ENS, Revisions::All, make<ModuleENS>},        {STP_LCA, Revisions::All, make<ModuleLCA>},
+    {STP_CCM, Revisions::All, make<ModuleCCM>},        {STP_MGM, Revisions::All, make<ModuleMGM>},
+    {STP_GMA, Revisions::All, make<ModuleGMA>},        {STP_WBS, Revisions::All, make<ModuleWBS>},
+    {STP_HIS, Revisions::All, make<ModuleHIS>},        {STP_R2Y, Revisions::All, make<ModuleR2Y>},
+    {STP_MIE, Revisions::All, make<ModuleMIE>},        {STP_VIB, Revisions::All, make<ModuleVIB>},
+    {STP_TNM, Revisions::All, make<ModuleTNM>},        {STP_FLD, Revisions::All, make<ModuleFLD>},
+    {STP_SHA, Revisions::All, make<ModuleSHA>},        {STP_ESC, Revisions::All, make<ModuleESC>},
+    {STP_DSC, Revisions::All, make<ModuleDSC>},        {STP_Y2R, Revisions::All, make<ModuleY2R>},
+    {STP_DGM, Revisions::All, make<ModuleDGM>},        {STP_HDR, Revisions::All, make<ModuleHDR>},
+    {STP_RLT, Revisions::NotMajor1, make<ModuleRLT>},  {STP_AWS, Revisions::From2_6, make<ModuleAWS>},
 };
 
 struct ControlEntry {

@@ -2,8 +2,12 @@
 
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
+#include "ispc/ControlAWB.h"
+#include "ispc/ControlAWB_PID.h"
+#include "ispc/ControlAWB_Planckian.h"
 #include "ispc/ControlDNS.h"
 #include "ispc/ControlLBC.h"
+#include "ispc/ControlLSH.h"
 #include "ispc/ControlTNM.h"
 
 const char *ControlLogName(ControlKind kind) {
@@ -30,8 +34,6 @@ const char *ControlLogName(ControlKind kind) {
 }
 
 ISPC::ControlModule *CreateControl(ControlKind kind) {
-    // A kind whose control class is not part of the control library yet answers null, and the callers register
-    // nothing for it.
     switch (kind) {
     case ControlKind::AE:
         return new ISPC::ControlAE(ControlLogName(kind));
@@ -44,10 +46,13 @@ ISPC::ControlModule *CreateControl(ControlKind kind) {
     case ControlKind::TNM:
         return new ISPC::ControlTNM(ControlLogName(kind));
     case ControlKind::LSH:
+        return new ISPC::ControlLSH(ControlLogName(kind));
     case ControlKind::AWB:
+        return new ISPC::ControlAWB(ControlLogName(kind));
     case ControlKind::AWB_PID:
+        return new ISPC::ControlAWB_PID(ControlLogName(kind));
     case ControlKind::AWB_Planckian:
-        break;
+        return new ISPC::ControlAWB_Planckian(ControlLogName(kind));
     }
     return nullptr;
 }

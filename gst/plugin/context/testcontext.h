@@ -130,6 +130,15 @@ public:
     QOR_UINT64 getSystemTime() const;
 
     /* Runtime settings on the control loops. Setters: false (and no effect) without camera or control. */
+    /** The white-balance correction mode (0 to 5); any other value is the average-colour correction. */
+    bool setWhiteBalanceCorrectionType(unsigned mode);
+    unsigned getWhiteBalanceCorrectionType() const;
+    /** Gains of the manual white balance. */
+    bool setRedBalance(double value);
+    double getRedBalance() const;
+    bool setBlueBalance(double value);
+    double getBlueBalance() const;
+    double getMeasuredTemperature() const;
     /** The exposure control runs, and corrects the exposure only when enabled. */
     bool enableAutoExposure(bool enable);
     /** Sets the exposure target unless it already is the target. */

@@ -2,6 +2,7 @@
 // under its identifier and takes effect at the control's next update after a shot.
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
+#include "ispc/ControlAWB.h"
 #include "testcontext.h"
 
 namespace {
@@ -113,4 +114,40 @@ void TestContext::setWavelength(double wavelength) {
 double TestContext::getAfSharpness() const {
     const ISPC::ControlAF *af = control<ISPC::ControlAF>();
     return af != nullptr ? af->getSharpness() : 0.0;
+}
+
+bool TestContext::setWhiteBalanceCorrectionType(unsigned mode) {
+    // Any mode outside the known ones is the automatic average-colour correction.
+    const ISPC::ControlAWB::Correction_Types m = mode <= ISPC::ControlAWB::WB_MANUAL
+                                                     ? static_cast<ISPC::ControlAWB::Correction_Types>(mode)
+                                                     : ISPC::ControlAWB::WB_AC;
+    return onControl(control<ISPC::ControlAWB>(), [m](ISPC::ControlAWB &awb) { awb.setCorrectionMode(m); });
+}
+
+unsigned TestContext::getWhiteBalanceCorrectionType() const {
+    const ISPC::ControlAWB *awb = control<ISPC::ControlAWB>();
+    return awb != nullptr ? awb->getCorrectionMode() : ISPC::ControlAWB::WB_NONE;
+}
+
+bool TestContext::setRedBalance(double value) {
+    return onControl(control<ISPC::ControlAWB>(), [value](ISPC::ControlAWB &awb) { awb.setRedBalance(value); });
+}
+
+double TestContext::getRedBalance() const {
+    const ISPC::ControlAWB *awb = control<ISPC::ControlAWB>();
+    return awb != nullptr ? awb->getRedBalance() : 1.0;
+}
+
+bool TestContext::setBlueBalance(double value) {
+    return onControl(control<ISPC::ControlAWB>(), [value](ISPC::ControlAWB &awb) { awb.setBlueBalance(value); });
+}
+
+double TestContext::getBlueBalance() const {
+    const ISPC::ControlAWB *awb = control<ISPC::ControlAWB>();
+    return awb != nullptr ? awb->getBlueBalance() : 1.0;
+}
+
+double TestContext::getMeasuredTemperature() const {
+    const ISPC::ControlAWB *awb = control<ISPC::ControlAWB>();
+    return awb != nullptr ? awb->getMeasuredTemperature() : 0.0;
 }

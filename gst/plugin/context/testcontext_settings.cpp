@@ -4,7 +4,9 @@
 
 #include "control_makers.h"
 #include "ispc/ControlAE.h"
+#include "ispc/ControlAWB.h"
 #include "ispc/ControlLBC.h"
+#include "ispc/ControlLSH.h"
 #include "ispc/ControlTNM.h"
 #include "ispc/ModuleDNS.h"
 #include "ispc/ModuleFOS.h"
@@ -62,11 +64,39 @@ void TestContext::configureWhiteBalanceControlAlgorithm(const ISPC::ParameterLis
                         static_cast<int>(pParam->wbcAlgorithm[iContext]));
         break;
     }
-    ISPC::ControlModule *awb = CreateControl(kind);
-    if (awb == nullptr)
-        return;
-    pCamera->registerControlModule(awb);
-    awb->load(list);
+    ISPC::ControlAWB::Correction_Types mode = ISPC::ControlAWB::WB_NONE;
+    const QOR_UINT32 type = pParam->wbcCorrectionType[iContext];
+    switch (type) {
+    case ISPC::ControlAWB::WB_NONE:
+        QOR_LOG_DEBUG(kTag, "INFO: skip colour correction\n");
+        break;
+    case ISPC::ControlAWB::WB_AC:
+        QOR_LOG_DEBUG(kTag, "INFO: use WB Average Colour\n");
+        break;
+    case ISPC::ControlAWB::WB_WP:
+        QOR_LOG_DEBUG(kTag, "INFO: use WB White Patch\n");
+        break;
+    case ISPC::ControlAWB::WB_HLW:
+        QOR_LOG_DEBUG(kTag, "INFO: use WB High Luminance White\n");
+        break;
+    case ISPC::ControlAWB::WB_COMBINED:
+        QOR_LOG_DEBUG(kTag, "INFO: use WB Combined\n");
+        break;
+    case ISPC::ControlAWB::WB_MANUAL:
+        QOR_LOG_DEBUG(kTag, "INFO: manual colour correction\n");
+        break;
+    default:
+        QOR_LOG_WARNING(kTag, "given WBC correction type %d does not exists - force none\n", static_cast<int>(type));
+        break;
+    }
+    if (type <= ISPC::ControlAWB::WB_MANUAL)
+        mode = static_cast<ISPC::ControlAWB::Correction_Types>(type);
+
+    ISPC::ControlModule *created = CreateControl(kind);
+    pCamera->registerControlModule(created);
+    created->load(list);
+    if (ISPC::ControlAWB *awb = control<ISPC::ControlAWB>())
+        awb->setCorrectionMode(mode);
 }
 
 void TestContext::configureAlgorithms(const ISPC::ParameterList &list) {
@@ -77,10 +107,8 @@ void TestContext::configureAlgorithms(const ISPC::ParameterList &list) {
     for (size_t i = 0; i < sizeof(kinds) / sizeof(kinds[0]); i++)
         created[i] = CreateControl(kinds[i]);
     configureWhiteBalanceControlAlgorithm(list);
-    for (ISPC::ControlModule *c : created) {
-        if (c != nullptr)
-            pCamera->registerControlModule(c);
-    }
+    for (ISPC::ControlModule *c : created)
+        pCamera->registerControlModule(c);
     pCamera->loadControlParameters(list);
 
     // The exposure control always runs and measures (its brightness feeds the frame's metadata) but drives the
@@ -106,6 +134,14 @@ void TestContext::configureAlgorithms(const ISPC::ParameterList &list) {
         // The histogram statistics are the light-based control's to configure while tone mapping is off.
         if (tnm == nullptr || !tnm->isEnabled())
             lbc->setAllowHISConfig(true);
+    }
+    // Lens shading runs only with grids: linked to the white balance, from its lowest-temperature grid. Without
+    // grids it stays unlinked, which keeps it from running.
+    ISPC::ControlLSH *lsh = control<ISPC::ControlLSH>();
+    if (lsh != nullptr && lsh->getLoadedGrids() != 0) {
+        lsh->enableControl(true);
+        lsh->registerCtrlAWB(control<ISPC::ControlAWB>());
+        (void)lsh->configureDefaultMatrix();
     }
     // White balance, focus and denoise keep the enabled state they were created with.
 }

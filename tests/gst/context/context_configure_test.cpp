@@ -236,14 +236,16 @@ TEST_F(ContextConfigure, SlaveBorrowsTheMainInput) {
     EXPECT_FALSE(slave->pCamera->ownsSensor());
     EXPECT_EQ(slave->getSensor(), main->getSensor());
     EXPECT_TRUE(slave->isCameraConfigured());
-    // The slave joins the main context's denoise control; exposure and focus stay the main context's own.
-    for (ControlID id : {CTRL_AE, CTRL_AF}) {
-        EXPECT_EQ(slave->sharedControls.count(main->pCamera->getControlModule(id)), 0u) << "control " << id;
+    // The slave joins exactly the main context's white-balance, tone-mapping, denoise, light-based and lens-shading
+    // controls; exposure and focus stay the main context's own.
+    EXPECT_EQ(slave->sharedControls.size(), 5u);
+    for (ControlID id : {CTRL_AWB, CTRL_AE, CTRL_AF, CTRL_TNM, CTRL_DNS, CTRL_LBC, CTRL_LSH}) {
+        ControlModule *c = main->pCamera->getControlModule(id);
+        ASSERT_NE(c, nullptr) << "control " << id;
+        const bool shared = id != CTRL_AE && id != CTRL_AF;
+        EXPECT_EQ(slave->sharedControls.count(c), shared ? 1u : 0u) << "control " << id;
+        EXPECT_EQ(c->hasPipeline(slave->pCamera->getPipeline()), shared) << "control " << id;
     }
-    ControlModule *dns = main->pCamera->getControlModule(CTRL_DNS);
-    ASSERT_NE(dns, nullptr);
-    EXPECT_EQ(slave->sharedControls.count(dns), 1u);
-    EXPECT_TRUE(dns->hasPipeline(slave->pCamera->getPipeline()));
     // Destroying the slave first, then the main context, returns every platform counter to zero (TearDown).
 }
 

@@ -7,10 +7,15 @@
 #include <vector>
 
 #include "context_fixture.h"
+#include "scenes/scene_nrv.h"
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
+#include "ispc/ControlAWB.h"
+#include "ispc/ControlAWB_PID.h"
+#include "ispc/ControlAWB_Planckian.h"
 #include "ispc/ControlDNS.h"
 #include "ispc/ControlLBC.h"
+#include "ispc/ControlLSH.h"
 #include "ispc/ControlTNM.h"
 #include "ispc/ModuleSHA.h"
 #include "ispc/ModuleTNM.h"
@@ -84,6 +89,67 @@ TEST_F(ContextControls, RegisteredControlsAndTheirStates) {
         EXPECT_FALSE(tnm->isEnabled());
         norva_test::stderrOf([&] { main.reset(); });
     }
+}
+
+// The white-balance variant and correction mode come from the capture parameters; an unknown variant is the normal
+// one and an unknown mode at configuration is no correction, both with a warning. Without lens-shading grids the
+// lens-shading control stays unlinked and never runs.
+TEST_F(ContextControls, WhiteBalanceVariantAndModeFromTheParameters) {
+    struct Case {
+        unsigned algorithm, correction;
+        const char *logName;
+        bool pid, planckian;
+        unsigned mode;
+        const char *warning;
+    };
+    const Case cases[] = {
+        {1, 1, "ISPC_CTRL_AWB", false, false, ControlAWB::WB_AC, nullptr},
+        {2, 5, "ISPC_CTRL_AWB-PID", true, false, ControlAWB::WB_MANUAL, nullptr},
+        {3, 4, "ISPC_CTRL_AWB", false, true, ControlAWB::WB_COMBINED, nullptr},
+        {0, 2, "ISPC_CTRL_AWB", false, false, ControlAWB::WB_WP,
+         "given WBC algorithm 0 does not exists - force default\n"},
+        {1, 7, "ISPC_CTRL_AWB", false, false, ControlAWB::WB_NONE,
+         "given WBC correction type 7 does not exists - force none\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "algorithm " << c.algorithm << " correction " << c.correction);
+        defaultParams();
+        param->wbcAlgorithm[0] = c.algorithm;
+        param->wbcCorrectionType[0] = c.correction;
+        ASSERT_TRUE(preconfigureMain()) << log;
+        ControlAWB *awb = control<ControlAWB>();
+        ASSERT_NE(awb, nullptr);
+        EXPECT_STREQ(awb->getLoggingName(), c.logName);
+        EXPECT_EQ(dynamic_cast<ControlAWB_PID *>(awb) != nullptr, c.pid);
+        EXPECT_EQ(dynamic_cast<ControlAWB_Planckian *>(awb) != nullptr, c.planckian);
+        EXPECT_TRUE(awb->isEnabled());
+        EXPECT_EQ(main->getWhiteBalanceCorrectionType(), c.mode);
+        if (c.warning != nullptr) {
+            EXPECT_TRUE(contains(log, c.warning)) << log;
+        }
+        ControlLSH *lsh = control<ControlLSH>();
+        ASSERT_NE(lsh, nullptr);
+        EXPECT_EQ(lsh->getLoadedGrids(), 0u);
+        EXPECT_FALSE(lsh->isEnabled()) << "no grids: unlinked";
+        norva_test::stderrOf([&] { main.reset(); });
+    }
+}
+
+// At run time an unknown correction mode is the average-colour correction; the manual gains reach the control.
+TEST_F(ContextControls, WhiteBalanceSettings) {
+    defaultParams();
+    ASSERT_TRUE(preconfigureMain()) << log;
+    for (unsigned mode : {0u, 3u, 5u}) {
+        ASSERT_TRUE(main->setWhiteBalanceCorrectionType(mode));
+        EXPECT_EQ(main->getWhiteBalanceCorrectionType(), mode);
+    }
+    ASSERT_TRUE(main->setWhiteBalanceCorrectionType(7));
+    EXPECT_EQ(main->getWhiteBalanceCorrectionType(), static_cast<unsigned>(ControlAWB::WB_AC));
+    ASSERT_TRUE(main->setRedBalance(1.5));
+    ASSERT_TRUE(main->setBlueBalance(0.75));
+    EXPECT_DOUBLE_EQ(main->getRedBalance(), 1.5);
+    EXPECT_DOUBLE_EQ(main->getBlueBalance(), 0.75);
+    EXPECT_DOUBLE_EQ(main->getMeasuredTemperature(), control<ControlAWB>()->getMeasuredTemperature());
 }
 
 // The level is the tone mapper's local weight while the tone-mapping control is off; while it runs, the control gets
@@ -218,6 +284,9 @@ TEST(ContextWithoutControls, SettersRefuseGettersDefault) {
     EXPECT_FALSE(c.enableWDRAuto(true));
     EXPECT_FALSE(c.setWDRLevel(0.5));
     EXPECT_FALSE(c.setSharpness(0.5));
+    EXPECT_FALSE(c.setWhiteBalanceCorrectionType(1));
+    EXPECT_FALSE(c.setRedBalance(2.0));
+    EXPECT_FALSE(c.setBlueBalance(2.0));
     c.updateFNumber(FNumberStatus());
     c.setWavelength(0.5);
     EXPECT_EQ(c.getAeTargetBrightness(), 0.0);
@@ -228,6 +297,10 @@ TEST(ContextWithoutControls, SettersRefuseGettersDefault) {
     EXPECT_EQ(c.getAfSharpness(), 0.0);
     EXPECT_EQ(c.getWDRLevel(), 0.0);
     EXPECT_EQ(c.getSharpness(), 0.0);
+    EXPECT_EQ(c.getWhiteBalanceCorrectionType(), 0u);
+    EXPECT_EQ(c.getRedBalance(), 1.0);
+    EXPECT_EQ(c.getBlueBalance(), 1.0);
+    EXPECT_EQ(c.getMeasuredTemperature(), 0.0);
 }
 
 /* ---- the exposure loop closed through the context ---- */
@@ -247,17 +320,25 @@ protected:
         Camera &c = *main->pCamera;
         EXPECT_EQ(c.startCapture(), QOR_RES_OK);
         const ControlAE &ae = *control<ControlAE>();
+        const Sensor &sensor = *main->getSensor();
+        // Steady: converged for 3 frames, or the exposure held for 8 (a target beyond what the chart reaches at the
+        // longest exposure, one frame time on the data generator, keeps the exposure there).
         double luma = std::nan("");
-        int settled = 0;
-        for (int frame = 0; frame < kMaxFrames && settled < 3; frame++) {
+        int converged = 0, held = 0;
+        unsigned long exposure = sensor.getExposure();
+        double gain = sensor.getGain();
+        for (int frame = 0; frame < kMaxFrames && converged < 3 && held < 8; frame++) {
             EXPECT_EQ(c.enqueueShot(), QOR_RES_OK);
             Shot shot;
             EXPECT_EQ(c.acquireShot(shot, true), QOR_RES_OK);
-            settled = ae.hasConverged() ? settled + 1 : 0;
+            converged = ae.hasConverged() ? converged + 1 : 0;
+            held = sensor.getExposure() == exposure && sensor.getGain() == gain ? held + 1 : 0;
+            exposure = sensor.getExposure();
+            gain = sensor.getGain();
             luma = meanLuma(shot);
             EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
         }
-        EXPECT_EQ(settled, 3) << "target " << target << " not reached in " << kMaxFrames << " frames";
+        EXPECT_TRUE(converged == 3 || held == 8) << "target " << target << " not steady in " << kMaxFrames << " frames";
         EXPECT_TRUE(main->stopCapture());
         norva_test::stderrOf([&] { main.reset(); });
         return luma;
@@ -282,6 +363,55 @@ TEST_F(ContextExposureLoop, BrighterTargetsGiveBrighterFrames) {
     RecordProperty("luma", testing::PrintToString(luma));
     EXPECT_LT(luma[0] + 5.0, luma[1]);
     EXPECT_LT(luma[1] + 5.0, luma[2]);
+}
+
+/* ---- the manual white balance through the context ---- */
+
+// The manual red balance scales red against green on a neutral patch of the chart, in the order of the gains.
+TEST_F(ContextControls, ManualRedBalanceOrdersRedOverGreenOnGrey) {
+    const unsigned W = 640, H = 480;
+    const norva_scenes::SceneLayout layout = norva_scenes::SceneLayoutOf(W, H);
+    const norva_scenes::Rect patch = layout.grey[3];
+    std::vector<double> ratios;
+    for (double red : {0.5, 1.0, 2.0}) {
+        SCOPED_TRACE(testing::Message() << "red balance " << red);
+        useScene(W, H);
+        setupFiles(0, writeFile("setup.txt", "BLC_SENSOR_BLACK 0 0 0 0\n"));
+        param->wbcCorrectionType[0] = ControlAWB::WB_MANUAL;
+        ASSERT_TRUE(preconfigureMain()) << log;
+        BufferFormat rgb;
+        rgb.format = BGR_888_24; // R, G, B in memory
+        rgb.width = W;
+        rgb.height = H;
+        ASSERT_TRUE(main->configureOutput(rgb, nullptr));
+        ASSERT_TRUE(main->setRedBalance(red));
+        ASSERT_TRUE(main->setBlueBalance(1.0));
+        Camera &c = *main->pCamera;
+        ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+        double r = 0, g = 0;
+        for (int frame = 0; frame < 4; frame++) {
+            ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+            Shot shot;
+            ASSERT_EQ(c.acquireShot(shot, true), QOR_RES_OK);
+            r = g = 0;
+            // the patch's inner half, clear of its edges
+            for (unsigned y = patch.y + patch.h / 4; y < patch.y + 3 * patch.h / 4; y++) {
+                const unsigned char *row = shot.DISPLAY.firstData() + size_t(y) * shot.DISPLAY.stride;
+                for (unsigned x = patch.x + patch.w / 4; x < patch.x + 3 * patch.w / 4; x++) {
+                    r += row[3 * x];
+                    g += row[3 * x + 1];
+                }
+            }
+            ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
+        }
+        ASSERT_GT(g, 0.0);
+        ratios.push_back(r / g);
+        EXPECT_TRUE(main->stopCapture());
+        norva_test::stderrOf([&] { main.reset(); });
+    }
+    RecordProperty("r_over_g", testing::PrintToString(ratios));
+    EXPECT_LT(ratios[0] * 1.2, ratios[1]) << testing::PrintToString(ratios);
+    EXPECT_LT(ratios[1] * 1.2, ratios[2]) << testing::PrintToString(ratios);
 }
 
 } // namespace
