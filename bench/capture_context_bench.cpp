@@ -3,7 +3,7 @@
 // "NothingChanged" applies the same values every frame; "OneValueChanged" alternates the brightness. The acquire
 // and release of the frame (the simulated image model) are outside the timing. "allocs_per_frame" counts the
 // stack's heap allocations in the timed part (builds without AddressSanitizer; the simulated device's own are
-// counted apart); it must stay 0. The white-balance settings join the sequence with the white-balance control.
+// counted apart); it must stay 0.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -80,12 +80,13 @@ struct Rig {
         SEAM_Override(nullptr);
     }
 
-    /** The element's per-frame settings in its order (auto exposure on, flicker at 50 Hz), then the enqueue. */
+    /** The element's per-frame settings in its order (manual white balance, auto exposure on, flicker at 50 Hz),
+     * then the enqueue. */
     bool settingsAndEnqueue(double brightness) {
         TestContext &c = *context;
-        bool ok = c.setBrightness(brightness) && c.setContrast(1.0) && c.setSaturation(1.0) && c.setSharpness(0.5) &&
-                  c.setDenoiserLevel(0.5) && c.enableBlackWhiteMode(false) && c.enableWDRAuto(false) &&
-                  c.setWDRLevel(0.0);
+        bool ok = c.setWhiteBalanceCorrectionType(5) && c.setRedBalance(1.0) && c.setBlueBalance(1.0);
+        ok = ok && c.setBrightness(brightness) && c.setContrast(1.0) && c.setSaturation(1.0) && c.setSharpness(0.5) &&
+             c.setDenoiserLevel(0.5) && c.enableBlackWhiteMode(false) && c.enableWDRAuto(false) && c.setWDRLevel(0.0);
         ok = ok && c.enableFlickerRejection(true, 100.0) && c.enableAutoFlickerRejection(false);
         ok = ok && c.setFosROI(0, 0, c.getMaxImageWidth(), c.getMaxImageHeight()) &&
              c.setHistStatROI(160, 120, 320, 240);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context_fixture.h"
+#include "platform/sim_pipeline.h"
 #include "scenes/scene_nrv.h"
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
@@ -412,6 +413,62 @@ TEST_F(ContextControls, ManualRedBalanceOrdersRedOverGreenOnGrey) {
     RecordProperty("r_over_g", testing::PrintToString(ratios));
     EXPECT_LT(ratios[0] * 1.2, ratios[1]) << testing::PrintToString(ratios);
     EXPECT_LT(ratios[1] * 1.2, ratios[2]) << testing::PrintToString(ratios);
+}
+
+/** The device's pipeline of a context (looked up by context number), or -1. */
+int devicePipeline(int context) {
+    for (int id = 1; id < 64; id++) {
+        norva_sim::SimPipelineView v;
+        if (norva_sim::GetSimPipeline(id, &v) && v.info.config.ui8Context == context)
+            return id;
+    }
+    return -1;
+}
+
+// The slave's pipeline is one of the shared white balance's pipelines: the gains the main context's control sets
+// reach the device for both contexts.
+TEST_F(ContextControls, SlaveReceivesTheMainWhiteBalanceGains) {
+    defaultParams(640, 480);
+    setupFiles(1, param->setupFiles[0]);
+    param->imager[1] = 0;
+    param->wbcCorrectionType[0] = ControlAWB::WB_MANUAL;
+    ASSERT_TRUE(preconfigureMain()) << log;
+    slave.reset(new TestContext());
+    bool ok = false;
+    log = norva_test::logOf([&] { ok = slave->preconfigureSlave(*main); });
+    ASSERT_TRUE(ok) << log;
+    ASSERT_TRUE(main->configureOutput(nv12(320, 240), nullptr));
+    ASSERT_TRUE(slave->configureOutput(nv12(320, 240), nullptr));
+    ASSERT_TRUE(main->setRedBalance(2.0));
+    ASSERT_TRUE(main->setBlueBalance(0.5));
+    Camera &m = *main->pCamera, &s = *slave->pCamera;
+    ASSERT_EQ(m.startCapture(), QOR_RES_OK);
+    ASSERT_EQ(s.startCapture(), QOR_RES_OK);
+    for (int frame = 0; frame < 4; frame++) {
+        ASSERT_EQ(m.enqueueShot(), QOR_RES_OK);
+        ASSERT_EQ(s.enqueueShot(), QOR_RES_OK);
+        Shot a, b;
+        ASSERT_EQ(m.acquireShot(a, true), QOR_RES_OK);
+        ASSERT_EQ(s.acquireShot(b, true), QOR_RES_OK);
+        ASSERT_EQ(m.releaseShot(a), QOR_RES_OK);
+        ASSERT_EQ(s.releaseShot(b), QOR_RES_OK);
+    }
+    const int mainId = devicePipeline(main->iContext), slaveId = devicePipeline(slave->iContext);
+    ASSERT_GT(mainId, 0);
+    ASSERT_GT(slaveId, 0);
+    const std::vector<norva_sim::SimConfigRecord> mainTrace = norva_sim::SimPipelineConfigTrace(mainId);
+    const std::vector<norva_sim::SimConfigRecord> slaveTrace = norva_sim::SimPipelineConfigTrace(slaveId);
+    ASSERT_FALSE(mainTrace.empty());
+    ASSERT_FALSE(slaveTrace.empty());
+    const CI_MODULE_WBC &mw = mainTrace.back().decoded.sWhiteBalance;
+    const CI_MODULE_WBC &sw = slaveTrace.back().decoded.sWhiteBalance;
+    // Bayer order R, Gr, Gb, B: red twice green, blue half of it.
+    EXPECT_GT(mw.aGain[0], mw.aGain[1]);
+    EXPECT_LT(mw.aGain[3], mw.aGain[1]);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(sw.aGain[i], mw.aGain[i]) << "gain " << i;
+    EXPECT_TRUE(slave->stopCapture());
+    EXPECT_TRUE(main->stopCapture());
 }
 
 } // namespace
