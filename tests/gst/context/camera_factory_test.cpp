@@ -10,7 +10,10 @@
 #include "CameraFactory.h"
 #include "context_fixture.h"
 #include "ispc/DGCamera.h"
+#include "ispc/ControlAWB_PID.h"
+#include "ispc/ControlAWB_Planckian.h"
 #include "ispc/ModuleIIF.h"
+#include "ispc/ModuleWBC.h"
 #include "platform/sim_isp.h"
 
 using namespace ISPC;
@@ -45,8 +48,13 @@ TEST_P(FactoryRevisions, BlocksOfTheRevision) {
 
     // The modules created follow the same order, each under its block's identifier.
     const std::list<SetupModule *> modules = CameraFactory::setupModulesFromHWVersion(c.major, c.minor);
+    EXPECT_EQ(modules.size(), c.blocks);
     auto id = ids.begin();
     for (SetupModule *m : modules) {
+        if (m->getModuleID() == STP_WBC) {
+            // the per-channel RGB stage comes with the white-balance statistics, from 2.6
+            EXPECT_EQ(dynamic_cast<ModuleWBC2_6 *>(m) != nullptr, c.awbStatistics);
+        }
         id = std::find(id, ids.end(), m->getModuleID());
         EXPECT_NE(id, ids.end()) << "module " << m->getModuleID() << " out of order or not of the revision";
         EXPECT_EQ(m->getPipeline(), nullptr);
@@ -62,6 +70,30 @@ INSTANTIATE_TEST_SUITE_P(CameraFactory, FactoryRevisions,
                          [](const testing::TestParamInfo<RevisionCase> &i) {
                              return "Rev" + std::to_string(i.param.major) + "_" + std::to_string(i.param.minor);
                          });
+
+// Every revision gets the same six controls, then the white balance whose variant compares major and minor apart.
+TEST(CameraFactory, ControlsOfTheRevision) {
+    struct Case {
+        unsigned major, minor;
+        bool pid;
+    };
+    for (const Case &c :
+         {Case{2, 5, true}, Case{1, 5, true}, Case{2, 6, false}, Case{3, 0, false}, Case{1, 6, false}}) {
+        SCOPED_TRACE(testing::Message() << c.major << "." << c.minor);
+        const std::list<ControlModule *> controls = CameraFactory::controlModulesFromHWVersion(c.major, c.minor);
+        std::vector<ControlID> ids;
+        for (ControlModule *m : controls)
+            ids.push_back(m->getModuleID());
+        EXPECT_EQ(ids, (std::vector<ControlID>{CTRL_AE, CTRL_AF, CTRL_DNS, CTRL_LBC, CTRL_TNM, CTRL_LSH, CTRL_AWB}));
+        if (!controls.empty()) {
+            EXPECT_EQ(dynamic_cast<ControlAWB_PID *>(controls.back()) != nullptr, c.pid);
+            EXPECT_EQ(dynamic_cast<ControlAWB_Planckian *>(controls.back()) != nullptr, !c.pid);
+            EXPECT_STREQ(controls.back()->getLoggingName(), c.pid ? "ISPC_CTRL_AWB-PID" : "ISPC_CTRL_AWB");
+        }
+        for (ControlModule *m : controls)
+            delete m;
+    }
+}
 
 TEST(CameraFactory, MajorRevisionZeroGivesNothing) {
     const std::string e = norva_test::stderrOf([] {
