@@ -96,4 +96,3 @@ void LightBasedUpdate(benchmark::State &state) {
 BENCHMARK(LightBasedUpdate);
 
 } // namespace
-
