@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "platform/sim_sensor_models.h"
+#include "sim_paged_sensor.h"
 
 namespace norva_sim {
 namespace {
 
-constexpr unsigned kPages = 0x20;
 /** The analogue gain (x64) of each 0xB6 code that selects a level. */
 const struct {
     uint8_t code;
@@ -19,9 +19,9 @@ const struct {
 } kLevels[] = {{0, 64},   {1, 76},   {2, 90},   {3, 106},  {8, 126},  {9, 150},  {10, 179}, {11, 211}, {12, 250},
                {13, 301}, {14, 358}, {15, 427}, {16, 499}, {17, 589}, {18, 704}, {19, 830}, {20, 998}};
 
-class Gc5035Model : public RegisterSensorModel {
+class Gc5035Model : public PagedSensorModel {
 public:
-    explicit Gc5035Model(const SensorWiring &w) : RegisterSensorModel(w, 1), paged_(kPages * 256, 0) {
+    explicit Gc5035Model(const SensorWiring &w) : PagedSensorModel(w) {
         pixelFlip_ = true;
         phaseX_ = 1;
         phaseY_ = 1;
@@ -31,17 +31,10 @@ public:
 
 protected:
     void reset() override {
-        RegisterSensorModel::reset();
-        std::fill(paged_.begin(), paged_.end(), 0);
+        PagedSensorModel::reset();
         streaming_ = false;
     }
     bool streamOn() const override { return streaming_; }
-    uint8_t load(uint16_t reg) const override {
-        reg &= 0xFF;
-        if (reg >= 0xF0)
-            return regs_[reg];
-        return paged_[page() * 256 + reg];
-    }
     void store(uint16_t reg, uint8_t value) override {
         reg &= 0xFF;
         if (reg >= 0xF0) {
@@ -75,8 +68,6 @@ protected:
     }
 
 private:
-    unsigned page() const { return regs_[0xFE] % kPages; }
-    std::vector<uint8_t> paged_;
     bool streaming_ = false;
 };
 

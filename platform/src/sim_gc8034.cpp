@@ -12,18 +12,18 @@
 #include <vector>
 
 #include "platform/sim_sensor_models.h"
+#include "sim_paged_sensor.h"
 #include "sim_board_internal.h"
 
 namespace norva_sim {
 namespace {
 
-constexpr unsigned kPages = 0x20;
 /** The analogue gain (x64) of each level of 0xB6. */
 const uint16_t kLevelGain64[9] = {64, 88, 125, 173, 243, 345, 490, 684, 684};
 
-class Gc8034Model : public RegisterSensorModel {
+class Gc8034Model : public PagedSensorModel {
 public:
-    explicit Gc8034Model(const SensorWiring &w) : RegisterSensorModel(w, 1), paged_(kPages * 256, 0) {
+    explicit Gc8034Model(const SensorWiring &w) : PagedSensorModel(w) {
         pixelFlip_ = true;
         phaseX_ = 1;
         phaseY_ = 1;
@@ -32,17 +32,7 @@ public:
     }
 
 protected:
-    void reset() override {
-        RegisterSensorModel::reset();
-        std::fill(paged_.begin(), paged_.end(), 0);
-    }
     bool streamOn() const override { return (paged_[0x3F] & 0x80) != 0; }
-    uint8_t load(uint16_t reg) const override {
-        reg &= 0xFF;
-        if (reg >= 0xF0)
-            return regs_[reg];
-        return paged_[page() * 256 + reg];
-    }
     void store(uint16_t reg, uint8_t value) override {
         reg &= 0xFF;
         if (reg >= 0xF0) {
@@ -74,10 +64,6 @@ protected:
         s->hflip = (p0[0x17] & 1) != 0;
         s->vflip = (p0[0x17] & 2) != 0;
     }
-
-private:
-    unsigned page() const { return regs_[0xFE] % kPages; }
-    std::vector<uint8_t> paged_;
 };
 
 } // namespace

@@ -53,28 +53,20 @@ struct Driver {
     unsigned outWidth; /* what the imager interface passes on: a mode wider than a context is cropped */
 };
 
-norva_sim::SensorWiring at24() {
+/** The first slot of the board with the given sensor clock. */
+norva_sim::SensorWiring clockedAt(double clockMHz) {
     norva_sim::SensorWiring w;
-    w.clockMHz = 24.0;
+    w.clockMHz = clockMHz;
     return w;
 }
 
-norva_sim::SensorWiring at27() {
-    norva_sim::SensorWiring w;
-    w.clockMHz = 27.0;
-    return w;
-}
-
-norva_sim::SensorWiring at37() {
-    norva_sim::SensorWiring w;
-    w.clockMHz = 37.125;
-    return w;
-}
+norva_sim::SensorWiring at24() { return clockedAt(24.0); }
+norva_sim::SensorWiring at27() { return clockedAt(27.0); }
+norva_sim::SensorWiring at37() { return clockedAt(37.125); }
 
 /** The second slot of the board: bus 2, its own power lines, port and PHY 1. */
 norva_sim::SensorWiring at24Slot1() {
-    norva_sim::SensorWiring w;
-    w.clockMHz = 24.0;
+    norva_sim::SensorWiring w = at24();
     w.bus = 2;
     w.pwdnLine = 13;
     w.resetLine = 12;

@@ -30,6 +30,7 @@
 #include "sim_image.h"
 #include "sim_platform_fixture.h"
 #include "support/bayer_scene.h"
+#include "support/dg_nrv.h"
 
 using namespace ISPC;
 using norva_test::stderrOf;
@@ -51,19 +52,7 @@ bool writeChartNrv(const std::string &path, const norva_test::BayerScene &scene)
                 cells.push_back(scene.samples[at]);
         }
     }
-    sSimImageOut out;
-    SimImageOut_init(&out);
-    out.info.ui8BitDepth = static_cast<QOR_UINT8>(o.bitDepth);
-    out.info.ui32Width = o.width;
-    out.info.ui32Height = o.height;
-    out.info.eColourModel = SimImage_RGGB;
-    out.info.fGain = 1.0;
-    bool ok = SimImageOut_create(&out) == QOR_RES_OK && SimImageOut_open(&out, path.c_str()) == QOR_RES_OK;
-    ok = ok && SimImageOut_addFrame(&out, cells.data(), cells.size() * 2) == QOR_RES_OK &&
-         SimImageOut_write(&out) == QOR_RES_OK;
-    ok = SimImageOut_close(&out) == QOR_RES_OK && ok;
-    SimImageOut_clean(&out);
-    return ok;
+    return dg_nrv::writeCells(path, o.width, o.height, o.bitDepth, cells);
 }
 
 /**

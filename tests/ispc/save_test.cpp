@@ -650,14 +650,6 @@ namespace {
 
 /** Writes one 12-bit RGGB frame of row-major samples (cells taken top-left, top-right, bottom-left, bottom-right). */
 bool WriteFrame(const std::string &path, const std::vector<uint16_t> &m, uint32_t width, uint32_t height) {
-    sSimImageOut out;
-    SimImageOut_init(&out);
-    out.info.ui8BitDepth = 12;
-    out.info.ui32Width = width;
-    out.info.ui32Height = height;
-    out.info.eColourModel = SimImage_RGGB;
-    out.info.fGain = 1.0;
-    bool ok = SimImageOut_create(&out) == QOR_RES_OK && SimImageOut_open(&out, path.c_str()) == QOR_RES_OK;
     std::vector<uint16_t> cells;
     for (uint32_t cy = 0; cy < height / 2; ++cy) {
         for (uint32_t cx = 0; cx < width / 2; ++cx) {
@@ -666,11 +658,7 @@ bool WriteFrame(const std::string &path, const std::vector<uint16_t> &m, uint32_
             }
         }
     }
-    ok = ok && SimImageOut_addFrame(&out, cells.data(), cells.size() * 2) == QOR_RES_OK &&
-         SimImageOut_write(&out) == QOR_RES_OK;
-    ok = SimImageOut_close(&out) == QOR_RES_OK && ok;
-    SimImageOut_clean(&out);
-    return ok;
+    return dg_nrv::writeCells(path, width, height, 12, cells);
 }
 
 /** A lens falloff: the gain that brings colour-filter cell (cx, cy) of a 320x240-cell window back up. */

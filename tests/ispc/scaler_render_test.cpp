@@ -23,6 +23,7 @@
 #include "sensors/iifdatagen.h"
 #include "sim_image.h"
 #include "sim_platform_fixture.h"
+#include "support/dg_nrv.h"
 
 using namespace ISPC;
 using norva_test::stderrOf;
@@ -47,19 +48,7 @@ bool writeGridNrv(const std::string &path) {
             }
         }
     }
-    sSimImageOut out;
-    SimImageOut_init(&out);
-    out.info.ui8BitDepth = 10;
-    out.info.ui32Width = kWidth;
-    out.info.ui32Height = kHeight;
-    out.info.eColourModel = SimImage_RGGB;
-    out.info.fGain = 1.0;
-    bool ok = SimImageOut_create(&out) == QOR_RES_OK && SimImageOut_open(&out, path.c_str()) == QOR_RES_OK;
-    ok = ok && SimImageOut_addFrame(&out, cells.data(), cells.size() * 2) == QOR_RES_OK &&
-         SimImageOut_write(&out) == QOR_RES_OK;
-    ok = SimImageOut_close(&out) == QOR_RES_OK && ok;
-    SimImageOut_clean(&out);
-    return ok;
+    return dg_nrv::writeCells(path, kWidth, kHeight, 10, cells);
 }
 
 struct ScalerCase {

@@ -18,6 +18,7 @@
 #include "platform/sim_isp_model.h"
 #include "platform/sim_lsdecoder.h"
 #include "support/bayer_scene.h"
+#include "support/isp_frame.h"
 
 using namespace ISPC;
 using namespace norva_test;
@@ -71,20 +72,10 @@ public:
         enc.assign(size_t(stride) * kH * 2, 0);
         std::vector<uint8_t> stats(norva_sim::kIspStatsSize, 0);
         const CI_MODULE_GMA_LUT gamma = norva_sim::DefaultDescription().sGammaLUT;
-        norva_sim::IspInputFrame in;
-        in.samples = scene.samples.data();
-        in.width = kW;
-        in.height = kH;
-        in.bitDepth = 12;
-        norva_sim::IspFrameSettings s;
-        s.registers = &decoded;
-        s.info = &info;
-        s.gamma = &gamma;
+        const norva_sim::IspInputFrame in = norva_test::IspInputOf(scene);
+        const norva_sim::IspFrameSettings s = norva_test::IspSettingsOf(decoded, info, gamma);
         norva_sim::IspFrameOutputs out;
-        out.encoder.data = enc.data();
-        out.encoder.size = enc.size();
-        out.encoder.stride = out.encoder.chromaStride = stride;
-        out.encoder.chromaOffset = stride * kH;
+        out.encoder = norva_test::SemiPlanarOutput(enc, stride, kH);
         out.statistics = stats.data();
         norva_sim::IspFrameResult result;
         ASSERT_EQ(model.process(in, s, out, &result), QOR_RES_OK);

@@ -12,6 +12,7 @@
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
+#include "support/isp_frame.h"
 
 using norva_test::BayerScene;
 using norva_test::Rect;
@@ -50,20 +51,10 @@ struct Rig {
         stride = (W + 63) / 64 * 64;
         enc.assign(size_t(stride) * H * 2, 0);
         std::vector<uint8_t> stats(norva_sim::kIspStatsSize, 0);
-        norva_sim::IspInputFrame in;
-        in.samples = scene.samples.data();
-        in.width = W;
-        in.height = H;
-        in.bitDepth = scene.options.bitDepth;
-        norva_sim::IspFrameSettings s;
-        s.registers = &reg;
-        s.info = &info;
-        s.gamma = &gamma;
+        const norva_sim::IspInputFrame in = norva_test::IspInputOf(scene);
+        const norva_sim::IspFrameSettings s = norva_test::IspSettingsOf(reg, info, gamma);
         norva_sim::IspFrameOutputs out;
-        out.encoder.data = enc.data();
-        out.encoder.size = enc.size();
-        out.encoder.stride = out.encoder.chromaStride = stride;
-        out.encoder.chromaOffset = stride * H;
+        out.encoder = norva_test::SemiPlanarOutput(enc, stride, H);
         out.statistics = stats.data();
         norva_sim::IspFrameResult result;
         EXPECT_EQ(model.process(in, s, out, &result), QOR_RES_OK);

@@ -12,6 +12,7 @@
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
+#include "support/isp_frame.h"
 
 using norva_sim::IspFrameOutputs;
 using norva_sim::IspModel;
@@ -55,20 +56,10 @@ struct Rig {
         enc.assign(size_t(encStride) * H * 2, 0);
         disp.assign(size_t(dispStride) * H, 0);
         stats.assign(norva_sim::kIspStatsSize, 0xEE);
-        norva_sim::IspInputFrame in;
-        in.samples = scene.samples.data();
-        in.width = W;
-        in.height = H;
-        in.bitDepth = scene.options.bitDepth;
-        norva_sim::IspFrameSettings s;
-        s.registers = &reg;
-        s.info = &info;
-        s.gamma = &gamma;
+        const norva_sim::IspInputFrame in = norva_test::IspInputOf(scene);
+        const norva_sim::IspFrameSettings s = norva_test::IspSettingsOf(reg, info, gamma);
         IspFrameOutputs out;
-        out.encoder.data = enc.data();
-        out.encoder.size = enc.size();
-        out.encoder.stride = out.encoder.chromaStride = encStride;
-        out.encoder.chromaOffset = encStride * H;
+        out.encoder = norva_test::SemiPlanarOutput(enc, encStride, H);
         out.display.data = disp.data();
         out.display.size = disp.size();
         out.display.stride = dispStride;

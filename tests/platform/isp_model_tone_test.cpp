@@ -10,6 +10,7 @@
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
 #include "support/bayer_scene.h"
+#include "support/isp_frame.h"
 
 using norva_test::Rect;
 
@@ -68,20 +69,10 @@ struct ToneRig {
         enc.assign(size_t(W) * H * 3 / 2, 0);
         disp.assign(size_t(W) * H * 3, 0);
         stats.assign(norva_sim::kIspStatsSize, 0);
-        norva_sim::IspInputFrame in;
-        in.samples = scene.samples.data();
-        in.width = W;
-        in.height = H;
-        in.bitDepth = scene.options.bitDepth;
-        norva_sim::IspFrameSettings s;
-        s.registers = &reg;
-        s.info = &info;
-        s.gamma = &gamma;
+        const norva_sim::IspInputFrame in = norva_test::IspInputOf(scene);
+        const norva_sim::IspFrameSettings s = norva_test::IspSettingsOf(reg, info, gamma);
         norva_sim::IspFrameOutputs out;
-        out.encoder.data = enc.data();
-        out.encoder.size = enc.size();
-        out.encoder.stride = out.encoder.chromaStride = W;
-        out.encoder.chromaOffset = W * H;
+        out.encoder = norva_test::SemiPlanarOutput(enc, W, H);
         out.display.data = disp.data();
         out.display.size = disp.size();
         out.display.stride = 3 * W;

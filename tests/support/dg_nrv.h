@@ -31,6 +31,27 @@ inline std::vector<uint16_t> mosaic(uint32_t width, uint32_t height, unsigned k,
 }
 
 /**
+ * Writes one RGGB frame of width x height 16-bit samples at the given depth (9 to 16), already in the writer's
+ * order: each 2x2 cell as top-left, top-right, bottom-left, bottom-right. True on success.
+ */
+inline bool writeCells(const std::string &path, uint32_t width, uint32_t height, unsigned depth,
+                       const std::vector<uint16_t> &cells) {
+    sSimImageOut out;
+    SimImageOut_init(&out);
+    out.info.ui8BitDepth = static_cast<QOR_UINT8>(depth);
+    out.info.ui32Width = width;
+    out.info.ui32Height = height;
+    out.info.eColourModel = SimImage_RGGB;
+    out.info.fGain = 1.0;
+    bool ok = SimImageOut_create(&out) == QOR_RES_OK && SimImageOut_open(&out, path.c_str()) == QOR_RES_OK;
+    ok = ok && SimImageOut_addFrame(&out, cells.data(), cells.size() * 2) == QOR_RES_OK &&
+         SimImageOut_write(&out) == QOR_RES_OK;
+    ok = SimImageOut_close(&out) == QOR_RES_OK && ok;
+    SimImageOut_clean(&out);
+    return ok;
+}
+
+/**
  * Writes `frames` frames of width x height samples (both even) at the given depth (at most 16) and Bayer order.
  * The writer takes each 2x2 cell as top-left, top-right, bottom-left, bottom-right. True on success.
  */

@@ -49,6 +49,18 @@ void addWBS(MC_STATS_WBS &acc, const MC_STATS_WBS &s) {
         acc.highLuminance[r].lumaCount += s.highLuminance[r].lumaCount;
     }
 }
+
+/** r, g and b from out when none is 0; false, and nothing written, when one is. */
+bool takeAverages(const double out[3], double &r, double &g, double &b) {
+    if (out[0] == 0.0 || out[1] == 0.0 || out[2] == 0.0) {
+        return false;
+    }
+    r = out[0];
+    g = out[1];
+    b = out[2];
+    return true;
+}
+
 } // namespace
 
 const ParamDef<double> ControlAWB::AWB_ESTIMATION_SCALE("WB_ESTIMATION_SCALE", 0.0, 20.0, 1.0);
@@ -478,13 +490,9 @@ void ControlAWB::getWPAverages(const MC_STATS_WBS &stats, double N, double &r, d
             out[c] = static_cast<double>(w0.channelAccumulated[c] - w1.channelAccumulated[c]) / d;
         }
     }
-    if (out[0] == 0.0 || out[1] == 0.0 || out[2] == 0.0) {
+    if (!takeAverages(out, r, g, b)) {
         getACAverages(stats, N, r, g, b);
-        return;
     }
-    r = out[0];
-    g = out[1];
-    b = out[2];
 }
 
 void ControlAWB::getHLWAverages(const MC_STATS_WBS &stats, double N, double &r, double &g, double &b) {
@@ -500,13 +508,9 @@ void ControlAWB::getHLWAverages(const MC_STATS_WBS &stats, double N, double &r, 
             out[c] = static_cast<double>(h0.channelAccumulated[c] - h1.channelAccumulated[c]) / d;
         }
     }
-    if (out[0] == 0.0 || out[1] == 0.0 || out[2] == 0.0) {
+    if (!takeAverages(out, r, g, b)) {
         getACAverages(stats, N, r, g, b);
-        return;
     }
-    r = out[0];
-    g = out[1];
-    b = out[2];
 }
 
 void ControlAWB::colorTransform(double R, double G, double B, const ColorCorrection &c, double &tR, double &tG,

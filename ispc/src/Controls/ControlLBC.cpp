@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "GlobalHistogram.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleR2Y.h"
 #include "ispc/ModuleSHA.h"
@@ -101,15 +102,7 @@ QOR_RESULT ControlLBC::configureStatistics() {
         QOR_LOG_ERROR(getLoggingName(), "ControlLBC cannot find HIS module\n");
         return QOR_RES_UNAVAILABLE;
     }
-    if (his->bEnableGlobal) {
-        return QOR_RES_OK;
-    }
-    if (configureHis) {
-        his->bEnableGlobal = true;
-        his->ui32InputOffset = static_cast<QOR_UINT32>(ModuleHIS::HIS_INPUTOFF.def);
-        his->ui32InputScale = static_cast<QOR_UINT32>(ModuleHIS::HIS_INPUTSCALE.def);
-        his->requestUpdate();
-    } else {
+    if (!enableGlobalHistogram(*his, configureHis)) {
         QOR_LOG_WARNING(kTag, "Global Histograms in HIS are not enabled! The LBC will not be able to compute the "
                               "estimated brightness.\n");
     }

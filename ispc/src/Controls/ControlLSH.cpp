@@ -1,3 +1,4 @@
+#include "../Modules/LshGridFile.h"
 #include "ispc/ControlLSH.h"
 
 #include <cstring>
@@ -295,11 +296,7 @@ QOR_RESULT ControlLSH::addMatrix(QOR_TEMPERATURE_TYPE temp, const LSH_GRID &sGri
 QOR_RESULT ControlLSH::addMatrix(QOR_TEMPERATURE_TYPE temp, const std::string &filename, QOR_UINT32 &matrixId,
                                  double wbScale, QOR_UINT8 ui8BitsPerDiff) {
     LSH_GRID grid;
-    std::memset(&grid, 0, sizeof(grid));
-    if (LSH_Load_bin(&grid, filename.c_str()) != QOR_RES_OK) {
-        QOR_LOG_WARNING(getLoggingName(), "Failed to load the LSH matrix %s - no matrix will be loaded\n",
-                        filename.c_str());
-        LSH_Free(&grid);
+    if (loadGridFile(grid, filename, getLoggingName(), __func__) != QOR_RES_OK) {
         return QOR_RES_FAILED;
     }
     const QOR_RESULT r = addMatrix(temp, grid, matrixId, wbScale, ui8BitsPerDiff);

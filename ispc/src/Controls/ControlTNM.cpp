@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "GlobalHistogram.h"
 #include "ispc/ModuleHIS.h"
 #include "ispc/ModuleTNM.h"
 #include "ispc/Pipeline.h"
@@ -183,15 +184,7 @@ QOR_RESULT ControlTNM::configureStatistics() {
         QOR_LOG_ERROR(getLoggingName(), "ControlTNM cannot find HIS\n");
         return QOR_RES_UNAVAILABLE;
     }
-    if (his->bEnableGlobal) {
-        return QOR_RES_OK;
-    }
-    if (configureHis) {
-        his->bEnableGlobal = true;
-        his->ui32InputOffset = static_cast<QOR_UINT32>(ModuleHIS::HIS_INPUTOFF.def);
-        his->ui32InputScale = static_cast<QOR_UINT32>(ModuleHIS::HIS_INPUTSCALE.def);
-        his->requestUpdate();
-    } else {
+    if (!enableGlobalHistogram(*his, configureHis)) {
         QOR_LOG_WARNING(getLoggingName(),
                         "Global Histograms in HIS are not enabled! The computed TNM curve will be flat.\n");
     }

@@ -1,3 +1,4 @@
+#include "LshGridFile.h"
 #include "ispc/ModuleLSH.h"
 
 #include <cstring>
@@ -116,11 +117,7 @@ QOR_RESULT ModuleLSH::setup() {
 QOR_RESULT ModuleLSH::addMatrix(const std::string &filename, QOR_UINT32 &out_matId, double wbScale,
                                 QOR_UINT8 ui8BitsPerDiff) {
     LSH_GRID grid;
-    std::memset(&grid, 0, sizeof(grid));
-    if (LSH_Load_bin(&grid, filename.c_str()) != QOR_RES_OK) {
-        QOR_LOG_WARNING(getLoggingName(), "Failed to load the LSH matrix %s - no matrix will be loaded\n",
-                        filename.c_str());
-        LSH_Free(&grid);
+    if (loadGridFile(grid, filename, getLoggingName(), __func__) != QOR_RES_OK) {
         return QOR_RES_FAILED;
     }
     const QOR_RESULT r = loadMatrix(grid, out_matId, filename, wbScale, ui8BitsPerDiff);

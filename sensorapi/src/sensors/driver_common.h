@@ -4,6 +4,7 @@
 // Pieces the framework drivers share: the instance set-up of a create function, table scanning and the
 // entry-by-entry writing of a table with a per-entry rewrite.
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +123,47 @@ template <typename Rewrite> void WriteTable(CAM_STRUCT *psCam, const QOR_UINT8 *
         if (CamWrite(psCam, entry, size) != QOR_RES_OK)
             return;
     }
+}
+
+/**
+ * Writes a table of a sensor with 1-byte addresses and a page register, setting the two flip bits of the
+ * orientation register of page 0 (bit 1 vertical, bit 0 horizontal) from the current flipping on the way.
+ */
+inline void WritePagedTableFlipped(CAM_STRUCT *psCam, const QOR_UINT8 *regs, unsigned n, QOR_UINT8 pageRegister,
+                                   QOR_UINT8 orientationRegister) {
+    const QOR_UINT8 flip = psCam->ui8CurrentFlipping;
+    unsigned page = 0;
+    WriteTable(psCam, regs, n, [flip, &page, pageRegister, orientationRegister](QOR_UINT8 *e) {
+        if (e[0] == pageRegister) {
+            page = e[1];
+        } else if (e[0] == orientationRegister && page == 0) {
+            e[1] = static_cast<QOR_UINT8>(e[1] & ~3u);
+            if (flip & SENSOR_FLIP_VERTICAL)
+                e[1] |= 0x02;
+            if (flip & SENSOR_FLIP_HORIZONTAL)
+                e[1] |= 0x01;
+        }
+    });
+}
+
+/**
+ * The exposure of a context in lines of the current mode, held between 4 and the frame's lines less 4, for a
+ * sensor that exposes an even number of lines: *oddCompensation gets the digital gain (256 = x1) that makes up
+ * for the line an odd count loses.
+ */
+inline long EvenLineExposure(const CAM_STRUCT *psCam, QOR_UINT8 ui8Context, unsigned *oddCompensation) {
+    const double trow = psCam->currMode.flTrow;
+    const unsigned vts = psCam->currMode.ui16VerticalTotal;
+    long lines = trow > 0 ? std::lround(psCam->ui32Exposure[ui8Context] / trow) : 0;
+    *oddCompensation = 256;
+    if (lines < 4) {
+        lines = 4;
+    } else {
+        if (vts > 4 && lines > static_cast<long>(vts - 4))
+            lines = vts - 4;
+        *oddCompensation = static_cast<unsigned>(256 * lines / (lines & ~1L));
+    }
+    return lines;
 }
 
 /** The sensor version text of GetInfo: "0x%x" of the 16-bit version register, or "not-verified". */

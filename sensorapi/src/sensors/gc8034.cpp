@@ -174,19 +174,7 @@ void GC8034_ApplyConfig(CAM_STRUCT *psCam) {
         QOR_LOG_ERROR(kTag, "current register config not available!\n");
         return;
     }
-    const QOR_UINT8 flip = psCam->ui8CurrentFlipping;
-    unsigned page = 0;
-    WriteTable(psCam, psCam->currConfReg, psCam->nConfRegisters, [flip, &page](QOR_UINT8 *e) {
-        if (e[0] == kPage) {
-            page = e[1];
-        } else if (e[0] == 0x17 && page == 0) {
-            e[1] = static_cast<QOR_UINT8>(e[1] & ~3u);
-            if (flip & SENSOR_FLIP_VERTICAL)
-                e[1] |= 0x02;
-            if (flip & SENSOR_FLIP_HORIZONTAL)
-                e[1] |= 0x01;
-        }
-    });
+    WritePagedTableFlipped(psCam, psCam->currConfReg, psCam->nConfRegisters, kPage, 0x17);
 }
 
 void GC8034_ApplyMode(CAM_STRUCT *psCam) {
@@ -198,17 +186,8 @@ void GC8034_ApplyMode(CAM_STRUCT *psCam) {
 }
 
 void GC8034_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double flGain, QOR_UINT8 *regs) {
-    const double trow = psCam->currMode.flTrow;
-    const unsigned vts = psCam->currMode.ui16VerticalTotal;
-    long lines = trow > 0 ? std::lround(psCam->ui32Exposure[ui8Context] / trow) : 0;
     unsigned e = 256; // the odd-line compensation, 256 = x1
-    if (lines < 4) {
-        lines = 4;
-    } else {
-        if (vts > 4 && lines > static_cast<long>(vts - 4))
-            lines = vts - 4;
-        e = static_cast<unsigned>(256 * lines / (lines & ~1L));
-    }
+    const long lines = EvenLineExposure(psCam, ui8Context, &e);
     regs[kExpHi] = static_cast<QOR_UINT8>((lines >> 8) & 0x7F);
     regs[kExpLo] = static_cast<QOR_UINT8>(lines & 0xFF);
     long g = std::lround(flGain * 64.0);
