@@ -12,6 +12,9 @@
 #include "gstnorvasrcprops.h"
 #include "gstnorvavideoinfo.h"
 
+class TestContext;
+struct TEST_PARAM;
+
 G_BEGIN_DECLS
 
 #define GST_TYPE_NORVASRC (gst_norvasrc_get_type())
@@ -44,7 +47,19 @@ void gst_norvasrc_set_sensor(GstNorvasrc *src, const gchar *name);
 /** Stores a copy of the extra setup files of context 0 or 1 (null allowed), as gst_norvasrc_set_sensor. */
 void gst_norvasrc_set_setup_file_ctx(GstNorvasrc *src, const gchar *path, guint context);
 
+GST_DEBUG_CATEGORY_EXTERN(gst_norvasrc_debug);
+
 G_END_DECLS
+
+/**
+ * NULL to READY: assembles the capture parameters from the parameter file and the properties and builds the main
+ * capture context. FALSE after posting an error message that names the sensor or file at fault.
+ */
+gboolean gst_norvasrc_create_context(GstNorvasrc *src);
+/** Destroys the slave context, then the main context: every device, buffer and sensor they held is released. */
+void gst_norvasrc_release_contexts(GstNorvasrc *src);
+/** Emits "sensor-row-time" with the row time in ns. */
+void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time);
 
 enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL_LAST };
 
@@ -65,6 +80,12 @@ struct NorvasrcState {
     gchar *save_type = nullptr;
 
     NorvasrcProperties props;
+
+    /* Built at NULL to READY, destroyed at READY to NULL: in NULL the element holds no hardware. */
+    TEST_PARAM *capture_params = nullptr; /**< the parameter set of the last NULL to READY */
+    TestContext *main_context = nullptr;
+    TestContext *slave_context = nullptr;
+    GstClockTime frame_duration = 0; /**< sensor frame period, ns */
 
     /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated. */
     GMutex mutex;
