@@ -115,6 +115,11 @@ static gboolean gst_norvasrc_start(GstBaseSrc *base) {
         GST_ERROR_OBJECT(src, "Failed to create allocator");
         return FALSE;
     }
+    g_mutex_lock(&state->mutex);
+    const bool resize = state->held_shots == 0 && state->shot_pool_size != state->props.alloc_buffers;
+    if (resize)
+        gst_norvasrc_shot_pool_reset(src, state->props.alloc_buffers);
+    g_mutex_unlock(&state->mutex);
     state->shot_counter = 0;
     state->fetching = 0;
     return TRUE;
@@ -173,6 +178,7 @@ static void gst_norvasrc_finalize(GObject *object) {
     gst_norvasrc_release_contexts(src);
     delete state->capture_params;
     state->capture_params = nullptr;
+    gst_norvasrc_shot_pool_free(src);
     norvasrc_properties_clear(state->props);
     g_free(state->save_file);
     g_free(state->save_type);
@@ -224,6 +230,8 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->stop = GST_DEBUG_FUNCPTR(gst_norvasrc_stop);
     base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock);
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock_stop);
+    base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
+    base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
 }
 
 static void gst_norvasrc_init(GstNorvasrc *src) {

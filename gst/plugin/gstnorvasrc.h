@@ -14,6 +14,7 @@
 
 class TestContext;
 struct TEST_PARAM;
+struct NorvasrcHeldShot;
 
 G_BEGIN_DECLS
 
@@ -58,6 +59,27 @@ G_END_DECLS
 gboolean gst_norvasrc_create_context(GstNorvasrc *src);
 /** Destroys the slave context, then the main context: every device, buffer and sensor they held is released. */
 void gst_norvasrc_release_contexts(GstNorvasrc *src);
+/** The GstBaseSrc negotiation of the element's own pad. */
+gboolean gst_norvasrc_negotiate(GstBaseSrc *base);
+/**
+ * Negotiates a pad's caps with its peer, configures the serving context's output for them and starts capture on
+ * it: the fixed caps (owned by the caller), or null after posting an error naming requested and offered caps.
+ */
+GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id);
+/** Stops, then starts capture of the contexts; the object lock is held. FALSE after logging the failure. */
+gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src);
+gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src);
+/** The largest int of a caps field (a value, a range or a list); G_MAXINT when there is none. */
+gint gst_structure_get_int_max(GstStructure *s, const char *field);
+/** The largest size of aspect ratio W:H that fits below (mw, mh), as fixation picks it. */
+void gst_norvasrc_fit_size(gint W, gint H, gint mw, gint mh, gint *width, gint *height);
+/** The GstBaseSrc create operation of the element's own pad: the next frame, wrapped without a copy. */
+GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64 offset, guint size, GstBuffer **buf);
+/** Whether a capture buffer may be enqueued with `held` shots held downstream. */
+gboolean gst_norvasrc_fetch_free_buffer(guint64 preenq, guint64 held, guint64 alloc);
+/** Gives the element `size` free shot records; none may be held. */
+void gst_norvasrc_shot_pool_reset(GstNorvasrc *src, guint size);
+void gst_norvasrc_shot_pool_free(GstNorvasrc *src);
 /** Emits "sensor-row-time" with the row time in ns. */
 void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time);
 
@@ -86,6 +108,11 @@ struct NorvasrcState {
     TestContext *main_context = nullptr;
     TestContext *slave_context = nullptr;
     GstClockTime frame_duration = 0; /**< sensor frame period, ns */
+
+    /* Records of the shots held by output memories downstream; guarded by the mutex. */
+    NorvasrcHeldShot *shot_pool = nullptr;
+    guint shot_pool_size = 0;
+    guint held_shots = 0;
 
     /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated. */
     GMutex mutex;

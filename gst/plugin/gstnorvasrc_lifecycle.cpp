@@ -181,11 +181,14 @@ std::string missingSetupFile(const char *files) {
 
 void gst_norvasrc_release_contexts(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
-    // A slave context detaches its pipeline from the main context's controls: it goes first.
+    // A slave context detaches its pipeline from the main context's controls: it goes first. Under the object
+    // lock, since a memory freed downstream looks for the camera of its shot.
+    GST_OBJECT_LOCK(src);
     delete state->slave_context;
     state->slave_context = nullptr;
     delete state->main_context;
     state->main_context = nullptr;
+    GST_OBJECT_UNLOCK(src);
 }
 
 gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
