@@ -90,7 +90,7 @@ static GstStateChangeReturn gst_norvasrc_change_state(GstElement *element, GstSt
 
     // Back in NULL the element holds no device, buffer or sensor: another element may take the context.
     if (transition == GST_STATE_CHANGE_READY_TO_NULL)
-        gst_norvasrc_release_contexts(src);
+        gst_norvasrc_release_contexts(src, FALSE);
     return result;
 }
 
@@ -129,16 +129,17 @@ static gboolean gst_norvasrc_stop(GstBaseSrc *base) {
     GstNorvasrc *src = GST_NORVASRC(base);
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "stop");
-    gboolean result = TRUE;
+    // Capture buffers that memories downstream still show stay allocated: they go with their context.
+    g_mutex_lock(&state->mutex);
+    const bool held = state->held_shots > 0;
+    g_mutex_unlock(&state->mutex);
     GST_OBJECT_LOCK(src);
+    gboolean result = gst_norvasrc_stop_capture_unlocked(src);
     for (TestContext *context : {state->slave_context, state->main_context}) {
-        if (context == nullptr)
-            continue;
-        if (!context->stopCapture() || !context->freeOutputBuffers()) {
+        if (result && context != nullptr && !held && !context->freeOutputBuffers()) {
             GST_ERROR_OBJECT(src, "Failed to stop capture for %s context %d",
                              context == state->main_context ? "main" : "slave", context->iContext);
             result = FALSE;
-            break;
         }
     }
     GST_OBJECT_UNLOCK(src);
@@ -175,7 +176,7 @@ static void gst_norvasrc_finalize(GObject *object) {
     GstNorvasrc *src = GST_NORVASRC(object);
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "finalize");
-    gst_norvasrc_release_contexts(src);
+    gst_norvasrc_release_contexts(src, TRUE);
     delete state->capture_params;
     state->capture_params = nullptr;
     gst_norvasrc_shot_pool_free(src);

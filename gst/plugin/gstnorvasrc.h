@@ -57,8 +57,13 @@ G_END_DECLS
  * capture context. FALSE after posting an error message that names the sensor or file at fault.
  */
 gboolean gst_norvasrc_create_context(GstNorvasrc *src);
-/** Destroys the slave context, then the main context: every device, buffer and sensor they held is released. */
-void gst_norvasrc_release_contexts(GstNorvasrc *src);
+/**
+ * Destroys the slave context, then the main context: every device, buffer and sensor they held is released.
+ * Unless forced, while output memories downstream still hold shots, the last of them to be freed does it.
+ */
+void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force);
+/** The same at once, with the mutex held. */
+void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src);
 /** The GstBaseSrc negotiation of the element's own pad. */
 gboolean gst_norvasrc_negotiate(GstBaseSrc *base);
 /**
@@ -113,6 +118,7 @@ struct NorvasrcState {
     NorvasrcHeldShot *shot_pool = nullptr;
     guint shot_pool_size = 0;
     guint held_shots = 0;
+    bool release_pending = false; /**< the contexts go when the last held shot returns */
 
     /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated. */
     GMutex mutex;

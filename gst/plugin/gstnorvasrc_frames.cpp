@@ -45,6 +45,8 @@ void releaseHeldShot(gpointer data, GstMiniObject *) {
     held->inUse = false;
     held->src = nullptr;
     --state->held_shots;
+    if (state->held_shots == 0 && state->release_pending)
+        gst_norvasrc_destroy_contexts_unlocked(src);
     g_cond_broadcast(&state->shot_released);
     g_mutex_unlock(&state->mutex);
     gst_object_unref(src);
@@ -78,7 +80,9 @@ void gst_norvasrc_shot_pool_free(GstNorvasrc *src) {
     src->state->shot_pool_size = 0;
 }
 
-gboolean gst_norvasrc_fetch_free_buffer(guint64 preenq, guint64 held, guint64 alloc) { return preenq + held < alloc; }
+gboolean gst_norvasrc_fetch_free_buffer(guint64 preenq, guint64 held, guint64 alloc) {
+    return preenq < alloc && held < alloc - preenq; // preenq + held < alloc, without overflow
+}
 
 /** Waits, with the mutex held, until a capture buffer may be enqueued: GST_FLOW_OK, FLUSHING or ERROR. */
 static GstFlowReturn waitForFreeBuffer(GstNorvasrc *src) {

@@ -179,16 +179,29 @@ std::string missingSetupFile(const char *files) {
 
 } // namespace
 
-void gst_norvasrc_release_contexts(GstNorvasrc *src) {
+void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
-    // A slave context detaches its pipeline from the main context's controls: it goes first. Under the object
-    // lock, since a memory freed downstream looks for the camera of its shot.
+    // A slave context detaches its pipeline from the main context's controls: it goes first.
     GST_OBJECT_LOCK(src);
     delete state->slave_context;
     state->slave_context = nullptr;
     delete state->main_context;
     state->main_context = nullptr;
     GST_OBJECT_UNLOCK(src);
+    state->release_pending = false;
+}
+
+void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force) {
+    NorvasrcState *state = src->state;
+    g_mutex_lock(&state->mutex);
+    if (state->held_shots > 0 && !force) {
+        // Memories downstream still show capture buffers: the last one returned destroys the contexts.
+        GST_DEBUG_OBJECT(src, "%u shots held downstream: contexts released with the last", state->held_shots);
+        state->release_pending = true;
+    } else {
+        gst_norvasrc_destroy_contexts_unlocked(src);
+    }
+    g_mutex_unlock(&state->mutex);
 }
 
 gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
@@ -196,7 +209,7 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
     GST_DEBUG_OBJECT(src, "create_context");
     GST_DEBUG_OBJECT(src, "gst_norva_load_parameters");
 
-    gst_norvasrc_release_contexts(src);
+    gst_norvasrc_release_contexts(src, TRUE);
     delete state->capture_params;
     state->capture_params = new TEST_PARAM();
     TEST_PARAM &param = *state->capture_params;
@@ -242,7 +255,7 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
         GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS,
                           ("Cannot set up context %u with sensor \"%s\".", c, sensor != nullptr ? sensor : ""),
                           ("Failed to configure context %u", c));
-        gst_norvasrc_release_contexts(src);
+        gst_norvasrc_release_contexts(src, TRUE);
         return FALSE;
     }
 
@@ -252,7 +265,7 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
         GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS,
                           ("Sensor \"%s\" reports frame rate %g.", sensor != nullptr ? sensor : "", rate),
                           ("Sensor frame rate must be positive"));
-        gst_norvasrc_release_contexts(src);
+        gst_norvasrc_release_contexts(src, TRUE);
         return FALSE;
     }
     state->frame_duration = static_cast<GstClockTime>(1.0 / s->flFrameRate * 1e9);

@@ -145,8 +145,9 @@ void gst_norvasrc_fit_size(gint W, gint H, gint mw, gint mh, gint *width, gint *
             h = t;
         }
     }
-    *width = w;
-    *height = h;
+    // Scaling back from a rounded height can round past the limit it came from: the limits hold.
+    *width = w < mw ? w : mw;
+    *height = h < mh ? h : mh;
 }
 
 /** Fixates the first structure of `caps` (made writable) to the sensor's largest image inside its limits. */

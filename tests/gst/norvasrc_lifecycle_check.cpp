@@ -1,93 +1,16 @@
 // norvasrc between NULL and READY on the simulated platform: the capture context built from the parameter file
 // and the properties, released again in NULL, and the errors a user can cause, each naming its culprit.
 // Every test runs in its own process (libcheck forks), since the parameter file's name is read once per process.
-#include <fstream>
-#include <string>
-
-#include <glib/gstdio.h>
-#include <gst/check/gstcheck.h>
+#include "norvasrc_workspace.h"
 
 #include "gstnorvasrc.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
+using namespace norvasrc_test;
+
 namespace {
-
-constexpr const char *kDataGenerator = "DOR Idazida";
-
-/** A folder with a data-generator scene, an empty setup file and a parameter file naming both. */
-struct Workspace {
-    std::string dir;
-    std::string scene;
-    std::string setup;
-    std::string params;
-
-    Workspace() {
-        gchar *made = g_dir_make_tmp("norvasrc-XXXXXX", nullptr);
-        fail_unless(made != nullptr);
-        dir = made;
-        g_free(made);
-        scene = dir + "/scene.nrv";
-        setup = dir + "/setup.txt";
-        params = dir + "/params.txt";
-        const gchar *argv[] = {NORVA_WRITE_SCENE, scene.c_str(), "320", "240", "2", nullptr};
-        gint status = -1;
-        fail_unless(g_spawn_sync(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
-                                 nullptr, nullptr, &status, nullptr));
-        fail_unless(g_spawn_check_wait_status(status, nullptr), "scene writer failed");
-        write(setup, "// no settings\n");
-        writeParams("");
-    }
-    ~Workspace() {
-        for (const std::string &f : {scene, setup, params})
-            g_remove(f.c_str());
-        g_rmdir(dir.c_str());
-    }
-
-    static void write(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
-
-    /** The parameter file: the scene on gasket 0 for context 0, then `extra`. Installed for the process. */
-    void writeParams(const std::string &extra) {
-        write(params, "-IntDG0_inputNRV " + scene + " -IntDG0_gasket 0 -CT0_setupFile " + setup +
-                          " -CT0_nBuffers 3 -CT0_nPreenqBuffers 1 " + extra + "\n");
-        g_setenv("GST_NORVASRC_PARAMS_FILE", params.c_str(), TRUE);
-    }
-};
-
-/** A norvasrc with its own bus, on the data generator unless the test names another sensor. */
-GstElement *makeSource(GstBus **bus) {
-    GstElement *src = gst_element_factory_make("norvasrc", nullptr);
-    fail_unless(src != nullptr);
-    *bus = gst_bus_new();
-    gst_element_set_bus(src, *bus);
-    g_object_set(src, "sensor", kDataGenerator, nullptr);
-    return src;
-}
-
-void dropSource(GstElement *src, GstBus *bus) {
-    gst_element_set_state(src, GST_STATE_NULL);
-    gst_element_set_bus(src, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(src);
-}
-
-/** The text of the first error message on the bus (user message, then debug detail), or empty. */
-std::string errorText(GstBus *bus) {
-    GstMessage *msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    if (msg == nullptr)
-        return std::string();
-    GError *error = nullptr;
-    gchar *debug = nullptr;
-    gst_message_parse_error(msg, &error, &debug);
-    std::string text = std::string(error->message) + "\n" + (debug != nullptr ? debug : "");
-    g_error_free(error);
-    g_free(debug);
-    gst_message_unref(msg);
-    return text;
-}
-
 void onRowTime(GstElement *, guint64 rowTime, gpointer data) { *static_cast<guint64 *>(data) = rowTime; }
-
 } // namespace
 
 GST_START_TEST(test_ready_builds_context_from_file_and_properties) {
