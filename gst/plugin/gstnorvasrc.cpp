@@ -172,6 +172,16 @@ static gboolean gst_norvasrc_unlock_stop(GstBaseSrc *base) {
     return TRUE;
 }
 
+static gboolean gst_norvasrc_query(GstBaseSrc *base, GstQuery *query) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && src->state->frame_duration != 0) {
+        // A frame is timestamped when its capture completed: it reaches downstream at least one period later.
+        gst_query_set_latency(query, TRUE, src->state->frame_duration, GST_CLOCK_TIME_NONE);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(gst_norvasrc_parent_class)->query(base, query);
+}
+
 static void gst_norvasrc_finalize(GObject *object) {
     GstNorvasrc *src = GST_NORVASRC(object);
     NorvasrcState *state = src->state;
@@ -233,6 +243,7 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock_stop);
     base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
+    base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
 }
 
 static void gst_norvasrc_init(GstNorvasrc *src) {

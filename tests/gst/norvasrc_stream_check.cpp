@@ -140,6 +140,7 @@ GST_START_TEST(test_negotiation) {
         fail_unless_equals_uint64(GST_BUFFER_OFFSET(buffer), 0);
         fail_unless_equals_uint64(GST_BUFFER_DURATION(buffer), 33333333);
         gst_buffer_unref(buffer);
+        fail_unless_equals_uint64(gst_harness_query_latency(h), 33333333); // one frame period
         fail_unless(errorText(bus).empty());
     }
     gst_harness_teardown(h);
