@@ -223,6 +223,39 @@ GST_START_TEST(test_held_buffers_block_then_time_out) {
 }
 GST_END_TEST;
 
+// A state change while the streaming thread waits for a held buffer wakes it at once: it ends flushing, without
+// an error, and the buffers given back afterwards find their shots.
+GST_START_TEST(test_stop_while_waiting_for_release) {
+    Workspace ws("640", "480");
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", FALSE, "alloc-buffers", 3, "preenq-buffers", 1, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_use_systemclock(h);
+    gst_harness_play(h);
+    GstBuffer *first = gst_harness_pull(h);
+    GstBuffer *second = gst_harness_pull(h);
+    fail_unless(first != nullptr && second != nullptr);
+    g_usleep(200 * 1000); // the streaming thread is now waiting for one of them
+
+    const gint64 start = g_get_monotonic_time();
+    fail_unless_equals_int(gst_element_set_state(src, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    fail_unless(g_get_monotonic_time() - start < G_TIME_SPAN_SECOND * 2, "stopping waited for the timeout");
+    fail_unless(errorText(bus).empty());
+    // The capture buffers stayed readable while held.
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(second, &map, GST_MAP_READ));
+    gst_buffer_unmap(second, &map);
+    gst_buffer_unref(first);
+    gst_buffer_unref(second);
+    gst_harness_teardown(h);
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+}
+GST_END_TEST;
+
 static Suite *norvasrc_stream_suite(void) {
     Suite *s = suite_create("norvasrc_stream");
     TCase *rules = tcase_create("rules");
@@ -236,6 +269,7 @@ static Suite *norvasrc_stream_suite(void) {
     tcase_add_loop_test(stream, test_negotiation, 0, G_N_ELEMENTS(kNegotiations));
     tcase_add_test(stream, test_buffers_show_capture_buffers);
     tcase_add_test(stream, test_held_buffers_block_then_time_out);
+    tcase_add_test(stream, test_stop_while_waiting_for_release);
     return s;
 }
 
