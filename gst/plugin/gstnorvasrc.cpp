@@ -1,6 +1,12 @@
 #include "gstnorvasrc.h"
 
-GST_DEBUG_CATEGORY_STATIC(gst_norvasrc_debug);
+#include <gst/allocators/gstdmabuf.h>
+
+#include "gstnorvabuf.h"
+#include "testcontext.h"
+#include "testparam.h"
+
+GST_DEBUG_CATEGORY(gst_norvasrc_debug);
 #define GST_CAT_DEFAULT gst_norvasrc_debug
 
 static GstStaticPadTemplate gst_norvasrc_src_template =
@@ -68,9 +74,122 @@ void gst_norvasrc_set_setup_file_ctx(GstNorvasrc *src, const gchar *path, guint 
     src->state->props.setup_file_ctx[context] = g_strdup(path);
 }
 
+void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time) {
+    g_signal_emit(src, signals[SIGNAL_SENSOR_ROW_TIME], 0, row_time);
+}
+
+static GstStateChangeReturn gst_norvasrc_change_state(GstElement *element, GstStateChange transition) {
+    GstNorvasrc *src = GST_NORVASRC(element);
+    GST_DEBUG_OBJECT(src, "changing state: %s => %s",
+                     gst_element_state_get_name(GST_STATE_TRANSITION_CURRENT(transition)),
+                     gst_element_state_get_name(GST_STATE_TRANSITION_NEXT(transition)));
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY && !gst_norvasrc_create_context(src))
+        return GST_STATE_CHANGE_FAILURE;
+
+    const GstStateChangeReturn result = GST_ELEMENT_CLASS(gst_norvasrc_parent_class)->change_state(element, transition);
+
+    // Back in NULL the element holds no device, buffer or sensor: another element may take the context.
+    if (transition == GST_STATE_CHANGE_READY_TO_NULL)
+        gst_norvasrc_release_contexts(src, FALSE);
+    return result;
+}
+
+static gboolean gst_norvasrc_start(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    NorvasrcState *state = src->state;
+    g_atomic_int_set(&state->flushing, 0);
+    GST_DEBUG_OBJECT(src, "start");
+    if (state->main_context == nullptr) {
+        GST_ERROR_OBJECT(src, "Context is not initialized");
+        return FALSE;
+    }
+    if (state->allocator != nullptr) {
+        GST_ERROR_OBJECT(src, "Allocator is initialized already");
+        return FALSE;
+    }
+    GST_OBJECT_LOCK(src);
+    const bool dmabuf = state->props.use_dmabuf && !state->props.use_mapped_dmabuf;
+    GST_OBJECT_UNLOCK(src);
+    state->allocator = dmabuf ? gst_dmabuf_allocator_new() : gst_norvabuf_allocator_new();
+    if (state->allocator == nullptr) {
+        GST_ERROR_OBJECT(src, "Failed to create allocator");
+        return FALSE;
+    }
+    g_mutex_lock(&state->mutex);
+    const bool resize = state->held_shots == 0 && state->shot_pool_size != state->props.alloc_buffers;
+    if (resize)
+        gst_norvasrc_shot_pool_reset(src, state->props.alloc_buffers);
+    g_mutex_unlock(&state->mutex);
+    state->shot_counter = 0;
+    state->fetching = 0;
+    return TRUE;
+}
+
+static gboolean gst_norvasrc_stop(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    NorvasrcState *state = src->state;
+    GST_DEBUG_OBJECT(src, "stop");
+    // Capture buffers that memories downstream still show stay allocated: they go with their context.
+    g_mutex_lock(&state->mutex);
+    const bool held = state->held_shots > 0;
+    g_mutex_unlock(&state->mutex);
+    GST_OBJECT_LOCK(src);
+    gboolean result = gst_norvasrc_stop_capture_unlocked(src);
+    for (TestContext *context : {state->slave_context, state->main_context}) {
+        if (result && context != nullptr && !held && !context->freeOutputBuffers()) {
+            GST_ERROR_OBJECT(src, "Failed to stop capture for %s context %d",
+                             context == state->main_context ? "main" : "slave", context->iContext);
+            result = FALSE;
+        }
+    }
+    GST_OBJECT_UNLOCK(src);
+    if (!result)
+        GST_ERROR_OBJECT(src, "Failed to stop capture");
+    if (state->allocator != nullptr) {
+        gst_object_unref(state->allocator);
+        state->allocator = nullptr;
+    }
+    state->shot_counter = 0;
+    return result;
+}
+
+static gboolean gst_norvasrc_unlock(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    GST_DEBUG_OBJECT(src, "unlock");
+    // Under the mutex, so that a thread between its check of the flag and its wait cannot miss the wake-up.
+    g_mutex_lock(&src->state->mutex);
+    g_atomic_int_set(&src->state->flushing, 1);
+    g_cond_broadcast(&src->state->queue_filled);
+    g_cond_broadcast(&src->state->shot_released);
+    g_mutex_unlock(&src->state->mutex);
+    return TRUE;
+}
+
+static gboolean gst_norvasrc_unlock_stop(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    GST_DEBUG_OBJECT(src, "unlock_stop");
+    g_atomic_int_set(&src->state->flushing, 0);
+    return TRUE;
+}
+
+static gboolean gst_norvasrc_query(GstBaseSrc *base, GstQuery *query) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && src->state->frame_duration != 0) {
+        // A frame is timestamped when its capture completed: it reaches downstream at least one period later.
+        gst_query_set_latency(query, TRUE, src->state->frame_duration, GST_CLOCK_TIME_NONE);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(gst_norvasrc_parent_class)->query(base, query);
+}
+
 static void gst_norvasrc_finalize(GObject *object) {
     GstNorvasrc *src = GST_NORVASRC(object);
     NorvasrcState *state = src->state;
+    GST_DEBUG_OBJECT(src, "finalize");
+    gst_norvasrc_release_contexts(src, TRUE);
+    delete state->capture_params;
+    state->capture_params = nullptr;
+    gst_norvasrc_shot_pool_free(src);
     norvasrc_properties_clear(state->props);
     g_free(state->save_file);
     g_free(state->save_type);
@@ -115,6 +234,16 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
                                                    nullptr, G_TYPE_NONE, 1, G_TYPE_UINT64);
 
     gobject_class->finalize = gst_norvasrc_finalize;
+    element_class->change_state = GST_DEBUG_FUNCPTR(gst_norvasrc_change_state);
+
+    GstBaseSrcClass *base_class = GST_BASE_SRC_CLASS(klass);
+    base_class->start = GST_DEBUG_FUNCPTR(gst_norvasrc_start);
+    base_class->stop = GST_DEBUG_FUNCPTR(gst_norvasrc_stop);
+    base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock);
+    base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock_stop);
+    base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
+    base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
+    base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
 }
 
 static void gst_norvasrc_init(GstNorvasrc *src) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the GStreamer tools against the built plug-in with a fresh registry.
-#   gst_tools_test.sh inspect|launch PLUGIN_DIR
+#   gst_tools_test.sh inspect|launch|stream PLUGIN_DIR [SCENE_WRITER]
 # The registry holds only the plug-in and GStreamer's core elements. NORVA_GST_PRELOAD names runtime libraries
 # to preload into the tools (the sanitizer runtimes when the plug-in is built with sanitizers); the registry is
 # then scanned in-process so that the preload applies.
@@ -8,6 +8,7 @@ set -euo pipefail
 
 mode=$1
 plugin_dir=$2
+scene_writer=${3:-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -94,6 +95,25 @@ launch)
   fi
   expect_line 'could not set property "awb-mode" in element "norvasrc' "$work/launch.txt"
   expect_line 'to "bogus"' "$work/launch.txt"
+  ;;
+stream)
+  # The data generator plays a scene named by the parameter file; the pipeline runs to EOS.
+  "$scene_writer" "$work/scene.nrv" 640 480 2
+  echo "// no settings" >"$work/setup.txt"
+  echo "-IntDG0_inputNRV $work/scene.nrv -IntDG0_gasket 0 -CT0_setupFile $work/setup.txt -CT0_nBuffers 4 -CT0_nPreenqBuffers 1 -CT0_AE 1" >"$work/params"
+  export GST_NORVASRC_PARAMS_FILE="$work/params"
+  gst-launch-1.0 -v norvasrc sensor="DOR Idazida" num-buffers=30 ! fakesink silent=false >"$work/stream.txt" 2>&1 ||
+    fail "pipeline failed"
+  expect_line 'Got EOS from element "pipeline0".' "$work/stream.txt"
+  expect_line "format=(string)BGR, framerate=(fraction)30/1, width=(int)640, height=(int)480" "$work/stream.txt"
+  expect_count 30 "duration: 0:00:00.033333333" "$work/stream.txt"
+  expect_line "offset: 29, offset_end: 30" "$work/stream.txt"
+
+  # A sensor nobody knows: an error naming it, a failing exit status.
+  if gst-launch-1.0 norvasrc sensor=no-such-sensor num-buffers=1 ! fakesink >"$work/unknown.txt" 2>&1; then
+    fail "pipeline with an unknown sensor succeeded"
+  fi
+  expect_line 'Unknown sensor "no-such-sensor"' "$work/unknown.txt"
   ;;
 *)
   echo "unknown mode $mode"

@@ -1,0 +1,333 @@
+/*
+ * norvasrc's caps negotiation: the formats the capture context offers (the outputs it has, then those it could
+ * have up to the sensor's size), fixation to the sensor's aspect ratio inside downstream's limits, and the output
+ * configured for the fixed caps with capture started on it.
+ */
+#include <list>
+
+#include "gstnorvasrc.h"
+#include "testcontext.h"
+#include "testparam.h"
+
+#define GST_CAT_DEFAULT gst_norvasrc_debug
+
+namespace {
+
+/** Whether a format may be offered: a known format, and the interleaved 4:4:4 one only without dmabuf. */
+bool offerable(GstNorvaVideoFormat format, gboolean use_dmabuf) {
+    return format >= GST_NORVA_VIDEO_FORMAT_RGB && format <= GST_NORVA_VIDEO_FORMAT_LAST &&
+           !(format == GST_NORVA_VIDEO_FORMAT_v308 && use_dmabuf);
+}
+
+GstNorvaVideoFormat formatOf(const BufferFormat &f) {
+    return gst_norva_video_format_apply_mosaic(gst_norva_video_format_from_pixel_format(f.format), f.mosaic);
+}
+
+void setStringList(GstStructure *s, const char *field, const char *a, const char *b) {
+    GValue list = G_VALUE_INIT, item = G_VALUE_INIT;
+    g_value_init(&list, GST_TYPE_LIST);
+    g_value_init(&item, G_TYPE_STRING);
+    g_value_set_string(&item, a);
+    gst_value_list_append_value(&list, &item);
+    g_value_set_string(&item, b);
+    gst_value_list_append_value(&list, &item);
+    gst_structure_take_value(s, field, &list);
+    g_value_unset(&item);
+}
+
+/** The caps structure of one format, current (fixed size) or potential (sizes up to the format's). */
+GstStructure *formatStructure(const BufferFormat &f, GstNorvaVideoFormat format, gint fps, bool potential) {
+    const CI_BUFFTYPE type = BufferTypeFromPixelFormat(f.format);
+    const bool bayer = type == CI_TYPE_DATAEXT;
+    GstStructure *s =
+        gst_structure_new(bayer ? "video/x-bayer" : "video/x-raw", "format", G_TYPE_STRING,
+                          gst_norva_video_format_to_string(format), "framerate", GST_TYPE_FRACTION, fps, 1, nullptr);
+    const gint w = static_cast<gint>(f.width), h = static_cast<gint>(f.height);
+    if (!potential || bayer) {
+        gst_structure_set(s, "width", G_TYPE_INT, w, "height", G_TYPE_INT, h, nullptr);
+    } else {
+        GValue range = G_VALUE_INIT;
+        g_value_init(&range, GST_TYPE_INT_RANGE);
+        gst_value_set_int_range_step(&range, 2, w, 2);
+        gst_structure_take_value(s, "width", &range);
+        g_value_init(&range, GST_TYPE_INT_RANGE);
+        if (type == CI_TYPE_ENCODER)
+            gst_value_set_int_range_step(&range, 2, h, 2);
+        else
+            gst_value_set_int_range_step(&range, 1, h, 1);
+        gst_structure_take_value(s, "height", &range);
+    }
+    if (bayer)
+        return s;
+    if (potential && type == CI_TYPE_ENCODER) {
+        setStringList(s, "colorimetry", "bt601", "bt709");
+        setStringList(s, "chroma-site", "jpeg", "mpeg2");
+    } else {
+        gst_structure_set(s, "colorimetry", G_TYPE_STRING, f.bBT601 ? "bt601" : "bt709", nullptr);
+        if (type == CI_TYPE_ENCODER)
+            gst_structure_set(s, "chroma-site", G_TYPE_STRING, f.bChromaInterstitial ? "jpeg" : "mpeg2", nullptr);
+    }
+    return s;
+}
+
+/** The caps a context offers now: its current output formats first, then its potential ones. */
+GstCaps *contextCaps(const TestContext &context, gboolean use_dmabuf) {
+    GST_DEBUG("get_caps");
+    GstCaps *caps = gst_caps_new_empty();
+    const double rate = context.getSensor() != nullptr ? context.getSensor()->flFrameRate : 0.0;
+    const gint fps = static_cast<gint>(rate + 0.5);
+    std::list<BufferFormat> formats;
+    for (const bool potential : {false, true}) {
+        formats.clear();
+        if (!(potential ? context.getPotentialOutputFormats(formats) : context.getOutputFormats(formats)))
+            continue;
+        for (const BufferFormat &f : formats) {
+            const GstNorvaVideoFormat format = formatOf(f);
+            if (offerable(format, use_dmabuf))
+                gst_caps_append_structure(caps, formatStructure(f, format, fps, potential));
+        }
+    }
+    return caps;
+}
+
+gint scale(gint a, gint b, gint c) {
+    return static_cast<gint>(gst_util_uint64_scale_int_round(static_cast<guint64>(a), b, c));
+}
+
+} // namespace
+
+gint gst_structure_get_int_max(GstStructure *s, const char *field) {
+    const GValue *v = gst_structure_get_value(s, field);
+    if (v == nullptr)
+        return G_MAXINT;
+    if (G_VALUE_HOLDS_INT(v))
+        return g_value_get_int(v);
+    if (GST_VALUE_HOLDS_INT_RANGE(v))
+        return gst_value_get_int_range_max(v);
+    if (GST_VALUE_HOLDS_LIST(v)) {
+        bool found = false;
+        gint best = 0;
+        for (guint i = 0; i < gst_value_list_get_size(v); ++i) {
+            const GValue *item = gst_value_list_get_value(v, i);
+            if (G_VALUE_HOLDS_INT(item) && (!found || g_value_get_int(item) > best)) {
+                best = g_value_get_int(item);
+                found = true;
+            }
+        }
+        return found ? best : G_MAXINT;
+    }
+    return G_MAXINT;
+}
+
+void gst_norvasrc_fit_size(gint W, gint H, gint mw, gint mh, gint *width, gint *height) {
+    gint w = W, h = H;
+    if (W < mw && H >= mh) {
+        h = mh;
+        w = scale(mh, W, H);
+    } else if (W >= mw && H < mh) {
+        const gint t = scale(mw, H, W);
+        if (t < H) {
+            h = t;
+            w = scale(t, W, H);
+        } else {
+            w = mw;
+        }
+    } else if (W >= mw && H >= mh) {
+        const gint t = scale(mw, H, W);
+        if (mh < t) {
+            h = mh;
+            w = scale(mh, W, H);
+        } else if (t < H) {
+            h = t;
+            w = scale(t, W, H);
+        } else {
+            w = mw;
+            h = t;
+        }
+    }
+    // Scaling back from a rounded height can round past the limit it came from: the limits hold.
+    *width = w < mw ? w : mw;
+    *height = h < mh ? h : mh;
+}
+
+/** Fixates the first structure of `caps` (made writable) to the sensor's largest image inside its limits. */
+static GstCaps *fixateCaps(GstCaps *caps, const TestContext &context) {
+    GST_DEBUG("fixate_caps");
+    caps = gst_caps_truncate(gst_caps_make_writable(caps));
+    GstStructure *s = gst_caps_get_structure(caps, 0);
+    if (gst_structure_has_field(s, "pixel-aspect-ratio"))
+        gst_structure_fixate_field_nearest_fraction(s, "pixel-aspect-ratio", 1, 1);
+    else
+        gst_structure_set(s, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    gint n = 1, d = 1;
+    gst_structure_get_fraction(s, "pixel-aspect-ratio", &n, &d);
+
+    gint W = static_cast<gint>(context.getMaxImageWidth()), H = static_cast<gint>(context.getMaxImageHeight());
+    if (n > d)
+        W = scale(W, d, n);
+    else
+        H = scale(H, n, d);
+    gint w = W, h = H;
+    gst_norvasrc_fit_size(W, H, gst_structure_get_int_max(s, "width"), gst_structure_get_int_max(s, "height"), &w, &h);
+    if (gst_structure_has_field(s, "width"))
+        gst_structure_fixate_field_nearest_int(s, "width", w);
+    else
+        gst_structure_set(s, "width", G_TYPE_INT, w, nullptr);
+    if (gst_structure_has_field(s, "height"))
+        gst_structure_fixate_field_nearest_int(s, "height", h);
+    else
+        gst_structure_set(s, "height", G_TYPE_INT, h, nullptr);
+    if (gst_structure_has_field(s, "chroma-site"))
+        gst_structure_fixate_field_string(s, "chroma-site", "mpeg2");
+    if (gst_structure_has_field(s, "colorimetry"))
+        gst_structure_fixate_field_string(s, "colorimetry", "bt709");
+    return gst_caps_fixate(caps);
+}
+
+gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (state->slave_context != nullptr && state->slave_context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
+        state->slave_context->pCamera->stopCapture() != QOR_RES_OK) {
+        GST_ERROR_OBJECT(src, "Failed to stop capture for slave context %d", state->slave_context->iContext);
+        return FALSE;
+    }
+    TestContext *main = state->main_context;
+    if (main != nullptr && main->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
+        main->pCamera->stopCapture() != QOR_RES_OK) {
+        GST_ERROR_OBJECT(src, "Failed to stop capture for main context %d", main->iContext);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    TestContext *main = state->main_context;
+    if (main->pCamera->state == ISPC::Camera::CAM_READY) {
+        main->enableGMA(state->props.gma_enable != FALSE);
+        if (main->pCamera->startCapture() != QOR_RES_OK) {
+            GST_ERROR_OBJECT(src, "Failed to start capture for main context %d", main->iContext);
+            return FALSE;
+        }
+    }
+    for (guint i = 0; i < state->props.preenq_buffers; ++i) {
+        GST_DEBUG_OBJECT(src, "Preenqueuing shot %u", i);
+        if (main->pCamera->state == ISPC::Camera::CAM_CAPTURING && main->isBuffersAllocated() &&
+            main->pCamera->enqueueShot() != QOR_RES_OK) {
+            GST_ERROR_OBJECT(src, "Failed to enqueue shot for main context");
+            GST_ERROR_OBJECT(src, "Failed to enqueue shot");
+            return FALSE;
+        }
+        GST_DEBUG_OBJECT(src, "Shot is enqueued");
+    }
+    return TRUE;
+}
+
+/** Configures the main context's output for the pad's video description; FALSE after logging why. */
+static gboolean configureOutput(GstNorvasrc *src, GstNorvaVideoId *id) {
+    GST_DEBUG_OBJECT(src, "configure_output");
+    NorvasrcState *state = src->state;
+    TestContext *context = state->main_context;
+    const GstNorvaVideoFormat format = id->vinfo.format;
+    if (!offerable(format, state->props.use_dmabuf)) {
+        GST_ERROR_OBJECT(src, "Unsupported format: %s", gst_norva_video_format_to_string(format));
+        return FALSE;
+    }
+    std::list<BufferFormat> current;
+    if (context->getOutputFormats(current)) {
+        for (const BufferFormat &f : current) {
+            if (gst_norva_video_info_match_buffer_format(&id->vinfo, f))
+                return TRUE; // the output stays as it is: capture keeps running on the same buffers
+        }
+    }
+    const GstVideoInfo &info = id->vinfo.info;
+    BufferFormat wanted;
+    wanted.format = gst_norva_video_format_get_pixel_format(format);
+    wanted.mosaic = gst_norva_video_format_get_mosaic(format);
+    wanted.width = static_cast<QOR_UINT32>(info.width);
+    wanted.height = static_cast<QOR_UINT32>(info.height);
+    wanted.pixelAspectRatio = info.par_d != 0 ? static_cast<double>(info.par_n) / info.par_d : 1.0;
+    wanted.bChromaInterstitial = info.chroma_site == GST_VIDEO_CHROMA_SITE_JPEG;
+    wanted.bBT601 = gst_video_colorimetry_matches(&info.colorimetry, GST_VIDEO_COLORIMETRY_BT601) != FALSE;
+    BufferFrameBounds bounds{0, 0, static_cast<QOR_UINT32>(-1), static_cast<QOR_UINT32>(-1)};
+
+    if (!gst_norvasrc_stop_capture_unlocked(src))
+        return FALSE;
+    if (!context->configureOutput(wanted, &bounds)) {
+        GST_ERROR_OBJECT(src, "Failed to configure context %u output", id->context);
+        return FALSE;
+    }
+    if (!gst_norvasrc_start_capture_unlocked(src))
+        return FALSE;
+    g_cond_broadcast(&state->buffers_allocated);
+    return TRUE;
+}
+
+GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id) {
+    NorvasrcState *state = src->state;
+    GstCaps *peer = gst_pad_peer_query_caps(pad, nullptr);
+    GST_OBJECT_LOCK(src);
+    id->context = state->props.context;
+    TestContext *context = state->main_context;
+    if (context == nullptr) {
+        GST_OBJECT_UNLOCK(src);
+        gst_caps_unref(peer);
+        GST_ERROR_OBJECT(src, "Context is not initialized");
+        return nullptr;
+    }
+    GstCaps *offered = contextCaps(*context, state->props.use_dmabuf);
+    GST_INFO_OBJECT(src, "Context %u supported caps: %" GST_PTR_FORMAT, id->context, offered);
+    GstCaps *common = gst_caps_intersect(offered, peer);
+    if (gst_caps_is_empty(common)) {
+        GST_OBJECT_UNLOCK(src);
+        GST_ERROR_OBJECT(src, "Failed to find common caps");
+        gchar *requested = gst_caps_to_string(peer), *available = gst_caps_to_string(offered);
+        GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Requested caps %s are not offered.", requested),
+                          ("Failed to find common caps; offered caps: %s", available));
+        g_free(requested);
+        g_free(available);
+        gst_caps_unref(common);
+        gst_caps_unref(offered);
+        gst_caps_unref(peer);
+        return nullptr;
+    }
+    gst_caps_unref(offered);
+    gst_caps_unref(peer);
+
+    GstCaps *fixed = fixateCaps(common, *context);
+    const char *failure = nullptr;
+    if (fixed == nullptr || !gst_caps_is_fixed(fixed))
+        failure = "Failed to fixate caps";
+    else if (!gst_norva_video_info_from_caps(&id->vinfo, fixed))
+        failure = "Failed to get video info from caps";
+    else if (!configureOutput(src, id))
+        failure = "Failed to configure output";
+    GST_OBJECT_UNLOCK(src);
+    if (failure != nullptr) {
+        GST_ERROR_OBJECT(src, "%s", failure);
+        gchar *text = fixed != nullptr ? gst_caps_to_string(fixed) : nullptr;
+        GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Cannot produce caps %s.", text != nullptr ? text : "(none)"),
+                          ("%s; Failed to configure output", failure));
+        g_free(text);
+        if (fixed != nullptr)
+            gst_caps_unref(fixed);
+        return nullptr;
+    }
+    GST_INFO_OBJECT(src, "Context %u caps: %" GST_PTR_FORMAT, id->context, fixed);
+    return fixed;
+}
+
+gboolean gst_norvasrc_negotiate(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    GST_DEBUG_OBJECT(src, "negotiate");
+    GstCaps *caps = gst_norvasrc_negotiate_caps(src, GST_BASE_SRC_PAD(base), &src->state->video_id);
+    if (caps == nullptr) {
+        GST_ERROR_OBJECT(src, "Failed to negotiate caps");
+        return FALSE;
+    }
+    const gboolean result = gst_base_src_set_caps(base, caps);
+    if (!result)
+        GST_ERROR_OBJECT(src, "Failed to set caps");
+    gst_caps_unref(caps);
+    return result;
+}
