@@ -31,6 +31,8 @@ void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
             const double w = std::floor(256.0 * gain * std::exp(-0.5 * q / EnhancerTables::kWeightSteps) + 0.5);
             t.weight[slot][i][q] = static_cast<uint8_t>(std::min(w, 255.0));
         }
+        // a pixel at or beyond the table's end (q >= 32) is outside the ellipse
+        t.weight[slot][i][EnhancerTables::kWeightEntries] = 0;
         const float sv = r.aGaussScale[4 * j + i] / 255.0f;
         c.slice2[i] = sv * sv;
     }
