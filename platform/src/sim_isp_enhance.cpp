@@ -5,6 +5,13 @@
 #include <cmath>
 #include <cstring>
 
+// The loops below carry no dependence between iterations; GCC is told so, other compilers find it themselves.
+#if defined(__GNUC__) && !defined(__clang__)
+#define NORVA_IVDEP _Pragma("GCC ivdep")
+#else
+#define NORVA_IVDEP
+#endif
+
 namespace norva_sim {
 namespace isp {
 
@@ -106,7 +113,7 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
     float *__restrict dY = scratch + 3 * W, *__restrict dCb = scratch + 4 * W, *__restrict dCr = scratch + 5 * W;
     float *__restrict q = scratch + 6 * W, *__restrict w = scratch + 7 * W;
     if (t.slots > 0) {
-#pragma GCC ivdep
+        NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
             y[x] = clampf01((float(Y[x]) - 64.0f) / 876.0f, 1.0f);
             cb[x] = float(C2[x]) - 512.0f;
@@ -118,14 +125,14 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
             const int8_t *slice = t.slice[j];
             // the ellipse's distance without the slice values: q = (u kb)^2 + (v kr)^2 along its axes, the
             // slice value squared multiplying it (kept below the table's end so that the product stays finite)
-#pragma GCC ivdep
+            NORVA_IVDEP
             for (uint32_t x = 0; x < W; x++) {
                 const float dx = cb[x] * (1.0f / 1024.0f) - c.centreCb, dz = cr[x] * (1.0f / 1024.0f) - c.centreCr;
                 const float u = (c.gaussCos * dx + c.gaussSin * dz) * c.kb;
                 const float v = (c.gaussCos * dz - c.gaussSin * dx) * c.kr;
                 q[x] = std::min(u * u + v * v, 1e9f);
             }
-#pragma GCC ivdep
+            NORVA_IVDEP
             for (uint32_t x = 0; x < W; x++) {
                 // without branches: a pixel outside the luma window takes slice 0 and weight 0, one beyond
                 // q = 32 the table's last entry, 0
@@ -137,7 +144,7 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
             }
             const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
             const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
-#pragma GCC ivdep
+            NORVA_IVDEP
             for (uint32_t x = 0; x < W; x++) {
                 // target luma (y - 0.5) yScale + 0.5 + yOffset / 2; chroma rotated and scaled
                 dY[x] += w[x] * (y[x] * (c.yScale - 1.0f) + yBase) * 876.0f;
@@ -145,7 +152,7 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
                 dCr[x] += w[x] * (b * cb[x] + a * cr[x]);
             }
         }
-#pragma GCC ivdep
+        NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
             Y[x] = toCode(float(Y[x]) + dY[x]);
             C2[x] = toCode(512.0f + cb[x] + dCb[x]);
@@ -153,17 +160,17 @@ void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2
         }
     }
     if (t.vibrancy) {
-#pragma GCC ivdep
+        NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
             const float a = float(C0[x]) - 512.0f, b = float(C2[x]) - 512.0f;
             q[x] = clampf01(std::sqrt(a * a + b * b) * (31.0f / 512.0f), 31.0f);
         }
-#pragma GCC ivdep
+        NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
             const int i = int(q[x]);
             w[x] = t.vibMul[i] + (q[x] - float(i)) * (t.vibMul[i + 1] - t.vibMul[i]);
         }
-#pragma GCC ivdep
+        NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
             C0[x] = toCode(512.0f + (float(C0[x]) - 512.0f) * w[x]);
             C2[x] = toCode(512.0f + (float(C2[x]) - 512.0f) * w[x]);
