@@ -15,6 +15,8 @@
 #include "sensorapi/sensor_phy.h"
 #include "sys/sys_seam.h"
 
+#include "../board_power.h"
+
 namespace {
 
 constexpr const char *kTag = S5K3P9_LOG_TAG;
@@ -256,76 +258,6 @@ void powerDown(S5K3P9CAM_STRUCT *psCam) {
         SEAM_GpioLineSetValue(psCam->rst_line, 0);
     psCam->pwdn_line = nullptr;
     psCam->rst_line = nullptr;
-}
-
-/** The board's power-up sequence: power-down line to its initial level, reset pulse, power-down released. */
-bool powerUp(S5K3P9CAM_STRUCT *psCam, const board_params &board) {
-    char name[32];
-    std::snprintf(name, sizeof name, "gpiochip%d", board.gpio.pwdn_chip_num);
-    psCam->pwdn_gpio_chip = SEAM_GpioChipOpenByName(name);
-    if (psCam->pwdn_gpio_chip == nullptr) {
-        QOR_LOG_ERROR(kTag, "PWDN GPIO controller not found!\n");
-        return false;
-    }
-    QOR_LOG_INFO(kTag, "PWDN GPIO controller %s found!\n", name);
-    std::snprintf(name, sizeof name, "gpiochip%d", board.gpio.rst_chip_num);
-    psCam->rst_gpio_chip = SEAM_GpioChipOpenByName(name);
-    if (psCam->rst_gpio_chip == nullptr) {
-        QOR_LOG_ERROR(kTag, "Reset GPIO controller not found!\n");
-        return false;
-    }
-    QOR_LOG_INFO(kTag, "Reset GPIO controller %s found!\n", name);
-    psCam->pwdn_active_level = board.pwdn_value ? 1 : 0;
-    if (board.gpio.pwdn_num >= 0) {
-        QOR_LOG_INFO(kTag, "Get GPIO PWDN %d:\n", board.gpio.pwdn_num);
-        SEAM_GPIO_LINE *line = SEAM_GpioChipGetLine(psCam->pwdn_gpio_chip, static_cast<unsigned>(board.gpio.pwdn_num));
-        if (line == nullptr) {
-            QOR_LOG_ERROR(kTag, "Failed to get PWDN GPIO\n");
-            return false;
-        }
-        const int level = board.pwdn_pulse_need ? !board.pwdn_value : (board.pwdn_value ? 1 : 0);
-        QOR_LOG_INFO(kTag, "Set PWDN GPIO to init level %d\n", level);
-        if (SEAM_GpioLineRequestOutput(line, "Sensor", level) != 0) {
-            QOR_LOG_ERROR(kTag, "Failed to request PWDN GPIO\n");
-            return false;
-        }
-        psCam->pwdn_line = line;
-        SEAM_Usleep(board.pwdn_min_delay);
-    }
-    if (board.gpio.reset_num >= 0) {
-        QOR_LOG_INFO(kTag, "Get GPIO RST %d:\n", board.gpio.reset_num);
-        SEAM_GPIO_LINE *line = SEAM_GpioChipGetLine(psCam->rst_gpio_chip, static_cast<unsigned>(board.gpio.reset_num));
-        if (line == nullptr) {
-            QOR_LOG_ERROR(kTag, "Failed get Reset GPIO\n");
-            return false;
-        }
-        if (SEAM_GpioLineRequestOutput(line, "Sensor", 1) != 0) {
-            QOR_LOG_ERROR(kTag, "Failed to request Reset GPIO\n");
-            return false;
-        }
-        psCam->rst_line = line;
-        if (board.rst_need) {
-            QOR_LOG_INFO(kTag, "Set reset GPIO to LOW\n");
-            if (SEAM_GpioLineSetValue(line, 0) != 0) {
-                QOR_LOG_ERROR(kTag, "Failed to set Reset GPIO to LOW\n");
-                return false;
-            }
-            SEAM_Usleep(board.rst_min_delay);
-        }
-        if (psCam->pwdn_line != nullptr && board.pwdn_pulse_need) {
-            QOR_LOG_INFO(kTag, "Set PWDN GPIO to non-active level\n");
-            if (SEAM_GpioLineSetValue(psCam->pwdn_line, board.pwdn_value ? 1 : 0) != 0) {
-                QOR_LOG_ERROR(kTag, "Failed to set PWDN GPIO to non-active level\n");
-                return false;
-            }
-        }
-        QOR_LOG_INFO(kTag, "Set reset GPIO to HIGH\n");
-        if (SEAM_GpioLineSetValue(line, 1) != 0) {
-            QOR_LOG_ERROR(kTag, "Failed to set Reset GPIO to HIGH\n");
-            return false;
-        }
-    }
-    return true;
 }
 
 void closeChips(S5K3P9CAM_STRUCT *psCam) {
@@ -722,7 +654,7 @@ QOR_RESULT S5K3P9_Create(SENSOR_HANDLE *phHandle) {
     psCam->sensorRstNeed = board.rst_need;
     psCam->gpio = board.gpio;
     psCam->refClock = static_cast<QOR_UINT32>(static_cast<unsigned>(board.clk_freq) * 1000000u);
-    if (!powerUp(psCam, board))
+    if (!norva_board::powerUp(psCam, board, kTag))
         goto fail;
     SEAM_Usleep(kPowerUpDelayUs);
     psCam->i2c = SEAM_Open(board.i2c_dev_path, O_RDWR, 0);
