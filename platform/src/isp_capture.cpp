@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -74,6 +75,19 @@ struct Capture {
     CI_PIPELINE frameRegisters{};
 };
 
+/** Newest frame records kept (a ring, filled once). */
+constexpr size_t kFrameRecords = 256;
+
+/** Frame rate of the paced mode the environment asks for (NORVA_SIM_PACED_FPS); 0: frames on demand. */
+double pacedRateFromEnvironment() {
+    const char *v = std::getenv("NORVA_SIM_PACED_FPS");
+    if (v == nullptr || *v == '\0')
+        return 0.0;
+    char *end = nullptr;
+    const double fps = std::strtod(v, &end);
+    return end != nullptr && *end == '\0' && fps > 0.0 && fps <= 1000.0 ? fps : 0.0;
+}
+
 struct Engine {
     std::map<int, std::unique_ptr<Capture>> captures;
     int nextShotId = 1;
@@ -83,6 +97,17 @@ struct Engine {
     uint64_t gasketFrames[CI_N_IMAGERS] = {0, 0, 0, 0};
     unsigned dropFrames[CI_N_IMAGERS] = {0, 0, 0, 0};
     bool datagenPattern = false;
+    /** Paced mode: at most one frame per gasket every 1/pacedFps seconds (0: on demand). */
+    double pacedFps = pacedRateFromEnvironment();
+    uint64_t nextDueNs[CI_N_IMAGERS] = {0, 0, 0, 0}; /* CLOCK_MONOTONIC; 0: a frame may come now */
+    /** Planes of triggers without layout start this many bytes into their buffer when it has room. */
+    uint32_t planeOffset = 0;
+    /** The next frame completed for any pipeline is erroneous (status word or driver flag). */
+    bool nextErrorInStatus = false;
+    bool nextErrorInShot = false;
+    std::vector<SimFrameRecord> records = std::vector<SimFrameRecord>(kFrameRecords);
+    size_t recordCount = 0; /* records written so far; the newest is at (recordCount - 1) % kFrameRecords */
+    SimCaptureCounters counters;
 };
 
 Engine &engine() {
@@ -311,6 +336,36 @@ bool processWithModel(Capture &c, SimShot &s, const SimPipelineView &v, const Si
     return c.model.process(input, settings, outputs, &result) == QOR_RES_OK && !result.frameError;
 }
 
+uint32_t get32(const uint8_t *area, size_t offset) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; i++)
+        v |= static_cast<uint32_t>(area[offset + i]) << (8 * i);
+    return v;
+}
+
+/** Keeps what the frame of a shot carried (the ring's entries are reused: nothing grows per frame). */
+void recordFrame(const Capture &c, const SimShot &s, bool error) {
+    Engine &e = engine();
+    SimFrameRecord &r = e.records[e.recordCount % kFrameRecords];
+    e.recordCount++;
+    r = SimFrameRecord();
+    r.interruptSysTime = s.interruptNs;
+    r.pipelineId = c.pipelineId;
+    r.frame = c.framesCompleted + 1;
+    r.error = error;
+    if (s.statistics == nullptr || s.sizes[0] < kSaveStructureSize)
+        return;
+    for (size_t b = 0; b < 64; b++)
+        r.histogramGlobalSum += get32(s.statistics, kSaveHistogramGlobal + 4 * b);
+    for (size_t b = 0; b < 7 * 7 * 16; b++)
+        r.histogramRegionSum += get32(s.statistics, kSaveHistogramRegions + 4 * b);
+    r.focusRoi = get32(s.statistics, kSaveFocusRoi);
+    for (size_t i = 0; i < 7; i++) {
+        for (size_t j = 0; j < 7; j++)
+            r.focusGridSum += get32(s.statistics, kSaveFocusGrid + 64 * i + 4 * j);
+    }
+}
+
 /** Completes the oldest pending trigger of a capture with the frame the source holds. */
 void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gasket) {
     SimPipelineView *v = FindSimPipelineLocked(c.pipelineId);
@@ -367,9 +422,13 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
         for (int i = 0; i < 5; i++)
             put32(s.statistics, 5476 + 4 * i, s.interruptTicks - 5u + static_cast<uint32_t>(i));
     }
-    writeStatus(s, c.errorInStatus || frameError);
-    s.driverError = c.errorInShot;
+    Engine &e = engine();
+    const bool statusError = c.errorInStatus || e.nextErrorInStatus || frameError;
+    writeStatus(s, statusError);
+    s.driverError = c.errorInShot || e.nextErrorInShot;
     c.errorInStatus = c.errorInShot = false;
+    e.nextErrorInStatus = e.nextErrorInShot = false;
+    recordFrame(c, s, statusError || s.driverError);
     s.missed = c.missed;
     c.missed = 0;
     // The insertion buffer was read; the library keeps it pending until the capture stops.
@@ -396,9 +455,19 @@ bool produceFrame(unsigned gasket) {
     if (gasket >= CI_N_IMAGERS)
         return false;
     Engine &e = engine();
+    const uint64_t now = e.pacedFps > 0.0 ? clockNs(CLOCK_MONOTONIC) : 0;
+    if (e.pacedFps > 0.0 && now < e.nextDueNs[gasket])
+        return false;
     SimFrameSource &source = sourceOf(gasket);
     if (!source.ready(gasket) || !source.begin(gasket))
         return false;
+    if (e.pacedFps > 0.0) {
+        // Frames on a grid of the frame period; a consumer more than a period late restarts the grid instead
+        // of receiving a burst of frames.
+        const uint64_t period = static_cast<uint64_t>(1e9 / e.pacedFps);
+        const uint64_t due = e.nextDueNs[gasket];
+        e.nextDueNs[gasket] = (due == 0 || now > due + period) ? now + period : due + period;
+    }
     e.gasketFrames[gasket]++;
     const bool dropped = e.dropFrames[gasket] > 0;
     if (dropped)
@@ -436,10 +505,29 @@ bool produceFor(Capture &c) {
     return oldest(c, ShotState::Finished) != nullptr;
 }
 
-/** Waits on the platform condition until `deadline`; false on timeout. */
-bool waitUntil(CommandContext &ctx, std::chrono::steady_clock::time_point deadline) {
-    return PlatformCondition().wait_until(ctx.lock, deadline) == std::cv_status::no_timeout ||
+/**
+ * Waits on the platform condition until `wake` (at most `deadline`); false once `deadline` has passed. Both
+ * clocks are CLOCK_MONOTONIC.
+ */
+bool waitUntil(CommandContext &ctx, std::chrono::steady_clock::time_point wake,
+               std::chrono::steady_clock::time_point deadline) {
+    return PlatformCondition().wait_until(ctx.lock, wake) == std::cv_status::no_timeout ||
            std::chrono::steady_clock::now() < deadline;
+}
+
+bool waitUntil(CommandContext &ctx, std::chrono::steady_clock::time_point deadline) {
+    return waitUntil(ctx, deadline, deadline);
+}
+
+/** In paced mode, when the next frame of the capture's gasket is due; otherwise never. */
+std::chrono::steady_clock::time_point pacedWake(const Capture &c) {
+    const Engine &e = engine();
+    const SimPipelineView *v = FindSimPipelineLocked(c.pipelineId);
+    const unsigned gasket = v != nullptr ? v->info.iifConfig.ui8Imager : CI_N_IMAGERS;
+    if (e.pacedFps <= 0.0 || gasket >= CI_N_IMAGERS || e.nextDueNs[gasket] == 0)
+        return std::chrono::steady_clock::time_point::max();
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::nanoseconds(e.nextDueNs[gasket])));
 }
 
 std::chrono::steady_clock::time_point deadlineFromNow() {
@@ -603,8 +691,12 @@ long trigger(CommandContext &ctx) {
             continue;
         if (formatOf(v->info.config, static_cast<unsigned>(n.output)).eFmt == PXL_NONE)
             return -EINVAL;
-        if (!planOutput(*v, static_cast<unsigned>(n.output), *b, n.strideY, n.strideC, n.offsetY, n.offsetC,
-                        &plans[n.output])) {
+        // Without a layout from the stack, the planes start at the chosen offset where the buffer has room.
+        const uint32_t shift = engine().planeOffset;
+        const bool shifted = shift != 0 && n.strideY == 0 && n.offsetY == 0 && n.offsetC == 0 &&
+                             planOutput(*v, static_cast<unsigned>(n.output), *b, 0, 0, shift, 0, &plans[n.output]);
+        if (!shifted && !planOutput(*v, static_cast<unsigned>(n.output), *b, n.strideY, n.strideC, n.offsetY, n.offsetC,
+                                    &plans[n.output])) {
             return -EINVAL;
         }
     }
@@ -729,6 +821,7 @@ long acquire(CommandContext &ctx) {
             }
             param->shotId = s->id;
             fillShot(*c, *s, param->shot);
+            engine().counters.acquires++;
             if (c->unknownBuffer) {
                 param->shot.encId = kUnknownBufferId;
                 c->unknownBuffer = false;
@@ -744,7 +837,7 @@ long acquire(CommandContext &ctx) {
             return -EALREADY;
         if (!c->started || ctx.file.closed)
             return -ECANCELED;
-        if (!waitUntil(ctx, deadline))
+        if (!waitUntil(ctx, std::min(deadline, pacedWake(*c)), deadline))
             return -ETIME;
     }
 }
@@ -769,6 +862,7 @@ long release(CommandContext &ctx) {
         }
         s.hdrInsId = 0;
         s.state = ShotState::Free;
+        engine().counters.releases++;
         PlatformCondition().notify_all();
         return 0;
     }
@@ -837,7 +931,11 @@ void resetEngine() {
     e.timeoutMs = kDefaultTimeoutMs;
     e.produceOnPoll = false;
     e.datagenPattern = false;
+    e.pacedFps = pacedRateFromEnvironment();
+    e.planeOffset = 0;
+    e.nextErrorInStatus = e.nextErrorInShot = false;
     for (unsigned g = 0; g < CI_N_IMAGERS; g++) {
+        e.nextDueNs[g] = 0;
         e.sources[g] = nullptr;
         e.dropFrames[g] = 0;
         e.gasketFrames[g] = 0;
@@ -1050,6 +1148,15 @@ void InjectFrameError(int pipelineId, bool inStatusWord) {
     }
 }
 
+void InjectNextFrameError(bool inStatusWord) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    if (inStatusWord) {
+        engine().nextErrorInStatus = true;
+    } else {
+        engine().nextErrorInShot = true;
+    }
+}
+
 void InjectMissedFrames(int pipelineId, int n) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     Capture *c = findCapture(pipelineId);
@@ -1087,6 +1194,44 @@ void AnswerWrappingLayout(int pipelineId) {
 void SetCaptureTimeoutMs(unsigned milliseconds) {
     std::lock_guard<std::mutex> lock(PlatformMutex());
     engine().timeoutMs = milliseconds;
+}
+
+void SetPacedFrameRate(double fps) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    Engine &e = engine();
+    e.pacedFps = fps > 0.0 ? fps : 0.0;
+    for (uint64_t &due : e.nextDueNs)
+        due = 0;
+    PlatformCondition().notify_all();
+}
+
+double PacedFrameRate() {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    return engine().pacedFps;
+}
+
+void SetPlaneOffset(uint32_t bytes) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    engine().planeOffset = bytes;
+}
+
+bool FindFrameRecord(uint64_t interruptSysTime, SimFrameRecord *record) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    const Engine &e = engine();
+    const size_t kept = std::min(e.recordCount, kFrameRecords);
+    for (size_t i = 0; i < kept; i++) {
+        const SimFrameRecord &r = e.records[(e.recordCount - 1 - i) % kFrameRecords];
+        if (r.interruptSysTime == interruptSysTime) {
+            *record = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+SimCaptureCounters GetCaptureCounters() {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    return engine().counters;
 }
 
 void SetProduceOnPoll(bool on) {

@@ -66,6 +66,12 @@ namespace norva_sim {
 constexpr uint32_t kSaveStructureSize = 6108;
 /** Bytes of the load area of every shot: the load structure applied to its frame. */
 constexpr uint32_t kLoadAreaSize = 1268;
+/** Byte offsets in the save structure: focus ROI sum, focus grid (7 rows of 64 bytes, 7 words used), global
+ * histogram (64 words), regional histograms (7 x 7 x 16 words). */
+constexpr size_t kSaveFocusRoi = 512;
+constexpr size_t kSaveFocusGrid = 576;
+constexpr size_t kSaveHistogramGlobal = 1152;
+constexpr size_t kSaveHistogramRegions = 1408;
 
 /** Outputs of a frame, in the order of the CI_SHOT fields. */
 enum SimOutput { SIM_OUT_ENC = 0, SIM_OUT_DISP = 1, SIM_OUT_HDREXT = 2, SIM_OUT_RAW2D = 3, SIM_OUT_N = 4 };
@@ -177,6 +183,8 @@ void QueueStatistics(int pipelineId, const SimSaveStats &stats);
 
 /** The next frame completed for the pipeline is erroneous: status bit 0, or the driver's flag in the shot. */
 void InjectFrameError(int pipelineId, bool inStatusWord);
+/** The next frame completed for any pipeline is erroneous (for tests that do not know the pipeline's id). */
+void InjectNextFrameError(bool inStatusWord);
 /** The next frame completed for the pipeline reports `n` more missed frames. */
 void InjectMissedFrames(int pipelineId, int n);
 /** The flicker verdict (IspFlickerVerdict) the image model of the pipeline reports from now on. */
@@ -197,6 +205,19 @@ void AnswerWrappingLayout(int pipelineId);
 void SetCaptureTimeoutMs(unsigned milliseconds);
 /** Non-blocking acquires and queries also produce frames for pending triggers (off by default). */
 void SetProduceOnPoll(bool on);
+/**
+ * Paced mode, for live runs: each gasket delivers at most `fps` frames per second, on a grid of the frame period
+ * (a consumer more than a period late restarts the grid rather than getting a burst); a blocking acquire waits
+ * for the next frame time. 0 turns it off (frames on demand, the default). The environment variable
+ * NORVA_SIM_PACED_FPS sets it at start, and ResetPlatform restores what the variable says.
+ */
+void SetPacedFrameRate(double fps);
+double PacedFrameRate();
+/**
+ * Planes of the outputs of triggers that give no layout start `bytes` into their buffer (chroma right after
+ * the luma rows) when the buffer has room for that; otherwise at 0. 0 by default; ResetPlatform restores it.
+ */
+void SetPlaneOffset(uint32_t bytes);
 
 /* ---- observations ---- */
 
@@ -211,6 +232,27 @@ struct SimCaptureView {
 bool GetSimCapture(int pipelineId, SimCaptureView *view);
 /** Frames taken from the gasket so far. */
 uint64_t GasketFrameCount(unsigned gasket);
+
+/** What the device wrote for one completed frame of one pipeline. */
+struct SimFrameRecord {
+    uint64_t interruptSysTime = 0; /* the shot's ui64InterruptSysTime */
+    int pipelineId = 0;
+    uint64_t frame = 0;              /* frames completed for the pipeline, this one included */
+    uint64_t histogramGlobalSum = 0; /* sum of the 64 global histogram bins written */
+    uint64_t histogramRegionSum = 0; /* sum of the 7 x 7 x 16 regional bins */
+    uint32_t focusRoi = 0;           /* the focus ROI sum written */
+    uint64_t focusGridSum = 0;       /* sum of the 7 x 7 focus grid words */
+    bool error = false;              /* status bit 0 or the driver's flag */
+};
+/** The record of the frame interrupted at `interruptSysTime`, among the newest 256 frames; false when none. */
+bool FindFrameRecord(uint64_t interruptSysTime, SimFrameRecord *record);
+
+/** Shots acquired and released since the process started (every pipeline). */
+struct SimCaptureCounters {
+    uint64_t acquires = 0;
+    uint64_t releases = 0;
+};
+SimCaptureCounters GetCaptureCounters();
 
 /* ---- used by the pipeline commands (platform lock held) ---- */
 
