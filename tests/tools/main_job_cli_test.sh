@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The command line of the main job (scripts/main_job.sh, what ./run.sh runs after its build), case by case: exit
+# status, the one closing line on standard error, and nothing left behind when the run fails; then a short
+# successful run and what it wrote. Usage: main_job_cli_test.sh <main_job.sh> <build folder>
+# NORVA_GST_PRELOAD names runtime libraries to preload into gst-launch-1.0 (the sanitizer runtimes when the
+# plug-in is built with sanitizers).
+set -uo pipefail
+script=$(realpath "$1")
+build=$(realpath "$2")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+unset NORVA_OUTPUT_DIR NORVA_SIM_PACED_FPS GST_PLUGIN_PATH
+export NORVA_PLATFORM=sim
+failures=0
+
+# gst-launch-1.0 as the run sees it: the real one (with the preload), or one that fails as a broken plug-in does.
+real_launch=$(command -v gst-launch-1.0)
+mkdir -p "$scratch/bin-launch" "$scratch/bin-badlaunch"
+cat >"$scratch/bin-launch/gst-launch-1.0" <<WRAP
+#!/bin/sh
+if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
+  export LD_PRELOAD="${NORVA_GST_PRELOAD:-}" GST_REGISTRY_FORK=no ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}detect_leaks=0"
+fi
+exec "$real_launch" "\$@"
+WRAP
+printf '#!/bin/sh\necho "ERROR: pipeline could not be constructed: no element \\"norvasrc\\"."\nexit 1\n' \
+  >"$scratch/bin-badlaunch/gst-launch-1.0"
+chmod +x "$scratch/bin-launch/gst-launch-1.0" "$scratch/bin-badlaunch/gst-launch-1.0"
+export PATH="$scratch/bin-launch:$PATH"
+
+# case NAME STATUS STDERR [env VAR=VALUE...] -- ARGS...
+# Runs the job from a fresh work folder. STDERR: the expected standard error, exactly (one line, or "" for none).
+# A case that fails must leave the work folder as it found it.
+case_() {
+  local name=$1 status=$2 stderr=$3
+  shift 3
+  local envs=()
+  while [ "$1" != "--" ]; do
+    envs+=("$1")
+    shift
+  done
+  shift
+  local work="$scratch/work-$name"
+  mkdir -p "$work"
+  touch "$work/a-file"
+  local before
+  before=$(cd "$work" && find . | sort)
+  (cd "$work" && env "${envs[@]}" "$script" "$build" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err")
+  local got=$?
+  local problems=()
+  [ "$got" -eq "$status" ] || problems+=("exit status $got, expected $status")
+  [ "$(cat "$scratch/$name.err")" = "$stderr" ] || problems+=("standard error: $(cat "$scratch/$name.err")")
+  if [ "$status" -ne 0 ]; then
+    [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
+    ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
+  fi
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name"
+    printf '     %s\n' "${problems[@]}"
+    failures=$((failures + 1))
+  fi
+}
+
+case_ help 0 "" -- --help
+case_ help-short 0 "" -- -h
+case_ unknown-option 2 "run.sh: unknown option --bogus: see ./run.sh --help" -- --bogus out
+case_ extra-argument 2 "run.sh: extra argument two: one output folder at most (see ./run.sh --help)" -- one two
+case_ frames-zero 2 "run.sh: --frames 0: a number from 1 to 1000" -- --frames 0 out
+case_ frames-word 2 "run.sh: --frames many: a number from 1 to 1000" -- --frames many out
+case_ frames-missing 2 "run.sh: --frames: give a number of frames (see ./run.sh --help)" -- --frames
+case_ unwritable-folder 1 "run.sh: cannot create the output folder a-file/out: Not a directory" -- a-file/out
+case_ not-empty-folder 1 "run.sh: cannot create the output folder .: it exists and is not empty" -- .
+case_ bad-platform 2 'run.sh: NORVA_PLATFORM="simulation": must be "sim" or "hw"' NORVA_PLATFORM=simulation -- out
+case_ pipeline-fails 1 \
+  'run.sh: gst-launch-1.0 failed on the display pipeline: ERROR: pipeline could not be constructed: no element "norvasrc".' \
+  PATH="$scratch/bin-badlaunch:$PATH" -- deep/er/out
+# A successful run, from another folder than the script's, into a relative folder: no line on standard error
+# (no warning), the output where the user is.
+case_ relative-folder 0 "" -- --frames 3 runs/first
+
+for name in help help-short; do
+  for text in "Usage: ./run.sh" "NORVA_PLATFORM" "NORVA_OUTPUT_DIR" "data/setup/reference.txt"; do
+    grep -q "$text" "$scratch/$name.out" || { echo "FAIL $name: the usage lacks $text"; failures=$((failures + 1)); }
+  done
+done
+out="$scratch/work-relative-folder/runs/first"
+for f in scene.nrv params.txt frame_000.png frame_002.png encoder.y4m display.log encoder.log; do
+  [ -s "$out/$f" ] || { echo "FAIL relative-folder: no $f in $out"; failures=$((failures + 1)); }
+done
+[ ! -e "$out/frame_003.png" ] || { echo "FAIL relative-folder: more PNG images than frames"; failures=$((failures + 1)); }
+grep -q "^YUV4MPEG2 C420 W640 H480 " "$out/encoder.y4m" ||
+  { echo "FAIL relative-folder: encoder.y4m header $(head -c 40 "$out/encoder.y4m")"; failures=$((failures + 1)); }
+grep -q "runs/first/scene.nrv" "$out/params.txt" ||
+  { echo "FAIL relative-folder: params.txt names $(cat "$out/params.txt")"; failures=$((failures + 1)); }
+[ "$(tail -n 1 "$scratch/relative-folder.out")" = "Output folder: runs/first" ] ||
+  { echo "FAIL relative-folder: last line $(tail -n 1 "$scratch/relative-folder.out")"; failures=$((failures + 1)); }
+[ -z "$(find "$scratch/work-relative-folder" -name '.*part*')" ] ||
+  { echo "FAIL relative-folder: temporary folder left"; failures=$((failures + 1)); }
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- output of the successful run ---"
+  cat "$scratch/relative-folder.out" "$scratch/relative-folder.err" "$out"/*.log 2>/dev/null | tail -80
+  echo "$failures case(s) failed"
+  exit 1
+fi
+echo "all cases passed"
