@@ -1,0 +1,183 @@
+// norvasrc on the simulated platform it shares with this program (libnorvaplatform.so: one platform per process):
+// what the test does to the platform reaches the element. A frame error injected arrives as a CORRUPTED buffer;
+// bad inputs end as a bus error naming the culprit, the element back in NULL and the platform as it was before.
+#include "norvasrc_workspace.h"
+
+#include <gst/check/gstharness.h>
+
+#include <string>
+
+#include "platform/sim_capture.h"
+#include "platform/sim_dmabuf.h"
+#include "platform/sim_platform.h"
+
+extern "C" void gst_plugin_norvasrc_register(void);
+
+using namespace norvasrc_test;
+
+namespace {
+
+/** What the platform holds or has counted, compared before and after a test. */
+struct PlatformState {
+    norva_sim::PlatformCounters counters;
+    int dmabufDevices;
+    norva_sim::SimCaptureCounters capture;
+};
+
+PlatformState platformState() {
+    return PlatformState{norva_sim::GetCounters(), norva_sim::GetDmabufCounters().openDevices,
+                         norva_sim::GetCaptureCounters()};
+}
+
+void expectPlatformAsBefore(const PlatformState &before, const char *what) {
+    const PlatformState now = platformState();
+    fail_unless(now.counters.openDescriptors == before.counters.openDescriptors &&
+                    now.counters.liveMappings == before.counters.liveMappings &&
+                    now.counters.driverObjects == before.counters.driverObjects &&
+                    now.counters.deviceMemoryAreas == before.counters.deviceMemoryAreas,
+                "%s: platform counters (descriptors, mappings, objects, areas) %d %d %d %d, before %d %d %d %d", what,
+                now.counters.openDescriptors, now.counters.liveMappings, now.counters.driverObjects,
+                now.counters.deviceMemoryAreas, before.counters.openDescriptors, before.counters.liveMappings,
+                before.counters.driverObjects, before.counters.deviceMemoryAreas);
+    fail_unless_equals_int(now.dmabufDevices, before.dmabufDevices);
+    fail_unless(now.capture.acquires - before.capture.acquires == now.capture.releases - before.capture.releases,
+                "%s: %" G_GUINT64_FORMAT " shots acquired, %" G_GUINT64_FORMAT " released", what,
+                now.capture.acquires - before.capture.acquires, now.capture.releases - before.capture.releases);
+}
+
+/** The interrupt time of a buffer's frame ("timestamp/x-norva-stream"), or GST_CLOCK_TIME_NONE. */
+GstClockTime streamTime(GstBuffer *buffer) {
+    GstCaps *caps = gst_caps_from_string("timestamp/x-norva-stream");
+    GstReferenceTimestampMeta *meta = gst_buffer_get_reference_timestamp_meta(buffer, caps);
+    gst_caps_unref(caps);
+    return meta != nullptr ? meta->timestamp : GST_CLOCK_TIME_NONE;
+}
+
+} // namespace
+
+// An error injected into the next frame of whatever pipeline the element runs reaches it: exactly that buffer is
+// CORRUPTED, whether the device flags the status word or the shot. A buffer that names its frame's interrupt time
+// agrees with the device's record of that frame.
+GST_START_TEST(test_injected_frame_error_arrives_corrupted) {
+    const bool inStatusWord = __i__ == 0;
+    Workspace ws("320", "240");
+    const PlatformState before = platformState();
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", FALSE, "alloc-buffers", 3, "preenq-buffers", 1, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_use_systemclock(h);
+    gst_harness_play(h);
+
+    int corrupted = 0;
+    for (int i = 0; i < 8; i++) {
+        if (i == 3) {
+            // The pre-enqueued shot was triggered earlier: the error lands on the next frame the device completes.
+            norva_sim::InjectNextFrameError(inStatusWord);
+        }
+        GstBuffer *buffer = gst_harness_pull(h);
+        fail_unless(buffer != nullptr);
+        const bool flagged = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_CORRUPTED);
+        corrupted += flagged ? 1 : 0;
+        fail_unless(!flagged || i >= 3, "buffer %d CORRUPTED before the injection", i);
+        const GstClockTime interrupt = streamTime(buffer);
+        if (GST_CLOCK_TIME_IS_VALID(interrupt)) {
+            norva_sim::SimFrameRecord record;
+            fail_unless(norva_sim::FindFrameRecord(interrupt, &record), "buffer %d: no frame at its interrupt time", i);
+            fail_unless(record.error == flagged, "buffer %d: CORRUPTED %d, device error %d", i, flagged, record.error);
+        }
+        gst_buffer_unref(buffer);
+    }
+    fail_unless_equals_int(corrupted, 1);
+    fail_unless(errorText(bus).empty());
+    gst_harness_teardown(h);
+    dropSource(src, bus);
+    expectPlatformAsBefore(before, "after streaming");
+}
+GST_END_TEST;
+
+namespace {
+
+struct BadInput {
+    const char *name;
+    const char *sensor;     // the "sensor" property
+    const char *paramExtra; // appended to the parameter file
+    const char *setupFile;  // the "setup-file" property, or null
+    bool dmabufAbsent;      // "/dev/dmabuf" missing, the element asked to use it
+    const char *named;      // text the error must contain (null: the parameter file's path)
+};
+
+const BadInput kBadInputs[] = {
+    {"unknown sensor", "no-such-sensor", "", nullptr, false, "Unknown sensor \"no-such-sensor\""},
+    {"missing setup file", kDataGenerator, "", "/nonexistent/norva-setup.txt", false, "/nonexistent/norva-setup.txt"},
+    {"help in the parameter file", kDataGenerator, "-h", nullptr, false, nullptr},
+    {"letters for a count", kDataGenerator, "-CT0_nBuffers 3x", nullptr, false, nullptr},
+    {"letters for a gain", kDataGenerator, "-CT0_sensorGain abc", nullptr, false, nullptr},
+    // The capture buffers cannot be made: negotiation fails (the message does not yet name "/dev/dmabuf").
+    {"/dev/dmabuf absent", kDataGenerator, "", nullptr, true, "Failed to configure output"},
+};
+
+} // namespace
+
+// Each bad input fails the way to PLAYING with an error on the bus naming what is wrong, leaves the element in
+// NULL, and leaves the platform as it found it (no descriptor, mapping, driver object or shot kept).
+GST_START_TEST(test_bad_inputs_leave_nothing_behind) {
+    const BadInput &row = kBadInputs[__i__];
+    Workspace ws("320", "240");
+    ws.writeParams(row.paramExtra);
+    norva_sim::SetDmabufAbsent(row.dmabufAbsent);
+    const PlatformState before = platformState();
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "sensor", row.sensor, nullptr);
+    if (row.setupFile != nullptr)
+        g_object_set(src, "setup-file", row.setupFile, nullptr);
+    if (row.dmabufAbsent)
+        g_object_set(src, "use-dmabuf", TRUE, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_use_systemclock(h);
+
+    // The failure comes either from the state change itself or, once streaming, as an error on the bus.
+    const GstStateChangeReturn ret = gst_element_set_state(src, GST_STATE_PLAYING);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
+    fail_unless(msg != nullptr, "%s: no error on the bus (state change %d)", row.name, ret);
+    GError *error = nullptr;
+    gchar *debug = nullptr;
+    gst_message_parse_error(msg, &error, &debug);
+    const std::string text = std::string(error->message) + "\n" + (debug != nullptr ? debug : "");
+    g_error_free(error);
+    g_free(debug);
+    gst_message_unref(msg);
+    const std::string named = row.named != nullptr ? row.named : ws.params;
+    fail_unless(text.find(named) != std::string::npos, "%s: error \"%s\" does not name %s", row.name, text.c_str(),
+                named.c_str());
+
+    fail_unless_equals_int(gst_element_set_state(src, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    fail_unless_equals_int(GST_STATE(src), GST_STATE_NULL);
+    gst_harness_teardown(h);
+    expectPlatformAsBefore(before, row.name);
+    norva_sim::SetDmabufAbsent(false);
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+}
+GST_END_TEST;
+
+static Suite *norvasrc_platform_suite(void) {
+    Suite *s = suite_create("norvasrc_platform");
+    TCase *tc = tcase_create("platform");
+    tcase_set_timeout(tc, 60);
+    suite_add_tcase(s, tc);
+    tcase_add_loop_test(tc, test_injected_frame_error_arrives_corrupted, 0, 2);
+    tcase_add_loop_test(tc, test_bad_inputs_leave_nothing_behind, 0, G_N_ELEMENTS(kBadInputs));
+    return s;
+}
+
+int main(int argc, char **argv) {
+    gst_check_init(&argc, &argv);
+    gst_plugin_norvasrc_register();
+    Suite *s = norvasrc_platform_suite();
+    return gst_check_run_suite(s, "norvasrc_platform", __FILE__);
+}
