@@ -43,10 +43,16 @@
 #define ISP_KERNEL(name, params, args)                                                                                 \
     void name##Base params { name##Body args; }                                                                        \
     ISP_TARGET_AVX2 void name##Avx2 params { name##Body args; }
+/** The same for a kernel that returns a value of type `type`. */
+#define ISP_KERNEL_R(type, name, params, args)                                                                         \
+    type name##Base params { return name##Body args; }                                                                 \
+    ISP_TARGET_AVX2 type name##Avx2 params { return name##Body args; }
 #define ISP_PICK(name, avx2) ((avx2) ? name##Avx2 : name##Base)
 #else
 #define ISP_KERNEL(name, params, args)                                                                                 \
     void name##Base params { name##Body args; }
+#define ISP_KERNEL_R(type, name, params, args)                                                                         \
+    type name##Base params { return name##Body args; }
 #define ISP_PICK(name, avx2) name##Base
 #endif
 
@@ -110,12 +116,17 @@ struct Kernels {
                      const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
                          uint8_t *out);
+    void (*toneChroma)(const int32_t *gain, uint32_t W, uint16_t *C0, uint16_t *C2);
+    uint32_t (*toneSum)(const uint32_t *entry, uint32_t n);
+    void (*toneBlend)(const uint32_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
+    void (*toneGlobal)(const uint32_t *entry, uint32_t n, uint16_t *Y);
 };
 
 /** Fills the kernels of each stage for a code path. */
 void RowKernels(Kernels *k, bool avx2);
 void StatsKernels(Kernels *k, bool avx2);
 void ScaleKernels(Kernels *k, bool avx2);
+void ToneKernels(Kernels *k, bool avx2);
 /** The kernels of the code path of this machine, or the baseline when NORVA_SIM_BASELINE is set. */
 Kernels SelectKernels();
 
@@ -169,8 +180,11 @@ struct Band {
     std::vector<uint64_t> dpfEntries;
     // encoder statistics: couples and entropy per region of encoder lines (grown to the largest frame seen)
     std::vector<uint32_t> ensCount, ensEntropy;
-    std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
-    std::vector<float> enhRows;   /* image enhancer and vibrancy: 8 rows of floats */
+    std::vector<uint16_t> shaRow;   /* sharpening: the luma row padded by 2 on each side */
+    std::vector<float> enhRows;     /* image enhancer and vibrancy: 8 rows of floats */
+    std::vector<int32_t> tnmGain;   /* tone mapper: chroma gain of each pixel */
+    std::vector<uint32_t> tnmEntry; /* tone mapper: curve input index | global result << 16 of each pixel */
+    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
@@ -205,6 +219,8 @@ struct IspModel::Impl {
     std::vector<uint16_t> tnmIn, tnmOut;  /* 10-bit luma → curve input index; index → 10-bit luma */
     std::vector<int32_t> tnmChroma;       /* curve input index → chroma gain (4096 = 1) */
     std::vector<int32_t> tnmChromaOfLuma; /* 10-bit luma → chroma gain */
+    std::vector<uint32_t> tnmEntry;       /* 10-bit luma → curve input index | tnmLut value << 16 */
+    std::vector<uint16_t> tnmOutPadded;   /* tnmOut with kLevels / 2 copies of its end values on each side */
     uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 
     std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
@@ -285,6 +301,7 @@ struct FrameContext {
     int32_t awsQe[2];
     int32_t awsCurveX[5], awsCurveY[5], awsCurveOffset[5], awsCurveBoundary[5];
     int32_t awsBbDist;
+    bool awsAdmitAll; /* no slot can refuse a cell */
 };
 
 /* Look-up tables (sim_isp_rows.cpp); each returns whether it was rebuilt. */
@@ -303,7 +320,7 @@ void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b);
 /** HDR extraction (own rows), gamma, RGB to YUV and tone mapping of row y into the band's plane rows. */
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own);
 /** Tone mapper (sim_isp_tone.cpp): luma curve, chroma scales and local correction of a row of the planes. */
-void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2);
+void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2);
 
 /* Statistics (sim_isp_stats.cpp). */
 /** Defective pixels of window row y (raw codes, in place): detection and the read map; own rows count. */

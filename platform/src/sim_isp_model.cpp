@@ -132,6 +132,7 @@ Kernels SelectKernels() {
     RowKernels(&k, avx2);
     StatsKernels(&k, avx2);
     ScaleKernels(&k, avx2);
+    ToneKernels(&k, avx2);
     return k;
 }
 
@@ -213,6 +214,9 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     atLeast(b.rowGain, W);
     atLeast(b.shaRow, W + 4);
     atLeast(b.enhRows, 8 * W);
+    atLeast(b.tnmGain, W);
+    atLeast(b.tnmEntry, W);
+    atLeast(b.tnmLocal, W);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);
     }

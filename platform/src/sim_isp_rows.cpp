@@ -623,7 +623,7 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
     EnhanceRow(m.enh, Yp, C0p, C2p, W, b.enhRows.data());
-    ToneMapRow(m, W, Yp, C0p, C2p);
+    ToneMapRow(m, b, W, Yp, C0p, C2p);
     SharpenRow(m.enh, Yp, W, b.shaRow.data());
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);

@@ -217,27 +217,45 @@ void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
     const uint16_t *pr = at[0], *pg1 = at[1], *pg2 = at[2], *pb = at[3];
     const uint16_t *log2 = m.awsLog.data();
     const uint32_t cells = f.W / 2;
+    const uint32_t dR = f.awsDark[kRed], dG = f.awsDark[kGreen], dB = f.awsDark[kBlue];
+    const uint32_t cR = f.awsClipT[kRed], cG = f.awsClipT[kGreen], cB = f.awsClipT[kBlue];
+    // the thresholds as a mask rather than a chain of branches; the black-body test only when it can refuse
+    auto tile = [&](uint32_t first, uint32_t end, auto nearCurve, uint32_t sums[4]) {
+        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
+        for (uint32_t cx = first; cx < end; cx++) {
+            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
+            const uint32_t lr = log2[vr >> 4], lg = log2[vg >> 4], lb = log2[vb >> 4];
+            const uint32_t in = uint32_t(vr >= dR) & uint32_t(vr < cR) & uint32_t(vg >= dG) & uint32_t(vg < cG) &
+                                uint32_t(vb >= dB) & uint32_t(vb < cB) & uint32_t(nearCurve(lr, lg, lb));
+            sr += in * lr;
+            sg += in * lg;
+            sb += in * lb;
+            count += in;
+        }
+        sums[0] = sr, sums[1] = sg, sums[2] = sb, sums[3] = count;
+    };
     for (uint32_t tx = 0; tx < uint32_t(kGrid); tx++) {
         const uint64_t first = uint64_t(f.awsStartX) + uint64_t(tx) * f.awsTileW;
         if (first >= cells) {
             break;
         }
         const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
-        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
-        for (uint32_t cx = uint32_t(first); cx < end; cx++) {
-            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
-            const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
-                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue] &&
-                                AwsNearCurve(f, log2[vr >> 4], log2[vg >> 4], log2[vb >> 4]);
-            sr += in * log2[vr >> 4];
-            sg += in * log2[vg >> 4];
-            sb += in * log2[vb >> 4];
-            count += in;
+        uint32_t sums[4];
+        if (f.awsAdmitAll) {
+            tile(
+                uint32_t(first), end, [](uint32_t, uint32_t, uint32_t) { return true; }, sums);
+        } else {
+            tile(
+                uint32_t(first), end,
+                [&f](uint32_t lr, uint32_t lg, uint32_t lb) {
+                    return AwsNearCurve(f, int32_t(lr), int32_t(lg), int32_t(lb));
+                },
+                sums);
         }
-        b.acc.awsSum[ty][tx][kRed] += sr;
-        b.acc.awsSum[ty][tx][kGreen] += sg;
-        b.acc.awsSum[ty][tx][kBlue] += sb;
-        b.acc.awsCount[ty][tx] += count;
+        b.acc.awsSum[ty][tx][kRed] += sums[0];
+        b.acc.awsSum[ty][tx][kGreen] += sums[1];
+        b.acc.awsSum[ty][tx][kBlue] += sums[2];
+        b.acc.awsCount[ty][tx] += sums[3];
     }
 }
 

@@ -44,6 +44,8 @@ double curveAt(const QOR_UINT16 *points, double t) {
 }
 
 constexpr int kLevels = 1024; /* curve inputs, t = index / 1023 */
+/* a column's shift (mid scale − mean index) lies in [−(kLevels / 2 − 1), kLevels / 2] */
+constexpr int kPad = kLevels / 2;
 
 } // namespace
 
@@ -58,10 +60,12 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
     m.tnmOut.resize(kLevels);
     m.tnmChroma.resize(kLevels);
     m.tnmChromaOfLuma.resize(1024);
+    m.tnmEntry.resize(1024);
     if (tnm.bBypassTNM) {
         for (int v = 0; v < 1024; v++) {
             m.tnmLut[v] = static_cast<uint16_t>(v);
             m.tnmChromaOfLuma[v] = 4096;
+            m.tnmEntry[v] = uint32_t(v) << 16;
         }
         m.tnmLocalWeight = 0;
         m.tnmIdentity = true;
@@ -90,6 +94,11 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
         m.tnmIn[v] = index;
         m.tnmLut[v] = m.tnmOut[index];
         m.tnmChromaOfLuma[v] = m.tnmChroma[index];
+        m.tnmEntry[v] = uint32_t(index) | uint32_t(m.tnmLut[v]) << 16;
+    }
+    m.tnmOutPadded.resize(kLevels + 2 * kPad);
+    for (int i = 0; i < kLevels + 2 * kPad; i++) {
+        m.tnmOutPadded[i] = m.tnmOut[clampi(i - kPad, 0, kLevels - 1)];
     }
     m.tnmLocalWeight = std::min<uint32_t>(tnm.localWeights, 1024u);
     m.tnmColumns = uint32_t(tnm.localColumns) + 1u;
@@ -102,43 +111,97 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
     return true;
 }
 
-void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2) {
-    if (m.tnmIdentity) {
-        return;
-    }
-    const int32_t *chroma = m.tnmChromaOfLuma.data();
+namespace {
+
+/** Chroma of a row times the gain of each pixel's luma (4096 = 1), about the mid level, rounded, 10-bit. */
+ISP_INLINE void toneChromaBody(const int32_t *__restrict gain, uint32_t W, uint16_t *__restrict C0,
+                               uint16_t *__restrict C2) {
     for (uint32_t x = 0; x < W; x++) {
-        const int32_t g = chroma[Y[x]];
+        const int32_t g = gain[x];
         C0[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C0[x]) - 512) * g + 2048) >> 12), 0, 1023));
         C2[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C2[x]) - 512) * g + 2048) >> 12), 0, 1023));
     }
+}
+ISP_KERNEL(toneChroma, (const int32_t *gain, uint32_t W, uint16_t *C0, uint16_t *C2), (gain, W, C0, C2))
+
+/** The curve input index of each pixel (the low half of its entry) summed over n pixels. */
+ISP_INLINE uint32_t toneSumBody(const uint32_t *__restrict entry, uint32_t n) {
+    uint32_t sum = 0;
+    for (uint32_t x = 0; x < n; x++) {
+        sum += entry[x] & 0xFFFFu;
+    }
+    return sum;
+}
+ISP_KERNEL_R(uint32_t, toneSum, (const uint32_t *entry, uint32_t n), (entry, n))
+
+/** Global result (the high half of each entry) blended with the local one by w (1024 = local only). */
+ISP_INLINE void toneBlendBody(const uint32_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
+                              uint32_t w, uint16_t *__restrict Y) {
+    const int32_t wg = int32_t(1024 - w), wl = int32_t(w);
+    for (uint32_t x = 0; x < n; x++) {
+        Y[x] = static_cast<uint16_t>((int32_t(entry[x] >> 16) * wg + int32_t(local[x]) * wl + 512) >> 10);
+    }
+}
+ISP_KERNEL(toneBlend, (const uint32_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y),
+           (entry, local, n, w, Y))
+
+/** The global result of each entry (its high half). */
+ISP_INLINE void toneGlobalBody(const uint32_t *__restrict entry, uint32_t n, uint16_t *__restrict Y) {
+    for (uint32_t x = 0; x < n; x++) {
+        Y[x] = static_cast<uint16_t>(entry[x] >> 16);
+    }
+}
+ISP_KERNEL(toneGlobal, (const uint32_t *entry, uint32_t n, uint16_t *Y), (entry, n, Y))
+
+} // namespace
+
+void ToneKernels(Kernels *k, bool avx2) {
+    (void)avx2;
+    k->toneChroma = ISP_PICK(toneChroma, avx2);
+    k->toneSum = ISP_PICK(toneSum, avx2);
+    k->toneBlend = ISP_PICK(toneBlend, avx2);
+    k->toneGlobal = ISP_PICK(toneGlobal, avx2);
+}
+
+void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2) {
+    if (m.tnmIdentity) {
+        return;
+    }
+    // the look-ups alone in one loop (the processor does them faster than any vector gather), the arithmetic in
+    // vector kernels: per pixel the chroma gain and the entry (curve input index | global result << 16) of its luma
+    const int32_t *chroma = m.tnmChromaOfLuma.data();
+    const uint32_t *entries = m.tnmEntry.data();
+    int32_t *__restrict gain = b.tnmGain.data();
+    uint32_t *__restrict entry = b.tnmEntry.data();
+    for (uint32_t x = 0; x < W; x++) {
+        const uint16_t v = Y[x];
+        gain[x] = chroma[v];
+        entry[x] = entries[v];
+    }
+    m.k.toneChroma(gain, W, C0, C2);
     const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
     if (w == 0 || cw == 0) {
-        const uint16_t *lut = m.tnmLut.data();
-        for (uint32_t x = 0; x < W; x++) {
-            Y[x] = lut[Y[x]];
-        }
+        m.k.toneGlobal(entry, W, Y);
         return;
     }
     // local correction: per column of the row, the curve of the input moved so that the column's mean input
     // sits at mid scale, blended with the global result by the local weight
-    const uint16_t *in = m.tnmIn.data(), *out = m.tnmOut.data();
+    // the output table padded on both sides with its end values takes any input index plus shift unclamped
+    const uint16_t *out = m.tnmOutPadded.data() + kPad;
+    uint16_t *__restrict local = b.tnmLocal.data();
     for (uint32_t c = 0; c < m.tnmColumns; c++) {
         const uint32_t x0 = c * cw;
         if (x0 >= W) {
             break;
         }
         const uint32_t x1 = c + 1 == m.tnmColumns ? W : std::min(W, x0 + cw);
-        uint64_t sum = 0;
+        const uint32_t n = x1 - x0;
+        const uint32_t sum = m.k.toneSum(entry + x0, n);
+        const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
         for (uint32_t x = x0; x < x1; x++) {
-            sum += in[Y[x]];
+            local[x] = out[int32_t(entry[x] & 0xFFFFu) + shift];
         }
-        const int32_t shift = kLevels / 2 - static_cast<int32_t>((sum + (x1 - x0) / 2) / (x1 - x0));
-        for (uint32_t x = x0; x < x1; x++) {
-            const int32_t t = in[Y[x]];
-            const int32_t local = out[clampi(t + shift, 0, kLevels - 1)];
-            Y[x] = static_cast<uint16_t>((int32_t(out[t]) * int32_t(1024 - w) + local * int32_t(w) + 512) >> 10);
-        }
+        m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
     }
 }
 
