@@ -35,6 +35,10 @@
 #define ISP_TARGET_AVX2 __attribute__((target("avx2")))
 #endif
 
+#if NORVA_ISP_AVX2
+#include <immintrin.h>
+#endif
+
 /** The body of a kernel, inlined into each of its builds. */
 #define ISP_INLINE inline __attribute__((always_inline))
 
@@ -58,6 +62,33 @@
 
 namespace norva_sim {
 namespace isp {
+
+#if NORVA_ISP_AVX2
+/**
+ * Three-term products of 16-bit lanes for the AVX2 kernels written by hand: the inputs (x, y) and (z, 1)
+ * interleaved, each 32-bit lane the exact c0 · x + c1 · y + c2 · z + c3 (taken modulo 2^32). The interleaving
+ * works within each 128-bit half, so that the low and high results of 16 pixels packed again with
+ * _mm256_packs/packus_epi32 come back in pixel order.
+ */
+struct Interleaved3 {
+    __m256i xyLo, xyHi, z1Lo, z1Hi;
+};
+ISP_TARGET_AVX2 inline Interleaved3 Interleave3(__m256i x, __m256i y, __m256i z) {
+    const __m256i one = _mm256_set1_epi16(1);
+    return {_mm256_unpacklo_epi16(x, y), _mm256_unpackhi_epi16(x, y), _mm256_unpacklo_epi16(z, one),
+            _mm256_unpackhi_epi16(z, one)};
+}
+/** Coefficient pairs (c0, c1) and (c2, c3) of Interleave3's lanes. */
+ISP_TARGET_AVX2 inline __m256i Pair16(int16_t a, int16_t b) {
+    return _mm256_set1_epi32(int32_t(uint32_t(uint16_t(a)) | uint32_t(uint16_t(b)) << 16));
+}
+ISP_TARGET_AVX2 inline __m256i Sum3Lo(const Interleaved3 &v, __m256i c01, __m256i c23) {
+    return _mm256_add_epi32(_mm256_madd_epi16(v.xyLo, c01), _mm256_madd_epi16(v.z1Lo, c23));
+}
+ISP_TARGET_AVX2 inline __m256i Sum3Hi(const Interleaved3 &v, __m256i c01, __m256i c23) {
+    return _mm256_add_epi32(_mm256_madd_epi16(v.xyHi, c01), _mm256_madd_epi16(v.z1Hi, c23));
+}
+#endif
 
 constexpr const char *kTag = "SIM_ISP";
 constexpr int kGrid = 7;
@@ -105,7 +136,7 @@ struct Kernels {
     void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
                      const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
-    void (*whiteBalanceStats)(const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff,
+    void (*whiteBalanceStats)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t n, int32_t rgbOff,
                               int32_t *r, int32_t *g, int32_t *b, int32_t *luma);
     void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
                              uint32_t x1, const int32_t *thresholds, uint32_t *sums);

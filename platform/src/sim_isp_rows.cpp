@@ -383,10 +383,46 @@ ISP_INLINE void colourMatrixBody(const int16_t *coeff, const int32_t *offset, in
         B[x] = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
     }
 }
-ISP_KERNEL(colourMatrix,
-           (const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W, const int16_t *r16,
-            const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G, int32_t *B),
-           (coeff, offset, lo, hi, W, r16, g16, b16, R, G, B))
+void colourMatrixBase(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G, int32_t *B) {
+    colourMatrixBody(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step, the products summed by pairs on 16-bit lanes (a clip with lo ≤ hi). */
+ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R,
+                                      int32_t *G, int32_t *B) {
+    uint32_t x = 0;
+    if (lo <= hi) {
+        __m256i rg[3], b1[3], k[3], off[3];
+        for (int r = 0; r < 3; r++) {
+            rg[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+            b1[r] = Pair16(coeff[3 * r + 2], 0);
+            const uint32_t sum = uint32_t(coeff[3 * r] + coeff[3 * r + 1] + coeff[3 * r + 2]);
+            k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
+            off[r] = _mm256_set1_epi32(offset[r]);
+        }
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        int32_t *outs[3] = {R, G, B};
+        for (; x + 16 <= W; x += 16) {
+            const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g16 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b16 + x)));
+            for (int r = 0; r < 3; r++) {
+                __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, rg[r], b1[r]), k[r]), 9);
+                __m256i c = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, rg[r], b1[r]), k[r]), 9);
+                a = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, off[r]), vlo), vhi);
+                c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
+                // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_permute2x128_si256(a, c, 0x20));
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
+                                    _mm256_permute2x128_si256(a, c, 0x31));
+            }
+        }
+    }
+    colourMatrixBody(coeff, offset, lo, hi, W - x, r16 + x, g16 + x, b16 + x, R + x, G + x, B + x);
+}
+#endif
 
 /** Gamma table index of a row: the 16-bit scale clamped, >> 4. */
 ISP_INLINE void gammaIndexBody(const int32_t *__restrict v, uint32_t W, int16_t *__restrict out) {
@@ -416,10 +452,43 @@ ISP_INLINE void rgbToYuvBody(const int16_t *coeff, const int32_t *offset, const 
         C2p[x] = static_cast<uint16_t>(clampi(((a20 * r + a21 * g + a22 * b + 2048) >> 12) + off2, 0, 1023));
     }
 }
-ISP_KERNEL(rgbToYuv,
-           (const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12, const int16_t *b12,
-            uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p),
-           (coeff, offset, r12, g12, b12, W, luma, C0p, Yp, C2p))
+void rgbToYuvBase(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
+                  const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p) {
+    rgbToYuvBody(coeff, offset, r12, g12, b12, W, luma, C0p, Yp, C2p);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step: each output row's three products summed by pairs on 16-bit lanes. */
+ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
+                                  const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp,
+                                  uint16_t *C2p) {
+    const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
+    __m256i rg[3], b1[3], off[3];
+    for (int r = 0; r < 3; r++) {
+        rg[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+        b1[r] = Pair16(coeff[3 * r + 2], 2048);
+        off[r] = _mm256_set1_epi32(offset[r]);
+    }
+    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(1023);
+    uint16_t *outs[3] = {C0p, Yp, C2p};
+    uint32_t x = 0;
+    for (; x + 16 <= W; x += 16) {
+        const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r12 + x)),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g12 + x)),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b12 + x)));
+        const __m256i lLo = _mm256_srai_epi32(Sum3Lo(v, lumaRG, lumaB), 12);
+        const __m256i lHi = _mm256_srai_epi32(Sum3Hi(v, lumaRG, lumaB), 12);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(luma + x), _mm256_packus_epi32(lLo, lHi));
+        for (int r = 0; r < 3; r++) {
+            __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
+            __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
+            lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), top);
+            hi = _mm256_min_epi32(_mm256_max_epi32(hi, zero), top);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(lo, hi));
+        }
+    }
+    rgbToYuvBody(coeff, offset, r12 + x, g12 + x, b12 + x, W - x, luma + x, C0p + x, Yp + x, C2p + x);
+}
+#endif
 
 } // namespace
 

@@ -129,10 +129,41 @@ ISP_INLINE void yuvToRgbBody(const int16_t *coeff, const int32_t *k, int32_t lo,
         o2[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s2) >> 9, lo, hi));
     }
 }
-ISP_KERNEL(yuvToRgb,
-           (const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0, const uint16_t *y,
-            const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2),
-           (coeff, k, lo, hi, c0, y, c2, n, o0, o1, o2))
+void yuvToRgbBase(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0, const uint16_t *y,
+                  const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2) {
+    yuvToRgbBody(coeff, k, lo, hi, c0, y, c2, n, o0, o1, o2);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step, the products summed by pairs on 16-bit lanes (a clip within 0 ≤ lo ≤ hi). */
+ISP_TARGET_AVX2 void yuvToRgbAvx2(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
+                                  const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1,
+                                  uint16_t *o2) {
+    uint32_t x = 0;
+    if (0 <= lo && lo <= hi) {
+        __m256i ab[3], c1[3], kk[3];
+        for (int r = 0; r < 3; r++) {
+            ab[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+            c1[r] = Pair16(coeff[3 * r + 2], 0);
+            kk[r] = _mm256_set1_epi32(k[r]);
+        }
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        uint16_t *outs[3] = {o0, o1, o2};
+        for (; x + 16 <= n; x += 16) {
+            const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(c0 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c2 + x)));
+            for (int r = 0; r < 3; r++) {
+                __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, ab[r], c1[r]), kk[r]), 9);
+                __m256i b = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, ab[r], c1[r]), kk[r]), 9);
+                a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
+                b = _mm256_min_epi32(_mm256_max_epi32(b, vlo), vhi);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(a, b));
+            }
+        }
+    }
+    yuvToRgbBody(coeff, k, lo, hi, c0 + x, y + x, c2 + x, n - x, o0 + x, o1 + x, o2 + x);
+}
+#endif
 
 ISP_INLINE void packTripletsBody(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2,
                                  uint32_t n, uint8_t *out) {

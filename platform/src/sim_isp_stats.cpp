@@ -87,14 +87,17 @@ ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_
 }
 ISP_KERNEL(focusSharpness, (const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp), (cur, dn, n, sharp))
 
-/** White-balance inputs of n pixels: channels on the 1024 scale with the RGB offset (at least 0), and luma. */
-ISP_INLINE void whiteBalanceStatsBody(const int32_t *__restrict R, const int32_t *__restrict G,
-                                      const int32_t *__restrict B, uint32_t n, int32_t rgbOff, int32_t *__restrict r,
+/**
+ * White-balance inputs of n pixels from the gamma-encoded row (12-bit codes): channels on the 1024 scale with the
+ * RGB offset (at least 0), and luma.
+ */
+ISP_INLINE void whiteBalanceStatsBody(const int16_t *__restrict r12, const int16_t *__restrict g12,
+                                      const int16_t *__restrict b12, uint32_t n, int32_t rgbOff, int32_t *__restrict r,
                                       int32_t *__restrict g, int32_t *__restrict b, int32_t *__restrict luma) {
     for (uint32_t x = 0; x < n; x++) {
-        const int32_t vr = std::max(0, (R[x] >> 6) + rgbOff);
-        const int32_t vg = std::max(0, (G[x] >> 6) + rgbOff);
-        const int32_t vb = std::max(0, (B[x] >> 6) + rgbOff);
+        const int32_t vr = std::max(0, (r12[x] >> 2) + rgbOff);
+        const int32_t vg = std::max(0, (g12[x] >> 2) + rgbOff);
+        const int32_t vb = std::max(0, (b12[x] >> 2) + rgbOff);
         r[x] = vr;
         g[x] = vg;
         b[x] = vb;
@@ -102,9 +105,9 @@ ISP_INLINE void whiteBalanceStatsBody(const int32_t *__restrict R, const int32_t
     }
 }
 ISP_KERNEL(whiteBalanceStats,
-           (const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff, int32_t *r, int32_t *g,
-            int32_t *b, int32_t *luma),
-           (R, G, B, n, rgbOff, r, g, b, luma))
+           (const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t n, int32_t rgbOff, int32_t *r,
+            int32_t *g, int32_t *b, int32_t *luma),
+           (r12, g12, b12, n, rgbOff, r, g, b, luma))
 
 /** White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them). */
 ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t *__restrict pg,
@@ -305,15 +308,7 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
     int32_t *pr = b.wbs.data(), *pg = pr + W, *pb = pg + W, *pl = pb + W;
     // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024
     const int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
-    for (uint32_t x = lo; x < hi; x++) {
-        const int32_t vr = std::max(0, (r12[x] >> 2) + rgbOff);
-        const int32_t vg = std::max(0, (g12[x] >> 2) + rgbOff);
-        const int32_t vb = std::max(0, (b12[x] >> 2) + rgbOff);
-        pr[x] = vr;
-        pg[x] = vg;
-        pb[x] = vb;
-        pl[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
-    }
+    m.k.whiteBalanceStats(r12 + lo, g12 + lo, b12 + lo, hi - lo, rgbOff, pr + lo, pg + lo, pb + lo, pl + lo);
     for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;
@@ -343,22 +338,24 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
     const CI_MODULE_HIS &h = f.reg->stats.sHistStats;
     const int ty = gridRow(y, h.ui16Top, h.ui16Height);
     const uint16_t *map = m.hisMap, *luma = b.hisLuma.data();
-    // 64-bin counts of column ranges, in two interleaved sets so that runs of one value do not wait on each
-    // other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16 codes, so each
-    // pixel is counted once
+    // 64-bin counts of column ranges, in four interleaved sets so that runs of one value (flat areas) do not
+    // wait on each other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16
+    // codes, so each pixel is counted once
     uint32_t global[64] = {};
     auto count = [&](auto input) {
         auto range = [&](uint32_t x, uint32_t end, uint32_t bins[64]) {
-            uint32_t two[2][64] = {};
-            for (; x + 1 < end; x += 2) {
-                two[0][input(luma[x]) >> 4]++;
-                two[1][input(luma[x + 1]) >> 4]++;
+            uint32_t four[4][64] = {};
+            for (; x + 3 < end; x += 4) {
+                four[0][input(luma[x]) >> 4]++;
+                four[1][input(luma[x + 1]) >> 4]++;
+                four[2][input(luma[x + 2]) >> 4]++;
+                four[3][input(luma[x + 3]) >> 4]++;
             }
-            if (x < end) {
-                two[0][input(luma[x]) >> 4]++;
+            for (; x < end; x++) {
+                four[0][input(luma[x]) >> 4]++;
             }
             for (int bin = 0; bin < 64; bin++) {
-                bins[bin] = two[0][bin] + two[1][bin];
+                bins[bin] = four[0][bin] + four[1][bin] + four[2][bin] + four[3][bin];
             }
         };
         uint32_t bins[64];
