@@ -120,6 +120,10 @@ Scaler ScalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH);
 struct ScaleTable {
     std::vector<uint32_t> index, index1;
     std::vector<uint16_t> frac;
+    // for the vector kernel, per block of 8 output columns: the first source column, and each column's two
+    // sources relative to it; `windowed` when every block's sources lie within 16 columns of its first
+    std::vector<uint32_t> blockBase, rel, rel1;
+    bool windowed = false;
 };
 
 /** Vector kernels of one code path (baseline or AVX2). */
@@ -141,16 +145,16 @@ struct Kernels {
     void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
                              uint32_t x1, const int32_t *thresholds, uint32_t *sums);
     void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
-    void (*blendColumns)(const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1,
-                         const uint16_t *frac, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
+    void (*blendColumns)(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *o0, uint16_t *o1,
+                         uint16_t *o2);
     void (*yuvToRgb)(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
                      const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
                          uint8_t *out);
-    void (*toneChroma)(const int32_t *gain, uint32_t W, uint16_t *C0, uint16_t *C2);
-    uint32_t (*toneSum)(const uint32_t *entry, uint32_t n);
-    void (*toneBlend)(const uint32_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
-    void (*toneGlobal)(const uint32_t *entry, uint32_t n, uint16_t *Y);
+    void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
+    uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
+    void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
+    void (*toneGlobal)(const uint64_t *entry, uint32_t n, uint16_t *Y);
 };
 
 /** Fills the kernels of each stage for a code path. */
@@ -213,8 +217,7 @@ struct Band {
     std::vector<uint32_t> ensCount, ensEntropy;
     std::vector<uint16_t> shaRow;   /* sharpening: the luma row padded by 2 on each side */
     std::vector<float> enhRows;     /* image enhancer and vibrancy: 8 rows of floats */
-    std::vector<int32_t> tnmGain;   /* tone mapper: chroma gain of each pixel */
-    std::vector<uint32_t> tnmEntry; /* tone mapper: curve input index | global result << 16 of each pixel */
+    std::vector<uint64_t> tnmEntry; /* tone mapper: the entry of each pixel's luma (see Impl::tnmEntry) */
     std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel */
 };
 
@@ -250,7 +253,7 @@ struct IspModel::Impl {
     std::vector<uint16_t> tnmIn, tnmOut;  /* 10-bit luma → curve input index; index → 10-bit luma */
     std::vector<int32_t> tnmChroma;       /* curve input index → chroma gain (4096 = 1) */
     std::vector<int32_t> tnmChromaOfLuma; /* 10-bit luma → chroma gain */
-    std::vector<uint32_t> tnmEntry;       /* 10-bit luma → curve input index | tnmLut value << 16 */
+    std::vector<uint64_t> tnmEntry;       /* 10-bit luma → chroma gain | curve input index << 32 | tnmLut << 48 */
     std::vector<uint16_t> tnmOutPadded;   /* tnmOut with kLevels / 2 copies of its end values on each side */
     uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 

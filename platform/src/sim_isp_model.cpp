@@ -214,7 +214,6 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     atLeast(b.rowGain, W);
     atLeast(b.shaRow, W + 4);
     atLeast(b.enhRows, 8 * W);
-    atLeast(b.tnmGain, W);
     atLeast(b.tnmEntry, W);
     atLeast(b.tnmLocal, W);
     for (auto &r : b.ring) {
@@ -231,7 +230,7 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     }
     atLeast(b.wbs, 4 * W);
     if (scaled) {
-        atLeast(b.scaleRow, 3 * W);
+        atLeast(b.scaleRow, 3 * W + 16); /* the vector scaler loads up to 16 values past a row's start column */
     }
     for (auto &r : b.lshRow) {
         atLeast(r, vw);

@@ -668,11 +668,13 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     int16_t *out[3] = {r12, g12, b12};
     for (int c = 0; c < 3; c++) {
         m.k.gammaIndex(in[c], W, out[c]);
-        const uint16_t *lut = m.gammaLut[c].data();
-        int16_t *o = out[c];
-        for (uint32_t x = 0; x < W; x++) {
-            o[x] = static_cast<int16_t>(lut[o[x]]);
-        }
+    }
+    // the three look-ups of a pixel in one loop: independent loads the processor overlaps
+    const uint16_t *lutR = m.gammaLut[0].data(), *lutG = m.gammaLut[1].data(), *lutB = m.gammaLut[2].data();
+    for (uint32_t x = 0; x < W; x++) {
+        r12[x] = static_cast<int16_t>(lutR[r12[x]]);
+        g12[x] = static_cast<int16_t>(lutG[g12[x]]);
+        b12[x] = static_cast<int16_t>(lutB[b12[x]]);
     }
     // white-balance statistics follow gamma in the hardware order: they read the encoded row
     if (own && (f.eOutput & CI_SAVE_WHITEBALANCE) != 0) {

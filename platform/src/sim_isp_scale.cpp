@@ -58,6 +58,21 @@ void PrepareTable(ScaleTable &table, const Scaler &sc, uint32_t W) {
         table.index1[x] = std::min(table.index[x] + 1u, W - 1);
         table.frac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
     }
+    const uint32_t blocks = (sc.outW + 7) / 8;
+    table.blockBase.resize(blocks);
+    table.rel.resize(size_t(blocks) * 8);
+    table.rel1.resize(size_t(blocks) * 8);
+    table.windowed = true;
+    for (uint32_t k = 0; k < blocks; k++) {
+        const uint32_t base = table.index[8 * k]; /* the columns only move right */
+        table.blockBase[k] = base;
+        for (uint32_t x = 8 * k; x < 8 * k + 8; x++) {
+            const uint32_t i = x < sc.outW ? table.index[x] : base, j = x < sc.outW ? table.index1[x] : base;
+            table.rel[x] = i - base;
+            table.rel1[x] = j - base;
+            table.windowed = table.windowed && j - base < 16u;
+        }
+    }
 }
 
 uint32_t PlaneRowsNeeded(const FrameContext &f, bool enc, bool disp) {
@@ -101,10 +116,47 @@ ISP_INLINE void blendColumnsBody(const uint32_t *const v[3], const uint32_t *__r
         o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
     }
 }
-ISP_KERNEL(blendColumns,
-           (const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1, const uint16_t *frac, uint32_t n,
-            uint16_t *o0, uint16_t *o1, uint16_t *o2),
-           (v, index, index1, frac, n, o0, o1, o2))
+void blendColumnsBase(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0, uint16_t *o1,
+                      uint16_t *o2) {
+    blendColumnsBody(v, t.index.data(), t.index1.data(), t.frac.data(), n, o0, o1, o2);
+}
+#if NORVA_ISP_AVX2
+/**
+ * The same, 8 output columns a step when the table is windowed: the 16 source values from the block's first
+ * column are loaded as two vectors and each column's two sources picked from them by a permutation (rows are
+ * padded by 16 values for the loads past their end, which no column picks).
+ */
+ISP_TARGET_AVX2 void blendColumnsAvx2(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0,
+                                      uint16_t *o1, uint16_t *o2) {
+    uint32_t x = 0;
+    if (t.windowed) {
+        uint16_t *outs[3] = {o0, o1, o2};
+        const __m256i seven = _mm256_set1_epi32(7), full = _mm256_set1_epi32(256), half = _mm256_set1_epi32(32768);
+        for (; x + 8 <= n; x += 8) {
+            const uint32_t *base[3] = {v[0] + t.blockBase[x / 8], v[1] + t.blockBase[x / 8], v[2] + t.blockBase[x / 8]};
+            const __m256i ri = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel.data() + x));
+            const __m256i rj = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel1.data() + x));
+            const __m256i hiI = _mm256_cmpgt_epi32(ri, seven), hiJ = _mm256_cmpgt_epi32(rj, seven);
+            const __m256i fx =
+                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t.frac.data() + x)));
+            const __m256i gx = _mm256_sub_epi32(full, fx);
+            for (int p = 0; p < 3; p++) {
+                const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p]));
+                const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p] + 8));
+                const __m256i a =
+                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, ri), _mm256_permutevar8x32_epi32(hi, ri), hiI);
+                const __m256i b =
+                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rj), _mm256_permutevar8x32_epi32(hi, rj), hiJ);
+                const __m256i s = _mm256_srli_epi32(
+                    _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, gx), _mm256_mullo_epi32(b, fx)), half), 16);
+                const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(outs[p] + x), _mm256_castsi256_si128(packed));
+            }
+        }
+    }
+    blendColumnsBody(v, t.index.data() + x, t.index1.data() + x, t.frac.data() + x, n - x, o0 + x, o1 + x, o2 + x);
+}
+#endif
 
 /**
  * YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit.
@@ -197,8 +249,7 @@ void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Sc
         m.k.blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
         blended[p] = v;
     }
-    m.k.blendColumns(blended, table.index.data(), table.index1.data(), table.frac.data(), sc.outW, outs[0], outs[1],
-                     outs[2]);
+    m.k.blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
     *y = outs[0];
     *c0 = outs[1];
     *c2 = outs[2];

@@ -65,7 +65,7 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
         for (int v = 0; v < 1024; v++) {
             m.tnmLut[v] = static_cast<uint16_t>(v);
             m.tnmChromaOfLuma[v] = 4096;
-            m.tnmEntry[v] = uint32_t(v) << 16;
+            m.tnmEntry[v] = uint64_t(4096u) | uint64_t(v) << 48;
         }
         m.tnmLocalWeight = 0;
         m.tnmIdentity = true;
@@ -94,7 +94,8 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
         m.tnmIn[v] = index;
         m.tnmLut[v] = m.tnmOut[index];
         m.tnmChromaOfLuma[v] = m.tnmChroma[index];
-        m.tnmEntry[v] = uint32_t(index) | uint32_t(m.tnmLut[v]) << 16;
+        m.tnmEntry[v] =
+            uint64_t(static_cast<uint32_t>(m.tnmChromaOfLuma[v])) | uint64_t(index) << 32 | uint64_t(m.tnmLut[v]) << 48;
     }
     m.tnmOutPadded.resize(kLevels + 2 * kPad);
     for (int i = 0; i < kLevels + 2 * kPad; i++) {
@@ -113,45 +114,48 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
 
 namespace {
 
-/** Chroma of a row times the gain of each pixel's luma (4096 = 1), about the mid level, rounded, 10-bit. */
-ISP_INLINE void toneChromaBody(const int32_t *__restrict gain, uint32_t W, uint16_t *__restrict C0,
+/**
+ * Chroma of a row times the gain of each pixel's luma (4096 = 1, the low 32 bits of its entry), about the mid
+ * level, rounded, 10-bit.
+ */
+ISP_INLINE void toneChromaBody(const uint64_t *__restrict entry, uint32_t W, uint16_t *__restrict C0,
                                uint16_t *__restrict C2) {
     for (uint32_t x = 0; x < W; x++) {
-        const int32_t g = gain[x];
+        const int32_t g = static_cast<int32_t>(static_cast<uint32_t>(entry[x]));
         C0[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C0[x]) - 512) * g + 2048) >> 12), 0, 1023));
         C2[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C2[x]) - 512) * g + 2048) >> 12), 0, 1023));
     }
 }
-ISP_KERNEL(toneChroma, (const int32_t *gain, uint32_t W, uint16_t *C0, uint16_t *C2), (gain, W, C0, C2))
+ISP_KERNEL(toneChroma, (const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2), (entry, W, C0, C2))
 
-/** The curve input index of each pixel (the low half of its entry) summed over n pixels. */
-ISP_INLINE uint32_t toneSumBody(const uint32_t *__restrict entry, uint32_t n) {
+/** The curve input index of each pixel (bits 32-47 of its entry) summed over n pixels. */
+ISP_INLINE uint32_t toneSumBody(const uint64_t *__restrict entry, uint32_t n) {
     uint32_t sum = 0;
     for (uint32_t x = 0; x < n; x++) {
-        sum += entry[x] & 0xFFFFu;
+        sum += static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu;
     }
     return sum;
 }
-ISP_KERNEL_R(uint32_t, toneSum, (const uint32_t *entry, uint32_t n), (entry, n))
+ISP_KERNEL_R(uint32_t, toneSum, (const uint64_t *entry, uint32_t n), (entry, n))
 
-/** Global result (the high half of each entry) blended with the local one by w (1024 = local only). */
-ISP_INLINE void toneBlendBody(const uint32_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
+/** Global result (the top 16 bits of each entry) blended with the local one by w (1024 = local only). */
+ISP_INLINE void toneBlendBody(const uint64_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
                               uint32_t w, uint16_t *__restrict Y) {
     const int32_t wg = int32_t(1024 - w), wl = int32_t(w);
     for (uint32_t x = 0; x < n; x++) {
-        Y[x] = static_cast<uint16_t>((int32_t(entry[x] >> 16) * wg + int32_t(local[x]) * wl + 512) >> 10);
+        Y[x] = static_cast<uint16_t>((int32_t(entry[x] >> 48) * wg + int32_t(local[x]) * wl + 512) >> 10);
     }
 }
-ISP_KERNEL(toneBlend, (const uint32_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y),
+ISP_KERNEL(toneBlend, (const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y),
            (entry, local, n, w, Y))
 
-/** The global result of each entry (its high half). */
-ISP_INLINE void toneGlobalBody(const uint32_t *__restrict entry, uint32_t n, uint16_t *__restrict Y) {
+/** The global result of each entry (its top 16 bits). */
+ISP_INLINE void toneGlobalBody(const uint64_t *__restrict entry, uint32_t n, uint16_t *__restrict Y) {
     for (uint32_t x = 0; x < n; x++) {
-        Y[x] = static_cast<uint16_t>(entry[x] >> 16);
+        Y[x] = static_cast<uint16_t>(entry[x] >> 48);
     }
 }
-ISP_KERNEL(toneGlobal, (const uint32_t *entry, uint32_t n, uint16_t *Y), (entry, n, Y))
+ISP_KERNEL(toneGlobal, (const uint64_t *entry, uint32_t n, uint16_t *Y), (entry, n, Y))
 
 } // namespace
 
@@ -168,17 +172,13 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         return;
     }
     // the look-ups alone in one loop (the processor does them faster than any vector gather), the arithmetic in
-    // vector kernels: per pixel the chroma gain and the entry (curve input index | global result << 16) of its luma
-    const int32_t *chroma = m.tnmChromaOfLuma.data();
-    const uint32_t *entries = m.tnmEntry.data();
-    int32_t *__restrict gain = b.tnmGain.data();
-    uint32_t *__restrict entry = b.tnmEntry.data();
+    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48)
+    const uint64_t *entries = m.tnmEntry.data();
+    uint64_t *__restrict entry = b.tnmEntry.data();
     for (uint32_t x = 0; x < W; x++) {
-        const uint16_t v = Y[x];
-        gain[x] = chroma[v];
-        entry[x] = entries[v];
+        entry[x] = entries[Y[x]];
     }
-    m.k.toneChroma(gain, W, C0, C2);
+    m.k.toneChroma(entry, W, C0, C2);
     const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
     if (w == 0 || cw == 0) {
         m.k.toneGlobal(entry, W, Y);
@@ -199,7 +199,7 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         const uint32_t sum = m.k.toneSum(entry + x0, n);
         const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
         for (uint32_t x = x0; x < x1; x++) {
-            local[x] = out[int32_t(entry[x] & 0xFFFFu) + shift];
+            local[x] = out[int32_t(static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu) + shift];
         }
         m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
     }
