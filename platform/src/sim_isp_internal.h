@@ -151,6 +151,10 @@ struct Kernels {
                      const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
                          uint8_t *out);
+    void (*encoderChroma)(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below,
+                          uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out);
+    void (*packLuma)(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out);
+    void (*clampRow)(const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out);
     void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
     uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
@@ -358,7 +362,7 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
 
 /* Statistics (sim_isp_stats.cpp). */
 /** Defective pixels of window row y (raw codes, in place): detection and the read map; own rows count. */
-void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw);
+void DefectRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw);
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw);
 void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t cy, const uint16_t *top,
               const uint16_t *bottom);

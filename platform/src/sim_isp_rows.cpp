@@ -259,7 +259,7 @@ void shadingRow(const IspModel::Impl &m, const IspFrameSettings &s, Band &b, uin
 }
 
 /** Reads window row y of the input (0 outside the input, which marks the frame as erroneous). */
-void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
+void gatherRaw(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
     const uint32_t py = f.offY + (y / 2) * f.decY + (y & 1u);
     const uint32_t maxv = (1u << f.depth) - 1u;
     if (py >= f.in->height) {
@@ -269,10 +269,7 @@ void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
     }
     const uint16_t *src = f.in->samples + size_t(py) * f.inStride;
     if (f.decX == 2 && f.offX + f.W <= f.in->width) {
-        const uint16_t *s = src + f.offX;
-        for (uint32_t x = 0; x < f.W; x++) {
-            out[x] = s[x] > maxv ? uint16_t(maxv) : s[x];
-        }
+        m.k.clampRow(src + f.offX, f.W, uint16_t(maxv), out);
         return;
     }
     for (uint32_t x = 0; x < f.W; x++) {
@@ -285,6 +282,14 @@ void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
         }
     }
 }
+
+/** Samples above the code range taken as its maximum. */
+ISP_INLINE void clampRowBody(const uint16_t *__restrict in, uint32_t n, uint16_t maxv, uint16_t *__restrict out) {
+    for (uint32_t x = 0; x < n; x++) {
+        out[x] = in[x] > maxv ? maxv : in[x];
+    }
+}
+ISP_KERNEL(clampRow, (const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out), (in, n, maxv, out))
 
 /** Gains of a run of cells between the same two vertices, for the even and the odd column of each cell. */
 void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
@@ -500,13 +505,14 @@ void RowKernels(Kernels *k, bool avx2) {
     k->colourMatrix = ISP_PICK(colourMatrix, avx2);
     k->gammaIndex = ISP_PICK(gammaIndex, avx2);
     k->rgbToYuv = ISP_PICK(rgbToYuv, avx2);
+    k->clampRow = ISP_PICK(clampRow, avx2);
 }
 
 /* ---- rows ---- */
 
 void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *dst) {
     uint16_t *raw = b.raw.data();
-    gatherRaw(f, b, y, raw);
+    gatherRaw(m, f, b, y, raw);
     const uint32_t W = f.W;
     const unsigned c0 = (y & 1u) * 2u; /* channel of the even columns; odd columns are c0 + 1 */
 
@@ -534,7 +540,7 @@ void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
     }
 
     if (f.dpfDetect || f.dpfRead) {
-        DefectRow(f, b, y, own, raw);
+        DefectRow(m, f, b, y, own, raw);
     }
 
     // black level and raw look-up table
@@ -703,7 +709,7 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
 
 /* ---- defective pixels ---- */
 
-void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw) {
+void DefectRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw) {
     const uint32_t W = f.W, H = f.H;
     // same-colour neighbours two rows and two columns away, mirrored inside the window
     const uint32_t yu = y >= 2 ? y - 2 : (y + 2 < H ? y + 2 : y);
@@ -712,8 +718,8 @@ void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *r
     if (f.dpfRead) {
         std::fill(b.dpfMark.begin(), b.dpfMark.begin() + W, uint8_t(0));
     }
-    gatherRaw(f, b, yu, b.dpfUp.data());
-    gatherRaw(f, b, yd, b.dpfDn.data());
+    gatherRaw(m, f, b, yu, b.dpfUp.data());
+    gatherRaw(m, f, b, yd, b.dpfDn.data());
     const uint16_t *up = b.dpfUp.data(), *cur = b.dpfCur.data(), *dn = b.dpfDn.data();
     const auto left = [W](uint32_t x) { return x >= 2 ? x - 2 : (x + 2 < W ? x + 2 : x); };
     const auto right = [W](uint32_t x) { return x + 2 < W ? x + 2 : (x >= 2 ? x - 2 : x); };

@@ -256,8 +256,8 @@ void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Sc
 }
 
 /** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
-void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
-                     uint16_t *__restrict out) {
+ISP_INLINE void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
+                                uint16_t *__restrict out) {
     if (below == nullptr) {
         for (size_t i = 0; i < pairs; i++) {
             out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
@@ -269,6 +269,24 @@ void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict be
     }
 }
 
+/** An encoder chroma row: both chroma planes subsampled (into s0 and s2), then packed. */
+ISP_INLINE void encoderChromaBody(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2,
+                                  const uint16_t *c2Below, uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2,
+                                  uint8_t *out) {
+    subsampleChroma(c0, c0Below, pairs, s0);
+    subsampleChroma(c2, c2Below, pairs, s2);
+    PackChromaInline(s0, s2, pairs, depth, out);
+}
+ISP_KERNEL(encoderChroma,
+           (const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below, uint32_t pairs,
+            unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out),
+           (c0, c0Below, c2, c2Below, pairs, depth, s0, s2, out))
+
+ISP_INLINE void packLumaBody(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
+    PackLumaInline(y10, n, depth, out);
+}
+ISP_KERNEL(packLuma, (const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out), (y10, n, depth, out))
+
 } // namespace
 
 void ScaleKernels(Kernels *k, bool avx2) {
@@ -277,6 +295,8 @@ void ScaleKernels(Kernels *k, bool avx2) {
     k->blendColumns = ISP_PICK(blendColumns, avx2);
     k->yuvToRgb = ISP_PICK(yuvToRgb, avx2);
     k->packTriplets = ISP_PICK(packTriplets, avx2);
+    k->encoderChroma = ISP_PICK(encoderChroma, avx2);
+    k->packLuma = ISP_PICK(packLuma, avx2);
 }
 
 void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready) {
@@ -297,7 +317,7 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
             const uint32_t row = std::min(oy + k, sc.outH - 1);
             scaledRow(m, f, b, sc, m.encTable, row, int(k), &y[k], &c0[k], &c2[k]);
             if (oy + k < sc.outH) {
-                PackLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
+                m.k.packLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
                 b.encY.commit(oy + k);
                 if (f.ens) {
                     EncoderStatsRow(f, b, oy + k, y[k], sc.outW);
@@ -305,9 +325,8 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
             }
         }
         uint16_t *s0 = b.subC0.data(), *s2 = b.subC2.data();
-        subsampleChroma(c0[0], vsub == 2 ? c0[1] : nullptr, pairs, s0);
-        subsampleChroma(c2[0], vsub == 2 ? c2[1] : nullptr, pairs, s2);
-        PackChroma(s0, s2, pairs, depth, b.encC.row(oy / vsub));
+        m.k.encoderChroma(c0[0], vsub == 2 ? c0[1] : nullptr, c2[0], vsub == 2 ? c2[1] : nullptr, pairs, depth, s0, s2,
+                          b.encC.row(oy / vsub));
         b.encC.commit(oy / vsub);
     }
 }
