@@ -140,10 +140,8 @@ struct Kernels {
     void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
                      const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
-    void (*whiteBalanceStats)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t n, int32_t rgbOff,
-                              int32_t *r, int32_t *g, int32_t *b, int32_t *luma);
-    void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
-                             uint32_t x1, const int32_t *thresholds, uint32_t *sums);
+    void (*whiteBalanceSums)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
+                             int32_t rgbOff, const int32_t *thresholds, uint32_t *sums);
     void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
     void (*blendColumns)(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *o0, uint16_t *o1,
                          uint16_t *o2);
@@ -206,7 +204,6 @@ struct Band {
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
     std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
-    std::vector<int32_t> wbs;       /* white-balance statistics inputs: r, g, b, luma of a row */
     std::vector<uint8_t> tileScratch;
     PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
 

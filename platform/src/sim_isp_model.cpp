@@ -228,7 +228,6 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     for (auto *v : {&b.Y, &b.C0, &b.C2}) {
         atLeast(*v, W * f.planeRows);
     }
-    atLeast(b.wbs, 4 * W);
     if (scaled) {
         atLeast(b.scaleRow, 3 * W + 16); /* the vector scaler loads up to 16 values past a row's start column */
     }

@@ -88,42 +88,26 @@ ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_
 ISP_KERNEL(focusSharpness, (const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp), (cur, dn, n, sharp))
 
 /**
- * White-balance inputs of n pixels from the gamma-encoded row (12-bit codes): channels on the 1024 scale with the
- * RGB offset (at least 0), and luma.
+ * White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them), from the
+ * gamma-encoded row (12-bit codes): channels on the 1024 scale with the RGB offset (at least 0), and their luma.
  */
-ISP_INLINE void whiteBalanceStatsBody(const int16_t *__restrict r12, const int16_t *__restrict g12,
-                                      const int16_t *__restrict b12, uint32_t n, int32_t rgbOff, int32_t *__restrict r,
-                                      int32_t *__restrict g, int32_t *__restrict b, int32_t *__restrict luma) {
-    for (uint32_t x = 0; x < n; x++) {
-        const int32_t vr = std::max(0, (r12[x] >> 2) + rgbOff);
-        const int32_t vg = std::max(0, (g12[x] >> 2) + rgbOff);
-        const int32_t vb = std::max(0, (b12[x] >> 2) + rgbOff);
-        r[x] = vr;
-        g[x] = vg;
-        b[x] = vb;
-        luma[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
-    }
-}
-ISP_KERNEL(whiteBalanceStats,
-           (const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t n, int32_t rgbOff, int32_t *r,
-            int32_t *g, int32_t *b, int32_t *luma),
-           (r12, g12, b12, n, rgbOff, r, g, b, luma))
-
-/** White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them). */
-ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t *__restrict pg,
-                                     const int32_t *__restrict pb, const int32_t *__restrict pl, uint32_t x0,
-                                     uint32_t x1, const int32_t *thresholds, uint32_t *sums) {
+ISP_INLINE void whiteBalanceSumsBody(const int16_t *__restrict r12, const int16_t *__restrict g12,
+                                     const int16_t *__restrict b12, uint32_t x0, uint32_t x1, int32_t rgbOff,
+                                     const int32_t *thresholds, uint32_t *sums) {
     const int32_t tr = thresholds[0], tg = thresholds[1], tb = thresholds[2], tyl = thresholds[3];
     uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
     uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
     for (uint32_t x = x0; x < x1; x++) {
-        const int32_t r = pr[x], g = pg[x], bl = pb[x];
+        const int32_t r = std::max(0, (r12[x] >> 2) + rgbOff);
+        const int32_t g = std::max(0, (g12[x] >> 2) + rgbOff);
+        const int32_t bl = std::max(0, (b12[x] >> 2) + rgbOff);
+        const int32_t luma = (218 * r + 732 * g + 74 * bl) >> 10;
         av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(bl);
         const uint32_t wr = r > tr, wg = g > tg, wb = bl > tb;
         ws0 += wr * uint32_t(r), wc0 += wr;
         ws1 += wg * uint32_t(g), wc1 += wg;
         ws2 += wb * uint32_t(bl), wc2 += wb;
-        const uint32_t high = pl[x] > tyl;
+        const uint32_t high = luma > tyl;
         hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(bl);
         hc += high;
     }
@@ -133,9 +117,9 @@ ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t
     }
 }
 ISP_KERNEL(whiteBalanceSums,
-           (const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0, uint32_t x1,
+           (const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1, int32_t rgbOff,
             const int32_t *thresholds, uint32_t *sums),
-           (pr, pg, pb, pl, x0, x1, thresholds, sums))
+           (r12, g12, b12, x0, x1, rgbOff, thresholds, sums))
 
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
 uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
@@ -173,7 +157,6 @@ inline void put16(uint8_t *base, size_t offset, uint32_t value) {
 void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
-    k->whiteBalanceStats = ISP_PICK(whiteBalanceStats, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
 }
 
@@ -290,25 +273,9 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
     const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
     const int rois = std::min(w.ui8ActiveROI + 1, 2);
     const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
-    // the per-pixel inputs once over the columns of every region that covers the row
-    uint32_t lo = f.W, hi = 0;
-    bool any = false;
-    for (int k = 0; k < rois; k++) {
-        if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
-            continue;
-        }
-        any = true;
-        lo = std::min<uint32_t>(lo, w.aRoiLeft[k]);
-        hi = std::max<uint32_t>(hi, std::min<uint32_t>(w.aRoiRight[k], f.W - 1) + 1u);
-    }
-    if (!any) {
-        return;
-    }
-    const size_t W = f.W;
-    int32_t *pr = b.wbs.data(), *pg = pr + W, *pb = pg + W, *pl = pb + W;
-    // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024
+    // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024, computed in the sums of each
+    // region that covers the row
     const int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
-    m.k.whiteBalanceStats(r12 + lo, g12 + lo, b12 + lo, hi - lo, rgbOff, pr + lo, pg + lo, pb + lo, pl + lo);
     for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;
@@ -321,7 +288,7 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
         for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
             const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
             uint32_t v[13];
-            m.k.whiteBalanceSums(pr, pg, pb, pl, x0, x1, thresholds, v);
+            m.k.whiteBalanceSums(r12, g12, b12, x0, x1, rgbOff, thresholds, v);
             const uint32_t ws0 = v[0], ws1 = v[1], ws2 = v[2], wc0 = v[3], wc1 = v[4], wc2 = v[5], av0 = v[6],
                            av1 = v[7], av2 = v[8], hs0 = v[9], hs1 = v[10], hs2 = v[11], hc = v[12];
             a.wbsWhiteSum[k][0] += ws0, a.wbsWhiteSum[k][1] += ws1, a.wbsWhiteSum[k][2] += ws2;
@@ -369,7 +336,10 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
             range(m.hisRange[t][0], m.hisRange[t][1], bins);
             for (int bin = 0; bin < 64; bin++) {
                 global[bin] += bins[bin];
-                b.acc.hisRegion[ty][t][bin >> 2] += bins[bin];
+            }
+            uint32_t *region = b.acc.hisRegion[ty][t];
+            for (int q = 0; q < 16; q++) {
+                region[q] += bins[4 * q] + bins[4 * q + 1] + bins[4 * q + 2] + bins[4 * q + 3];
             }
         }
         range(end, W, bins);
