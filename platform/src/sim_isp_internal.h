@@ -153,6 +153,8 @@ struct Kernels {
                           uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out);
     void (*packLuma)(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out);
     void (*clampRow)(const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out);
+    uint32_t (*awsIndices)(const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
+                           const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB);
     void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
     uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
@@ -204,6 +206,7 @@ struct Band {
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
     std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
+    std::vector<uint16_t> awsIndex; /* auto-white-balance cells of a row: log-table index of R, G, B */
     std::vector<uint8_t> tileScratch;
     PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
 
@@ -258,7 +261,7 @@ struct IspModel::Impl {
     std::vector<uint16_t> tnmOutPadded;   /* tnmOut with kLevels / 2 copies of its end values on each side */
     uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 
-    std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+    std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0; then 0 */
     isp::EnhancerTables enh;      /* image enhancer, vibrancy and sharpening */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation

@@ -215,6 +215,7 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     atLeast(b.shaRow, W + 4);
     atLeast(b.enhRows, 8 * W);
     atLeast(b.tnmEntry, W);
+    atLeast(b.awsIndex, 3 * (W / 2));
     atLeast(b.tnmLocal, W);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);

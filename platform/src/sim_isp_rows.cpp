@@ -167,7 +167,7 @@ void BuildAwsLog(IspModel::Impl &m) {
     if (!m.awsLog.empty()) {
         return;
     }
-    m.awsLog.resize(4096);
+    m.awsLog.assign(4097, 0); /* entry 4096: 0, the index of a cell that does not count */
     for (int i = 0; i < 4096; i++) {
         const double v8 = (i * 16 + 8) / 256.0;
         m.awsLog[i] = static_cast<uint16_t>(std::lround(std::max(0.0, std::log2(v8)) * 32.0));

@@ -121,6 +121,37 @@ ISP_KERNEL(whiteBalanceSums,
             const int32_t *thresholds, uint32_t *sums),
            (r12, g12, b12, x0, x1, rgbOff, thresholds, sums))
 
+/** Log-table index of a cell that does not count (its entry is 0). */
+constexpr uint16_t kAwsOut = 4096;
+
+/**
+ * Auto-white-balance cells: the red, green (mean of the two) and blue samples (every other sample from each
+ * pointer) in [dark, clip) of their channel give their log-table indices (value >> 4), other cells kAwsOut for
+ * all three; returns the number of cells within the thresholds.
+ */
+ISP_INLINE uint32_t awsIndicesBody(const uint16_t *__restrict pr, const uint16_t *__restrict pg1,
+                                   const uint16_t *__restrict pg2, const uint16_t *__restrict pb, uint32_t n,
+                                   const uint16_t *dark, const uint16_t *clip, uint16_t *__restrict iR,
+                                   uint16_t *__restrict iG, uint16_t *__restrict iB) {
+    const uint32_t dR = dark[kRed], dG = dark[kGreen], dB = dark[kBlue];
+    const uint32_t cR = clip[kRed], cG = clip[kGreen], cB = clip[kBlue];
+    uint32_t count = 0;
+    for (size_t k = 0; k < n; k++) {
+        const uint32_t vr = pr[2 * k], vb = pb[2 * k], vg = (uint32_t(pg1[2 * k]) + pg2[2 * k]) / 2;
+        const uint32_t in = uint32_t(vr >= dR) & uint32_t(vr < cR) & uint32_t(vg >= dG) & uint32_t(vg < cG) &
+                            uint32_t(vb >= dB) & uint32_t(vb < cB);
+        iR[k] = static_cast<uint16_t>(in ? vr >> 4 : kAwsOut);
+        iG[k] = static_cast<uint16_t>(in ? vg >> 4 : kAwsOut);
+        iB[k] = static_cast<uint16_t>(in ? vb >> 4 : kAwsOut);
+        count += in;
+    }
+    return count;
+}
+ISP_KERNEL_R(uint32_t, awsIndices,
+             (const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
+              const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB),
+             (pr, pg1, pg2, pb, n, dark, clip, iR, iG, iB))
+
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
 uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
     uint32_t sum = 0;
@@ -158,6 +189,7 @@ void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
+    k->awsIndices = ISP_PICK(awsIndices, avx2);
 }
 
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw) {
@@ -203,45 +235,42 @@ void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
     const uint16_t *pr = at[0], *pg1 = at[1], *pg2 = at[2], *pb = at[3];
     const uint16_t *log2 = m.awsLog.data();
     const uint32_t cells = f.W / 2;
-    const uint32_t dR = f.awsDark[kRed], dG = f.awsDark[kGreen], dB = f.awsDark[kBlue];
-    const uint32_t cR = f.awsClipT[kRed], cG = f.awsClipT[kGreen], cB = f.awsClipT[kBlue];
-    // the thresholds as a mask rather than a chain of branches; the black-body test only when it can refuse
-    auto tile = [&](uint32_t first, uint32_t end, auto nearCurve, uint32_t sums[4]) {
-        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
-        for (uint32_t cx = first; cx < end; cx++) {
-            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
-            const uint32_t lr = log2[vr >> 4], lg = log2[vg >> 4], lb = log2[vb >> 4];
-            const uint32_t in = uint32_t(vr >= dR) & uint32_t(vr < cR) & uint32_t(vg >= dG) & uint32_t(vg < cG) &
-                                uint32_t(vb >= dB) & uint32_t(vb < cB) & uint32_t(nearCurve(lr, lg, lb));
-            sr += in * lr;
-            sg += in * lg;
-            sb += in * lb;
-            count += in;
-        }
-        sums[0] = sr, sums[1] = sg, sums[2] = sb, sums[3] = count;
-    };
     for (uint32_t tx = 0; tx < uint32_t(kGrid); tx++) {
         const uint64_t first = uint64_t(f.awsStartX) + uint64_t(tx) * f.awsTileW;
         if (first >= cells) {
             break;
         }
         const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
-        uint32_t sums[4];
+        const uint32_t c0 = uint32_t(first), n = end - c0;
+        // the thresholds in a vector kernel, which gives each cell's log-table indices (the index of a 0 for a cell
+        // that does not count), then the look-ups
+        uint16_t *iR = b.awsIndex.data(), *iG = iR + cells, *iB = iG + cells;
+        uint32_t count =
+            m.k.awsIndices(pr + 2 * c0, pg1 + 2 * c0, pg2 + 2 * c0, pb + 2 * c0, n, f.awsDark, f.awsClipT, iR, iG, iB);
+        uint32_t sr = 0, sg = 0, sb = 0;
         if (f.awsAdmitAll) {
-            tile(
-                uint32_t(first), end, [](uint32_t, uint32_t, uint32_t) { return true; }, sums);
+            for (uint32_t k = 0; k < n; k++) {
+                sr += log2[iR[k]];
+                sg += log2[iG[k]];
+                sb += log2[iB[k]];
+            }
         } else {
-            tile(
-                uint32_t(first), end,
-                [&f](uint32_t lr, uint32_t lg, uint32_t lb) {
-                    return AwsNearCurve(f, int32_t(lr), int32_t(lg), int32_t(lb));
-                },
-                sums);
+            count = 0;
+            for (uint32_t k = 0; k < n; k++) {
+                if (iR[k] == kAwsOut) {
+                    continue;
+                }
+                const uint32_t lr = log2[iR[k]], lg = log2[iG[k]], lb = log2[iB[k]];
+                if (AwsNearCurve(f, int32_t(lr), int32_t(lg), int32_t(lb))) {
+                    sr += lr, sg += lg, sb += lb;
+                    count++;
+                }
+            }
         }
-        b.acc.awsSum[ty][tx][kRed] += sums[0];
-        b.acc.awsSum[ty][tx][kGreen] += sums[1];
-        b.acc.awsSum[ty][tx][kBlue] += sums[2];
-        b.acc.awsCount[ty][tx] += sums[3];
+        b.acc.awsSum[ty][tx][kRed] += sr;
+        b.acc.awsSum[ty][tx][kGreen] += sg;
+        b.acc.awsSum[ty][tx][kBlue] += sb;
+        b.acc.awsCount[ty][tx] += count;
     }
 }
 
