@@ -136,6 +136,8 @@ struct Kernels {
     void (*colourMatrix)(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
                          const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G,
                          int32_t *B);
+    void (*colourIndex)(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                        const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G, int16_t *B);
     void (*gammaIndex)(const int32_t *v, uint32_t W, int16_t *out);
     void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
                      const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);

@@ -363,14 +363,16 @@ ISP_KERNEL(demosaicRow,
            (up, cur, dn, W, colourRow, R, G, B))
 
 /**
- * Colour matrix and main gamut mapper from the centred demosaic outputs into R, G, B (16-bit scale, signed).
+ * Colour matrix and main gamut mapper from the centred demosaic outputs into R, G, B (16-bit scale, signed), or
+ * with kIndex straight into the gamma table indices of R, G, B (the 16-bit scale clamped, >> 4).
  * Σ c · v = Σ c · (v − kCentre) + kCentre · Σ c: 16-bit products, sums taken modulo 2^32 (the exact sum fits
  * 32 bits, the partial ones need not).
  */
+template <bool kIndex, typename Out>
 ISP_INLINE void colourMatrixBody(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
                                  const int16_t *__restrict r16, const int16_t *__restrict g16,
-                                 const int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G,
-                                 int32_t *__restrict B) {
+                                 const int16_t *__restrict b16, Out *__restrict R, Out *__restrict G,
+                                 Out *__restrict B) {
     const int16_t c00 = coeff[0], c01 = coeff[1], c02 = coeff[2];
     const int16_t c10 = coeff[3], c11 = coeff[4], c12 = coeff[5];
     const int16_t c20 = coeff[6], c21 = coeff[7], c22 = coeff[8];
@@ -383,20 +385,34 @@ ISP_INLINE void colourMatrixBody(const int16_t *coeff, const int32_t *offset, in
         const uint32_t sr = uint32_t(c00 * r) + uint32_t(c01 * g) + uint32_t(c02 * b) + k0;
         const uint32_t sg = uint32_t(c10 * r) + uint32_t(c11 * g) + uint32_t(c12 * b) + k1;
         const uint32_t sb = uint32_t(c20 * r) + uint32_t(c21 * g) + uint32_t(c22 * b) + k2;
-        R[x] = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
-        G[x] = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
-        B[x] = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
+        const int32_t vr = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
+        const int32_t vg = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
+        const int32_t vb = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
+        if (kIndex) {
+            R[x] = static_cast<Out>(clampi(vr, 0, 65535) >> 4);
+            G[x] = static_cast<Out>(clampi(vg, 0, 65535) >> 4);
+            B[x] = static_cast<Out>(clampi(vb, 0, 65535) >> 4);
+        } else {
+            R[x] = static_cast<Out>(vr);
+            G[x] = static_cast<Out>(vg);
+            B[x] = static_cast<Out>(vb);
+        }
     }
 }
 void colourMatrixBase(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
                       const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G, int32_t *B) {
-    colourMatrixBody(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+    colourMatrixBody<false>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+void colourIndexBase(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                     const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G, int16_t *B) {
+    colourMatrixBody<true>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
 }
 #if NORVA_ISP_AVX2
 /** The same with 16 pixels a step, the products summed by pairs on 16-bit lanes (a clip with lo ≤ hi). */
-ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
-                                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R,
-                                      int32_t *G, int32_t *B) {
+template <bool kIndex, typename Out>
+ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi,
+                                                 uint32_t W, const int16_t *r16, const int16_t *g16, const int16_t *b16,
+                                                 Out *R, Out *G, Out *B) {
     uint32_t x = 0;
     if (lo <= hi) {
         __m256i rg[3], b1[3], k[3], off[3];
@@ -408,7 +424,8 @@ ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offse
             off[r] = _mm256_set1_epi32(offset[r]);
         }
         const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
-        int32_t *outs[3] = {R, G, B};
+        const __m256i zero = _mm256_setzero_si256(), full = _mm256_set1_epi32(65535);
+        Out *outs[3] = {R, G, B};
         for (; x + 16 <= W; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
                                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g16 + x)),
@@ -419,13 +436,30 @@ ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offse
                 a = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, off[r]), vlo), vhi);
                 c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
                 // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
-                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_permute2x128_si256(a, c, 0x20));
-                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
-                                    _mm256_permute2x128_si256(a, c, 0x31));
+                if (kIndex) {
+                    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), full), 4);
+                    c = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(c, zero), full), 4);
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packs_epi32(a, c));
+                } else {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                        _mm256_permute2x128_si256(a, c, 0x20));
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
+                                        _mm256_permute2x128_si256(a, c, 0x31));
+                }
             }
         }
     }
-    colourMatrixBody(coeff, offset, lo, hi, W - x, r16 + x, g16 + x, b16 + x, R + x, G + x, B + x);
+    colourMatrixBody<kIndex>(coeff, offset, lo, hi, W - x, r16 + x, g16 + x, b16 + x, R + x, G + x, B + x);
+}
+ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R,
+                                      int32_t *G, int32_t *B) {
+    colourMatrixAvx2Body<false>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+ISP_TARGET_AVX2 void colourIndexAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                                     const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G,
+                                     int16_t *B) {
+    colourMatrixAvx2Body<true>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
 }
 #endif
 
@@ -503,6 +537,7 @@ void RowKernels(Kernels *k, bool avx2) {
     k->whiteBalanceGains = ISP_PICK(whiteBalanceGains, avx2);
     k->demosaicRow = ISP_PICK(demosaicRow, avx2);
     k->colourMatrix = ISP_PICK(colourMatrix, avx2);
+    k->colourIndex = ISP_PICK(colourIndex, avx2);
     k->gammaIndex = ISP_PICK(gammaIndex, avx2);
     k->rgbToYuv = ISP_PICK(rgbToYuv, avx2);
     k->clampRow = ISP_PICK(clampRow, avx2);
@@ -652,13 +687,19 @@ void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b) {
     const int32_t offset[3] = {int32_t(cc.aOffset[0]) * 16, int32_t(cc.aOffset[1]) * 16,
                                int32_t(cc.aOffset[2]) * 16}; /* 12-bit codes */
     const int32_t lo = int32_t(gm.i16ClipMin) * 64, hi = int32_t(gm.ui16ClipMax) * 64;
-    m.k.colourMatrix(coeff, offset, lo, hi, W, r16, g16, b16, b.R.data(), b.G.data(), b.B.data());
+    // the linear values are kept only for the HDR extraction; otherwise the gamma table indices come straight
+    if (b.hdrWriter.active()) {
+        m.k.colourMatrix(coeff, offset, lo, hi, W, r16, g16, b16, b.R.data(), b.G.data(), b.B.data());
+    } else {
+        m.k.colourIndex(coeff, offset, lo, hi, W, r16, g16, b16, b.r12.data(), b.g12.data(), b.b12.data());
+    }
 }
 
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own) {
     const uint32_t W = f.W;
     const int32_t *R = b.R.data(), *G = b.G.data(), *B = b.B.data();
-    if (own && b.hdrWriter.active()) {
+    int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
+    if (b.hdrWriter.active() && own) {
         uint16_t *__restrict o0 = b.o0.data(), *__restrict o1 = b.o1.data(), *__restrict o2 = b.o2.data();
         for (uint32_t x = 0; x < W; x++) {
             o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
@@ -668,12 +709,14 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
         m.k.packTriplets(f.hdrType.eFmt, o0, o1, o2, W, b.hdrWriter.row(y));
         b.hdrWriter.commit(y);
     }
-    // gamma into 12-bit codes (table look-ups), then the conversion
-    int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
-    const int32_t *in[3] = {R, G, B};
-    int16_t *out[3] = {r12, g12, b12};
-    for (int c = 0; c < 3; c++) {
-        m.k.gammaIndex(in[c], W, out[c]);
+    // gamma into 12-bit codes (table look-ups), then the conversion; ColourRow gave the table indices unless the
+    // linear values were kept for the HDR extraction
+    if (b.hdrWriter.active()) {
+        const int32_t *in[3] = {R, G, B};
+        int16_t *out[3] = {r12, g12, b12};
+        for (int c = 0; c < 3; c++) {
+            m.k.gammaIndex(in[c], W, out[c]);
+        }
     }
     // the three look-ups of a pixel in one loop: independent loads the processor overlaps
     const uint16_t *lutR = m.gammaLut[0].data(), *lutG = m.gammaLut[1].data(), *lutB = m.gammaLut[2].data();
