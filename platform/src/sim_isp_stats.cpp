@@ -116,10 +116,65 @@ ISP_INLINE void whiteBalanceSumsBody(const int16_t *__restrict r12, const int16_
         sums[i] = out[i];
     }
 }
-ISP_KERNEL(whiteBalanceSums,
-           (const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1, int32_t rgbOff,
-            const int32_t *thresholds, uint32_t *sums),
-           (r12, g12, b12, x0, x1, rgbOff, thresholds, sums))
+void whiteBalanceSumsBase(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
+                          int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
+    whiteBalanceSumsBody(r12, g12, b12, x0, x1, rgbOff, thresholds, sums);
+}
+#if NORVA_ISP_AVX2
+ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
+}
+
+/**
+ * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) and their luma fit them, the sums
+ * are taken in pairs into 32-bit lanes and the counts stay in 16-bit lanes (at most 4096 / 16 per lane).
+ */
+ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0,
+                                          uint32_t x1, int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
+    const __m256i off = _mm256_set1_epi16(static_cast<int16_t>(rgbOff)), zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi16(1);
+    // a threshold above the largest value counts nothing, as 32767 does
+    __m256i thr[4];
+    for (int c = 0; c < 4; c++) {
+        thr[c] = _mm256_set1_epi16(static_cast<int16_t>(clampi(thresholds[c], -32768, 32767)));
+    }
+    const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
+    __m256i av[3] = {zero, zero, zero}, ws[3] = {zero, zero, zero}, hs[3] = {zero, zero, zero};
+    __m256i wc[3] = {zero, zero, zero}, hc = zero;
+    const int16_t *in[3] = {r12, g12, b12};
+    uint32_t x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        __m256i v[3];
+        for (int c = 0; c < 3; c++) {
+            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in[c] + x));
+            v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
+        }
+        const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
+        const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
+        const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
+        const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
+        hc = _mm256_sub_epi16(hc, high);
+        for (int c = 0; c < 3; c++) {
+            const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
+            av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(v[c], one));
+            ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(_mm256_and_si256(v[c], white), one));
+            hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(_mm256_and_si256(v[c], high), one));
+            wc[c] = _mm256_sub_epi16(wc[c], white);
+        }
+    }
+    uint32_t rest[13];
+    whiteBalanceSumsBody(r12, g12, b12, x, x1, rgbOff, thresholds, rest);
+    for (int c = 0; c < 3; c++) {
+        sums[c] = sum32(ws[c]) + rest[c];
+        sums[3 + c] = sum32(_mm256_madd_epi16(wc[c], one)) + rest[3 + c];
+        sums[6 + c] = sum32(av[c]) + rest[6 + c];
+        sums[9 + c] = sum32(hs[c]) + rest[9 + c];
+    }
+    sums[12] = sum32(_mm256_madd_epi16(hc, one)) + rest[12];
+}
+#endif
 
 /** Log-table index of a cell that does not count (its entry is 0). */
 constexpr uint16_t kAwsOut = 4096;
