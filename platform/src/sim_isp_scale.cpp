@@ -277,10 +277,47 @@ ISP_INLINE void encoderChromaBody(const uint16_t *c0, const uint16_t *c0Below, c
     subsampleChroma(c2, c2Below, pairs, s2);
     PackChromaInline(s0, s2, pairs, depth, out);
 }
-ISP_KERNEL(encoderChroma,
-           (const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below, uint32_t pairs,
-            unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out),
-           (c0, c0Below, c2, c2Below, pairs, depth, s0, s2, out))
+void encoderChromaBase(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below,
+                       uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out) {
+    encoderChromaBody(c0, c0Below, c2, c2Below, pairs, depth, s0, s2, out);
+}
+#if NORVA_ISP_AVX2
+/** 16 subsampled chroma samples of one plane from 32 samples (and 32 below), 10-bit, in 16-bit lanes. */
+ISP_TARGET_AVX2 inline __m256i subsample16(const uint16_t *c, const uint16_t *below) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c + 16));
+    if (below != nullptr) {
+        a = _mm256_add_epi16(a, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below)));
+        b = _mm256_add_epi16(b, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below + 16)));
+    }
+    // pair sums within each 128-bit half (pairs 0-3, 8-11 | 4-7, 12-15), put back in order
+    const __m256i sums = _mm256_permute4x64_epi64(_mm256_hadd_epi16(a, b), 0xD8);
+    return below != nullptr ? _mm256_srli_epi16(_mm256_add_epi16(sums, _mm256_set1_epi16(2)), 2)
+                            : _mm256_srli_epi16(_mm256_add_epi16(sums, _mm256_set1_epi16(1)), 1);
+}
+
+/** The same, 16 pairs a step for 8-bit formats: the two chroma bytes of a pair form one little-endian word. */
+ISP_TARGET_AVX2 void encoderChromaAvx2(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2,
+                                       const uint16_t *c2Below, uint32_t pairs, unsigned depth, uint16_t *s0,
+                                       uint16_t *s2, uint8_t *out) {
+    uint32_t i = 0;
+    if (depth <= 8) {
+        const __m256i two = _mm256_set1_epi16(2), top = _mm256_set1_epi16(255);
+        for (; i + 16 <= pairs; i += 16) {
+            const size_t k = 2 * size_t(i);
+            const __m256i v0 = subsample16(c0 + k, c0Below != nullptr ? c0Below + k : nullptr);
+            const __m256i v2 = subsample16(c2 + k, c2Below != nullptr ? c2Below + k : nullptr);
+            const __m256i b0 = _mm256_min_epu16(_mm256_srli_epi16(_mm256_add_epi16(v0, two), 2), top);
+            const __m256i b2 = _mm256_min_epu16(_mm256_srli_epi16(_mm256_add_epi16(v2, two), 2), top);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + k), _mm256_or_si256(b0, _mm256_slli_epi16(b2, 8)));
+        }
+    }
+    const size_t k = 2 * size_t(i);
+    encoderChromaBody(c0 + k, c0Below != nullptr ? c0Below + k : nullptr, c2 + k,
+                      c2Below != nullptr ? c2Below + k : nullptr, pairs - i, depth, s0 + i, s2 + i,
+                      out + (depth <= 8 ? k : 0));
+}
+#endif
 
 ISP_INLINE void packLumaBody(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
     PackLumaInline(y10, n, depth, out);

@@ -126,7 +126,39 @@ ISP_INLINE void toneChromaBody(const uint64_t *__restrict entry, uint32_t W, uin
         C2[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C2[x]) - 512) * g + 2048) >> 12), 0, 1023));
     }
 }
-ISP_KERNEL(toneChroma, (const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2), (entry, W, C0, C2))
+void toneChromaBase(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2) { toneChromaBody(entry, W, C0, C2); }
+#if NORVA_ISP_AVX2
+/** The gains (low 32 bits) of 8 entries, in order. */
+ISP_TARGET_AVX2 inline __m256i toneGains8(const uint64_t *entry) {
+    const __m256 a = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry)));
+    const __m256 b = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry + 4)));
+    // pixels 0, 1, 4, 5 | 2, 3, 6, 7, then in order
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
+}
+
+/** 8 chroma samples times their gains about the mid level, rounded, clamped to 10 bits (32-bit lanes). */
+ISP_TARGET_AVX2 inline __m256i toneChroma8(const uint16_t *c, __m256i gain) {
+    const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)));
+    const __m256i p = _mm256_mullo_epi32(_mm256_sub_epi32(v, _mm256_set1_epi32(512)), gain);
+    const __m256i r =
+        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12), _mm256_set1_epi32(512));
+    return _mm256_min_epi32(_mm256_max_epi32(r, _mm256_setzero_si256()), _mm256_set1_epi32(1023));
+}
+
+/** The same, 16 pixels a step. */
+ISP_TARGET_AVX2 void toneChromaAvx2(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2) {
+    uint32_t x = 0;
+    for (; x + 16 <= W; x += 16) {
+        const __m256i g0 = toneGains8(entry + x), g1 = toneGains8(entry + x + 8);
+        uint16_t *planes[2] = {C0, C2};
+        for (uint16_t *c : planes) {
+            const __m256i packed = _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
+    }
+    toneChromaBody(entry + x, W - x, C0 + x, C2 + x);
+}
+#endif
 
 /** The curve input index of each pixel (bits 32-47 of its entry) summed over n pixels. */
 ISP_INLINE uint32_t toneSumBody(const uint64_t *__restrict entry, uint32_t n) {
