@@ -30,6 +30,11 @@ void PrepareAwsFilter(FrameContext &f, const CI_PIPELINE &reg, const CI_PIPE_INF
         f.awsCurveBoundary[i] = c.aCurveBoundary[i];
     }
     f.awsBbDist = a.ui16BbDist & 0xFFFu;
+    // with every slot's line 0 · lr + 0 · lb + 0 the distance is 0 for any cell: every cell is admitted
+    f.awsAdmitAll = true;
+    for (int i = 0; i < 5; i++) {
+        f.awsAdmitAll = f.awsAdmitAll && f.awsCurveX[i] == 0 && f.awsCurveY[i] == 0 && f.awsCurveOffset[i] == 0;
+    }
 }
 
 bool AwsNearCurve(const FrameContext &f, int32_t logR, int32_t logG, int32_t logB) {

@@ -35,6 +35,10 @@
 #define ISP_TARGET_AVX2 __attribute__((target("avx2")))
 #endif
 
+#if NORVA_ISP_AVX2
+#include <immintrin.h>
+#endif
+
 /** The body of a kernel, inlined into each of its builds. */
 #define ISP_INLINE inline __attribute__((always_inline))
 
@@ -43,15 +47,48 @@
 #define ISP_KERNEL(name, params, args)                                                                                 \
     void name##Base params { name##Body args; }                                                                        \
     ISP_TARGET_AVX2 void name##Avx2 params { name##Body args; }
+/** The same for a kernel that returns a value of type `type`. */
+#define ISP_KERNEL_R(type, name, params, args)                                                                         \
+    type name##Base params { return name##Body args; }                                                                 \
+    ISP_TARGET_AVX2 type name##Avx2 params { return name##Body args; }
 #define ISP_PICK(name, avx2) ((avx2) ? name##Avx2 : name##Base)
 #else
 #define ISP_KERNEL(name, params, args)                                                                                 \
     void name##Base params { name##Body args; }
+#define ISP_KERNEL_R(type, name, params, args)                                                                         \
+    type name##Base params { return name##Body args; }
 #define ISP_PICK(name, avx2) name##Base
 #endif
 
 namespace norva_sim {
 namespace isp {
+
+#if NORVA_ISP_AVX2
+/**
+ * Three-term products of 16-bit lanes for the AVX2 kernels written by hand: the inputs (x, y) and (z, 1)
+ * interleaved, each 32-bit lane the exact c0 · x + c1 · y + c2 · z + c3 (taken modulo 2^32). The interleaving
+ * works within each 128-bit half, so that the low and high results of 16 pixels packed again with
+ * _mm256_packs/packus_epi32 come back in pixel order.
+ */
+struct Interleaved3 {
+    __m256i xyLo, xyHi, z1Lo, z1Hi;
+};
+ISP_TARGET_AVX2 inline Interleaved3 Interleave3(__m256i x, __m256i y, __m256i z) {
+    const __m256i one = _mm256_set1_epi16(1);
+    return {_mm256_unpacklo_epi16(x, y), _mm256_unpackhi_epi16(x, y), _mm256_unpacklo_epi16(z, one),
+            _mm256_unpackhi_epi16(z, one)};
+}
+/** Coefficient pairs (c0, c1) and (c2, c3) of Interleave3's lanes. */
+ISP_TARGET_AVX2 inline __m256i Pair16(int16_t a, int16_t b) {
+    return _mm256_set1_epi32(int32_t(uint32_t(uint16_t(a)) | uint32_t(uint16_t(b)) << 16));
+}
+ISP_TARGET_AVX2 inline __m256i Sum3Lo(const Interleaved3 &v, __m256i c01, __m256i c23) {
+    return _mm256_add_epi32(_mm256_madd_epi16(v.xyLo, c01), _mm256_madd_epi16(v.z1Lo, c23));
+}
+ISP_TARGET_AVX2 inline __m256i Sum3Hi(const Interleaved3 &v, __m256i c01, __m256i c23) {
+    return _mm256_add_epi32(_mm256_madd_epi16(v.xyHi, c01), _mm256_madd_epi16(v.z1Hi, c23));
+}
+#endif
 
 constexpr const char *kTag = "SIM_ISP";
 constexpr int kGrid = 7;
@@ -83,6 +120,10 @@ Scaler ScalerOf(const CI_MODULE_SCALER &s, uint32_t inW, uint32_t inH);
 struct ScaleTable {
     std::vector<uint32_t> index, index1;
     std::vector<uint16_t> frac;
+    // for the vector kernel, per block of 8 output columns: the first source column, and each column's two
+    // sources relative to it; `windowed` when every block's sources lie within 16 columns of its first
+    std::vector<uint32_t> blockBase, rel, rel1;
+    bool windowed = false;
 };
 
 /** Vector kernels of one code path (baseline or AVX2). */
@@ -95,27 +136,38 @@ struct Kernels {
     void (*colourMatrix)(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
                          const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G,
                          int32_t *B);
+    void (*colourIndex)(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                        const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G, int16_t *B);
     void (*gammaIndex)(const int32_t *v, uint32_t W, int16_t *out);
     void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
                      const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
-    void (*whiteBalanceStats)(const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff,
-                              int32_t *r, int32_t *g, int32_t *b, int32_t *luma);
-    void (*whiteBalanceSums)(const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0,
-                             uint32_t x1, const int32_t *thresholds, uint32_t *sums);
+    void (*whiteBalanceSums)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
+                             int32_t rgbOff, const int32_t *thresholds, uint32_t *sums);
     void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
-    void (*blendColumns)(const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1,
-                         const uint16_t *frac, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
+    void (*blendColumns)(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *o0, uint16_t *o1,
+                         uint16_t *o2);
     void (*yuvToRgb)(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
                      const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
                          uint8_t *out);
+    void (*encoderChroma)(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below,
+                          uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out);
+    void (*packLuma)(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out);
+    void (*clampRow)(const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out);
+    uint32_t (*awsIndices)(const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
+                           const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB);
+    void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
+    uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
+    void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
+    void (*toneGlobal)(const uint64_t *entry, uint32_t n, uint16_t *Y);
 };
 
 /** Fills the kernels of each stage for a code path. */
 void RowKernels(Kernels *k, bool avx2);
 void StatsKernels(Kernels *k, bool avx2);
 void ScaleKernels(Kernels *k, bool avx2);
+void ToneKernels(Kernels *k, bool avx2);
 /** The kernels of the code path of this machine, or the baseline when NORVA_SIM_BASELINE is set. */
 Kernels SelectKernels();
 
@@ -156,7 +208,7 @@ struct Band {
     std::vector<uint16_t> subC0, subC2;
     std::vector<uint32_t> scaleRow; /* two source rows blended vertically, for each of the three planes */
     std::vector<uint16_t> fosSharp; /* focus sharpness of the green samples of a row */
-    std::vector<int32_t> wbs;       /* white-balance statistics inputs: r, g, b, luma of a row */
+    std::vector<uint16_t> awsIndex; /* auto-white-balance cells of a row: log-table index of R, G, B */
     std::vector<uint8_t> tileScratch;
     PlaneWriter deWriter, rawWriter, hdrWriter, encY, encC, disp;
 
@@ -169,8 +221,10 @@ struct Band {
     std::vector<uint64_t> dpfEntries;
     // encoder statistics: couples and entropy per region of encoder lines (grown to the largest frame seen)
     std::vector<uint32_t> ensCount, ensEntropy;
-    std::vector<uint16_t> shaRow; /* sharpening: the luma row padded by 2 on each side */
-    std::vector<float> enhRows;   /* image enhancer and vibrancy: 8 rows of floats */
+    std::vector<uint16_t> shaRow;   /* sharpening: the luma row padded by 2 on each side */
+    std::vector<float> enhRows;     /* image enhancer and vibrancy: 8 rows of floats */
+    std::vector<uint64_t> tnmEntry; /* tone mapper: the entry of each pixel's luma (see Impl::tnmEntry) */
+    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
@@ -205,9 +259,11 @@ struct IspModel::Impl {
     std::vector<uint16_t> tnmIn, tnmOut;  /* 10-bit luma → curve input index; index → 10-bit luma */
     std::vector<int32_t> tnmChroma;       /* curve input index → chroma gain (4096 = 1) */
     std::vector<int32_t> tnmChromaOfLuma; /* 10-bit luma → chroma gain */
+    std::vector<uint64_t> tnmEntry;       /* 10-bit luma → chroma gain | curve input index << 32 | tnmLut << 48 */
+    std::vector<uint16_t> tnmOutPadded;   /* tnmOut with kLevels / 2 copies of its end values on each side */
     uint32_t tnmLocalWeight = 0, tnmColumns = 1, tnmColumnWidth = 0; /* local correction (weight 1024 = 1) */
 
-    std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0 */
+    std::vector<uint16_t> awsLog; /* 16-bit >> 4 → log2 of the 8-bit scale value in U.5, clamped at 0; then 0 */
     isp::EnhancerTables enh;      /* image enhancer, vibrancy and sharpening */
 
     // lens shading: decoded vertex gains [c][row][column], per-column interpolation
@@ -285,6 +341,7 @@ struct FrameContext {
     int32_t awsQe[2];
     int32_t awsCurveX[5], awsCurveY[5], awsCurveOffset[5], awsCurveBoundary[5];
     int32_t awsBbDist;
+    bool awsAdmitAll; /* no slot can refuse a cell */
 };
 
 /* Look-up tables (sim_isp_rows.cpp); each returns whether it was rebuilt. */
@@ -303,11 +360,11 @@ void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b);
 /** HDR extraction (own rows), gamma, RGB to YUV and tone mapping of row y into the band's plane rows. */
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own);
 /** Tone mapper (sim_isp_tone.cpp): luma curve, chroma scales and local correction of a row of the planes. */
-void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2);
+void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2);
 
 /* Statistics (sim_isp_stats.cpp). */
 /** Defective pixels of window row y (raw codes, in place): detection and the read map; own rows count. */
-void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw);
+void DefectRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw);
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw);
 void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t cy, const uint16_t *top,
               const uint16_t *bottom);

@@ -132,6 +132,7 @@ Kernels SelectKernels() {
     RowKernels(&k, avx2);
     StatsKernels(&k, avx2);
     ScaleKernels(&k, avx2);
+    ToneKernels(&k, avx2);
     return k;
 }
 
@@ -213,6 +214,9 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     atLeast(b.rowGain, W);
     atLeast(b.shaRow, W + 4);
     atLeast(b.enhRows, 8 * W);
+    atLeast(b.tnmEntry, W);
+    atLeast(b.awsIndex, 3 * (W / 2));
+    atLeast(b.tnmLocal, W);
     for (auto &r : b.ring) {
         atLeast(r, W + 4);
     }
@@ -225,9 +229,8 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
     for (auto *v : {&b.Y, &b.C0, &b.C2}) {
         atLeast(*v, W * f.planeRows);
     }
-    atLeast(b.wbs, 4 * W);
     if (scaled) {
-        atLeast(b.scaleRow, 3 * W);
+        atLeast(b.scaleRow, 3 * W + 16); /* the vector scaler loads up to 16 values past a row's start column */
     }
     for (auto &r : b.lshRow) {
         atLeast(r, vw);

@@ -74,48 +74,14 @@ size_t PackedRowBytes(const PIXELTYPE &type, uint32_t width) {
     return (size_t(width) + type.ui8PackedElements - 1) / type.ui8PackedElements * type.ui8PackedStride;
 }
 
-namespace {
+using detail::pack10in32;
 
-using namespace detail;
-
-/** Samples three per little-endian 32-bit word (bits 0-9, 10-19, 20-29); a last partial word is completed. */
-template <typename Get> void pack10in32(uint32_t n, Get get, uint8_t *out) {
-    uint32_t i = 0;
-    for (; i + 3 <= n; i += 3, out += 4) {
-        put32(out, uint32_t(get(i)) | (uint32_t(get(i + 1)) << 10) | (uint32_t(get(i + 2)) << 20));
-    }
-    if (i < n) {
-        uint32_t w = 0;
-        for (unsigned k = 0; i + k < n; k++) {
-            w |= uint32_t(get(i + k)) << (10 * k);
-        }
-        put32(out, w);
-    }
+void PackLuma(const uint16_t *y10, uint32_t n, unsigned bitDepth, uint8_t *out) {
+    PackLumaInline(y10, n, bitDepth, out);
 }
 
-} // namespace
-
-void PackLuma(const uint16_t *__restrict y10, uint32_t n, unsigned bitDepth, uint8_t *__restrict out) {
-    if (bitDepth <= 8) {
-        for (uint32_t i = 0; i < n; i++) {
-            out[i] = to8(y10[i]);
-        }
-        return;
-    }
-    pack10in32(
-        n, [y10](uint32_t i) { return y10[i]; }, out);
-}
-
-void PackChroma(const uint16_t *__restrict first10, const uint16_t *__restrict second10, uint32_t n, unsigned bitDepth,
-                uint8_t *__restrict out) {
-    if (bitDepth <= 8) {
-        for (uint32_t i = 0; i < n; i++) {
-            put16(out + 2 * i, static_cast<uint16_t>(to8(first10[i]) | (to8(second10[i]) << 8)));
-        }
-        return;
-    }
-    pack10in32(
-        2 * n, [first10, second10](uint32_t i) { return (i & 1u) ? second10[i >> 1] : first10[i >> 1]; }, out);
+void PackChroma(const uint16_t *first10, const uint16_t *second10, uint32_t n, unsigned bitDepth, uint8_t *out) {
+    PackChromaInline(first10, second10, n, bitDepth, out);
 }
 
 void PackTriplets(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,

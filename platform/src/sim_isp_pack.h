@@ -108,7 +108,48 @@ template <typename Word> NORVA_PACK_INLINE void putWords(uint32_t n, Word word, 
     }
 }
 
+/** Samples three per little-endian 32-bit word (bits 0-9, 10-19, 20-29); a last partial word is completed. */
+template <typename Get> NORVA_PACK_INLINE void pack10in32(uint32_t n, Get get, uint8_t *out) {
+    uint32_t i = 0;
+    for (; i + 3 <= n; i += 3, out += 4) {
+        put32(out, uint32_t(get(i)) | (uint32_t(get(i + 1)) << 10) | (uint32_t(get(i + 2)) << 20));
+    }
+    if (i < n) {
+        uint32_t w = 0;
+        for (unsigned k = 0; i + k < n; k++) {
+            w |= uint32_t(get(i + k)) << (10 * k);
+        }
+        put32(out, w);
+    }
+}
+
 } // namespace detail
+
+/** The bodies of PackLuma and PackChroma, inlined into the vector builds of the model's kernels. */
+NORVA_PACK_INLINE void PackLumaInline(const uint16_t *__restrict y10, uint32_t n, unsigned bitDepth,
+                                      uint8_t *__restrict out) {
+    if (bitDepth <= 8) {
+        for (uint32_t i = 0; i < n; i++) {
+            out[i] = detail::to8(y10[i]);
+        }
+        return;
+    }
+    detail::pack10in32(
+        n, [y10](uint32_t i) { return y10[i]; }, out);
+}
+
+NORVA_PACK_INLINE void PackChromaInline(const uint16_t *__restrict first10, const uint16_t *__restrict second10,
+                                        uint32_t n, unsigned bitDepth, uint8_t *__restrict out) {
+    if (bitDepth <= 8) {
+        for (uint32_t i = 0; i < n; i++) {
+            detail::put16(out + 2 * i,
+                          static_cast<uint16_t>(detail::to8(first10[i]) | (detail::to8(second10[i]) << 8)));
+        }
+        return;
+    }
+    detail::pack10in32(
+        2 * n, [first10, second10](uint32_t i) { return (i & 1u) ? second10[i >> 1] : first10[i >> 1]; }, out);
+}
 
 NORVA_PACK_INLINE void PackTripletsInline(pxlFormat format, const uint16_t *__restrict o0,
                                           const uint16_t *__restrict o1, const uint16_t *__restrict o2, uint32_t n,

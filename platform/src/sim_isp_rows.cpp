@@ -167,7 +167,7 @@ void BuildAwsLog(IspModel::Impl &m) {
     if (!m.awsLog.empty()) {
         return;
     }
-    m.awsLog.resize(4096);
+    m.awsLog.assign(4097, 0); /* entry 4096: 0, the index of a cell that does not count */
     for (int i = 0; i < 4096; i++) {
         const double v8 = (i * 16 + 8) / 256.0;
         m.awsLog[i] = static_cast<uint16_t>(std::lround(std::max(0.0, std::log2(v8)) * 32.0));
@@ -259,7 +259,7 @@ void shadingRow(const IspModel::Impl &m, const IspFrameSettings &s, Band &b, uin
 }
 
 /** Reads window row y of the input (0 outside the input, which marks the frame as erroneous). */
-void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
+void gatherRaw(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
     const uint32_t py = f.offY + (y / 2) * f.decY + (y & 1u);
     const uint32_t maxv = (1u << f.depth) - 1u;
     if (py >= f.in->height) {
@@ -269,10 +269,7 @@ void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
     }
     const uint16_t *src = f.in->samples + size_t(py) * f.inStride;
     if (f.decX == 2 && f.offX + f.W <= f.in->width) {
-        const uint16_t *s = src + f.offX;
-        for (uint32_t x = 0; x < f.W; x++) {
-            out[x] = s[x] > maxv ? uint16_t(maxv) : s[x];
-        }
+        m.k.clampRow(src + f.offX, f.W, uint16_t(maxv), out);
         return;
     }
     for (uint32_t x = 0; x < f.W; x++) {
@@ -285,6 +282,14 @@ void gatherRaw(const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
         }
     }
 }
+
+/** Samples above the code range taken as its maximum. */
+ISP_INLINE void clampRowBody(const uint16_t *__restrict in, uint32_t n, uint16_t maxv, uint16_t *__restrict out) {
+    for (uint32_t x = 0; x < n; x++) {
+        out[x] = in[x] > maxv ? maxv : in[x];
+    }
+}
+ISP_KERNEL(clampRow, (const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out), (in, n, maxv, out))
 
 /** Gains of a run of cells between the same two vertices, for the even and the odd column of each cell. */
 void shadingRun(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
@@ -358,14 +363,16 @@ ISP_KERNEL(demosaicRow,
            (up, cur, dn, W, colourRow, R, G, B))
 
 /**
- * Colour matrix and main gamut mapper from the centred demosaic outputs into R, G, B (16-bit scale, signed).
+ * Colour matrix and main gamut mapper from the centred demosaic outputs into R, G, B (16-bit scale, signed), or
+ * with kIndex straight into the gamma table indices of R, G, B (the 16-bit scale clamped, >> 4).
  * Σ c · v = Σ c · (v − kCentre) + kCentre · Σ c: 16-bit products, sums taken modulo 2^32 (the exact sum fits
  * 32 bits, the partial ones need not).
  */
+template <bool kIndex, typename Out>
 ISP_INLINE void colourMatrixBody(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
                                  const int16_t *__restrict r16, const int16_t *__restrict g16,
-                                 const int16_t *__restrict b16, int32_t *__restrict R, int32_t *__restrict G,
-                                 int32_t *__restrict B) {
+                                 const int16_t *__restrict b16, Out *__restrict R, Out *__restrict G,
+                                 Out *__restrict B) {
     const int16_t c00 = coeff[0], c01 = coeff[1], c02 = coeff[2];
     const int16_t c10 = coeff[3], c11 = coeff[4], c12 = coeff[5];
     const int16_t c20 = coeff[6], c21 = coeff[7], c22 = coeff[8];
@@ -378,15 +385,83 @@ ISP_INLINE void colourMatrixBody(const int16_t *coeff, const int32_t *offset, in
         const uint32_t sr = uint32_t(c00 * r) + uint32_t(c01 * g) + uint32_t(c02 * b) + k0;
         const uint32_t sg = uint32_t(c10 * r) + uint32_t(c11 * g) + uint32_t(c12 * b) + k1;
         const uint32_t sb = uint32_t(c20 * r) + uint32_t(c21 * g) + uint32_t(c22 * b) + k2;
-        R[x] = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
-        G[x] = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
-        B[x] = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
+        const int32_t vr = clampi((static_cast<int32_t>(sr) >> 9) + off0, lo, hi);
+        const int32_t vg = clampi((static_cast<int32_t>(sg) >> 9) + off1, lo, hi);
+        const int32_t vb = clampi((static_cast<int32_t>(sb) >> 9) + off2, lo, hi);
+        if (kIndex) {
+            R[x] = static_cast<Out>(clampi(vr, 0, 65535) >> 4);
+            G[x] = static_cast<Out>(clampi(vg, 0, 65535) >> 4);
+            B[x] = static_cast<Out>(clampi(vb, 0, 65535) >> 4);
+        } else {
+            R[x] = static_cast<Out>(vr);
+            G[x] = static_cast<Out>(vg);
+            B[x] = static_cast<Out>(vb);
+        }
     }
 }
-ISP_KERNEL(colourMatrix,
-           (const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W, const int16_t *r16,
-            const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G, int32_t *B),
-           (coeff, offset, lo, hi, W, r16, g16, b16, R, G, B))
+void colourMatrixBase(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R, int32_t *G, int32_t *B) {
+    colourMatrixBody<false>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+void colourIndexBase(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                     const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G, int16_t *B) {
+    colourMatrixBody<true>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step, the products summed by pairs on 16-bit lanes (a clip with lo ≤ hi). */
+template <bool kIndex, typename Out>
+ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi,
+                                                 uint32_t W, const int16_t *r16, const int16_t *g16, const int16_t *b16,
+                                                 Out *R, Out *G, Out *B) {
+    uint32_t x = 0;
+    if (lo <= hi) {
+        __m256i rg[3], b1[3], k[3], off[3];
+        for (int r = 0; r < 3; r++) {
+            rg[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+            b1[r] = Pair16(coeff[3 * r + 2], 0);
+            const uint32_t sum = uint32_t(coeff[3 * r] + coeff[3 * r + 1] + coeff[3 * r + 2]);
+            k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
+            off[r] = _mm256_set1_epi32(offset[r]);
+        }
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        const __m256i zero = _mm256_setzero_si256(), full = _mm256_set1_epi32(65535);
+        Out *outs[3] = {R, G, B};
+        for (; x + 16 <= W; x += 16) {
+            const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g16 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b16 + x)));
+            for (int r = 0; r < 3; r++) {
+                __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, rg[r], b1[r]), k[r]), 9);
+                __m256i c = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, rg[r], b1[r]), k[r]), 9);
+                a = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, off[r]), vlo), vhi);
+                c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
+                // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
+                if (kIndex) {
+                    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), full), 4);
+                    c = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(c, zero), full), 4);
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packs_epi32(a, c));
+                } else {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                        _mm256_permute2x128_si256(a, c, 0x20));
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
+                                        _mm256_permute2x128_si256(a, c, 0x31));
+                }
+            }
+        }
+    }
+    colourMatrixBody<kIndex>(coeff, offset, lo, hi, W - x, r16 + x, g16 + x, b16 + x, R + x, G + x, B + x);
+}
+ISP_TARGET_AVX2 void colourMatrixAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                                      const int16_t *r16, const int16_t *g16, const int16_t *b16, int32_t *R,
+                                      int32_t *G, int32_t *B) {
+    colourMatrixAvx2Body<false>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+ISP_TARGET_AVX2 void colourIndexAvx2(const int16_t *coeff, const int32_t *offset, int32_t lo, int32_t hi, uint32_t W,
+                                     const int16_t *r16, const int16_t *g16, const int16_t *b16, int16_t *R, int16_t *G,
+                                     int16_t *B) {
+    colourMatrixAvx2Body<true>(coeff, offset, lo, hi, W, r16, g16, b16, R, G, B);
+}
+#endif
 
 /** Gamma table index of a row: the 16-bit scale clamped, >> 4. */
 ISP_INLINE void gammaIndexBody(const int32_t *__restrict v, uint32_t W, int16_t *__restrict out) {
@@ -416,10 +491,43 @@ ISP_INLINE void rgbToYuvBody(const int16_t *coeff, const int32_t *offset, const 
         C2p[x] = static_cast<uint16_t>(clampi(((a20 * r + a21 * g + a22 * b + 2048) >> 12) + off2, 0, 1023));
     }
 }
-ISP_KERNEL(rgbToYuv,
-           (const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12, const int16_t *b12,
-            uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p),
-           (coeff, offset, r12, g12, b12, W, luma, C0p, Yp, C2p))
+void rgbToYuvBase(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
+                  const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p) {
+    rgbToYuvBody(coeff, offset, r12, g12, b12, W, luma, C0p, Yp, C2p);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step: each output row's three products summed by pairs on 16-bit lanes. */
+ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
+                                  const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp,
+                                  uint16_t *C2p) {
+    const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
+    __m256i rg[3], b1[3], off[3];
+    for (int r = 0; r < 3; r++) {
+        rg[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+        b1[r] = Pair16(coeff[3 * r + 2], 2048);
+        off[r] = _mm256_set1_epi32(offset[r]);
+    }
+    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(1023);
+    uint16_t *outs[3] = {C0p, Yp, C2p};
+    uint32_t x = 0;
+    for (; x + 16 <= W; x += 16) {
+        const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r12 + x)),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g12 + x)),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b12 + x)));
+        const __m256i lLo = _mm256_srai_epi32(Sum3Lo(v, lumaRG, lumaB), 12);
+        const __m256i lHi = _mm256_srai_epi32(Sum3Hi(v, lumaRG, lumaB), 12);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(luma + x), _mm256_packus_epi32(lLo, lHi));
+        for (int r = 0; r < 3; r++) {
+            __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
+            __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
+            lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), top);
+            hi = _mm256_min_epi32(_mm256_max_epi32(hi, zero), top);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(lo, hi));
+        }
+    }
+    rgbToYuvBody(coeff, offset, r12 + x, g12 + x, b12 + x, W - x, luma + x, C0p + x, Yp + x, C2p + x);
+}
+#endif
 
 } // namespace
 
@@ -429,15 +537,17 @@ void RowKernels(Kernels *k, bool avx2) {
     k->whiteBalanceGains = ISP_PICK(whiteBalanceGains, avx2);
     k->demosaicRow = ISP_PICK(demosaicRow, avx2);
     k->colourMatrix = ISP_PICK(colourMatrix, avx2);
+    k->colourIndex = ISP_PICK(colourIndex, avx2);
     k->gammaIndex = ISP_PICK(gammaIndex, avx2);
     k->rgbToYuv = ISP_PICK(rgbToYuv, avx2);
+    k->clampRow = ISP_PICK(clampRow, avx2);
 }
 
 /* ---- rows ---- */
 
 void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *dst) {
     uint16_t *raw = b.raw.data();
-    gatherRaw(f, b, y, raw);
+    gatherRaw(m, f, b, y, raw);
     const uint32_t W = f.W;
     const unsigned c0 = (y & 1u) * 2u; /* channel of the even columns; odd columns are c0 + 1 */
 
@@ -465,7 +575,7 @@ void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
     }
 
     if (f.dpfDetect || f.dpfRead) {
-        DefectRow(f, b, y, own, raw);
+        DefectRow(m, f, b, y, own, raw);
     }
 
     // black level and raw look-up table
@@ -577,13 +687,19 @@ void ColourRow(const IspModel::Impl &m, const FrameContext &f, Band &b) {
     const int32_t offset[3] = {int32_t(cc.aOffset[0]) * 16, int32_t(cc.aOffset[1]) * 16,
                                int32_t(cc.aOffset[2]) * 16}; /* 12-bit codes */
     const int32_t lo = int32_t(gm.i16ClipMin) * 64, hi = int32_t(gm.ui16ClipMax) * 64;
-    m.k.colourMatrix(coeff, offset, lo, hi, W, r16, g16, b16, b.R.data(), b.G.data(), b.B.data());
+    // the linear values are kept only for the HDR extraction; otherwise the gamma table indices come straight
+    if (b.hdrWriter.active()) {
+        m.k.colourMatrix(coeff, offset, lo, hi, W, r16, g16, b16, b.R.data(), b.G.data(), b.B.data());
+    } else {
+        m.k.colourIndex(coeff, offset, lo, hi, W, r16, g16, b16, b.r12.data(), b.g12.data(), b.b12.data());
+    }
 }
 
 void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own) {
     const uint32_t W = f.W;
     const int32_t *R = b.R.data(), *G = b.G.data(), *B = b.B.data();
-    if (own && b.hdrWriter.active()) {
+    int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
+    if (b.hdrWriter.active() && own) {
         uint16_t *__restrict o0 = b.o0.data(), *__restrict o1 = b.o1.data(), *__restrict o2 = b.o2.data();
         for (uint32_t x = 0; x < W; x++) {
             o0[x] = static_cast<uint16_t>(clampi(R[x], 0, 65535) >> 6);
@@ -593,17 +709,21 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
         m.k.packTriplets(f.hdrType.eFmt, o0, o1, o2, W, b.hdrWriter.row(y));
         b.hdrWriter.commit(y);
     }
-    // gamma into 12-bit codes (table look-ups), then the conversion
-    int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
-    const int32_t *in[3] = {R, G, B};
-    int16_t *out[3] = {r12, g12, b12};
-    for (int c = 0; c < 3; c++) {
-        m.k.gammaIndex(in[c], W, out[c]);
-        const uint16_t *lut = m.gammaLut[c].data();
-        int16_t *o = out[c];
-        for (uint32_t x = 0; x < W; x++) {
-            o[x] = static_cast<int16_t>(lut[o[x]]);
+    // gamma into 12-bit codes (table look-ups), then the conversion; ColourRow gave the table indices unless the
+    // linear values were kept for the HDR extraction
+    if (b.hdrWriter.active()) {
+        const int32_t *in[3] = {R, G, B};
+        int16_t *out[3] = {r12, g12, b12};
+        for (int c = 0; c < 3; c++) {
+            m.k.gammaIndex(in[c], W, out[c]);
         }
+    }
+    // the three look-ups of a pixel in one loop: independent loads the processor overlaps
+    const uint16_t *lutR = m.gammaLut[0].data(), *lutG = m.gammaLut[1].data(), *lutB = m.gammaLut[2].data();
+    for (uint32_t x = 0; x < W; x++) {
+        r12[x] = static_cast<int16_t>(lutR[r12[x]]);
+        g12[x] = static_cast<int16_t>(lutG[g12[x]]);
+        b12[x] = static_cast<int16_t>(lutB[b12[x]]);
     }
     // white-balance statistics follow gamma in the hardware order: they read the encoded row
     if (own && (f.eOutput & CI_SAVE_WHITEBALANCE) != 0) {
@@ -623,7 +743,7 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
     EnhanceRow(m.enh, Yp, C0p, C2p, W, b.enhRows.data());
-    ToneMapRow(m, W, Yp, C0p, C2p);
+    ToneMapRow(m, b, W, Yp, C0p, C2p);
     SharpenRow(m.enh, Yp, W, b.shaRow.data());
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
@@ -632,7 +752,7 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
 
 /* ---- defective pixels ---- */
 
-void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw) {
+void DefectRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *raw) {
     const uint32_t W = f.W, H = f.H;
     // same-colour neighbours two rows and two columns away, mirrored inside the window
     const uint32_t yu = y >= 2 ? y - 2 : (y + 2 < H ? y + 2 : y);
@@ -641,8 +761,8 @@ void DefectRow(const FrameContext &f, Band &b, uint32_t y, bool own, uint16_t *r
     if (f.dpfRead) {
         std::fill(b.dpfMark.begin(), b.dpfMark.begin() + W, uint8_t(0));
     }
-    gatherRaw(f, b, yu, b.dpfUp.data());
-    gatherRaw(f, b, yd, b.dpfDn.data());
+    gatherRaw(m, f, b, yu, b.dpfUp.data());
+    gatherRaw(m, f, b, yd, b.dpfDn.data());
     const uint16_t *up = b.dpfUp.data(), *cur = b.dpfCur.data(), *dn = b.dpfDn.data();
     const auto left = [W](uint32_t x) { return x >= 2 ? x - 2 : (x + 2 < W ? x + 2 : x); };
     const auto right = [W](uint32_t x) { return x + 2 < W ? x + 2 : (x >= 2 ? x - 2 : x); };

@@ -58,6 +58,21 @@ void PrepareTable(ScaleTable &table, const Scaler &sc, uint32_t W) {
         table.index1[x] = std::min(table.index[x] + 1u, W - 1);
         table.frac[x] = static_cast<uint16_t>((pos >> 8) & 255u);
     }
+    const uint32_t blocks = (sc.outW + 7) / 8;
+    table.blockBase.resize(blocks);
+    table.rel.resize(size_t(blocks) * 8);
+    table.rel1.resize(size_t(blocks) * 8);
+    table.windowed = true;
+    for (uint32_t k = 0; k < blocks; k++) {
+        const uint32_t base = table.index[8 * k]; /* the columns only move right */
+        table.blockBase[k] = base;
+        for (uint32_t x = 8 * k; x < 8 * k + 8; x++) {
+            const uint32_t i = x < sc.outW ? table.index[x] : base, j = x < sc.outW ? table.index1[x] : base;
+            table.rel[x] = i - base;
+            table.rel1[x] = j - base;
+            table.windowed = table.windowed && j - base < 16u;
+        }
+    }
 }
 
 uint32_t PlaneRowsNeeded(const FrameContext &f, bool enc, bool disp) {
@@ -101,10 +116,47 @@ ISP_INLINE void blendColumnsBody(const uint32_t *const v[3], const uint32_t *__r
         o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
     }
 }
-ISP_KERNEL(blendColumns,
-           (const uint32_t *const v[3], const uint32_t *index, const uint32_t *index1, const uint16_t *frac, uint32_t n,
-            uint16_t *o0, uint16_t *o1, uint16_t *o2),
-           (v, index, index1, frac, n, o0, o1, o2))
+void blendColumnsBase(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0, uint16_t *o1,
+                      uint16_t *o2) {
+    blendColumnsBody(v, t.index.data(), t.index1.data(), t.frac.data(), n, o0, o1, o2);
+}
+#if NORVA_ISP_AVX2
+/**
+ * The same, 8 output columns a step when the table is windowed: the 16 source values from the block's first
+ * column are loaded as two vectors and each column's two sources picked from them by a permutation (rows are
+ * padded by 16 values for the loads past their end, which no column picks).
+ */
+ISP_TARGET_AVX2 void blendColumnsAvx2(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0,
+                                      uint16_t *o1, uint16_t *o2) {
+    uint32_t x = 0;
+    if (t.windowed) {
+        uint16_t *outs[3] = {o0, o1, o2};
+        const __m256i seven = _mm256_set1_epi32(7), full = _mm256_set1_epi32(256), half = _mm256_set1_epi32(32768);
+        for (; x + 8 <= n; x += 8) {
+            const uint32_t *base[3] = {v[0] + t.blockBase[x / 8], v[1] + t.blockBase[x / 8], v[2] + t.blockBase[x / 8]};
+            const __m256i ri = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel.data() + x));
+            const __m256i rj = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel1.data() + x));
+            const __m256i hiI = _mm256_cmpgt_epi32(ri, seven), hiJ = _mm256_cmpgt_epi32(rj, seven);
+            const __m256i fx =
+                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t.frac.data() + x)));
+            const __m256i gx = _mm256_sub_epi32(full, fx);
+            for (int p = 0; p < 3; p++) {
+                const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p]));
+                const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p] + 8));
+                const __m256i a =
+                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, ri), _mm256_permutevar8x32_epi32(hi, ri), hiI);
+                const __m256i b =
+                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rj), _mm256_permutevar8x32_epi32(hi, rj), hiJ);
+                const __m256i s = _mm256_srli_epi32(
+                    _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, gx), _mm256_mullo_epi32(b, fx)), half), 16);
+                const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(outs[p] + x), _mm256_castsi256_si128(packed));
+            }
+        }
+    }
+    blendColumnsBody(v, t.index.data() + x, t.index1.data() + x, t.frac.data() + x, n - x, o0 + x, o1 + x, o2 + x);
+}
+#endif
 
 /**
  * YUV to RGB of one row (inputs in the hardware order) with the display gamut mapper's clip, 10-bit.
@@ -129,10 +181,41 @@ ISP_INLINE void yuvToRgbBody(const int16_t *coeff, const int32_t *k, int32_t lo,
         o2[x] = static_cast<uint16_t>(clampi(static_cast<int32_t>(s2) >> 9, lo, hi));
     }
 }
-ISP_KERNEL(yuvToRgb,
-           (const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0, const uint16_t *y,
-            const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2),
-           (coeff, k, lo, hi, c0, y, c2, n, o0, o1, o2))
+void yuvToRgbBase(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0, const uint16_t *y,
+                  const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2) {
+    yuvToRgbBody(coeff, k, lo, hi, c0, y, c2, n, o0, o1, o2);
+}
+#if NORVA_ISP_AVX2
+/** The same with 16 pixels a step, the products summed by pairs on 16-bit lanes (a clip within 0 ≤ lo ≤ hi). */
+ISP_TARGET_AVX2 void yuvToRgbAvx2(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
+                                  const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1,
+                                  uint16_t *o2) {
+    uint32_t x = 0;
+    if (0 <= lo && lo <= hi) {
+        __m256i ab[3], c1[3], kk[3];
+        for (int r = 0; r < 3; r++) {
+            ab[r] = Pair16(coeff[3 * r], coeff[3 * r + 1]);
+            c1[r] = Pair16(coeff[3 * r + 2], 0);
+            kk[r] = _mm256_set1_epi32(k[r]);
+        }
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        uint16_t *outs[3] = {o0, o1, o2};
+        for (; x + 16 <= n; x += 16) {
+            const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(c0 + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + x)),
+                                               _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c2 + x)));
+            for (int r = 0; r < 3; r++) {
+                __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, ab[r], c1[r]), kk[r]), 9);
+                __m256i b = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, ab[r], c1[r]), kk[r]), 9);
+                a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
+                b = _mm256_min_epi32(_mm256_max_epi32(b, vlo), vhi);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(a, b));
+            }
+        }
+    }
+    yuvToRgbBody(coeff, k, lo, hi, c0 + x, y + x, c2 + x, n - x, o0 + x, o1 + x, o2 + x);
+}
+#endif
 
 ISP_INLINE void packTripletsBody(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2,
                                  uint32_t n, uint8_t *out) {
@@ -166,16 +249,15 @@ void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Sc
         m.k.blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
         blended[p] = v;
     }
-    m.k.blendColumns(blended, table.index.data(), table.index1.data(), table.frac.data(), sc.outW, outs[0], outs[1],
-                     outs[2]);
+    m.k.blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
     *y = outs[0];
     *c0 = outs[1];
     *c2 = outs[2];
 }
 
 /** Chroma averaged over 2 × 1 samples (below null) or 2 × 2 samples, rounded. */
-void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
-                     uint16_t *__restrict out) {
+ISP_INLINE void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict below, size_t pairs,
+                                uint16_t *__restrict out) {
     if (below == nullptr) {
         for (size_t i = 0; i < pairs; i++) {
             out[i] = static_cast<uint16_t>((uint32_t(c[2 * i]) + c[2 * i + 1] + 1u) >> 1);
@@ -187,6 +269,61 @@ void subsampleChroma(const uint16_t *__restrict c, const uint16_t *__restrict be
     }
 }
 
+/** An encoder chroma row: both chroma planes subsampled (into s0 and s2), then packed. */
+ISP_INLINE void encoderChromaBody(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2,
+                                  const uint16_t *c2Below, uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2,
+                                  uint8_t *out) {
+    subsampleChroma(c0, c0Below, pairs, s0);
+    subsampleChroma(c2, c2Below, pairs, s2);
+    PackChromaInline(s0, s2, pairs, depth, out);
+}
+void encoderChromaBase(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2, const uint16_t *c2Below,
+                       uint32_t pairs, unsigned depth, uint16_t *s0, uint16_t *s2, uint8_t *out) {
+    encoderChromaBody(c0, c0Below, c2, c2Below, pairs, depth, s0, s2, out);
+}
+#if NORVA_ISP_AVX2
+/** 16 subsampled chroma samples of one plane from 32 samples (and 32 below), 10-bit, in 16-bit lanes. */
+ISP_TARGET_AVX2 inline __m256i subsample16(const uint16_t *c, const uint16_t *below) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c + 16));
+    if (below != nullptr) {
+        a = _mm256_add_epi16(a, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below)));
+        b = _mm256_add_epi16(b, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below + 16)));
+    }
+    // pair sums within each 128-bit half (pairs 0-3, 8-11 | 4-7, 12-15), put back in order
+    const __m256i sums = _mm256_permute4x64_epi64(_mm256_hadd_epi16(a, b), 0xD8);
+    return below != nullptr ? _mm256_srli_epi16(_mm256_add_epi16(sums, _mm256_set1_epi16(2)), 2)
+                            : _mm256_srli_epi16(_mm256_add_epi16(sums, _mm256_set1_epi16(1)), 1);
+}
+
+/** The same, 16 pairs a step for 8-bit formats: the two chroma bytes of a pair form one little-endian word. */
+ISP_TARGET_AVX2 void encoderChromaAvx2(const uint16_t *c0, const uint16_t *c0Below, const uint16_t *c2,
+                                       const uint16_t *c2Below, uint32_t pairs, unsigned depth, uint16_t *s0,
+                                       uint16_t *s2, uint8_t *out) {
+    uint32_t i = 0;
+    if (depth <= 8) {
+        const __m256i two = _mm256_set1_epi16(2), top = _mm256_set1_epi16(255);
+        for (; i + 16 <= pairs; i += 16) {
+            const size_t k = 2 * size_t(i);
+            const __m256i v0 = subsample16(c0 + k, c0Below != nullptr ? c0Below + k : nullptr);
+            const __m256i v2 = subsample16(c2 + k, c2Below != nullptr ? c2Below + k : nullptr);
+            const __m256i b0 = _mm256_min_epu16(_mm256_srli_epi16(_mm256_add_epi16(v0, two), 2), top);
+            const __m256i b2 = _mm256_min_epu16(_mm256_srli_epi16(_mm256_add_epi16(v2, two), 2), top);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + k), _mm256_or_si256(b0, _mm256_slli_epi16(b2, 8)));
+        }
+    }
+    const size_t k = 2 * size_t(i);
+    encoderChromaBody(c0 + k, c0Below != nullptr ? c0Below + k : nullptr, c2 + k,
+                      c2Below != nullptr ? c2Below + k : nullptr, pairs - i, depth, s0 + i, s2 + i,
+                      out + (depth <= 8 ? k : 0));
+}
+#endif
+
+ISP_INLINE void packLumaBody(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
+    PackLumaInline(y10, n, depth, out);
+}
+ISP_KERNEL(packLuma, (const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out), (y10, n, depth, out))
+
 } // namespace
 
 void ScaleKernels(Kernels *k, bool avx2) {
@@ -195,6 +332,8 @@ void ScaleKernels(Kernels *k, bool avx2) {
     k->blendColumns = ISP_PICK(blendColumns, avx2);
     k->yuvToRgb = ISP_PICK(yuvToRgb, avx2);
     k->packTriplets = ISP_PICK(packTriplets, avx2);
+    k->encoderChroma = ISP_PICK(encoderChroma, avx2);
+    k->packLuma = ISP_PICK(packLuma, avx2);
 }
 
 void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready) {
@@ -215,7 +354,7 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
             const uint32_t row = std::min(oy + k, sc.outH - 1);
             scaledRow(m, f, b, sc, m.encTable, row, int(k), &y[k], &c0[k], &c2[k]);
             if (oy + k < sc.outH) {
-                PackLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
+                m.k.packLuma(y[k], sc.outW, depth, b.encY.row(oy + k));
                 b.encY.commit(oy + k);
                 if (f.ens) {
                     EncoderStatsRow(f, b, oy + k, y[k], sc.outW);
@@ -223,9 +362,8 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
             }
         }
         uint16_t *s0 = b.subC0.data(), *s2 = b.subC2.data();
-        subsampleChroma(c0[0], vsub == 2 ? c0[1] : nullptr, pairs, s0);
-        subsampleChroma(c2[0], vsub == 2 ? c2[1] : nullptr, pairs, s2);
-        PackChroma(s0, s2, pairs, depth, b.encC.row(oy / vsub));
+        m.k.encoderChroma(c0[0], vsub == 2 ? c0[1] : nullptr, c2[0], vsub == 2 ? c2[1] : nullptr, pairs, depth, s0, s2,
+                          b.encC.row(oy / vsub));
         b.encC.commit(oy / vsub);
     }
 }

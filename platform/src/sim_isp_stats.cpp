@@ -87,40 +87,27 @@ ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_
 }
 ISP_KERNEL(focusSharpness, (const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp), (cur, dn, n, sharp))
 
-/** White-balance inputs of n pixels: channels on the 1024 scale with the RGB offset (at least 0), and luma. */
-ISP_INLINE void whiteBalanceStatsBody(const int32_t *__restrict R, const int32_t *__restrict G,
-                                      const int32_t *__restrict B, uint32_t n, int32_t rgbOff, int32_t *__restrict r,
-                                      int32_t *__restrict g, int32_t *__restrict b, int32_t *__restrict luma) {
-    for (uint32_t x = 0; x < n; x++) {
-        const int32_t vr = std::max(0, (R[x] >> 6) + rgbOff);
-        const int32_t vg = std::max(0, (G[x] >> 6) + rgbOff);
-        const int32_t vb = std::max(0, (B[x] >> 6) + rgbOff);
-        r[x] = vr;
-        g[x] = vg;
-        b[x] = vb;
-        luma[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
-    }
-}
-ISP_KERNEL(whiteBalanceStats,
-           (const int32_t *R, const int32_t *G, const int32_t *B, uint32_t n, int32_t rgbOff, int32_t *r, int32_t *g,
-            int32_t *b, int32_t *luma),
-           (R, G, B, n, rgbOff, r, g, b, luma))
-
-/** White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them). */
-ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t *__restrict pg,
-                                     const int32_t *__restrict pb, const int32_t *__restrict pl, uint32_t x0,
-                                     uint32_t x1, const int32_t *thresholds, uint32_t *sums) {
+/**
+ * White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them), from the
+ * gamma-encoded row (12-bit codes): channels on the 1024 scale with the RGB offset (at least 0), and their luma.
+ */
+ISP_INLINE void whiteBalanceSumsBody(const int16_t *__restrict r12, const int16_t *__restrict g12,
+                                     const int16_t *__restrict b12, uint32_t x0, uint32_t x1, int32_t rgbOff,
+                                     const int32_t *thresholds, uint32_t *sums) {
     const int32_t tr = thresholds[0], tg = thresholds[1], tb = thresholds[2], tyl = thresholds[3];
     uint32_t ws0 = 0, ws1 = 0, ws2 = 0, wc0 = 0, wc1 = 0, wc2 = 0, av0 = 0, av1 = 0, av2 = 0;
     uint32_t hs0 = 0, hs1 = 0, hs2 = 0, hc = 0;
     for (uint32_t x = x0; x < x1; x++) {
-        const int32_t r = pr[x], g = pg[x], bl = pb[x];
+        const int32_t r = std::max(0, (r12[x] >> 2) + rgbOff);
+        const int32_t g = std::max(0, (g12[x] >> 2) + rgbOff);
+        const int32_t bl = std::max(0, (b12[x] >> 2) + rgbOff);
+        const int32_t luma = (218 * r + 732 * g + 74 * bl) >> 10;
         av0 += uint32_t(r), av1 += uint32_t(g), av2 += uint32_t(bl);
         const uint32_t wr = r > tr, wg = g > tg, wb = bl > tb;
         ws0 += wr * uint32_t(r), wc0 += wr;
         ws1 += wg * uint32_t(g), wc1 += wg;
         ws2 += wb * uint32_t(bl), wc2 += wb;
-        const uint32_t high = pl[x] > tyl;
+        const uint32_t high = luma > tyl;
         hs0 += high * uint32_t(r), hs1 += high * uint32_t(g), hs2 += high * uint32_t(bl);
         hc += high;
     }
@@ -129,10 +116,96 @@ ISP_INLINE void whiteBalanceSumsBody(const int32_t *__restrict pr, const int32_t
         sums[i] = out[i];
     }
 }
-ISP_KERNEL(whiteBalanceSums,
-           (const int32_t *pr, const int32_t *pg, const int32_t *pb, const int32_t *pl, uint32_t x0, uint32_t x1,
-            const int32_t *thresholds, uint32_t *sums),
-           (pr, pg, pb, pl, x0, x1, thresholds, sums))
+void whiteBalanceSumsBase(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
+                          int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
+    whiteBalanceSumsBody(r12, g12, b12, x0, x1, rgbOff, thresholds, sums);
+}
+#if NORVA_ISP_AVX2
+ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
+}
+
+/**
+ * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) and their luma fit them, the sums
+ * are taken in pairs into 32-bit lanes and the counts stay in 16-bit lanes (at most 4096 / 16 per lane).
+ */
+ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0,
+                                          uint32_t x1, int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
+    const __m256i off = _mm256_set1_epi16(static_cast<int16_t>(rgbOff)), zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi16(1);
+    // a threshold above the largest value counts nothing, as 32767 does
+    __m256i thr[4];
+    for (int c = 0; c < 4; c++) {
+        thr[c] = _mm256_set1_epi16(static_cast<int16_t>(clampi(thresholds[c], -32768, 32767)));
+    }
+    const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
+    __m256i av[3] = {zero, zero, zero}, ws[3] = {zero, zero, zero}, hs[3] = {zero, zero, zero};
+    __m256i wc[3] = {zero, zero, zero}, hc = zero;
+    const int16_t *in[3] = {r12, g12, b12};
+    uint32_t x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        __m256i v[3];
+        for (int c = 0; c < 3; c++) {
+            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in[c] + x));
+            v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
+        }
+        const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
+        const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
+        const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
+        const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
+        hc = _mm256_sub_epi16(hc, high);
+        for (int c = 0; c < 3; c++) {
+            const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
+            av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(v[c], one));
+            ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(_mm256_and_si256(v[c], white), one));
+            hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(_mm256_and_si256(v[c], high), one));
+            wc[c] = _mm256_sub_epi16(wc[c], white);
+        }
+    }
+    uint32_t rest[13];
+    whiteBalanceSumsBody(r12, g12, b12, x, x1, rgbOff, thresholds, rest);
+    for (int c = 0; c < 3; c++) {
+        sums[c] = sum32(ws[c]) + rest[c];
+        sums[3 + c] = sum32(_mm256_madd_epi16(wc[c], one)) + rest[3 + c];
+        sums[6 + c] = sum32(av[c]) + rest[6 + c];
+        sums[9 + c] = sum32(hs[c]) + rest[9 + c];
+    }
+    sums[12] = sum32(_mm256_madd_epi16(hc, one)) + rest[12];
+}
+#endif
+
+/** Log-table index of a cell that does not count (its entry is 0). */
+constexpr uint16_t kAwsOut = 4096;
+
+/**
+ * Auto-white-balance cells: the red, green (mean of the two) and blue samples (every other sample from each
+ * pointer) in [dark, clip) of their channel give their log-table indices (value >> 4), other cells kAwsOut for
+ * all three; returns the number of cells within the thresholds.
+ */
+ISP_INLINE uint32_t awsIndicesBody(const uint16_t *__restrict pr, const uint16_t *__restrict pg1,
+                                   const uint16_t *__restrict pg2, const uint16_t *__restrict pb, uint32_t n,
+                                   const uint16_t *dark, const uint16_t *clip, uint16_t *__restrict iR,
+                                   uint16_t *__restrict iG, uint16_t *__restrict iB) {
+    const uint32_t dR = dark[kRed], dG = dark[kGreen], dB = dark[kBlue];
+    const uint32_t cR = clip[kRed], cG = clip[kGreen], cB = clip[kBlue];
+    uint32_t count = 0;
+    for (size_t k = 0; k < n; k++) {
+        const uint32_t vr = pr[2 * k], vb = pb[2 * k], vg = (uint32_t(pg1[2 * k]) + pg2[2 * k]) / 2;
+        const uint32_t in = uint32_t(vr >= dR) & uint32_t(vr < cR) & uint32_t(vg >= dG) & uint32_t(vg < cG) &
+                            uint32_t(vb >= dB) & uint32_t(vb < cB);
+        iR[k] = static_cast<uint16_t>(in ? vr >> 4 : kAwsOut);
+        iG[k] = static_cast<uint16_t>(in ? vg >> 4 : kAwsOut);
+        iB[k] = static_cast<uint16_t>(in ? vb >> 4 : kAwsOut);
+        count += in;
+    }
+    return count;
+}
+ISP_KERNEL_R(uint32_t, awsIndices,
+             (const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
+              const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB),
+             (pr, pg1, pg2, pb, n, dark, clip, iR, iG, iB))
 
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
 uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
@@ -170,8 +243,8 @@ inline void put16(uint8_t *base, size_t offset, uint32_t value) {
 void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
-    k->whiteBalanceStats = ISP_PICK(whiteBalanceStats, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
+    k->awsIndices = ISP_PICK(awsIndices, avx2);
 }
 
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw) {
@@ -223,16 +296,31 @@ void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
             break;
         }
         const uint32_t end = uint32_t(std::min<uint64_t>(cells, first + f.awsTileW));
-        uint32_t sr = 0, sg = 0, sb = 0, count = 0;
-        for (uint32_t cx = uint32_t(first); cx < end; cx++) {
-            const uint32_t vr = pr[2 * cx], vb = pb[2 * cx], vg = (uint32_t(pg1[2 * cx]) + pg2[2 * cx]) / 2;
-            const uint32_t in = vr >= f.awsDark[kRed] && vr < f.awsClipT[kRed] && vg >= f.awsDark[kGreen] &&
-                                vg < f.awsClipT[kGreen] && vb >= f.awsDark[kBlue] && vb < f.awsClipT[kBlue] &&
-                                AwsNearCurve(f, log2[vr >> 4], log2[vg >> 4], log2[vb >> 4]);
-            sr += in * log2[vr >> 4];
-            sg += in * log2[vg >> 4];
-            sb += in * log2[vb >> 4];
-            count += in;
+        const uint32_t c0 = uint32_t(first), n = end - c0;
+        // the thresholds in a vector kernel, which gives each cell's log-table indices (the index of a 0 for a cell
+        // that does not count), then the look-ups
+        uint16_t *iR = b.awsIndex.data(), *iG = iR + cells, *iB = iG + cells;
+        uint32_t count =
+            m.k.awsIndices(pr + 2 * c0, pg1 + 2 * c0, pg2 + 2 * c0, pb + 2 * c0, n, f.awsDark, f.awsClipT, iR, iG, iB);
+        uint32_t sr = 0, sg = 0, sb = 0;
+        if (f.awsAdmitAll) {
+            for (uint32_t k = 0; k < n; k++) {
+                sr += log2[iR[k]];
+                sg += log2[iG[k]];
+                sb += log2[iB[k]];
+            }
+        } else {
+            count = 0;
+            for (uint32_t k = 0; k < n; k++) {
+                if (iR[k] == kAwsOut) {
+                    continue;
+                }
+                const uint32_t lr = log2[iR[k]], lg = log2[iG[k]], lb = log2[iB[k]];
+                if (AwsNearCurve(f, int32_t(lr), int32_t(lg), int32_t(lb))) {
+                    sr += lr, sg += lg, sb += lb;
+                    count++;
+                }
+            }
         }
         b.acc.awsSum[ty][tx][kRed] += sr;
         b.acc.awsSum[ty][tx][kGreen] += sg;
@@ -269,33 +357,9 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
     const CI_MODULE_WBS &w = f.reg->stats.sWhiteBalanceStats;
     const int rois = std::min(w.ui8ActiveROI + 1, 2);
     const int32_t rgbOff = w.ui16RGBOffset / 16, yOff = w.ui16YOffset / 16;
-    // the per-pixel inputs once over the columns of every region that covers the row
-    uint32_t lo = f.W, hi = 0;
-    bool any = false;
-    for (int k = 0; k < rois; k++) {
-        if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
-            continue;
-        }
-        any = true;
-        lo = std::min<uint32_t>(lo, w.aRoiLeft[k]);
-        hi = std::max<uint32_t>(hi, std::min<uint32_t>(w.aRoiRight[k], f.W - 1) + 1u);
-    }
-    if (!any) {
-        return;
-    }
-    const size_t W = f.W;
-    int32_t *pr = b.wbs.data(), *pg = pr + W, *pb = pg + W, *pl = pb + W;
-    // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024
+    // the gamma-encoded row (12-bit codes) on the statistics scale, 1.0 = 1024, computed in the sums of each
+    // region that covers the row
     const int16_t *r12 = b.r12.data(), *g12 = b.g12.data(), *b12 = b.b12.data();
-    for (uint32_t x = lo; x < hi; x++) {
-        const int32_t vr = std::max(0, (r12[x] >> 2) + rgbOff);
-        const int32_t vg = std::max(0, (g12[x] >> 2) + rgbOff);
-        const int32_t vb = std::max(0, (b12[x] >> 2) + rgbOff);
-        pr[x] = vr;
-        pg[x] = vg;
-        pb[x] = vb;
-        pl[x] = (218 * vr + 732 * vg + 74 * vb) >> 10;
-    }
     for (int k = 0; k < rois; k++) {
         if (y < w.aRoiTop[k] || y > w.aRoiBottom[k] || w.aRoiLeft[k] >= f.W) {
             continue;
@@ -308,7 +372,7 @@ void WhiteBalanceRow(const IspModel::Impl &m, const FrameContext &f, Band &b, ui
         for (uint32_t x0 = w.aRoiLeft[k]; x0 <= right; x0 += kBlock) {
             const uint32_t x1 = std::min(right + 1u, x0 + kBlock);
             uint32_t v[13];
-            m.k.whiteBalanceSums(pr, pg, pb, pl, x0, x1, thresholds, v);
+            m.k.whiteBalanceSums(r12, g12, b12, x0, x1, rgbOff, thresholds, v);
             const uint32_t ws0 = v[0], ws1 = v[1], ws2 = v[2], wc0 = v[3], wc1 = v[4], wc2 = v[5], av0 = v[6],
                            av1 = v[7], av2 = v[8], hs0 = v[9], hs1 = v[10], hs2 = v[11], hc = v[12];
             a.wbsWhiteSum[k][0] += ws0, a.wbsWhiteSum[k][1] += ws1, a.wbsWhiteSum[k][2] += ws2;
@@ -325,22 +389,24 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
     const CI_MODULE_HIS &h = f.reg->stats.sHistStats;
     const int ty = gridRow(y, h.ui16Top, h.ui16Height);
     const uint16_t *map = m.hisMap, *luma = b.hisLuma.data();
-    // 64-bin counts of column ranges, in two interleaved sets so that runs of one value do not wait on each
-    // other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16 codes, so each
-    // pixel is counted once
+    // 64-bin counts of column ranges, in four interleaved sets so that runs of one value (flat areas) do not
+    // wait on each other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16
+    // codes, so each pixel is counted once
     uint32_t global[64] = {};
     auto count = [&](auto input) {
         auto range = [&](uint32_t x, uint32_t end, uint32_t bins[64]) {
-            uint32_t two[2][64] = {};
-            for (; x + 1 < end; x += 2) {
-                two[0][input(luma[x]) >> 4]++;
-                two[1][input(luma[x + 1]) >> 4]++;
+            uint32_t four[4][64] = {};
+            for (; x + 3 < end; x += 4) {
+                four[0][input(luma[x]) >> 4]++;
+                four[1][input(luma[x + 1]) >> 4]++;
+                four[2][input(luma[x + 2]) >> 4]++;
+                four[3][input(luma[x + 3]) >> 4]++;
             }
-            if (x < end) {
-                two[0][input(luma[x]) >> 4]++;
+            for (; x < end; x++) {
+                four[0][input(luma[x]) >> 4]++;
             }
             for (int bin = 0; bin < 64; bin++) {
-                bins[bin] = two[0][bin] + two[1][bin];
+                bins[bin] = four[0][bin] + four[1][bin] + four[2][bin] + four[3][bin];
             }
         };
         uint32_t bins[64];
@@ -354,7 +420,10 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
             range(m.hisRange[t][0], m.hisRange[t][1], bins);
             for (int bin = 0; bin < 64; bin++) {
                 global[bin] += bins[bin];
-                b.acc.hisRegion[ty][t][bin >> 2] += bins[bin];
+            }
+            uint32_t *region = b.acc.hisRegion[ty][t];
+            for (int q = 0; q < 16; q++) {
+                region[q] += bins[4 * q] + bins[4 * q + 1] + bins[4 * q + 2] + bins[4 * q + 3];
             }
         }
         range(end, W, bins);

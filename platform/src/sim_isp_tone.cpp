@@ -44,6 +44,8 @@ double curveAt(const QOR_UINT16 *points, double t) {
 }
 
 constexpr int kLevels = 1024; /* curve inputs, t = index / 1023 */
+/* a column's shift (mid scale − mean index) lies in [−(kLevels / 2 − 1), kLevels / 2] */
+constexpr int kPad = kLevels / 2;
 
 } // namespace
 
@@ -58,10 +60,12 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
     m.tnmOut.resize(kLevels);
     m.tnmChroma.resize(kLevels);
     m.tnmChromaOfLuma.resize(1024);
+    m.tnmEntry.resize(1024);
     if (tnm.bBypassTNM) {
         for (int v = 0; v < 1024; v++) {
             m.tnmLut[v] = static_cast<uint16_t>(v);
             m.tnmChromaOfLuma[v] = 4096;
+            m.tnmEntry[v] = uint64_t(4096u) | uint64_t(v) << 48;
         }
         m.tnmLocalWeight = 0;
         m.tnmIdentity = true;
@@ -90,6 +94,12 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
         m.tnmIn[v] = index;
         m.tnmLut[v] = m.tnmOut[index];
         m.tnmChromaOfLuma[v] = m.tnmChroma[index];
+        m.tnmEntry[v] =
+            uint64_t(static_cast<uint32_t>(m.tnmChromaOfLuma[v])) | uint64_t(index) << 32 | uint64_t(m.tnmLut[v]) << 48;
+    }
+    m.tnmOutPadded.resize(kLevels + 2 * kPad);
+    for (int i = 0; i < kLevels + 2 * kPad; i++) {
+        m.tnmOutPadded[i] = m.tnmOut[clampi(i - kPad, 0, kLevels - 1)];
     }
     m.tnmLocalWeight = std::min<uint32_t>(tnm.localWeights, 1024u);
     m.tnmColumns = uint32_t(tnm.localColumns) + 1u;
@@ -102,43 +112,128 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
     return true;
 }
 
-void ToneMapRow(const IspModel::Impl &m, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2) {
-    if (m.tnmIdentity) {
-        return;
-    }
-    const int32_t *chroma = m.tnmChromaOfLuma.data();
+namespace {
+
+/**
+ * Chroma of a row times the gain of each pixel's luma (4096 = 1, the low 32 bits of its entry), about the mid
+ * level, rounded, 10-bit.
+ */
+ISP_INLINE void toneChromaBody(const uint64_t *__restrict entry, uint32_t W, uint16_t *__restrict C0,
+                               uint16_t *__restrict C2) {
     for (uint32_t x = 0; x < W; x++) {
-        const int32_t g = chroma[Y[x]];
+        const int32_t g = static_cast<int32_t>(static_cast<uint32_t>(entry[x]));
         C0[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C0[x]) - 512) * g + 2048) >> 12), 0, 1023));
         C2[x] = static_cast<uint16_t>(clampi(512 + (((int32_t(C2[x]) - 512) * g + 2048) >> 12), 0, 1023));
     }
+}
+void toneChromaBase(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2) { toneChromaBody(entry, W, C0, C2); }
+#if NORVA_ISP_AVX2
+/** The gains (low 32 bits) of 8 entries, in order. */
+ISP_TARGET_AVX2 inline __m256i toneGains8(const uint64_t *entry) {
+    const __m256 a = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry)));
+    const __m256 b = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry + 4)));
+    // pixels 0, 1, 4, 5 | 2, 3, 6, 7, then in order
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
+}
+
+/** 8 chroma samples times their gains about the mid level, rounded, clamped to 10 bits (32-bit lanes). */
+ISP_TARGET_AVX2 inline __m256i toneChroma8(const uint16_t *c, __m256i gain) {
+    const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)));
+    const __m256i p = _mm256_mullo_epi32(_mm256_sub_epi32(v, _mm256_set1_epi32(512)), gain);
+    const __m256i r =
+        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12), _mm256_set1_epi32(512));
+    return _mm256_min_epi32(_mm256_max_epi32(r, _mm256_setzero_si256()), _mm256_set1_epi32(1023));
+}
+
+/** The same, 16 pixels a step. */
+ISP_TARGET_AVX2 void toneChromaAvx2(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2) {
+    uint32_t x = 0;
+    for (; x + 16 <= W; x += 16) {
+        const __m256i g0 = toneGains8(entry + x), g1 = toneGains8(entry + x + 8);
+        uint16_t *planes[2] = {C0, C2};
+        for (uint16_t *c : planes) {
+            const __m256i packed = _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
+    }
+    toneChromaBody(entry + x, W - x, C0 + x, C2 + x);
+}
+#endif
+
+/** The curve input index of each pixel (bits 32-47 of its entry) summed over n pixels. */
+ISP_INLINE uint32_t toneSumBody(const uint64_t *__restrict entry, uint32_t n) {
+    uint32_t sum = 0;
+    for (uint32_t x = 0; x < n; x++) {
+        sum += static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu;
+    }
+    return sum;
+}
+ISP_KERNEL_R(uint32_t, toneSum, (const uint64_t *entry, uint32_t n), (entry, n))
+
+/** Global result (the top 16 bits of each entry) blended with the local one by w (1024 = local only). */
+ISP_INLINE void toneBlendBody(const uint64_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
+                              uint32_t w, uint16_t *__restrict Y) {
+    const int32_t wg = int32_t(1024 - w), wl = int32_t(w);
+    for (uint32_t x = 0; x < n; x++) {
+        Y[x] = static_cast<uint16_t>((int32_t(entry[x] >> 48) * wg + int32_t(local[x]) * wl + 512) >> 10);
+    }
+}
+ISP_KERNEL(toneBlend, (const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y),
+           (entry, local, n, w, Y))
+
+/** The global result of each entry (its top 16 bits). */
+ISP_INLINE void toneGlobalBody(const uint64_t *__restrict entry, uint32_t n, uint16_t *__restrict Y) {
+    for (uint32_t x = 0; x < n; x++) {
+        Y[x] = static_cast<uint16_t>(entry[x] >> 48);
+    }
+}
+ISP_KERNEL(toneGlobal, (const uint64_t *entry, uint32_t n, uint16_t *Y), (entry, n, Y))
+
+} // namespace
+
+void ToneKernels(Kernels *k, bool avx2) {
+    (void)avx2;
+    k->toneChroma = ISP_PICK(toneChroma, avx2);
+    k->toneSum = ISP_PICK(toneSum, avx2);
+    k->toneBlend = ISP_PICK(toneBlend, avx2);
+    k->toneGlobal = ISP_PICK(toneGlobal, avx2);
+}
+
+void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint16_t *C0, uint16_t *C2) {
+    if (m.tnmIdentity) {
+        return;
+    }
+    // the look-ups alone in one loop (the processor does them faster than any vector gather), the arithmetic in
+    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48)
+    const uint64_t *entries = m.tnmEntry.data();
+    uint64_t *__restrict entry = b.tnmEntry.data();
+    for (uint32_t x = 0; x < W; x++) {
+        entry[x] = entries[Y[x]];
+    }
+    m.k.toneChroma(entry, W, C0, C2);
     const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
     if (w == 0 || cw == 0) {
-        const uint16_t *lut = m.tnmLut.data();
-        for (uint32_t x = 0; x < W; x++) {
-            Y[x] = lut[Y[x]];
-        }
+        m.k.toneGlobal(entry, W, Y);
         return;
     }
     // local correction: per column of the row, the curve of the input moved so that the column's mean input
     // sits at mid scale, blended with the global result by the local weight
-    const uint16_t *in = m.tnmIn.data(), *out = m.tnmOut.data();
+    // the output table padded on both sides with its end values takes any input index plus shift unclamped
+    const uint16_t *out = m.tnmOutPadded.data() + kPad;
+    uint16_t *__restrict local = b.tnmLocal.data();
     for (uint32_t c = 0; c < m.tnmColumns; c++) {
         const uint32_t x0 = c * cw;
         if (x0 >= W) {
             break;
         }
         const uint32_t x1 = c + 1 == m.tnmColumns ? W : std::min(W, x0 + cw);
-        uint64_t sum = 0;
+        const uint32_t n = x1 - x0;
+        const uint32_t sum = m.k.toneSum(entry + x0, n);
+        const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
         for (uint32_t x = x0; x < x1; x++) {
-            sum += in[Y[x]];
+            local[x] = out[int32_t(static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu) + shift];
         }
-        const int32_t shift = kLevels / 2 - static_cast<int32_t>((sum + (x1 - x0) / 2) / (x1 - x0));
-        for (uint32_t x = x0; x < x1; x++) {
-            const int32_t t = in[Y[x]];
-            const int32_t local = out[clampi(t + shift, 0, kLevels - 1)];
-            Y[x] = static_cast<uint16_t>((int32_t(out[t]) * int32_t(1024 - w) + local * int32_t(w) + 512) >> 10);
-        }
+        m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
     }
 }
 
