@@ -18,6 +18,13 @@ static GstStaticPadTemplate gst_norvasrc_src_template =
 
 static guint signals[SIGNAL_LAST] = {0};
 
+/* The class closures of the action signals and the event method (gstnorvasrc_signals.cpp). */
+void gst_norvasrc_take_nrv_image(GstNorvasrc *src, gchar *file_name, gchar *save_type, guint context);
+gboolean gst_norvasrc_set_fvalue_window(GstNorvasrc *src, gfloat left, gfloat top, gfloat right, gfloat bottom);
+void gst_norvasrc_set_ae_time_range(GstNorvasrc *src, guint a, guint b);
+void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b);
+gboolean gst_norvasrc_event(GstBaseSrc *base, GstEvent *event);
+
 G_DEFINE_TYPE_WITH_CODE(GstNorvasrc, gst_norvasrc, GST_TYPE_BASE_SRC,
                         GST_DEBUG_CATEGORY_INIT(gst_norvasrc_debug, "norvasrc", 0,
                                                 "debug category for norvasrc element");
@@ -218,6 +225,10 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     gobject_class->get_property = gst_norvasrc_get_property;
     norvasrc_properties_override(gobject_class);
 
+    klass->set_ae_gain_range = gst_norvasrc_set_ae_gain_range;
+    klass->set_ae_time_range = gst_norvasrc_set_ae_time_range;
+    klass->take_nrv_image = gst_norvasrc_take_nrv_image;
+    klass->set_fvalue_window = gst_norvasrc_set_fvalue_window;
     const GType type = G_TYPE_FROM_CLASS(klass);
     const GSignalFlags action = static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION);
     g_signal_new("set-exposure-auto-gain-range", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, set_ae_gain_range),
@@ -244,6 +255,7 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
     base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
+    base_class->event = GST_DEBUG_FUNCPTR(gst_norvasrc_event);
 }
 
 static void gst_norvasrc_init(GstNorvasrc *src) {

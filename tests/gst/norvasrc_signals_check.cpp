@@ -1,0 +1,242 @@
+// norvasrc's action signals and the upstream event "fnum-status": which focus windows are accepted and how they
+// are stored, the exposure ranges written without marks or notifications, image requests, and the iris status
+// handed to the exposure control of the data generator's camera.
+// The capture context comes before the check library, whose fail() macro would rename std::ios::fail.
+#include "ispc/ControlAE.h"
+#include "testcontext.h"
+
+#include "norvasrc_workspace.h"
+
+#include <cmath>
+
+#include <gst/check/gstharness.h>
+
+#include "gstnorvasrc.h"
+
+extern "C" void gst_plugin_norvasrc_register(void);
+gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event);
+
+using namespace norvasrc_test;
+
+namespace {
+
+struct WindowCase {
+    const char *name;
+    gfloat left, top, right, bottom;
+    gboolean accepted;
+};
+
+const WindowCase kWindows[] = {
+    {"whole frame", -1.0f, 1.0f, 1.0f, -1.0f, TRUE},         {"asymmetric", -0.5f, 0.75f, 0.25f, -0.125f, TRUE},
+    {"left equals right", 0.25f, 0.5f, 0.25f, -0.5f, FALSE}, {"top equals bottom", -0.5f, 0.25f, 0.5f, 0.25f, FALSE},
+    {"top below bottom", -0.5f, -0.5f, 0.5f, 0.5f, FALSE},   {"right left of left", 0.5f, 0.5f, -0.5f, -0.5f, FALSE},
+    {"left beyond -1", -1.01f, 0.5f, 0.5f, -0.5f, FALSE},    {"top beyond 1", -0.5f, 1.01f, 0.5f, -0.5f, FALSE},
+    {"right beyond 1", -0.5f, 0.5f, 1.5f, -0.5f, FALSE},     {"bottom beyond -1", -0.5f, 0.5f, 0.5f, -2.0f, FALSE},
+    {"not a number", NAN, 0.5f, 0.5f, -0.5f, FALSE},
+};
+
+void countNotify(GObject *, GParamSpec *, gpointer count) { ++*static_cast<int *>(count); }
+
+} // namespace
+
+// Each window is offered after an accepted asymmetric one: a refused window leaves that one in place; an accepted
+// one is stored as bottom, left, right, top.
+GST_START_TEST(test_focus_window) {
+    const WindowCase &c = kWindows[__i__];
+    GstElement *element = gst_element_factory_make("norvasrc", nullptr);
+    GstNorvasrc *src = GST_NORVASRC(element);
+    gboolean accepted = FALSE;
+    g_signal_emit_by_name(element, "set-fvalue-window", 0.125f, 0.5f, 0.75f, -0.25f, &accepted);
+    fail_unless(accepted);
+    g_signal_emit_by_name(element, "set-fvalue-window", c.left, c.top, c.right, c.bottom, &accepted);
+    fail_unless_equals_int(accepted, c.accepted);
+    const gfloat *stored = src->state->props.focus_window;
+    const gfloat expected[4] = {c.accepted ? c.bottom : -0.25f, c.accepted ? c.left : 0.125f,
+                                c.accepted ? c.right : 0.75f, c.accepted ? c.top : 0.5f};
+    for (int i = 0; i < 4; ++i)
+        fail_unless(stored[i] == expected[i], "%s: entry %d is %g, expected %g", c.name, i, stored[i], expected[i]);
+    gst_object_unref(element);
+}
+GST_END_TEST;
+
+// The range signals sort their arguments, keep the gains' linear companions and neither mark nor notify.
+GST_START_TEST(test_exposure_ranges) {
+    GstElement *element = gst_element_factory_make("norvasrc", nullptr);
+    GstNorvasrc *src = GST_NORVASRC(element);
+    int notified = 0;
+    g_signal_connect(element, "notify", G_CALLBACK(countNotify), &notified);
+    g_signal_emit_by_name(element, "set-exposure-auto-time-range", 20000u, 100u);
+    g_signal_emit_by_name(element, "set-exposure-auto-gain-range", 24.0f, 6.0f);
+    guint minTime = 0, maxTime = 0;
+    gfloat minGain = 0, maxGain = 0;
+    g_object_get(element, "exposure-auto-min-time", &minTime, "exposure-auto-max-time", &maxTime,
+                 "exposure-auto-min-gain", &minGain, "exposure-auto-max-gain", &maxGain, nullptr);
+    fail_unless_equals_int(minTime, 100);
+    fail_unless_equals_int(maxTime, 20000);
+    fail_unless(minGain == 6.0f && maxGain == 24.0f, "gains %g, %g", minGain, maxGain);
+    const NorvasrcProperties &props = src->state->props;
+    fail_unless(std::fabs(props.exposure_auto_min_gain_linear - 1.99526f) < 1e-4f);
+    fail_unless(std::fabs(props.exposure_auto_max_gain_linear - 15.8489f) < 1e-3f);
+    for (guint id : {PROP_EXPOSURE_AUTO_MIN_TIME, PROP_EXPOSURE_AUTO_MAX_TIME, PROP_EXPOSURE_AUTO_MIN_GAIN,
+                     PROP_EXPOSURE_AUTO_MAX_GAIN})
+        fail_unless_equals_int(props.changed[id], 0);
+    fail_unless_equals_int(notified, 0);
+
+    g_signal_emit_by_name(element, "set-exposure-auto-time-range", 500u, 500u); // equal limits
+    g_object_get(element, "exposure-auto-min-time", &minTime, "exposure-auto-max-time", &maxTime, nullptr);
+    fail_unless(minTime == 500 && maxTime == 500);
+    gst_object_unref(element);
+}
+GST_END_TEST;
+
+// A request is stored until the next shot; a later one replaces it; one without file name or type is refused
+// when it is made and leaves the pending one in place.
+GST_START_TEST(test_image_requests) {
+    GstElement *element = gst_element_factory_make("norvasrc", nullptr);
+    const NorvasrcState *state = GST_NORVASRC(element)->state;
+    fail_if(state->save_pending);
+    g_signal_emit_by_name(element, "take-nrv-image", "first.yuv", "YUV", 0u);
+    g_signal_emit_by_name(element, "take-nrv-image", "second.nrv", "Bayer", 1u);
+    fail_unless(state->save_pending);
+    fail_unless_equals_string(state->save_file, "second.nrv");
+    fail_unless_equals_string(state->save_type, "Bayer");
+    fail_unless_equals_int(state->save_context, 1);
+    ASSERT_CRITICAL(g_signal_emit_by_name(element, "take-nrv-image", nullptr, "YUV", 0u));
+    ASSERT_CRITICAL(g_signal_emit_by_name(element, "take-nrv-image", "third.yuv", nullptr, 0u));
+    fail_unless(state->save_pending);
+    fail_unless_equals_string(state->save_file, "second.nrv");
+    fail_unless_equals_string(state->save_type, "Bayer");
+    gst_object_unref(element);
+}
+GST_END_TEST;
+
+namespace {
+
+/** A streaming norvasrc on the data generator behind a harness; the exposure control of its main context. */
+struct Streaming {
+    Workspace ws{"320", "240"};
+    GstBus *bus = nullptr;
+    GstElement *element = nullptr;
+    GstHarness *h = nullptr;
+
+    Streaming() {
+        element = makeSource(&bus);
+        g_object_set(element, "use-dmabuf", FALSE, nullptr);
+        h = gst_harness_new_with_element(element, nullptr, "src");
+        gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+        gst_harness_use_systemclock(h);
+    }
+    void play() {
+        gst_harness_play(h);
+        gst_buffer_unref(gst_harness_pull(h));
+    }
+    ~Streaming() {
+        gst_harness_teardown(h);
+        gst_element_set_bus(element, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(element);
+    }
+    const ISPC::ControlAE &exposure() const {
+        TestContext *context = GST_NORVASRC(element)->state->main_context;
+        fail_unless(context != nullptr);
+        const ISPC::ControlAE *ae = dynamic_cast<ISPC::ControlAE *>(context->pCamera->getControlModule(ISPC::CTRL_AE));
+        fail_unless(ae != nullptr);
+        return *ae;
+    }
+};
+
+GstEvent *fnumStatus(GstStructure *s) { return gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM, s); }
+
+} // namespace
+
+// Without a capture context the event is not consumed; once streaming it is, and fields left out keep their
+// defaults.
+GST_START_TEST(test_fnum_status_defaults) {
+    Streaming s;
+    GstEvent *early = fnumStatus(gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 2.8, nullptr));
+    fail_if(gst_norvasrc_handle_event(GST_NORVASRC(s.element), early));
+    fail_if(gst_harness_push_upstream_event(s.h, early));
+
+    s.play();
+    fail_unless(gst_harness_push_upstream_event(
+        s.h, fnumStatus(gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 2.8, nullptr))));
+    const ISPC::FNumberStatus &status = s.exposure().getFNumberStatus();
+    fail_unless(status.current == 2.8);
+    fail_if(status.isAuto);
+    fail_if(status.isMoving);
+    fail_unless(status.timestamp.time_since_epoch().count() == 0);
+    for (const double f : {status.minimum, status.autoMin, status.autoMax, status.nextMin, status.nextMax})
+        fail_unless(f == 1.0, "a missing F-number reads %g", f);
+
+    // Every field given; a field of another type keeps its default.
+    fail_unless(gst_harness_push_upstream_event(
+        s.h, fnumStatus(gst_structure_new("fnum-status", "is-auto", G_TYPE_BOOLEAN, TRUE, "is-moving", G_TYPE_BOOLEAN,
+                                          TRUE, "timestamp", G_TYPE_UINT64, G_GUINT64_CONSTANT(0), "position",
+                                          G_TYPE_DOUBLE, 4.0, "minimum", G_TYPE_DOUBLE, 1.4, "auto-min", G_TYPE_DOUBLE,
+                                          2.0, "auto-max", G_TYPE_DOUBLE, 8.0, "next-min", G_TYPE_DOUBLE, 2.8,
+                                          "next-max", G_TYPE_INT, 11, nullptr))));
+    const ISPC::FNumberStatus &full = s.exposure().getFNumberStatus();
+    fail_unless(full.isAuto && full.isMoving);
+    fail_unless(full.current == 4.0 && full.minimum == 1.4 && full.autoMin == 2.0 && full.autoMax == 8.0);
+    fail_unless(full.nextMin == 2.8 && full.nextMax == 1.0);
+
+    // Other upstream events are not the element's.
+    GstEvent *other = fnumStatus(gst_structure_new("iris-status", "position", G_TYPE_DOUBLE, 2.0, nullptr));
+    fail_if(gst_norvasrc_handle_event(GST_NORVASRC(s.element), other));
+    gst_event_unref(other);
+    fail_unless(errorText(s.bus).empty());
+}
+GST_END_TEST;
+
+namespace {
+
+struct RefusedCase {
+    const char *field;
+    double value;
+};
+
+const RefusedCase kRefused[] = {
+    {"position", 0.0}, {"minimum", -1.4}, {"auto-min", NAN}, {"auto-max", INFINITY}, {"next-max", -0.0},
+};
+
+} // namespace
+
+// The exposure control divides by the F-numbers: a status carrying one that is not positive is refused with a
+// warning on the bus, and the status in force stays.
+GST_START_TEST(test_fnum_status_refused) {
+    const RefusedCase &c = kRefused[__i__];
+    Streaming s;
+    s.play();
+    fail_unless(gst_harness_push_upstream_event(
+        s.h, fnumStatus(gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 5.6, nullptr))));
+    GstEvent *event = fnumStatus(gst_structure_new("fnum-status", c.field, G_TYPE_DOUBLE, c.value, nullptr));
+    fail_if(gst_norvasrc_handle_event(GST_NORVASRC(s.element), event), "%s = %g consumed", c.field, c.value);
+    gst_event_unref(event);
+    fail_unless(s.exposure().getFNumberStatus().current == 5.6);
+    GstMessage *msg = gst_bus_pop_filtered(s.bus, GST_MESSAGE_WARNING);
+    fail_unless(msg != nullptr, "%s = %g: no warning", c.field, c.value);
+    gst_message_unref(msg);
+}
+GST_END_TEST;
+
+static Suite *norvasrc_signals_suite(void) {
+    Suite *s = suite_create("norvasrc_signals");
+    TCase *signals = tcase_create("signals");
+    suite_add_tcase(s, signals);
+    tcase_add_loop_test(signals, test_focus_window, 0, G_N_ELEMENTS(kWindows));
+    tcase_add_test(signals, test_exposure_ranges);
+    tcase_add_test(signals, test_image_requests);
+    TCase *events = tcase_create("events");
+    tcase_set_timeout(events, 60);
+    suite_add_tcase(s, events);
+    tcase_add_test(events, test_fnum_status_defaults);
+    tcase_add_loop_test(events, test_fnum_status_refused, 0, G_N_ELEMENTS(kRefused));
+    return s;
+}
+
+int main(int argc, char **argv) {
+    gst_check_init(&argc, &argv);
+    gst_plugin_norvasrc_register();
+    Suite *s = norvasrc_signals_suite();
+    return gst_check_run_suite(s, "norvasrc_signals", __FILE__);
+}
