@@ -102,7 +102,7 @@ void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b) {
     GST_OBJECT_UNLOCK(src);
 }
 
-void gst_norvasrc_save_image(GstNorvasrc *src, const ISPC::Shot *main_shot, const ISPC::Shot *slave_shot) {
+void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &combined) {
     NorvasrcState *state = src->state;
     GST_OBJECT_LOCK(src);
     if (!state->save_pending) {
@@ -122,7 +122,7 @@ void gst_norvasrc_save_image(GstNorvasrc *src, const ISPC::Shot *main_shot, cons
     // delivers the frame.
     const bool main = context == state->props.context;
     TestContext *capture = main ? state->main_context : state->slave_context;
-    const ISPC::Shot *shot = main ? main_shot : slave_shot;
+    const ISPC::Shot *shot = main ? &combined.main : combined.hasSlave ? &combined.slave : nullptr;
     gboolean saved = FALSE;
     ISPC::Save::SaveType type = ISPC::Save::Bayer;
     if (capture == nullptr || shot == nullptr) {
