@@ -8,8 +8,11 @@
 #include "norvasrc_workspace.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include <gst/check/gstharness.h>
+#include <gst/video/video.h>
 
 #include "gstnorvasrc.h"
 
@@ -219,6 +222,135 @@ GST_START_TEST(test_fnum_status_refused) {
 }
 GST_END_TEST;
 
+namespace {
+
+/** What the save test observes: each "image-ready", and the first buffer delivered after it. */
+struct SaveWatch {
+    std::string path;
+    GMutex lock;
+    std::vector<gboolean> results;
+    bool fileAtReady = false;
+    bool haveBuffer = false;
+    bool fileAtBuffer = false;
+    std::string bytes; /**< the planes of that buffer, rows without padding */
+};
+
+void onImageReady(GstElement *, gboolean saved, gpointer data) {
+    SaveWatch *w = static_cast<SaveWatch *>(data);
+    g_mutex_lock(&w->lock);
+    w->results.push_back(saved);
+    w->fileAtReady = g_file_test(w->path.c_str(), G_FILE_TEST_EXISTS);
+    g_mutex_unlock(&w->lock);
+}
+
+/** NV12 planes of a buffer as a file of rows without padding would hold them. */
+std::string packedNv12(GstBuffer *buffer) {
+    GstVideoMeta *meta = gst_buffer_get_video_meta(buffer);
+    fail_unless(meta != nullptr);
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(buffer, &map, GST_MAP_READ));
+    std::string out;
+    for (guint plane = 0; plane < 2; ++plane) {
+        const guint rows = plane == 0 ? meta->height : meta->height / 2;
+        for (guint y = 0; y < rows; ++y)
+            out.append(reinterpret_cast<const char *>(map.data) + meta->offset[plane] + y * meta->stride[plane],
+                       meta->width);
+    }
+    gst_buffer_unmap(buffer, &map);
+    return out;
+}
+
+GstPadProbeReturn watchBuffers(GstPad *, GstPadProbeInfo *info, gpointer data) {
+    SaveWatch *w = static_cast<SaveWatch *>(data);
+    g_mutex_lock(&w->lock);
+    if (!w->results.empty() && !w->haveBuffer) {
+        w->haveBuffer = true;
+        w->fileAtBuffer = g_file_test(w->path.c_str(), G_FILE_TEST_EXISTS);
+        w->bytes = packedNv12(GST_PAD_PROBE_INFO_BUFFER(info));
+    }
+    g_mutex_unlock(&w->lock);
+    return GST_PAD_PROBE_OK;
+}
+
+std::string fileText(const std::string &path) {
+    gchar *text = nullptr;
+    gsize size = 0;
+    if (!g_file_get_contents(path.c_str(), &text, &size, nullptr))
+        return std::string();
+    std::string out(text, size);
+    g_free(text);
+    return out;
+}
+
+struct SaveCase {
+    const char *name;
+    const char *file; /**< in the workspace unless absolute */
+    const char *type;
+    guint context;
+    gboolean saved;
+};
+
+const SaveCase kSaves[] = {
+    {"encoder output", "f.yuv", "YUV", 0, TRUE},
+    {"type in the wrong case", "f.yuv", "yuv", 0, FALSE},
+    {"folder that does not exist", "/nonexistent-norva/f.yuv", "YUV", 0, FALSE},
+    {"context without capture", "f.yuv", "YUV", 1, FALSE},
+};
+
+} // namespace
+
+// Two requests made before streaming: the first frame consumes the second, once, whatever the outcome. A saved file
+// is on disk before that frame leaves the element and holds that frame's image; later frames save nothing.
+GST_START_TEST(test_save_next_frame) {
+    const SaveCase &c = kSaves[__i__];
+    Streaming s;
+    SaveWatch w;
+    g_mutex_init(&w.lock);
+    w.path = c.file[0] == '/' ? std::string(c.file) : s.ws.dir + "/" + c.file;
+    g_signal_connect(s.element, "image-ready", G_CALLBACK(onImageReady), &w);
+    GstPad *pad = gst_element_get_static_pad(s.element, "src");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, watchBuffers, &w, nullptr);
+    gst_object_unref(pad);
+    g_signal_emit_by_name(s.element, "take-nrv-image", (s.ws.dir + "/first.yuv").c_str(), "YUV", 0u);
+    g_signal_emit_by_name(s.element, "take-nrv-image", w.path.c_str(), c.type, c.context);
+    s.play();
+    for (int i = 0; i < 5; ++i)
+        gst_buffer_unref(gst_harness_pull(s.h));
+
+    g_mutex_lock(&w.lock);
+    fail_unless(w.results.size() == 1, "%s: image-ready emitted %u times", c.name, unsigned(w.results.size()));
+    fail_unless_equals_int(w.results[0], c.saved);
+    fail_if(g_file_test((s.ws.dir + "/first.yuv").c_str(), G_FILE_TEST_EXISTS), "the replaced request was saved");
+    if (c.saved) {
+        fail_unless(w.fileAtReady && w.haveBuffer && w.fileAtBuffer);
+        const std::string saved = fileText(w.path);
+        fail_unless_equals_int(saved.size(), 320 * 240 * 3 / 2);
+        fail_unless(saved == w.bytes, "the file holds another image than the frame's buffer");
+        // A standard reader sees the same image.
+        gchar *ffmpeg = g_find_program_in_path("ffmpeg");
+        if (ffmpeg != nullptr) {
+            const std::string out = s.ws.dir + "/read.nv12";
+            const gchar *argv[] = {ffmpeg,     "-v",       "error",   "-f",        "rawvideo",     "-pix_fmt",
+                                   "nv12",     "-s",       "320x240", "-i",        w.path.c_str(), "-f",
+                                   "rawvideo", "-pix_fmt", "nv12",    out.c_str(), nullptr};
+            gint status = -1;
+            fail_unless(g_spawn_sync(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
+                                     nullptr, nullptr, &status, nullptr));
+            fail_unless(g_spawn_check_wait_status(status, nullptr), "ffmpeg failed");
+            fail_unless(fileText(out) == w.bytes);
+            g_remove(out.c_str());
+            g_free(ffmpeg);
+        }
+        g_remove(w.path.c_str());
+    } else {
+        fail_if(c.file[0] != '/' && g_file_test(w.path.c_str(), G_FILE_TEST_EXISTS));
+    }
+    g_mutex_unlock(&w.lock);
+    fail_unless(errorText(s.bus).empty());
+    g_mutex_clear(&w.lock);
+}
+GST_END_TEST;
+
 static Suite *norvasrc_signals_suite(void) {
     Suite *s = suite_create("norvasrc_signals");
     TCase *signals = tcase_create("signals");
@@ -231,6 +363,7 @@ static Suite *norvasrc_signals_suite(void) {
     suite_add_tcase(s, events);
     tcase_add_test(events, test_fnum_status_defaults);
     tcase_add_loop_test(events, test_fnum_status_refused, 0, G_N_ELEMENTS(kRefused));
+    tcase_add_loop_test(events, test_save_next_frame, 0, G_N_ELEMENTS(kSaves));
     return s;
 }
 
