@@ -3,6 +3,7 @@
 // handed to the exposure control of the data generator's camera.
 // The capture context comes before the check library, whose fail() macro would rename std::ios::fail.
 #include "ispc/ControlAE.h"
+#include "ispc/ModuleFOS.h"
 #include "testcontext.h"
 
 #include "norvasrc_workspace.h"
@@ -351,6 +352,33 @@ GST_START_TEST(test_save_next_frame) {
 }
 GST_END_TEST;
 
+// An accepted asymmetric window becomes the focus-statistics region of the next frames: edges in normalised
+// coordinates (x from the left, y from the bottom) mapped onto the image, each edge where it belongs.
+GST_START_TEST(test_focus_window_reaches_statistics) {
+    Streaming s;
+    s.play();
+    gboolean accepted = FALSE;
+    g_signal_emit_by_name(s.element, "set-fvalue-window", -0.5f, 0.75f, 0.25f, -0.125f, &accepted);
+    fail_unless(accepted);
+    for (int i = 0; i < 3; ++i)
+        gst_buffer_unref(gst_harness_pull(s.h));
+    GST_OBJECT_LOCK(s.element);
+    TestContext *context = GST_NORVASRC(s.element)->state->main_context;
+    const double W = context->getMaxImageWidth(), H = context->getMaxImageHeight();
+    const ISPC::ModuleFOS *fos =
+        static_cast<const ISPC::ModuleFOS *>(context->pCamera->getPipeline()->getModule(ISPC::ModuleFOS::id));
+    fail_unless(fos != nullptr && fos->bEnableROI);
+    const unsigned x0 = unsigned(0.5 * W * 0.5), x1 = unsigned(1.25 * W * 0.5);   // left -0.5, right 0.25
+    const unsigned y0 = unsigned(0.25 * H * 0.5), y1 = unsigned(1.125 * H * 0.5); // top 0.75, bottom -0.125
+    fail_unless(fos->aRoiStartCoord[0] == x0 && fos->aRoiStartCoord[1] == y0, "start %u,%u, expected %u,%u",
+                fos->aRoiStartCoord[0], fos->aRoiStartCoord[1], x0, y0);
+    fail_unless(fos->aRoiEndCoord[0] == x1 - 1 && fos->aRoiEndCoord[1] == y1 - 1, "end %u,%u, expected %u,%u",
+                fos->aRoiEndCoord[0], fos->aRoiEndCoord[1], x1 - 1, y1 - 1);
+    GST_OBJECT_UNLOCK(s.element);
+    fail_unless(errorText(s.bus).empty());
+}
+GST_END_TEST;
+
 static Suite *norvasrc_signals_suite(void) {
     Suite *s = suite_create("norvasrc_signals");
     TCase *signals = tcase_create("signals");
@@ -362,6 +390,7 @@ static Suite *norvasrc_signals_suite(void) {
     tcase_set_timeout(events, 60);
     suite_add_tcase(s, events);
     tcase_add_test(events, test_fnum_status_defaults);
+    tcase_add_test(events, test_focus_window_reaches_statistics);
     tcase_add_loop_test(events, test_fnum_status_refused, 0, G_N_ELEMENTS(kRefused));
     tcase_add_loop_test(events, test_save_next_frame, 0, G_N_ELEMENTS(kSaves));
     return s;
