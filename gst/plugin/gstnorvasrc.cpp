@@ -18,6 +18,13 @@ static GstStaticPadTemplate gst_norvasrc_src_template =
 
 static guint signals[SIGNAL_LAST] = {0};
 
+/* The class closures of the action signals and the event method (gstnorvasrc_signals.cpp). */
+void gst_norvasrc_take_nrv_image(GstNorvasrc *src, gchar *file_name, gchar *save_type, guint context);
+gboolean gst_norvasrc_set_fvalue_window(GstNorvasrc *src, gfloat left, gfloat top, gfloat right, gfloat bottom);
+void gst_norvasrc_set_ae_time_range(GstNorvasrc *src, guint a, guint b);
+void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b);
+gboolean gst_norvasrc_event(GstBaseSrc *base, GstEvent *event);
+
 G_DEFINE_TYPE_WITH_CODE(GstNorvasrc, gst_norvasrc, GST_TYPE_BASE_SRC,
                         GST_DEBUG_CATEGORY_INIT(gst_norvasrc_debug, "norvasrc", 0,
                                                 "debug category for norvasrc element");
@@ -115,53 +122,23 @@ static gboolean gst_norvasrc_start(GstBaseSrc *base) {
         GST_ERROR_OBJECT(src, "Failed to create allocator");
         return FALSE;
     }
-    g_mutex_lock(&state->mutex);
-    const bool resize = state->held_shots == 0 && state->shot_pool_size != state->props.alloc_buffers;
-    if (resize)
-        gst_norvasrc_shot_pool_reset(src, state->props.alloc_buffers);
-    g_mutex_unlock(&state->mutex);
+    gst_norvasrc_open_sensor_params(src);
+    GST_OBJECT_LOCK(src);
     state->shot_counter = 0;
+    GST_OBJECT_UNLOCK(src);
+    g_mutex_lock(&state->mutex);
     state->fetching = 0;
+    g_mutex_unlock(&state->mutex);
     return TRUE;
 }
 
-static gboolean gst_norvasrc_stop(GstBaseSrc *base) {
-    GstNorvasrc *src = GST_NORVASRC(base);
-    NorvasrcState *state = src->state;
-    GST_DEBUG_OBJECT(src, "stop");
-    // Capture buffers that memories downstream still show stay allocated: they go with their context.
-    g_mutex_lock(&state->mutex);
-    const bool held = state->held_shots > 0;
-    g_mutex_unlock(&state->mutex);
-    GST_OBJECT_LOCK(src);
-    gboolean result = gst_norvasrc_stop_capture_unlocked(src);
-    for (TestContext *context : {state->slave_context, state->main_context}) {
-        if (result && context != nullptr && !held && !context->freeOutputBuffers()) {
-            GST_ERROR_OBJECT(src, "Failed to stop capture for %s context %d",
-                             context == state->main_context ? "main" : "slave", context->iContext);
-            result = FALSE;
-        }
-    }
-    GST_OBJECT_UNLOCK(src);
-    if (!result)
-        GST_ERROR_OBJECT(src, "Failed to stop capture");
-    if (state->allocator != nullptr) {
-        gst_object_unref(state->allocator);
-        state->allocator = nullptr;
-    }
-    state->shot_counter = 0;
-    return result;
-}
+static gboolean gst_norvasrc_stop(GstBaseSrc *base) { return gst_norvasrc_stop_common(GST_NORVASRC(base), nullptr); }
 
 static gboolean gst_norvasrc_unlock(GstBaseSrc *base) {
     GstNorvasrc *src = GST_NORVASRC(base);
     GST_DEBUG_OBJECT(src, "unlock");
-    // Under the mutex, so that a thread between its check of the flag and its wait cannot miss the wake-up.
-    g_mutex_lock(&src->state->mutex);
     g_atomic_int_set(&src->state->flushing, 1);
-    g_cond_broadcast(&src->state->queue_filled);
-    g_cond_broadcast(&src->state->shot_released);
-    g_mutex_unlock(&src->state->mutex);
+    gst_norvasrc_wake_waiters(src);
     return TRUE;
 }
 
@@ -186,15 +163,15 @@ static void gst_norvasrc_finalize(GObject *object) {
     GstNorvasrc *src = GST_NORVASRC(object);
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "finalize");
+    // Queued frames still find their contexts; then the contexts go, then the shared exposure record.
+    gst_norvasrc_frames_clear(src);
     gst_norvasrc_release_contexts(src, TRUE);
     delete state->capture_params;
     state->capture_params = nullptr;
-    gst_norvasrc_shot_pool_free(src);
+    gst_norvasrc_close_sensor_params(src);
     norvasrc_properties_clear(state->props);
     g_free(state->save_file);
     g_free(state->save_type);
-    if (state->time_info)
-        g_variant_dict_unref(state->time_info);
     if (state->allocator)
         gst_object_unref(state->allocator);
     g_mutex_clear(&state->mutex);
@@ -218,6 +195,10 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     gobject_class->get_property = gst_norvasrc_get_property;
     norvasrc_properties_override(gobject_class);
 
+    klass->set_ae_gain_range = gst_norvasrc_set_ae_gain_range;
+    klass->set_ae_time_range = gst_norvasrc_set_ae_time_range;
+    klass->take_nrv_image = gst_norvasrc_take_nrv_image;
+    klass->set_fvalue_window = gst_norvasrc_set_fvalue_window;
     const GType type = G_TYPE_FROM_CLASS(klass);
     const GSignalFlags action = static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION);
     g_signal_new("set-exposure-auto-gain-range", type, action, G_STRUCT_OFFSET(GstNorvasrcClass, set_ae_gain_range),
@@ -244,6 +225,7 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
     base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
+    base_class->event = GST_DEBUG_FUNCPTR(gst_norvasrc_event);
 }
 
 static void gst_norvasrc_init(GstNorvasrc *src) {
@@ -255,7 +237,7 @@ static void gst_norvasrc_init(GstNorvasrc *src) {
     src->state = state;
     gst_norva_video_info_init(&state->video_id.vinfo);
     state->video_id.context = 0;
-    state->time_info = g_variant_dict_new(nullptr);
+    gst_norvasrc_frames_init(src);
 
     norvasrc_properties_init(state->props);
 

@@ -14,7 +14,6 @@
 
 class TestContext;
 struct TEST_PARAM;
-struct NorvasrcHeldShot;
 
 G_BEGIN_DECLS
 
@@ -62,15 +61,10 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src);
  * Unless forced, while output memories downstream still hold shots, the last of them to be freed does it.
  */
 void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force);
-/** The same at once, with the mutex held. */
+/** The same at once; takes the object lock. */
 void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src);
 /** The GstBaseSrc negotiation of the element's own pad. */
 gboolean gst_norvasrc_negotiate(GstBaseSrc *base);
-/**
- * Negotiates a pad's caps with its peer, configures the serving context's output for them and starts capture on
- * it: the fixed caps (owned by the caller), or null after posting an error naming requested and offered caps.
- */
-GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id);
 /** Stops, then starts capture of the contexts; the object lock is held. FALSE after logging the failure. */
 gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src);
 gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src);
@@ -80,25 +74,70 @@ gint gst_structure_get_int_max(GstStructure *s, const char *field);
 void gst_norvasrc_fit_size(gint W, gint H, gint mw, gint mh, gint *width, gint *height);
 /** The GstBaseSrc create operation of the element's own pad: the next frame, wrapped without a copy. */
 GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64 offset, guint size, GstBuffer **buf);
-/** Whether a capture buffer may be enqueued with `held` shots held downstream. */
-gboolean gst_norvasrc_fetch_free_buffer(guint64 preenq, guint64 held, guint64 alloc);
-/** Gives the element `size` free shot records; none may be held. */
-void gst_norvasrc_shot_pool_reset(GstNorvasrc *src, guint size);
-void gst_norvasrc_shot_pool_free(GstNorvasrc *src);
+
+/*
+ * The interface a norvaproxysrc (another source pad of the same capture) uses. `owner` is the proxy, or null for
+ * the element's own pad; the element reads the owner's flushing flag, stream, buffer mode, descriptor list and
+ * bounds from its GstNorvaProxySrc record.
+ */
+/**
+ * The owner's next frame: GST_FLOW_OK with a new buffer in *buf, GST_FLOW_FLUSHING while the owner is unlocked,
+ * or GST_FLOW_ERROR after posting an error message. Every frame captured while the owner streams reaches it once,
+ * unless it falls so far behind that no capture buffer is free (then its oldest untaken frame is dropped).
+ */
+GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer owner, GstBuffer **buf);
+/** Stops streaming for the owner; capture stops when no other owner streams. FALSE when capture failed to stop. */
+gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer owner);
+/**
+ * Negotiates a pad's caps with its peer, configures the serving context's output for them and starts capture on
+ * it: the fixed caps (owned by the caller), or null after posting an error naming requested and offered caps.
+ * With dmabuf output in event mode, a "dmabuf_event" to push after setting the caps may be stored in *event.
+ */
+GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id, GstEvent **event);
+/** An upstream event for the element's capture; TRUE when it was consumed. */
+gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event);
+/** Wakes every streaming thread that waits for a frame, a free capture buffer or buffer allocation. */
+void gst_norvasrc_wake_waiters(GstNorvasrc *src);
+
+struct CombinedShot;
+/**
+ * Called by the frame loop once per new frame, before any pad receives it, on the fetching thread without any
+ * lock held: serves a pending image-save request.
+ */
+void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &shot);
+
 /** Emits "sensor-row-time" with the row time in ns. */
 void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time);
+/** Applies every runtime property to the contexts; the object lock is held. */
+void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src);
+/** Writes what the control loops decided for the last frame back into the properties; the object lock is held. */
+void gst_norvasrc_read_back_unlocked(GstNorvasrc *src);
+/** Whether a capture buffer may be enqueued now, dropping one frame no pad took when none is; mutex held. */
+gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src);
+/** Exposure sharing: a reader copies the shared record into its exposure properties, a writer publishes them. */
+void gst_norvasrc_read_sensor_parameters(GstNorvasrc *src);
+void gst_norvasrc_write_sensor_parameters(GstNorvasrc *src);
+/** Opens (or creates) the shared exposure record when the capture parameters ask for it. */
+void gst_norvasrc_open_sensor_params(GstNorvasrc *src);
+/** Closes the shared exposure record; its creator removes its name. */
+void gst_norvasrc_close_sensor_params(GstNorvasrc *src);
+/** Prepares the frame loop's caches (instance init). */
+void gst_norvasrc_frames_init(GstNorvasrc *src);
+/** Drops every queued and indexed shot and the frame loop's caches (finalize). */
+void gst_norvasrc_frames_clear(GstNorvasrc *src);
 
 enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL_LAST };
+
+#include "gstnorvasrc_shots.h"
 
 /** The C++ state of one element. */
 struct NorvasrcState {
     GstNorvaVideoId video_id; /**< the element's own pad */
-    guint64 shot_counter = 0;
-    GVariantDict *time_info = nullptr; /**< buffer time information */
+    guint64 shot_counter = 0; /**< number of the next frame; guarded by the object lock */
     GstAllocator *allocator = nullptr;
     guint event_seqnum = 0;
-    gint fetching = 0;
-    gint flushing = 0;
+    gint fetching = 0; /**< a streaming thread is fetching a frame; guarded by the mutex */
+    gint flushing = 0; /**< the element's own pad is unlocked (atomic) */
 
     /* Pending image-save request. */
     gboolean save_pending = FALSE;
@@ -114,13 +153,19 @@ struct NorvasrcState {
     TestContext *slave_context = nullptr;
     GstClockTime frame_duration = 0; /**< sensor frame period, ns */
 
-    /* Records of the shots held by output memories downstream; guarded by the mutex. */
-    NorvasrcHeldShot *shot_pool = nullptr;
-    guint shot_pool_size = 0;
-    guint held_shots = 0;
-    bool release_pending = false; /**< the contexts go when the last held shot returns */
+    /* Frames in flight; guarded by the mutex. */
+    std::map<guintptr, ShotQueue> shot_queues; /**< per owner (its address), oldest first */
+    std::vector<MemoryShot> memory_shots;      /**< one entry per output memory alive downstream */
+    std::map<guintptr, ChannelTime> time_info; /**< per owner: the previous frame's times */
+    FreeBufferScratch scratch;                 /**< work space of the free-buffer rule */
+    ShotPool pool;                             /**< frame records and their count (own lock) */
 
-    /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated. */
+    SensorParamsShm *sensor_params = nullptr; /**< the shared exposure record, when synchronised */
+    GstCaps *utc_caps = nullptr;              /**< "timestamp/x-unix-utc" */
+    GstCaps *stream_caps = nullptr;           /**< "timestamp/x-norva-stream" */
+
+    /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated
+       (the last one is waited on with the object lock). */
     GMutex mutex;
     GCond shot_released;
     GCond queue_filled;

@@ -1,25 +1,30 @@
 /*
- * norvasrc's frame loop for its own pad: waits until a capture buffer may be enqueued, triggers and acquires one
- * shot, and hands downstream the capture buffer itself, wrapped without a copy. The shot goes back to the camera
- * when the last reference to that memory is dropped. Shot records come from a pool sized at start, so the loop
- * allocates nothing of its own per frame.
+ * norvasrc's frame loop. One capture serves every source pad of the element (its own pad and the pads of the
+ * norvaproxysrc elements that call in with themselves as the owner): one streaming thread at a time becomes the
+ * fetcher, applies the runtime settings, waits for a free capture buffer, triggers and acquires one frame on every
+ * capturing context and appends it to the queue of every owner. Each owner then wraps its next frame, without a
+ * copy, into a buffer; the frame goes back to the cameras when no queue and no output memory refers to it.
+ *
+ * Locks: the mutex (queues, memory index, fetcher flag) is taken before the object lock (properties and every call
+ * into a context); the fetcher never holds the mutex while it holds the object lock. Every wait is bounded and is
+ * woken by unlock.
  */
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <ctime>
 
 #include <gst/allocators/gstdmabuf.h>
+#include <gst/video/video.h>
 
+#include "ci/ci_api.h"
 #include "gstnorvabuf.h"
+#include "gstnorvameta.h"
+#include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
 #include "testcontext.h"
 
 #define GST_CAT_DEFAULT gst_norvasrc_debug
-
-/** One shot held by an output memory downstream. */
-struct NorvasrcHeldShot {
-    GstNorvasrc *src = nullptr; /**< a reference while the shot is held */
-    ISPC::Shot shot;
-    bool inUse = false;
-};
 
 namespace {
 
@@ -31,76 +36,445 @@ guint64 monotonicNs() {
     return static_cast<guint64>(ts.tv_sec) * 1000000000ull + static_cast<guint64>(ts.tv_nsec);
 }
 
-/** Returns a held shot to its camera; runs when the output memory that showed it is freed, on any thread. */
-void releaseHeldShot(gpointer data, GstMiniObject *) {
-    NorvasrcHeldShot *held = static_cast<NorvasrcHeldShot *>(data);
-    GstNorvasrc *src = held->src;
-    NorvasrcState *state = src->state;
-    GST_DEBUG_OBJECT(src, "Freeing shot %p", static_cast<void *>(held));
-    GST_OBJECT_LOCK(src);
-    if (state->main_context != nullptr && state->main_context->pCamera->releaseShot(held->shot) != QOR_RES_OK)
-        GST_ERROR_OBJECT(src, "Failed to release shot of main context");
-    GST_OBJECT_UNLOCK(src);
-    g_mutex_lock(&state->mutex);
-    held->inUse = false;
-    held->src = nullptr;
-    --state->held_shots;
-    if (state->held_shots == 0 && state->release_pending)
-        gst_norvasrc_destroy_contexts_unlocked(src);
-    g_cond_broadcast(&state->shot_released);
-    g_mutex_unlock(&state->mutex);
-    gst_object_unref(src);
+void lockMutex(GstNorvasrc *src) {
+    GST_TRACE_OBJECT(src, "Locking the mutex.");
+    g_mutex_lock(&src->state->mutex);
+    GST_TRACE_OBJECT(src, "The mutex is locked.");
 }
 
-/** The output of the shot that carries the pad's format. */
-const ISPC::Buffer &outputOf(const ISPC::Shot &shot, GstNorvaVideoFormat format) {
-    switch (BufferTypeFromPixelFormat(gst_norva_video_format_get_pixel_format(format))) {
+void unlockMutex(GstNorvasrc *src) {
+    g_mutex_unlock(&src->state->mutex);
+    GST_TRACE_OBJECT(src, "The mutex is unlocked.");
+}
+
+/** What the loop reads of the owner of a pad: the element itself (owner null) or a norvaproxysrc. */
+struct Owner {
+    guintptr key;
+    gint *flushing;
+    GstNorvaVideoId *id;
+    GstObject *object;
+    bool proxy;
+
+    Owner(GstNorvasrc *src, gpointer owner) {
+        if (owner != nullptr) {
+            GstNorvaProxySrc *p = static_cast<GstNorvaProxySrc *>(owner);
+            key = reinterpret_cast<guintptr>(owner);
+            flushing = &p->flushing;
+            id = &p->video_id;
+            object = GST_OBJECT_CAST(p);
+            proxy = true;
+        } else {
+            key = reinterpret_cast<guintptr>(src);
+            flushing = &src->state->flushing;
+            id = &src->state->video_id;
+            object = GST_OBJECT_CAST(src);
+            proxy = false;
+        }
+    }
+    bool isFlushing() const { return g_atomic_int_get(flushing) != 0; }
+    gint bufMode(GstNorvasrc *src) const {
+        if (proxy)
+            return g_atomic_int_get(&reinterpret_cast<GstNorvaProxySrc *>(key)->buf_mode);
+        return g_atomic_int_get(&src->state->props.buf_mode);
+    }
+};
+
+/** A record for a new frame: reused from the pool, counted as live until it is freed. */
+CombinedShot *takeRecord(GstNorvasrc *src) {
+    ShotPool &pool = src->state->pool;
+    std::lock_guard<std::mutex> guard(pool.lock);
+    CombinedShot *shot = nullptr;
+    if (!pool.free.empty()) {
+        shot = pool.free.back();
+        pool.free.pop_back();
+    } else {
+        shot = new CombinedShot();
+    }
+    ++pool.live;
+    shot->main.clear();
+    shot->slave.clear();
+    shot->hasSlave = false;
+    shot->id = 0;
+    for (guint i = 0; i < SHOT_OUT_N; ++i)
+        shot->mainOut[i] = shot->slaveOut[i] = ShotOutput();
+    shot->iris = 0.0;
+    shot->focus = shot->brightness = 0.0f;
+    shot->refs.store(0, std::memory_order_relaxed);
+    shot->src = src;
+    shot->generation = pool.generation;
+    return shot;
+}
+
+/** Gives a record back to the pool; the last live one destroys contexts whose release waited for it. */
+void returnRecord(GstNorvasrc *src, CombinedShot *shot) {
+    ShotPool &pool = src->state->pool;
+    bool destroy = false;
+    {
+        std::lock_guard<std::mutex> guard(pool.lock);
+        pool.free.push_back(shot);
+        --pool.live;
+        if (shot->hasSlave)
+            --pool.liveSlave;
+        if (pool.live == 0 && pool.release_pending) {
+            pool.release_pending = false;
+            destroy = true;
+        }
+    }
+    if (destroy)
+        gst_norvasrc_destroy_contexts_unlocked(src);
+}
+
+/** The output of a shot by buffer type, with its snapshot slot; null for types without an output. */
+const ISPC::Buffer *outputOf(const ISPC::Shot &shot, CI_BUFFTYPE type, guint *index) {
+    switch (type) {
     case CI_TYPE_ENCODER:
-        return shot.YUV;
+        *index = SHOT_OUT_YUV;
+        return &shot.YUV;
+    case CI_TYPE_DISPLAY:
+        *index = SHOT_OUT_DISPLAY;
+        return &shot.DISPLAY;
     case CI_TYPE_DATAEXT:
-        return shot.BAYER;
+        *index = SHOT_OUT_BAYER;
+        return &shot.BAYER;
     default:
-        return shot.DISPLAY;
+        return nullptr;
     }
 }
 
-} // namespace
+/** Reads what buffer building needs of the shot's capture buffers from its context; object lock held. */
+void snapshotOutputs(const TestContext &context, const ISPC::Shot &shot, ShotOutput *outputs) {
+    const ISPC::Buffer *buffers[SHOT_OUT_N] = {&shot.YUV, &shot.DISPLAY, &shot.BAYER};
+    for (guint i = 0; i < SHOT_OUT_N; ++i) {
+        BufferInfo info;
+        if (buffers[i]->data == nullptr || !context.getBufferInfo(static_cast<int>(buffers[i]->id), info))
+            continue;
+        outputs[i].valid = true;
+        outputs[i].fd = info.fd;
+        outputs[i].size = info.size;
+        outputs[i].mapped = info.pMapped;
+        outputs[i].type = info.eType;
+    }
+}
 
-void gst_norvasrc_shot_pool_reset(GstNorvasrc *src, guint size) {
+gint64 memoryKey(GstMemory *memory) {
+    if (gst_is_fd_memory(memory))
+        return gst_fd_memory_get_fd(memory);
+    return static_cast<gint64>(reinterpret_cast<guintptr>(memory));
+}
+
+/** The last reference to an output memory went: its frame is given back (the dispose hook of every memory). */
+void memoryFreed(gpointer data, GstMiniObject *object) {
+    GstNorvasrc *src = static_cast<GstNorvasrc *>(data);
     NorvasrcState *state = src->state;
-    delete[] state->shot_pool;
-    state->shot_pool = size > 0 ? new NorvasrcHeldShot[size] : nullptr;
-    state->shot_pool_size = size;
-    state->held_shots = 0;
+    const gint64 key = memoryKey(reinterpret_cast<GstMemory *>(object));
+    lockMutex(src);
+    auto it = std::find_if(state->memory_shots.begin(), state->memory_shots.end(),
+                           [key](const MemoryShot &m) { return m.key == key; });
+    const bool found = it != state->memory_shots.end();
+    if (found) {
+        // The shot goes back to the camera before anyone learns that a buffer is free.
+        ShotHandle shot = std::move(it->shot);
+        state->memory_shots.erase(it);
+        shot.reset();
+    }
+    unlockMutex(src);
+    g_cond_broadcast(&state->shot_released);
+    if (found)
+        GST_DEBUG_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " released", key);
+    else
+        GST_ERROR_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " is absent in the map", key);
+    gst_object_unref(src);
 }
 
-void gst_norvasrc_shot_pool_free(GstNorvasrc *src) {
-    delete[] src->state->shot_pool;
-    src->state->shot_pool = nullptr;
-    src->state->shot_pool_size = 0;
+/** What buffer building reads of the properties, taken once per buffer under the object lock. */
+struct BuildSettings {
+    guint context;
+    gboolean useDmabuf;
+    gboolean useMappedDmabuf;
+    gboolean addHistogram;
+    gboolean doTimestamp;
+};
+
+/** The memory over a whole capture buffer, by memory kind; null when it cannot be shown. */
+GstMemory *wrapOutput(GstNorvasrc *src, const BuildSettings &settings, const ISPC::Buffer &buffer,
+                      const ShotOutput &out) {
+    GstAllocator *allocator = src->state->allocator;
+    if (allocator == nullptr || out.size == 0)
+        return nullptr;
+    if (settings.useDmabuf && !settings.useMappedDmabuf) {
+        if (out.fd < 0)
+            return nullptr;
+        GST_DEBUG_OBJECT(src, "Acquired DMA buffer with info: fd %d, size %" G_GUINT64_FORMAT, out.fd, out.size);
+        return gst_dmabuf_allocator_alloc_with_flags(allocator, out.fd, out.size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+    }
+    if (settings.useDmabuf) {
+        // A dmabuf that could not be mapped has nothing to show: never a wrap of a null address.
+        if (out.mapped == nullptr)
+            return nullptr;
+        GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GUINT64_FORMAT, out.mapped, out.size);
+        return gst_norvabuf_allocator_wrap(allocator, static_cast<GstMemoryFlags>(0), out.mapped, out.size);
+    }
+    if (buffer.data == nullptr)
+        return nullptr;
+    // The capture buffer from its start: the planes' offsets from there go into the video meta.
+    GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GUINT64_FORMAT, static_cast<const void *>(buffer.data),
+                     out.size);
+    return gst_norvabuf_allocator_wrap(allocator, GST_MEMORY_FLAG_READONLY, const_cast<QOR_UINT8 *>(buffer.data),
+                                       out.size);
 }
 
-gboolean gst_norvasrc_fetch_free_buffer(guint64 preenq, guint64 held, guint64 alloc) {
-    return preenq < alloc && held < alloc - preenq; // preenq + held < alloc, without overflow
-}
-
-/** Waits, with the mutex held, until a capture buffer may be enqueued: GST_FLOW_OK, FLUSHING or ERROR. */
-static GstFlowReturn waitForFreeBuffer(GstNorvasrc *src) {
+/** Presentation time of a frame on the owner's channel; the channel's history is updated. */
+GstClockTime frameTimestamp(GstNorvasrc *src, const Owner &owner, const BuildSettings &settings,
+                            const ISPC::Shot &shot) {
     NorvasrcState *state = src->state;
-    const gint64 deadline = g_get_monotonic_time() + kWaitUs;
+    GST_TRACE_OBJECT(src, "gst_norvasrc_update_buffer_time_info");
+    const guint64 sys = shot.metadata.timestamps.ui64InterruptSysTime;
+    const guint64 utc = shot.metadata.timestamps.ui64InterruptTimeOfDay;
+    ChannelTime &previous = state->time_info[owner.key];
+    GstClockTime ts = GST_CLOCK_TIME_NONE;
+    if (!settings.doTimestamp) {
+        const GstClockTime run = gst_element_get_current_running_time(GST_ELEMENT_CAST(src));
+        if (GST_CLOCK_TIME_IS_VALID(run)) {
+            const guint64 now = monotonicNs();
+            const guint64 age = now > sys ? now - sys : 0;
+            ts = run >= age ? run - age : 0;
+            // A channel's timestamps never go back while the running time grows.
+            if (previous.ts > ts)
+                ts = run;
+        }
+    }
+    if (GST_CLOCK_TIME_IS_VALID(ts)) {
+        const gint64 tsDiff = static_cast<gint64>(ts - previous.ts);
+        const gint64 utcDiff = static_cast<gint64>(utc - previous.utc);
+        if (tsDiff < 0 || utcDiff < 0)
+            GST_WARNING_OBJECT(
+                src,
+                "Current timestamp for channel '%s' is less than the previous one, ts_diff = %" G_GINT64_FORMAT
+                ", utc_diff = %" G_GINT64_FORMAT,
+                GST_OBJECT_NAME(owner.object), tsDiff, utcDiff);
+        previous.ts = ts;
+    }
+    previous.utc = utc;
+    return ts;
+}
+
+/**
+ * Builds the owner's buffer of a frame: one memory over the capture buffer of the owner's stream, with video meta,
+ * times, reference timestamps and the metadata records. Mutex held. Null after logging why.
+ */
+GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner &owner, const BuildSettings &settings) {
+    NorvasrcState *state = src->state;
+    const CombinedShot &frame = *handle.get();
+    const GstNorvaVideoId &id = *owner.id;
+    const bool mainSide = id.context == settings.context;
+    if (!mainSide && !frame.hasSlave) {
+        GST_ERROR_OBJECT(src, "Failed to identify video stream");
+        return nullptr;
+    }
+    const ISPC::Shot &shot = mainSide ? frame.main : frame.slave;
+    const pxlFormat pixelFormat = gst_norva_video_format_get_pixel_format(id.vinfo.format);
+    const CI_BUFFTYPE type = BufferTypeFromPixelFormat(pixelFormat);
+    guint index = 0;
+    const ISPC::Buffer *buffer = outputOf(shot, type, &index);
+    if (buffer == nullptr) {
+        GST_ERROR_OBJECT(src, "Unsupported pixel format");
+        return nullptr;
+    }
+    const GstVideoInfo &info = id.vinfo.info;
+    if (buffer->pxlFormat != pixelFormat || buffer->width != static_cast<guint>(info.width) ||
+        buffer->height != static_cast<guint>(info.height)) {
+        GST_ERROR_OBJECT(src, "Buffer data has unexpected format");
+        return nullptr;
+    }
+    const ShotOutput &out = (mainSide ? frame.mainOut : frame.slaveOut)[index];
+    if (!out.valid) {
+        GST_ERROR_OBJECT(src, "Failed to get buffer info");
+        GST_ERROR_OBJECT(src, "Failed to get GStreamer's buffer");
+        return nullptr;
+    }
+    GST_TRACE_OBJECT(src, "gst_norvasrc_wrap_buffer");
+    GstMemory *memory = wrapOutput(src, settings, *buffer, out);
+    if (memory == nullptr) {
+        GST_ERROR_OBJECT(src, "Failed to create memory to wrap buffer");
+        GST_ERROR_OBJECT(src, "Failed to get GStreamer's buffer");
+        return nullptr;
+    }
+    GstBuffer *result = gst_buffer_new();
+    gst_buffer_append_memory(result, memory);
+    gst_mini_object_weak_ref(GST_MINI_OBJECT_CAST(memory), memoryFreed, gst_object_ref(src));
+
+    if (shot.bFrameError)
+        GST_BUFFER_FLAG_SET(result, GST_BUFFER_FLAG_CORRUPTED);
+
+    const GstClockTime ts = frameTimestamp(src, owner, settings, shot);
+    gst_buffer_add_reference_timestamp_meta(result, state->utc_caps, shot.metadata.timestamps.ui64InterruptTimeOfDay,
+                                            state->frame_duration);
+    gst_buffer_add_reference_timestamp_meta(result, state->stream_caps, shot.metadata.timestamps.ui64InterruptSysTime,
+                                            state->frame_duration);
+    GST_BUFFER_PTS(result) = ts;
+    GST_BUFFER_DTS(result) = ts;
+    GST_BUFFER_DURATION(result) = state->frame_duration;
+    GST_BUFFER_OFFSET(result) = frame.id;
+    GST_BUFFER_OFFSET_END(result) = frame.id + 1;
+
+    // Planes as the device laid them out in the capture buffer.
+    gsize offsets[GST_VIDEO_MAX_PLANES] = {buffer->offset, 0, 0, 0};
+    gint strides[GST_VIDEO_MAX_PLANES] = {buffer->stride, 0, 0, 0};
+    guint planes = 1;
+    if (type == CI_TYPE_ENCODER) {
+        offsets[1] = buffer->offsetCbCr;
+        strides[1] = buffer->strideCbCr;
+        planes = 2;
+    }
+    const GstVideoFormat videoFormat = gst_norva_video_format_get_video_format(id.vinfo.format);
+    if (videoFormat == GST_VIDEO_FORMAT_UNKNOWN)
+        planes = 1;
+    gst_buffer_add_video_meta_full(result, GST_VIDEO_FRAME_FLAG_NONE, videoFormat, buffer->width, buffer->height,
+                                   planes, offsets, strides);
+
+    // Control results of the main context for this very frame, whichever context serves the pad.
+    gst_buffer_add_iris_correction_meta(result, frame.iris);
+    gst_buffer_add_focus_value_meta(result, frame.focus);
+    gst_buffer_add_current_brightness_meta(result, frame.brightness);
+    if (settings.addHistogram)
+        gst_buffer_add_brightness_hist_meta(result, &shot.metadata.histogramStats);
+    GST_TRACE_OBJECT(src, "fvalue=%f", static_cast<double>(frame.focus));
+    return result;
+}
+
+/** A copy of a buffer in system memory, with its times, flags and every metadata record. */
+GstBuffer *copyBuffer(GstBuffer *buffer, const CombinedShot &frame, const ISPC::Shot &shot, gboolean histogram) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return nullptr;
+    GstBuffer *copy = gst_buffer_new_allocate(nullptr, map.size, nullptr);
+    if (copy != nullptr) {
+        gst_buffer_fill(copy, 0, map.data, map.size);
+        gst_buffer_copy_into(
+            copy, buffer,
+            static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS | GST_BUFFER_COPY_META),
+            0, static_cast<gsize>(-1));
+        // The brightness records do not follow copies by themselves.
+        if (gst_buffer_get_meta(copy, gst_norva_current_brightness_meta_api_get_type()) == nullptr)
+            gst_buffer_add_current_brightness_meta(copy, frame.brightness);
+        if (histogram && gst_buffer_get_meta(copy, gst_norva_brightness_hist_meta_api_get_type()) == nullptr)
+            gst_buffer_add_brightness_hist_meta(copy, &shot.metadata.histogramStats);
+    }
+    gst_buffer_unmap(buffer, &map);
+    return copy;
+}
+
+/** Whether every context that has capture buffers to wait for has them. Object lock held. */
+bool buffersAllocated(const NorvasrcState *state) {
+    return state->main_context != nullptr && state->main_context->isBuffersAllocated() &&
+           (state->slave_context == nullptr || state->slave_context->isBuffersAllocated());
+}
+
+bool canEnqueue(const TestContext *context) {
+    return context != nullptr && context->pCamera != nullptr &&
+           context->pCamera->state == ISPC::Camera::CAM_CAPTURING && context->isBuffersAllocated();
+}
+
+/** Posts the error of a failed frame unless the owner was unlocked meanwhile (then it is flushing). */
+GstFlowReturn failFrame(GstNorvasrc *src, const Owner &owner, const char *what) {
+    if (owner.isFlushing())
+        return GST_FLOW_FLUSHING;
+    GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Cannot capture a frame."), ("%s", what));
+    return GST_FLOW_ERROR;
+}
+
+/** Enqueues one shot on each capturing context, main first. Object lock held. FALSE after logging. */
+bool enqueueShots(GstNorvasrc *src, const char **failure) {
+    NorvasrcState *state = src->state;
+    GST_TRACE_OBJECT(src, "gst_norvasrc_enqueue_shot_unlocked");
+    if (canEnqueue(state->main_context) && state->main_context->pCamera->enqueueShot() != QOR_RES_OK) {
+        *failure = "Failed to enqueue shot for main context";
+    } else if (canEnqueue(state->slave_context) && state->slave_context->pCamera->enqueueShot() != QOR_RES_OK) {
+        *failure = "Failed to enqueue shot for slave context";
+    } else {
+        return true;
+    }
+    GST_ERROR_OBJECT(src, "%s", *failure);
+    GST_ERROR_OBJECT(src, "Enqueuing shot %" G_GUINT64_FORMAT " failed", state->shot_counter);
+    return false;
+}
+
+/** Acquires the frame on the main and the slave context. Object lock held. FALSE after logging. */
+bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
+    NorvasrcState *state = src->state;
+    GST_TRACE_OBJECT(src, "gst_norvasrc_acquire_shot_unlocked");
+    ISPC::Camera *main = state->main_context->pCamera;
+    if (main->acquireShot(frame->main, true, true) != QOR_RES_OK) {
+        // A driver shot handed out with a failure is still given back.
+        if (frame->main.pCIBuffer != nullptr)
+            main->releaseShot(frame->main);
+        *failure = "Failed to acquire shot from main context";
+    } else if (state->slave_context != nullptr) {
+        ISPC::Camera *slave = state->slave_context->pCamera;
+        if (slave->acquireShot(frame->slave, true, true) != QOR_RES_OK) {
+            if (frame->slave.pCIBuffer != nullptr)
+                slave->releaseShot(frame->slave);
+            main->releaseShot(frame->main);
+            *failure = "Failed to acquire shot from slave context";
+        } else {
+            std::lock_guard<std::mutex> guard(state->pool.lock);
+            frame->hasSlave = true;
+            ++state->pool.liveSlave;
+        }
+    }
+    if (*failure == nullptr)
+        return true;
+    GST_ERROR_OBJECT(src, "%s", *failure);
+    GST_ERROR_OBJECT(src, "Acquiring shot %" G_GUINT64_FORMAT " failed", state->shot_counter);
+    return false;
+}
+
+/** Stops capture, resets the driver and starts again with the exposure as it is. Object lock held. */
+bool restartCapture(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (!gst_norvasrc_stop_capture_unlocked(src))
+        return false;
+    CI_DriverReset(state->main_context->pCamera->getConnection());
+    // The exposure control stays off for the restart: the runtime settings program the last exposure.
+    const gboolean autoExposure = state->props.exposure_auto;
+    state->props.exposure_auto = FALSE;
+    const bool started = gst_norvasrc_start_capture_unlocked(src);
+    state->props.exposure_auto = autoExposure;
+    return started;
+}
+
+/**
+ * The fetcher: runtime settings, a free capture buffer, one frame of every capturing context, exposure sharing,
+ * the save request, the restart after an erroneous frame and the read-back of control results. No lock held.
+ */
+GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result) {
+    NorvasrcState *state = src->state;
+    GST_TRACE_OBJECT(src, "gst_norvasrc_get_shot");
+    gst_norvasrc_read_sensor_parameters(src);
+
+    GST_OBJECT_LOCK(src);
+    if (state->main_context != nullptr)
+        gst_norvasrc_configure_context_runtime_unlocked(src);
+    GST_OBJECT_UNLOCK(src);
+
+    // A free capture buffer: downstream gives one back, or a frame no pad took yet is dropped.
+    lockMutex(src);
+    GST_TRACE_OBJECT(src, "Enqueuing shot");
+    gint64 deadline = g_get_monotonic_time() + kWaitUs;
     bool warned = false;
-    while (
-        !gst_norvasrc_fetch_free_buffer(state->props.preenq_buffers, state->held_shots, state->props.alloc_buffers)) {
-        if (g_atomic_int_get(&state->flushing))
+    while (!gst_norvasrc_fetch_free_buffer(src)) {
+        if (owner.isFlushing()) {
+            unlockMutex(src);
             return GST_FLOW_FLUSHING;
+        }
         if (!warned) {
             GST_WARNING_OBJECT(src, "Waiting for shot to be released");
             warned = true;
         }
         if (!g_cond_wait_until(&state->shot_released, &state->mutex, deadline) &&
-            !gst_norvasrc_fetch_free_buffer(state->props.preenq_buffers, state->held_shots,
-                                            state->props.alloc_buffers)) {
-            if (g_atomic_int_get(&state->flushing))
+            !gst_norvasrc_fetch_free_buffer(src)) {
+            unlockMutex(src);
+            if (owner.isFlushing())
                 return GST_FLOW_FLUSHING;
             GST_ERROR_OBJECT(src, "Timeout waiting for shot release");
             GST_ELEMENT_ERROR(src, RESOURCE, BUSY, ("Timeout waiting for shot release"),
@@ -108,133 +482,352 @@ static GstFlowReturn waitForFreeBuffer(GstNorvasrc *src) {
             return GST_FLOW_ERROR;
         }
     }
-    return g_atomic_int_get(&state->flushing) ? GST_FLOW_FLUSHING : GST_FLOW_OK;
+    unlockMutex(src);
+
+    GST_OBJECT_LOCK(src);
+    deadline = g_get_monotonic_time() + kWaitUs;
+    while (!buffersAllocated(state)) {
+        if (owner.isFlushing()) {
+            GST_OBJECT_UNLOCK(src);
+            return GST_FLOW_FLUSHING;
+        }
+        if (!g_cond_wait_until(&state->buffers_allocated, GST_OBJECT_GET_LOCK(src), deadline) &&
+            !buffersAllocated(state)) {
+            GST_OBJECT_UNLOCK(src);
+            GST_ERROR_OBJECT(src, "Failed to wait buffer allocations");
+            return failFrame(src, owner, "Failed to wait buffer allocations");
+        }
+    }
+    const char *failure = nullptr;
+    if (!enqueueShots(src, &failure)) {
+        GST_OBJECT_UNLOCK(src);
+        return failFrame(src, owner, failure);
+    }
+    GST_TRACE_OBJECT(src, "Shot is enqueued. Acquiring shot");
+    CombinedShot *frame = takeRecord(src);
+    GST_TRACE_OBJECT(src, "Shot is created: %p", static_cast<void *>(frame));
+    if (!acquireShots(src, frame, &failure)) {
+        GST_OBJECT_UNLOCK(src);
+        returnRecord(src, frame);
+        return failFrame(src, owner, failure);
+    }
+    frame->id = state->shot_counter++;
+    snapshotOutputs(*state->main_context, frame->main, frame->mainOut);
+    if (frame->hasSlave)
+        snapshotOutputs(*state->slave_context, frame->slave, frame->slaveOut);
+    const double aperture = state->main_context->getAeApertureFactor();
+    frame->iris = aperture > 0.0 && std::isfinite(aperture) ? -20.0 * std::log10(aperture) : 0.0;
+    frame->focus = static_cast<gfloat>(state->main_context->getAfSharpness());
+    frame->brightness = static_cast<gfloat>(state->main_context->getAeCurrentBrightness());
+    const gboolean restart = state->props.restart_on_error;
+    GST_OBJECT_UNLOCK(src);
+    ShotHandle shot(frame);
+    GST_TRACE_OBJECT(src, "Shot is acquired");
+
+    gst_norvasrc_write_sensor_parameters(src);
+    gst_norvasrc_offer_shot_for_save(src, *frame);
+
+    if (frame->main.bFrameError || (frame->hasSlave && frame->slave.bFrameError)) {
+        GST_WARNING_OBJECT(src, "Got erroneous shot %" G_GUINT64_FORMAT, frame->id);
+        if (restart) {
+            GST_WARNING_OBJECT(src, "Restarting capture");
+            GST_OBJECT_LOCK(src);
+            const bool restarted = restartCapture(src);
+            GST_OBJECT_UNLOCK(src);
+            if (!restarted) {
+                GST_ERROR_OBJECT(src, "Failed to restart capture");
+                return failFrame(src, owner, "Failed to restart capture");
+            }
+        }
+    }
+
+    GST_OBJECT_LOCK(src);
+    gst_norvasrc_read_back_unlocked(src);
+    GST_OBJECT_UNLOCK(src);
+    result = std::move(shot);
+    return GST_FLOW_OK;
 }
 
-/** Wraps the output of a held shot into a new buffer; null when the output cannot be shown. */
-static GstBuffer *wrapShot(GstNorvasrc *src, NorvasrcHeldShot *held, const BufferInfo &info) {
-    NorvasrcState *state = src->state;
-    const GstNorvaVideoInfo &vinfo = state->video_id.vinfo;
-    const ISPC::Buffer &out = outputOf(held->shot, vinfo.format);
-    if (out.data == nullptr || info.size == 0)
-        return nullptr;
-    GstMemory *memory = nullptr;
-    if (state->props.use_dmabuf && !state->props.use_mapped_dmabuf) {
-        if (info.fd < 0)
-            return nullptr;
-        memory =
-            gst_dmabuf_allocator_alloc_with_flags(state->allocator, info.fd, info.size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
-    } else {
-        // The capture buffer from its start: the planes' offsets go into the video meta.
-        memory = gst_norvabuf_allocator_wrap(state->allocator, GST_MEMORY_FLAG_READONLY,
-                                             const_cast<QOR_UINT8 *>(out.data), info.size);
-    }
-    if (memory == nullptr)
-        return nullptr;
-    gst_mini_object_weak_ref(GST_MINI_OBJECT_CAST(memory), releaseHeldShot, held);
-    GstBuffer *buffer = gst_buffer_new();
-    gst_buffer_append_memory(buffer, memory);
+} // namespace
 
-    const GstVideoFormat format = gst_norva_video_format_get_video_format(vinfo.format);
-    if (format != GST_VIDEO_FORMAT_UNKNOWN) {
-        const bool semiPlanar = out.offsetCbCr != 0 || out.strideCbCr != 0;
-        gsize offsets[GST_VIDEO_MAX_PLANES] = {out.offset, out.offsetCbCr};
-        gint strides[GST_VIDEO_MAX_PLANES] = {out.stride, out.strideCbCr};
-        gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, format, out.width, out.height,
-                                       semiPlanar ? 2 : 1, offsets, strides);
+void norvasrc_shot_free(CombinedShot *shot) {
+    GstNorvasrc *src = shot->src;
+    NorvasrcState *state = src->state;
+    GST_DEBUG_OBJECT(src, "Freeing shot %p", static_cast<void *>(shot));
+    GST_OBJECT_LOCK(src);
+    // Shots of contexts destroyed meanwhile went with their cameras.
+    if (shot->generation == state->pool.generation) {
+        if (state->main_context != nullptr && state->main_context->pCamera != nullptr &&
+            state->main_context->pCamera->releaseShot(shot->main) != QOR_RES_OK)
+            GST_ERROR_OBJECT(src, "Failed to release shot of main context");
+        if (shot->hasSlave && state->slave_context != nullptr && state->slave_context->pCamera != nullptr &&
+            state->slave_context->pCamera->releaseShot(shot->slave) != QOR_RES_OK)
+            GST_ERROR_OBJECT(src, "Failed to release shot of slave context");
     }
-    return buffer;
+    GST_OBJECT_UNLOCK(src);
+    returnRecord(src, shot);
+}
+
+gboolean norvasrc_free_buffer_rule(guint64 preenq, guint64 alloc, const std::vector<guintptr> &held,
+                                   const std::vector<std::vector<guintptr>> &queues, std::vector<guintptr> &distinct,
+                                   guintptr *victim) {
+    *victim = 0;
+    distinct.assign(held.begin(), held.end());
+    for (const auto &queue : queues)
+        distinct.insert(distinct.end(), queue.begin(), queue.end());
+    std::sort(distinct.begin(), distinct.end());
+    const guint64 outstanding = static_cast<guint64>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
+    if (preenq < alloc && outstanding < alloc - preenq) // preenq + outstanding < alloc, without overflow
+        return TRUE;
+    for (const auto &queue : queues) {
+        for (guintptr shot : queue) {
+            if (std::find(held.begin(), held.end(), shot) == held.end()) {
+                *victim = shot;
+                return TRUE;
+            }
+        }
+    }
+    return FALSE;
+}
+
+gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    FreeBufferScratch &scratch = state->scratch;
+    scratch.held.clear();
+    for (const MemoryShot &m : state->memory_shots)
+        scratch.held.push_back(reinterpret_cast<guintptr>(m.shot.get()));
+    if (scratch.queues.size() < state->shot_queues.size())
+        scratch.queues.resize(state->shot_queues.size());
+    size_t n = 0;
+    for (const auto &entry : state->shot_queues) {
+        std::vector<guintptr> &ids = scratch.queues[n++];
+        ids.clear();
+        for (const ShotHandle &shot : entry.second)
+            ids.push_back(reinterpret_cast<guintptr>(shot.get()));
+    }
+    for (size_t i = n; i < scratch.queues.size(); ++i)
+        scratch.queues[i].clear();
+    GST_OBJECT_LOCK(src);
+    const guint64 preenq = state->props.preenq_buffers, alloc = state->props.alloc_buffers;
+    GST_OBJECT_UNLOCK(src);
+    guintptr victim = 0;
+    const gboolean free =
+        norvasrc_free_buffer_rule(preenq, alloc, scratch.held, scratch.queues, scratch.distinct, &victim);
+    if (victim != 0) {
+        // The pads that did not take it lose this frame; dropping the handles gives its buffer back.
+        for (auto &entry : state->shot_queues) {
+            ShotQueue &queue = entry.second;
+            auto it = std::find_if(queue.begin(), queue.end(), [victim](const ShotHandle &shot) {
+                return reinterpret_cast<guintptr>(shot.get()) == victim;
+            });
+            if (it != queue.end())
+                queue.erase(it);
+        }
+    }
+    return free;
+}
+
+GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, GstBuffer **buf) {
+    NorvasrcState *state = src->state;
+    *buf = nullptr;
+    const Owner owner(src, ownerObject);
+    if (owner.isFlushing())
+        return GST_FLOW_FLUSHING;
+
+    lockMutex(src);
+    gint64 deadline = 0;
+    while (state->shot_queues[owner.key].empty()) {
+        if (owner.isFlushing()) {
+            unlockMutex(src);
+            return GST_FLOW_FLUSHING;
+        }
+        if (!state->fetching) {
+            // This thread fetches the next frame for every pad.
+            state->fetching = 1;
+            unlockMutex(src);
+            ShotHandle fresh;
+            const GstFlowReturn ret = fetchShot(src, owner, fresh);
+            lockMutex(src);
+            state->fetching = 0;
+            if (ret == GST_FLOW_OK) {
+                for (auto &entry : state->shot_queues)
+                    entry.second.push_back(fresh);
+                fresh.reset();
+            }
+            // Waiting pads take the frame, or one of them fetches after a failure.
+            g_cond_broadcast(&state->queue_filled);
+            if (ret != GST_FLOW_OK) {
+                unlockMutex(src);
+                if (ret == GST_FLOW_ERROR)
+                    GST_ERROR_OBJECT(src, "Failed to get shot");
+                return ret;
+            }
+            if (owner.isFlushing()) {
+                unlockMutex(src); // the frame stays queued for the other pads
+                return GST_FLOW_FLUSHING;
+            }
+            continue;
+        }
+        if (deadline == 0)
+            deadline = g_get_monotonic_time() + kWaitUs;
+        if (!g_cond_wait_until(&state->queue_filled, &state->mutex, deadline) &&
+            state->shot_queues[owner.key].empty() && state->fetching && !owner.isFlushing()) {
+            unlockMutex(src);
+            GST_ERROR_OBJECT(src, "Timeout while waiting for buffer");
+            GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Cannot capture a frame."), ("Timeout while waiting for buffer"));
+            return GST_FLOW_ERROR;
+        }
+    }
+
+    ShotQueue &queue = state->shot_queues[owner.key];
+    ShotHandle shot = std::move(queue.front());
+    queue.erase(queue.begin());
+    BuildSettings settings;
+    GST_OBJECT_LOCK(src);
+    settings.context = state->props.context;
+    settings.useDmabuf = state->props.use_dmabuf;
+    settings.useMappedDmabuf = state->props.use_mapped_dmabuf;
+    settings.addHistogram = state->props.add_histogram_meta;
+    GST_OBJECT_UNLOCK(src);
+    settings.doTimestamp = gst_base_src_get_do_timestamp(GST_BASE_SRC_CAST(src));
+    GstBuffer *buffer = createBuffer(src, shot, owner, settings);
+    if (buffer == nullptr) {
+        const guint64 frameId = shot->id;
+        shot.reset();
+        unlockMutex(src);
+        GST_ERROR_OBJECT(src, "Failed to create buffer");
+        GST_ELEMENT_ERROR(src, STREAM, FAILED,
+                          ("Cannot show frame %" G_GUINT64_FORMAT " in the format negotiated by %s.", frameId,
+                           GST_OBJECT_NAME(owner.object)),
+                          ("Failed to create buffer"));
+        return GST_FLOW_ERROR;
+    }
+    const bool mainSide = owner.id->context == settings.context;
+    state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), shot});
+    // Only the memory keeps the frame now: when it goes, so does the shot.
+    CombinedShot *frame = shot.get();
+    if (owner.bufMode(src) != GST_NORVASRC_BUFFER_MODE_COPY)
+        shot.reset();
+    unlockMutex(src);
+
+    if (shot) {
+        GstBuffer *copy = copyBuffer(buffer, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
+        gst_buffer_unref(buffer);
+        // The shot goes back to the camera here, before the next fetch may count its buffer as free.
+        lockMutex(src);
+        shot.reset();
+        unlockMutex(src);
+        if (copy == nullptr) {
+            GST_ERROR_OBJECT(src, "Failed to copy buffer");
+            GST_ELEMENT_ERROR(src, RESOURCE, NO_SPACE_LEFT, ("Cannot copy a frame."), ("Failed to copy buffer"));
+            return GST_FLOW_ERROR;
+        }
+        buffer = copy;
+    }
+    *buf = buffer;
+    return GST_FLOW_OK;
 }
 
 GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64, guint, GstBuffer **buf) {
-    GstNorvasrc *src = GST_NORVASRC(base);
-    NorvasrcState *state = src->state;
-    *buf = nullptr;
-    if (g_atomic_int_get(&state->flushing))
-        return GST_FLOW_FLUSHING;
+    return gst_norvasrc_get_buffer(GST_NORVASRC(base), nullptr, buf);
+}
 
-    // A free record and a free capture buffer.
-    g_mutex_lock(&state->mutex);
-    GstFlowReturn ret = waitForFreeBuffer(src);
-    NorvasrcHeldShot *held = nullptr;
-    for (guint i = 0; ret == GST_FLOW_OK && i < state->shot_pool_size && held == nullptr; ++i) {
-        if (!state->shot_pool[i].inUse)
-            held = &state->shot_pool[i];
+void gst_norvasrc_wake_waiters(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    // Under their locks, so that a thread between its check of a flag and its wait cannot miss the wake-up.
+    lockMutex(src);
+    g_cond_broadcast(&state->queue_filled);
+    g_cond_broadcast(&state->shot_released);
+    unlockMutex(src);
+    GST_OBJECT_LOCK(src);
+    g_cond_broadcast(&state->buffers_allocated);
+    GST_OBJECT_UNLOCK(src);
+}
+
+gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
+    NorvasrcState *state = src->state;
+    const Owner owner(src, ownerObject);
+    GST_DEBUG_OBJECT(src, "stop");
+    lockMutex(src);
+    auto it = state->shot_queues.find(owner.key);
+    if (it != state->shot_queues.end()) {
+        ShotQueue dropped;
+        dropped.swap(it->second);
+        state->shot_queues.erase(it);
+        dropped.clear(); // frames no one else holds go back to the cameras now
     }
-    if (ret == GST_FLOW_OK && held == nullptr) {
-        GST_ERROR_OBJECT(src, "No free shot record");
-        ret = GST_FLOW_ERROR;
-    }
-    if (ret == GST_FLOW_OK) {
-        held->inUse = true;
-        ++state->held_shots;
-    }
-    g_mutex_unlock(&state->mutex);
-    if (ret != GST_FLOW_OK)
-        return ret;
+    const bool others = !state->shot_queues.empty();
+    unlockMutex(src);
+    g_cond_broadcast(&state->shot_released);
+    if (others)
+        return TRUE; // capture goes on for the other pads
 
     GST_OBJECT_LOCK(src);
-    TestContext *context = state->main_context;
-    const char *failure = nullptr;
-    if (context == nullptr || !context->isBuffersAllocated()) {
-        failure = "Failed to wait buffer allocations";
-    } else if (context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
-               context->pCamera->enqueueShot() != QOR_RES_OK) {
-        failure = "Failed to enqueue shot for main context";
-    } else if (context->pCamera->acquireShot(held->shot, true, true) != QOR_RES_OK) {
-        failure = "Failed to acquire shot from main context";
-    }
-    BufferInfo info;
-    guint64 id = 0;
-    if (failure == nullptr) {
-        id = state->shot_counter++;
-        const ISPC::Buffer &out = outputOf(held->shot, state->video_id.vinfo.format);
-        if (!context->getBufferInfo(static_cast<int>(out.id), info))
-            info.size = 0;
-    }
+    const gboolean waitRelease = state->props.wait_release;
     GST_OBJECT_UNLOCK(src);
-    if (failure != nullptr) {
-        GST_ERROR_OBJECT(src, "%s", failure);
-        GST_ERROR_OBJECT(src, "Failed to get shot");
-        g_mutex_lock(&state->mutex);
-        held->inUse = false;
-        --state->held_shots;
-        g_mutex_unlock(&state->mutex);
-        if (g_atomic_int_get(&state->flushing))
-            return GST_FLOW_FLUSHING;
-        GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Cannot capture a frame."), ("%s", failure));
-        return GST_FLOW_ERROR;
-    }
-    const bool erroneous = held->shot.bFrameError;
-    if (erroneous)
-        GST_WARNING_OBJECT(src, "Got erroneous shot %" G_GUINT64_FORMAT, id);
-
-    held->src = GST_NORVASRC(gst_object_ref(src));
-    GstBuffer *buffer = wrapShot(src, held, info);
-    if (buffer == nullptr) {
-        GST_ERROR_OBJECT(src, "Failed to create buffer");
-        releaseHeldShot(held, nullptr);
-        return GST_FLOW_ERROR;
+    if (waitRelease) {
+        // Downstream gives every buffer back first, within the same bound as every other wait.
+        lockMutex(src);
+        const gint64 deadline = g_get_monotonic_time() + kWaitUs;
+        while (!state->memory_shots.empty()) {
+            if (!g_cond_wait_until(&state->shot_released, &state->mutex, deadline) && !state->memory_shots.empty()) {
+                GST_WARNING_OBJECT(src, "%u buffers still held downstream at stop",
+                                   static_cast<guint>(state->memory_shots.size()));
+                break;
+            }
+        }
+        unlockMutex(src);
     }
 
-    // Timestamps: the running time at which the frame was complete, from its age on the monotonic clock.
-    GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
-    GstClock *clock = gst_element_get_clock(GST_ELEMENT_CAST(src));
-    if (clock != nullptr) {
-        const GstClockTime now = gst_clock_get_time(clock);
-        const GstClockTime baseTime = gst_element_get_base_time(GST_ELEMENT_CAST(src));
-        const GstClockTime run = now > baseTime ? now - baseTime : 0;
-        const guint64 interrupt = held->shot.metadata.timestamps.ui64InterruptSysTime;
-        const guint64 mono = monotonicNs();
-        const guint64 age = interrupt != 0 && mono > interrupt ? mono - interrupt : 0;
-        GST_BUFFER_PTS(buffer) = age > run ? 0 : run - age;
-        gst_object_unref(clock);
+    GST_DEBUG_OBJECT(src, "gst_norvasrc_stop_capture");
+    bool held = false;
+    {
+        std::lock_guard<std::mutex> guard(state->pool.lock);
+        held = state->pool.live > 0;
     }
-    GST_BUFFER_DURATION(buffer) = state->frame_duration;
-    GST_BUFFER_OFFSET(buffer) = id;
-    GST_BUFFER_OFFSET_END(buffer) = id + 1;
-    if (erroneous)
-        GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_CORRUPTED);
-    *buf = buffer;
-    return GST_FLOW_OK;
+    GST_OBJECT_LOCK(src);
+    gboolean result = gst_norvasrc_stop_capture_unlocked(src);
+    // Capture buffers that memories downstream still show stay allocated: they go with their context.
+    if (result && !held && state->slave_context != nullptr) {
+        if (state->slave_context->freeOutputBuffers()) {
+            delete state->slave_context;
+            state->slave_context = nullptr;
+        } else {
+            GST_ERROR_OBJECT(src, "Failed to stop capture for slave context %d", state->slave_context->iContext);
+            result = FALSE;
+        }
+    }
+    if (result && !held && state->main_context != nullptr && !state->main_context->freeOutputBuffers()) {
+        GST_ERROR_OBJECT(src, "Failed to stop capture for main context %d", state->main_context->iContext);
+        result = FALSE;
+    }
+    state->shot_counter = 0;
+    GST_OBJECT_UNLOCK(src);
+    if (!result)
+        GST_ERROR_OBJECT(src, "Failed to stop capture");
+    if (state->allocator != nullptr) {
+        gst_object_unref(state->allocator);
+        state->allocator = nullptr;
+    }
+    return result;
+}
+
+void gst_norvasrc_frames_init(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    state->utc_caps = gst_caps_new_empty_simple("timestamp/x-unix-utc");
+    state->stream_caps = gst_caps_new_empty_simple("timestamp/x-norva-stream");
+}
+
+void gst_norvasrc_frames_clear(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    std::map<guintptr, ShotQueue> queues;
+    std::vector<MemoryShot> memories;
+    lockMutex(src);
+    queues.swap(state->shot_queues);
+    memories.swap(state->memory_shots);
+    unlockMutex(src);
+    queues.clear();
+    memories.clear();
+    gst_caps_replace(&state->utc_caps, nullptr);
+    gst_caps_replace(&state->stream_caps, nullptr);
 }

@@ -187,21 +187,26 @@ void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src) {
     state->slave_context = nullptr;
     delete state->main_context;
     state->main_context = nullptr;
+    ++state->pool.generation; // shots still held went with their cameras
     GST_OBJECT_UNLOCK(src);
-    state->release_pending = false;
 }
 
 void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force) {
     NorvasrcState *state = src->state;
-    g_mutex_lock(&state->mutex);
-    if (state->held_shots > 0 && !force) {
-        // Memories downstream still show capture buffers: the last one returned destroys the contexts.
-        GST_DEBUG_OBJECT(src, "%u shots held downstream: contexts released with the last", state->held_shots);
-        state->release_pending = true;
-    } else {
-        gst_norvasrc_destroy_contexts_unlocked(src);
+    bool destroy = true;
+    {
+        std::lock_guard<std::mutex> guard(state->pool.lock);
+        if (state->pool.live > 0 && !force) {
+            // Memories downstream still show capture buffers: the last one returned destroys the contexts.
+            GST_DEBUG_OBJECT(src, "%u shots held downstream: contexts released with the last", state->pool.live);
+            state->pool.release_pending = true;
+            destroy = false;
+        } else {
+            state->pool.release_pending = false;
+        }
     }
-    g_mutex_unlock(&state->mutex);
+    if (destroy)
+        gst_norvasrc_destroy_contexts_unlocked(src);
 }
 
 gboolean gst_norvasrc_create_context(GstNorvasrc *src) {

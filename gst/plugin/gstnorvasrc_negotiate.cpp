@@ -5,7 +5,9 @@
  */
 #include <list>
 
+#include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
+#include "norvacommon/userlog.h"
 #include "testcontext.h"
 #include "testparam.h"
 
@@ -203,43 +205,168 @@ gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src) {
 gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     TestContext *main = state->main_context;
-    if (main->pCamera->state == ISPC::Camera::CAM_READY) {
-        main->enableGMA(state->props.gma_enable != FALSE);
-        if (main->pCamera->startCapture() != QOR_RES_OK) {
-            GST_ERROR_OBJECT(src, "Failed to start capture for main context %d", main->iContext);
+    TestContext *slave = state->slave_context;
+    const bool mainReady = main->pCamera->state == ISPC::Camera::CAM_READY;
+    // The slave first: it starts only together with its main context.
+    if (slave != nullptr) {
+        slave->enableGMA(state->props.gma_enable != FALSE);
+        if (slave->pCamera->state == ISPC::Camera::CAM_READY && mainReady &&
+            slave->pCamera->startCapture() != QOR_RES_OK) {
+            GST_ERROR_OBJECT(src, "Failed to start capture for slave context %d", slave->iContext);
             return FALSE;
         }
     }
+    if (mainReady) {
+        main->enableGMA(state->props.gma_enable != FALSE);
+        if (main->pCamera->startCapture() != QOR_RES_OK) {
+            GST_ERROR_OBJECT(src, "Failed to start capture for main context %d", main->iContext);
+            if (slave != nullptr)
+                slave->pCamera->stopCapture();
+            return FALSE;
+        }
+    }
+    gst_norvasrc_configure_context_runtime_unlocked(src);
     for (guint i = 0; i < state->props.preenq_buffers; ++i) {
         GST_DEBUG_OBJECT(src, "Preenqueuing shot %u", i);
-        if (main->pCamera->state == ISPC::Camera::CAM_CAPTURING && main->isBuffersAllocated() &&
-            main->pCamera->enqueueShot() != QOR_RES_OK) {
-            GST_ERROR_OBJECT(src, "Failed to enqueue shot for main context");
-            GST_ERROR_OBJECT(src, "Failed to enqueue shot");
-            return FALSE;
+        for (TestContext *context : {main, slave}) {
+            if (context != nullptr && context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
+                context->isBuffersAllocated() && context->pCamera->enqueueShot() != QOR_RES_OK) {
+                GST_ERROR_OBJECT(src, "Failed to enqueue shot for %s context", context == main ? "main" : "slave");
+                GST_ERROR_OBJECT(src, "Failed to enqueue shot");
+                return FALSE;
+            }
         }
         GST_DEBUG_OBJECT(src, "Shot is enqueued");
     }
     return TRUE;
 }
 
-/** Configures the main context's output for the pad's video description; FALSE after logging why. */
-static gboolean configureOutput(GstNorvasrc *src, GstNorvaVideoId *id) {
+namespace {
+
+enum class Configured { Kept, Reconfigured, Busy, Failed };
+
+/** Whether frames in flight still hold capture buffers of the main or of the slave context. */
+bool framesHeldOn(NorvasrcState *state, bool main) {
+    std::lock_guard<std::mutex> guard(state->pool.lock);
+    return (main ? state->pool.live : state->pool.liveSlave) > 0;
+}
+
+/** The norvaproxysrc a pad belongs to, or null for the element's own pad (the only other caller). */
+GstNorvaProxySrc *proxyOf(GstNorvasrc *src, GstPad *pad) {
+    GstObject *parent = GST_OBJECT_PARENT(pad);
+    if (parent == nullptr || parent == GST_OBJECT_CAST(src))
+        return nullptr;
+    return reinterpret_cast<GstNorvaProxySrc *>(parent);
+}
+
+/** The context the downstream request pad asks for: its "context" property (-1 for any), or -2 when none. */
+gint requestedContext(GstPad *pad) {
+    gint value = -2;
+    GstPad *peer = gst_pad_get_peer(pad);
+    if (peer == nullptr)
+        return value;
+    if (GST_IS_PROXY_PAD(peer)) {
+        GstObject *parent = gst_object_get_parent(GST_OBJECT_CAST(peer));
+        if (parent != nullptr) {
+            GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(parent), "context");
+            if (spec != nullptr && spec->value_type == G_TYPE_INT)
+                g_object_get(parent, "context", &value, nullptr);
+            gst_object_unref(parent);
+        }
+    }
+    gst_object_unref(peer);
+    return value;
+}
+
+/** Publishes the pad's capture buffers: pad properties, and by buffer mode a query or an event. */
+GstQuery *exchangeDmabufs(GstNorvasrc *src, GstPad *pad, const TestContext &context, pxlFormat pixelFormat,
+                          GstCaps *caps, bool reconfigured, GstEvent **event) {
+    NorvasrcState *state = src->state;
+    GstNorvaProxySrc *proxy = proxyOf(src, pad);
+    const gint mode = proxy != nullptr ? proxy->buf_mode : state->props.buf_mode;
+    GValue *fdList = proxy != nullptr ? &proxy->dmabuf_fd_list : &state->props.dmabuf_fd_list;
+    guint *fdSize = proxy != nullptr ? &proxy->dmabuf_size : &state->props.dmabuf_size;
+    g_value_unset(fdList);
+    g_value_init(fdList, GST_TYPE_ARRAY);
+    *fdSize = 0;
+    GValue eventList = G_VALUE_INIT, item = G_VALUE_INIT;
+    g_value_init(&eventList, GST_TYPE_ARRAY);
+    const CI_BUFFTYPE type = BufferTypeFromPixelFormat(pixelFormat);
+    for (const auto &entry : context.buffers) { // ascending buffer identifier
+        const BufferInfo &info = entry.second;
+        if (info.eType != type)
+            continue;
+        g_value_init(&item, G_TYPE_INT);
+        g_value_set_int(&item, info.fd);
+        gst_value_array_append_and_take_value(fdList, &item);
+        *fdSize = static_cast<guint>(info.size);
+        if (mode == GST_NORVASRC_BUFFER_MODE_EVENT) {
+            g_value_init(&item, G_TYPE_INT64);
+            g_value_set_int64(&item, info.fd);
+            gst_value_array_append_and_take_value(&eventList, &item);
+            g_value_init(&item, G_TYPE_INT64);
+            g_value_set_int64(&item, static_cast<gint64>(reinterpret_cast<guintptr>(info.pMapped)));
+            gst_value_array_append_and_take_value(&eventList, &item);
+        }
+    }
+    GstQuery *query = nullptr;
+    if (mode == GST_NORVASRC_BUFFER_MODE_QUERY && gst_value_array_get_size(fdList) > 0 &&
+        GST_STATE(src) != GST_STATE_PLAYING) {
+        GstStructure *s = gst_structure_new("dmabuf_query", "buffer_size", G_TYPE_UINT, *fdSize, nullptr);
+        gst_structure_set_value(s, "fd_list", fdList);
+        query = gst_query_new_custom(GST_QUERY_CUSTOM, s);
+    }
+    if (mode == GST_NORVASRC_BUFFER_MODE_EVENT && event != nullptr && reconfigured &&
+        gst_value_array_get_size(&eventList) > 0) {
+        GstStructure *s = gst_structure_new("dmabuf_event", "buffer_size", G_TYPE_UINT, *fdSize, nullptr);
+        gst_structure_take_value(s, "fd_list", &eventList);
+        gst_structure_set(s, "caps_structure", GST_TYPE_STRUCTURE, gst_caps_get_structure(caps, 0), "seq-num",
+                          G_TYPE_UINT, state->event_seqnum, nullptr);
+        ++state->event_seqnum;
+        *event = gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM_STICKY, s);
+    }
+    if (G_IS_VALUE(&eventList))
+        g_value_unset(&eventList);
+    return query;
+}
+
+/** Stores the configured output's rectangle in the frame into the pad's bounds properties. */
+void storeBounds(GstNorvasrc *src, GstPad *pad, const BufferFrameBounds &bounds) {
+    NorvasrcState *state = src->state;
+    const BufferFrameBounds frame = state->main_context->getBounds();
+    const gint64 xRel = static_cast<gint64>(bounds.x) - frame.x;
+    const gint64 yRel = static_cast<gint64>(bounds.y) - frame.y;
+    if (xRel < 0 || yRel < 0 || xRel + bounds.width > frame.width || yRel + bounds.height > frame.height)
+        GST_WARNING_OBJECT(src, "Context bounds go out of frame bounds");
+    GstNorvaProxySrc *proxy = proxyOf(src, pad);
+    BufferFrameBounds &out = proxy != nullptr ? proxy->bounds : state->props.bounds;
+    out.x = static_cast<QOR_INT32>(xRel);
+    out.y = static_cast<QOR_INT32>(static_cast<gint64>(frame.height) - bounds.height - yRel);
+    out.width = bounds.width;
+    out.height = bounds.height;
+}
+
+/**
+ * Configures the pad's context output for its video description; object lock held. Busy: the output must change
+ * while frames of the element are still held; the caller gives back what it can and asks again.
+ */
+Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, GstNorvaVideoId *id, bool allowBusy) {
     GST_DEBUG_OBJECT(src, "configure_output");
     NorvasrcState *state = src->state;
-    TestContext *context = state->main_context;
     const GstNorvaVideoFormat format = id->vinfo.format;
     if (!offerable(format, state->props.use_dmabuf)) {
         GST_ERROR_OBJECT(src, "Unsupported format: %s", gst_norva_video_format_to_string(format));
-        return FALSE;
+        return Configured::Failed;
     }
     std::list<BufferFormat> current;
     if (context->getOutputFormats(current)) {
         for (const BufferFormat &f : current) {
             if (gst_norva_video_info_match_buffer_format(&id->vinfo, f))
-                return TRUE; // the output stays as it is: capture keeps running on the same buffers
+                return Configured::Kept; // capture keeps running on the same buffers
         }
     }
+    if (allowBusy && framesHeldOn(state, context == state->main_context))
+        return Configured::Busy;
     const GstVideoInfo &info = id->vinfo.info;
     BufferFormat wanted;
     wanted.format = gst_norva_video_format_get_pixel_format(format);
@@ -252,39 +379,101 @@ static gboolean configureOutput(GstNorvasrc *src, GstNorvaVideoId *id) {
     BufferFrameBounds bounds{0, 0, static_cast<QOR_UINT32>(-1), static_cast<QOR_UINT32>(-1)};
 
     if (!gst_norvasrc_stop_capture_unlocked(src))
-        return FALSE;
+        return Configured::Failed;
     if (!context->configureOutput(wanted, &bounds)) {
         GST_ERROR_OBJECT(src, "Failed to configure context %u output", id->context);
-        return FALSE;
+        return Configured::Failed;
     }
     if (!gst_norvasrc_start_capture_unlocked(src))
-        return FALSE;
+        return Configured::Failed;
     g_cond_broadcast(&state->buffers_allocated);
-    return TRUE;
+    storeBounds(src, pad, bounds);
+    return Configured::Reconfigured;
 }
 
-GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id) {
+/** Gives back every frame no pad took yet and waits (bounded) until downstream returned the rest. */
+bool drainFrames(GstNorvasrc *src, bool main) {
     NorvasrcState *state = src->state;
+    std::map<guintptr, ShotQueue> dropped;
+    g_mutex_lock(&state->mutex);
+    for (auto &entry : state->shot_queues)
+        dropped[entry.first].swap(entry.second);
+    dropped.clear();
+    const gint64 deadline = g_get_monotonic_time() + 5 * G_TIME_SPAN_SECOND;
+    bool drained = false;
+    while (!drained) {
+        drained = !framesHeldOn(state, main);
+        if (!drained && !g_cond_wait_until(&state->shot_released, &state->mutex, deadline))
+            break;
+    }
+    g_mutex_unlock(&state->mutex);
+    return !framesHeldOn(state, main);
+}
+
+} // namespace
+
+GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id, GstEvent **event) {
+    NorvasrcState *state = src->state;
+    if (event != nullptr)
+        *event = nullptr;
+    GST_OBJECT_LOCK(src);
+    const guint own = state->props.context;
+    GST_OBJECT_UNLOCK(src);
+    id->context = own;
+    const gint requested = requestedContext(pad);
+    const bool automatic = requested == -1;
+    if (requested >= 0)
+        id->context = static_cast<guint>(requested);
+
     GstCaps *peer = gst_pad_peer_query_caps(pad, nullptr);
     GST_OBJECT_LOCK(src);
-    id->context = state->props.context;
-    TestContext *context = state->main_context;
-    if (context == nullptr) {
+    if (state->main_context == nullptr) {
         GST_OBJECT_UNLOCK(src);
         gst_caps_unref(peer);
         GST_ERROR_OBJECT(src, "Context is not initialized");
+        GST_ELEMENT_ERROR(src, CORE, NEGOTIATION, ("No capture context to negotiate with."),
+                          ("Context is not initialized"));
         return nullptr;
     }
-    GstCaps *offered = contextCaps(*context, state->props.use_dmabuf);
-    GST_INFO_OBJECT(src, "Context %u supported caps: %" GST_PTR_FORMAT, id->context, offered);
-    GstCaps *common = gst_caps_intersect(offered, peer);
+    TestContext *context = nullptr;
+    GstCaps *common = nullptr;
+    GstCaps *offered = nullptr;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (id->context == own) {
+            context = state->main_context;
+        } else {
+            if (state->slave_context == nullptr) {
+                LOG_SetLevel(1);
+                state->slave_context = new TestContext();
+                if (!state->slave_context->preconfigureSlave(*state->main_context)) {
+                    GST_OBJECT_UNLOCK(src);
+                    gst_caps_unref(peer);
+                    GST_ERROR_OBJECT(src, "Failed to configure slave context %u", id->context);
+                    GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS, ("Cannot set up context %u.", id->context),
+                                      ("Failed to configure slave context %u", id->context));
+                    return nullptr;
+                }
+            }
+            context = state->slave_context;
+        }
+        if (offered != nullptr)
+            gst_caps_unref(offered);
+        if (common != nullptr)
+            gst_caps_unref(common);
+        offered = contextCaps(*context, state->props.use_dmabuf);
+        GST_INFO_OBJECT(src, "Context %u supported caps: %" GST_PTR_FORMAT, id->context, offered);
+        common = gst_caps_intersect(offered, peer);
+        if (!gst_caps_is_empty(common) || !automatic || id->context != own)
+            break;
+        id->context = own != 1 ? 1 : 0; // any context will do: the other one
+    }
     if (gst_caps_is_empty(common)) {
         GST_OBJECT_UNLOCK(src);
         GST_ERROR_OBJECT(src, "Failed to find common caps");
-        gchar *requested = gst_caps_to_string(peer), *available = gst_caps_to_string(offered);
-        GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Requested caps %s are not offered.", requested),
+        gchar *requestedCaps = gst_caps_to_string(peer), *available = gst_caps_to_string(offered);
+        GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Requested caps %s are not offered.", requestedCaps),
                           ("Failed to find common caps; offered caps: %s", available));
-        g_free(requested);
+        g_free(requestedCaps);
         g_free(available);
         gst_caps_unref(common);
         gst_caps_unref(offered);
@@ -296,12 +485,29 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
 
     GstCaps *fixed = fixateCaps(common, *context);
     const char *failure = nullptr;
-    if (fixed == nullptr || !gst_caps_is_fixed(fixed))
+    Configured configured = Configured::Failed;
+    GstQuery *query = nullptr;
+    if (fixed == nullptr || !gst_caps_is_fixed(fixed)) {
         failure = "Failed to fixate caps";
-    else if (!gst_norva_video_info_from_caps(&id->vinfo, fixed))
+    } else if (!gst_norva_video_info_from_caps(&id->vinfo, fixed)) {
         failure = "Failed to get video info from caps";
-    else if (!configureOutput(src, id))
-        failure = "Failed to configure output";
+    } else {
+        configured = configureOutput(src, pad, context, id, true);
+        if (configured == Configured::Busy) {
+            // Frames of the old format are in flight: those no pad took go back now, downstream returns the rest.
+            GST_OBJECT_UNLOCK(src);
+            const bool drained = drainFrames(src, context == state->main_context);
+            GST_OBJECT_LOCK(src);
+            configured = drained ? configureOutput(src, pad, context, id, false) : Configured::Busy;
+        }
+        if (configured == Configured::Busy)
+            failure = "Buffers of the previous format are still held downstream";
+        else if (configured == Configured::Failed)
+            failure = "Failed to configure output";
+        else if (state->props.use_dmabuf)
+            query = exchangeDmabufs(src, pad, *context, gst_norva_video_format_get_pixel_format(id->vinfo.format),
+                                    fixed, configured == Configured::Reconfigured, event);
+    }
     GST_OBJECT_UNLOCK(src);
     if (failure != nullptr) {
         GST_ERROR_OBJECT(src, "%s", failure);
@@ -313,14 +519,24 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
             gst_caps_unref(fixed);
         return nullptr;
     }
-    GST_INFO_OBJECT(src, "Context %u caps: %" GST_PTR_FORMAT, id->context, fixed);
+    if (query != nullptr) {
+        if (gst_pad_peer_query(pad, query))
+            GST_INFO_OBJECT(src, "Dmabuf query succeeded");
+        else
+            GST_INFO_OBJECT(src, "Dmabuf query failed. No supported downstream element?");
+        gst_query_unref(query);
+    }
+    GST_INFO_OBJECT(
+        src, "Context %u %s caps: %" GST_PTR_FORMAT, id->context,
+        BufferTypeString(BufferTypeFromPixelFormat(gst_norva_video_format_get_pixel_format(id->vinfo.format))), fixed);
     return fixed;
 }
 
 gboolean gst_norvasrc_negotiate(GstBaseSrc *base) {
     GstNorvasrc *src = GST_NORVASRC(base);
     GST_DEBUG_OBJECT(src, "negotiate");
-    GstCaps *caps = gst_norvasrc_negotiate_caps(src, GST_BASE_SRC_PAD(base), &src->state->video_id);
+    GstEvent *event = nullptr;
+    GstCaps *caps = gst_norvasrc_negotiate_caps(src, GST_BASE_SRC_PAD(base), &src->state->video_id, &event);
     if (caps == nullptr) {
         GST_ERROR_OBJECT(src, "Failed to negotiate caps");
         return FALSE;
@@ -329,5 +545,7 @@ gboolean gst_norvasrc_negotiate(GstBaseSrc *base) {
     if (!result)
         GST_ERROR_OBJECT(src, "Failed to set caps");
     gst_caps_unref(caps);
+    if (event != nullptr)
+        gst_pad_push_event(GST_BASE_SRC_PAD(base), event);
     return result;
 }

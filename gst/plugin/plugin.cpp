@@ -5,10 +5,12 @@
  */
 #include <gst/gst.h>
 
+#include "gstnorvamultisrc.h"
 #include "gstnorvasrc.h"
 
 static gboolean plugin_init(GstPlugin *plugin) {
-    return gst_element_register(plugin, "norvasrc", GST_RANK_NONE, GST_TYPE_NORVASRC);
+    return gst_element_register(plugin, "norvasrc", GST_RANK_NONE, GST_TYPE_NORVASRC) &&
+           gst_element_register(plugin, "norvamultisrc", GST_RANK_NONE, GST_TYPE_NORVAMULTISRC);
 }
 
 static const GstPluginDesc gst_plugin_desc = {

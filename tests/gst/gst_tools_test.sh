@@ -17,6 +17,10 @@ core_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
 mkdir "$work/plugins"
 ln -s "$plugin_dir/libnorvasrc.so" "$work/plugins/"
 ln -s "$core_dir/libgstcoreelements.so" "$work/plugins/"
+# Conversion and PNG encoding for the image checks, where installed.
+for extra in libgstvideoconvertscale.so libgstpng.so; do
+  [ -e "$core_dir/$extra" ] && ln -s "$core_dir/$extra" "$work/plugins/"
+done
 
 export GST_REGISTRY="$work/registry.bin"
 export GST_PLUGIN_SYSTEM_PATH_1_0=""
@@ -40,6 +44,24 @@ expect_count() { # count text file
   local n
   n=$(grep -oF -- "$2" "$3" | wc -l)
   [ "$n" -eq "$1" ] || fail "'$2' appears $n times, expected $1"
+}
+# The element properties listed by gst-inspect, one block per property, without those named in $2.
+properties() { # inspect-output "base property names"
+  sed -n '/^Element Properties:/,/^Element Signals:/p' "$1" | sed '1d;$d' |
+    awk -v skip=" $2 " '/^  [a-z0-9-]+ *: / { name = $1; keep = index(skip, " " name " ") == 0 } keep'
+}
+# The six signals of norvasrc: two signals and four actions.
+expect_signals() { # inspect-output
+  sed -n '/^Element Signals:/,/^Element Actions:/p' "$1" | tr -s ' \n' ' ' >"$work/signals.txt"
+  expect_line '"image-ready" : void user_function (GstElement* object, gboolean arg0, gpointer user_data);' "$work/signals.txt"
+  expect_line '"sensor-row-time" : void user_function (GstElement* object, guint64 arg0, gpointer user_data);' "$work/signals.txt"
+  expect_count 2 "user_function" "$work/signals.txt"
+  sed -n '/^Element Actions:/,$p' "$1" | tr -s ' \n' ' ' >"$work/actions.txt"
+  expect_line '"set-exposure-auto-gain-range" : void user_function (GstElement* object, gfloat arg0, gfloat arg1);' "$work/actions.txt"
+  expect_line '"set-exposure-auto-time-range" : void user_function (GstElement* object, guint arg0, guint arg1);' "$work/actions.txt"
+  expect_line '"take-nrv-image" : void user_function (GstElement* object, gchararray arg0, gchararray arg1, guint arg2);' "$work/actions.txt"
+  expect_line '"set-fvalue-window" : gboolean user_function (GstElement* object, gfloat arg0, gfloat arg1, gfloat arg2, gfloat arg3);' "$work/actions.txt"
+  expect_count 4 "user_function" "$work/actions.txt"
 }
 
 case "$mode" in
@@ -77,16 +99,32 @@ inspect)
   expect_line '(1): FREE50           - 50 Hz flicker free' "$work/element.txt"
   expect_line 'GstValueArray of GValues of type "gint"' "$work/element.txt"
 
-  sed -n '/^Element Signals:/,/^Element Actions:/p' "$work/element.txt" | tr -s ' \n' ' ' >"$work/signals.txt"
-  expect_line '"image-ready" : void user_function (GstElement* object, gboolean arg0, gpointer user_data);' "$work/signals.txt"
-  expect_line '"sensor-row-time" : void user_function (GstElement* object, guint64 arg0, gpointer user_data);' "$work/signals.txt"
-  expect_count 2 "user_function" "$work/signals.txt"
-  sed -n '/^Element Actions:/,$p' "$work/element.txt" | tr -s ' \n' ' ' >"$work/actions.txt"
-  expect_line '"set-exposure-auto-gain-range" : void user_function (GstElement* object, gfloat arg0, gfloat arg1);' "$work/actions.txt"
-  expect_line '"set-exposure-auto-time-range" : void user_function (GstElement* object, guint arg0, guint arg1);' "$work/actions.txt"
-  expect_line '"take-nrv-image" : void user_function (GstElement* object, gchararray arg0, gchararray arg1, guint arg2);' "$work/actions.txt"
-  expect_line '"set-fvalue-window" : gboolean user_function (GstElement* object, gfloat arg0, gfloat arg1, gfloat arg2, gfloat arg3);' "$work/actions.txt"
-  expect_count 4 "user_function" "$work/actions.txt"
+  expect_signals "$work/element.txt"
+
+  # norvamultisrc: a bin with request pads of its own pad type, norvasrc's element properties, pad properties
+  # and signals.
+  expect_line "norvamultisrc: Norva video multisource" "$work/plugin.txt"
+  expect_line " 2 features:" "$work/plugin.txt"
+  gst-inspect-1.0 norvamultisrc >"$work/multi.txt" 2>&1 || fail "inspecting norvamultisrc failed"
+  expect_line "Rank                     none (0)" "$work/multi.txt"
+  expect_line "Long-name                Norva video multisource" "$work/multi.txt"
+  expect_line "Description              Reads frames from ISP with support of multiple sources" "$work/multi.txt"
+  expect_line "SRC template: 'src_%u'" "$work/multi.txt"
+  expect_line "Availability: On request" "$work/multi.txt"
+  expect_line "Type: GstNorvaMultiSrcPad" "$work/multi.txt"
+  sed -n "/^    Capabilities:/,/^    Type:/p" "$work/multi.txt" | grep -q "^      ANY$" || fail "src_%u caps are not ANY"
+  sed -n '/^    Pad Properties:/,/^Element Flags:/p' "$work/multi.txt" | grep -oE '^      [a-z-]+ +:' | tr -d ' :' |
+    sort | tr '\n' ' ' >"$work/padprops.txt"
+  expect_line "bounds-height bounds-width bounds-x bounds-y buf-mode context current-context dmabuf-fd-list dmabuf-size " \
+    "$work/padprops.txt"
+  expect_line 'Use specified context (-1: select automatically)' "$work/multi.txt"
+  # The bin's own properties are norvasrc's, definition for definition (name, blurb, flags, type, default).
+  properties "$work/element.txt" "name parent blocksize num-buffers typefind do-timestamp" >"$work/src-props.txt"
+  properties "$work/multi.txt" "name parent async-handling message-forward" >"$work/multi-props.txt"
+  n=$(grep -cE '^  [a-z0-9-]+ *: ' "$work/multi-props.txt" || true)
+  [ "$n" -eq 61 ] || fail "norvamultisrc has $n properties of norvasrc, expected 61"
+  diff "$work/src-props.txt" "$work/multi-props.txt" >"$work/props-diff.txt" || fail "properties differ from norvasrc's"
+  expect_signals "$work/multi.txt"
   ;;
 launch)
   # An enumeration value that does not exist is refused while the pipeline is parsed.
@@ -108,6 +146,44 @@ stream)
   expect_line "format=(string)BGR, framerate=(fraction)30/1, width=(int)640, height=(int)480" "$work/stream.txt"
   expect_count 30 "duration: 0:00:00.033333333" "$work/stream.txt"
   expect_line "offset: 29, offset_end: 30" "$work/stream.txt"
+
+  # norvamultisrc with two branches of different formats runs to EOS; each branch receives every frame in order
+  # (identity reports a gap in the offsets as "imperfect-offset"). The branches take copies: a branch negotiating
+  # a second output would otherwise wait for the capture buffers the other branch holds. The GstCheck suite
+  # compares the offsets across branches.
+  gst-launch-1.0 -m norvamultisrc name=m sensor="DOR Idazida" buf-mode=copy \
+    m.src_0 ! queue ! video/x-raw,format=NV12,width=640,height=480 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \
+    m.src_1 ! queue ! video/x-raw,format=BGRx,width=320,height=240 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \
+    >"$work/multi.txt" 2>&1 || fail "two-branch pipeline failed"
+  expect_line 'Got EOS from element "pipeline0".' "$work/multi.txt"
+  grep -q "imperfect-offset" "$work/multi.txt" && fail "a branch skipped a frame"
+
+  # The second branch on the slave context; a PNG of each branch, of a one-frame scene at a fixed exposure, so
+  # that both branches show the same image whichever frame they start with.
+  "$scene_writer" "$work/still.nrv" 640 480 1
+  sed -i "s|$work/scene.nrv|$work/still.nrv|" "$work/params"
+  sed -i 's|$| -sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0 -CT1_imager 0 -CT1_nBuffers 4 -CT1_nPreenqBuffers 1 -CT1_setupFile '"$work/setup.txt"'|' "$work/params"
+  if [ -e "$work/plugins/libgstpng.so" ] && [ -e "$work/plugins/libgstvideoconvertscale.so" ] &&
+    command -v identify >/dev/null && command -v convert-im6.q16 >/dev/null; then
+    gst-launch-1.0 norvamultisrc name=m sensor="DOR Idazida" buf-mode=copy exposure-auto=false exposure-time=15000 \
+      src_1::context=1 \
+      m.src_0 ! queue ! video/x-raw,format=NV12,width=640,height=480 ! videoconvert ! pngenc snapshot=true ! filesink location="$work/main.png" \
+      m.src_1 ! queue ! video/x-raw,format=BGRx,width=320,height=240 ! videoconvert ! pngenc snapshot=true ! filesink location="$work/slave.png" \
+      >"$work/png.txt" 2>&1 || fail "PNG pipeline failed"
+    (unset LD_PRELOAD; identify -format '%w %h\n' "$work/main.png" "$work/slave.png") >"$work/sizes.txt" 2>&1
+    expect_line "640 480" "$work/sizes.txt"
+    expect_line "320 240" "$work/sizes.txt"
+    # Both show the scene: neither is flat, and the main image scaled down is close to the slave's (RMSE about
+    # 0.04; the slave's own mirror image is about 0.25 away, a flat grey about 0.44).
+    rmse=$(unset LD_PRELOAD; convert-im6.q16 "$work/main.png" -resize 320x240 "$work/slave.png" -metric RMSE -compare -format '%[distortion]' info: 2>&1)
+    awk -v d="$rmse" 'BEGIN { exit !(d < 0.1) }' || fail "branch images differ: RMSE $rmse"
+    for f in main slave; do
+      sd=$(unset LD_PRELOAD; identify -format '%[fx:standard_deviation]' "$work/$f.png")
+      awk -v d="$sd" 'BEGIN { exit !(d > 0.05) }' || fail "$f.png is flat"
+    done
+  else
+    echo "SKIP: PNG check (videoconvert, pngenc or ImageMagick missing)"
+  fi
 
   # A sensor nobody knows: an error naming it, a failing exit status.
   if gst-launch-1.0 norvasrc sensor=no-such-sensor num-buffers=1 ! fakesink >"$work/unknown.txt" 2>&1; then

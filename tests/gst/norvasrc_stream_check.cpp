@@ -63,16 +63,35 @@ GST_START_TEST(test_int_max_of_caps_fields) {
 GST_END_TEST;
 
 GST_START_TEST(test_fetch_free_buffer) {
+    // Frames are named by numbers; queues are given in ascending owner order, oldest first.
+    using Ids = std::vector<guintptr>;
     const struct {
-        guint64 preenq, held, alloc;
+        const char *what;
+        guint64 preenq, alloc;
+        Ids held;
+        std::vector<Ids> queues;
         gboolean free;
+        guintptr victim;
     } cases[] = {
-        {1, 2, 4, TRUE},                                                // room for one more enqueue
-        {1, 3, 4, FALSE},                                               // every other buffer is held downstream
-        {0, 0, 1, TRUE},  {0, 1, 1, FALSE}, {G_MAXUINT64, 1, 4, FALSE}, // no wrap-around
+        {"room for one more enqueue", 1, 4, {1, 2}, {}, TRUE, 0},
+        {"three held downstream, none merely queued", 1, 4, {1, 2, 3}, {}, FALSE, 0},
+        {"a frame held by two pads counts once", 1, 4, {1, 1, 2}, {{}}, TRUE, 0},
+        {"held and queued frames below the limit", 1, 4, {1}, {{1}, {2}}, TRUE, 0},
+        {"queued frames count too: the first untaken one goes", 1, 4, {1}, {{2}, {2, 3}}, TRUE, 2},
+        {"queues are scanned in owner order, front to back", 1, 4, {1}, {{1, 3}, {2}}, TRUE, 3},
+        {"frames held downstream are never victims", 1, 4, {1, 2}, {{1, 2}, {3}}, TRUE, 3},
+        {"every queued frame is held too", 1, 3, {1, 2}, {{1}, {2}}, FALSE, 0},
+        {"one buffer, none held", 0, 1, {}, {}, TRUE, 0},
+        {"one buffer, held", 0, 1, {1}, {}, FALSE, 0},
+        {"no wrap-around", G_MAXUINT64, 4, {1}, {}, FALSE, 0},
     };
-    for (const auto &c : cases)
-        fail_unless_equals_int(gst_norvasrc_fetch_free_buffer(c.preenq, c.held, c.alloc), c.free);
+    std::vector<guintptr> work;
+    for (const auto &c : cases) {
+        guintptr victim = 99;
+        const gboolean free = norvasrc_free_buffer_rule(c.preenq, c.alloc, c.held, c.queues, work, &victim);
+        fail_unless(free == c.free && victim == c.victim, "%s: free %d victim %lu", c.what, free,
+                    static_cast<unsigned long>(victim));
+    }
 }
 GST_END_TEST;
 

@@ -1,0 +1,307 @@
+/*
+ * What norvasrc applies to its capture contexts before each frame (white balance, image settings, flicker,
+ * statistics windows, exposure), what it reads back from the control loops after each frame, and the shared
+ * record "norvasrc_sensor_params" through which instances in one or several processes share exposure and gain.
+ */
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "gstnorvasrc.h"
+#include "norvacommon/userlog.h"
+#include "testcontext.h"
+#include "testparam.h"
+
+#define GST_CAT_DEFAULT gst_norvasrc_debug
+
+namespace {
+
+constexpr const char *kSensorParamsName = "/norvasrc_sensor_params";
+
+/** 20 · log10(gain), within the gain properties' range 0..100 dB. */
+gfloat gainToDb(double gain) {
+    if (!(gain > 1.0))
+        return 0.0f;
+    const double db = 20.0 * std::log10(gain);
+    return static_cast<gfloat>(db > 100.0 ? 100.0 : db);
+}
+
+/** A statistics window in pixels from normalised edges (-1 left or bottom, +1 right or top). */
+struct Window {
+    unsigned x, y, width, height;
+};
+
+Window pixelWindow(float left, float right, float top, float bottom, float W, float H) {
+    const auto clamp = [](float v) { return v > 0.0f ? v : 0.0f; };
+    const unsigned x0 = static_cast<unsigned>(clamp(left + 1.0f) * W * 0.5f);
+    const unsigned x1 = static_cast<unsigned>(clamp(right + 1.0f) * W * 0.5f);
+    const unsigned y0 = static_cast<unsigned>(clamp(1.0f - top) * H * 0.5f);
+    const unsigned y1 = static_cast<unsigned>(clamp(1.0f - bottom) * H * 0.5f);
+    return Window{x0, y0, x0 < x1 ? x1 - x0 : 0, y0 < y1 ? y1 - y0 : 0};
+}
+
+/** Whether the application set the property (its change mark). */
+bool marked(const NorvasrcProperties &p, guint id) { return p.changed[id] != 0; }
+
+} // namespace
+
+void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    const NorvasrcProperties &p = state->props;
+    TestContext *main = state->main_context;
+    TestContext *slave = state->slave_context;
+    if (main == nullptr)
+        return;
+
+    // White balance: the slave's is the main context's control; it gets only the manual gains.
+    if (p.night_mode) {
+        main->setWhiteBalanceCorrectionType(0);
+    } else if (p.awb_enable) {
+        main->setWhiteBalanceCorrectionType(static_cast<unsigned>(p.awb_mode));
+    } else {
+        main->setWhiteBalanceCorrectionType(5);
+        main->setRedBalance(p.red_balance);
+        main->setBlueBalance(p.blue_balance);
+        if (slave != nullptr) {
+            slave->setRedBalance(p.red_balance);
+            slave->setBlueBalance(p.blue_balance);
+        }
+    }
+
+    // Image settings the application never set leave the setup files' values (and those of the light-based
+    // control) in place; once set, they hold on every frame.
+    for (TestContext *context : {main, slave}) {
+        if (context == nullptr)
+            continue;
+        if (marked(p, PROP_BRIGHTNESS))
+            context->setBrightness(p.brightness);
+        if (marked(p, PROP_CONTRAST))
+            context->setContrast(p.contrast);
+        if (marked(p, PROP_SATURATION))
+            context->setSaturation(p.saturation);
+        if (marked(p, PROP_SHARPNESS))
+            context->setSharpness(p.sharpness);
+        if (marked(p, PROP_DENOISER_LEVEL))
+            context->setDenoiserLevel(p.denoiser_level);
+        context->enableBlackWhiteMode(p.night_mode != FALSE);
+    }
+    main->enableWDRAuto(p.wdr_auto != FALSE);
+    if (marked(p, PROP_WDR_LEVEL) || p.wdr_auto)
+        main->setWDRLevel(p.wdr_level);
+    if (slave != nullptr && (marked(p, PROP_WDR_LEVEL) || p.wdr_auto))
+        slave->setWDRLevel(main->getWDRLevel());
+
+    switch (p.ff_mode) {
+    case GST_NORVASRC_FF_OFF:
+        main->enableFlickerRejection(false, 0.0);
+        break;
+    case GST_NORVASRC_FF_FREE50:
+        main->enableFlickerRejection(true, 100.0);
+        main->enableAutoFlickerRejection(false);
+        break;
+    case GST_NORVASRC_FF_FREE60:
+        main->enableFlickerRejection(true, 120.0);
+        main->enableAutoFlickerRejection(false);
+        break;
+    case GST_NORVASRC_FF_AUTO:
+        main->enableFlickerRejection(true, 0.0);
+        main->enableAutoFlickerRejection(true);
+        break;
+    default:
+        break;
+    }
+
+    const float W = static_cast<float>(main->getMaxImageWidth()), H = static_cast<float>(main->getMaxImageHeight());
+    const gfloat *fw = p.focus_window; // bottom, left, right, top
+    const Window focus = pixelWindow(fw[1], fw[2], fw[3], fw[0], W, H);
+    main->setFosROI(focus.x, focus.y, focus.width, focus.height);
+    const Window hist = pixelWindow(p.exposure_auto_window_left, p.exposure_auto_window_right,
+                                    p.exposure_auto_window_top, p.exposure_auto_window_bottom, W, H);
+    main->setHistStatROI(hist.x, hist.y, hist.width, hist.height);
+
+    ISPC::Sensor *sensor = main->getSensor();
+    if (sensor != nullptr)
+        sensor->setExposureTimeStep(p.exposure_time_step);
+    main->enableAutoExposure(p.exposure_auto != FALSE);
+    if (p.exposure_auto) {
+        main->setAeTargetBrightness(p.exposure_auto_level);
+        main->setMinAeGain(p.exposure_auto_min_gain_linear);
+        main->setMaxAeGain(p.exposure_auto_max_gain_linear);
+        if (sensor != nullptr && p.exposure_auto_priority == GST_NORVASRC_AE_PRIORITY_LOW_NOISE)
+            main->setTargetAeGain(sensor->getMinGain());
+        else if (sensor != nullptr && p.exposure_auto_priority == GST_NORVASRC_AE_PRIORITY_FRAME_RATE)
+            main->setTargetAeGain(sensor->getMaxGain());
+        else if (p.exposure_auto_priority == GST_NORVASRC_AE_PRIORITY_TARGET_GAIN)
+            main->setTargetAeGain(p.exposure_auto_target_gain_linear);
+        main->setMinAeExposure(p.exposure_auto_min_time);
+        main->setMaxAeExposure(p.exposure_auto_max_time);
+        main->setTargetExposureTime(p.exposure_auto_target_time);
+        main->enableBlcAuto(p.blc_auto != FALSE);
+        main->setBlcLevel(p.blc_level);
+        main->setWavelength(p.wavelength);
+    } else if (sensor != nullptr && sensor->getState() == ISPC::Sensor::SENSOR_ENABLED &&
+               sensor->setExposureGain(p.exposure_time, p.exposure_gain_linear) != QOR_RES_OK) {
+        GST_WARNING_OBJECT(src, "Failed to set sensor exposure and gain");
+    }
+}
+
+void gst_norvasrc_read_back_unlocked(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    NorvasrcProperties &p = state->props;
+    TestContext *main = state->main_context;
+    if (main == nullptr)
+        return;
+    // Written directly, without notification: the values change every frame.
+    if (p.awb_enable) {
+        p.red_balance = static_cast<gfloat>(main->getRedBalance());
+        p.blue_balance = static_cast<gfloat>(main->getBlueBalance());
+        p.awb_measured_temperature = static_cast<gfloat>(main->getMeasuredTemperature());
+    }
+    const ISPC::Sensor *sensor = main->getSensor();
+    if (p.exposure_auto && sensor != nullptr) {
+        const unsigned long exposure = sensor->getExposure();
+        p.exposure_time = exposure > G_MAXUINT ? G_MAXUINT : static_cast<guint>(exposure);
+        // Within the property's range: a gain below unity reads as 0 dB.
+        const double gain = sensor->getGain();
+        p.exposure_gain = gainToDb(gain);
+        p.exposure_gain_linear = static_cast<gfloat>(gain);
+        if (p.blc_auto)
+            p.blc_level = static_cast<gfloat>(main->getBlcLevel());
+        if (p.wdr_auto)
+            p.wdr_level = static_cast<gfloat>(main->getWDRLevel());
+    }
+    p.measured_fvalue = static_cast<gfloat>(main->getAfSharpness());
+}
+
+/* ---- the shared exposure record ---- */
+
+bool SensorParamsShm::read(SensorParams &out) const {
+    if (data == nullptr) {
+        QOR_LOG_ERROR("norvalib", "Shared memory object not initialized\n");
+        return false;
+    }
+    out = *data;
+    return true;
+}
+
+bool SensorParamsShm::write(const SensorParams &in) {
+    if (data == nullptr) {
+        QOR_LOG_ERROR("norvalib", "Shared memory object not initialized\n");
+        return false;
+    }
+    *data = in;
+    return true;
+}
+
+void SensorParamsShm::finalize() {
+    if (data != nullptr) {
+        munmap(data, sizeof(SensorParams));
+        data = nullptr;
+    }
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+    if (created) {
+        if (shm_unlink(kSensorParamsName) != 0)
+            perror("Failed to unlink shared memory object");
+        created = false;
+    }
+}
+
+void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (state->capture_params == nullptr || !state->capture_params->bSensorExposureSync)
+        return;
+    // A start after a stop keeps the record it has: a second holder would leak the first and its name.
+    if (state->sensor_params != nullptr)
+        return;
+    SensorParams initial{0, 1.0};
+    GST_OBJECT_LOCK(src);
+    const ISPC::Sensor *sensor = state->main_context != nullptr ? state->main_context->getSensor() : nullptr;
+    if (sensor != nullptr)
+        initial = SensorParams{static_cast<guint64>(sensor->getExposure()), sensor->getGain()};
+    GST_OBJECT_UNLOCK(src);
+
+    SensorParamsShm *shm = new SensorParamsShm();
+    shm->fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (shm->fd >= 0) {
+        shm->created = true;
+        if (ftruncate(shm->fd, sizeof(SensorParams)) != 0) {
+            perror("Failed to allocate shared memory object");
+            shm->finalize();
+        }
+    } else if (errno == EEXIST) {
+        shm->fd = shm_open(kSensorParamsName, O_RDWR, 0600);
+        if (shm->fd < 0)
+            perror("Failed to open shared memory object");
+    } else {
+        perror("Failed to create shared memory object");
+    }
+    if (shm->fd >= 0) {
+        void *map = mmap(nullptr, sizeof(SensorParams), PROT_READ | PROT_WRITE, MAP_SHARED, shm->fd, 0);
+        if (map == MAP_FAILED) {
+            perror("Failed to map shared memory object");
+            shm->finalize();
+        } else {
+            shm->data = static_cast<SensorParams *>(map);
+            if (shm->created)
+                shm->write(initial);
+        }
+    }
+    state->sensor_params = shm;
+}
+
+void gst_norvasrc_close_sensor_params(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (state->sensor_params != nullptr) {
+        state->sensor_params->finalize();
+        delete state->sensor_params;
+        state->sensor_params = nullptr;
+    }
+}
+
+void gst_norvasrc_read_sensor_parameters(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (state->sensor_params == nullptr)
+        return;
+    GST_OBJECT_LOCK(src);
+    const bool reader = !state->props.exposure_auto;
+    GST_OBJECT_UNLOCK(src);
+    if (!reader)
+        return;
+    GST_TRACE_OBJECT(src, "Synchronizing sensor exposure & gain");
+    SensorParams params{};
+    if (!state->sensor_params->read(params)) {
+        GST_WARNING_OBJECT(src, "Failed to read sensor parameters from shared memory");
+        return;
+    }
+    // The record comes from another process: a gain that is not a finite positive factor is not programmed.
+    if (!(params.gain > 0.0) || !std::isfinite(params.gain))
+        return;
+    GST_OBJECT_LOCK(src);
+    state->props.exposure_time = static_cast<guint>(params.exposure);
+    state->props.exposure_gain_linear = static_cast<gfloat>(params.gain);
+    state->props.exposure_gain = gainToDb(params.gain);
+    GST_OBJECT_UNLOCK(src);
+}
+
+void gst_norvasrc_write_sensor_parameters(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    if (state->sensor_params == nullptr)
+        return;
+    GST_OBJECT_LOCK(src);
+    const bool writer = state->props.exposure_auto;
+    const SensorParams params{state->props.exposure_time, state->props.exposure_gain_linear};
+    GST_OBJECT_UNLOCK(src);
+    if (!writer)
+        return;
+    GST_TRACE_OBJECT(src, "Writing sensor exposure & gain to shared memory");
+    if (!state->sensor_params->write(params))
+        GST_WARNING_OBJECT(src, "Failed to write sensor parameters to shared memory");
+}

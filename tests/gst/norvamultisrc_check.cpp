@@ -1,0 +1,658 @@
+// norvamultisrc and the proxy source on the data generator of the simulated platform: the bin's surface against
+// norvasrc's own (properties, pad properties, signals), request pads and the elements behind them, property and
+// signal forwarding, then several branches of one capture: equal frames on every pad, one pad unlocked, stopped
+// or released while the others stream, the slave context chosen through a pad, and shared memory kept read-only.
+// The capture context comes before the check library, whose fail() macro would rename std::ios::fail.
+#include "ispc/ControlAE.h"
+#include "testcontext.h"
+
+#include "norvasrc_workspace.h"
+
+#include <dirent.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gst/check/gstharness.h>
+
+#include "gstnorvamultisrc.h"
+#include "gstnorvamultisrcpad.h"
+#include "gstnorvaproxysrc.h"
+#include "gstnorvasrc.h"
+
+extern "C" void gst_plugin_norvasrc_register(void);
+
+using namespace norvasrc_test;
+
+namespace {
+
+/** The properties of a class that are not those of its GStreamer base (GstBaseSrc or GstBin). */
+std::vector<GParamSpec *> ownProperties(GType type, GType base) {
+    GObjectClass *klass = static_cast<GObjectClass *>(g_type_class_ref(type));
+    GObjectClass *baseClass = static_cast<GObjectClass *>(g_type_class_ref(base));
+    guint n = 0;
+    GParamSpec **all = g_object_class_list_properties(klass, &n);
+    std::vector<GParamSpec *> own;
+    for (guint i = 0; i < n; ++i) {
+        if (g_object_class_find_property(baseClass, all[i]->name) == nullptr)
+            own.push_back(all[i]);
+    }
+    g_free(all);
+    g_type_class_unref(baseClass);
+    g_type_class_unref(klass);
+    return own;
+}
+
+/** Fails unless two property definitions agree in type, flags, texts and default. */
+void checkSameProperty(const GParamSpec *a, const GParamSpec *b) {
+    fail_unless(G_PARAM_SPEC_TYPE(a) == G_PARAM_SPEC_TYPE(b), "%s: spec type", a->name);
+    fail_unless(a->value_type == b->value_type, "%s: value type", a->name);
+    const guint flagMask = ~static_cast<guint>(G_PARAM_STATIC_STRINGS);
+    fail_unless((a->flags & flagMask) == (b->flags & flagMask), "%s: flags %x and %x", a->name, a->flags, b->flags);
+    fail_unless_equals_string(g_param_spec_get_nick(const_cast<GParamSpec *>(a)),
+                              g_param_spec_get_nick(const_cast<GParamSpec *>(b)));
+    fail_unless_equals_string(g_param_spec_get_blurb(const_cast<GParamSpec *>(a)),
+                              g_param_spec_get_blurb(const_cast<GParamSpec *>(b)));
+    fail_unless(g_param_values_cmp(const_cast<GParamSpec *>(a),
+                                   g_param_spec_get_default_value(const_cast<GParamSpec *>(a)),
+                                   g_param_spec_get_default_value(const_cast<GParamSpec *>(b))) == 0,
+                "%s: default", a->name);
+}
+
+/** Name, flags, return and parameter types of every signal of a type, sorted by name. */
+std::set<std::string> signalsOf(GType type) {
+    guint n = 0;
+    guint *ids = g_signal_list_ids(type, &n);
+    std::set<std::string> out;
+    for (guint i = 0; i < n; ++i) {
+        GSignalQuery q;
+        g_signal_query(ids[i], &q);
+        std::string text =
+            std::string(q.signal_name) + " " + std::to_string(q.signal_flags) + " " + g_type_name(q.return_type);
+        for (guint p = 0; p < q.n_params; ++p)
+            text += std::string(" ") + g_type_name(q.param_types[p]);
+        out.insert(text);
+    }
+    g_free(ids);
+    return out;
+}
+
+} // namespace
+
+// The bin offers norvasrc's properties (the 54 element properties forwarded, the seven pad properties read from
+// the internal source) with the same definitions, and the same six signals; its pads offer the pad properties,
+// "context" and "current-context".
+GST_START_TEST(test_surface) {
+    const std::vector<GParamSpec *> source = ownProperties(GST_TYPE_NORVASRC, GST_TYPE_BASE_SRC);
+    const std::vector<GParamSpec *> multi = ownProperties(GST_TYPE_NORVAMULTISRC, GST_TYPE_BIN);
+    fail_unless_equals_int(source.size(), 61);
+    fail_unless_equals_int(multi.size(), 61);
+    GObjectClass *multiClass = static_cast<GObjectClass *>(g_type_class_ref(GST_TYPE_NORVAMULTISRC));
+    GObjectClass *padClass = static_cast<GObjectClass *>(g_type_class_ref(GST_TYPE_NORVAMULTISRC_PAD));
+    guint padProperties = 0;
+    for (const GParamSpec *s : source) {
+        const GParamSpec *m = g_object_class_find_property(multiClass, s->name);
+        fail_unless(m != nullptr, "%s missing on the bin", s->name);
+        checkSameProperty(m, s);
+        const GParamSpec *p = g_object_class_find_property(padClass, s->name);
+        const bool padProperty =
+            s == g_object_interface_find_property(g_type_default_interface_peek(GST_TYPE_NORVASRC_PAD_PROPS), s->name);
+        if (padProperty) {
+            fail_unless(p != nullptr, "%s missing on the pads", s->name);
+            checkSameProperty(p, s);
+            ++padProperties;
+        }
+    }
+    fail_unless_equals_int(padProperties, 7);
+    const GParamSpec *context = g_object_class_find_property(padClass, "context");
+    fail_unless(context != nullptr && context->value_type == G_TYPE_INT);
+    fail_unless_equals_int(G_PARAM_SPEC_INT(context)->minimum, -1);
+    fail_unless_equals_int(G_PARAM_SPEC_INT(context)->maximum, 1);
+    fail_unless_equals_int(G_PARAM_SPEC_INT(context)->default_value, -1);
+    fail_unless((context->flags & (GST_PARAM_MUTABLE_PLAYING | GST_PARAM_MUTABLE_PAUSED)) == 0);
+    const GParamSpec *current = g_object_class_find_property(padClass, "current-context");
+    fail_unless(current != nullptr && current->value_type == G_TYPE_UINT && !(current->flags & G_PARAM_WRITABLE));
+    g_type_class_unref(padClass);
+    g_type_class_unref(multiClass);
+
+    fail_unless(signalsOf(GST_TYPE_NORVAMULTISRC) == signalsOf(GST_TYPE_NORVASRC));
+    fail_unless_equals_int(signalsOf(GST_TYPE_NORVAMULTISRC).size(), 6);
+
+    GstElementFactory *factory = gst_element_factory_find("norvamultisrc");
+    fail_unless(factory != nullptr);
+    fail_unless_equals_int(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(factory)), GST_RANK_NONE);
+    gst_object_unref(factory);
+    fail_if(gst_element_factory_find("norvaproxysrc"));
+}
+GST_END_TEST;
+
+namespace {
+
+/** The name of the element behind a request pad. */
+std::string elementBehind(GstPad *pad) {
+    GstPad *target = gst_ghost_pad_get_target(GST_GHOST_PAD(pad));
+    fail_unless(target != nullptr);
+    GstElement *element = gst_pad_get_parent_element(target);
+    std::string name = GST_OBJECT_NAME(element);
+    gst_object_unref(element);
+    gst_object_unref(target);
+    return name;
+}
+
+gint intOf(GObject *object, const char *property) {
+    gint v = 0;
+    g_object_get(object, property, &v, nullptr);
+    return v;
+}
+
+} // namespace
+
+// Pads are numbered in request order whatever name is asked for; the first is served by the internal norvasrc,
+// the others by proxies; the bin's children are its pads; the bin's buffer mode applies to pads requested later.
+GST_START_TEST(test_request_pads) {
+    GstElement *multi = gst_element_factory_make("norvamultisrc", "m");
+    GstNorvasrc *internal = GST_NORVAMULTISRC(multi)->source;
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "copy");
+    GstPad *pads[3] = {gst_element_request_pad_simple(multi, "src_%u"), gst_element_request_pad_simple(multi, "src_7"),
+                       gst_element_request_pad_simple(multi, "src_%u")};
+    const char *names[3][2] = {{"src_0", "norvasrc_0"}, {"src_1", "norvaproxysrc_1"}, {"src_2", "norvaproxysrc_2"}};
+    for (int i = 0; i < 3; ++i) {
+        fail_unless(pads[i] != nullptr && GST_IS_NORVAMULTISRC_PAD(pads[i]));
+        fail_unless_equals_string(GST_OBJECT_NAME(pads[i]), names[i][0]);
+        fail_unless(elementBehind(pads[i]) == names[i][1], "%s served by %s", names[i][0],
+                    elementBehind(pads[i]).c_str());
+        fail_unless_equals_int(intOf(G_OBJECT(pads[i]), "buf-mode"), GST_NORVASRC_BUFFER_MODE_COPY);
+    }
+    fail_unless(GST_OBJECT_PARENT(internal) == GST_OBJECT(multi));
+
+    // Children: the pads, reachable by their names and paths.
+    GstChildProxy *children = GST_CHILD_PROXY(multi);
+    fail_unless_equals_int(gst_child_proxy_get_children_count(children), 3);
+    GObject *second = gst_child_proxy_get_child_by_index(children, 1);
+    fail_unless(second == G_OBJECT(pads[1]));
+    g_object_unref(second);
+    fail_unless(gst_child_proxy_get_child_by_name(children, "norvasrc_0") == nullptr);
+    GValue one = G_VALUE_INIT;
+    g_value_init(&one, G_TYPE_INT);
+    g_value_set_int(&one, 1);
+    gst_child_proxy_set_property(children, "src_1::context", &one);
+    fail_unless_equals_int(intOf(G_OBJECT(pads[1]), "context"), 1);
+    fail_unless_equals_int(intOf(G_OBJECT(pads[0]), "context"), -1);
+    guint current = 7;
+    g_object_get(pads[1], "current-context", &current, nullptr);
+    fail_unless_equals_int(current, 0);
+
+    // The bin's mode no longer reaches existing pads; a pad's mode reaches its element.
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "event");
+    fail_unless_equals_int(intOf(G_OBJECT(pads[2]), "buf-mode"), GST_NORVASRC_BUFFER_MODE_COPY);
+    gst_util_set_object_arg(G_OBJECT(pads[2]), "buf-mode", "query");
+    GstElement *proxy = gst_bin_get_by_name(GST_BIN(multi), "norvaproxysrc_2");
+    fail_unless_equals_int(intOf(G_OBJECT(proxy), "buf-mode"), GST_NORVASRC_BUFFER_MODE_QUERY);
+    guint width = 0;
+    g_object_get(pads[2], "bounds-width", &width, nullptr);
+    fail_unless_equals_int(width, G_MAXUINT);
+    gst_object_unref(proxy);
+
+    // Released pads take their elements along; once every pad is gone the internal source serves the next one.
+    for (GstPad *pad : pads) {
+        gst_element_release_request_pad(multi, pad);
+        gst_object_unref(pad);
+    }
+    fail_unless(GST_OBJECT_PARENT(internal) == nullptr);
+    fail_unless_equals_int(GST_BIN(multi)->numchildren, 0);
+    GstPad *again = gst_element_request_pad_simple(multi, "src_%u");
+    fail_unless_equals_string(GST_OBJECT_NAME(again), "src_3");
+    fail_unless(elementBehind(again) == "norvasrc_3");
+    gst_element_release_request_pad(multi, again);
+    gst_object_unref(again);
+    gst_object_unref(multi);
+}
+GST_END_TEST;
+
+namespace {
+
+void countImageReady(GstElement *, gboolean saved, gpointer results) {
+    static_cast<std::vector<gboolean> *>(results)->push_back(saved);
+}
+
+} // namespace
+
+// Properties set on the bin are the internal source's, with its own state rules; signals emitted on the bin reach
+// it, and its "image-ready" comes back on the bin.
+GST_START_TEST(test_forwarding) {
+    GstElement *multi = gst_element_factory_make("norvamultisrc", nullptr);
+    GstElement *internal = GST_ELEMENT(GST_NORVAMULTISRC(multi)->source);
+    g_object_set(multi, "sensor", "DOR Idazida", "alloc-buffers", 5u, "setup-file-ctx1", "b.txt", nullptr);
+    gchar *sensor = nullptr, *setup = nullptr;
+    guint buffers = 0;
+    g_object_get(internal, "sensor", &sensor, "alloc-buffers", &buffers, "setup-file-ctx1", &setup, nullptr);
+    fail_unless_equals_string(sensor, "DOR Idazida");
+    fail_unless_equals_string(setup, "b.txt");
+    fail_unless_equals_int(buffers, 5);
+    g_free(sensor);
+    g_free(setup);
+    g_object_set(internal, "brightness", 0.25f, nullptr);
+    gfloat brightness = 0;
+    g_object_get(multi, "brightness", &brightness, nullptr);
+    fail_unless(brightness == 0.25f);
+
+    gboolean accepted = TRUE;
+    g_signal_emit_by_name(multi, "set-fvalue-window", 0.5f, 0.5f, 0.5f, -0.5f, &accepted); // left equals right
+    fail_if(accepted);
+    g_signal_emit_by_name(multi, "set-fvalue-window", -0.5f, 0.75f, 0.25f, -0.125f, &accepted);
+    fail_unless(accepted);
+    const NorvasrcState *state = GST_NORVASRC(internal)->state;
+    fail_unless(state->props.focus_window[0] == -0.125f && state->props.focus_window[3] == 0.75f);
+    g_signal_emit_by_name(multi, "set-exposure-auto-time-range", 20000u, 100u);
+    g_signal_emit_by_name(multi, "set-exposure-auto-gain-range", 24.0f, 6.0f);
+    fail_unless(state->props.exposure_auto_min_time == 100 && state->props.exposure_auto_max_time == 20000);
+    fail_unless(state->props.exposure_auto_min_gain == 6.0f && state->props.exposure_auto_max_gain == 24.0f);
+    g_signal_emit_by_name(multi, "take-nrv-image", "f.yuv", "YUV", 1u);
+    fail_unless(state->save_pending && state->save_context == 1);
+    fail_unless_equals_string(state->save_file, "f.yuv");
+
+    std::vector<gboolean> ready;
+    g_signal_connect(multi, "image-ready", G_CALLBACK(countImageReady), &ready);
+    g_signal_emit_by_name(internal, "image-ready", TRUE);
+    fail_unless(ready.size() == 1 && ready[0] == TRUE);
+    gst_object_unref(multi);
+}
+GST_END_TEST;
+
+namespace {
+
+/** A harness on a new request pad of `multi`, with sink caps; the element stays with the caller. */
+GstHarness *branch(GstElement *multi, const char *caps) {
+    GstHarness *h = gst_harness_new_with_element(multi, nullptr, "src_%u");
+    gst_harness_set_sink_caps_str(h, caps);
+    gst_harness_use_systemclock(h);
+    return h;
+}
+
+/** Pulls from `h` until the buffer of frame `offset`; fails on a frame skipped. */
+void pullUntil(GstHarness *h, guint64 offset) {
+    for (;;) {
+        GstBuffer *b = gst_harness_pull(h);
+        fail_unless(b != nullptr);
+        const guint64 got = GST_BUFFER_OFFSET(b);
+        gst_buffer_unref(b);
+        fail_unless(got <= offset, "frame %" G_GUINT64_FORMAT " skipped", offset);
+        if (got == offset)
+            return;
+    }
+}
+
+/** Pulls one buffer from each harness and checks that both carry frame `offset`. */
+void pullPair(GstHarness *a, GstHarness *b, guint64 offset) {
+    for (GstHarness *h : {a, b}) {
+        GstBuffer *buffer = gst_harness_pull(h);
+        fail_unless(buffer != nullptr);
+        fail_unless_equals_uint64(GST_BUFFER_OFFSET(buffer), offset);
+        gst_buffer_unref(buffer);
+    }
+}
+
+/** The first frame both harnesses receive: a pad receives the frames captured while it streams. */
+guint64 firstCommonFrame(GstHarness *a, GstHarness *b) {
+    guint64 first[2] = {0, 0};
+    GstHarness *hs[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        GstBuffer *buffer = gst_harness_pull(hs[i]);
+        fail_unless(buffer != nullptr);
+        first[i] = GST_BUFFER_OFFSET(buffer);
+        gst_buffer_unref(buffer);
+    }
+    const guint64 common = MAX(first[0], first[1]);
+    if (first[0] != first[1])
+        pullUntil(first[0] < common ? a : b, common);
+    return common;
+}
+
+GstElement *makeMulti(GstBus **bus) {
+    GstElement *multi = gst_element_factory_make("norvamultisrc", nullptr);
+    *bus = gst_bus_new();
+    gst_element_set_bus(multi, *bus);
+    g_object_set(multi, "sensor", kDataGenerator, "use-dmabuf", FALSE, "alloc-buffers", 8u, nullptr);
+    return multi;
+}
+
+void dropMulti(GstElement *multi, GstBus *bus) {
+    gst_element_set_state(multi, GST_STATE_NULL);
+    gst_element_set_bus(multi, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(multi);
+}
+
+NorvasrcState *internalState(GstElement *multi) { return GST_NORVAMULTISRC(multi)->source->state; }
+
+/** The element behind a request pad (a new reference). */
+GstElement *elementOfPad(GstElement *multi, const char *pad) {
+    GstPad *p = gst_element_get_static_pad(multi, pad);
+    GstPad *target = gst_ghost_pad_get_target(GST_GHOST_PAD(p));
+    GstElement *element = gst_pad_get_parent_element(target);
+    gst_object_unref(target);
+    gst_object_unref(p);
+    return element;
+}
+
+} // namespace
+
+// A norvasrc and a proxy of it, each behind its own harness: both pads receive every frame, with the same
+// offsets; "fnum-status" sent up the proxy's branch reaches the exposure control; the proxy's buffer mode
+// changes while playing; unlocking the proxy flushes that pad only; stopping it leaves capture running.
+GST_START_TEST(test_proxy_beside_source) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", FALSE, "alloc-buffers", 8u, nullptr);
+    GstElement *proxy = GST_ELEMENT(g_object_new(GST_TYPE_NORVAPROXYSRC, nullptr));
+    gst_norvaproxysrc_set_source(GST_NORVAPROXYSRC(proxy), GST_NORVASRC(src));
+    GstHarness *h0 = gst_harness_new_with_element(src, nullptr, "src");
+    GstHarness *h1 = gst_harness_new_with_element(proxy, nullptr, "src");
+    for (GstHarness *h : {h0, h1}) {
+        gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+        gst_harness_use_systemclock(h);
+    }
+    gst_harness_play(h0);
+    gst_buffer_unref(gst_harness_pull(h0));
+    gst_harness_play(h1);
+    const guint64 first = firstCommonFrame(h0, h1);
+    for (guint64 i = 1; i <= 5; ++i)
+        pullPair(h0, h1, first + i);
+
+    // The iris status reaches the source's exposure control through the proxy's branch too.
+    fail_unless(gst_harness_push_upstream_event(
+        h1, gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM,
+                                 gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 4.0, nullptr))));
+    GST_OBJECT_LOCK(src);
+    const ISPC::ControlAE *ae = dynamic_cast<ISPC::ControlAE *>(
+        GST_NORVASRC(src)->state->main_context->pCamera->getControlModule(ISPC::CTRL_AE));
+    fail_unless(ae != nullptr && ae->getFNumberStatus().current == 4.0);
+    GST_OBJECT_UNLOCK(src);
+
+    gst_util_set_object_arg(G_OBJECT(proxy), "buf-mode", "copy");
+    fail_unless_equals_int(intOf(G_OBJECT(proxy), "buf-mode"), GST_NORVASRC_BUFFER_MODE_COPY);
+    for (guint64 i = 6; i <= 8; ++i)
+        pullPair(h0, h1, first + i);
+
+    // The proxy's pad alone is flushing: its source keeps serving its own pad.
+    fail_unless(GST_BASE_SRC_GET_CLASS(proxy)->unlock(GST_BASE_SRC(proxy)));
+    GstBuffer *none = nullptr;
+    fail_unless_equals_int(gst_norvasrc_get_buffer(GST_NORVASRC(src), proxy, &none), GST_FLOW_FLUSHING);
+    fail_unless(none == nullptr);
+    for (int i = 0; i < 3; ++i)
+        gst_buffer_unref(gst_harness_pull(h0));
+    fail_unless(GST_BASE_SRC_GET_CLASS(proxy)->unlock_stop(GST_BASE_SRC(proxy)));
+    fail_unless(errorText(bus).empty());
+
+    // Stopping the proxy leaves capture running for the source's pad.
+    gst_harness_teardown(h1);
+    for (int i = 0; i < 3; ++i)
+        gst_buffer_unref(gst_harness_pull(h0));
+    fail_unless(errorText(bus).empty());
+    gst_harness_teardown(h0);
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+    gst_object_unref(proxy);
+}
+GST_END_TEST;
+
+// Two branches of norvamultisrc, the second on context 1: both receive the same frames; the slave context exists
+// and the pad reports it; stopping one branch keeps capture for the other; stopping the last stops both
+// contexts and, with no capture buffer held downstream, destroys the slave.
+GST_START_TEST(test_two_contexts) {
+    Workspace ws;
+    ws.writeParams(
+        "-CT1_setupFile " + ws.setup +
+        " -CT1_imager 0 -sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    // Copies downstream: no capture buffer is held there when the last pad stops.
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "copy");
+    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=160, height=120");
+    GstPad *pad1 = gst_element_get_static_pad(multi, "src_1");
+    g_object_set(pad1, "context", 1, nullptr);
+    gst_harness_play(h0);
+    gst_harness_play(h1);
+    const guint64 first = firstCommonFrame(h0, h1);
+    for (guint64 i = 1; i <= 5; ++i)
+        pullPair(h0, h1, first + i);
+    guint current = 0;
+    g_object_get(pad1, "current-context", &current, nullptr);
+    fail_unless_equals_int(current, 1);
+    NorvasrcState *state = internalState(multi);
+    fail_unless(state->slave_context != nullptr);
+
+    // A request on the bin for context 1 saves the slave context's frame; "image-ready" comes back on the bin.
+    std::vector<gboolean> ready;
+    g_signal_connect(multi, "image-ready", G_CALLBACK(countImageReady), &ready);
+    const std::string path = ws.dir + "/slave.yuv";
+    g_signal_emit_by_name(multi, "take-nrv-image", path.c_str(), "YUV", 1u);
+    for (guint64 i = 6; i <= 9; ++i)
+        pullPair(h0, h1, first + i);
+    fail_unless(ready.size() == 1 && ready[0] == TRUE);
+    GStatBuf st;
+    fail_unless(g_stat(path.c_str(), &st) == 0);
+    fail_unless_equals_int(st.st_size, 160 * 120 * 3 / 2);
+    g_remove(path.c_str());
+
+    GstElement *proxy = elementOfPad(multi, "src_1");
+    GstPad *proxyPad = gst_element_get_static_pad(proxy, "src");
+    fail_unless(gst_pad_set_active(proxyPad, FALSE));
+    for (int i = 0; i < 3; ++i)
+        gst_buffer_unref(gst_harness_pull(h0));
+    GstPad *ownPad = gst_element_get_static_pad(GST_ELEMENT(GST_NORVAMULTISRC(multi)->source), "src");
+    fail_unless(gst_pad_set_active(ownPad, FALSE));
+    GST_OBJECT_LOCK(GST_NORVAMULTISRC(multi)->source);
+    fail_unless(state->slave_context == nullptr, "the slave context outlived the last stop");
+    fail_unless(state->main_context == nullptr || state->main_context->pCamera->state != ISPC::Camera::CAM_CAPTURING);
+    GST_OBJECT_UNLOCK(GST_NORVAMULTISRC(multi)->source);
+    fail_unless(errorText(bus).empty());
+    gst_object_unref(ownPad);
+    gst_object_unref(proxyPad);
+    gst_object_unref(proxy);
+    gst_object_unref(pad1);
+    gst_harness_teardown(h1);
+    gst_harness_teardown(h0);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+namespace {
+
+/** Pulls from both harnesses until each holds the same frame, and returns those two buffers. */
+void samePair(GstHarness *a, GstHarness *b, GstBuffer **ba, GstBuffer **bb) {
+    *ba = gst_harness_pull(a);
+    *bb = gst_harness_pull(b);
+    fail_unless(*ba != nullptr && *bb != nullptr);
+    while (GST_BUFFER_OFFSET(*ba) != GST_BUFFER_OFFSET(*bb)) {
+        GstBuffer **behind = GST_BUFFER_OFFSET(*ba) < GST_BUFFER_OFFSET(*bb) ? ba : bb;
+        gst_buffer_unref(*behind);
+        *behind = gst_harness_pull(behind == ba ? a : b);
+        fail_unless(*behind != nullptr);
+    }
+}
+
+} // namespace
+
+// Two branches on the same context and format show the same capture buffer: the memory is read-only on both, so
+// that an element writing in place on one branch works on a copy and the other branch's frame stays intact.
+// (System memory; the descriptor memories of "use-dmabuf" are not marked read-only yet.)
+GST_START_TEST(test_shared_memory_read_only) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_play(h0);
+    gst_harness_play(h1);
+    GstBuffer *b0 = nullptr, *b1 = nullptr;
+    samePair(h0, h1, &b0, &b1);
+    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b0, 0)));
+    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b1, 0)));
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+    const std::string before(reinterpret_cast<const char *>(map.data), 4096);
+    gst_buffer_unmap(b1, &map);
+
+    b0 = gst_buffer_make_writable(b0);
+    fail_unless(gst_buffer_map(b0, &map, GST_MAP_WRITE));
+    std::memset(map.data, 0x5a, 4096);
+    gst_buffer_unmap(b0, &map);
+    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+    fail_unless(std::string(reinterpret_cast<const char *>(map.data), 4096) == before,
+                "the other branch's frame changed");
+    gst_buffer_unmap(b1, &map);
+    gst_buffer_unref(b0);
+    gst_buffer_unref(b1);
+    fail_unless(errorText(bus).empty());
+    gst_harness_teardown(h1);
+    gst_harness_teardown(h0);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+namespace {
+
+/** A sink pad that counts the buffers it receives and remembers the last offset. */
+struct CountingSink {
+    GstPad *pad = nullptr;
+    gint count = 0;
+    guint64 last = G_MAXUINT64;
+    gint gaps = 0;
+
+    CountingSink() {
+        pad = gst_pad_new("sink", GST_PAD_SINK);
+        gst_pad_set_chain_function(pad, chain);
+        gst_pad_set_element_private(pad, this);
+        gst_pad_set_active(pad, TRUE);
+    }
+    ~CountingSink() {
+        gst_pad_set_active(pad, FALSE);
+        gst_object_unref(pad);
+    }
+    static GstFlowReturn chain(GstPad *pad, GstObject *, GstBuffer *buffer) {
+        CountingSink *self = static_cast<CountingSink *>(gst_pad_get_element_private(pad));
+        const guint64 offset = GST_BUFFER_OFFSET(buffer);
+        if (self->last != G_MAXUINT64 && offset != self->last + 1)
+            g_atomic_int_inc(&self->gaps);
+        self->last = offset;
+        gst_buffer_unref(buffer);
+        g_atomic_int_inc(&self->count);
+        return GST_FLOW_OK;
+    }
+    /** Waits up to 10 s for `n` more buffers. */
+    bool waitFor(gint n) {
+        const gint target = g_atomic_int_get(&count) + n;
+        for (int i = 0; i < 1000 && g_atomic_int_get(&count) < target; ++i)
+            g_usleep(10000);
+        return g_atomic_int_get(&count) >= target;
+    }
+};
+
+guint openDescriptors() {
+    guint n = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    fail_unless(dir != nullptr);
+    while (readdir(dir) != nullptr)
+        ++n;
+    closedir(dir);
+    return n;
+}
+
+} // namespace
+
+// Releasing the pad of the internal source keeps it capturing for the proxies; pads requested while streaming
+// stream too. A hundred request and release cycles of a second pad cost the first pad no frame and leave no
+// descriptor behind.
+GST_START_TEST(test_pads_while_streaming) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "copy");
+    CountingSink sink0, sink1;
+    GstPad *src0 = gst_element_request_pad_simple(multi, "src_%u");
+    GstPad *src1 = gst_element_request_pad_simple(multi, "src_%u");
+    fail_unless_equals_int(gst_pad_link(src0, sink0.pad), GST_PAD_LINK_OK);
+    fail_unless_equals_int(gst_pad_link(src1, sink1.pad), GST_PAD_LINK_OK);
+    fail_unless(gst_element_set_state(multi, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    fail_unless(sink0.waitFor(3) && sink1.waitFor(3));
+
+    // src_0 goes; the proxy behind src_1 keeps receiving every frame.
+    gst_element_release_request_pad(multi, src0);
+    gst_object_unref(src0);
+    fail_unless(sink1.waitFor(5));
+    fail_unless_equals_int(g_atomic_int_get(&sink1.gaps), 0);
+    fail_unless(GST_OBJECT_PARENT(GST_NORVAMULTISRC(multi)->source) == GST_OBJECT(multi));
+
+    // src_1 now streams alone while further pads come and go.
+    guint descriptors = 0;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        CountingSink extra;
+        GstPad *pad = gst_element_request_pad_simple(multi, "src_%u");
+        fail_unless(pad != nullptr);
+        fail_unless_equals_int(gst_pad_link(pad, extra.pad), GST_PAD_LINK_OK);
+        fail_unless(extra.waitFor(1), "cycle %d: a pad requested while playing does not stream", cycle);
+        gst_element_release_request_pad(multi, pad);
+        gst_object_unref(pad);
+        if (cycle == 0)
+            descriptors = openDescriptors();
+    }
+    fail_unless_equals_int(openDescriptors(), descriptors);
+    fail_unless(sink1.waitFor(3));
+    fail_unless_equals_int(g_atomic_int_get(&sink1.gaps), 0);
+    fail_unless(errorText(bus).empty());
+    gst_element_set_state(multi, GST_STATE_NULL);
+    gst_element_release_request_pad(multi, src1);
+    gst_object_unref(src1);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+// A parameter set that configures both contexts with different buffer counts is refused at READY, naming both.
+GST_START_TEST(test_buffer_counts_differ) {
+    Workspace ws;
+    ws.writeParams("-CT1_setupFile " + ws.setup + " -CT1_nBuffers 2");
+    GstElement *multi = gst_element_factory_make("norvamultisrc", nullptr);
+    GstBus *bus = gst_bus_new();
+    gst_element_set_bus(multi, bus);
+    g_object_set(multi, "sensor", kDataGenerator, nullptr);
+    GstPad *pad = gst_element_request_pad_simple(multi, "src_%u");
+    fail_unless_equals_int(gst_element_set_state(multi, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+    const std::string text = errorText(bus);
+    fail_unless(text.find("3 capture buffers and the second context 2") != std::string::npos, "%s", text.c_str());
+    gst_element_set_state(multi, GST_STATE_NULL);
+    gst_element_release_request_pad(multi, pad);
+    gst_object_unref(pad);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+static Suite *norvamultisrc_suite(void) {
+    Suite *s = suite_create("norvamultisrc");
+    TCase *surface = tcase_create("surface");
+    suite_add_tcase(s, surface);
+    tcase_add_test(surface, test_surface);
+    tcase_add_test(surface, test_request_pads);
+    tcase_add_test(surface, test_forwarding);
+    TCase *stream = tcase_create("stream");
+    tcase_set_timeout(stream, 90);
+    suite_add_tcase(s, stream);
+    tcase_add_test(stream, test_proxy_beside_source);
+    tcase_add_test(stream, test_two_contexts);
+    tcase_add_test(stream, test_shared_memory_read_only);
+    tcase_add_test(stream, test_pads_while_streaming);
+    tcase_add_test(stream, test_buffer_counts_differ);
+    return s;
+}
+
+int main(int argc, char **argv) {
+    gst_check_init(&argc, &argv);
+    gst_plugin_norvasrc_register();
+    Suite *s = norvamultisrc_suite();
+    return gst_check_run_suite(s, "norvamultisrc", __FILE__);
+}
