@@ -14,7 +14,7 @@
 //                    AddressSanitizer), device commands excluded;
 //   gst_objects      GStreamer objects (buffers, memories, events...) made per buffer, by the leaks tracer.
 // CameraPerFrame: the same frames without the element, through the capture context it uses (exported by the
-// plug-in): enqueue, acquire and release of a shot, with overhead_us measured the same way. The element's own
+// plug-in): enqueue, acquire and release of a shot, with overhead_us, cpu_us and allocs measured the same way. The element's own
 // cost per buffer is PerBuffer's overhead_us minus this one.
 // PlayingToFirstBuffer: a new element from NULL to PLAYING (context built at READY) until the first buffer is
 // pulled.
@@ -265,6 +265,7 @@ void CameraPerFrame(benchmark::State &state) {
             ok = frame();
         const long long device0 = gDeviceNs.load();
         long frames = 0;
+        const long allocs0 = norva_bench::Allocations();
         const double cpu0 = processCpuUs();
         const auto start = std::chrono::steady_clock::now();
         for (auto _ : state) {
@@ -281,6 +282,9 @@ void CameraPerFrame(benchmark::State &state) {
             state.counters["device_us"] = deviceUs / static_cast<double>(frames);
             state.counters["overhead_us"] = (wallUs - deviceUs) / static_cast<double>(frames);
             state.counters["cpu_us"] = (processCpuUs() - cpu0 - deviceUs) / static_cast<double>(frames);
+            if (norva_bench::CountsAllocations())
+                state.counters["allocs"] =
+                    static_cast<double>(norva_bench::Allocations() - allocs0) / static_cast<double>(frames);
         }
         context.pCamera->stopCapture();
     }
