@@ -423,8 +423,9 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
             off[r] = _mm256_set1_epi32(offset[r]);
         }
-        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
-        const __m256i zero = _mm256_setzero_si256(), full = _mm256_set1_epi32(65535);
+        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535
+        const __m256i vlo = _mm256_set1_epi32(kIndex ? clampi(lo, 0, 65535) : lo);
+        const __m256i vhi = _mm256_set1_epi32(kIndex ? clampi(hi, 0, 65535) : hi);
         Out *outs[3] = {R, G, B};
         for (; x + 16 <= W; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
@@ -437,9 +438,9 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
                 c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
                 // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
                 if (kIndex) {
-                    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), full), 4);
-                    c = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(c, zero), full), 4);
-                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packs_epi32(a, c));
+                    // vlo, vhi: the clip already within 0..65535
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                        _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4)));
                 } else {
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
                                         _mm256_permute2x128_si256(a, c, 0x20));
