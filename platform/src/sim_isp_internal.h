@@ -144,9 +144,8 @@ struct Kernels {
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
     void (*whiteBalanceSums)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
                              int32_t rgbOff, const int32_t *thresholds, uint32_t *sums);
-    void (*blendRows)(const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out);
-    void (*blendColumns)(const uint32_t *const v[3], const ScaleTable &table, uint32_t n, uint16_t *o0, uint16_t *o1,
-                         uint16_t *o2);
+    void (*scaleRow)(const uint16_t *const a[3], const uint16_t *const b[3], uint32_t fy, uint32_t W,
+                     const ScaleTable &table, uint32_t n, uint32_t *scratch, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*yuvToRgb)(const int16_t *coeff, const int32_t *k, int32_t lo, int32_t hi, const uint16_t *c0,
                      const uint16_t *y, const uint16_t *c2, uint32_t n, uint16_t *o0, uint16_t *o1, uint16_t *o2);
     void (*packTriplets)(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,

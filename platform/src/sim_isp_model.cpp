@@ -227,10 +227,10 @@ void sizeBand(Band &b, const FrameContext &f, uint32_t maxOut, uint32_t vw, bool
         atLeast(*v, W);
     }
     for (auto *v : {&b.Y, &b.C0, &b.C2}) {
-        atLeast(*v, W * f.planeRows);
+        atLeast(*v, W * f.planeRows + 16); /* the vector scaler loads up to 16 values from a row's start column */
     }
     if (scaled) {
-        atLeast(b.scaleRow, 3 * W + 16); /* the vector scaler loads up to 16 values past a row's start column */
+        atLeast(b.scaleRow, 3 * W);
     }
     for (auto &r : b.lshRow) {
         atLeast(r, vw);

@@ -357,10 +357,54 @@ ISP_INLINE void demosaicRowBody(const uint16_t *up, const uint16_t *cur, const u
     const int colour = colourRow[parity];
     demosaicSites(up, cur, dn, W, parity, colour == kRed ? R : B, G, colour == kRed ? B : R);
 }
-ISP_KERNEL(demosaicRow,
-           (const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2], int16_t *R,
-            int16_t *G, int16_t *B),
-           (up, cur, dn, W, colourRow, R, G, B))
+void demosaicRowBase(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
+                     int16_t *R, int16_t *G, int16_t *B) {
+    demosaicRowBody(up, cur, dn, W, colourRow, R, G, B);
+}
+#if NORVA_ISP_AVX2
+ISP_TARGET_AVX2 inline __m256i load16(const uint16_t *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+/** (a + b + c + d + 2) >> 2 of 16-bit values, exactly, on 16-bit lanes: the quarters summed, then their remainders. */
+ISP_TARGET_AVX2 inline __m256i average4(__m256i a, __m256i b, __m256i c, __m256i d) {
+    const __m256i three = _mm256_set1_epi16(3);
+    const __m256i q = _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(a, 2), _mm256_srli_epi16(b, 2)),
+                                       _mm256_add_epi16(_mm256_srli_epi16(c, 2), _mm256_srli_epi16(d, 2)));
+    const __m256i r = _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(a, three), _mm256_and_si256(b, three)),
+                                       _mm256_add_epi16(_mm256_and_si256(c, three), _mm256_and_si256(d, three)));
+    return _mm256_add_epi16(q, _mm256_srli_epi16(_mm256_add_epi16(r, _mm256_set1_epi16(2)), 2));
+}
+
+/**
+ * The same, 16 columns a step on 16-bit lanes: two-sample means are the rounded average instruction, four-sample
+ * means average4; centring flips the top bit.
+ */
+ISP_TARGET_AVX2 void demosaicRowAvx2(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W,
+                                     const int colourRow[2], int16_t *R, int16_t *G, int16_t *B) {
+    const uint32_t parity = colourRow[0] == kGreen ? 1u : 0u;
+    const int colour = colourRow[parity];
+    int16_t *c = colour == kRed ? R : B, *o = colour == kRed ? B : R;
+    // the colour sites: the even columns, or the odd ones
+    const __m256i site = _mm256_set1_epi32(parity == 0 ? 0x0000FFFF : int32_t(0xFFFF0000u));
+    const __m256i flip = _mm256_set1_epi16(int16_t(0x8000));
+    uint32_t x = 0;
+    for (; x + 16 <= W; x += 16) {
+        const __m256i l = load16(cur + x - 1), here = load16(cur + x), r = load16(cur + x + 1);
+        const __m256i u = load16(up + x), d = load16(dn + x);
+        const __m256i g4 = average4(l, r, u, d);
+        const __m256i d4 = average4(load16(up + x - 1), load16(up + x + 1), load16(dn + x - 1), load16(dn + x + 1));
+        const __m256i cv = _mm256_blendv_epi8(_mm256_avg_epu16(l, r), here, site);
+        const __m256i gv = _mm256_blendv_epi8(here, g4, site);
+        const __m256i ov = _mm256_blendv_epi8(_mm256_avg_epu16(u, d), d4, site);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_xor_si256(cv, flip));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(G + x), _mm256_xor_si256(gv, flip));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(o + x), _mm256_xor_si256(ov, flip));
+    }
+    // x is even: the same sites
+    demosaicSites(up + x, cur + x, dn + x, W - x, parity, c + x, G + x, o + x);
+}
+#endif
 
 /**
  * Colour matrix and main gamut mapper from the centred demosaic outputs into R, G, B (16-bit scale, signed), or
@@ -423,8 +467,9 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
             off[r] = _mm256_set1_epi32(offset[r]);
         }
-        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
-        const __m256i zero = _mm256_setzero_si256(), full = _mm256_set1_epi32(65535);
+        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535
+        const __m256i vlo = _mm256_set1_epi32(kIndex ? clampi(lo, 0, 65535) : lo);
+        const __m256i vhi = _mm256_set1_epi32(kIndex ? clampi(hi, 0, 65535) : hi);
         Out *outs[3] = {R, G, B};
         for (; x + 16 <= W; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
@@ -437,9 +482,9 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
                 c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
                 // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
                 if (kIndex) {
-                    a = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(a, zero), full), 4);
-                    c = _mm256_srai_epi32(_mm256_min_epi32(_mm256_max_epi32(c, zero), full), 4);
-                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packs_epi32(a, c));
+                    // vlo, vhi: the clip already within 0..65535
+                    _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                        _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4)));
                 } else {
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
                                         _mm256_permute2x128_si256(a, c, 0x20));

@@ -102,7 +102,6 @@ ISP_INLINE void blendRowsBody(const uint16_t *__restrict a, const uint16_t *__re
         out[x] = uint32_t(a[x]) * wa + uint32_t(b[x]) * wb;
     }
 }
-ISP_KERNEL(blendRows, (const uint16_t *a, const uint16_t *b, uint32_t f, uint32_t W, uint32_t *out), (a, b, f, W, out))
 
 /** Horizontal step of the bilinear scaler on the blended rows of the three planes, rounded back to 10 bits. */
 ISP_INLINE void blendColumnsBody(const uint32_t *const v[3], const uint32_t *__restrict index,
@@ -116,45 +115,72 @@ ISP_INLINE void blendColumnsBody(const uint32_t *const v[3], const uint32_t *__r
         o2[x] = static_cast<uint16_t>((v2[i] * gx + v2[j] * fx + 32768u) >> 16);
     }
 }
-void blendColumnsBase(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0, uint16_t *o1,
-                      uint16_t *o2) {
-    blendColumnsBody(v, t.index.data(), t.index1.data(), t.frac.data(), n, o0, o1, o2);
+/** One output row of a scaler from its two source rows a and b of each plane (fy: weight of b, 1/256). */
+void scaleRowBase(const uint16_t *const a[3], const uint16_t *const b[3], uint32_t fy, uint32_t W, const ScaleTable &t,
+                  uint32_t n, uint32_t *scratch, uint16_t *o0, uint16_t *o1, uint16_t *o2) {
+    const uint32_t *blended[3];
+    for (int p = 0; p < 3; p++) {
+        blendRowsBody(a[p], b[p], fy, W, scratch + size_t(p) * W);
+        blended[p] = scratch + size_t(p) * W;
+    }
+    blendColumnsBody(blended, t.index.data(), t.index1.data(), t.frac.data(), n, o0, o1, o2);
 }
 #if NORVA_ISP_AVX2
 /**
  * The same, 8 output columns a step when the table is windowed: the 16 source values from the block's first
- * column are loaded as two vectors and each column's two sources picked from them by a permutation (rows are
- * padded by 16 values for the loads past their end, which no column picks).
+ * column are blended vertically (pairs of 16-bit products, exact) into two vectors and each column's two sources
+ * picked from them by a permutation (plane rows are padded by 16 values for the loads past their end, which no
+ * column picks). The last columns take the same arithmetic one by one; other tables blend the rows first.
  */
-ISP_TARGET_AVX2 void blendColumnsAvx2(const uint32_t *const v[3], const ScaleTable &t, uint32_t n, uint16_t *o0,
-                                      uint16_t *o1, uint16_t *o2) {
+ISP_TARGET_AVX2 void scaleRowAvx2(const uint16_t *const a[3], const uint16_t *const b[3], uint32_t fy, uint32_t W,
+                                  const ScaleTable &t, uint32_t n, uint32_t *scratch, uint16_t *o0, uint16_t *o1,
+                                  uint16_t *o2) {
+    uint16_t *outs[3] = {o0, o1, o2};
+    if (!t.windowed) {
+        const uint32_t *blended[3];
+        for (int p = 0; p < 3; p++) {
+            blendRowsBody(a[p], b[p], fy, W, scratch + size_t(p) * W);
+            blended[p] = scratch + size_t(p) * W;
+        }
+        blendColumnsBody(blended, t.index.data(), t.index1.data(), t.frac.data(), n, o0, o1, o2);
+        return;
+    }
+    const __m256i seven = _mm256_set1_epi32(7), full = _mm256_set1_epi32(256), half = _mm256_set1_epi32(32768);
+    const __m256i wy = Pair16(static_cast<int16_t>(256u - fy), static_cast<int16_t>(fy));
     uint32_t x = 0;
-    if (t.windowed) {
-        uint16_t *outs[3] = {o0, o1, o2};
-        const __m256i seven = _mm256_set1_epi32(7), full = _mm256_set1_epi32(256), half = _mm256_set1_epi32(32768);
-        for (; x + 8 <= n; x += 8) {
-            const uint32_t *base[3] = {v[0] + t.blockBase[x / 8], v[1] + t.blockBase[x / 8], v[2] + t.blockBase[x / 8]};
-            const __m256i ri = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel.data() + x));
-            const __m256i rj = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel1.data() + x));
-            const __m256i hiI = _mm256_cmpgt_epi32(ri, seven), hiJ = _mm256_cmpgt_epi32(rj, seven);
-            const __m256i fx =
-                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t.frac.data() + x)));
-            const __m256i gx = _mm256_sub_epi32(full, fx);
-            for (int p = 0; p < 3; p++) {
-                const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p]));
-                const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(base[p] + 8));
-                const __m256i a =
-                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, ri), _mm256_permutevar8x32_epi32(hi, ri), hiI);
-                const __m256i b =
-                    _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rj), _mm256_permutevar8x32_epi32(hi, rj), hiJ);
-                const __m256i s = _mm256_srli_epi32(
-                    _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, gx), _mm256_mullo_epi32(b, fx)), half), 16);
-                const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(outs[p] + x), _mm256_castsi256_si128(packed));
-            }
+    for (; x + 8 <= n; x += 8) {
+        const uint32_t base = t.blockBase[x / 8];
+        const __m256i ri = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel.data() + x));
+        const __m256i rj = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.rel1.data() + x));
+        const __m256i hiI = _mm256_cmpgt_epi32(ri, seven), hiJ = _mm256_cmpgt_epi32(rj, seven);
+        const __m256i fx = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t.frac.data() + x)));
+        const __m256i gx = _mm256_sub_epi32(full, fx);
+        for (int p = 0; p < 3; p++) {
+            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a[p] + base));
+            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b[p] + base));
+            // values 0-3 | 8-11 and 4-7 | 12-15, then 0-7 and 8-15
+            const __m256i l = _mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), wy);
+            const __m256i h = _mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), wy);
+            const __m256i lo = _mm256_permute2x128_si256(l, h, 0x20), hi = _mm256_permute2x128_si256(l, h, 0x31);
+            const __m256i vi =
+                _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, ri), _mm256_permutevar8x32_epi32(hi, ri), hiI);
+            const __m256i vj =
+                _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rj), _mm256_permutevar8x32_epi32(hi, rj), hiJ);
+            const __m256i sum = _mm256_srli_epi32(
+                _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(vi, gx), _mm256_mullo_epi32(vj, fx)), half), 16);
+            const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(sum, sum), 0x08);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(outs[p] + x), _mm256_castsi256_si128(packed));
         }
     }
-    blendColumnsBody(v, t.index.data() + x, t.index1.data() + x, t.frac.data() + x, n - x, o0 + x, o1 + x, o2 + x);
+    const uint32_t wa = 256u - fy;
+    for (; x < n; x++) {
+        const uint32_t i = t.index[x], j = t.index1[x], fxs = t.frac[x], gxs = 256u - fxs;
+        for (int p = 0; p < 3; p++) {
+            const uint32_t vi = uint32_t(a[p][i]) * wa + uint32_t(b[p][i]) * fy;
+            const uint32_t vj = uint32_t(a[p][j]) * wa + uint32_t(b[p][j]) * fy;
+            outs[p][x] = static_cast<uint16_t>((vi * gxs + vj * fxs + 32768u) >> 16);
+        }
+    }
 }
 #endif
 
@@ -243,13 +269,12 @@ void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Sc
     uint16_t *outs[3] = {b.sY[slot].data(), b.sC0[slot].data(), b.sC2[slot].data()};
     // bilinear: the vertical blend of the two source rows first (exact in integers, so the order of the two
     // passes does not change the result), then the horizontal blend of each output column
-    const uint32_t *blended[3];
+    const uint16_t *rowA[3], *rowB[3];
     for (int p = 0; p < 3; p++) {
-        uint32_t *v = b.scaleRow.data() + size_t(p) * W;
-        m.k.blendRows(planes[p] + size_t(i0 % f.planeRows) * W, planes[p] + size_t(i1 % f.planeRows) * W, fy, W, v);
-        blended[p] = v;
+        rowA[p] = planes[p] + size_t(i0 % f.planeRows) * W;
+        rowB[p] = planes[p] + size_t(i1 % f.planeRows) * W;
     }
-    m.k.blendColumns(blended, table, sc.outW, outs[0], outs[1], outs[2]);
+    m.k.scaleRow(rowA, rowB, fy, W, table, sc.outW, b.scaleRow.data(), outs[0], outs[1], outs[2]);
     *y = outs[0];
     *c0 = outs[1];
     *c2 = outs[2];
@@ -328,8 +353,7 @@ ISP_KERNEL(packLuma, (const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *
 
 void ScaleKernels(Kernels *k, bool avx2) {
     (void)avx2;
-    k->blendRows = ISP_PICK(blendRows, avx2);
-    k->blendColumns = ISP_PICK(blendColumns, avx2);
+    k->scaleRow = ISP_PICK(scaleRow, avx2);
     k->yuvToRgb = ISP_PICK(yuvToRgb, avx2);
     k->packTriplets = ISP_PICK(packTriplets, avx2);
     k->encoderChroma = ISP_PICK(encoderChroma, avx2);

@@ -168,7 +168,7 @@ ISP_INLINE uint32_t toneSumBody(const uint64_t *__restrict entry, uint32_t n) {
     }
     return sum;
 }
-ISP_KERNEL_R(uint32_t, toneSum, (const uint64_t *entry, uint32_t n), (entry, n))
+uint32_t toneSumBase(const uint64_t *entry, uint32_t n) { return toneSumBody(entry, n); }
 
 /** Global result (the top 16 bits of each entry) blended with the local one by w (1024 = local only). */
 ISP_INLINE void toneBlendBody(const uint64_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
@@ -178,8 +178,48 @@ ISP_INLINE void toneBlendBody(const uint64_t *__restrict entry, const uint16_t *
         Y[x] = static_cast<uint16_t>((int32_t(entry[x] >> 48) * wg + int32_t(local[x]) * wl + 512) >> 10);
     }
 }
-ISP_KERNEL(toneBlend, (const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y),
-           (entry, local, n, w, Y))
+void toneBlendBase(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y) {
+    toneBlendBody(entry, local, n, w, Y);
+}
+#if NORVA_ISP_AVX2
+/** The high 32 bits (curve input index | global result << 16) of 8 entries, in order. */
+ISP_TARGET_AVX2 inline __m256i toneHigh8(const uint64_t *entry) {
+    const __m256 a = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry)));
+    const __m256 b = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry + 4)));
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8);
+}
+
+ISP_TARGET_AVX2 uint32_t toneSumAvx2(const uint64_t *entry, uint32_t n) {
+    __m256i sum = _mm256_setzero_si256();
+    const __m256i index = _mm256_set1_epi32(0xFFFF);
+    uint32_t x = 0;
+    for (; x + 8 <= n; x += 8) {
+        sum = _mm256_add_epi32(sum, _mm256_and_si256(toneHigh8(entry + x), index));
+    }
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1)))) + toneSumBody(entry + x, n - x);
+}
+
+/** 8 global results blended with the local ones (32-bit lanes). */
+ISP_TARGET_AVX2 inline __m256i toneBlend8(const uint64_t *entry, const uint16_t *local, __m256i wg, __m256i wl) {
+    const __m256i global = _mm256_srli_epi32(toneHigh8(entry), 16);
+    const __m256i l = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(local)));
+    const __m256i s = _mm256_add_epi32(_mm256_mullo_epi32(global, wg), _mm256_mullo_epi32(l, wl));
+    return _mm256_srai_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(512)), 10);
+}
+
+ISP_TARGET_AVX2 void toneBlendAvx2(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y) {
+    const __m256i wg = _mm256_set1_epi32(int32_t(1024 - w)), wl = _mm256_set1_epi32(int32_t(w));
+    uint32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i packed = _mm256_packus_epi32(toneBlend8(entry + x, local + x, wg, wl),
+                                                   toneBlend8(entry + x + 8, local + x + 8, wg, wl));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(Y + x), _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    toneBlendBody(entry + x, local + x, n - x, w, Y + x);
+}
+#endif
 
 /** The global result of each entry (its top 16 bits). */
 ISP_INLINE void toneGlobalBody(const uint64_t *__restrict entry, uint32_t n, uint16_t *__restrict Y) {

@@ -286,6 +286,34 @@ struct Case {
         settings.info = &info;
         settings.gamma = &gamma;
         settings.privateValue = static_cast<uint8_t>(seed);
+
+        // the tone mapper's ranges, chroma scales and local correction; the black-body filter of the
+        // auto-white-balance statistics
+        if (r.chance(40)) {
+            CI_MODULE_TNM &tnm = reg.sToneMapping;
+            tnm.inputLumaOffset = static_cast<QOR_UINT16>(r.range(0, 2048));
+            tnm.inputLumaScale = static_cast<QOR_UINT16>(r.range(2048, 16384));
+            tnm.outputLumaOffset = static_cast<QOR_UINT16>(r.range(0, 1024));
+            tnm.outputLumaScale = static_cast<QOR_UINT16>(r.range(2048, 8192));
+            tnm.chromaIOScale = static_cast<QOR_UINT16>(r.range(8000, 40000));
+            tnm.chromaSaturationScale = static_cast<QOR_UINT16>(r.range(0, 600));
+            tnm.chromaConfigurationScale = static_cast<QOR_UINT16>(r.range(0, 2048));
+            tnm.localWeights = static_cast<QOR_UINT16>(r.chance(20) ? 0 : r.range(1, 1023));
+            tnm.localColumns = static_cast<QOR_UINT16>(r.below(20));
+            tnm.localColWidth[0] = static_cast<QOR_UINT16>(r.range(0, int32_t(W)));
+        }
+        if (r.chance(30)) {
+            CI_AWS_CURVE_COEFFS &c = info.sAWSCurveCoeffs;
+            for (int i = 0; i < 5; i++) {
+                c.aCurveCoeffX[i] = static_cast<QOR_INT16>(r.range(-2048, 2048));
+                c.aCurveCoeffY[i] = static_cast<QOR_INT16>(r.range(-2048, 2048));
+                c.aCurveOffset[i] = static_cast<QOR_INT16>(r.range(-3000, 3000));
+                c.aCurveBoundary[i] = static_cast<QOR_INT16>(r.range(-30000, 30000));
+            }
+            reg.stats.sAutoWhiteBalanceStats.ui16BbDist = static_cast<QOR_UINT16>(r.below(4096));
+            reg.stats.sAutoWhiteBalanceStats.ui16Log2_R_Qeff = static_cast<QOR_UINT16>(r.below(8192));
+            reg.stats.sAutoWhiteBalanceStats.ui16Log2_B_Qeff = static_cast<QOR_UINT16>(r.below(8192));
+        }
     }
 
     /** Hash of the result code, the frame result, every output buffer and the statistics. */
@@ -324,10 +352,11 @@ uint64_t combined(const std::vector<uint64_t> &v) {
 
 /**
  * Combined hash of the cases (recorded on x86-64 with one band; re-recorded when the RGB-to-YUV luma offset became
- * the register's alone, when the tone mapper came to use its luma range and chroma registers, and when the
- * white-balance statistics moved after gamma).
+ * the register's alone, when the tone mapper came to use its luma range and chroma registers, when the
+ * white-balance statistics moved after gamma, and when the cases came to cover the tone mapper's local correction
+ * and the black-body filter, with the model as it was before its vector kernels were written by hand).
  */
-constexpr uint64_t kRecorded = 0x78f841959d47e494ull;
+constexpr uint64_t kRecorded = 0x69f1d16fa801bd46ull;
 
 /**
  * Runs hashesOf through models of 1 to 4 worker threads, on the vector and then on the baseline code path, and
