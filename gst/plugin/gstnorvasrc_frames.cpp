@@ -354,7 +354,11 @@ GstBuffer *copyBuffer(GstBuffer *buffer, const CombinedShot &frame, const ISPC::
             copy, buffer,
             static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS | GST_BUFFER_COPY_META),
             0, static_cast<gsize>(-1));
-        // The brightness records do not follow copies by themselves.
+        // The video meta and the brightness records do not follow copies into other memory by themselves.
+        GstVideoMeta *video = gst_buffer_get_video_meta(buffer);
+        if (video != nullptr && gst_buffer_get_video_meta(copy) == nullptr)
+            gst_buffer_add_video_meta_full(copy, video->flags, video->format, video->width, video->height,
+                                           video->n_planes, video->offset, video->stride);
         if (gst_buffer_get_meta(copy, gst_norva_current_brightness_meta_api_get_type()) == nullptr)
             gst_buffer_add_current_brightness_meta(copy, frame.brightness);
         if (histogram && gst_buffer_get_meta(copy, gst_norva_brightness_hist_meta_api_get_type()) == nullptr)

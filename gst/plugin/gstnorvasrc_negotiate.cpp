@@ -310,8 +310,9 @@ GstQuery *exchangeDmabufs(GstNorvasrc *src, GstPad *pad, const TestContext &cont
         }
     }
     GstQuery *query = nullptr;
-    if (mode == GST_NORVASRC_BUFFER_MODE_QUERY && gst_value_array_get_size(fdList) > 0 &&
-        GST_STATE(src) != GST_STATE_PLAYING) {
+    // Downstream learns of every new set of capture buffers, whatever the state: a live source negotiates, and
+    // renegotiates, while PLAYING.
+    if (mode == GST_NORVASRC_BUFFER_MODE_QUERY && gst_value_array_get_size(fdList) > 0 && reconfigured) {
         GstStructure *s = gst_structure_new("dmabuf_query", "buffer_size", G_TYPE_UINT, *fdSize, nullptr);
         gst_structure_set_value(s, "fd_list", fdList);
         query = gst_query_new_custom(GST_QUERY_CUSTOM, s);
