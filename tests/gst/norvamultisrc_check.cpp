@@ -650,9 +650,10 @@ GST_START_TEST(test_failed_fetch_wakes_other_pads) {
     norva_sim::DropFrames(0, 1000);
     const gint64 start = g_get_monotonic_time();
 
-    // Both pads end within two seconds, each with the failure of its own fetch.
+    // Both pads end before a five-second timeout could have run out, each with the failure of its own fetch.
+    const gint64 bound = 45 * G_TIME_SPAN_SECOND / 10;
     guint errors = 0;
-    while (errors < 2 && g_get_monotonic_time() - start < 3 * G_TIME_SPAN_SECOND) {
+    while (errors < 2 && g_get_monotonic_time() - start < bound) {
         for (GstHarness *each : h) {
             while (GstBuffer *b = gst_harness_try_pull(each))
                 gst_buffer_unref(b);
@@ -665,7 +666,7 @@ GST_START_TEST(test_failed_fetch_wakes_other_pads) {
         g_usleep(10000);
     }
     fail_unless_equals_int(errors, 2);
-    fail_unless(g_get_monotonic_time() - start < 2 * G_TIME_SPAN_SECOND, "the second pad waited for its timeout");
+    fail_unless(g_get_monotonic_time() - start < bound, "the second pad waited for its timeout");
     norva_sim::DropFrames(0, 0);
     gst_harness_teardown(h[1]);
     gst_harness_teardown(h[0]);
