@@ -143,9 +143,11 @@ static void gst_norvaproxysrc_set_property(GObject *object, guint id, const GVal
     }
     // A pad of its own: the buffer mode may change in any state and applies from the next buffer.
     const gint mode = g_value_get_enum(value);
-    const gchar *nick = enum_value_nick(gst_norvasrc_buffer_mode_get_type(), mode);
-    gst_debug_log(GST_CAT_DEFAULT, GST_LEVEL_DEBUG, __FILE__, "gst_norvaproxysrc_set_buf_mode", __LINE__, object,
-                  "Buffer mode is '%s'", nick != nullptr ? nick : "(null)");
+    if (gst_debug_category_get_threshold(GST_CAT_DEFAULT) >= GST_LEVEL_DEBUG) {
+        const gchar *nick = enum_value_nick(gst_norvasrc_buffer_mode_get_type(), mode);
+        gst_debug_log(GST_CAT_DEFAULT, GST_LEVEL_DEBUG, __FILE__, "gst_norvaproxysrc_set_buf_mode", __LINE__, object,
+                      "Buffer mode is '%s'", nick != nullptr ? nick : "(null)");
+    }
     g_atomic_int_set(&proxy->buf_mode, mode);
 }
 

@@ -21,6 +21,7 @@
 #include "gstnorvamultisrcpad.h"
 #include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
+#include "platform/sim_capture.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
@@ -632,6 +633,47 @@ GST_START_TEST(test_buffer_counts_differ) {
 }
 GST_END_TEST;
 
+// A fetch that fails (no frame within the driver's bound) ends the stream of the pad that fetched, with an
+// error; the other pad's thread, waiting for that frame, is woken at once and fetches itself instead of running
+// into its own five-second timeout.
+GST_START_TEST(test_failed_fetch_wakes_other_pads) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "copy");
+    GstHarness *h[2] = {branch(multi, "video/x-raw, format=NV12, width=320, height=240"),
+                        branch(multi, "video/x-raw, format=NV12, width=320, height=240")};
+    gst_harness_play(h[0]);
+    gst_harness_play(h[1]);
+    firstCommonFrame(h[0], h[1]);
+    norva_sim::SetCaptureTimeoutMs(200);
+    norva_sim::DropFrames(0, 1000);
+    const gint64 start = g_get_monotonic_time();
+
+    // Both pads end before a five-second timeout could have run out, each with the failure of its own fetch.
+    const gint64 bound = 45 * G_TIME_SPAN_SECOND / 10;
+    guint errors = 0;
+    while (errors < 2 && g_get_monotonic_time() - start < bound) {
+        for (GstHarness *each : h) {
+            while (GstBuffer *b = gst_harness_try_pull(each))
+                gst_buffer_unref(b);
+        }
+        const std::string text = errorText(bus);
+        if (text.find("Cannot capture a frame.") != std::string::npos) {
+            fail_unless(text.find("Timeout while waiting for buffer") == std::string::npos, "%s", text.c_str());
+            ++errors;
+        }
+        g_usleep(10000);
+    }
+    fail_unless_equals_int(errors, 2);
+    fail_unless(g_get_monotonic_time() - start < bound, "the second pad waited for its timeout");
+    norva_sim::DropFrames(0, 0);
+    gst_harness_teardown(h[1]);
+    gst_harness_teardown(h[0]);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
 static Suite *norvamultisrc_suite(void) {
     Suite *s = suite_create("norvamultisrc");
     TCase *surface = tcase_create("surface");
@@ -647,6 +689,7 @@ static Suite *norvamultisrc_suite(void) {
     tcase_add_test(stream, test_shared_memory_read_only);
     tcase_add_test(stream, test_pads_while_streaming);
     tcase_add_test(stream, test_buffer_counts_differ);
+    tcase_add_test(stream, test_failed_fetch_wakes_other_pads);
     return s;
 }
 
