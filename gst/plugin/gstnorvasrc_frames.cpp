@@ -408,12 +408,15 @@ bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_acquire_shot_unlocked");
     ISPC::Camera *main = state->main_context->pCamera;
-    if (main->acquireShot(frame->main, true, true) != QOR_RES_OK) {
+    // Only a context that captures has a frame coming: the driver would wait in vain for any other.
+    if (!canEnqueue(state->main_context)) {
+        *failure = "Failed to acquire shot from main context";
+    } else if (main->acquireShot(frame->main, true, true) != QOR_RES_OK) {
         // A driver shot handed out with a failure is still given back.
         if (frame->main.pCIBuffer != nullptr)
             main->releaseShot(frame->main);
         *failure = "Failed to acquire shot from main context";
-    } else if (state->slave_context != nullptr) {
+    } else if (canEnqueue(state->slave_context)) {
         ISPC::Camera *slave = state->slave_context->pCamera;
         if (slave->acquireShot(frame->slave, true, true) != QOR_RES_OK) {
             if (frame->slave.pCIBuffer != nullptr)
