@@ -134,6 +134,7 @@ enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL
 struct NorvasrcState {
     GstNorvaVideoId video_id; /**< the element's own pad */
     guint64 shot_counter = 0; /**< number of the next frame; guarded by the object lock */
+    guint64 fresh_from = 0;   /**< first frame of the current output configuration; guarded by the object lock */
     GstAllocator *allocator = nullptr;
     guint event_seqnum = 0;
     gint fetching = 0; /**< a streaming thread is fetching a frame; guarded by the mutex */

@@ -408,12 +408,15 @@ bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_acquire_shot_unlocked");
     ISPC::Camera *main = state->main_context->pCamera;
-    if (main->acquireShot(frame->main, true, true) != QOR_RES_OK) {
+    // Only a context that captures has a frame coming: the driver would wait in vain for any other.
+    if (!canEnqueue(state->main_context)) {
+        *failure = "Failed to acquire shot from main context";
+    } else if (main->acquireShot(frame->main, true, true) != QOR_RES_OK) {
         // A driver shot handed out with a failure is still given back.
         if (frame->main.pCIBuffer != nullptr)
             main->releaseShot(frame->main);
         *failure = "Failed to acquire shot from main context";
-    } else if (state->slave_context != nullptr) {
+    } else if (canEnqueue(state->slave_context)) {
         ISPC::Camera *slave = state->slave_context->pCamera;
         if (slave->acquireShot(frame->slave, true, true) != QOR_RES_OK) {
             if (frame->slave.pCIBuffer != nullptr)
@@ -561,11 +564,12 @@ void norvasrc_shot_free(CombinedShot *shot) {
     GST_OBJECT_LOCK(src);
     // Shots of contexts destroyed meanwhile went with their cameras.
     if (shot->generation == state->pool.generation) {
-        if (state->main_context != nullptr && state->main_context->pCamera != nullptr &&
-            state->main_context->pCamera->releaseShot(shot->main) != QOR_RES_OK)
+        TestContext *main = state->main_context;
+        TestContext *slave = state->slave_context;
+        if (main != nullptr && main->pCamera != nullptr && main->pCamera->releaseShot(shot->main) != QOR_RES_OK)
             GST_ERROR_OBJECT(src, "Failed to release shot of main context");
-        if (shot->hasSlave && state->slave_context != nullptr && state->slave_context->pCamera != nullptr &&
-            state->slave_context->pCamera->releaseShot(shot->slave) != QOR_RES_OK)
+        if (shot->hasSlave && slave != nullptr && slave->pCamera != nullptr &&
+            slave->pCamera->releaseShot(shot->slave) != QOR_RES_OK)
             GST_ERROR_OBJECT(src, "Failed to release shot of slave context");
     }
     GST_OBJECT_UNLOCK(src);
@@ -639,65 +643,73 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
         return GST_FLOW_FLUSHING;
 
     lockMutex(src);
-    gint64 deadline = 0;
-    while (state->shot_queues[owner.key].empty()) {
-        if (owner.isFlushing()) {
-            unlockMutex(src);
-            return GST_FLOW_FLUSHING;
-        }
-        if (!state->fetching) {
-            // This thread fetches the next frame for every pad.
-            state->fetching = 1;
-            unlockMutex(src);
-            ShotHandle fresh;
-            const GstFlowReturn ret = fetchShot(src, owner, fresh);
-            lockMutex(src);
-            state->fetching = 0;
-            if (ret == GST_FLOW_OK) {
-                for (auto &entry : state->shot_queues)
-                    entry.second.push_back(fresh);
-                fresh.reset();
-            }
-            // Waiting pads take the frame, or one of them fetches after a failure.
-            g_cond_broadcast(&state->queue_filled);
-            if (ret != GST_FLOW_OK) {
-                unlockMutex(src);
-                if (ret == GST_FLOW_ERROR)
-                    GST_ERROR_OBJECT(src, "Failed to get shot");
-                return ret;
-            }
+    GstBuffer *buffer = nullptr;
+    ShotHandle shot;
+    BuildSettings settings;
+    while (buffer == nullptr) {
+        gint64 deadline = 0;
+        while (state->shot_queues[owner.key].empty()) {
             if (owner.isFlushing()) {
-                unlockMutex(src); // the frame stays queued for the other pads
+                unlockMutex(src);
                 return GST_FLOW_FLUSHING;
             }
-            continue;
+            if (!state->fetching) {
+                // This thread fetches the next frame for every pad.
+                state->fetching = 1;
+                unlockMutex(src);
+                ShotHandle fresh;
+                const GstFlowReturn ret = fetchShot(src, owner, fresh);
+                lockMutex(src);
+                state->fetching = 0;
+                if (ret == GST_FLOW_OK) {
+                    for (auto &entry : state->shot_queues)
+                        entry.second.push_back(fresh);
+                    fresh.reset();
+                }
+                // Waiting pads take the frame, or one of them fetches after a failure.
+                g_cond_broadcast(&state->queue_filled);
+                if (ret != GST_FLOW_OK) {
+                    unlockMutex(src);
+                    if (ret == GST_FLOW_ERROR)
+                        GST_ERROR_OBJECT(src, "Failed to get shot");
+                    return ret;
+                }
+                if (owner.isFlushing()) {
+                    unlockMutex(src); // the frame stays queued for the other pads
+                    return GST_FLOW_FLUSHING;
+                }
+                continue;
+            }
+            if (deadline == 0)
+                deadline = g_get_monotonic_time() + kWaitUs;
+            if (!g_cond_wait_until(&state->queue_filled, &state->mutex, deadline) &&
+                state->shot_queues[owner.key].empty() && state->fetching && !owner.isFlushing()) {
+                unlockMutex(src);
+                GST_ERROR_OBJECT(src, "Timeout while waiting for buffer");
+                GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Cannot capture a frame."),
+                                  ("Timeout while waiting for buffer"));
+                return GST_FLOW_ERROR;
+            }
         }
-        if (deadline == 0)
-            deadline = g_get_monotonic_time() + kWaitUs;
-        if (!g_cond_wait_until(&state->queue_filled, &state->mutex, deadline) &&
-            state->shot_queues[owner.key].empty() && state->fetching && !owner.isFlushing()) {
-            unlockMutex(src);
-            GST_ERROR_OBJECT(src, "Timeout while waiting for buffer");
-            GST_ELEMENT_ERROR(src, RESOURCE, READ, ("Cannot capture a frame."), ("Timeout while waiting for buffer"));
-            return GST_FLOW_ERROR;
-        }
-    }
 
-    ShotQueue &queue = state->shot_queues[owner.key];
-    ShotHandle shot = std::move(queue.front());
-    queue.erase(queue.begin());
-    BuildSettings settings;
-    GST_OBJECT_LOCK(src);
-    settings.context = state->props.context;
-    settings.useDmabuf = state->props.use_dmabuf;
-    settings.useMappedDmabuf = state->props.use_mapped_dmabuf;
-    settings.addHistogram = state->props.add_histogram_meta;
-    GST_OBJECT_UNLOCK(src);
-    settings.doTimestamp = gst_base_src_get_do_timestamp(GST_BASE_SRC_CAST(src));
-    GstBuffer *buffer = createBuffer(src, shot, owner, settings);
-    if (buffer == nullptr) {
+        ShotQueue &queue = state->shot_queues[owner.key];
+        shot = std::move(queue.front());
+        queue.erase(queue.begin());
+        GST_OBJECT_LOCK(src);
+        settings.context = state->props.context;
+        settings.useDmabuf = state->props.use_dmabuf;
+        settings.useMappedDmabuf = state->props.use_mapped_dmabuf;
+        settings.addHistogram = state->props.add_histogram_meta;
+        const guint64 freshFrom = state->fresh_from;
+        GST_OBJECT_UNLOCK(src);
+        settings.doTimestamp = gst_base_src_get_do_timestamp(GST_BASE_SRC_CAST(src));
+        buffer = createBuffer(src, shot, owner, settings);
+        if (buffer != nullptr)
+            break;
         const guint64 frameId = shot->id;
         shot.reset();
+        if (frameId < freshFrom)
+            continue; // taken before its output was reconfigured: the pad waits for the next frame
         unlockMutex(src);
         GST_ERROR_OBJECT(src, "Failed to create buffer");
         GST_ELEMENT_ERROR(src, STREAM, FAILED,
@@ -791,7 +803,8 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
     }
     GST_OBJECT_LOCK(src);
     gboolean result = gst_norvasrc_stop_capture_unlocked(src);
-    // Capture buffers that memories downstream still show stay allocated: they go with their context.
+    // Capture buffers that memories downstream still show stay allocated, so that those stay readable (the driver
+    // cannot free an acquired buffer anyway): they go with their context at NULL, or serve the next start.
     if (result && !held && state->slave_context != nullptr) {
         if (state->slave_context->freeOutputBuffers()) {
             delete state->slave_context;

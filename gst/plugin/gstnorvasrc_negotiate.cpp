@@ -226,7 +226,17 @@ gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
         }
     }
     gst_norvasrc_configure_context_runtime_unlocked(src);
-    for (guint i = 0; i < state->props.preenq_buffers; ++i) {
+    // Frames still shown downstream hold capture buffers: pre-enqueue only into free ones, leaving one for the
+    // next fetch.
+    guint live = 0;
+    {
+        std::lock_guard<std::mutex> guard(state->pool.lock);
+        live = state->pool.live;
+    }
+    const guint64 alloc = state->props.alloc_buffers;
+    const guint64 room = alloc > static_cast<guint64>(live) + 1 ? alloc - live - 1 : 0;
+    const guint64 preenq = state->props.preenq_buffers < room ? state->props.preenq_buffers : room;
+    for (guint i = 0; i < preenq; ++i) {
         GST_DEBUG_OBJECT(src, "Preenqueuing shot %u", i);
         for (TestContext *context : {main, slave}) {
             if (context != nullptr && context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
@@ -349,7 +359,7 @@ void storeBounds(GstNorvasrc *src, GstPad *pad, const BufferFrameBounds &bounds)
 
 /**
  * Configures the pad's context output for its video description; object lock held. Busy: the output must change
- * while frames of the element are still held; the caller gives back what it can and asks again.
+ * while frames of the element are in flight; the caller drops the queued ones and asks again.
  */
 Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, GstNorvaVideoId *id, bool allowBusy) {
     GST_DEBUG_OBJECT(src, "configure_output");
@@ -362,8 +372,12 @@ Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, 
     std::list<BufferFormat> current;
     if (context->getOutputFormats(current)) {
         for (const BufferFormat &f : current) {
-            if (gst_norva_video_info_match_buffer_format(&id->vinfo, f))
-                return Configured::Kept; // capture keeps running on the same buffers
+            if (!gst_norva_video_info_match_buffer_format(&id->vinfo, f))
+                continue;
+            // The same buffers serve on; capture stopped by an earlier stop starts again on them.
+            if (context->pCamera->state != ISPC::Camera::CAM_CAPTURING && !gst_norvasrc_start_capture_unlocked(src))
+                return Configured::Failed;
+            return Configured::Kept;
         }
     }
     if (allowBusy && framesHeldOn(state, context == state->main_context))
@@ -388,27 +402,20 @@ Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, 
     if (!gst_norvasrc_start_capture_unlocked(src))
         return Configured::Failed;
     g_cond_broadcast(&state->buffers_allocated);
+    state->fresh_from = state->shot_counter; // frames before this one are of the previous configuration
     storeBounds(src, pad, bounds);
     return Configured::Reconfigured;
 }
 
-/** Gives back every frame no pad took yet and waits (bounded) until downstream returned the rest. */
-bool drainFrames(GstNorvasrc *src, bool main) {
+/** Gives back every frame no pad took yet: they are of the format that is about to change. */
+void dropQueuedFrames(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     std::map<guintptr, ShotQueue> dropped;
     g_mutex_lock(&state->mutex);
     for (auto &entry : state->shot_queues)
         dropped[entry.first].swap(entry.second);
     dropped.clear();
-    const gint64 deadline = g_get_monotonic_time() + 5 * G_TIME_SPAN_SECOND;
-    bool drained = false;
-    while (!drained) {
-        drained = !framesHeldOn(state, main);
-        if (!drained && !g_cond_wait_until(&state->shot_released, &state->mutex, deadline))
-            break;
-    }
     g_mutex_unlock(&state->mutex);
-    return !framesHeldOn(state, main);
 }
 
 } // namespace
@@ -495,15 +502,14 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
     } else {
         configured = configureOutput(src, pad, context, id, true);
         if (configured == Configured::Busy) {
-            // Frames of the old format are in flight: those no pad took go back now, downstream returns the rest.
+            // Frames of the old format are in flight: those no pad took go back now. Capture buffers that
+            // downstream still holds stay readable; their context frees them when they come back.
             GST_OBJECT_UNLOCK(src);
-            const bool drained = drainFrames(src, context == state->main_context);
+            dropQueuedFrames(src);
             GST_OBJECT_LOCK(src);
-            configured = drained ? configureOutput(src, pad, context, id, false) : Configured::Busy;
+            configured = configureOutput(src, pad, context, id, false);
         }
-        if (configured == Configured::Busy)
-            failure = "Buffers of the previous format are still held downstream";
-        else if (configured == Configured::Failed)
+        if (configured == Configured::Failed)
             failure = "Failed to configure output";
         else if (state->props.use_dmabuf)
             query = exchangeDmabufs(src, pad, *context, gst_norva_video_format_get_pixel_format(id->vinfo.format),

@@ -4,6 +4,7 @@
 #include "norvasrc_workspace.h"
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -397,6 +398,81 @@ GST_END_TEST;
 
 namespace {
 
+struct Waiter {
+    GstNorvasrc *src;
+    GstNorvaProxySrc *owner;
+    GstFlowReturn result = GST_FLOW_OK;
+    gint64 took = 0;
+};
+
+gpointer waitForFrame(gpointer data) {
+    Waiter *w = static_cast<Waiter *>(data);
+    const gint64 start = g_get_monotonic_time();
+    GstBuffer *buffer = nullptr;
+    w->result = gst_norvasrc_get_buffer(w->src, w->owner, &buffer);
+    w->took = g_get_monotonic_time() - start;
+    if (buffer != nullptr)
+        gst_buffer_unref(buffer);
+    return nullptr;
+}
+
+} // namespace
+
+// An owner waiting for the frame another pad is fetching ends flushing as soon as it is unlocked, while the
+// fetching pad, itself waiting for downstream to give a buffer back, goes on streaming afterwards.
+GST_START_TEST(test_unlock_while_waiting_for_another_fetch) {
+    Rig rig(kNv12, true, [](GstElement *src) { g_object_set(src, "alloc-buffers", 3, "preenq-buffers", 1, nullptr); });
+    gst_buffer_unref(rig.pull());
+    g_usleep(300 * 1000); // the harness now holds every free buffer: the element's thread waits in its fetch
+    GstNorvaProxySrc *owner = makeOwner(rig.src);
+    Waiter waiter{GST_NORVASRC(rig.src), owner};
+    GThread *thread = g_thread_new("owner", waitForFrame, &waiter);
+    g_usleep(200 * 1000);
+    g_atomic_int_set(&owner->flushing, 1);
+    gst_norvasrc_wake_waiters(GST_NORVASRC(rig.src));
+    g_thread_join(thread);
+    fail_unless_equals_int(waiter.result, GST_FLOW_FLUSHING);
+    fail_unless(waiter.took >= 150 * 1000 && waiter.took < G_TIME_SPAN_SECOND, "waited %" G_GINT64_FORMAT " us",
+                waiter.took);
+    fail_unless(gst_norvasrc_stop_common(GST_NORVASRC(rig.src), owner));
+    for (int i = 0; i < 4; ++i)
+        gst_buffer_unref(rig.pull());
+    fail_unless(errorText(rig.bus).empty());
+    gst_object_unref(owner);
+}
+GST_END_TEST;
+
+// A buffer downstream keeps stays readable and unchanged while the element renegotiates (adding an output),
+// stops and starts again.
+GST_START_TEST(test_held_buffer_survives_renegotiation_and_stop) {
+    const gboolean dmabuf = __i__ == 1;
+    Rig rig(kNv12, true, [&](GstElement *src) {
+        g_object_set(src, "use-dmabuf", dmabuf, "alloc-buffers", 4, "preenq-buffers", 1, nullptr);
+    });
+    GstBuffer *held = rig.pull();
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(held, &map, GST_MAP_READ));
+    const std::vector<guint8> before(map.data, map.data + map.size);
+    gst_buffer_unmap(held, &map);
+
+    gst_harness_set_sink_caps_str(rig.h, "video/x-raw, format=BGRx, width=160, height=120");
+    pullUntilFormat(rig, GST_VIDEO_FORMAT_BGRx);
+    fail_unless_equals_int(gst_element_set_state(rig.src, GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+    fail_unless(gst_element_set_state(rig.src, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    pullUntilFormat(rig, GST_VIDEO_FORMAT_BGRx);
+
+    fail_unless(gst_buffer_map(held, &map, GST_MAP_READ));
+    fail_unless(map.size == before.size() && memcmp(map.data, before.data(), map.size) == 0, "the held frame changed");
+    gst_buffer_unmap(held, &map);
+    gst_buffer_unref(held);
+    for (int i = 0; i < 4; ++i)
+        gst_buffer_unref(rig.pull());
+    fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
+namespace {
+
 bool shmExists() {
     const int fd = shm_open(kShmName, O_RDONLY, 0);
     if (fd < 0)
@@ -464,6 +540,8 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_test(exchange, test_dmabuf_event);
     tcase_add_test(exchange, test_dmabuf_query);
     tcase_add_test(exchange, test_two_owners);
+    tcase_add_test(exchange, test_unlock_while_waiting_for_another_fetch);
+    tcase_add_loop_test(exchange, test_held_buffer_survives_renegotiation_and_stop, 0, 2);
     tcase_add_loop_test(exchange, test_exposure_sharing, 0, 2);
     return s;
 }

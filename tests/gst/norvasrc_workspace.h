@@ -46,7 +46,12 @@ struct Workspace {
 
     static void write(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
-    /** The parameter file: the scene on gasket 0 for context 0, then `extra`. Installed for the process. */
+    /**
+     * The parameter file: the scene on gasket 0 for context 0, then `extra`. Installed for the process.
+     * With a parameter file, every property the test does not set takes the file's value or, when the file does
+     * not name it, the capture parameters' default, not the property's: no automatic exposure (exposure time 0,
+     * gain 1), no dmabuf, and the buffer counts of the file. Tests set what they rely on.
+     */
     void writeParams(const std::string &extra) {
         write(params, "-IntDG0_inputNRV " + scene + " -IntDG0_gasket 0 -CT0_setupFile " + setup +
                           " -CT0_nBuffers 3 -CT0_nPreenqBuffers 1 " + extra + "\n");
