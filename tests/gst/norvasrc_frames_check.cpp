@@ -160,6 +160,53 @@ GST_START_TEST(test_metadata_records) {
 }
 GST_END_TEST;
 
+namespace {
+
+struct MemoryKind {
+    gboolean dmabuf, mapped;
+};
+const MemoryKind kMemoryKinds[] = {{FALSE, FALSE}, {TRUE, FALSE}, {TRUE, TRUE}};
+
+} // namespace
+
+// The video meta describes the planes as the device wrote them: with the device's test pattern, every byte read
+// through the meta's offsets and strides is the pattern's byte at that plane, column and row. The memory is
+// read-only unless it is a mapped dmabuf; dmabuf memory carries the descriptor.
+GST_START_TEST(test_planes_as_the_device_wrote_them) {
+    const MemoryKind kind = kMemoryKinds[__i__];
+    Rig rig(kNv12, true, [&](GstElement *src) {
+        norva_sim::RenderDatagenAsTestPattern(true);
+        g_object_set(src, "use-dmabuf", kind.dmabuf, "use-mapped-dmabuf", kind.mapped, nullptr);
+    });
+    for (int n = 0; n < 2; ++n) {
+        GstBuffer *buffer = rig.pull();
+        GstMemory *memory = gst_buffer_peek_memory(buffer, 0);
+        fail_unless_equals_int(gst_is_fd_memory(memory), kind.dmabuf && !kind.mapped);
+        fail_unless_equals_int(GST_MEMORY_IS_READONLY(memory), !kind.dmabuf);
+        GstVideoMeta *meta = gst_buffer_get_video_meta(buffer);
+        fail_unless(meta != nullptr && meta->n_planes == 2);
+        GstMapInfo map;
+        fail_unless(gst_buffer_map(buffer, &map, GST_MAP_READ));
+        const guint8 origin = map.data[meta->offset[0]];
+        const guint32 rows[2] = {240, 120};
+        for (guint plane = 0; plane < 2; ++plane) {
+            for (guint32 y : {0u, 1u, rows[plane] / 2, rows[plane] - 1}) {
+                for (guint32 x : {0u, 1u, 77u, 319u}) {
+                    const gsize at = meta->offset[plane] + static_cast<gsize>(meta->stride[plane]) * y + x;
+                    fail_unless(at < map.size);
+                    const guint8 expected = static_cast<guint8>(origin + plane * 101u + x * 3u + y * 5u);
+                    fail_unless(map.data[at] == expected, "plane %u (%u, %u): %u, expected %u", plane, x, y,
+                                map.data[at], expected);
+                }
+            }
+        }
+        gst_buffer_unmap(buffer, &map);
+        gst_buffer_unref(buffer);
+    }
+    fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
 // Under the harness's test clock: a frame older than the running time is stamped 0; later ones carry the running
 // time minus their age, and never go back; with do-timestamp the base class stamps the running time itself.
 GST_START_TEST(test_timestamps) {
@@ -532,6 +579,7 @@ static Suite *norvasrc_frames_suite(void) {
     suite_add_tcase(s, buffers);
     tcase_add_loop_test(buffers, test_erroneous_frame, 0, 2);
     tcase_add_loop_test(buffers, test_metadata_records, 0, 2);
+    tcase_add_loop_test(buffers, test_planes_as_the_device_wrote_them, 0, G_N_ELEMENTS(kMemoryKinds));
     tcase_add_loop_test(buffers, test_timestamps, 0, 2);
     tcase_add_test(buffers, test_copy_mode);
     TCase *exchange = tcase_create("exchange");
