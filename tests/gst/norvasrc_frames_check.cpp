@@ -443,6 +443,24 @@ GST_START_TEST(test_two_owners) {
 }
 GST_END_TEST;
 
+// With "wait-release" the last stop waits for downstream to give its buffers back, but not for ever: a buffer
+// kept past the bound lets the stop finish, and stays readable.
+GST_START_TEST(test_wait_release_is_bounded) {
+    Rig rig(kNv12, true, [](GstElement *src) { g_object_set(src, "wait-release", TRUE, nullptr); });
+    GstBuffer *held = rig.pull();
+    const gint64 start = g_get_monotonic_time();
+    fail_unless_equals_int(gst_element_set_state(rig.src, GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+    const gint64 took = g_get_monotonic_time() - start;
+    fail_unless(took >= 4 * G_TIME_SPAN_SECOND && took < 8 * G_TIME_SPAN_SECOND, "stop took %" G_GINT64_FORMAT " us",
+                took);
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(held, &map, GST_MAP_READ));
+    gst_buffer_unmap(held, &map);
+    gst_buffer_unref(held);
+    fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
 namespace {
 
 struct Waiter {
@@ -589,6 +607,7 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_test(exchange, test_dmabuf_query);
     tcase_add_test(exchange, test_two_owners);
     tcase_add_test(exchange, test_unlock_while_waiting_for_another_fetch);
+    tcase_add_test(exchange, test_wait_release_is_bounded);
     tcase_add_loop_test(exchange, test_held_buffer_survives_renegotiation_and_stop, 0, 2);
     tcase_add_loop_test(exchange, test_exposure_sharing, 0, 2);
     return s;
