@@ -1,9 +1,13 @@
 // norvasrc's frame loop on the data generator of the simulated platform: what each buffer carries (metadata,
 // timestamps, corrupted frames), capture restarted after an erroneous frame, the buffer modes (copy, dmabuf
 // query and event), two owners sharing one capture, and exposure shared through the shared-memory record.
+// The capture context first: the check library defines a macro named fail.
+#include "testcontext.h"
+
 #include "norvasrc_workspace.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -37,9 +41,13 @@ struct Rig {
     GstElement *src = nullptr;
     GstHarness *h = nullptr;
 
-    template <class F> Rig(const char *caps, bool systemClock, F configure, const std::string &params = "") {
+    template <class F>
+    Rig(const char *caps, bool systemClock, F configure, const std::string &params = "",
+        const std::string &setup = "") {
         if (!params.empty())
             ws.writeParams(params);
+        if (!setup.empty())
+            Workspace::write(ws.setup, setup);
         src = makeSource(&bus);
         g_object_set(src, "use-dmabuf", FALSE, nullptr);
         configure(src);
@@ -204,6 +212,26 @@ GST_START_TEST(test_planes_as_the_device_wrote_them) {
         gst_buffer_unref(buffer);
     }
     fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
+// Image settings the application never set leave the setup file's values in place; once set, they hold.
+GST_START_TEST(test_unset_image_settings_keep_the_setup_file) {
+    const bool set = __i__ == 1;
+    Rig rig(
+        kNv12, true,
+        [&](GstElement *src) {
+            if (set)
+                g_object_set(src, "sharpness", 0.75f, nullptr);
+        },
+        "", "SHA_STRENGTH 0.25\n");
+    for (int i = 0; i < 2; ++i)
+        gst_buffer_unref(rig.pull());
+    GstNorvasrc *src = GST_NORVASRC(rig.src);
+    GST_OBJECT_LOCK(src);
+    const double sharpness = src->state->main_context->getSharpness();
+    GST_OBJECT_UNLOCK(src);
+    fail_unless(std::fabs(sharpness - (set ? 0.75 : 0.25)) < 1e-6, "sharpness %g", sharpness);
 }
 GST_END_TEST;
 
@@ -600,6 +628,7 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_loop_test(buffers, test_planes_as_the_device_wrote_them, 0, G_N_ELEMENTS(kMemoryKinds));
     tcase_add_loop_test(buffers, test_timestamps, 0, 2);
     tcase_add_test(buffers, test_copy_mode);
+    tcase_add_loop_test(buffers, test_unset_image_settings_keep_the_setup_file, 0, 2);
     TCase *exchange = tcase_create("exchange");
     tcase_set_timeout(exchange, 60);
     suite_add_tcase(s, exchange);
