@@ -156,6 +156,7 @@ struct Kernels {
     void (*clampRow)(const uint16_t *in, uint32_t n, uint16_t maxv, uint16_t *out);
     uint32_t (*awsIndices)(const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
                            const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB);
+    void (*histogramBins)(const uint16_t *luma, uint32_t n, uint32_t *bins);
     void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
     uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);

@@ -238,6 +238,74 @@ inline void put16(uint8_t *base, size_t offset, uint32_t value) {
     base[offset + 1] = static_cast<uint8_t>(v >> 8);
 }
 
+/**
+ * 64-bin counts (value >> 4) of n values below 1024 added to bins[], in four interleaved sets so that runs of one
+ * bin (flat areas) do not wait on each other's counts.
+ */
+ISP_INLINE void histogramBinsBody(const uint16_t *__restrict luma, uint32_t n, uint32_t *__restrict bins) {
+    uint32_t four[4][64] = {};
+    uint32_t x = 0;
+    for (; x + 4 <= n; x += 4) {
+        four[0][luma[x] >> 4]++;
+        four[1][luma[x + 1] >> 4]++;
+        four[2][luma[x + 2] >> 4]++;
+        four[3][luma[x + 3] >> 4]++;
+    }
+    for (; x < n; x++) {
+        four[0][luma[x] >> 4]++;
+    }
+    for (int bin = 0; bin < 64; bin++) {
+        bins[bin] += four[0][bin] + four[1][bin] + four[2][bin] + four[3][bin];
+    }
+}
+void histogramBinsBase(const uint16_t *luma, uint32_t n, uint32_t *bins) { histogramBinsBody(luma, n, bins); }
+#if NORVA_ISP_AVX2
+/**
+ * The same, 16 values a step: a step whose values all fall in one bin is counted at once, the others in four
+ * sets of 16-bit counts (over at most 32768 values, so that no count overflows), cleared and summed in vectors.
+ */
+ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_t *bins) {
+    constexpr uint32_t kChunk = 32768;
+    for (uint32_t x0 = 0; x0 < n; x0 += kChunk) {
+        const uint32_t x1 = std::min(n, x0 + kChunk);
+        alignas(32) uint16_t four[4][64];
+        for (int v = 0; v < 16; v++) {
+            _mm256_store_si256(reinterpret_cast<__m256i *>(&four[0][0]) + v, _mm256_setzero_si256());
+        }
+        uint32_t x = x0;
+        for (; x + 16 <= x1; x += 16) {
+            const __m256i v = _mm256_srli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(luma + x)), 4);
+            const uint32_t first = luma[x] >> 4u;
+            if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(first)))) == -1) {
+                four[0][first] = static_cast<uint16_t>(four[0][first] + 16u);
+                continue;
+            }
+            for (uint32_t k = 0; k < 16; k += 4) {
+                four[0][luma[x + k] >> 4]++;
+                four[1][luma[x + k + 1] >> 4]++;
+                four[2][luma[x + k + 2] >> 4]++;
+                four[3][luma[x + k + 3] >> 4]++;
+            }
+        }
+        for (; x < x1; x++) {
+            four[0][luma[x] >> 4]++;
+        }
+        // the four sets together count at most kChunk values: their sum fits 16 bits
+        for (int q = 0; q < 4; q++) {
+            __m256i sum = _mm256_setzero_si256();
+            for (int set = 0; set < 4; set++) {
+                sum = _mm256_add_epi16(sum, _mm256_load_si256(reinterpret_cast<const __m256i *>(&four[set][16 * q])));
+            }
+            __m256i *out = reinterpret_cast<__m256i *>(bins + 16 * q);
+            const __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(sum));
+            const __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(sum, 1));
+            _mm256_storeu_si256(out, _mm256_add_epi32(_mm256_loadu_si256(out), lo));
+            _mm256_storeu_si256(out + 1, _mm256_add_epi32(_mm256_loadu_si256(out + 1), hi));
+        }
+    }
+}
+#endif
+
 } // namespace
 
 void StatsKernels(Kernels *k, bool avx2) {
@@ -245,6 +313,7 @@ void StatsKernels(Kernels *k, bool avx2) {
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
     k->awsIndices = ISP_PICK(awsIndices, avx2);
+    k->histogramBins = ISP_PICK(histogramBins, avx2);
 }
 
 void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, const uint16_t *raw) {
@@ -389,12 +458,19 @@ void HistogramRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint3
     const CI_MODULE_HIS &h = f.reg->stats.sHistStats;
     const int ty = gridRow(y, h.ui16Top, h.ui16Height);
     const uint16_t *map = m.hisMap, *luma = b.hisLuma.data();
-    // 64-bin counts of column ranges, in four interleaved sets so that runs of one value (flat areas) do not
-    // wait on each other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16
+    // 64-bin counts of column ranges (with the luma kept, by the histogramBins kernel), in four interleaved sets
+    // so that runs of one value (flat areas) do not wait on each other's counts; a grid tile's 16 bins of 64 codes are the sums of four of its 64 bins of 16
     // codes, so each pixel is counted once
     uint32_t global[64] = {};
     auto count = [&](auto input) {
         auto range = [&](uint32_t x, uint32_t end, uint32_t bins[64]) {
+            if (m.hisIdentity) {
+                std::fill(bins, bins + 64, 0u);
+                if (x < end) {
+                    m.k.histogramBins(luma + x, end - x, bins);
+                }
+                return;
+            }
             uint32_t four[4][64] = {};
             for (; x + 3 < end; x += 4) {
                 four[0][input(luma[x]) >> 4]++;

@@ -270,8 +270,9 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         const uint32_t n = x1 - x0;
         const uint32_t sum = m.k.toneSum(entry + x0, n);
         const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
+        const uint16_t *__restrict moved = out + shift;
         for (uint32_t x = x0; x < x1; x++) {
-            local[x] = out[int32_t(static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu) + shift];
+            local[x] = moved[static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu];
         }
         m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
     }
