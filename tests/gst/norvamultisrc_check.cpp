@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include <gst/allocators/gstdmabuf.h>
 #include <gst/check/gstharness.h>
 
 #include "gstnorvamultisrc.h"
@@ -481,39 +482,43 @@ void samePair(GstHarness *a, GstHarness *b, GstBuffer **ba, GstBuffer **bb) {
 } // namespace
 
 // Two branches on the same context and format show the same capture buffer: the memory is read-only on both, so
-// that an element writing in place on one branch works on a copy and the other branch's frame stays intact.
-// (System memory; the descriptor memories of "use-dmabuf" are not marked read-only yet.)
+// that an element writing in place on one branch works on a copy and the other branch's frame stays intact. Both
+// memory kinds: system memory over the capture buffer, and the descriptor memory of "use-dmabuf".
 GST_START_TEST(test_shared_memory_read_only) {
-    Workspace ws;
-    GstBus *bus = nullptr;
-    GstElement *multi = makeMulti(&bus);
-    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
-    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
-    gst_harness_play(h0);
-    gst_harness_play(h1);
-    GstBuffer *b0 = nullptr, *b1 = nullptr;
-    samePair(h0, h1, &b0, &b1);
-    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b0, 0)));
-    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b1, 0)));
-    GstMapInfo map;
-    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
-    const std::string before(reinterpret_cast<const char *>(map.data), 4096);
-    gst_buffer_unmap(b1, &map);
+    Workspace ws; // one per process: its parameter file is read once
+    for (const gboolean dmabuf : {gboolean(FALSE), gboolean(TRUE)}) {
+        GstBus *bus = nullptr;
+        GstElement *multi = makeMulti(&bus);
+        g_object_set(multi, "use-dmabuf", dmabuf, nullptr);
+        GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+        GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+        gst_harness_play(h0);
+        gst_harness_play(h1);
+        GstBuffer *b0 = nullptr, *b1 = nullptr;
+        samePair(h0, h1, &b0, &b1);
+        fail_unless_equals_int(gst_is_dmabuf_memory(gst_buffer_peek_memory(b0, 0)), dmabuf);
+        fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b0, 0)), "dmabuf %d", dmabuf);
+        fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b1, 0)), "dmabuf %d", dmabuf);
+        GstMapInfo map;
+        fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+        const std::string before(reinterpret_cast<const char *>(map.data), 4096);
+        gst_buffer_unmap(b1, &map);
 
-    b0 = gst_buffer_make_writable(b0);
-    fail_unless(gst_buffer_map(b0, &map, GST_MAP_WRITE));
-    std::memset(map.data, 0x5a, 4096);
-    gst_buffer_unmap(b0, &map);
-    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
-    fail_unless(std::string(reinterpret_cast<const char *>(map.data), 4096) == before,
-                "the other branch's frame changed");
-    gst_buffer_unmap(b1, &map);
-    gst_buffer_unref(b0);
-    gst_buffer_unref(b1);
-    fail_unless(errorText(bus).empty());
-    gst_harness_teardown(h1);
-    gst_harness_teardown(h0);
-    dropMulti(multi, bus);
+        b0 = gst_buffer_make_writable(b0);
+        fail_unless(gst_buffer_map(b0, &map, GST_MAP_WRITE));
+        std::memset(map.data, 0x5a, 4096);
+        gst_buffer_unmap(b0, &map);
+        fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+        fail_unless(std::string(reinterpret_cast<const char *>(map.data), 4096) == before,
+                    "the other branch's frame changed (dmabuf %d)", dmabuf);
+        gst_buffer_unmap(b1, &map);
+        gst_buffer_unref(b0);
+        gst_buffer_unref(b1);
+        fail_unless(errorText(bus).empty());
+        gst_harness_teardown(h1);
+        gst_harness_teardown(h0);
+        dropMulti(multi, bus);
+    }
 }
 GST_END_TEST;
 
