@@ -296,7 +296,8 @@ GstQuery *exchangeDmabufs(GstNorvasrc *src, GstPad *pad, const TestContext &cont
     const gint mode = proxy != nullptr ? proxy->buf_mode : state->props.buf_mode;
     GValue *fdList = proxy != nullptr ? &proxy->dmabuf_fd_list : &state->props.dmabuf_fd_list;
     guint *fdSize = proxy != nullptr ? &proxy->dmabuf_size : &state->props.dmabuf_size;
-    g_value_unset(fdList);
+    if (G_IS_VALUE(fdList))
+        g_value_unset(fdList);
     g_value_init(fdList, GST_TYPE_ARRAY);
     *fdSize = 0;
     GValue eventList = G_VALUE_INIT, item = G_VALUE_INIT;

@@ -1,9 +1,13 @@
 // norvasrc's frame loop on the data generator of the simulated platform: what each buffer carries (metadata,
 // timestamps, corrupted frames), capture restarted after an erroneous frame, the buffer modes (copy, dmabuf
 // query and event), two owners sharing one capture, and exposure shared through the shared-memory record.
+// The capture context first: the check library defines a macro named fail.
+#include "testcontext.h"
+
 #include "norvasrc_workspace.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -37,9 +41,13 @@ struct Rig {
     GstElement *src = nullptr;
     GstHarness *h = nullptr;
 
-    template <class F> Rig(const char *caps, bool systemClock, F configure, const std::string &params = "") {
+    template <class F>
+    Rig(const char *caps, bool systemClock, F configure, const std::string &params = "",
+        const std::string &setup = "") {
         if (!params.empty())
             ws.writeParams(params);
+        if (!setup.empty())
+            Workspace::write(ws.setup, setup);
         src = makeSource(&bus);
         g_object_set(src, "use-dmabuf", FALSE, nullptr);
         configure(src);
@@ -157,6 +165,73 @@ GST_START_TEST(test_metadata_records) {
                                histogram);
         gst_buffer_unref(buffer);
     }
+}
+GST_END_TEST;
+
+namespace {
+
+struct MemoryKind {
+    gboolean dmabuf, mapped;
+};
+const MemoryKind kMemoryKinds[] = {{FALSE, FALSE}, {TRUE, FALSE}, {TRUE, TRUE}};
+
+} // namespace
+
+// The video meta describes the planes as the device wrote them: with the device's test pattern, every byte read
+// through the meta's offsets and strides is the pattern's byte at that plane, column and row. The memory is
+// read-only unless it is a mapped dmabuf; dmabuf memory carries the descriptor.
+GST_START_TEST(test_planes_as_the_device_wrote_them) {
+    const MemoryKind kind = kMemoryKinds[__i__];
+    Rig rig(kNv12, true, [&](GstElement *src) {
+        norva_sim::RenderDatagenAsTestPattern(true);
+        g_object_set(src, "use-dmabuf", kind.dmabuf, "use-mapped-dmabuf", kind.mapped, nullptr);
+    });
+    for (int n = 0; n < 2; ++n) {
+        GstBuffer *buffer = rig.pull();
+        GstMemory *memory = gst_buffer_peek_memory(buffer, 0);
+        fail_unless_equals_int(gst_is_fd_memory(memory), kind.dmabuf && !kind.mapped);
+        fail_unless_equals_int(GST_MEMORY_IS_READONLY(memory), !kind.dmabuf);
+        GstVideoMeta *meta = gst_buffer_get_video_meta(buffer);
+        fail_unless(meta != nullptr && meta->n_planes == 2);
+        GstMapInfo map;
+        fail_unless(gst_buffer_map(buffer, &map, GST_MAP_READ));
+        const guint8 origin = map.data[meta->offset[0]];
+        const guint32 rows[2] = {240, 120};
+        for (guint plane = 0; plane < 2; ++plane) {
+            for (guint32 y : {0u, 1u, rows[plane] / 2, rows[plane] - 1}) {
+                for (guint32 x : {0u, 1u, 77u, 319u}) {
+                    const gsize at = meta->offset[plane] + static_cast<gsize>(meta->stride[plane]) * y + x;
+                    fail_unless(at < map.size);
+                    const guint8 expected = static_cast<guint8>(origin + plane * 101u + x * 3u + y * 5u);
+                    fail_unless(map.data[at] == expected, "plane %u (%u, %u): %u, expected %u", plane, x, y,
+                                map.data[at], expected);
+                }
+            }
+        }
+        gst_buffer_unmap(buffer, &map);
+        gst_buffer_unref(buffer);
+    }
+    fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
+// Image settings the application never set leave the setup file's values in place; once set, they hold.
+GST_START_TEST(test_unset_image_settings_keep_the_setup_file) {
+    const bool set = __i__ == 1;
+    Rig rig(
+        kNv12, true,
+        [&](GstElement *src) {
+            if (set)
+                g_object_set(src, "sharpness", 0.75f, nullptr);
+        },
+        "", "SHA_STRENGTH 0.25\n");
+    for (int i = 0; i < 2; ++i)
+        gst_buffer_unref(rig.pull());
+    GstNorvasrc *src = GST_NORVASRC(rig.src);
+    GST_OBJECT_LOCK(src);
+    const double sharpness = src->state->main_context->getSharpness();
+    GST_OBJECT_UNLOCK(src);
+    fail_unless(std::fabs(sharpness - (set ? 0.75 : 0.25)) < 1e-6, "sharpness %g", sharpness);
 }
 GST_END_TEST;
 
@@ -396,6 +471,24 @@ GST_START_TEST(test_two_owners) {
 }
 GST_END_TEST;
 
+// With "wait-release" the last stop waits for downstream to give its buffers back, but not for ever: a buffer
+// kept past the bound lets the stop finish, and stays readable.
+GST_START_TEST(test_wait_release_is_bounded) {
+    Rig rig(kNv12, true, [](GstElement *src) { g_object_set(src, "wait-release", TRUE, nullptr); });
+    GstBuffer *held = rig.pull();
+    const gint64 start = g_get_monotonic_time();
+    fail_unless_equals_int(gst_element_set_state(rig.src, GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+    const gint64 took = g_get_monotonic_time() - start;
+    fail_unless(took >= 4 * G_TIME_SPAN_SECOND && took < 8 * G_TIME_SPAN_SECOND, "stop took %" G_GINT64_FORMAT " us",
+                took);
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(held, &map, GST_MAP_READ));
+    gst_buffer_unmap(held, &map);
+    gst_buffer_unref(held);
+    fail_unless(errorText(rig.bus).empty());
+}
+GST_END_TEST;
+
 namespace {
 
 struct Waiter {
@@ -532,8 +625,10 @@ static Suite *norvasrc_frames_suite(void) {
     suite_add_tcase(s, buffers);
     tcase_add_loop_test(buffers, test_erroneous_frame, 0, 2);
     tcase_add_loop_test(buffers, test_metadata_records, 0, 2);
+    tcase_add_loop_test(buffers, test_planes_as_the_device_wrote_them, 0, G_N_ELEMENTS(kMemoryKinds));
     tcase_add_loop_test(buffers, test_timestamps, 0, 2);
     tcase_add_test(buffers, test_copy_mode);
+    tcase_add_loop_test(buffers, test_unset_image_settings_keep_the_setup_file, 0, 2);
     TCase *exchange = tcase_create("exchange");
     tcase_set_timeout(exchange, 60);
     suite_add_tcase(s, exchange);
@@ -541,6 +636,7 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_test(exchange, test_dmabuf_query);
     tcase_add_test(exchange, test_two_owners);
     tcase_add_test(exchange, test_unlock_while_waiting_for_another_fetch);
+    tcase_add_test(exchange, test_wait_release_is_bounded);
     tcase_add_loop_test(exchange, test_held_buffer_survives_renegotiation_and_stop, 0, 2);
     tcase_add_loop_test(exchange, test_exposure_sharing, 0, 2);
     return s;
