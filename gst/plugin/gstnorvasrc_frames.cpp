@@ -205,7 +205,12 @@ GstMemory *wrapOutput(GstNorvasrc *src, const BuildSettings &settings, const ISP
         if (out.fd < 0)
             return nullptr;
         GST_DEBUG_OBJECT(src, "Acquired DMA buffer with info: fd %d, size %" G_GUINT64_FORMAT, out.fd, out.size);
-        return gst_dmabuf_allocator_alloc_with_flags(allocator, out.fd, out.size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+        GstMemory *memory =
+            gst_dmabuf_allocator_alloc_with_flags(allocator, out.fd, out.size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+        // Every pad of the capture may show this buffer: a writer on one branch works on a copy.
+        if (memory != nullptr)
+            GST_MINI_OBJECT_FLAG_SET(memory, GST_MEMORY_FLAG_READONLY);
+        return memory;
     }
     if (settings.useDmabuf) {
         // A dmabuf that could not be mapped has nothing to show: never a wrap of a null address.

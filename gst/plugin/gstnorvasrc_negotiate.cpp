@@ -186,16 +186,23 @@ static GstCaps *fixateCaps(GstCaps *caps, const TestContext &context) {
     return gst_caps_fixate(caps);
 }
 
+namespace {
+
+/** Whether the context has a camera that captures: a context that failed to configure may have none. */
+bool capturing(const TestContext *context) {
+    return context != nullptr && context->pCamera != nullptr && context->pCamera->state == ISPC::Camera::CAM_CAPTURING;
+}
+
+} // namespace
+
 gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
-    if (state->slave_context != nullptr && state->slave_context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
-        state->slave_context->pCamera->stopCapture() != QOR_RES_OK) {
+    if (capturing(state->slave_context) && state->slave_context->pCamera->stopCapture() != QOR_RES_OK) {
         GST_ERROR_OBJECT(src, "Failed to stop capture for slave context %d", state->slave_context->iContext);
         return FALSE;
     }
     TestContext *main = state->main_context;
-    if (main != nullptr && main->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
-        main->pCamera->stopCapture() != QOR_RES_OK) {
+    if (capturing(main) && main->pCamera->stopCapture() != QOR_RES_OK) {
         GST_ERROR_OBJECT(src, "Failed to stop capture for main context %d", main->iContext);
         return FALSE;
     }
@@ -208,7 +215,7 @@ gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
     TestContext *slave = state->slave_context;
     const bool mainReady = main->pCamera->state == ISPC::Camera::CAM_READY;
     // The slave first: it starts only together with its main context.
-    if (slave != nullptr) {
+    if (slave != nullptr && slave->pCamera != nullptr) {
         slave->enableGMA(state->props.gma_enable != FALSE);
         if (slave->pCamera->state == ISPC::Camera::CAM_READY && mainReady &&
             slave->pCamera->startCapture() != QOR_RES_OK) {
@@ -220,7 +227,7 @@ gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
         main->enableGMA(state->props.gma_enable != FALSE);
         if (main->pCamera->startCapture() != QOR_RES_OK) {
             GST_ERROR_OBJECT(src, "Failed to start capture for main context %d", main->iContext);
-            if (slave != nullptr)
+            if (capturing(slave))
                 slave->pCamera->stopCapture();
             return FALSE;
         }
@@ -239,8 +246,7 @@ gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
     for (guint i = 0; i < preenq; ++i) {
         GST_DEBUG_OBJECT(src, "Preenqueuing shot %u", i);
         for (TestContext *context : {main, slave}) {
-            if (context != nullptr && context->pCamera->state == ISPC::Camera::CAM_CAPTURING &&
-                context->isBuffersAllocated() && context->pCamera->enqueueShot() != QOR_RES_OK) {
+            if (capturing(context) && context->isBuffersAllocated() && context->pCamera->enqueueShot() != QOR_RES_OK) {
                 GST_ERROR_OBJECT(src, "Failed to enqueue shot for %s context", context == main ? "main" : "slave");
                 GST_ERROR_OBJECT(src, "Failed to enqueue shot");
                 return FALSE;
@@ -455,6 +461,9 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
                 LOG_SetLevel(1);
                 state->slave_context = new TestContext();
                 if (!state->slave_context->preconfigureSlave(*state->main_context)) {
+                    // Half configured, it has no camera to stop or capture with: it goes at once.
+                    delete state->slave_context;
+                    state->slave_context = nullptr;
                     GST_OBJECT_UNLOCK(src);
                     gst_caps_unref(peer);
                     GST_ERROR_OBJECT(src, "Failed to configure slave context %u", id->context);

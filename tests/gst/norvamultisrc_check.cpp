@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include <gst/allocators/gstdmabuf.h>
 #include <gst/check/gstharness.h>
 
 #include "gstnorvamultisrc.h"
@@ -463,6 +464,40 @@ GST_START_TEST(test_two_contexts) {
 }
 GST_END_TEST;
 
+// A pad asking for a context the parameter set does not set up: its negotiation fails with an error naming the
+// context and leaves no half-built slave context behind; the first pad streams on and the bin stops cleanly.
+GST_START_TEST(test_slave_context_fails) {
+    Workspace ws; // context 0 only
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    gst_util_set_object_arg(G_OBJECT(multi), "buf-mode", "copy");
+    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=160, height=120");
+    GstPad *pad1 = gst_element_get_static_pad(multi, "src_1");
+    g_object_set(pad1, "context", 1, nullptr);
+    gst_harness_play(h0);
+    gst_buffer_unref(gst_harness_pull(h0));
+    gst_harness_play(h1);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
+    fail_unless(msg != nullptr);
+    GError *error = nullptr;
+    gst_message_parse_error(msg, &error, nullptr);
+    fail_unless(g_strrstr(error->message, "Cannot set up context 1.") != nullptr, "%s", error->message);
+    g_error_free(error);
+    gst_message_unref(msg);
+    NorvasrcState *state = internalState(multi);
+    GST_OBJECT_LOCK(GST_NORVAMULTISRC(multi)->source);
+    fail_unless(state->slave_context == nullptr, "a slave context that failed to configure stayed");
+    GST_OBJECT_UNLOCK(GST_NORVAMULTISRC(multi)->source);
+    for (int i = 0; i < 3; ++i)
+        gst_buffer_unref(gst_harness_pull(h0));
+    gst_object_unref(pad1);
+    gst_harness_teardown(h1);
+    gst_harness_teardown(h0);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
 namespace {
 
 /** Pulls from both harnesses until each holds the same frame, and returns those two buffers. */
@@ -481,39 +516,43 @@ void samePair(GstHarness *a, GstHarness *b, GstBuffer **ba, GstBuffer **bb) {
 } // namespace
 
 // Two branches on the same context and format show the same capture buffer: the memory is read-only on both, so
-// that an element writing in place on one branch works on a copy and the other branch's frame stays intact.
-// (System memory; the descriptor memories of "use-dmabuf" are not marked read-only yet.)
+// that an element writing in place on one branch works on a copy and the other branch's frame stays intact. Both
+// memory kinds: system memory over the capture buffer, and the descriptor memory of "use-dmabuf".
 GST_START_TEST(test_shared_memory_read_only) {
-    Workspace ws;
-    GstBus *bus = nullptr;
-    GstElement *multi = makeMulti(&bus);
-    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
-    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
-    gst_harness_play(h0);
-    gst_harness_play(h1);
-    GstBuffer *b0 = nullptr, *b1 = nullptr;
-    samePair(h0, h1, &b0, &b1);
-    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b0, 0)));
-    fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b1, 0)));
-    GstMapInfo map;
-    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
-    const std::string before(reinterpret_cast<const char *>(map.data), 4096);
-    gst_buffer_unmap(b1, &map);
+    Workspace ws; // one per process: its parameter file is read once
+    for (const gboolean dmabuf : {gboolean(FALSE), gboolean(TRUE)}) {
+        GstBus *bus = nullptr;
+        GstElement *multi = makeMulti(&bus);
+        g_object_set(multi, "use-dmabuf", dmabuf, nullptr);
+        GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+        GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+        gst_harness_play(h0);
+        gst_harness_play(h1);
+        GstBuffer *b0 = nullptr, *b1 = nullptr;
+        samePair(h0, h1, &b0, &b1);
+        fail_unless_equals_int(gst_is_dmabuf_memory(gst_buffer_peek_memory(b0, 0)), dmabuf);
+        fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b0, 0)), "dmabuf %d", dmabuf);
+        fail_unless(GST_MEMORY_IS_READONLY(gst_buffer_peek_memory(b1, 0)), "dmabuf %d", dmabuf);
+        GstMapInfo map;
+        fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+        const std::string before(reinterpret_cast<const char *>(map.data), 4096);
+        gst_buffer_unmap(b1, &map);
 
-    b0 = gst_buffer_make_writable(b0);
-    fail_unless(gst_buffer_map(b0, &map, GST_MAP_WRITE));
-    std::memset(map.data, 0x5a, 4096);
-    gst_buffer_unmap(b0, &map);
-    fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
-    fail_unless(std::string(reinterpret_cast<const char *>(map.data), 4096) == before,
-                "the other branch's frame changed");
-    gst_buffer_unmap(b1, &map);
-    gst_buffer_unref(b0);
-    gst_buffer_unref(b1);
-    fail_unless(errorText(bus).empty());
-    gst_harness_teardown(h1);
-    gst_harness_teardown(h0);
-    dropMulti(multi, bus);
+        b0 = gst_buffer_make_writable(b0);
+        fail_unless(gst_buffer_map(b0, &map, GST_MAP_WRITE));
+        std::memset(map.data, 0x5a, 4096);
+        gst_buffer_unmap(b0, &map);
+        fail_unless(gst_buffer_map(b1, &map, GST_MAP_READ));
+        fail_unless(std::string(reinterpret_cast<const char *>(map.data), 4096) == before,
+                    "the other branch's frame changed (dmabuf %d)", dmabuf);
+        gst_buffer_unmap(b1, &map);
+        gst_buffer_unref(b0);
+        gst_buffer_unref(b1);
+        fail_unless(errorText(bus).empty());
+        gst_harness_teardown(h1);
+        gst_harness_teardown(h0);
+        dropMulti(multi, bus);
+    }
 }
 GST_END_TEST;
 
@@ -686,6 +725,7 @@ static Suite *norvamultisrc_suite(void) {
     suite_add_tcase(s, stream);
     tcase_add_test(stream, test_proxy_beside_source);
     tcase_add_test(stream, test_two_contexts);
+    tcase_add_test(stream, test_slave_context_fails);
     tcase_add_test(stream, test_shared_memory_read_only);
     tcase_add_test(stream, test_pads_while_streaming);
     tcase_add_test(stream, test_buffer_counts_differ);

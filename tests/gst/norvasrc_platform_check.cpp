@@ -9,6 +9,7 @@
 
 #include "platform/sim_capture.h"
 #include "platform/sim_dmabuf.h"
+#include "platform/sim_pipeline.h"
 #include "platform/sim_platform.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
@@ -97,6 +98,41 @@ GST_START_TEST(test_injected_frame_error_arrives_corrupted) {
 }
 GST_END_TEST;
 
+// A frame whose answer names a capture buffer the stack never made fails that frame with an error; the stop that
+// follows still brings the element down cleanly (no critical, every shot acquired given back, nothing kept), with
+// driver buffers and with dmabuf.
+GST_START_TEST(test_unknown_buffer_then_stop) {
+    const gboolean dmabuf = __i__ == 1;
+    Workspace ws("320", "240");
+    const PlatformState before = platformState();
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", dmabuf, "alloc-buffers", 3, "preenq-buffers", 1, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_use_systemclock(h);
+    gst_harness_play(h);
+    gst_buffer_unref(gst_harness_pull(h));
+    int pipeline = -1;
+    for (int id = 1; id < 64 && pipeline < 0; id++) {
+        norva_sim::SimPipelineView v;
+        if (norva_sim::GetSimPipeline(id, &v) && v.info.config.ui8Context == 0)
+            pipeline = id;
+    }
+    fail_unless(pipeline > 0);
+    norva_sim::AnswerUnknownBuffer(pipeline);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
+    fail_unless(msg != nullptr, "no error for the unknown buffer");
+    gst_message_unref(msg);
+    fail_unless_equals_int(gst_element_set_state(src, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    gst_harness_teardown(h);
+    expectPlatformAsBefore(before, "after the unknown buffer");
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+}
+GST_END_TEST;
+
 namespace {
 
 struct BadInput {
@@ -171,6 +207,7 @@ static Suite *norvasrc_platform_suite(void) {
     tcase_set_timeout(tc, 60);
     suite_add_tcase(s, tc);
     tcase_add_loop_test(tc, test_injected_frame_error_arrives_corrupted, 0, 2);
+    tcase_add_loop_test(tc, test_unknown_buffer_then_stop, 0, 2);
     tcase_add_loop_test(tc, test_bad_inputs_leave_nothing_behind, 0, G_N_ELEMENTS(kBadInputs));
     return s;
 }
