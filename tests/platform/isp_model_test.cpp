@@ -248,6 +248,36 @@ INSTANTIATE_TEST_SUITE_P(
                                +1, +1, +1}),
     [](const testing::TestParamInfo<ChangeCase> &i) { return std::string(i.param.name); });
 
+// The white-balance clip (U9.4) counts from the sensor's full scale at 256.0 (code 4096): from there up nothing
+// clips; below it the neutral patches above the level all come out at the level, those below stay as they were.
+TEST(IspModel, WhiteBalanceClipIsRelativeToFullScale) {
+    Rig base(options(MOSAIC_RGGB, 12));
+    ASSERT_EQ(base.run(), QOR_RES_OK);
+    const struct {
+        QOR_UINT16 code;
+        double level;
+    } cases[] = {{8191, 2.0}, {4096, 1.0}, {1229, 0.3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "clip code " << c.code);
+        Rig rig(options(MOSAIC_RGGB, 12));
+        for (auto &clip : rig.reg.sWhiteBalance.aClip)
+            clip = c.code;
+        ASSERT_EQ(rig.run(), QOR_RES_OK);
+        double clipped = -1;
+        for (int i = 0; i < ChartLayout::kPatches; i++) {
+            const Rect &p = rig.scene.layout.grey[i];
+            if (norva_test::kGreyLevels[i] < c.level) {
+                EXPECT_NEAR(rig.green(p), base.green(p), 1.0) << "patch " << i;
+                continue;
+            }
+            EXPECT_LT(rig.green(p), base.green(p) - 5.0) << "patch " << i;
+            if (clipped < 0)
+                clipped = rig.green(p);
+            EXPECT_NEAR(rig.green(p), clipped, 1.0) << "patch " << i;
+        }
+    }
+}
+
 TEST(IspModel, TablesAreRebuiltOnlyWhenTheirRegistersChange) {
     Rig rig(options(MOSAIC_RGGB, 10, 64, 48));
     ASSERT_EQ(rig.run(), QOR_RES_OK);

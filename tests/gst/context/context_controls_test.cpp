@@ -415,6 +415,58 @@ TEST_F(ContextControls, ManualRedBalanceOrdersRedOverGreenOnGrey) {
     EXPECT_LT(ratios[1] * 1.2, ratios[2]) << testing::PrintToString(ratios);
 }
 
+/* ---- the reference setup file on the data-generator chart ---- */
+
+// The main job's configuration (the reference setup file, the exposure control driving the sensor) gives a
+// full-range display of the chart, on the first frame and once the exposure moved: the ramp from black to near
+// white, the neutral patches one above the other (none crushed to black, none clipped with the next), the clipped
+// patch white.
+TEST_F(ContextControls, ReferenceSetupGivesAFullRangeDisplayOfTheChart) {
+    const unsigned W = 640, H = 480;
+    const norva_scenes::SceneLayout l = norva_scenes::SceneLayoutOf(W, H);
+    useScene(W, H);
+    setupFiles(0, std::string(NORVA_TEST_SUPPORT_DIR) + "/../../data/setup/reference.txt");
+    param->bControlAE[0] = true;
+    ASSERT_TRUE(preconfigureMain()) << log;
+    BufferFormat rgb;
+    rgb.format = BGR_888_24;
+    rgb.width = W;
+    rgb.height = H;
+    ASSERT_TRUE(main->configureOutput(rgb, nullptr));
+    Camera &c = *main->pCamera;
+    ASSERT_EQ(c.startCapture(), QOR_RES_OK);
+    for (int frame = 0; frame < 12; frame++) {
+        ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+        Shot shot;
+        ASSERT_EQ(c.acquireShot(shot, true), QOR_RES_OK);
+        // mean green (a neutral area is grey) over the inner half of a rectangle, or over a band of its columns
+        const auto green = [&shot](unsigned x0, unsigned x1, const norva_scenes::Rect &r) {
+            double sum = 0;
+            unsigned n = 0;
+            for (unsigned y = r.y + r.h / 4; y < r.y + 3 * r.h / 4; y++)
+                for (unsigned x = x0; x < x1; x++, n++)
+                    sum += shot.DISPLAY.firstData()[size_t(y) * shot.DISPLAY.stride + 3 * x + 1];
+            return sum / n;
+        };
+        const auto inner = [&green](const norva_scenes::Rect &r) { return green(r.x + r.w / 4, r.x + 3 * r.w / 4, r); };
+        if (frame == 0 || frame == 11) {
+            SCOPED_TRACE(testing::Message() << "frame " << frame);
+            EXPECT_LT(green(0, 8, l.ramp), 12.0);
+            EXPECT_GT(green(W - 8, W, l.ramp), 230.0);
+            EXPECT_GT(inner(l.clipped), 250.0);
+            double below = inner(l.grey[0]);
+            EXPECT_GT(below, 20.0);
+            for (int i = 1; i < norva_scenes::SceneLayout::kPatches; i++) {
+                const double level = inner(l.grey[i]);
+                EXPECT_GT(level, below + 15.0) << "grey patch " << i;
+                below = level;
+            }
+        }
+        ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
+    }
+    EXPECT_TRUE(main->stopCapture());
+}
+
 /** The device's pipeline of a context (looked up by context number), or -1. */
 int devicePipeline(int context) {
     for (int id = 1; id < 64; id++) {
