@@ -3,6 +3,7 @@
  * statistics windows, exposure), what it reads back from the control loops after each frame, and the shared
  * record "norvasrc_sensor_params" through which instances in one or several processes share exposure and gain.
  */
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -144,9 +145,14 @@ void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
         main->enableBlcAuto(p.blc_auto != FALSE);
         main->setBlcLevel(p.blc_level);
         main->setWavelength(p.wavelength);
-    } else if (sensor != nullptr && sensor->getState() == ISPC::Sensor::SENSOR_ENABLED &&
-               sensor->setExposureGain(p.exposure_time, p.exposure_gain_linear) != QOR_RES_OK) {
-        GST_WARNING_OBJECT(src, "Failed to set sensor exposure and gain");
+    } else if (sensor != nullptr && sensor->getState() == ISPC::Sensor::SENSOR_ENABLED) {
+        // The manual exposure is brought within the sensor's limits here, as the sensor would do itself: the
+        // sensor logs each value it has to correct, and this runs on every frame (exposure-time 0, the
+        // default, is below every sensor's minimum).
+        const unsigned long exposure = std::min(std::max<unsigned long>(p.exposure_time, sensor->getMinExposure()),
+                                                std::max(sensor->getMinExposure(), sensor->getMaxExposure()));
+        if (sensor->setExposureGain(exposure, p.exposure_gain_linear) != QOR_RES_OK)
+            GST_WARNING_OBJECT(src, "Failed to set sensor exposure and gain");
     }
 }
 

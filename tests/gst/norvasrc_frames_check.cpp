@@ -235,6 +235,37 @@ GST_START_TEST(test_unset_image_settings_keep_the_setup_file) {
 }
 GST_END_TEST;
 
+// A manual exposure outside the sensor's limits (0, the default, is below every minimum) reaches the sensor at
+// its limit, and programming it on every frame logs nothing: standard error stays empty over several frames.
+GST_START_TEST(test_manual_exposure_within_limits_logs_nothing) {
+    Rig rig(kNv12, true,
+            [](GstElement *src) { g_object_set(src, "exposure-auto", FALSE, "exposure-time", 0u, nullptr); });
+    gst_buffer_unref(rig.pull());
+    fflush(stderr);
+    char path[] = "/tmp/norvasrc_stderr_XXXXXX";
+    const int log = mkstemp(path);
+    fail_unless(log >= 0);
+    const int saved = dup(STDERR_FILENO);
+    dup2(log, STDERR_FILENO);
+    for (int i = 0; i < 4; ++i)
+        gst_buffer_unref(rig.pull());
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    char text[512] = {0};
+    const ssize_t n = pread(log, text, sizeof text - 1, 0);
+    close(log);
+    unlink(path);
+    fail_unless(n == 0, "logged while streaming: %s", text);
+    GstNorvasrc *src = GST_NORVASRC(rig.src);
+    GST_OBJECT_LOCK(src);
+    const ISPC::Sensor *sensor = src->state->main_context->getSensor();
+    const unsigned long exposure = sensor->getExposure(), minimum = sensor->getMinExposure();
+    GST_OBJECT_UNLOCK(src);
+    fail_unless(exposure == minimum, "exposure %lu, minimum %lu", exposure, minimum);
+}
+GST_END_TEST;
+
 // Under the harness's test clock: a frame older than the running time is stamped 0; later ones carry the running
 // time minus their age, and never go back; with do-timestamp the base class stamps the running time itself.
 GST_START_TEST(test_timestamps) {
@@ -628,6 +659,7 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_loop_test(buffers, test_planes_as_the_device_wrote_them, 0, G_N_ELEMENTS(kMemoryKinds));
     tcase_add_loop_test(buffers, test_timestamps, 0, 2);
     tcase_add_test(buffers, test_copy_mode);
+    tcase_add_test(buffers, test_manual_exposure_within_limits_logs_nothing);
     tcase_add_loop_test(buffers, test_unset_image_settings_keep_the_setup_file, 0, 2);
     TCase *exchange = tcase_create("exchange");
     tcase_set_timeout(exchange, 60);
