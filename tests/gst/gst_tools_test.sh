@@ -149,9 +149,10 @@ stream)
 
   # norvamultisrc with two branches of different formats runs to EOS; each branch receives every frame in order
   # (identity reports a gap in the offsets as "imperfect-offset"). The branches take copies: a branch negotiating
-  # a second output would otherwise wait for the capture buffers the other branch holds. The GstCheck suite
-  # compares the offsets across branches.
-  gst-launch-1.0 -m norvamultisrc name=m sensor="DOR Idazida" buf-mode=copy \
+  # a second output would otherwise wait for the capture buffers the other branch holds. Eight capture buffers
+  # leave room for a branch that a loaded machine runs late (with fewer, the free-buffer rule drops its frame).
+  # The GstCheck suite compares the offsets across branches.
+  gst-launch-1.0 -m norvamultisrc name=m sensor="DOR Idazida" buf-mode=copy alloc-buffers=8 \
     m.src_0 ! queue ! video/x-raw,format=NV12,width=640,height=480 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \
     m.src_1 ! queue ! video/x-raw,format=BGRx,width=320,height=240 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \
     >"$work/multi.txt" 2>&1 || fail "two-branch pipeline failed"

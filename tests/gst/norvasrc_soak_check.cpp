@@ -2,7 +2,7 @@
 // (NORVA_SOAK_CYCLES: 1000 in an optimised build, 50 in the others). From the end of a warm-up of a tenth of the
 // cycles to the end nothing may grow: open descriptors, mappings of files and device memory, the simulated
 // platform's counters (the plug-in and this program share the one platform of the process), and every shot
-// acquired is released; outside AddressSanitizer (NORVA_SOAK_MEMORY) VmRSS grows by at most 1 MiB and the
+// acquired is released; outside AddressSanitizer (NORVA_SOAK_MEMORY) VmRSS grows by at most 2 MiB and the
 // anonymous mappings stay bounded. GStreamer's leaks tracer then checks that every object made over further cycles
 // is freed.
 #include "norvasrc_workspace.h"
@@ -229,7 +229,10 @@ GST_START_TEST(test_lifecycle_soak) {
     // anonymous areas, bounded, while a leaked mapping would add lines every cycle.
     fail_unless(end.anonymousMaps - start.anonymousMaps <= 8, "anonymous maps lines %d -> %d", start.anonymousMaps,
                 end.anonymousMaps);
-    fail_unless(end.rssKiB - start.rssKiB <= 1024, "VmRSS grew by %ld KiB from cycle %d to %d",
+    // Bound: 2 MiB. Measured growth from cycle 100 to 1000 was 460 KiB on a quiet machine and 1.4 MiB on a loaded
+    // one (more threads needing arenas); a leak of a frame buffer, a context or a shot pool per cycle would pass
+    // it within a few cycles.
+    fail_unless(end.rssKiB - start.rssKiB <= 2048, "VmRSS grew by %ld KiB from cycle %d to %d",
                 end.rssKiB - start.rssKiB, warmup, cycles);
 #endif
     g_print(
