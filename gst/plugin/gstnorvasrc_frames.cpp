@@ -22,6 +22,7 @@
 #include "gstnorvameta.h"
 #include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
+#include "ispc/DGCamera.h"
 #include "testcontext.h"
 
 #define GST_CAT_DEFAULT gst_norvasrc_debug
@@ -429,6 +430,12 @@ bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
             main->releaseShot(frame->main);
             *failure = "Failed to acquire shot from slave context";
         } else {
+            // A data-generator camera on the main context's sensor imitates the exposure in its own look-up table
+            // only when asked: without it the slave's table stays linear while the main's bends the same frames
+            // (about half the brightness at a short fixed exposure).
+            ISPC::DGCamera *dg = dynamic_cast<ISPC::DGCamera *>(slave);
+            if (dg != nullptr && !dg->ownsSensor() && dg->getPipeline()->getModule(ISPC::STP_RLT) != nullptr)
+                (void)dg->programExposure();
             std::lock_guard<std::mutex> guard(state->pool.lock);
             frame->hasSlave = true;
             ++state->pool.liveSlave;

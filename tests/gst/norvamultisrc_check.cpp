@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 
+#include <cmath>
 #include <cstring>
 #include <set>
 #include <string>
@@ -464,6 +465,56 @@ GST_START_TEST(test_two_contexts) {
 }
 GST_END_TEST;
 
+/** Mean of the luma plane of an NV12 buffer of width × height, 0 to 255. */
+double meanLuma(GstBuffer *buffer, unsigned width, unsigned height) {
+    GstMapInfo map;
+    fail_unless(gst_buffer_map(buffer, &map, GST_MAP_READ));
+    fail_unless(map.size >= gsize(width) * height);
+    guint64 sum = 0;
+    for (gsize i = 0; i < gsize(width) * height; ++i)
+        sum += map.data[i];
+    gst_buffer_unmap(buffer, &map);
+    return double(sum) / (double(width) * height);
+}
+
+// The slave context on the main context's sensor, at a fixed exposure and fixed white-balance gains: the same
+// still scene comes out equally bright on both branches, on the first frames and once the controls have run.
+GST_START_TEST(test_slave_brightness_follows_main) {
+    Workspace ws;
+    ws.writeParams("-CT1_setupFile " + ws.setup +
+                   " -CT1_imager 0 -CT1_nBuffers 4 -CT1_nPreenqBuffers 1 -sensorNumber 2 -CT0_sensor DOR "
+                   "-CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    g_object_set(multi, "exposure-auto", FALSE, "exposure-time", 15000u, "awb-enable", FALSE, nullptr);
+    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstPad *pad1 = gst_element_get_static_pad(multi, "src_1");
+    g_object_set(pad1, "context", 1, nullptr);
+    gst_harness_play(h0);
+    gst_harness_play(h1);
+    const guint64 start = firstCommonFrame(h0, h1);
+    for (guint64 i = 1; i <= 9; ++i) {
+        GstBuffer *a = gst_harness_pull(h0);
+        GstBuffer *b = gst_harness_pull(h1);
+        fail_unless(a != nullptr && b != nullptr);
+        fail_unless_equals_uint64(GST_BUFFER_OFFSET(a), start + i);
+        fail_unless_equals_uint64(GST_BUFFER_OFFSET(b), start + i);
+        const double mainLuma = meanLuma(a, 320, 240), slaveLuma = meanLuma(b, 320, 240);
+        fail_unless(mainLuma > 16.0, "frame %d: main branch dark (%.1f)", int(i), mainLuma);
+        fail_unless(std::fabs(mainLuma - slaveLuma) <= 0.05 * mainLuma, "frame %d: main %.1f, slave %.1f", int(i),
+                    mainLuma, slaveLuma);
+        gst_buffer_unref(a);
+        gst_buffer_unref(b);
+    }
+    fail_unless(errorText(bus).empty());
+    gst_object_unref(pad1);
+    gst_harness_teardown(h1);
+    gst_harness_teardown(h0);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
 // A pad asking for a context the parameter set does not set up: its negotiation fails with an error naming the
 // context and leaves no half-built slave context behind; the first pad streams on and the bin stops cleanly.
 GST_START_TEST(test_slave_context_fails) {
@@ -725,6 +776,7 @@ static Suite *norvamultisrc_suite(void) {
     suite_add_tcase(s, stream);
     tcase_add_test(stream, test_proxy_beside_source);
     tcase_add_test(stream, test_two_contexts);
+    tcase_add_test(stream, test_slave_brightness_follows_main);
     tcase_add_test(stream, test_slave_context_fails);
     tcase_add_test(stream, test_shared_memory_read_only);
     tcase_add_test(stream, test_pads_while_streaming);
