@@ -177,13 +177,10 @@ stream)
     (unset LD_PRELOAD; identify -format '%w %h\n' "$work/main.png" "$work/slave.png") >"$work/sizes.txt" 2>&1
     expect_line "640 480" "$work/sizes.txt"
     expect_line "320 240" "$work/sizes.txt"
-    # Both show the scene: neither is flat, and the main image scaled down has the slave's picture once both are
-    # stretched to full range (RMSE about 0.10; the slave's mirror image is about 0.45 away). The levels are
-    # stretched because the slave's frames settle at about half the main's brightness after the first frames.
-    rmse=$(unset LD_PRELOAD; convert-im6.q16 "$work/main.png" -resize 320x240 -normalize "$work/main_n.png" &&
-      convert-im6.q16 "$work/slave.png" -normalize "$work/slave_n.png" &&
-      convert-im6.q16 "$work/main_n.png" "$work/slave_n.png" -metric RMSE -compare -format '%[distortion]' info: 2>&1)
-    awk -v d="$rmse" 'BEGIN { exit !(d < 0.2) }' || fail "branch images differ: RMSE $rmse"
+    # Both show the scene: neither is flat, and the main image scaled down is close to the slave's (RMSE about
+    # 0.04; the slave's own mirror image is about 0.25 away, a flat grey about 0.44).
+    rmse=$(unset LD_PRELOAD; convert-im6.q16 "$work/main.png" -resize 320x240 "$work/slave.png" -metric RMSE -compare -format '%[distortion]' info: 2>&1)
+    awk -v d="$rmse" 'BEGIN { exit !(d < 0.1) }' || fail "branch images differ: RMSE $rmse"
     for f in main slave; do
       sd=$(unset LD_PRELOAD; identify -format '%[fx:standard_deviation]' "$work/$f.png")
       awk -v d="$sd" 'BEGIN { exit !(d > 0.05) }' || fail "$f.png is flat"
