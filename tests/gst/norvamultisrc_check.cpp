@@ -577,7 +577,9 @@ GST_START_TEST(test_shared_memory_read_only) {
     for (const gboolean dmabuf : {gboolean(FALSE), gboolean(TRUE)}) {
         GstBus *bus = nullptr;
         GstElement *multi = makeMulti(&bus);
-        g_object_set(multi, "use-dmabuf", dmabuf, nullptr);
+        // Eight capture buffers: each harness keeps every buffer it is given until pulled, and the frames one
+        // branch receives while the other is pulled stay held downstream.
+        g_object_set(multi, "use-dmabuf", dmabuf, "alloc-buffers", 8u, nullptr);
         GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
         GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
         gst_harness_play(h0);
