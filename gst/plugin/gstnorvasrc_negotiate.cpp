@@ -284,8 +284,8 @@ gint requestedContext(GstPad *pad) {
     if (GST_IS_PROXY_PAD(peer)) {
         GstObject *parent = gst_object_get_parent(GST_OBJECT_CAST(peer));
         if (parent != nullptr) {
-            GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(parent), "context");
-            if (spec != nullptr && spec->value_type == G_TYPE_INT)
+            GParamSpec *property = g_object_class_find_property(G_OBJECT_GET_CLASS(parent), "context");
+            if (property != nullptr && property->value_type == G_TYPE_INT)
                 g_object_get(parent, "context", &value, nullptr);
             gst_object_unref(parent);
         }

@@ -50,7 +50,7 @@ std::vector<GParamSpec *> ownProperties(GType type, GType base) {
 
 /** Fails unless two property definitions agree in type, flags, texts and default. */
 void checkSameProperty(const GParamSpec *a, const GParamSpec *b) {
-    fail_unless(G_PARAM_SPEC_TYPE(a) == G_PARAM_SPEC_TYPE(b), "%s: spec type", a->name);
+    fail_unless(G_PARAM_SPEC_TYPE(a) == G_PARAM_SPEC_TYPE(b), "%s: property type", a->name);
     fail_unless(a->value_type == b->value_type, "%s: value type", a->name);
     const guint flagMask = ~static_cast<guint>(G_PARAM_STATIC_STRINGS);
     fail_unless((a->flags & flagMask) == (b->flags & flagMask), "%s: flags %x and %x", a->name, a->flags, b->flags);
