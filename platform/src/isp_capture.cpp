@@ -88,6 +88,16 @@ double pacedRateFromEnvironment() {
     return end != nullptr && *end == '\0' && fps > 0.0 && fps <= 1000.0 ? fps : 0.0;
 }
 
+/** Every how many completed frames one is erroneous, as the environment asks (NORVA_SIM_ERROR_EVERY); 0: none. */
+uint64_t errorPeriodFromEnvironment() {
+    const char *v = std::getenv("NORVA_SIM_ERROR_EVERY");
+    if (v == nullptr || *v == '\0')
+        return 0;
+    char *end = nullptr;
+    const unsigned long long n = std::strtoull(v, &end, 10);
+    return end != nullptr && *end == '\0' ? n : 0;
+}
+
 struct Engine {
     std::map<int, std::unique_ptr<Capture>> captures;
     int nextShotId = 1;
@@ -105,6 +115,9 @@ struct Engine {
     /** The next frame completed for any pipeline is erroneous (status word or driver flag). */
     bool nextErrorInStatus = false;
     bool nextErrorInShot = false;
+    /** Every errorPeriod-th frame completed for any pipeline is erroneous in its status word (0: none). */
+    uint64_t errorPeriod = errorPeriodFromEnvironment();
+    uint64_t framesCompleted = 0;
     std::vector<SimFrameRecord> records = std::vector<SimFrameRecord>(kFrameRecords);
     size_t recordCount = 0; /* records written so far; the newest is at (recordCount - 1) % kFrameRecords */
     SimCaptureCounters counters;
@@ -423,7 +436,9 @@ void completeFrame(Capture &c, SimShot &s, SimFrameSource &source, unsigned gask
             put32(s.statistics, 5476 + 4 * i, s.interruptTicks - 5u + static_cast<uint32_t>(i));
     }
     Engine &e = engine();
-    const bool statusError = c.errorInStatus || e.nextErrorInStatus || frameError;
+    e.framesCompleted++;
+    const bool periodic = e.errorPeriod != 0 && e.framesCompleted % e.errorPeriod == 0;
+    const bool statusError = c.errorInStatus || e.nextErrorInStatus || frameError || periodic;
     writeStatus(s, statusError);
     s.driverError = c.errorInShot || e.nextErrorInShot;
     c.errorInStatus = c.errorInShot = false;
@@ -932,6 +947,8 @@ void resetEngine() {
     e.produceOnPoll = false;
     e.datagenPattern = false;
     e.pacedFps = pacedRateFromEnvironment();
+    e.errorPeriod = errorPeriodFromEnvironment();
+    e.framesCompleted = 0;
     e.planeOffset = 0;
     e.nextErrorInStatus = e.nextErrorInShot = false;
     for (unsigned g = 0; g < CI_N_IMAGERS; g++) {

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -21,11 +23,17 @@ constexpr unsigned long kExport = 0x80084741ul;
 /** Largest buffer the device hands out. */
 constexpr uint64_t kMaxBytes = 1ull << 30;
 
+/** Whether the environment asks for a board without the allocator (NORVA_SIM_DMABUF_ABSENT=1). */
+bool absentFromEnvironment() {
+    const char *v = std::getenv("NORVA_SIM_DMABUF_ABSENT");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
 struct Dmabuf {
     std::mutex lock;
     std::map<int, int> buffers; /* device descriptor -> memfd (-1 until allocated) */
     int failNext[3] = {0, 0, 0};
-    bool absent = false;
+    bool absent = absentFromEnvironment();
     int allocations = 0;
     int exports = 0;
 };
@@ -118,7 +126,7 @@ void resetDmabuf() {
     std::lock_guard<std::mutex> guard(d.lock);
     for (int &f : d.failNext)
         f = 0;
-    d.absent = false;
+    d.absent = absentFromEnvironment();
     d.allocations = 0;
     d.exports = 0;
 }

@@ -183,7 +183,11 @@ void QueueStatistics(int pipelineId, const SimSaveStats &stats);
 
 /** The next frame completed for the pipeline is erroneous: status bit 0, or the driver's flag in the shot. */
 void InjectFrameError(int pipelineId, bool inStatusWord);
-/** The next frame completed for any pipeline is erroneous (for tests that do not know the pipeline's id). */
+/**
+ * The next frame completed for any pipeline is erroneous (for tests that do not know the pipeline's id). For
+ * programs that cannot call in (the GStreamer tools), NORVA_SIM_ERROR_EVERY=n in the environment makes every n-th
+ * frame completed in the process erroneous in its status word; ResetPlatform restarts that count.
+ */
 void InjectNextFrameError(bool inStatusWord);
 /** The next frame completed for the pipeline reports `n` more missed frames. */
 void InjectMissedFrames(int pipelineId, int n);

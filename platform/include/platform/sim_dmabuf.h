@@ -14,7 +14,10 @@ enum class DmabufFault { Open, Allocate, Export };
 /** The next open, allocate or export fails with the errno (0 cancels); ResetPlatform clears every fault. */
 void FailNextDmabuf(DmabufFault which, int error);
 
-/** While set, opening "/dev/dmabuf" fails with ENOENT, as on a board without the allocator; ResetPlatform clears it. */
+/**
+ * While set, opening "/dev/dmabuf" fails with ENOENT, as on a board without the allocator. It starts set when the
+ * environment has NORVA_SIM_DMABUF_ABSENT=1, and ResetPlatform restores what the variable says.
+ */
 void SetDmabufAbsent(bool absent);
 
 struct DmabufCounters {
