@@ -5,9 +5,13 @@
  */
 #include <list>
 
+#include <fcntl.h>
+
 #include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
+#include "norvacommon/dmabuf.h"
 #include "norvacommon/userlog.h"
+#include "sys/sys_seam.h"
 #include "testcontext.h"
 #include "testparam.h"
 
@@ -260,6 +264,15 @@ gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src) {
 namespace {
 
 enum class Configured { Kept, Reconfigured, Busy, Failed };
+
+/** Whether the dmabuf allocator device opens: after a failed configuration, to name a missing device. */
+bool dmabufAllocatorOpens() {
+    const int fd = SEAM_Open(DMABUF_DEVICE_PATH, O_RDWR, 0);
+    if (fd < 0)
+        return false;
+    SEAM_Close(fd);
+    return true;
+}
 
 /** Whether frames in flight still hold capture buffers of the main or of the slave context. */
 bool framesHeldOn(NorvasrcState *state, bool main) {
@@ -525,7 +538,16 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
             query = exchangeDmabufs(src, pad, *context, gst_norva_video_format_get_pixel_format(id->vinfo.format),
                                     fixed, configured == Configured::Reconfigured, event);
     }
+    const bool useDmabuf = state->props.use_dmabuf;
     GST_OBJECT_UNLOCK(src);
+    if (failure != nullptr && configured == Configured::Failed && useDmabuf && !dmabufAllocatorOpens()) {
+        GST_ERROR_OBJECT(src, "%s: no dmabuf allocator", failure);
+        GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Cannot open the dmabuf allocator \"%s\".", DMABUF_DEVICE_PATH),
+                          ("%s", failure));
+        if (fixed != nullptr)
+            gst_caps_unref(fixed);
+        return nullptr;
+    }
     if (failure != nullptr) {
         GST_ERROR_OBJECT(src, "%s", failure);
         gchar *text = fixed != nullptr ? gst_caps_to_string(fixed) : nullptr;

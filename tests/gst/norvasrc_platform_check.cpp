@@ -5,7 +5,10 @@
 
 #include <gst/check/gstharness.h>
 
+#include <cmath>
 #include <string>
+
+#include "gstnorvameta.h"
 
 #include "platform/sim_capture.h"
 #include "platform/sim_dmabuf.h"
@@ -54,6 +57,42 @@ GstClockTime streamTime(GstBuffer *buffer) {
     return meta != nullptr ? meta->timestamp : GST_CLOCK_TIME_NONE;
 }
 
+/** The device's record of the frame a buffer shows, found by the buffer's interrupt time; every buffer has one. */
+norva_sim::SimFrameRecord frameOf(GstBuffer *buffer, int i) {
+    const GstClockTime interrupt = streamTime(buffer);
+    fail_unless(GST_CLOCK_TIME_IS_VALID(interrupt), "buffer %d names no interrupt time", i);
+    norva_sim::SimFrameRecord record;
+    fail_unless(norva_sim::FindFrameRecord(interrupt, &record), "buffer %d: no frame at its interrupt time", i);
+    return record;
+}
+
+/** The simulated pipeline that captures for the element (the only started one). */
+int capturingPipeline() {
+    for (int id = 0; id < 64; ++id) {
+        norva_sim::SimCaptureView view;
+        if (norva_sim::GetSimCapture(id, &view) && view.started)
+            return id;
+    }
+    fail("no pipeline captures");
+    return -1;
+}
+
+/** Statistics of one frame: histograms and a focus grid of levels that differ from frame to frame. */
+norva_sim::SimSaveStats frameStatistics(uint32_t k) {
+    norva_sim::SimSaveStats stats{};
+    for (uint32_t b = 0; b < 64; ++b)
+        stats.hisGlobal[b] = k * 1000 + b;
+    for (auto &row : stats.hisRegion)
+        for (auto &region : row)
+            for (uint32_t b = 0; b < 16; ++b)
+                region[b] = k * 10 + b;
+    for (auto &row : stats.fosGrid)
+        for (uint32_t &cell : row)
+            cell = k * 50000;
+    stats.fosRoi = k * 70000;
+    return stats;
+}
+
 } // namespace
 
 // An error injected into the next frame of whatever pipeline the element runs reaches it: exactly that buffer is
@@ -82,12 +121,8 @@ GST_START_TEST(test_injected_frame_error_arrives_corrupted) {
         const bool flagged = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_CORRUPTED);
         corrupted += flagged ? 1 : 0;
         fail_unless(!flagged || i >= 3, "buffer %d CORRUPTED before the injection", i);
-        const GstClockTime interrupt = streamTime(buffer);
-        if (GST_CLOCK_TIME_IS_VALID(interrupt)) {
-            norva_sim::SimFrameRecord record;
-            fail_unless(norva_sim::FindFrameRecord(interrupt, &record), "buffer %d: no frame at its interrupt time", i);
-            fail_unless(record.error == flagged, "buffer %d: CORRUPTED %d, device error %d", i, flagged, record.error);
-        }
+        const norva_sim::SimFrameRecord record = frameOf(buffer, i);
+        fail_unless(record.error == flagged, "buffer %d: CORRUPTED %d, device error %d", i, flagged, record.error);
         gst_buffer_unref(buffer);
     }
     fail_unless_equals_int(corrupted, 1);
@@ -95,6 +130,67 @@ GST_START_TEST(test_injected_frame_error_arrives_corrupted) {
     gst_harness_teardown(h);
     dropSource(src, bus);
     expectPlatformAsBefore(before, "after streaming");
+}
+GST_END_TEST;
+
+// Every buffer carries the statistics the device wrote for its own frame, found by the buffer's interrupt time:
+// the histogram record holds the frame's bins, and the focus value follows the frame's focus grid (levels that
+// differ from frame to frame, uniform over the grid, so the value is the level times one factor for all frames).
+GST_START_TEST(test_statistics_of_each_frame) {
+    Workspace ws("320", "240");
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", FALSE, "alloc-buffers", 3, "preenq-buffers", 1, "add-histogram-meta", TRUE,
+                 "exposure-auto", FALSE, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=NV12, width=320, height=240");
+    gst_harness_use_systemclock(h);
+    gst_harness_play(h);
+    gst_buffer_unref(gst_harness_pull(h));
+    const int pipeline = capturingPipeline();
+    constexpr uint32_t kQueued = 12;
+    for (uint32_t k = 1; k <= kQueued; ++k)
+        norva_sim::QueueStatistics(pipeline, frameStatistics(k));
+
+    double factor = 0.0; // focus value per unit of the focus grid's level
+    int queued = 0;
+    for (int i = 0; i < 16; i++) {
+        GstBuffer *buffer = gst_harness_pull(h);
+        fail_unless(buffer != nullptr);
+        const norva_sim::SimFrameRecord record = frameOf(buffer, i);
+        const GstNorvaBrightnessHistMeta *hist = reinterpret_cast<GstNorvaBrightnessHistMeta *>(
+            gst_buffer_get_meta(buffer, gst_norva_brightness_hist_meta_api_get_type()));
+        fail_unless(hist != nullptr, "buffer %d without histogram", i);
+        guint64 global = 0, regional = 0;
+        for (guint32 bin : hist->hist.globalHistogram)
+            global += bin;
+        for (const auto &row : hist->hist.regionHistograms)
+            for (const auto &region : row)
+                for (guint32 bin : region)
+                    regional += bin;
+        fail_unless(global == record.histogramGlobalSum && regional == record.histogramRegionSum,
+                    "buffer %d: histogram sums %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT
+                    ", the frame's %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT,
+                    i, global, regional, record.histogramGlobalSum, record.histogramRegionSum);
+
+        const GstFocusValueMeta *focus =
+            reinterpret_cast<GstFocusValueMeta *>(gst_buffer_get_meta(buffer, gst_focus_value_meta_api_get_type()));
+        fail_unless(focus != nullptr, "buffer %d without focus value", i);
+        // Frames that got a queued record are known by its focus ROI word; the others carry the image model's.
+        const uint32_t k = record.focusRoi % 70000 == 0 ? record.focusRoi / 70000 : 0;
+        if (k >= 1 && k <= kQueued && record.focusGridSum == 49ull * k * 50000) {
+            const double level = k * 50000.0;
+            if (queued++ == 0)
+                factor = focus->value / level;
+            fail_unless(focus->value > 0.0f && std::fabs(focus->value / level - factor) <= 1e-4 * factor,
+                        "buffer %d: focus value %g for level %g, %g expected", i, focus->value, level, factor * level);
+        }
+        gst_buffer_unref(buffer);
+    }
+    fail_unless(queued >= 8, "only %d buffers of frames with the queued statistics", queued);
+    fail_unless(errorText(bus).empty());
+    gst_harness_teardown(h);
+    dropSource(src, bus);
 }
 GST_END_TEST;
 
@@ -150,8 +246,8 @@ const BadInput kBadInputs[] = {
     {"help in the parameter file", kDataGenerator, "-h", nullptr, false, nullptr},
     {"letters for a count", kDataGenerator, "-CT0_nBuffers 3x", nullptr, false, nullptr},
     {"letters for a gain", kDataGenerator, "-CT0_sensorGain abc", nullptr, false, nullptr},
-    // The capture buffers cannot be made: negotiation fails (the message does not yet name "/dev/dmabuf").
-    {"/dev/dmabuf absent", kDataGenerator, "", nullptr, true, "Failed to configure output"},
+    // The capture buffers cannot be made: negotiation fails, naming the missing device.
+    {"/dev/dmabuf absent", kDataGenerator, "", nullptr, true, "Cannot open the dmabuf allocator \"/dev/dmabuf\""},
 };
 
 } // namespace
@@ -207,6 +303,7 @@ static Suite *norvasrc_platform_suite(void) {
     tcase_set_timeout(tc, 60);
     suite_add_tcase(s, tc);
     tcase_add_loop_test(tc, test_injected_frame_error_arrives_corrupted, 0, 2);
+    tcase_add_test(tc, test_statistics_of_each_frame);
     tcase_add_loop_test(tc, test_unknown_buffer_then_stop, 0, 2);
     tcase_add_loop_test(tc, test_bad_inputs_leave_nothing_behind, 0, G_N_ELEMENTS(kBadInputs));
     return s;
