@@ -5,32 +5,27 @@
 # NORVA_GST_PRELOAD names runtime libraries to preload into the tool (the sanitizer runtimes when the plug-in is
 # built with sanitizers).
 set -uo pipefail
+here=$(dirname "$(realpath "$0")")
 plugin_dir=$(realpath "$1")
 scene_writer=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-core_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
-mkdir "$work/plugins"
-ln -s "$plugin_dir/libnorvasrc.so" "$core_dir/libgstcoreelements.so" "$work/plugins/"
-export GST_REGISTRY="$work/registry.bin" GST_PLUGIN_SYSTEM_PATH_1_0="" GST_PLUGIN_PATH_1_0="$work/plugins"
-export NORVA_PLATFORM=sim
-if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
-  export LD_PRELOAD="$NORVA_GST_PRELOAD" GST_REGISTRY_FORK=no
-  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-fi
+# shellcheck source=gst_tools_env.sh
+source "$here/gst_tools_env.sh"
+norva_gst_env "$work" "$plugin_dir"
 
 "$scene_writer" "$work/scene.nrv" 320 240 2 || { echo "FAIL: scene writer"; exit 1; }
 echo "// no settings" >"$work/setup.txt"
 base="-IntDG0_inputNRV $work/scene.nrv -IntDG0_gasket 0 -CT0_nBuffers 3 -CT0_nPreenqBuffers 1"
-failures=0
 
-# case NAME SENSOR PARAMETERS EXPECTED: runs norvasrc with the parameter file; EXPECTED must appear in the output.
+# case NAME SENSOR PARAMETERS EXPECTED [PROPERTY [ENVIRONMENT]]: runs norvasrc with the parameter file (and the
+# element property and environment variable given); EXPECTED must appear in the output.
 case_() {
-  local name=$1 sensor=$2 params=$3 expected=$4
+  local name=$1 sensor=$2 params=$3 expected=$4 property=${5:-} environment=${6:-}
   echo "$params" >"$work/params.txt"
-  GST_NORVASRC_PARAMS_FILE="$work/params.txt" gst-launch-1.0 norvasrc sensor="$sensor" num-buffers=2 ! fakesink \
-    >"$work/$name.txt" 2>&1
+  # shellcheck disable=SC2086
+  env GST_NORVASRC_PARAMS_FILE="$work/params.txt" $environment gst-launch-1.0 norvasrc sensor="$sensor" \
+    num-buffers=2 $property ! fakesink >"$work/$name.txt" 2>&1
   local status=$?
   local problems=()
   [ "$status" -ne 0 ] || problems+=("exit status 0")
@@ -52,6 +47,9 @@ case_ letters-for-a-count "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -C
   "Cannot load the parameter file \"$work/params.txt\""
 case_ letters-for-a-gain "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT0_sensorGain abc" \
   "Cannot load the parameter file \"$work/params.txt\""
+# A board without the dmabuf allocator, the element asked to use it.
+case_ dmabuf-absent "DOR Idazida" "$base -CT0_setupFile $work/setup.txt" 'Cannot open the dmabuf allocator "/dev/dmabuf"' \
+  use-dmabuf=true NORVA_SIM_DMABUF_ABSENT=1
 
 # A frame rate of 0 cannot be written: the setup file's rate is bounded (1 to 255), so the run plays.
 echo "SENSOR_FRAME_RATE 0" >"$work/rate0.txt"

@@ -13,38 +13,12 @@ scene_writer=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-core_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
-mkdir "$work/plugins"
-ln -s "$plugin_dir/libnorvasrc.so" "$work/plugins/"
-ln -s "$core_dir/libgstcoreelements.so" "$work/plugins/"
-# Conversion and PNG encoding for the image checks, where installed.
-for extra in libgstvideoconvertscale.so libgstpng.so libgstmultifile.so; do
-  [ -e "$core_dir/$extra" ] && ln -s "$core_dir/$extra" "$work/plugins/"
-done
+# The registry (the plug-in, core elements, conversion and PNG encoding for the image checks where installed), the
+# preload and the helpers fail, expect_line and expect_count.
+# shellcheck source=gst_tools_env.sh
+source "$(dirname "$(realpath "$0")")/gst_tools_env.sh"
+norva_gst_env "$work" "$plugin_dir" videoconvertscale png multifile
 
-export GST_REGISTRY="$work/registry.bin"
-export GST_PLUGIN_SYSTEM_PATH_1_0=""
-export GST_PLUGIN_PATH_1_0="$work/plugins"
-if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
-  export LD_PRELOAD="$NORVA_GST_PRELOAD"
-  export GST_REGISTRY_FORK=no
-  # The tools are not built with the sanitizers; their own allocations at exit are not ours to report.
-  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-fi
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-expect_line() { # text file
-  grep -qF -- "$1" "$2" || fail "missing: $1"
-}
-expect_count() { # count text file
-  local n
-  n=$(grep -oF -- "$2" "$3" | wc -l)
-  [ "$n" -eq "$1" ] || fail "'$2' appears $n times, expected $1"
-}
 # The element properties listed by gst-inspect, one block per property, without those named in $2.
 properties() { # inspect-output "base property names"
   sed -n '/^Element Properties:/,/^Element Signals:/p' "$1" | sed '1d;$d' |
