@@ -517,6 +517,7 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
     GstCaps *fixed = fixateCaps(common, *context);
     const char *failure = nullptr;
     Configured configured = Configured::Failed;
+    bool noAllocator = false;
     GstQuery *query = nullptr;
     if (fixed == nullptr || !gst_caps_is_fixed(fixed)) {
         failure = "Failed to fixate caps";
@@ -532,15 +533,18 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
             GST_OBJECT_LOCK(src);
             configured = configureOutput(src, pad, context, id, false);
         }
-        if (configured == Configured::Failed)
+        if (configured == Configured::Failed) {
             failure = "Failed to configure output";
-        else if (state->props.use_dmabuf)
+            // Capture buffers from the dmabuf allocator cannot be made without it: the user is told which device
+            // is missing.
+            noAllocator = state->props.use_dmabuf && !dmabufAllocatorOpens();
+        } else if (state->props.use_dmabuf) {
             query = exchangeDmabufs(src, pad, *context, gst_norva_video_format_get_pixel_format(id->vinfo.format),
                                     fixed, configured == Configured::Reconfigured, event);
+        }
     }
-    const bool useDmabuf = state->props.use_dmabuf;
     GST_OBJECT_UNLOCK(src);
-    if (failure != nullptr && configured == Configured::Failed && useDmabuf && !dmabufAllocatorOpens()) {
+    if (noAllocator) {
         GST_ERROR_OBJECT(src, "%s: no dmabuf allocator", failure);
         GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Cannot open the dmabuf allocator \"%s\".", DMABUF_DEVICE_PATH),
                           ("%s", failure));
