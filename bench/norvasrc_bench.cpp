@@ -16,8 +16,8 @@
 // through the capture context alone, one thread doing enqueue, acquire and release, and gives its stack_us the
 // same way. PerBuffer's element_us is its stack_us minus the camera's: what the element adds to the camera per
 // buffer (run with --benchmark_filter=PerBuffer alone, element_us is not given). The device's work cancels out
-// rather than being subtracted as a wall time, and the waits of the hand-over between the streaming thread and the
-// pulling thread cost no CPU.
+// rather than being subtracted as a wall time, and time spent waiting for the other thread costs no CPU (waking it
+// does, see InThread).
 //
 // PerBuffer, further counters:
 //   device_us     CPU time of the device commands per buffer (every thread);
@@ -28,6 +28,11 @@
 //   gst_objects   GStreamer objects (buffers, memories, metas...) made per buffer, by the leaks tracer: only
 //                 when run with GST_TRACERS=leaks, whose tracking then adds allocations of its own (read allocs
 //                 from a run without it).
+// InThread: norvasrc ! fakesink, each buffer freed on the streaming thread itself before the next frame is fetched;
+// stack_us is that thread's CPU time per buffer outside the device, element_us the same minus the camera's. In
+// PerBuffer the pulling thread frees buffers while the streaming thread holds the element's object lock through the
+// next acquire: the release waits for it, and the hand-over of the two locks (element mutex, object lock) costs
+// both threads kernel time (futex wake and wait) that InThread does not have.
 // CoreBuffer: GStreamer's own part of building a buffer alone, as the element does it (a buffer, one memory of
 // the element's allocator with its release function, two reference timestamps, video meta and the three norva
 // metas), then freeing it: core_allocs are the allocations GStreamer and GLib make per buffer there.
