@@ -1,35 +1,46 @@
 // norvamultisrc on the data generator of the simulated platform (libnorvaplatform.so, shared with the plug-in), in
-// the process, paced at 30 frames per second: one capture served to 1, 2 and 3 branches behind queues
-// (NV12 640 x 480, BGRx 320 x 240, NV12 640 x 480 again: the ISP has one YUV and one RGB output,
-// and a third format would ask for the slave context), each ending in a fakesink whose hand-off records the buffer's
-// offset (the frame number), its arrival time and the interrupt time of its "timestamp/x-norva-stream" reference
-// timestamp meta (CLOCK_MONOTONIC ns). The branches take copies (buf-mode copy): with two outputs negotiated, a
-// branch given the capture buffers themselves waits for the buffers the other branch holds.
+// the process, paced at 30 frames per second, frames written as the test pattern: one capture served to 1, 2 and 3
+// branches behind queues (NV12 640 x 480, BGRx 320 x 240, NV12 640 x 480 again: the ISP has one YUV and one RGB
+// output, and a third format would ask for the slave context). Each branch is queue ! capsfilter ! fakesink; a
+// buffer probe before the fakesink records the buffer's offset (the frame number), its arrival time and the
+// interrupt time of its "timestamp/x-norva-stream" reference timestamp meta (CLOCK_MONOTONIC ns), then frees the
+// buffer itself, timed, and keeps it from the sink. A probe on each request pad records when the element pushed
+// the frame there.
 //
-// Branches/N: kFrames frames counted from a frame after the warm-up, per configuration:
-//   produced          frames of the capture in the window (frame numbers are consecutive);
+// The element's own CPU time is told apart from the device's as in norvasrc_bench.cpp: every device command is
+// timed with its thread's CPU clock, and that time is taken out of the CPU time of the threads measured.
+//
+// Branches/N/M: N branches, buffer mode M (0 pass, the capture buffers themselves; 2 copy, a copy per branch);
+// kFrames frames counted from a frame after the warm-up:
 //   bK_lost           frames of the window branch K did not receive: a frame still queued for a branch that has
 //                     not taken it is dropped for that branch when the pool is full (the victim rule), so a slow
 //                     branch loses frames the others received;
 //   lost_all          frames of the window no branch received: losses the victim rule does not explain when
-//                     another branch was ready (a victim taken by no pad yet also counts here);
-//   bK_lat_ms/_max    mean and largest time from the frame's interrupt to its arrival at branch K's sink;
+//                     another branch was ready;
+//   bK_lat_ms/_max    mean and largest time from the frame's interrupt to its arrival at branch K's end;
 //   bK_lat_periods    the largest of these in frame periods (target below 2);
-//   cpu_us            process CPU time (every thread) per frame; the cost of an added branch is the difference
-//                     between consecutive configurations (target at most 50 us);
-//   device_cpu_us     the part of it spent in device commands (the simulated driver and ISP, image output
-//                     included), measured through the seam;
+//   bK_src_max_ms     the largest time from the interrupt to the push on K's request pad (the element's part);
+//   pads_us           CPU time per frame of the element's streaming threads (one per request pad: the fetcher's
+//                     frame loop, buffer building, copies in copy mode, the push into the queue), device commands
+//                     excluded;
+//   release_us        CPU time per frame of freeing the branches' buffers at their ends (the memories' release,
+//                     the shot given back to the camera, waits for the element's locks), device commands excluded;
+//   element_us        the two together; added_us is its growth over the configuration with one branch less, run
+//                     before in the same process (target at most 50 us per added branch);
+//   device_cpu_us     CPU time of the device commands per frame (the simulated driver and ISP);
 //   allocs            heap allocations per frame, every thread (builds without AddressSanitizer).
-// SaveStall: two branches; a full-frame "take-nrv-image" ("YUV", context 0) emitted on the bin halfway through:
+// SaveStall: two branches, pass mode; a full-frame "take-nrv-image" ("YUV", context 0) emitted on the bin halfway
+// through:
 //   bK_stall_ms       largest inter-arrival gap of branch K from the emission to a second after it, minus the
 //                     frame period (branch 1 is the one that does not serve the internal source);
 //   bK_gap_ms         the same measure over the frames before the emission, for comparison;
-//   saved             1 when the file was written.
+//   emit_ms           time the emission took on the application thread; saved: 1 when the file was written.
 #include <benchmark/benchmark.h>
 
 #include <gst/gst.h>
 
 #include <glib/gstdio.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -56,24 +67,31 @@ constexpr int kFrames = 300;
 constexpr int kSaveFrames = 150;
 constexpr int kWarmup = 15;
 constexpr int kMaxRecords = 512;
+constexpr int kPushRing = 1024;
 constexpr int kMaxBranches = 3;
 
 SEAM_OPS gOps;
-std::atomic<long long> gDeviceCpuNs{0};
 
-long long threadCpuNs() {
+/** CPU time of device commands by the role of the thread that issued them. */
+std::atomic<long long> gPadDeviceNs{0};
+std::atomic<long long> gBranchDeviceNs{0};
+std::atomic<long long> gOtherDeviceNs{0};
+thread_local std::atomic<long long> *tDeviceSlot = &gOtherDeviceNs;
+
+long long cpuNs(clockid_t clock) {
     struct timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    clock_gettime(clock, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
 }
 
-/** Device commands, with the CPU time they take counted apart (their waits for the paced frames cost none). */
+long long deviceNs() { return gPadDeviceNs.load() + gBranchDeviceNs.load() + gOtherDeviceNs.load(); }
+
 long timedIoctl(int fd, unsigned long request, void *arg) {
-    const long long start = threadCpuNs();
+    const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
     norva_bench::SetInDevice(true);
     const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
     norva_bench::SetInDevice(false);
-    gDeviceCpuNs.fetch_add(threadCpuNs() - start, std::memory_order_relaxed);
+    tDeviceSlot->fetch_add(cpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
     return r;
 }
 
@@ -83,60 +101,105 @@ uint64_t monotonicNs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-/** CPU time of the whole process (every thread), microseconds. */
-double processCpuUs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
 /** The scene, setup and parameter files, written once per process (the element reads the parameter file once). */
 using norva_bench::files;
 
-/** What one branch's sink saw, in fixed storage: the hand-off adds nothing per frame. */
+/** Buffer freeing at the branches' ends is timed while this is set. */
+std::atomic<bool> gMeasuring{false};
+
+/** What one branch saw, in fixed storage: the probes add nothing per frame. */
 struct Branch {
     struct Record {
         uint64_t offset;
         uint64_t arrivalNs;
         uint64_t interruptNs;
-        double cpuUs;
+        uint64_t pushNs;
     };
     Record records[kMaxRecords];
     std::atomic<int> count{0};
     GstCaps *streamCaps = nullptr;
+    /** Push times on the branch's request pad, by frame number modulo the ring. */
+    std::atomic<uint64_t> pushNs[kPushRing] = {};
+    std::atomic<uint64_t> lastPushed{0};
+    /** The CPU clock of the request pad's streaming thread. */
+    std::atomic<bool> padThreadKnown{false};
+    clockid_t padClock{};
+    std::atomic<long long> releaseNs{0};
 };
 
-void onHandoff(GstElement *, GstBuffer *buffer, GstPad *, gpointer data) {
+GstPadProbeReturn onPush(GstPad *, GstPadProbeInfo *info, gpointer data) {
     Branch *b = static_cast<Branch *>(data);
+    if (!b->padThreadKnown.load(std::memory_order_relaxed) &&
+        pthread_getcpuclockid(pthread_self(), &b->padClock) == 0) {
+        tDeviceSlot = &gPadDeviceNs;
+        b->padThreadKnown.store(true);
+    }
+    const uint64_t offset = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
+    b->pushNs[offset % kPushRing].store(monotonicNs(), std::memory_order_relaxed);
+    b->lastPushed.store(offset, std::memory_order_relaxed);
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn onArrival(GstPad *, GstPadProbeInfo *info, gpointer data) {
+    Branch *b = static_cast<Branch *>(data);
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const uint64_t now = monotonicNs();
+    tDeviceSlot = &gBranchDeviceNs;
     const int i = b->count.load(std::memory_order_relaxed);
-    if (i >= kMaxRecords)
-        return;
-    Branch::Record &r = b->records[i];
-    r.arrivalNs = monotonicNs();
-    r.cpuUs = processCpuUs();
-    r.offset = GST_BUFFER_OFFSET(buffer);
-    GstReferenceTimestampMeta *meta = gst_buffer_get_reference_timestamp_meta(buffer, b->streamCaps);
-    r.interruptNs = meta != nullptr ? meta->timestamp : 0;
-    b->count.store(i + 1, std::memory_order_release);
+    if (i < kMaxRecords) {
+        Branch::Record &r = b->records[i];
+        r.arrivalNs = now;
+        r.offset = GST_BUFFER_OFFSET(buffer);
+        r.pushNs = b->pushNs[r.offset % kPushRing].load(std::memory_order_relaxed);
+        GstReferenceTimestampMeta *meta = gst_buffer_get_reference_timestamp_meta(buffer, b->streamCaps);
+        r.interruptNs = meta != nullptr ? meta->timestamp : 0;
+        b->count.store(i + 1, std::memory_order_release);
+    }
+    // The buffer ends here: freeing it gives its memory back to the element.
+    if (gMeasuring.load(std::memory_order_relaxed)) {
+        const long long device = gBranchDeviceNs.load(std::memory_order_relaxed);
+        const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        gst_buffer_unref(buffer);
+        const long long spent = cpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
+        b->releaseNs.fetch_add(spent - (gBranchDeviceNs.load(std::memory_order_relaxed) - device),
+                               std::memory_order_relaxed);
+    } else {
+        gst_buffer_unref(buffer);
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    return GST_PAD_PROBE_HANDLED;
 }
 
 constexpr const char *kBranchCaps[kMaxBranches] = {"video/x-raw,format=NV12,width=640,height=480",
                                                    "video/x-raw,format=BGRx,width=320,height=240",
                                                    "video/x-raw,format=NV12,width=640,height=480"};
 
-/** A norvamultisrc with `n` branches, each queue ! capsfilter ! fakesink with hand-offs recorded. */
+void addProbe(GstElement *bin, const std::string &element, const char *pad, GstPadProbeCallback callback,
+              Branch *branch) {
+    GstElement *e = gst_bin_get_by_name(GST_BIN(bin), element.c_str());
+    if (e == nullptr)
+        return;
+    GstPad *p = gst_element_get_static_pad(e, pad);
+    if (p != nullptr) {
+        gst_pad_add_probe(p, GST_PAD_PROBE_TYPE_BUFFER, callback, branch, nullptr);
+        gst_object_unref(p);
+    }
+    gst_object_unref(e);
+}
+
+/** A norvamultisrc with `n` branches in buffer mode `mode`, each queue ! capsfilter ! fakesink, probed. */
 struct Rig {
     GstElement *pipeline = nullptr;
     GstElement *multi = nullptr;
     Branch branches[kMaxBranches];
     int n = 0;
 
-    explicit Rig(int branchCount) : n(std::min(std::max(branchCount, 1), kMaxBranches)) {
-        std::string description = "norvamultisrc name=m sensor=\"DOR Idazida\" buf-mode=copy use-dmabuf=false "
-                                  "alloc-buffers=4 preenq-buffers=1";
+    Rig(int branchCount, int mode) : n(std::min(std::max(branchCount, 1), kMaxBranches)) {
+        std::string description = std::string("norvamultisrc name=m sensor=\"DOR Idazida\" buf-mode=") +
+                                  (mode == 2 ? "copy" : "pass") + " use-dmabuf=false alloc-buffers=4 preenq-buffers=1";
         for (int i = 0; i < n; i++)
             description += " m.src_" + std::to_string(i) + " ! queue ! " + kBranchCaps[i] + " ! fakesink name=s" +
-                           std::to_string(i) + " sync=false async=false signal-handoffs=true";
+                           std::to_string(i) + " sync=false async=false";
         GError *error = nullptr;
         pipeline = gst_parse_launch(description.c_str(), &error);
         if (error != nullptr) {
@@ -150,9 +213,12 @@ struct Rig {
         multi = gst_bin_get_by_name(GST_BIN(pipeline), "m");
         for (int i = 0; i < n; i++) {
             branches[i].streamCaps = gst_caps_new_empty_simple("timestamp/x-norva-stream");
-            GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), ("s" + std::to_string(i)).c_str());
-            g_signal_connect(sink, "handoff", G_CALLBACK(onHandoff), &branches[i]);
-            gst_object_unref(sink);
+            addProbe(pipeline, "s" + std::to_string(i), "sink", onArrival, &branches[i]);
+            GstPad *pad = gst_element_get_static_pad(multi, ("src_" + std::to_string(i)).c_str());
+            if (pad != nullptr) {
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onPush, &branches[i], nullptr);
+                gst_object_unref(pad);
+            }
         }
     }
     ~Rig() {
@@ -179,6 +245,35 @@ struct Rig {
                 last = std::max(last, b.records[c - 1].offset);
         }
         return last;
+    }
+    /** The largest frame number pushed on any request pad so far. */
+    uint64_t lastPushed() const {
+        uint64_t last = 0;
+        for (int i = 0; i < n && i < kMaxBranches; i++)
+            last = std::max(last, branches[i].lastPushed.load());
+        return last;
+    }
+    /** CPU time of the request pads' streaming threads so far, ns. */
+    long long padsCpuNs() const {
+        long long sum = 0;
+        for (int i = 0; i < n && i < kMaxBranches; i++) {
+            if (branches[i].padThreadKnown.load())
+                sum += cpuNs(branches[i].padClock);
+        }
+        return sum;
+    }
+    bool padThreadsKnown() const {
+        for (int i = 0; i < n && i < kMaxBranches; i++) {
+            if (!branches[i].padThreadKnown.load())
+                return false;
+        }
+        return true;
+    }
+    long long releaseNs() const {
+        long long sum = 0;
+        for (int i = 0; i < n && i < kMaxBranches; i++)
+            sum += branches[i].releaseNs.load();
+        return sum;
     }
     /** Waits until every branch received a frame numbered `offset` or later; false on timeout or error. */
     bool waitFor(uint64_t offset, double seconds) {
@@ -233,65 +328,92 @@ double largestGapMs(const Branch &b, uint64_t fromNs, uint64_t toNs) {
     return gap;
 }
 
+/** element_us of the configurations run so far, by buffer mode and branch count (< 0: not run). */
+double gElementUs[3][kMaxBranches + 1] = {{-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1}};
+
 void Branches(benchmark::State &state) {
     if (!files().ok) {
         state.SkipWithError("cannot write the input files");
         return;
     }
     const int n = static_cast<int>(state.range(0));
+    const int mode = static_cast<int>(state.range(1));
     for (auto _ : state) {
-        Rig rig(n);
-        if (!rig.play() || !rig.waitFor(kWarmup, 10.0)) {
+        Rig rig(n, mode);
+        if (!rig.play() || !rig.waitFor(kWarmup, 10.0) || !rig.padThreadsKnown()) {
             state.SkipWithError("norvamultisrc does not stream");
             break;
         }
         const uint64_t first = rig.lastOffset() + 2, last = first + kFrames - 1;
-        // Allocations are counted from the frame before the window on (the window starts at its next frame).
+        // Counting starts from the frame before the window on (the window starts at its next frame).
         if (!rig.waitFor(first - 1, 2.0)) {
             state.SkipWithError("stream stopped");
             break;
         }
         const long allocs0 = norva_bench::Allocations();
-        const long long device0 = gDeviceCpuNs.load();
+        const long long device0 = deviceNs(), padDevice0 = gPadDeviceNs.load();
+        const long long pads0 = rig.padsCpuNs(), release0 = rig.releaseNs();
+        const uint64_t pushed0 = rig.lastPushed();
+        gMeasuring = true;
         const bool complete = rig.waitFor(last, kFrames / kFps + 5.0);
+        gMeasuring = false;
+        const double frames = static_cast<double>(std::max<uint64_t>(rig.lastPushed() - pushed0, 1));
+        const double padsUs =
+            static_cast<double>(rig.padsCpuNs() - pads0 - (gPadDeviceNs.load() - padDevice0)) / 1e3 / frames;
+        const double releaseUs = static_cast<double>(rig.releaseNs() - release0) / 1e3 / frames;
         const long allocs = norva_bench::Allocations() - allocs0;
-        const double deviceUs = static_cast<double>(gDeviceCpuNs.load() - device0) / 1000.0;
+        const double deviceUs = static_cast<double>(deviceNs() - device0) / 1e3 / frames;
         state.PauseTiming();
         gst_element_set_state(rig.pipeline, GST_STATE_NULL);
-        state.counters["produced"] = static_cast<double>(kFrames);
         state.counters["complete"] = complete ? 1.0 : 0.0;
         std::vector<char> taken(kFrames, 0);
         for (int i = 0; i < rig.n && i < kMaxBranches; i++) {
             const Window w = window(rig.branches[i], first, last);
             const std::string k = "b" + std::to_string(i);
             const long received = w.end - w.begin;
-            double sum = 0.0, worst = 0.0;
+            double sum = 0.0, worst = 0.0, worstSrc = 0.0;
             for (const Branch::Record *r = w.begin; r != w.end; ++r) {
                 taken[r->offset - first] = 1;
                 const double ms = (static_cast<double>(r->arrivalNs) - static_cast<double>(r->interruptNs)) / 1e6;
                 sum += ms;
                 worst = std::max(worst, ms);
+                worstSrc =
+                    std::max(worstSrc, (static_cast<double>(r->pushNs) - static_cast<double>(r->interruptNs)) / 1e6);
             }
             state.counters[k + "_lost"] = static_cast<double>(kFrames - received);
             if (received > 0) {
                 state.counters[k + "_lat_ms"] = sum / static_cast<double>(received);
                 state.counters[k + "_lat_max_ms"] = worst;
                 state.counters[k + "_lat_periods"] = worst / kPeriodMs;
-            }
-            if (i == 0 && received > 1) {
-                const double frames = static_cast<double>((w.end - 1)->offset - w.begin->offset);
-                state.counters["cpu_us"] = ((w.end - 1)->cpuUs - w.begin->cpuUs) / frames;
-                // The device's CPU time over the whole wait, the window's frames and about one more.
-                state.counters["device_cpu_us"] = deviceUs / static_cast<double>(kFrames + 1);
-                if (norva_bench::CountsAllocations())
-                    state.counters["allocs"] = static_cast<double>(allocs) / frames;
+                state.counters[k + "_src_max_ms"] = worstSrc;
             }
         }
         state.counters["lost_all"] = static_cast<double>(std::count(taken.begin(), taken.end(), 0));
+        state.counters["pads_us"] = padsUs;
+        state.counters["release_us"] = releaseUs;
+        state.counters["element_us"] = padsUs + releaseUs;
+        if (mode >= 0 && mode < 3 && n <= kMaxBranches) {
+            gElementUs[mode][n] = padsUs + releaseUs;
+            if (n > 1 && gElementUs[mode][n - 1] >= 0.0)
+                state.counters["added_us"] = padsUs + releaseUs - gElementUs[mode][n - 1];
+        }
+        state.counters["device_cpu_us"] = deviceUs;
+        if (norva_bench::CountsAllocations())
+            state.counters["allocs"] = static_cast<double>(allocs) / frames;
         state.ResumeTiming();
     }
 }
-BENCHMARK(Branches)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Branches)
+    ->ArgNames({"branches", "mode"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({3, 0})
+    ->Args({1, 2})
+    ->Args({2, 2})
+    ->Args({3, 2})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void SaveStall(benchmark::State &state) {
     if (!files().ok) {
@@ -300,7 +422,7 @@ void SaveStall(benchmark::State &state) {
     }
     const std::string path = files().dir + "/save.yuv";
     for (auto _ : state) {
-        Rig rig(2);
+        Rig rig(2, 0);
         if (!rig.play() || !rig.waitFor(kWarmup + kSaveFrames / 2, 15.0)) {
             state.SkipWithError("norvamultisrc does not stream");
             break;
@@ -344,6 +466,5 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     SEAM_Override(nullptr);
-    norva_sim::RenderDatagenAsTestPattern(false);
     return 0;
 }

@@ -1,23 +1,41 @@
 // The norvasrc element on the data generator at 640 x 480 NV12, in the process (GstHarness), on the simulated
 // platform it shares with this program (libnorvaplatform.so).
 //
-// PerBuffer: buffers pulled in steady state. The data generator's frames are written as the test pattern, so the
-// device's share is small; the time spent in device commands (the simulated driver, image output included) is
-// measured through the seam and reported apart:
-//   device_us        device commands per buffer;
-//   overhead_us      the rest of the wall time per buffer: the element with the capture context and camera under
-//                    it (runtime settings, module updates, enqueue, acquire and release, wrapping), and the waits
-//                    of the hand-over between the streaming thread and the thread that pulls;
-//   cpu_us           CPU time per buffer of every thread but the device commands' (the waits left out);
-//   copies           buffers whose memory is not the capture buffer itself (the element's allocator);
-//   allocs           heap allocations per buffer, every thread, by the project's counter (builds without
-//                    AddressSanitizer), device commands excluded;
-//   gst_objects      GStreamer objects (buffers, memories, events...) made per buffer, by the leaks tracer: only
-//                    when run with GST_TRACERS=leaks, whose weak references then add allocations of their own
-//                    (read allocs from a run without it).
-// CameraPerFrame: the same frames without the element, through the capture context it uses (exported by the
-// plug-in): enqueue, acquire and release of a shot, with overhead_us, cpu_us and allocs measured the same way. The element's own
-// cost per buffer is PerBuffer's overhead_us minus this one.
+// How the element's own cost is told apart. The simulated device does its work (the frame written as the test
+// pattern, about 1 ms per frame here, and the data generator's frame unpacking) inside the device commands, on the
+// thread that issues them: the element's streaming thread. Wall time per buffer is therefore mostly the device's,
+// and so was the CPU time of the whole process. Here every device command is timed with the CPU clock of its own
+// thread (CLOCK_THREAD_CPUTIME_ID) and that time is taken out of the CPU time of the threads that issue it:
+//   stream_us     CPU time per buffer of the element's streaming thread (found by a buffer probe on its first
+//                 buffer and read through its CPU clock), device commands excluded: runtime settings, enqueue,
+//                 acquire (with the control modules), buffer building, and GstBaseSrc's push into the harness;
+//   release_us    CPU time per buffer of the pulling thread's gst_buffer_unref, device commands excluded: the
+//                 memory's release, the shot given back to the camera;
+//   stack_us      the two together: everything the stack does per buffer outside the device.
+// CameraPerFrame (run first) drives the same device work (same scene, same capture parameters, the test pattern)
+// through the capture context alone, one thread doing enqueue, acquire and release, and gives its stack_us the
+// same way. PerBuffer's element_us is its stack_us minus the camera's: what the element adds to the camera per
+// buffer (run with --benchmark_filter=PerBuffer alone, element_us is not given). The device's work cancels out
+// rather than being subtracted as a wall time, and time spent waiting for the other thread costs no CPU (waking it
+// does, see InThread).
+//
+// PerBuffer, further counters:
+//   device_us     CPU time of the device commands per buffer (every thread);
+//   copies        buffers whose memory is not the capture buffer itself (the element's allocator);
+//   allocs        heap allocations per buffer, every thread, by the project's counter (builds without
+//                 AddressSanitizer), device commands excluded;
+//   records       output memory records the element's allocator made over the whole run (they are reused);
+//   gst_objects   GStreamer objects (buffers, memories, metas...) made per buffer, by the leaks tracer: only
+//                 when run with GST_TRACERS=leaks, whose tracking then adds allocations of its own (read allocs
+//                 from a run without it).
+// InThread: norvasrc ! fakesink, each buffer freed on the streaming thread itself before the next frame is fetched;
+// stack_us is that thread's CPU time per buffer outside the device, element_us the same minus the camera's. In
+// PerBuffer the pulling thread frees buffers while the streaming thread holds the element's object lock through the
+// next acquire: the release waits for it, and the hand-over of the two locks (element mutex, object lock) costs
+// both threads kernel time (futex wake and wait) that InThread does not have.
+// CoreBuffer: GStreamer's own part of building a buffer alone, as the element does it (a buffer, one memory of
+// the element's allocator with its release function, two reference timestamps, video meta and the three norva
+// metas), then freeing it: core_allocs are the allocations GStreamer and GLib make per buffer there.
 // PlayingToFirstBuffer: a new element from NULL to PLAYING (context built at READY) until the first buffer is
 // pulled.
 #include <benchmark/benchmark.h>
@@ -29,8 +47,11 @@
 #include <gst/check/gstcheck.h>
 #include <gst/check/gstharness.h>
 
+#include <gst/video/video.h>
+
+#include <pthread.h>
+
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -38,6 +59,9 @@
 
 #include "alloc_counter.h"
 #include "gst_bench_files.h"
+#include "gstnorvabuf.h"
+#include "gstnorvameta.h"
+#include "norvacommon/userlog.h"
 
 #include "platform/sim_capture.h"
 #include "platform/sim_node.h"
@@ -49,35 +73,58 @@ extern "C" void gst_plugin_norvasrc_register(void);
 namespace {
 
 SEAM_OPS gOps;
-std::atomic<long long> gDeviceNs{0};
+
+/** CPU time of device commands, by the thread that issued them: the streaming thread, the main thread, others. */
+std::atomic<long long> gStreamDeviceNs{0};
+std::atomic<long long> gMainDeviceNs{0};
+std::atomic<long long> gOtherDeviceNs{0};
+thread_local std::atomic<long long> *tDeviceSlot = &gOtherDeviceNs;
+
+long long cpuNs(clockid_t clock) {
+    struct timespec ts;
+    clock_gettime(clock, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
+}
+
+long long deviceNs() { return gStreamDeviceNs.load() + gMainDeviceNs.load() + gOtherDeviceNs.load(); }
 
 long timedIoctl(int fd, unsigned long request, void *arg) {
-    const auto start = std::chrono::steady_clock::now();
+    const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
     norva_bench::SetInDevice(true);
     const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
     norva_bench::SetInDevice(false);
-    gDeviceNs.fetch_add(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count(),
-        std::memory_order_relaxed);
+    tDeviceSlot->fetch_add(cpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
     return r;
 }
 
-/** CPU time of the whole process (every thread), microseconds. */
-double processCpuUs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
+/** The stack's CPU time per frame of the capture context alone (CameraPerFrame), microseconds; < 0 until run. */
+double gCameraStackUs = -1.0;
 
 constexpr const char *kCaps = "video/x-raw, format=NV12, width=640, height=480";
 
 /** The scene, setup and parameter files, written once per process (the element reads the parameter file once). */
 using norva_bench::files;
 
+/** The CPU clock of the element's streaming thread, taken on its first buffer. */
+struct StreamingThread {
+    std::atomic<bool> known{false};
+    clockid_t clock{};
+};
+
+GstPadProbeReturn findStreamingThread(GstPad *, GstPadProbeInfo *, gpointer data) {
+    StreamingThread *t = static_cast<StreamingThread *>(data);
+    if (pthread_getcpuclockid(pthread_self(), &t->clock) == 0) {
+        tDeviceSlot = &gStreamDeviceNs;
+        t->known.store(true);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
 /** A norvasrc in a harness, playing, after the first buffer. */
 struct Rig {
     GstElement *src = nullptr;
     GstHarness *h = nullptr;
+    StreamingThread streaming;
 
     Rig() {
         src = gst_element_factory_make("norvasrc", nullptr);
@@ -88,6 +135,9 @@ struct Rig {
         h = gst_harness_new_with_element(src, nullptr, "src");
         gst_harness_set_sink_caps_str(h, kCaps);
         gst_harness_use_systemclock(h);
+        GstPad *pad = gst_element_get_static_pad(src, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, findStreamingThread, &streaming, nullptr);
+        gst_object_unref(pad);
     }
     ~Rig() {
         if (h != nullptr)
@@ -130,78 +180,14 @@ bool isCaptureBuffer(GstBuffer *buffer) {
            g_strcmp0(G_OBJECT_TYPE_NAME(memory->allocator), "GstNorvaBufAllocator") == 0;
 }
 
-void PerBuffer(benchmark::State &state) {
-    if (!files().ok) {
-        state.SkipWithError("cannot write the input files");
-        return;
-    }
-    norva_sim::RenderDatagenAsTestPattern(true);
-    Rig rig;
-    if (rig.h == nullptr || !rig.play()) {
-        state.SkipWithError("norvasrc does not play");
-        return;
-    }
-    // Warm-up: what is made once (tables, pools) is not a per-buffer cost.
-    for (int i = 0; i < 20; i++) {
-        GstBuffer *b = rig.pull();
-        if (b == nullptr) {
-            state.SkipWithError("no buffer");
-            return;
-        }
-        gst_buffer_unref(b);
-    }
-    const long long device0 = gDeviceNs.load();
-    const long allocs0 = norva_bench::Allocations();
-    long buffers = 0, copies = 0;
-    const double cpu0 = processCpuUs();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        GstBuffer *b = rig.pull();
-        if (b == nullptr) {
-            state.SkipWithError("no buffer");
-            break;
-        }
-        copies += isCaptureBuffer(b) ? 0 : 1;
-        gst_buffer_unref(b);
-        buffers++;
-    }
-    const double wallUs = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-    const long allocs = norva_bench::Allocations() - allocs0;
-    const double deviceUs = static_cast<double>(gDeviceNs.load() - device0) / 1000.0;
-    if (buffers > 0) {
-        const double n = static_cast<double>(buffers);
-        state.counters["device_us"] = deviceUs / n;
-        state.counters["overhead_us"] = (wallUs - deviceUs) / n;
-        state.counters["cpu_us"] = (processCpuUs() - cpu0 - deviceUs) / n;
-        state.counters["copies"] = static_cast<double>(copies);
-        if (norva_bench::CountsAllocations())
-            state.counters["allocs"] = static_cast<double>(allocs) / n;
-    }
-    // The tracer's tracking allocates for every object it records: objects are counted after the timed loop.
-    GstTracer *tracer = leaksTracer();
-    if (tracer != nullptr && buffers > 0) {
-        constexpr int kTracked = 100;
-        g_signal_emit_by_name(tracer, "activity-start-tracking");
-        for (int i = 0; i < kTracked; i++) {
-            GstBuffer *b = rig.pull();
-            if (b != nullptr)
-                gst_buffer_unref(b);
-        }
-        state.counters["gst_objects"] = static_cast<double>(objectsMade(tracer)) / kTracked;
-        g_signal_emit_by_name(tracer, "activity-stop-tracking");
-    }
-    if (tracer != nullptr)
-        gst_object_unref(tracer);
-    norva_sim::RenderDatagenAsTestPattern(false);
-}
-BENCHMARK(PerBuffer)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-
 void CameraPerFrame(benchmark::State &state) {
     if (!files().ok) {
         state.SkipWithError("cannot write the input files");
         return;
     }
+    tDeviceSlot = &gMainDeviceNs;
     norva_sim::RenderDatagenAsTestPattern(true);
+    LOG_SetLevel(1); // the log level the element sets for its contexts: no message per frame
     {
         TEST_PARAM param;
         const std::string scene = files().dir + "/scene.nrv", setup = files().dir + "/setup.txt";
@@ -231,11 +217,10 @@ void CameraPerFrame(benchmark::State &state) {
         bool ok = true;
         for (int i = 0; i < 20 && ok; i++)
             ok = frame();
-        const long long device0 = gDeviceNs.load();
         long frames = 0;
+        const long long device0 = deviceNs(), mainDevice0 = gMainDeviceNs.load();
         const long allocs0 = norva_bench::Allocations();
-        const double cpu0 = processCpuUs();
-        const auto start = std::chrono::steady_clock::now();
+        const long long cpu0 = cpuNs(CLOCK_THREAD_CPUTIME_ID);
         for (auto _ : state) {
             if (!ok || !(ok = frame())) {
                 state.SkipWithError("capture failed");
@@ -243,16 +228,15 @@ void CameraPerFrame(benchmark::State &state) {
             }
             frames++;
         }
-        const double wallUs =
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-        const double deviceUs = static_cast<double>(gDeviceNs.load() - device0) / 1000.0;
+        const long long cpu = cpuNs(CLOCK_THREAD_CPUTIME_ID) - cpu0;
         if (frames > 0) {
-            state.counters["device_us"] = deviceUs / static_cast<double>(frames);
-            state.counters["overhead_us"] = (wallUs - deviceUs) / static_cast<double>(frames);
-            state.counters["cpu_us"] = (processCpuUs() - cpu0 - deviceUs) / static_cast<double>(frames);
+            const double n = static_cast<double>(frames);
+            const double stackUs = static_cast<double>(cpu - (gMainDeviceNs.load() - mainDevice0)) / 1e3 / n;
+            gCameraStackUs = stackUs;
+            state.counters["stack_us"] = stackUs;
+            state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
             if (norva_bench::CountsAllocations())
-                state.counters["allocs"] =
-                    static_cast<double>(norva_bench::Allocations() - allocs0) / static_cast<double>(frames);
+                state.counters["allocs"] = static_cast<double>(norva_bench::Allocations() - allocs0) / n;
         }
         context.pCamera->stopCapture();
     }
@@ -260,6 +244,211 @@ void CameraPerFrame(benchmark::State &state) {
 }
 BENCHMARK(CameraPerFrame)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
+void PerBuffer(benchmark::State &state) {
+    if (!files().ok) {
+        state.SkipWithError("cannot write the input files");
+        return;
+    }
+    tDeviceSlot = &gMainDeviceNs;
+    norva_sim::RenderDatagenAsTestPattern(true);
+    Rig rig;
+    if (rig.h == nullptr || !rig.play()) {
+        state.SkipWithError("norvasrc does not play");
+        return;
+    }
+    // Warm-up: what is made once (tables, pools, lists grown to the most buffers held at once by the two threads)
+    // is not a per-buffer cost.
+    for (int i = 0; i < 200; i++) {
+        GstBuffer *b = rig.pull();
+        if (b == nullptr) {
+            state.SkipWithError("no buffer");
+            return;
+        }
+        gst_buffer_unref(b);
+    }
+    if (!rig.streaming.known.load()) {
+        state.SkipWithError("streaming thread not found");
+        return;
+    }
+    const long long device0 = deviceNs(), streamDevice0 = gStreamDeviceNs.load();
+    const long allocs0 = norva_bench::Allocations();
+    long buffers = 0, copies = 0;
+    long long releaseNs = 0, releaseDeviceNs = 0;
+    const long long stream0 = cpuNs(rig.streaming.clock);
+    for (auto _ : state) {
+        GstBuffer *b = rig.pull();
+        if (b == nullptr) {
+            state.SkipWithError("no buffer");
+            break;
+        }
+        copies += isCaptureBuffer(b) ? 0 : 1;
+        const long long mainDevice = gMainDeviceNs.load(std::memory_order_relaxed);
+        const long long t0 = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        gst_buffer_unref(b);
+        releaseNs += cpuNs(CLOCK_THREAD_CPUTIME_ID) - t0;
+        releaseDeviceNs += gMainDeviceNs.load(std::memory_order_relaxed) - mainDevice;
+        buffers++;
+    }
+    // The streaming thread may be inside its next frame: a partial frame, spread over the whole run.
+    const long long stream = cpuNs(rig.streaming.clock) - stream0 - (gStreamDeviceNs.load() - streamDevice0);
+    const long allocs = norva_bench::Allocations() - allocs0;
+    if (buffers > 0) {
+        const double n = static_cast<double>(buffers);
+        const double streamUs = static_cast<double>(stream) / 1e3 / n;
+        const double releaseUs = static_cast<double>(releaseNs - releaseDeviceNs) / 1e3 / n;
+        state.counters["stream_us"] = streamUs;
+        state.counters["release_us"] = releaseUs;
+        state.counters["stack_us"] = streamUs + releaseUs;
+        if (gCameraStackUs >= 0.0)
+            state.counters["element_us"] = streamUs + releaseUs - gCameraStackUs;
+        state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
+        state.counters["copies"] = static_cast<double>(copies);
+        if (norva_bench::CountsAllocations())
+            state.counters["allocs"] = static_cast<double>(allocs) / n;
+        GstMemory *memory = nullptr;
+        if (GstBuffer *b = rig.pull()) {
+            memory = gst_buffer_peek_memory(b, 0);
+            if (memory != nullptr && GST_IS_NORVABUF_ALLOCATOR(memory->allocator)) {
+                guint records = 0;
+                gst_norvabuf_allocator_get_records(memory->allocator, &records, nullptr);
+                state.counters["records"] = records;
+            }
+            gst_buffer_unref(b);
+        }
+    }
+    // The tracer's tracking allocates for every object it records: objects are counted after the timed loop.
+    GstTracer *tracer = leaksTracer();
+    if (tracer != nullptr && buffers > 0) {
+        constexpr int kTracked = 100;
+        g_signal_emit_by_name(tracer, "activity-start-tracking");
+        for (int i = 0; i < kTracked; i++) {
+            GstBuffer *b = rig.pull();
+            if (b != nullptr)
+                gst_buffer_unref(b);
+        }
+        state.counters["gst_objects"] = static_cast<double>(objectsMade(tracer)) / kTracked;
+        g_signal_emit_by_name(tracer, "activity-stop-tracking");
+    }
+    if (tracer != nullptr)
+        gst_object_unref(tracer);
+    norva_sim::RenderDatagenAsTestPattern(false);
+}
+BENCHMARK(PerBuffer)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+GstPadProbeReturn countBuffer(GstPad *, GstPadProbeInfo *, gpointer data) {
+    static_cast<std::atomic<long> *>(data)->fetch_add(1, std::memory_order_relaxed);
+    return GST_PAD_PROBE_OK;
+}
+
+/** Waits (sleeping) until `count` reaches `target`; false after `seconds`. */
+bool waitForCount(const std::atomic<long> &count, long target, double seconds) {
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+    while (count.load() < target) {
+        if (g_get_monotonic_time() > deadline)
+            return false;
+        g_usleep(5000);
+    }
+    return true;
+}
+
+void InThread(benchmark::State &state) {
+    if (!files().ok) {
+        state.SkipWithError("cannot write the input files");
+        return;
+    }
+    constexpr long kBuffers = 2000;
+    tDeviceSlot = &gMainDeviceNs;
+    norva_sim::RenderDatagenAsTestPattern(true);
+    GstElement *pipeline =
+        gst_parse_launch("norvasrc name=src sensor=\"DOR Idazida\" use-dmabuf=false alloc-buffers=4 preenq-buffers=1 "
+                         "! video/x-raw, format=NV12, width=640, height=480 ! fakesink sync=false async=false",
+                         nullptr);
+    GstElement *src = pipeline != nullptr ? gst_bin_get_by_name(GST_BIN(pipeline), "src") : nullptr;
+    StreamingThread streaming;
+    std::atomic<long> count{0};
+    if (src != nullptr) {
+        GstPad *pad = gst_element_get_static_pad(src, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, findStreamingThread, &streaming, nullptr);
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countBuffer, &count, nullptr);
+        gst_object_unref(pad);
+    }
+    if (src == nullptr || gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
+        !waitForCount(count, 200, 10.0) || !streaming.known.load()) {
+        state.SkipWithError("norvasrc ! fakesink does not stream");
+    } else {
+        for (auto _ : state) {
+            const long count0 = count.load();
+            const long long device0 = deviceNs(), streamDevice0 = gStreamDeviceNs.load();
+            const long allocs0 = norva_bench::Allocations();
+            const long long stream0 = cpuNs(streaming.clock);
+            const gint64 start = g_get_monotonic_time();
+            if (!waitForCount(count, count0 + kBuffers, 60.0)) {
+                state.SkipWithError("stream stopped");
+                break;
+            }
+            const long long stream = cpuNs(streaming.clock) - stream0 - (gStreamDeviceNs.load() - streamDevice0);
+            const double n = static_cast<double>(count.load() - count0);
+            const long allocs = norva_bench::Allocations() - allocs0;
+            state.SetIterationTime(static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC / n);
+            state.counters["stack_us"] = static_cast<double>(stream) / 1e3 / n;
+            if (gCameraStackUs >= 0.0)
+                state.counters["element_us"] = static_cast<double>(stream) / 1e3 / n - gCameraStackUs;
+            state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
+            if (norva_bench::CountsAllocations())
+                state.counters["allocs"] = static_cast<double>(allocs) / n;
+        }
+    }
+    if (pipeline != nullptr) {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+    if (src != nullptr)
+        gst_object_unref(src);
+    norva_sim::RenderDatagenAsTestPattern(false);
+}
+BENCHMARK(InThread)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void releaseCounted(GstMemory *, gpointer data) { ++*static_cast<long *>(data); }
+
+void CoreBuffer(benchmark::State &state) {
+    GstAllocator *allocator = gst_norvabuf_allocator_new();
+    static guint8 frame[640 * 480 * 3 / 2];
+    GstCaps *utc = gst_caps_new_empty_simple("timestamp/x-unix-utc");
+    GstCaps *stream = gst_caps_new_empty_simple("timestamp/x-norva-stream");
+    long released = 0;
+    gsize offsets[GST_VIDEO_MAX_PLANES] = {0, 640 * 480, 0, 0};
+    gint strides[GST_VIDEO_MAX_PLANES] = {640, 640, 0, 0};
+    const auto build = [&]() {
+        GstBuffer *b = gst_buffer_new();
+        GstMemory *m = gst_norvabuf_allocator_wrap(allocator, GST_MEMORY_FLAG_READONLY, frame, sizeof frame);
+        gst_buffer_append_memory(b, m);
+        gst_norvabuf_memory_set_release(m, releaseCounted, &released);
+        gst_buffer_add_reference_timestamp_meta(b, utc, 1, 33333333);
+        gst_buffer_add_reference_timestamp_meta(b, stream, 2, 33333333);
+        gst_buffer_add_video_meta_full(b, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_NV12, 640, 480, 2, offsets,
+                                       strides);
+        gst_buffer_add_iris_correction_meta(b, 0.0);
+        gst_buffer_add_focus_value_meta(b, 0.0f);
+        gst_buffer_add_current_brightness_meta(b, 0.0f);
+        gst_buffer_unref(b);
+    };
+    for (int i = 0; i < 20; i++)
+        build();
+    const long allocs0 = norva_bench::Allocations();
+    long buffers = 0;
+    for (auto _ : state) {
+        build();
+        buffers++;
+    }
+    const long allocs = norva_bench::Allocations() - allocs0;
+    if (buffers > 0 && norva_bench::CountsAllocations())
+        state.counters["core_allocs"] = static_cast<double>(allocs) / static_cast<double>(buffers);
+    state.counters["released"] = released == buffers + 20 ? 1.0 : 0.0;
+    gst_caps_unref(utc);
+    gst_caps_unref(stream);
+    gst_object_unref(allocator);
+}
+BENCHMARK(CoreBuffer)->Unit(benchmark::kMicrosecond);
 void PlayingToFirstBuffer(benchmark::State &state) {
     if (!files().ok) {
         state.SkipWithError("cannot write the input files");
@@ -296,6 +485,7 @@ int main(int argc, char **argv) {
     gst_plugin_norvasrc_register();
     gOps = *norva_sim::SimulationOps();
     gOps.ioctl = timedIoctl;
+    tDeviceSlot = &gMainDeviceNs;
     SEAM_Override(&gOps);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

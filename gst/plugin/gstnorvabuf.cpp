@@ -7,13 +7,53 @@ namespace {
 struct NorvaBufMemory {
     GstMemory mem;
     gpointer data;
+    NorvaBufMemory *next; /* in the allocator's free list */
+    bool pooled;          /* a wrap, kept for reuse when freed; a share is freed */
+    GstNorvaBufReleaseFunc release;
+    gpointer releaseData;
 };
 
-NorvaBufMemory *new_memory(GstAllocator *allocator, GstMemoryFlags flags, GstMemory *parent, gpointer data,
+/** The release function of the memories of another allocator, kept with that allocator. */
+struct ForeignRelease {
+    GstNorvaBufReleaseFunc func;
+    gpointer data;
+};
+
+GQuark foreignReleaseQuark() {
+    static GQuark quark = g_quark_from_static_string("GstNorvaBufRelease");
+    return quark;
+}
+
+GstNorvaBufAllocator *norvabufAllocator(GstAllocator *allocator) {
+    return reinterpret_cast<GstNorvaBufAllocator *>(allocator);
+}
+
+/** A record from the free list, or a new one counted as made. */
+NorvaBufMemory *takeRecord(GstAllocator *allocator) {
+    GstNorvaBufAllocator *self = norvabufAllocator(allocator);
+    g_mutex_lock(&self->lock);
+    NorvaBufMemory *m = static_cast<NorvaBufMemory *>(self->free_list);
+    if (m != nullptr) {
+        self->free_list = m->next;
+        --self->free_count;
+    } else {
+        ++self->records;
+    }
+    g_mutex_unlock(&self->lock);
+    if (m == nullptr)
+        m = g_new0(NorvaBufMemory, 1);
+    return m;
+}
+
+NorvaBufMemory *new_memory(GstAllocator *allocator, bool pooled, GstMemoryFlags flags, GstMemory *parent, gpointer data,
                            gsize maxsize, gsize align, gsize offset, gsize size) {
-    NorvaBufMemory *m = g_new0(NorvaBufMemory, 1);
+    NorvaBufMemory *m = pooled ? takeRecord(allocator) : g_new0(NorvaBufMemory, 1);
     gst_memory_init(&m->mem, flags, allocator, parent, maxsize, align, offset, size);
     m->data = data;
+    m->next = nullptr;
+    m->pooled = pooled;
+    m->release = nullptr;
+    m->releaseData = nullptr;
     return m;
 }
 
@@ -53,7 +93,7 @@ GstMemory *norvabuf_share(GstMemory *mem, gssize offset, gssize size) {
         size = static_cast<gssize>(mem->size) - offset;
     GstMemoryFlags flags =
         static_cast<GstMemoryFlags>(GST_MINI_OBJECT_FLAGS(parent) | GST_MINI_OBJECT_FLAG_LOCK_READONLY);
-    return &new_memory(mem->allocator, flags, parent, m->data, mem->maxsize, mem->align, mem->offset + offset,
+    return &new_memory(mem->allocator, false, flags, parent, m->data, mem->maxsize, mem->align, mem->offset + offset,
                        static_cast<gsize>(size))
                 ->mem;
 }
@@ -67,18 +107,65 @@ gboolean norvabuf_is_span(GstMemory *first, GstMemory *second, gsize *offset) {
            static_cast<const guint8 *>(b->data) + second->offset;
 }
 
+/** The dispose function of memories with a release function: runs it; the memory is then freed as usual. */
+gboolean memoryDispose(GstMiniObject *object) {
+    GstMemory *mem = reinterpret_cast<GstMemory *>(object);
+    GstNorvaBufReleaseFunc func = nullptr;
+    gpointer data = nullptr;
+    if (GST_IS_NORVABUF_ALLOCATOR(mem->allocator)) {
+        const NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(mem);
+        func = m->release;
+        data = m->releaseData;
+    } else if (mem->allocator != nullptr) {
+        const auto *r =
+            static_cast<const ForeignRelease *>(g_object_get_qdata(G_OBJECT(mem->allocator), foreignReleaseQuark()));
+        if (r != nullptr) {
+            func = r->func;
+            data = r->data;
+        }
+    }
+    if (func != nullptr)
+        func(mem, data);
+    return TRUE;
+}
+
 } // namespace
 
 G_DEFINE_TYPE(GstNorvaBufAllocator, gst_norvabuf_allocator, GST_TYPE_ALLOCATOR)
 
-static void gst_norvabuf_allocator_free(GstAllocator *, GstMemory *memory) {
-    g_free(reinterpret_cast<NorvaBufMemory *>(memory));
+static void gst_norvabuf_allocator_free(GstAllocator *allocator, GstMemory *memory) {
+    NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(memory);
+    if (!m->pooled) {
+        g_free(m);
+        return;
+    }
+    GstNorvaBufAllocator *self = norvabufAllocator(allocator);
+    g_mutex_lock(&self->lock);
+    m->next = static_cast<NorvaBufMemory *>(self->free_list);
+    self->free_list = m;
+    ++self->free_count;
+    g_mutex_unlock(&self->lock);
+}
+
+static void gst_norvabuf_allocator_finalize(GObject *object) {
+    GstNorvaBufAllocator *self = reinterpret_cast<GstNorvaBufAllocator *>(object);
+    // Every memory holds a reference to its allocator: all records are in the free list now.
+    NorvaBufMemory *m = static_cast<NorvaBufMemory *>(self->free_list);
+    while (m != nullptr) {
+        NorvaBufMemory *next = m->next;
+        g_free(m);
+        m = next;
+    }
+    self->free_list = nullptr;
+    g_mutex_clear(&self->lock);
+    G_OBJECT_CLASS(gst_norvabuf_allocator_parent_class)->finalize(object);
 }
 
 static void gst_norvabuf_allocator_class_init(GstNorvaBufAllocatorClass *klass) {
     GstAllocatorClass *allocator_class = GST_ALLOCATOR_CLASS(klass);
     allocator_class->alloc = nullptr;
     allocator_class->free = gst_norvabuf_allocator_free;
+    G_OBJECT_CLASS(klass)->finalize = gst_norvabuf_allocator_finalize;
 }
 
 static void gst_norvabuf_allocator_init(GstNorvaBufAllocator *self) {
@@ -90,6 +177,10 @@ static void gst_norvabuf_allocator_init(GstNorvaBufAllocator *self) {
     allocator->mem_share = norvabuf_share;
     allocator->mem_is_span = norvabuf_is_span;
     GST_OBJECT_FLAG_SET(allocator, GST_ALLOCATOR_FLAG_CUSTOM_ALLOC);
+    g_mutex_init(&self->lock);
+    self->free_list = nullptr;
+    self->free_count = 0;
+    self->records = 0;
 }
 
 GstAllocator *gst_norvabuf_allocator_new(void) {
@@ -99,5 +190,36 @@ GstAllocator *gst_norvabuf_allocator_new(void) {
 }
 
 GstMemory *gst_norvabuf_allocator_wrap(GstAllocator *allocator, GstMemoryFlags flags, gpointer data, gsize size) {
-    return &new_memory(allocator, flags, nullptr, data, size, 0, 0, size)->mem;
+    g_return_val_if_fail(GST_IS_NORVABUF_ALLOCATOR(allocator), nullptr);
+    return &new_memory(allocator, true, flags, nullptr, data, size, 0, 0, size)->mem;
+}
+
+void gst_norvabuf_allocator_get_records(GstAllocator *allocator, guint *records, guint *free_records) {
+    g_return_if_fail(GST_IS_NORVABUF_ALLOCATOR(allocator));
+    GstNorvaBufAllocator *self = norvabufAllocator(allocator);
+    g_mutex_lock(&self->lock);
+    if (records != nullptr)
+        *records = self->records;
+    if (free_records != nullptr)
+        *free_records = self->free_count;
+    g_mutex_unlock(&self->lock);
+}
+
+void gst_norvabuf_memory_set_release(GstMemory *memory, GstNorvaBufReleaseFunc func, gpointer user_data) {
+    g_return_if_fail(memory != nullptr && memory->allocator != nullptr);
+    if (GST_IS_NORVABUF_ALLOCATOR(memory->allocator)) {
+        NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(memory);
+        m->release = func;
+        m->releaseData = user_data;
+    } else {
+        GObject *allocator = G_OBJECT(memory->allocator);
+        const auto *r = static_cast<const ForeignRelease *>(g_object_get_qdata(allocator, foreignReleaseQuark()));
+        if (r == nullptr || r->func != func || r->data != user_data) {
+            ForeignRelease *fresh = g_new(ForeignRelease, 1);
+            fresh->func = func;
+            fresh->data = user_data;
+            g_object_set_qdata_full(allocator, foreignReleaseQuark(), fresh, g_free);
+        }
+    }
+    GST_MINI_OBJECT_CAST(memory)->dispose = memoryDispose;
 }

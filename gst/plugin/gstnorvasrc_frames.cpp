@@ -163,11 +163,11 @@ gint64 memoryKey(GstMemory *memory) {
     return static_cast<gint64>(reinterpret_cast<guintptr>(memory));
 }
 
-/** The last reference to an output memory went: its frame is given back (the dispose hook of every memory). */
-void memoryFreed(gpointer data, GstMiniObject *object) {
+/** The last reference to an output memory went: its frame is given back (the release function of every memory). */
+void memoryFreed(GstMemory *memory, gpointer data) {
     GstNorvasrc *src = static_cast<GstNorvasrc *>(data);
     NorvasrcState *state = src->state;
-    const gint64 key = memoryKey(reinterpret_cast<GstMemory *>(object));
+    const gint64 key = memoryKey(memory);
     lockMutex(src);
     auto it = std::find_if(state->memory_shots.begin(), state->memory_shots.end(),
                            [key](const MemoryShot &m) { return m.key == key; });
@@ -307,7 +307,8 @@ GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner 
     }
     GstBuffer *result = gst_buffer_new();
     gst_buffer_append_memory(result, memory);
-    gst_mini_object_weak_ref(GST_MINI_OBJECT_CAST(memory), memoryFreed, gst_object_ref(src));
+    // A dispose function rather than a weak reference: it allocates nothing per buffer.
+    gst_norvabuf_memory_set_release(memory, memoryFreed, gst_object_ref(src));
 
     if (shot.bFrameError)
         GST_BUFFER_FLAG_SET(result, GST_BUFFER_FLAG_CORRUPTED);

@@ -1,5 +1,10 @@
 // Output formats and their mappings, the pad video description, and the wrapping allocator.
+#include <gst/allocators/gstdmabuf.h>
 #include <gst/check/gstcheck.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <type_traits>
@@ -422,6 +427,94 @@ GST_START_TEST(allocator_wraps_without_owning) {
 }
 GST_END_TEST;
 
+namespace {
+struct Released {
+    int calls = 0;
+    GstMemory *last = nullptr;
+    gsize lastSize = 0;
+};
+void countRelease(GstMemory *memory, gpointer data) {
+    Released *r = static_cast<Released *>(data);
+    ++r->calls;
+    r->last = memory;
+    r->lastSize = memory->size;
+}
+} // namespace
+
+// Records of freed memories are reused (a steady stream makes none), shares are not kept, and a release function
+// runs once when the last reference goes, never again for the record's next memory.
+GST_START_TEST(allocator_reuses_records_and_releases) {
+    GstAllocator *allocator = gst_norvabuf_allocator_new();
+    std::vector<guint8> data(96);
+    Released released;
+    guint records = 99, free_records = 99;
+
+    GstMemory *mems[3];
+    for (int i = 0; i < 3; ++i) {
+        mems[i] = gst_norvabuf_allocator_wrap(allocator, GST_MEMORY_FLAG_READONLY, data.data() + 32 * i, 32);
+        gst_norvabuf_memory_set_release(mems[i], countRelease, &released);
+    }
+    gst_norvabuf_allocator_get_records(allocator, &records, &free_records);
+    fail_unless_equals_int(records, 3);
+    fail_unless_equals_int(free_records, 0);
+
+    GstMemory *share = gst_memory_share(mems[0], 8, 8);
+    gst_memory_unref(mems[0]);
+    fail_unless_equals_int(released.calls, 0); // the share still holds its parent
+    gst_memory_unref(share);
+    fail_unless_equals_int(released.calls, 1);
+    fail_unless(released.last == mems[0] && released.lastSize == 32);
+    gst_memory_unref(mems[2]);
+    gst_memory_unref(mems[1]);
+    fail_unless_equals_int(released.calls, 3);
+    gst_norvabuf_allocator_get_records(allocator, &records, &free_records);
+    fail_unless_equals_int(records, 3);
+    fail_unless_equals_int(free_records, 3);
+
+    // The next wraps take the freed records, as new memories: fresh data, flags and no release function.
+    for (int round = 0; round < 4; ++round) {
+        GstMemory *m = gst_norvabuf_allocator_wrap(allocator, GstMemoryFlags(0), data.data() + 16, 48);
+        GstMapInfo map;
+        fail_unless(gst_memory_map(m, &map, GST_MAP_READ));
+        fail_unless(map.data == data.data() + 16 && map.size == 48);
+        gst_memory_unmap(m, &map);
+        fail_if(GST_MEMORY_IS_READONLY(m));
+        fail_unless_equals_int(GST_MINI_OBJECT_REFCOUNT_VALUE(m), 1);
+        gst_memory_unref(m);
+    }
+    gst_norvabuf_allocator_get_records(allocator, &records, &free_records);
+    fail_unless_equals_int(records, 3);
+    fail_unless_equals_int(free_records, 3);
+    fail_unless_equals_int(released.calls, 3);
+    gst_object_unref(allocator);
+}
+GST_END_TEST;
+
+// Memories of GStreamer's dmabuf allocator get their release function through the allocator: one record for all.
+GST_START_TEST(release_of_dmabuf_memory) {
+    const int fd = memfd_create("norvabuf-release", MFD_CLOEXEC);
+    fail_unless(fd >= 0);
+    fail_unless(ftruncate(fd, 4096) == 0);
+    GstAllocator *allocator = gst_dmabuf_allocator_new();
+    Released released;
+    for (int i = 0; i < 3; ++i) {
+        GstMemory *m = gst_dmabuf_allocator_alloc_with_flags(allocator, fd, 4096, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+        fail_unless(m != nullptr);
+        gst_norvabuf_memory_set_release(m, countRelease, &released);
+        gst_memory_unref(m);
+        fail_unless_equals_int(released.calls, i + 1);
+        fail_unless(released.last == m && released.lastSize == 4096);
+    }
+    // A memory without a release function of its own runs none.
+    GstMemory *plain = gst_dmabuf_allocator_alloc_with_flags(allocator, fd, 4096, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+    gst_memory_unref(plain);
+    fail_unless_equals_int(released.calls, 3);
+    gst_object_unref(allocator);
+    fail_unless(fcntl(fd, F_GETFD) != -1); // the descriptor stays the caller's
+    close(fd);
+}
+GST_END_TEST;
+
 static Suite *video_format_suite() {
     Suite *s = suite_create("norvavideoformat");
     TCase *formats = tcase_create("formats");
@@ -440,6 +533,8 @@ static Suite *video_format_suite() {
     TCase *allocator = tcase_create("allocator");
     suite_add_tcase(s, allocator);
     tcase_add_test(allocator, allocator_wraps_without_owning);
+    tcase_add_test(allocator, allocator_reuses_records_and_releases);
+    tcase_add_test(allocator, release_of_dmabuf_memory);
     return s;
 }
 
