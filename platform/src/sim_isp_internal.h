@@ -129,6 +129,7 @@ struct ScaleTable {
 /** Vector kernels of one code path (baseline or AVX2). */
 struct Kernels {
     void (*applyShading)(float *gain, uint32_t W, uint16_t *v);
+    void (*shadeRun)(float aE, float dE, float aO, float dO, const float *w, uint32_t cells, uint16_t *v);
     void (*whiteBalanceGains)(const uint16_t *in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE, uint32_t kO,
                               uint16_t *out);
     void (*demosaicRow)(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
