@@ -606,7 +606,8 @@ ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, c
         b1[r] = Pair16(coeff[3 * r + 2], 2048);
         off[r] = _mm256_set1_epi32(offset[r]);
     }
-    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(1023);
+    // the clamp to 0..1023 on the packed values: packing saturates below at 0
+    const __m256i top = _mm256_set1_epi16(1023);
     uint16_t *outs[3] = {C0p, Yp, C2p};
     uint32_t x = 0;
     for (; x + 16 <= W; x += 16) {
@@ -617,11 +618,10 @@ ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, c
         const __m256i lHi = _mm256_srai_epi32(Sum3Hi(v, lumaRG, lumaB), 12);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(luma + x), _mm256_packus_epi32(lLo, lHi));
         for (int r = 0; r < 3; r++) {
-            __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
-            __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
-            lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), top);
-            hi = _mm256_min_epi32(_mm256_max_epi32(hi, zero), top);
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(lo, hi));
+            const __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
+            const __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                _mm256_min_epu16(_mm256_packus_epi32(lo, hi), top));
         }
     }
     rgbToYuvBody(coeff, offset, r12 + x, g12 + x, b12 + x, W - x, luma + x, C0p + x, Yp + x, C2p + x);

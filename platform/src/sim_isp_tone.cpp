@@ -136,13 +136,12 @@ ISP_TARGET_AVX2 inline __m256i toneGains8(const uint64_t *entry) {
     return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
 }
 
-/** 8 chroma samples times their gains about the mid level, rounded, clamped to 10 bits (32-bit lanes). */
+/** 8 chroma samples times their gains about the mid level, rounded, not yet clamped (32-bit lanes). */
 ISP_TARGET_AVX2 inline __m256i toneChroma8(const uint16_t *c, __m256i gain) {
     const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)));
     const __m256i p = _mm256_mullo_epi32(_mm256_sub_epi32(v, _mm256_set1_epi32(512)), gain);
-    const __m256i r =
-        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12), _mm256_set1_epi32(512));
-    return _mm256_min_epi32(_mm256_max_epi32(r, _mm256_setzero_si256()), _mm256_set1_epi32(1023));
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12),
+                            _mm256_set1_epi32(512));
 }
 
 /** The same, 16 pixels a step. */
@@ -152,7 +151,9 @@ ISP_TARGET_AVX2 void toneChromaAvx2(const uint64_t *entry, uint32_t W, uint16_t 
         const __m256i g0 = toneGains8(entry + x), g1 = toneGains8(entry + x + 8);
         uint16_t *planes[2] = {C0, C2};
         for (uint16_t *c : planes) {
-            const __m256i packed = _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1));
+            // the clamp to 10 bits on the packed values: packing saturates below at 0
+            const __m256i packed = _mm256_min_epu16(
+                _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1)), _mm256_set1_epi16(1023));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_permute4x64_epi64(packed, 0xD8));
         }
     }
