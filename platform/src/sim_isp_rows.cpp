@@ -521,9 +521,12 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
             off[r] = _mm256_set1_epi32(offset[r]);
         }
-        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535
-        const __m256i vlo = _mm256_set1_epi32(kIndex ? clampi(lo, 0, 65535) : lo);
-        const __m256i vhi = _mm256_set1_epi32(kIndex ? clampi(hi, 0, 65535) : hi);
+        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535; and
+        // the index of a clamped value is the index clamped to the ends' indices (>> 4 keeps the order), which
+        // lie within 16 bits, so the clamp follows the saturating pack
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        const __m256i ilo = _mm256_set1_epi16(static_cast<int16_t>(clampi(lo, 0, 65535) >> 4));
+        const __m256i ihi = _mm256_set1_epi16(static_cast<int16_t>(clampi(hi, 0, 65535) >> 4));
         Out *outs[3] = {R, G, B};
         for (; x + 16 <= W; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
@@ -532,14 +535,16 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             for (int r = 0; r < 3; r++) {
                 __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, rg[r], b1[r]), k[r]), 9);
                 __m256i c = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, rg[r], b1[r]), k[r]), 9);
-                a = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, off[r]), vlo), vhi);
-                c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
+                a = _mm256_add_epi32(a, off[r]);
+                c = _mm256_add_epi32(c, off[r]);
                 // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
                 if (kIndex) {
-                    // vlo, vhi: the clip already within 0..65535
+                    const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4));
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
-                                        _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4)));
+                                        _mm256_min_epi16(_mm256_max_epi16(packed, ilo), ihi));
                 } else {
+                    a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
+                    c = _mm256_min_epi32(_mm256_max_epi32(c, vlo), vhi);
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
                                         _mm256_permute2x128_si256(a, c, 0x20));
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
