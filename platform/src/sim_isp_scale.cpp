@@ -381,7 +381,21 @@ ISP_TARGET_AVX2 void encoderChromaAvx2(const uint16_t *c0, const uint16_t *c0Bel
 ISP_INLINE void packLumaBody(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
     PackLumaInline(y10, n, depth, out);
 }
-ISP_KERNEL(packLuma, (const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out), (y10, n, depth, out))
+void packLumaBase(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) { packLumaBody(y10, n, depth, out); }
+#if NORVA_ISP_AVX2
+/** The same; 8-bit luma 32 samples a step on 16-bit lanes. */
+ISP_TARGET_AVX2 void packLumaAvx2(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
+    uint32_t x = 0;
+    if (depth <= 8) {
+        for (; x + 32 <= n; x += 32) {
+            // bytes of samples 0-7, 16-23 | 8-15, 24-31, then in order
+            const __m256i packed = _mm256_packus_epi16(to8x16(y10 + x), to8x16(y10 + x + 16));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
+    }
+    packLumaBody(y10 + x, n - x, depth, out + x);
+}
+#endif
 
 } // namespace
 
