@@ -159,7 +159,7 @@ struct Kernels {
                            const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB);
     void (*histogramBins)(const uint16_t *luma, uint32_t n, uint32_t *bins);
     void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
-    uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
+    uint32_t (*toneChromaSum)(const uint64_t *entry, uint32_t n, uint16_t *C0, uint16_t *C2);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
     void (*toneGlobal)(const uint64_t *entry, uint32_t n, uint16_t *Y);
 };
