@@ -268,16 +268,26 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         return;
     }
     // the look-ups alone in one loop (the processor does them faster than any vector gather), the arithmetic in
-    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48)
+    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48).
+    // The row is mapped a piece at a time (a column of the local correction), so that the entries of a piece are
+    // still in the first-level cache when the kernels read them and do not push the look-up tables out of it.
     const uint64_t *entries = m.tnmEntry.data();
     uint64_t *__restrict entry = b.tnmEntry.data();
-    for (uint32_t x = 0; x < W; x++) {
-        entry[x] = entries[Y[x]];
-    }
+    const auto lookUp = [entries, entry, Y](uint32_t x0, uint32_t n) {
+        const uint16_t *__restrict y = Y + x0;
+        for (uint32_t x = 0; x < n; x++) {
+            entry[x] = entries[y[x]];
+        }
+    };
     const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
     if (w == 0 || cw == 0) {
-        m.k.toneChroma(entry, W, C0, C2);
-        m.k.toneGlobal(entry, W, Y);
+        constexpr uint32_t kPiece = 256;
+        for (uint32_t x0 = 0; x0 < W; x0 += kPiece) {
+            const uint32_t n = std::min(kPiece, W - x0);
+            lookUp(x0, n);
+            m.k.toneChroma(entry, n, C0 + x0, C2 + x0);
+            m.k.toneGlobal(entry, n, Y + x0);
+        }
         return;
     }
     // local correction: per column of the row, the curve of the input moved so that the column's mean input
@@ -292,22 +302,23 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         }
         const uint32_t x1 = c + 1 == m.tnmColumns ? W : std::min(W, x0 + cw);
         const uint32_t n = x1 - x0;
+        lookUp(x0, n);
         // the chroma of the column scaled in the same pass (the columns cover the row)
-        const uint32_t sum = m.k.toneChromaSum(entry + x0, n, C0 + x0, C2 + x0);
+        const uint32_t sum = m.k.toneChromaSum(entry, n, C0 + x0, C2 + x0);
         const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
         const uint16_t *__restrict moved = out + shift;
         // the two halves of the column in one loop: two independent look-ups a step, which the processor overlaps
         const uint32_t half = n / 2;
-        const uint64_t *__restrict e0 = entry + x0, *__restrict e1 = entry + x0 + half;
-        uint16_t *__restrict l0 = local + x0, *__restrict l1 = local + x0 + half;
+        const uint64_t *__restrict e1 = entry + half;
+        uint16_t *__restrict l1 = local + half;
         for (uint32_t k = 0; k < half; k++) {
-            l0[k] = moved[static_cast<uint32_t>(e0[k] >> 32) & 0xFFFFu];
+            local[k] = moved[static_cast<uint32_t>(entry[k] >> 32) & 0xFFFFu];
             l1[k] = moved[static_cast<uint32_t>(e1[k] >> 32) & 0xFFFFu];
         }
         if ((n & 1u) != 0) {
-            local[x1 - 1] = moved[static_cast<uint32_t>(entry[x1 - 1] >> 32) & 0xFFFFu];
+            local[n - 1] = moved[static_cast<uint32_t>(entry[n - 1] >> 32) & 0xFFFFu];
         }
-        m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
+        m.k.toneBlend(entry, local, n, w, Y + x0);
     }
 }
 
