@@ -224,8 +224,8 @@ struct Band {
     std::vector<uint32_t> ensCount, ensEntropy;
     std::vector<uint16_t> shaRow;   /* sharpening: the luma row padded by 2 on each side */
     std::vector<float> enhRows;     /* image enhancer and vibrancy: 8 rows of floats */
-    std::vector<uint64_t> tnmEntry; /* tone mapper: the entry of each pixel's luma (see Impl::tnmEntry) */
-    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel */
+    std::vector<uint64_t> tnmEntry; /* tone mapper: the entries of the pixels of a piece of the row (Impl::tnmEntry) */
+    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel of a column */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */
