@@ -129,6 +129,7 @@ struct ScaleTable {
 /** Vector kernels of one code path (baseline or AVX2). */
 struct Kernels {
     void (*applyShading)(float *gain, uint32_t W, uint16_t *v);
+    void (*shadeRun)(float aE, float dE, float aO, float dO, const float *w, uint32_t cells, uint16_t *v);
     void (*whiteBalanceGains)(const uint16_t *in, size_t cells, uint32_t gE, uint32_t gO, uint32_t kE, uint32_t kO,
                               uint16_t *out);
     void (*demosaicRow)(const uint16_t *up, const uint16_t *cur, const uint16_t *dn, uint32_t W, const int colourRow[2],
@@ -158,7 +159,7 @@ struct Kernels {
                            const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB);
     void (*histogramBins)(const uint16_t *luma, uint32_t n, uint32_t *bins);
     void (*toneChroma)(const uint64_t *entry, uint32_t W, uint16_t *C0, uint16_t *C2);
-    uint32_t (*toneSum)(const uint64_t *entry, uint32_t n);
+    uint32_t (*toneChromaSum)(const uint64_t *entry, uint32_t n, uint16_t *C0, uint16_t *C2);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
     void (*toneGlobal)(const uint64_t *entry, uint32_t n, uint16_t *Y);
 };
@@ -223,8 +224,8 @@ struct Band {
     std::vector<uint32_t> ensCount, ensEntropy;
     std::vector<uint16_t> shaRow;   /* sharpening: the luma row padded by 2 on each side */
     std::vector<float> enhRows;     /* image enhancer and vibrancy: 8 rows of floats */
-    std::vector<uint64_t> tnmEntry; /* tone mapper: the entry of each pixel's luma (see Impl::tnmEntry) */
-    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel */
+    std::vector<uint64_t> tnmEntry; /* tone mapper: the entries of the pixels of a piece of the row (Impl::tnmEntry) */
+    std::vector<uint16_t> tnmLocal; /* tone mapper: the local curve's result of each pixel of a column */
 };
 
 /** Where the lateral chromatic aberration block samples one colour: per cell column and per cell row. */

@@ -315,6 +315,60 @@ ISP_INLINE void applyShadingBody(float *__restrict gain, uint32_t W, uint16_t *_
 }
 ISP_KERNEL(applyShading, (float *gain, uint32_t W, uint16_t *v), (gain, W, v))
 
+/**
+ * shadingRun and applyShading in one pass over a run of cells (lens shading without gradients): the gain of each
+ * column computed, clamped, rounded to U4.12 and applied to the samples, with the same arithmetic.
+ */
+ISP_INLINE void shadeRunBody(float aE, float dE, float aO, float dO, const float *__restrict w, uint32_t cells,
+                             uint16_t *__restrict v) {
+    for (size_t k = 0; k < cells; k++) {
+        const float gE = clampf(aE + w[k] * dE, 0.0f, 15.0f), gO = clampf(aO + w[k] * dO, 0.0f, 15.0f);
+        const uint32_t qE = uint32_t(static_cast<int32_t>(gE * 4096.0f + 0.5f));
+        const uint32_t qO = uint32_t(static_cast<int32_t>(gO * 4096.0f + 0.5f));
+        const uint32_t pE = (uint32_t(v[2 * k]) * qE + 2048u) >> 12, pO = (uint32_t(v[2 * k + 1]) * qO + 2048u) >> 12;
+        v[2 * k] = static_cast<uint16_t>(pE > 65535u ? 65535u : pE);
+        v[2 * k + 1] = static_cast<uint16_t>(pO > 65535u ? 65535u : pO);
+    }
+}
+void shadeRunBase(float aE, float dE, float aO, float dO, const float *w, uint32_t cells, uint16_t *v) {
+    shadeRunBody(aE, dE, aO, dO, w, cells, v);
+}
+#if NORVA_ISP_AVX2
+/**
+ * The same, 8 cells a step: the even and odd gains in U4.12 interleaved into column order, the products exact in
+ * 32 bits (at most 65535 × 61440 + 2048).
+ */
+ISP_TARGET_AVX2 void shadeRunAvx2(float aE, float dE, float aO, float dO, const float *w, uint32_t cells, uint16_t *v) {
+    const __m256 vaE = _mm256_set1_ps(aE), vdE = _mm256_set1_ps(dE), vaO = _mm256_set1_ps(aO), vdO = _mm256_set1_ps(dO);
+    const __m256 lo = _mm256_setzero_ps(), hi = _mm256_set1_ps(15.0f), scale = _mm256_set1_ps(4096.0f),
+                 half = _mm256_set1_ps(0.5f);
+    const __m256i round = _mm256_set1_epi32(2048), top = _mm256_set1_epi32(65535);
+    size_t k = 0;
+    for (; k + 8 <= cells; k += 8) {
+        const __m256 wk = _mm256_loadu_ps(w + k);
+        // clampf: the lower bound, then the upper one
+        const __m256 gE = _mm256_min_ps(hi, _mm256_max_ps(lo, _mm256_add_ps(vaE, _mm256_mul_ps(wk, vdE))));
+        const __m256 gO = _mm256_min_ps(hi, _mm256_max_ps(lo, _mm256_add_ps(vaO, _mm256_mul_ps(wk, vdO))));
+        const __m256i qE = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(gE, scale), half));
+        const __m256i qO = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(gO, scale), half));
+        // columns 0-3 | 8-11 and 4-7 | 12-15, then in order
+        const __m256i l = _mm256_unpacklo_epi32(qE, qO), h = _mm256_unpackhi_epi32(qE, qO);
+        const __m256i q0 = _mm256_permute2x128_si256(l, h, 0x20), q1 = _mm256_permute2x128_si256(l, h, 0x31);
+        uint16_t *p = v + 2 * k;
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        const __m256i s0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(s));
+        const __m256i s1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(s, 1));
+        const __m256i p0 =
+            _mm256_min_epu32(_mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(s0, q0), round), 12), top);
+        const __m256i p1 =
+            _mm256_min_epu32(_mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(s1, q1), round), 12), top);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi32(p0, p1), 0xD8));
+    }
+    shadeRunBody(aE, dE, aO, dO, w + k, uint32_t(cells - k), v + 2 * k);
+}
+#endif
+
 /** White-balance gains (U6.10) and clips of `cells` pairs of samples: the even ones, then the odd ones. */
 ISP_INLINE void whiteBalanceGainsBody(const uint16_t *__restrict in, size_t cells, uint32_t gE, uint32_t gO,
                                       uint32_t kE, uint32_t kO, uint16_t *__restrict out) {
@@ -467,9 +521,12 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             k[r] = _mm256_set1_epi32(int32_t(uint32_t(kCentre) * sum + 256u));
             off[r] = _mm256_set1_epi32(offset[r]);
         }
-        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535
-        const __m256i vlo = _mm256_set1_epi32(kIndex ? clampi(lo, 0, 65535) : lo);
-        const __m256i vhi = _mm256_set1_epi32(kIndex ? clampi(hi, 0, 65535) : hi);
+        // for the indices, clamping to [lo, hi] then to 0..65535 is clamping to both ends taken into 0..65535; and
+        // the index of a clamped value is the index clamped to the ends' indices (>> 4 keeps the order), which
+        // lie within 16 bits, so the clamp follows the saturating pack
+        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        const __m256i ilo = _mm256_set1_epi16(static_cast<int16_t>(clampi(lo, 0, 65535) >> 4));
+        const __m256i ihi = _mm256_set1_epi16(static_cast<int16_t>(clampi(hi, 0, 65535) >> 4));
         Out *outs[3] = {R, G, B};
         for (; x + 16 <= W; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(r16 + x)),
@@ -478,14 +535,16 @@ ISP_TARGET_AVX2 inline void colourMatrixAvx2Body(const int16_t *coeff, const int
             for (int r = 0; r < 3; r++) {
                 __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, rg[r], b1[r]), k[r]), 9);
                 __m256i c = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, rg[r], b1[r]), k[r]), 9);
-                a = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(a, off[r]), vlo), vhi);
-                c = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c, off[r]), vlo), vhi);
+                a = _mm256_add_epi32(a, off[r]);
+                c = _mm256_add_epi32(c, off[r]);
                 // a holds pixels 0-3 and 8-11, c pixels 4-7 and 12-15
                 if (kIndex) {
-                    // vlo, vhi: the clip already within 0..65535
+                    const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4));
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
-                                        _mm256_packs_epi32(_mm256_srai_epi32(a, 4), _mm256_srai_epi32(c, 4)));
+                                        _mm256_min_epi16(_mm256_max_epi16(packed, ilo), ihi));
                 } else {
+                    a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
+                    c = _mm256_min_epi32(_mm256_max_epi32(c, vlo), vhi);
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
                                         _mm256_permute2x128_si256(a, c, 0x20));
                     _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x + 8),
@@ -552,7 +611,8 @@ ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, c
         b1[r] = Pair16(coeff[3 * r + 2], 2048);
         off[r] = _mm256_set1_epi32(offset[r]);
     }
-    const __m256i zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(1023);
+    // the clamp to 0..1023 on the packed values: packing saturates below at 0
+    const __m256i top = _mm256_set1_epi16(1023);
     uint16_t *outs[3] = {C0p, Yp, C2p};
     uint32_t x = 0;
     for (; x + 16 <= W; x += 16) {
@@ -563,11 +623,10 @@ ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, c
         const __m256i lHi = _mm256_srai_epi32(Sum3Hi(v, lumaRG, lumaB), 12);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(luma + x), _mm256_packus_epi32(lLo, lHi));
         for (int r = 0; r < 3; r++) {
-            __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
-            __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
-            lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), top);
-            hi = _mm256_min_epi32(_mm256_max_epi32(hi, zero), top);
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(lo, hi));
+            const __m256i lo = _mm256_add_epi32(_mm256_srai_epi32(Sum3Lo(v, rg[r], b1[r]), 12), off[r]);
+            const __m256i hi = _mm256_add_epi32(_mm256_srai_epi32(Sum3Hi(v, rg[r], b1[r]), 12), off[r]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                _mm256_min_epu16(_mm256_packus_epi32(lo, hi), top));
         }
     }
     rgbToYuvBody(coeff, offset, r12 + x, g12 + x, b12 + x, W - x, luma + x, C0p + x, Yp + x, C2p + x);
@@ -579,6 +638,7 @@ ISP_TARGET_AVX2 void rgbToYuvAvx2(const int16_t *coeff, const int32_t *offset, c
 void RowKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->applyShading = ISP_PICK(applyShading, avx2);
+    k->shadeRun = ISP_PICK(shadeRun, avx2);
     k->whiteBalanceGains = ISP_PICK(whiteBalanceGains, avx2);
     k->demosaicRow = ISP_PICK(demosaicRow, avx2);
     k->colourMatrix = ISP_PICK(colourMatrix, avx2);
@@ -634,7 +694,19 @@ void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
     const CI_MODULE_LSH &grad = f.info->lshConfig;
     const bool gradients =
         (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
-    if (f.lsh || gradients) {
+    if (f.lsh && !gradients) {
+        // the matrix alone: the gains of each run of cells computed and applied in one pass
+        const IspFrameSettings &s = *f.settings;
+        shadingRow(m, s, b, y);
+        const float *rowE = b.lshRow[c0].data(), *rowO = b.lshRow[c0 + 1].data();
+        const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
+        const uint32_t *runs = m.lshRuns.data();
+        for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
+            const uint32_t i = uint32_t(m.lshCol[runs[r]]);
+            m.k.shadeRun(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i],
+                         m.lshColW.data() + runs[r], runs[r + 1] - runs[r], pre + 2 * runs[r]);
+        }
+    } else if (f.lsh || gradients) {
         // gain of each column of this row: matrix between vertices plus the linear gradients
         float *gain = b.rowGain.data();
         if (f.lsh) {

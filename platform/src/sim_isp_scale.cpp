@@ -224,18 +224,20 @@ ISP_TARGET_AVX2 void yuvToRgbAvx2(const int16_t *coeff, const int32_t *k, int32_
             c1[r] = Pair16(coeff[3 * r + 2], 0);
             kk[r] = _mm256_set1_epi32(k[r]);
         }
-        const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+        // the clip on the packed 16-bit values: packing saturates below at 0 ≤ lo, above at 65535 ≥ hi
+        const __m256i vlo = _mm256_set1_epi16(static_cast<int16_t>(lo)),
+                      vhi = _mm256_set1_epi16(static_cast<int16_t>(hi));
         uint16_t *outs[3] = {o0, o1, o2};
         for (; x + 16 <= n; x += 16) {
             const Interleaved3 v = Interleave3(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(c0 + x)),
                                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + x)),
                                                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c2 + x)));
             for (int r = 0; r < 3; r++) {
-                __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, ab[r], c1[r]), kk[r]), 9);
-                __m256i b = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, ab[r], c1[r]), kk[r]), 9);
-                a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
-                b = _mm256_min_epi32(_mm256_max_epi32(b, vlo), vhi);
-                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x), _mm256_packus_epi32(a, b));
+                const __m256i a = _mm256_srai_epi32(_mm256_add_epi32(Sum3Lo(v, ab[r], c1[r]), kk[r]), 9);
+                const __m256i b = _mm256_srai_epi32(_mm256_add_epi32(Sum3Hi(v, ab[r], c1[r]), kk[r]), 9);
+                const __m256i packed = _mm256_packus_epi32(a, b);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + x),
+                                    _mm256_min_epu16(_mm256_max_epu16(packed, vlo), vhi));
             }
         }
     }
@@ -247,9 +249,41 @@ ISP_INLINE void packTripletsBody(pxlFormat format, const uint16_t *o0, const uin
                                  uint32_t n, uint8_t *out) {
     PackTripletsInline(format, o0, o1, o2, n, out);
 }
-ISP_KERNEL(packTriplets,
-           (pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n, uint8_t *out),
-           (format, o0, o1, o2, n, out))
+void packTripletsBase(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2, uint32_t n,
+                      uint8_t *out) {
+    packTripletsBody(format, o0, o1, o2, n, out);
+}
+#if NORVA_ISP_AVX2
+/** 16 10-bit values rounded to 8 bits, clamped to 255, in 16-bit lanes. */
+ISP_TARGET_AVX2 inline __m256i to8x16(const uint16_t *p) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    return _mm256_min_epu16(_mm256_srli_epi16(_mm256_adds_epu16(v, _mm256_set1_epi16(2)), 2), _mm256_set1_epi16(255));
+}
+
+/**
+ * The same; the 32-bit 8-bit formats 16 pixels a step, straight into the output: each component rounded to 8 bits
+ * (the saturating addition keeps the largest values at 255 as the common body does), the words o2 | o1 << 8 |
+ * o0 << 16 formed on 16-bit lanes and interleaved into pixel order.
+ */
+ISP_TARGET_AVX2 void packTripletsAvx2(pxlFormat format, const uint16_t *o0, const uint16_t *o1, const uint16_t *o2,
+                                      uint32_t n, uint8_t *out) {
+    if (format != RGB_888_32 && format != BGR_888_32) {
+        packTripletsBody(format, o0, o1, o2, n, out);
+        return;
+    }
+    uint32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i low = _mm256_or_si256(to8x16(o2 + x), _mm256_slli_epi16(to8x16(o1 + x), 8)),
+                      high = to8x16(o0 + x);
+        // pixels 0-3 | 8-11 and 4-7 | 12-15, then in order
+        const __m256i a = _mm256_unpacklo_epi16(low, high), b = _mm256_unpackhi_epi16(low, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 4 * size_t(x)), _mm256_permute2x128_si256(a, b, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 4 * size_t(x) + 32),
+                            _mm256_permute2x128_si256(a, b, 0x31));
+    }
+    packTripletsBody(format, o0 + x, o1 + x, o2 + x, n - x, out + 4 * size_t(x));
+}
+#endif
 
 /** Output row oy of a scaler from the band's 4:4:4 plane rows: pointers to its Y, first and second chroma. */
 void scaledRow(const IspModel::Impl &m, const FrameContext &f, Band &b, const Scaler &sc, const ScaleTable &table,
@@ -347,7 +381,21 @@ ISP_TARGET_AVX2 void encoderChromaAvx2(const uint16_t *c0, const uint16_t *c0Bel
 ISP_INLINE void packLumaBody(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
     PackLumaInline(y10, n, depth, out);
 }
-ISP_KERNEL(packLuma, (const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out), (y10, n, depth, out))
+void packLumaBase(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) { packLumaBody(y10, n, depth, out); }
+#if NORVA_ISP_AVX2
+/** The same; 8-bit luma 32 samples a step on 16-bit lanes. */
+ISP_TARGET_AVX2 void packLumaAvx2(const uint16_t *y10, uint32_t n, unsigned depth, uint8_t *out) {
+    uint32_t x = 0;
+    if (depth <= 8) {
+        for (; x + 32 <= n; x += 32) {
+            // bytes of samples 0-7, 16-23 | 8-15, 24-31, then in order
+            const __m256i packed = _mm256_packus_epi16(to8x16(y10 + x), to8x16(y10 + x + 16));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
+    }
+    packLumaBody(y10 + x, n - x, depth, out + x);
+}
+#endif
 
 } // namespace
 

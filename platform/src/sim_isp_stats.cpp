@@ -129,7 +129,8 @@ ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
 
 /**
  * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) and their luma fit them, the sums
- * are taken in pairs into 32-bit lanes and the counts stay in 16-bit lanes (at most 4096 / 16 per lane).
+ * gather in 16-bit lanes over a few steps before they are taken in pairs into 32-bit lanes, and the counts stay in
+ * 16-bit lanes (at most 4096 / 16 per lane).
  */
 ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0,
                                           uint32_t x1, int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
@@ -144,24 +145,35 @@ ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12
     __m256i av[3] = {zero, zero, zero}, ws[3] = {zero, zero, zero}, hs[3] = {zero, zero, zero};
     __m256i wc[3] = {zero, zero, zero}, hc = zero;
     const int16_t *in[3] = {r12, g12, b12};
+    // the sums of the values stay in 16-bit lanes for as many steps as the largest value allows (at most
+    // 1023 + rgbOff each, so at least 6 steps), then are added by pairs into the 32-bit sums
+    const uint32_t steps = 32767u / uint32_t(1023 + std::max(rgbOff, 0));
     uint32_t x = x0;
-    for (; x + 16 <= x1; x += 16) {
-        __m256i v[3];
-        for (int c = 0; c < 3; c++) {
-            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in[c] + x));
-            v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
+    while (x + 16 <= x1) {
+        __m256i av16[3] = {zero, zero, zero}, ws16[3] = {zero, zero, zero}, hs16[3] = {zero, zero, zero};
+        for (uint32_t step = 0; step < steps && x + 16 <= x1; step++, x += 16) {
+            __m256i v[3];
+            for (int c = 0; c < 3; c++) {
+                const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in[c] + x));
+                v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
+            }
+            const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
+            const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
+            const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
+            const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
+            hc = _mm256_sub_epi16(hc, high);
+            for (int c = 0; c < 3; c++) {
+                const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
+                av16[c] = _mm256_add_epi16(av16[c], v[c]);
+                ws16[c] = _mm256_add_epi16(ws16[c], _mm256_and_si256(v[c], white));
+                hs16[c] = _mm256_add_epi16(hs16[c], _mm256_and_si256(v[c], high));
+                wc[c] = _mm256_sub_epi16(wc[c], white);
+            }
         }
-        const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
-        const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
-        const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
-        const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
-        hc = _mm256_sub_epi16(hc, high);
         for (int c = 0; c < 3; c++) {
-            const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
-            av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(v[c], one));
-            ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(_mm256_and_si256(v[c], white), one));
-            hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(_mm256_and_si256(v[c], high), one));
-            wc[c] = _mm256_sub_epi16(wc[c], white);
+            av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(av16[c], one));
+            ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(ws16[c], one));
+            hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(hs16[c], one));
         }
     }
     uint32_t rest[13];
@@ -206,6 +218,24 @@ ISP_KERNEL_R(uint32_t, awsIndices,
              (const uint16_t *pr, const uint16_t *pg1, const uint16_t *pg2, const uint16_t *pb, uint32_t n,
               const uint16_t *dark, const uint16_t *clip, uint16_t *iR, uint16_t *iG, uint16_t *iB),
              (pr, pg1, pg2, pb, n, dark, clip, iR, iG, iB))
+
+/**
+ * The log-table entries of n cells' indices, summed per channel. Plain look-ups: the compiler's vector form of
+ * this loop, which fills its lanes one load at a time, is slower, so GCC is told not to vectorize it.
+ */
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
+void awsLogSums(const uint16_t *__restrict log2, const uint16_t *__restrict iR, const uint16_t *__restrict iG,
+                const uint16_t *__restrict iB, uint32_t n, uint32_t sums[3]) {
+    uint32_t sr = 0, sg = 0, sb = 0;
+    for (uint32_t k = 0; k < n; k++) {
+        sr += log2[iR[k]];
+        sg += log2[iG[k]];
+        sb += log2[iB[k]];
+    }
+    sums[0] = sr, sums[1] = sg, sums[2] = sb;
+}
 
 /** Sum of v[k0, k1) (values below 512, so 32 bits hold a row). */
 uint32_t sumRange(const uint16_t *v, uint32_t k0, uint32_t k1) {
@@ -373,11 +403,9 @@ void AwsCells(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
             m.k.awsIndices(pr + 2 * c0, pg1 + 2 * c0, pg2 + 2 * c0, pb + 2 * c0, n, f.awsDark, f.awsClipT, iR, iG, iB);
         uint32_t sr = 0, sg = 0, sb = 0;
         if (f.awsAdmitAll) {
-            for (uint32_t k = 0; k < n; k++) {
-                sr += log2[iR[k]];
-                sg += log2[iG[k]];
-                sb += log2[iB[k]];
-            }
+            uint32_t sums[3];
+            awsLogSums(log2, iR, iG, iB, n, sums);
+            sr = sums[0], sg = sums[1], sb = sums[2];
         } else {
             count = 0;
             for (uint32_t k = 0; k < n; k++) {

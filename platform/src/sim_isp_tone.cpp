@@ -136,13 +136,12 @@ ISP_TARGET_AVX2 inline __m256i toneGains8(const uint64_t *entry) {
     return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
 }
 
-/** 8 chroma samples times their gains about the mid level, rounded, clamped to 10 bits (32-bit lanes). */
+/** 8 chroma samples times their gains about the mid level, rounded, not yet clamped (32-bit lanes). */
 ISP_TARGET_AVX2 inline __m256i toneChroma8(const uint16_t *c, __m256i gain) {
     const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c)));
     const __m256i p = _mm256_mullo_epi32(_mm256_sub_epi32(v, _mm256_set1_epi32(512)), gain);
-    const __m256i r =
-        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12), _mm256_set1_epi32(512));
-    return _mm256_min_epi32(_mm256_max_epi32(r, _mm256_setzero_si256()), _mm256_set1_epi32(1023));
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(p, _mm256_set1_epi32(2048)), 12),
+                            _mm256_set1_epi32(512));
 }
 
 /** The same, 16 pixels a step. */
@@ -152,7 +151,9 @@ ISP_TARGET_AVX2 void toneChromaAvx2(const uint64_t *entry, uint32_t W, uint16_t 
         const __m256i g0 = toneGains8(entry + x), g1 = toneGains8(entry + x + 8);
         uint16_t *planes[2] = {C0, C2};
         for (uint16_t *c : planes) {
-            const __m256i packed = _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1));
+            // the clamp to 10 bits on the packed values: packing saturates below at 0
+            const __m256i packed = _mm256_min_epu16(
+                _mm256_packus_epi32(toneChroma8(c + x, g0), toneChroma8(c + x + 8, g1)), _mm256_set1_epi16(1023));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_permute4x64_epi64(packed, 0xD8));
         }
     }
@@ -168,7 +169,10 @@ ISP_INLINE uint32_t toneSumBody(const uint64_t *__restrict entry, uint32_t n) {
     }
     return sum;
 }
-uint32_t toneSumBase(const uint64_t *entry, uint32_t n) { return toneSumBody(entry, n); }
+uint32_t toneChromaSumBase(const uint64_t *entry, uint32_t n, uint16_t *C0, uint16_t *C2) {
+    toneChromaBody(entry, n, C0, C2);
+    return toneSumBody(entry, n);
+}
 
 /** Global result (the top 16 bits of each entry) blended with the local one by w (1024 = local only). */
 ISP_INLINE void toneBlendBody(const uint64_t *__restrict entry, const uint16_t *__restrict local, uint32_t n,
@@ -189,13 +193,33 @@ ISP_TARGET_AVX2 inline __m256i toneHigh8(const uint64_t *entry) {
     return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8);
 }
 
-ISP_TARGET_AVX2 uint32_t toneSumAvx2(const uint64_t *entry, uint32_t n) {
+/**
+ * toneChroma and toneSum of a column in one pass over its entries: the chroma scaled, and the curve input indices
+ * summed (the order of the sum does not matter).
+ */
+ISP_TARGET_AVX2 uint32_t toneChromaSumAvx2(const uint64_t *entry, uint32_t n, uint16_t *C0, uint16_t *C2) {
     __m256i sum = _mm256_setzero_si256();
-    const __m256i index = _mm256_set1_epi32(0xFFFF);
+    const __m256i index = _mm256_set1_epi32(0xFFFF), top = _mm256_set1_epi16(1023);
     uint32_t x = 0;
-    for (; x + 8 <= n; x += 8) {
-        sum = _mm256_add_epi32(sum, _mm256_and_si256(toneHigh8(entry + x), index));
+    for (; x + 16 <= n; x += 16) {
+        __m256i gains[2];
+        for (int h = 0; h < 2; h++) {
+            const __m256 a =
+                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry + x + 8 * h)));
+            const __m256 b =
+                _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(entry + x + 8 * h + 4)));
+            // pixels 0, 1, 4, 5 | 2, 3, 6, 7: the gains put in order, the indices summed as they come
+            gains[h] = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
+            sum = _mm256_add_epi32(sum, _mm256_and_si256(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)), index));
+        }
+        uint16_t *planes[2] = {C0, C2};
+        for (uint16_t *c : planes) {
+            const __m256i packed = _mm256_min_epu16(
+                _mm256_packus_epi32(toneChroma8(c + x, gains[0]), toneChroma8(c + x + 8, gains[1])), top);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + x), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
     }
+    toneChromaBody(entry + x, n - x, C0 + x, C2 + x);
     const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
     const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
     return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1)))) + toneSumBody(entry + x, n - x);
@@ -234,7 +258,7 @@ ISP_KERNEL(toneGlobal, (const uint64_t *entry, uint32_t n, uint16_t *Y), (entry,
 void ToneKernels(Kernels *k, bool avx2) {
     (void)avx2;
     k->toneChroma = ISP_PICK(toneChroma, avx2);
-    k->toneSum = ISP_PICK(toneSum, avx2);
+    k->toneChromaSum = ISP_PICK(toneChromaSum, avx2);
     k->toneBlend = ISP_PICK(toneBlend, avx2);
     k->toneGlobal = ISP_PICK(toneGlobal, avx2);
 }
@@ -244,16 +268,26 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         return;
     }
     // the look-ups alone in one loop (the processor does them faster than any vector gather), the arithmetic in
-    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48)
+    // vector kernels: one entry per pixel, of its luma (chroma gain | curve input index << 32 | global result << 48).
+    // The row is mapped a piece at a time (a column of the local correction), so that the entries of a piece are
+    // still in the first-level cache when the kernels read them and do not push the look-up tables out of it.
     const uint64_t *entries = m.tnmEntry.data();
     uint64_t *__restrict entry = b.tnmEntry.data();
-    for (uint32_t x = 0; x < W; x++) {
-        entry[x] = entries[Y[x]];
-    }
-    m.k.toneChroma(entry, W, C0, C2);
+    const auto lookUp = [entries, entry, Y](uint32_t x0, uint32_t n) {
+        const uint16_t *__restrict y = Y + x0;
+        for (uint32_t x = 0; x < n; x++) {
+            entry[x] = entries[y[x]];
+        }
+    };
     const uint32_t w = m.tnmLocalWeight, cw = m.tnmColumnWidth;
     if (w == 0 || cw == 0) {
-        m.k.toneGlobal(entry, W, Y);
+        constexpr uint32_t kPiece = 256;
+        for (uint32_t x0 = 0; x0 < W; x0 += kPiece) {
+            const uint32_t n = std::min(kPiece, W - x0);
+            lookUp(x0, n);
+            m.k.toneChroma(entry, n, C0 + x0, C2 + x0);
+            m.k.toneGlobal(entry, n, Y + x0);
+        }
         return;
     }
     // local correction: per column of the row, the curve of the input moved so that the column's mean input
@@ -268,13 +302,23 @@ void ToneMapRow(const IspModel::Impl &m, Band &b, uint32_t W, uint16_t *Y, uint1
         }
         const uint32_t x1 = c + 1 == m.tnmColumns ? W : std::min(W, x0 + cw);
         const uint32_t n = x1 - x0;
-        const uint32_t sum = m.k.toneSum(entry + x0, n);
+        lookUp(x0, n);
+        // the chroma of the column scaled in the same pass (the columns cover the row)
+        const uint32_t sum = m.k.toneChromaSum(entry, n, C0 + x0, C2 + x0);
         const int32_t shift = kLevels / 2 - static_cast<int32_t>((uint64_t(sum) + n / 2) / n);
         const uint16_t *__restrict moved = out + shift;
-        for (uint32_t x = x0; x < x1; x++) {
-            local[x] = moved[static_cast<uint32_t>(entry[x] >> 32) & 0xFFFFu];
+        // the two halves of the column in one loop: two independent look-ups a step, which the processor overlaps
+        const uint32_t half = n / 2;
+        const uint64_t *__restrict e1 = entry + half;
+        uint16_t *__restrict l1 = local + half;
+        for (uint32_t k = 0; k < half; k++) {
+            local[k] = moved[static_cast<uint32_t>(entry[k] >> 32) & 0xFFFFu];
+            l1[k] = moved[static_cast<uint32_t>(e1[k] >> 32) & 0xFFFFu];
         }
-        m.k.toneBlend(entry + x0, local + x0, n, w, Y + x0);
+        if ((n & 1u) != 0) {
+            local[n - 1] = moved[static_cast<uint32_t>(entry[n - 1] >> 32) & 0xFFFFu];
+        }
+        m.k.toneBlend(entry, local, n, w, Y + x0);
     }
 }
 
