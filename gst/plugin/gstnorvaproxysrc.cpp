@@ -92,6 +92,17 @@ static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
     return result;
 }
 
+static gboolean gst_norvaproxysrc_start(GstBaseSrc *base) {
+    GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
+    GST_DEBUG_OBJECT(proxy, "start");
+    GstNorvasrc *source = sourceOf(proxy);
+    if (source == nullptr)
+        return FALSE;
+    gst_norvasrc_open_queue(source, proxy);
+    gst_object_unref(source);
+    return TRUE;
+}
+
 static gboolean gst_norvaproxysrc_stop(GstBaseSrc *base) {
     GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
     GST_DEBUG_OBJECT(proxy, "stop");
@@ -223,6 +234,7 @@ static void gst_norvaproxysrc_class_init(GstNorvaProxySrcClass *klass) {
     base_class->event = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_event);
     base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock);
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock_stop);
+    base_class->start = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_start);
     base_class->stop = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_stop);
 }
 
