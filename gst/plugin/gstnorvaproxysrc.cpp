@@ -76,6 +76,7 @@ static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
         return FALSE;
     }
     GstCaps *caps = gst_norvasrc_negotiate_caps(proxy->source, GST_BASE_SRC_PAD(base), &proxy->video_id, &event);
+    gst_norvasrc_negotiated(proxy->source, proxy);
     GST_OBJECT_UNLOCK(proxy);
     if (caps == nullptr) {
         GST_ERROR_OBJECT(proxy, "Failed to negotiate caps");

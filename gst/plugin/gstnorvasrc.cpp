@@ -153,9 +153,12 @@ static gboolean gst_norvasrc_unlock_stop(GstBaseSrc *base) {
 
 /** A released own pad has no branch to agree caps with: it keeps its caps and leaves the outputs to the proxies. */
 static gboolean gst_norvasrc_negotiate_own_pad(GstBaseSrc *base) {
-    if (gst_norvasrc_own_pad_released(GST_NORVASRC(base)))
+    GstNorvasrc *src = GST_NORVASRC(base);
+    if (gst_norvasrc_own_pad_released(src))
         return TRUE;
-    return gst_norvasrc_negotiate(base);
+    const gboolean result = gst_norvasrc_negotiate(base);
+    gst_norvasrc_negotiated(src, nullptr);
+    return result;
 }
 
 static gboolean gst_norvasrc_query(GstBaseSrc *base, GstQuery *query) {

@@ -93,6 +93,8 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer owner, GstBuffe
  * first request.
  */
 void gst_norvasrc_open_queue(GstNorvasrc *src, gpointer owner);
+/** The owner's pad finished negotiating (or failed to): frames need no longer wait for it. */
+void gst_norvasrc_negotiated(GstNorvasrc *src, gpointer owner);
 /** Stops streaming for the owner; capture stops when no other owner streams. FALSE when capture failed to stop. */
 gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer owner);
 /**
@@ -175,6 +177,7 @@ struct NorvasrcState {
     std::vector<MemoryShot> memory_shots;      /**< one entry per output memory alive downstream */
     std::map<guintptr, ChannelTime> time_info; /**< per owner: the previous frame's times */
     FreeBufferScratch scratch;                 /**< work space of the free-buffer rule */
+    std::vector<guintptr> unnegotiated;        /**< owners whose queue opened before capture ran, not negotiated yet */
     ShotPool pool;                             /**< frame records and their count (own lock) */
 
     SensorParamsShm *sensor_params = nullptr; /**< the shared exposure record, when synchronised */

@@ -195,6 +195,12 @@ void memoryFreed(gpointer data, GstMiniObject *object) {
     gst_object_unref(src);
 }
 
+/** Drops the owner from the pads that capture waits for; mutex held. */
+void forgetUnnegotiated(NorvasrcState *state, guintptr key) {
+    auto &owners = state->unnegotiated;
+    owners.erase(std::remove(owners.begin(), owners.end(), key), owners.end());
+}
+
 /** What buffer building reads of the properties, taken once per buffer under the object lock. */
 struct BuildSettings {
     guint context;
@@ -477,6 +483,22 @@ bool restartCapture(GstNorvasrc *src) {
 GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_get_shot");
+    // The first frames wait until every pad that started with the capture has agreed its output: a pad that
+    // negotiated later would reconfigure under frames already on their way, which the other branches may hold
+    // until every branch has prerolled, and would then find no capture buffer for a frame of its own.
+    lockMutex(src);
+    forgetUnnegotiated(state, owner.key); // the fetcher itself is past its negotiation
+    const gint64 negotiated = g_get_monotonic_time() + kWaitUs;
+    while (!state->unnegotiated.empty() && !owner.isFlushing()) {
+        if (!g_cond_wait_until(&state->queue_filled, &state->mutex, negotiated)) {
+            GST_WARNING_OBJECT(src, "%u pads did not negotiate: capturing without them",
+                               static_cast<guint>(state->unnegotiated.size()));
+            state->unnegotiated.clear();
+        }
+    }
+    unlockMutex(src);
+    if (owner.isFlushing())
+        return GST_FLOW_FLUSHING;
     gst_norvasrc_read_sensor_parameters(src);
 
     GST_OBJECT_LOCK(src);
@@ -790,8 +812,19 @@ void gst_norvasrc_open_queue(GstNorvasrc *src, gpointer ownerObject) {
     // up would only cost the other pads capture buffers.
     if (running)
         return;
+    NorvasrcState *state = src->state;
     lockMutex(src);
-    src->state->shot_queues[owner.key]; // an empty queue, or the one the owner has
+    state->shot_queues[owner.key]; // an empty queue, or the one the owner has
+    if (std::find(state->unnegotiated.begin(), state->unnegotiated.end(), owner.key) == state->unnegotiated.end())
+        state->unnegotiated.push_back(owner.key);
+    unlockMutex(src);
+}
+
+void gst_norvasrc_negotiated(GstNorvasrc *src, gpointer ownerObject) {
+    const Owner owner(src, ownerObject);
+    lockMutex(src);
+    forgetUnnegotiated(src->state, owner.key);
+    g_cond_broadcast(&src->state->queue_filled);
     unlockMutex(src);
 }
 
@@ -812,6 +845,7 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
     const Owner owner(src, ownerObject);
     GST_DEBUG_OBJECT(src, "stop");
     lockMutex(src);
+    forgetUnnegotiated(state, owner.key);
     auto it = state->shot_queues.find(owner.key);
     if (it != state->shot_queues.end()) {
         ShotQueue dropped;
@@ -889,6 +923,7 @@ void gst_norvasrc_frames_clear(GstNorvasrc *src) {
     lockMutex(src);
     queues.swap(state->shot_queues);
     memories.swap(state->memory_shots);
+    state->unnegotiated.clear();
     unlockMutex(src);
     queues.clear();
     memories.clear();
