@@ -12,7 +12,4 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export NORVA_PLATFORM=sim
 cd build/debug
-# A test that fails is run once more: a few GStreamer pipeline tests still fail now and then on a loaded machine
-# (timing of the simulated device against the pipeline threads); a fault that fails twice still fails the run,
-# and every first failure stays in the output.
-ctest --output-on-failure --repeat until-pass:2 -j"$jobs" "$@"
+ctest --output-on-failure -j"$jobs" "$@"

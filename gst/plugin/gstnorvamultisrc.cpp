@@ -90,6 +90,7 @@ static GstPad *gst_norvamultisrc_request_new_pad(GstElement *element, GstPadTemp
     gchar *childName = nullptr;
     if (internal) {
         child = GST_ELEMENT(gst_object_ref(self->source));
+        gst_norvasrc_set_own_pad_released(self->source, FALSE);
         childName = g_strdup_printf("norvasrc_%u", number);
     } else {
         child = GST_ELEMENT(gst_object_ref_sink(g_object_new(GST_TYPE_NORVAPROXYSRC, nullptr)));
@@ -149,7 +150,8 @@ static void gst_norvamultisrc_release_pad(GstElement *element, GstPad *pad) {
         stopAndRemove(GST_BIN(self), child);
     } else if (child != nullptr && !last) {
         // The proxies still take their frames from the internal source: it stays in the bin and keeps capturing;
-        // only its own pad stops.
+        // only its own pad stops, and stays idle when a later state change activates it again.
+        gst_norvasrc_set_own_pad_released(self->source, TRUE);
         gst_pad_set_active(target, FALSE);
     }
     if (last)

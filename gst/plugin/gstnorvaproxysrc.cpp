@@ -76,6 +76,7 @@ static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
         return FALSE;
     }
     GstCaps *caps = gst_norvasrc_negotiate_caps(proxy->source, GST_BASE_SRC_PAD(base), &proxy->video_id, &event);
+    gst_norvasrc_negotiated(proxy->source, proxy);
     GST_OBJECT_UNLOCK(proxy);
     if (caps == nullptr) {
         GST_ERROR_OBJECT(proxy, "Failed to negotiate caps");
@@ -90,6 +91,17 @@ static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
     if (event != nullptr)
         gst_pad_push_event(GST_BASE_SRC_PAD(base), event);
     return result;
+}
+
+static gboolean gst_norvaproxysrc_start(GstBaseSrc *base) {
+    GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
+    GST_DEBUG_OBJECT(proxy, "start");
+    GstNorvasrc *source = sourceOf(proxy);
+    if (source == nullptr)
+        return FALSE;
+    gst_norvasrc_open_queue(source, proxy);
+    gst_object_unref(source);
+    return TRUE;
 }
 
 static gboolean gst_norvaproxysrc_stop(GstBaseSrc *base) {
@@ -223,6 +235,7 @@ static void gst_norvaproxysrc_class_init(GstNorvaProxySrcClass *klass) {
     base_class->event = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_event);
     base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock);
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock_stop);
+    base_class->start = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_start);
     base_class->stop = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_stop);
 }
 

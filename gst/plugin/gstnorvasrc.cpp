@@ -129,6 +129,8 @@ static gboolean gst_norvasrc_start(GstBaseSrc *base) {
     g_mutex_lock(&state->mutex);
     state->fetching = 0;
     g_mutex_unlock(&state->mutex);
+    if (!gst_norvasrc_own_pad_released(src))
+        gst_norvasrc_open_queue(src, nullptr);
     return TRUE;
 }
 
@@ -147,6 +149,16 @@ static gboolean gst_norvasrc_unlock_stop(GstBaseSrc *base) {
     GST_DEBUG_OBJECT(src, "unlock_stop");
     g_atomic_int_set(&src->state->flushing, 0);
     return TRUE;
+}
+
+/** A released own pad has no branch to agree caps with: it keeps its caps and leaves the outputs to the proxies. */
+static gboolean gst_norvasrc_negotiate_own_pad(GstBaseSrc *base) {
+    GstNorvasrc *src = GST_NORVASRC(base);
+    if (gst_norvasrc_own_pad_released(src))
+        return TRUE;
+    const gboolean result = gst_norvasrc_negotiate(base);
+    gst_norvasrc_negotiated(src, nullptr);
+    return result;
 }
 
 static gboolean gst_norvasrc_query(GstBaseSrc *base, GstQuery *query) {
@@ -222,7 +234,7 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->stop = GST_DEBUG_FUNCPTR(gst_norvasrc_stop);
     base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock);
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock_stop);
-    base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate);
+    base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate_own_pad);
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
     base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
     base_class->event = GST_DEBUG_FUNCPTR(gst_norvasrc_event);

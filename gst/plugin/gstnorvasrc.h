@@ -86,8 +86,25 @@ GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64 offset, guint size, 
  * unless it falls so far behind that no capture buffer is free (then its oldest untaken frame is dropped).
  */
 GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer owner, GstBuffer **buf);
+/**
+ * Starts the owner's frame queue before capture runs: every frame captured from then on reaches the owner, also
+ * those captured while its streaming thread still negotiates or waits for PLAYING (a sink of its branch may need
+ * that frame to preroll before the pipeline can play at all). Once capture runs, the queue starts with the owner's
+ * first request.
+ */
+void gst_norvasrc_open_queue(GstNorvasrc *src, gpointer owner);
+/** The owner's pad finished negotiating (or failed to): frames need no longer wait for it. */
+void gst_norvasrc_negotiated(GstNorvasrc *src, gpointer owner);
 /** Stops streaming for the owner; capture stops when no other owner streams. FALSE when capture failed to stop. */
 gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer owner);
+/**
+ * Marks the element's own pad as released by norvamultisrc while proxies still take frames from it (or as in use
+ * again): a released pad neither negotiates nor fetches; its streaming thread idles until it is unlocked, so
+ * that the element keeps capturing for the proxies and its unlinked pad ends nothing.
+ */
+void gst_norvasrc_set_own_pad_released(GstNorvasrc *src, gboolean released);
+/** Whether the element's own pad is released (see gst_norvasrc_set_own_pad_released). */
+gboolean gst_norvasrc_own_pad_released(GstNorvasrc *src);
 /**
  * Negotiates a pad's caps with its peer, configures the serving context's output for them and starts capture on
  * it: the fixed caps (owned by the caller), or null after posting an error naming requested and offered caps.
@@ -139,6 +156,7 @@ struct NorvasrcState {
     guint event_seqnum = 0;
     gint fetching = 0; /**< a streaming thread is fetching a frame; guarded by the mutex */
     gint flushing = 0; /**< the element's own pad is unlocked (atomic) */
+    gint released = 0; /**< norvamultisrc released the element's own pad; proxies still stream (atomic) */
 
     /* Pending image-save request. */
     gboolean save_pending = FALSE;
@@ -159,6 +177,7 @@ struct NorvasrcState {
     std::vector<MemoryShot> memory_shots;      /**< one entry per output memory alive downstream */
     std::map<guintptr, ChannelTime> time_info; /**< per owner: the previous frame's times */
     FreeBufferScratch scratch;                 /**< work space of the free-buffer rule */
+    std::vector<guintptr> unnegotiated;        /**< owners whose queue opened before capture ran, not negotiated yet */
     ShotPool pool;                             /**< frame records and their count (own lock) */
 
     SensorParamsShm *sensor_params = nullptr; /**< the shared exposure record, when synchronised */

@@ -157,10 +157,17 @@ void snapshotOutputs(const TestContext &context, const ISPC::Shot &shot, ShotOut
     }
 }
 
-gint64 memoryKey(GstMemory *memory) {
+/**
+ * The index key of an output memory: its address, unique while it lives. A descriptor would not do: two pads on
+ * one output show the same descriptor, and a number closed with an old buffer may come back with a new one.
+ */
+gint64 memoryKey(GstMemory *memory) { return static_cast<gint64>(reinterpret_cast<guintptr>(memory)); }
+
+/** What the log names a memory by: the dmabuf descriptor of fd memory, else its address. */
+gint64 memoryName(GstMemory *memory) {
     if (gst_is_fd_memory(memory))
         return gst_fd_memory_get_fd(memory);
-    return static_cast<gint64>(reinterpret_cast<guintptr>(memory));
+    return memoryKey(memory);
 }
 
 /** The last reference to an output memory went: its frame is given back (the release function of every memory). */
@@ -181,10 +188,16 @@ void memoryFreed(GstMemory *memory, gpointer data) {
     unlockMutex(src);
     g_cond_broadcast(&state->shot_released);
     if (found)
-        GST_DEBUG_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " released", key);
+        GST_DEBUG_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " released", memoryName(memory));
     else
-        GST_ERROR_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " is absent in the map", key);
+        GST_ERROR_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " is absent in the map", memoryName(memory));
     gst_object_unref(src);
+}
+
+/** Drops the owner from the pads that capture waits for; mutex held. */
+void forgetUnnegotiated(NorvasrcState *state, guintptr key) {
+    auto &owners = state->unnegotiated;
+    owners.erase(std::remove(owners.begin(), owners.end(), key), owners.end());
 }
 
 /** What buffer building reads of the properties, taken once per buffer under the object lock. */
@@ -470,6 +483,22 @@ bool restartCapture(GstNorvasrc *src) {
 GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_get_shot");
+    // The first frames wait until every pad that started with the capture has agreed its output: a pad that
+    // negotiated later would reconfigure under frames already on their way, which the other branches may hold
+    // until every branch has prerolled, and would then find no capture buffer for a frame of its own.
+    lockMutex(src);
+    forgetUnnegotiated(state, owner.key); // the fetcher itself is past its negotiation
+    const gint64 negotiated = g_get_monotonic_time() + kWaitUs;
+    while (!state->unnegotiated.empty() && !owner.isFlushing()) {
+        if (!g_cond_wait_until(&state->queue_filled, &state->mutex, negotiated)) {
+            GST_WARNING_OBJECT(src, "%u pads did not negotiate: capturing without them",
+                               static_cast<guint>(state->unnegotiated.size()));
+            state->unnegotiated.clear();
+        }
+    }
+    unlockMutex(src);
+    if (owner.isFlushing())
+        return GST_FLOW_FLUSHING;
     gst_norvasrc_read_sensor_parameters(src);
 
     GST_OBJECT_LOCK(src);
@@ -732,33 +761,71 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
         return GST_FLOW_ERROR;
     }
     const bool mainSide = owner.id->context == settings.context;
-    state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), shot});
-    // Only the memory keeps the frame now: when it goes, so does the shot.
+    // Only the memory keeps the frame now: when it goes, so does the shot, under the mutex, so that no fetch
+    // counts its capture buffer as free before the camera has it back (a copy below reads it through the memory).
     CombinedShot *frame = shot.get();
-    if (owner.bufMode(src) != GST_NORVASRC_BUFFER_MODE_COPY)
-        shot.reset();
+    state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), std::move(shot)});
+    const bool copy = owner.bufMode(src) == GST_NORVASRC_BUFFER_MODE_COPY;
     unlockMutex(src);
 
-    if (shot) {
-        GstBuffer *copy = copyBuffer(buffer, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
+    if (copy) {
+        GstBuffer *copied = copyBuffer(buffer, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
         gst_buffer_unref(buffer);
-        // The shot goes back to the camera here, before the next fetch may count its buffer as free.
-        lockMutex(src);
-        shot.reset();
-        unlockMutex(src);
-        if (copy == nullptr) {
+        if (copied == nullptr) {
             GST_ERROR_OBJECT(src, "Failed to copy buffer");
             GST_ELEMENT_ERROR(src, RESOURCE, NO_SPACE_LEFT, ("Cannot copy a frame."), ("Failed to copy buffer"));
             return GST_FLOW_ERROR;
         }
-        buffer = copy;
+        buffer = copied;
     }
     *buf = buffer;
     return GST_FLOW_OK;
 }
 
 GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64, guint, GstBuffer **buf) {
-    return gst_norvasrc_get_buffer(GST_NORVASRC(base), nullptr, buf);
+    GstNorvasrc *src = GST_NORVASRC(base);
+    NorvasrcState *state = src->state;
+    if (!gst_norvasrc_own_pad_released(src))
+        return gst_norvasrc_get_buffer(src, nullptr, buf);
+    // The pad of a released branch: nothing to push and nothing to fail; the thread idles until unlocked.
+    *buf = nullptr;
+    lockMutex(src);
+    while (!g_atomic_int_get(&state->flushing) && gst_norvasrc_own_pad_released(src))
+        g_cond_wait_until(&state->queue_filled, &state->mutex, g_get_monotonic_time() + kWaitUs);
+    unlockMutex(src);
+    return GST_FLOW_FLUSHING;
+}
+
+void gst_norvasrc_set_own_pad_released(GstNorvasrc *src, gboolean released) {
+    g_atomic_int_set(&src->state->released, released ? 1 : 0);
+    gst_norvasrc_wake_waiters(src);
+}
+
+gboolean gst_norvasrc_own_pad_released(GstNorvasrc *src) { return g_atomic_int_get(&src->state->released) != 0; }
+
+void gst_norvasrc_open_queue(GstNorvasrc *src, gpointer ownerObject) {
+    const Owner owner(src, ownerObject);
+    GST_OBJECT_LOCK(src);
+    const bool running = src->state->shot_counter > 0;
+    GST_OBJECT_UNLOCK(src);
+    // A pad added to a running capture takes frames from its first request on: a backlog gathered while it comes
+    // up would only cost the other pads capture buffers.
+    if (running)
+        return;
+    NorvasrcState *state = src->state;
+    lockMutex(src);
+    state->shot_queues[owner.key]; // an empty queue, or the one the owner has
+    if (std::find(state->unnegotiated.begin(), state->unnegotiated.end(), owner.key) == state->unnegotiated.end())
+        state->unnegotiated.push_back(owner.key);
+    unlockMutex(src);
+}
+
+void gst_norvasrc_negotiated(GstNorvasrc *src, gpointer ownerObject) {
+    const Owner owner(src, ownerObject);
+    lockMutex(src);
+    forgetUnnegotiated(src->state, owner.key);
+    g_cond_broadcast(&src->state->queue_filled);
+    unlockMutex(src);
 }
 
 void gst_norvasrc_wake_waiters(GstNorvasrc *src) {
@@ -778,6 +845,7 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
     const Owner owner(src, ownerObject);
     GST_DEBUG_OBJECT(src, "stop");
     lockMutex(src);
+    forgetUnnegotiated(state, owner.key);
     auto it = state->shot_queues.find(owner.key);
     if (it != state->shot_queues.end()) {
         ShotQueue dropped;
@@ -855,6 +923,7 @@ void gst_norvasrc_frames_clear(GstNorvasrc *src) {
     lockMutex(src);
     queues.swap(state->shot_queues);
     memories.swap(state->memory_shots);
+    state->unnegotiated.clear();
     unlockMutex(src);
     queues.clear();
     memories.clear();

@@ -87,7 +87,7 @@ using ShotQueue = std::vector<ShotHandle>;
 
 /** An output memory alive downstream and the frame it shows. */
 struct MemoryShot {
-    gint64 key; /**< dmabuf descriptor of fd memory, else the address of the memory */
+    gint64 key; /**< the address of the memory */
     ShotHandle shot;
 };
 

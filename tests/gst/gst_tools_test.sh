@@ -121,11 +121,21 @@ stream)
   expect_count 30 "duration: 0:00:00.033333333" "$work/stream.txt"
   expect_line "offset: 29, offset_end: 30" "$work/stream.txt"
 
-  # norvamultisrc with two branches of different formats runs to EOS; each branch receives every frame in order
-  # (identity reports a gap in the offsets as "imperfect-offset"). The branches take copies: a branch negotiating
-  # a second output would otherwise wait for the capture buffers the other branch holds. Eight capture buffers
-  # leave room for a branch that a loaded machine runs late (with fewer, the free-buffer rule drops its frame).
-  # The GstCheck suite compares the offsets across branches.
+  # norvamultisrc with two branches of different formats runs to EOS in the default buffer mode, where the branches
+  # show the capture buffers themselves: the second pad to negotiate configures a second output while frames are
+  # already on their way, and the sink of each branch holds its first frame until the pipeline plays, which it
+  # does only once both sinks have one. A branch that a loaded machine runs late may lose frames to the
+  # free-buffer rule here; the copy-mode run below checks that every frame reaches each branch.
+  gst-launch-1.0 -m norvamultisrc name=m sensor="DOR Idazida" \
+    m.src_0 ! queue ! video/x-raw,format=NV12,width=640,height=480 ! identity eos-after=30 ! fakesink \
+    m.src_1 ! queue ! video/x-raw,format=BGRx,width=320,height=240 ! identity eos-after=30 ! fakesink \
+    >"$work/multi-pass.txt" 2>&1 || fail "two-branch pipeline in pass mode failed"
+  expect_line 'Got EOS from element "pipeline0".' "$work/multi-pass.txt"
+  grep -q "^ERROR" "$work/multi-pass.txt" && fail "two-branch pipeline in pass mode reported an error"
+
+  # The same in copy mode; each branch receives every frame in order (identity reports a gap in the offsets as
+  # "imperfect-offset"). Eight capture buffers leave room for a branch that a loaded machine runs late (with
+  # fewer, the free-buffer rule drops its frame). The GstCheck suite compares the offsets across branches.
   gst-launch-1.0 -m norvamultisrc name=m sensor="DOR Idazida" buf-mode=copy alloc-buffers=8 \
     m.src_0 ! queue ! video/x-raw,format=NV12,width=640,height=480 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \
     m.src_1 ! queue ! video/x-raw,format=BGRx,width=320,height=240 ! identity eos-after=10 check-imperfect-offset=true ! fakesink \

@@ -19,6 +19,7 @@
 #include <gst/allocators/gstdmabuf.h>
 #include <gst/check/gstharness.h>
 
+#include "gstnorvameta.h"
 #include "gstnorvamultisrc.h"
 #include "gstnorvamultisrcpad.h"
 #include "gstnorvaproxysrc.h"
@@ -297,16 +298,33 @@ void pullPair(GstHarness *a, GstHarness *b, guint64 offset) {
     }
 }
 
-/** The first frame both harnesses receive: a pad receives the frames captured while it streams. */
+/**
+ * The first frame both harnesses receive: a pad receives the frames captured while it streams. Until both have
+ * a frame, the one that has is drained to its newest: a harness keeps every buffer it is given, and a branch that
+ * held every capture buffer would leave none for the other pad's first frame.
+ */
 guint64 firstCommonFrame(GstHarness *a, GstHarness *b) {
     guint64 first[2] = {0, 0};
+    bool got[2] = {false, false};
     GstHarness *hs[2] = {a, b};
-    for (int i = 0; i < 2; ++i) {
-        GstBuffer *buffer = gst_harness_pull(hs[i]);
-        fail_unless(buffer != nullptr);
-        first[i] = GST_BUFFER_OFFSET(buffer);
-        gst_buffer_unref(buffer);
+    for (int wait = 0; wait < 1000 && !(got[0] && got[1]); ++wait) {
+        for (int i = 0; i < 2; ++i) {
+            if (got[i] && got[1 - i])
+                continue;
+            GstBuffer *buffer = nullptr;
+            while ((buffer = gst_harness_try_pull(hs[i])) != nullptr) {
+                first[i] = GST_BUFFER_OFFSET(buffer);
+                got[i] = true;
+                gst_buffer_unref(buffer);
+                if (!got[1 - i])
+                    continue; // keep draining while the other waits
+                break;
+            }
+        }
+        if (!(got[0] && got[1]))
+            g_usleep(10000);
     }
+    fail_unless(got[0] && got[1], "no frame on %s", got[0] ? "the second pad" : "the first pad");
     const guint64 common = MAX(first[0], first[1]);
     if (first[0] != first[1])
         pullUntil(first[0] < common ? a : b, common);
@@ -702,9 +720,198 @@ GST_START_TEST(test_pads_while_streaming) {
     fail_unless(sink1.waitFor(3));
     fail_unless_equals_int(g_atomic_int_get(&sink1.gaps), 0);
     fail_unless(errorText(bus).empty());
+
+    // Stopped and started again without src_0: the internal source captures for src_1 once more, while its own
+    // pad, activated again by the state change but linked to nothing, neither negotiates nor ends the stream.
+    fail_unless_equals_int(gst_element_set_state(multi, GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+    sink1.last = G_MAXUINT64; // frame numbers start again
+    fail_unless(gst_element_set_state(multi, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    fail_unless(sink1.waitFor(5));
+    fail_unless_equals_int(g_atomic_int_get(&sink1.gaps), 0);
+    fail_unless(errorText(bus).empty());
     gst_element_set_state(multi, GST_STATE_NULL);
     gst_element_release_request_pad(multi, src1);
     gst_object_unref(src1);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+namespace {
+
+/** The next buffer of `h` within 10 s, or null (gst_harness_pull would wait a minute). */
+GstBuffer *pullWithin(GstHarness *h) {
+    for (int i = 0; i < 1000; ++i) {
+        GstBuffer *buffer = gst_harness_try_pull(h);
+        if (buffer != nullptr)
+            return buffer;
+        g_usleep(10000);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// A pad whose streaming thread comes late (here: its element waits in PAUSED, as a live source does until the
+// pipeline plays) still receives every frame captured since it started, while the other branch holds every
+// capture buffer it was given (as a sink that prerolls does): the late pad is served from its queue instead of
+// waiting for a capture buffer nobody gives back.
+GST_START_TEST(test_late_pad_receives_first_frames) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    g_object_set(multi, "alloc-buffers", 4u, "preenq-buffers", 1u, nullptr);
+    GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstElement *late = elementOfPad(multi, "src_1");
+    fail_unless(gst_element_set_state(multi, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE);
+    gst_element_set_locked_state(late, TRUE);
+    fail_unless(gst_element_set_state(multi, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    // Every capture buffer but the pre-enqueued one ends up held by the first branch.
+    GstBuffer *held[3] = {nullptr, nullptr, nullptr};
+    for (GstBuffer *&b : held) {
+        b = pullWithin(h0);
+        fail_unless(b != nullptr);
+    }
+    gst_element_set_locked_state(late, FALSE);
+    fail_unless(gst_element_sync_state_with_parent(late));
+    for (GstBuffer *b : held) {
+        GstBuffer *got = pullWithin(h1);
+        fail_unless(got != nullptr, "the late pad received no frame");
+        fail_unless_equals_uint64(GST_BUFFER_OFFSET(got), GST_BUFFER_OFFSET(b));
+        gst_buffer_unref(got);
+    }
+    for (GstBuffer *b : held)
+        gst_buffer_unref(b);
+    fail_unless(errorText(bus).empty());
+    gst_object_unref(late);
+    gst_harness_teardown(h1);
+    gst_harness_teardown(h0);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+namespace {
+
+/** The device's record of the frame a buffer shows (by its stream time); fails when there is none. */
+norva_sim::SimFrameRecord deviceFrame(GstBuffer *buffer) {
+    GstCaps *caps = gst_caps_from_string("timestamp/x-norva-stream");
+    GstReferenceTimestampMeta *meta = gst_buffer_get_reference_timestamp_meta(buffer, caps);
+    gst_caps_unref(caps);
+    fail_unless(meta != nullptr);
+    norva_sim::SimFrameRecord record;
+    fail_unless(norva_sim::FindFrameRecord(meta->timestamp, &record), "no device frame at %" G_GUINT64_FORMAT,
+                meta->timestamp);
+    return record;
+}
+
+GstPadProbeReturn holdBranch(GstPad *, GstPadProbeInfo *, gpointer) { return GST_PAD_PROBE_OK; }
+
+} // namespace
+
+// One branch blocked downstream from its first event on: it takes no frame, so that once every capture buffer is
+// in use the free-buffer rule drops the oldest of its untaken frames. The other branch loses nothing: it receives
+// every frame the device completed, in order. Unblocked, the first branch goes on with the newest frames left in
+// its queue, in order, and then with every frame.
+GST_START_TEST(test_blocked_branch_loses_only_its_frames) {
+    Workspace ws;
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    g_object_set(multi, "alloc-buffers", 4u, "preenq-buffers", 1u, nullptr);
+    GstHarness *flowing = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstHarness *blocked = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
+    GstPad *pad = gst_element_get_static_pad(multi, "src_1");
+    const gulong probe = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, holdBranch, nullptr, nullptr);
+    gst_harness_play(flowing);
+    gst_harness_play(blocked);
+
+    constexpr int kFrames = 30; // far more than the capture buffers
+    guint64 offset = 0, deviceFrames = 0, firstFlowing = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        GstBuffer *b = pullWithin(flowing);
+        fail_unless(b != nullptr, "frame %d did not come", i);
+        const norva_sim::SimFrameRecord record = deviceFrame(b);
+        if (i == 0) {
+            firstFlowing = GST_BUFFER_OFFSET(b);
+        } else {
+            fail_unless_equals_uint64(GST_BUFFER_OFFSET(b), offset + 1);
+            fail_unless_equals_uint64(record.frame, deviceFrames + 1);
+        }
+        offset = GST_BUFFER_OFFSET(b);
+        deviceFrames = record.frame;
+        gst_buffer_unref(b);
+    }
+
+    gst_pad_remove_probe(pad, probe);
+    guint64 previous = 0;
+    bool first = true, skipped = false;
+    int consecutive = 0;
+    while (consecutive < 5) {
+        GstBuffer *b = pullWithin(blocked);
+        fail_unless(b != nullptr);
+        const guint64 got = GST_BUFFER_OFFSET(b);
+        fail_unless(first || got > previous, "frame %" G_GUINT64_FORMAT " after %" G_GUINT64_FORMAT, got, previous);
+        skipped = skipped || (first ? got > firstFlowing : got > previous + 1);
+        consecutive = !first && got == previous + 1 ? consecutive + 1 : 0;
+        (void)deviceFrame(b);
+        previous = got;
+        first = false;
+        gst_buffer_unref(b);
+        // The other branch keeps taking frames meanwhile.
+        while ((b = gst_harness_try_pull(flowing)) != nullptr)
+            gst_buffer_unref(b);
+    }
+    fail_unless(skipped, "the blocked branch lost no frame");
+    fail_unless(previous > offset, "the unblocked branch never reached the frames after the block");
+    fail_unless(errorText(bus).empty());
+    gst_object_unref(pad);
+    gst_harness_teardown(blocked);
+    gst_harness_teardown(flowing);
+    dropMulti(multi, bus);
+}
+GST_END_TEST;
+
+// An erroneous frame of one context, while both stream: only the pad of that context shows that frame CORRUPTED;
+// the other pad's buffer of the same frame is intact, and the slave context's pad carries the control results
+// of the main context like the main pad.
+GST_START_TEST(test_error_on_one_context) {
+    Workspace ws;
+    ws.writeParams(
+        "-CT1_setupFile " + ws.setup +
+        " -CT1_imager 0 -sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    GstBus *bus = nullptr;
+    GstElement *multi = makeMulti(&bus);
+    GstHarness *h[2] = {branch(multi, "video/x-raw, format=NV12, width=320, height=240"),
+                        branch(multi, "video/x-raw, format=NV12, width=160, height=120")};
+    GstPad *pad1 = gst_element_get_static_pad(multi, "src_1");
+    g_object_set(pad1, "context", 1, nullptr);
+    gst_harness_play(h[0]);
+    gst_harness_play(h[1]);
+    const guint64 first = firstCommonFrame(h[0], h[1]);
+    norva_sim::InjectNextFrameError(true);
+    int corrupted[2] = {0, 0};
+    // Frames completed before the injection may still be on their way: with eight capture buffers, the erroneous
+    // frame is among the next sixteen.
+    for (guint64 offset = first + 1; offset <= first + 16; ++offset) {
+        bool flagged[2] = {false, false};
+        for (int p = 0; p < 2; ++p) {
+            GstBuffer *b = pullWithin(h[p]);
+            fail_unless(b != nullptr);
+            fail_unless_equals_uint64(GST_BUFFER_OFFSET(b), offset);
+            flagged[p] = GST_BUFFER_FLAG_IS_SET(b, GST_BUFFER_FLAG_CORRUPTED);
+            corrupted[p] += flagged[p] ? 1 : 0;
+            for (GType api : {gst_iris_correction_meta_api_get_type(), gst_focus_value_meta_api_get_type(),
+                              gst_norva_current_brightness_meta_api_get_type()})
+                fail_unless(gst_buffer_get_meta(b, api) != nullptr, "pad %d, frame %" G_GUINT64_FORMAT ": no %s", p,
+                            offset, g_type_name(api));
+            gst_buffer_unref(b);
+        }
+        fail_if(flagged[0] && flagged[1], "frame %" G_GUINT64_FORMAT " CORRUPTED on both pads", offset);
+    }
+    fail_unless_equals_int(corrupted[0] + corrupted[1], 1);
+    fail_unless(errorText(bus).empty());
+    gst_object_unref(pad1);
+    gst_harness_teardown(h[1]);
+    gst_harness_teardown(h[0]);
     dropMulti(multi, bus);
 }
 GST_END_TEST;
@@ -785,6 +992,9 @@ static Suite *norvamultisrc_suite(void) {
     tcase_add_test(stream, test_slave_context_fails);
     tcase_add_test(stream, test_shared_memory_read_only);
     tcase_add_test(stream, test_pads_while_streaming);
+    tcase_add_test(stream, test_late_pad_receives_first_frames);
+    tcase_add_test(stream, test_blocked_branch_loses_only_its_frames);
+    tcase_add_test(stream, test_error_on_one_context);
     tcase_add_test(stream, test_buffer_counts_differ);
     tcase_add_test(stream, test_failed_fetch_wakes_other_pads);
     return s;
