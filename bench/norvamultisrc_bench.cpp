@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "gst_bench_device_time.h"
 #include "gst_bench_files.h"
 
 #include "platform/sim_capture.h"
@@ -70,30 +71,12 @@ constexpr int kMaxRecords = 512;
 constexpr int kPushRing = 1024;
 constexpr int kMaxBranches = 3;
 
-SEAM_OPS gOps;
+using norva_bench::CpuNs;
+using norva_bench::DeviceNs;
 
-/** CPU time of device commands by the role of the thread that issued them. */
-std::atomic<long long> gPadDeviceNs{0};
-std::atomic<long long> gBranchDeviceNs{0};
-std::atomic<long long> gOtherDeviceNs{0};
-thread_local std::atomic<long long> *tDeviceSlot = &gOtherDeviceNs;
-
-long long cpuNs(clockid_t clock) {
-    struct timespec ts;
-    clock_gettime(clock, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
-}
-
-long long deviceNs() { return gPadDeviceNs.load() + gBranchDeviceNs.load() + gOtherDeviceNs.load(); }
-
-long timedIoctl(int fd, unsigned long request, void *arg) {
-    const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
-    norva_bench::SetInDevice(true);
-    const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
-    norva_bench::SetInDevice(false);
-    tDeviceSlot->fetch_add(cpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
-    return r;
-}
+/** Device time by role: the request pads' streaming threads, the branches' ends (where buffers are freed). */
+constexpr norva_bench::DeviceRole kPadThread = norva_bench::kStreamingThread;
+constexpr norva_bench::DeviceRole kBranchThread = norva_bench::kMainThread;
 
 uint64_t monotonicNs() {
     struct timespec ts;
@@ -131,7 +114,7 @@ GstPadProbeReturn onPush(GstPad *, GstPadProbeInfo *info, gpointer data) {
     Branch *b = static_cast<Branch *>(data);
     if (!b->padThreadKnown.load(std::memory_order_relaxed) &&
         pthread_getcpuclockid(pthread_self(), &b->padClock) == 0) {
-        tDeviceSlot = &gPadDeviceNs;
+        norva_bench::SetDeviceRole(kPadThread);
         b->padThreadKnown.store(true);
     }
     const uint64_t offset = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
@@ -144,7 +127,7 @@ GstPadProbeReturn onArrival(GstPad *, GstPadProbeInfo *info, gpointer data) {
     Branch *b = static_cast<Branch *>(data);
     GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     const uint64_t now = monotonicNs();
-    tDeviceSlot = &gBranchDeviceNs;
+    norva_bench::SetDeviceRole(kBranchThread);
     const int i = b->count.load(std::memory_order_relaxed);
     if (i < kMaxRecords) {
         Branch::Record &r = b->records[i];
@@ -157,12 +140,11 @@ GstPadProbeReturn onArrival(GstPad *, GstPadProbeInfo *info, gpointer data) {
     }
     // The buffer ends here: freeing it gives its memory back to the element.
     if (gMeasuring.load(std::memory_order_relaxed)) {
-        const long long device = gBranchDeviceNs.load(std::memory_order_relaxed);
-        const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        const long long device = DeviceNs(kBranchThread);
+        const long long start = CpuNs(CLOCK_THREAD_CPUTIME_ID);
         gst_buffer_unref(buffer);
-        const long long spent = cpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
-        b->releaseNs.fetch_add(spent - (gBranchDeviceNs.load(std::memory_order_relaxed) - device),
-                               std::memory_order_relaxed);
+        const long long spent = CpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
+        b->releaseNs.fetch_add(spent - (DeviceNs(kBranchThread) - device), std::memory_order_relaxed);
     } else {
         gst_buffer_unref(buffer);
     }
@@ -258,7 +240,7 @@ struct Rig {
         long long sum = 0;
         for (int i = 0; i < n && i < kMaxBranches; i++) {
             if (branches[i].padThreadKnown.load())
-                sum += cpuNs(branches[i].padClock);
+                sum += CpuNs(branches[i].padClock);
         }
         return sum;
     }
@@ -351,7 +333,7 @@ void Branches(benchmark::State &state) {
             break;
         }
         const long allocs0 = norva_bench::Allocations();
-        const long long device0 = deviceNs(), padDevice0 = gPadDeviceNs.load();
+        const long long device0 = DeviceNs(), padDevice0 = DeviceNs(kPadThread);
         const long long pads0 = rig.padsCpuNs(), release0 = rig.releaseNs();
         const uint64_t pushed0 = rig.lastPushed();
         gMeasuring = true;
@@ -359,10 +341,10 @@ void Branches(benchmark::State &state) {
         gMeasuring = false;
         const double frames = static_cast<double>(std::max<uint64_t>(rig.lastPushed() - pushed0, 1));
         const double padsUs =
-            static_cast<double>(rig.padsCpuNs() - pads0 - (gPadDeviceNs.load() - padDevice0)) / 1e3 / frames;
+            static_cast<double>(rig.padsCpuNs() - pads0 - (DeviceNs(kPadThread) - padDevice0)) / 1e3 / frames;
         const double releaseUs = static_cast<double>(rig.releaseNs() - release0) / 1e3 / frames;
         const long allocs = norva_bench::Allocations() - allocs0;
-        const double deviceUs = static_cast<double>(deviceNs() - device0) / 1e3 / frames;
+        const double deviceUs = static_cast<double>(DeviceNs() - device0) / 1e3 / frames;
         state.PauseTiming();
         gst_element_set_state(rig.pipeline, GST_STATE_NULL);
         state.counters["complete"] = complete ? 1.0 : 0.0;
@@ -457,9 +439,7 @@ int main(int argc, char **argv) {
     gst_plugin_norvasrc_register();
     norva_sim::SetPacedFrameRate(kFps);
     norva_sim::RenderDatagenAsTestPattern(true);
-    gOps = *norva_sim::SimulationOps();
-    gOps.ioctl = timedIoctl;
-    SEAM_Override(&gOps);
+    norva_bench::TimeDeviceCommands();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

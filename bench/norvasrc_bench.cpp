@@ -58,6 +58,7 @@
 #include <string>
 
 #include "alloc_counter.h"
+#include "gst_bench_device_time.h"
 #include "gst_bench_files.h"
 #include "gstnorvabuf.h"
 #include "gstnorvameta.h"
@@ -72,30 +73,8 @@ extern "C" void gst_plugin_norvasrc_register(void);
 
 namespace {
 
-SEAM_OPS gOps;
-
-/** CPU time of device commands, by the thread that issued them: the streaming thread, the main thread, others. */
-std::atomic<long long> gStreamDeviceNs{0};
-std::atomic<long long> gMainDeviceNs{0};
-std::atomic<long long> gOtherDeviceNs{0};
-thread_local std::atomic<long long> *tDeviceSlot = &gOtherDeviceNs;
-
-long long cpuNs(clockid_t clock) {
-    struct timespec ts;
-    clock_gettime(clock, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
-}
-
-long long deviceNs() { return gStreamDeviceNs.load() + gMainDeviceNs.load() + gOtherDeviceNs.load(); }
-
-long timedIoctl(int fd, unsigned long request, void *arg) {
-    const long long start = cpuNs(CLOCK_THREAD_CPUTIME_ID);
-    norva_bench::SetInDevice(true);
-    const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
-    norva_bench::SetInDevice(false);
-    tDeviceSlot->fetch_add(cpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
-    return r;
-}
+using norva_bench::CpuNs;
+using norva_bench::DeviceNs;
 
 /** The stack's CPU time per frame of the capture context alone (CameraPerFrame), microseconds; < 0 until run. */
 double gCameraStackUs = -1.0;
@@ -114,7 +93,7 @@ struct StreamingThread {
 GstPadProbeReturn findStreamingThread(GstPad *, GstPadProbeInfo *, gpointer data) {
     StreamingThread *t = static_cast<StreamingThread *>(data);
     if (pthread_getcpuclockid(pthread_self(), &t->clock) == 0) {
-        tDeviceSlot = &gStreamDeviceNs;
+        norva_bench::SetDeviceRole(norva_bench::kStreamingThread);
         t->known.store(true);
     }
     return GST_PAD_PROBE_REMOVE;
@@ -185,7 +164,7 @@ void CameraPerFrame(benchmark::State &state) {
         state.SkipWithError("cannot write the input files");
         return;
     }
-    tDeviceSlot = &gMainDeviceNs;
+    norva_bench::SetDeviceRole(norva_bench::kMainThread);
     norva_sim::RenderDatagenAsTestPattern(true);
     LOG_SetLevel(1); // the log level the element sets for its contexts: no message per frame
     {
@@ -218,9 +197,9 @@ void CameraPerFrame(benchmark::State &state) {
         for (int i = 0; i < 20 && ok; i++)
             ok = frame();
         long frames = 0;
-        const long long device0 = deviceNs(), mainDevice0 = gMainDeviceNs.load();
+        const long long device0 = DeviceNs(), mainDevice0 = DeviceNs(norva_bench::kMainThread);
         const long allocs0 = norva_bench::Allocations();
-        const long long cpu0 = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        const long long cpu0 = CpuNs(CLOCK_THREAD_CPUTIME_ID);
         for (auto _ : state) {
             if (!ok || !(ok = frame())) {
                 state.SkipWithError("capture failed");
@@ -228,13 +207,14 @@ void CameraPerFrame(benchmark::State &state) {
             }
             frames++;
         }
-        const long long cpu = cpuNs(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+        const long long cpu = CpuNs(CLOCK_THREAD_CPUTIME_ID) - cpu0;
         if (frames > 0) {
             const double n = static_cast<double>(frames);
-            const double stackUs = static_cast<double>(cpu - (gMainDeviceNs.load() - mainDevice0)) / 1e3 / n;
+            const double stackUs =
+                static_cast<double>(cpu - (DeviceNs(norva_bench::kMainThread) - mainDevice0)) / 1e3 / n;
             gCameraStackUs = stackUs;
             state.counters["stack_us"] = stackUs;
-            state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
+            state.counters["device_us"] = static_cast<double>(DeviceNs() - device0) / 1e3 / n;
             if (norva_bench::CountsAllocations())
                 state.counters["allocs"] = static_cast<double>(norva_bench::Allocations() - allocs0) / n;
         }
@@ -249,7 +229,7 @@ void PerBuffer(benchmark::State &state) {
         state.SkipWithError("cannot write the input files");
         return;
     }
-    tDeviceSlot = &gMainDeviceNs;
+    norva_bench::SetDeviceRole(norva_bench::kMainThread);
     norva_sim::RenderDatagenAsTestPattern(true);
     Rig rig;
     if (rig.h == nullptr || !rig.play()) {
@@ -270,11 +250,11 @@ void PerBuffer(benchmark::State &state) {
         state.SkipWithError("streaming thread not found");
         return;
     }
-    const long long device0 = deviceNs(), streamDevice0 = gStreamDeviceNs.load();
+    const long long device0 = DeviceNs(), streamDevice0 = DeviceNs(norva_bench::kStreamingThread);
     const long allocs0 = norva_bench::Allocations();
     long buffers = 0, copies = 0;
     long long releaseNs = 0, releaseDeviceNs = 0;
-    const long long stream0 = cpuNs(rig.streaming.clock);
+    const long long stream0 = CpuNs(rig.streaming.clock);
     for (auto _ : state) {
         GstBuffer *b = rig.pull();
         if (b == nullptr) {
@@ -282,15 +262,16 @@ void PerBuffer(benchmark::State &state) {
             break;
         }
         copies += isCaptureBuffer(b) ? 0 : 1;
-        const long long mainDevice = gMainDeviceNs.load(std::memory_order_relaxed);
-        const long long t0 = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        const long long mainDevice = DeviceNs(norva_bench::kMainThread);
+        const long long t0 = CpuNs(CLOCK_THREAD_CPUTIME_ID);
         gst_buffer_unref(b);
-        releaseNs += cpuNs(CLOCK_THREAD_CPUTIME_ID) - t0;
-        releaseDeviceNs += gMainDeviceNs.load(std::memory_order_relaxed) - mainDevice;
+        releaseNs += CpuNs(CLOCK_THREAD_CPUTIME_ID) - t0;
+        releaseDeviceNs += DeviceNs(norva_bench::kMainThread) - mainDevice;
         buffers++;
     }
     // The streaming thread may be inside its next frame: a partial frame, spread over the whole run.
-    const long long stream = cpuNs(rig.streaming.clock) - stream0 - (gStreamDeviceNs.load() - streamDevice0);
+    const long long stream =
+        CpuNs(rig.streaming.clock) - stream0 - (DeviceNs(norva_bench::kStreamingThread) - streamDevice0);
     const long allocs = norva_bench::Allocations() - allocs0;
     if (buffers > 0) {
         const double n = static_cast<double>(buffers);
@@ -301,7 +282,7 @@ void PerBuffer(benchmark::State &state) {
         state.counters["stack_us"] = streamUs + releaseUs;
         if (gCameraStackUs >= 0.0)
             state.counters["element_us"] = streamUs + releaseUs - gCameraStackUs;
-        state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
+        state.counters["device_us"] = static_cast<double>(DeviceNs() - device0) / 1e3 / n;
         state.counters["copies"] = static_cast<double>(copies);
         if (norva_bench::CountsAllocations())
             state.counters["allocs"] = static_cast<double>(allocs) / n;
@@ -357,7 +338,7 @@ void InThread(benchmark::State &state) {
         return;
     }
     constexpr long kBuffers = 2000;
-    tDeviceSlot = &gMainDeviceNs;
+    norva_bench::SetDeviceRole(norva_bench::kMainThread);
     norva_sim::RenderDatagenAsTestPattern(true);
     GstElement *pipeline =
         gst_parse_launch("norvasrc name=src sensor=\"DOR Idazida\" use-dmabuf=false alloc-buffers=4 preenq-buffers=1 "
@@ -378,22 +359,23 @@ void InThread(benchmark::State &state) {
     } else {
         for (auto _ : state) {
             const long count0 = count.load();
-            const long long device0 = deviceNs(), streamDevice0 = gStreamDeviceNs.load();
+            const long long device0 = DeviceNs(), streamDevice0 = DeviceNs(norva_bench::kStreamingThread);
             const long allocs0 = norva_bench::Allocations();
-            const long long stream0 = cpuNs(streaming.clock);
+            const long long stream0 = CpuNs(streaming.clock);
             const gint64 start = g_get_monotonic_time();
             if (!waitForCount(count, count0 + kBuffers, 60.0)) {
                 state.SkipWithError("stream stopped");
                 break;
             }
-            const long long stream = cpuNs(streaming.clock) - stream0 - (gStreamDeviceNs.load() - streamDevice0);
+            const long long stream =
+                CpuNs(streaming.clock) - stream0 - (DeviceNs(norva_bench::kStreamingThread) - streamDevice0);
             const double n = static_cast<double>(count.load() - count0);
             const long allocs = norva_bench::Allocations() - allocs0;
             state.SetIterationTime(static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC / n);
             state.counters["stack_us"] = static_cast<double>(stream) / 1e3 / n;
             if (gCameraStackUs >= 0.0)
                 state.counters["element_us"] = static_cast<double>(stream) / 1e3 / n - gCameraStackUs;
-            state.counters["device_us"] = static_cast<double>(deviceNs() - device0) / 1e3 / n;
+            state.counters["device_us"] = static_cast<double>(DeviceNs() - device0) / 1e3 / n;
             if (norva_bench::CountsAllocations())
                 state.counters["allocs"] = static_cast<double>(allocs) / n;
         }
@@ -483,10 +465,8 @@ int main(int argc, char **argv) {
     g_setenv("NORVA_PLATFORM", "sim", TRUE);
     gst_check_init(nullptr, nullptr);
     gst_plugin_norvasrc_register();
-    gOps = *norva_sim::SimulationOps();
-    gOps.ioctl = timedIoctl;
-    tDeviceSlot = &gMainDeviceNs;
-    SEAM_Override(&gOps);
+    norva_bench::SetDeviceRole(norva_bench::kMainThread);
+    norva_bench::TimeDeviceCommands();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -1,0 +1,56 @@
+/**
+ * @file gst_bench_device_time.h
+ * @brief CPU time the simulated device spends on commands, by the role of the thread that issued them, so that the
+ * element benchmarks can take the device's work out of a thread's CPU time.
+ */
+#pragma once
+
+#include <atomic>
+#include <ctime>
+
+#include "alloc_counter.h"
+#include "platform/sim_platform.h"
+#include "sys/sys_seam.h"
+
+namespace norva_bench {
+
+/** The roles a program gives its threads; a thread without one counts as kOtherThread. */
+enum DeviceRole { kStreamingThread, kMainThread, kOtherThread, kDeviceRoles };
+
+/** A thread's CPU clock (or another clock) in nanoseconds. */
+inline long long CpuNs(clockid_t clock) {
+    struct timespec ts;
+    clock_gettime(clock, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
+}
+
+inline std::atomic<long long> gDeviceNs[kDeviceRoles] = {};
+inline thread_local DeviceRole tDeviceRole = kOtherThread;
+
+/** Device CPU time so far of the threads of one role. */
+inline long long DeviceNs(DeviceRole role) { return gDeviceNs[role].load(std::memory_order_relaxed); }
+
+/** Device CPU time so far of every thread. */
+inline long long DeviceNs() { return DeviceNs(kStreamingThread) + DeviceNs(kMainThread) + DeviceNs(kOtherThread); }
+
+/** Gives the calling thread its role. */
+inline void SetDeviceRole(DeviceRole role) { tDeviceRole = role; }
+
+inline long TimedIoctl(int fd, unsigned long request, void *arg) {
+    const long long start = CpuNs(CLOCK_THREAD_CPUTIME_ID);
+    SetInDevice(true);
+    const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
+    SetInDevice(false);
+    gDeviceNs[tDeviceRole].fetch_add(CpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
+    return r;
+}
+
+/** Routes the device commands of the process through the timing above. */
+inline void TimeDeviceCommands() {
+    static SEAM_OPS ops;
+    ops = *norva_sim::SimulationOps();
+    ops.ioctl = TimedIoctl;
+    SEAM_Override(&ops);
+}
+
+} // namespace norva_bench
