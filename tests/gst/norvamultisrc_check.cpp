@@ -25,6 +25,7 @@
 #include "gstnorvaproxysrc.h"
 #include "gstnorvasrc.h"
 #include "platform/sim_capture.h"
+#include "platform/sim_pipeline.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
@@ -495,8 +496,29 @@ double meanLuma(GstBuffer *buffer, unsigned width, unsigned height) {
     return double(sum) / (double(width) * height);
 }
 
-// The slave context on the main context's sensor, at a fixed exposure and fixed white-balance gains: the same
-// still scene comes out equally bright on both branches once the slave's first shots are through.
+/** The device's pipeline of a capture context, by the context number in its registration; -1 when none. */
+int devicePipeline(int context) {
+    for (int id = 1; id < 64; id++) {
+        norva_sim::SimPipelineView v;
+        if (norva_sim::GetSimPipeline(id, &v) && v.info.config.ui8Context == context)
+            return id;
+    }
+    return -1;
+}
+
+/** The white-balance gains (R, Gr, Gb, B) the device last applied to the pipeline of a capture context. */
+std::vector<int> lastWhiteBalanceGains(int context) {
+    const int id = devicePipeline(context);
+    fail_unless(id > 0, "no device pipeline for context %d", context);
+    const std::vector<norva_sim::SimConfigRecord> trace = norva_sim::SimPipelineConfigTrace(id);
+    fail_unless(!trace.empty());
+    const CI_MODULE_WBC &wb = trace.back().decoded.sWhiteBalance;
+    return {int(wb.aGain[0]), int(wb.aGain[1]), int(wb.aGain[2]), int(wb.aGain[3])};
+}
+
+// The slave context on the main context's sensor, at a fixed exposure and fixed white-balance gains set on the
+// bin: the same still scene comes out equally bright on both branches once the slave's first shots are through,
+// and the device applied the main context's gains to both pipelines.
 GST_START_TEST(test_slave_brightness_follows_main) {
     Workspace ws;
     ws.writeParams("-CT1_setupFile " + ws.setup +
@@ -504,7 +526,8 @@ GST_START_TEST(test_slave_brightness_follows_main) {
                    "-CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
     GstBus *bus = nullptr;
     GstElement *multi = makeMulti(&bus);
-    g_object_set(multi, "exposure-auto", FALSE, "exposure-time", 15000u, "awb-enable", FALSE, nullptr);
+    g_object_set(multi, "exposure-auto", FALSE, "exposure-time", 15000u, "awb-enable", FALSE, "red-balance", 1.5f,
+                 "blue-balance", 0.75f, nullptr);
     GstHarness *h0 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
     GstHarness *h1 = branch(multi, "video/x-raw, format=NV12, width=320, height=240");
     GstPad *pad1 = gst_element_get_static_pad(multi, "src_1");
@@ -528,6 +551,12 @@ GST_START_TEST(test_slave_brightness_follows_main) {
         gst_buffer_unref(a);
         gst_buffer_unref(b);
     }
+    // Bayer order R, Gr, Gb, B: red above green, blue below it, the same on the slave's pipeline.
+    const std::vector<int> mainGains = lastWhiteBalanceGains(0), slaveGains = lastWhiteBalanceGains(1);
+    fail_unless(mainGains[0] > mainGains[1] && mainGains[3] < mainGains[1], "main gains %d %d %d %d", mainGains[0],
+                mainGains[1], mainGains[2], mainGains[3]);
+    fail_unless(slaveGains == mainGains, "slave gains %d %d %d %d", slaveGains[0], slaveGains[1], slaveGains[2],
+                slaveGains[3]);
     fail_unless(errorText(bus).empty());
     gst_object_unref(pad1);
     gst_harness_teardown(h1);
