@@ -399,6 +399,48 @@ bool canEnqueue(const TestContext *context) {
            context->pCamera->state == ISPC::Camera::CAM_CAPTURING && context->isBuffersAllocated();
 }
 
+/** Gives the shots of a record back to their cameras; object lock held. */
+void releaseToCameras(GstNorvasrc *src, CombinedShot *shot) {
+    NorvasrcState *state = src->state;
+    // Shots of contexts destroyed meanwhile went with their cameras.
+    if (shot->generation != state->pool.generation)
+        return;
+    TestContext *main = state->main_context;
+    TestContext *slave = state->slave_context;
+    if (main != nullptr && main->pCamera != nullptr && main->pCamera->releaseShot(shot->main) != QOR_RES_OK)
+        GST_ERROR_OBJECT(src, "Failed to release shot of main context");
+    if (shot->hasSlave && slave != nullptr && slave->pCamera != nullptr &&
+        slave->pCamera->releaseShot(shot->slave) != QOR_RES_OK)
+        GST_ERROR_OBJECT(src, "Failed to release shot of slave context");
+}
+
+/** Marks the start of the fetcher's wait for the device; object lock held. */
+void beginAcquire(NorvasrcState *state) {
+    std::lock_guard<std::mutex> guard(state->pool.lock);
+    state->pool.acquiring = true;
+}
+
+/**
+ * Ends the wait for the device and gives back the records freed meanwhile; object lock held, and a record of the
+ * fetcher's own still live, so that no record returned here is the last one of contexts waiting to go.
+ */
+void endAcquire(GstNorvasrc *src) {
+    ShotPool &pool = src->state->pool;
+    {
+        std::lock_guard<std::mutex> guard(pool.lock);
+        pool.acquiring = false;
+        pool.draining.swap(pool.pending);
+    }
+    if (pool.draining.empty())
+        return;
+    for (CombinedShot *shot : pool.draining) {
+        releaseToCameras(src, shot);
+        returnRecord(src, shot);
+    }
+    pool.draining.clear();
+    g_cond_broadcast(&src->state->shot_released);
+}
+
 /** Posts the error of a failed frame unless the owner was unlocked meanwhile (then it is flushing). */
 GstFlowReturn failFrame(GstNorvasrc *src, const Owner &owner, const char *what) {
     if (owner.isFlushing())
@@ -555,7 +597,10 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     GST_TRACE_OBJECT(src, "Shot is enqueued. Acquiring shot");
     CombinedShot *frame = takeRecord(src);
     GST_TRACE_OBJECT(src, "Shot is created: %p", static_cast<void *>(frame));
-    if (!acquireShots(src, frame, &failure)) {
+    beginAcquire(state);
+    const bool acquired = acquireShots(src, frame, &failure);
+    endAcquire(src);
+    if (!acquired) {
         GST_OBJECT_UNLOCK(src);
         returnRecord(src, frame);
         return failFrame(src, owner, failure);
@@ -603,17 +648,19 @@ void norvasrc_shot_free(CombinedShot *shot) {
     GstNorvasrc *src = shot->src;
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "Freeing shot %p", static_cast<void *>(shot));
-    GST_OBJECT_LOCK(src);
-    // Shots of contexts destroyed meanwhile went with their cameras.
-    if (shot->generation == state->pool.generation) {
-        TestContext *main = state->main_context;
-        TestContext *slave = state->slave_context;
-        if (main != nullptr && main->pCamera != nullptr && main->pCamera->releaseShot(shot->main) != QOR_RES_OK)
-            GST_ERROR_OBJECT(src, "Failed to release shot of main context");
-        if (shot->hasSlave && slave != nullptr && slave->pCamera != nullptr &&
-            slave->pCamera->releaseShot(shot->slave) != QOR_RES_OK)
-            GST_ERROR_OBJECT(src, "Failed to release shot of slave context");
+    if (!GST_OBJECT_TRYLOCK(src)) {
+        {
+            // The fetcher may hold the lock through a wait of up to a frame period for the device: a branch
+            // thread that frees a buffer does not wait with it but leaves the record to the fetcher.
+            std::lock_guard<std::mutex> guard(state->pool.lock);
+            if (state->pool.acquiring) {
+                state->pool.pending.push_back(shot);
+                return;
+            }
+        }
+        GST_OBJECT_LOCK(src);
     }
+    releaseToCameras(src, shot);
     GST_OBJECT_UNLOCK(src);
     returnRecord(src, shot);
 }
@@ -646,6 +693,12 @@ gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src) {
     scratch.held.clear();
     for (const MemoryShot &m : state->memory_shots)
         scratch.held.push_back(reinterpret_cast<guintptr>(m.shot.get()));
+    {
+        // A record freed while the fetcher waited for the device keeps its buffer until given back.
+        std::lock_guard<std::mutex> guard(state->pool.lock);
+        for (CombinedShot *shot : state->pool.pending)
+            scratch.held.push_back(reinterpret_cast<guintptr>(shot));
+    }
     if (scratch.queues.size() < state->shot_queues.size())
         scratch.queues.resize(state->shot_queues.size());
     size_t n = 0;

@@ -105,6 +105,11 @@ struct ShotPool {
     guint liveSlave = 0;          /**< of those, records that hold a slave shot too */
     bool release_pending = false; /**< the contexts go when the last live record does */
     guint generation = 0;         /**< counts destroyed contexts; guarded by the object lock */
+    /* While the fetcher waits for the device under the object lock, the last drop of a record does not wait for
+     * that lock: the record goes on `pending` (still live) and the fetcher gives it back right after the wait. */
+    bool acquiring = false;
+    std::vector<CombinedShot *> pending;
+    std::vector<CombinedShot *> draining; /**< the fetcher's work space while it gives pending records back */
     ~ShotPool() {
         for (CombinedShot *shot : free)
             delete shot;

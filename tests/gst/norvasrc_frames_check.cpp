@@ -566,6 +566,27 @@ GST_START_TEST(test_unlock_while_waiting_for_another_fetch) {
 }
 GST_END_TEST;
 
+// A buffer freed while the element waits for the device's next frame goes at once: the frame goes back to the
+// camera after that wait instead of holding up the freeing thread, and capture goes on with it.
+GST_START_TEST(test_free_does_not_wait_for_the_device) {
+    g_setenv("NORVA_SIM_PACED_FPS", "2", TRUE); // a frame every 500 ms
+    {
+        Rig rig(kNv12, true,
+                [](GstElement *src) { g_object_set(src, "alloc-buffers", 3, "preenq-buffers", 1, nullptr); });
+        for (int i = 0; i < 3; ++i) {
+            GstBuffer *buffer = rig.pull();
+            g_usleep(100 * 1000); // the element's thread waits for the next frame meanwhile
+            const gint64 start = g_get_monotonic_time();
+            gst_buffer_unref(buffer);
+            const gint64 took = g_get_monotonic_time() - start;
+            fail_unless(took < 200 * 1000, "freeing a buffer took %" G_GINT64_FORMAT " us", took);
+        }
+        fail_unless(errorText(rig.bus).empty());
+    }
+    g_unsetenv("NORVA_SIM_PACED_FPS");
+}
+GST_END_TEST;
+
 // A buffer downstream keeps stays readable and unchanged while the element renegotiates (adding an output),
 // stops and starts again.
 GST_START_TEST(test_held_buffer_survives_renegotiation_and_stop) {
@@ -669,6 +690,7 @@ static Suite *norvasrc_frames_suite(void) {
     tcase_add_test(exchange, test_two_owners);
     tcase_add_test(exchange, test_unlock_while_waiting_for_another_fetch);
     tcase_add_test(exchange, test_wait_release_is_bounded);
+    tcase_add_test(exchange, test_free_does_not_wait_for_the_device);
     tcase_add_loop_test(exchange, test_held_buffer_survives_renegotiation_and_stop, 0, 2);
     tcase_add_loop_test(exchange, test_exposure_sharing, 0, 2);
     return s;
