@@ -26,6 +26,7 @@
 #include "gstnorvasrc.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_pipeline.h"
+#include "support/sim_pipeline_of.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
@@ -496,19 +497,9 @@ double meanLuma(GstBuffer *buffer, unsigned width, unsigned height) {
     return double(sum) / (double(width) * height);
 }
 
-/** The device's pipeline of a capture context, by the context number in its registration; -1 when none. */
-int devicePipeline(int context) {
-    for (int id = 1; id < 64; id++) {
-        norva_sim::SimPipelineView v;
-        if (norva_sim::GetSimPipeline(id, &v) && v.info.config.ui8Context == context)
-            return id;
-    }
-    return -1;
-}
-
 /** The white-balance gains (R, Gr, Gb, B) the device last applied to the pipeline of a capture context. */
 std::vector<int> lastWhiteBalanceGains(int context) {
-    const int id = devicePipeline(context);
+    const int id = norva_test::DevicePipelineOfContext(context);
     fail_unless(id > 0, "no device pipeline for context %d", context);
     const std::vector<norva_sim::SimConfigRecord> trace = norva_sim::SimPipelineConfigTrace(id);
     fail_unless(!trace.empty());

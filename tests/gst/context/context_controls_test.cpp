@@ -9,6 +9,7 @@
 #include "context_fixture.h"
 #include "platform/sim_pipeline.h"
 #include "scenes/scene_nrv.h"
+#include "support/sim_pipeline_of.h"
 #include "ispc/ControlAE.h"
 #include "ispc/ControlAF.h"
 #include "ispc/ControlAWB.h"
@@ -467,16 +468,6 @@ TEST_F(ContextControls, ReferenceSetupGivesAFullRangeDisplayOfTheChart) {
     EXPECT_TRUE(main->stopCapture());
 }
 
-/** The device's pipeline of a context (looked up by context number), or -1. */
-int devicePipeline(int context) {
-    for (int id = 1; id < 64; id++) {
-        norva_sim::SimPipelineView v;
-        if (norva_sim::GetSimPipeline(id, &v) && v.info.config.ui8Context == context)
-            return id;
-    }
-    return -1;
-}
-
 // The slave's pipeline is one of the shared white balance's pipelines: the gains the main context's control sets
 // reach the device for both contexts.
 TEST_F(ContextControls, SlaveReceivesTheMainWhiteBalanceGains) {
@@ -505,7 +496,8 @@ TEST_F(ContextControls, SlaveReceivesTheMainWhiteBalanceGains) {
         ASSERT_EQ(m.releaseShot(a), QOR_RES_OK);
         ASSERT_EQ(s.releaseShot(b), QOR_RES_OK);
     }
-    const int mainId = devicePipeline(main->iContext), slaveId = devicePipeline(slave->iContext);
+    const int mainId = norva_test::DevicePipelineOfContext(main->iContext),
+              slaveId = norva_test::DevicePipelineOfContext(slave->iContext);
     ASSERT_GT(mainId, 0);
     ASSERT_GT(slaveId, 0);
     const std::vector<norva_sim::SimConfigRecord> mainTrace = norva_sim::SimPipelineConfigTrace(mainId);
