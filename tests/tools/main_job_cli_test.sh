@@ -28,40 +28,9 @@ printf '#!/bin/sh\necho "ERROR: pipeline could not be constructed: no element \\
 chmod +x "$scratch/bin-launch/gst-launch-1.0" "$scratch/bin-badlaunch/gst-launch-1.0"
 export PATH="$scratch/bin-launch:$PATH"
 
-# case NAME STATUS STDERR [env VAR=VALUE...] -- ARGS...
-# Runs the job from a fresh work folder. STDERR: the expected standard error, exactly (one line, or "" for none).
-# A case that fails must leave the work folder as it found it.
-case_() {
-  local name=$1 status=$2 stderr=$3
-  shift 3
-  local envs=()
-  while [ "$1" != "--" ]; do
-    envs+=("$1")
-    shift
-  done
-  shift
-  local work="$scratch/work-$name"
-  mkdir -p "$work"
-  touch "$work/a-file"
-  local before
-  before=$(cd "$work" && find . | sort)
-  (cd "$work" && env "${envs[@]}" "$script" "$build" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err")
-  local got=$?
-  local problems=()
-  [ "$got" -eq "$status" ] || problems+=("exit status $got, expected $status")
-  [ "$(cat "$scratch/$name.err")" = "$stderr" ] || problems+=("standard error: $(cat "$scratch/$name.err")")
-  if [ "$status" -ne 0 ]; then
-    [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
-    ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
-  fi
-  if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    printf '     %s\n' "${problems[@]}"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=cli_cases.sh
+source "$(dirname "$0")/cli_cases.sh"
+cli_command=("$script" "$build")
 
 case_ help 0 "" -- --help
 case_ help-short 0 "" -- -h
