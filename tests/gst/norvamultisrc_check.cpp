@@ -333,6 +333,12 @@ guint64 firstCommonFrame(GstHarness *a, GstHarness *b) {
     return common;
 }
 
+/** Parameters for a slave context (context 1) on the main context's data-generator sensor; `extra` adds more. */
+void writeSlaveParams(Workspace &ws, const std::string &extra = "") {
+    ws.writeParams("-CT1_setupFile " + ws.setup + " -CT1_imager 0 " + extra +
+                   "-sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+}
+
 GstElement *makeMulti(GstBus **bus) {
     GstElement *multi = gst_element_factory_make("norvamultisrc", nullptr);
     *bus = gst_bus_new();
@@ -428,9 +434,7 @@ GST_END_TEST;
 // contexts and, with no capture buffer held downstream, destroys the slave.
 GST_START_TEST(test_two_contexts) {
     Workspace ws;
-    ws.writeParams(
-        "-CT1_setupFile " + ws.setup +
-        " -CT1_imager 0 -sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    writeSlaveParams(ws);
     GstBus *bus = nullptr;
     GstElement *multi = makeMulti(&bus);
     // Copies downstream: no capture buffer is held there when the last pad stops.
@@ -512,9 +516,7 @@ std::vector<int> lastWhiteBalanceGains(int context) {
 // and the device applied the main context's gains to both pipelines.
 GST_START_TEST(test_slave_brightness_follows_main) {
     Workspace ws;
-    ws.writeParams("-CT1_setupFile " + ws.setup +
-                   " -CT1_imager 0 -CT1_nBuffers 4 -CT1_nPreenqBuffers 1 -sensorNumber 2 -CT0_sensor DOR "
-                   "-CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    writeSlaveParams(ws, "-CT1_nBuffers 4 -CT1_nPreenqBuffers 1 ");
     GstBus *bus = nullptr;
     GstElement *multi = makeMulti(&bus);
     g_object_set(multi, "exposure-auto", FALSE, "exposure-time", 15000u, "awb-enable", FALSE, "red-balance", 1.5f,
@@ -895,9 +897,7 @@ GST_END_TEST;
 // of the main context like the main pad.
 GST_START_TEST(test_error_on_one_context) {
     Workspace ws;
-    ws.writeParams(
-        "-CT1_setupFile " + ws.setup +
-        " -CT1_imager 0 -sensorNumber 2 -CT0_sensor DOR -CT0_sensorMode 0 -CT1_sensor DOR -CT1_sensorMode 0");
+    writeSlaveParams(ws);
     GstBus *bus = nullptr;
     GstElement *multi = makeMulti(&bus);
     GstHarness *h[2] = {branch(multi, "video/x-raw, format=NV12, width=320, height=240"),
