@@ -187,6 +187,7 @@ static void gst_norvasrc_finalize(GObject *object) {
     if (state->allocator)
         gst_object_unref(state->allocator);
     g_mutex_clear(&state->mutex);
+    g_mutex_clear(&state->context_lock);
     g_cond_clear(&state->shot_released);
     g_cond_clear(&state->queue_filled);
     g_cond_clear(&state->buffers_allocated);
@@ -254,6 +255,7 @@ static void gst_norvasrc_init(GstNorvasrc *src) {
     norvasrc_properties_init(state->props);
 
     g_mutex_init(&state->mutex);
+    g_mutex_init(&state->context_lock);
     g_cond_init(&state->shot_released);
     g_cond_init(&state->queue_filled);
     g_cond_init(&state->buffers_allocated);

@@ -61,11 +61,14 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src);
  * Unless forced, while output memories downstream still hold shots, the last of them to be freed does it.
  */
 void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force);
-/** The same at once; takes the object lock. */
+/** The same at once; takes the context lock and the object lock. */
 void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src);
 /** The GstBaseSrc negotiation of the element's own pad. */
 gboolean gst_norvasrc_negotiate(GstBaseSrc *base);
-/** Stops, then starts capture of the contexts; the object lock is held. FALSE after logging the failure. */
+/** Take and give back the context lock and the object lock, in that order. */
+void gst_norvasrc_lock_contexts(GstNorvasrc *src);
+void gst_norvasrc_unlock_contexts(GstNorvasrc *src);
+/** Stops, then starts capture of the contexts; both locks are held. FALSE after logging the failure. */
 gboolean gst_norvasrc_stop_capture_unlocked(GstNorvasrc *src);
 gboolean gst_norvasrc_start_capture_unlocked(GstNorvasrc *src);
 /** The largest int of a caps field (a value, a range or a list); G_MAXINT when there is none. */
@@ -125,9 +128,9 @@ void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &shot
 
 /** Emits "sensor-row-time" with the row time in ns. */
 void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time);
-/** Applies every runtime property to the contexts; the object lock is held. */
+/** Applies every runtime property to the contexts; both locks are held. */
 void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src);
-/** Writes what the control loops decided for the last frame back into the properties; the object lock is held. */
+/** Writes what the control loops decided for the last frame back into the properties; both locks are held. */
 void gst_norvasrc_read_back_unlocked(GstNorvasrc *src);
 /** Whether a capture buffer may be enqueued now, dropping one frame no pad took when none is; mutex held. */
 gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src);
@@ -150,7 +153,8 @@ enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL
 /** The C++ state of one element. */
 struct NorvasrcState {
     GstNorvaVideoId video_id; /**< the element's own pad */
-    guint64 shot_counter = 0; /**< number of the next frame; guarded by the object lock */
+    guint64 shot_counter = 0; /**< number of the next frame; written under both locks (at start, before any
+                                   fetch, under the object lock), read under either */
     guint64 fresh_from = 0;   /**< first frame of the current output configuration; guarded by the object lock */
     GstAllocator *allocator = nullptr;
     guint event_seqnum = 0;
@@ -185,11 +189,16 @@ struct NorvasrcState {
     GstCaps *stream_caps = nullptr;           /**< "timestamp/x-norva-stream" */
 
     /* The element mutex and its conditions: a shot was released, a queue was filled, buffers were allocated
-       (the last one is waited on with the object lock). */
+       (the last one is waited on with the context lock). */
     GMutex mutex;
     GCond shot_released;
     GCond queue_filled;
     GCond buffers_allocated;
+    /* The context lock: guards the context pointers and every call into a context and its camera. Lock order:
+       mutex, context lock, object lock. Calls into a context hold it and the object lock (property values), except
+       the fetcher's wait for the device, which holds it alone: property values, signals and the buffers the other
+       pads build do not wait for a frame to complete. */
+    GMutex context_lock;
 };
 
 #endif /* GST_NORVASRC_H */

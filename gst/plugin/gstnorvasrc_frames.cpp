@@ -5,9 +5,9 @@
  * capturing context and appends it to the queue of every owner. Each owner then wraps its next frame, without a
  * copy, into a buffer; the frame goes back to the cameras when no queue and no output memory refers to it.
  *
- * Locks: the mutex (queues, memory index, fetcher flag) is taken before the object lock (properties and every call
- * into a context); the fetcher never holds the mutex while it holds the object lock. Every wait is bounded and is
- * woken by unlock.
+ * Locks: the mutex (queues, memory index, fetcher flag), then the context lock (every call into a context), then the
+ * object lock (properties). The fetcher never holds the mutex while it holds either of the others, and waits for
+ * the device with the context lock alone. Every wait is bounded and is woken by unlock.
  */
 #include <algorithm>
 #include <cmath>
@@ -47,6 +47,10 @@ void unlockMutex(GstNorvasrc *src) {
     g_mutex_unlock(&src->state->mutex);
     GST_TRACE_OBJECT(src, "The mutex is unlocked.");
 }
+
+void lockContext(GstNorvasrc *src) { g_mutex_lock(&src->state->context_lock); }
+
+void unlockContext(GstNorvasrc *src) { g_mutex_unlock(&src->state->context_lock); }
 
 /** What the loop reads of the owner of a pad: the element itself (owner null) or a norvaproxysrc. */
 struct Owner {
@@ -142,7 +146,7 @@ const ISPC::Buffer *outputOf(const ISPC::Shot &shot, CI_BUFFTYPE type, guint *in
     }
 }
 
-/** Reads what buffer building needs of the shot's capture buffers from its context; object lock held. */
+/** Reads what buffer building needs of the shot's capture buffers from its context; context lock held. */
 void snapshotOutputs(const TestContext &context, const ISPC::Shot &shot, ShotOutput *outputs) {
     const ISPC::Buffer *buffers[SHOT_OUT_N] = {&shot.YUV, &shot.DISPLAY, &shot.BAYER};
     for (guint i = 0; i < SHOT_OUT_N; ++i) {
@@ -388,7 +392,7 @@ GstBuffer *copyBuffer(GstBuffer *buffer, const CombinedShot &frame, const ISPC::
     return copy;
 }
 
-/** Whether every context that has capture buffers to wait for has them. Object lock held. */
+/** Whether every context that has capture buffers to wait for has them. Context lock held. */
 bool buffersAllocated(const NorvasrcState *state) {
     return state->main_context != nullptr && state->main_context->isBuffersAllocated() &&
            (state->slave_context == nullptr || state->slave_context->isBuffersAllocated());
@@ -399,7 +403,7 @@ bool canEnqueue(const TestContext *context) {
            context->pCamera->state == ISPC::Camera::CAM_CAPTURING && context->isBuffersAllocated();
 }
 
-/** Gives the shots of a record back to their cameras; object lock held. */
+/** Gives the shots of a record back to their cameras; context lock held. */
 void releaseToCameras(GstNorvasrc *src, CombinedShot *shot) {
     NorvasrcState *state = src->state;
     // Shots of contexts destroyed meanwhile went with their cameras.
@@ -414,14 +418,14 @@ void releaseToCameras(GstNorvasrc *src, CombinedShot *shot) {
         GST_ERROR_OBJECT(src, "Failed to release shot of slave context");
 }
 
-/** Marks the start of the fetcher's wait for the device; object lock held. */
+/** Marks the start of the fetcher's wait for the device; context lock held. */
 void beginAcquire(NorvasrcState *state) {
     std::lock_guard<std::mutex> guard(state->pool.lock);
     state->pool.acquiring = true;
 }
 
 /**
- * Ends the wait for the device and gives back the records freed meanwhile; object lock held, and a record of the
+ * Ends the wait for the device and gives back the records freed meanwhile; context lock held, and a record of the
  * fetcher's own still live, so that no record returned here is the last one of contexts waiting to go.
  */
 void endAcquire(GstNorvasrc *src) {
@@ -449,7 +453,7 @@ GstFlowReturn failFrame(GstNorvasrc *src, const Owner &owner, const char *what) 
     return GST_FLOW_ERROR;
 }
 
-/** Enqueues one shot on each capturing context, main first. Object lock held. FALSE after logging. */
+/** Enqueues one shot on each capturing context, main first. Context lock held. FALSE after logging. */
 bool enqueueShots(GstNorvasrc *src, const char **failure) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_enqueue_shot_unlocked");
@@ -465,7 +469,7 @@ bool enqueueShots(GstNorvasrc *src, const char **failure) {
     return false;
 }
 
-/** Acquires the frame on the main and the slave context. Object lock held. FALSE after logging. */
+/** Acquires the frame on the main and the slave context. Context lock held. FALSE after logging. */
 bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
     NorvasrcState *state = src->state;
     GST_TRACE_OBJECT(src, "gst_norvasrc_acquire_shot_unlocked");
@@ -504,7 +508,7 @@ bool acquireShots(GstNorvasrc *src, CombinedShot *frame, const char **failure) {
     return false;
 }
 
-/** Stops capture, resets the driver and starts again with the exposure as it is. Object lock held. */
+/** Stops capture, resets the driver and starts again with the exposure as it is. Both locks held. */
 bool restartCapture(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     if (!gst_norvasrc_stop_capture_unlocked(src))
@@ -543,10 +547,10 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
         return GST_FLOW_FLUSHING;
     gst_norvasrc_read_sensor_parameters(src);
 
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     if (state->main_context != nullptr)
         gst_norvasrc_configure_context_runtime_unlocked(src);
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
 
     // A free capture buffer: downstream gives one back, or a frame no pad took yet is dropped.
     lockMutex(src);
@@ -575,23 +579,23 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     }
     unlockMutex(src);
 
-    GST_OBJECT_LOCK(src);
+    // From here to the frame the fetcher holds the context lock; the object lock only once the frame is there.
+    lockContext(src);
     deadline = g_get_monotonic_time() + kWaitUs;
     while (!buffersAllocated(state)) {
         if (owner.isFlushing()) {
-            GST_OBJECT_UNLOCK(src);
+            unlockContext(src);
             return GST_FLOW_FLUSHING;
         }
-        if (!g_cond_wait_until(&state->buffers_allocated, GST_OBJECT_GET_LOCK(src), deadline) &&
-            !buffersAllocated(state)) {
-            GST_OBJECT_UNLOCK(src);
+        if (!g_cond_wait_until(&state->buffers_allocated, &state->context_lock, deadline) && !buffersAllocated(state)) {
+            unlockContext(src);
             GST_ERROR_OBJECT(src, "Failed to wait buffer allocations");
             return failFrame(src, owner, "Failed to wait buffer allocations");
         }
     }
     const char *failure = nullptr;
     if (!enqueueShots(src, &failure)) {
-        GST_OBJECT_UNLOCK(src);
+        unlockContext(src);
         return failFrame(src, owner, failure);
     }
     GST_TRACE_OBJECT(src, "Shot is enqueued. Acquiring shot");
@@ -601,10 +605,11 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     const bool acquired = acquireShots(src, frame, &failure);
     endAcquire(src);
     if (!acquired) {
-        GST_OBJECT_UNLOCK(src);
+        unlockContext(src);
         returnRecord(src, frame);
         return failFrame(src, owner, failure);
     }
+    GST_OBJECT_LOCK(src);
     frame->id = state->shot_counter++;
     snapshotOutputs(*state->main_context, frame->main, frame->mainOut);
     if (frame->hasSlave)
@@ -614,7 +619,7 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     frame->focus = static_cast<gfloat>(state->main_context->getAfSharpness());
     frame->brightness = static_cast<gfloat>(state->main_context->getAeCurrentBrightness());
     const gboolean restart = state->props.restart_on_error;
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
     ShotHandle shot(frame);
     GST_TRACE_OBJECT(src, "Shot is acquired");
 
@@ -625,9 +630,9 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
         GST_WARNING_OBJECT(src, "Got erroneous shot %" G_GUINT64_FORMAT, frame->id);
         if (restart) {
             GST_WARNING_OBJECT(src, "Restarting capture");
-            GST_OBJECT_LOCK(src);
+            gst_norvasrc_lock_contexts(src);
             const bool restarted = restartCapture(src);
-            GST_OBJECT_UNLOCK(src);
+            gst_norvasrc_unlock_contexts(src);
             if (!restarted) {
                 GST_ERROR_OBJECT(src, "Failed to restart capture");
                 return failFrame(src, owner, "Failed to restart capture");
@@ -635,20 +640,30 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
         }
     }
 
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     gst_norvasrc_read_back_unlocked(src);
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
     result = std::move(shot);
     return GST_FLOW_OK;
 }
 
 } // namespace
 
+void gst_norvasrc_lock_contexts(GstNorvasrc *src) {
+    lockContext(src);
+    GST_OBJECT_LOCK(src);
+}
+
+void gst_norvasrc_unlock_contexts(GstNorvasrc *src) {
+    GST_OBJECT_UNLOCK(src);
+    unlockContext(src);
+}
+
 void norvasrc_shot_free(CombinedShot *shot) {
     GstNorvasrc *src = shot->src;
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "Freeing shot %p", static_cast<void *>(shot));
-    if (!GST_OBJECT_TRYLOCK(src)) {
+    if (!g_mutex_trylock(&state->context_lock)) {
         {
             // The fetcher may hold the lock through a wait of up to a frame period for the device: a branch
             // thread that frees a buffer does not wait with it but leaves the record to the fetcher.
@@ -658,10 +673,10 @@ void norvasrc_shot_free(CombinedShot *shot) {
                 return;
             }
         }
-        GST_OBJECT_LOCK(src);
+        lockContext(src);
     }
     releaseToCameras(src, shot);
-    GST_OBJECT_UNLOCK(src);
+    unlockContext(src);
     returnRecord(src, shot);
 }
 
@@ -888,9 +903,9 @@ void gst_norvasrc_wake_waiters(GstNorvasrc *src) {
     g_cond_broadcast(&state->queue_filled);
     g_cond_broadcast(&state->shot_released);
     unlockMutex(src);
-    GST_OBJECT_LOCK(src);
+    lockContext(src);
     g_cond_broadcast(&state->buffers_allocated);
-    GST_OBJECT_UNLOCK(src);
+    unlockContext(src);
 }
 
 gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
@@ -935,7 +950,7 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
         std::lock_guard<std::mutex> guard(state->pool.lock);
         held = state->pool.live > 0;
     }
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     gboolean result = gst_norvasrc_stop_capture_unlocked(src);
     // Capture buffers that memories downstream still show stay allocated, so that those stay readable (the driver
     // cannot free an acquired buffer anyway): they go with their context at NULL, or serve the next start.
@@ -953,7 +968,7 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
         result = FALSE;
     }
     state->shot_counter = 0;
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
     if (!result)
         GST_ERROR_OBJECT(src, "Failed to stop capture");
     if (state->allocator != nullptr) {

@@ -182,13 +182,13 @@ std::string missingSetupFile(const char *files) {
 void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     // A slave context detaches its pipeline from the main context's controls: it goes first.
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     delete state->slave_context;
     state->slave_context = nullptr;
     delete state->main_context;
     state->main_context = nullptr;
     ++state->pool.generation; // shots still held went with their cameras
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
 }
 
 void gst_norvasrc_release_contexts(GstNorvasrc *src, gboolean force) {

@@ -378,7 +378,7 @@ void storeBounds(GstNorvasrc *src, GstPad *pad, const BufferFrameBounds &bounds)
 }
 
 /**
- * Configures the pad's context output for its video description; object lock held. Busy: the output must change
+ * Configures the pad's context output for its video description; both locks held. Busy: the output must change
  * while frames of the element are in flight; the caller drops the queued ones and asks again.
  */
 Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, GstNorvaVideoId *id, bool allowBusy) {
@@ -454,9 +454,9 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
         id->context = static_cast<guint>(requested);
 
     GstCaps *peer = gst_pad_peer_query_caps(pad, nullptr);
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     if (state->main_context == nullptr) {
-        GST_OBJECT_UNLOCK(src);
+        gst_norvasrc_unlock_contexts(src);
         gst_caps_unref(peer);
         GST_ERROR_OBJECT(src, "Context is not initialized");
         GST_ELEMENT_ERROR(src, CORE, NEGOTIATION, ("No capture context to negotiate with."),
@@ -477,7 +477,7 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
                     // Half configured, it has no camera to stop or capture with: it goes at once.
                     delete state->slave_context;
                     state->slave_context = nullptr;
-                    GST_OBJECT_UNLOCK(src);
+                    gst_norvasrc_unlock_contexts(src);
                     gst_caps_unref(peer);
                     GST_ERROR_OBJECT(src, "Failed to configure slave context %u", id->context);
                     GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS, ("Cannot set up context %u.", id->context),
@@ -499,7 +499,7 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
         id->context = own != 1 ? 1 : 0; // any context will do: the other one
     }
     if (gst_caps_is_empty(common)) {
-        GST_OBJECT_UNLOCK(src);
+        gst_norvasrc_unlock_contexts(src);
         GST_ERROR_OBJECT(src, "Failed to find common caps");
         gchar *requestedCaps = gst_caps_to_string(peer), *available = gst_caps_to_string(offered);
         GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("Requested caps %s are not offered.", requestedCaps),
@@ -528,9 +528,9 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
         if (configured == Configured::Busy) {
             // Frames of the old format are in flight: those no pad took go back now. Capture buffers that
             // downstream still holds stay readable; their context frees them when they come back.
-            GST_OBJECT_UNLOCK(src);
+            gst_norvasrc_unlock_contexts(src);
             dropQueuedFrames(src);
-            GST_OBJECT_LOCK(src);
+            gst_norvasrc_lock_contexts(src);
             configured = configureOutput(src, pad, context, id, false);
         }
         if (configured == Configured::Failed) {
@@ -543,7 +543,7 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
                                     fixed, configured == Configured::Reconfigured, event);
         }
     }
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
     if (noAllocator) {
         GST_ERROR_OBJECT(src, "%s: no dmabuf allocator", failure);
         GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Cannot open the dmabuf allocator \"%s\".", DMABUF_DEVICE_PATH),

@@ -228,11 +228,11 @@ void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
     if (state->sensor_params != nullptr)
         return;
     SensorParams initial{0, 1.0};
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     const ISPC::Sensor *sensor = state->main_context != nullptr ? state->main_context->getSensor() : nullptr;
     if (sensor != nullptr)
         initial = SensorParams{static_cast<guint64>(sensor->getExposure()), sensor->getGain()};
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
 
     SensorParamsShm *shm = new SensorParamsShm();
     shm->fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);

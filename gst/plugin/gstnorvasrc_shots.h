@@ -104,8 +104,8 @@ struct ShotPool {
     guint live = 0;               /**< records that hold shots of the cameras */
     guint liveSlave = 0;          /**< of those, records that hold a slave shot too */
     bool release_pending = false; /**< the contexts go when the last live record does */
-    guint generation = 0;         /**< counts destroyed contexts; guarded by the object lock */
-    /* While the fetcher waits for the device under the object lock, the last drop of a record does not wait for
+    guint generation = 0;         /**< counts destroyed contexts; guarded by the context lock */
+    /* While the fetcher waits for the device under the context lock, the last drop of a record does not wait for
      * that lock: the record goes on `pending` (still live) and the fetcher gives it back right after the wait. */
     bool acquiring = false;
     std::vector<CombinedShot *> pending;

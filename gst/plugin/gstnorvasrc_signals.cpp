@@ -104,9 +104,9 @@ void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b) {
 
 void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &combined) {
     NorvasrcState *state = src->state;
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     if (!state->save_pending) {
-        GST_OBJECT_UNLOCK(src);
+        gst_norvasrc_unlock_contexts(src);
         return;
     }
     // The first shot after the request consumes it, whatever the outcome.
@@ -117,10 +117,11 @@ void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &comb
     state->save_type = nullptr;
     const guint context = state->save_context;
 
-    // The context is read and written under the object lock, like every call into a capture context: another
-    // pad may be renegotiating. The streaming thread that fetched the shot writes the file before any pad
-    // delivers the frame.
+    // The context is read and written under the context lock, like every call into a capture context: another
+    // pad may be renegotiating. Property values do not wait for the file. The streaming thread that fetched the
+    // shot writes the file before any pad delivers the frame.
     const bool main = context == state->props.context;
+    GST_OBJECT_UNLOCK(src);
     TestContext *capture = main ? state->main_context : state->slave_context;
     const ISPC::Shot *shot = main ? &combined.main : combined.hasSlave ? &combined.slave : nullptr;
     gboolean saved = FALSE;
@@ -132,7 +133,7 @@ void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &comb
     } else {
         saved = capture->saveImage(*shot, file_name, type) ? TRUE : FALSE;
     }
-    GST_OBJECT_UNLOCK(src);
+    g_mutex_unlock(&state->context_lock);
     g_free(file_name);
     g_free(save_type);
     g_signal_emit_by_name(src, "image-ready", saved);
@@ -141,11 +142,11 @@ void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &comb
 gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event) {
     GST_DEBUG_OBJECT(src, "event");
     NorvasrcState *state = src->state;
-    GST_OBJECT_LOCK(src);
+    gst_norvasrc_lock_contexts(src);
     const GstStructure *s = gst_event_get_structure(event);
     if (state->main_context == nullptr || GST_EVENT_TYPE(event) != GST_EVENT_CUSTOM_UPSTREAM || s == nullptr ||
         !gst_structure_has_name(s, "fnum-status")) {
-        GST_OBJECT_UNLOCK(src);
+        gst_norvasrc_unlock_contexts(src);
         return FALSE;
     }
     const ISPC::FNumberStatus status = fnumberStatusOf(s);
@@ -153,14 +154,14 @@ gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event) {
     for (const double f :
          {status.current, status.minimum, status.autoMin, status.autoMax, status.nextMin, status.nextMax}) {
         if (!validFNumber(f)) {
-            GST_OBJECT_UNLOCK(src);
+            gst_norvasrc_unlock_contexts(src);
             GST_ELEMENT_WARNING(src, STREAM, FAILED, ("Iris status refused: F-number %g", f),
                                 ("every F-number of \"fnum-status\" must be positive"));
             return FALSE;
         }
     }
     state->main_context->updateFNumber(status);
-    GST_OBJECT_UNLOCK(src);
+    gst_norvasrc_unlock_contexts(src);
     return TRUE;
 }
 
