@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "alloc_counter.h"
+#include "ci/ci_ioctrl.h"
 #include "platform/sim_platform.h"
 #include "sys/sys_seam.h"
 
@@ -26,6 +27,9 @@ inline long long CpuNs(clockid_t clock) {
 
 inline std::atomic<long long> gDeviceNs[kDeviceRoles] = {};
 inline thread_local DeviceRole tDeviceRole = kOtherThread;
+/** The calling thread's device CPU time so far, and the frames it acquired (CI_CAPTURE_ACQUIRE commands). */
+inline thread_local long long tThreadDeviceNs = 0;
+inline thread_local long tThreadAcquires = 0;
 
 /** Device CPU time so far of the threads of one role. */
 inline long long DeviceNs(DeviceRole role) { return gDeviceNs[role].load(std::memory_order_relaxed); }
@@ -41,7 +45,11 @@ inline long TimedIoctl(int fd, unsigned long request, void *arg) {
     SetInDevice(true);
     const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
     SetInDevice(false);
-    gDeviceNs[tDeviceRole].fetch_add(CpuNs(CLOCK_THREAD_CPUTIME_ID) - start, std::memory_order_relaxed);
+    const long long spent = CpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
+    gDeviceNs[tDeviceRole].fetch_add(spent, std::memory_order_relaxed);
+    tThreadDeviceNs += spent;
+    if (request == CI_IOCTL_REQUEST[CI_CAPTURE_ACQUIRE])
+        ++tThreadAcquires;
     return r;
 }
 

@@ -25,8 +25,17 @@
 //                     excluded;
 //   release_us        CPU time per frame of freeing the branches' buffers at their ends (the memories' release,
 //                     the shot given back to the camera, waits for the element's locks), device commands excluded;
-//   element_us        the two together; added_us is its growth over the configuration with one branch less, run
-//                     before in the same process (target at most 50 us per added branch);
+//   element_us        the two together;
+//   branch_us         (two branches or more) what one more branch costs per frame: the CPU time of a request pad's
+//                     streaming thread from one push to the next when another pad fetched the frame (woken, builds
+//                     its buffer, pushes it into its queue), device commands excluded, plus the freeing of one
+//                     buffer at a branch's end; medians over the window's iterations and buffers of every branch
+//                     (target at most 50 us). An iteration counts as a fetch when its thread acquired a frame;
+//   fetch_us          (two branches or more) what the fetch adds to a pad's iteration: the capture work of a frame
+//                     in the element and the capture context (runtime settings, control loops, the data
+//                     generator's frame), done once per frame whatever the number of branches. Paced at 30 fps,
+//                     threads sleep between frames and run each frame on cold caches: whole runs vary by a factor
+//                     of two or three, so that differences of element_us between runs say little;
 //   device_cpu_us     CPU time of the device commands per frame (the simulated driver and ISP);
 //   allocs            heap allocations per frame, every thread (builds without AddressSanitizer).
 // SaveStall: two branches, pass mode; a full-frame "take-nrv-image" ("YUV", context 0) emitted on the bin halfway
@@ -108,7 +117,29 @@ struct Branch {
     std::atomic<bool> padThreadKnown{false};
     clockid_t padClock{};
     std::atomic<long long> releaseNs{0};
+    /** Iterations of the request pad's streaming thread (push to push) while measuring, device time excluded:
+     *  those in which it fetched the frame, and those in which it only took its own buffer; and the freeing of
+     *  each buffer at the branch's end. Each array has one writer. */
+    long long fetchNs[kMaxRecords] = {}, ownNs[kMaxRecords] = {}, freeNs[kMaxRecords] = {};
+    std::atomic<int> fetches{0}, owns{0}, frees{0};
 };
+
+/** Appends a sample to a branch's array, dropping it when the array is full. */
+void addSample(long long *samples, std::atomic<int> &count, long long ns) {
+    const int i = count.load(std::memory_order_relaxed);
+    if (i < kMaxRecords) {
+        samples[i] = ns;
+        count.store(i + 1, std::memory_order_release);
+    }
+}
+
+/** The last push of the calling streaming thread: its CPU clock, device time and acquired frames then. */
+struct PushMark {
+    long long cpuNs = -1;
+    long long deviceNs = 0;
+    long acquires = 0;
+};
+thread_local PushMark tLastPush;
 
 GstPadProbeReturn onPush(GstPad *, GstPadProbeInfo *info, gpointer data) {
     Branch *b = static_cast<Branch *>(data);
@@ -117,6 +148,15 @@ GstPadProbeReturn onPush(GstPad *, GstPadProbeInfo *info, gpointer data) {
         norva_bench::SetDeviceRole(kPadThread);
         b->padThreadKnown.store(true);
     }
+    const long long cpu = CpuNs(CLOCK_THREAD_CPUTIME_ID);
+    if (gMeasuring.load(std::memory_order_relaxed) && tLastPush.cpuNs >= 0) {
+        const long long spent = cpu - tLastPush.cpuNs - (norva_bench::tThreadDeviceNs - tLastPush.deviceNs);
+        if (norva_bench::tThreadAcquires != tLastPush.acquires)
+            addSample(b->fetchNs, b->fetches, spent);
+        else
+            addSample(b->ownNs, b->owns, spent);
+    }
+    tLastPush = PushMark{cpu, norva_bench::tThreadDeviceNs, norva_bench::tThreadAcquires};
     const uint64_t offset = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
     b->pushNs[offset % kPushRing].store(monotonicNs(), std::memory_order_relaxed);
     b->lastPushed.store(offset, std::memory_order_relaxed);
@@ -145,6 +185,7 @@ GstPadProbeReturn onArrival(GstPad *, GstPadProbeInfo *info, gpointer data) {
         gst_buffer_unref(buffer);
         const long long spent = CpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
         b->releaseNs.fetch_add(spent - (DeviceNs(kBranchThread) - device), std::memory_order_relaxed);
+        addSample(b->freeNs, b->frees, spent - (DeviceNs(kBranchThread) - device));
     } else {
         gst_buffer_unref(buffer);
     }
@@ -257,6 +298,18 @@ struct Rig {
             sum += branches[i].releaseNs.load();
         return sum;
     }
+    /** The median over every branch of one kind of sample, in us; < 0 without samples. */
+    double medianUs(long long (Branch::*samples)[kMaxRecords], std::atomic<int> Branch::*count) const {
+        std::vector<long long> all;
+        for (int i = 0; i < n && i < kMaxBranches; i++) {
+            const Branch &b = branches[i];
+            all.insert(all.end(), b.*samples, b.*samples + (b.*count).load(std::memory_order_acquire));
+        }
+        if (all.empty())
+            return -1.0;
+        std::nth_element(all.begin(), all.begin() + static_cast<long>(all.size() / 2), all.end());
+        return static_cast<double>(all[all.size() / 2]) / 1e3;
+    }
     /** Waits until every branch received a frame numbered `offset` or later; false on timeout or error. */
     bool waitFor(uint64_t offset, double seconds) {
         GstBus *bus = gst_element_get_bus(pipeline);
@@ -309,9 +362,6 @@ double largestGapMs(const Branch &b, uint64_t fromNs, uint64_t toNs) {
     }
     return gap;
 }
-
-/** element_us of the configurations run so far, by buffer mode and branch count (< 0: not run). */
-double gElementUs[3][kMaxBranches + 1] = {{-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1}};
 
 void Branches(benchmark::State &state) {
     if (!files().ok) {
@@ -374,10 +424,12 @@ void Branches(benchmark::State &state) {
         state.counters["pads_us"] = padsUs;
         state.counters["release_us"] = releaseUs;
         state.counters["element_us"] = padsUs + releaseUs;
-        if (mode >= 0 && mode < 3 && n <= kMaxBranches) {
-            gElementUs[mode][n] = padsUs + releaseUs;
-            if (n > 1 && gElementUs[mode][n - 1] >= 0.0)
-                state.counters["added_us"] = padsUs + releaseUs - gElementUs[mode][n - 1];
+        const double ownUs = rig.medianUs(&Branch::ownNs, &Branch::owns);
+        const double fetchUs = rig.medianUs(&Branch::fetchNs, &Branch::fetches);
+        const double freeUs = rig.medianUs(&Branch::freeNs, &Branch::frees);
+        if (ownUs >= 0.0 && fetchUs >= 0.0 && freeUs >= 0.0) {
+            state.counters["branch_us"] = ownUs + freeUs;
+            state.counters["fetch_us"] = fetchUs - ownUs;
         }
         state.counters["device_cpu_us"] = deviceUs;
         if (norva_bench::CountsAllocations())

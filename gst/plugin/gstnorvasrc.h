@@ -159,6 +159,10 @@ struct NorvasrcState {
     GstAllocator *allocator = nullptr;
     guint event_seqnum = 0;
     gint fetching = 0; /**< a streaming thread is fetching a frame; guarded by the mutex */
+    /* Threads waiting for a queue to fill and for a shot to be released; guarded by the mutex. The wake-ups of
+       every frame are skipped when no thread waits: each costs a system call. */
+    gint queue_waiters = 0;
+    gint release_waiters = 0;
     gint flushing = 0; /**< the element's own pad is unlocked (atomic) */
     gint released = 0; /**< norvamultisrc released the element's own pad; proxies still stream (atomic) */
 

@@ -48,6 +48,14 @@ void unlockMutex(GstNorvasrc *src) {
     GST_TRACE_OBJECT(src, "The mutex is unlocked.");
 }
 
+/** Waits on `cond` with the mutex, counted in `waiters`; TRUE when woken before the deadline. */
+gboolean waitCounted(GCond *cond, GMutex *mutex, gint &waiters, gint64 deadline) {
+    ++waiters;
+    const gboolean woken = g_cond_wait_until(cond, mutex, deadline);
+    --waiters;
+    return woken;
+}
+
 void lockContext(GstNorvasrc *src) { g_mutex_lock(&src->state->context_lock); }
 
 void unlockContext(GstNorvasrc *src) { g_mutex_unlock(&src->state->context_lock); }
@@ -189,8 +197,10 @@ void memoryFreed(GstMemory *memory, gpointer data) {
         state->memory_shots.erase(it);
         shot.reset();
     }
+    const bool waited = state->release_waiters > 0;
     unlockMutex(src);
-    g_cond_broadcast(&state->shot_released);
+    if (waited)
+        g_cond_broadcast(&state->shot_released);
     if (found)
         GST_DEBUG_OBJECT(src, "File descriptor %" G_GINT64_FORMAT " released", memoryName(memory));
     else
@@ -536,7 +546,7 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     forgetUnnegotiated(state, owner.key); // the fetcher itself is past its negotiation
     const gint64 negotiated = g_get_monotonic_time() + kWaitUs;
     while (!state->unnegotiated.empty() && !owner.isFlushing()) {
-        if (!g_cond_wait_until(&state->queue_filled, &state->mutex, negotiated)) {
+        if (!waitCounted(&state->queue_filled, &state->mutex, state->queue_waiters, negotiated)) {
             GST_WARNING_OBJECT(src, "%u pads did not negotiate: capturing without them",
                                static_cast<guint>(state->unnegotiated.size()));
             state->unnegotiated.clear();
@@ -566,7 +576,7 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
             GST_WARNING_OBJECT(src, "Waiting for shot to be released");
             warned = true;
         }
-        if (!g_cond_wait_until(&state->shot_released, &state->mutex, deadline) &&
+        if (!waitCounted(&state->shot_released, &state->mutex, state->release_waiters, deadline) &&
             !gst_norvasrc_fetch_free_buffer(src)) {
             unlockMutex(src);
             if (owner.isFlushing())
@@ -756,13 +766,23 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
     GstBuffer *buffer = nullptr;
     ShotHandle shot;
     BuildSettings settings;
+    // After a fetch, the pads waiting for the frame are woken once this pad's buffer is built and the mutex given
+    // back: woken at once, they would only wait for the mutex.
+    bool wakeOthers = false;
+    const auto wakePending = [&]() {
+        if (wakeOthers)
+            g_cond_broadcast(&state->queue_filled);
+        wakeOthers = false;
+    };
     while (buffer == nullptr) {
         gint64 deadline = 0;
         while (state->shot_queues[owner.key].empty()) {
             if (owner.isFlushing()) {
+                wakePending();
                 unlockMutex(src);
                 return GST_FLOW_FLUSHING;
             }
+            wakePending();
             if (!state->fetching) {
                 // This thread fetches the next frame for every pad.
                 state->fetching = 1;
@@ -777,14 +797,16 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
                     fresh.reset();
                 }
                 // Waiting pads take the frame, or one of them fetches after a failure.
-                g_cond_broadcast(&state->queue_filled);
+                wakeOthers = state->queue_waiters > 0;
                 if (ret != GST_FLOW_OK) {
+                    wakePending();
                     unlockMutex(src);
                     if (ret == GST_FLOW_ERROR)
                         GST_ERROR_OBJECT(src, "Failed to get shot");
                     return ret;
                 }
                 if (owner.isFlushing()) {
+                    wakePending();
                     unlockMutex(src); // the frame stays queued for the other pads
                     return GST_FLOW_FLUSHING;
                 }
@@ -792,7 +814,7 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
             }
             if (deadline == 0)
                 deadline = g_get_monotonic_time() + kWaitUs;
-            if (!g_cond_wait_until(&state->queue_filled, &state->mutex, deadline) &&
+            if (!waitCounted(&state->queue_filled, &state->mutex, state->queue_waiters, deadline) &&
                 state->shot_queues[owner.key].empty() && state->fetching && !owner.isFlushing()) {
                 unlockMutex(src);
                 GST_ERROR_OBJECT(src, "Timeout while waiting for buffer");
@@ -820,6 +842,7 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
         shot.reset();
         if (frameId < freshFrom)
             continue; // taken before its output was reconfigured: the pad waits for the next frame
+        wakePending();
         unlockMutex(src);
         GST_ERROR_OBJECT(src, "Failed to create buffer");
         GST_ELEMENT_ERROR(src, STREAM, FAILED,
@@ -834,7 +857,10 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
     CombinedShot *frame = shot.get();
     state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), std::move(shot)});
     const bool copy = owner.bufMode(src) == GST_NORVASRC_BUFFER_MODE_COPY;
+    const bool wake = wakeOthers;
     unlockMutex(src);
+    if (wake)
+        g_cond_broadcast(&state->queue_filled);
 
     if (copy) {
         GstBuffer *copied = copyBuffer(buffer, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
@@ -859,7 +885,7 @@ GstFlowReturn gst_norvasrc_create(GstBaseSrc *base, guint64, guint, GstBuffer **
     *buf = nullptr;
     lockMutex(src);
     while (!g_atomic_int_get(&state->flushing) && gst_norvasrc_own_pad_released(src))
-        g_cond_wait_until(&state->queue_filled, &state->mutex, g_get_monotonic_time() + kWaitUs);
+        waitCounted(&state->queue_filled, &state->mutex, state->queue_waiters, g_get_monotonic_time() + kWaitUs);
     unlockMutex(src);
     return GST_FLOW_FLUSHING;
 }
@@ -935,7 +961,8 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
         lockMutex(src);
         const gint64 deadline = g_get_monotonic_time() + kWaitUs;
         while (!state->memory_shots.empty()) {
-            if (!g_cond_wait_until(&state->shot_released, &state->mutex, deadline) && !state->memory_shots.empty()) {
+            if (!waitCounted(&state->shot_released, &state->mutex, state->release_waiters, deadline) &&
+                !state->memory_shots.empty()) {
                 GST_WARNING_OBJECT(src, "%u buffers still held downstream at stop",
                                    static_cast<guint>(state->memory_shots.size()));
                 break;
