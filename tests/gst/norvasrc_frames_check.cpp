@@ -567,7 +567,8 @@ GST_START_TEST(test_unlock_while_waiting_for_another_fetch) {
 GST_END_TEST;
 
 // A buffer freed while the element waits for the device's next frame goes at once: the frame goes back to the
-// camera after that wait instead of holding up the freeing thread, and capture goes on with it.
+// camera after that wait instead of holding up the freeing thread, and capture goes on with it. Property values
+// and action signals do not wait for the device either.
 GST_START_TEST(test_free_does_not_wait_for_the_device) {
     g_setenv("NORVA_SIM_PACED_FPS", "2", TRUE); // a frame every 500 ms
     {
@@ -576,10 +577,18 @@ GST_START_TEST(test_free_does_not_wait_for_the_device) {
         for (int i = 0; i < 3; ++i) {
             GstBuffer *buffer = rig.pull();
             g_usleep(100 * 1000); // the element's thread waits for the next frame meanwhile
-            const gint64 start = g_get_monotonic_time();
+            gint64 start = g_get_monotonic_time();
             gst_buffer_unref(buffer);
-            const gint64 took = g_get_monotonic_time() - start;
+            gint64 took = g_get_monotonic_time() - start;
             fail_unless(took < 200 * 1000, "freeing a buffer took %" G_GINT64_FORMAT " us", took);
+
+            start = g_get_monotonic_time();
+            guint buffers = 0;
+            g_object_get(rig.src, "alloc-buffers", &buffers, nullptr);
+            g_signal_emit_by_name(rig.src, "set-exposure-auto-time-range", 20000u, 100u);
+            took = g_get_monotonic_time() - start;
+            fail_unless_equals_int(buffers, 3);
+            fail_unless(took < 200 * 1000, "a property and a signal took %" G_GINT64_FORMAT " us", took);
         }
         fail_unless(errorText(rig.bus).empty());
     }
