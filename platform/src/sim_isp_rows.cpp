@@ -258,6 +258,25 @@ void shadingRow(const IspModel::Impl &m, const IspFrameSettings &s, Band &b, uin
     }
 }
 
+/**
+ * The matrix gains of window row y taken one run of cells between the same two vertices at a time:
+ * `kernel(aE, dE, aO, dO, weights, cells, out)` gets the even and odd column gains at the run's vertex, their steps
+ * to the next vertex, the cells' weights, their count and the run's first column in `row`.
+ */
+template <typename Kernel, typename T>
+void shadingRuns(const IspModel::Impl &m, const IspFrameSettings &s, Band &b, uint32_t y, uint32_t c0, Kernel kernel,
+                 T *row) {
+    shadingRow(m, s, b, y);
+    const float *rowE = b.lshRow[c0].data(), *rowO = b.lshRow[c0 + 1].data();
+    const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
+    const uint32_t *runs = m.lshRuns.data();
+    for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
+        const uint32_t i = uint32_t(m.lshCol[runs[r]]);
+        kernel(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i], m.lshColW.data() + runs[r],
+               runs[r + 1] - runs[r], row + 2 * runs[r]);
+    }
+}
+
 /** Reads window row y of the input (0 outside the input, which marks the frame as erroneous). */
 void gatherRaw(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y, uint16_t *out) {
     const uint32_t py = f.offY + (y / 2) * f.decY + (y & 1u);
@@ -696,30 +715,12 @@ void BayerRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t 
         (grad.aGradientsX[c0] | grad.aGradientsX[c0 + 1] | grad.aGradientsY[c0] | grad.aGradientsY[c0 + 1]) != 0;
     if (f.lsh && !gradients) {
         // the matrix alone: the gains of each run of cells computed and applied in one pass
-        const IspFrameSettings &s = *f.settings;
-        shadingRow(m, s, b, y);
-        const float *rowE = b.lshRow[c0].data(), *rowO = b.lshRow[c0 + 1].data();
-        const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
-        const uint32_t *runs = m.lshRuns.data();
-        for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
-            const uint32_t i = uint32_t(m.lshCol[runs[r]]);
-            m.k.shadeRun(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i],
-                         m.lshColW.data() + runs[r], runs[r + 1] - runs[r], pre + 2 * runs[r]);
-        }
+        shadingRuns(m, *f.settings, b, y, c0, m.k.shadeRun, pre);
     } else if (f.lsh || gradients) {
         // gain of each column of this row: matrix between vertices plus the linear gradients
         float *gain = b.rowGain.data();
         if (f.lsh) {
-            const IspFrameSettings &s = *f.settings;
-            shadingRow(m, s, b, y);
-            const float *rowE = b.lshRow[c0].data(), *rowO = b.lshRow[c0 + 1].data();
-            const uint32_t step = s.lshConfig.ui16Width > 1 ? 1u : 0u;
-            const uint32_t *runs = m.lshRuns.data();
-            for (size_t r = 0; r + 1 < m.lshRuns.size(); r++) {
-                const uint32_t i = uint32_t(m.lshCol[runs[r]]);
-                shadingRun(rowE[i], rowE[i + step] - rowE[i], rowO[i], rowO[i + step] - rowO[i],
-                           m.lshColW.data() + runs[r], runs[r + 1] - runs[r], gain + 2 * runs[r]);
-            }
+            shadingRuns(m, *f.settings, b, y, c0, shadingRun, gain);
         } else {
             std::fill(gain, gain + W, 1.0f);
         }
