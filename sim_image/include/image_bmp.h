@@ -1,6 +1,7 @@
 #ifndef NORVA_IMAGE_BMP_H
 #define NORVA_IMAGE_BMP_H
 
+#include <cstddef>
 #include <cstdio>
 
 #include "image_base.h"
@@ -13,6 +14,9 @@ public:
         COMPR_RLE8 = 1,
         COMPR_RLE4 = 2,
     };
+    /* The two records are laid out as in the file (all fields little-endian); the loader still reads and the
+     * writer still writes them field by field, so the host's byte order does not matter. */
+#pragma pack(push, 1)
     struct bmpFileHead {
         QOR_UINT16 wType;
         QOR_UINT32 dwSize;
@@ -20,6 +24,7 @@ public:
         QOR_UINT16 wRes2;
         QOR_UINT32 dwOffBits;
     };
+#pragma pack(pop)
     struct bmpInfoHead {
         QOR_UINT32 dwSize;
         QOR_INT32 dwWidth;
@@ -33,6 +38,8 @@ public:
         QOR_UINT32 dwClrUsed;
         QOR_UINT32 dwClrImportant;
     };
+    typedef bmpFileHead BMPFILEHEAD;
+    typedef bmpInfoHead BMPINFOHEAD;
     struct bmpSaveFormatStr {
         double mul[3];
         QOR_INT32 off[3];
@@ -45,8 +52,8 @@ public:
     };
 
     QOR_UINT8 *pPalette;
-    bmpFileHead fhdr;
-    bmpInfoHead ihdr;
+    BMPFILEHEAD fhdr;
+    BMPINFOHEAD ihdr;
 
     CImageBmp();
     ~CImageBmp() override;
@@ -78,8 +85,18 @@ private:
     const char *DecodeRle(FILE *f);
 };
 
-typedef CImageBmp::bmpFileHead BMPFILEHEAD;
-typedef CImageBmp::bmpInfoHead BMPINFOHEAD;
+static_assert(sizeof(CImageBmp::BMPFILEHEAD) == 14, "file header record is the 14 bytes of the file");
+static_assert(offsetof(CImageBmp::BMPFILEHEAD, dwSize) == 2 && offsetof(CImageBmp::BMPFILEHEAD, wRes1) == 6 &&
+                  offsetof(CImageBmp::BMPFILEHEAD, wRes2) == 8 && offsetof(CImageBmp::BMPFILEHEAD, dwOffBits) == 10,
+              "file header fields at their file offsets");
+static_assert(sizeof(CImageBmp::BMPINFOHEAD) == 40, "info header record is the 40 bytes of the file");
+static_assert(offsetof(CImageBmp::BMPINFOHEAD, dwWidth) == 4 && offsetof(CImageBmp::BMPINFOHEAD, wPlanes) == 12 &&
+                  offsetof(CImageBmp::BMPINFOHEAD, wBitCount) == 14 &&
+                  offsetof(CImageBmp::BMPINFOHEAD, dwCompression) == 16 &&
+                  offsetof(CImageBmp::BMPINFOHEAD, dwClrUsed) == 32 &&
+                  offsetof(CImageBmp::BMPINFOHEAD, dwClrImportant) == 36,
+              "info header fields at their offsets behind the file header");
+
 typedef CImageBmp::bmpSaveFormatStr BMPSAVEFORMAT;
 typedef CImageBmp::bmpSaveContextStr BMPSAVECONTEXT;
 constexpr auto COMPR_NONE = CImageBmp::COMPR_NONE;

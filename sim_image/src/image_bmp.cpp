@@ -1,5 +1,6 @@
 #include "image_bmp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,149 @@ void Put32(QOR_UINT8 *p, QOR_UINT32 v) {
     Put16(p + 2, v >> 16);
 }
 
+/* Walks a run-length stream code by code up to its end-of-bitmap code, handing each code to the sink; returns
+ * the message of the first code the data cannot hold, or null. */
+template <class Sink> const char *WalkRle(const std::vector<QOR_UINT8> &d, bool rle8, Sink &sink) {
+    size_t at = 0;
+    for (;;) {
+        if (d.size() - at < 2)
+            return "Error reading image data (5)";
+        const QOR_UINT32 n = d[at], v = d[at + 1];
+        at += 2;
+        if (n > 0) {
+            sink.Run(n, v);
+        } else if (v == 0) {
+            sink.EndOfLine();
+        } else if (v == 1) {
+            return nullptr;
+        } else if (v == 2) {
+            if (d.size() - at < 2)
+                return "Error reading image data (6)";
+            sink.Delta(d[at], d[at + 1]);
+            at += 2;
+        } else {
+            const size_t bytes = rle8 ? v : (v + 1) / 2;
+            if (d.size() - at < bytes)
+                return "Error reading image data (7)";
+            sink.Absolute(d.data() + at, v);
+            at += bytes;
+            if (bytes & 1) {
+                if (d.size() - at < 1)
+                    return "Error reading image data (8)";
+                ++at;
+            }
+        }
+    }
+}
+
+/* Takes the codes without decoding them: only whether the stream holds together. */
+struct RleCheck {
+    void Run(QOR_UINT32, QOR_UINT32) {}
+    void Absolute(const QOR_UINT8 *, QOR_UINT32) {}
+    void EndOfLine() {}
+    void Delta(QOR_UINT32, QOR_UINT32) {}
+};
+
+/* Decodes run-length codes into the three planes. A running position counts the pixels of the stored rows, the
+ * first stored row first, so a run that passes the end of a row goes on at the start of the next row; nothing is
+ * written past the end of the planes. Each stored row is written straight into its image row (bottom row first
+ * unless the height was negative), which leaves nothing to flip at the end. Every pixel starts as palette entry
+ * 0: pixels that end-of-line and delta codes skip, and those the data never reaches, hold it. */
+class RleWriter {
+public:
+    RleWriter(CImageBase &im, const QOR_UINT8 *palette, QOR_UINT32 entries, bool topDown, bool rle8)
+        : r(im.chnl[0].data), g(im.chnl[1].data), b(im.chnl[2].data), palette(palette), entries(entries),
+          width(im.width), height(im.height), total(static_cast<QOR_INT64>(im.width) * im.height), topDown(topDown),
+          rle8(rle8) {
+        Fill(r, total, palette[0]);
+        Fill(g, total, palette[1]);
+        Fill(b, total, palette[2]);
+    }
+
+    void Run(QOR_UINT32 n, QOR_UINT32 v) {
+        if (rle8)
+            Emit(n, [v](QOR_UINT32) { return v; });
+        else
+            Emit(n, [v](QOR_UINT32 i) { return (i & 1) ? (v & 15) : (v >> 4); });
+    }
+    void Absolute(const QOR_UINT8 *p, QOR_UINT32 n) {
+        if (rle8)
+            Emit(n, [p](QOR_UINT32 i) { return static_cast<QOR_UINT32>(p[i]); });
+        else
+            Emit(n, [p](QOR_UINT32 i) { return static_cast<QOR_UINT32>((i & 1) ? (p[i / 2] & 15) : (p[i / 2] >> 4)); });
+    }
+    /* The rest of the line's row becomes palette entry 0 and the next row begins. */
+    void EndOfLine() {
+        const QOR_INT64 end = (row + 1) * width;
+        Fill0(pos, end);
+        /* After a run carried into the next row, keeping the position where the run left it would shift every
+         * later row of files whose writers pad run-length rows (to a multiple of four pixels): the next row starts
+         * at its first pixel instead, and the padding is overwritten. */
+        pos = end;
+        ++row;
+    }
+    void Delta(QOR_UINT32 dx, QOR_UINT32 dy) {
+        const QOR_INT64 next = pos + static_cast<QOR_INT64>(dy) * width + dx;
+        Fill0(pos, next);
+        pos = next;
+        row = pos / width;
+    }
+
+private:
+    PIXEL *r, *g, *b;
+    const QOR_UINT8 *palette;
+    QOR_UINT32 entries;
+    QOR_INT64 width, height, total;
+    bool topDown, rle8;
+    QOR_INT64 pos = 0;  /* running position over the stored rows */
+    QOR_INT64 row = 0;  /* stored row of the current line */
+    QOR_INT64 high = 0; /* pixels below this position may have been written; the others still hold entry 0 */
+
+    /* Sets n samples to one value by copying what is already set, in blocks that double. */
+    static void Fill(PIXEL *p, QOR_INT64 n, PIXEL v) {
+        if (n < 1)
+            return;
+        p[0] = v;
+        for (QOR_INT64 done = 1; done < n; done *= 2)
+            std::memcpy(p + done, p, sizeof(PIXEL) * static_cast<size_t>(std::min(done, n - done)));
+    }
+    QOR_INT64 ImageOffset(QOR_INT64 at) const {
+        const QOR_INT64 stored = at / width;
+        return (topDown ? stored : height - 1 - stored) * width + at % width;
+    }
+    void Set(QOR_INT64 at, QOR_UINT32 idx) {
+        if (idx >= entries)
+            idx = 0;
+        r[at] = palette[3 * idx];
+        g[at] = palette[3 * idx + 1];
+        b[at] = palette[3 * idx + 2];
+    }
+    /* Writes n pixels at the running position, pixel i being palette entry index(i), a row at a time. */
+    template <class Index> void Emit(QOR_UINT32 n, Index index) {
+        QOR_INT64 i = 0;
+        while (i < n && pos < total) {
+            const QOR_INT64 seg = std::min<QOR_INT64>(n - i, width - pos % width);
+            const QOR_INT64 at = ImageOffset(pos);
+            for (QOR_INT64 k = 0; k < seg; ++k)
+                Set(at + k, index(static_cast<QOR_UINT32>(i + k)));
+            i += seg;
+            pos += seg;
+        }
+        pos += n - i;
+        high = std::max(high, std::min(pos, total));
+    }
+    /* Palette entry 0 from one position to another; past the highest pixel written it is already there. */
+    void Fill0(QOR_INT64 from, QOR_INT64 to) {
+        to = std::min(to, high);
+        while (from < to) {
+            const QOR_INT64 seg = std::min(to - from, width - from % width);
+            const QOR_INT64 at = ImageOffset(from);
+            for (QOR_INT64 k = 0; k < seg; ++k)
+                Set(at + k, 0);
+            from += seg;
+        }
+    }
+};
 } // namespace
 
 CImageBmp::CImageBmp() : pPalette(nullptr), paletteEntries(0), topDown(false) {
@@ -149,30 +293,8 @@ const char *CImageBmp::LoadFileHeader(const char *filename, void *) {
     return res;
 }
 
-/* Run-length decoding. Codes write at a column of the current stored row; pixels that a code places past the
- * end of its row are dropped (as other readers do: some writers pad every row to a multiple of four pixels),
- * and pixels no code reaches keep palette entry 0, as end-of-line and delta codes specify for the pixels they
- * skip. Rows are stored bottom first unless the height was negative. */
 const char *CImageBmp::DecodeRle(FILE *f) {
     const bool rle8 = ihdr.dwCompression == COMPR_RLE8;
-    PIXEL *r = chnl[0].data, *g = chnl[1].data, *b = chnl[2].data;
-    QOR_INT64 row = 0;
-    QOR_INT32 x = 0;
-    auto set = [&](QOR_INT64 pos, QOR_UINT32 idx) {
-        if (idx >= paletteEntries)
-            idx = 0;
-        r[pos] = pPalette[3 * idx];
-        g[pos] = pPalette[3 * idx + 1];
-        b[pos] = pPalette[3 * idx + 2];
-    };
-    auto put = [&](QOR_UINT32 idx) {
-        if (x >= width || row >= height)
-            return;
-        set(row * width + x, idx);
-        ++x;
-    };
-    for (QOR_INT64 i = 0; i < static_cast<QOR_INT64>(width) * height; ++i)
-        set(i, 0);
     /* The whole compressed stream is read at once and decoded in memory. */
     std::vector<QOR_UINT8> data;
     {
@@ -181,50 +303,16 @@ const char *CImageBmp::DecodeRle(FILE *f) {
         while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0)
             data.insert(data.end(), chunk, chunk + n);
     }
-    size_t at = 0;
-    for (;;) {
-        if (data.size() - at < 2)
-            return "Error reading image data (5)";
-        const QOR_UINT32 n = data[at], v = data[at + 1];
-        at += 2;
-        if (n > 0) {
-            for (QOR_UINT32 i = 0; i < n; ++i)
-                put(rle8 ? v : ((i & 1) ? (v & 15) : (v >> 4)));
-        } else if (v == 0) {
-            ++row;
-            x = 0;
-        } else if (v == 1) {
-            break;
-        } else if (v == 2) {
-            if (data.size() - at < 2)
-                return "Error reading image data (6)";
-            const QOR_INT64 column = static_cast<QOR_INT64>(x) + data[at];
-            row += data[at + 1] + column / width;
-            x = static_cast<QOR_INT32>(column % width);
-            at += 2;
-        } else {
-            const size_t bytes = rle8 ? v : (v + 1) / 2;
-            if (data.size() - at < bytes)
-                return "Error reading image data (7)";
-            for (QOR_UINT32 i = 0; i < v; ++i)
-                put(rle8 ? data[at + i] : ((i & 1) ? (data[at + i / 2] & 15) : (data[at + i / 2] >> 4)));
-            at += bytes;
-            if (bytes & 1) {
-                if (data.size() - at < 1)
-                    return "Error reading image data (8)";
-                ++at;
-            }
-        }
-    }
-    if (!topDown)
-        for (int c = 0; c < 3; ++c)
-            for (QOR_INT32 y = 0; y < height / 2; ++y) {
-                PIXEL *a = chnl[c].data + static_cast<QOR_INT64>(y) * width;
-                PIXEL *z = chnl[c].data + static_cast<QOR_INT64>(height - 1 - y) * width;
-                for (QOR_INT32 i = 0; i < width; ++i)
-                    std::swap(a[i], z[i]);
-            }
-    return nullptr;
+    /* The codes are checked before any plane is sized or filled: a stream that ends before its end-of-bitmap code
+     * costs the time of reading it, whatever size the header declares. */
+    RleCheck check;
+    const char *res = WalkRle(data, rle8, check);
+    if (res)
+        return res;
+    if (!imageio::AllocPlanes(*this))
+        return "Error opening file (2)";
+    RleWriter writer(*this, pPalette, paletteEntries, topDown, rle8);
+    return WalkRle(data, rle8, writer);
 }
 
 const char *CImageBmp::LoadFileData(QOR_INT32) {
@@ -250,7 +338,7 @@ const char *CImageBmp::LoadFileData(QOR_INT32) {
     else if (ihdr.dwCompression != COMPR_NONE && static_cast<QOR_INT64>(width) * height > kRlePixelsAlways &&
              static_cast<QOR_INT64>(width) * height > kRlePixelsPerByte * dataBytes)
         res = "Error reading image data (5)";
-    else if (!imageio::AllocPlanes(*this))
+    else if (ihdr.dwCompression == COMPR_NONE && !imageio::AllocPlanes(*this))
         res = "Error opening file (2)";
 
     if (!res && ihdr.dwCompression == COMPR_NONE) {

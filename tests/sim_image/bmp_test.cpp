@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "format_test_helpers.h"
 #include "image_formats.h"
 #include "nrv_test_helpers.h"
+#include "support/same_members.h"
 
 namespace {
 
@@ -160,6 +162,29 @@ TEST(BmpOracle, HandMadeRunLengthStreamsDecodeLikePublicTools) {
     const std::string deltaPath = dir + "/delta.bmp";
     nrvtest::WriteBytes(deltaPath, MakeBmp(delta, {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}));
     EXPECT_EQ(LoadBmp(deltaPath, &msg), PamValues("convert-im6.q16 " + deltaPath + " ppm:- 2>/dev/null"));
+    /* Runs carried past the end of a row, with and without an end-of-line code behind them. */
+    struct Carried {
+        long width, height;
+        Bytes data;
+    };
+    const Carried kCarried[] = {
+        {4, 2, {6, 5, 0, 0, 0, 1}},
+        {5, 2, {7, 5, 0, 0, 1, 4, 0, 1}},
+        {5, 2, {9, 5, 0, 0, 1, 4, 0, 1}},
+        {5, 3, {0, 9, 1, 2, 3, 4, 1, 2, 3, 4, 5, 0, 0, 0, 0, 1}},
+        {3, 3, {1, 1, 0, 2, 4, 0, 1, 2, 0, 1}},
+    };
+    for (const Carried &c : kCarried) {
+        BmpLayout s;
+        s.width = c.width;
+        s.height = c.height;
+        s.compression = 1;
+        const std::string path = dir + "/carried.bmp";
+        nrvtest::WriteBytes(path, MakeBmp(s, c.data));
+        const std::vector<long> expected = PamValues("convert-im6.q16 " + path + " ppm:- 2>/dev/null");
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(LoadBmp(path, &msg), expected) << c.width << "x" << c.height << " " << testing::PrintToString(c.data);
+    }
 }
 
 TEST(BmpOracle, LibraryOutputReadsIdenticallyInPublicTools) {
@@ -216,9 +241,31 @@ TEST(Bmp, RowsPalettesAndRunLengthVectors) {
         {"RLE8 absolute 3 + pad", layout(4, 1, 8, 1), {0, 3, 1, 2, 3, 0, 1, 4, 0, 1}, {1, 2, 3, 4}},
         {"RLE4 absolute 5 + pad", layout(6, 1, 4, 2), {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x10, 0, 1}, {1, 2, 3, 4, 5, 1}},
         {"RLE4 absolute 4, no pad", layout(5, 1, 4, 2), {0, 4, 0x12, 0x34, 1, 0x50, 0, 1}, {1, 2, 3, 4, 5}},
-        /* Pixels past the end of a row are dropped, as other readers do. */
-        {"RLE8 run passing the row end", layout(2, 2, 8, 1), {3, 4, 0, 0, 1, 5, 0, 1}, {5, 0, 4, 4}},
-        {"RLE8 absolute run passing the row end", layout(2, 1, 8, 1), {0, 3, 1, 2, 3, 0, 0, 1}, {1, 2}},
+        /* A run that passes the end of a row goes on at the start of the next row; an end-of-line code then
+         * starts that row at its first pixel, so padding pixels a writer adds to a row are overwritten. */
+        {"RLE8 run carried into the next row", layout(4, 2, 8, 1), {6, 5, 0, 0, 0, 1}, {5, 5, 0, 0, 5, 5, 5, 5}},
+        {"RLE8 runs go on across rows", layout(4, 2, 8, 1), {6, 5, 2, 3, 0, 1}, {5, 5, 3, 3, 5, 5, 5, 5}},
+        {"RLE8 run passing the row end, then end of line", layout(2, 2, 8, 1), {3, 4, 0, 0, 1, 5, 0, 1}, {5, 0, 4, 4}},
+        {"RLE8 carried run partly overwritten",
+         layout(5, 2, 8, 1),
+         {7, 5, 0, 0, 1, 4, 0, 1},
+         {4, 5, 0, 0, 0, 5, 5, 5, 5, 5}},
+        {"RLE8 end of line fills what a carried run wrote",
+         layout(4, 2, 8, 1),
+         {6, 5, 0, 0, 1, 3, 0, 0, 0, 1},
+         {3, 0, 0, 0, 5, 5, 5, 5}},
+        {"RLE8 delta over what a carried run wrote",
+         layout(4, 2, 8, 1),
+         {6, 5, 0, 0, 0, 2, 1, 0, 1, 3, 0, 1},
+         {0, 3, 0, 0, 5, 5, 5, 5}},
+        {"RLE8 absolute run carried into the next row",
+         layout(3, 2, 8, 1),
+         {0, 4, 1, 2, 3, 4, 0, 1},
+         {4, 0, 0, 1, 2, 3}},
+        {"RLE4 run carried into the next row", layout(3, 2, 4, 2), {5, 0x12, 0, 1}, {2, 1, 0, 1, 2, 1}},
+        {"RLE8 run carried, rows top first", layout(4, -2, 8, 1), {6, 5, 0, 1}, {5, 5, 5, 5, 5, 5, 0, 0}},
+        {"RLE8 absolute run passing the end of the image", layout(2, 1, 8, 1), {0, 3, 1, 2, 3, 0, 0, 1}, {1, 2}},
+        {"RLE8 run passing the end of the image", layout(2, 2, 8, 1), {9, 1, 0, 1}, {1, 1, 1, 1}},
         {"RLE8 delta", layout(3, 3, 8, 1), {1, 1, 0, 2, 1, 1, 1, 2, 0, 0, 2, 3, 0, 1}, {3, 3, 0, 0, 0, 2, 1, 0, 0}},
         {"RLE8 with a 4-bit palette index past it", layout(2, 1, 4, 1), {1, 200, 1, 1, 0, 1}, {0, 1}},
     };
@@ -265,6 +312,82 @@ TEST(Bmp, RowsPalettesAndRunLengthVectors) {
     }
 }
 
+/* The members of both header records, for comparing them with the bytes of a file. */
+std::string DifferentHeaders(const CImageBmp::BMPFILEHEAD &a, const CImageBmp::BMPFILEHEAD &b) {
+    typedef CImageBmp::BMPFILEHEAD F;
+    return norva_test::DifferentMembers(a, b,
+                                        {NORVA_MEMBER(F, wType), NORVA_MEMBER(F, dwSize), NORVA_MEMBER(F, wRes1),
+                                         NORVA_MEMBER(F, wRes2), NORVA_MEMBER(F, dwOffBits)});
+}
+std::string DifferentHeaders(const CImageBmp::BMPINFOHEAD &a, const CImageBmp::BMPINFOHEAD &b) {
+    typedef CImageBmp::BMPINFOHEAD I;
+    return norva_test::DifferentMembers(a, b,
+                                        {NORVA_MEMBER(I, dwSize), NORVA_MEMBER(I, dwWidth), NORVA_MEMBER(I, dwHeight),
+                                         NORVA_MEMBER(I, wPlanes), NORVA_MEMBER(I, wBitCount),
+                                         NORVA_MEMBER(I, dwCompression), NORVA_MEMBER(I, dwSizeImage),
+                                         NORVA_MEMBER(I, dwXPelsPerMeter), NORVA_MEMBER(I, dwYPelsPerMeter),
+                                         NORVA_MEMBER(I, dwClrUsed), NORVA_MEMBER(I, dwClrImportant)});
+}
+
+/* The header records are the file's own 14 and 40 bytes: read field by field they hold what the bytes say, and
+ * on a little-endian host the bytes copied into the records give the same members. */
+TEST(Bmp, HeaderRecordsHoldTheFileFields) {
+    BmpLayout s;
+    s.width = 3;
+    s.height = -2;
+    Bytes file = MakeBmp(s, Bytes(8, 1));
+    file[6] = 0x34, file[7] = 0x12; /* wRes1 */
+    file[8] = 0x78, file[9] = 0x56; /* wRes2 */
+    Put32(file, 34, 8);             /* dwSizeImage */
+    Put32(file, 38, 0x01020304);    /* dwXPelsPerMeter */
+    Put32(file, 42, 2835);          /* dwYPelsPerMeter */
+    Put32(file, 50, 3);             /* dwClrImportant */
+    const std::string dir = nrvtest::TempDir("bmp_headers");
+    const std::string path = dir + "/h.bmp";
+    nrvtest::WriteBytes(path, file);
+    CImageBmp im;
+    ASSERT_EQ(Str(im.LoadFileHeader(path.c_str(), nullptr)), "(success)");
+    EXPECT_EQ(QOR_UINT32(im.fhdr.wType), 0x4D42u);
+    EXPECT_EQ(QOR_UINT32(im.fhdr.dwSize), file.size());
+    EXPECT_EQ(QOR_UINT32(im.fhdr.wRes1), 0x1234u);
+    EXPECT_EQ(QOR_UINT32(im.fhdr.wRes2), 0x5678u);
+    EXPECT_EQ(QOR_UINT32(im.fhdr.dwOffBits), 14u + 40u + 6u * 4u);
+    EXPECT_EQ(im.ihdr.dwSize, 40u);
+    EXPECT_EQ(im.ihdr.dwWidth, 3);
+    EXPECT_EQ(im.ihdr.dwHeight, -2);
+    EXPECT_EQ(im.ihdr.wPlanes, 1);
+    EXPECT_EQ(im.ihdr.wBitCount, 8);
+    EXPECT_EQ(im.ihdr.dwCompression, 0u);
+    EXPECT_EQ(im.ihdr.dwSizeImage, 8u);
+    EXPECT_EQ(im.ihdr.dwXPelsPerMeter, 0x01020304);
+    EXPECT_EQ(im.ihdr.dwYPelsPerMeter, 2835);
+    EXPECT_EQ(im.ihdr.dwClrUsed, 6u);
+    EXPECT_EQ(im.ihdr.dwClrImportant, 3u);
+
+    /* What the writer leaves in the records is what it wrote. */
+    ASSERT_EQ(Str(im.LoadFileData(0)), "(success)");
+    const std::string out = dir + "/w.bmp";
+    ASSERT_EQ(Str(im.SaveSingleFrameImage(out.c_str(), nullptr)), "(success)");
+    const Bytes written = nrvtest::ReadBytes(out);
+    EXPECT_EQ(QOR_UINT32(im.fhdr.dwSize), written.size());
+    EXPECT_EQ(im.ihdr.dwSizeImage, 2u * 12u);
+    EXPECT_EQ(im.ihdr.dwHeight, 2);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (const Bytes *bytes : {static_cast<const Bytes *>(&file), &written}) {
+        CImageBmp::BMPFILEHEAD f;
+        CImageBmp::BMPINFOHEAD i;
+        std::memcpy(&f, bytes->data(), sizeof(f));
+        std::memcpy(&i, bytes->data() + sizeof(f), sizeof(i));
+        CImageBmp back;
+        const std::string p = dir + "/back.bmp";
+        nrvtest::WriteBytes(p, *bytes);
+        ASSERT_EQ(Str(back.LoadFileHeader(p.c_str(), nullptr)), "(success)");
+        EXPECT_EQ(DifferentHeaders(f, back.fhdr), "");
+        EXPECT_EQ(DifferentHeaders(i, back.ihdr), "");
+    }
+#endif
+}
+
 TEST(Bmp, SavedValuesMapEachChannelRangeOntoBytes) {
     struct Case {
         CM_xxx model;
@@ -297,6 +420,14 @@ TEST(Bmp, SavedValuesMapEachChannelRangeOntoBytes) {
     ASSERT_TRUE(yuv.CreateNewImage(2, 2, CM_YUV, SUBS_444, nullptr, nullptr));
     BMPSAVEFORMAT sf;
     EXPECT_EQ(Str(CImageBmp::GetSaveFormat(&sf, &yuv)), "Unsupported color model");
+}
+
+/* Run-length codes of 255 pixels each, cut after the given number of bytes. */
+Bytes RunsWithoutEnd(size_t bytes) {
+    Bytes b;
+    while (b.size() < bytes)
+        b.push_back(b.size() % 2 ? 1 : 255);
+    return b;
 }
 
 TEST(Bmp, DamagedFilesAreRefusedAndLeaveNoPlanes) {
@@ -339,6 +470,10 @@ TEST(Bmp, DamagedFilesAreRefusedAndLeaveNoPlanes) {
          "Error reading image data (5)"},
         {"short rows", with([](BmpLayout &) {}, Bytes(5, 1)), nullptr, "Error reading image data (1)"},
         {"no end of bitmap", with([](BmpLayout &s) { s.compression = 1; }, Bytes{2, 1, 0, 0}), nullptr,
+         "Error reading image data (5)"},
+        /* The codes are checked before the planes of a large image are sized and filled. */
+        {"27649 x 248 run-length in 115 bytes, no end of bitmap",
+         with([](BmpLayout &s) { s.width = 27649, s.height = 248, s.compression = 1; }, RunsWithoutEnd(37)), nullptr,
          "Error reading image data (5)"},
         {"cut delta", with([](BmpLayout &s) { s.compression = 1; }, Bytes{0, 2, 1}), nullptr,
          "Error reading image data (6)"},
