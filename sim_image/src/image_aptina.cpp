@@ -171,6 +171,9 @@ const char *CImageAptinaRaw::LoadFileData(QOR_INT32 frameIndex) {
         res = "Error reading frame data";
     else if (!imageio::AllocPlanes(*this))
         res = "Error reading frame data";
+    /* A mosaic of odd width or height reaches only some cells of the last plane column or row: those hold 0. */
+    else if ((width | height) & 1)
+        imageio::ZeroPlanes(*this);
     std::vector<QOR_UINT8> row(static_cast<size_t>(rowBytes) + 2, 0);
     for (QOR_INT32 y = 0; y < height && !res; ++y) {
         if (std::fread(row.data(), 1, static_cast<size_t>(rowBytes), f) != static_cast<size_t>(rowBytes)) {

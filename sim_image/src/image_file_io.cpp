@@ -47,6 +47,15 @@ bool AllocPlanes(CImageBase &im) {
     return true;
 }
 
+void ZeroPlanes(CImageBase &im) {
+    for (QOR_INT32 c = 0; c < im.GetNColChannels(); ++c) {
+        COLCHANNEL &ch = im.chnl[c];
+        const QOR_INT64 n = CImageBase::PlaneSamples(ch.chnlWidth, ch.chnlHeight);
+        if (ch.data && n > 0)
+            std::memset(ch.data, 0, sizeof(PIXEL) * static_cast<size_t>(n));
+    }
+}
+
 bool SetFileName(CImageBase &im, const char *filename) {
     std::free(im.fileName);
     im.fileName = filename ? strdup(filename) : nullptr;

@@ -19,6 +19,8 @@ bool SeekTo(FILE *f, QOR_INT64 offset);
 bool ValidSize(QOR_INT64 w, QOR_INT64 h);
 /** Allocates every missing plane of the image's channels at its channel size; false when one cannot be. */
 bool AllocPlanes(CImageBase &im);
+/** Sets every sample of the image's channel planes to 0 (planes not yet allocated are skipped). */
+void ZeroPlanes(CImageBase &im);
 /** Copies a file name into the image's fileName; false when out of memory. */
 bool SetFileName(CImageBase &im, const char *filename);
 

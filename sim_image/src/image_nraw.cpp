@@ -229,17 +229,27 @@ const char *CImageNRaw::LoadFileData(QOR_INT32 frameIndex) {
     if (!f)
         return "Error opening file";
     const char *res = nullptr;
-    const QOR_INT64 offset = fileOffsetFrame1 + static_cast<QOR_INT64>(frameIndex) * frameSize;
+    const QOR_INT64 fileSize = imageio::FileSize(f);
+    /* Frames begin frameSize bytes apart; a Bayer frame's rows hold width x height samples, fewer than frameSize
+     * when the width or height is odd. */
+    const QOR_INT64 frameBytes =
+        nrawImageType == IT_BAYER ? static_cast<QOR_INT64>(width) * height * bytesPerSample : frameSize;
     const int *layout = BayerLayout(subsMode);
     if (nrawImageType == IT_BAYER && !layout)
         res = "Unsupported bayer type";
     else if (nrawImageType > IT_RGB888)
         res = "Unsupported image type";
     /* The frame must lie in the file before planes are sized for it. */
-    else if (frameIndex < 0 || imageio::FileSize(f) < offset + frameSize || !imageio::SeekTo(f, offset))
+    else if (frameIndex < 0 || frameSize < 1 || fileSize < fileOffsetFrame1 ||
+             frameIndex > (fileSize - fileOffsetFrame1) / frameSize ||
+             fileSize - fileOffsetFrame1 - frameSize * frameIndex < frameBytes ||
+             !imageio::SeekTo(f, fileOffsetFrame1 + frameSize * frameIndex))
         res = "Error reading frame data";
     else if (!imageio::AllocPlanes(*this))
         res = "Error reading frame data";
+    /* A mosaic of odd width or height reaches only some cells of the last plane column or row: those hold 0. */
+    else if (nrawImageType == IT_BAYER && ((width | height) & 1))
+        imageio::ZeroPlanes(*this);
 
     const size_t bps = bytesPerSample;
     const QOR_UINT32 mask = chnl[0].bitDepth >= 32 ? 0xFFFFFFFFu : (1u << chnl[0].bitDepth) - 1;

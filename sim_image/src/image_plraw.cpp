@@ -136,20 +136,26 @@ const char *CImagePlRaw::LoadFileData(QOR_INT32 frameIndex) {
         return "Error opening file";
     const char *res = nullptr;
     const QOR_INT64 fileSize = imageio::FileSize(f);
+    const size_t bps = static_cast<size_t>((chnl[0].bitDepth + 7) / 8);
+    const bool rgb = colorModel == CM_RGB;
+    const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
+    /* Frames begin frameSize bytes apart; the rows read for one frame take rowSamples samples each, fewer than
+     * frameSize for a mosaic of odd width or height, whose channel planes round up. */
+    const bool validSize = imageio::ValidSize(width, height);
+    const QOR_INT64 rowsBytes = validSize ? static_cast<QOR_INT64>(rowSamples * bps) * height : 0;
     if (colorModel == CM_RGGB && !IsBayer(subsMode))
         res = "Unsupported pattern";
     else if (colorModel != CM_RGB && colorModel != CM_RGGB)
         res = "Unsupported color model";
     /* The frame must lie in the file before planes are sized from the caller's geometry. */
-    else if (!imageio::ValidSize(width, height) || frameIndex < 0 ||
-             fileSize < frameSize * (static_cast<QOR_INT64>(frameIndex) + 1) ||
-             !imageio::SeekTo(f, frameSize * frameIndex))
+    else if (!validSize || frameIndex < 0 || frameSize < 1 || frameIndex > fileSize / frameSize ||
+             fileSize - frameSize * frameIndex < rowsBytes || !imageio::SeekTo(f, frameSize * frameIndex))
         res = "Error reading frame data";
     else if (!imageio::AllocPlanes(*this))
         res = "Error reading frame data";
-    const size_t bps = static_cast<size_t>((chnl[0].bitDepth + 7) / 8);
-    const bool rgb = colorModel == CM_RGB;
-    const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
+    /* A mosaic of odd width or height reaches only some cells of the last plane column or row: those hold 0. */
+    else if (!rgb && ((width | height) & 1))
+        imageio::ZeroPlanes(*this);
     std::vector<QOR_UINT8> buf(res ? 0 : rowSamples * bps);
     for (QOR_INT32 y = 0; y < height && !res; ++y) {
         if (std::fread(buf.data(), 1, buf.size(), f) != buf.size()) {

@@ -173,6 +173,23 @@ TEST(Converter, SixteenBitGreyMapsKeepTheirFullRange) {
     EXPECT_EQ(im.chnl[0].data[39], 65535);
 }
 
+TEST(Converter, OddSizeBayerGreyMapReadsBackFromPlainRaw) {
+    /* A 7x5 10-bit mosaic: its plain raw file holds the 35 samples of the mosaic, 70 bytes, and reads back. */
+    const std::string dir = nrvtest::TempDir("convert_odd");
+    std::string pgmText = "P5\n7 5\n1023\n";
+    for (int i = 0; i < 35; ++i) {
+        const int v = (i * 29 + 3) % 1024;
+        pgmText += static_cast<char>(v >> 8);
+        pgmText += static_cast<char>(v & 0xFF);
+    }
+    const std::string pgm = dir + "/odd75.pgm", raw = dir + "/odd75_7x5_10bit_gbrg.raw", back = dir + "/back.pgm";
+    nrvtest::WriteBytes(pgm, std::vector<unsigned char>(pgmText.begin(), pgmText.end()));
+    ASSERT_EQ(Convert("--bayer GBRG " + pgm + " " + raw), 0);
+    EXPECT_EQ(nrvtest::ReadBytes(raw).size(), 70u);
+    ASSERT_EQ(Convert(raw + " " + back), 0);
+    EXPECT_EQ(nrvtest::ReadBytes(back), nrvtest::ReadBytes(pgm));
+}
+
 TEST(Converter, YuvFilesPassThroughNrvUnchanged) {
     FMT_REQUIRE_TOOL("ffmpeg");
     const std::string dir = nrvtest::TempDir("convert_yuv");
