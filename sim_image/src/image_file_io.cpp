@@ -81,13 +81,13 @@ QOR_INT64 NamePartOffset(const char *path) {
     return b ? (b + 1 - path) : 0;
 }
 
-void ScanNameTokens(char *s, QOR_INT64 nameStart, QOR_INT32 maxDepth, NameTokens *t) {
+void ScanNameTokens(char *s, QOR_INT32 maxDepth, NameTokens *t) {
     const QOR_INT64 kBig = 1000000;
     auto candidate = [t](QOR_INT64 pos) {
         if (t->firstCandidate < 0 || pos < t->firstCandidate)
             t->firstCandidate = pos;
     };
-    char *p = s + nameStart;
+    char *p = s;
     while (*p) {
         if (!std::isdigit(static_cast<unsigned char>(*p))) {
             ++p;
@@ -98,10 +98,12 @@ void ScanNameTokens(char *s, QOR_INT64 nameStart, QOR_INT32 maxDepth, NameTokens
         const QOR_INT64 n = ReadNumber(p, &end, kBig);
         p = const_cast<char *>(end);
         if (std::strncmp(p, "bit", 3) == 0 || std::strncmp(p, "-bit", 4) == 0) {
+            /* Passing over depths of 16 and more would read those samples at the default depth, every one wrong:
+             * depths the loader reads count, deeper ones refuse the name. */
             if (n >= 1 && n <= maxDepth) {
                 t->bitDepth = static_cast<QOR_INT32>(n);
                 t->badDepth = false;
-            } else {
+            } else if (n > maxDepth) {
                 t->badDepth = true;
             }
             candidate(start - s);

@@ -27,15 +27,16 @@ bool SetFileName(CImageBase &im, const char *filename);
 /** Decimal number at s (digits only), saturating at maxVal + 1 so long digit runs stay defined. */
 QOR_INT64 ReadNumber(const char *s, const char **pEnd, QOR_INT64 maxVal);
 
-/** Size and depth tokens found in a file name ("640x480", "10bit", "10-bit"). */
+/** Size and depth tokens found in a path ("640x480", "10bit", "10-bit"). */
 struct NameTokens {
     QOR_INT32 width = 0, height = 0;
     QOR_INT32 bitDepth = 0;        /* 0: none given */
-    bool badDepth = false;         /* the last depth token lay outside the accepted range */
-    QOR_INT64 firstCandidate = -1; /* offset of the earliest format token in the name */
+    bool badDepth = false;         /* the last depth token named more bits than the loader takes */
+    QOR_INT64 firstCandidate = -1; /* offset of the earliest format token in the path */
 };
-/** Scans the name part of a lower-case path copy for size and depth tokens; sizes are blanked in the copy. */
-void ScanNameTokens(char *lowerPath, QOR_INT64 nameStart, QOR_INT32 maxDepth, NameTokens *pTok);
+/** Scans a lower-case path copy from the left for size and depth tokens (a later one overrides an earlier one);
+ *  sizes are blanked in the copy. maxDepth is the deepest sample the loader reads. */
+void ScanNameTokens(char *lowerPath, QOR_INT32 maxDepth, NameTokens *pTok);
 /** Offset of the file name part in a path: behind the last "\\", else the last "/", else 0. */
 QOR_INT64 NamePartOffset(const char *path);
 

@@ -48,10 +48,10 @@ const char *CImagePlRaw::GetLoadFormat(PLRAWLOADFORMAT *pFmt, const char *filena
     std::string s(filename);
     for (char &c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    /* Only the file's own name describes it: a size in a folder name belongs to something else. */
-    const QOR_INT64 name = imageio::NamePartOffset(filename);
+    /* Sizes and depths count anywhere in the path (a folder may carry them); a later one overrides an earlier one. */
     imageio::NameTokens tok;
-    imageio::ScanNameTokens(&s[0], name, MAX_BIT_DEPTH, &tok);
+    imageio::ScanNameTokens(&s[0], MAX_BIT_DEPTH, &tok);
+    const QOR_INT64 name = imageio::NamePartOffset(filename);
     if (tok.width == 0 || tok.height == 0 || tok.badDepth)
         return "Unable to detect plain raw format from file name";
     pFmt->width = tok.width;

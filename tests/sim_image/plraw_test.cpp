@@ -32,9 +32,14 @@ TEST(PlainRaw, GeometryComesFromTheFileName) {
         {"x_640x480_16bit_rggb.raw", nullptr, CM_RGGB, SUBS_RGGB, 16, 640, 480, 2},
         {"x_640x480_31bit_rggb.raw", "Unable to detect plain raw format from file name", CM_UNDEF, SUBS_UNDEF, 0, 0, 0,
          -1},
-        /* A size in a folder name describes the folder, not the file. */
-        {"data/640x480/clip_rggb.raw", "Unable to detect plain raw format from file name", CM_UNDEF, SUBS_UNDEF, 0, 0,
-         0, -1},
+        {"x_64x48_0bit_rggb.raw", nullptr, CM_RGGB, SUBS_RGGB, 8, 64, 48, 2},
+        /* The whole path is scanned from the left, a later size or depth overriding an earlier one; the layout
+         * comes from the file's own name. */
+        {"data/640x480/clip_rggb.raw", nullptr, CM_RGGB, SUBS_RGGB, 8, 640, 480, 5},
+        {"run/1920x1080/clip_64x48_12bit_grbg.raw", nullptr, CM_RGGB, SUBS_GRBG, 12, 64, 48, 4},
+        {"data/10bit/clip_64x48_rggb.raw", nullptr, CM_RGGB, SUBS_RGGB, 10, 64, 48, 5},
+        {"31bit/x_64x48_12bit_rggb.raw", nullptr, CM_RGGB, SUBS_RGGB, 12, 64, 48, 0},
+        {"x_rggb/clip_64x48.raw", nullptr, CM_RGB, SUBS_UNDEF, 8, 64, 48, 12},
         {"clip_10001x480.raw", "Unable to detect plain raw format from file name", CM_UNDEF, SUBS_UNDEF, 0, 0, 0, -1},
         {"clip_99999999999999999999999x480.raw", "Unable to detect plain raw format from file name", CM_UNDEF,
          SUBS_UNDEF, 0, 0, 0, -1},

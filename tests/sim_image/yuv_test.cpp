@@ -155,8 +155,13 @@ TEST(Yuv, GeometryComesFromTheFileName) {
         {"clip_10bit.yuv", kNo, 0, 0, 0, SUBS_UNDEF, PLANEFMT_PLANAR, false, -1},
         {"clip_10001x480.yuv", kNo, 0, 0, 0, SUBS_UNDEF, PLANEFMT_PLANAR, false, -1},
         {"clip_640x10001.yuv", kNo, 0, 0, 0, SUBS_UNDEF, PLANEFMT_PLANAR, false, -1},
-        /* A size in a folder name describes the folder, not the file. */
-        {"data/640x480/clip.yuv", kNo, 0, 0, 0, SUBS_UNDEF, PLANEFMT_PLANAR, false, -1},
+        /* The whole path is scanned from the left, a later size or depth overriding an earlier one; the layout
+         * comes from the file's own name. */
+        {"data/640x480/clip.yuv", nullptr, 640, 480, 8, SUBS_420, PLANEFMT_PLANAR, false, 5},
+        {"run/1920x1080/clip_64x48_uyvy.yuv", nullptr, 64, 48, 8, SUBS_422, PLANEFMT_INTER_UYVY, false, 4},
+        {"clips/10bit/a_64x48_420p.yuv", nullptr, 64, 48, 10, SUBS_420, PLANEFMT_PLANAR, false, 6},
+        {"444p/a_64x48.yuv", nullptr, 64, 48, 8, SUBS_420, PLANEFMT_PLANAR, false, 7},
+        {"clip_64x48_0bit_420p.yuv", nullptr, 64, 48, 8, SUBS_420, PLANEFMT_PLANAR, false, 5},
     };
     for (const Row &r : kRows) {
         YUVLOADFORMAT f;
