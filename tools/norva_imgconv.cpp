@@ -7,12 +7,16 @@
  * with an "_info.txt" beside them (Aptina) or starting with "NRAW"; .bmp. The output kind comes from its
  * extension: .nrv, .pgm/.ppm/.pnm (binary, or text with --plain), .yuv, .raw/.rgb (plain raw), .bmp. A YUV or
  * plain raw output name that describes a layout or a bit depth chooses them; otherwise the save format comes
- * from the input image. Exit status 0 on success, 1 with a message on standard error otherwise. */
+ * from the input image. An NRV output keeps the metadata items of the input (an NRV file's, a grey/pixel map's
+ * header comments, an NRAW file's header), exposure and gain included. Exit status 0 on success, 1 with a message
+ * on standard error otherwise. */
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <type_traits>
 
 #include "image_formats.h"
 
@@ -48,6 +52,48 @@ int Fail(const std::string &what, const char *msg) {
     return 1;
 }
 
+/* The metadata items a loaded image carries: an NRV file's segment, a grey/pixel map's header comments, an NRAW
+ * file's header; other formats carry none. */
+CMetaData *ItemsOf(CImageNrv &im) { return im.pCurrSeg ? &im.pCurrSeg->meta : nullptr; }
+CMetaData *ItemsOf(CImagePxm &im) { return &im.meta; }
+CMetaData *ItemsOf(CImageNRaw &im) { return &im.meta; }
+CMetaData *ItemsOf(CImageBase &) { return nullptr; }
+
+/* Items by which an NRV file describes its planes: the writer rebuilds them from the image, but leaves the
+ * subsampling and phase items of some models as it finds them. */
+bool DescribesNrvPlanes(const char *name) {
+    static const char *const kNames[] = {"WIDTH",           "HEIGHT",           "COLOUR_FORMAT",    "SUBSAMPLING_HOR",
+                                         "SUBSAMPLING_VER", "PHASE_OFFSET_HOR", "PHASE_OFFSET_VER", "SUBSAMPLING",
+                                         "BITDEPTH",        "SIGNED",           "PLANE_FORMAT",     "PIXEL_FORMAT",
+                                         "LINE_ALIGN",      "FRAME_SIZE"};
+    for (const char *n : kNames)
+        if (strcasecmp(n, name) == 0)
+            return true;
+    return false;
+}
+
+/* Copies the items an NRV metadata section can hold (one "NAME=VALUE" line each: no line feed, and no "=" in the
+ * value, which would move the name's end on reading) into `kept`, and takes the image's exposure and gain from
+ * the items that carry them, since the NRV writer writes those two items from the image. Items of another
+ * format that happen to bear the names describing NRV planes are left out: they do not describe this image. */
+void KeepItems(CMetaData *items, bool fromNrv, CImageBase &im, CMetaData *kept) {
+    if (!items)
+        return;
+    for (MDITEM *it = items->list; it; it = it->next) {
+        if (!it->name[0] || std::strchr(it->name, '\n') || std::strchr(it->sVal, '\n') || std::strchr(it->sVal, '='))
+            continue;
+        if (!fromNrv && DescribesNrvPlanes(it->name))
+            continue;
+        kept->Add(it->name, -1, it->sVal, -1, IFEX_IGNORE, nullptr);
+    }
+    const double time = items->GetMetaDouble("SENSOR_EXPOSURE_TIME", -1.0, 0, false);
+    if (time >= 0.0 && time <= 4294967295.0)
+        im.exposureInfo.time = static_cast<QOR_UINT32>(time);
+    const double gain = items->GetMetaDouble("SENSOR_GAIN", -1.0, 0, false);
+    if (std::isfinite(gain) && gain >= 0.0)
+        im.exposureInfo.gain = gain;
+}
+
 /* Saves the loaded image `in` (of static type In) in the format the output name asks for. */
 template <class In> int Save(In &in, const Args &a) {
     const std::string ext = Extension(a.out);
@@ -55,6 +101,10 @@ template <class In> int Save(In &in, const Args &a) {
     if (ext == "nrv") {
         NRVSAVEFORMAT f;
         CImageNrv::GetSaveFormat(&f, &in);
+        /* The only target that holds named items: the conversion keeps the input's. */
+        CMetaData kept;
+        KeepItems(ItemsOf(in), std::is_same<In, CImageNrv>::value, in, &kept);
+        f.pMD = &kept;
         CImageNrv nrv;
         msg = nrv.SaveSingleFrameImage(a.out.c_str(), &f);
     } else if (ext == "pgm" || ext == "ppm" || ext == "pnm") {

@@ -2,6 +2,7 @@
  * and its NRV plays as data-generator input; YUV files pass through NRV unchanged. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,89 @@ TEST(Converter, OddSizeBayerGreyMapReadsBackFromPlainRaw) {
     EXPECT_EQ(nrvtest::ReadBytes(raw).size(), 70u);
     ASSERT_EQ(Convert(raw + " " + back), 0);
     EXPECT_EQ(nrvtest::ReadBytes(back), nrvtest::ReadBytes(pgm));
+}
+
+/* The items of an NRV file's metadata section, as written. */
+std::string ItemsOf(const std::string &nrv) {
+    CImageNrv im;
+    if (im.LoadFileHeader(nrv.c_str(), nullptr) || !im.pCurrSeg)
+        return "(not loaded)";
+    std::string items;
+    for (MDITEM *it = im.pCurrSeg->meta.list; it; it = it->next)
+        items += std::string(it->name) + "=" + it->sVal + ";";
+    return items;
+}
+
+TEST(Converter, NrvOutputKeepsTheItemsOfTheInput) {
+    const std::string dir = nrvtest::TempDir("convert_items");
+    /* An NRV capture with its exposure, gain and an item of its own. */
+    const std::string capture = dir + "/capture.nrv";
+    {
+        CImageBase im;
+        const QOR_INT8 d[4] = {10, 10, 10, 10};
+        ASSERT_TRUE(im.CreateNewImage(4, 2, CM_RGGB, SUBS_GRBG, d, nullptr));
+        im.exposureInfo.time = 2860;
+        im.exposureInfo.gain = 1.0;
+        CMetaData md;
+        md.UpdateStr("CHANNEL_DISPLAY_MAX", "1000", IFEX_REPLACE);
+        NRVSAVEFORMAT f;
+        CImageNrv::GetSaveFormat(&f, &im);
+        f.pMD = &md;
+        CImageNrv saver;
+        ASSERT_EQ(Str(saver.SaveSingleFrameImage(capture.c_str(), &f)), "(success)");
+    }
+    /* A grey map whose comments carry items: a value with "=", a name given twice (two lines joined) and an item
+     * naming NRV planes cannot stand in an NRV file as they are. */
+    const std::string greyMap = dir + "/grey.pgm";
+    {
+        const std::string text = "P5\n# SENSOR_EXPOSURE_TIME 500\n# SENSOR_GAIN 2.5\n# SCENE chart\n"
+                                 "# NOTE a=b\n# LENS one\n# LENS two\n# BITDEPTH 3\n2 1\n255\n\x10\x20";
+        nrvtest::WriteBytes(greyMap, std::vector<unsigned char>(text.begin(), text.end()));
+    }
+    /* An NRAW capture whose header carries a chip identifier and a camera model. */
+    const std::string nraw = dir + "/cam.nraw";
+    {
+        std::vector<unsigned char> b(1024 + 4, 7);
+        std::fill(b.begin(), b.begin() + 1024, 0);
+        const int fields[] = {2, 2, 8, 1, 0, 0x0100, 0, 0};
+        b[0] = 'N', b[1] = 'R', b[2] = 'A', b[3] = 'W';
+        for (int i = 0; i < 8; ++i) {
+            b[4 + 2 * i] = static_cast<unsigned char>(fields[i] & 0xFF);
+            b[5 + 2 * i] = static_cast<unsigned char>(fields[i] >> 8);
+        }
+        b[32] = 0x34, b[33] = 0x12; /* chipID */
+        b[80] = 'X', b[81] = '1';   /* model */
+        nrvtest::WriteBytes(nraw, b);
+    }
+    struct Row {
+        const char *what;
+        std::string input;
+        std::vector<std::string> present, absent;
+    };
+    const Row kRows[] = {
+        {"NRV",
+         capture,
+         {"SENSOR_EXPOSURE_TIME=2860", "SENSOR_GAIN=1", "CHANNEL_DISPLAY_MAX=1000", "WIDTH=4", "FRAME_SIZE=16"},
+         {}},
+        {"grey map",
+         greyMap,
+         {"SENSOR_EXPOSURE_TIME=500", "SENSOR_GAIN=2.5", "SCENE=chart", "BITDEPTH=8"},
+         {"NOTE", "LENS", "BITDEPTH=3"}},
+        {"NRAW", nraw, {"CHIP_ID=4660", "CAMERA_MODEL=X1", "SENSOR_EXPOSURE_TIME=0"}, {}},
+    };
+    for (const Row &r : kRows) {
+        const std::string out = dir + "/out.nrv";
+        ASSERT_EQ(Convert(r.input + " " + out), 0) << r.what;
+        const std::string items = ItemsOf(out);
+        for (const std::string &p : r.present)
+            EXPECT_NE(items.find(p + ";"), std::string::npos) << r.what << ": " << p << " in " << items;
+        for (const std::string &a : r.absent)
+            EXPECT_EQ(items.find(a), std::string::npos) << r.what << ": " << a << " in " << items;
+    }
+    /* NRV to NRV again: the second file holds what the first did. */
+    const std::string again = dir + "/again.nrv";
+    ASSERT_EQ(Convert(capture + " " + again), 0);
+    EXPECT_EQ(ItemsOf(again), ItemsOf(capture));
 }
 
 TEST(Converter, YuvFilesPassThroughNrvUnchanged) {
