@@ -14,8 +14,9 @@ public:
         COMPR_RLE8 = 1,
         COMPR_RLE4 = 2,
     };
-    /* The two records are laid out as in the file (all fields little-endian); the loader still reads and the
-     * writer still writes them field by field, so the host's byte order does not matter. */
+    /* The two header records, laid out as in the file (the file header packed: dwSize at offset 2). The loader
+     * reads and the writer writes them field by field, little-endian, whatever the host's byte order. Members
+     * of the packed record are copied, not bound to references. */
 #pragma pack(push, 1)
     struct bmpFileHead {
         QOR_UINT16 wType;
