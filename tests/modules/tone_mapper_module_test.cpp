@@ -184,6 +184,8 @@ TEST(ModuleTNM, RefusedSetupLeavesTheBlock) {
         EXPECT_EQ(r.block().bSetTNMtoPassDataIntact, before.bSetTNMtoPassDataIntact) << c.text;
         EXPECT_FALSE(r.block().updateNeeded) << c.text;
         EXPECT_FALSE(r.tnm->isSetup()) << c.text;
+        // A bypass request is consumed only by a set-up that happens.
+        EXPECT_EQ(r.tnm->bBypass, std::string(c.text).find("TNM_BYPASS 1") != std::string::npos) << c.text;
     }
 }
 
