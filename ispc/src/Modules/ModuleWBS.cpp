@@ -100,7 +100,7 @@ QOR_RESULT ModuleWBS::writeSetup(MC_PIPELINE &mc) {
             QOR_LOG_ERROR(getLoggingName(), "Unexpected maximum statistics value!\n");
             return QOR_RES_UNAVAILABLE;
         }
-        // A clip so small that no sum reaches a count (or below 0) fits one strip.
+        // A clip so small (or negative) that no sum reaches a count fits one strip.
         l.frames = maxSum > 1.0 ? static_cast<QOR_UINT32>((maxSum - 1) / kMaxCount + 1) : 1;
         if (l.frames > l.width) {
             l.frames = l.width; // at least one column per strip
