@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "norvacommon/regular_file.h"
 #include "sys/sys_seam.h"
 
 namespace {
@@ -185,9 +186,18 @@ QOR_RESULT DYNCMD_AddFile(const char *pszFileName, const char *pszComment) {
         return QOR_RES_INVALID_PARAM;
     Registry &r = registry();
     std::lock_guard<std::recursive_mutex> guard(r.lock);
+    // Only a regular file is read: the seam's reading open refuses a directory, a FIFO or a device at once.
     FILE *f = SEAM_Fopen(pszFileName, "r");
-    if (f == nullptr)
+    if (f == nullptr) {
+        // A missing file is no error of its own (board files are looked for in turn); one that is there and
+        // cannot be read is named, as nothing further down would say why its parameters are missing.
+        const int err = errno;
+        if (QOR_IsNotAFileError(err))
+            std::fprintf(stderr, "'%s' is not a regular file\n", pszFileName);
+        else if (err != ENOENT && err != ENOTDIR)
+            std::fprintf(stderr, "cannot read '%s': %s\n", pszFileName, std::strerror(err));
         return QOR_RES_IN_PROGRESS;
+    }
     r.added = true;
     QOR_RESULT ret = readWords(r, f, pszComment, pszFileName);
     std::fclose(f);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -177,7 +178,7 @@ QOR_RESULT LSH_Save_bin(const LSH_GRID *pLSH, const char *filename) {
             return QOR_RES_INVALID_PARAM;
         }
     }
-    FILE *f = std::fopen(filename, "wb");
+    FILE *f = QOR_CreateFile(filename, "wb");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -206,7 +207,7 @@ QOR_RESULT LSH_Load_bin(LSH_GRID *pLSH, const char *filename) {
         QOR_LOG_ERROR(kTag, "pLSH or filename is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    FILE *f = std::fopen(filename, "rb");
+    FILE *f = QOR_OpenRegularFile(filename, "rb");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open file %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -312,7 +313,7 @@ QOR_RESULT LSH_Save_txt(const LSH_GRID *pLSH, const char *filename) {
         QOR_LOG_ERROR(kTag, "pLSH or filename is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    FILE *f = std::fopen(filename, "w");
+    FILE *f = QOR_CreateFile(filename, "w");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open output file %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -342,7 +343,7 @@ QOR_RESULT LSH_Save_pgm(const LSH_GRID *pLSH, const char *filename) {
             return QOR_RES_INVALID_PARAM;
         }
     }
-    FILE *f = std::fopen(filename, "w");
+    FILE *f = QOR_CreateFile(filename, "w");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open %s\n", filename);
         return QOR_RES_INVALID_PARAM;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 #include "sensorapi/sensor_phy.h"
 #include "sys/sys_seam.h"
@@ -549,7 +550,7 @@ QOR_RESULT AR330_LoadSpecialModeRegisters(SENSOR_HANDLE hHandle, const char *fil
     AR330CAM_STRUCT *psCam = camOf(hHandle);
     if (notInitialised(psCam))
         return QOR_RES_NOT_INITIALISED;
-    FILE *f = filename != nullptr ? std::fopen(filename, "r") : nullptr;
+    FILE *f = filename != nullptr ? QOR_OpenRegularFile(filename, "r") : nullptr;
     if (f == nullptr) {
         QOR_LOG_ERROR(kTag, "Failed to open '%s'\n", filename != nullptr ? filename : "(null)");
         return QOR_RES_INVALID_PARAM;
