@@ -101,12 +101,18 @@ QOR_RESULT readWords(Registry &r, FILE *f, const char *comment, const char *path
     }
 }
 
-/** The whole token as a decimal integer of type long; false when anything is left over or out of range. */
+/*
+ * Numbers are read as the C conversions read them: the number at the start of the token, up to the first character
+ * that is not part of it ("12abc" reads 12); a token without one does not convert.
+ */
+
+/** The decimal integer at the start of a token; false when there is none or it is beyond a long. */
 bool parseLong(const char *token, long *value) {
     errno = 0;
     char *end = nullptr;
     const long v = std::strtol(token, &end, 10);
-    if (end == token || *end != '\0' || errno == ERANGE)
+    // The conversion alone would give the nearest long for a larger number: a silently wrong value is refused.
+    if (end == token || errno == ERANGE)
         return false;
     *value = v;
     return true;
@@ -119,7 +125,7 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         if (!parseLong(token, &v))
             return RET_INCORRECT;
         if (v != 0 && v != 1) {
-            // Only 0 and 1 are booleans: 256 or 257 would otherwise pass on their low byte.
+            // A boolean keeps the low byte of the integer (257 reads true); 256 or 257 would be silently wrong.
             std::fprintf(stderr, "value %d is not QOR_TRUE (%d) nor QOR_FALSE (%d)\n", static_cast<int>(v), 1, 0);
             return RET_INCORRECT;
         }
@@ -127,10 +133,10 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         return RET_FOUND;
     }
     case DYNCMDTYPE_FLOAT: {
-        errno = 0;
         char *end = nullptr;
         const float v = std::strtof(token, &end);
-        if (end == token || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+        // The conversion also gives infinity and NaN, which no caller can use (a clock turned into an integer).
+        if (end == token || !std::isfinite(v))
             return RET_INCORRECT;
         *static_cast<float *>(target) = v;
         return RET_FOUND;
@@ -139,12 +145,14 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         const char *p = token;
         while (*p == ' ' || *p == '\t')
             p++;
-        if (*p == '-' || *p == '+')
-            return RET_INCORRECT; // the unsigned conversion would turn "-1" into the largest value
+        // The unsigned conversion turns "-1" into the largest value, and wraps what exceeds 32 bits: both would be
+        // silently wrong values, so they are refused.
+        if (*p == '-')
+            return RET_INCORRECT;
         errno = 0;
         char *end = nullptr;
         const unsigned long v = std::strtoul(p, &end, 10);
-        if (end == p || *end != '\0' || errno == ERANGE || v > UINT_MAX)
+        if (end == p || errno == ERANGE || v > UINT_MAX)
             return RET_INCORRECT;
         *static_cast<unsigned int *>(target) = static_cast<unsigned int>(v);
         return RET_FOUND;
