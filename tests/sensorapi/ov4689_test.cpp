@@ -463,6 +463,23 @@ TEST_F(Ov4689, ShortWriteInEnableIsReported) {
     EXPECT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
 }
 
+// A PHY driver that refuses the switch is reported by Enable and Disable (24), and the port is free again after it.
+TEST_F(Ov4689, RefusedPhyIsReported) {
+    Start(0x00);
+    ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
+    norva_sim::FailNextPhyIoctl(0);
+    logOf([&] { EXPECT_EQ(Sensor_Enable(handle_), QOR_RES_IO_FAILED); });
+    EXPECT_FALSE(norva_sim::GetPhyState(0).enabled);
+    SENSOR_STATUS st{};
+    ASSERT_EQ(Sensor_GetState(handle_, &st), QOR_RES_OK);
+    EXPECT_EQ(st.eState, SENSOR_STATE_IDLE);
+    ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK) << "the port was released";
+    norva_sim::FailNextPhyIoctl(0);
+    logOf([&] { EXPECT_EQ(Sensor_Disable(handle_), QOR_RES_IO_FAILED); });
+    ASSERT_EQ(Sensor_GetState(handle_, &st), QOR_RES_OK);
+    EXPECT_EQ(st.eState, SENSOR_STATE_IDLE);
+}
+
 TEST_F(Ov4689, EnableWithoutConnectionIsRefused) {
     ASSERT_EQ(Sensor_Initialise(kOv4689_0, &handle_), QOR_RES_OK);
     ASSERT_EQ(Sensor_SetMode(handle_, 0x00, 0), QOR_RES_OK);
