@@ -102,17 +102,16 @@ QOR_RESULT readWords(Registry &r, FILE *f, const char *comment, const char *path
 }
 
 /*
- * Numbers are read as the C conversions read them: the number at the start of the token, up to the first character
- * that is not part of it ("12abc" reads 12); a token without one does not convert.
+ * Numbers: the Part reads the number at the start of a token ("12abc" as 12), which turns "1e3" into 1, "0x780"
+ * into 0 and "1,5" into 1, silently wrong values; here the whole token must be the number.
  */
 
-/** The decimal integer at the start of a token; false when there is none or it is beyond a long. */
+/** The whole token as a decimal integer of type long; false when anything is left over or out of range. */
 bool parseLong(const char *token, long *value) {
     errno = 0;
     char *end = nullptr;
     const long v = std::strtol(token, &end, 10);
-    // The conversion alone would give the nearest long for a larger number: a silently wrong value is refused.
-    if (end == token || errno == ERANGE)
+    if (end == token || *end != '\0' || errno == ERANGE)
         return false;
     *value = v;
     return true;
@@ -125,7 +124,7 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         if (!parseLong(token, &v))
             return RET_INCORRECT;
         if (v != 0 && v != 1) {
-            // A boolean keeps the low byte of the integer (257 reads true); 256 or 257 would be silently wrong.
+            // The Part keeps the low byte (257 reads true, 256 false): silently wrong, so only 0 and 1 pass.
             std::fprintf(stderr, "value %d is not QOR_TRUE (%d) nor QOR_FALSE (%d)\n", static_cast<int>(v), 1, 0);
             return RET_INCORRECT;
         }
@@ -133,10 +132,11 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         return RET_FOUND;
     }
     case DYNCMDTYPE_FLOAT: {
+        errno = 0;
         char *end = nullptr;
         const float v = std::strtof(token, &end);
         // The conversion also gives infinity and NaN, which no caller can use (a clock turned into an integer).
-        if (end == token || !std::isfinite(v))
+        if (end == token || *end != '\0' || errno == ERANGE || !std::isfinite(v))
             return RET_INCORRECT;
         *static_cast<float *>(target) = v;
         return RET_FOUND;
@@ -145,14 +145,13 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         const char *p = token;
         while (*p == ' ' || *p == '\t')
             p++;
-        // The unsigned conversion turns "-1" into the largest value, and wraps what exceeds 32 bits: both would be
-        // silently wrong values, so they are refused.
+        // The unsigned conversion turns "-1" into the largest value and wraps what exceeds 32 bits: both refused.
         if (*p == '-')
             return RET_INCORRECT;
         errno = 0;
         char *end = nullptr;
         const unsigned long v = std::strtoul(p, &end, 10);
-        if (end == p || errno == ERANGE || v > UINT_MAX)
+        if (end == p || *end != '\0' || errno == ERANGE || v > UINT_MAX)
             return RET_INCORRECT;
         *static_cast<unsigned int *>(target) = static_cast<unsigned int>(v);
         return RET_FOUND;
