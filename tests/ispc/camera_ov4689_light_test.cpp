@@ -3,6 +3,8 @@
 // that white balance has to correct; the light changes between frames of one capture.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <sstream>
@@ -10,9 +12,19 @@
 
 #include "ispc/Camera.h"
 #include "ispc/ModuleBLC.h"
+#include "ispc/ModuleDGM.h"
+#include "ispc/ModuleDSC.h"
+#include "ispc/ModuleESC.h"
+#include "ispc/ModuleFOS.h"
+#include "ispc/ModuleGMA.h"
 #include "ispc/ModuleIIF.h"
+#include "ispc/ModuleMGM.h"
 #include "ispc/ModuleOUT.h"
+#include "ispc/ModuleR2Y.h"
+#include "ispc/ModuleRLT.h"
+#include "ispc/ModuleTNM.h"
 #include "ispc/ModuleWBC.h"
+#include "ispc/ModuleY2R.h"
 #include "ispc/ParameterFileParser.h"
 #include "platform/sim_sensor.h"
 #include "platform/sim_world.h"
@@ -24,6 +36,25 @@ namespace {
 
 constexpr int kMode = 0x03; // 1344 x 760, 2 lanes, 10 bits
 constexpr unsigned kWidth = 1344, kHeight = 760;
+
+/**
+ * With NORVA_OV4689_PNG_DIR set, writes the display output there as a PNG (through ffmpeg) for a person to look at:
+ * the chart as the sensor sees it (the README's picture).
+ */
+void savePng(const Buffer &display, const std::string &name) {
+    const char *dir = std::getenv("NORVA_OV4689_PNG_DIR");
+    if (dir == nullptr)
+        return;
+    const std::string raw = std::string(dir) + "/" + name + ".bgr";
+    std::ofstream out(raw, std::ios::binary);
+    for (unsigned y = 0; y < kHeight; y++)
+        out.write(reinterpret_cast<const char *>(display.firstData()) + static_cast<size_t>(y) * display.stride,
+                  3 * kWidth);
+    out.close();
+    const std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " + std::to_string(kWidth) + "x" +
+                            std::to_string(kHeight) + " -i '" + raw + "' '" + dir + "/" + name + ".png'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
 
 /** Mean red, green and blue (8 bits) of the display output (B, G, R in memory) over a patch, 6 pixels in. */
 struct Rgb {
@@ -55,35 +86,42 @@ protected:
         BoardTest::TearDown();
     }
 
-    /** The camera with a display output, the sensor's black level removed and white balance at unit gains. */
+    /**
+     * The camera with the modules and the reference setup of the main job, a display output, the sensor's black
+     * level (64 at 10 bits) removed and white balance at unit gains.
+     */
     Camera &capturing() {
         camera.reset(new Camera(0, Sensor::GetSensorId("OV4689_0"), kMode, 0));
         Camera &c = *camera;
         EXPECT_EQ(c.state, Camera::CAM_CONNECTED);
-        for (SetupModule *m :
-             std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleWBC()})
+        for (SetupModule *m : std::initializer_list<SetupModule *>{
+                 new ModuleOUT(), new ModuleIIF(), new ModuleBLC(), new ModuleRLT(), new ModuleFOS(), new ModuleMGM(),
+                 new ModuleGMA(), new ModuleR2Y(), new ModuleTNM(), new ModuleESC(), new ModuleDSC(), new ModuleY2R(),
+                 new ModuleDGM(), new ModuleWBC()})
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         c.state = Camera::CAM_REGISTERED;
-        std::istringstream text("OUT_DISP RGB888_24\nBLC_SENSOR_BLACK 16 16 16 16\nBLC_SYS_BLACK 64\n"
-                                "LSH_WBGAIN 1 1 1 1\n");
+        std::ifstream reference(std::string(NORVA_ISPC_TEST_DIR) + "/../../data/setup/reference.txt");
+        std::istringstream text("OUT_DISP RGB888_24\nBLC_SENSOR_BLACK 16 16 16 16\nLSH_WBGAIN 1 1 1 1\n");
         ParameterList setup;
+        EXPECT_EQ(ParameterFileParser::parse(reference, setup), QOR_RES_OK);
         EXPECT_EQ(ParameterFileParser::parse(text, setup), QOR_RES_OK);
         EXPECT_EQ(c.loadParameters(setup), QOR_RES_OK);
         EXPECT_EQ(c.program(), QOR_RES_OK);
         EXPECT_EQ(c.allocateBufferPool(2), QOR_RES_OK);
         EXPECT_EQ(c.startCapture(), QOR_RES_OK);
-        EXPECT_EQ(c.getSensor()->setExposureGain(8000, 1.0), QOR_RES_OK);
+        EXPECT_EQ(c.getSensor()->setExposureGain(12000, 1.0), QOR_RES_OK);
         return c;
     }
 
-    /** The neutral patches of one frame. */
-    void neutralPatches(Rgb out[norva_sim::ChartLayout::kPatches]) {
+    /** The neutral patches of one frame (saved as `name` for a person to look at). */
+    void neutralPatches(Rgb out[norva_sim::ChartLayout::kPatches], const std::string &name) {
         ASSERT_EQ(camera->enqueueShot(), QOR_RES_OK);
         Shot shot;
         ASSERT_EQ(camera->acquireShot(shot, false), QOR_RES_OK);
         ASSERT_NE(shot.DISPLAY.data, nullptr);
         for (int i = 0; i < norva_sim::ChartLayout::kPatches; i++)
             out[i] = displayRgb(shot.DISPLAY, norva_sim::SceneNeutralPatch(i, kWidth, kHeight));
+        savePng(shot.DISPLAY, name);
         ASSERT_EQ(camera->releaseShot(shot), QOR_RES_OK);
     }
 
@@ -97,7 +135,7 @@ TEST_F(CameraOnOv4689Light, NeutralPatchesAreTintedUnderWarmLight) {
     for (double kelvin : {6500.0, 3000.0, 2800.0, 6500.0}) {
         SCOPED_TRACE(kelvin);
         ASSERT_TRUE(norva_sim::SetIlluminant(kelvin));
-        neutralPatches(patches);
+        neutralPatches(patches, "ov4689_chart_" + std::to_string(static_cast<int>(kelvin)) + "K");
         if (kelvin == 6500.0) {
             // The sensor's white point: the patches near the centre come out grey (the lens shades the channels a
             // little differently towards the sides).
