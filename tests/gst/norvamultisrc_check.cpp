@@ -395,11 +395,13 @@ GST_START_TEST(test_proxy_beside_source) {
     fail_unless(gst_harness_push_upstream_event(
         h1, gst_event_new_custom(GST_EVENT_CUSTOM_UPSTREAM,
                                  gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 4.0, nullptr))));
-    GST_OBJECT_LOCK(src);
+    // Read under the locks the streaming thread updates the exposure control under.
+    gst_norvasrc_lock_contexts(GST_NORVASRC(src));
     const ISPC::ControlAE *ae = dynamic_cast<ISPC::ControlAE *>(
         GST_NORVASRC(src)->state->main_context->pCamera->getControlModule(ISPC::CTRL_AE));
-    fail_unless(ae != nullptr && ae->getFNumberStatus().current == 4.0);
-    GST_OBJECT_UNLOCK(src);
+    const double current = ae != nullptr ? ae->getFNumberStatus().current : 0.0;
+    gst_norvasrc_unlock_contexts(GST_NORVASRC(src));
+    fail_unless(ae != nullptr && current == 4.0);
 
     gst_util_set_object_arg(G_OBJECT(proxy), "buf-mode", "copy");
     fail_unless_equals_int(intOf(G_OBJECT(proxy), "buf-mode"), GST_NORVASRC_BUFFER_MODE_COPY);
