@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "norvacommon/userlog.h"
+#include "platform/sim_platform.h"
 #include "support/scripted_sensor.h"
 #include "sensor_registry_internal.h"
 #include "sensorapi/sensorapi.h"
@@ -88,7 +89,9 @@ TEST_F(SensorRegistry, InitialiseChecksTheHandlePointerBeforeTheNumber) {
 }
 
 TEST_F(SensorRegistry, ListingWithoutHardwareHoldsOnlyTheAr330AndIsQuiet) {
-    // No board and no sensor: only the AR330, whose creation touches no hardware, can be listed.
+    // No board and no sensor (the simulated platform's default board taken down): only the AR330, whose creation
+    // touches no hardware, can be listed.
+    norva_sim::ResetPlatform();
     LOG_SetLevel(LOG_LEVEL_DEBUG);
     SENSOR_SUPPORTED **listing = nullptr;
     EXPECT_EQ(CaptureLog([&] { listing = Sensor_GetSupportedModes(QOR_FALSE); }), Log{});
