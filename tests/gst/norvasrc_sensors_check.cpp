@@ -1,9 +1,9 @@
 // Every sensor of the registry but the data generator streams through norvasrc on the simulated platform's default
 // board, plugged with NORVA_SIM_SENSORS: 30 buffers then the end of stream, caps at the size of the mode asked for,
 // the sensor's row time signalled, the exposure and gain limits of the sensor, and the chart in the picture (the
-// clipped patch at full scale, the grey ramp rising to the right). One sensor of each family also mirrors (the
-// picture mirrored, its colours those of the unmirrored one: the Bayer order follows the flip) and plays a second
-// mode. A wrong board variable, and a sensor that the board does not carry, fail at once with one message that
+// clipped patch at full scale, the grey ramp rising to the right, the colour patches in their colours). One sensor
+// of each family also mirrors (the picture mirrored, its colours those of the unmirrored one and of the chart: the
+// Bayer order follows the flip) and plays a second mode. A wrong board variable, and a sensor that the board does not carry, fail at once with one message that
 // names the variable.
 #include "norvasrc_board.h"
 
@@ -100,6 +100,43 @@ void checkChart(const Image &image, const char *name, bool mirrored) {
     }
 }
 
+/**
+ * The chart's colours: in every box of the picture where the scene has one channel at least twice each other (a
+ * colour patch), that channel leads in the output too. A Bayer order that is not the one the sensor sends swaps
+ * them. The scene is read from the chart's own radiance on its BGGR mosaic.
+ */
+void checkColours(const Image &image, const char *name, bool mirrored) {
+    const guint nx = 16, ny = 12;
+    const guint w = image.width / nx & ~1u, h = image.height / ny & ~1u;
+    const guint step = std::max(2u, (w / 8) & ~1u);
+    int coloured = 0;
+    for (guint j = 0; j < ny; j++) {
+        for (guint i = 0; i < nx; i++) {
+            const guint x0 = i * w, y0 = j * h;
+            double scene[3] = {0, 0, 0}; /* R, G, B */
+            for (guint y = y0; y + 1 < y0 + h; y += step) {
+                for (guint x = x0; x + 1 < x0 + w; x += step) {
+                    scene[2] += norva_sim::SceneRadiance(x, y, image.width, image.height);
+                    scene[1] += norva_sim::SceneRadiance(x + 1, y, image.width, image.height);
+                    scene[0] += norva_sim::SceneRadiance(x + 1, y + 1, image.width, image.height);
+                }
+            }
+            const int lead = static_cast<int>(std::max_element(scene, scene + 3) - scene);
+            if (scene[lead] < 2.0 * scene[(lead + 1) % 3] || scene[lead] < 2.0 * scene[(lead + 2) % 3])
+                continue;
+            coloured++;
+            const guint left = mirrored ? image.width - x0 - w : x0;
+            double out[3]; /* R, G, B of the output (BGR bytes) */
+            for (int c = 0; c < 3; c++)
+                out[c] = image.mean(left + w / 4, y0 + h / 4, left + w - w / 4, y0 + h - h / 4, 2 - c);
+            const int got = static_cast<int>(std::max_element(out, out + 3) - out);
+            fail_unless(got == lead, "%s: box (%u, %u) shows R %.0f G %.0f B %.0f where the chart leads with %d", name,
+                        i, j, out[0], out[1], out[2], lead);
+        }
+    }
+    fail_unless(coloured > 0, "%s: no coloured box in the chart", name);
+}
+
 /** Runs that end properly: every buffer, then the end of stream, no error. */
 void checkStream(const SensorRun &run, const char *name, guint buffers, guint width, guint height) {
     fail_unless(run.error.empty(), "%s: %s", name, run.error.c_str());
@@ -141,6 +178,7 @@ GST_START_TEST(test_sensor_streams) {
                     "%s: the sensor exposes %.1f us outside [%u, %u]", row.name, run.streaming.exposureUs,
                     run.minTimeUs, run.maxTimeUs);
         checkChart(run.last, row.name, false);
+        checkColours(run.last, row.name, false);
     } else {
         // The generator board sends its pattern: no row time of its own, a picture that is not flat.
         fail_unless(run.last.grey(0, 0, run.last.width, run.last.height) > 1.0, "%s: black picture", row.name);
@@ -161,6 +199,8 @@ GST_START_TEST(test_family_flip_and_second_mode) {
     checkStream(mirrored, row.name, buffers, row.width, row.height);
     fail_unless(mirrored.streaming.hflip, "%s: the sensor did not mirror", row.name);
     checkChart(mirrored.last, row.name, true);
+    checkColours(plain.last, row.name, false);
+    checkColours(mirrored.last, row.name, true);
     const guint nx = 8, ny = 6;
     for (guint j = 0; j < ny; j++) {
         for (guint i = 0; i < nx; i++) {
