@@ -18,7 +18,7 @@ constexpr guint kBuffers = 30;
 /**
  * A sensor of the registry at a small mode of its own, the range of gains its driver gives, and an exposure for the
  * sensors that automatic exposure brings to the chart too slowly (0: automatic): the S5K3P9 reports no exposure
- * until one is set, so automatic exposure starts from the sensor's shortest and takes about a hundred frames.
+ * until one is set, so automatic exposure starts from the sensor's shortest and is still short after 30 frames.
  */
 struct SensorRow {
     const char *name;
@@ -240,7 +240,7 @@ GST_START_TEST(test_board_variable_refused) {
         built = plugSensors(c.value);
         const gint64 start = g_get_monotonic_time();
         const SensorRun run = playSensor("OV4689_0", 0x21, "none", 1);
-        fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+        fail_unless(g_get_monotonic_time() - start < 20 * G_TIME_SPAN_SECOND, "the failure took too long");
         fail_unless_equals_int(run.buffers, 0);
         error = run.error;
     });
@@ -276,7 +276,7 @@ GST_START_TEST(test_sensor_not_plugged) {
     SensorRun run;
     const gint64 start = g_get_monotonic_time();
     const std::string log = stderrOf([&] { run = playSensor(c.asked, c.mode, "none", 1); });
-    fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+    fail_unless(g_get_monotonic_time() - start < 20 * G_TIME_SPAN_SECOND, "the failure took too long");
     fail_unless_equals_int(run.buffers, 0);
     fail_if(run.error.empty(), "no error from the element");
     fail_unless_equals_int(countOf(log, c.message), 1);
