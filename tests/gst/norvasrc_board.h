@@ -111,9 +111,9 @@ inline void onRowTime(GstElement *, guint64 rowTime, gpointer data) {
 inline double doubleProperty(GObject *object, const char *name) {
     GValue value = G_VALUE_INIT;
     GValue asDouble = G_VALUE_INIT;
-    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(object), name);
-    fail_unless(spec != nullptr, "no property %s", name);
-    g_value_init(&value, G_PARAM_SPEC_VALUE_TYPE(spec));
+    GParamSpec *pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(object), name);
+    fail_unless(pspec != nullptr, "no property %s", name);
+    g_value_init(&value, G_PARAM_SPEC_VALUE_TYPE(pspec));
     g_object_get_property(object, name, &value);
     g_value_init(&asDouble, G_TYPE_DOUBLE);
     fail_unless(g_value_transform(&value, &asDouble));
