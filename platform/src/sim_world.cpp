@@ -119,7 +119,7 @@ unsigned mosaicChannel(unsigned x, unsigned y) {
 
 } // namespace
 
-const double kLensCornerShading[3] = {0.62, 0.70, 0.66};
+const double kLensCornerShading[3] = {0.72, 0.80, 0.76};
 
 bool WorldFromEnvironment(std::string *error) {
     double kelvin = 0, level = 0;

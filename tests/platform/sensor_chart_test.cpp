@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim_lens.h"
@@ -193,10 +194,33 @@ TEST_F(SensorChart, CornersAreDarkerRedTheMost) {
         corner[c] = at(dx[c], kHeight - 2 + dy[c]) / centre;
         EXPECT_NEAR(corner[c], norva_sim::kLensCornerShading[c], 0.01);
         EXPECT_NEAR(at(kWidth - 2 + dx[c], kHeight - 2 + dy[c]) / centre, corner[c], 0.005) << "symmetric";
-        EXPECT_LT(corner[c], 0.75);
+        EXPECT_LT(corner[c], 0.85);
     }
     EXPECT_LT(corner[0], corner[2]);
     EXPECT_LT(corner[2], corner[1]);
+}
+
+// The lens shades the ramp, yet it rises across the whole frame on every channel, wide frames too.
+TEST_F(SensorChart, RampRisesToTheRightEdge) {
+    for (const auto &size : {std::pair<unsigned, unsigned>{640, 480}, {1920, 1080}, {2000, 1000}}) {
+        SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+        SensorChartRenderer chart;
+        SensorOutput s = output(12, 16000, 1.0);
+        s.width = size.first;
+        s.height = size.second;
+        const std::vector<uint16_t> &f = chart.render(s);
+        const SceneRect ramp = norva_sim::SceneRamp(s.width, s.height);
+        ASSERT_EQ(ramp.x1, s.width);
+        for (unsigned y : {ramp.y0, ramp.y0 + 1, (ramp.y0 + ramp.y1) / 2, ramp.y1 - 2, ramp.y1 - 1}) {
+            const uint16_t *row = &f[static_cast<size_t>(y) * s.width];
+            unsigned falls = 0;
+            for (unsigned x = 2; x < s.width; x++)
+                falls += row[x] < row[x - 2];
+            EXPECT_EQ(falls, 0u) << "row " << y;
+            EXPECT_LT(row[s.width - 1], (1u << 12) - 1) << "row " << y;
+            EXPECT_GT(row[s.width - 1], row[1] + 1500) << "row " << y;
+        }
+    }
 }
 
 // Flips as the sensors do them: whole 2x2 cells (the colour at a position stays), or single pixels (the Bayer
