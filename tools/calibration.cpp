@@ -160,6 +160,53 @@ bool UnpackBayer12(const uint8_t *data, size_t size, size_t offset, size_t strid
     return true;
 }
 
+bool UnpackBgrx(const uint8_t *data, size_t size, size_t offset, size_t stride, unsigned width, unsigned height,
+                RgbImage *image) {
+    const size_t rowBytes = size_t(width) * 4;
+    if (width == 0 || height == 0 || stride < rowBytes || offset > size || (size - offset) / stride < height - 1 ||
+        size - offset - (height - 1) * stride < rowBytes)
+        return false;
+    image->width = width;
+    image->height = height;
+    for (auto &c : image->channels)
+        c.assign(size_t(width) * height, 0.0f);
+    for (unsigned y = 0; y < height; y++) {
+        const uint8_t *row = data + offset + y * stride;
+        for (unsigned x = 0; x < width; x++) {
+            const size_t at = size_t(y) * width + x;
+            image->channels[2][at] = row[4 * x];
+            image->channels[1][at] = row[4 * x + 1];
+            image->channels[0][at] = row[4 * x + 2];
+        }
+    }
+    return true;
+}
+
+Rgb MeanRgb(const RgbImage &image, const Rect &r) {
+    double sum[3] = {};
+    double n = 0;
+    for (unsigned y = r.y0; y < r.y1 && y < image.height; y++)
+        for (unsigned x = r.x0; x < r.x1 && x < image.width; x++) {
+            for (int c = 0; c < 3; c++)
+                sum[c] += image.channels[c][size_t(y) * image.width + x];
+            n += 1;
+        }
+    return n ? Rgb{sum[0] / n, sum[1] / n, sum[2] / n} : Rgb{};
+}
+
+double CornerError(const RgbImage &image) {
+    const unsigned w = image.width / 16, h = image.height / 16, W = image.width, H = image.height;
+    const Rgb centre = MeanRgb(image, Rect{W / 2 - w / 2, H / 2 - h / 2, W / 2 + w / 2, H / 2 + h / 2});
+    double worst = 0;
+    for (const Rect &r : {Rect{0, 0, w, h}, Rect{W - w, 0, W, h}, Rect{0, H - h, w, H}, Rect{W - w, H - h, W, H}}) {
+        const Rgb c = MeanRgb(image, r);
+        const double at[3] = {c.r, c.g, c.b}, mid[3] = {centre.r, centre.g, centre.b};
+        for (int k = 0; k < 3; k++)
+            worst = std::max(worst, mid[k] > 0 ? std::fabs(at[k] / mid[k] - 1.0) : 1.0);
+    }
+    return worst;
+}
+
 Rgb MeanRgb(const BayerFrame &f, const Rect &r, unsigned inset, const LSH_GRID *shading) {
     double sum[3] = {}, n[3] = {};
     for (unsigned y = r.y0 + inset; y + inset < r.y1 && y < f.height; y++)

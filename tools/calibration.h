@@ -20,6 +20,11 @@ struct Rect {
     unsigned x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
+/** Red, green, blue. */
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+};
+
 /**
  * A Bayer frame as four planes of cells, one per position of the 2 x 2 cell (0 top-left, 1 top-right, 2 bottom-left,
  * 3 bottom-right, the order of the lens-shading grid's planes), samples in codes of `bits` bits.
@@ -45,10 +50,21 @@ struct BayerFrame {
 bool UnpackBayer12(const uint8_t *data, size_t size, size_t offset, size_t stride, unsigned width, unsigned height,
                    const std::string &mosaic, BayerFrame *frame);
 
-/** Red, green, blue. */
-struct Rgb {
-    double r = 0, g = 0, b = 0;
+/** An RGB frame with 8 bits a channel, as the display output delivers it. */
+struct RgbImage {
+    unsigned width = 0, height = 0;
+    std::vector<float> channels[3]; /* red, green, blue; rows of width samples */
 };
+/** Fills an image from BGRx rows (blue, green, red, unused) at `offset` + y x `stride`; false when they do not fit. */
+bool UnpackBgrx(const uint8_t *data, size_t size, size_t offset, size_t stride, unsigned width, unsigned height,
+                RgbImage *image);
+/** Mean red, green and blue over a rectangle. */
+Rgb MeanRgb(const RgbImage &image, const Rect &r);
+/**
+ * The largest relative difference from the centre of an image, over blocks of 1/16 of its width and height at its
+ * four corners, on every channel.
+ */
+double CornerError(const RgbImage &image);
 
 /**
  * Mean red, green and blue over a rectangle, `inset` pixels in from its sides; each sample divided by the gain
