@@ -120,6 +120,9 @@ for d in "${created[@]}"; do
   mkdir "$d" 2>/dev/null || fail 1 "$what" "cannot create $d"
 done
 work=$(mktemp -d "$parent/.$name.part-XXXXXX" 2>/dev/null) || fail 1 "$what" "cannot write in $parent"
+# The parameter file names its inputs by absolute paths, so that it serves from any folder.
+work=$(cd "$work" && pwd)
+final=$(cd "$parent" && pwd)/$name
 done_ok=0
 cleanup() {
   [ $done_ok -eq 1 ] && return
@@ -134,8 +137,12 @@ trap 'exit 1' INT TERM
 "$scene_tool" "$work/scene.nrv" "$width" "$height" 4 >"$work/scene.log" 2>&1 ||
   { cat "$work/scene.log"; fail 1 "cannot write the scene $folder/scene.nrv" "see the messages above"; }
 rm -f "$work/scene.log"
-echo "-IntDG0_inputNRV $work/scene.nrv -IntDG0_gasket 0 -CT0_setupFile $reference_setup -CT0_nBuffers 4" \
-  "-CT0_nPreenqBuffers 1 -CT0_AE 1" >"$work/params.txt"
+# params DIR: the parameter file of a scene in DIR.
+params() {
+  echo "-IntDG0_inputNRV $1/scene.nrv -IntDG0_gasket 0 -CT0_setupFile $reference_setup -CT0_nBuffers 4" \
+    "-CT0_nPreenqBuffers 1 -CT0_AE 1"
+}
+params "$work" >"$work/params.txt"
 
 # A registry of our own: the plug-in of this build, whatever else the user's registry holds.
 export GST_REGISTRY="$work/registry.bin"
@@ -174,7 +181,7 @@ actual=$(stat -c %s "$work/encoder.y4m")
 [ "$actual" -eq "$expected" ] ||
   fail 1 "encoder.y4m has $actual bytes" "expected $expected for $frames frames of ${width}x${height}"
 rm -f "$work/registry.bin"
-sed -i "s|$work|$folder|g" "$work/params.txt"
+params "$final" >"$work/params.txt"
 
 mv -T "$work" "$folder" 2>/dev/null || fail 1 "cannot rename $work to $folder" "$(mv -T "$work" "$folder" 2>&1)"
 done_ok=1

@@ -61,8 +61,18 @@ done
 [ ! -e "$out/frame_003.png" ] || { echo "FAIL relative-folder: more PNG images than frames"; failures=$((failures + 1)); }
 grep -q "^YUV4MPEG2 C420 W640 H480 " "$out/encoder.y4m" ||
   { echo "FAIL relative-folder: encoder.y4m header $(head -c 40 "$out/encoder.y4m")"; failures=$((failures + 1)); }
-grep -q "runs/first/scene.nrv" "$out/params.txt" ||
+# params.txt names its files by absolute paths: with it, the by-hand pipeline of README.md plays from any folder.
+for option in -IntDG0_inputNRV -CT0_setupFile; do
+  named=$(awk -v o="$option" '{ for (i = 1; i < NF; i++) if ($i == o) print $(i + 1) }' "$out/params.txt")
+  [[ "$named" == /* ]] && [ -s "$named" ] ||
+    { echo "FAIL relative-folder: params.txt gives $option \"$named\""; failures=$((failures + 1)); }
+done
+grep -qF -- "-IntDG0_inputNRV $out/scene.nrv " "$out/params.txt" ||
   { echo "FAIL relative-folder: params.txt names $(cat "$out/params.txt")"; failures=$((failures + 1)); }
+(cd / && GST_PLUGIN_PATH="$build/gst/plugin" GST_REGISTRY="$scratch/by-hand.registry" \
+  GST_NORVASRC_PARAMS_FILE="$out/params.txt" gst-launch-1.0 norvasrc "sensor=DOR Idazida" num-buffers=2 ! \
+  fakesink >"$scratch/by-hand.log" 2>&1) ||
+  { echo "FAIL by-hand: the pipeline with params.txt failed from /"; cat "$scratch/by-hand.log"; failures=$((failures + 1)); }
 [ "$(tail -n 1 "$scratch/relative-folder.out")" = "Output folder: runs/first" ] ||
   { echo "FAIL relative-folder: last line $(tail -n 1 "$scratch/relative-folder.out")"; failures=$((failures + 1)); }
 [ -z "$(find "$scratch/work-relative-folder" -name '.*part*')" ] ||
