@@ -22,7 +22,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVA_WERROR=ON -DNORV
   -DNORVA_BUILD_BENCH=OFF >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! cmake --build "$build" -j"$(nproc)" --target norva_calibrate >"$log" 2>&1; then
+if ! cmake --build "$build" -j"${NORVA_JOBS:-$(nproc)}" --target norva_calibrate >"$log" 2>&1; then
   cat "$log"
   echo "calibrate.sh: the Release build failed: see the compiler's messages above" >&2
   exit 1

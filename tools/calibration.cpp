@@ -365,6 +365,19 @@ double ColourResidual(const std::vector<Rgb> &camera, const std::vector<Rgb> &ta
     return n ? std::sqrt(sum / n) : 0.0;
 }
 
+std::string CommentLines(const std::string &text, size_t width) {
+    std::istringstream words(text);
+    std::string out, line, word;
+    while (words >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "// " : " ") + word;
+    }
+    return line.empty() ? out : out + line + "\n";
+}
+
 std::string SetupFileText(const std::string &baseText, const Calibration &c) {
     std::string out = c.header;
     std::string pending; // comment lines waiting for the line they describe
@@ -400,7 +413,19 @@ std::string SetupFileText(const std::string &baseText, const Calibration &c) {
         const WhiteBalancePoint &p = c.whiteBalance[i];
         const std::string n = std::to_string(i);
         out += line("WB_TEMPERATURE_" + n, &p.kelvin, 1, 0);
-        out += line("WB_CCM_" + n, p.ccm, 9, 3);
+        // Three decimals, each row's diagonal taking what its other two leave of the row's sum, so that rounding
+        // does not tint a neutral.
+        double ccm[9];
+        for (int k = 0; k < 3; k++) {
+            double others = 0, sum = 0;
+            for (int j = 0; j < 3; j++) {
+                sum += p.ccm[3 * k + j];
+                ccm[3 * k + j] = std::round(p.ccm[3 * k + j] * 1000) / 1000;
+                others += j != k ? ccm[3 * k + j] : 0.0;
+            }
+            ccm[4 * k] = std::round((sum - others) * 1000) / 1000;
+        }
+        out += line("WB_CCM_" + n, ccm, 9, 3);
         out += line("WB_OFFSETS_" + n, p.offsets, 3, 3);
         out += line("WB_GAINS_" + n, p.gains, 4, 4);
     }

@@ -118,6 +118,9 @@ struct ShadingPoint {
     double scaleWb = 1.0;
 };
 
+/** Text as comment lines ("// ...") of at most `width` characters, broken between words. */
+std::string CommentLines(const std::string &text, size_t width = 116);
+
 /** The calibration that goes into a setup file. */
 struct Calibration {
     std::string header;       /* comment lines ("// ...") put first */
@@ -133,7 +136,8 @@ struct Calibration {
 /**
  * The setup file: the base file's lines as they are, except the black level (and the comment lines right above
  * it), which the calibration's replace; then the white-balance corrections and the lens-shading grids. Tags of the
- * calibration that the base file holds are dropped from it.
+ * calibration that the base file holds are dropped from it. Colour matrices are written with three decimals, each
+ * row keeping its sum.
  */
 std::string SetupFileText(const std::string &baseText, const Calibration &c);
 

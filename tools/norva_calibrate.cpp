@@ -552,13 +552,14 @@ bool whiteBalance(const BayerFrame &chart, Measured *m, std::string *error) {
         return false;
     }
     const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    const double *c = m->wb.ccm;
+    double c[9]; // as printed: no "-0.000"
+    for (int i = 0; i < 9; i++)
+        c[i] = std::fabs(m->wb.ccm[i]) < 0.0005 ? 0.0 : m->wb.ccm[i];
     std::printf("        neutral R/G %.4f B/G %.4f (%zu patches, within %.2f %%): gains %.4f 1 1 %.4f\n"
                 "        colour matrix %.3f %.3f %.3f / %.3f %.3f %.3f / %.3f %.3f %.3f: residual %.4f (identity "
                 "%.4f)\n",
-                rg, bg, neutrals.size(), 100 * spread, m->wb.gains[0], m->wb.gains[3], c[0] + 0.0, c[1] + 0.0,
-                c[2] + 0.0, c[3] + 0.0, c[4] + 0.0, c[5] + 0.0, c[6] + 0.0, c[7] + 0.0, c[8] + 0.0,
-                ColourResidual(cam, want, m->wb.ccm), ColourResidual(cam, want, identity));
+                rg, bg, neutrals.size(), 100 * spread, m->wb.gains[0], m->wb.gains[3], c[0], c[1], c[2], c[3], c[4],
+                c[5], c[6], c[7], c[8], ColourResidual(cam, want, m->wb.ccm), ColourResidual(cam, want, identity));
     return true;
 }
 
@@ -653,26 +654,24 @@ int run(const Options &o) {
         return fail("the grids need " + std::to_string(c.bitsPerDiff) +
                     " bits per difference, 4 to 10 fit: try another --tile");
 
-    c.header = "// Setup of the simulated " + o.sensor + " in sensor mode " + std::to_string(o.mode) + " (" +
-               std::to_string(dark.width) + "x" + std::to_string(dark.height) + ", " + dark.mosaic +
-               "), calibrated by tools/norva_calibrate\n"
-               "// (scripts/calibrate.sh runs it again; see the README, \"Calibration\"): the black level from a "
-               "dark frame, white\n"
-               "// balance from the chart's neutral and colour patches under " +
-               kelvinList(o.temperatures) +
-               " K, lens shading from flat\n"
-               "// fields. The rest is the base setup it was made from. The grid files are named relative to the "
-               "folder the\n"
-               "// calibration ran in: run the stack from there.\n\n";
-    c.blackComment = "// Black level of the sensor, measured on a dark frame (8-bit codes).\n";
-    c.whiteBalanceComment =
-        "// White balance: per colour temperature, the gains that make the chart's neutral patches neutral (green 1;\n"
-        "// the lens shading taken out with the flat field's grid), the colour matrix fitted to the colour and "
-        "neutral\n"
-        "// patches (rows summing to 1), and offsets taking off what the black level leaves of a dark frame.\n";
-    c.shadingComment = "// Lens shading: one grid per colour temperature, the gains that bring each point of a flat "
-                       "field to the\n// level of its centre (tile of " +
-                       std::to_string(tile) + " colour-filter cells).\n";
+    c.header = CommentLines("Setup of the simulated " + o.sensor + " in sensor mode " + std::to_string(o.mode) + " (" +
+                            std::to_string(dark.width) + "x" + std::to_string(dark.height) + ", " + dark.mosaic +
+                            "), calibrated by tools/norva_calibrate (scripts/calibrate.sh runs it again; see the "
+                            "README, \"Calibration\"): the black level from a dark frame, white balance from the "
+                            "chart's neutral and colour patches under " +
+                            kelvinList(o.temperatures) +
+                            " K, lens shading from flat fields. The rest is the base setup it was made from. The grid "
+                            "files are named relative to the folder the calibration ran in: run the stack from "
+                            "there.") +
+               "\n";
+    c.blackComment = CommentLines("Black level of the sensor, measured on a dark frame (8-bit codes).");
+    c.whiteBalanceComment = CommentLines(
+        "White balance: per colour temperature, the gains that make the chart's neutral patches neutral (green 1; the "
+        "lens shading taken out with the flat field's grid), the colour matrix fitted to the colour and neutral "
+        "patches (rows summing to 1), and offsets taking off what the black level leaves of a dark frame.");
+    c.shadingComment = CommentLines("Lens shading: one grid per colour temperature, the gains that bring each point of "
+                                    "a flat field to the level of its centre (tile of " +
+                                    std::to_string(tile) + " colour-filter cells).");
     const std::string setupPath = o.out + "/" + o.name + ".txt";
     const std::string text = SetupFileText(baseText, c);
     if (!writeFile(setupPath, text))

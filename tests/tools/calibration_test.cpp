@@ -3,6 +3,7 @@
 // writes, read back by the control core's own reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -239,7 +240,10 @@ TEST(CalibrationSetupFile, BaseFileKeptBlackLevelReplacedCalibrationAppended) {
         p.kelvin = kelvin;
         p.gains[0] = kelvin == 2800 ? 0.5716 : 1.0;
         p.gains[3] = kelvin == 2800 ? 2.3524 : 1.0;
-        p.ccm[1] = kelvin == 2800 ? -0.0004 : 0.0; // below the third decimal: written as 0
+        if (kelvin == 2800) { // rows summing to 1 whose elements round away from it
+            const double ccm[9] = {1.0009, -0.0004, -0.0005, 0.1234, 0.9, -0.0234, 0, -0.2506, 1.2506};
+            std::copy(ccm, ccm + 9, p.ccm);
+        }
         c.whiteBalance.push_back(p);
     }
     c.shading = {{2800, "out/s/lsh_2800K.lsh", 1.0}, {6500, "out/s/lsh_6500K.lsh", 1.0}};
@@ -256,7 +260,8 @@ TEST(CalibrationSetupFile, BaseFileKeptBlackLevelReplacedCalibrationAppended) {
     EXPECT_EQ(text.find("WB_CORRECTIONS 1\n"), std::string::npos);
     EXPECT_EQ(text.find("LSH_CTRL_CORRECTIONS 5"), std::string::npos);
     EXPECT_NE(text.find("WB_GAINS_0 0.5716 1 1 2.3524\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("WB_CCM_0 1 0 0 0 1 0 0 0 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("WB_CCM_0 1.001 0 -0.001 0.123 0.9 -0.023 0 -0.251 1.251\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("WB_CCM_1 1 0 0 0 1 0 0 0 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("LSH_CTRL_FILE_1 out/s/lsh_6500K.lsh\n"), std::string::npos) << text;
 
     // The control core reads it: both corrections, in order, and the lens-shading table.
@@ -283,6 +288,12 @@ TEST(CalibrationSetupFile, BlackLevelAddedWhenTheBaseHasNone) {
     EXPECT_EQ(text.rfind("Y2R_MATRIX BT709\n\nBLC_SENSOR_BLACK 16 16 16 16\n", 0), 0u) << text;
     EXPECT_NE(text.find("WB_CORRECTIONS 0\n"), std::string::npos);
     EXPECT_NE(text.find("LSH_CTRL_CORRECTIONS 0\n"), std::string::npos);
+}
+
+TEST(CalibrationSetupFile, CommentsAreBrokenBetweenWords) {
+    EXPECT_EQ(CommentLines("one two three four", 12), "// one two\n// three\n// four\n");
+    EXPECT_EQ(CommentLines("a-word-longer-than-the-width", 8), "// a-word-longer-than-the-width\n");
+    EXPECT_EQ(CommentLines(""), "");
 }
 
 TEST(CalibrationShading, DefaultTileCutsTheFrameIntoTwentyToFortyTiles) {

@@ -24,6 +24,12 @@ unset NORVA_SIM_SENSORS NORVA_SIM_ILLUMINANT NORVA_SIM_LIGHT NORVA_SIM_SCENE NOR
 warnings() { # output-file
   grep -E "WARNING|ERROR|CRITICAL" "$1" | grep -v "ControlAF is not initialised" || true
 }
+# The same without the white-balance statistics' "The frame order is broken", which full-frame runs log at their
+# start whatever the setup file (their statistics take two strips a measurement, and the first frame the control
+# sees carries the second): not the calibration's.
+warnings_full_frame() { # output-file
+  warnings "$1" | grep -v "The frame order is broken" || true
+}
 
 # gst-launch-1.0 on the default sensor from the source tree (the setup file names its grids from there).
 launch() { # name setup-file [element properties...]
@@ -36,14 +42,19 @@ launch() { # name setup-file [element properties...]
 # 1. The committed setup file.
 committed="$root/data/setup/ov4689.txt"
 [ -r "$committed" ] || fail "no $committed"
-launch reference "$root/data/setup/reference.txt"
+launch reference "$root/data/setup/reference.txt" sensor-mode=3
 grep -qF "'WB_CORRECTIONS' not defined" "$work/reference.txt" || fail "the reference setup's warning is not seen"
 grep -qF "'LSH_CTRL_CORRECTIONS' not defined" "$work/reference.txt" || fail "the reference setup's warning is not seen"
 launch committed "$committed"
-[ -z "$(warnings "$work/committed.txt")" ] || fail "the committed setup warns: $(warnings "$work/committed.txt")"
-for grid in $(awk '$1 ~ /^LSH_CTRL_FILE_/ { print $2 }' "$committed"); do
+[ -z "$(warnings_full_frame "$work/committed.txt")" ] ||
+  fail "the committed setup warns: $(warnings_full_frame "$work/committed.txt")"
+# The grids fit the full frame; a smaller mode of the same field of view loads them too.
+launch committed_small "$committed" sensor-mode=3
+[ -z "$(warnings "$work/committed_small.txt")" ] ||
+  fail "the committed setup warns in mode 3: $(warnings "$work/committed_small.txt")"
+while read -r grid; do
   [ -r "$root/$grid" ] || fail "the committed setup names $grid, which is not in the source tree"
-done
+done < <(awk '$1 ~ /^LSH_CTRL_FILE_/ { print $2 }' "$committed")
 
 # 2. A short calibration into a folder of the test's own. The tool finds the element in itself and takes the core
 # elements from a registry of its own.
@@ -82,7 +93,7 @@ awk -v r0="$(value WB_GAINS_0 1)" -v r1="$(value WB_GAINS_1 1)" -v b0="$(value W
   fail "gains at 3000 K ($(value WB_GAINS_0 1), $(value WB_GAINS_0 4)) against 6500 K ($(value WB_GAINS_1 1), $(value WB_GAINS_1 4))"
 expect_value LSH_CTRL_CORRECTIONS 1 2
 bits=$(value LSH_CTRL_BITS_DIFF 1)
-[ "${bits:-0}" -ge 4 ] && [ "${bits:-0}" -le 10 ] || fail "LSH_CTRL_BITS_DIFF is '$bits'"
+if [ "${bits:-0}" -lt 4 ] || [ "${bits:-0}" -gt 10 ]; then fail "LSH_CTRL_BITS_DIFF is '$bits'"; fi
 for i in 0 1; do
   grid=$(value "LSH_CTRL_FILE_$i" 1)
   expect_value "LSH_CTRL_TEMPERATURE_$i" 1 "$([ "$i" = 0 ] && echo 3000 || echo 6500)"
@@ -90,7 +101,7 @@ for i in 0 1; do
   [ "$grid" = "$out/sim4689/lsh_$([ "$i" = 0 ] && echo 3000 || echo 6500)K.lsh" ] || fail "grid file $i is '$grid'"
   [ -r "$grid" ] || { fail "no grid file $grid"; continue; }
   # "LSH", version 1, then width, height and tile: 672 x 380 cells in tiles of 32 need 22 x 13 vertices.
-  header=$(od -An -tu4 -N20 "$grid" | tr -s ' ' | sed 's/^ //')
+  header=$(od -An -tu4 -N20 -w20 "$grid" | tr -s " " | sed "s/^ //")
   [ "$(head -c 3 "$grid")" = "LSH" ] || fail "$grid does not start with LSH"
   [ "${header#* }" = "1 22 13 32" ] || fail "$grid header reads '$header'"
   [ "$(stat -c %s "$grid")" -eq $((20 + 4 * 22 * 13 * 4)) ] || fail "$grid holds $(stat -c %s "$grid") bytes"
