@@ -18,7 +18,7 @@ constexpr guint kBuffers = 30;
 /**
  * A sensor of the registry at a small mode of its own, the range of gains its driver gives, and an exposure for the
  * sensors that automatic exposure brings to the chart too slowly (0: automatic): the S5K3P9 reports no exposure
- * until one is set, so automatic exposure starts from the sensor's shortest and takes about a hundred frames.
+ * until one is set, so automatic exposure starts from the sensor's shortest and is still short after 30 frames.
  */
 struct SensorRow {
     const char *name;
@@ -137,6 +137,25 @@ void checkColours(const Image &image, const char *name, bool mirrored) {
     fail_unless(coloured > 0, "%s: no coloured box in the chart", name);
 }
 
+/** How closely the picture follows the external generator's pattern: the correlation of 4x4 box means. */
+double patternCorrelation(const Image &image) {
+    double sp = 0, sg = 0, spp = 0, sgg = 0, spg = 0;
+    int n = 0;
+    for (guint y = 0; y + 4 <= image.height; y += 4) {
+        for (guint x = 0; x + 4 <= image.width; x += 4) {
+            double p = 0;
+            for (guint j = 0; j < 4; j++)
+                for (guint i = 0; i < 4; i++)
+                    p += norva_sim::ZynqPattern(x + i, y + j) / 16.0;
+            const double g = image.grey(x, y, x + 4, y + 4);
+            sp += p, sg += g, spp += p * p, sgg += g * g, spg += p * g;
+            n++;
+        }
+    }
+    const double cov = spg - sp * sg / n, vp = spp - sp * sp / n, vg = sgg - sg * sg / n;
+    return vp > 0 && vg > 0 ? cov / std::sqrt(vp * vg) : 0.0;
+}
+
 /** Runs that end properly: every buffer, then the end of stream, no error. */
 void checkStream(const SensorRun &run, const char *name, guint buffers, guint width, guint height) {
     fail_unless(run.error.empty(), "%s: %s", name, run.error.c_str());
@@ -180,8 +199,9 @@ GST_START_TEST(test_sensor_streams) {
         checkChart(run.last, row.name, false);
         checkColours(run.last, row.name, false);
     } else {
-        // The generator board sends its pattern: no row time of its own, a picture that is not flat.
-        fail_unless(run.last.grey(0, 0, run.last.width, run.last.height) > 1.0, "%s: black picture", row.name);
+        // The generator board has no registers of its own; the picture is its pattern.
+        const double r = patternCorrelation(run.last);
+        fail_unless(r > 0.9, "%s: the picture follows the generator's pattern with a correlation of %.3f", row.name, r);
     }
 }
 GST_END_TEST;
@@ -240,7 +260,7 @@ GST_START_TEST(test_board_variable_refused) {
         built = plugSensors(c.value);
         const gint64 start = g_get_monotonic_time();
         const SensorRun run = playSensor("OV4689_0", 0x21, "none", 1);
-        fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+        fail_unless(g_get_monotonic_time() - start < 20 * G_TIME_SPAN_SECOND, "the failure took too long");
         fail_unless_equals_int(run.buffers, 0);
         error = run.error;
     });
@@ -276,7 +296,7 @@ GST_START_TEST(test_sensor_not_plugged) {
     SensorRun run;
     const gint64 start = g_get_monotonic_time();
     const std::string log = stderrOf([&] { run = playSensor(c.asked, c.mode, "none", 1); });
-    fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+    fail_unless(g_get_monotonic_time() - start < 20 * G_TIME_SPAN_SECOND, "the failure took too long");
     fail_unless_equals_int(run.buffers, 0);
     fail_if(run.error.empty(), "no error from the element");
     fail_unless_equals_int(countOf(log, c.message), 1);
