@@ -125,8 +125,8 @@ float SceneRadiance(unsigned x, unsigned y, unsigned width, unsigned height) {
     const unsigned c = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u);
     double gains[3];
     IlluminantChannelGains(Illuminant(), gains);
-    return static_cast<float>(ChartLevelAt(width, height, x, y, c) * kWhiteRadiance * LightLevel() * gains[c] *
-                              LensShading(c, x, y, width, height));
+    const double level = CurrentScene() == Scene::Flat ? kFlatFieldLevel : ChartLevelAt(width, height, x, y, c);
+    return static_cast<float>(level * kWhiteRadiance * LightLevel() * gains[c] * LensShading(c, x, y, width, height));
 }
 
 unsigned SensorPedestal(unsigned bitDepth) { return bitDepth >= 10 ? 64u << (bitDepth - 10) : 64u >> (10 - bitDepth); }

@@ -1,11 +1,12 @@
 // The light in front of the simulated sensors (a black body of a chosen colour temperature at a chosen level), the
-// colour filters that turn it into channel gains, the lens shading, and the renderer of the chart as a sensor sees
-// it. The model is written down in platform/README.md.
+// scene it lights (the chart or a flat field), the colour filters that turn it into channel gains, the lens shading,
+// and the renderer of the scene as a sensor sees it. The model is written down in platform/README.md.
 #include "platform/sim_world.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/sim_isp.h"
@@ -36,11 +37,12 @@ void filterResponses(double kelvin, double out[3]) {
     }
 }
 
-/** The light now: its temperature, level and the channel gains of the temperature. */
+/** The light now: its temperature, level and the channel gains of the temperature; and the scene it lights. */
 struct Light {
     double kelvin = kDefaultIlluminant;
     double level = kDefaultLightLevel;
     double gains[3] = {1.0, 1.0, 1.0};
+    Scene scene = Scene::Chart;
 };
 
 std::mutex &lightMutex() {
@@ -87,6 +89,9 @@ Light currentLight() {
 void lightFromEnvironment() {
     setLight(fromEnvironment("NORVA_SIM_ILLUMINANT", kMinIlluminant, kMaxIlluminant, kDefaultIlluminant),
              fromEnvironment("NORVA_SIM_LIGHT", kMinLightLevel, kMaxLightLevel, kDefaultLightLevel));
+    const char *scene = std::getenv("NORVA_SIM_SCENE");
+    Scene s = Scene::Chart;
+    SetScene(scene != nullptr && SceneOfName(scene, &s) ? s : Scene::Chart);
 }
 const bool g_lightSet = (lightFromEnvironment(), RegisterResetHook(lightFromEnvironment));
 
@@ -123,8 +128,18 @@ bool WorldFromEnvironment(std::string *error) {
                       &kelvinSet, error) ||
         !readVariable("NORVA_SIM_LIGHT", kMinLightLevel, kMaxLightLevel, "a light level", &level, &levelSet, error))
         return false;
+    const char *sceneText = std::getenv("NORVA_SIM_SCENE");
+    const bool sceneSet = sceneText != nullptr && *sceneText != '\0';
+    Scene scene = Scene::Chart;
+    if (sceneSet && !SceneOfName(sceneText, &scene)) {
+        if (error != nullptr)
+            *error = std::string("NORVA_SIM_SCENE=\"") + sceneText + "\" is not a scene: \"chart\" or \"flat\"";
+        return false;
+    }
     const Light now = currentLight();
     setLight(kelvinSet ? kelvin : now.kelvin, levelSet ? level : now.level);
+    if (sceneSet)
+        SetScene(scene);
     return true;
 }
 
@@ -150,6 +165,25 @@ bool SetLightLevel(double factor) {
 
 double Illuminant() { return currentLight().kelvin; }
 double LightLevel() { return currentLight().level; }
+
+void SetScene(Scene scene) {
+    std::lock_guard<std::mutex> lock(lightMutex());
+    g_light.scene = scene;
+}
+
+Scene CurrentScene() { return currentLight().scene; }
+
+bool SceneOfName(const char *name, Scene *scene) {
+    if (name == nullptr)
+        return false;
+    if (std::strcmp(name, "chart") == 0)
+        *scene = Scene::Chart;
+    else if (std::strcmp(name, "flat") == 0)
+        *scene = Scene::Flat;
+    else
+        return false;
+    return true;
+}
 
 void IlluminantChannelGains(double kelvin, double rgb[3]) {
     const double t = std::isfinite(kelvin) ? std::fmin(std::fmax(kelvin, kMinIlluminant), kMaxIlluminant) : 6500.0;
@@ -190,12 +224,13 @@ void SensorChartRenderer::build() {
             channel_[py][px] = mosaicChannel(sourceX(px) ^ phaseX_, sourceY(py) ^ phaseY_);
     const ChartLayout layout = ChartLayoutOf(width_, height_);
     const double scale = kWhiteRadiance * std::ldexp(1.0, static_cast<int>(depth_) - 10);
-    std::vector<double> row(static_cast<size_t>(width_) * 3);
-    // Output pixel (x, y) is the sensor's pixel (sx, sy): it sees the chart there (at the sensor's Bayer phase), lit
+    std::vector<double> row(static_cast<size_t>(width_) * 3, kFlatFieldLevel);
+    // Output pixel (x, y) is the sensor's pixel (sx, sy): it sees the scene there (at the sensor's Bayer phase), lit
     // through the lens as that pixel is, so a flipped frame is the straight one read backwards.
     for (unsigned y = 0; y < height_; y++) {
         const unsigned sy = sourceY(y);
-        ChartRow(layout, width_, sy ^ phaseY_, row.data());
+        if (scene_ == Scene::Chart)
+            ChartRow(layout, width_, sy ^ phaseY_, row.data());
         float *out = &radiance_[static_cast<size_t>(y) * width_];
         for (unsigned x = 0; x < width_; x++) {
             const unsigned sx = sourceX(x);
@@ -207,10 +242,13 @@ void SensorChartRenderer::build() {
 }
 
 std::vector<uint16_t> &SensorChartRenderer::render(const SensorOutput &s) {
+    // One light and one scene for the whole frame, however they change meanwhile.
+    const Light light = currentLight();
     const unsigned depth = s.bitDepth >= 8 && s.bitDepth <= 16 ? s.bitDepth : 10;
     const unsigned w = s.width & ~1u, h = s.height & ~1u;
     if (w != width_ || h != height_ || s.hflip != hflip_ || s.vflip != vflip_ || depth != depth_ ||
-        s.pixelFlip != pixelFlip_ || (s.phaseX & 1u) != phaseX_ || (s.phaseY & 1u) != phaseY_ || builds_ == 0) {
+        s.pixelFlip != pixelFlip_ || (s.phaseX & 1u) != phaseX_ || (s.phaseY & 1u) != phaseY_ ||
+        light.scene != scene_ || builds_ == 0) {
         width_ = w;
         height_ = h;
         hflip_ = s.hflip;
@@ -219,9 +257,9 @@ std::vector<uint16_t> &SensorChartRenderer::render(const SensorOutput &s) {
         phaseX_ = s.phaseX & 1u;
         phaseY_ = s.phaseY & 1u;
         depth_ = depth;
+        scene_ = light.scene;
         build();
     }
-    const Light light = currentLight();
     const double k = s.exposureUs * s.gain * light.level;
     float scale[2][2];
     for (unsigned py = 0; py < 2; py++)

@@ -1,5 +1,6 @@
 // The chart as the simulated sensors render it: the light's colour temperature and level, exposure and gain up to the
-// clip, flips and Bayer order, lens shading, and the light read from the environment.
+// clip, flips and Bayer order, lens shading, the flat field in place of the chart, and the light and scene read from
+// the environment.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -301,6 +302,55 @@ TEST_F(SensorChart, RadianceIsMappedOnlyWhenTheGeometryChanges) {
     EXPECT_EQ(chart.builds(), 4u);
     EXPECT_EQ(chart.width(), 320u);
     EXPECT_EQ(chart.depth(), 12u);
+    // The scene: a new map when it changes, none while it stays.
+    norva_sim::SetScene(norva_sim::Scene::Flat);
+    chart.render(s);
+    chart.render(s);
+    EXPECT_EQ(chart.builds(), 5u);
+    norva_sim::SetScene(norva_sim::Scene::Chart);
+    chart.render(s);
+    EXPECT_EQ(chart.builds(), 6u);
+}
+
+TEST_F(SensorChart, FlatFieldIsOneSurfaceShadedByTheLensAlone) {
+    SensorChartRenderer chart;
+    norva_sim::SetScene(norva_sim::Scene::Flat);
+    EXPECT_EQ(norva_sim::CurrentScene(), norva_sim::Scene::Flat);
+    ASSERT_TRUE(norva_sim::SetIlluminant(3000));
+    const unsigned depth = 12;
+    const std::vector<uint16_t> &f = chart.render(output(depth, 20000, 1.0));
+    const double p = norva_sim::SensorPedestal(depth);
+    double gains[3];
+    norva_sim::IlluminantChannelGains(3000, gains);
+    // Every sample, its lens shading taken out, is the flat level under the light: the chart is gone (no ramp, no
+    // patch, no clipped light source), only the corners are darker.
+    double worst = 0;
+    for (unsigned y = 0; y < kHeight; y++)
+        for (unsigned x = 0; x < kWidth; x++) {
+            const unsigned c = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u);
+            const double expected = norva_sim::kFlatFieldLevel * norva_sim::kWhiteRadiance * 20000 * 4 * gains[c] *
+                                    norva_sim::LensShading(c, x, y, kWidth, kHeight);
+            worst = std::fmax(worst, std::abs(f[static_cast<size_t>(y) * kWidth + x] - p - expected));
+        }
+    EXPECT_LT(worst, 1.0);
+    const auto at = [&](unsigned x, unsigned y) { return f[static_cast<size_t>(y) * kWidth + x] - p; };
+    EXPECT_NEAR(at(1, 0) / at(kWidth / 2 + 1, kHeight / 2), norva_sim::kLensCornerShading[1], 0.01)
+        << "a corner's green against the centre's";
+    EXPECT_LT(at(1, 0), 0.9 * at(kWidth / 2 + 1, kHeight / 2));
+    EXPECT_LT(at(kWidth - 2 + 1, kHeight - 2 + 1), (1u << depth) - 1 - p) << "nothing clips";
+    // Back to the chart: the clipped patch is there again.
+    norva_sim::SetScene(norva_sim::Scene::Chart);
+    EXPECT_EQ(meanOf(chart.render(output(depth, 20000, 1.0)), norva_sim::SceneClippedPatch(kWidth, kHeight), 0, 0),
+              (1u << depth) - 1);
+}
+
+TEST_F(SensorChart, SceneRadianceFollowsTheScene) {
+    const SceneRect clip = norva_sim::SceneClippedPatch(kWidth, kHeight);
+    const unsigned x = clip.x0 + 8, y = clip.y0 + 8;
+    const float chartRadiance = norva_sim::SceneRadiance(x, y, kWidth, kHeight);
+    norva_sim::SetScene(norva_sim::Scene::Flat);
+    const float flatRadiance = norva_sim::SceneRadiance(x, y, kWidth, kHeight);
+    EXPECT_NEAR(chartRadiance / flatRadiance, norva_sim::kChartClippedLevel / norva_sim::kFlatFieldLevel, 0.01);
 }
 
 TEST_F(SensorChart, TinyFramesRenderWithoutAChart) {
@@ -371,6 +421,40 @@ TEST_P(SensorChartBadEnvironment, RefusedWithTheVariableNamed) {
 
 INSTANTIATE_TEST_SUITE_P(Values, SensorChartBadEnvironment, testing::ValuesIn(kBadValues),
                          [](const testing::TestParamInfo<BadVariableCase> &i) { return std::string(i.param.name); });
+
+TEST_F(SensorChart, EnvironmentChoosesTheScene) {
+    struct SceneCase {
+        const char *value;
+        bool accepted;
+        norva_sim::Scene scene; /* the scene afterwards */
+    };
+    // Starting from the flat field each time: a refused or empty value leaves it.
+    const SceneCase cases[] = {
+        {"chart", true, norva_sim::Scene::Chart}, {"flat", true, norva_sim::Scene::Flat},
+        {"", true, norva_sim::Scene::Flat},       {"Flat", false, norva_sim::Scene::Flat},
+        {"flat ", false, norva_sim::Scene::Flat}, {"white", false, norva_sim::Scene::Flat},
+    };
+    for (const SceneCase &c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.value + "\"");
+        norva_sim::SetScene(norva_sim::Scene::Flat);
+        norva_test::ScopedEnv scene("NORVA_SIM_SCENE", c.value);
+        std::string error;
+        EXPECT_EQ(norva_sim::WorldFromEnvironment(&error), c.accepted);
+        EXPECT_EQ(norva_sim::CurrentScene(), c.scene);
+        if (!c.accepted) {
+            EXPECT_NE(error.find(std::string("NORVA_SIM_SCENE=\"") + c.value + "\""), std::string::npos) << error;
+        }
+    }
+    // A platform reset reads the variable: a good value is taken, a refused one gives the chart.
+    {
+        norva_test::ScopedEnv scene("NORVA_SIM_SCENE", "flat");
+        norva_sim::ResetPlatform();
+        EXPECT_EQ(norva_sim::CurrentScene(), norva_sim::Scene::Flat);
+    }
+    norva_test::ScopedEnv scene("NORVA_SIM_SCENE", "grey");
+    norva_sim::ResetPlatform();
+    EXPECT_EQ(norva_sim::CurrentScene(), norva_sim::Scene::Chart);
+}
 
 TEST_F(SensorChart, EnvironmentSetsTheLightAndUnsetVariablesKeepIt) {
     {

@@ -1,5 +1,5 @@
-// The simulated light changed from one thread while another renders the chart, as a test changes it while the
-// device's threads render frames: every frame is rendered under one light, the old or the new, never a mix.
+// The simulated light or scene changed from one thread while another renders, as a test changes them while the
+// device's threads render frames: every frame is rendered under one light and of one scene, never a mix.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -51,6 +51,42 @@ TEST_F(SensorChartThreads, EachFrameSeesOneLight) {
         const bool one = std::abs(ratio - neutral) < 0.01 * neutral || std::abs(ratio - warm) < 0.01 * warm;
         mixed += one ? 0 : 1;
         EXPECT_GT(norva_sim::Illuminant(), 0.0);
+    }
+    done = true;
+    changer.join();
+    EXPECT_EQ(mixed, 0u);
+}
+
+TEST_F(SensorChartThreads, EachFrameSeesOneScene) {
+    constexpr unsigned kW = 320, kH = 240;
+    norva_sim::SensorOutput s;
+    s.streaming = true;
+    s.bitDepth = 10;
+    s.width = kW;
+    s.height = kH;
+    s.exposureUs = 10000;
+    s.gain = 1.0;
+    // The first row (the ramp's dark end on the chart) and the clipped patch, on the flat field both at its level.
+    const norva_sim::SceneRect clip = norva_sim::SceneClippedPatch(kW, kH);
+    const size_t top = 1, light = static_cast<size_t>(clip.y0 + 4) * kW + clip.x0 + 5;
+    norva_sim::SensorChartRenderer chart;
+    const std::vector<uint16_t> onChart = chart.render(s);
+    norva_sim::SetScene(norva_sim::Scene::Flat);
+    const std::vector<uint16_t> onFlat = chart.render(s);
+    ASSERT_NE(onChart[top], onFlat[top]);
+    ASSERT_NE(onChart[light], onFlat[light]);
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (unsigned i = 0; !done; i++)
+            norva_sim::SetScene(i % 2 ? norva_sim::Scene::Flat : norva_sim::Scene::Chart);
+    });
+    unsigned mixed = 0;
+    for (int frame = 0; frame < 100; frame++) {
+        const std::vector<uint16_t> &f = chart.render(s);
+        const bool chartFrame = f[top] == onChart[top] && f[light] == onChart[light];
+        const bool flatFrame = f[top] == onFlat[top] && f[light] == onFlat[light];
+        mixed += chartFrame || flatFrame ? 0 : 1;
     }
     done = true;
     changer.join();

@@ -130,8 +130,8 @@ SceneRect SceneNeutralPatch(int i, unsigned width, unsigned height);
 SceneRect SceneColourPatch(int i, unsigned width, unsigned height);
 SceneRect SceneEdges(unsigned width, unsigned height);
 /**
- * Radiance at a pixel of a BGGR mosaic of the scene under the light now, through the lens: digital numbers per
- * microsecond at gain 1, 10 bits.
+ * Radiance at a pixel of a BGGR mosaic of the scene now (the chart or the flat field, platform/sim_world.h) under the
+ * light now, through the lens: digital numbers per microsecond at gain 1, 10 bits.
  */
 float SceneRadiance(unsigned x, unsigned y, unsigned width, unsigned height);
 /** The black level the sensor adds at a bit depth (64 at 10 bits). */

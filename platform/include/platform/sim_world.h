@@ -9,7 +9,9 @@
  *
  * The light is one per process: NORVA_SIM_ILLUMINANT (kelvin, default 6500) and NORVA_SIM_LIGHT (a factor, default
  * 1.0) at start and after ResetPlatform; the setters below change it at any time, also while sensors stream (the
- * next frame rendered sees the new light). Every function here may be called from any thread.
+ * next frame rendered sees the new light). So is the scene in front of the lens: the chart, or a flat field
+ * (NORVA_SIM_SCENE "chart" or "flat", default the chart; SetScene). Every function here may be called from any
+ * thread.
  */
 
 #include <cstdint>
@@ -34,11 +36,19 @@ constexpr double kMaxLightLevel = 100.0;
  */
 constexpr double kWhiteRadiance = 0.05;
 
+/** What the sensors look at. */
+enum class Scene {
+    Chart, /**< the test chart (platform/sim_chart.h) */
+    Flat,  /**< a flat field: one neutral surface of kFlatFieldLevel filling the view, for shading measurements */
+};
+/** Reflectance of the flat field on every channel. */
+constexpr double kFlatFieldLevel = 0.5;
+
 /**
- * Reads NORVA_SIM_ILLUMINANT and NORVA_SIM_LIGHT and sets the light they give; an unset or empty variable leaves
- * its value as it is. False, with one message naming the variable in *error and nothing changed, when a value is not
- * a number or is outside its range (kelvin from kMinIlluminant to kMaxIlluminant, level from kMinLightLevel to
- * kMaxLightLevel).
+ * Reads NORVA_SIM_ILLUMINANT, NORVA_SIM_LIGHT and NORVA_SIM_SCENE and sets the light and scene they give; an unset or
+ * empty variable leaves its value as it is. False, with one message naming the variable in *error and nothing
+ * changed, when a value is not a number or is outside its range (kelvin from kMinIlluminant to kMaxIlluminant, level
+ * from kMinLightLevel to kMaxLightLevel), or names no scene ("chart", "flat").
  */
 bool WorldFromEnvironment(std::string *error);
 
@@ -48,6 +58,11 @@ bool SetIlluminant(double kelvin);
 bool SetLightLevel(double factor);
 double Illuminant();
 double LightLevel();
+/** Puts the chart or a flat field in front of the sensors. */
+void SetScene(Scene scene);
+Scene CurrentScene();
+/** The scene a word names: "chart" or "flat" (as NORVA_SIM_SCENE takes them); false for any other word. */
+bool SceneOfName(const char *name, Scene *scene);
 
 /**
  * What the colour filters of the sensor give for a white surface under a black body at `kelvin`, red, green, blue,
@@ -65,10 +80,10 @@ double LensShading(unsigned channel, double x, double y, unsigned width, unsigne
 extern const double kLensCornerShading[3];
 
 /**
- * The chart as a sensor sees it, frame by frame: the radiance of each pixel in the sensor's mosaic (chart level x
- * white radiance x lens shading) is mapped once per size, bit depth, flip and Bayer phase; each frame multiplies it by
- * the light (level and channel gains of the illuminant), exposure and gain, adds the pedestal and clips. Rendering a
- * frame allocates nothing.
+ * The scene as a sensor sees it, frame by frame: the radiance of each pixel in the sensor's mosaic (chart or flat-field
+ * level x white radiance x lens shading) is mapped once per scene, size, bit depth, flip and Bayer phase; each frame
+ * multiplies it by the light (level and channel gains of the illuminant), exposure and gain, adds the pedestal and
+ * clips. Rendering a frame of a known scene and geometry allocates nothing.
  */
 class SensorChartRenderer {
 public:
@@ -87,6 +102,7 @@ private:
     void build();
 
     unsigned width_ = 0, height_ = 0, depth_ = 10;
+    Scene scene_ = Scene::Chart;
     bool hflip_ = false, vflip_ = false, pixelFlip_ = false;
     unsigned phaseX_ = 0, phaseY_ = 0;
     unsigned channel_[2][2] = {}; /* colour of each position of an output 2x2 cell */
