@@ -4,6 +4,7 @@
  * Conventions: platform/isp-model.md.
  */
 #include <algorithm>
+#include <cstdlib>
 
 #include "sim_isp_internal.h"
 
@@ -440,6 +441,21 @@ void EncoderRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
     }
 }
 
+namespace {
+
+/** The offsets of the display converter's outputs, put on the inputs they apply to, in input order. */
+void YuvToRgbInputOffsets(const CI_MODULE_PLANECONV &pc, int32_t in[3]) {
+    // The outer outputs take their chroma from the inputs in their own positions, or crossed (the converter
+    // programmed with its outputs or its chroma inputs exchanged): whichever the outer rows weigh more.
+    const auto mag = [&pc](int i, int j) { return std::abs(int32_t(pc.aCoeff[i][j])); };
+    const bool crossed = mag(0, 2) + mag(2, 0) > mag(0, 0) + mag(2, 2);
+    in[0] = crossed ? pc.aOffset[2] : pc.aOffset[0];
+    in[1] = pc.aOffset[1];
+    in[2] = crossed ? pc.aOffset[0] : pc.aOffset[2];
+}
+
+} // namespace
+
 void DisplayRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t ready) {
     if (!b.disp.active()) {
         return;
@@ -451,13 +467,14 @@ void DisplayRows(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
     const CI_MODULE_PLANECONV &pc = f.reg->sYCCToRGB;
     int16_t coeff[9];
     int32_t k[3];
+    int32_t in[3];
+    YuvToRgbInputOffsets(pc, in);
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 3; j++) {
             coeff[3 * i + j] = pc.aCoeff[i][j];
         }
-        const uint32_t off0 = pc.aOffset[0], off1 = pc.aOffset[1], off2 = pc.aOffset[2];
-        k[i] = int32_t(uint32_t(pc.aCoeff[i][0]) * off0 + uint32_t(pc.aCoeff[i][1]) * off1 +
-                       uint32_t(pc.aCoeff[i][2]) * off2 + 256u);
+        k[i] = int32_t(uint32_t(pc.aCoeff[i][0]) * uint32_t(in[0]) + uint32_t(pc.aCoeff[i][1]) * uint32_t(in[1]) +
+                       uint32_t(pc.aCoeff[i][2]) * uint32_t(in[2]) + 256u);
     }
     uint16_t *o0 = b.o0.data(), *o1 = b.o1.data(), *o2 = b.o2.data();
     for (; b.dispNext < b.dispEnd && LastSourceRow(sc, b.dispNext, f.H) <= ready; b.dispNext++) {

@@ -201,19 +201,26 @@ TEST(ModuleY2R, MatrixFollowsEncoderOrderAndDisplayFormat) {
          YCC_TO_RGB,
          {{0, 1, 1.5748}, {-0.18732430448, 1, -0.4681242606}, {1.8556, 1, 0}},
          {-128, -16, -128}},
-        // Red and blue outputs exchanged; the offsets stay on their inputs (Cr, Y, Cb).
+        // Red and blue outputs exchanged: the offsets are exchanged with the rows.
         {YVU_420_PL12_8,
          BGR_888_32,
          "Y2R_OFFSETU -0.25\n",
          YCC_TO_RGB,
          {{0, 1, 1.8556}, {-0.4681242606, 1, -0.18732430448}, {1.5748, 1, 0}},
-         {-64, -16, -128}},
-        // With Cb first, the Cr input (and fOffsetU with it) is input 2.
+         {-128, -16, -64}},
+        // Cb first: the columns are exchanged, the offsets stay.
         {YUV_420_PL12_8,
          RGB_888_32,
          "Y2R_OFFSETU -0.25\n",
          YCC_TO_RGB,
          {{0, 1, 1.5748}, {-0.18732430448, 1, -0.4681242606}, {1.8556, 1, 0}},
+         {-64, -16, -128}},
+        // Both: columns, then rows and offsets exchanged.
+        {YUV_420_PL12_8,
+         BGR_888_32,
+         "Y2R_OFFSETU -0.25\n",
+         YCC_TO_RGB,
+         {{1.8556, 1, 0}, {-0.18732430448, 1, -0.4681242606}, {0, 1, 1.5748}},
          {-128, -16, -64}},
         // The 16-bit extraction format keeps the hardware's RGB order.
         {YVU_420_PL12_8,
@@ -251,26 +258,6 @@ TEST(ModuleY2R, MatrixFollowsEncoderOrderAndDisplayFormat) {
     }
 }
 
-// A chroma offset shifts the same colour on a display with red and blue exchanged as on an RGB one.
-TEST(ModuleY2R, ChromaOffsetGivesTheSameColoursOnRgbAndBgrDisplays) {
-    const double ycc[3] = {140, 90, 100}; // (Cr, Y, Cb) codes
-    double rgb[2][3];
-    const ePxlFormat disp[2] = {RGB_888_32, BGR_888_32};
-    for (int d = 0; d < 2; d++) {
-        ConverterRig r(YVU_420_PL12_8, disp[d], "Y2R_OFFSETU -0.25\nY2R_OFFSETV -0.375\n");
-        ASSERT_EQ(r.y2r->setup(), QOR_RES_OK);
-        const MC_Y2R &p = r.rig.mc().sY2R;
-        for (int i = 0; i < 3; i++) {
-            rgb[d][i] = 0;
-            for (int j = 0; j < 3; j++)
-                rgb[d][i] += p.aCoeff[i][j] * (ycc[j] + p.aOffset[j]);
-        }
-    }
-    EXPECT_NEAR(rgb[0][0], rgb[1][2], 1e-9);
-    EXPECT_NEAR(rgb[0][1], rgb[1][1], 1e-9);
-    EXPECT_NEAR(rgb[0][2], rgb[1][0], 1e-9);
-}
-
 TEST(ColourConversion, LoadRefusesAnyOtherMatrixNameAndKeepsEveryMember) {
     for (const char *name : {"bt709", "JFIF", "BT 709", "\"\""}) {
         ModuleR2Y r2y;
@@ -296,22 +283,42 @@ TEST(ColourConversion, LoadRefusesAnyOtherMatrixNameAndKeepsEveryMember) {
     EXPECT_EQ(r2y.fContrast, 2.0);
 }
 
-// A saved file offers and holds only the names a load accepts.
-TEST(ColourConversion, SavedFilesNameOnlyLoadableStandards) {
+// The matrix tag of a save: every standard by its name, the three offered; SAVE_MIN and SAVE_MAX give the default.
+TEST(ColourConversion, SavedMatrixNames) {
+    const struct {
+        ModuleR2YBase::StdMatrix value;
+        std::vector<std::string> saved; // empty: the tag is not written
+    } cases[] = {
+        {ModuleR2YBase::BT601, {"BT601"}},
+        {ModuleR2YBase::BT709, {"BT709"}},
+        {ModuleR2YBase::JFIF, {"JFIF"}},
+        {static_cast<ModuleR2YBase::StdMatrix>(3), {}},
+        {static_cast<ModuleR2YBase::StdMatrix>(-1), {}},
+    };
+    for (const auto &c : cases) {
+        ModuleR2Y r2y;
+        ModuleY2R y2r;
+        r2y.eMatrix = y2r.eMatrix = c.value;
+        ParameterList val;
+        r2y.save(val, ModuleBase::SAVE_VAL);
+        y2r.save(val, ModuleBase::SAVE_VAL);
+        EXPECT_EQ(val.exists("R2Y_MATRIX"), !c.saved.empty()) << c.value;
+        EXPECT_EQ(val.exists("Y2R_MATRIX"), !c.saved.empty()) << c.value;
+        EXPECT_EQ(valuesOf(val, "R2Y_MATRIX"), c.saved) << c.value;
+        EXPECT_EQ(valuesOf(val, "Y2R_MATRIX"), c.saved) << c.value;
+    }
     ModuleR2Y r2y;
-    ParameterList def, max, val;
+    ModuleY2R y2r;
+    ParameterList def, max;
     r2y.save(def, ModuleBase::SAVE_DEF);
+    y2r.save(def, ModuleBase::SAVE_DEF);
     EXPECT_EQ(valuesOf(def, "R2Y_MATRIX"), std::vector<std::string>{"BT709"});
-    EXPECT_EQ(infoOf(def, "R2Y_MATRIX"), "{BT601, BT709}");
+    EXPECT_EQ(infoOf(def, "R2Y_MATRIX"), "{BT601, BT709, JFIF}");
+    EXPECT_EQ(infoOf(def, "Y2R_MATRIX"), "{BT601, BT709, JFIF}");
     r2y.save(max, ModuleBase::SAVE_MAX);
     EXPECT_EQ(valuesOf(max, "R2Y_MATRIX"), std::vector<std::string>{"BT709"});
     EXPECT_EQ(valuesOf(max, "R2Y_CONTRAST"), std::vector<std::string>{"2"});
     EXPECT_EQ(valuesOf(max, "R2Y_RANGE_MUL"), (std::vector<std::string>{"2", "2", "2"}));
-    r2y.eMatrix = ModuleR2YBase::JFIF;
-    r2y.save(val, ModuleBase::SAVE_VAL);
-    EXPECT_FALSE(val.exists("R2Y_MATRIX"));
-    ModuleR2Y reloaded;
-    EXPECT_EQ(reloaded.load(val), QOR_RES_OK);
 }
 
 TEST(ColourConversion, StandardWithoutCoefficientsIsRefusedWhereItCounts) {

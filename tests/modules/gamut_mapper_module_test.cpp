@@ -1,5 +1,5 @@
 // The main and display gamut mappers: values as loaded, clamped; the display mapper's reversal for BGR
-// displays and its fixed configuration for packed YCbCr, which does not outlive that display.
+// displays and its fixed configuration for packed YCbCr, which stays in its members until the next load.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -77,22 +77,40 @@ TEST(GamutMappers, CoefficientOrderByDisplayFormat) {
     }
 }
 
-// The fixed packed-YCbCr configuration is the block's only: leaving that display brings back what was
-// loaded, and a saved file keeps the loaded values.
-TEST(GamutMappers, PackedYccConfigurationLastsOnlyWhileThatDisplay) {
-    GamutRig r(PXL_ISP_444IL3YCbCr8, std::string(kCoeffs) + "DGM_CLIP_MAX 1.25\n");
+// The fixed packed-YCbCr configuration goes into the members too: a save writes it, and another display
+// keeps it until the next load brings back the file's values.
+TEST(GamutMappers, PackedYccConfigurationStaysUntilTheNextLoad) {
+    const std::string text = std::string(kCoeffs) + "DGM_CLIP_MAX 1.25\n";
+    GamutRig r(PXL_ISP_444IL3YCbCr8, text);
     const MC_DGM &d = r.rig.mc().sDGM;
-    EXPECT_EQ(d.fClipMin, -1.0);
-    EXPECT_EQ(d.fClipMax, 2.0);
-    EXPECT_EQ(d.fSrcNorm, 2.0);
-    EXPECT_EQ(std::vector<double>(d.aSlope, d.aSlope + 3), (std::vector<double>{1, 1, 0}));
-    EXPECT_EQ(coeffs(d), std::vector<double>(6, 0.0));
+    const auto expectFixed = [&](const std::string &what) {
+        EXPECT_EQ(d.fClipMin, -1.0) << what;
+        EXPECT_EQ(d.fClipMax, 2.0) << what;
+        EXPECT_EQ(d.fSrcNorm, 2.0) << what;
+        EXPECT_EQ(std::vector<double>(d.aSlope, d.aSlope + 3), (std::vector<double>{1, 1, 0})) << what;
+        EXPECT_EQ(coeffs(d), std::vector<double>(6, 0.0)) << what;
+    };
+    expectFixed("packed display");
     EXPECT_EQ(coeffs(r.rig.mc().sMGM), kLoaded);
     EXPECT_EQ(r.rig.mc().sMGM.fClipMax, 1.5);
     ParameterList val;
     r.dgm->save(val, ModuleBase::SAVE_VAL);
-    EXPECT_EQ(valuesOf(val, "DGM_CLIP_MAX"), std::vector<std::string>{"1.25"});
+    const struct {
+        const char *tag;
+        std::vector<std::string> values;
+    } saved[] = {
+        {"DGM_CLIP_MIN", {"-1"}},
+        {"DGM_SRC_NORM", {"2"}},
+        {"DGM_CLIP_MAX", {"2"}},
+        {"DGM_SLOPE", {"1", "1", "0"}},
+        {"DGM_COEFF", std::vector<std::string>(6, "0")},
+    };
+    for (const auto &t : saved)
+        EXPECT_EQ(valuesOf(val, t.tag), t.values) << t.tag;
     r.out->displayType = RGB_888_32;
+    ASSERT_EQ(r.dgm->setup(), QOR_RES_OK);
+    expectFixed("RGB display after the packed one");
+    ASSERT_EQ(r.dgm->load(listOf(text)), QOR_RES_OK);
     ASSERT_EQ(r.dgm->setup(), QOR_RES_OK);
     EXPECT_EQ(d.fClipMax, 1.25);
     EXPECT_EQ(d.fClipMin, -0.5);
@@ -107,7 +125,7 @@ TEST(GamutMappers, DisplayMapperNeedsTheOutputModule) {
     rig.mc().sDGM.updateNeeded = QOR_FALSE;
     QOR_RESULT ret = QOR_RES_OK;
     const std::string log = stderrOf([&] { ret = dgm->setup(); });
-    EXPECT_EQ(ret, QOR_RES_UNAVAILABLE);
+    EXPECT_EQ(ret, QOR_RES_FAILED);
     EXPECT_NE(log.find("pipeline has no output module\n"), std::string::npos);
     EXPECT_NE(rig.mc().sDGM.fClipMax, 0.75);
     EXPECT_FALSE(rig.mc().sDGM.updateNeeded);

@@ -320,8 +320,7 @@ TEST(ModuleWBS, LargeRegionsAreMeasuredInStrips) {
         {1920, 1080, 1.5, {0}, {1920}},
         {4096, 2160, 1.5, {0, 1024, 2048, 3072}, {1024, 1024, 1024, 1024}},
         {4000, 3000, 1.0, {0, 1333, 2666}, {1333, 1333, 1334}},
-        // No clip, or one too small to reach a count: one strip rather than a camera that cannot start.
-        {4096, 2160, 0.0, {0}, {4096}},
+        // A clip so small that no sum reaches a count: one strip.
         {1, 1, 0.0001, {0}, {1}},
     };
     for (const auto &c : cases) {
@@ -364,15 +363,18 @@ TEST(ModuleWBS, ARegionChangedMidCycleIsLatchedAtTheNextCycle) {
     EXPECT_EQ(b.counters.frameCount[0], 1u);
 }
 
-// A region that cannot be measured fails the setup and leaves the block and both strip sequences
-// where they were: the other region does not advance a strip that was never programmed.
+// A region that cannot be measured (no pixel, or a gamut-mapper clip of 0) fails the setup and leaves
+// the block and both strip sequences where they were: the other region does not advance a strip that
+// was never programmed.
 TEST(ModuleWBS, AnUnmeasurableRegionChangesNothing) {
     const struct {
         int region;
         QOR_UINT32 x0, x1;
+        double clip; // set after the first setup
     } cases[] = {
-        {0, 10, 9}, // end one before start: no pixel
-        {1, 10, 9},
+        {0, 10, 9, 1.5}, // end one before start: no pixel
+        {1, 10, 9, 1.5},
+        {0, 0, 4095, 0.0},
     };
     for (const auto &c : cases) {
         WbsRig w(1.5);
@@ -382,6 +384,7 @@ TEST(ModuleWBS, AnUnmeasurableRegionChangesNothing) {
         // The failing region starts a new cycle at once; the other one is mid-cycle or new as well.
         w.wbs->currentFrame[c.region] = 0;
         w.region(c.region, c.x0, 0, c.x1, 100);
+        w.rig.mc().sMGM.fClipMax = c.clip;
         const MC_WBS before = w.rig.mc().sWBS;
         const QOR_UINT32 other = w.wbs->currentFrame[1 - c.region];
         w.rig.mc().sWBS.updateNeeded = QOR_FALSE;
@@ -422,16 +425,21 @@ struct Line {
     double boundary, x, y, offset;
 };
 
-void expectCurve(const MC_AWS &b, const std::vector<Line> &slots, const std::string &what) {
+/** Slots with a line hold it; the others keep what they held before, with the boundary -16 as soon as any line
+ *  is programmed. */
+void expectCurve(const MC_AWS &b, const MC_AWS &before, const std::vector<Line> &slots, const std::string &what) {
     for (unsigned i = 0; i < 5; i++) {
         if (i < slots.size()) {
             EXPECT_EQ(b.aCurveBoundary[i], slots[i].boundary) << what << " slot " << i;
             EXPECT_EQ(b.aCurveCoeffX[i], slots[i].x) << what << " slot " << i;
             EXPECT_EQ(b.aCurveCoeffY[i], slots[i].y) << what << " slot " << i;
             EXPECT_EQ(b.aCurveOffset[i], slots[i].offset) << what << " slot " << i;
-        } else {
-            EXPECT_EQ(b.aCurveBoundary[i], -16.0) << what << " slot " << i;
+            continue;
         }
+        EXPECT_EQ(b.aCurveBoundary[i], slots.empty() ? before.aCurveBoundary[i] : -16.0) << what << " slot " << i;
+        EXPECT_EQ(b.aCurveCoeffX[i], before.aCurveCoeffX[i]) << what << " slot " << i;
+        EXPECT_EQ(b.aCurveCoeffY[i], before.aCurveCoeffY[i]) << what << " slot " << i;
+        EXPECT_EQ(b.aCurveOffset[i], before.aCurveOffset[i]) << what << " slot " << i;
     }
 }
 
@@ -458,14 +466,15 @@ TEST(ModuleAWS, ConstructionDefaults) {
     EXPECT_EQ(ModuleAWS::getGroup().header, "// Auto White Balance Statistics parameters (AWS block)");
 }
 
-// The curve programmed for each set of lines. Without lines the block gets the three default lines
-// with their signed boundaries, never the curve its initialisation left behind.
+// The curve programmed for each set of lines. Without lines no curve field is written: the block keeps the
+// curve that was there (here a recognisable one), while the other fields are set up as usual.
 TEST(ModuleAWS, SetupProgramsTheCurveByDescendingBoundary) {
     const struct {
         const char *text;
         std::vector<Line> slots;
     } cases[] = {
-        {"", {kDefaultLines[0], kDefaultLines[1], kDefaultLines[2]}},
+        {"", {}},
+        {"AWS_CURVES_NUM 0\nAWS_CURVE_BOUNDARIES 1 2 3\n", {}},
         {"AWS_CURVES_NUM 3\n", {kDefaultLines[0], kDefaultLines[1], kDefaultLines[2]}},
         {"AWS_CURVES_NUM 9\n",
          {{16.0, 0, 0, 0}, {16.0, 0, 0, 0}, kDefaultLines[0], kDefaultLines[1], kDefaultLines[2]}},
@@ -476,12 +485,39 @@ TEST(ModuleAWS, SetupProgramsTheCurveByDescendingBoundary) {
     };
     for (const auto &c : cases) {
         TestRig rig;
+        MC_AWS &block = rig.mc().sAWS;
+        for (int i = 0; i < 5; i++) {
+            block.aCurveBoundary[i] = 10.0 + i;
+            block.aCurveCoeffX[i] = 20.0 + i;
+            block.aCurveCoeffY[i] = 30.0 + i;
+            block.aCurveOffset[i] = 40.0 + i;
+        }
+        block.fBbDist = 99;
+        block.updateNeeded = QOR_FALSE;
+        const MC_AWS before = block;
         ModuleAWS *aws = registered<ModuleAWS>(rig);
         aws->load(listOf(c.text));
         ASSERT_EQ(aws->setup(), QOR_RES_OK);
-        expectCurve(rig.mc().sAWS, c.slots, c.text);
-        EXPECT_TRUE(rig.mc().sAWS.updateNeeded);
+        expectCurve(block, before, c.slots, c.text);
+        EXPECT_EQ(block.fBbDist, 0.2) << c.text;
+        EXPECT_TRUE(block.updateNeeded) << c.text;
     }
+}
+
+// A setup without lines after one with lines leaves the programmed curve in the block.
+TEST(ModuleAWS, CurveOfAnEarlierSetupStaysWithoutLines) {
+    TestRig rig;
+    ModuleAWS *aws = registered<ModuleAWS>(rig);
+    aws->load(listOf("AWS_CURVES_NUM 2\nAWS_CURVE_BOUNDARIES -1 0.5\n"));
+    ASSERT_EQ(aws->setup(), QOR_RES_OK);
+    const MC_AWS programmed = rig.mc().sAWS;
+    aws->load(listOf("AWS_BB_DIST 0.5\n"));
+    ASSERT_EQ(aws->setup(), QOR_RES_OK);
+    const MC_AWS &b = rig.mc().sAWS;
+    EXPECT_EQ(b.fBbDist, 0.5);
+    expectCurve(b, programmed, {}, "after a load without lines");
+    EXPECT_EQ(b.aCurveBoundary[0], 0.5);
+    EXPECT_EQ(b.aCurveBoundary[2], -16.0);
 }
 
 TEST(ModuleAWS, SaveAfterSetupListsTheLinesInProgrammedOrder) {
@@ -593,6 +629,7 @@ TEST(ModuleAWS, NegativeValuesReadBackWithTheirSign) {
     for (double v : values) {
         TestRig rig;
         ModuleAWS *aws = registered<ModuleAWS>(rig);
+        aws->load(listOf("AWS_CURVES_NUM 3\n")); // the three default lines, two with negative boundaries
         aws->fLog2_R_Qeff = v;
         aws->fLog2_B_Qeff = -v;
         ASSERT_EQ(aws->setup(), QOR_RES_OK);

@@ -1,5 +1,5 @@
 // The tone mapper: luma and chroma scales, the curve it writes, the local columns for each image width,
-// black-and-white mode, the bypass, and the set-ups it refuses without writing anything.
+// black-and-white mode, the one-shot bypass, and the set-ups it refuses without writing anything.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -113,25 +113,49 @@ TEST(ModuleTNM, BlackAndWhiteModeForcesTheChromaScales) {
     EXPECT_EQ(r.block().chromaConfigurationScale, 64);
 }
 
-// A bypass lasts until it is switched off, and it switches the block's own bypass on.
-TEST(ModuleTNM, BypassHoldsUntilSwitchedOff) {
-    TnmRig r("TNM_BYPASS 1\nTNM_WEIGHT_LOCAL 0.5\nTNM_FLAT_MIN 0.2\n");
-    for (int pass = 0; pass < 2; pass++) {
-        ASSERT_EQ(r.setup(), QOR_RES_OK);
+// A bypass applies to one set-up: it writes the pass-through values with the pass-intact flag, leaves the
+// block's hardware bypass as it was, and is consumed, so a save writes 0 and the next set-up the normal values.
+TEST(ModuleTNM, BypassAppliesToOneSetup) {
+    const struct {
+        const char *how; // a setup file, or a caller setting the member
+        QOR_BOOL8 hardwareBypassBefore;
+    } cases[] = {{"load", QOR_FALSE}, {"load", QOR_TRUE}, {"member", QOR_FALSE}};
+    for (const auto &c : cases) {
+        const std::string what = std::string(c.how) + " hardware bypass " + std::to_string(c.hardwareBypassBefore);
+        const bool byLoad = std::string(c.how) == "load";
+        TnmRig r(std::string(byLoad ? "TNM_BYPASS 1\n" : "") +
+                 "TNM_WEIGHT_LOCAL 0.5\nTNM_WEIGHT_LINE 0.25\nTNM_FLAT_MIN 0.2\nTNM_FLAT_FACTOR 0.3\n"
+                 "TNM_COLOUR_SATURATION 2\nTNM_COLOUR_CONFIDENCE 3\nTNM_BRIGHTNESS 0.25\n");
+        if (!byLoad)
+            r.tnm->bBypass = true;
+        r.block().bBypassTNM = c.hardwareBypassBefore;
+        ASSERT_EQ(r.setup(), QOR_RES_OK) << what;
         const MC_TNM &b = r.block();
-        EXPECT_TRUE(b.bSetTNMtoPassDataIntact) << pass;
-        EXPECT_TRUE(b.bBypassTNM) << pass;
-        EXPECT_EQ(b.localWeights + b.histFlattenMin + b.chromaSaturationScale + b.chromaConfigurationScale, 0);
+        EXPECT_TRUE(b.bSetTNMtoPassDataIntact) << what;
+        EXPECT_EQ(b.bBypassTNM, c.hardwareBypassBefore) << what;
+        const double passThrough[6] = {b.histFlattenMin,           b.histFlattenThreshold, b.chromaSaturationScale,
+                                       b.chromaConfigurationScale, b.localWeights,         b.updateWeights};
+        for (double v : passThrough)
+            EXPECT_EQ(v, 0) << what;
+        // The curve, scales and columns are written as usual.
+        EXPECT_EQ(b.aCurve[0], 1.0 / 64 + 0.25) << what;
+        EXPECT_EQ(b.outputLumaOffset, 16) << what;
+        EXPECT_EQ(b.ui16LocalColumns, 16) << what;
+        EXPECT_FALSE(r.tnm->bBypass) << what;
+        ParameterList val;
+        r.tnm->save(val, ModuleBase::SAVE_VAL);
+        EXPECT_EQ(valuesOf(val, "TNM_BYPASS"), std::vector<std::string>{"0"}) << what;
+
+        ASSERT_EQ(r.setup(), QOR_RES_OK) << what;
+        EXPECT_FALSE(b.bSetTNMtoPassDataIntact) << what;
+        EXPECT_FALSE(b.bBypassTNM) << what;
+        EXPECT_EQ(b.localWeights, 0.5) << what;
+        EXPECT_EQ(b.updateWeights, 0.25) << what;
+        EXPECT_EQ(b.histFlattenMin, 0.2) << what;
+        EXPECT_EQ(b.histFlattenThreshold, 0.3) << what;
+        EXPECT_EQ(b.chromaSaturationScale, 2) << what;
+        EXPECT_EQ(b.chromaConfigurationScale, 3) << what;
     }
-    ParameterList val;
-    r.tnm->save(val, ModuleBase::SAVE_VAL);
-    EXPECT_EQ(valuesOf(val, "TNM_BYPASS"), std::vector<std::string>{"1"});
-    r.tnm->bBypass = false;
-    ASSERT_EQ(r.setup(), QOR_RES_OK);
-    EXPECT_FALSE(r.block().bBypassTNM);
-    EXPECT_FALSE(r.block().bSetTNMtoPassDataIntact);
-    EXPECT_EQ(r.block().localWeights, 0.5);
-    EXPECT_EQ(r.block().histFlattenMin, 0.2);
 }
 
 // A refused set-up writes nothing: no scale, curve or bypass of a half-done configuration.
@@ -160,6 +184,8 @@ TEST(ModuleTNM, RefusedSetupLeavesTheBlock) {
         EXPECT_EQ(r.block().bSetTNMtoPassDataIntact, before.bSetTNMtoPassDataIntact) << c.text;
         EXPECT_FALSE(r.block().updateNeeded) << c.text;
         EXPECT_FALSE(r.tnm->isSetup()) << c.text;
+        // A bypass request is consumed only by a set-up that happens.
+        EXPECT_EQ(r.tnm->bBypass, std::string(c.text).find("TNM_BYPASS 1") != std::string::npos) << c.text;
     }
 }
 

@@ -1,10 +1,12 @@
 // The simulated tone mapper: input and output luma ranges, chroma scales, black-and-white, bypass and the local
-// correction, on the test chart with the conversion writing full-range BT.709 (as the colour-space module does).
+// correction, on the test chart with the conversion writing full-range BT.709 (as the colour-space module does);
+// and the display side of the colour chain: the display converter's offsets and the packed-YCbCr configuration.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim_isp.h"
@@ -230,6 +232,61 @@ TEST(IspModelTone, LocalCorrectionEvensOutColumns) {
     const double localGap = local.luma(right) - local.luma(left);
     EXPECT_GT(globalGap, 60.0);
     EXPECT_LT(localGap, globalGap);
+}
+
+// The display converter's offsets are in output order: a converter programmed with its chroma inputs exchanged
+// (Cb-first planes) keeps them, one with its R and B outputs exchanged carries them exchanged, and both give the
+// colours of the plain arrangement (red and blue exchanged with the outputs). Chroma offsets that differ show it.
+TEST(IspModelColour, DisplayOffsetsFollowTheOutputRows) {
+    const struct {
+        const char *name;
+        bool cbFirst;       /* encoder converter's chroma rows and display converter's columns exchanged */
+        bool rowsExchanged; /* display converter's R and B rows exchanged */
+        bool offsetsExchanged;
+        bool sameColours;
+    } cases[] = {
+        {"Cb first", true, false, false, true},
+        {"R and B exchanged", false, true, true, true},
+        {"both", true, true, true, true},
+        {"R and B exchanged, offsets not", false, true, false, false},
+    };
+    const auto arrange = [](ToneRig &rig, bool cbFirst, bool rows, bool offsets) {
+        rig.moduleDefaults();
+        CI_MODULE_PLANECONV &y2r = rig.reg.sYCCToRGB;
+        y2r.aOffset[0] = -112 * 4; /* the red difference 16 codes above the mid level */
+        if (cbFirst) {
+            rig.info.config.eEncType.eFmt = YUV_420_PL12_8;
+            for (int j = 0; j < 3; j++) {
+                std::swap(rig.reg.sRGBToYCC.aCoeff[0][j], rig.reg.sRGBToYCC.aCoeff[2][j]);
+            }
+            for (auto &row : y2r.aCoeff) {
+                std::swap(row[0], row[2]);
+            }
+        }
+        if (rows) {
+            for (int j = 0; j < 3; j++) {
+                std::swap(y2r.aCoeff[0][j], y2r.aCoeff[2][j]);
+            }
+        }
+        if (offsets) {
+            std::swap(y2r.aOffset[0], y2r.aOffset[2]);
+        }
+    };
+    ToneRig plain;
+    arrange(plain, false, false, false);
+    plain.run();
+    for (const auto &c : cases) {
+        ToneRig rig;
+        arrange(rig, c.cbFirst, c.rowsExchanged, c.offsetsExchanged);
+        rig.run();
+        size_t differing = 0;
+        const int first = c.rowsExchanged ? 2 : 0;
+        for (size_t i = 0; i < rig.disp.size(); i += 3) {
+            differing += rig.disp[i + first] != plain.disp[i] || rig.disp[i + 1] != plain.disp[i + 1] ||
+                         rig.disp[i + 2 - first] != plain.disp[i + 2];
+        }
+        EXPECT_EQ(differing == 0, c.sameColours) << c.name << ": " << differing << " pixels differ";
+    }
 }
 
 // The display gamut mapper's packed-YCbCr configuration (clip -1...2, normalisation 2, slopes 1 1 0) with the

@@ -189,19 +189,13 @@ QOR_RESULT ModuleAWS::writeSetup(MC_PIPELINE &mc) {
     aws.ui16GridTileWidth = ui16TileWidth;
     aws.ui16GridTileHeight = ui16TileHeight;
 
-    // Without lines of its own the block gets the default curve, so that it never runs on whatever
-    // curve its initialisation left (whose boundaries read unsigned are far off the intended ones).
-    for (unsigned i = 0; i < MAX_LINES; i++) {
-        aws.aCurveBoundary[i] = AWS_CURVE_REG_MIN;
-    }
-    if (fLines.empty()) {
-        for (unsigned i = 0; i < DEFAULT_LINES; i++) {
-            aws.aCurveBoundary[i] = awsCurveBoundariesDef[i];
-            aws.aCurveCoeffX[i] = awsCurveXCoeffsDef[i];
-            aws.aCurveCoeffY[i] = awsCurveYCoeffsDef[i];
-            aws.aCurveOffset[i] = awsCurveOffsetsDef[i];
+    // Without lines of its own the module leaves the block's curve as it is (its initialisation's or
+    // an earlier set-up's). With lines, they go into the slots by descending boundary; a slot without
+    // a line keeps its coefficients and gets the lowest boundary.
+    if (!fLines.empty()) {
+        for (unsigned i = 0; i < MAX_LINES; i++) {
+            aws.aCurveBoundary[i] = AWS_CURVE_REG_MIN;
         }
-    } else {
         fLines.sort(); // stable, by boundary
         fLines.reverse();
         unsigned i = 0;

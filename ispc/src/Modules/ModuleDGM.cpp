@@ -40,26 +40,27 @@ QOR_RESULT ModuleDGM::writeSetup(MC_PIPELINE &mc) {
     const ModuleOUT *out = static_cast<const ModuleOUT *>(getPipeline()->getModule(STP_OUT));
     if (out == nullptr) {
         QOR_LOG_ERROR(getLoggingName(), "pipeline has no output module\n");
-        return QOR_RES_UNAVAILABLE;
+        return QOR_RES_FAILED;
     }
     MC_DGM &dgm = mc.sDGM;
-    configure(dgm);
     const ePxlFormat disp = out->displayType;
+    if (PixelFormatIsPackedYcc(disp)) {
+        // Packed YCbCr gets the fixed configuration meant for that data. The members take it too:
+        // a later save writes it, and it stays for any other display until the next load.
+        fClipMin = -1.0;
+        fClipMax = 2.0;
+        fSrcNorm = 2.0;
+        aSlope[0] = 1.0;
+        aSlope[1] = 1.0;
+        aSlope[2] = 0.0;
+        for (double &c : aCoeff) {
+            c = 0.0;
+        }
+    }
+    configure(dgm);
     if (disp == BGR_888_24 || disp == BGR_888_32 || disp == BGR_101010_32) {
         for (int k = 0; k < 6; k++) {
             dgm.aCoeff[k] = aCoeff[5 - k];
-        }
-    } else if (PixelFormatIsPackedYcc(disp)) {
-        // Packed YCbCr gets the fixed configuration meant for that data. Only the
-        // block takes this: the members keep what was loaded, for the next RGB display.
-        dgm.fClipMin = -1.0;
-        dgm.fClipMax = 2.0;
-        dgm.fSrcNorm = 2.0;
-        dgm.aSlope[0] = 1.0;
-        dgm.aSlope[1] = 1.0;
-        dgm.aSlope[2] = 0.0;
-        for (double &c : dgm.aCoeff) {
-            c = 0.0;
         }
     }
     markUpdated(dgm);

@@ -107,16 +107,15 @@ QOR_RESULT ModuleR2YBase::configure(MC_PLANECONV &plane, bool bSwapInput, bool b
             {cs * (k.gR * MR * cosT + k.gB * MB * sinT), c * m0, cs * (k.gB * MB * cosT - k.gR * MR * sinT)},
             {cs * MB * sinT, c * m0, cs * MB * cosT},
         };
-        // The offsets are added to the inputs before the matrix: each stays with its input channel
-        // (fOffsetU with Cr, fOffsetV with Cb) when the inputs arrive Cb first, and exchanging the R
-        // and B outputs does not move them.
+        // The offsets belong to the outputs: exchanging the chroma inputs leaves them in place, and
+        // exchanging the R and B outputs exchanges them with their rows.
         double off[3] = {fOffsetU * 256, fBrightness / cDiv * 256 - 16, fOffsetV * 256};
         if (bSwapInput) {
             swapColumns(m);
-            std::swap(off[0], off[2]);
         }
         if (bSwapOutput) {
             swapRows(m);
+            std::swap(off[0], off[2]);
         }
         std::memcpy(plane.aCoeff, m, sizeof(m));
         std::memcpy(plane.aOffset, off, sizeof(off));
@@ -155,8 +154,8 @@ QOR_RESULT readMatrix(const ParamDefSingle<std::string> &def, const ParameterLis
 void saveMatrix(const ParamDefSingle<std::string> &def, ModuleR2YBase::StdMatrix value, ParameterList &list,
                 ModuleBase::SaveType t) {
     if (t == ModuleBase::SAVE_VAL) {
-        // A standard without coefficients (JFIF) would be refused by the next load: it is not written.
-        if (value == ModuleR2YBase::BT601 || value == ModuleR2YBase::BT709) {
+        // Every named standard is written (a load takes only BT601 and BT709); a value without a name is not.
+        if (value >= ModuleR2YBase::STD_MIN && value <= ModuleR2YBase::STD_MAX) {
             list.addParameter(def, std::string(ModuleR2YBase::stdMatrixName(value)), true);
         }
         return;
@@ -164,7 +163,7 @@ void saveMatrix(const ParamDefSingle<std::string> &def, ModuleR2YBase::StdMatrix
     saveParameter(list, t, def, def.def);
     Parameter *p = list.getParameter(def.name);
     if (t == ModuleBase::SAVE_DEF && p != nullptr) {
-        p->setInfo("{BT601, BT709}");
+        p->setInfo("{BT601, BT709, JFIF}");
     }
 }
 

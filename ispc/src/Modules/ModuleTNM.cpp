@@ -96,10 +96,12 @@ QOR_RESULT ModuleTNM::writeSetup(MC_PIPELINE &mc) {
     tnm.outputLumaOffset = aOutY[0];
     tnm.chromaIOScale = tnm.inputLumaScale * tnm.outputLumaScale;
 
+    // A bypass request holds for this one set-up: the block is told to pass the data intact, the
+    // request is consumed, and the next set-up writes the normal values again. The block's own
+    // hardware bypass is never switched on here.
     tnm.bSetTNMtoPassDataIntact = bBypass;
-    if (bBypass) {
-        // The block passes the data through: the hardware bypass, and no curve, scale or weight at work.
-        tnm.bBypassTNM = QOR_TRUE;
+    bBypass = false;
+    if (tnm.bSetTNMtoPassDataIntact) {
         tnm.histFlattenMin = 0;
         tnm.histFlattenThreshold = 0;
         tnm.chromaSaturationScale = 0;

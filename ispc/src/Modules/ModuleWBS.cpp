@@ -92,13 +92,15 @@ QOR_RESULT ModuleWBS::writeSetup(MC_PIPELINE &mc) {
         l.y = aROIStartCoord[r][1];
         l.width = aROIEndCoord[r][0] - l.x + 1;
         l.height = aROIEndCoord[r][1] - l.y + 1;
+        // The largest sum a counter of this region can reach: none (an empty region or a clip of 0)
+        // cannot be measured.
         const QOR_UINT32 area = l.width * l.height;
-        if (area == 0) {
+        const double maxSum = static_cast<double>(area) * mc.sMGM.fClipMax * 1024;
+        if (maxSum == 0) {
             QOR_LOG_ERROR(getLoggingName(), "Unexpected maximum statistics value!\n");
             return QOR_RES_UNAVAILABLE;
         }
-        // A clip of 0 (or one so small that no sum reaches a count) fits one strip.
-        const double maxSum = static_cast<double>(area) * mc.sMGM.fClipMax * 1024;
+        // A clip so small (or negative) that no sum reaches a count fits one strip.
         l.frames = maxSum > 1.0 ? static_cast<QOR_UINT32>((maxSum - 1) / kMaxCount + 1) : 1;
         if (l.frames > l.width) {
             l.frames = l.width; // at least one column per strip

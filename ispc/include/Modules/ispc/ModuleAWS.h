@@ -14,7 +14,8 @@ namespace ISPC {
 /**
  * Auto-white-balance statistics: per-tile colour sums of a 7 x 7 grid, within dark and clip thresholds
  * and near a black-body curve of up to five lines. With a sensor the tiles default to a seventh of
- * the sensor (at least 16 pixels). Log tag "ISPC_MOD_AWS".
+ * the sensor (at least 16 pixels). Without curve lines a set-up leaves the block's curve untouched.
+ * Log tag "ISPC_MOD_AWS".
  */
 class ModuleAWS : public SetupModuleImpl<ModuleAWS, STP_AWS> {
 public:
@@ -53,8 +54,6 @@ public:
     static const short AWS_TILE_WIDTH_MIN = 16;
     static const short AWS_TILE_HEIGHT_MIN = 16;
     static const unsigned MAX_LINES = 5;
-    /** Lines of the curve programmed when the setup file gives none. */
-    static const unsigned DEFAULT_LINES = 3;
 
     ModuleAWS();
     ~ModuleAWS() override = default;

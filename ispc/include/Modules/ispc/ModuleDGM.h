@@ -14,7 +14,8 @@ namespace ISPC {
 /**
  * Display gamut mapper: the main mapper's parameters for the display output. Red and blue exchanged on
  * BGR displays reverse the coefficients; a packed YCbCr display gets a fixed configuration that keeps the
- * data intact, in the block only, so the loaded values return with the next RGB display. Log tag "ISPC_MOD_DGM".
+ * data intact, written into the members as well as the block, so it stays (and is saved) until the next
+ * load. A pipeline without an output module fails the set-up with 3. Log tag "ISPC_MOD_DGM".
  */
 class ModuleDGM : public ModuleGMBase, public SetupModuleImpl<ModuleDGM, STP_DGM> {
 public:

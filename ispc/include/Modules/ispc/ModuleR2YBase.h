@@ -17,11 +17,11 @@ namespace ISPC {
  * The user parameters shared by the two colour-space converters (RGB to YUV for the encoder, YUV to
  * RGB for the display) and their turning into the matrix and offsets of one converter.
  *
- * The hardware order on the YCbCr side is (Cr, Y, Cb). The offsets of the RGB-to-YUV converter are
- * added to its outputs and stay with their chroma row: fOffsetU with the Cr row, fOffsetV with the Cb
- * row. The offsets of the YUV-to-RGB converter are added to its inputs before the matrix and stay with
- * their input: fOffsetU with the Cr input, fOffsetV with the Cb input, whatever the order of the
- * inputs or of the RGB outputs.
+ * The hardware order on the YCbCr side is (Cr, Y, Cb). The offsets of both converters belong to their
+ * outputs. Those of the RGB-to-YUV converter stay with their chroma row: fOffsetU with the Cr row,
+ * fOffsetV with the Cb row. Those of the YUV-to-RGB converter sit at (fOffsetU, luma, fOffsetV) in the
+ * hardware order; exchanging the chroma inputs leaves them there, exchanging the R and B outputs
+ * exchanges them with the rows.
  */
 class ModuleR2YBase {
 public:
@@ -53,7 +53,7 @@ namespace r2y_detail {
  */
 QOR_RESULT readMatrix(const ParamDefSingle<std::string> &def, const ParameterList &list, const char *logName,
                       ModuleR2YBase::StdMatrix &out);
-/** Saves the matrix tag; only the two names a load accepts are ever written or offered. */
+/** Saves the matrix tag: the name of any standard (JFIF included), nothing for a value without a name. */
 void saveMatrix(const ParamDefSingle<std::string> &def, ModuleR2YBase::StdMatrix value, ParameterList &list,
                 ModuleBase::SaveType t);
 } // namespace r2y_detail

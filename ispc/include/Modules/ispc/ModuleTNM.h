@@ -15,8 +15,9 @@ namespace ISPC {
  * a local correction over image columns, histogram flattening, chroma scales and the mapping of an
  * input luma span onto an output luma range. Log tag "ISPC_MOD_TNM".
  *
- * A bypass ("TNM_BYPASS" 1) holds until it is switched off again: every set-up then programs the
- * block to pass the data through unchanged.
+ * A bypass ("TNM_BYPASS" 1, or bBypass set by a caller) applies to the next set-up alone: that set-up
+ * tells the block to pass the data intact (no chroma scales, weights or flattening) and clears bBypass,
+ * so the set-up after it programs the normal values again. The block's hardware bypass stays off.
  */
 class ModuleTNM : public SetupModuleImpl<ModuleTNM, STP_TNM> {
 public:
@@ -59,7 +60,7 @@ public:
     double fBrightness;       /**< added to every curve point when written */
     double fContrast;         /**< scales every curve point about 0.5 when written */
     double aCurve[N_CURVE];   /**< the global curve, before brightness and contrast */
-    bool bBypass;             /**< pass the data through unchanged */
+    bool bBypass;             /**< pass the data intact at the next set-up (cleared by it) */
     bool bBlackWhiteMode;     /**< chroma saturation forced to 0 */
 };
 
