@@ -1,13 +1,12 @@
 #include "norvacommon/dpf_map.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -15,24 +14,14 @@ constexpr const char *kTag = "DPF_OUT";
 constexpr QOR_UINT32 kValidMask = 0x1FFF1FFFu;
 constexpr QOR_UINT32 kInitialRecords = 1024;
 
-/**
- * The file opened for reading when it is a regular file, with its size; null otherwise. Opening does
- * not block on a FIFO, and a directory or device never reaches the read loop.
- */
+/** The file opened for reading when it is a regular file, with its size; null otherwise. */
 FILE *openRegular(const char *name, off_t &size) {
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    FILE *f = QOR_OpenRegularFile(name, "rb");
+    if (f == nullptr)
         return nullptr;
-    }
     struct stat st;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    FILE *f = ::fdopen(fd, "rb");
-    if (f == nullptr) {
-        ::close(fd);
+    if (::fstat(::fileno(f), &st) != 0) {
+        std::fclose(f);
         return nullptr;
     }
     size = st.st_size;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "norvacommon/regular_file.h"
 #include "sys/sys_seam.h"
 
 namespace {
@@ -101,6 +102,11 @@ QOR_RESULT readWords(Registry &r, FILE *f, const char *comment, const char *path
     }
 }
 
+/*
+ * Numbers: the Part reads the number at the start of a token ("12abc" as 12), which turns "1e3" into 1, "0x780"
+ * into 0 and "1,5" into 1, silently wrong values; here the whole token must be the number.
+ */
+
 /** The whole token as a decimal integer of type long; false when anything is left over or out of range. */
 bool parseLong(const char *token, long *value) {
     errno = 0;
@@ -119,7 +125,7 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         if (!parseLong(token, &v))
             return RET_INCORRECT;
         if (v != 0 && v != 1) {
-            // Only 0 and 1 are booleans: 256 or 257 would otherwise pass on their low byte.
+            // The Part keeps the low byte (257 reads true, 256 false): silently wrong, so only 0 and 1 pass.
             std::fprintf(stderr, "value %d is not QOR_TRUE (%d) nor QOR_FALSE (%d)\n", static_cast<int>(v), 1, 0);
             return RET_INCORRECT;
         }
@@ -130,6 +136,7 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         errno = 0;
         char *end = nullptr;
         const float v = std::strtof(token, &end);
+        // The conversion also gives infinity and NaN, which no caller can use (a clock turned into an integer).
         if (end == token || *end != '\0' || errno == ERANGE || !std::isfinite(v))
             return RET_INCORRECT;
         *static_cast<float *>(target) = v;
@@ -139,8 +146,9 @@ DYNCMDLINE_RETURN_CODE parseValue(DYNCMDLINE_TYPE eType, const char *token, void
         const char *p = token;
         while (*p == ' ' || *p == '\t')
             p++;
-        if (*p == '-' || *p == '+')
-            return RET_INCORRECT; // the unsigned conversion would turn "-1" into the largest value
+        // The unsigned conversion turns "-1" into the largest value and wraps what exceeds 32 bits: both refused.
+        if (*p == '-')
+            return RET_INCORRECT;
         errno = 0;
         char *end = nullptr;
         const unsigned long v = std::strtoul(p, &end, 10);
@@ -185,9 +193,18 @@ QOR_RESULT DYNCMD_AddFile(const char *pszFileName, const char *pszComment) {
         return QOR_RES_INVALID_PARAM;
     Registry &r = registry();
     std::lock_guard<std::recursive_mutex> guard(r.lock);
+    // Only a regular file is read: the seam's reading open refuses a directory, a FIFO or a device at once.
     FILE *f = SEAM_Fopen(pszFileName, "r");
-    if (f == nullptr)
+    if (f == nullptr) {
+        // A missing file is no error of its own (board files are looked for in turn); one that is there and
+        // cannot be read is named, as nothing further down would say why its parameters are missing.
+        const int err = errno;
+        if (QOR_IsNotAFileError(err))
+            std::fprintf(stderr, "'%s' is not a regular file\n", pszFileName);
+        else if (err != ENOENT && err != ENOTDIR)
+            std::fprintf(stderr, "cannot read '%s': %s\n", pszFileName, std::strerror(err));
         return QOR_RES_IN_PROGRESS;
+    }
     r.added = true;
     QOR_RESULT ret = readWords(r, f, pszComment, pszFileName);
     std::fclose(f);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -58,6 +59,15 @@ QOR_RESULT CheckFill(const LSH_GRID *pLSH, int c) {
         return QOR_RES_FAILED;
     }
     return QOR_RES_OK;
+}
+
+/** The grey level 0..255 of a value between lo and hi; NaN and -infinity print 0, +infinity 255. */
+int GreyLevel(double v, double lo, double hi) {
+    if (std::isnan(v) || std::isinf(v)) {
+        return v > 0.0 ? 255 : 0;
+    }
+    const double g = (v - lo) / (hi - lo) * 255.0;
+    return g >= 255.0 ? 255 : (g > 0.0 ? int(g) : 0);
 }
 
 } // namespace
@@ -177,7 +187,7 @@ QOR_RESULT LSH_Save_bin(const LSH_GRID *pLSH, const char *filename) {
             return QOR_RES_INVALID_PARAM;
         }
     }
-    FILE *f = std::fopen(filename, "wb");
+    FILE *f = QOR_CreateFile(filename, "wb");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -206,7 +216,7 @@ QOR_RESULT LSH_Load_bin(LSH_GRID *pLSH, const char *filename) {
         QOR_LOG_ERROR(kTag, "pLSH or filename is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    FILE *f = std::fopen(filename, "rb");
+    FILE *f = QOR_OpenRegularFile(filename, "rb");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open file %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -297,6 +307,17 @@ QOR_RESULT LSH_Load_bin(LSH_GRID *pLSH, const char *filename) {
             std::memcpy(&planes[c][i], &bits, sizeof bits);
         }
     }
+    // a gain that is NaN or infinite cannot be corrected with nor packed for the hardware
+    for (int c = 0; c < 4; c++) {
+        for (size_t i = 0; i < n; i++) {
+            if (!std::isfinite(planes[c][i])) {
+                QOR_LOG_ERROR(kTag, "LSH grid channel %d holds a non-finite value at %u,%u\n", c, unsigned(i % width),
+                              unsigned(i / width));
+                FreePlanes(planes);
+                return QOR_RES_NOT_SUPPORTED;
+            }
+        }
+    }
     FreePlanes(pLSH->apMatrix);
     for (int c = 0; c < 4; c++) {
         pLSH->apMatrix[c] = planes[c];
@@ -312,7 +333,7 @@ QOR_RESULT LSH_Save_txt(const LSH_GRID *pLSH, const char *filename) {
         QOR_LOG_ERROR(kTag, "pLSH or filename is NULL\n");
         return QOR_RES_INVALID_PARAM;
     }
-    FILE *f = std::fopen(filename, "w");
+    FILE *f = QOR_CreateFile(filename, "w");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open output file %s\n", filename);
         return QOR_RES_INVALID_PARAM;
@@ -342,19 +363,22 @@ QOR_RESULT LSH_Save_pgm(const LSH_GRID *pLSH, const char *filename) {
             return QOR_RES_INVALID_PARAM;
         }
     }
-    FILE *f = std::fopen(filename, "w");
+    FILE *f = QOR_CreateFile(filename, "w");
     if (!f) {
         QOR_LOG_ERROR(kTag, "Failed to open %s\n", filename);
         return QOR_RES_INVALID_PARAM;
     }
     const unsigned W = pLSH->ui16Width, H = pLSH->ui16Height;
     const size_t n = size_t(W) * H;
+    // The bounds are taken over the finite values only: one infinity would turn every other level into NaN.
     double lo = 3.0, hi = 0.0;
     for (int c = 0; c < 4; c++) {
         for (size_t i = 0; i < n; i++) {
             const double v = pLSH->apMatrix[c][i];
-            lo = v < lo ? v : lo;
-            hi = v > hi ? v : hi;
+            if (std::isfinite(v)) {
+                lo = v < lo ? v : lo;
+                hi = v > hi ? v : hi;
+            }
         }
     }
     if (hi == lo) {
@@ -364,9 +388,7 @@ QOR_RESULT LSH_Save_pgm(const LSH_GRID *pLSH, const char *filename) {
     for (int c = 0; c < 4 && ok; c++) {
         for (unsigned y = 0; y < H && ok; y++) {
             for (unsigned x = 0; x < W && ok; x++) {
-                double g = (pLSH->apMatrix[c][size_t(y) * W + x] - lo) / (hi - lo) * 255.0;
-                g = g > 255.0 ? 255.0 : (g < 0.0 ? 0.0 : g);
-                ok = std::fprintf(f, "%d ", int(g)) > 0;
+                ok = std::fprintf(f, "%d ", GreyLevel(pLSH->apMatrix[c][size_t(y) * W + x], lo, hi)) > 0;
             }
             ok = ok && std::fputc('\n', f) != EOF;
         }

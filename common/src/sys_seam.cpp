@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -31,7 +32,12 @@ void *hwMmap(void *addr, size_t length, int prot, int flags, int fd, off_t offse
 int hwMunmap(void *addr, size_t length) { return ::munmap(addr, length); }
 ssize_t hwRead(int fd, void *buf, size_t count) { return ::read(fd, buf, count); }
 ssize_t hwWrite(int fd, const void *buf, size_t count) { return ::write(fd, buf, count); }
-FILE *hwFopen(const char *path, const char *mode) { return ::fopen(path, mode); }
+/** Platform files are read only when they are regular files: a FIFO in a board file's place must not block. */
+FILE *hwFopen(const char *path, const char *mode) {
+    if (mode != nullptr && mode[0] == 'r' && std::strchr(mode, '+') == nullptr)
+        return QOR_OpenRegularFile(path, mode);
+    return ::fopen(path, mode);
+}
 void hwUsleep(uint64_t us) {
     struct timespec ts;
     ts.tv_sec = static_cast<time_t>(us / 1000000u);

@@ -1,12 +1,12 @@
 #include "ispc/ParameterFileParser.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <fstream>
+#include <cstdio>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -82,12 +82,12 @@ constexpr off_t kMaxSetupFileBytes = 16 << 20;
 // (blocks until a writer comes) or a directory is refused at once, without blocking. False when the file cannot
 // be opened or read, or is refused.
 bool readSetupFile(const std::string &filename, std::string &text) {
-    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = QOR_OpenRegularFd(filename.c_str());
     if (fd < 0) {
         return false;
     }
     struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSetupFileBytes;
+    bool ok = ::fstat(fd, &st) == 0 && st.st_size <= kMaxSetupFileBytes;
     if (ok) {
         text.reserve(static_cast<size_t>(st.st_size));
         char chunk[16384];
@@ -282,16 +282,20 @@ QOR_RESULT ParameterFileParser::saveGrouped(const ParameterList &parameters, std
 
 namespace {
 
-// The file forms open for output only (an existing file is truncated). A write or close that fails
-// is reported, as the data did not reach the file.
+// The file forms open for output only (an existing file is truncated; a FIFO or a directory is refused at once
+// instead of blocking). The text is made first and written whole. A write or close that fails is reported, as the
+// data did not reach the file.
 template <class Writer> QOR_RESULT saveToFile(const std::string &filename, Writer writer) {
-    std::ofstream file(filename.c_str(), std::ios::out | std::ios::binary);
-    if (!file.is_open()) {
+    FILE *file = QOR_CreateFile(filename.c_str(), "wb");
+    if (file == nullptr) {
         return QOR_RES_FAILED;
     }
-    QOR_RESULT ret = writer(file);
-    file.close();
-    if (ret == QOR_RES_OK && file.fail()) {
+    std::ostringstream text;
+    const QOR_RESULT ret = writer(text);
+    const std::string bytes = text.str();
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    if (ret == QOR_RES_OK && (!written || !closed || text.fail())) {
         QOR_LOG_ERROR(kTag, "Failed to write file: %s\n", filename.c_str());
         return QOR_RES_IO_FAILED;
     }

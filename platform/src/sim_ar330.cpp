@@ -1,5 +1,6 @@
-// The simulated AR330: 16-bit registers, streaming on 0x301A, and the decoding of window, timing, PLL, exposure
-// rows, gain (analogue step times global gain) and read mode (flips).
+// The simulated AR330: 16-bit registers, reads that start at the register of the last write, streaming on 0x301A,
+// and the decoding of window, timing, PLL, exposure rows, gain (analogue step times global gain) and read mode
+// (flips).
 #include <cstring>
 
 #include "platform/sim_standalone_sensors.h"
@@ -51,13 +52,23 @@ void Ar330Model::poke(uint16_t reg, uint16_t value) {
     regs_[(reg & 0xFFFE) + 1] = static_cast<uint8_t>(value & 0xFF);
 }
 
-uint8_t Ar330Model::readRegister(uint16_t reg) {
+uint8_t Ar330Model::readRegister(uint16_t /*reg*/) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return regs_[reg];
+    // The sensor keeps its own read pointer: back to the register of a write, then on from byte to byte.
+    if (readRestarts_) {
+        readRestarts_ = false;
+        cursor_ = lastWritten_;
+    }
+    return regs_[cursor_++];
 }
 
 void Ar330Model::writeRegister(uint16_t reg, uint8_t value) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
+    lastWritten_ = static_cast<uint16_t>(reg & 0xFFFE);
+    readRestarts_ = true;
+    const uint16_t word = lastWritten_;
+    if (word == 0x3000 || word == 0x30F0) // chip version and revision
+        return;
     regs_[reg] = value;
 }
 

@@ -1,6 +1,7 @@
 // The simulated GC8034 and its lens actuator. The sensor: 1-byte register addresses in pages selected by 0xFE
 // (0xF0-0xFF read the same on every page), identifier 0x8044 at 0xF0, streaming while page-0 0x3F has bit 7 set
-// (bit 6: 4 lanes, else 2), frame timing on page 0 (line blanking 0x05/0x06, vertical blanking 0x07/0x08, window
+// (bit 6: 4 lanes, else 2) and the MIPI PLL 0xF7 is set up for that many lanes (bit 3: 4 lanes as in 0x9D, clear:
+// 2 lanes as in 0x95; with the other lane count a receiver cannot lock to the stream), frame timing on page 0 (line blanking 0x05/0x06, vertical blanking 0x07/0x08, window
 // height 0x0D/0x0E and width 0x0F/0x10: a row is (blanking + width + 454) / 320 us at 24 MHz, a frame that many
 // rows plus 36), the output window on page 0 (0x95-0x98), 10 bits when page-3 0x11 is 0x2B, exposure lines
 // 0x03/0x04, the analogue level 0xB6 and the digital gain 0xB1/0xB2 (0x100 = x1), flips in page-0 0x17. Flips
@@ -32,7 +33,11 @@ public:
     }
 
 protected:
-    bool streamOn() const override { return (paged_[0x3F] & 0x80) != 0; }
+    bool streamOn() const override {
+        const unsigned lanes = (paged_[0x3F] & 0x40) != 0 ? 4 : 2;
+        const unsigned pllLanes = (regs_[0xF7] & 0x08) != 0 ? 4 : 2;
+        return (paged_[0x3F] & 0x80) != 0 && lanes == pllLanes;
+    }
     void store(uint16_t reg, uint8_t value) override {
         reg &= 0xFF;
         if (reg >= 0xF0) {

@@ -20,6 +20,8 @@ namespace {
 /** The registers the tables depend on (every field but the column index). */
 bool sameTone(const CI_MODULE_TNM &a, const CI_MODULE_TNM &b) {
     return std::memcmp(a.aCurve, b.aCurve, sizeof(a.aCurve)) == 0 && (a.bBypassTNM != 0) == (b.bBypassTNM != 0) &&
+           a.histFlattenMin == b.histFlattenMin && a.histFlattenThreshold[0] == b.histFlattenThreshold[0] &&
+           a.histFlattenThreshold[1] == b.histFlattenThreshold[1] && a.updateWeights == b.updateWeights &&
            a.chromaSaturationScale == b.chromaSaturationScale &&
            a.chromaConfigurationScale == b.chromaConfigurationScale && a.chromaIOScale == b.chromaIOScale &&
            a.localColWidth[0] == b.localColWidth[0] && a.localColumns == b.localColumns &&
@@ -43,6 +45,17 @@ double curveAt(const QOR_UINT16 *points, double t) {
     return y1 + (x - 63.0) * (y1 - a);
 }
 
+/**
+ * The tone mapper's pass-intact set-up: the chroma scales, the weights and the flattening all 0. No working set-up
+ * writes that (black-and-white mode keeps the full colour confidence), so the block reads it as "pass the data
+ * intact", as it reads its bypass bit.
+ */
+bool passIntact(const CI_MODULE_TNM &tnm) {
+    return tnm.histFlattenMin == 0 && tnm.histFlattenThreshold[0] == 0 && tnm.histFlattenThreshold[1] == 0 &&
+           tnm.chromaSaturationScale == 0 && tnm.chromaConfigurationScale == 0 && tnm.localWeights == 0 &&
+           tnm.updateWeights == 0;
+}
+
 constexpr int kLevels = 1024; /* curve inputs, t = index / 1023 */
 /* a column's shift (mid scale − mean index) lies in [−(kLevels / 2 − 1), kLevels / 2] */
 constexpr int kPad = kLevels / 2;
@@ -61,7 +74,7 @@ bool BuildToneLut(IspModel::Impl &m, const CI_MODULE_TNM &tnm) {
     m.tnmChroma.resize(kLevels);
     m.tnmChromaOfLuma.resize(1024);
     m.tnmEntry.resize(1024);
-    if (tnm.bBypassTNM) {
+    if (tnm.bBypassTNM || passIntact(tnm)) {
         for (int v = 0; v < 1024; v++) {
             m.tnmLut[v] = static_cast<uint16_t>(v);
             m.tnmChromaOfLuma[v] = 4096;

@@ -172,7 +172,9 @@ protected:
 
 class Imx662Model : public SonyStandbyModel {
 public:
-    explicit Imx662Model(const SensorWiring &w) : SonyStandbyModel(w, 0x3060, 0x95, 0x00, 1, 1) {}
+    explicit Imx662Model(const SensorWiring &w) : SonyStandbyModel(w, 0x3060, 0x95, 0x00, 1, 1) {
+        setFixed(0x3081, 0x02); // the extra exposure gain setting at power-on
+    }
 
 protected:
     void decode(SimSensorState *s) const override {

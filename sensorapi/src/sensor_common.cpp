@@ -22,17 +22,8 @@ constexpr QOR_UINT32 kInitialExposureFactor = 302;
 
 CAM_STRUCT *camOf(SENSOR_HANDLE h) { return reinterpret_cast<CAM_STRUCT *>(h); }
 
-/** Drives the sensor into power-down: power-down line asserted, reset low (the lines this instance holds). */
-void powerDown(CAM_STRUCT *psCam) {
-    if (psCam->pwdn_line != nullptr)
-        SEAM_GpioLineSetValue(psCam->pwdn_line, psCam->pwdn_active_level ? 0 : 1);
-    if (psCam->rst_line != nullptr)
-        SEAM_GpioLineSetValue(psCam->rst_line, 0);
-}
-
-/** Powers the sensor down and closes the GPIO chips (which releases their lines). */
+/** Closes the GPIO chips, which releases their lines: the sensor stays powered as the lines were left. */
 void releaseGpio(CAM_STRUCT *psCam) {
-    powerDown(psCam);
     psCam->pwdn_line = nullptr;
     psCam->rst_line = nullptr;
     if (psCam->csimx_chip != nullptr) {
@@ -111,14 +102,6 @@ bool powerUp(CAM_STRUCT *psCam, const board_params &board) {
         return false;
     SEAM_Usleep(kPowerUpDelayUs);
     return true;
-}
-
-/** The requested exposure of context 0 after a mode is chosen: 302 shortest exposures, within the range. */
-QOR_UINT32 initialExposure(const SENSOR_MODE &mode) {
-    const unsigned long long product = static_cast<unsigned long long>(mode.ui32ExposureMin) * kInitialExposureFactor;
-    if (product > UINT32_MAX)
-        return mode.ui32ExposureMin;
-    return product > mode.ui32ExposureMax ? mode.ui32ExposureMax : static_cast<QOR_UINT32>(product);
 }
 
 } // namespace
@@ -348,7 +331,7 @@ QOR_RESULT SensorFuncSetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 
     psCam->ui8CurrentFlipping = ui8Flipping;
     psCam->ui16CurrentMode = nMode;
     psCam->ui16CurrentFocus = static_cast<QOR_UINT16>(psCam->focus_dac_min);
-    psCam->ui32Exposure[0] = initialExposure(mode);
+    psCam->ui32Exposure[0] = CamInitialExposure(&mode);
     return QOR_RES_OK;
 }
 
@@ -365,12 +348,14 @@ QOR_RESULT SensorFuncEnable(SENSOR_HANDLE hHandle) {
     phy->psConfig = SensorPhyConfigPtr(psCam->nSensor);
     if (phy->psConfig != nullptr)
         phy->psConfig->params.mipi_osc_freq = psCam->currMode.ui8MipiOscFreq;
-    // A port that cannot be claimed (no connection, port busy) or a PHY that refuses means no frames: say so.
     QOR_RESULT ret = SensorPhyCtrl(phy, QOR_TRUE, psCam->currMode.ui8MipiLanes, psCam->currMode.ui8MipiHsFreqRange,
                                    static_cast<QOR_UINT8>(psCam->nSensor));
+    // The Part leaves the PHY's result unchecked; an unclaimed port or a refused PHY sends no frames, so say so.
     if (ret != QOR_RES_OK) {
-        if (ret == QOR_RES_IO_FAILED)
-            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, static_cast<QOR_UINT8>(psCam->nSensor));
+        if (ret == SENSOR_PHY_REFUSED) {
+            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, static_cast<QOR_UINT8>(psCam->nSensor)); // the port was claimed
+            ret = QOR_RES_IO_FAILED;
+        }
         QOR_LOG_ERROR(kTag, "failed to switch the sensor PHY on for %s\n", psCam->sensorName);
         return ret;
     }
@@ -378,8 +363,8 @@ QOR_RESULT SensorFuncEnable(SENSOR_HANDLE hHandle) {
     psCam->bIoFailed = QOR_FALSE;
     psCam->ApplyConfig(psCam);
     psCam->ApplyMode(psCam);
-    // The tables start with a software reset: the exposure and gain in force are sent after them, so that the
-    // sensor runs with what the driver reports.
+    // The Part sends only the tables, so the sensor ran with their exposure while the driver reported another;
+    // the exposure and gain in force go out after them.
     if (!psCam->bIoFailed && psCam->currModeReg != nullptr && psCam->sFuncs.SetExposureGain != nullptr) {
         QOR_UINT32 exposure = psCam->ui32Exposure[0];
         if (exposure < psCam->currMode.ui32ExposureMin)
@@ -393,6 +378,7 @@ QOR_RESULT SensorFuncEnable(SENSOR_HANDLE hHandle) {
             gain = psCam->aec_max_gain;
         psCam->sFuncs.SetExposureGain(hHandle, exposure, gain, 0);
     }
+    // The Part returns 0 after a failed table write; a sensor left half set up does not stream, so say so.
     if (psCam->bIoFailed) {
         QOR_LOG_ERROR(kTag, "failed to program %s: streaming not started\n", psCam->sensorName);
         psCam->bEnabled = QOR_FALSE;
@@ -430,7 +416,8 @@ QOR_RESULT SensorFuncDisable(SENSOR_HANDLE hHandle, const QOR_UINT8 *disableRegs
         SEAM_Usleep(static_cast<uint64_t>(1.0 / psCam->currMode.flFrameRate * 1000.0 * 1000.0));
     phy->psConfig = SensorPhyConfigPtr(psCam->nSensor);
     const QOR_RESULT off = SensorPhyCtrl(phy, QOR_FALSE, 0, 0, static_cast<QOR_UINT8>(psCam->nSensor));
-    if (psCam->bIoFailed)
+    // The Part returns 0 here; a failed stop table or a port or PHY that would not switch off is reported.
+    if (psCam->bIoFailed || off == SENSOR_PHY_REFUSED)
         return QOR_RES_IO_FAILED;
     return off;
 }
@@ -523,6 +510,13 @@ QOR_RESULT SensorFuncSetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Expos
     if (CamWrite(psCam, expGainRegs, length) != QOR_RES_OK)
         return QOR_RES_IO_FAILED;
     return QOR_RES_OK;
+}
+
+QOR_UINT32 CamInitialExposure(const SENSOR_MODE *mode) {
+    const unsigned long long product = static_cast<unsigned long long>(mode->ui32ExposureMin) * kInitialExposureFactor;
+    if (product > UINT32_MAX)
+        return mode->ui32ExposureMin;
+    return product > mode->ui32ExposureMax ? mode->ui32ExposureMax : static_cast<QOR_UINT32>(product);
 }
 
 QOR_UINT8 DiffBytesCount(QOR_UINT32 w1, QOR_UINT32 w2, QOR_UINT32 mask) {

@@ -121,10 +121,8 @@ QOR_RESULT SensorPhyCtrl(SENSOR_PHY *psSensorPhy, QOR_BOOL bEnable, QOR_UINT8 ui
     p.mipi_lanes = uiMipiLanes;
     p.mipi_hsfreqrange = ui8MipiHsFreqRange;
     QOR_LOG_INFO(kTag, "Mipi Lanes: %d, MipiHsFreqRange: %x\n", uiMipiLanes, ui8MipiHsFreqRange);
-    if (SEAM_Ioctl(psSensorPhy->iFileDescriptor, SENSOR_PHY_IOCTL_CONFIG, &p) < 0) {
-        QOR_LOG_ERROR(kTag, "the PHY refused its configuration\n");
-        return QOR_RES_IO_FAILED;
-    }
+    if (SEAM_Ioctl(psSensorPhy->iFileDescriptor, SENSOR_PHY_IOCTL_CONFIG, &p) < 0)
+        return SENSOR_PHY_REFUSED;
     return QOR_RES_OK;
 }
 
@@ -150,10 +148,8 @@ static QOR_RESULT phyLineIoctl(SENSOR_PHY *psSensorPhy, unsigned long request, Q
         p.reset_gpio = bEnable ? 1 : 0;
     else
         p.enable_mux = bEnable ? 1 : 0;
-    if (SEAM_Ioctl(psSensorPhy->iFileDescriptor, request, &p) < 0) {
-        QOR_LOG_ERROR(kTag, "the PHY refused request 0x%lx\n", request);
-        return QOR_RES_IO_FAILED;
-    }
+    if (SEAM_Ioctl(psSensorPhy->iFileDescriptor, request, &p) < 0)
+        return SENSOR_PHY_REFUSED;
     return QOR_RES_OK;
 }
 

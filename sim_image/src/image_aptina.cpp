@@ -84,7 +84,7 @@ bool CImageAptinaRaw::DetectFormat(const char *filename) {
     const std::string info = InfoName(filename);
     if (info.empty())
         return false;
-    FILE *f = std::fopen(info.c_str(), "rb");
+    FILE *f = QOR_OpenRegularFile(info.c_str(), "rb");
     if (f)
         std::fclose(f);
     return f != nullptr;
@@ -95,7 +95,7 @@ const char *CImageAptinaRaw::LoadFileHeader(const char *filename, void *) {
     const std::string info = InfoName(filename);
     if (info.empty())
         return "Error loading header";
-    FILE *f = std::fopen(info.c_str(), "rb");
+    FILE *f = QOR_OpenRegularFile(info.c_str(), "rb");
     if (!f)
         return "Error reading _info file";
     char line[kLineSize];
@@ -158,7 +158,7 @@ const char *CImageAptinaRaw::LoadFileData(QOR_INT32 frameIndex) {
         return "Invalid color model";
     if (!fileName)
         return "File not loaded";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file";
     const char *res = nullptr;

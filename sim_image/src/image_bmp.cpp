@@ -203,7 +203,7 @@ void CImageBmp::UnloadHeader() {
 
 const char *CImageBmp::LoadFileHeader(const char *filename, void *) {
     CImageBase::Unload();
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return "Error opening file";
     const char *res = nullptr;
@@ -320,7 +320,7 @@ const char *CImageBmp::LoadFileData(QOR_INT32) {
         return "Header not loaded";
     if (ihdr.wBitCount < 24 && !pPalette)
         return "Palette not loaded";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file (2)";
     const char *res = nullptr;
@@ -417,7 +417,7 @@ const char *CImageBmp::SaveFileStart(const char *filename, void *pExtra, void **
         GetSaveFormat(&ctx->ownFormat, this);
         ctx->pExtra = &ctx->ownFormat;
     }
-    ctx->f = std::fopen(filename, "wb");
+    ctx->f = QOR_CreateFile(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";

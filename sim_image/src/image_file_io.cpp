@@ -18,7 +18,7 @@ QOR_INT64 FileSize(FILE *f) {
 }
 
 QOR_INT64 FileSize(const char *filename) {
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return -1;
     const QOR_INT64 size = FileSize(f);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "image_base.h"
+#include "norvacommon/regular_file.h"
 
 namespace imageio {
 

@@ -70,7 +70,7 @@ void CImageNRaw::UnloadHeader() {
 }
 
 bool CImageNRaw::DetectFormat(const char *filename) {
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return false;
     char sig[4];
@@ -82,7 +82,7 @@ bool CImageNRaw::DetectFormat(const char *filename) {
 const char *CImageNRaw::LoadFileHeader(const char *filename, void *) {
     CImageBase::Unload();
     meta.Unload();
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return "Error opening file";
     QOR_UINT8 b[HEADER_SIZE];
@@ -225,7 +225,7 @@ const char *CImageNRaw::LoadFileData(QOR_INT32 frameIndex) {
         return "File header not loaded";
     if (GetNColChannels() < 1)
         return "Invalid color model";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file";
     const char *res = nullptr;

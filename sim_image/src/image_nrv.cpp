@@ -7,11 +7,10 @@
 #include <cstring>
 #include <new>
 #include <utility>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <sys/types.h>
-#include <unistd.h>
+
+#include "norvacommon/regular_file.h"
 
 namespace {
 
@@ -96,25 +95,6 @@ bool ParseTableEntry(const char *s, QOR_INT64 *pVal) {
     return true;
 }
 
-/* Opens a file for reading only when it is a regular file: a FIFO would block the open and every read, a device
- * such as /dev/zero never ends, and a directory cannot be read. The descriptor is opened without blocking and
- * checked itself, so the name cannot change between the check and the reads. */
-FILE *OpenRegularFile(const char *name) {
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    FILE *f = ::fdopen(fd, "rb");
-    if (!f)
-        ::close(fd);
-    return f;
-}
-
 QOR_INT64 FileSize(FILE *f) {
     if (fseeko(f, 0, SEEK_END) != 0)
         return -1;
@@ -185,7 +165,7 @@ FILE *CImageNrv::DataFile() {
     if (dataFile != nullptr && dataFileName != fileName)
         CloseDataFile();
     if (dataFile == nullptr && fileName != nullptr) {
-        dataFile = OpenRegularFile(fileName);
+        dataFile = QOR_OpenRegularFile(fileName, "rb");
         dataFileName = dataFile != nullptr ? fileName : nullptr;
     }
     return dataFile;
@@ -371,7 +351,7 @@ CMetaData *CImageNrv::GetMetaForFrame(QOR_INT32 frameIndex) {
 
 const char *CImageNrv::LoadFileHeader(const char *filename, void *) {
     Unload();
-    FILE *f = filename ? OpenRegularFile(filename) : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return "Error opening file";
     QOR_INT64 size = FileSize(f);
@@ -1044,7 +1024,7 @@ const char *CImageNrv::SaveFileStart(const char *filename, void *pExtra, void **
     NRVSAVECONTEXT *ctx = new (std::nothrow) NRVSAVECONTEXT;
     if (!ctx)
         return "Out of memory";
-    ctx->f = std::fopen(filename, "wb");
+    ctx->f = QOR_CreateFile(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";

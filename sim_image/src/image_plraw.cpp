@@ -131,7 +131,7 @@ const char *CImagePlRaw::LoadFileData(QOR_INT32 frameIndex) {
         return "File header not loaded";
     if (GetNColChannels() < 1)
         return "Invalid color model";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file";
     const char *res = nullptr;
@@ -225,7 +225,7 @@ const char *CImagePlRaw::SaveFileStart(const char *filename, void *pExtra, void 
     PLRAWSAVECONTEXT *ctx = new (std::nothrow) PLRAWSAVECONTEXT;
     if (!ctx)
         return "Error creating file";
-    ctx->f = std::fopen(filename, "wb");
+    ctx->f = QOR_CreateFile(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";

@@ -93,7 +93,7 @@ const char *CImagePxm::LoadFileHeader(const char *filename, void *pExtraIn) {
     CImageBase::Unload();
     /* Items of an earlier file would join those of this one (and spoil its "CFA" order). */
     meta.Unload();
-    FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+    FILE *f = filename ? QOR_OpenRegularFile(filename, "rb") : nullptr;
     if (!f)
         return "Error opening file";
     char *commentBuf = nullptr;
@@ -249,7 +249,7 @@ const char *CImagePxm::LoadFileData(QOR_INT32 frameIndex) {
     const QOR_INT64 rowSamples = cells ? static_cast<QOR_INT64>(width) : static_cast<QOR_INT64>(cw) * nch;
     const QOR_INT64 frameSamples = static_cast<QOR_INT64>(cw) * chh * nch;
 
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file";
     const QOR_INT64 fileSize = imageio::FileSize(f);
@@ -350,7 +350,7 @@ const char *CImagePxm::SaveFileStart(const char *filename, void *pExtraIn, void 
     PXMSAVECONTEXT *ctx = new (std::nothrow) PXMSAVECONTEXT;
     if (!ctx)
         return "Error creating file";
-    ctx->f = std::fopen(filename, "wb");
+    ctx->f = QOR_CreateFile(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";

@@ -195,7 +195,7 @@ const char *CImageYuv::LoadFileData(QOR_INT32 frameIndex) {
         return "Invalid frame index";
     if (colorModel != CM_YUV)
         return "Invalid color model";
-    FILE *f = std::fopen(fileName, "rb");
+    FILE *f = QOR_OpenRegularFile(fileName, "rb");
     if (!f)
         return "Error opening file";
     const char *res = nullptr;
@@ -294,7 +294,7 @@ const char *CImageYuv::SaveFileStart(const char *filename, void *pExtra, void **
     YUVSAVECONTEXT *ctx = new (std::nothrow) YUVSAVECONTEXT;
     if (!ctx)
         return "Error creating file";
-    ctx->f = std::fopen(filename, "wb");
+    ctx->f = QOR_CreateFile(filename, "wb");
     if (!ctx->f) {
         delete ctx;
         return "Error creating file";

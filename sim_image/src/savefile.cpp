@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 
 namespace {
@@ -190,7 +191,7 @@ QOR_RESULT SaveFile_open(SaveFile *pFile, const char *filename) {
         return QOR_RES_IN_USE;
     }
     FileLock lock(pFile);
-    pFile->saveTo = std::fopen(filename, "wb");
+    pFile->saveTo = QOR_CreateFile(filename, "wb");
     if (!pFile->saveTo) {
         QOR_LOG_ERROR(kTag, "failed to open file '%s'\n", filename);
         return QOR_RES_FAILED;

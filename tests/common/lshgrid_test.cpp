@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,15 @@ std::string FileBytes(const char magic[4], uint32_t version, uint32_t w, uint32_
         Put32(s, bits);
     }
     return s;
+}
+
+/** The bytes of a grid file with float number i (counted over the four planes) replaced by v. */
+std::string WithFloat(std::string bytes, size_t i, float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    std::string word;
+    Put32(word, bits);
+    return bytes.replace(20 + 4 * i, 4, word);
 }
 
 void WriteFile(const std::string &name, const std::string &bytes) { std::ofstream(name, std::ios::binary) << bytes; }
@@ -196,6 +206,10 @@ TEST(LshGrid, BadFilesAreRefusedBeforeAnythingIsAllocated) {
         {"1000x1000 on 40 bytes", FileBytes(lsh, 1, 1000, 1000, 16, 5), QOR_RES_FAILED},
         {"tile 48", FileBytes(lsh, 1, 4, 2, 48, 32), QOR_RES_NOT_SUPPORTED},
         {"tile 0", FileBytes(lsh, 1, 4, 2, 0, 32), QOR_RES_NOT_SUPPORTED},
+        {"NaN in plane 1", WithFloat(good, 8 + 5, std::nanf("")), QOR_RES_NOT_SUPPORTED},
+        {"+infinity last", WithFloat(good, 31, HUGE_VALF), QOR_RES_NOT_SUPPORTED},
+        {"-infinity first", WithFloat(good, 0, -HUGE_VALF), QOR_RES_NOT_SUPPORTED},
+        {"largest finite values", WithFloat(WithFloat(good, 0, FLT_MAX), 1, -FLT_MAX), QOR_RES_OK},
     };
     const std::string name = TestFile(".bin");
     for (const Case &c : cases) {
@@ -215,6 +229,9 @@ TEST(LshGrid, BadFilesAreRefusedBeforeAnythingIsAllocated) {
         }
         if (std::string(c.what) == "version 2") {
             EXPECT_TRUE(norva_test::contains(err, "version 2 found, version 1 supported")) << err;
+        }
+        if (std::string(c.what) == "NaN in plane 1") {
+            EXPECT_TRUE(norva_test::contains(err, "channel 1 holds a non-finite value at 1,1")) << err;
         }
     }
     // a failed load leaves a grid that held planes as it was
@@ -238,6 +255,47 @@ TEST(LshGrid, WriteFailuresAreReported) {
         EXPECT_NE(LSH_Save_pgm(&a.g, "/dev/full"), QOR_RES_OK);
         EXPECT_EQ(LSH_Save_bin(&a.g, "no/such/dir/grid.bin"), QOR_RES_INVALID_PARAM);
     });
+}
+
+TEST(LshGrid, GreyMapClampsExtremeAndNonFiniteValues) {
+    // one plane of five values (the other planes 1.5); bounds over the finite values, at least 0 to 3
+    const float inf = HUGE_VALF, nan = std::nanf("");
+    struct Case {
+        const char *what;
+        float values[5];
+        int levels[5];
+    } cases[] = {
+        {"largest finite values", {-FLT_MAX, FLT_MAX, 0.0f, 1.5f, 3.0f}, {0, 255, 127, 127, 127}},
+        {"smallest magnitudes", {FLT_TRUE_MIN, -FLT_TRUE_MIN, FLT_MIN, 0.0f, 3.0f}, {0, 0, 0, 0, 255}},
+        {"non-finite values", {nan, inf, -inf, 0.0f, 3.0f}, {0, 255, 0, 0, 255}},
+        {"nothing finite but the other planes", {nan, inf, -inf, inf, nan}, {0, 255, 0, 255, 0}},
+    };
+    const std::string name = TestFile(".pgm");
+    for (const Case &c : cases) {
+        Grid a;
+        ASSERT_EQ(LSH_AllocateMatrix(&a.g, 5, 1, 16), QOR_RES_OK);
+        for (int p = 0; p < 4; p++) {
+            for (int i = 0; i < 5; i++) {
+                a.g.apMatrix[p][i] = p == 2 ? c.values[i] : 1.5f;
+            }
+        }
+        ASSERT_EQ(LSH_Save_pgm(&a.g, name.c_str()), QOR_RES_OK) << c.what;
+        std::istringstream in(ReadFile(name));
+        std::string magic;
+        unsigned w = 0, h = 0, maxval = 0;
+        in >> magic >> w >> h >> maxval;
+        std::vector<int> v(20, -1);
+        for (int &x : v) {
+            in >> x;
+        }
+        for (int i = 0; i < 5; i++) {
+            EXPECT_EQ(v[10 + i], c.levels[i]) << c.what << ", value " << i;
+        }
+        for (int x : v) {
+            EXPECT_TRUE(x >= 0 && x <= 255) << c.what;
+        }
+    }
+    std::remove(name.c_str());
 }
 
 TEST(LshGrid, TextDumpListsEveryPlane) {

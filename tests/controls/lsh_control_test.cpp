@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -218,6 +219,26 @@ TEST_F(LensShadingOnCamera, AnIlluminantStepSwitchesOncePerMidpointOnThatFramesU
     EXPECT_EQ(switches[1], std::make_pair(6, control.getMatrixId(6500)));
     EXPECT_NEAR(camera->getPipeline()->getMCPipeline()->sWBC.aGain[0], 2.0, 1e-9);
     EXPECT_EQ(control.getChosenTemperature(), 6500u);
+}
+
+// A grid that fails to load leaves the later corrections without a matrix; choosing one of them warns once per
+// run of such frames, not on every frame of a long stream.
+TEST_F(LensShadingOnCamera, AFailedGridWarnsOncePerRunOfFailedChoices) {
+    std::remove((dir + "/grid2.lsh").c_str()); /* the 4000 K grid */
+    std::string log = stderrOf([&] { EXPECT_EQ(control.load(setup), QOR_RES_FAILED); });
+    EXPECT_NE(log.find("Failed to load matrix for T=4000"), std::string::npos) << log;
+    control.registerCtrlAWB(&awb);
+    ASSERT_GT(control.configureDefaultMatrix(), 0);
+    size_t warnings = 0;
+    for (double t : {4000.0, 4000.0, 6500.0, 3000.0, 4000.0, 4000.0}) {
+        awb.setMeasured(t);
+        log = stderrOf([&] { EXPECT_EQ(control.update(Metadata()), QOR_RES_OK); });
+        for (size_t at = log.find("failed to choose matrix!"); at != std::string::npos;
+             at = log.find("failed to choose matrix!", at + 1))
+            warnings++;
+    }
+    EXPECT_EQ(warnings, 2u);
+    EXPECT_EQ(control.getChosenMatrixId(), control.getMatrixId(3000));
 }
 
 TEST_F(LensShadingOnCamera, ARefusedSwitchIsTriedAgain) {

@@ -51,6 +51,35 @@ case_ letters-for-a-gain "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT
 case_ dmabuf-absent "DOR Idazida" "$base -CT0_setupFile $work/setup.txt" 'Cannot open the dmabuf allocator "/dev/dmabuf"' \
   use-dmabuf=true NORVA_SIM_DMABUF_ABSENT=1
 
+# Paths that are not files: the run does not wait on a FIFO that nobody writes, whether it is the parameter file
+# or the grid file a setup file names. Each run is bounded, so that a hang fails its row instead of the test.
+# hostile_ NAME PARAMETER_FILE MUST_FAIL EXPECTED: MUST_FAIL "yes" when the run must end with a failing status.
+hostile_() {
+  local name=$1 params_file=$2 must_fail=$3 expected=$4
+  timeout 30 env GST_NORVASRC_PARAMS_FILE="$params_file" gst-launch-1.0 norvasrc sensor="DOR Idazida" \
+    num-buffers=2 ! fakesink >"$work/$name.txt" 2>&1
+  local status=$?
+  local problems=()
+  [ "$status" -ne 124 ] || problems+=("still running after 30 s")
+  [ "$must_fail" != yes ] || [ "$status" -ne 0 ] || problems+=("exit status 0")
+  grep -qF -- "$expected" "$work/$name.txt" || problems+=("no \"$expected\" in the output")
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name: ${problems[*]}"
+    grep -v "^-" "$work/$name.txt" | tail -20
+    failures=$((failures + 1))
+  fi
+}
+mkfifo "$work/fifo"
+mkdir "$work/folder"
+hostile_ parameter-file-fifo "$work/fifo" yes "Cannot load the parameter file \"$work/fifo\""
+hostile_ parameter-file-directory "$work/folder" yes "'$work/folder' is not a regular file"
+# The grid is refused and named; the controls' set-up reports no failure of its own, so the run goes on without it.
+printf 'LSH_CTRL_CORRECTIONS 1\nLSH_CTRL_TEMPERATURE_0 6500\nLSH_CTRL_FILE_0 %s\n' "$work/fifo" >"$work/grid_setup.txt"
+echo "$base -CT0_setupFile $work/grid_setup.txt" >"$work/grid_params.txt"
+hostile_ grid-file-fifo "$work/grid_params.txt" no "Failed to open file $work/fifo"
+
 # A frame rate of 0 cannot be written: the setup file's rate is bounded (1 to 255), so the run plays.
 echo "SENSOR_FRAME_RATE 0" >"$work/rate0.txt"
 echo "$base -CT0_setupFile $work/rate0.txt" >"$work/params.txt"

@@ -295,6 +295,24 @@ TEST(SetupFileWrite, FileForms) {
     }
 }
 
+// Saving neither waits on a FIFO that nobody reads nor writes into a directory: both fail at once. A device takes
+// what is written, as /dev/null does.
+TEST(SetupFileWrite, WhatIsNotAFileIsRefusedAtOnce) {
+    const norva_test::HostileFiles hostile;
+    for (const auto &h : hostile.entries()) {
+        if (h.kind == norva_test::HostileFiles::ENDLESS_DEVICE)
+            continue;
+        EXPECT_TRUE(norva_test::ReturnsTrueWithin(10, [&] {
+            return ParameterFileParser::save(blcList(), h.path) == QOR_RES_FAILED &&
+                   ParameterFileParser::saveGrouped(blcList(), h.path, true) == QOR_RES_FAILED;
+        })) << h.what;
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ParameterFileParser::save(blcList(), "/dev/null"), QOR_RES_OK);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ParameterFileParser::saveGrouped(blcList(), "/dev/null", true), QOR_RES_OK);
+}
+
 TEST(SetupFileRoundTrip, ParseOfSaveGivesTheList) {
     std::mt19937 rng(42);
     const std::string tagFirst = "ABCXYZabcxyz";

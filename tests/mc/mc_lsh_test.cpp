@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -238,6 +239,49 @@ TEST(LshPacking, BitsBoundTheLargestDifference) {
             EXPECT_EQ(mx.m.config.ui8BitsPerDiff, 0) << "configuration written on failure";
             EXPECT_TRUE(norva_test::contains(err, "isn't enough to store the maximum difference")) << err;
         }
+    }
+}
+
+TEST(LshPacking, ExtremeGainsClampToTheVertexRange) {
+    // A row of two vertices: the value under test, then 1.0 (vertex 1024). Grids from files hold finite values
+    // only; the infinities and NaN stand for a grid built in memory.
+    struct Case {
+        const char *what;
+        float value;
+        int vertex;  // first vertex packed; -1: refused as negative
+        int maxDiff; // largest difference magnitude
+    } cases[] = {
+        {"largest finite", FLT_MAX, 8191, 7166},
+        {"8191 / 1024", 8191.0f / 1024.0f, 8191, 7166},
+        {"8", 8.0f, 8191, 7166},
+        {"+infinity", HUGE_VALF, 8191, 7166},
+        {"smallest denormal", FLT_TRUE_MIN, 0, 1024},
+        {"-0", -0.0f, 0, 1024},
+        {"NaN", std::nanf(""), 0, 1024},
+        {"-infinity", -HUGE_VALF, -1, 0},
+        {"most negative finite", -FLT_MAX, -1, 0},
+    };
+    for (const Case &c : cases) {
+        Grid g(2, 1, 16, 1.0f);
+        for (int ch = 0; ch < 4; ch++) {
+            g.at(ch, 0, 0) = c.value;
+        }
+        int maxDiff = 0;
+        norva_test::stderrOf([&] {
+            const QOR_UINT8 bits = MC_LSHComputeMinBitdiff(&g.g, &maxDiff);
+            EXPECT_EQ(bits == 0, c.vertex < 0) << c.what;
+            Matrix mx(64 * 4);
+            const QOR_RESULT r = MC_LSHConvertGrid(&g.g, MC_LSH_MAX_BITS, &mx.m);
+            if (c.vertex < 0) {
+                EXPECT_EQ(r, QOR_RES_NOT_SUPPORTED) << c.what;
+            } else {
+                EXPECT_EQ(mx.mem[0] | mx.mem[1] << 8, c.vertex) << c.what;
+                EXPECT_EQ(maxDiff, c.maxDiff) << c.what;
+            }
+            // the repair ends and leaves a grid that converts to vertices in range
+            EXPECT_EQ(MC_LSHPreCheckTest(&g.g, MC_LSH_MAX_BITS), QOR_RES_OK) << c.what;
+            EXPECT_NE(MC_LSHComputeMinBitdiff(&g.g, nullptr), 0) << c.what;
+        });
     }
 }
 

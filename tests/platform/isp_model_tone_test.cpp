@@ -214,6 +214,26 @@ TEST(IspModelTone, BypassChangesNothing) {
     EXPECT_EQ(plain.disp, odd.disp);
 }
 
+// The tone mapper's pass-intact set-up (chroma scales, weights and flattening 0, curve and ranges as the module
+// writes them) passes the data as the bypass does; black-and-white mode (saturation 0 at full confidence) does not.
+TEST(IspModelTone, PassIntactSetUpChangesNothing) {
+    ToneRig bypass;
+    bypass.moduleDefaults();
+    bypass.reg.sToneMapping.bBypassTNM = 1;
+    bypass.run();
+    ToneRig intact, grey;
+    for (ToneRig *r : {&intact, &grey}) {
+        r->moduleDefaults();
+        r->reg.sToneMapping.chromaSaturationScale = 0;
+    }
+    intact.reg.sToneMapping.chromaConfigurationScale = 0;
+    intact.run();
+    grey.run();
+    EXPECT_EQ(bypass.enc, intact.enc);
+    EXPECT_EQ(bypass.disp, intact.disp);
+    EXPECT_NE(bypass.enc, grey.enc);
+}
+
 // Full local weight moves each column's mean input to mid scale: a dark left half and a bright right half in two
 // columns come out nearer each other than the global curve leaves them, each keeping its own detail.
 TEST(IspModelTone, LocalCorrectionEvensOutColumns) {

@@ -217,7 +217,8 @@ TEST_F(FrameworkDrivers, WrongChipOrNoBoardFileLeavesNothingOpen) {
             EXPECT_EQ(norva_sim::GpioOpenChips(), 0);
             EXPECT_EQ(norva_sim::I2cOpenDescriptors(), 0);
             EXPECT_EQ(norva_sim::PhyOpenDescriptors(), 0);
-            EXPECT_FALSE(model_->state().powered);
+            // The chips are closed without driving the lines: a sensor that was powered up stays so.
+            EXPECT_EQ(model_->state().powered, !noBoardFile);
         }
     }
 }
@@ -735,7 +736,9 @@ TEST_F(FrameworkDrivers, BadInput) {
         double gain = 0;
         ASSERT_EQ(Sensor_GetExposure(handle_, &exposure, 0), QOR_RES_OK);
         ASSERT_EQ(Sensor_GetCurrentGain(handle_, &gain, 0), QOR_RES_OK);
-        EXPECT_EQ(exposure, maxExp);
+        // The longest exposure, or less where the line count saturates in the registers: what the sensor runs with.
+        EXPECT_LE(exposure, maxExp);
+        EXPECT_NEAR(model_->state().exposureUs, exposure, model_->state().rowTimeUs / 2 + 1e-6);
         // Drivers that read the gain back report the code's (within a 0.3 dB step).
         EXPECT_NEAR(gain, maxGain, maxGain * 0.002);
         EXPECT_NEAR(model_->state().gain, maxGain, maxGain * 0.01);
@@ -784,7 +787,7 @@ TEST_F(FrameworkDrivers, Ov2718RevisionFromItsSubIdentifier) {
             EXPECT_EQ(norva_sim::GpioOpenChips(), 0);
             EXPECT_EQ(norva_sim::I2cOpenDescriptors(), 0);
             EXPECT_EQ(norva_sim::PhyOpenDescriptors(), 0);
-            EXPECT_FALSE(model_->state().powered);
+            EXPECT_TRUE(model_->state().powered) << "the lines are released where the bring-up left them";
             continue;
         }
         SENSOR_MODE m{};
@@ -818,45 +821,48 @@ TEST_F(FrameworkDrivers, Ov2718PatchesItsPllForTheBoardClock) {
 
 /** One step of a sequence of exposure and gain updates on a Sony sensor. */
 struct SonyStep {
-    enum Kind { SetMode, Update, Describe } kind;
+    enum Kind { Update, Describe } kind;
     QOR_UINT16 mode;
     QOR_UINT32 exposure;
-    double gain;
-    std::vector<std::string> bytes; /* the run of writes expected; empty: no writes */
+    std::vector<std::string> bytes; /* the writes expected; empty: none */
+    QOR_UINT32 reported;            /* GetExposure afterwards */
 };
+
+/** IMX415 mode 0x00 (VMAX 2250, rows of 14.81 us) at gain 2.0 (code 20): frame length 2250, the shutter given. */
+std::vector<std::string> Imx415Update(const char *hold, const char *shrLow, const char *shrHigh) {
+    return {std::string("30 01 ") + hold,
+            "30 90 14",
+            "30 91 00",
+            "30 24 CA",
+            "30 25 08",
+            "30 26 00",
+            std::string("30 50 ") + shrLow,
+            std::string("30 51 ") + shrHigh,
+            "30 52 00",
+            "30 01 00"};
+}
 
 TEST_F(FrameworkDrivers, SonyRegisterHoldAndTheUpdatesAfterIt) {
     const std::vector<SonyStep> steps = {
-        // Right after the mode the shutter goes from 8 to 1575: two bytes, so the update is held.
-        {SonyStep::SetMode, 0x00, 0, 0, {}},
-        {SonyStep::Update,
-         0x00,
-         10000,
-         2.0,
-         {"30 01 01", "30 90 14", "30 91 00", "30 24 CA", "30 25 08", "30 26 00", "30 50 27", "30 51 06", "30 52 00",
-          "30 01 00"}},
-        // The next update is written, not dropped, without the hold (1575 to 1568 is one byte).
-        {SonyStep::Update,
-         0x00,
-         10100,
-         2.0,
-         {"30 01 00", "30 90 14", "30 91 00", "30 24 CA", "30 25 08", "30 26 00", "30 50 20", "30 51 06", "30 52 00",
-          "30 01 00"}},
-        // Describing another mode changes nothing of the hold state: the same request needs no hold.
-        {SonyStep::Describe, 0x03, 0, 0, {}},
-        {SonyStep::Update,
-         0x00,
-         10100,
-         2.0,
-         {"30 01 00", "30 90 14", "30 91 00", "30 24 CA", "30 25 08", "30 26 00", "30 50 20", "30 51 06", "30 52 00",
-          "30 01 00"}},
+        // From the shutter Enable sent (1027: 302 shortest exposures) to 1575 (0x627): two bytes, under the hold.
+        {SonyStep::Update, 0, 10000, Imx415Update("01", "27", "06"), 10000},
+        // From 1575 to 2000 (0x7D0): two bytes again. An update right after a held one is written, not skipped.
+        {SonyStep::Update, 0, 3704, Imx415Update("01", "D0", "07"), 3704},
+        // 2000 to 2000 needs no hold.
+        {SonyStep::Update, 0, 3704, Imx415Update("00", "D0", "07"), 3704},
+        // Describing a mode makes its values the reference again: its shortest shutter (8), gain code 0.
+        {SonyStep::Describe, 0x03, 0, {}, 3704},
+        {SonyStep::Update, 0, 3704, Imx415Update("01", "D0", "07"), 3704},
+        // 2000 to 1575 is two bytes, 1575 to 1568 (0x620) one.
+        {SonyStep::Update, 0, 10000, Imx415Update("01", "27", "06"), 10000},
+        {SonyStep::Update, 0, 10100, Imx415Update("00", "20", "06"), 10100},
         // Longer than the frame: the frame grows to the exposure and 8 lines, the shutter is 8.
         {SonyStep::Update,
-         0x00,
+         0,
          40000,
-         2.0,
          {"30 01 01", "30 90 14", "30 91 00", "30 24 94", "30 25 0A", "30 26 00", "30 50 08", "30 51 00", "30 52 00",
-          "30 01 00"}},
+          "30 01 00"},
+         40000},
     };
     const Entry &e = entry("IMX415");
     Start(e, 0x00);
@@ -864,25 +870,25 @@ TEST_F(FrameworkDrivers, SonyRegisterHoldAndTheUpdatesAfterIt) {
         const SonyStep &st = steps[i];
         SCOPED_TRACE("step " + std::to_string(i));
         norva_sim::ClearI2cLog();
-        if (st.kind == SonyStep::SetMode) {
-            ASSERT_EQ(Sensor_SetMode(handle_, st.mode, SENSOR_FLIP_NONE), QOR_RES_OK);
-        } else if (st.kind == SonyStep::Describe) {
+        if (st.kind == SonyStep::Describe) {
             SENSOR_MODE m{};
             ASSERT_EQ(Sensor_GetMode(handle_, st.mode, &m), QOR_RES_OK);
         } else {
-            ASSERT_EQ(Sensor_SetExposureGain(handle_, st.exposure, st.gain, 0), QOR_RES_OK);
-            const norva_sim::SimSensorState s = model_->state();
-            EXPECT_NEAR(s.exposureUs, st.exposure, s.rowTimeUs / 2);
-            EXPECT_NEAR(s.gain, kDb20, 1e-9);
+            ASSERT_EQ(Sensor_SetExposureGain(handle_, st.exposure, 2.0, 0), QOR_RES_OK);
             double reported = 0;
             ASSERT_EQ(Sensor_GetCurrentGain(handle_, &reported, 0), QOR_RES_OK);
             EXPECT_NEAR(reported, 1.995, 0.0005);
         }
         EXPECT_EQ(writes(), st.bytes);
+        QOR_UINT32 exposure = 0;
+        ASSERT_EQ(Sensor_GetExposure(handle_, &exposure, 0), QOR_RES_OK);
+        EXPECT_EQ(exposure, st.reported);
+        const norva_sim::SimSensorState s = model_->state();
+        EXPECT_NEAR(s.exposureUs, st.reported, s.rowTimeUs / 2) << "the sensor runs with what is reported";
     }
 }
 
-TEST_F(FrameworkDrivers, Imx662GainRangeFollowsTheSelectedModeNotTheDescribedOne) {
+TEST_F(FrameworkDrivers, Imx662GainRangeFollowsTheModeDescriptions) {
     const Entry &e = entry("IMX662");
     Wire(e);
     Create(e);
@@ -892,12 +898,17 @@ TEST_F(FrameworkDrivers, Imx662GainRangeFollowsTheSelectedModeNotTheDescribedOne
         double maxGain;
     };
     const std::vector<Case> cases = {
-        {false, 0x03, 3981.0},           // describing an HDR mode
-        {false, 0x06, 3981.0},           // describing a high-gain mode
-        {true, 0x03, 15.85},             // HDR selected
-        {true, 0x06, 2823.404255319149}, // high conversion gain selected
-        {true, 0x00, 3981.0},            // back to low conversion gain
+        {false, 0x00, 3981.0},            // a low-gain mode leaves the range as created
+        {false, 0x03, 15.85},             // describing an HDR mode
+        {false, 0x00, 15.85},             // a low-gain description does not widen it again
+        {false, 0x06, 2823.404255319149}, // describing a high-gain mode
+        {true, 0x00, 2823.404255319149},  // selecting a low-gain mode neither
+        {true, 0x05, 15.85},              // selecting describes: HDR
     };
+    double maxGain = 0, minGain = 0;
+    QOR_UINT8 contexts = 0;
+    ASSERT_EQ(Sensor_GetGainRange(handle_, &minGain, &maxGain, &contexts), QOR_RES_OK);
+    EXPECT_DOUBLE_EQ(maxGain, 3981.0);
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.select) + " mode " + std::to_string(c.mode));
         SENSOR_MODE m{};
@@ -905,34 +916,46 @@ TEST_F(FrameworkDrivers, Imx662GainRangeFollowsTheSelectedModeNotTheDescribedOne
             ASSERT_EQ(Sensor_SetMode(handle_, c.mode, SENSOR_FLIP_NONE), QOR_RES_OK);
         else
             ASSERT_EQ(Sensor_GetMode(handle_, c.mode, &m), QOR_RES_OK);
-        double minGain = 0, maxGain = 0;
-        QOR_UINT8 contexts = 0;
         ASSERT_EQ(Sensor_GetGainRange(handle_, &minGain, &maxGain, &contexts), QOR_RES_OK);
         EXPECT_DOUBLE_EQ(minGain, 1.0);
         EXPECT_DOUBLE_EQ(maxGain, c.maxGain);
     }
 }
 
-TEST_F(FrameworkDrivers, Imx662ExpGainIsWrittenAndRewrittenAtEnable) {
+TEST_F(FrameworkDrivers, Imx662ExpGainIsWrittenOnlyWhenSet) {
     const Entry &e = entry("IMX662");
-    Start(e, 0x00);
+    Wire(e);
+    norva_sim::ClearI2cLog();
+    Create(e);
+    ASSERT_EQ(Sensor_SetMode(handle_, 0x00, SENSOR_FLIP_NONE), QOR_RES_OK);
+    ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
+    auto expGainWrites = [] {
+        unsigned n = 0;
+        for (const std::string &w : writes())
+            n += w.compare(0, 5, "30 81") == 0;
+        return n;
+    };
+    EXPECT_EQ(expGainWrites(), 0u) << "neither creation nor Enable writes it";
     QOR_UINT8 value = 0;
     ASSERT_EQ(Sensor_GetExtraParam(handle_, "expGain", &value), QOR_RES_OK);
     EXPECT_EQ(value, 2);
+    EXPECT_EQ(model_->peek(0x3081), 2) << "the sensor's own value at power-on";
     norva_sim::ClearI2cLog();
     ASSERT_EQ(Sensor_SetExtraParam(handle_, "expGain", 3), QOR_RES_OK);
     EXPECT_EQ(writes(), std::vector<std::string>{"30 81 03"});
     EXPECT_EQ(model_->peek(0x3081), 3);
+    norva_sim::ClearI2cLog();
     const std::string log =
         logOf([&] { EXPECT_EQ(Sensor_SetExtraParam(handle_, "expGain", 6), QOR_RES_INVALID_PARAM); });
     EXPECT_TRUE(contains(log, "Invalid ExpGain value: 6")) << log;
+    EXPECT_TRUE(writes().empty());
     ASSERT_EQ(Sensor_GetExtraParam(handle_, "expGain", &value), QOR_RES_OK);
     EXPECT_EQ(value, 3);
-    // The value is part of the sensor's set-up: every Enable writes it again, before the start.
+    // Standby keeps the registers: a new start leaves the value where it was set.
     ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
     norva_sim::ClearI2cLog();
     ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
-    EXPECT_GE(findRun(writes(), {"30 81 03", "30 69 00"}), 0);
+    EXPECT_EQ(expGainWrites(), 0u);
     EXPECT_EQ(model_->peek(0x3081), 3);
 }
 
@@ -974,7 +997,12 @@ TEST_F(FrameworkDrivers, SonyFrameLengthBeyondTheRegisterIsClampedWithAnError) {
         const std::string log = logOf([&] { EXPECT_EQ(c.setExposureGain(handle_, 30000000, 1.0, 0), QOR_RES_OK); });
         EXPECT_TRUE(contains(log, c.message)) << log;
         EXPECT_GE(findRun(writes(), c.lengthAndShutter), 0);
-        EXPECT_GT(model_->state().lines, 200000u);
+        const norva_sim::SimSensorState s = model_->state();
+        EXPECT_GT(s.lines, 200000u);
+        // What is reported is the exposure the clamped registers give.
+        QOR_UINT32 exposure = 0;
+        ASSERT_EQ(Sensor_GetExposure(handle_, &exposure, 0), QOR_RES_OK);
+        EXPECT_NEAR(s.exposureUs, exposure, s.rowTimeUs / 2 + 1);
     }
 }
 
@@ -1008,6 +1036,33 @@ TEST_F(FrameworkDrivers, SonyDescriptionsRefuseUnknownWindowModes) {
     }
 }
 
+// The PLL setting 0xF7 follows the lane count in the configuration and again in the mode table that comes after it.
+TEST_F(FrameworkDrivers, Gc8034PllFollowsTheLanesOfBothConfigurations) {
+    struct Case {
+        QOR_UINT16 mode;
+        const char *pll;
+        unsigned lanes;
+    };
+    const Case cases[] = {{0x00, "F7 9D", 4}, {0x10, "F7 95", 2}};
+    const Entry &e = entry("GC8034");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        Wire(e);
+        Create(e);
+        ASSERT_EQ(Sensor_SetMode(handle_, c.mode, SENSOR_FLIP_NONE), QOR_RES_OK);
+        norva_sim::ClearI2cLog();
+        ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
+        std::vector<std::string> pll;
+        for (const std::string &w : writes())
+            if (w.compare(0, 2, "F7") == 0)
+                pll.push_back(w);
+        EXPECT_EQ(pll, (std::vector<std::string>{c.pll, c.pll})) << "configuration, then mode";
+        const norva_sim::SimSensorState s = model_->state();
+        EXPECT_TRUE(s.streaming);
+        EXPECT_EQ(s.lanes, c.lanes);
+    }
+}
+
 TEST_F(FrameworkDrivers, Gc8034FocusMovesItsLens) {
     const Entry &e = entry("GC8034");
     Wire(e);
@@ -1017,10 +1072,6 @@ TEST_F(FrameworkDrivers, Gc8034FocusMovesItsLens) {
     ASSERT_EQ(Sensor_GetFocusRange(handle_, &lo, &hi), QOR_RES_OK);
     EXPECT_EQ(lo, 20);
     EXPECT_EQ(hi, 3000);
-    ASSERT_EQ(Sensor_GetCurrentFocus(handle_, &focus), QOR_RES_OK);
-    EXPECT_EQ(focus, 3000);
-    // Selecting a mode does not move the lens: the focus reported stays where it was, inside the range.
-    ASSERT_EQ(Sensor_SetMode(handle_, 0x00, SENSOR_FLIP_NONE), QOR_RES_OK);
     ASSERT_EQ(Sensor_GetCurrentFocus(handle_, &focus), QOR_RES_OK);
     EXPECT_EQ(focus, 3000);
     struct Case {
@@ -1045,6 +1096,13 @@ TEST_F(FrameworkDrivers, Gc8034FocusMovesItsLens) {
         ASSERT_EQ(Sensor_GetCurrentFocus(handle_, &focus), QOR_RES_OK);
         EXPECT_EQ(focus, c.focus < 20 ? 20 : c.focus);
     }
+    // Selecting a mode reports focus 0 (the driver's lowest actuator position) and leaves the lens alone.
+    norva_sim::ClearI2cLog();
+    ASSERT_EQ(Sensor_SetMode(handle_, 0x00, SENSOR_FLIP_NONE), QOR_RES_OK);
+    ASSERT_EQ(Sensor_GetCurrentFocus(handle_, &focus), QOR_RES_OK);
+    EXPECT_EQ(focus, 0);
+    EXPECT_TRUE(norva_sim::I2cLog().empty());
+    EXPECT_EQ(lens->code(), 1020u);
     // The sensor's own registers are reached at its address again afterwards.
     ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
     EXPECT_TRUE(model_->state().streaming);

@@ -154,6 +154,11 @@ TEST_F(Ov4688, GroupedExposureWriteReachesTheSensor) {
     QOR_UINT32 e = 0;
     ASSERT_EQ(Sensor_GetExposure(handle_, &e, 0), QOR_RES_OK);
     EXPECT_EQ(e, 10000u);
+    // The longest exposure has more rows than the registers hold: they saturate, and so does what is reported.
+    ASSERT_EQ(Sensor_SetExposureGain(handle_, 102760350, 1.0, 0), QOR_RES_OK);
+    EXPECT_EQ(model_->state().lines, 0xFFFFu);
+    ASSERT_EQ(Sensor_GetExposure(handle_, &e, 0), QOR_RES_OK);
+    EXPECT_EQ(e, 0xFFFFu * 98u);
 }
 
 TEST_F(Ov4688, EnablePlaysTheListAndDisableStops) {

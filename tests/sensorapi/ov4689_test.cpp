@@ -117,11 +117,11 @@ TEST_F(Ov4689, BringUpAndDestroyOnTheBoard) {
     norva_sim::ClearBoardEvents();
     ASSERT_EQ(Sensor_Destroy(handle_), QOR_RES_OK);
     handle_ = nullptr;
-    // The sensor is left powered down: power-down asserted and reset low before the chips close.
-    const std::vector<std::string> destroy = {
-        "set 11=0", "set 10=0", "close gpiochip0", "close gpiochip0", "close /dev/sensor_phy0", "close /dev/i2c-1"};
+    // The chips close without the lines being driven: they keep their levels, and the sensor its power.
+    const std::vector<std::string> destroy = {"close gpiochip0", "close gpiochip0", "close /dev/sensor_phy0",
+                                              "close /dev/i2c-1"};
     EXPECT_EQ(norva_sim::BoardEvents(), destroy);
-    EXPECT_FALSE(model_->state().powered);
+    EXPECT_TRUE(model_->state().powered);
 }
 
 TEST_F(Ov4689, EachBringUpStepFailing) {
@@ -129,51 +129,52 @@ TEST_F(Ov4689, EachBringUpStepFailing) {
         const char *name;
         std::function<void(Ov4689 &)> arrange;
         std::string message;
+        bool leftPowered; /* the power-up sequence had completed */
     };
     using norva_sim::GpioFault;
     const std::vector<Case> cases = {
         {"board file missing", [](Ov4689 &t) { t.WriteHomeBoard("# empty\n"); },
-         "Board_reset_need parameter not defined!\n"},
-        {"PHY", [](Ov4689 &) { norva_sim::SetPhyAbsent(0, true); }, "Failed to create sensor phy!\n"},
+         "Board_reset_need parameter not defined!\n", false},
+        {"PHY", [](Ov4689 &) { norva_sim::SetPhyAbsent(0, true); }, "Failed to create sensor phy!\n", false},
         {"power-down chip", [](Ov4689 &) { norva_sim::SetGpioChipAbsent(0, true); },
-         "PWDN GPIO controller not found!\n"},
+         "PWDN GPIO controller not found!\n", false},
         {"reset chip",
          [](Ov4689 &t) {
              t.board_.slots[0].resetChip = 1;
              t.WriteBoard(t.board_);
              norva_sim::SetGpioChipAbsent(1, true);
          },
-         "Reset GPIO controller not found!\n"},
+         "Reset GPIO controller not found!\n", false},
         {"power-down line", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 11, GpioFault::GetLine); },
-         "Failed to get PWDN GPIO\n"},
+         "Failed to get PWDN GPIO\n", false},
         {"power-down request", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 11, GpioFault::Request); },
-         "Failed to request PWDN GPIO\n"},
+         "Failed to request PWDN GPIO\n", false},
         {"reset line", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 10, GpioFault::GetLine); },
-         "Failed get Reset GPIO\n"},
+         "Failed get Reset GPIO\n", false},
         {"reset request", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 10, GpioFault::Request); },
-         "Failed to request Reset GPIO\n"},
+         "Failed to request Reset GPIO\n", false},
         {"reset low", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 10, GpioFault::Set); },
-         "Failed to set Reset GPIO to LOW\n"},
+         "Failed to set Reset GPIO to LOW\n", false},
         {"power-down non-active", [](Ov4689 &) { norva_sim::InjectGpioFault(0, 11, GpioFault::Set); },
-         "Failed to set PWDN GPIO to non-active level\n"},
+         "Failed to set PWDN GPIO to non-active level\n", false},
         {"multiplexer chip",
          [](Ov4689 &t) {
              t.board_.muxNeed = 1;
              t.WriteBoard(t.board_);
              norva_sim::SetGpioChipAbsent(6, true);
          },
-         "GPIO controller for csi multiplexer not found!\n"},
+         "GPIO controller for csi multiplexer not found!\n", true},
         {"multiplexer select",
          [](Ov4689 &t) {
              t.board_.muxNeed = 1;
              t.WriteBoard(t.board_);
              norva_sim::InjectGpioFault(6, 2, GpioFault::GetLine);
          },
-         "Failed get csi multiplexer SEL GPIO\n"},
+         "Failed get csi multiplexer SEL GPIO\n", true},
         {"I2C open", [](Ov4689 &) { norva_sim::SetI2cBusAbsent(1, true); },
-         "Failed to open I2C device: \"/dev/i2c-1\", err = -1\n"},
+         "Failed to open I2C device: \"/dev/i2c-1\", err = -1\n", true},
         {"identifier read", [](Ov4689 &) { norva_sim::AttachI2cDevice(1, 0x36, nullptr); },
-         "Failed to read the I2C device, ret=3 \n"},
+         "Failed to read the I2C device, ret=3 \n", true},
         {"wrong identifier",
          [](Ov4689 &) {
              auto other = std::make_shared<norva_sim::I2cRegisterDevice>(2);
@@ -181,7 +182,8 @@ TEST_F(Ov4689, EachBringUpStepFailing) {
              other->writeRegister(0x300B, 0x47);
              norva_sim::AttachI2cDevice(1, 0x36, other);
          },
-         "Failed to ensure that the I2C device has a compatible sensor! chip_version=0x5647 (expect chip 0x4688)\n"},
+         "Failed to ensure that the I2C device has a compatible sensor! chip_version=0x5647 (expect chip 0x4688)\n",
+         true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -200,7 +202,8 @@ TEST_F(Ov4689, EachBringUpStepFailing) {
         EXPECT_EQ(norva_sim::GpioOpenChips(), 0);
         EXPECT_EQ(norva_sim::I2cOpenDescriptors(), 0);
         EXPECT_EQ(norva_sim::PhyOpenDescriptors(), 0);
-        EXPECT_FALSE(model_->state().powered) << "left powered";
+        // Closing the chips drives no line: the sensor stays as far powered as the sequence had brought it.
+        EXPECT_EQ(model_->state().powered, c.leftPowered);
     }
 }
 
@@ -322,6 +325,13 @@ TEST_F(Ov4689, ExposureAndGainBytes) {
         EXPECT_EQ(OV4689_GainCode(c.gain < 1.0 ? 1.0 : (c.gain > 16.0 ? 16.0 : c.gain)), c.code);
         s = model_->state();
         EXPECT_EQ(s.gainCode, c.code) << "the sensor decodes what the driver meant";
+        // Also where the line count saturates (the last case): the exposure reported is the one the sensor runs with
+        // (the sensor runs mode 0x00; another mode is only selected, it reaches the sensor at the next Enable).
+        QOR_UINT32 exposure = 0;
+        ASSERT_EQ(Sensor_GetExposure(handle_, &exposure, 0), QOR_RES_OK);
+        if (c.mode == 0x00) {
+            EXPECT_NEAR(s.exposureUs, exposure, s.rowTimeUs / 2);
+        }
     }
     // The highest context used so far is kept in 0x3846.
     ASSERT_EQ(Sensor_SetExposureGain(handle_, 1000, 1.0, 2), QOR_RES_OK);
@@ -375,11 +385,13 @@ TEST_F(Ov4689, EnableWritesTablesAndDisableStops) {
         EXPECT_TRUE(s.streaming);
         EXPECT_EQ(s.hflip, (f.flip & SENSOR_FLIP_HORIZONTAL) != 0);
         EXPECT_EQ(s.vflip, (f.flip & SENSOR_FLIP_VERTICAL) != 0);
-        EXPECT_EQ(s.lines, 236u) << "the exposure set before Enable reaches the sensor";
-        EXPECT_DOUBLE_EQ(s.gain, 2.0);
+        // Writing the mode makes the requested exposure 302 shortest exposures (22 us) again, whatever was set
+        // before: that is what the sensor runs with; the gain stays as set.
         QOR_UINT32 exposure = 0;
         ASSERT_EQ(Sensor_GetExposure(handle_, &exposure, 0), QOR_RES_OK);
-        EXPECT_EQ(exposure, 5000u);
+        EXPECT_EQ(exposure, 302u * 22u);
+        EXPECT_EQ(s.lines, 313u) << "6644 us of 21.20 us rows";
+        EXPECT_DOUBLE_EQ(s.gain, 2.0);
         EXPECT_TRUE(norva_sim::GetPhyState(0).enabled);
 
         norva_sim::ClearI2cLog();
@@ -449,6 +461,23 @@ TEST_F(Ov4689, ShortWriteInEnableIsReported) {
     // The port was released: the sensor can start again.
     EXPECT_EQ(Sensor_Enable(handle_), QOR_RES_OK);
     EXPECT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
+}
+
+// A PHY driver that refuses the switch is reported by Enable and Disable (24), and the port is free again after it.
+TEST_F(Ov4689, RefusedPhyIsReported) {
+    Start(0x00);
+    ASSERT_EQ(Sensor_Disable(handle_), QOR_RES_OK);
+    norva_sim::FailNextPhyIoctl(0);
+    logOf([&] { EXPECT_EQ(Sensor_Enable(handle_), QOR_RES_IO_FAILED); });
+    EXPECT_FALSE(norva_sim::GetPhyState(0).enabled);
+    SENSOR_STATUS st{};
+    ASSERT_EQ(Sensor_GetState(handle_, &st), QOR_RES_OK);
+    EXPECT_EQ(st.eState, SENSOR_STATE_IDLE);
+    ASSERT_EQ(Sensor_Enable(handle_), QOR_RES_OK) << "the port was released";
+    norva_sim::FailNextPhyIoctl(0);
+    logOf([&] { EXPECT_EQ(Sensor_Disable(handle_), QOR_RES_IO_FAILED); });
+    ASSERT_EQ(Sensor_GetState(handle_, &st), QOR_RES_OK);
+    EXPECT_EQ(st.eState, SENSOR_STATE_IDLE);
 }
 
 TEST_F(Ov4689, EnableWithoutConnectionIsRefused) {

@@ -136,7 +136,6 @@ TEST_F(SensorFramework, NoResetLineKeepsThePowerDownLevel) {
                                                "write 30 0a NACK",
                                                "read 2 NACK",
                                                "close /dev/i2c-1",
-                                               "set 11=0",
                                                "close gpiochip0",
                                                "close gpiochip0",
                                                "close /dev/sensor_phy0"};
@@ -161,8 +160,8 @@ TEST_F(SensorFramework, NoResetLineKeepsThePowerDownLevel) {
     EXPECT_EQ(Sensor_GetGainRange(h, &lo, &hi, &contexts), QOR_RES_OK);
     EXPECT_EQ(contexts, 0);
     ASSERT_EQ(Sensor_Destroy(h), QOR_RES_OK);
-    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 0) << "powered down at Destroy";
-    EXPECT_FALSE(model->state().powered);
+    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 1) << "Destroy closes the chips without driving the lines";
+    EXPECT_TRUE(model->state().powered);
 }
 
 TEST_F(SensorFramework, DestroyStopsAStreamingSensor) {
@@ -178,7 +177,7 @@ TEST_F(SensorFramework, DestroyStopsAStreamingSensor) {
     EXPECT_TRUE(model->state().streaming);
     ASSERT_EQ(Sensor_Destroy(h), QOR_RES_OK);
     EXPECT_FALSE(norva_sim::GetPhyState(0).enabled);
-    EXPECT_FALSE(model->state().powered);
+    EXPECT_FALSE(model->state().streaming);
     EXPECT_EQ(CI_DriverFinalise(conn), QOR_RES_OK);
 }
 
@@ -200,8 +199,8 @@ TEST_F(SensorFramework, PowerDownPulseStartsLowForAnyActiveValue) {
     ASSERT_GE(ev.size(), 4u);
     EXPECT_EQ(ev[3], "request 11 out \"Sensor\" =0");
     EXPECT_TRUE(model->state().powered);
+    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 1) << "the pulse ends at the active level";
     ASSERT_EQ(Sensor_Destroy(h), QOR_RES_OK);
-    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 0);
 }
 
 } // namespace

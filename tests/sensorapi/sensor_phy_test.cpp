@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,8 +94,26 @@ TEST_F(SensorPhy, SwitchingClaimsThePortAndWritesTheRecord) {
     EXPECT_EQ(SensorPhySetGpioReset(phy, QOR_TRUE), QOR_RES_OK);
     EXPECT_EQ(norva_sim::PhyLog().back().request, SENSOR_PHY_IOCTL_RESET);
     EXPECT_EQ(norva_sim::PhyLog().back().record[28], 1);
-    norva_sim::FailNextPhyIoctl(1);
-    EXPECT_EQ(SensorPhySetMux(phy, QOR_TRUE), QOR_RES_IO_FAILED);
+
+    // A request the PHY driver refuses gives its -1, without a message of this layer.
+    struct Refused {
+        const char *what;
+        std::function<QOR_RESULT()> request;
+    };
+    const Refused refused[] = {
+        {"configure", [phy] { return SensorPhyCtrl(phy, QOR_TRUE, 2, 0x02, 0); }},
+        {"reset line", [phy] { return SensorPhySetGpioReset(phy, QOR_FALSE); }},
+        {"multiplexer", [phy] { return SensorPhySetMux(phy, QOR_TRUE); }},
+    };
+    for (const Refused &r : refused) {
+        SCOPED_TRACE(r.what);
+        norva_sim::FailNextPhyIoctl(1);
+        QOR_RESULT ret = QOR_RES_OK;
+        const std::string log = norva_test::logOf([&] { ret = r.request(); });
+        EXPECT_EQ(ret, SENSOR_PHY_REFUSED);
+        EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+    }
+    ASSERT_EQ(SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0), QOR_RES_OK) << "the port claimed before the refusal is released";
     *phy->psConfig = saved;
     SensorPhyDeinit(phy);
     EXPECT_EQ(CI_DriverFinalise(conn), QOR_RES_OK);

@@ -48,4 +48,26 @@ TEST(FormatFuzz, KeptInputsLoadWithoutFault) {
     EXPECT_GT(files, 0);
 }
 
+/* The bitmap fuzz target starts from these seeds: each must pass the headers and decode whole, or the fuzzer would
+ * spend its time on the headers. */
+TEST(FormatFuzz, BitmapSeedsLoadWhole) {
+    const std::string dir = std::string(NORVA_FUZZ_CORPUS_DIR) + "/bmp";
+    DIR *d = opendir(dir.c_str());
+    ASSERT_NE(d, nullptr);
+    int files = 0;
+    while (dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        ++files;
+        const std::string path = dir + "/" + e->d_name;
+        CImageBmp im;
+        EXPECT_EQ(im.LoadFileHeader(path.c_str(), nullptr), nullptr) << e->d_name;
+        EXPECT_EQ(im.LoadFileData(0), nullptr) << e->d_name;
+        EXPECT_EQ(im.width, 5) << e->d_name;
+        EXPECT_EQ(im.height, 3) << e->d_name;
+    }
+    closedir(d);
+    EXPECT_GE(files, 7);
+}
+
 } // namespace

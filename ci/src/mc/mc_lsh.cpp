@@ -11,10 +11,10 @@
 
 namespace {
 
-/** A gain as U3.10: value x 1024, rounded half up, clipped to 0..8191. */
+/** A gain as U3.10: value x 1024, rounded half up, clipped to 0..8191 (+infinity 8191, NaN 0). */
 inline int32_t ToVertex(float value) {
     const double v = std::floor(double(value) * 1024.0 + 0.5);
-    return v < 0.0 ? 0 : (v > 8191.0 ? 8191 : int32_t(v));
+    return v > 8191.0 ? 8191 : (v > 0.0 ? int32_t(v) : 0);
 }
 
 /** The two's-complement magnitude: -8 counts as 7. */

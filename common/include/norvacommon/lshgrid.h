@@ -45,12 +45,16 @@ QOR_RESULT LSH_FillBowl(LSH_GRID *pLSH, int c, const LSH_FLOAT aCorners[5]);
 void LSH_Free(LSH_GRID *pLSH);
 QOR_RESULT LSH_Save_bin(const LSH_GRID *pLSH, const char *filename);
 /**
- * Reads a grid file. The header is checked against the file's size before anything is allocated. On success
- * planes the grid held before are freed and replaced; on failure the grid is left as it was.
+ * Reads a grid file. The header is checked against the file's size before anything is allocated; a grid holding
+ * NaN or an infinity is refused with QOR_RES_NOT_SUPPORTED. On success planes the grid held before are freed and
+ * replaced; on failure the grid is left as it was.
  */
 QOR_RESULT LSH_Load_bin(LSH_GRID *pLSH, const char *filename);
 QOR_RESULT LSH_Save_txt(const LSH_GRID *pLSH, const char *filename);
-/** A plain grey map ("P2") of width x (4 x height): the four planes stacked. */
+/**
+ * A plain grey map ("P2") of width x (4 x height): the four planes stacked, scaled between the smallest and the
+ * largest finite values; NaN and -infinity print 0, +infinity 255.
+ */
 QOR_RESULT LSH_Save_pgm(const LSH_GRID *pLSH, const char *filename);
 
 #ifdef __cplusplus

@@ -32,7 +32,7 @@ typedef struct SEAM_OPS {
     int (*munmap)(void *addr, size_t length);
     ssize_t (*read)(int fd, void *buf, size_t count);
     ssize_t (*write)(int fd, const void *buf, size_t count);
-    /** fopen(3) for platform files (board files, device-tree model). */
+    /** fopen(3) for platform files (board files, device-tree model); reading opens only regular files. */
     FILE *(*fopen)(const char *path, const char *mode);
     /** Sleeps for the given microseconds (a virtual clock in tests). */
     void (*usleep)(uint64_t microseconds);

@@ -6,6 +6,7 @@
 
 #include "ispc/ModuleDPF.h"
 #include "ispc/ModuleOUT.h"
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 #include "testcontext.h"
 
@@ -68,7 +69,7 @@ int saveRawBuffer(const ISPC::Buffer &buffer, unsigned lineBytes, const std::str
                       static_cast<int>(buffer.stride));
         return 1;
     }
-    std::FILE *f = std::fopen(filename.c_str(), "wb");
+    std::FILE *f = QOR_CreateFile(filename.c_str(), "wb");
     if (f == nullptr)
         return 1;
     const QOR_UINT8 *first = buffer.firstData();

@@ -29,7 +29,7 @@ ControlLSH::GridInfo::GridInfo(const ParameterList &parameters, unsigned i)
 
 ControlLSH::ControlLSH(const std::string &logtag)
     : ControlModuleBase<CTRL_LSH>(logtag), illuminantTemperature(6500), algorithm(LINEAR), chosenMatrixId(0),
-      pCtrlAWB(nullptr), maxBitsPerDiff(0), switchPending(false) {}
+      pCtrlAWB(nullptr), maxBitsPerDiff(0), switchPending(false), choiceFailed(false) {}
 
 QOR_RESULT ControlLSH::loadMatrices(const ParameterList &parameters, GridTable &grids, QOR_UINT8 &maxBitsPerDiff) {
     if (!parameters.exists(LSH_CORRECTIONS.name)) {
@@ -207,8 +207,16 @@ QOR_RESULT ControlLSH::update(const Metadata &) {
         readTemperatureFromAWB();
         const QOR_INT32 c = chooseMatrix(illuminantTemperature, algorithm);
         if (c < 1) {
-            QOR_LOG_WARNING(getLoggingName(), "failed to choose matrix!\n");
-        } else if (static_cast<QOR_UINT32>(c) != chosenMatrixId || switchPending) {
+            // Warned once per run of failed choices, not on every frame: a grid that failed to load would otherwise
+            // add a log line per frame for as long as the stream runs.
+            if (!choiceFailed) {
+                QOR_LOG_WARNING(getLoggingName(), "failed to choose matrix!\n");
+            }
+            choiceFailed = true;
+            return QOR_RES_OK;
+        }
+        choiceFailed = false;
+        if (static_cast<QOR_UINT32>(c) != chosenMatrixId || switchPending) {
             // a switch the module refused is tried again on the next frame
             chosenMatrixId = static_cast<QOR_UINT32>(c);
             programCorrection();

@@ -89,8 +89,9 @@ std::shared_ptr<S5k3p9Actuator> AttachS5k3p9Actuator(unsigned bus);
 
 /**
  * AR330 at 0x10 on bus 0, 16-bit registers (stored high byte first at the even address): a 4-byte write is a register
- * write, the address alone followed by a read returns the value. Streams while 0x301A bit 2 is set, 10-bit parallel
- * (no PHY lanes) into port 2.
+ * write, and a read starts at the register the last write addressed (so a read is set up with a write to the
+ * register; the chip version 0x3000 and revision 0x30F0 ignore writes). Streams while 0x301A bit 2 is set, 10-bit
+ * parallel (no PHY lanes) into port 2.
  */
 class Ar330Model : public I2cDevice, public FrameSensor {
 public:
@@ -107,6 +108,9 @@ public:
 
 private:
     uint8_t regs_[65536];
+    uint16_t lastWritten_ = 0;  /* the register the last write addressed */
+    bool readRestarts_ = false; /* a write came since the last read */
+    uint16_t cursor_ = 0;       /* the next byte a read returns */
 };
 
 std::shared_ptr<Ar330Model> AttachAr330();

@@ -95,7 +95,7 @@ struct _cam_struct {
     QOR_RESULT (*GetModeInfo)(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *info);
     void (*ComputeExposureGain)(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double flGain, QOR_UINT8 *regs);
     double (*GetActualGain)(const QOR_UINT8 *regs, const SENSOR_MODE *mode);
-    /* Power lines kept after the bring-up, so that the sensor can be powered down on failure and at Destroy. */
+    /* The power lines requested by the bring-up (the power-down pulse drives the first again). */
     SEAM_GPIO_LINE *pwdn_line;
     SEAM_GPIO_LINE *rst_line;
     QOR_UINT8 pwdn_active_level; /**< the power-down line's level while the sensor is active */
@@ -130,6 +130,9 @@ QOR_RESULT SensorFuncSetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Expos
                                      QOR_UINT8 ui8Context, QOR_UINT8 *expGainRegs, const QOR_UINT16 length,
                                      const QOR_UINT8 firstExpGainReg);
 QOR_RESULT SensorFuncDisable(SENSOR_HANDLE hHandle, const QOR_UINT8 *disableRegs, const QOR_UINT16 length);
+/** The requested exposure of context 0 for a mode: 302 shortest exposures, at most the longest (the shortest when
+ * the product overflows 32 bits). */
+QOR_UINT32 CamInitialExposure(const SENSOR_MODE *mode);
 QOR_UINT8 DiffBytesCount(QOR_UINT32 w1, QOR_UINT32 w2, QOR_UINT32 mask);
 
 #ifdef __cplusplus

@@ -91,6 +91,8 @@ typedef struct _sensor_phy_params_ {
 #define SENSOR_PHY_IOCTL_CONFIG 0x8020F000ul
 #define SENSOR_PHY_IOCTL_RESET 0x8020F003ul
 #define SENSOR_PHY_IOCTL_MUX 0x8020F004ul
+/** What SensorPhyCtrl, SensorPhySetGpioReset and SensorPhySetMux give when the PHY driver refused the request. */
+#define SENSOR_PHY_REFUSED (-1)
 
 /** One row of the board table. */
 typedef struct _sensor_miravo_if_config_ {
@@ -114,6 +116,10 @@ sensor_miravo_if_config *SensorPhyConfigPtr(sensor_num num);
 imager_num GetImagerNum(sensor_num num);
 QOR_UINT8 GetDevNum(sensor_num num);
 SENSOR_PHY *SensorPhyInit(sensor_num num);
+/**
+ * Claims (on) or releases (off) the imager port, then configures the PHY: 0; the port's own result when the port
+ * cannot be claimed or released (the PHY is then left alone); SENSOR_PHY_REFUSED when the PHY driver refused.
+ */
 QOR_RESULT SensorPhyCtrl(SENSOR_PHY *psSensorPhy, QOR_BOOL bEnable, QOR_UINT8 uiMipiLanes, QOR_UINT8 ui8MipiHsFreqRange,
                          QOR_UINT8 ui8SensorNum);
 void SensorPhySetConnection(SENSOR_PHY *psSensorPhy, CI_CONNECTION *pConn);

@@ -12,7 +12,6 @@ extern "C" {
 
 #define GC8034_LOG_TAG "GC8034_SENSOR"
 
-QOR_RESULT GC8034_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping);
 QOR_RESULT GC8034_Disable(SENSOR_HANDLE hHandle);
 QOR_RESULT GC8034_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo);
 QOR_RESULT GC8034_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context);

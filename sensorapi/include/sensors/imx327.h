@@ -11,7 +11,6 @@ extern "C" {
 
 #define IMX327_LOG_TAG "IMX327_SENSOR"
 
-QOR_RESULT IMX327_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping);
 QOR_RESULT IMX327_Disable(SENSOR_HANDLE hHandle);
 QOR_RESULT IMX327_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo);
 QOR_RESULT IMX327_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context);

@@ -11,7 +11,6 @@ extern "C" {
 
 #define IMX335_LOG_TAG "IMX335_SENSOR"
 
-QOR_RESULT IMX335_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping);
 QOR_RESULT IMX335_Disable(SENSOR_HANDLE hHandle);
 QOR_RESULT IMX335_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo);
 QOR_RESULT IMX335_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain, QOR_UINT8 ui8Context);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 #include "sensorapi/sensor_phy.h"
 #include "sys/sys_seam.h"
@@ -121,7 +122,6 @@ ar330_mode ar330_modes[] = {
     {3, ui16ModeRegs_t5.pairs, 0}, {3, ui16ModeRegs_hispi_0.pairs, 0}, {3, ui16ModeRegs_hispi_1.pairs, 0},
 };
 constexpr QOR_UINT16 kModeCount = sizeof ar330_modes / sizeof ar330_modes[0];
-const QOR_UINT8 ar330_num_modes[] = {kModeCount};
 
 struct ARGAINTABLE {
     double flGain;
@@ -174,18 +174,19 @@ QOR_RESULT writeRegister(AR330CAM_STRUCT *psCam, QOR_UINT16 reg, QOR_UINT16 valu
     return QOR_RES_OK;
 }
 
-/** Reads a register: the address alone is written (four bytes would be a register write), then the value. */
+/** Reads a register: its address and two zero bytes are written, then four bytes read, the value first. */
 QOR_RESULT readRegister(AR330CAM_STRUCT *psCam, QOR_UINT16 reg, QOR_UINT16 *value) {
     if (SEAM_Ioctl(psCam->i2c, kI2cSlave, reinterpret_cast<void *>(static_cast<uintptr_t>(kAddress))) < 0) {
         QOR_LOG_ERROR(kTag, "Failed to write I2C slave read address!\n");
         return QOR_RES_IO_FAILED;
     }
-    const QOR_UINT8 address[2] = {static_cast<QOR_UINT8>(reg >> 8), static_cast<QOR_UINT8>(reg & 0xFF)};
-    const ssize_t written = SEAM_Write(psCam->i2c, address, 2);
-    if (written != 2)
-        QOR_LOG_WARNING(kTag, "Wrote %dB instead of %luB before reading\n", static_cast<int>(written), 2ul);
-    QOR_UINT8 bytes[2] = {0, 0};
-    if (SEAM_Read(psCam->i2c, bytes, 2) != 2) {
+    const QOR_UINT8 request[4] = {static_cast<QOR_UINT8>(reg >> 8), static_cast<QOR_UINT8>(reg & 0xFF), 0, 0};
+    const ssize_t written = SEAM_Write(psCam->i2c, request, sizeof request);
+    if (written != static_cast<ssize_t>(sizeof request))
+        QOR_LOG_WARNING(kTag, "Wrote %dB instead of %luB before reading\n", static_cast<int>(written),
+                        static_cast<unsigned long>(sizeof request));
+    QOR_UINT8 bytes[4] = {0, 0, 0, 0};
+    if (SEAM_Read(psCam->i2c, bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) {
         QOR_LOG_ERROR(kTag, "Failed to read I2C at 0x%x\n", reg);
         return QOR_RES_FAILED;
     }
@@ -264,7 +265,6 @@ QOR_RESULT modeInfoOf(const AR330CAM_STRUCT *psCam, const QOR_UINT16 *regs, QOR_
     info->ui8SupportFlipping = flipping;
     info->ui8MipiLanes = 0;
     info->ui8BitDepth = static_cast<QOR_UINT8>(format >> 8);
-    info->bValidFrequency = QOR_TRUE;
     *defaultExposure = coarse * rowUs;
     return QOR_RES_OK;
 }
@@ -389,8 +389,10 @@ QOR_RESULT AR330_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure,
     psCam->ui32Exposure = ui32Exposure;
     const QOR_UINT32 rowUs = psCam->currMode.ui32ExposureMin;
     QOR_UINT32 rows = rowUs != 0 ? ui32Exposure / rowUs : 0;
-    if (rows > 0xFFFF) // the register holds 16 bits: saturate rather than wrap to a short exposure
+    if (rows > 0xFFFF) { // the register holds 16 bits: saturate rather than wrap to a short exposure
         rows = 0xFFFF;
+        psCam->ui32Exposure = rows * rowUs; // what the sensor runs with
+    }
     QOR_RESULT ret = writeRegister(psCam, 0x3012, static_cast<QOR_UINT16>(rows));
     if (ret != QOR_RES_OK) {
         QOR_LOG_ERROR(kTag, "failed to set exposure\n");
@@ -425,8 +427,8 @@ QOR_RESULT AR330_Enable(SENSOR_HANDLE hHandle) {
     phy->psConfig = SensorPhyConfigPtr(SENSOR_MIRAVO_AR0330);
     QOR_RESULT ret = SensorPhyCtrl(phy, QOR_TRUE, psCam->currMode.ui8MipiLanes, 10, 0);
     if (ret != QOR_RES_OK) {
-        if (ret == QOR_RES_IO_FAILED)
-            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0);
+        if (ret == SENSOR_PHY_REFUSED)
+            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0); // the port was claimed
         return ret;
     }
     ret = writeRegister(psCam, 0x301A, 0x005C);
@@ -490,16 +492,13 @@ QOR_RESULT AR330_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     std::snprintf(psInfo->pszSensorName, sizeof psInfo->pszSensorName, "AR330");
     QOR_LOG_WARNING(kTag, "failed to read revision from AR330 sensor\n");
     std::snprintf(psInfo->pszSensorVersion, sizeof psInfo->pszSensorVersion, "not-verified");
-    // The imager port is the parallel gasket the driver uses; the pixel pitch is the sensor's 2.2 um.
+    // The Part reports imager 0; the sensor's frames arrive on its parallel port, which the pipeline must read.
     psInfo->ui8Imager = psCam->imager;
-    psInfo->fPixelSize = 2.2;
     psInfo->fNumber = 1.2;
     psInfo->ui16FocalLength = 30;
     psInfo->ui32WellDepth = 7500;
     psInfo->flReadNoise = 5.0;
     psInfo->bBackFacing = QOR_TRUE;
-    psInfo->ui8NumConfig = 1;
-    psInfo->pNumModes = ar330_num_modes;
     return QOR_RES_OK;
 }
 
@@ -549,7 +548,7 @@ QOR_RESULT AR330_LoadSpecialModeRegisters(SENSOR_HANDLE hHandle, const char *fil
     AR330CAM_STRUCT *psCam = camOf(hHandle);
     if (notInitialised(psCam))
         return QOR_RES_NOT_INITIALISED;
-    FILE *f = filename != nullptr ? std::fopen(filename, "r") : nullptr;
+    FILE *f = filename != nullptr ? QOR_OpenRegularFile(filename, "r") : nullptr;
     if (f == nullptr) {
         QOR_LOG_ERROR(kTag, "Failed to open '%s'\n", filename != nullptr ? filename : "(null)");
         return QOR_RES_INVALID_PARAM;

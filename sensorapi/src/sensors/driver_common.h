@@ -147,6 +147,20 @@ inline void WritePagedTableFlipped(CAM_STRUCT *psCam, const QOR_UINT8 *regs, uns
 }
 
 /**
+ * The exposure of a context in lines of the current mode, rounded to the nearest. More lines than the registers
+ * hold (`maxLines`) saturate rather than wrap to a short exposure, and the context then keeps the exposure of the
+ * saturated lines: GetExposure reports what the sensor runs with.
+ */
+inline QOR_UINT32 SaturatedLines(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, QOR_UINT32 maxLines) {
+    const double trow = psCam->currMode.flTrow;
+    const double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
+    if (lines <= maxLines)
+        return static_cast<QOR_UINT32>(lines);
+    psCam->ui32Exposure[ui8Context] = static_cast<QOR_UINT32>(std::lround(maxLines * trow));
+    return maxLines;
+}
+
+/**
  * The exposure of a context in lines of the current mode, held between 4 and the frame's lines less 4, for a
  * sensor that exposes an even number of lines: *oddCompensation gets the digital gain (256 = x1) that makes up
  * for the line an odd count loses.

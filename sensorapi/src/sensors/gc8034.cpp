@@ -36,15 +36,15 @@ constexpr unsigned long kI2cSlave = 0x0703ul;
 const QOR_UINT8 config_4lanes[] = {GC8034_CONFIG(0x9D, 4)};
 const QOR_UINT8 config_2lanes[] = {GC8034_CONFIG(0x95, 2)};
 
-// Modes: the clocks again, the output window on page 0 (height 0x95/0x96, width 0x97/0x98), MIPI timing on page 3,
-// then streaming on (0x3F bit 6: 4 lanes).
-#define GC8034_MODE(W, H, STREAM)                                                                                      \
-    0xF7, 0x9D, 0xFC, 0x8E, kPage, 0x00, 0x90, 0x01, 0x91, 0x00, 0x92, 0x00, 0x93, 0x00, 0x94, 0x00, 0x95,             \
+// Modes: the clocks again (0xF7 as in the configuration of the same lanes), the output window on page 0 (height
+// 0x95/0x96, width 0x97/0x98), MIPI timing on page 3, then streaming on (0x3F bit 6: 4 lanes).
+#define GC8034_MODE(W, H, PLL, STREAM)                                                                                 \
+    0xF7, PLL, 0xFC, 0x8E, kPage, 0x00, 0x90, 0x01, 0x91, 0x00, 0x92, 0x00, 0x93, 0x00, 0x94, 0x00, 0x95,              \
         ((H) >> 8) & 0x0F, 0x96, (H)&0xFF, 0x97, ((W) >> 8) & 0x0F, 0x98, (W)&0xFF, kPage, 0x03, 0x21, 0x08, 0x22,     \
         0x05, 0x23, 0x10, 0x29, 0x05, kPage, 0x00, 0x3F, STREAM, GC_END
 
-const QOR_UINT8 mode_3264x2448[] = {GC8034_MODE(3264, 2448, 0xD0)};
-const QOR_UINT8 mode_1632x1224[] = {GC8034_MODE(1632, 1224, 0x91)};
+const QOR_UINT8 mode_3264x2448[] = {GC8034_MODE(3264, 2448, 0x9D, 0xD0)};
+const QOR_UINT8 mode_1632x1224[] = {GC8034_MODE(1632, 1224, 0x95, 0x91)};
 
 const QOR_UINT8 disableRegs[] = {kPage, 0x00, 0x3F, 0x00};
 
@@ -215,15 +215,6 @@ QOR_RESULT GC8034_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
     return SensorFuncSetExposureGain(hHandle, ui32Exposure, flGain, ui8Context, regs, sizeof regs, 0);
 }
 
-QOR_RESULT GC8034_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping) {
-    // Selecting a mode does not move the lens: the focus it reports stays the one it was last moved to.
-    CAM_STRUCT *psCam = camOf(hHandle);
-    const QOR_UINT16 focus = psCam->ui16CurrentFocus;
-    const QOR_RESULT ret = SensorFuncSetMode(hHandle, nMode, ui8Flipping);
-    psCam->ui16CurrentFocus = focus;
-    return ret;
-}
-
 QOR_RESULT GC8034_Disable(SENSOR_HANDLE hHandle) { return SensorFuncDisable(hHandle, disableRegs, sizeof disableRegs); }
 
 QOR_RESULT GC8034_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
@@ -291,7 +282,6 @@ QOR_RESULT GC8034_Create(SENSOR_HANDLE *phHandle) {
     CAM_STRUCT *psCam = NewCam(d, SENSOR_MIRAVO_GC8034, 1);
     if (psCam == nullptr)
         return QOR_RES_NO_MEMORY;
-    psCam->sFuncs.SetMode = GC8034_SetMode;
     psCam->sFuncs.Disable = GC8034_Disable;
     psCam->sFuncs.GetInfo = GC8034_GetInfo;
     psCam->sFuncs.SetExposureGain = GC8034_SetExposureGain;

@@ -128,11 +128,7 @@ void IMX219_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double 
         regs[3 + 2] = static_cast<QOR_UINT8>((d >> 8) & 0xFF);
         regs[6 + 2] = static_cast<QOR_UINT8>(d & 0xFF);
     }
-    const double trow = psCam->currMode.flTrow;
-    double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
-    if (lines > 0xFFFF) // 16 bits of coarse integration: saturate rather than wrap to a short exposure
-        lines = 0xFFFF;
-    const unsigned l = static_cast<unsigned>(lines);
+    const unsigned l = SaturatedLines(psCam, ui8Context, 0xFFFF); // 16 bits of coarse integration
     regs[9 + 2] = static_cast<QOR_UINT8>(l >> 8);
     regs[12 + 2] = static_cast<QOR_UINT8>(l & 0xFF);
 }

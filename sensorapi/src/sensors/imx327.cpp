@@ -96,12 +96,12 @@ QOR_RESULT IMX327_GetModeInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
     info->ui32ExposureMax = 1000000;
     info->flPixelRate = 74.25;
     info->eConvGainMode = (frsel & 0x10) != 0 ? CG_HIGH : CG_LOW;
-    SonyDescribe(psCam, nMode, info, hmax, vmax);
+    SonyDescribe(kImx327, psCam, nMode, info, hmax, vmax);
     psCam->num_lanes = info->ui8MipiLanes;
     return QOR_RES_OK;
 }
 
-void IMX327_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx327, psCam, orient, nullptr, 0, common_regs); }
+void IMX327_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx327, psCam, orient, common_regs); }
 
 QOR_RESULT IMX327_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     static const InfoFacts kInfo = {

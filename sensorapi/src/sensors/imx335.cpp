@@ -147,12 +147,12 @@ QOR_RESULT IMX335_GetModeInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
     info->ui32ExposureMin = static_cast<QOR_UINT32>(std::ceil(info->flTrow));
     info->ui32ExposureMax = 1000000;
     info->flPixelRate = 37.125;
-    SonyDescribe(psCam, nMode, info, hmax, vmax);
+    SonyDescribe(kImx335, psCam, nMode, info, hmax, vmax);
     psCam->num_lanes = info->ui8MipiLanes;
     return QOR_RES_OK;
 }
 
-void IMX335_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx335, psCam, orient, nullptr, 0, common_regs); }
+void IMX335_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx335, psCam, orient, common_regs); }
 
 QOR_RESULT IMX335_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     static const InfoFacts kInfo = {

@@ -119,12 +119,12 @@ QOR_RESULT IMX415_GetModeInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
     info->ui32ExposureMin = static_cast<QOR_UINT32>(std::ceil(4.0 * info->flTrow));
     info->ui32ExposureMax = 1000000;
     info->flPixelRate = 74.25;
-    SonyDescribe(psCam, nMode, info, hmax, vmax);
+    SonyDescribe(kImx415, psCam, nMode, info, hmax, vmax);
     psCam->num_lanes = info->ui8MipiLanes;
     return QOR_RES_OK;
 }
 
-void IMX415_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx415, psCam, orient, nullptr, 0, common_regs); }
+void IMX415_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx415, psCam, orient, common_regs); }
 
 QOR_RESULT IMX415_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     static const InfoFacts kInfo = {

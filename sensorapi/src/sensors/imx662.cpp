@@ -1,5 +1,6 @@
 // The IMX662 driver: seven 1936 x 1100 modes at 24 or 37.125 MHz, linear with low or high conversion gain or
-// staggered HDR, an extra parameter "expGain" (register 0x3081), and a gain range that follows the selected mode.
+// staggered HDR, an extra parameter "expGain" (register 0x3081, written only when set), and a gain range that the
+// descriptions of high-gain and HDR modes narrow.
 // Everything else is the standby-group body shared with IMX415, IMX335 and IMX327.
 #include "sensors/imx662.h"
 
@@ -68,17 +69,17 @@ bool highGainLinear(const SENSOR_MODE &mode) { return mode.eConvGainMode == CG_H
 unsigned minShutter(const SENSOR_MODE &mode) { return mode.eHDRMode == HDR_STAGGERED ? 8 : 4; }
 double gainFactor(const SENSOR_MODE &mode) { return highGainLinear(mode) ? kHighGainFactor : 1.0; }
 
-/** The gain range of the selected mode: narrower with high conversion gain, narrowest in HDR. */
-void modeSelected(CAM_STRUCT *psCam) {
-    const SENSOR_MODE &mode = psCam->currMode;
-    psCam->aec_max_gain = mode.eHDRMode == HDR_STAGGERED  ? kMaxHdrGain
-                          : mode.eConvGainMode == CG_HIGH ? kMaxHighGain
-                                                          : kMaxGain;
+/** Describing a high-gain mode narrows the gain range, an HDR mode more; a low-gain mode leaves it as it is. */
+void modeDescribed(CAM_STRUCT *psCam, const SENSOR_MODE &mode) {
+    if (mode.eHDRMode == HDR_STAGGERED)
+        psCam->aec_max_gain = kMaxHdrGain;
+    else if (mode.eConvGainMode == CG_HIGH)
+        psCam->aec_max_gain = kMaxHighGain;
 }
 
 const SonyStandby kImx662 = {kTag,   0x3070,  0x07,       0x7FF,      0x3028,
                              0x3050, 0xFFFFF, 20,         1,          SonyFrameRule::Imx662,
-                             true,   true,    minShutter, gainFactor, modeSelected};
+                             true,   true,    minShutter, gainFactor, modeDescribed};
 
 void orient(QOR_UINT8 *e, QOR_UINT8 flip) {
     const QOR_UINT16 reg = entryRegister(e, 2);
@@ -125,7 +126,6 @@ QOR_RESULT IMX662_GetModeInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
         QOR_LOG_ERROR(kTag, "Unknown HDR mode %u in mode %d\n", wdmode, nMode);
         return QOR_RES_NOT_SUPPORTED;
     }
-    // Describing a mode leaves the gain range alone: it follows the mode selected (SetMode).
     info->eConvGainMode = fdg != 0 ? CG_HIGH : CG_LOW;
     info->ui16Width = 1936;
     info->ui16Height = 1100;
@@ -138,16 +138,12 @@ QOR_RESULT IMX662_GetModeInfo(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *
     info->ui32ExposureMin = static_cast<QOR_UINT32>(std::ceil(info->flTrow));
     info->ui32ExposureMax = 1000000;
     info->flPixelRate = 74.25;
-    SonyDescribe(psCam, nMode, info, hmax, vmax);
+    SonyDescribe(kImx662, psCam, nMode, info, hmax, vmax);
     psCam->num_lanes = info->ui8MipiLanes;
     return QOR_RES_OK;
 }
 
-void IMX662_ApplyMode(CAM_STRUCT *psCam) {
-    // "expGain" is part of the sensor's set-up: a power cycle forgets it, so it goes out with every mode.
-    const QOR_UINT8 expGain[] = {SONY_R(kExpGainRegister, psCam->extra[0]), SONY_END};
-    SonyApplyMode(kImx662, psCam, orient, expGain, 1, common_regs);
-}
+void IMX662_ApplyMode(CAM_STRUCT *psCam) { SonyApplyMode(kImx662, psCam, orient, common_regs); }
 
 QOR_RESULT IMX662_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     static const InfoFacts kInfo = {
@@ -188,6 +184,10 @@ QOR_RESULT IMX662_GetExtraParam(SENSOR_HANDLE hHandle, QOR_UINT8 ui8Index, QOR_U
 
 SONY_STANDBY_DRIVER(IMX662, kImx662)
 
+QOR_RESULT IMX662_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping) {
+    return SensorFuncSetMode(hHandle, nMode, ui8Flipping);
+}
+
 QOR_RESULT IMX662_Create(SENSOR_HANDLE *phHandle) {
     const DriverSetup d = {"IMX662",
                            0x1A,
@@ -207,6 +207,7 @@ QOR_RESULT IMX662_Create(SENSOR_HANDLE *phHandle) {
     if (psCam == nullptr)
         return QOR_RES_NO_MEMORY;
     IMX662_FillSlots(psCam);
+    psCam->sFuncs.SetMode = IMX662_SetMode;
     psCam->sFuncs.GetSupportedExtraParams = IMX662_GetSupportedExtraParams;
     psCam->sFuncs.SetExtraParam = IMX662_SetExtraParam;
     psCam->sFuncs.GetExtraParam = IMX662_GetExtraParam;

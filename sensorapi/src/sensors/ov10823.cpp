@@ -193,12 +193,8 @@ void OV10823_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double
     const long g = std::lround(flGain * 16.0);
     regs[kGainHi] = static_cast<QOR_UINT8>((g >> 8) & 0x07);
     regs[kGainLo] = static_cast<QOR_UINT8>(g & 0xFF);
-    const double trow = psCam->currMode.flTrow;
-    double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
-    // Exposure and frame length registers hold 16 bits: saturate rather than wrap to a short exposure.
-    if (lines > kRegisterLinesMax)
-        lines = kRegisterLinesMax;
-    const QOR_UINT32 l = static_cast<QOR_UINT32>(lines);
+    // The frame length (the lines and 4 more) has 16 bits as well.
+    const QOR_UINT32 l = SaturatedLines(psCam, ui8Context, kRegisterLinesMax);
     regs[kExp0] = static_cast<QOR_UINT8>((l >> 12) & 0x0F);
     regs[kExp0 + 3] = static_cast<QOR_UINT8>((l >> 4) & 0xFF);
     regs[kExp0 + 6] = static_cast<QOR_UINT8>((l & 0x0F) << 4);

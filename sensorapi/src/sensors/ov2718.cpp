@@ -222,11 +222,7 @@ void OV2718_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double 
         g = 0;
     if (g > 0xFFFF)
         g = 0xFFFF;
-    const double trow = psCam->currMode.flTrow;
-    double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
-    if (lines > 0xFFFF) // 16 bits of exposure lines: saturate rather than wrap to a short exposure
-        lines = 0xFFFF;
-    const unsigned l = static_cast<unsigned>(lines);
+    const unsigned l = SaturatedLines(psCam, ui8Context, 0xFFFF); // 16 bits of exposure lines
     regs[2] = static_cast<QOR_UINT8>(g >> 8);
     regs[3 + 2] = static_cast<QOR_UINT8>(g & 0xFF);
     regs[6 + 2] = static_cast<QOR_UINT8>(g >> 8);

@@ -24,6 +24,7 @@ constexpr QOR_UINT16 kChipId = 0x4688;
 constexpr QOR_UINT32 kInitialExposure = 26878;
 constexpr QOR_UINT32 kInitialExposureFactor = 302;
 constexpr QOR_UINT32 kExposureLinesMax = 0xFFFFF;
+constexpr QOR_UINT32 kRegisterRowsMax = 0xFFFF;
 constexpr QOR_UINT8 kListDelay = 0xFF;
 constexpr QOR_UINT8 kListEnd = 0xFE;
 constexpr QOR_UINT32 kModeEntries = 320;
@@ -335,8 +336,8 @@ void OV4688_ComputeExposureGain(QOR_UINT32 ui32Exposure, double flGain, QOR_UINT
     }
     QOR_UINT32 lines = ui32ExposureMin != 0 ? ui32Exposure / ui32ExposureMin : 0;
     // The registers carry 16 bits of rows here: a longer exposure saturates instead of wrapping to a short one.
-    if (lines > 0xFFFF)
-        lines = 0xFFFF;
+    if (lines > kRegisterRowsMax)
+        lines = kRegisterRowsMax;
     expGainRegs[3 * 1 + 2] = 0x00;
     expGainRegs[3 * 2 + 2] = static_cast<QOR_UINT8>(code >> 8);
     expGainRegs[3 * 3 + 2] = static_cast<QOR_UINT8>(code & 0xFF);
@@ -402,7 +403,11 @@ QOR_RESULT OV4688_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
     static_assert(sizeof regs == 42, "fourteen entries");
     psCam->flGain = flGain;
     psCam->ui32Exposure = ui32Exposure;
-    OV4688_ComputeExposureGain(ui32Exposure, flGain, psCam->currMode.ui32ExposureMin, regs);
+    // Rows beyond the registers saturate: the exposure kept is then the one the sensor runs with.
+    const QOR_UINT32 rowUs = psCam->currMode.ui32ExposureMin;
+    if (rowUs != 0 && ui32Exposure / rowUs > kRegisterRowsMax)
+        psCam->ui32Exposure = kRegisterRowsMax * rowUs;
+    OV4688_ComputeExposureGain(ui32Exposure, flGain, rowUs, regs);
     return writeList(psCam->i2c, regs, sizeof regs / 3);
 }
 
@@ -418,8 +423,8 @@ QOR_RESULT OV4688_Enable(SENSOR_HANDLE hHandle) {
     // A port that cannot be claimed or a PHY that refuses means no frames: say so rather than report streaming.
     QOR_RESULT ret = SensorPhyCtrl(phy, QOR_TRUE, psCam->currMode.ui8MipiLanes, 2, 1);
     if (ret != QOR_RES_OK) {
-        if (ret == QOR_RES_IO_FAILED)
-            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 1);
+        if (ret == SENSOR_PHY_REFUSED)
+            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 1); // the port was claimed
         QOR_LOG_ERROR(kTag, "failed to switch the sensor PHY on\n");
         return ret;
     }

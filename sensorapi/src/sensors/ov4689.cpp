@@ -291,8 +291,7 @@ void OV4689_ApplyMode(CAM_STRUCT *psCam) {
         if (CamWrite(psCam, entry, 3) != QOR_RES_OK)
             return;
     }
-    // The requested exposure is kept: the framework sends it after the tables, so the sensor runs with the
-    // exposure the driver reports.
+    psCam->ui32Exposure[0] = CamInitialExposure(&psCam->currMode);
     if (!flip0)
         QOR_LOG_WARNING(kTag, "Did not find flipIndex0 in registers for mode %d\n", psCam->ui16CurrentMode);
     if (!flip1)
@@ -301,12 +300,7 @@ void OV4689_ApplyMode(CAM_STRUCT *psCam) {
 }
 
 void OV4689_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double flGain, QOR_UINT8 *regs) {
-    const double trow = psCam->currMode.flTrow;
-    double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
-    // The registers hold 16 bits of lines: a longer exposure saturates instead of wrapping to a short one.
-    if (lines > kRegisterLinesMax)
-        lines = kRegisterLinesMax;
-    const QOR_UINT32 l = static_cast<QOR_UINT32>(lines);
+    const QOR_UINT32 l = SaturatedLines(psCam, ui8Context, kRegisterLinesMax);
     const QOR_UINT16 code = OV4689_GainCode(flGain);
     // Layout of the buffer from the hook's part on: see OV4689_SetExposureGain.
     regs[3 * 1 + 2] = 0x00;

@@ -170,11 +170,7 @@ void OV5695_ComputeExposureGain(CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double 
     const long g = std::lround(flGain * 16.0);
     regs[2] = static_cast<QOR_UINT8>((g >> 8) & 0x0F);
     regs[3 + 2] = static_cast<QOR_UINT8>(g & 0xFF);
-    const double trow = psCam->currMode.flTrow;
-    double lines = trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] / trow) : 0.0;
-    if (lines > kRegisterLinesMax) // saturate rather than wrap to a short exposure
-        lines = kRegisterLinesMax;
-    const QOR_UINT32 l = static_cast<QOR_UINT32>(lines);
+    const QOR_UINT32 l = SaturatedLines(psCam, ui8Context, kRegisterLinesMax);
     regs[6 + 2] = static_cast<QOR_UINT8>((l >> 12) & 0x0F);
     regs[9 + 2] = static_cast<QOR_UINT8>((l >> 4) & 0xFF);
     regs[12 + 2] = static_cast<QOR_UINT8>((l & 0x0F) << 4);

@@ -411,7 +411,8 @@ QOR_RESULT S5K3P9_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure
     const double g = std::round(flGain * 32.0);
     const QOR_UINT16 gain = static_cast<QOR_UINT16>(g > 0xFFFF ? 0xFFFF : (g < 0 ? 0 : g));
     QOR_LOG_DEBUG(kTag, "Exposure = %d, exposureCoarse = %d\n", ui32Exposure, coarse);
-    psCam->ui32Exposure = ui32Exposure;
+    // Saturated rows: the exposure kept is the one the sensor runs with.
+    psCam->ui32Exposure = rows > 0xFFFF ? static_cast<QOR_UINT32>(std::lround(0xFFFF * t)) : ui32Exposure;
     psCam->flGain = flGain;
     const QOR_RESULT first = writeRegister(psCam, 0x0202, coarse);
     const QOR_RESULT second = writeRegister(psCam, 0x0204, gain);
@@ -432,8 +433,8 @@ QOR_RESULT S5K3P9_Enable(SENSOR_HANDLE hHandle) {
     // A port that cannot be claimed or a PHY that refuses means no frames: say so rather than report streaming.
     QOR_RESULT ret = SensorPhyCtrl(phy, QOR_TRUE, psCam->currMode.ui8MipiLanes, psCam->currMode.ui8MipiHsFreqRange, 0);
     if (ret != QOR_RES_OK) {
-        if (ret == QOR_RES_IO_FAILED)
-            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0);
+        if (ret == SENSOR_PHY_REFUSED)
+            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0); // the port was claimed
         QOR_LOG_ERROR(kTag, "failed to switch the sensor PHY on\n");
         return ret;
     }

@@ -4,7 +4,7 @@
 // What the Sony drivers share: the table entry macros, the orientation rewrite, and the body of the
 // standby-controlled group (IMX415, IMX335, IMX327, IMX662). Those four differ only in data: register addresses,
 // the width of the gain code and of the frame length, the rule that places frame length and shutter, the
-// shortest shutter, and the steps taken when a mode is selected. Their hooks are thin wrappers over the functions
+// shortest shutter, and the steps taken when a mode is described. Their hooks are thin wrappers over the functions
 // here, each passing its sensor's `SonyStandby` record.
 
 #include "driver_common.h"
@@ -70,29 +70,25 @@ struct SonyStandby {
     unsigned linesPerRow;       /**< 2 where exposure is counted in half rows */
     SonyFrameRule rule;
     bool shutterHoldNearMinimum; /**< shutter bytes count for the hold only above the minimum + 1 */
-    bool gainCodeResetOnMode;    /**< selecting a mode forgets the previous gain code */
+    bool gainCodeResetOnMode;    /**< describing a mode forgets the previous gain code */
     unsigned (*minShutter)(const SENSOR_MODE &mode);
     /** The factor between the requested gain and the code's gain (conversion gain), 1 for most. */
     double (*gainFactor)(const SENSOR_MODE &mode);
-    /** Steps of the sensor when a mode has been selected (gain range); may be null. */
-    void (*modeSelected)(CAM_STRUCT *psCam);
+    /** Steps of the sensor when a mode has been described (gain range); may be null. */
+    void (*modeDescribed)(CAM_STRUCT *psCam, const SENSOR_MODE &mode);
 };
 
-/** Fills what every standby-group description shares: totals, PHY code and oscillator, clock validity. */
-void SonyDescribe(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *info, unsigned hmax, unsigned vmax);
-
 /**
- * The generic SetMode; on success the hold reference values become the mode's (its frame length, the shortest
- * shutter, gain code 0), which is what its table writes. Describing a mode (GetMode) changes none of them.
+ * Fills what every standby-group description shares (totals, PHY code and oscillator, clock validity) and, as
+ * every description does, makes the mode's values the hold reference values of the instance: its frame length,
+ * the shortest shutter and gain code 0 (which is what its table writes).
  */
-QOR_RESULT SonySetMode(const SonyStandby &s, SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping);
+void SonyDescribe(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *info, unsigned hmax,
+                  unsigned vmax);
 
-/**
- * Writes the mode table with the orientation rewrite, then `extra` (n entries, may be null), then the common
- * registers that leave standby and start the sensor.
- */
+/** Writes the mode table with the orientation rewrite, then the common registers that leave standby and start. */
 void SonyApplyMode(const SonyStandby &s, CAM_STRUCT *psCam, void (*orient)(QOR_UINT8 *entry, QOR_UINT8 flip),
-                   const QOR_UINT8 *extra, unsigned nExtra, const QOR_UINT8 *common);
+                   const QOR_UINT8 *common);
 
 /** Gain code, frame length and shutter into the buffer of SonySetExposureGain, with the hold decision. */
 void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 ui8Context, double flGain,
@@ -116,9 +112,6 @@ QOR_RESULT SonyDisable(SENSOR_HANDLE hHandle);
  * the driver's own GetInfo, ApplyMode and GetModeInfo.
  */
 #define SONY_STANDBY_DRIVER(NAME, RECORD)                                                                              \
-    QOR_RESULT NAME##_SetMode(SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping) {                        \
-        return norva_drivers::SonySetMode(RECORD, hHandle, nMode, ui8Flipping);                                        \
-    }                                                                                                                  \
     QOR_RESULT NAME##_Disable(SENSOR_HANDLE hHandle) { return norva_drivers::SonyDisable(hHandle); }                   \
     QOR_RESULT NAME##_SetExposureGain(SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain,                   \
                                       QOR_UINT8 ui8Context) {                                                          \
@@ -135,7 +128,6 @@ QOR_RESULT SonyDisable(SENSOR_HANDLE hHandle);
         return norva_drivers::SonyActualGain(RECORD, regs, mode);                                                      \
     }                                                                                                                  \
     static void NAME##_FillSlots(CAM_STRUCT *psCam) {                                                                  \
-        psCam->sFuncs.SetMode = NAME##_SetMode;                                                                        \
         psCam->sFuncs.Disable = NAME##_Disable;                                                                        \
         psCam->sFuncs.GetInfo = NAME##_GetInfo;                                                                        \
         psCam->sFuncs.SetExposureGain = NAME##_SetExposureGain;                                                        \

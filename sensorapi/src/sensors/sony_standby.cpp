@@ -20,50 +20,41 @@ void putLE24(QOR_UINT8 *regs, unsigned firstEntry, QOR_UINT32 v) {
         regs[3 * (firstEntry + i) + 2] = static_cast<QOR_UINT8>((v >> (8 * i)) & 0xFF);
 }
 
-/** A frame length beyond the register: the error, then the widest one the rule allows. */
-long clampLength(const SonyStandby &s, long length, long widest) {
+/** A frame length beyond the register: the error, then the widest one the rule allows (*clamped set). */
+long clampLength(const SonyStandby &s, long length, long widest, bool *clamped) {
     if (length <= static_cast<long>(s.lengthLimit))
         return length;
     QOR_LOG_ERROR(s.tag, "VMAX exceeds %u-bit limit: %u\n", s.lengthBits, static_cast<unsigned>(widest));
+    *clamped = true;
     return widest;
 }
 
 } // namespace
 
-void SonyDescribe(CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *info, unsigned hmax, unsigned vmax) {
+void SonyDescribe(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT16 nMode, SENSOR_MODE *info, unsigned hmax,
+                  unsigned vmax) {
     const sensor_mode &d = psCam->pModes[SENSOR_MODE_INDEX(nMode)];
     info->ui16HorizontalTotal = static_cast<QOR_UINT16>(hmax);
     info->ui16VerticalTotal = static_cast<QOR_UINT16>(vmax & 0xFFFF);
     info->ui8MipiHsFreqRange = d.hsFreqRange;
     info->ui8MipiOscFreq = d.oscFreq;
     info->bValidFrequency = psCam->refClock == d.supportedFrequency ? QOR_TRUE : QOR_FALSE;
-}
-
-QOR_RESULT SonySetMode(const SonyStandby &s, SENSOR_HANDLE hHandle, QOR_UINT16 nMode, QOR_UINT8 ui8Flipping) {
-    const QOR_RESULT ret = SensorFuncSetMode(hHandle, nMode, ui8Flipping);
-    if (ret != QOR_RES_OK)
-        return ret;
-    CAM_STRUCT *psCam = camOf(hHandle);
-    psCam->ui32Vmax = psCam->currMode.ui16VerticalTotal;
-    psCam->ui32Shutter = s.minShutter(psCam->currMode);
+    psCam->ui32Vmax = vmax;
+    psCam->ui32Shutter = s.minShutter(*info);
     if (s.gainCodeResetOnMode)
         psCam->ui16LongGainVal = 0;
-    psCam->reghold = QOR_FALSE;
-    if (s.modeSelected != nullptr)
-        s.modeSelected(psCam);
-    return QOR_RES_OK;
+    if (s.modeDescribed != nullptr)
+        s.modeDescribed(psCam, *info);
 }
 
 void SonyApplyMode(const SonyStandby &s, CAM_STRUCT *psCam, void (*orient)(QOR_UINT8 *entry, QOR_UINT8 flip),
-                   const QOR_UINT8 *extra, unsigned nExtra, const QOR_UINT8 *common) {
+                   const QOR_UINT8 *common) {
     if (psCam->currModeReg == nullptr) {
         QOR_LOG_ERROR(s.tag, "current register modes not available!\n");
         return;
     }
     const QOR_UINT8 flip = psCam->ui8CurrentFlipping;
     WriteTable(psCam, psCam->currModeReg, psCam->nModeRegisters, [orient, flip](QOR_UINT8 *e) { orient(e, flip); });
-    if (extra != nullptr)
-        WriteTable(psCam, extra, nExtra, [](QOR_UINT8 *) {});
     WriteTable(psCam, common, CountEntries(common), [](QOR_UINT8 *) {});
 }
 
@@ -91,7 +82,8 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
     const double trow = mode.flTrow;
     double lines =
         trow > 0 ? std::round(psCam->ui32Exposure[ui8Context] * static_cast<double>(s.linesPerRow) / trow) : 0.0;
-    if (lines > static_cast<double>(s.lengthLimit))
+    bool saturated = lines > static_cast<double>(s.lengthLimit);
+    if (saturated)
         lines = static_cast<double>(s.lengthLimit);
     const long L = static_cast<long>(lines);
     const long V = mode.ui16VerticalTotal;
@@ -100,7 +92,7 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
     switch (s.rule) {
     case SonyFrameRule::Imx415:
         if (L > 3 && L > V - 8) {
-            length = clampLength(s, L + 8, s.lengthLimit);
+            length = clampLength(s, L + 8, s.lengthLimit, &saturated);
             shutter = 8;
         } else {
             shutter = L > 3 ? V - L : V - 4;
@@ -110,7 +102,7 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
         if (L == 0) {
             shutter = V - 1;
         } else if (L > V - 9) {
-            length = clampLength(s, L + 9, s.lengthLimit);
+            length = clampLength(s, L + 9, s.lengthLimit, &saturated);
             shutter = 9;
         } else {
             shutter = V - L;
@@ -120,7 +112,7 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
         if (L == 0) {
             shutter = V - 2;
         } else if (L > V - 2) {
-            length = clampLength(s, L + 2, s.lengthLimit);
+            length = clampLength(s, L + 2, s.lengthLimit, &saturated);
             shutter = 1;
         } else {
             shutter = V - L - 1;
@@ -133,7 +125,7 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
             length = (L + m + 1) & ~1L;
             if (length > static_cast<long>(s.lengthLimit)) {
                 // The frame length must stay even: the widest is one below the register's limit.
-                length = clampLength(s, length, s.lengthLimit & ~1u);
+                length = clampLength(s, length, s.lengthLimit & ~1u, &saturated);
                 shutter = m;
             } else {
                 shutter = length - L;
@@ -145,6 +137,13 @@ void SonyComputeExposureGain(const SonyStandby &s, CAM_STRUCT *psCam, QOR_UINT8 
     }
     if (shutter < 0)
         shutter = 0;
+    // Saturated: the context keeps the exposure the registers give, so that GetExposure reports what the sensor runs
+    // with (the shutter counts from the end of the frame; SHS1 one line further).
+    if (saturated && trow > 0) {
+        const long held = length - shutter - (s.rule == SonyFrameRule::Imx327 ? 1 : 0);
+        psCam->ui32Exposure[ui8Context] =
+            static_cast<QOR_UINT32>(std::lround(held * trow / static_cast<double>(s.linesPerRow)));
+    }
 
     // The hold is needed when the change spans more than one register byte.
     unsigned diff = DiffBytesCount(static_cast<QOR_UINT32>(length), psCam->ui32Vmax, s.lengthLimit);
@@ -173,8 +172,8 @@ double SonyActualGain(const SonyStandby &s, const QOR_UINT8 *regs, const SENSOR_
 
 QOR_RESULT SonySetExposureGain(const SonyStandby &s, SENSOR_HANDLE hHandle, QOR_UINT32 ui32Exposure, double flGain,
                                QOR_UINT8 ui8Context) {
-    // An update right after a held one is written like any other: the hold has been released by then, and a
-    // request dropped here would leave the sensor on values the driver no longer reports.
+    // The Part skips the update after a held one, returning 0: a request dropped as if done (a manual exposure set
+    // once is lost). The hold is released by the time it is written, so it is written like any other.
     QOR_UINT8 regs[3 * 10]; // REGHOLD, the gain, three of frame length, three of shutter, REGHOLD
     unsigned n = 0;
     const auto put = [&regs, &n](unsigned reg) {

@@ -234,8 +234,8 @@ QOR_RESULT ZYNQ_Enable(SENSOR_HANDLE hHandle) {
     QOR_LOG_INFO(kTag, "MipiOscFreq = %d\n", psCam->currMode.ui8MipiOscFreq);
     QOR_RESULT ret = SensorPhyCtrl(phy, QOR_TRUE, psCam->currMode.ui8MipiLanes, psCam->currMode.ui8MipiHsFreqRange, 0);
     if (ret != QOR_RES_OK) {
-        if (ret == QOR_RES_IO_FAILED)
-            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0);
+        if (ret == SENSOR_PHY_REFUSED)
+            SensorPhyCtrl(phy, QOR_FALSE, 0, 0, 0); // the port was claimed
         QOR_LOG_ERROR(kTag, "failed to switch the PHY on\n");
         return ret;
     }

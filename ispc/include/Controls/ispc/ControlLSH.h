@@ -100,6 +100,8 @@ protected:
     QOR_UINT8 maxBitsPerDiff;
     /** The choice that the module refused last: tried again on the next update. */
     bool switchPending;
+    /** The last update found no valid matrix: warned once, not again until a choice succeeds. */
+    bool choiceFailed;
 };
 
 } // namespace ISPC

@@ -81,7 +81,10 @@ public:
     QOR_RESULT saveParameters(ParameterList &parameters, ModuleBase::SaveType t) const;
     static ParameterGroup getGroup();
 
-    /** Calibrated locus when there is one, else McCamy with sRGB decoding. Always finite. */
+    /**
+     * Calibrated locus when there is one, held to the lowest and highest calibrated temperatures; else McCamy with
+     * sRGB decoding. Always finite.
+     */
     double getCorrelatedTemperature(double r, double g, double b) const;
     double getCorrelatedTemperature_Calibrated(double r, double g, double b) const;
     static double getCorrelatedTemperature_McCamy(double r, double g, double b, bool gammaCorrection);

@@ -1,0 +1,119 @@
+// Near-black frames between normal ones: what the white-balance controls measure stays inside the calibrated
+// temperature range, and the controls come back to the light once normal frames return.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ispc/ControlAWB.h"
+#include "ispc/ControlAWB_PID.h"
+#include "ispc/ControlAWB_Planckian.h"
+#include "wb_test_util.h"
+
+using namespace ISPC;
+using norva_test::stderrOf;
+using norva_test::wbListOf;
+
+namespace {
+
+class FixedRatePlanckian : public ControlAWB_Planckian {
+public:
+    double getFps() override { return 30.0; }
+};
+
+/**
+ * A frame of a few codes: every patch of the scene reads about the given encoded R, G, B (1024 = full scale)
+ * before the programmed gains, so the quantised statistics carry a colour that is mostly rounding.
+ */
+norva_test::WbScene nearBlack(double r, double g, double b) {
+    norva_test::WbScene s;
+    s.greys = {1.0};
+    s.exposure = 1.0;
+    const double codes[3] = {r, g, b};
+    for (int c = 0; c < 3; c++) {
+        // the synthesiser encodes a linear v as 1024 v^(1 / 2.2)
+        s.illuminant[c] = std::pow(codes[c] / 1024.0, 2.2);
+    }
+    return s;
+}
+
+struct Trace {
+    double before = 0;     // measured at the end of the normal frames
+    double lowest = 1e300; // over the dark frames and the normal frames after them
+    double highest = -1e300;
+    double after = 0; // measured at the end
+};
+
+Trace runDarkBetweenNormal(norva_test::WbRig &rig, ControlAWB &awb, const norva_test::WbScene &normal,
+                           const norva_test::WbScene &dark, int settleFrames, int recoveryFrames) {
+    Trace run;
+    auto frame = [&](const norva_test::WbScene &scene) {
+        rig.setup();
+        Metadata md;
+        std::memset(&md, 0, sizeof(md));
+        norva_test::fillWBS(rig.mc(), scene, 640, 480, md);
+        norva_test::fillAWS(scene, 4000, md);
+        stderrOf([&] { awb.update(md); });
+        return awb.getMeasuredTemperature();
+    };
+    for (int i = 0; i < settleFrames; i++) {
+        run.before = frame(normal);
+    }
+    for (int i = 0; i < 3 + recoveryFrames; i++) {
+        const double t = frame(i < 3 ? dark : normal);
+        run.lowest = std::min(run.lowest, t);
+        run.highest = std::max(run.highest, t);
+        run.after = t;
+    }
+    return run;
+}
+
+} // namespace
+
+TEST(AwbDarkFrames, EstimatesStayInTheCalibratedRangeAndRecover) {
+    // the two-point calibration spans 3000 K to 6500 K; the normal scene lies between them
+    const norva_test::WbScene normal = norva_test::WbScene::underCalibration(1.55, 2.2);
+    struct Dark {
+        const char *name;
+        norva_test::WbScene scene;
+    } darks[] = {
+        {"black", nearBlack(0, 0, 0)},   {"blue codes only", nearBlack(0, 0, 4)},
+        {"no red", nearBlack(0, 2, 6)},  {"red codes only", nearBlack(4, 0, 0)},
+        {"no blue", nearBlack(8, 8, 0)}, {"a few codes each", nearBlack(3, 4, 2)},
+    };
+    struct Control {
+        const char *name;
+        std::function<std::unique_ptr<ControlAWB>()> make;
+        int settleFrames, recoveryFrames;
+        double recoveredWithin; // kelvin from the temperature before the dark frames
+    } controls[] = {
+        {"gain-based", [] { return std::unique_ptr<ControlAWB>(new ControlAWB()); }, 30, 8, 25},
+        // the PID controllers move the gains a little per frame, in both directions
+        {"PID", [] { return std::unique_ptr<ControlAWB>(new ControlAWB_PID()); }, 120, 40, 200},
+        {"Planckian", [] { return std::unique_ptr<ControlAWB>(new FixedRatePlanckian()); }, 30, 8, 25},
+    };
+    for (const Control &c : controls) {
+        for (const Dark &d : darks) {
+            const std::string what = std::string(c.name) + ", " + d.name;
+            ControlAWB::resetSharedTemperature();
+            norva_test::WbRig rig;
+            std::unique_ptr<ControlAWB> awb = c.make();
+            rig.attach(*awb);
+            stderrOf([&] {
+                awb->load(wbListOf(norva_test::twoPointCalibration()));
+                awb->configureStatistics();
+            });
+            const Trace run = runDarkBetweenNormal(rig, *awb, normal, d.scene, c.settleFrames, c.recoveryFrames);
+            EXPECT_GT(run.before, 3000) << what;
+            EXPECT_LT(run.before, 6500) << what;
+            EXPECT_GE(run.lowest, 3000) << what;
+            EXPECT_LE(run.highest, 6500) << what;
+            EXPECT_NEAR(run.after, run.before, c.recoveredWithin) << what;
+        }
+    }
+    ControlAWB::resetSharedTemperature();
+}
