@@ -4,8 +4,10 @@
 // fifteen register writes). Counter allocs_per_update: heap allocations the stack makes per update (counted in
 // builds without AddressSanitizer); the simulated board's own bookkeeping (its logs) is counted apart.
 //
-// SensorRender: one frame of the streaming sensor as its imager port receives it (the scene at the mode's size,
-// exposure and gain applied, clipped), on the calling thread: frames_per_s at 1920 x 1080 (mode 0x02).
+// SensorRender: one frame of the streaming sensor as its imager port receives it (the chart under the simulated
+// light at the mode's size, exposure and gain applied, clipped), on the calling thread: frames_per_s and
+// allocs_per_frame at 2688 x 1520 (mode 0x00) and 1920 x 1080 (mode 0x02). SensorRenderChangingLight: the same at
+// 2688 x 1520 with the light's colour temperature and level changed before every frame (no rebuild of the map).
 #include <benchmark/benchmark.h>
 
 #include "alloc_counter.h"
@@ -23,6 +25,7 @@
 #include "platform/sim_board.h"
 #include "platform/sim_platform.h"
 #include "platform/sim_sensor.h"
+#include "platform/sim_world.h"
 #include "sensorapi/sensorapi.h"
 #include "sys/sys_seam.h"
 
@@ -117,31 +120,53 @@ void SetExposureGain(benchmark::State &state) {
     state.counters["updates_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
 }
 
-void SensorRender(benchmark::State &state) {
-    Board board(0x02);
+/** Renders frames of the sensor in a mode; `changeLight` alternates the light's colour temperature and level first. */
+void renderFrames(benchmark::State &state, bool changeLight) {
+    Board board(static_cast<QOR_UINT16>(state.range(0)));
     if (!board.ok) {
         state.SkipWithError("could not bring the sensor up");
         return;
     }
     const uint16_t *samples = nullptr;
     unsigned w = 0, h = 0, depth = 0;
-    // The first frame builds the scene map of the size: not part of the steady state.
+    // The first frame builds the radiance map of the mode: not part of the steady state.
     if (!norva_sim::RenderSensorFrame(0, &samples, &w, &h, &depth)) {
         state.SkipWithError("the sensor does not stream");
         return;
     }
+    long allocations = 0;
+    unsigned i = 0;
     for (auto _ : state) {
+        const long before = norva_bench::Allocations();
+        if (changeLight) {
+            norva_sim::SetIlluminant(i % 2 ? 3000.0 : 6500.0);
+            norva_sim::SetLightLevel(i % 3 ? 1.0 : 0.1);
+        }
+        i++;
         norva_sim::RenderSensorFrame(0, &samples, &w, &h, &depth);
+        allocations += norva_bench::Allocations() - before;
         benchmark::DoNotOptimize(samples[(w * h) / 2]);
     }
+    norva_sim::SetIlluminant(norva_sim::kDefaultIlluminant);
+    norva_sim::SetLightLevel(norva_sim::kDefaultLightLevel);
+    const double n = static_cast<double>(state.iterations());
+#if !defined(__SANITIZE_ADDRESS__)
+    state.counters["allocs_per_frame"] = n > 0 ? static_cast<double>(allocations) / n : 0.0;
+#else
+    (void)allocations;
+#endif
     state.counters["width"] = w;
     state.counters["height"] = h;
-    state.counters["frames_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
 }
+
+void SensorRender(benchmark::State &state) { renderFrames(state, false); }
+void SensorRenderChangingLight(benchmark::State &state) { renderFrames(state, true); }
 
 } // namespace
 
 BENCHMARK(SetExposureGain);
-BENCHMARK(SensorRender)->Unit(benchmark::kMillisecond);
+// Modes 0x00 (2688 x 1520) and 0x02 (1920 x 1080).
+BENCHMARK(SensorRender)->Arg(0x00)->Arg(0x02)->Unit(benchmark::kMillisecond);
+BENCHMARK(SensorRenderChangingLight)->Arg(0x00)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

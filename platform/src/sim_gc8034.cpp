@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/sim_lens.h"
 #include "platform/sim_sensor_models.h"
 #include "sim_paged_sensor.h"
 #include "sim_board_internal.h"
@@ -88,6 +89,8 @@ void Gc8034Lens::writeRegister(uint16_t reg, uint8_t value) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
     code_ = static_cast<uint16_t>(((reg & 0x3F) << 4) | (value >> 4));
     writes_++;
+    if (port_ >= 0)
+        MoveLens(static_cast<unsigned>(port_), code_);
 }
 
 std::shared_ptr<RegisterSensorModel> AttachGc8034(SensorWiring wiring) {

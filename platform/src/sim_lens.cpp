@@ -70,6 +70,16 @@ void boxPlane(float *plane, float *tmp, float *line, unsigned w, unsigned h, uns
     }
 }
 
+/** A lens in front of the port, at code 0 until its actuator moves it. */
+void placeLens(unsigned port, const LensScene &scene) {
+    if (port < CI_N_IMAGERS) {
+        std::lock_guard<std::mutex> lock(PlatformMutex());
+        g_lenses[port].scene = scene;
+        g_lenses[port].code = 0;
+        g_lenses[port].present = true;
+    }
+}
+
 } // namespace
 
 void LensActuator::writeRegister(uint16_t reg, uint8_t value) {
@@ -77,20 +87,25 @@ void LensActuator::writeRegister(uint16_t reg, uint8_t value) {
     if (reg != 0x03 && reg != 0x04) {
         return;
     }
-    const unsigned code = position();
-    if (port_ < CI_N_IMAGERS) {
-        g_lenses[port_].code = code;
+    MoveLens(port_, position());
+}
+
+void MoveLens(unsigned port, unsigned code) {
+    if (port < CI_N_IMAGERS) {
+        g_lenses[port].code = code;
     }
 }
 
 std::shared_ptr<LensActuator> AttachFocusLens(unsigned bus, unsigned port, const LensScene &scene) {
     auto actuator = std::make_shared<LensActuator>(port);
-    if (port < CI_N_IMAGERS) {
-        std::lock_guard<std::mutex> lock(PlatformMutex());
-        g_lenses[port].scene = scene;
-        g_lenses[port].code = 0;
-        g_lenses[port].present = true;
-    }
+    placeLens(port, scene);
+    AttachI2cDevice(bus, 0x0C, actuator);
+    return actuator;
+}
+
+std::shared_ptr<Gc8034Lens> AttachGc8034FocusLens(unsigned bus, unsigned port, const LensScene &scene) {
+    auto actuator = std::make_shared<Gc8034Lens>(port < CI_N_IMAGERS ? static_cast<int>(port) : -1);
+    placeLens(port, scene);
     AttachI2cDevice(bus, 0x0C, actuator);
     return actuator;
 }

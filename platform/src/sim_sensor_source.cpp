@@ -1,6 +1,6 @@
-// Frames of a streaming simulated sensor on its imager port: the scene at the sensor's size and bit depth,
-// pedestal + radiance x exposure x gain, clipped, flipped by whole 2x2 cells or by pixels, in the sensor's Bayer
-// order.
+// Frames of a streaming simulated sensor on its imager port: the chart as the sensor sees it under the simulated
+// light (platform/sim_world.h) at the sensor's size, bit depth, exposure, gain, flips and Bayer order, then through
+// the port's lens.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -11,6 +11,7 @@
 #include "platform/sim_isp.h"
 #include "platform/sim_lens.h"
 #include "platform/sim_sensor.h"
+#include "platform/sim_world.h"
 #include "sim_board_internal.h"
 #include "sim_gasket_internal.h"
 
@@ -18,14 +19,6 @@ namespace norva_sim {
 namespace {
 
 constexpr unsigned kMaxSide = 8192;
-
-unsigned evenDown(double v) { return static_cast<unsigned>(v) & ~1u; }
-
-SceneRect rectOf(double u0, double v0, double u1, double v1, unsigned w, unsigned h) {
-    return SceneRect{evenDown(u0 * w), evenDown(v0 * h), evenDown(u1 * w), evenDown(v1 * h)};
-}
-
-bool inside(const SceneRect &r, unsigned x, unsigned y) { return x >= r.x0 && x < r.x1 && y >= r.y0 && y < r.y1; }
 
 /** The frame source of one port. Every call but the constructor is made with the platform lock held. */
 class SensorFrames : public SimFrameSource {
@@ -47,11 +40,11 @@ public:
     }
     void render(const SimFrameContext &ctx) override { TestPatternSource().render(ctx); }
     bool bayer(unsigned /*gasket*/, IspInputFrame *frame) override {
-        frame->samples = frame_.data();
-        frame->width = width_;
-        frame->height = height_;
-        frame->rowStride = width_;
-        frame->bitDepth = depth_;
+        frame->samples = samples_;
+        frame->width = chart_.width();
+        frame->height = chart_.height();
+        frame->rowStride = chart_.width();
+        frame->bitDepth = chart_.depth();
         return true;
     }
     void end(unsigned /*gasket*/) override {}
@@ -74,60 +67,26 @@ public:
         return s->width > 0 && s->height > 0 && s->width <= kMaxSide && s->height <= kMaxSide;
     }
 
-    /** Renders the current frame; the scene map is rebuilt only when size or flips change. */
+    /** Renders the current frame: the chart as the sensor sees it, then through the port's lens. */
     void render(const SensorOutput &s) {
-        const unsigned depth = s.bitDepth >= 8 && s.bitDepth <= 16 ? s.bitDepth : 10;
-        if (s.width != width_ || s.height != height_ || s.hflip != hflip_ || s.vflip != vflip_ || depth != depth_ ||
-            s.pixelFlip != pixelFlip_ || s.phaseX != phaseX_ || s.phaseY != phaseY_) {
-            width_ = s.width & ~1u;
-            height_ = s.height & ~1u;
-            hflip_ = s.hflip;
-            vflip_ = s.vflip;
-            pixelFlip_ = s.pixelFlip;
-            phaseX_ = s.phaseX & 1u;
-            phaseY_ = s.phaseY & 1u;
-            depth_ = depth;
-            const float scale = static_cast<float>(1u << depth) / 1024.0f;
-            radiance_.assign(static_cast<size_t>(width_) * height_, 0.0f);
-            frame_.assign(radiance_.size(), 0);
-            for (unsigned y = 0; y < height_; y++) {
-                // A cell flip moves whole cells: the position inside the 2x2 cell (the colour) stays. A pixel flip
-                // mirrors single pixels, so the colour at a position changes with it.
-                const unsigned sy = !vflip_ ? y : pixelFlip_ ? height_ - 1 - y : (height_ - 2 - (y & ~1u)) + (y & 1u);
-                for (unsigned x = 0; x < width_; x++) {
-                    const unsigned sx = !hflip_ ? x : pixelFlip_ ? width_ - 1 - x : (width_ - 2 - (x & ~1u)) + (x & 1u);
-                    radiance_[static_cast<size_t>(y) * width_ + x] =
-                        SceneRadiance(sx ^ phaseX_, sy ^ phaseY_, width_, height_) * scale;
-                }
-            }
-        }
-        const float pedestal = static_cast<float>(SensorPedestal(depth_));
-        const float top = static_cast<float>((1u << depth_) - 1);
-        const float k = static_cast<float>(s.exposureUs * s.gain);
-        const size_t n = radiance_.size();
-        const float *rad = radiance_.data();
-        uint16_t *out = frame_.data();
-        for (size_t i = 0; i < n; i++) {
-            const float v = pedestal + rad[i] * k + 0.5f;
-            out[i] = static_cast<uint16_t>(v < top ? v : top);
-        }
-        RenderThroughLens(port_, out, width_, height_, pedestal, top);
+        std::vector<uint16_t> &frame = chart_.render(s);
+        const float pedestal = static_cast<float>(SensorPedestal(chart_.depth()));
+        const float top = static_cast<float>((1u << chart_.depth()) - 1);
+        RenderThroughLens(port_, frame.data(), chart_.width(), chart_.height(), pedestal, top);
+        samples_ = frame.data();
     }
 
-    const std::vector<uint16_t> &frame() const { return frame_; }
-    unsigned width() const { return width_; }
-    unsigned height() const { return height_; }
-    unsigned depth() const { return depth_; }
+    const uint16_t *samples() const { return samples_; }
+    unsigned width() const { return chart_.width(); }
+    unsigned height() const { return chart_.height(); }
+    unsigned depth() const { return chart_.depth(); }
     SensorFrameCounters counters_;
 
 private:
     std::weak_ptr<FrameSensor> model_;
     unsigned port_;
-    unsigned width_ = 0, height_ = 0, depth_ = 10;
-    bool hflip_ = false, vflip_ = false, pixelFlip_ = false;
-    unsigned phaseX_ = 0, phaseY_ = 0;
-    std::vector<float> radiance_;
-    std::vector<uint16_t> frame_;
+    SensorChartRenderer chart_;
+    const uint16_t *samples_ = nullptr;
 };
 
 std::unique_ptr<SensorFrames> g_sources[CI_N_IMAGERS];
@@ -145,26 +104,29 @@ const bool g_resetRegistered = RegisterResetHook(unplugSources);
 
 } // namespace
 
-SceneRect SceneGreyPatch(unsigned width, unsigned height) { return rectOf(0.10, 0.30, 0.30, 0.70, width, height); }
-SceneRect SceneClippedPatch(unsigned width, unsigned height) { return rectOf(0.70, 0.30, 0.90, 0.70, width, height); }
+SceneRect SceneRectOf(const ChartRect &r) { return SceneRect{r.x, r.y, r.x + r.w, r.y + r.h}; }
+SceneRect SceneRamp(unsigned width, unsigned height) { return SceneRectOf(ChartLayoutOf(width, height).ramp); }
+SceneRect SceneNeutralPatch(int i, unsigned width, unsigned height) {
+    return i >= 0 && i < ChartLayout::kPatches ? SceneRectOf(ChartLayoutOf(width, height).grey[i]) : SceneRect{};
+}
+SceneRect SceneColourPatch(int i, unsigned width, unsigned height) {
+    return i >= 0 && i < ChartLayout::kPatches ? SceneRectOf(ChartLayoutOf(width, height).colour[i]) : SceneRect{};
+}
+SceneRect SceneEdges(unsigned width, unsigned height) { return SceneRectOf(ChartLayoutOf(width, height).edges); }
+SceneRect SceneGreyPatch(unsigned width, unsigned height) { return SceneNeutralPatch(kSceneGreyPatch, width, height); }
+SceneRect SceneClippedPatch(unsigned width, unsigned height) {
+    return SceneRectOf(ChartLayoutOf(width, height).clipped);
+}
 
 float SceneRadiance(unsigned x, unsigned y, unsigned width, unsigned height) {
-    if (width == 0 || height == 0)
+    if (x >= width || y >= height)
         return 0.0f;
     // BGGR: (even, even) blue, (odd, odd) red, the others green.
-    const unsigned channel = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u); /* R G B */
-    if (inside(SceneGreyPatch(width, height), x, y))
-        return 0.03f;
-    if (inside(SceneClippedPatch(width, height), x, y))
-        return 2.0f;
-    const SceneRect colours = rectOf(0.40, 0.30, 0.60, 0.70, width, height);
-    if (inside(colours, x, y)) {
-        static const float kColour[3][3] = {{0.03f, 0.008f, 0.004f}, {0.006f, 0.03f, 0.006f}, {0.004f, 0.008f, 0.03f}};
-        const unsigned band = std::min(2u, (y - colours.y0) * 3u / std::max(1u, colours.y1 - colours.y0));
-        return kColour[band][channel];
-    }
-    // A horizontal ramp elsewhere.
-    return 0.004f + 0.016f * static_cast<float>(x) / static_cast<float>(width);
+    const unsigned c = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u);
+    double gains[3];
+    IlluminantChannelGains(Illuminant(), gains);
+    return static_cast<float>(ChartLevelAt(width, height, x, y, c) * kWhiteRadiance * LightLevel() * gains[c] *
+                              LensShading(c, x, y, width, height));
 }
 
 unsigned SensorPedestal(unsigned bitDepth) { return bitDepth >= 10 ? 64u << (bitDepth - 10) : 64u >> (10 - bitDepth); }
@@ -183,7 +145,7 @@ bool RenderSensorFrame(unsigned port, const uint16_t **samples, unsigned *width,
     if (!src.streaming(port, &s))
         return false;
     src.render(s);
-    *samples = src.frame().data();
+    *samples = src.samples();
     *width = src.width();
     *height = src.height();
     *bitDepth = src.depth();

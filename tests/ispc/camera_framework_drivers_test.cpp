@@ -191,24 +191,25 @@ TEST_P(CameraOnFrameworkDrivers, ReportedBayerOrderIsTheFramesForEveryFlip) {
         ASSERT_EQ(Sensor_GetInfo(c.getSensor()->getHandle(), &info), QOR_RES_OK);
         ASSERT_EQ(c.startCapture(), QOR_RES_OK);
         const std::vector<uint16_t> raw = capture(c, d, 8000);
-        const bool vflipped = model->state().vflip;
+        const bool hflipped = model->state().hflip, vflipped = model->state().vflip;
         ASSERT_EQ(c.stopCapture(), QOR_RES_OK);
         ASSERT_FALSE(raw.empty());
-        // The top band of the colour patches is red: red is its brightest position.
-        const norva_sim::SceneRect colours = {d.width * 4 / 10 & ~1u, d.height * 3 / 10 & ~1u, d.width * 6 / 10 & ~1u,
-                                              d.height * 4 / 10 & ~1u};
-        // A vertical flip moves the band to the bottom (where the sensor flips: the OV5647 keeps the
-        // orientation of its configuration whatever is asked).
-        const norva_sim::SceneRect band =
-            vflipped ? norva_sim::SceneRect{colours.x0, d.height - colours.y1, colours.x1, d.height - colours.y0}
-                     : colours;
+        // The chart's cyan patch, near the middle of the frame (also of a mode cropped on the right): little red,
+        // so red is its darkest position.
+        const norva_sim::SceneRect cyan = norva_sim::SceneColourPatch(3, d.width, d.height);
+        // The flips move the patch where the sensor flips (the OV5647 keeps the orientation of its configuration
+        // whatever is asked).
+        const norva_sim::SceneRect patch = {
+            hflipped ? d.width - cyan.x1 : cyan.x0, vflipped ? d.height - cyan.y1 : cyan.y0,
+            hflipped ? d.width - cyan.x0 : cyan.x1, vflipped ? d.height - cyan.y0 : cyan.y1};
+        ASSERT_LE(patch.x1, d.outWidth);
         unsigned rx = 0, ry = 0;
         redOf(info.eBayerOriginal, &rx, &ry);
-        const double red = meanOf(raw, d.outWidth, band, rx, ry);
+        const double red = meanOf(raw, d.outWidth, patch, rx, ry);
         for (unsigned pos = 0; pos < 4; pos++) {
             if ((pos & 1) == rx && (pos >> 1) == ry)
                 continue;
-            EXPECT_GT(red, meanOf(raw, d.outWidth, band, pos & 1, pos >> 1) + 50.0) << "position " << pos;
+            EXPECT_LT(red + 50.0, meanOf(raw, d.outWidth, patch, pos & 1, pos >> 1)) << "position " << pos;
         }
     }
 }

@@ -52,6 +52,20 @@ QOR_RESULT CheckSceneParams(const SceneParams &s) {
     return QOR_RES_OK;
 }
 
+SceneLayout SceneLayoutOf(uint32_t width, uint32_t height) {
+    const norva_sim::ChartLayout chart = norva_sim::ChartLayoutOf(width, height);
+    const auto rect = [](const norva_sim::ChartRect &r) { return Rect{r.x, r.y, r.w, r.h}; };
+    SceneLayout l;
+    l.ramp = rect(chart.ramp);
+    for (int i = 0; i < SceneLayout::kPatches; i++) {
+        l.grey[i] = rect(chart.grey[i]);
+        l.colour[i] = rect(chart.colour[i]);
+    }
+    l.edges = rect(chart.edges);
+    l.clipped = rect(chart.clipped);
+    return l;
+}
+
 uint16_t SceneMaxCode(unsigned bitDepth) { return static_cast<uint16_t>((1u << bitDepth) - 1u); }
 
 uint16_t SceneCode(double level, unsigned bitDepth) {
@@ -64,12 +78,18 @@ std::vector<uint16_t> SceneMosaic(const SceneParams &params) {
     if (CheckSceneParams(params) != QOR_RES_OK) {
         return {};
     }
-    norva_test::SceneOptions chart;
-    chart.width = params.width;
-    chart.height = params.height;
-    chart.bitDepth = params.bitDepth;
-    chart.mosaic = params.mosaic;
-    return norva_test::MakeTestChart(chart).samples;
+    // Each sample is the code of its colour's level; levels beyond full scale (the clipped patch) at the top code.
+    const norva_sim::ChartLayout layout = norva_sim::ChartLayoutOf(params.width, params.height);
+    std::vector<double> row(size_t(params.width) * 3);
+    std::vector<uint16_t> samples(size_t(params.width) * params.height);
+    for (uint32_t y = 0; y < params.height; y++) {
+        norva_sim::ChartRow(layout, params.width, y, row.data());
+        for (uint32_t x = 0; x < params.width; x++) {
+            const int c = norva_test::BayerColourAt(params.mosaic, x, y);
+            samples[size_t(y) * params.width + x] = SceneCode(row[size_t(x) * 3 + c], params.bitDepth);
+        }
+    }
+    return samples;
 }
 
 QOR_RESULT WriteSceneNrv(const std::string &path, const SceneParams &params) {

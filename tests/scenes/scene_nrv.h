@@ -17,20 +17,24 @@
 #include <vector>
 
 #include "norvacommon/pixel_transform.h"
+#include "platform/sim_chart.h"
 #include "qor_errors.h"
 #include "support/bayer_scene.h"
 
 namespace norva_scenes {
 
-/* The scene is the test chart of support/bayer_scene.h. */
+/*
+ * The scene is the test chart of the simulated platform (platform/sim_chart.h), the one the simulated sensors
+ * render; its layout is given in the types of the in-memory charts of support/bayer_scene.h.
+ */
 using Rect = norva_test::Rect;
 using SceneLayout = norva_test::ChartLayout;
-using norva_test::kColourPatches;
-using norva_test::kEdgeHigh;
-using norva_test::kEdgeLow;
-using norva_test::kGreyLevels;
-using norva_test::kRampTop;
-inline constexpr const double &kBackground = norva_test::kChartBackground;
+inline constexpr const auto &kGreyLevels = norva_sim::kChartGreyLevels;
+inline constexpr const auto &kColourPatches = norva_sim::kChartColourPatches;
+inline constexpr double kBackground = norva_sim::kChartBackground;
+inline constexpr double kRampTop = norva_sim::kChartRampTop;
+inline constexpr double kEdgeHigh = norva_sim::kChartEdgeHigh;
+inline constexpr double kEdgeLow = norva_sim::kChartEdgeLow;
 
 /** What to write. */
 struct SceneParams {
@@ -45,7 +49,7 @@ struct SceneParams {
 QOR_RESULT CheckSceneParams(const SceneParams &params);
 
 /** The layout of a scene of the given size (valid sizes only). */
-inline SceneLayout SceneLayoutOf(uint32_t width, uint32_t height) { return norva_test::TestChartLayout(width, height); }
+SceneLayout SceneLayoutOf(uint32_t width, uint32_t height);
 
 /** The top code of a bit depth and the code of a linear level. */
 uint16_t SceneMaxCode(unsigned bitDepth);

@@ -2,14 +2,15 @@
 #define NORVA_SIM_LENS_H
 /*
  * The focus lens in front of a streaming simulated sensor. Its voice-coil actuator sits at 0x0C on the sensor's
- * bus (8-bit registers that read back what was written; the 10-bit code in 0x03 bits 1:0 and 0x04), and the code
- * is the lens position. The scene seen through the lens carries a fine texture (a checker of 2x2 Bayer cells whose
+ * bus (8-bit registers that read back what was written; the 10-bit code in 0x03 bits 1:0 and 0x04; or the GC8034's
+ * actuator, one 2-byte write per code), and the code is the lens position. The scene seen through the lens carries a fine texture (a checker of 2x2 Bayer cells whose
  * signal is scaled by 1 +/- texture) and is blurred by a box of radius |code - inFocus| x blurPerCode cells (a
  * fractional radius blends the two nearest boxes), each colour plane on its own, so the focus statistics peak where
  * the scene is sharp.
  */
 #include <memory>
 
+#include "platform/sim_sensor_models.h"
 #include "platform/sim_standalone_sensors.h"
 
 namespace norva_sim {
@@ -39,6 +40,13 @@ private:
  * imager port `port`.
  */
 std::shared_ptr<LensActuator> AttachFocusLens(unsigned bus, unsigned port, const LensScene &scene);
+/**
+ * Puts a lens in front of the sensor streaming into imager port `port`, moved by a GC8034's actuator at 0x0C on `bus`
+ * (replacing a device there): the 10-bit code of its writes is the lens position.
+ */
+std::shared_ptr<Gc8034Lens> AttachGc8034FocusLens(unsigned bus, unsigned port, const LensScene &scene);
+/** Moves the lens of a port to an actuator code (what an actuator does on each write of its code). */
+void MoveLens(unsigned port, unsigned code);
 /** Changes what the lens of a port sees. */
 void SetLensScene(unsigned port, const LensScene &scene);
 /** The blur radius (cells) the lens of a port renders with now; 0 without a lens. */

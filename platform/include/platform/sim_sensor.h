@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/sim_board.h"
+#include "platform/sim_chart.h"
 
 namespace norva_sim {
 
@@ -111,16 +112,27 @@ private:
  */
 std::shared_ptr<Ov4689Model> AttachOv4689(const SensorWiring &wiring);
 
-/* ---- The scene the simulated sensors see ---- */
+/* ---- The scene the simulated sensors see: the test chart (platform/sim_chart.h, platform/sim_world.h) ---- */
 
 /** A rectangle of the scene in pixels, on whole 2x2 cells. */
 struct SceneRect {
     unsigned x0, y0, x1, y1; /* [x0, x1) x [y0, y1) */
 };
-/** The grey patch (the same radiance on every channel) and the patch bright enough to clip. */
+SceneRect SceneRectOf(const ChartRect &r);
+/** Which of the chart's neutral patches SceneGreyPatch is (level 0.35). */
+constexpr int kSceneGreyPatch = 3;
+/** The grey patch (a neutral patch: the same reflectance on every channel) and the patch bright enough to clip. */
 SceneRect SceneGreyPatch(unsigned width, unsigned height);
 SceneRect SceneClippedPatch(unsigned width, unsigned height);
-/** Radiance at a pixel of a BGGR mosaic of the scene: digital numbers per microsecond at gain 1, 10 bits. */
+/** The grey ramp (darkest at the left), neutral patch i (0 to 5, darkest first), colour patch i, the fine edges. */
+SceneRect SceneRamp(unsigned width, unsigned height);
+SceneRect SceneNeutralPatch(int i, unsigned width, unsigned height);
+SceneRect SceneColourPatch(int i, unsigned width, unsigned height);
+SceneRect SceneEdges(unsigned width, unsigned height);
+/**
+ * Radiance at a pixel of a BGGR mosaic of the scene under the light now, through the lens: digital numbers per
+ * microsecond at gain 1, 10 bits.
+ */
 float SceneRadiance(unsigned x, unsigned y, unsigned width, unsigned height);
 /** The black level the sensor adds at a bit depth (64 at 10 bits). */
 unsigned SensorPedestal(unsigned bitDepth);

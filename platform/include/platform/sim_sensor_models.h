@@ -103,6 +103,8 @@ std::shared_ptr<RegisterSensorModel> AttachGc8034(SensorWiring wiring);
 /** The GC8034's lens actuator at 0x0C: one 2-byte write carries a 10-bit code (0 at power-on). */
 class Gc8034Lens : public I2cDevice {
 public:
+    /** With a port, the code moves the lens in front of that port's sensor (platform/sim_lens.h). */
+    explicit Gc8034Lens(int port = -1) : port_(port) {}
     unsigned addressWidth() const override { return 1; }
     uint8_t readRegister(uint16_t /*reg*/) override { return 0; }
     void writeRegister(uint16_t reg, uint8_t value) override;
@@ -110,6 +112,7 @@ public:
     unsigned writes() const;
 
 private:
+    int port_;
     uint16_t code_ = 0;
     unsigned writes_ = 0;
 };
