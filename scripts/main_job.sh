@@ -152,6 +152,9 @@ for d in "${created[@]}"; do
   mkdir "$d" 2>/dev/null || fail 1 "$what" "cannot create $d"
 done
 work=$(mktemp -d "$parent/.$name.part-XXXXXX" 2>/dev/null) || fail 1 "$what" "cannot write in $parent"
+# The parameter file names its inputs by absolute paths, so that it serves from any folder.
+work=$(cd "$work" && pwd)
+final=$(cd "$parent" && pwd)/$name
 done_ok=0
 cleanup() {
   [ $done_ok -eq 1 ] && return
@@ -219,8 +222,12 @@ mkdir "$dg" || fail 1 "cannot create $folder/datagen" "see the message above"
 "$scene_tool" "$dg/scene.nrv" "$width" "$height" 4 >"$dg/scene.log" 2>&1 ||
   { cat "$dg/scene.log"; fail 1 "cannot write the scene $folder/datagen/scene.nrv" "see the messages above"; }
 rm -f "$dg/scene.log"
-echo "-IntDG0_inputNRV $dg/scene.nrv -IntDG0_gasket 0 -CT0_setupFile $reference_setup -CT0_nBuffers 4" \
-  "-CT0_nPreenqBuffers 1 -CT0_AE 1" >"$dg/params.txt"
+# params DIR: the parameter file of a scene in DIR.
+params() {
+  echo "-IntDG0_inputNRV $1/scene.nrv -IntDG0_gasket 0 -CT0_setupFile $reference_setup -CT0_nBuffers 4" \
+    "-CT0_nPreenqBuffers 1 -CT0_AE 1"
+}
+params "$dg" >"$dg/params.txt"
 export GST_NORVASRC_PARAMS_FILE="$dg/params.txt"
 
 echo "Playing the ${width}x${height} test chart through the data generator: $frames frames per pipeline at" \
@@ -233,7 +240,7 @@ run_pipeline datagen/encoder gst-launch-1.0 -e norvasrc "sensor=DOR Idazida" num
   ! filesink location="$dg/encoder.y4m"
 check_frames "$dg" "$width" "$height"
 rm -f "$work/registry.bin"
-sed -i "s|$work/|$folder/|g" "$dg/params.txt"
+params "$final/datagen" >"$dg/params.txt"
 
 mv -T "$work" "$folder" 2>/dev/null || fail 1 "cannot rename $work to $folder" "$(mv -T "$work" "$folder" 2>&1)"
 done_ok=1

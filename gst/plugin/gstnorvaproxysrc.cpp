@@ -4,7 +4,7 @@
  * a frame queue of its own, so that every captured frame reaches this pad too. Only norvamultisrc creates
  * proxies; the type is not an element factory.
  *
- * Lock order: the proxy's object lock before any lock of the source.
+ * Lock order: the proxy's object lock is never held while a lock of the source is taken, nor the other way round.
  */
 #include "gstnorvaproxysrc.h"
 
@@ -68,16 +68,21 @@ static GstFlowReturn gst_norvaproxysrc_create(GstBaseSrc *base, guint64, guint, 
 static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
     GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
     GST_DEBUG_OBJECT(proxy, "negotiate");
-    GstEvent *event = nullptr;
-    GST_OBJECT_LOCK(proxy);
-    if (proxy->source == nullptr) {
-        GST_OBJECT_UNLOCK(proxy);
-        GST_ERROR_OBJECT(proxy, "norvasrc is NULL");
+    // The object lock is not held across the call into the source: the source posts its errors from there, which
+    // takes the bin's lock, and a bin holding its lock while it takes the proxy's (adding a child) would deadlock.
+    GstNorvasrc *source = sourceOf(proxy);
+    if (source == nullptr)
         return FALSE;
-    }
-    GstCaps *caps = gst_norvasrc_negotiate_caps(proxy->source, GST_BASE_SRC_PAD(base), &proxy->video_id, &event);
-    gst_norvasrc_negotiated(proxy->source, proxy);
+    GST_OBJECT_LOCK(proxy);
+    GstNorvaVideoId id = proxy->video_id;
     GST_OBJECT_UNLOCK(proxy);
+    GstEvent *event = nullptr;
+    GstCaps *caps = gst_norvasrc_negotiate_caps(source, GST_BASE_SRC_PAD(base), &id, &event);
+    GST_OBJECT_LOCK(proxy);
+    proxy->video_id = id;
+    GST_OBJECT_UNLOCK(proxy);
+    gst_norvasrc_negotiated(source, proxy);
+    gst_object_unref(source);
     if (caps == nullptr) {
         GST_ERROR_OBJECT(proxy, "Failed to negotiate caps");
         if (event != nullptr)
@@ -138,9 +143,13 @@ static gboolean gst_norvaproxysrc_unlock_stop(GstBaseSrc *base) {
 
 static gboolean gst_norvaproxysrc_event(GstBaseSrc *base, GstEvent *event) {
     GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
+    // Not held across the call into the source, which may post a warning (see negotiate).
     GST_OBJECT_LOCK(proxy);
-    const gboolean consumed = proxy->source != nullptr && gst_norvasrc_handle_event(proxy->source, event);
+    GstNorvasrc *source = proxy->source != nullptr ? GST_NORVASRC(gst_object_ref(proxy->source)) : nullptr;
     GST_OBJECT_UNLOCK(proxy);
+    const gboolean consumed = source != nullptr && gst_norvasrc_handle_event(source, event);
+    if (source != nullptr)
+        gst_object_unref(source);
     if (consumed)
         return TRUE;
     return GST_BASE_SRC_CLASS(gst_norvaproxysrc_parent_class)->event(base, event);

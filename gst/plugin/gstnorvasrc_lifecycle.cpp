@@ -7,6 +7,9 @@
 #include <mutex>
 #include <string>
 
+#include <glib/gstdio.h>
+#include <unistd.h>
+
 #include "gstnorvasrc.h"
 #include "ispc/Sensor.h"
 #include "norvacommon/userlog.h"
@@ -170,11 +173,27 @@ std::string missingSetupFile(const char *files) {
     gchar **names = g_strsplit(files, ":", -1);
     std::string missing;
     for (gchar **n = names; *n != nullptr && missing.empty(); ++n) {
-        if (**n != '\0' && !g_file_test(*n, G_FILE_TEST_IS_REGULAR))
+        if (**n != '\0' && (!g_file_test(*n, G_FILE_TEST_IS_REGULAR) || g_access(*n, R_OK) != 0))
             missing = *n;
     }
     g_strfreev(names);
     return missing;
+}
+
+/**
+ * Why context c could not be configured, in the words a user acts on: the capture context logs only its own
+ * steps. The causes are tried in the order the context meets them: the camera of the sensor, then the setup files.
+ */
+gchar *configureFailureDetail(const TEST_PARAM &param, guint c, bool *userError) {
+    const char *sensor = param.sensorName[c] != nullptr ? param.sensorName[c] : "";
+    *userError = true;
+    if (!namesDataGenerator(sensor) && ISPC::Sensor::GetSensorId(sensor) < 0)
+        return g_strdup_printf("Unknown sensor \"%s\".", sensor);
+    const std::string missing = missingSetupFile(param.setupFiles[c]);
+    if (!missing.empty())
+        return g_strdup_printf("Setup file \"%s\" cannot be read.", missing.c_str());
+    *userError = false;
+    return g_strdup_printf("Cannot set up context %u with sensor \"%s\".", c, sensor);
 }
 
 } // namespace
@@ -224,9 +243,10 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
         std::string program, option = "-source", name = file;
         char *argv[] = {&program[0], &option[0], &name[0], nullptr};
         if (param.load_parameters(3, argv) > 0) {
+            GST_ERROR_OBJECT(src, "Error has occurred while loading parameters\n");
             GST_ERROR_OBJECT(src, "Error has occurred while loading parameters");
-            GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS, ("Cannot load the parameter file \"%s\".", file.c_str()),
-                              ("Error has occurred while loading parameters"));
+            GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS, ("Error has occurred while loading parameters"),
+                              ("Cannot load the parameter file \"%s\".", file.c_str()));
             delete state->capture_params;
             state->capture_params = nullptr;
             return FALSE;
@@ -238,28 +258,19 @@ gboolean gst_norvasrc_create_context(GstNorvasrc *src) {
     const guint c = state->props.context;
     GST_OBJECT_UNLOCK(src);
 
-    // Failures the user caused are named before the capture context tries, and fails less readably.
     const char *sensor = param.sensorName[c];
-    if (!namesDataGenerator(sensor) && ISPC::Sensor::GetSensorId(sensor) < 0) {
-        GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Unknown sensor \"%s\".", sensor),
-                          ("Failed to configure context %u", c));
-        return FALSE;
-    }
-    const std::string missing = missingSetupFile(param.setupFiles[c]);
-    if (!missing.empty()) {
-        GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Setup file \"%s\" cannot be read.", missing.c_str()),
-                          ("Failed to configure context %u", c));
-        return FALSE;
-    }
-
     TestContext *context = new TestContext();
     LOG_SetLevel(1);
     state->main_context = context;
     if (!context->preconfigure(param, c)) {
         GST_ERROR_OBJECT(src, "Failed to configure context %u", c);
-        GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS,
-                          ("Cannot set up context %u with sensor \"%s\".", c, sensor != nullptr ? sensor : ""),
-                          ("Failed to configure context %u", c));
+        bool userError = false;
+        gchar *detail = configureFailureDetail(param, c, &userError);
+        if (userError)
+            GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Failed to configure context %u", c), ("%s", detail));
+        else
+            GST_ELEMENT_ERROR(src, RESOURCE, SETTINGS, ("Failed to configure context %u", c), ("%s", detail));
+        g_free(detail);
         gst_norvasrc_release_contexts(src, TRUE);
         return FALSE;
     }

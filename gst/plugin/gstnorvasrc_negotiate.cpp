@@ -307,16 +307,55 @@ gint requestedContext(GstPad *pad) {
     return value;
 }
 
-/** Publishes the pad's capture buffers: pad properties, and by buffer mode a query or an event. */
+/**
+ * What a negotiation shows in the properties of the pad's owner (the element or a norvaproxysrc): stored under the
+ * owner's object lock once the element's own locks are released, so that no lock is taken while another is held.
+ */
+struct PadOutputs {
+    bool bounds = false;
+    BufferFrameBounds frameBounds{};
+    bool dmabufs = false;
+    GValue fdList = G_VALUE_INIT;
+    guint fdSize = 0;
+
+    PadOutputs() = default;
+    PadOutputs(const PadOutputs &) = delete;
+    PadOutputs &operator=(const PadOutputs &) = delete;
+    ~PadOutputs() {
+        if (G_IS_VALUE(&fdList))
+            g_value_unset(&fdList);
+    }
+};
+
+void publishOutputs(GstNorvasrc *src, GstPad *pad, PadOutputs &outputs) {
+    if (!outputs.bounds && !outputs.dmabufs)
+        return;
+    NorvasrcProperties &props = src->state->props;
+    GstNorvaProxySrc *proxy = proxyOf(src, pad);
+    GstObject *owner = proxy != nullptr ? GST_OBJECT_CAST(proxy) : GST_OBJECT_CAST(src);
+    GST_OBJECT_LOCK(owner);
+    if (outputs.bounds)
+        (proxy != nullptr ? proxy->bounds : props.bounds) = outputs.frameBounds;
+    if (outputs.dmabufs) {
+        GValue &list = proxy != nullptr ? proxy->dmabuf_fd_list : props.dmabuf_fd_list;
+        if (G_IS_VALUE(&list))
+            g_value_unset(&list);
+        g_value_init(&list, GST_TYPE_ARRAY);
+        g_value_copy(&outputs.fdList, &list);
+        (proxy != nullptr ? proxy->dmabuf_size : props.dmabuf_size) = outputs.fdSize;
+    }
+    GST_OBJECT_UNLOCK(owner);
+}
+
+/** The pad's capture buffers for its properties (stored by publishOutputs), and by buffer mode a query or an event. */
 GstQuery *exchangeDmabufs(GstNorvasrc *src, GstPad *pad, const TestContext &context, pxlFormat pixelFormat,
-                          GstCaps *caps, bool reconfigured, GstEvent **event) {
+                          GstCaps *caps, bool reconfigured, GstEvent **event, PadOutputs &outputs) {
     NorvasrcState *state = src->state;
     GstNorvaProxySrc *proxy = proxyOf(src, pad);
-    const gint mode = proxy != nullptr ? proxy->buf_mode : state->props.buf_mode;
-    GValue *fdList = proxy != nullptr ? &proxy->dmabuf_fd_list : &state->props.dmabuf_fd_list;
-    guint *fdSize = proxy != nullptr ? &proxy->dmabuf_size : &state->props.dmabuf_size;
-    if (G_IS_VALUE(fdList))
-        g_value_unset(fdList);
+    const gint mode = proxy != nullptr ? g_atomic_int_get(&proxy->buf_mode) : state->props.buf_mode;
+    GValue *fdList = &outputs.fdList;
+    guint *fdSize = &outputs.fdSize;
+    outputs.dmabufs = true;
     g_value_init(fdList, GST_TYPE_ARRAY);
     *fdSize = 0;
     GValue eventList = G_VALUE_INIT, item = G_VALUE_INIT;
@@ -361,16 +400,16 @@ GstQuery *exchangeDmabufs(GstNorvasrc *src, GstPad *pad, const TestContext &cont
     return query;
 }
 
-/** Stores the configured output's rectangle in the frame into the pad's bounds properties. */
-void storeBounds(GstNorvasrc *src, GstPad *pad, const BufferFrameBounds &bounds) {
+/** The configured output's rectangle in the frame, for the pad's bounds properties. */
+void storeBounds(GstNorvasrc *src, const BufferFrameBounds &bounds, PadOutputs &outputs) {
     NorvasrcState *state = src->state;
     const BufferFrameBounds frame = state->main_context->getBounds();
     const gint64 xRel = static_cast<gint64>(bounds.x) - frame.x;
     const gint64 yRel = static_cast<gint64>(bounds.y) - frame.y;
     if (xRel < 0 || yRel < 0 || xRel + bounds.width > frame.width || yRel + bounds.height > frame.height)
         GST_WARNING_OBJECT(src, "Context bounds go out of frame bounds");
-    GstNorvaProxySrc *proxy = proxyOf(src, pad);
-    BufferFrameBounds &out = proxy != nullptr ? proxy->bounds : state->props.bounds;
+    outputs.bounds = true;
+    BufferFrameBounds &out = outputs.frameBounds;
     out.x = static_cast<QOR_INT32>(xRel);
     out.y = static_cast<QOR_INT32>(static_cast<gint64>(frame.height) - bounds.height - yRel);
     out.width = bounds.width;
@@ -381,7 +420,8 @@ void storeBounds(GstNorvasrc *src, GstPad *pad, const BufferFrameBounds &bounds)
  * Configures the pad's context output for its video description; both locks held. Busy: the output must change
  * while frames of the element are in flight; the caller drops the queued ones and asks again.
  */
-Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, GstNorvaVideoId *id, bool allowBusy) {
+Configured configureOutput(GstNorvasrc *src, TestContext *context, GstNorvaVideoId *id, bool allowBusy,
+                           PadOutputs &outputs) {
     GST_DEBUG_OBJECT(src, "configure_output");
     NorvasrcState *state = src->state;
     const GstNorvaVideoFormat format = id->vinfo.format;
@@ -423,7 +463,7 @@ Configured configureOutput(GstNorvasrc *src, GstPad *pad, TestContext *context, 
         return Configured::Failed;
     g_cond_broadcast(&state->buffers_allocated);
     state->fresh_from = state->shot_counter; // frames before this one are of the previous configuration
-    storeBounds(src, pad, bounds);
+    storeBounds(src, bounds, outputs);
     return Configured::Reconfigured;
 }
 
@@ -515,6 +555,7 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
     gst_caps_unref(peer);
 
     GstCaps *fixed = fixateCaps(common, *context);
+    PadOutputs outputs;
     const char *failure = nullptr;
     Configured configured = Configured::Failed;
     bool noAllocator = false;
@@ -524,14 +565,14 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
     } else if (!gst_norva_video_info_from_caps(&id->vinfo, fixed)) {
         failure = "Failed to get video info from caps";
     } else {
-        configured = configureOutput(src, pad, context, id, true);
+        configured = configureOutput(src, context, id, true, outputs);
         if (configured == Configured::Busy) {
             // Frames of the old format are in flight: those no pad took go back now. Capture buffers that
             // downstream still holds stay readable; their context frees them when they come back.
             gst_norvasrc_unlock_contexts(src);
             dropQueuedFrames(src);
             gst_norvasrc_lock_contexts(src);
-            configured = configureOutput(src, pad, context, id, false);
+            configured = configureOutput(src, context, id, false, outputs);
         }
         if (configured == Configured::Failed) {
             failure = "Failed to configure output";
@@ -540,10 +581,11 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
             noAllocator = state->props.use_dmabuf && !dmabufAllocatorOpens();
         } else if (state->props.use_dmabuf) {
             query = exchangeDmabufs(src, pad, *context, gst_norva_video_format_get_pixel_format(id->vinfo.format),
-                                    fixed, configured == Configured::Reconfigured, event);
+                                    fixed, configured == Configured::Reconfigured, event, outputs);
         }
     }
     gst_norvasrc_unlock_contexts(src);
+    publishOutputs(src, pad, outputs);
     if (noAllocator) {
         GST_ERROR_OBJECT(src, "%s: no dmabuf allocator", failure);
         GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("Cannot open the dmabuf allocator \"%s\".", DMABUF_DEVICE_PATH),

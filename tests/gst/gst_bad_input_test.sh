@@ -19,7 +19,7 @@ echo "// no settings" >"$work/setup.txt"
 base="-IntDG0_inputNRV $work/scene.nrv -IntDG0_gasket 0 -CT0_nBuffers 3 -CT0_nPreenqBuffers 1"
 
 # case NAME SENSOR PARAMETERS EXPECTED [PROPERTY [ENVIRONMENT]]: runs norvasrc with the parameter file (and the
-# element property and environment variable given); EXPECTED must appear in the output.
+# element property and environment variable given); every line of EXPECTED must appear in the output.
 case_() {
   local name=$1 sensor=$2 params=$3 expected=$4 property=${5:-} environment=${6:-}
   echo "$params" >"$work/params.txt"
@@ -29,7 +29,10 @@ case_() {
   local status=$?
   local problems=()
   [ "$status" -ne 0 ] || problems+=("exit status 0")
-  grep -qF -- "$expected" "$work/$name.txt" || problems+=("no \"$expected\" in the output")
+  local line
+  while IFS= read -r line; do
+    grep -qF -- "$line" "$work/$name.txt" || problems+=("no \"$line\" in the output")
+  done <<<"$expected"
   if [ ${#problems[@]} -eq 0 ]; then
     echo "ok   $name"
   else
@@ -39,14 +42,20 @@ case_() {
   fi
 }
 
-case_ unknown-sensor no-such-sensor "$base -CT0_setupFile $work/setup.txt" 'Unknown sensor "no-such-sensor"'
-case_ missing-setup-file "DOR Idazida" "$base -CT0_setupFile $work/absent.txt" "Setup file \"$work/absent.txt\" cannot be read"
-case_ help-in-parameters "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -h" \
-  "Cannot load the parameter file \"$work/params.txt\""
-case_ letters-for-a-count "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT0_nBuffers 3x" \
-  "Cannot load the parameter file \"$work/params.txt\""
-case_ letters-for-a-gain "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT0_sensorGain abc" \
-  "Cannot load the parameter file \"$work/params.txt\""
+# The element's error text (after the element's name), its debug detail, and the capture context's own lines.
+error_text="GstNorvasrc:norvasrc0: "
+case_ unknown-sensor no-such-sensor "$base -CT0_setupFile $work/setup.txt" "${error_text}Failed to configure context 0
+Unknown sensor \"no-such-sensor\".
+failed to create camera with sensor for context 0
+failed to create camera for context 0"
+case_ missing-setup-file "DOR Idazida" "$base -CT0_setupFile $work/absent.txt" "${error_text}Failed to configure context 0
+Setup file \"$work/absent.txt\" cannot be read.
+failed to parse parameter file: $work/absent.txt"
+not_loaded="${error_text}Error has occurred while loading parameters
+Cannot load the parameter file \"$work/params.txt\"."
+case_ help-in-parameters "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -h" "$not_loaded"
+case_ letters-for-a-count "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT0_nBuffers 3x" "$not_loaded"
+case_ letters-for-a-gain "DOR Idazida" "$base -CT0_setupFile $work/setup.txt -CT0_sensorGain abc" "$not_loaded"
 # A board without the dmabuf allocator, the element asked to use it.
 case_ dmabuf-absent "DOR Idazida" "$base -CT0_setupFile $work/setup.txt" 'Cannot open the dmabuf allocator "/dev/dmabuf"' \
   use-dmabuf=true NORVA_SIM_DMABUF_ABSENT=1

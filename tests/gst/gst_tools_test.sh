@@ -173,11 +173,13 @@ stream)
     echo "SKIP: PNG check (videoconvert, pngenc, multifilesink or ImageMagick missing)"
   fi
 
-  # A sensor nobody knows: an error naming it, a failing exit status.
+  # A sensor nobody knows: the context cannot be configured, the debug detail names the sensor, and the exit
+  # status fails.
   if gst-launch-1.0 norvasrc sensor=no-such-sensor num-buffers=1 ! fakesink >"$work/unknown.txt" 2>&1; then
     fail "pipeline with an unknown sensor succeeded"
   fi
-  expect_line 'Unknown sensor "no-such-sensor"' "$work/unknown.txt"
+  expect_line 'GstNorvasrc:norvasrc0: Failed to configure context 0' "$work/unknown.txt"
+  expect_line 'Unknown sensor "no-such-sensor".' "$work/unknown.txt"
   ;;
 *)
   echo "unknown mode $mode"

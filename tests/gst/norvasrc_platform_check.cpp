@@ -237,17 +237,23 @@ struct BadInput {
     const char *paramExtra; // appended to the parameter file
     const char *setupFile;  // the "setup-file" property, or null
     bool dmabufAbsent;      // "/dev/dmabuf" missing, the element asked to use it
-    const char *named;      // text the error must contain (null: the parameter file's path)
+    const char *message;    // the error's text
+    const char *named;      // what the text or debug detail must contain (null: the parameter file's path)
 };
 
+constexpr const char *kNotConfigured = "Failed to configure context 0";
+constexpr const char *kNotLoaded = "Error has occurred while loading parameters";
+
 const BadInput kBadInputs[] = {
-    {"unknown sensor", "no-such-sensor", "", nullptr, false, "Unknown sensor \"no-such-sensor\""},
-    {"missing setup file", kDataGenerator, "", "/nonexistent/norva-setup.txt", false, "/nonexistent/norva-setup.txt"},
-    {"help in the parameter file", kDataGenerator, "-h", nullptr, false, nullptr},
-    {"letters for a count", kDataGenerator, "-CT0_nBuffers 3x", nullptr, false, nullptr},
-    {"letters for a gain", kDataGenerator, "-CT0_sensorGain abc", nullptr, false, nullptr},
+    {"unknown sensor", "no-such-sensor", "", nullptr, false, kNotConfigured, "Unknown sensor \"no-such-sensor\""},
+    {"missing setup file", kDataGenerator, "", "/nonexistent/norva-setup.txt", false, kNotConfigured,
+     "/nonexistent/norva-setup.txt"},
+    {"help in the parameter file", kDataGenerator, "-h", nullptr, false, kNotLoaded, nullptr},
+    {"letters for a count", kDataGenerator, "-CT0_nBuffers 3x", nullptr, false, kNotLoaded, nullptr},
+    {"letters for a gain", kDataGenerator, "-CT0_sensorGain abc", nullptr, false, kNotLoaded, nullptr},
     // The capture buffers cannot be made: negotiation fails, naming the missing device.
-    {"/dev/dmabuf absent", kDataGenerator, "", nullptr, true, "Cannot open the dmabuf allocator \"/dev/dmabuf\""},
+    {"/dev/dmabuf absent", kDataGenerator, "", nullptr, true, "Cannot open the dmabuf allocator \"/dev/dmabuf\".",
+     "/dev/dmabuf"},
 };
 
 } // namespace
@@ -278,6 +284,7 @@ GST_START_TEST(test_bad_inputs_leave_nothing_behind) {
     GError *error = nullptr;
     gchar *debug = nullptr;
     gst_message_parse_error(msg, &error, &debug);
+    fail_unless_equals_string(error->message, row.message);
     const std::string text = std::string(error->message) + "\n" + (debug != nullptr ? debug : "");
     g_error_free(error);
     g_free(debug);

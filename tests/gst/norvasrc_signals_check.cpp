@@ -140,12 +140,18 @@ struct Streaming {
         gst_object_unref(bus);
         gst_object_unref(element);
     }
-    const ISPC::ControlAE &exposure() const {
-        TestContext *context = GST_NORVASRC(element)->state->main_context;
-        fail_unless(context != nullptr);
-        const ISPC::ControlAE *ae = dynamic_cast<ISPC::ControlAE *>(context->pCamera->getControlModule(ISPC::CTRL_AE));
+    /** The iris status the exposure control holds, read under the lock the streaming thread updates it under. */
+    ISPC::FNumberStatus fnumberStatus() const {
+        GstNorvasrc *src = GST_NORVASRC(element);
+        gst_norvasrc_lock_contexts(src);
+        TestContext *context = src->state->main_context;
+        const ISPC::ControlAE *ae =
+            context != nullptr ? dynamic_cast<ISPC::ControlAE *>(context->pCamera->getControlModule(ISPC::CTRL_AE))
+                               : nullptr;
+        const ISPC::FNumberStatus status = ae != nullptr ? ae->getFNumberStatus() : ISPC::FNumberStatus();
+        gst_norvasrc_unlock_contexts(src);
         fail_unless(ae != nullptr);
-        return *ae;
+        return status;
     }
 };
 
@@ -164,7 +170,7 @@ GST_START_TEST(test_fnum_status_defaults) {
     s.play();
     fail_unless(gst_harness_push_upstream_event(
         s.h, fnumStatus(gst_structure_new("fnum-status", "position", G_TYPE_DOUBLE, 2.8, nullptr))));
-    const ISPC::FNumberStatus &status = s.exposure().getFNumberStatus();
+    const ISPC::FNumberStatus status = s.fnumberStatus();
     fail_unless(status.current == 2.8);
     fail_if(status.isAuto);
     fail_if(status.isMoving);
@@ -179,7 +185,7 @@ GST_START_TEST(test_fnum_status_defaults) {
                                           G_TYPE_DOUBLE, 4.0, "minimum", G_TYPE_DOUBLE, 1.4, "auto-min", G_TYPE_DOUBLE,
                                           2.0, "auto-max", G_TYPE_DOUBLE, 8.0, "next-min", G_TYPE_DOUBLE, 2.8,
                                           "next-max", G_TYPE_INT, 11, nullptr))));
-    const ISPC::FNumberStatus &full = s.exposure().getFNumberStatus();
+    const ISPC::FNumberStatus full = s.fnumberStatus();
     fail_unless(full.isAuto && full.isMoving);
     fail_unless(full.current == 4.0 && full.minimum == 1.4 && full.autoMin == 2.0 && full.autoMax == 8.0);
     fail_unless(full.nextMin == 2.8 && full.nextMax == 1.0);
@@ -216,7 +222,7 @@ GST_START_TEST(test_fnum_status_refused) {
     GstEvent *event = fnumStatus(gst_structure_new("fnum-status", c.field, G_TYPE_DOUBLE, c.value, nullptr));
     fail_if(gst_norvasrc_handle_event(GST_NORVASRC(s.element), event), "%s = %g consumed", c.field, c.value);
     gst_event_unref(event);
-    fail_unless(s.exposure().getFNumberStatus().current == 5.6);
+    fail_unless(s.fnumberStatus().current == 5.6);
     GstMessage *msg = gst_bus_pop_filtered(s.bus, GST_MESSAGE_WARNING);
     fail_unless(msg != nullptr, "%s = %g: no warning", c.field, c.value);
     gst_message_unref(msg);
@@ -225,8 +231,16 @@ GST_END_TEST;
 
 namespace {
 
-/** What the save test observes: each "image-ready", and the first buffer delivered after it. */
+/**
+ * What the save test observes: each "image-ready", and the first buffer delivered after it. The streaming thread
+ * writes it until streaming stops: it outlives the element's streaming.
+ */
 struct SaveWatch {
+    SaveWatch() { g_mutex_init(&lock); }
+    ~SaveWatch() { g_mutex_clear(&lock); }
+    SaveWatch(const SaveWatch &) = delete;
+    SaveWatch &operator=(const SaveWatch &) = delete;
+
     std::string path;
     GMutex lock;
     std::vector<gboolean> results;
@@ -304,9 +318,8 @@ const SaveCase kSaves[] = {
 // is on disk before that frame leaves the element and holds that frame's image; later frames save nothing.
 GST_START_TEST(test_save_next_frame) {
     const SaveCase &c = kSaves[__i__];
-    Streaming s;
     SaveWatch w;
-    g_mutex_init(&w.lock);
+    Streaming s;
     w.path = c.file[0] == '/' ? std::string(c.file) : s.ws.dir + "/" + c.file;
     g_signal_connect(s.element, "image-ready", G_CALLBACK(onImageReady), &w);
     GstPad *pad = gst_element_get_static_pad(s.element, "src");
@@ -348,7 +361,6 @@ GST_START_TEST(test_save_next_frame) {
     }
     g_mutex_unlock(&w.lock);
     fail_unless(errorText(s.bus).empty());
-    g_mutex_clear(&w.lock);
 }
 GST_END_TEST;
 

@@ -82,8 +82,18 @@ csv_problem=$(awk -F, 'NR == 1 { if ($0 != "frame,exposure_us,gain,brightness,te
 [ -z "$csv_problem" ] || { echo "FAIL relative-folder: frames.csv: $csv_problem"; failures=$((failures + 1)); }
 grep -qE "^(Settled at frame [0-9]+|Not settled in 3 frames; frame 2): exposure [0-9.]+ ms, gain [0-9.]+, [0-9]+ K, grey patch [0-9]+/[0-9]+/[0-9]+$" \
   "$scratch/relative-folder.out" || { echo "FAIL relative-folder: no settled line"; failures=$((failures + 1)); }
-grep -q "runs/first/datagen/scene.nrv" "$out/datagen/params.txt" ||
+# params.txt names its files by absolute paths: with it, the by-hand pipeline of README.md plays from any folder.
+for option in -IntDG0_inputNRV -CT0_setupFile; do
+  named=$(awk -v o="$option" '{ for (i = 1; i < NF; i++) if ($i == o) print $(i + 1) }' "$out/datagen/params.txt")
+  [[ "$named" == /* ]] && [ -s "$named" ] ||
+    { echo "FAIL relative-folder: params.txt gives $option \"$named\""; failures=$((failures + 1)); }
+done
+grep -qF -- "-IntDG0_inputNRV $out/datagen/scene.nrv " "$out/datagen/params.txt" ||
   { echo "FAIL relative-folder: params.txt names $(cat "$out/datagen/params.txt")"; failures=$((failures + 1)); }
+(cd / && GST_PLUGIN_PATH="$build/gst/plugin" GST_REGISTRY="$scratch/by-hand.registry" \
+  GST_NORVASRC_PARAMS_FILE="$out/datagen/params.txt" gst-launch-1.0 norvasrc "sensor=DOR Idazida" num-buffers=2 ! \
+  fakesink >"$scratch/by-hand.log" 2>&1) ||
+  { echo "FAIL by-hand: the pipeline with params.txt failed from /"; cat "$scratch/by-hand.log"; failures=$((failures + 1)); }
 [ "$(tail -n 1 "$scratch/relative-folder.out")" = "Output folder: runs/first" ] ||
   { echo "FAIL relative-folder: last line $(tail -n 1 "$scratch/relative-folder.out")"; failures=$((failures + 1)); }
 [ -z "$(find "$scratch/work-relative-folder" -name '.*part*')" ] ||
