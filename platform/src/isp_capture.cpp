@@ -1099,6 +1099,11 @@ void SetFrameSource(unsigned gasket, SimFrameSource *source) {
         engine().sources[gasket] = source;
 }
 
+SimFrameSource *PluggedFrameSource(unsigned gasket) {
+    std::lock_guard<std::mutex> lock(PlatformMutex());
+    return gasket < CI_N_IMAGERS ? engine().sources[gasket] : nullptr;
+}
+
 /* ---- statistics ---- */
 
 void WriteSaveStructure(const SimSaveStats &st, uint8_t *area, size_t size) {

@@ -106,6 +106,9 @@ void AddBoardEvent(const std::string &event) {
 }
 
 void SetPlatformRoot(const std::string &root) {
+    // A board of a fixture's own: the default board makes way.
+    if (!root.empty())
+        DefaultBoardOff(true);
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
     board().root = root;
 }
@@ -172,6 +175,7 @@ void AddGpioListener(GpioListener listener) {
 }
 
 SEAM_GPIO_CHIP *SimGpioChipOpenByName(const char *name) {
+    EnsureDefaultBoard();
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
     Board &b = board();
     unsigned number = 0;

@@ -3,6 +3,8 @@
 
 /* What the seam table of the simulation asks of the simulated board. */
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,6 +36,24 @@ bool WiringPowered(const SensorWiring &wiring);
 class FrameSensor;
 /** Makes the sensor the frame source of the imager port. */
 void PlugSensorFrames(const std::shared_ptr<FrameSensor> &model, unsigned port);
+
+/* ---- The default board (sim_default_board.cpp) ---- */
+
+/** Builds the default board at the process's first use of the platform (nothing once a fixture took over). */
+void EnsureDefaultBoard();
+/** A fixture takes the board over: the default board goes down (its devices too when asked) until asked again. */
+void DefaultBoardOff(bool takeDownDevices);
+/** True while the environment the default board was built from is wrong: its sensor devices refuse to open. */
+bool DefaultBoardRefusesDevices();
+/** Nobody answered at the address: on the default board, the first time, says which sensors it carries. */
+void DefaultBoardNoAnswer(unsigned bus, uint8_t address);
+/** A PHY was switched on: on the default board, when no sensor sits behind it, says so the first time. */
+void DefaultBoardPhyEnabled(unsigned phy);
+/**
+ * The default board's platform files ("/proc/device-tree/model", "/etc/norva/..."), from memory: true when the path
+ * is the board's (then *file is the stream, or null with errno set), false for any other path.
+ */
+bool ServeDefaultBoardFile(const char *path, const char *mode, FILE **file);
 
 /* Parts of ResetBoard. */
 void ResetBoardGpio();

@@ -33,6 +33,8 @@ struct OutputPlan {
 
 /** The frames a started data generator queued on its gasket. */
 SimFrameSource &DatagenFrameSource();
+/** The source plugged into the gasket (SetFrameSource), or null. */
+SimFrameSource *PluggedFrameSource(unsigned gasket);
 /** Whether data-generator frames are written as the test pattern instead of being processed (isp_capture.cpp). */
 bool DatagenPatternWanted();
 

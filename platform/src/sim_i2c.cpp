@@ -91,7 +91,7 @@ int i2cOpen(const char *path, int /*flags*/) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
     Buses &b = buses();
     const unsigned bus = busOfPath(path);
-    if (bus >= kBuses || b.absent.count(bus) != 0) {
+    if (bus >= kBuses || b.absent.count(bus) != 0 || DefaultBoardRefusesDevices()) {
         AddBoardEvent(std::string("open ") + path + " failed");
         return -ENOENT;
     }
@@ -154,6 +154,8 @@ ssize_t i2cWrite(int fd, const void *buf, size_t count) {
     const uint8_t *data = static_cast<const uint8_t *>(buf);
     I2cDevice *device = deviceOf(b, ob);
     if (device == nullptr) {
+        if (ob.address >= 0)
+            DefaultBoardNoAnswer(ob.bus, static_cast<uint8_t>(ob.address));
         AddBoardEvent("write " + hexBytes(data, count) + " NACK");
         logTransaction(b, ob.bus, ob.address, 'w', data, count, false);
         return -ENXIO;
@@ -185,6 +187,8 @@ ssize_t i2cRead(int fd, void *buf, size_t count) {
     uint8_t *data = static_cast<uint8_t *>(buf);
     I2cDevice *device = deviceOf(b, ob);
     if (device == nullptr) {
+        if (ob.address >= 0)
+            DefaultBoardNoAnswer(ob.bus, static_cast<uint8_t>(ob.address));
         AddBoardEvent("read " + std::to_string(count) + " NACK");
         logTransaction(b, ob.bus, ob.address, 'r', nullptr, 0, false);
         return -ENXIO;

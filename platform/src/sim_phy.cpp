@@ -37,7 +37,8 @@ int phyOpen(const char *path, int /*flags*/) {
     Phys &p = phys();
     unsigned n = kPhyCount;
     char tail = 0;
-    if (path == nullptr || std::sscanf(path, "/dev/sensor_phy%u%c", &n, &tail) != 1 || n >= kPhyCount || p.absent[n]) {
+    if (path == nullptr || std::sscanf(path, "/dev/sensor_phy%u%c", &n, &tail) != 1 || n >= kPhyCount || p.absent[n] ||
+        DefaultBoardRefusesDevices()) {
         AddBoardEvent(std::string("open ") + (path != nullptr ? path : "(null)") + " failed");
         return -ENOENT;
     }
@@ -95,6 +96,8 @@ long phyIoctl(int fd, unsigned long request, void *arg) {
         std::memcpy(&s.frameHeight, rec.record + 20, 4);
         std::snprintf(text, sizeof text, "phy%u configure enable=%u lanes=%u hs=0x%02x", n, rec.record[4],
                       rec.record[7], rec.record[8]);
+        if (s.enabled)
+            DefaultBoardPhyEnabled(n);
     } else {
         std::snprintf(text, sizeof text, "phy%u %s %u", n, request == kPhyReset ? "reset" : "mux",
                       request == kPhyReset ? rec.record[28] : rec.record[29]);
@@ -161,6 +164,7 @@ void ResetBoardPhy() {
 
 void ResetBoard() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
+    DefaultBoardOff(false);
     ResetBoardGpio();
     ResetBoardI2c();
     ResetBoardPhy();

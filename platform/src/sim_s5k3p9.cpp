@@ -103,6 +103,14 @@ Ov4689State S5k3p9Model::state() const {
     return s;
 }
 
+SensorOutput S5k3p9Model::output() const {
+    // The scene's BGGR read one row down is GRBG; single pixels mirror, so a flip moves the order.
+    SensorOutput o = CellFlippingOutput(state());
+    o.pixelFlip = true;
+    o.phaseY = 1;
+    return o;
+}
+
 std::shared_ptr<S5k3p9Model> AttachS5k3p9(const SensorWiring &wiring) {
     auto model = std::make_shared<S5k3p9Model>(wiring);
     {

@@ -39,6 +39,7 @@ const NodeOps *nodeOf(int fd) {
 }
 
 int simOpen(const char *path, int flags, mode_t mode) {
+    EnsureDefaultBoard();
     const NodeOps *ops = nullptr;
     if (path != nullptr) {
         SeamState &s = state();
@@ -147,12 +148,19 @@ ssize_t simWrite(int fd, const void *buf, size_t count) {
     return ret;
 }
 
-/** Platform files ("/etc/...", "/proc/...") are read under the platform root when one is set. */
+/**
+ * Platform files ("/etc/...", "/proc/...") are read under the platform root when one is set; without one, the
+ * default board serves its own from memory.
+ */
 FILE *simFopen(const char *path, const char *mode) {
     if (path == nullptr) {
         errno = EFAULT;
         return nullptr;
     }
+    EnsureDefaultBoard();
+    FILE *served = nullptr;
+    if (PlatformRoot().empty() && ServeDefaultBoardFile(path, mode, &served))
+        return served;
     return SEAM_HardwareOps()->fopen(PlatformPath(path).c_str(), mode);
 }
 

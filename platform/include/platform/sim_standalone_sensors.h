@@ -47,7 +47,7 @@ std::shared_ptr<Ov4688Model> AttachOv4688();
 /**
  * S5K3P9 at 0x2D (id 0x3109) on the wired bus, 16-bit registers stored high byte first; answers only while powered
  * (power-down line at its active level, reset high), resets on 0x6010 bit 0; 0x0005 reads 0xFF in standby; 4 lanes
- * at 560 MHz (row time = line length / 560 us); frames into the wired port.
+ * at 560 MHz (row time = line length / 560 us); frames into the wired port, GRBG.
  */
 class S5k3p9Model : public I2cDevice, public FrameSensor {
 public:
@@ -62,7 +62,8 @@ public:
     void setNeverStandby(bool never) { neverStandby_ = never; }
     void setChipId(uint16_t id);
     Ov4689State state() const;
-    SensorOutput output() const override { return CellFlippingOutput(state()); }
+    /** GRBG unflipped; its flips mirror single pixels, so the order moves with them. */
+    SensorOutput output() const override;
     void gpioChanged();
 
 private:
@@ -91,7 +92,7 @@ std::shared_ptr<S5k3p9Actuator> AttachS5k3p9Actuator(unsigned bus);
  * AR330 at 0x10 on bus 0, 16-bit registers (stored high byte first at the even address): a 4-byte write is a register
  * write, and a read starts at the register the last write addressed (so a read is set up with a write to the
  * register; the chip version 0x3000 and revision 0x30F0 ignore writes). Streams while 0x301A bit 2 is set, 10-bit
- * parallel (no PHY lanes) into port 2.
+ * parallel (no PHY lanes) into port 2, GRBG.
  */
 class Ar330Model : public I2cDevice, public FrameSensor {
 public:
@@ -104,7 +105,12 @@ public:
     /** Sets a register as the sensor would hold it (no bus traffic). */
     void poke(uint16_t reg, uint16_t value);
     Ov4689State state() const;
-    SensorOutput output() const override { return CellFlippingOutput(state()); }
+    /** GRBG, whole 2x2 cells flipping, so the order stays. */
+    SensorOutput output() const override {
+        SensorOutput o = CellFlippingOutput(state());
+        o.phaseY = 1;
+        return o;
+    }
 
 private:
     uint8_t regs_[65536];

@@ -1,0 +1,275 @@
+// Every sensor of the registry but the data generator streams through norvasrc on the simulated platform's default
+// board, plugged with NORVA_SIM_SENSORS: 30 buffers then the end of stream, caps at the size of the mode asked for,
+// the sensor's row time signalled, the exposure and gain limits of the sensor, and the chart in the picture (the
+// clipped patch at full scale, the grey ramp rising to the right). One sensor of each family also mirrors (the
+// picture mirrored, its colours those of the unmirrored one: the Bayer order follows the flip) and plays a second
+// mode. A wrong board variable, and a sensor that the board does not carry, fail at once with one message that
+// names the variable.
+#include "norvasrc_board.h"
+
+extern "C" void gst_plugin_norvasrc_register(void);
+
+using namespace norvasrc_test;
+
+namespace {
+
+constexpr guint kBuffers = 30;
+
+/**
+ * A sensor of the registry at a small mode of its own, the range of gains its driver gives, and an exposure for the
+ * sensors that automatic exposure brings to the chart too slowly (0: automatic): the S5K3P9 reports no exposure
+ * until one is set, so automatic exposure starts from the sensor's shortest and takes about a hundred frames.
+ */
+struct SensorRow {
+    const char *name;
+    guint mode;
+    guint width, height;
+    double minGain, maxGain; /* multipliers */
+    guint exposureUs;
+};
+
+const SensorRow kSensors[] = {
+    {"AR330", 0x00, 1280, 720, 1.0, 16.0, 0},      {"OV4688", 0x00, 1280, 720, 1.0, 16.0, 0},
+    {"OV4689_0", 0x21, 1280, 720, 1.0, 16.0, 0},   {"OV4689_1", 0x21, 1280, 720, 1.0, 16.0, 0},
+    {"OV2718_0", 0x01, 1280, 720, 0.5, 16.0, 0},   {"OV2718_1", 0x01, 1280, 720, 0.5, 16.0, 0},
+    {"OV10823_0", 0x03, 1920, 1080, 1.0, 64.0, 0}, {"OV10823_1", 0x03, 1920, 1080, 1.0, 64.0, 0},
+    {"OV5647_0", 0x00, 1920, 1080, 1.0, 32.0, 0},  {"OV5647_1", 0x00, 1920, 1080, 1.0, 32.0, 0},
+    {"IMX415", 0x0B, 1932, 1096, 1.0, 3981.0, 0},  {"OV5695_0", 0x03, 1296, 972, 1.0, 15.5, 0},
+    {"OV5695_1", 0x03, 1296, 972, 1.0, 15.5, 0},   {"OV5695_2", 0x03, 1296, 972, 1.0, 15.5, 0},
+    {"S5K3P9", 0x06, 1280, 720, 1.0, 16.0, 4000},  {"IMX219_0", 0x02, 1920, 1080, 1.0, 170.0, 0},
+    {"IMX219_1", 0x02, 1920, 1080, 1.0, 170.0, 0}, {"IMX335", 0x00, 2592, 1944, 1.0, 3981.0, 0},
+    {"IMX327", 0x00, 1920, 1080, 1.0, 2818.0, 0},  {"ZYNQ", 0x01, 640, 480, 1.0, 1.0, 0},
+    {"GC8034", 0x10, 1632, 1224, 1.0, 16.0, 0},    {"GC5035", 0x00, 2592, 1944, 1.0, 16.0, 0},
+    {"IMX662", 0x02, 1936, 1100, 1.0, 3981.0, 0},  {"IMX477_0", 0x01, 1920, 1080, 1.0, 22.26, 0},
+    {"IMX477_1", 0x01, 1920, 1080, 1.0, 22.26, 0},
+};
+
+/** One sensor of a family: the mode it mirrors in, a second mode, and its exposure as in kSensors. */
+struct FamilyRow {
+    const char *name;
+    guint mode, width, height;
+    guint secondMode, secondWidth, secondHeight;
+    guint exposureUs;
+};
+
+const FamilyRow kFamilies[] = {
+    /* OmniVision framework drivers: whole cells flip, BGGR (the 1-lane modes have no flip registers) */
+    {"OV4689_0", 0x03, 1344, 760, 0x21, 1280, 720, 0},
+    {"IMX327", 0x00, 1920, 1080, 0x01, 1920, 1080, 0},   /* Sony standby group: whole cells flip, RGGB */
+    {"IMX219_0", 0x02, 1920, 1080, 0x03, 1920, 1080, 0}, /* Sony streaming group: single pixels flip */
+    {"GC8034", 0x10, 1632, 1224, 0x00, 3264, 2448, 0},   /* GalaxyCore: single pixels flip, pages */
+    {"S5K3P9", 0x06, 1280, 720, 0x05, 720, 1600, 4000},  /* stand-alone drivers: single pixels flip, GRBG */
+    {"AR330", 0x00, 1280, 720, 0x02, 1280, 720, 0},      /* parallel port, GRBG */
+};
+
+/** The grey ramp's band: the top rows of the chart, below its edge and above the patches. */
+void rampBand(guint width, guint height, guint *y0, guint *y1) {
+    (void)width;
+    *y0 = height * 4 / 100;
+    *y1 = height * 18 / 100;
+}
+
+/** The chart as a sensor shows it: the clipped patch at full scale, the grey ramp rising to the right. */
+void checkChart(const Image &image, const char *name, bool mirrored) {
+    const norva_sim::SceneRect clip = norva_sim::SceneClippedPatch(image.width, image.height);
+    const guint inset = (clip.x1 - clip.x0) / 5;
+    guint x0 = clip.x0 + inset, x1 = clip.x1 - inset;
+    if (mirrored) {
+        const guint m0 = image.width - x1, m1 = image.width - x0;
+        x0 = m0;
+        x1 = m1;
+    }
+    const guint y0 = clip.y0 + (clip.y1 - clip.y0) / 5, y1 = clip.y1 - (clip.y1 - clip.y0) / 5;
+    for (int c = 0; c < 3; c++) {
+        const double v = image.mean(x0, y0, x1, y1, c);
+        fail_unless(v >= 250.0, "%s: clipped patch at %.1f on channel %d", name, v, c);
+    }
+    guint r0 = 0, r1 = 0;
+    rampBand(image.width, image.height, &r0, &r1);
+    double previous = -1.0;
+    for (int step = 0; step < 4; step++) {
+        const guint at = image.width * (10 + 25 * step) / 100;
+        const guint w = image.width / 25;
+        const guint left = mirrored ? image.width - at - w : at;
+        const double v = image.grey(left, r0, left + w, r1);
+        if (step < 3)
+            fail_unless(v > previous + 2.0, "%s: ramp at %.1f after %.1f (step %d)", name, v, previous, step);
+        else
+            fail_unless(v >= previous, "%s: ramp at %.1f after %.1f (step %d)", name, v, previous, step);
+        previous = v;
+    }
+}
+
+/** Runs that end properly: every buffer, then the end of stream, no error. */
+void checkStream(const SensorRun &run, const char *name, guint buffers, guint width, guint height) {
+    fail_unless(run.error.empty(), "%s: %s", name, run.error.c_str());
+    fail_unless_equals_int(run.buffers, buffers);
+    fail_unless(run.eos, "%s: no end of stream after %u buffers", name, buffers);
+    fail_unless_equals_int(run.capsWidth, width);
+    fail_unless_equals_int(run.capsHeight, height);
+    fail_unless_equals_string(run.capsFormat.c_str(), "BGR");
+    fail_unless(run.streaming.streaming, "%s: the sensor did not stream", name);
+}
+
+} // namespace
+
+// Each sensor on the board: the stream, its size, its row time, its limits, its picture.
+GST_START_TEST(test_sensor_streams) {
+    const SensorRow &row = kSensors[__i__];
+    fail_unless(plugSensors(row.name), "%s refused: %s", row.name, norva_sim::BoardEnvironmentError().c_str());
+    const SensorRun run = playSensor(row.name, row.mode, "none", kBuffers, row.exposureUs);
+    checkStream(run, row.name, kBuffers, row.width, row.height);
+    fail_unless_equals_int(run.streaming.width, row.width);
+    fail_unless_equals_int(run.streaming.height, row.height);
+
+    fail_unless_equals_int(run.rowTimeSignals, 1);
+    // The element gives gains in decibels from 0: a sensor that attenuates (the OV2718 from 0.5) shows 0.
+    fail_unless(std::fabs(run.minGainDb - 20.0 * std::log10(std::max(1.0, row.minGain))) < 0.01,
+                "%s: minimum gain %g dB", row.name, run.minGainDb);
+    fail_unless(std::fabs(run.maxGainDb - 20.0 * std::log10(row.maxGain)) < 0.01, "%s: maximum gain %g dB", row.name,
+                run.maxGainDb);
+    if (run.streaming.registers) {
+        // The row time the element signals is the one the sensor runs at, as its registers say.
+        const double rowTimeUs = static_cast<double>(run.rowTimeNs) / 1000.0;
+        fail_unless(std::fabs(rowTimeUs - run.streaming.rowTimeUs) <= 0.01 * run.streaming.rowTimeUs + 0.002,
+                    "%s: row time %.3f us signalled, the sensor's is %.3f us", row.name, rowTimeUs,
+                    run.streaming.rowTimeUs);
+        fail_unless(run.minTimeUs > 0 && run.maxTimeUs > run.minTimeUs, "%s: exposure limits [%u, %u] us", row.name,
+                    run.minTimeUs, run.maxTimeUs);
+        fail_unless(run.streaming.exposureUs >= run.minTimeUs - rowTimeUs &&
+                        run.streaming.exposureUs <= run.maxTimeUs + rowTimeUs,
+                    "%s: the sensor exposes %.1f us outside [%u, %u]", row.name, run.streaming.exposureUs,
+                    run.minTimeUs, run.maxTimeUs);
+        checkChart(run.last, row.name, false);
+    } else {
+        // The generator board sends its pattern: no row time of its own, a picture that is not flat.
+        fail_unless(run.last.grey(0, 0, run.last.width, run.last.height) > 1.0, "%s: black picture", row.name);
+    }
+}
+GST_END_TEST;
+
+// One sensor of each family mirrored: the picture is the unmirrored one read from the right, colours included
+// (a Bayer order that did not follow the flip would swap them); and a second mode of the sensor.
+GST_START_TEST(test_family_flip_and_second_mode) {
+    const FamilyRow &row = kFamilies[__i__];
+    fail_unless(plugSensors(row.name));
+    const guint buffers = 12;
+    const SensorRun plain = playSensor(row.name, row.mode, "none", buffers, row.exposureUs);
+    checkStream(plain, row.name, buffers, row.width, row.height);
+    fail_if(plain.streaming.hflip);
+    const SensorRun mirrored = playSensor(row.name, row.mode, "horizontal", buffers, row.exposureUs);
+    checkStream(mirrored, row.name, buffers, row.width, row.height);
+    fail_unless(mirrored.streaming.hflip, "%s: the sensor did not mirror", row.name);
+    checkChart(mirrored.last, row.name, true);
+    const guint nx = 8, ny = 6;
+    for (guint j = 0; j < ny; j++) {
+        for (guint i = 0; i < nx; i++) {
+            const guint w = row.width / nx, h = row.height / ny;
+            const guint x = i * w, y = j * h, xm = (nx - 1 - i) * w;
+            for (int c = 0; c < 3; c++) {
+                const double a = plain.last.mean(xm, y, xm + w, y + h, c);
+                const double b = mirrored.last.mean(x, y, x + w, y + h, c);
+                fail_unless(std::fabs(a - b) <= 6.0 + 0.05 * a,
+                            "%s: box (%u, %u) channel %d: %.1f mirrored, %.1f unmirrored", row.name, i, j, c, b, a);
+            }
+        }
+    }
+    const SensorRun second = playSensor(row.name, row.secondMode, "none", buffers, row.exposureUs);
+    checkStream(second, row.name, buffers, row.secondWidth, row.secondHeight);
+    checkChart(second.last, row.name, false);
+}
+GST_END_TEST;
+
+// A wrong NORVA_SIM_SENSORS: one message naming the variable when the board is built, and a sensor that then fails
+// at once instead of waiting for frames.
+GST_START_TEST(test_board_variable_refused) {
+    struct Case {
+        const char *value;
+        const char *message;
+    };
+    const Case kCases[] = {
+        {"OV4689_3", "NORVA_SIM_SENSORS: unknown sensor \"OV4689_3\""},
+        {"DOR Idazida", "NORVA_SIM_SENSORS: unknown sensor \"DOR Idazida\""},
+        {"OV4689_0,IMX219_0", "NORVA_SIM_SENSORS: \"OV4689_0\" and \"IMX219_0\" sit at one slot"},
+        {"OV5695_1, OV5695_2", "NORVA_SIM_SENSORS: \"OV5695_1\" and \"OV5695_2\" sit at one slot"},
+    };
+    const Case &c = kCases[__i__];
+    bool built = true;
+    std::string error;
+    const std::string log = stderrOf([&] {
+        built = plugSensors(c.value);
+        const gint64 start = g_get_monotonic_time();
+        const SensorRun run = playSensor("OV4689_0", 0x21, "none", 1);
+        fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+        fail_unless_equals_int(run.buffers, 0);
+        error = run.error;
+    });
+    fail_if(built, "%s accepted", c.value);
+    fail_unless(norva_sim::BoardEnvironmentError().rfind(c.message, 0) == 0, "%s",
+                norva_sim::BoardEnvironmentError().c_str());
+    fail_unless_equals_int(countOf(log, c.message), 1);
+    fail_unless(error.find("Cannot set up context 0 with sensor \"OV4689_0\"") != std::string::npos, "%s",
+                error.c_str());
+}
+GST_END_TEST;
+
+// A sensor that the board does not carry fails at its first step, with one message naming the variable.
+GST_START_TEST(test_sensor_not_plugged) {
+    struct Case {
+        const char *plugged, *asked;
+        guint mode;
+        const char *message;
+    };
+    const Case kCases[] = {
+        {"OV4689_0", "IMX219_1", 0x02,
+         "NORVA_SIM_SENSORS: no sensor answers at 0x10 on /dev/i2c-2; the board carries "
+         "\"OV4689_0\""},
+        {"OV4689_0", "AR330", 0x00, "NORVA_SIM_SENSORS: no sensor answers at 0x10 on /dev/i2c-0"},
+        {"IMX219_1", "ZYNQ", 0x01,
+         "NORVA_SIM_SENSORS: no sensor is plugged behind /dev/sensor_phy0; the board carries "
+         "\"IMX219_1\""},
+        {"", "OV4689_0", 0x21,
+         "NORVA_SIM_SENSORS: no sensor answers at 0x36 on /dev/i2c-1; the board carries no sensor"},
+    };
+    const Case &c = kCases[__i__];
+    fail_unless(plugSensors(c.plugged));
+    SensorRun run;
+    const gint64 start = g_get_monotonic_time();
+    const std::string log = stderrOf([&] { run = playSensor(c.asked, c.mode, "none", 1); });
+    fail_unless(g_get_monotonic_time() - start < 10 * G_TIME_SPAN_SECOND, "the failure took too long");
+    fail_unless_equals_int(run.buffers, 0);
+    fail_if(run.error.empty(), "no error from the element");
+    fail_unless_equals_int(countOf(log, c.message), 1);
+}
+GST_END_TEST;
+
+/** Test cases that ctest runs side by side (CK_RUN_CASE): the sensors in three parts, the families, bad input. */
+static Suite *norvasrc_sensors_suite(void) {
+    Suite *s = suite_create("norvasrc_sensors");
+    const int parts = 3;
+    const int count = static_cast<int>(G_N_ELEMENTS(kSensors));
+    for (int part = 0; part < parts; part++) {
+        static const char *const kNames[] = {"stream_0", "stream_1", "stream_2"};
+        TCase *stream = tcase_create(kNames[part]);
+        tcase_set_timeout(stream, 1200);
+        suite_add_tcase(s, stream);
+        tcase_add_loop_test(stream, test_sensor_streams, count * part / parts, count * (part + 1) / parts);
+    }
+    TCase *family = tcase_create("family");
+    tcase_set_timeout(family, 1200);
+    suite_add_tcase(s, family);
+    tcase_add_loop_test(family, test_family_flip_and_second_mode, 0, G_N_ELEMENTS(kFamilies));
+    TCase *bad = tcase_create("bad_input");
+    tcase_set_timeout(bad, 60);
+    suite_add_tcase(s, bad);
+    tcase_add_loop_test(bad, test_board_variable_refused, 0, 4);
+    tcase_add_loop_test(bad, test_sensor_not_plugged, 0, 4);
+    return s;
+}
+
+int main(int argc, char **argv) {
+    gst_check_init(&argc, &argv);
+    gst_plugin_norvasrc_register();
+    Suite *s = norvasrc_sensors_suite();
+    return gst_check_run_suite(s, "norvasrc_sensors", __FILE__);
+}
