@@ -1,7 +1,7 @@
 // The norvasrc element on the default sensor of the simulated board (OV4689_0) at its 1920x1080 mode, with every
 // control loop on: auto exposure (with backlight compensation), white balance, lens shading (with the calibrated
-// grids of the setup file), focus statistics, denoise, tone mapping and the light-based control; the ISP model on 4
-// threads. Device commands (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread
+// grids of the setup file), focus statistics, denoise, tone mapping (wdr-auto) and the light-based control (from the
+// parameter file, the one loop no property turns on); the ISP model on 4 threads, frames paced at 30 per second. Device commands (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread
 // that issues them and taken out, as in norvasrc_bench.cpp.
 //
 // SensorCamera (run first): the element's own capture context, built by the element at NULL to READY from its
@@ -15,8 +15,9 @@
 //                 AddressSanitizer); control_allocs those of the updates;
 //   <loop>_us     each loop's update (ae, awb, af, tnm, dns, lbc, lsh).
 // SensorElement: norvasrc ! fakesink, paced at 30 frames per second, 600 buffers after a warm-up of 60.
-//   lost          frames missing between the buffers delivered: gaps in the device's frame times ("timestamp/x-
-//                 norva-stream" reference timestamps) beyond one and a half frame periods, in frame periods;
+//   lost          frames a sensor running at 30 frames per second produced that no buffer carries: the span of the
+//                 buffers' frame times ("timestamp/x-norva-stream" reference timestamps) in frame periods, against
+//                 the buffers delivered; longest_gap, the longest time between two of them, in frame periods;
 //   fps           buffers per second of wall time;
 //   stack_us      CPU time per buffer of the streaming thread outside the device;
 //   element_us    stack_us minus SensorCamera's stack_us: what the element adds to its camera;
@@ -30,7 +31,9 @@
 #include <gst/check/gstcheck.h>
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -79,7 +82,6 @@ GstElement *makeSource() {
     if (src == nullptr)
         return nullptr;
     const std::string setup = setupFile();
-    gst_util_set_object_arg(G_OBJECT(src), "awb-algorithm", "planckian");
     g_object_set(src, "sensor", kSensor, "sensor-mode", kSensorMode, "setup-file", setup.c_str(), "use-dmabuf", FALSE,
                  "alloc-buffers", 4, "preenq-buffers", 1, "exposure-auto", TRUE, "blc-auto", TRUE, "awb-enable", TRUE,
                  "wdr-auto", TRUE, nullptr);
@@ -99,7 +101,7 @@ struct LoopTime {
 
 void SensorCamera(benchmark::State &state) {
     norva_bench::SetDeviceRole(norva_bench::kMainThread);
-    norva_sim::SetPacedFrameRate(0.0);
+    norva_sim::SetPacedFrameRate(kFps);
     setModelThreads();
     GstElement *src = makeSource();
     if (src == nullptr || gst_element_set_state(src, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
@@ -197,15 +199,22 @@ struct Stream {
     std::atomic<long> count{0};
     std::vector<guint64> times; // reserved before streaming: the probe never grows it
     std::atomic<bool> recording{false};
+    const GstCaps *reference = nullptr; // the caps of the frame times' reference timestamps
 };
 
-/** The device's frame time of a buffer (its "timestamp/x-norva-stream" reference timestamp), or 0. */
-guint64 streamTime(GstBuffer *buffer) {
+/**
+ * The device's frame time of a buffer (its "timestamp/x-norva-stream" reference timestamp), or 0. The element gives
+ * every buffer the same caps object as reference: found by name once, then by address, so that the probe costs the
+ * streaming thread next to nothing.
+ */
+guint64 streamTime(GstBuffer *buffer, const GstCaps **reference) {
     gpointer iter = nullptr;
     while (GstMeta *meta = gst_buffer_iterate_meta_filtered(buffer, &iter, GST_REFERENCE_TIMESTAMP_META_API_TYPE)) {
         const GstReferenceTimestampMeta *r = reinterpret_cast<GstReferenceTimestampMeta *>(meta);
-        if (r->reference != nullptr &&
-            g_strcmp0(gst_structure_get_name(gst_caps_get_structure(r->reference, 0)), "timestamp/x-norva-stream") == 0)
+        if (*reference == nullptr && r->reference != nullptr &&
+            gst_structure_has_name(gst_caps_get_structure(r->reference, 0), "timestamp/x-norva-stream"))
+            *reference = r->reference;
+        if (r->reference == *reference)
             return r->timestamp;
     }
     return 0;
@@ -218,7 +227,7 @@ GstPadProbeReturn onBuffer(GstPad *, GstPadProbeInfo *info, gpointer data) {
         s->known.store(true);
     }
     if (s->recording.load() && s->times.size() < s->times.capacity())
-        s->times.push_back(streamTime(GST_PAD_PROBE_INFO_BUFFER(info)));
+        s->times.push_back(streamTime(GST_PAD_PROBE_INFO_BUFFER(info), &s->reference));
     s->count.fetch_add(1);
     return GST_PAD_PROBE_OK;
 }
@@ -234,17 +243,29 @@ bool waitForCount(const std::atomic<long> &count, long target, double seconds) {
     return true;
 }
 
-/** Frames missing between consecutive frame times: each gap beyond 1.5 periods counts its missing periods. */
+/**
+ * Frames a sensor running at the paced rate produced in the span of the buffers' frame times that no buffer carries:
+ * the span in frame periods, rounded, against the buffers. A frame taken late but within its period (the device
+ * keeps its grid of frame times) loses nothing; one taken more than a period late restarts the grid, and the frame
+ * times skipped show in the span. -1 when a buffer carries no frame time.
+ */
 long lostFrames(const std::vector<guint64> &times, double periodNs) {
-    long lost = 0;
-    for (size_t i = 1; i < times.size(); i++) {
-        const double gap = static_cast<double>(times[i] - times[i - 1]);
-        if (times[i - 1] == 0 || times[i] == 0)
+    if (times.size() < 2)
+        return 0;
+    for (guint64 t : times) {
+        if (t == 0)
             return -1;
-        if (gap > 1.5 * periodNs)
-            lost += static_cast<long>(gap / periodNs + 0.5) - 1;
     }
-    return lost;
+    const double span = static_cast<double>(times.back() - times.front()) / periodNs;
+    return static_cast<long>(span + 0.5) - static_cast<long>(times.size() - 1);
+}
+
+/** The longest time between two consecutive buffers' frame times, in frame periods. */
+double longestGap(const std::vector<guint64> &times, double periodNs) {
+    guint64 longest = 0;
+    for (size_t i = 1; i < times.size(); i++)
+        longest = std::max<guint64>(longest, times[i] - times[i - 1]);
+    return static_cast<double>(longest) / periodNs;
 }
 
 void SensorElement(benchmark::State &state) {
@@ -297,6 +318,7 @@ void SensorElement(benchmark::State &state) {
             const double n = static_cast<double>(stream.count.load() - count0);
             state.SetIterationTime(seconds / n);
             state.counters["lost"] = static_cast<double>(lostFrames(stream.times, 1e9 / kFps));
+            state.counters["longest_gap"] = longestGap(stream.times, 1e9 / kFps);
             state.counters["fps"] = n / seconds;
             state.counters["stack_us"] = static_cast<double>(cpu) / 1e3 / n;
             if (gCameraStackUs >= 0.0)
@@ -311,10 +333,40 @@ void SensorElement(benchmark::State &state) {
 }
 BENCHMARK(SensorElement)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
+/**
+ * The parameter file of the elements (GST_NORVASRC_PARAMS_FILE, read once per process): the light-based control,
+ * which no property turns on. Removed at exit.
+ */
+struct ParamsFile {
+    std::string path;
+    bool ok = false;
+    ParamsFile() {
+        char name[] = "/tmp/norva-sensor-bench-XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0)
+            return;
+        path = name;
+        const char text[] = "-CT0_LBC 1\n";
+        ok = write(fd, text, sizeof text - 1) == static_cast<ssize_t>(sizeof text - 1);
+        close(fd);
+        if (ok)
+            g_setenv("GST_NORVASRC_PARAMS_FILE", path.c_str(), TRUE);
+    }
+    ~ParamsFile() {
+        if (!path.empty())
+            unlink(path.c_str());
+    }
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
     g_setenv("NORVA_PLATFORM", "sim", TRUE);
+    const ParamsFile params;
+    if (!params.ok) {
+        std::fprintf(stderr, "cannot write the parameter file\n");
+        return 1;
+    }
     gst_check_init(nullptr, nullptr);
     gst_plugin_norvasrc_register();
     LOG_SetLevel(1); // no message per frame
