@@ -4,23 +4,27 @@
 // parameter file, the one loop no property turns on); the ISP model on 4 threads, frames paced at 30 per second. Device commands (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread
 // that issues them and taken out, as in norvasrc_bench.cpp.
 //
+// Each benchmark runs twice: argument 30, frames paced at 30 per second (the live case: between frames the thread
+// sleeps and the ISP model's workers take the caches, so the stack runs on cold caches), and argument 0, frames on
+// demand (as norvasrc_bench.cpp measures the data generator).
+//
 // SensorCamera (run first): the element's own capture context, built by the element at NULL to READY from its
 // properties and given the element's runtime settings, so with the same sensor mode, setup file and loops; then
-// driven by this thread alone, frames on demand: enqueue, acquire without the controls, every enabled per-shot
-// control's update in the runner's order (what the camera's control runner does after an acquire), release.
+// driven by this thread alone: enqueue, acquire without the controls, every enabled per-shot control's update in the
+// runner's order (what the camera's control runner does after an acquire), release; 300 frames after 60.
 //   stack_us      CPU time per frame of this thread outside the device;
 //   control_us    the control loops' updates alone, outside the device (the sensor's exposure and gain written
 //                 over I2C are device time);
 //   allocs        heap allocations per frame outside the device, by the project's counter (builds without
 //                 AddressSanitizer); control_allocs those of the updates;
 //   <loop>_us     each loop's update (ae, awb, af, tnm, dns, lbc, lsh).
-// SensorElement: norvasrc ! fakesink, paced at 30 frames per second, 600 buffers after a warm-up of 60.
-//   lost          frames a sensor running at 30 frames per second produced that no buffer carries: the span of the
-//                 buffers' frame times ("timestamp/x-norva-stream" reference timestamps) in frame periods, against
-//                 the buffers delivered; longest_gap, the longest time between two of them, in frame periods;
+// SensorElement: norvasrc ! fakesink, 600 buffers after a warm-up of 60.
+//   lost          (paced) frames a sensor running at 30 frames per second produced that no buffer carries: the span
+//                 of the buffers' frame times ("timestamp/x-norva-stream" reference timestamps) in frame periods,
+//                 against the buffers delivered; longest_gap, the longest time between two of them, in periods;
 //   fps           buffers per second of wall time;
 //   stack_us      CPU time per buffer of the streaming thread outside the device;
-//   element_us    stack_us minus SensorCamera's stack_us: what the element adds to its camera;
+//   element_us    stack_us minus SensorCamera's stack_us at the same argument: what the element adds to its camera;
 //   allocs        heap allocations per buffer outside the device, every thread.
 #include <benchmark/benchmark.h>
 
@@ -67,8 +71,11 @@ constexpr double kFps = 30.0;
 constexpr unsigned kModelThreads = 4;
 constexpr long kWarmUp = 60, kBuffers = 600;
 
-/** The stack's CPU time per frame of the camera alone (SensorCamera), microseconds; < 0 until run. */
-double gCameraStackUs = -1.0;
+/** The stack's CPU time per frame of the camera alone (SensorCamera), paced and not, microseconds; < 0 until run. */
+double gCameraStackUs[2] = {-1.0, -1.0};
+
+/** The frame rate of a run (its argument): kFps, or 0 for frames on demand. */
+double rateOf(const benchmark::State &state) { return state.range(0) != 0 ? kFps : 0.0; }
 
 std::string setupFile() {
     if (const char *f = std::getenv("NORVA_BENCH_SETUP"))
@@ -101,7 +108,7 @@ struct LoopTime {
 
 void SensorCamera(benchmark::State &state) {
     norva_bench::SetDeviceRole(norva_bench::kMainThread);
-    norva_sim::SetPacedFrameRate(kFps);
+    norva_sim::SetPacedFrameRate(rateOf(state));
     setModelThreads();
     GstElement *src = makeSource();
     if (src == nullptr || gst_element_set_state(src, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
@@ -176,8 +183,9 @@ void SensorCamera(benchmark::State &state) {
     const long allocs = norva_bench::Allocations() - allocs0;
     if (frames > 0) {
         const double n = static_cast<double>(frames);
-        gCameraStackUs = static_cast<double>(cpu) / 1e3 / n;
-        state.counters["stack_us"] = gCameraStackUs;
+        const double stackUs = static_cast<double>(cpu) / 1e3 / n;
+        gCameraStackUs[state.range(0) != 0 ? 1 : 0] = stackUs;
+        state.counters["stack_us"] = stackUs;
         state.counters["control_us"] = static_cast<double>(controlNs) / 1e3 / n;
         for (const LoopTime &loop : loops)
             state.counters[std::string(loop.name) + "_us"] = static_cast<double>(loop.ns) / 1e3 / n;
@@ -189,8 +197,9 @@ void SensorCamera(benchmark::State &state) {
     camera.stopCapture();
     gst_element_set_state(src, GST_STATE_NULL);
     gst_object_unref(src);
+    norva_sim::SetPacedFrameRate(0.0);
 }
-BENCHMARK(SensorCamera)->Iterations(300)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(SensorCamera)->Arg(30)->Arg(0)->Iterations(300)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 /** What the probe on the source pad sees: the streaming thread's clock, the buffers and their frame times. */
 struct Stream {
@@ -270,7 +279,8 @@ double longestGap(const std::vector<guint64> &times, double periodNs) {
 
 void SensorElement(benchmark::State &state) {
     norva_bench::SetDeviceRole(norva_bench::kMainThread);
-    norva_sim::SetPacedFrameRate(kFps);
+    const double fps = rateOf(state);
+    norva_sim::SetPacedFrameRate(fps);
     setModelThreads();
     GstElement *pipeline = gst_pipeline_new("bench");
     GstElement *src = makeSource();
@@ -306,7 +316,7 @@ void SensorElement(benchmark::State &state) {
             const gint64 start = g_get_monotonic_time();
             const long count0 = stream.count.load();
             stream.recording.store(true);
-            if (!waitForCount(stream.count, count0 + kBuffers, kBuffers / kFps * 3.0 + 10.0)) {
+            if (!waitForCount(stream.count, count0 + kBuffers, kBuffers / kFps * 3.0 + 30.0)) {
                 state.SkipWithError("the stream stopped");
                 break;
             }
@@ -317,12 +327,15 @@ void SensorElement(benchmark::State &state) {
             const double seconds = static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
             const double n = static_cast<double>(stream.count.load() - count0);
             state.SetIterationTime(seconds / n);
-            state.counters["lost"] = static_cast<double>(lostFrames(stream.times, 1e9 / kFps));
-            state.counters["longest_gap"] = longestGap(stream.times, 1e9 / kFps);
+            if (fps > 0.0) {
+                state.counters["lost"] = static_cast<double>(lostFrames(stream.times, 1e9 / fps));
+                state.counters["longest_gap"] = longestGap(stream.times, 1e9 / fps);
+            }
             state.counters["fps"] = n / seconds;
             state.counters["stack_us"] = static_cast<double>(cpu) / 1e3 / n;
-            if (gCameraStackUs >= 0.0)
-                state.counters["element_us"] = static_cast<double>(cpu) / 1e3 / n - gCameraStackUs;
+            const double cameraUs = gCameraStackUs[fps > 0.0 ? 1 : 0];
+            if (cameraUs >= 0.0)
+                state.counters["element_us"] = static_cast<double>(cpu) / 1e3 / n - cameraUs;
             if (norva_bench::CountsAllocations())
                 state.counters["allocs"] = static_cast<double>(allocs) / n;
         }
@@ -331,7 +344,7 @@ void SensorElement(benchmark::State &state) {
     gst_object_unref(pipeline);
     norva_sim::SetPacedFrameRate(0.0);
 }
-BENCHMARK(SensorElement)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(SensorElement)->Arg(30)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 /**
  * The parameter file of the elements (GST_NORVASRC_PARAMS_FILE, read once per process): the light-based control,
