@@ -253,20 +253,24 @@ bool waitForCount(const std::atomic<long> &count, long target, double seconds) {
 }
 
 /**
- * Frames a sensor running at the paced rate produced in the span of the buffers' frame times that no buffer carries:
- * the span in frame periods, rounded, against the buffers. A frame taken late but within its period (the device
- * keeps its grid of frame times) loses nothing; one taken more than a period late restarts the grid, and the frame
- * times skipped show in the span. -1 when a buffer carries no frame time.
+ * Frames a sensor running at the paced rate produced in the span of the buffers' frame times that no buffer carries.
+ * The device keeps a grid of frame times: a frame taken late but within its period loses nothing and leaves the grid
+ * as it is; one taken more than a period late restarts the grid, the frame times skipped lost. So each buffer's
+ * frame time minus its place in an unbroken series (first time + index x period) stays within one period of the
+ * least such offset until frames are lost, and grows by a period for each one. -1 when a buffer carries no frame time.
  */
 long lostFrames(const std::vector<guint64> &times, double periodNs) {
     if (times.size() < 2)
         return 0;
-    for (guint64 t : times) {
-        if (t == 0)
+    double least = 0.0, last = 0.0;
+    for (size_t i = 0; i < times.size(); i++) {
+        if (times[i] == 0)
             return -1;
+        const double offset = static_cast<double>(times[i] - times[0]) - static_cast<double>(i) * periodNs;
+        least = std::min(least, offset);
+        last = offset;
     }
-    const double span = static_cast<double>(times.back() - times.front()) / periodNs;
-    return static_cast<long>(span + 0.5) - static_cast<long>(times.size() - 1);
+    return static_cast<long>((last - least) / periodNs);
 }
 
 /** The longest time between two consecutive buffers' frame times, in frame periods. */
