@@ -24,6 +24,7 @@
 #include "platform/sim_sensor.h"
 #include "platform/sim_sensor_models.h"
 #include "platform/sim_standalone_sensors.h"
+#include "platform/sim_world.h"
 #include "sim_board_internal.h"
 #include "sim_capture_internal.h"
 #include "sim_gasket_internal.h"
@@ -393,7 +394,7 @@ bool build() {
     // The platform's environment, one reader per variable (each false with a message naming its variable); the
     // first refusal stands, is logged once and keeps the sensors off the board.
     std::string error;
-    bool ok = SensorsFromEnvironment(&names, &error);
+    bool ok = SensorsFromEnvironment(&names, &error) && WorldFromEnvironment(&error);
     if (ok) {
         for (const std::string &n : names)
             next.sensors.push_back(positionOf(n));

@@ -20,6 +20,7 @@
 
 #include "platform/sim_default_board.h"
 #include "platform/sim_sensor.h"
+#include "platform/sim_standalone_sensors.h"
 
 #include "norvasrc_workspace.h"
 
