@@ -17,7 +17,7 @@ cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DNORVA_WER
   -DNORVA_BUILD_BENCH=OFF >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! cmake --build "$root/build/release" -j"$(nproc)" --target norvasrc norva_scene >"$log" 2>&1; then
+if ! cmake --build "$root/build/release" -j"$(nproc)" --target norvasrc norva_scene norva_frames >"$log" 2>&1; then
   cat "$log"
   echo "run.sh: the Release build failed: see the compiler's messages above" >&2
   exit 1

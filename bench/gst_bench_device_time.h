@@ -1,12 +1,15 @@
 /**
  * @file gst_bench_device_time.h
- * @brief CPU time the simulated device spends on commands, by the role of the thread that issued them, so that the
- * element benchmarks can take the device's work out of a thread's CPU time.
+ * @brief CPU time the simulated device spends on commands (ISP ioctls, I2C reads and writes of the sensors), by the
+ * role of the thread that issued them, so that the element benchmarks can take the device's work out of a thread's
+ * CPU time.
  */
 #pragma once
 
 #include <atomic>
 #include <ctime>
+
+#include <sys/types.h>
 
 #include "alloc_counter.h"
 #include "ci/ci_ioctrl.h"
@@ -40,24 +43,40 @@ inline long long DeviceNs() { return DeviceNs(kStreamingThread) + DeviceNs(kMain
 /** Gives the calling thread its role. */
 inline void SetDeviceRole(DeviceRole role) { tDeviceRole = role; }
 
-inline long TimedIoctl(int fd, unsigned long request, void *arg) {
+/** Runs one device command, its CPU time counted as the device's for the calling thread's role. */
+template <typename Command> auto TimedCommand(Command &&command) {
     const long long start = CpuNs(CLOCK_THREAD_CPUTIME_ID);
     SetInDevice(true);
-    const long r = norva_sim::SimulationOps()->ioctl(fd, request, arg);
+    const auto r = command();
     SetInDevice(false);
     const long long spent = CpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
     gDeviceNs[tDeviceRole].fetch_add(spent, std::memory_order_relaxed);
     tThreadDeviceNs += spent;
+    return r;
+}
+
+inline long TimedIoctl(int fd, unsigned long request, void *arg) {
+    const long r = TimedCommand([&] { return norva_sim::SimulationOps()->ioctl(fd, request, arg); });
     if (request == CI_IOCTL_REQUEST[CI_CAPTURE_ACQUIRE])
         ++tThreadAcquires;
     return r;
 }
 
-/** Routes the device commands of the process through the timing above. */
+/** Reads and writes reach the sensors' register models over I2C. */
+inline ssize_t TimedRead(int fd, void *buf, size_t count) {
+    return TimedCommand([&] { return norva_sim::SimulationOps()->read(fd, buf, count); });
+}
+inline ssize_t TimedWrite(int fd, const void *buf, size_t count) {
+    return TimedCommand([&] { return norva_sim::SimulationOps()->write(fd, buf, count); });
+}
+
+/** Routes the device commands of the process (ioctl, read, write) through the timing above. */
 inline void TimeDeviceCommands() {
     static SEAM_OPS ops;
     ops = *norva_sim::SimulationOps();
     ops.ioctl = TimedIoctl;
+    ops.read = TimedRead;
+    ops.write = TimedWrite;
     SEAM_Override(&ops);
 }
 

@@ -27,6 +27,11 @@ printf '#!/bin/sh\necho "ERROR: pipeline could not be constructed: no element \\
   >"$scratch/bin-badlaunch/gst-launch-1.0"
 chmod +x "$scratch/bin-launch/gst-launch-1.0" "$scratch/bin-badlaunch/gst-launch-1.0"
 export PATH="$scratch/bin-launch:$PATH"
+# The frame recorder of the build is built with the same sanitizers as the plug-in: it needs no preload, but the
+# plug-ins must be scanned in its own process, and the system's plug-ins leave allocations behind at exit.
+if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
+  export GST_REGISTRY_FORK=no ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+fi
 
 # shellcheck source=cli_cases.sh
 source "$(dirname "$0")/cli_cases.sh"
@@ -43,34 +48,50 @@ case_ unwritable-folder 1 "run.sh: cannot create the output folder a-file/out: N
 case_ not-empty-folder 1 "run.sh: cannot create the output folder .: it exists and is not empty" -- .
 case_ bad-platform 2 'run.sh: NORVA_PLATFORM="simulation": must be "sim" or "hw"' NORVA_PLATFORM=simulation -- out
 case_ pipeline-fails 1 \
-  'run.sh: gst-launch-1.0 failed on the display pipeline: ERROR: pipeline could not be constructed: no element "norvasrc".' \
-  PATH="$scratch/bin-badlaunch:$PATH" -- deep/er/out
+  'run.sh: gst-launch-1.0 failed on the encoder pipeline: ERROR: pipeline could not be constructed: no element "norvasrc".' \
+  PATH="$scratch/bin-badlaunch:$PATH" -- --frames 2 deep/er/out
 # A successful run, from another folder than the script's, into a relative folder: no line on standard error
 # (no warning), the output where the user is.
 case_ relative-folder 0 "" -- --frames 3 runs/first
 
 for name in help help-short; do
-  for text in "Usage: ./run.sh" "NORVA_PLATFORM" "NORVA_OUTPUT_DIR" "data/setup/reference.txt"; do
+  for text in "Usage: ./run.sh" "NORVA_PLATFORM" "NORVA_OUTPUT_DIR" "NORVA_SIM_ILLUMINANT" "data/setup/reference.txt" \
+    "frames.csv"; do
     grep -q "$text" "$scratch/$name.out" || { echo "FAIL $name: the usage lacks $text"; failures=$((failures + 1)); }
   done
 done
 out="$scratch/work-relative-folder/runs/first"
-for f in scene.nrv params.txt frame_000.png frame_002.png encoder.y4m display.log encoder.log; do
+for f in frame_000.png frame_002.png encoder.y4m frames.csv display.log encoder.log datagen/scene.nrv \
+  datagen/params.txt datagen/frame_000.png datagen/frame_002.png datagen/encoder.y4m datagen/display.log \
+  datagen/encoder.log; do
   [ -s "$out/$f" ] || { echo "FAIL relative-folder: no $f in $out"; failures=$((failures + 1)); }
 done
-[ ! -e "$out/frame_003.png" ] || { echo "FAIL relative-folder: more PNG images than frames"; failures=$((failures + 1)); }
-grep -q "^YUV4MPEG2 C420 W640 H480 " "$out/encoder.y4m" ||
-  { echo "FAIL relative-folder: encoder.y4m header $(head -c 40 "$out/encoder.y4m")"; failures=$((failures + 1)); }
+for f in frame_003.png datagen/frame_003.png; do
+  [ ! -e "$out/$f" ] || { echo "FAIL relative-folder: $f, more PNG images than frames"; failures=$((failures + 1)); }
+done
+for y4m in "encoder.y4m W672 H380" "datagen/encoder.y4m W640 H480"; do
+  read -r f size <<<"$y4m"
+  grep -q "^YUV4MPEG2 C420 $size " "$out/$f" ||
+    { echo "FAIL relative-folder: $f header $(head -c 40 "$out/$f")"; failures=$((failures + 1)); }
+done
+# frames.csv: the header, then per frame one line of nine numbers, the first the frame's number from 0.
+csv_problem=$(awk -F, 'NR == 1 { if ($0 != "frame,exposure_us,gain,brightness,temperature_k,focus,patch_r,patch_g,patch_b") print "header " $0; next }
+  NF != 9 || $1 != NR - 2 { print "line " NR ": " $0; next }
+  { for (i = 2; i <= 9; i++) if ($i !~ /^-?[0-9]+(\.[0-9]+)?$/) print "line " NR ": " $0 }
+  END { if (NR != 4) print NR - 1 " frames" }' "$out/frames.csv")
+[ -z "$csv_problem" ] || { echo "FAIL relative-folder: frames.csv: $csv_problem"; failures=$((failures + 1)); }
+grep -qE "^(Settled at frame [0-9]+|Not settled in 3 frames; frame 2): exposure [0-9.]+ ms, gain [0-9.]+, [0-9]+ K, grey patch [0-9]+/[0-9]+/[0-9]+$" \
+  "$scratch/relative-folder.out" || { echo "FAIL relative-folder: no settled line"; failures=$((failures + 1)); }
 # params.txt names its files by absolute paths: with it, the by-hand pipeline of README.md plays from any folder.
 for option in -IntDG0_inputNRV -CT0_setupFile; do
-  named=$(awk -v o="$option" '{ for (i = 1; i < NF; i++) if ($i == o) print $(i + 1) }' "$out/params.txt")
+  named=$(awk -v o="$option" '{ for (i = 1; i < NF; i++) if ($i == o) print $(i + 1) }' "$out/datagen/params.txt")
   [[ "$named" == /* ]] && [ -s "$named" ] ||
     { echo "FAIL relative-folder: params.txt gives $option \"$named\""; failures=$((failures + 1)); }
 done
-grep -qF -- "-IntDG0_inputNRV $out/scene.nrv " "$out/params.txt" ||
-  { echo "FAIL relative-folder: params.txt names $(cat "$out/params.txt")"; failures=$((failures + 1)); }
+grep -qF -- "-IntDG0_inputNRV $out/datagen/scene.nrv " "$out/datagen/params.txt" ||
+  { echo "FAIL relative-folder: params.txt names $(cat "$out/datagen/params.txt")"; failures=$((failures + 1)); }
 (cd / && GST_PLUGIN_PATH="$build/gst/plugin" GST_REGISTRY="$scratch/by-hand.registry" \
-  GST_NORVASRC_PARAMS_FILE="$out/params.txt" gst-launch-1.0 norvasrc "sensor=DOR Idazida" num-buffers=2 ! \
+  GST_NORVASRC_PARAMS_FILE="$out/datagen/params.txt" gst-launch-1.0 norvasrc "sensor=DOR Idazida" num-buffers=2 ! \
   fakesink >"$scratch/by-hand.log" 2>&1) ||
   { echo "FAIL by-hand: the pipeline with params.txt failed from /"; cat "$scratch/by-hand.log"; failures=$((failures + 1)); }
 [ "$(tail -n 1 "$scratch/relative-folder.out")" = "Output folder: runs/first" ] ||
@@ -80,7 +101,7 @@ grep -qF -- "-IntDG0_inputNRV $out/scene.nrv " "$out/params.txt" ||
 
 if [ "$failures" -ne 0 ]; then
   echo "--- output of the successful run ---"
-  cat "$scratch/relative-folder.out" "$scratch/relative-folder.err" "$out"/*.log 2>/dev/null | tail -80
+  cat "$scratch/relative-folder.out" "$scratch/relative-folder.err" "$out"/*.log "$out"/datagen/*.log 2>/dev/null | tail -80
   echo "$failures case(s) failed"
   exit 1
 fi
