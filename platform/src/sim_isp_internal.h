@@ -106,6 +106,9 @@ inline float clampf(float v, float lo, float hi) {
 
 /** Colour of each position of the 2×2 cell, [row][column], for a Bayer order. */
 void CellColours(MOSAICType mosaic, int colour[2][2]);
+// The white-balance gains and clips are written red first (R, G of the red row, G of the blue row, B), as the
+// white-balance controls lay out their gains; the channel of that order which a cell position takes.
+int ColourOrderChannel(MOSAICType mosaic, int position);
 
 struct Scaler {
     bool identity = true;

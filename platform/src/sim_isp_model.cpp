@@ -520,10 +520,11 @@ QOR_RESULT IspModel::process(const IspInputFrame &input, const IspFrameSettings 
     // ---- block settings
     f.wbIdentity = true;
     for (int c = 0; c < 4; c++) {
-        f.wbGain[c] = reg.sWhiteBalance.aGain[c];
+        const int k = isp::ColourOrderChannel(info.iifConfig.eBayerFormat, c);
+        f.wbGain[c] = reg.sWhiteBalance.aGain[k];
         // U9.4 with 256.0 (4096) at the sensor's full scale, that is clip × 16 on the 16-bit scale: a clip of 1.0
         // or more keeps every sample, so only levels below 1.0 clip
-        const uint32_t clip = reg.sWhiteBalance.aClip[c];
+        const uint32_t clip = reg.sWhiteBalance.aClip[k];
         f.wbClip[c] = clip >= 4096u ? 65535 : int32_t(clip * 16u);
         f.wbIdentity = f.wbIdentity && f.wbGain[c] == 1024 && f.wbClip[c] == 65535;
     }

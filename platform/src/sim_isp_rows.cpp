@@ -82,6 +82,20 @@ private:
 
 } // namespace
 
+int ColourOrderChannel(MOSAICType mosaic, int position) {
+    // the mosaics differ from RGGB by swapping the cell's columns (GRBG), rows (GBRG) or both (BGGR)
+    switch (mosaic) {
+    case MOSAIC_GRBG:
+        return position ^ 1;
+    case MOSAIC_GBRG:
+        return position ^ 2;
+    case MOSAIC_BGGR:
+        return position ^ 3;
+    default:
+        return position;
+    }
+}
+
 void CellColours(MOSAICType mosaic, int colour[2][2]) {
     switch (mosaic) {
     case MOSAIC_GRBG:

@@ -356,9 +356,10 @@ uint64_t combined(const std::vector<uint64_t> &v) {
  * white-balance statistics moved after gamma, and when the cases came to cover the tone mapper's local correction
  * and the black-body filter, with the model as it was before its vector kernels were written by hand, and when
  * the white-balance clip came to count from full scale at code 4096, and when the display converter came to read
- * its offsets in output order).
+ * its offsets in output order, and when the white-balance gains and clips came to be read red first whatever the
+ * Bayer order).
  */
-constexpr uint64_t kRecorded = 0x61e13d59b00ed2f5ull;
+constexpr uint64_t kRecorded = 0x872034ec87624314ull;
 
 /**
  * Runs hashesOf through models of 1 to 4 worker threads, on the vector and then on the baseline code path, and

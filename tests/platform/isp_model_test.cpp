@@ -197,6 +197,24 @@ TEST_P(RegisterEffect, MovesTheOutputVisibly) {
     }
 }
 
+// The white-balance controls write their gains red first; the red gain must raise red whatever the sensor's Bayer
+// order, and the blue gain blue.
+TEST(IspModel, WhiteBalanceGainsAreRedFirstInEveryBayerOrder) {
+    for (const MOSAICType mosaic : {MOSAIC_RGGB, MOSAIC_GRBG, MOSAIC_GBRG, MOSAIC_BGGR}) {
+        SCOPED_TRACE(MosaicString(mosaic));
+        Rig base(options(mosaic, 12));
+        ASSERT_EQ(base.run(), QOR_RES_OK);
+        Rig changed(options(mosaic, 12));
+        changed.reg.sWhiteBalance.aGain[0] = 1536;
+        changed.reg.sWhiteBalance.aGain[3] = 700;
+        ASSERT_EQ(changed.run(), QOR_RES_OK);
+        const Rect &p = base.scene.layout.grey[3];
+        EXPECT_GT(changed.red(p) - base.red(p), 10.0);
+        EXPECT_NEAR(changed.green(p) - base.green(p), 0.0, 2.0);
+        EXPECT_LT(changed.blue(p) - base.blue(p), -10.0);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Registers, RegisterEffect,
     testing::Values(ChangeCase{"RedGain", [](CI_PIPELINE &r) { r.sWhiteBalance.aGain[0] = 1536; }, +1, 0, 0},
