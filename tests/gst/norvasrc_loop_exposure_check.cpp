@@ -76,8 +76,8 @@ GST_START_TEST(test_dim_and_back) {
     // A tenth of the light: the exposure climbs to its limit, and only then does the gain rise.
     norva_sim::SetLightLevel(0.1);
     std::vector<LoopFrame> dim;
-    fail_unless(settle(loop, 240, &dim), "%s: the brightness did not come back to the band in the dim light:%s",
-                s.name, describe(dim).c_str());
+    fail_unless(settle(loop, 240, &dim), "%s: the brightness did not come back to the band in the dim light:%s", s.name,
+                describe(dim).c_str());
     // The row time quantises the limit: one row under it counts as at it.
     const double atLimit = kMaxTimeUs * 0.99;
     for (const LoopFrame &f : dim)

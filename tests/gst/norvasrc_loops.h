@@ -102,7 +102,8 @@ struct Rgb {
 
 /** The mean colour of `rect` in `image`, without a border of `inset` of its size on each side (edge blur). */
 inline Rgb meanRgb(const Image &image, const norva_sim::SceneRect &rect, double inset = 0.2) {
-    const guint dx = static_cast<guint>((rect.x1 - rect.x0) * inset), dy = static_cast<guint>((rect.y1 - rect.y0) * inset);
+    const guint dx = static_cast<guint>((rect.x1 - rect.x0) * inset),
+                dy = static_cast<guint>((rect.y1 - rect.y0) * inset);
     Rgb c;
     c.b = image.mean(rect.x0 + dx, rect.y0 + dy, rect.x1 - dx, rect.y1 - dy, 0);
     c.g = image.mean(rect.x0 + dx, rect.y0 + dy, rect.x1 - dx, rect.y1 - dy, 1);
@@ -196,8 +197,8 @@ private:
             f.hasBrightness = true;
             f.brightness = b->brightness;
         }
-        const GstFocusValueMeta *fv =
-            reinterpret_cast<const GstFocusValueMeta *>(gst_buffer_get_meta(buffer, gst_focus_value_meta_api_get_type()));
+        const GstFocusValueMeta *fv = reinterpret_cast<const GstFocusValueMeta *>(
+            gst_buffer_get_meta(buffer, gst_focus_value_meta_api_get_type()));
         if (fv != nullptr) {
             f.hasFocus = true;
             f.focus = fv->value;
