@@ -21,6 +21,7 @@
 #include "platform/sim_board.h"
 #include "platform/sim_capture.h"
 #include "platform/sim_isp.h"
+#include "platform/sim_lens.h"
 #include "platform/sim_sensor.h"
 #include "platform/sim_sensor_models.h"
 #include "platform/sim_standalone_sensors.h"
@@ -131,6 +132,7 @@ struct Plan {
     std::string error;                           /* the environment's fault, "" when none */
     std::vector<std::shared_ptr<void>> devices;  /* the models and actuators, alive while the board is up */
     std::set<std::pair<unsigned, uint8_t>> busy; /* (bus, address) of every device plugged */
+    std::vector<unsigned> lensPorts;             /* imager ports with a focus lens in front */
     std::set<std::pair<unsigned, uint8_t>> reported;
     std::set<unsigned> reportedPhys;
     std::string modelText;
@@ -222,6 +224,24 @@ void keepActuator(const std::shared_ptr<void> &actuator, unsigned bus, Plan *out
     out->busy.insert(std::make_pair(bus, static_cast<uint8_t>(0x0C)));
 }
 
+/**
+ * The chart as the focus lens of a sensor with an actuator sees it: sharp where the stack holds the lens when nothing
+ * asks for focus (the driver's nearest focus distance, at actuator code `nearCode`), blurred away from there, without
+ * the lens's fine texture so that the picture is the chart's. Tests change it with SetLensScene.
+ */
+LensScene boardLensScene(double nearCode) {
+    LensScene scene;
+    scene.inFocus = nearCode;
+    scene.texture = 0.0;
+    return scene;
+}
+
+/** Keeps the actuator of a focus lens in front of the position's port alive while the board is up. */
+void keepLens(const std::shared_ptr<void> &actuator, const SensorWiring &w, Plan *out) {
+    keepActuator(actuator, w.bus, out);
+    out->lensPorts.push_back(w.port);
+}
+
 /** Plugs the model of a position; what it puts on a bus is recorded. */
 void plug(const Position &p, Plan *out) {
     SensorWiring w = wiringOf(p, out->clockMHz);
@@ -239,7 +259,8 @@ void plug(const Position &p, Plan *out) {
     case Model::S5k3p9:
         w.address = 0x2D;
         keep(AttachS5k3p9(w), w.bus, w.address, out);
-        keepActuator(AttachS5k3p9Actuator(w.bus), w.bus, out);
+        // The driver's nearest focus distance (80) gives the actuator code 716.
+        keepLens(AttachFocusLens(w.bus, w.port, boardLensScene(716)), w, out);
         return;
     case Model::Zynq:
         AttachZynqBoard(w);
@@ -301,7 +322,8 @@ void plug(const Position &p, Plan *out) {
         break;
     default:
         m = AttachGc8034(w);
-        keepActuator(AttachGc8034Lens(w.bus), w.bus, out);
+        // The driver's nearest focus distance (20) gives the actuator code 1020.
+        keepLens(AttachGc8034FocusLens(w.bus, w.port, boardLensScene(1020)), w, out);
         break;
     }
     keep(m, w.bus, m->wiring().address, out);
@@ -381,6 +403,8 @@ void takeDown() {
     }
     for (const auto &device : old.busy)
         AttachI2cDevice(device.first, device.second, nullptr);
+    for (unsigned port : old.lensPorts)
+        RemoveLens(port);
     if (!old.modelText.empty())
         for (unsigned port = 0; port < CI_N_IMAGERS; port++)
             SetFrameSource(port, nullptr);

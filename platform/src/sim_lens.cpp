@@ -110,6 +110,15 @@ std::shared_ptr<Gc8034Lens> AttachGc8034FocusLens(unsigned bus, unsigned port, c
     return actuator;
 }
 
+void RemoveLens(unsigned port) {
+    if (port < CI_N_IMAGERS) {
+        std::lock_guard<std::mutex> lock(PlatformMutex());
+        g_lenses[port].present = false;
+        g_lenses[port].code = 0;
+        g_lenses[port].scene = LensScene{};
+    }
+}
+
 void SetLensScene(unsigned port, const LensScene &scene) {
     if (port < CI_N_IMAGERS) {
         std::lock_guard<std::mutex> lock(PlatformMutex());

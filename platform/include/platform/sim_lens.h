@@ -45,6 +45,8 @@ std::shared_ptr<LensActuator> AttachFocusLens(unsigned bus, unsigned port, const
  * (replacing a device there): the 10-bit code of its writes is the lens position.
  */
 std::shared_ptr<Gc8034Lens> AttachGc8034FocusLens(unsigned bus, unsigned port, const LensScene &scene);
+/** Takes the lens away from a port: the port's frames pass as the sensor renders them (the board's take-down). */
+void RemoveLens(unsigned port);
 /** Moves the lens of a port to an actuator code (what an actuator does on each write of its code). */
 void MoveLens(unsigned port, unsigned code);
 /** Changes what the lens of a port sees. */
