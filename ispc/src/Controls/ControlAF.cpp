@@ -196,7 +196,17 @@ QOR_RESULT ControlAF::update(const Metadata &metadata) {
         flagInitialized = true;
         return QOR_RES_OK;
     }
-    lastSharpness = normalizeFactor * sharpnessGridMetering(metadata, centerWeigth);
+    // A focus window narrower than the picture is measured on its own, per pixel as the grid's tiles are: the
+    // centre-weighted grid alone, which the control was first described with, leaves the window that the
+    // application sets ("set-fvalue-window") without effect on the value it reads.
+    const MC_FOS &window = metadata.focusConfig;
+    const uint64_t windowArea = uint64_t(window.ui16ROIWidth) * window.ui16ROIHeight;
+    if (window.bRegionEnable && windowArea != 0 && windowArea < uint64_t(sensor->uiWidth) * sensor->uiHeight) {
+        lastSharpness =
+            static_cast<double>(metadata.focusStats.ROISharpness) / (static_cast<double>(windowArea) * 255.0);
+    } else {
+        lastSharpness = normalizeFactor * sharpnessGridMetering(metadata, centerWeigth);
+    }
     runAF(sensor->getFocusDistance(), lastSharpness, lastCommand);
     lastCommand = AF_NONE;
     return QOR_RES_OK;
