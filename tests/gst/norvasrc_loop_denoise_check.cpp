@@ -50,9 +50,9 @@ GST_START_TEST(test_follow_gain) {
     };
     fail_unless(loop.play(), "%s", loop.error().c_str());
     std::vector<LoopFrame> frames;
-    fail_unless(loop.pull(60, &frames), "%s", loop.error().c_str());
-    // The element stops before the configurations are read: no frame changes them meanwhile.
-    gst_element_set_state(loop.h->element, GST_STATE_NULL);
+    const bool pulled = loop.pull(60, &frames);
+    loop.stop();
+    fail_unless(pulled, "%s", loop.error().c_str());
     const double maxGain = std::pow(10.0, doubleProperty(G_OBJECT(loop.src), "exposure-max-gain") / 20.0);
     fail_unless(maxGain > 2.0);
 

@@ -182,6 +182,12 @@ public:
         return true;
     }
 
+    /**
+     * Stops the element (its streaming thread is joined): a test stops it before it checks what it gathered, so that
+     * a failing check does not end the process under a running thread.
+     */
+    void stop() { gst_element_set_state(h->element, GST_STATE_NULL); }
+
     /** The element's first error, or "". */
     std::string error() { return errorText(bus); }
 
