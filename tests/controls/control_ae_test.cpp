@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -127,6 +128,38 @@ TEST(ControlAESettings, BacklightLevelClampsAndFlickerSettings) {
     EXPECT_TRUE(ae.settingsUpdated);
     EXPECT_TRUE(ae.getAutoFlickerRejection());
     EXPECT_EQ(ae.getFlickerFreqConfig(), 60.0);
+    // Automatic detection asks for a new plan when it is switched, not when it is set again as it is.
+    ae.settingsUpdated = false;
+    ae.enableAutoFlickerRejection(true);
+    EXPECT_FALSE(ae.settingsUpdated);
+    ae.enableAutoFlickerRejection(false);
+    EXPECT_TRUE(ae.settingsUpdated);
+    EXPECT_FALSE(ae.getAutoFlickerRejection());
+}
+
+TEST(ControlAESettings, OnlyAChangedLimitAsksForANewPlan) {
+    // The element sets every limit again before every frame: the same value must leave a converged loop at rest.
+    const struct {
+        const char *name;
+        std::function<void(AeProbe &, double)> set;
+    } setters[] = {
+        {"target gain", [](AeProbe &ae, double v) { ae.setTargetAeGain(v); }},
+        {"lowest gain", [](AeProbe &ae, double v) { ae.setMinAeGain(v); }},
+        {"highest gain", [](AeProbe &ae, double v) { ae.setMaxAeGain(v); }},
+        {"shortest exposure", [](AeProbe &ae, double v) { ae.setMinAeExposure(ControlAE::microseconds_t(v)); }},
+        {"longest exposure", [](AeProbe &ae, double v) { ae.setMaxAeExposure(ControlAE::microseconds_t(v)); }},
+        {"target time", [](AeProbe &ae, double v) { ae.setTargetExposureTime(ControlAE::microseconds_t(v)); }},
+    };
+    for (const auto &s : setters) {
+        SCOPED_TRACE(s.name);
+        AeProbe ae;
+        s.set(ae, 8);
+        ae.settingsUpdated = false;
+        s.set(ae, 8);
+        EXPECT_FALSE(ae.settingsUpdated);
+        s.set(ae, 9);
+        EXPECT_TRUE(ae.settingsUpdated);
+    }
 }
 
 /* ---- the plan ---- */
@@ -183,6 +216,32 @@ TEST(ControlAEPlan, WorkedExamples) {
         EXPECT_EQ(p.ae.isUnderexposed(), r.under);
         EXPECT_EQ(p.aperture, 1.0); // a fixed iris: the factor is not written
         EXPECT_TRUE(p.ae.isFNumberConverged());
+    }
+}
+
+TEST(ControlAEPlan, FlickerBeyondTheTargetTime) {
+    // Past the target time (30000 us: 30 fps on whole 10000 us periods) the exposure stays on whole periods: rounded
+    // up when the gain can come down to make up for it, otherwise rounded down with more gain. Step 30, limits 30 to
+    // 100000 us and 1 to 16, F-number 1.
+    const struct {
+        double targetGain, T;
+        ControlAE::microseconds_t exposure;
+        double gain;
+    } rows[] = {
+        {1, 45000, 39990, 45000.0 / 39990}, // the target at the lowest gain: down to 4 periods (on the step)
+        {1, 95000, 90000, 95000.0 / 90000}, // 10 periods would need a gain under 1
+        {1, 60000, 60000, 1},               // a whole number of periods already
+        {2, 90000, 49980, 90000.0 / 49980}, // up to 5 periods at a gain under the target of 2
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(testing::Message() << "T " << r.T << " target gain " << r.targetGain);
+        PlanSetup p(1.0);
+        p.ae.setTargetAeGain(r.targetGain);
+        p.ae.enableFlickerRejection(true, 100);
+        p.ae.flickerFreq = 100;
+        p.ae.getAutoExposure(2.0, r.T, 30, 30, 100000, 1, 16, p.gain, p.exposure, p.aperture);
+        EXPECT_EQ(p.exposure, r.exposure);
+        EXPECT_NEAR(p.gain, r.gain, 5e-6);
     }
 }
 

@@ -356,8 +356,12 @@ void ControlAE::enableFlickerRejection(bool enable, double freq) {
 }
 
 void ControlAE::enableAutoFlickerRejection(bool enable) {
+    // Only a change asks for a new plan: the element repeats the setting before every frame, and the loop would
+    // otherwise never rest once converged.
+    if (enable != autoFlickerRejection) {
+        settingsUpdated = true;
+    }
     autoFlickerRejection = enable;
-    settingsUpdated = true;
 }
 
 namespace {
@@ -368,22 +372,28 @@ template <typename T> T clampToSensor(T value, T a, T b) {
 }
 } // namespace
 
+template <typename T> void ControlAE::markIfChanged(T &field, T value) {
+    // The element applies every setting before every frame: only a change asks for a new plan, or the loop would
+    // never rest once converged.
+    if (field != value) {
+        settingsUpdated = true;
+    }
+    field = value;
+}
+
 void ControlAE::setTargetAeGain(double gain) {
     const Sensor *s = getSensor();
-    fTargetAeGain = s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain;
-    settingsUpdated = true;
+    markIfChanged(fTargetAeGain, s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain);
 }
 
 void ControlAE::setMinAeGain(double gain) {
     const Sensor *s = getSensor();
-    fMinAeGain = s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain;
-    settingsUpdated = true;
+    markIfChanged(fMinAeGain, s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain);
 }
 
 void ControlAE::setMaxAeGain(double gain) {
     const Sensor *s = getSensor();
-    fMaxAeGain = s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain;
-    settingsUpdated = true;
+    markIfChanged(fMaxAeGain, s != nullptr ? clampToSensor(gain, s->getMinGain(), s->getMaxGain()) : gain);
 }
 
 double ControlAE::getTargetAeGain() const { return std::min(fTargetAeGain, fMaxSensorGain); }
@@ -392,18 +402,16 @@ double ControlAE::getMaxAeGain() const { return std::min(fMaxAeGain, fMaxSensorG
 
 void ControlAE::setMinAeExposure(microseconds_t exposure) {
     const Sensor *s = getSensor();
-    uiMinAeExposure = s != nullptr ? static_cast<microseconds_t>(clampToSensor<unsigned long>(
-                                         exposure, s->getMinExposure(), s->getMaxExposure()))
-                                   : exposure;
-    settingsUpdated = true;
+    markIfChanged(uiMinAeExposure, s != nullptr ? static_cast<microseconds_t>(clampToSensor<unsigned long>(
+                                                      exposure, s->getMinExposure(), s->getMaxExposure()))
+                                                : exposure);
 }
 
 void ControlAE::setMaxAeExposure(microseconds_t exposure) {
     const Sensor *s = getSensor();
-    uiMaxAeExposure = s != nullptr ? static_cast<microseconds_t>(clampToSensor<unsigned long>(
-                                         exposure, s->getMinExposure(), s->getMaxExposure()))
-                                   : exposure;
-    settingsUpdated = true;
+    markIfChanged(uiMaxAeExposure, s != nullptr ? static_cast<microseconds_t>(clampToSensor<unsigned long>(
+                                                      exposure, s->getMinExposure(), s->getMaxExposure()))
+                                                : exposure);
 }
 
 ControlAE::microseconds_t ControlAE::roundedToStep(microseconds_t value) const {
@@ -424,10 +432,7 @@ ControlAE::microseconds_t ControlAE::getMaxAeExposure() const {
     return std::min(roundedToStep(uiMaxAeExposure), uiMaxSensorExposure);
 }
 
-void ControlAE::setTargetExposureTime(microseconds_t exposure) {
-    uiTargetExposureTime = exposure;
-    settingsUpdated = true;
-}
+void ControlAE::setTargetExposureTime(microseconds_t exposure) { markIfChanged(uiTargetExposureTime, exposure); }
 
 /* ---- metering ---- */
 
@@ -642,9 +647,14 @@ void ControlAE::getAutoExposure(double fPixelSize, double fPrevExposure, microse
         } else if (T < Gt * emax / fnMin2) {
             e = toMicroseconds(T * fnMin2 / Gt);
             if (flicker) {
-                const double e2 = std::ceil(e / P) * P;
-                if (e2 <= emax && T * fnMin2 / e2 >= gmin) {
-                    e = toMicroseconds(e2);
+                const double up = std::ceil(e / P) * P, down = std::floor(e / P) * P;
+                if (up <= emax && T * fnMin2 / up >= gmin) {
+                    e = toMicroseconds(up);
+                } else if (down >= emin && down > 0 && T * fnMin2 / down <= gmax) {
+                    // Rounding up alone needs a gain under the target gain, which a target at the lowest gain
+                    // forbids: the exposure would stay between periods and the light flicker. Whole periods below
+                    // it, with the gain making up the rest, keep it out.
+                    e = toMicroseconds(down);
                 }
             }
             gain = gainAt(fnMin2, e), fnumber = fnMin;

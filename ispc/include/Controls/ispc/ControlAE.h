@@ -188,6 +188,8 @@ protected:
 private:
     /** Rounds an exposure limit to the sensor's step, bounded by the sensor's range. */
     microseconds_t roundedToStep(microseconds_t value) const;
+    /** Stores a setting; a new value raises settingsUpdated. */
+    template <typename T> void markIfChanged(T &field, T value);
 };
 
 } // namespace ISPC
