@@ -16,6 +16,7 @@
 #include "platform/sim_board.h"
 #include "platform/sim_default_board.h"
 #include "platform/sim_isp.h"
+#include "platform/sim_lens.h"
 #include "support/output_capture.h"
 #include "support/scoped_env.h"
 #include "support/sim_fixture.h"
@@ -184,6 +185,22 @@ TEST_F(DefaultBoard, ResetTakesTheBoardDown) {
     EXPECT_FALSE(norva_sim::DefaultBoardSensor("OV4689_0", &view));
     EXPECT_EQ(hw.config_ui8NImagers, 2);
     EXPECT_EQ(platformFile("/etc/norva/boardcfg/norva-simboard.cfg"), "(none)");
+}
+
+// The sensors with an actuator carry a focus lens in front of their port while they are plugged; a board built
+// again without them takes the lenses off, and the ports render the sensor's frames as they are.
+TEST_F(DefaultBoard, FocusLensesComeAndGoWithTheirSensors) {
+    {
+        ScopedEnv env(norva_sim::kSensorsVariable, "S5K3P9,GC8034");
+        ASSERT_TRUE(norva_sim::UseDefaultBoard());
+        // Both actuators at code 0, away from the codes where their lenses are sharp: both lenses blur.
+        EXPECT_GT(norva_sim::LensBlurRadius(0), 1.0);
+        EXPECT_GT(norva_sim::LensBlurRadius(1), 1.0);
+    }
+    ScopedEnv env(norva_sim::kSensorsVariable, "OV4689_0,OV4689_1");
+    ASSERT_TRUE(norva_sim::UseDefaultBoard());
+    EXPECT_EQ(norva_sim::LensBlurRadius(0), 0.0);
+    EXPECT_EQ(norva_sim::LensBlurRadius(1), 0.0);
 }
 
 // With a wrong value the sensors' devices refuse to open, so a sensor fails at its first step; the message was
