@@ -182,6 +182,41 @@ TEST_F(ControlAFOnSensor, ConfiguresTheCentreRoiAndGrid) {
     EXPECT_NE(log.find("ControlAF has no pipeline owner! Cannot configure statistics."), std::string::npos) << log;
 }
 
+// The frame's focus window decides what is measured: the centre-weighted grid over the whole picture, the window's
+// own sharpness per pixel (on the grid's scale) when it is narrower.
+TEST_F(ControlAFOnSensor, AWindowNarrowerThanThePictureIsMeasuredOnItsOwn) {
+    make(norva_test::kS5k3p9Mode720);
+    ASSERT_EQ(sensor().enable(), QOR_RES_OK);
+    const unsigned W = sensor().uiWidth, H = sensor().uiHeight;
+    const struct {
+        const char *what;
+        bool region;
+        unsigned width, height;
+        bool onItsOwn;
+    } rows[] = {
+        {"no window", false, 100, 50, false},
+        {"the whole picture", true, W, H, false},
+        {"a narrower window", true, 100, 50, true},
+        {"an empty window", true, 0, 50, false},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        ControlAF af;
+        af.addPipeline(&pipeline());
+        af.setPipelineOwner(&pipeline());
+        ISPC::Metadata md{};
+        (void)norva_test::stderrOf([&] { af.update(md); }); // the first update initialises
+        md.focusStats.gridSharpness[3][3] = 5000;
+        md.focusStats.ROISharpness = 300000;
+        md.focusConfig.bRegionEnable = r.region;
+        md.focusConfig.ui16ROIWidth = static_cast<QOR_UINT16>(r.width);
+        md.focusConfig.ui16ROIHeight = static_cast<QOR_UINT16>(r.height);
+        ASSERT_EQ(af.update(md), QOR_RES_OK);
+        const double grid = af.getNormalizeFactor() * ControlAF::sharpnessGridMetering(md, af.getCenterWeight());
+        EXPECT_DOUBLE_EQ(af.getSharpness(), r.onItsOwn ? 300000.0 / (100.0 * 50.0 * 255.0) : grid);
+    }
+}
+
 TEST_F(ControlAFOnSensor, FirstUpdateInitialisesThenTheLensGoesToTheMinimum) {
     make(norva_test::kS5k3p9Mode720);
     ASSERT_EQ(sensor().enable(), QOR_RES_OK);
