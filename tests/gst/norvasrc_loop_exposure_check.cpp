@@ -134,14 +134,15 @@ const FlickerRow kFlicker[] = {
 GST_START_TEST(test_flicker_free) {
     const FlickerRow &row = kFlicker[__i__];
     fail_unless(plugSensors(row.sensor));
-    // Dim enough that the exposure climbs through several periods, past the target time (a frame).
-    norva_sim::SetLightLevel(0.1);
+    // Dim enough that the exposure climbs through several periods, beyond a target time of about one period, where
+    // the exposure is no longer held at the target time while the gain rises.
+    norva_sim::SetLightLevel(0.05);
     TempDir dir;
     Loop loop(row.sensor, row.mode, setupFile(dir));
     guint64 rowTimeNs = 0;
     g_signal_connect(loop.src, "sensor-row-time", G_CALLBACK(onRowTimeNs), &rowTimeNs);
     g_object_set(loop.src, "exposure-auto", TRUE, "exposure-auto-level", kTarget, "exposure-auto-max-time", 40000u,
-                 nullptr);
+                 "exposure-auto-target-time", 10000u, nullptr);
     gst_util_set_object_arg(G_OBJECT(loop.src), "ff-mode", row.ffMode);
     fail_unless(loop.play(), "%s", loop.error().c_str());
     std::vector<LoopFrame> frames;
