@@ -26,9 +26,8 @@ using namespace norvasrc_test;
 
 namespace {
 
-/** The OV4689's 2-lane 1344x760 mode: the smallest of its modes with the calibrated setup's colour response. */
+/** The OV4689's 2-lane 1344x760 mode: its smallest, with the colour response its setup was calibrated on. */
 constexpr guint kMode = 0x03;
-constexpr guint kSensorWidth = 1344, kSensorHeight = 760;
 
 /** A temporary folder, removed with what the test wrote into it. */
 struct TempDir {
