@@ -299,9 +299,10 @@ GstPadProbeReturn recordFrame(GstPad *, GstPadProbeInfo *info, gpointer data) {
     if (s->role.leader) {
         if (s->goAt == G_MAXUINT && g_file_test(s->role.go.c_str(), G_FILE_TEST_EXISTS))
             s->goAt = seen;
-        if (seen == s->goAt + kClampAt)
+        const guint go = s->goAt;
+        if (go != G_MAXUINT && seen == go + kClampAt)
             g_signal_emit_by_name(s->src, "set-exposure-auto-time-range", 100u, 3000u);
-        if (seen == s->goAt + kDimAt)
+        if (go != G_MAXUINT && seen == go + kDimAt)
             norva_sim::SetLightLevel(0.1);
     }
     return GST_PAD_PROBE_OK;
@@ -475,11 +476,11 @@ GST_START_TEST(test_exposure_shared_between_processes) {
         if (lead.empty() || lead[0].timeUs >= f.timeUs)
             continue;
         // The leader's frames before this one of the follower: the newest of them, and the few before it that may
-        // still have been in the record when the follower read it.
+        // still have been in the record when the follower read it (a frame's time through the follower's pipeline).
         size_t newest = 0;
         while (newest + 1 < lead.size() && lead[newest + 1].timeUs < f.timeUs)
             newest++;
-        const size_t oldest = std::max(at, newest >= 4 ? newest - 4 : 0);
+        const size_t oldest = std::max(at, newest >= 6 ? newest - 6 : 0);
         bool found = false;
         for (size_t j = oldest; j <= newest && !found; ++j) {
             const SyncRecord &l = lead[j];
