@@ -89,3 +89,18 @@ endfunction()
 function(norva_link_platform target)
   target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,norva_platform>")
 endfunction()
+
+# The sanitizer runtimes to preload into a program of the system (gst-launch-1.0, gst-inspect-1.0) that loads this
+# build's plug-in: in a sanitizer build the plug-in needs them and the program does not carry them. Empty otherwise.
+function(norva_sanitizer_preload out_var)
+  set(_preload "")
+  if(NORVA_SANITIZE)
+    foreach(runtime libasan.so libubsan.so)
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                      OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+      string(APPEND _preload "${_path} ")
+    endforeach()
+    string(STRIP "${_preload}" _preload)
+  endif()
+  set(${out_var} "${_preload}" PARENT_SCOPE)
+endfunction()

@@ -378,6 +378,13 @@ std::string CommentLines(const std::string &text, size_t width) {
     return line.empty() ? out : out + line + "\n";
 }
 
+double StatisticsGamutClip(unsigned width, unsigned height) {
+    // The white-balance statistics split a region into strips, one per frame, when its largest channel sum (pixels
+    // x clip x 1024) does not fit 32 bits.
+    const double largestSum = static_cast<double>(width) * height * 1024.0;
+    return largestSum <= 4294967295.0 ? 1.0 : 0.0;
+}
+
 std::string SetupFileText(const std::string &baseText, const Calibration &c) {
     std::string out = c.header;
     std::string pending; // comment lines waiting for the line they describe
@@ -398,6 +405,8 @@ std::string SetupFileText(const std::string &baseText, const Calibration &c) {
         } else if (tag == "BLC_SENSOR_BLACK") {
             out += black;
             blackWritten = true;
+        } else if (tag == "MGM_CLIP_MAX" && c.gamutClip > 0) {
+            // replaced, with its comment, by the calibration's
         } else if (!isCalibrationTag(tag)) {
             out += pending + text + "\n";
         }
@@ -406,6 +415,8 @@ std::string SetupFileText(const std::string &baseText, const Calibration &c) {
     out += pending;
     if (!blackWritten)
         out += "\n" + black;
+    if (c.gamutClip > 0)
+        out += "\n" + c.gamutComment + line("MGM_CLIP_MAX", &c.gamutClip, 1, 4);
 
     out += "\n" + c.whiteBalanceComment;
     out += "WB_CORRECTIONS " + std::to_string(c.whiteBalance.size()) + "\n";

@@ -131,11 +131,21 @@ struct Calibration {
     std::vector<ShadingPoint> shading;
     int bitsPerDiff = 0;
     std::string shadingComment;
+    double gamutClip = 0;     /* MGM_CLIP_MAX; 0 keeps the base file's */
+    std::string gamutComment; /* the comment above it */
 };
 
 /**
- * The setup file: the base file's lines as they are, except the black level (and the comment lines right above
- * it), which the calibration's replace; then the white-balance corrections and the lens-shading grids. Tags of the
+ * The upper clip of the main gamut mapper for a frame of width x height pixels: full scale (1) when the white-balance
+ * statistics of the whole frame then fit one measurement (every sum of a channel within 32 bits), else 0 (the base
+ * file's clip stays). The gamma curve after the mapper clamps at full scale anyway, so the picture does not change.
+ */
+double StatisticsGamutClip(unsigned width, unsigned height);
+
+/**
+ * The setup file: the base file's lines as they are, except the black level and, when the calibration sets one, the
+ * gamut clip (each with the comment lines right above it), which the calibration's replace; then the white-balance
+ * corrections and the lens-shading grids. Tags of the
  * calibration that the base file holds are dropped from it. Colour matrices are written with three decimals, each
  * row keeping its sum.
  */

@@ -665,6 +665,10 @@ int run(const Options &o) {
                             "there.") +
                "\n";
     c.blackComment = CommentLines("Black level of the sensor, measured on a dark frame (8-bit codes).");
+    c.gamutClip = StatisticsGamutClip(dark.width, dark.height);
+    c.gamutComment = CommentLines("Main gamut mapper: clipped at full scale, where the gamma curve clamps anyway, so "
+                                  "that the white-balance statistics of the whole frame fit one measurement (not "
+                                  "strips over several frames).");
     c.whiteBalanceComment = CommentLines(
         "White balance: per colour temperature, the gains that make the chart's neutral patches neutral (green 1; the "
         "lens shading taken out with the flat field's grid), the colour matrix fitted to the colour and neutral "

@@ -4,6 +4,7 @@
 // first cycle, the sensor's power lines included), and the process's descriptors and the platform's counters are
 // where they were after the first cycles. The drivers' waits pass on the platform's virtual clock.
 #include "norvasrc_board.h"
+#include "buffer_arrivals.h"
 
 #include <dirent.h>
 
@@ -49,33 +50,6 @@ std::string joined(const std::vector<std::string> &lines) {
     return s;
 }
 
-struct Arrivals {
-    GMutex lock;
-    GCond arrived;
-    guint64 buffers = 0;
-};
-
-GstPadProbeReturn countBuffer(GstPad *, GstPadProbeInfo *, gpointer data) {
-    Arrivals *a = static_cast<Arrivals *>(data);
-    g_mutex_lock(&a->lock);
-    a->buffers++;
-    g_cond_broadcast(&a->arrived);
-    g_mutex_unlock(&a->lock);
-    return GST_PAD_PROBE_OK;
-}
-
-bool waitForBuffer(Arrivals *a, guint64 seen) {
-    const gint64 deadline = g_get_monotonic_time() + 30 * G_TIME_SPAN_SECOND;
-    g_mutex_lock(&a->lock);
-    while (a->buffers <= seen) {
-        if (!g_cond_wait_until(&a->arrived, &a->lock, deadline))
-            break;
-    }
-    const bool got = a->buffers > seen;
-    g_mutex_unlock(&a->lock);
-    return got;
-}
-
 } // namespace
 
 GST_START_TEST(test_board_at_rest_after_every_cycle) {
@@ -89,12 +63,8 @@ GST_START_TEST(test_board_at_rest_after_every_cycle) {
     g_object_set(sink, "sync", FALSE, nullptr);
     gst_bin_add_many(GST_BIN(pipeline), src, sink, nullptr);
     fail_unless(gst_element_link(src, sink));
-    Arrivals arrivals;
-    g_mutex_init(&arrivals.lock);
-    g_cond_init(&arrivals.arrived);
-    GstPad *pad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countBuffer, &arrivals, nullptr);
-    gst_object_unref(pad);
+    BufferArrivals arrivals;
+    arrivals.watch(sink);
     GstBus *bus = gst_element_get_bus(pipeline);
 
     std::vector<std::string> firstCycle;
@@ -102,9 +72,9 @@ GST_START_TEST(test_board_at_rest_after_every_cycle) {
     norva_sim::PlatformCounters counters{};
     for (int cycle = 0; cycle < kCycles; cycle++) {
         norva_sim::ClearBoardEvents();
-        const guint64 seen = arrivals.buffers;
+        const guint64 seen = arrivals.buffers();
         fail_if(gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE, "cycle %d", cycle);
-        fail_unless(waitForBuffer(&arrivals, seen), "cycle %d: no buffer: %s", cycle, errorText(bus).c_str());
+        fail_unless(arrivals.waitBeyond(seen, 30), "cycle %d: no buffer: %s", cycle, errorText(bus).c_str());
         fail_unless_equals_int(gst_element_set_state(pipeline, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
 
         // At rest: nothing of the board open, the PHY off, the sensor quiet.
@@ -141,8 +111,6 @@ GST_START_TEST(test_board_at_rest_after_every_cycle) {
 
     gst_object_unref(bus);
     gst_object_unref(pipeline);
-    g_cond_clear(&arrivals.arrived);
-    g_mutex_clear(&arrivals.lock);
 }
 GST_END_TEST;
 

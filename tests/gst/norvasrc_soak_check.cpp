@@ -5,6 +5,7 @@
 // acquired is released; outside AddressSanitizer (NORVA_SOAK_MEMORY) VmRSS grows by at most 2 MiB and the
 // anonymous mappings stay bounded. GStreamer's leaks tracer then checks that every object made over further cycles
 // is freed.
+#include "buffer_arrivals.h"
 #include "norvasrc_workspace.h"
 
 #include <dirent.h>
@@ -82,35 +83,6 @@ Usage usage() {
     return u;
 }
 
-/** Buffers that reached the sink, counted by a probe on its pad. */
-struct Arrivals {
-    GMutex lock;
-    GCond arrived;
-    guint64 buffers = 0;
-};
-
-GstPadProbeReturn countBuffer(GstPad *, GstPadProbeInfo *, gpointer data) {
-    Arrivals *a = static_cast<Arrivals *>(data);
-    g_mutex_lock(&a->lock);
-    a->buffers++;
-    g_cond_broadcast(&a->arrived);
-    g_mutex_unlock(&a->lock);
-    return GST_PAD_PROBE_OK;
-}
-
-/** Waits (at most 10 s) until more than `seen` buffers arrived. */
-bool waitForBuffer(Arrivals *a, guint64 seen) {
-    const gint64 deadline = g_get_monotonic_time() + 10 * G_TIME_SPAN_SECOND;
-    g_mutex_lock(&a->lock);
-    while (a->buffers <= seen) {
-        if (!g_cond_wait_until(&a->arrived, &a->lock, deadline))
-            break;
-    }
-    const bool got = a->buffers > seen;
-    g_mutex_unlock(&a->lock);
-    return got;
-}
-
 GstTracer *leaksTracer() {
     GstTracer *found = nullptr;
     GList *tracers = gst_tracing_get_active_tracers();
@@ -169,12 +141,8 @@ GST_START_TEST(test_lifecycle_soak) {
     fail_unless(pipeline != nullptr && error == nullptr, "%s", error != nullptr ? error->message : "");
     GstBus *bus = gst_element_get_bus(pipeline);
     GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    GstPad *pad = gst_element_get_static_pad(sink, "sink");
-    Arrivals arrivals;
-    g_mutex_init(&arrivals.lock);
-    g_cond_init(&arrivals.arrived);
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countBuffer, &arrivals, nullptr);
-    gst_object_unref(pad);
+    BufferArrivals arrivals;
+    arrivals.watch(sink);
     gst_object_unref(sink);
 
     GstTracer *tracer = leaksTracer();
@@ -185,13 +153,10 @@ GST_START_TEST(test_lifecycle_soak) {
     // measured ones, so that its own memory is not counted.
     Usage start, end;
     for (int cycle = 1; cycle <= cycles + warmup; cycle++) {
-        guint64 seen;
-        g_mutex_lock(&arrivals.lock);
-        seen = arrivals.buffers;
-        g_mutex_unlock(&arrivals.lock);
+        const guint64 seen = arrivals.buffers();
         fail_if(gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE, "cycle %d: PLAYING",
                 cycle);
-        fail_unless(waitForBuffer(&arrivals, seen), "cycle %d: no buffer", cycle);
+        fail_unless(arrivals.waitBeyond(seen, 10), "cycle %d: no buffer", cycle);
         fail_unless_equals_int(gst_element_set_state(pipeline, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
         GstMessage *msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
         fail_unless(msg == nullptr, "cycle %d: an error on the bus", cycle);
@@ -244,8 +209,6 @@ GST_START_TEST(test_lifecycle_soak) {
     gst_object_unref(tracer);
     gst_object_unref(bus);
     gst_object_unref(pipeline);
-    g_cond_clear(&arrivals.arrived);
-    g_mutex_clear(&arrivals.lock);
 }
 GST_END_TEST;
 

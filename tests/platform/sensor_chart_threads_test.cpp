@@ -15,15 +15,21 @@ namespace {
 
 class SensorChartThreads : public norva_test::SimTest {};
 
-TEST_F(SensorChartThreads, EachFrameSeesOneLight) {
-    constexpr unsigned kW = 320, kH = 240;
+// A streaming 320×240 frame of 10 ms at unit gain.
+norva_sim::SensorOutput StreamingOutput(unsigned bitDepth) {
     norva_sim::SensorOutput s;
     s.streaming = true;
-    s.bitDepth = 12;
-    s.width = kW;
-    s.height = kH;
+    s.bitDepth = bitDepth;
+    s.width = 320;
+    s.height = 240;
     s.exposureUs = 10000;
     s.gain = 1.0;
+    return s;
+}
+
+TEST_F(SensorChartThreads, EachFrameSeesOneLight) {
+    constexpr unsigned kW = 320, kH = 240;
+    norva_sim::SensorOutput s = StreamingOutput(12);
     const norva_sim::SceneRect patch = norva_sim::SceneNeutralPatch(4, kW, kH);
     const unsigned x = (patch.x0 + patch.x1) / 2 & ~1u, y = (patch.y0 + patch.y1) / 2 & ~1u;
     const double pedestal = norva_sim::SensorPedestal(12);
@@ -59,13 +65,7 @@ TEST_F(SensorChartThreads, EachFrameSeesOneLight) {
 
 TEST_F(SensorChartThreads, EachFrameSeesOneScene) {
     constexpr unsigned kW = 320, kH = 240;
-    norva_sim::SensorOutput s;
-    s.streaming = true;
-    s.bitDepth = 10;
-    s.width = kW;
-    s.height = kH;
-    s.exposureUs = 10000;
-    s.gain = 1.0;
+    norva_sim::SensorOutput s = StreamingOutput(10);
     // The first row (the ramp's dark end on the chart) and the clipped patch, on the flat field both at its level.
     const norva_sim::SceneRect clip = norva_sim::SceneClippedPatch(kW, kH);
     const size_t top = 1, light = static_cast<size_t>(clip.y0 + 4) * kW + clip.x0 + 5;

@@ -290,6 +290,33 @@ TEST(CalibrationSetupFile, BlackLevelAddedWhenTheBaseHasNone) {
     EXPECT_NE(text.find("LSH_CTRL_CORRECTIONS 0\n"), std::string::npos);
 }
 
+TEST(CalibrationSetupFile, GamutClipReplacesTheBasesWhenSet) {
+    const std::string base = "// Gamut clip of the base\nMGM_CLIP_MAX 1.5\nY2R_MATRIX BT709\n";
+    Calibration c;
+    c.gamutComment = "// Clip at full scale\n";
+    EXPECT_NE(SetupFileText(base, c).find("// Gamut clip of the base\nMGM_CLIP_MAX 1.5\n"), std::string::npos)
+        << "no clip of the calibration: the base's stays";
+    c.gamutClip = 1.0;
+    const std::string text = SetupFileText(base, c);
+    EXPECT_EQ(text.find("1.5"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Gamut clip of the base"), std::string::npos) << text;
+    EXPECT_NE(text.find("// Clip at full scale\nMGM_CLIP_MAX 1\n"), std::string::npos) << text;
+    std::istringstream in(text);
+    ISPC::ParameterList list;
+    ASSERT_EQ(ISPC::ParameterFileParser::parse(in, list), QOR_RES_OK);
+    EXPECT_EQ(list.getParameter<double>("MGM_CLIP_MAX", 0, 0.0, 2.0, -1.0), 1.0);
+}
+
+TEST(CalibrationSetupFile, GamutClipOnlyWhereTheFrameFitsOneMeasurement) {
+    // The largest channel sum of the white-balance statistics, pixels x 1024, against 32 bits.
+    const struct {
+        unsigned width, height;
+        double clip;
+    } cases[] = {{2688, 1520, 1.0}, {1920, 1080, 1.0}, {2048, 2047, 1.0}, {2048, 2048, 0.0}, {4096, 2160, 0.0}};
+    for (const auto &k : cases)
+        EXPECT_EQ(StatisticsGamutClip(k.width, k.height), k.clip) << k.width << "x" << k.height;
+}
+
 TEST(CalibrationSetupFile, CommentsAreBrokenBetweenWords) {
     EXPECT_EQ(CommentLines("one two three four", 12), "// one two\n// three\n// four\n");
     EXPECT_EQ(CommentLines("a-word-longer-than-the-width", 8), "// a-word-longer-than-the-width\n");
