@@ -1,8 +1,11 @@
 // The norvasrc element on the default sensor of the simulated board (OV4689_0) at its 1920x1080 mode, with every
 // control loop on: auto exposure (with backlight compensation), white balance, lens shading (with the calibrated
 // grids of the setup file), focus statistics, denoise, tone mapping (wdr-auto) and the light-based control (from the
-// parameter file, the one loop no property turns on); the ISP model on 4 threads, frames paced at 30 per second. Device commands (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread
-// that issues them and taken out, as in norvasrc_bench.cpp.
+// parameter file, the one loop no property turns on); the ISP model on 4 threads, frames paced at 30 per second.
+// The setup file is the one calibrated on the sensor (data/setup/ov4689.txt, or NORVA_BENCH_SETUP), read through a
+// copy whose grid files are named by absolute paths, so that the benchmark runs from any folder. Device commands
+// (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread that issues them and
+// taken out, as in norvasrc_bench.cpp.
 //
 // Each benchmark runs twice: argument 30, frames paced at 30 per second (the live case: between frames the thread
 // sleeps and the ISP model's workers take the caches, so the stack runs on cold caches), and argument 0, frames on
@@ -42,6 +45,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -77,11 +82,10 @@ double gCameraStackUs[2] = {-1.0, -1.0};
 /** The frame rate of a run (its argument): kFps, or 0 for frames on demand. */
 double rateOf(const benchmark::State &state) { return state.range(0) != 0 ? kFps : 0.0; }
 
-std::string setupFile() {
-    if (const char *f = std::getenv("NORVA_BENCH_SETUP"))
-        return f;
-    return NORVA_BENCH_SETUP;
-}
+/** The setup file the elements read: a copy of the calibrated one, set by main(). */
+std::string gSetupFile;
+
+std::string setupFile() { return gSetupFile; }
 
 /** A norvasrc with every loop on, not yet started. */
 GstElement *makeSource() {
@@ -351,6 +355,38 @@ void SensorElement(benchmark::State &state) {
 BENCHMARK(SensorElement)->Arg(30)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 /**
+ * A copy of the setup file in a temporary file, its lens-shading grid files ("LSH_CTRL_FILE_<n>", named relative to
+ * the repository's root) named by absolute paths. Removed at exit.
+ */
+struct SetupCopy {
+    std::string path;
+    bool ok = false;
+    explicit SetupCopy(const std::string &source) {
+        std::ifstream in(source);
+        char name[] = "/tmp/norva-sensor-bench-setup-XXXXXX";
+        const int fd = in ? mkstemp(name) : -1;
+        if (fd < 0)
+            return;
+        close(fd);
+        path = name;
+        std::ofstream out(path);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            std::string tag, file;
+            if (words >> tag >> file && tag.rfind("LSH_CTRL_FILE_", 0) == 0 && file[0] != '/')
+                line = tag + " " + NORVA_BENCH_SOURCE_DIR + "/" + file;
+            out << line << '\n';
+        }
+        ok = static_cast<bool>(out.flush());
+    }
+    ~SetupCopy() {
+        if (!path.empty())
+            unlink(path.c_str());
+    }
+};
+
+/**
  * The parameter file of the elements (GST_NORVASRC_PARAMS_FILE, read once per process): the light-based control,
  * which no property turns on. Removed at exit.
  */
@@ -384,6 +420,13 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot write the parameter file\n");
         return 1;
     }
+    const char *source = std::getenv("NORVA_BENCH_SETUP");
+    const SetupCopy setup(source != nullptr ? source : NORVA_BENCH_SETUP);
+    if (!setup.ok) {
+        std::fprintf(stderr, "cannot copy the setup file %s\n", source != nullptr ? source : NORVA_BENCH_SETUP);
+        return 1;
+    }
+    gSetupFile = setup.path;
     gst_check_init(nullptr, nullptr);
     gst_plugin_norvasrc_register();
     LOG_SetLevel(1); // no message per frame

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on a build: plays the test chart through the norvasrc GStreamer element on the simulated platform,
 # first as the default sensor of the simulated board sees it under a warm light, with auto exposure, white balance
-# and lens shading on (one CSV line per frame, and the frame from which the loops settled), then as the data
-# generator plays it. Each part writes PNG images and a YUV4MPEG2 stream. ./run.sh builds Release and runs it.
+# and lens shading on and the sensor's calibrated setup file (one CSV line per frame, and the frame from which the
+# loops settled), then as the data generator plays it. Each part writes PNG images and a YUV4MPEG2 stream. ./run.sh
+# builds Release and runs it.
 #   main_job.sh BUILD_DIR [--help] [--frames N] [output-folder]
 # Every failure ends with one line on standard error, "run.sh: WHAT: WHY". Exit status: 0 done, 1 the run
 # failed, 2 wrong command line or environment.
@@ -11,17 +12,20 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: main_job.sh BUILD_DIR [arguments of run.sh]}
 shift
+# The pipelines run from the repository's root: the build's folders by absolute paths.
+if [ -d "$build" ]; then build=$(cd "$build" && pwd); fi
 frames=90
 fps=30
 # Part 1: the default sensor of the simulated board, its full frame shown at a quarter of its size, under a warm
-# light that white balance must correct.
+# light that white balance must correct, with the setup file calibrated on it. That file names its lens-shading grids
+# relative to the repository's root: the pipelines run from there.
 sensor=OV4689_0
 sensor_width=2688
 sensor_height=1520
 sensor_out_width=672
 sensor_out_height=380
 illuminant=3000
-sensor_setup="$root/data/setup/reference.txt"
+sensor_setup="$root/data/setup/ov4689.txt"
 # Part 2: the data generator playing the chart written as a scene.
 width=640
 height=480
@@ -40,7 +44,8 @@ Builds the project (Release), then plays the test chart (grey ramp, neutral and 
 clipped patch) through the norvasrc GStreamer element with the simulated platform in paced mode (frames at the
 sensor's ${fps} frames per second), in two parts:
  1. The sensor $sensor of the simulated board sees the chart under a ${illuminant} K light, with auto exposure,
-    white balance and lens shading on (setup file ${sensor_setup#"$root/"}); its ${sensor_width}x${sensor_height}
+    white balance and lens shading on (the setup file calibrated on it, ${sensor_setup#"$root/"}, whose grid
+    files are named from the repository's root, where the pipelines run); its ${sensor_width}x${sensor_height}
     frame is shown at ${sensor_out_width}x${sensor_out_height}. The display pipeline runs through
     tools/norva_frames, which writes one CSV line per frame and prints the frame from which the loops settled,
     for example "Settled at frame 42: exposure 16.6 ms, gain 1.0, 3010 K, grey patch 118/119/118".
@@ -170,13 +175,14 @@ export GST_REGISTRY="$work/registry.bin"
 export GST_PLUGIN_PATH="$plugin_dir${GST_PLUGIN_PATH:+:$GST_PLUGIN_PATH}"
 unset GST_NORVASRC_PARAMS_FILE
 
-# run_pipeline NAME COMMAND...: the command with its output in NAME.log; a failure shows the log and its error.
+# run_pipeline NAME COMMAND...: the command, run from the repository's root (where the setup files' grid paths
+# start), with its output in NAME.log; a failure shows the log and its error. Every path it gets is absolute.
 run_pipeline() {
   local pipeline=$1
   shift
   local shown="${*//$work\//$folder/}"
   echo "$pipeline: ${shown//sensor=DOR Idazida/sensor=\"DOR Idazida\"}"
-  if ! "$@" >"$work/$pipeline.log" 2>&1; then
+  if ! (cd "$root" && "$@") >"$work/$pipeline.log" 2>&1; then
     cat "$work/$pipeline.log"
     local error
     error=$(grep -m1 -E "^ERROR" "$work/$pipeline.log" || true)

@@ -130,6 +130,11 @@ void gst_norvasrc_offer_shot_for_save(GstNorvasrc *src, const CombinedShot &shot
 void gst_norvasrc_emit_sensor_row_time(GstNorvasrc *src, guint64 row_time);
 /** Applies every runtime property to the contexts; both locks are held. */
 void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src);
+/**
+ * The runtime settings before a frame: the statistics windows always (controls may move them), the rest only when
+ * something they are made of changed since they were last applied; both locks are held.
+ */
+void gst_norvasrc_refresh_context_runtime_unlocked(GstNorvasrc *src);
 /** Writes what the control loops decided for the last frame back into the properties; both locks are held. */
 void gst_norvasrc_read_back_unlocked(GstNorvasrc *src);
 /** Whether a capture buffer may be enqueued now, dropping one frame no pad took when none is; mutex held. */
@@ -149,6 +154,25 @@ void gst_norvasrc_frames_clear(GstNorvasrc *src);
 enum NorvasrcSignal { SIGNAL_IMAGE_READY = 0, SIGNAL_SENSOR_ROW_TIME = 1, SIGNAL_LAST };
 
 #include "gstnorvasrc_shots.h"
+
+/**
+ * What the runtime settings were last made of, besides the property values that the store's serial counts: the
+ * contexts they went to, the sensor's state, and the values that reach the store without it.
+ */
+struct RuntimeInputs {
+    guint64 serial = 0;
+    const TestContext *main = nullptr;
+    const TestContext *slave = nullptr;
+    int sensor_state = -1;
+    guint exposure_time = 0;     /**< with manual exposure: the shared exposure record writes it */
+    gfloat exposure_gain = 0.0f; /**< the same */
+    std::array<gfloat, 4> focus_window{};
+
+    bool operator==(const RuntimeInputs &o) const {
+        return serial == o.serial && main == o.main && slave == o.slave && sensor_state == o.sensor_state &&
+               exposure_time == o.exposure_time && exposure_gain == o.exposure_gain && focus_window == o.focus_window;
+    }
+};
 
 /** The C++ state of one element. */
 struct NorvasrcState {
@@ -173,6 +197,8 @@ struct NorvasrcState {
     gchar *save_type = nullptr;
 
     NorvasrcProperties props;
+    RuntimeInputs runtime_applied; /**< guarded by the object lock */
+    bool runtime_valid = false;    /**< runtime_applied describes the contexts' settings; object lock */
 
     /* Built at NULL to READY, destroyed at READY to NULL: in NULL the element holds no hardware. */
     TEST_PARAM *capture_params = nullptr; /**< the parameter set of the last NULL to READY */

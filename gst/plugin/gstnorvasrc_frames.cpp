@@ -558,8 +558,7 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     gst_norvasrc_read_sensor_parameters(src);
 
     gst_norvasrc_lock_contexts(src);
-    if (state->main_context != nullptr)
-        gst_norvasrc_configure_context_runtime_unlocked(src);
+    gst_norvasrc_refresh_context_runtime_unlocked(src);
     gst_norvasrc_unlock_contexts(src);
 
     // A free capture buffer: downstream gives one back, or a frame no pad took yet is dropped.

@@ -206,7 +206,8 @@ void gst_norvasrc_destroy_contexts_unlocked(GstNorvasrc *src) {
     state->slave_context = nullptr;
     delete state->main_context;
     state->main_context = nullptr;
-    ++state->pool.generation; // shots still held went with their cameras
+    ++state->pool.generation;     // shots still held went with their cameras
+    state->runtime_valid = false; // new contexts get every setting
     gst_norvasrc_unlock_contexts(src);
 }
 

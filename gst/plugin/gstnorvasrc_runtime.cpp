@@ -49,7 +49,56 @@ Window pixelWindow(float left, float right, float top, float bottom, float W, fl
 /** Whether the application set the property (its change mark). */
 bool marked(const NorvasrcProperties &p, guint id) { return p.changed[id] != 0; }
 
+/** The focus and histogram windows of the main context, from the properties; both locks held. */
+void applyWindows(const NorvasrcProperties &p, TestContext *main) {
+    const float W = static_cast<float>(main->getMaxImageWidth()), H = static_cast<float>(main->getMaxImageHeight());
+    const gfloat *fw = p.focus_window; // bottom, left, right, top
+    const Window focus = pixelWindow(fw[1], fw[2], fw[3], fw[0], W, H);
+    main->setFosROI(focus.x, focus.y, focus.width, focus.height);
+    const Window hist = pixelWindow(p.exposure_auto_window_left, p.exposure_auto_window_right,
+                                    p.exposure_auto_window_top, p.exposure_auto_window_bottom, W, H);
+    main->setHistStatROI(hist.x, hist.y, hist.width, hist.height);
+}
+
+/** What the runtime settings are made of now; main context present, both locks held. */
+RuntimeInputs runtimeInputs(const NorvasrcState *state) {
+    const NorvasrcProperties &p = state->props;
+    RuntimeInputs in;
+    in.serial = p.serial;
+    in.main = state->main_context;
+    in.slave = state->slave_context;
+    const ISPC::Sensor *sensor = state->main_context->getSensor();
+    in.sensor_state = sensor != nullptr ? static_cast<int>(sensor->getState()) : -1;
+    // The values read back after every frame reach the settings only with manual exposure.
+    if (!p.exposure_auto) {
+        in.exposure_time = p.exposure_time;
+        in.exposure_gain = p.exposure_gain_linear;
+    }
+    std::copy(p.focus_window, p.focus_window + 4, in.focus_window.begin());
+    return in;
+}
+
 } // namespace
+
+void gst_norvasrc_refresh_context_runtime_unlocked(GstNorvasrc *src) {
+    NorvasrcState *state = src->state;
+    const NorvasrcProperties &p = state->props;
+    if (state->main_context == nullptr)
+        return;
+    // Applied again with every frame: the slave's tone-mapping weight follows the main context's, and image
+    // settings the application set hold against the light-based control's.
+    const bool every = state->slave_context != nullptr || marked(p, PROP_BRIGHTNESS) || marked(p, PROP_CONTRAST) ||
+                       marked(p, PROP_SATURATION) || marked(p, PROP_SHARPNESS) || marked(p, PROP_DENOISER_LEVEL) ||
+                       marked(p, PROP_WDR_LEVEL);
+    if (every || !state->runtime_valid || !(runtimeInputs(state) == state->runtime_applied)) {
+        gst_norvasrc_configure_context_runtime_unlocked(src);
+        return;
+    }
+    // Nothing changed: the controls keep their settings (each one set again would count as new to them, and the
+    // exposure control would then correct every frame instead of holding when settled). The windows are set
+    // again, since the focus control moves the focus window when it starts.
+    applyWindows(p, state->main_context);
+}
 
 void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
@@ -117,13 +166,7 @@ void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
         break;
     }
 
-    const float W = static_cast<float>(main->getMaxImageWidth()), H = static_cast<float>(main->getMaxImageHeight());
-    const gfloat *fw = p.focus_window; // bottom, left, right, top
-    const Window focus = pixelWindow(fw[1], fw[2], fw[3], fw[0], W, H);
-    main->setFosROI(focus.x, focus.y, focus.width, focus.height);
-    const Window hist = pixelWindow(p.exposure_auto_window_left, p.exposure_auto_window_right,
-                                    p.exposure_auto_window_top, p.exposure_auto_window_bottom, W, H);
-    main->setHistStatROI(hist.x, hist.y, hist.width, hist.height);
+    applyWindows(p, main);
 
     ISPC::Sensor *sensor = main->getSensor();
     if (sensor != nullptr)
@@ -154,6 +197,8 @@ void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
         if (sensor->setExposureGain(exposure, p.exposure_gain_linear) != QOR_RES_OK)
             GST_WARNING_OBJECT(src, "Failed to set sensor exposure and gain");
     }
+    state->runtime_applied = runtimeInputs(state);
+    state->runtime_valid = true;
 }
 
 void gst_norvasrc_read_back_unlocked(GstNorvasrc *src) {

@@ -471,6 +471,7 @@ void norvasrc_properties_init(NorvasrcProperties &store) {
     store.focus_window[2] = 1.0f;
     store.focus_window[3] = 1.0f;
     store.changed.fill(0);
+    store.serial = 0;
 }
 
 void norvasrc_properties_clear(NorvasrcProperties &store) {
@@ -548,6 +549,7 @@ static void log_setter(const NorvasrcProperties &store, const PropertyDef &def, 
 
 void norvasrc_property_store(NorvasrcProperties &store, const PropertyDef &def, const GValue *value,
                              GstDebugCategory *category, GObject *object) {
+    ++store.serial;
     switch (def.kind) {
     case PropertyKind::Boolean:
         at<gboolean>(store, def.field) = g_value_get_boolean(value);

@@ -232,6 +232,8 @@ struct NorvasrcProperties {
     gfloat wdr_level;
     /** Set to 1 by every accepted change of the application, by property id; never cleared. */
     std::array<gint, PROP_LAST + 1> changed;
+    /** Counts the values stored through the property table (setters, action signals, the capture parameters). */
+    guint64 serial;
 };
 
 enum class PropertyKind { Boolean, UInt, Int, Float, Gain, Enum, String, FdList };

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 #include <memory>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -14,11 +13,14 @@
 #include "platform/sim_isp.h"
 #include "platform/sim_sensor.h"
 #include "sim_board_internal.h"
+#include "sim_record_ring.h"
 
 namespace norva_sim {
 namespace {
 
 constexpr size_t kMaxEvents = 65536;
+/** The event log's block: the newest events within it, however long they are. */
+constexpr size_t kEventBytes = 4u << 20;
 constexpr unsigned kMaxChips = 16;
 constexpr unsigned kLinesPerChip = 64;
 
@@ -37,7 +39,7 @@ struct Line {
 };
 
 struct Board {
-    std::deque<std::string> events;
+    RecordRing events{kMaxEvents, kEventBytes};
     std::string root;
     unsigned chipCount = 8;
     std::set<unsigned> absentChips;
@@ -89,7 +91,11 @@ std::recursive_mutex &BoardMutex() {
 
 std::vector<std::string> BoardEvents() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return std::vector<std::string>(board().events.begin(), board().events.end());
+    std::vector<std::string> events;
+    events.reserve(board().events.size());
+    board().events.forEach(
+        [&](const uint8_t *text, size_t n) { events.emplace_back(reinterpret_cast<const char *>(text), n); });
+    return events;
 }
 
 void ClearBoardEvents() {
@@ -97,12 +103,11 @@ void ClearBoardEvents() {
     board().events.clear();
 }
 
-void AddBoardEvent(const std::string &event) {
+void AddBoardEvent(const std::string &event) { AddBoardEventText(event.data(), event.size()); }
+
+void AddBoardEventText(const char *text, size_t length) {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    Board &b = board();
-    if (b.events.size() >= kMaxEvents)
-        b.events.pop_front();
-    b.events.push_back(event);
+    board().events.add(text, length, nullptr, 0);
 }
 
 void SetPlatformRoot(const std::string &root) {

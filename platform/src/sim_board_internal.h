@@ -3,6 +3,7 @@
 
 /* What the seam table of the simulation asks of the simulated board. */
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -15,6 +16,9 @@ namespace norva_sim {
 
 /** The board's lock (recursive: device models may query GPIO levels while a bus operation runs). */
 std::recursive_mutex &BoardMutex();
+
+/** Adds an event to the board's log from text that need not end with a nul; allocates nothing. */
+void AddBoardEventText(const char *text, size_t length);
 
 SEAM_GPIO_CHIP *SimGpioChipOpenByName(const char *name);
 SEAM_GPIO_LINE *SimGpioChipGetLine(SEAM_GPIO_CHIP *chip, unsigned int offset);

@@ -2,7 +2,7 @@
 // pointer that auto-increments, a transaction log and injected faults.
 #include <cerrno>
 #include <cstdio>
-#include <deque>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -14,6 +14,7 @@
 #include "platform/sim_board.h"
 #include "platform/sim_node.h"
 #include "sim_board_internal.h"
+#include "sim_record_ring.h"
 
 namespace norva_sim {
 namespace {
@@ -21,6 +22,9 @@ namespace {
 constexpr unsigned kBuses = 8;
 constexpr unsigned long kI2cSlave = 0x0703ul;
 constexpr size_t kMaxLog = 65536;
+constexpr size_t kLogBytes = 4u << 20;
+/** Events of writes of up to this many bytes are written without allocating (register writes). */
+constexpr size_t kShortWrite = 64;
 
 struct Fault {
     I2cFault kind;
@@ -38,7 +42,8 @@ struct Buses {
     std::map<std::pair<unsigned, uint8_t>, uint16_t> pointers;
     std::set<unsigned> absent;
     std::vector<Fault> faults[kBuses];
-    std::deque<I2cTransaction> log; /* bounded: the oldest go first */
+    /* Bounded, the oldest go first: each transaction is its head (bus, address, kind, ok) and its bytes. */
+    RecordRing log{kMaxLog, kLogBytes};
 };
 
 Buses &buses() {
@@ -62,21 +67,39 @@ bool takeFault(Buses &b, unsigned bus, I2cFault kind) {
     return false;
 }
 
-std::string hexBytes(const uint8_t *data, size_t n) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; i++) {
-        std::snprintf(buf, sizeof buf, i ? " %02x" : "%02x", data[i]);
-        s += buf;
+/** The event of a write: "write" and its bytes in hexadecimal, then `tail` (" NACK", " short" or nothing). */
+void addWriteEvent(const uint8_t *data, size_t n, const char *tail) {
+    static const char kHex[] = "0123456789abcdef";
+    char shortText[8 + 3 * kShortWrite + 8];
+    std::string longText;
+    const size_t tailLength = std::strlen(tail);
+    const size_t length = 5 + 3 * n + tailLength;
+    char *text = shortText;
+    if (length > sizeof shortText) {
+        longText.resize(length);
+        text = &longText[0];
     }
-    return s;
+    std::memcpy(text, "write", 5);
+    size_t at = 5;
+    for (size_t i = 0; i < n; i++) {
+        text[at++] = ' ';
+        text[at++] = kHex[data[i] >> 4];
+        text[at++] = kHex[data[i] & 15];
+    }
+    std::memcpy(text + at, tail, tailLength);
+    AddBoardEventText(text, length);
 }
 
+/** The head of a logged transaction, before its bytes. */
+struct TransactionHead {
+    uint8_t bus, address, ok;
+    char kind;
+};
+
 void logTransaction(Buses &b, unsigned bus, int address, char kind, const uint8_t *data, size_t n, bool ok) {
-    if (b.log.size() >= kMaxLog)
-        b.log.pop_front();
-    b.log.push_back(I2cTransaction{bus, static_cast<uint8_t>(address < 0 ? 0 : address), kind,
-                                   std::vector<uint8_t>(data, data + n), ok});
+    const TransactionHead head{static_cast<uint8_t>(bus), static_cast<uint8_t>(address < 0 ? 0 : address),
+                               static_cast<uint8_t>(ok ? 1 : 0), kind};
+    b.log.add(&head, sizeof head, data, n);
 }
 
 unsigned busOfPath(const char *path) {
@@ -125,8 +148,9 @@ long i2cIoctl(int fd, unsigned long request, void *arg) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(arg);
     const bool fail = takeFault(b, it->second.bus, I2cFault::FailIoctl) || address > 0x7F;
     char text[32];
-    std::snprintf(text, sizeof text, "I2C_SLAVE 0x%02x%s", static_cast<unsigned>(address), fail ? " failed" : "");
-    AddBoardEvent(text);
+    const int length =
+        std::snprintf(text, sizeof text, "I2C_SLAVE 0x%02x%s", static_cast<unsigned>(address), fail ? " failed" : "");
+    AddBoardEventText(text, static_cast<size_t>(length));
     const uint8_t byte = static_cast<uint8_t>(address);
     logTransaction(b, it->second.bus, static_cast<int>(address & 0x7F), 'a', &byte, 1, !fail);
     if (fail)
@@ -156,16 +180,16 @@ ssize_t i2cWrite(int fd, const void *buf, size_t count) {
     if (device == nullptr) {
         if (ob.address >= 0)
             DefaultBoardNoAnswer(ob.bus, static_cast<uint8_t>(ob.address));
-        AddBoardEvent("write " + hexBytes(data, count) + " NACK");
+        addWriteEvent(data, count, " NACK");
         logTransaction(b, ob.bus, ob.address, 'w', data, count, false);
         return -ENXIO;
     }
     if (count > 0 && takeFault(b, ob.bus, I2cFault::ShortWrite)) {
-        AddBoardEvent("write " + hexBytes(data, count) + " short");
+        addWriteEvent(data, count, " short");
         logTransaction(b, ob.bus, ob.address, 'w', data, count, false);
         return static_cast<ssize_t>(count - 1);
     }
-    AddBoardEvent("write " + hexBytes(data, count));
+    addWriteEvent(data, count, "");
     logTransaction(b, ob.bus, ob.address, 'w', data, count, true);
     const unsigned width = device->addressWidth();
     if (count < width)
@@ -189,7 +213,8 @@ ssize_t i2cRead(int fd, void *buf, size_t count) {
     if (device == nullptr) {
         if (ob.address >= 0)
             DefaultBoardNoAnswer(ob.bus, static_cast<uint8_t>(ob.address));
-        AddBoardEvent("read " + std::to_string(count) + " NACK");
+        char text[48];
+        AddBoardEventText(text, static_cast<size_t>(std::snprintf(text, sizeof text, "read %zu NACK", count)));
         logTransaction(b, ob.bus, ob.address, 'r', nullptr, 0, false);
         return -ENXIO;
     }
@@ -199,7 +224,9 @@ ssize_t i2cRead(int fd, void *buf, size_t count) {
     uint16_t &reg = b.pointers[std::make_pair(ob.bus, static_cast<uint8_t>(ob.address))];
     for (size_t i = 0; i < n; i++)
         data[i] = device->readRegister(reg++);
-    AddBoardEvent("read " + std::to_string(count) + (n != count ? " short" : ""));
+    char text[48];
+    AddBoardEventText(
+        text, static_cast<size_t>(std::snprintf(text, sizeof text, "read %zu%s", count, n != count ? " short" : "")));
     logTransaction(b, ob.bus, ob.address, 'r', data, n, n == count);
     return static_cast<ssize_t>(n);
 }
@@ -250,7 +277,15 @@ void InjectI2cFault(unsigned bus, I2cFault fault, unsigned skip) {
 
 std::vector<I2cTransaction> I2cLog() {
     std::lock_guard<std::recursive_mutex> guard(BoardMutex());
-    return std::vector<I2cTransaction>(buses().log.begin(), buses().log.end());
+    std::vector<I2cTransaction> log;
+    log.reserve(buses().log.size());
+    buses().log.forEach([&](const uint8_t *record, size_t n) {
+        TransactionHead head;
+        std::memcpy(&head, record, sizeof head);
+        log.push_back(I2cTransaction{head.bus, head.address, head.kind,
+                                     std::vector<uint8_t>(record + sizeof head, record + n), head.ok != 0});
+    });
+    return log;
 }
 
 void ClearI2cLog() {

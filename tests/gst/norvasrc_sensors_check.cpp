@@ -7,6 +7,8 @@
 // names the variable.
 #include "norvasrc_board.h"
 
+#include "gstnorvameta.h"
+
 extern "C" void gst_plugin_norvasrc_register(void);
 
 using namespace norvasrc_test;
@@ -167,7 +169,97 @@ void checkStream(const SensorRun &run, const char *name, guint buffers, guint wi
     fail_unless(run.streaming.streaming, "%s: the sensor did not stream", name);
 }
 
+/** What a buffer shows: the brightness meta and the mean colour of the whole picture. */
+struct Sample {
+    double brightness = 0;
+    double red = 0, green = 0, blue = 0;
+};
+
+Sample sampleOf(GstBuffer *buffer, guint width, guint height) {
+    Sample s;
+    const GstMeta *meta = gst_buffer_get_meta(buffer, gst_norva_current_brightness_meta_api_get_type());
+    fail_unless(meta != nullptr, "no brightness meta");
+    s.brightness = reinterpret_cast<const GstNorvaCurrentBrightnessMeta *>(meta)->brightness;
+    const Image image = imageOf(buffer, width, height);
+    s.blue = image.mean(0, 0, width, height, 0);
+    s.green = image.mean(0, 0, width, height, 1);
+    s.red = image.mean(0, 0, width, height, 2);
+    return s;
+}
+
+/** A setting changed while the element streams, and what the frames after it show against those before. */
+struct RuntimeChange {
+    const char *name;
+    void (*start)(GstElement *src);
+    void (*change)(GstElement *src);
+    guint framesBefore, framesAfter;
+    bool (*shows)(const Sample &before, const Sample &after);
+};
+
+void manualExposure(GstElement *src) {
+    g_object_set(src, "exposure-auto", FALSE, "exposure-time", 4000u, "exposure-gain", 0.0f, nullptr);
+}
+void manualWhiteBalance(GstElement *src) {
+    g_object_set(src, "awb-enable", FALSE, "red-balance", 1.0f, "blue-balance", 1.0f, nullptr);
+}
+void reddenedWhiteBalance(GstElement *src) {
+    g_object_set(src, "awb-enable", FALSE, "red-balance", 2.0f, "blue-balance", 1.0f, nullptr);
+}
+void automaticExposure(GstElement *src) { g_object_set(src, "exposure-auto", TRUE, nullptr); }
+
+// The element applies the settings before a frame only when one changed: each of these is set once, mid-stream,
+// after frames that kept the settings as they were (automatic exposure settled on the chart).
+const RuntimeChange kRuntimeChanges[] = {
+    {"exposure-time", manualExposure, [](GstElement *src) { g_object_set(src, "exposure-time", 12000u, nullptr); }, 8,
+     8, [](const Sample &b, const Sample &a) { return a.green > 1.25 * b.green; }},
+    {"red-balance", manualWhiteBalance, [](GstElement *src) { g_object_set(src, "red-balance", 2.0f, nullptr); }, 8, 8,
+     [](const Sample &b, const Sample &a) { return a.red / a.green > 1.4 * (b.red / b.green); }},
+    {"night-mode", reddenedWhiteBalance, [](GstElement *src) { g_object_set(src, "night-mode", TRUE, nullptr); }, 8, 8,
+     [](const Sample &b, const Sample &a) {
+         return b.red > 1.2 * b.green && std::fabs(a.red - a.green) < 2.0 && std::fabs(a.blue - a.green) < 2.0;
+     }},
+    {"exposure-auto-level", automaticExposure,
+     [](GstElement *src) { g_object_set(src, "exposure-auto-level", 0.5f, nullptr); }, 40, 30,
+     [](const Sample &b, const Sample &a) { return a.brightness > b.brightness + 0.2; }},
+};
+
 } // namespace
+
+// A setting changed mid-stream reaches the frames after it, also once the element has stopped applying
+// unchanged settings to every frame.
+GST_START_TEST(test_runtime_change_reaches_the_frames) {
+    const RuntimeChange &c = kRuntimeChanges[__i__];
+    const guint width = 1280, height = 720;
+    fail_unless(plugSensors("OV4689_0"));
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "sensor", "OV4689_0", "sensor-mode", 0x21u, "setup-file", NORVA_REFERENCE_SETUP, nullptr);
+    c.start(src);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, "video/x-raw, format=BGR");
+    fail_unless(gst_element_set_state(h->element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    Sample before, after;
+    for (guint i = 0; i < c.framesBefore + c.framesAfter; i++) {
+        if (i == c.framesBefore)
+            c.change(src);
+        GstBuffer *buffer = pullOrError(h, bus);
+        fail_unless(buffer != nullptr, "%s: %s", c.name, errorText(bus).c_str());
+        if (i + 1 == c.framesBefore)
+            before = sampleOf(buffer, width, height);
+        if (i + 1 == c.framesBefore + c.framesAfter)
+            after = sampleOf(buffer, width, height);
+        gst_buffer_unref(buffer);
+    }
+    fail_unless(c.shows(before, after),
+                "%s: before brightness %.3f, RGB %.1f/%.1f/%.1f; after brightness %.3f, RGB %.1f/%.1f/%.1f", c.name,
+                before.brightness, before.red, before.green, before.blue, after.brightness, after.red, after.green,
+                after.blue);
+    gst_harness_teardown(h);
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+}
+GST_END_TEST;
 
 // Each sensor on the board: the stream, its size, its row time, its limits, its picture.
 GST_START_TEST(test_sensor_streams) {
@@ -303,7 +395,10 @@ GST_START_TEST(test_sensor_not_plugged) {
 }
 GST_END_TEST;
 
-/** Test cases that ctest runs side by side (CK_RUN_CASE): the sensors in three parts, the families, bad input. */
+/**
+ * Test cases that ctest runs side by side (CK_RUN_CASE): the sensors in three parts, the families, settings changed
+ * mid-stream, bad input.
+ */
 static Suite *norvasrc_sensors_suite(void) {
     Suite *s = suite_create("norvasrc_sensors");
     const int parts = 3;
@@ -319,6 +414,10 @@ static Suite *norvasrc_sensors_suite(void) {
     tcase_set_timeout(family, 1200);
     suite_add_tcase(s, family);
     tcase_add_loop_test(family, test_family_flip_and_second_mode, 0, G_N_ELEMENTS(kFamilies));
+    TCase *runtime = tcase_create("runtime");
+    tcase_set_timeout(runtime, 600);
+    suite_add_tcase(s, runtime);
+    tcase_add_loop_test(runtime, test_runtime_change_reaches_the_frames, 0, G_N_ELEMENTS(kRuntimeChanges));
     TCase *bad = tcase_create("bad_input");
     tcase_set_timeout(bad, 60);
     suite_add_tcase(s, bad);

@@ -110,6 +110,21 @@ TEST_F(BoardDevices, I2cRegistersAutoIncrementAndFaults) {
     EXPECT_EQ(errno, ENXIO);
     EXPECT_EQ(SEAM_Read(fd, id, 2), -1);
 
+    // A write longer than a register write is logged in full, as an event and as a transaction.
+    std::vector<uint8_t> table(100);
+    for (size_t i = 0; i < table.size(); i++)
+        table[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(SEAM_Ioctl(fd, 0x703, slave(0x36)), 0);
+    norva_sim::ClearBoardEvents();
+    EXPECT_EQ(SEAM_Write(fd, table.data(), table.size()), static_cast<ssize_t>(table.size()));
+    const std::vector<std::string> events = norva_sim::BoardEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].size(), 5u + 3u * table.size());
+    EXPECT_EQ(events[0].substr(0, 15), "write 00 01 02 ");
+    EXPECT_EQ(events[0].substr(events[0].size() - 6), " 62 63");
+    EXPECT_EQ(norva_sim::I2cLog().back().bytes, table);
+    EXPECT_EQ(SEAM_Ioctl(fd, 0x703, slave(0x10)), 0);
+
     const std::vector<norva_sim::I2cTransaction> log = norva_sim::I2cLog();
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[0].kind, 'a');

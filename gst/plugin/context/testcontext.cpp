@@ -42,6 +42,9 @@ void disableOutputs(ISPC::ParameterList &list) {
     list.addParameter(ISPC::Parameter(ISPC::ModuleOUT::ENCODER_TYPE.name, none), true);
     list.addParameter(ISPC::Parameter(ISPC::ModuleOUT::DISPLAY_TYPE.name, none), true);
     list.addParameter(ISPC::Parameter(ISPC::ModuleOUT::DATAEXTRA_TYPE.name, none), true);
+    // The extraction point goes with its format ("3", none): a point without a format is a contradiction the output
+    // module warns about. The setup files' point comes back when a pad negotiates raw output.
+    list.addParameter(ISPC::Parameter(ISPC::ModuleOUT::DATAEXTRA_POINT.name, "3"), true);
 }
 
 TestContext::TestContext()
@@ -136,6 +139,7 @@ bool TestContext::configure(const TEST_PARAM &param, unsigned context, const ISP
         }
         list += read;
     }
+    setupExtractionPoint = list.getParameter(ISPC::ModuleOUT::DATAEXTRA_POINT);
     if (extra != nullptr)
         list += *extra;
 

@@ -52,6 +52,11 @@ public:
     ISPC::Camera *pCamera;    /**< owned */
     /** The main context's controls this (slave) context's pipeline joined; not owned. */
     std::set<ISPC::ControlModule *> sharedControls;
+    /**
+     * "OUT_DE_POINT" of the setup files (1 when they give none): the outputs are off until negotiation, and the
+     * output module forgets the point of an extraction that is off.
+     */
+    int setupExtractionPoint = 1;
     std::map<unsigned, BufferInfo> buffers;
     ISPC::Save *pDisplaySave;
     ISPC::Save *pEncoderSave;

@@ -272,7 +272,12 @@ bool TestContext::configureOutput(const BufferFormat &format, BufferFrameBounds 
             scalerModule->save(list, ISPC::ModuleBase::SAVE_VAL);
         }
     } else {
-        const int point = list.getParameter(ISPC::ModuleOUT::DATAEXTRA_POINT);
+        // The module's point is that of an extraction already on, else the setup files'. Reading the module's
+        // alone would take point 3 for every request, since the outputs start off: point 2 (after the filter line
+        // store) could then never be had.
+        int point = list.getParameter(ISPC::ModuleOUT::DATAEXTRA_POINT);
+        if (point == 3)
+            point = setupExtractionPoint;
         setText(list, ISPC::ModuleOUT::DATAEXTRA_POINT.name, text(point == 2 ? 2 : 1));
         setText(list, ISPC::ModuleOUT::DATAEXTRA_TYPE.name, name);
         setText(list, ISPC::ModuleOUT::DISPLAY_TYPE.name, none);

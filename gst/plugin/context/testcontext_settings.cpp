@@ -253,6 +253,10 @@ bool TestContext::setHistStatROI(unsigned x, unsigned y, unsigned width, unsigne
     const unsigned tileW = (W + 3) / 7, tileH = (H + 3) / 7;
     startX = keepInside(startX, tileW * ISPC::ModuleHIS::GRID_TILES, g.ui32ImageWidth);
     startY = keepInside(startY, tileH * ISPC::ModuleHIS::GRID_TILES, g.ui32ImageHeight);
+    // The element sets the window before every frame: the same window requests no new set-up.
+    if (m->aGridStartCoord[0] == startX && m->aGridStartCoord[1] == startY && m->aGridTileSize[0] == tileW &&
+        m->aGridTileSize[1] == tileH && m->bEnableGlobal && m->bEnableROI)
+        return true;
     m->aGridStartCoord[0] = startX;
     m->aGridStartCoord[1] = startY;
     m->aGridTileSize[0] = tileW;
@@ -273,11 +277,16 @@ bool TestContext::setFosROI(unsigned x, unsigned y, unsigned width, unsigned hei
     const unsigned lastY = g.ui32ImageHeight > 0 ? g.ui32ImageHeight - 1 : 0;
     const unsigned startX = std::min(x, lastX), startY = std::min(y, lastY);
     const unsigned w = std::max(width, 1u), h = std::max(height, 1u);
+    const unsigned endX = startX + std::min(w - 1, lastX - startX), endY = startY + std::min(h - 1, lastY - startY);
+    // The element sets the window before every frame: the same window requests no new set-up.
+    if (m->bEnableROI && m->aRoiStartCoord[0] == startX && m->aRoiStartCoord[1] == startY &&
+        m->aRoiEndCoord[0] == endX && m->aRoiEndCoord[1] == endY)
+        return true;
     m->bEnableROI = true;
     m->aRoiStartCoord[0] = startX;
     m->aRoiStartCoord[1] = startY;
-    m->aRoiEndCoord[0] = startX + std::min(w - 1, lastX - startX);
-    m->aRoiEndCoord[1] = startY + std::min(h - 1, lastY - startY);
+    m->aRoiEndCoord[0] = endX;
+    m->aRoiEndCoord[1] = endY;
     m->requestUpdate();
     return true;
 }

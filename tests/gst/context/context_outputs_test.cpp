@@ -227,6 +227,34 @@ TEST_F(ContextOutputs, DataExtractionPointThreeBecomesOne) {
     EXPECT_EQ(formats.front().mosaic, MOSAIC_RGGB);
 }
 
+// The setup files' extraction point reaches raw output negotiated later, also after the outputs were switched off
+// and on again, and switching them off and on gives no warning about a point left without a format.
+TEST_F(ContextOutputs, DataExtractionPointFromTheSetupFiles) {
+    struct Case {
+        const char *setup;
+        CI_INOUT_POINTS point;
+    };
+    const Case cases[] = {
+        {"\n", CI_INOUT_BLACK_LEVEL},
+        {"OUT_DE_POINT 1\n", CI_INOUT_BLACK_LEVEL},
+        {"OUT_DE_POINT 2\n", CI_INOUT_FILTER_LINESTORE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.setup);
+        configured(640, 480, c.setup);
+        EXPECT_FALSE(contains(log, "forced to NONE")) << log;
+        for (int round = 0; round < 2; round++) {
+            ASSERT_TRUE(configure(bayer(MOSAIC_RGGB, 640, 480))) << log;
+            EXPECT_EQ(module<ModuleOUT>()->dataExtractionPoint, c.point) << "round " << round;
+            EXPECT_EQ(module<ModuleOUT>()->dataExtractionType, BAYER_RGGB_10);
+            log = logOf([&] { ASSERT_TRUE(main->freeOutputBuffers()); });
+            EXPECT_FALSE(contains(log, "forced to NONE")) << log;
+            EXPECT_EQ(module<ModuleOUT>()->dataExtractionType, PXL_NONE);
+        }
+        main.reset();
+    }
+}
+
 TEST_F(ContextOutputs, PotentialFormatsFollowTheFreePaths) {
     configured(640, 480);
     std::list<BufferFormat> supported, potential;
