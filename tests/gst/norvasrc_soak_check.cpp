@@ -109,24 +109,42 @@ std::map<std::string, std::string> checkpointObjects(const GstStructure *checkpo
 }
 
 /**
- * The objects made since the tracer started tracking and not freed since, counted by type ("GstBuffer: 3"),
- * one type per line; empty when none.
+ * The objects made since the tracer started tracking and still alive, counted by type ("GstBuffer: 3"), one type per
+ * line; empty when none. Each checkpoint lists what was made and freed since the one before, so the two lists are
+ * folded into `alive` (address -> type) over the calls.
  */
-std::string aliveSinceTracking(GstTracer *tracer) {
+std::string aliveSinceTracking(GstTracer *tracer, std::map<std::string, std::string> *alive) {
     GstStructure *checkpoint = nullptr;
     g_signal_emit_by_name(tracer, "activity-get-checkpoint", &checkpoint);
     fail_unless(checkpoint != nullptr);
-    const auto created = checkpointObjects(checkpoint, "objects-created-list");
-    const auto removed = checkpointObjects(checkpoint, "objects-removed-list");
+    for (const auto &object : checkpointObjects(checkpoint, "objects-created-list"))
+        (*alive)[object.first] = object.second;
+    for (const auto &object : checkpointObjects(checkpoint, "objects-removed-list"))
+        alive->erase(object.first);
     gst_structure_free(checkpoint);
-    std::map<std::string, int> alive;
-    for (const auto &object : created) {
-        if (removed.count(object.first) == 0)
-            alive[object.second]++;
-    }
+    std::map<std::string, int> byType;
+    for (const auto &object : *alive)
+        byType[object.second]++;
     std::string text;
-    for (const auto &type : alive)
+    for (const auto &type : byType)
         text += type.first + ": " + std::to_string(type.second) + "\n";
+    return text;
+}
+
+/**
+ * Waits until every object made since tracking started is freed, at most `seconds`; returns what is still alive.
+ * A streaming task's thread drops its last reference to the GstTask only after gst_task_join() has returned (the
+ * default task pool joins nothing), and an element's state change to NULL does not wait for it: such an object goes
+ * a moment later, while a leaked one stays.
+ */
+std::string aliveAfterSettling(GstTracer *tracer, int seconds) {
+    std::map<std::string, std::string> alive;
+    const gint64 deadline = g_get_monotonic_time() + seconds * G_TIME_SPAN_SECOND;
+    std::string text = aliveSinceTracking(tracer, &alive);
+    while (!text.empty() && g_get_monotonic_time() < deadline) {
+        g_usleep(10 * 1000); // polls the condition; the deadline bounds the wait
+        text = aliveSinceTracking(tracer, &alive);
+    }
     return text;
 }
 
@@ -178,7 +196,7 @@ GST_START_TEST(test_lifecycle_soak) {
             g_signal_emit_by_name(tracer, "activity-start-tracking");
         }
     }
-    const std::string alive = aliveSinceTracking(tracer);
+    const std::string alive = aliveAfterSettling(tracer, 30);
     fail_unless(alive.empty(), "objects made after cycle %d still alive:\n%s", cycles, alive.c_str());
     fail_unless_equals_int(end.descriptors, start.descriptors);
     fail_unless_equals_int(end.namedMaps, start.namedMaps);
