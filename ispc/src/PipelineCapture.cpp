@@ -138,6 +138,9 @@ QOR_RESULT Pipeline::startCapture() {
         QOR_LOG_ERROR(kTag, "Failed to start capture (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
+    for (auto &entry : moduleRegistry) {
+        entry.second->captureStarted();
+    }
     return QOR_RES_OK;
 }
 
@@ -170,6 +173,7 @@ QOR_RESULT Pipeline::programShot() {
         QOR_LOG_ERROR(kTag, "Could not capture a frame (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
+    shotProgrammed();
     return QOR_RES_OK;
 }
 
@@ -189,7 +193,14 @@ QOR_RESULT Pipeline::programSpecifiedShot(const CI_BUFFID &buffId) {
         QOR_LOG_ERROR(kTag, "Could not trigger specified shoot (returned %d)\n", ret);
         return QOR_RES_FAILED;
     }
+    shotProgrammed();
     return QOR_RES_OK;
+}
+
+void Pipeline::shotProgrammed() {
+    for (auto &entry : moduleRegistry) {
+        entry.second->shotProgrammed();
+    }
 }
 
 QOR_RESULT Pipeline::acquireShot(Shot &shot, bool block) {

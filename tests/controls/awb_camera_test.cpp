@@ -94,7 +94,7 @@ protected:
     }
 
     /** A camera with the white-balance modules and the control, programmed with a pure 2.2 gamma. */
-    void start(ControlAWB *awb) {
+    void start(ControlAWB *awb, unsigned buffers = 2) {
         camera.reset(new Camera(0, Sensor::GetSensorId(IIFDG_SENSOR_NAME), -1, 0));
         Camera &c = *camera;
         SENSOR_HANDLE h = c.getSensor()->getHandle();
@@ -127,7 +127,7 @@ protected:
             ASSERT_EQ(c.loadParameters(setup), QOR_RES_OK);
             ASSERT_EQ(c.loadControlParameters(setup), QOR_RES_OK);
             ASSERT_EQ(c.program(), QOR_RES_OK);
-            ASSERT_EQ(c.allocateBufferPool(2), QOR_RES_OK);
+            ASSERT_EQ(c.allocateBufferPool(buffers), QOR_RES_OK);
             ASSERT_EQ(c.startCapture(), QOR_RES_OK);
         });
     }
@@ -170,7 +170,68 @@ protected:
     std::unique_ptr<Camera> camera;
 };
 
+/**
+ * The gain-based control measuring a region far larger than the chart: 4096 x 2160 at the gamut mapper's clip
+ * of 1.5 is measured in four strips, as a full frame of an eight-megapixel sensor is, on a frame small enough
+ * to process quickly.
+ */
+class WideRegionAWB : public ControlAWB {
+public:
+    QOR_RESULT configureStatistics() override {
+        Pipeline *owner = getPipelineOwner();
+        ModuleWBS *wbs = owner != nullptr ? static_cast<ModuleWBS *>(owner->getModule(STP_WBS)) : nullptr;
+        if (wbs != nullptr && !statisticsRegionProgrammed) {
+            for (int k = 0; k < 2; k++) {
+                wbs->aROIStartCoord[k][0] = wbs->aROIStartCoord[k][1] = 0;
+                wbs->aROIEndCoord[k][0] = 4095;
+                wbs->aROIEndCoord[k][1] = 2159;
+            }
+            wbs->ui32NROIEnabled = 2;
+            statisticsRegionProgrammed = true;
+        }
+        return ControlAWB::configureStatistics();
+    }
+};
+
 } // namespace
+
+// Shots queued before the control's first update, as the element queues them at start, each measure the next
+// strip: every shot's strip follows the one before, the control never finds its strips out of order, and it
+// completes a measurement every four shots.
+TEST_F(WhiteBalanceOnCamera, StripsFollowEachOtherFromTheFirstQueuedShot) {
+    WideRegionAWB *awb = new WideRegionAWB();
+    start(awb, 4);
+    Camera &c = *camera;
+    const unsigned kQueued = 3, kFrames = 10;
+    std::string log;
+    log += stderrOf([&] {
+        for (unsigned i = 0; i < kQueued; i++) {
+            ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+        }
+    });
+    std::vector<QOR_UINT32> strips;
+    for (unsigned f = 0; f < kFrames; f++) {
+        Shot shot;
+        log += stderrOf([&] {
+            ASSERT_EQ(c.getSensor()->insert(), QOR_RES_OK);
+            ASSERT_EQ(c.acquireShot(shot), QOR_RES_OK);
+        });
+        const MC_FRAME_COUNTERS_WBS &counters = shot.metadata.whiteBalanceConfig.counters;
+        EXPECT_EQ(counters.frameCount[0], 4u) << f;
+        EXPECT_EQ(counters.currentFrame[1], counters.currentFrame[0]) << f;
+        strips.push_back(counters.currentFrame[0]);
+        log += stderrOf([&] {
+            ASSERT_EQ(c.getSensor()->waitProcessed(), QOR_RES_OK);
+            ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
+            ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
+        });
+    }
+    const std::vector<QOR_UINT32> expected = {0, 1, 2, 3, 0, 1, 2, 3, 0, 1};
+    EXPECT_EQ(strips, expected);
+    EXPECT_EQ(log.find("The frame order is broken"), std::string::npos) << log;
+    // two measurements completed: the control has a temperature
+    EXPECT_GT(awb->getMeasuredTemperature(), 0);
+}
 
 TEST_F(WhiteBalanceOnCamera, GainBasedControlFindsThe3000KLight) {
     ControlAWB *awb = new ControlAWB();

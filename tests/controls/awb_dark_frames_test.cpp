@@ -1,5 +1,7 @@
-// Near-black frames between normal ones: what the white-balance controls measure stays inside the calibrated
-// temperature range, and the controls come back to the light once normal frames return.
+// What the white-balance controls measure at the edges: near-black frames between normal ones leave the estimate
+// where it was (the gain-based control keeps it exactly; none leaves the calibrated range) and the controls come
+// back to the light once normal frames return; a light beyond either calibrated end is read beyond it, along the
+// open ends of the locus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,7 +47,8 @@ struct Trace {
     double before = 0;     // measured at the end of the normal frames
     double lowest = 1e300; // over the dark frames and the normal frames after them
     double highest = -1e300;
-    double after = 0; // measured at the end
+    double after = 0;                                // measured at the end
+    double darkLowest = 1e300, darkHighest = -1e300; // over the dark frames alone
 };
 
 Trace runDarkBetweenNormal(norva_test::WbRig &rig, ControlAWB &awb, const norva_test::WbScene &normal,
@@ -65,6 +68,10 @@ Trace runDarkBetweenNormal(norva_test::WbRig &rig, ControlAWB &awb, const norva_
     }
     for (int i = 0; i < 3 + recoveryFrames; i++) {
         const double t = frame(i < 3 ? dark : normal);
+        if (i < 3) {
+            run.darkLowest = std::min(run.darkLowest, t);
+            run.darkHighest = std::max(run.darkHighest, t);
+        }
         run.lowest = std::min(run.lowest, t);
         run.highest = std::max(run.highest, t);
         run.after = t;
@@ -113,7 +120,52 @@ TEST(AwbDarkFrames, EstimatesStayInTheCalibratedRangeAndRecover) {
             EXPECT_GE(run.lowest, 3000) << what;
             EXPECT_LE(run.highest, 6500) << what;
             EXPECT_NEAR(run.after, run.before, c.recoveredWithin) << what;
+            if (std::string(c.name) == "gain-based") {
+                // too dark to measure: the estimate does not move
+                EXPECT_EQ(run.darkLowest, run.before) << what;
+                EXPECT_EQ(run.darkHighest, run.before) << what;
+            }
         }
+    }
+    ControlAWB::resetSharedTemperature();
+}
+
+namespace {
+
+/**
+ * The light at temperature t on the locus of the two-point calibration, continued past its ends: the
+ * logarithms of the red and blue gains move linearly in temperature, as between the two points.
+ */
+norva_test::WbScene lightAt(double t) {
+    const double w = (t - 3000.0) / (6500.0 - 3000.0);
+    const double redGain = std::exp2((1 - w) * std::log2(1.2) + w * std::log2(1.9));
+    const double blueGain = std::exp2((1 - w) * std::log2(2.8) + w * std::log2(1.6));
+    return norva_test::WbScene::underCalibration(redGain, blueGain);
+}
+
+} // namespace
+
+TEST(AwbEstimates, LightsBeyondTheCalibratedEndsAreReadBeyondThem) {
+    const double lights[] = {2200, 4500, 9500};
+    for (double light : lights) {
+        ControlAWB::resetSharedTemperature();
+        norva_test::WbRig rig;
+        ControlAWB awb;
+        rig.attach(awb);
+        stderrOf([&] {
+            awb.load(wbListOf(norva_test::twoPointCalibration()));
+            awb.configureStatistics();
+        });
+        const norva_test::WbScene scene = lightAt(light);
+        for (int i = 0; i < 40; i++) {
+            rig.setup();
+            Metadata md;
+            std::memset(&md, 0, sizeof(md));
+            norva_test::fillWBS(rig.mc(), scene, 640, 480, md);
+            stderrOf([&] { awb.update(md); });
+        }
+        // the programmed correction stops at the calibrated end, the estimate does not
+        EXPECT_NEAR(awb.getMeasuredTemperature(), light, 0.02 * light) << light;
     }
     ControlAWB::resetSharedTemperature();
 }

@@ -363,10 +363,10 @@ TEST(ModuleWBS, ARegionChangedMidCycleIsLatchedAtTheNextCycle) {
     EXPECT_EQ(b.counters.frameCount[0], 1u);
 }
 
-// A region that cannot be measured (no pixel, or a gamut-mapper clip of 0) fails the setup and leaves
-// the block and both strip sequences where they were: the other region does not advance a strip that
-// was never programmed.
-TEST(ModuleWBS, AnUnmeasurableRegionChangesNothing) {
+// A region that cannot be measured (no pixel, or a gamut-mapper clip of 0) fails the setup without marking the
+// block for update. The regions are taken in order: when region 1 fails, region 0 has been programmed with its
+// next strip and advanced; when region 0 fails, neither region changes.
+TEST(ModuleWBS, AnUnmeasurableRegionFailsTheSetup) {
     const struct {
         int region;
         QOR_UINT32 x0, x1;
@@ -380,20 +380,31 @@ TEST(ModuleWBS, AnUnmeasurableRegionChangesNothing) {
         WbsRig w(1.5);
         w.region(0, 0, 0, 4095, 2159);
         w.region(1, 0, 0, 4095, 2159);
-        ASSERT_EQ(w.wbs->setup(), QOR_RES_OK);
-        // The failing region starts a new cycle at once; the other one is mid-cycle or new as well.
+        ASSERT_EQ(w.wbs->setup(), QOR_RES_OK); // strip 0 of 4 on both regions
+        // The failing region starts a new cycle at once.
         w.wbs->currentFrame[c.region] = 0;
         w.region(c.region, c.x0, 0, c.x1, 100);
         w.rig.mc().sMGM.fClipMax = c.clip;
         const MC_WBS before = w.rig.mc().sWBS;
-        const QOR_UINT32 other = w.wbs->currentFrame[1 - c.region];
         w.rig.mc().sWBS.updateNeeded = QOR_FALSE;
+        w.wbs->clearFlags();
         const std::string log = stderrOf([&] { EXPECT_EQ(w.wbs->setup(), QOR_RES_UNAVAILABLE); });
         EXPECT_TRUE(contains(log, "Unexpected maximum statistics value!\n")) << log;
-        EXPECT_EQ(w.wbs->currentFrame[1 - c.region], other);
-        EXPECT_EQ(w.rig.mc().sWBS.aRoiLeft[1 - c.region], before.aRoiLeft[1 - c.region]);
-        EXPECT_EQ(w.rig.mc().sWBS.counters.currentFrame[0], before.counters.currentFrame[0]);
-        EXPECT_FALSE(w.rig.mc().sWBS.updateNeeded);
+        const MC_WBS &b = w.rig.mc().sWBS;
+        if (c.region == 1) {
+            EXPECT_EQ(b.aRoiLeft[0], 1024);
+            EXPECT_EQ(b.counters.currentFrame[0], 1u);
+            EXPECT_EQ(w.wbs->currentFrame[0], 2u);
+        } else {
+            EXPECT_EQ(b.aRoiLeft[0], before.aRoiLeft[0]);
+            EXPECT_EQ(b.counters.currentFrame[0], before.counters.currentFrame[0]);
+            EXPECT_EQ(w.wbs->currentFrame[0], 0u);
+            EXPECT_EQ(w.wbs->currentFrame[1], 1u);
+        }
+        EXPECT_EQ(b.aRoiLeft[1], before.aRoiLeft[1]);
+        EXPECT_EQ(b.counters.currentFrame[1], before.counters.currentFrame[1]);
+        EXPECT_FALSE(b.updateNeeded);
+        EXPECT_FALSE(w.wbs->isSetup());
     }
 }
 

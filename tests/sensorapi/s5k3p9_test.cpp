@@ -103,6 +103,23 @@ TEST_F(S5k3p9, CreationRunsThePowerSequence) {
     EXPECT_EQ(info.pNumModes[0], 7);
 }
 
+// Destroying the sensor closes its GPIO chips without driving the power-down or reset line: the lines keep
+// their levels and the sensor its power, as with every driver of the board.
+TEST_F(S5k3p9, DestroyClosesTheChipsWithoutDrivingTheLines) {
+    Create();
+    ASSERT_EQ(CI_DriverFinalise(conn_), QOR_RES_OK);
+    conn_ = nullptr;
+    norva_sim::ClearBoardEvents();
+    ASSERT_EQ(Sensor_Destroy(handle_), QOR_RES_OK);
+    handle_ = nullptr;
+    const std::vector<std::string> destroy = {"close gpiochip0", "close gpiochip0", "close /dev/sensor_phy0",
+                                              "close /dev/i2c-1"};
+    EXPECT_EQ(norva_sim::BoardEvents(), destroy);
+    EXPECT_EQ(norva_sim::GpioLevel(0, 11), 1);
+    EXPECT_EQ(norva_sim::GpioLevel(0, 10), 1);
+    EXPECT_TRUE(model_->state().powered);
+}
+
 TEST_F(S5k3p9, FailedCreationReleasesEverything) {
     struct Case {
         const char *name;

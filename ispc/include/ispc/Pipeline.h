@@ -162,6 +162,8 @@ public:
 protected:
     /** Whether the driver-side capture of this context runs (asked to the driver). */
     bool captureStarted() const;
+    /** Tells every module that a shot was triggered with the blocks as they are set up. */
+    void shotProgrammed();
 
     std::map<SetupID, SetupModule *> moduleRegistry; /**< owned */
     Sensor *sensor;                                  /**< borrowed */

@@ -20,6 +20,10 @@ public:
     }
     /** Writes the module's settings into its block of the pipeline's MC_PIPELINE. */
     virtual QOR_RESULT setup() = 0;
+    /** Told by the pipeline that a capture has started; nothing by default. */
+    virtual void captureStarted() {}
+    /** Told by the pipeline that a shot was triggered with the blocks as they are set up; nothing by default. */
+    virtual void shotProgrammed() {}
 
     void setPipeline(Pipeline *newPipeline) { pipeline = newPipeline; }
     Pipeline *getPipeline() { return pipeline; }

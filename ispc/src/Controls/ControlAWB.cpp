@@ -19,6 +19,8 @@ namespace {
 constexpr const char *kStatsTag = "ISPC_CTRL_AWB";
 constexpr double kGammaScale = 512.0;
 constexpr double kGamma = 2.2;
+/** The lowest channel average (statistics codes) that carries a colour rather than the rounding of a few codes. */
+constexpr double kDarkestMeasurable = 16.0;
 
 /** The smoothed temperature shared by every base control of the process, behind one lock. */
 struct SharedTemperature {
@@ -213,6 +215,10 @@ QOR_RESULT ControlAWB::update(const Metadata &metadata) {
     getWPAverages(accumulatedStats, N, avg[1][0], avg[1][1], avg[1][2]);
     getACAverages(accumulatedStats, N, avg[2][0], avg[2][1], avg[2][2]);
     resetAccumulatedStats();
+    // A measurement too dark to read a colour from leaves the estimate, and the correction, where they were.
+    if (correctionMode != WB_MANUAL && isTooDarkToMeasure(avg[2][0], avg[2][1], avg[2][2])) {
+        return QOR_RES_OK;
+    }
 
     const double gR = Uncorrected.gains[0][0];
     const double gG = (Uncorrected.gains[0][1] + Uncorrected.gains[0][2]) / 2.0;
@@ -475,6 +481,11 @@ void ControlAWB::getACAverages(const MC_STATS_WBS &stats, double N, double &r, d
     r = static_cast<double>(stats.averageColor[0].channelAccumulated[0]) / N;
     g = static_cast<double>(stats.averageColor[0].channelAccumulated[1]) / N;
     b = static_cast<double>(stats.averageColor[0].channelAccumulated[2]) / N;
+}
+
+bool ControlAWB::isTooDarkToMeasure(double r, double g, double b) {
+    // also true for a value that is not a number
+    return !(r >= kDarkestMeasurable && g >= kDarkestMeasurable && b >= kDarkestMeasurable);
 }
 
 void ControlAWB::getWPAverages(const MC_STATS_WBS &stats, double N, double &r, double &g, double &b) {

@@ -344,17 +344,10 @@ ParameterGroup TemperatureCorrection::getGroup() {
 }
 
 double TemperatureCorrection::getCorrelatedTemperature(double r, double g, double b) const {
-    if (!hasCalibrationPoints()) {
-        return getCorrelatedTemperature_McCamy(r, g, b, true);
-    }
-    const double t = getCorrelatedTemperature_Calibrated(r, g, b);
-    if (temperatureCorrections.empty()) {
-        return t;
-    }
-    // The locus extrapolates without limit past its ends; the estimate is held to the calibrated temperatures
-    // because a near-black frame (a zero channel read at a tiny ratio) lands tens of thousands of kelvin out,
-    // and the controls smooth that into the temperature every camera of the process shares.
-    return std::min(std::max(t, temperatureCorrections.front().temperature), temperatureCorrections.back().temperature);
+    // Past the calibrated ends the locus extrapolates; statistics too dark to read a colour from are kept away
+    // from here by the controls, which leave their estimates unchanged instead.
+    return hasCalibrationPoints() ? getCorrelatedTemperature_Calibrated(r, g, b)
+                                  : getCorrelatedTemperature_McCamy(r, g, b, true);
 }
 
 double TemperatureCorrection::getCorrelatedTemperature_Calibrated(double r, double g, double b) const {

@@ -75,8 +75,12 @@ QOR_RESULT ModuleTNM::writeSetup(MC_PIPELINE &mc) {
         QOR_LOG_ERROR(getLoggingName(), "IIF should be setup beforehand!\n");
         return QOR_RES_UNAVAILABLE;
     }
-    // Everything is checked before anything is written: a refused set-up leaves the block as it was.
+    // Everything is checked before anything is written: a refused set-up leaves the block as it was. (The
+    // block's scales, bypass and curve would be written before the width check refuses; they are not, so that a
+    // refused set-up never leaves half a configuration behind a pending update.) The width check still takes
+    // the bypass request, which is for this one set-up, so that none is left for a later one.
     if (2 * w < kMinColumnWidth) {
+        bBypass = false;
         QOR_LOG_ERROR(getLoggingName(),
                       "The given input size %d for the imager is too small for the tone mapper to work (min=%d)! "
                       "Disable TNM or use a bigger image setup\n",

@@ -13,11 +13,6 @@ const int WBS_ROIEND_DEF[4] = {0, 0, 0, 0};
 /** Largest sum one 32-bit statistics counter holds. */
 const double kMaxCount = 4294967295.0;
 
-/** A region's geometry for one cycle. */
-struct Latch {
-    QOR_UINT32 x, y, width, height, frames, stripWidth;
-};
-
 QOR_UINT16 threshold(double fraction) { return static_cast<QOR_UINT16>(fraction * 2048); }
 } // namespace
 
@@ -79,52 +74,42 @@ ModuleWBS::ModuleWBS()
 QOR_RESULT ModuleWBS::setup() { return timedSetup(getPipeline()); }
 
 QOR_RESULT ModuleWBS::writeSetup(MC_PIPELINE &mc) {
-    // Both regions are computed before anything is written, so that a region that cannot be measured
-    // leaves the block and both strip sequences as they were.
-    Latch latch[2];
-    for (int r = 0; r < 2; r++) {
-        Latch &l = latch[r];
-        if (currentFrame[r] != 0) {
-            l = {startX[r], startY[r], fullWidth[r], fullHeight[r], frameCount[r], roiWidth[r]};
-            continue;
-        }
-        l.x = aROIStartCoord[r][0];
-        l.y = aROIStartCoord[r][1];
-        l.width = aROIEndCoord[r][0] - l.x + 1;
-        l.height = aROIEndCoord[r][1] - l.y + 1;
-        // The largest sum a counter of this region can reach: none (an empty region or a clip of 0)
-        // cannot be measured.
-        const QOR_UINT32 area = l.width * l.height;
-        const double maxSum = static_cast<double>(area) * mc.sMGM.fClipMax * 1024;
-        if (maxSum == 0) {
-            QOR_LOG_ERROR(getLoggingName(), "Unexpected maximum statistics value!\n");
-            return QOR_RES_UNAVAILABLE;
-        }
-        // A clip so small (or negative) that no sum reaches a count fits one strip.
-        l.frames = maxSum > 1.0 ? static_cast<QOR_UINT32>((maxSum - 1) / kMaxCount + 1) : 1;
-        if (l.frames > l.width) {
-            l.frames = l.width; // at least one column per strip
-        }
-        l.stripWidth = l.width / l.frames;
-    }
-
+    // The regions are taken in order, each latched, programmed and advanced before the next: when region 1
+    // cannot be measured, region 0 has already moved to its next strip (the block is not marked for update).
     MC_WBS &wbs = mc.sWBS;
     for (int r = 0; r < 2; r++) {
-        const Latch &l = latch[r];
-        startX[r] = l.x;
-        startY[r] = l.y;
-        fullWidth[r] = l.width;
-        fullHeight[r] = l.height;
-        frameCount[r] = l.frames;
-        roiWidth[r] = l.stripWidth;
+        if (currentFrame[r] == 0) {
+            const QOR_UINT32 x = aROIStartCoord[r][0], y = aROIStartCoord[r][1];
+            const QOR_UINT32 width = aROIEndCoord[r][0] - x + 1, height = aROIEndCoord[r][1] - y + 1;
+            // The largest sum a counter of this region can reach: none (an empty region or a clip of 0)
+            // cannot be measured.
+            const QOR_UINT32 area = width * height;
+            const double maxSum = static_cast<double>(area) * mc.sMGM.fClipMax * 1024;
+            if (maxSum == 0) {
+                QOR_LOG_ERROR(getLoggingName(), "Unexpected maximum statistics value!\n");
+                return QOR_RES_UNAVAILABLE;
+            }
+            // A clip so small (or negative) that no sum reaches a count fits one strip.
+            QOR_UINT32 frames = maxSum > 1.0 ? static_cast<QOR_UINT32>((maxSum - 1) / kMaxCount + 1) : 1;
+            if (frames > width) {
+                frames = width; // at least one column per strip
+            }
+            startX[r] = x;
+            startY[r] = y;
+            fullWidth[r] = width;
+            fullHeight[r] = height;
+            frameCount[r] = frames;
+            roiWidth[r] = width / frames;
+        }
         const QOR_UINT32 k = currentFrame[r];
-        wbs.aRoiLeft[r] = static_cast<QOR_UINT16>(l.x + k * l.stripWidth);
-        wbs.aRoiTop[r] = static_cast<QOR_UINT16>(l.y);
-        wbs.aRoiWidth[r] = static_cast<QOR_UINT16>(k + 1 == l.frames ? l.width - k * l.stripWidth : l.stripWidth);
-        wbs.aRoiHeight[r] = static_cast<QOR_UINT16>(l.height);
+        wbs.aRoiLeft[r] = static_cast<QOR_UINT16>(startX[r] + k * roiWidth[r]);
+        wbs.aRoiTop[r] = static_cast<QOR_UINT16>(startY[r]);
+        wbs.aRoiWidth[r] =
+            static_cast<QOR_UINT16>(k + 1 == frameCount[r] ? fullWidth[r] - k * roiWidth[r] : roiWidth[r]);
+        wbs.aRoiHeight[r] = static_cast<QOR_UINT16>(fullHeight[r]);
         wbs.counters.currentFrame[r] = k;
-        wbs.counters.frameCount[r] = l.frames;
-        currentFrame[r] = (k + 1) % l.frames;
+        wbs.counters.frameCount[r] = frameCount[r];
+        currentFrame[r] = (k + 1) % frameCount[r];
     }
 
     wbs.fRGBOffset = 0.0;
@@ -144,6 +129,17 @@ QOR_RESULT ModuleWBS::writeSetup(MC_PIPELINE &mc) {
     }
     markUpdated(wbs);
     return QOR_RES_OK;
+}
+
+void ModuleWBS::captureStarted() {
+    currentFrame[0] = currentFrame[1] = 0;
+    requestUpdate();
+}
+
+void ModuleWBS::shotProgrammed() {
+    if (frameCount[0] > 1 || frameCount[1] > 1) {
+        requestUpdate();
+    }
 }
 
 } // namespace ISPC

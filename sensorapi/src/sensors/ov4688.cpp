@@ -128,7 +128,6 @@ struct ov4688_mode {
     QOR_UINT32 nRegisters; /* counted on first use up to the end entry */
 };
 ov4688_mode ov4688_modes[] = {{SENSOR_FLIP_BOTH, mode720p.bytes, 0}};
-const QOR_UINT8 ov4688_num_modes[] = {1};
 
 const double pll_ctrl_b_val[] = {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 6.0, 8.0};
 const double pll_ctrl_c_val[] = {1.0, 1.5, 2.0, 2.5, 3.0, 3.5, 4.0, 5.0};
@@ -313,15 +312,13 @@ static QOR_RESULT OV4688_GetModeInfo(OV4688CAM_STRUCT *psCam, QOR_UINT16 nMode, 
     info->ui16VerticalTotal = static_cast<QOR_UINT16>(vts);
     info->flPixelRate = clock;
     info->flFrameRate = hts * vts != 0 ? clock / (static_cast<double>(hts) * vts) : 0.0;
-    // The row time is reported as well: exposure controls step by rows.
-    info->flTrow = hts / clock * 1000000.0;
-    info->ui32ExposureMin = static_cast<QOR_UINT32>(std::floor(info->flTrow));
+    // The shortest exposure is one row; the row time itself is not part of the description.
+    info->ui32ExposureMin = static_cast<QOR_UINT32>(std::floor(hts / clock * 1000000.0));
     info->ui32ExposureMax = info->ui32ExposureMin * kExposureLinesMax;
     info->ui8MipiLanes = static_cast<QOR_UINT8>(lanes);
     info->ui8MipiHsFreqRange = 2;
     info->ui8SupportFlipping = SENSOR_FLIP_BOTH;
     info->ui8BitDepth = static_cast<QOR_UINT8>(bits);
-    info->bValidFrequency = QOR_TRUE;
     return QOR_RES_OK;
 }
 
@@ -519,9 +516,6 @@ QOR_RESULT OV4688_GetInfo(SENSOR_HANDLE hHandle, SENSOR_INFO *psInfo) {
     psInfo->fNumber = 1.2;
     psInfo->fPixelSize = 2.0;
     psInfo->flReadNoise = 5.0;
-    // The one mode is listed like any other driver's.
-    psInfo->ui8NumConfig = 1;
-    psInfo->pNumModes = ov4688_num_modes;
     return QOR_RES_OK;
 }
 

@@ -260,8 +260,10 @@ void powerDown(S5K3P9CAM_STRUCT *psCam) {
     psCam->rst_line = nullptr;
 }
 
+/** Closes both GPIO chips; the lines are released with the chips, at the levels they have. */
 void closeChips(S5K3P9CAM_STRUCT *psCam) {
-    powerDown(psCam);
+    psCam->pwdn_line = nullptr;
+    psCam->rst_line = nullptr;
     if (psCam->rst_gpio_chip != nullptr)
         SEAM_GpioChipClose(psCam->rst_gpio_chip);
     if (psCam->pwdn_gpio_chip != nullptr)
@@ -518,7 +520,8 @@ QOR_RESULT S5K3P9_Destroy(SENSOR_HANDLE hHandle) {
         QOR_LOG_ERROR(kTag, "PWDN GPIO controller not initialised\n");
         ret = QOR_RES_NOT_INITIALISED;
     }
-    // Everything the record holds is released whatever is missing.
+    // Everything the record holds is released whatever is missing. The chips close without the lines being
+    // driven: the sensor stays as far powered as it was.
     closeChips(psCam);
     SensorPhyDeinit(psCam->psSensorPhy);
     psCam->psSensorPhy = nullptr;
@@ -684,6 +687,7 @@ fail:
     // Everything acquired so far is released, the PHY included, and the sensor is left powered down.
     if (psCam->i2c >= 0)
         SEAM_Close(psCam->i2c);
+    powerDown(psCam);
     closeChips(psCam);
     SensorPhyDeinit(psCam->psSensorPhy);
     std::free(psCam);

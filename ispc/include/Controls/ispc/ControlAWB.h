@@ -91,6 +91,11 @@ public:
     static void getACAverages(const MC_STATS_WBS &stats, double imagePixels, double &r, double &g, double &b);
     static void getWPAverages(const MC_STATS_WBS &stats, double imagePixels, double &r, double &g, double &b);
     static void getHLWAverages(const MC_STATS_WBS &stats, double imagePixels, double &r, double &g, double &b);
+    /**
+     * True when a channel of an average (statistics codes) lies below the few codes that rounding alone gives: the
+     * statistics are too dark to read a colour from, and the estimate stays where it was.
+     */
+    static bool isTooDarkToMeasure(double r, double g, double b);
     /** Multiplies (R, G, B) as a row vector by the correction's matrix, that is by its transpose. */
     static void colorTransform(double R, double G, double B, const ColorCorrection &c, double &tR, double &tG,
                                double &tB);

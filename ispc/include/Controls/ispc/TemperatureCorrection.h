@@ -82,8 +82,8 @@ public:
     static ParameterGroup getGroup();
 
     /**
-     * Calibrated locus when there is one, held to the lowest and highest calibrated temperatures; else McCamy with
-     * sRGB decoding. Always finite.
+     * Calibrated locus when there is one (extrapolated past the lowest and highest calibrated temperatures); else
+     * McCamy with sRGB decoding. Always finite.
      */
     double getCorrelatedTemperature(double r, double g, double b) const;
     double getCorrelatedTemperature_Calibrated(double r, double g, double b) const;

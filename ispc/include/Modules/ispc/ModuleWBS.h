@@ -38,6 +38,13 @@ public:
 
     QOR_RESULT setup() override;
     QOR_RESULT writeSetup(MC_PIPELINE &mc);
+    /**
+     * Strips belong to shots: a capture starts each region's cycle afresh, so that its first shot measures strip
+     * 0, and while a region is measured in several strips every shot asks for a setup, so that the next shot
+     * measures the next strip (also the shots queued before any consumer has read a frame).
+     */
+    void captureStarted() override;
+    void shotProgrammed() override;
 
     QOR_UINT32 ui32NROIEnabled;
     double aRedMaxTH[2];
