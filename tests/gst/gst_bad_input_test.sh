@@ -65,11 +65,11 @@ case_ dmabuf-absent "DOR Idazida" "$base -CT0_setupFile $work/setup.txt" 'Cannot
 # hostile_ NAME PARAMETER_FILE MUST_FAIL EXPECTED: MUST_FAIL "yes" when the run must end with a failing status.
 hostile_() {
   local name=$1 params_file=$2 must_fail=$3 expected=$4
-  timeout 30 env GST_NORVASRC_PARAMS_FILE="$params_file" gst-launch-1.0 norvasrc sensor="DOR Idazida" \
+  timeout 60 env GST_NORVASRC_PARAMS_FILE="$params_file" gst-launch-1.0 norvasrc sensor="DOR Idazida" \
     num-buffers=2 ! fakesink >"$work/$name.txt" 2>&1
   local status=$?
   local problems=()
-  [ "$status" -ne 124 ] || problems+=("still running after 30 s")
+  [ "$status" -ne 124 ] || problems+=("still running after 60 s")
   [ "$must_fail" != yes ] || [ "$status" -ne 0 ] || problems+=("exit status 0")
   grep -qF -- "$expected" "$work/$name.txt" || problems+=("no \"$expected\" in the output")
   if [ ${#problems[@]} -eq 0 ]; then

@@ -309,7 +309,7 @@ guint64 firstCommonFrame(GstHarness *a, GstHarness *b) {
     guint64 first[2] = {0, 0};
     bool got[2] = {false, false};
     GstHarness *hs[2] = {a, b};
-    for (int wait = 0; wait < 1000 && !(got[0] && got[1]); ++wait) {
+    for (int wait = 0; wait < 3000 && !(got[0] && got[1]); ++wait) { // 30 s
         for (int i = 0; i < 2; ++i) {
             if (got[i] && got[1 - i])
                 continue;
@@ -664,7 +664,7 @@ GST_START_TEST(test_failing_negotiation_leaves_the_proxy_unlocked) {
     g_cond_broadcast(&gate.changed);
     g_mutex_unlock(&gate.lock);
     bool taken = false;
-    for (int i = 0; i < 200 && !taken; ++i) {
+    for (int i = 0; i < 3000 && !taken; ++i) { // 30 s
         taken = g_mutex_trylock(GST_OBJECT_GET_LOCK(proxy)) != FALSE;
         if (!taken)
             g_usleep(10000);
@@ -780,10 +780,10 @@ struct CountingSink {
         g_atomic_int_inc(&self->count);
         return GST_FLOW_OK;
     }
-    /** Waits up to 10 s for `n` more buffers. */
+    /** Waits up to 30 s for `n` more buffers. */
     bool waitFor(gint n) {
         const gint target = g_atomic_int_get(&count) + n;
-        for (int i = 0; i < 1000 && g_atomic_int_get(&count) < target; ++i)
+        for (int i = 0; i < 3000 && g_atomic_int_get(&count) < target; ++i)
             g_usleep(10000);
         return g_atomic_int_get(&count) >= target;
     }
@@ -868,9 +868,9 @@ GST_END_TEST;
 
 namespace {
 
-/** The next buffer of `h` within 10 s, or null (gst_harness_pull would wait a minute). */
+/** The next buffer of `h` within 30 s, or null (gst_harness_pull would wait a minute). */
 GstBuffer *pullWithin(GstHarness *h) {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         GstBuffer *buffer = gst_harness_try_pull(h);
         if (buffer != nullptr)
             return buffer;

@@ -256,11 +256,23 @@ GST_START_TEST(test_stop_while_waiting_for_release) {
     GstBuffer *first = gst_harness_pull(h);
     GstBuffer *second = gst_harness_pull(h);
     fail_unless(first != nullptr && second != nullptr);
-    g_usleep(200 * 1000); // the streaming thread is now waiting for one of them
+    // The harness keeps the third: the streaming thread ends up waiting for one of them to come back.
+    NorvasrcState *state = GST_NORVASRC(src)->state;
+    bool waiting = false;
+    for (const gint64 deadline = g_get_monotonic_time() + 60 * G_TIME_SPAN_SECOND;
+         !waiting && g_get_monotonic_time() < deadline;) {
+        g_mutex_lock(&state->mutex);
+        waiting = state->release_waiters > 0;
+        g_mutex_unlock(&state->mutex);
+        if (!waiting)
+            g_usleep(1000);
+    }
+    fail_unless(waiting, "the streaming thread never waited for a buffer");
 
+    // Woken, the thread ends at once; not woken, it would wait out the rest of its five seconds.
     const gint64 start = g_get_monotonic_time();
     fail_unless_equals_int(gst_element_set_state(src, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
-    fail_unless(g_get_monotonic_time() - start < G_TIME_SPAN_SECOND * 2, "stopping waited for the timeout");
+    fail_unless(g_get_monotonic_time() - start < G_TIME_SPAN_SECOND * 4, "stopping waited for the timeout");
     fail_unless(errorText(bus).empty());
     // The capture buffers stayed readable while held.
     GstMapInfo map;

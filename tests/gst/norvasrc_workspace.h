@@ -5,6 +5,12 @@
 // names them, and a source with its own bus. The parameter file's name is read once per process: every test runs
 // in its own process (libcheck forks).
 
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -89,6 +95,19 @@ inline std::string errorText(GstBus *bus) {
     g_free(debug);
     gst_message_unref(msg);
     return text;
+}
+
+/**
+ * The shared exposure record "norvasrc_sensor_params" has one name on the whole machine: a test that uses it gives
+ * itself, the threads it starts and the processes it spawns a shared-memory folder of their own when it may (a
+ * mount namespace of the calling thread; call it first, before the test starts threads), so that another run of
+ * the suite at the same time cannot write into its record. Without that right the machine's folder is used (the
+ * suites that use the record hold one CTest resource lock).
+ */
+inline void privateSharedMemory() {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("norvasrc-test", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=1777") != 0)
+        std::fprintf(stderr, "exposure sharing: the machine's shared memory (%s)\n", std::strerror(errno));
 }
 
 } // namespace norvasrc_test

@@ -54,18 +54,23 @@ TEST_F(CaptureLive, PacedModeDeliversAtTheFrameRate) {
     EXPECT_GE(times[3] - times[2], 150000000u);
     for (int i = 4; i < 6; i++)
         EXPECT_GE(times[i] - times[3], (i - 3) * kPeriod - kSlack) << "frame " << i;
+    // A pace of a frame every 10 s, turned off at once: paced, the next five frames would take at least four
+    // periods (40 s); on demand they come at once, which the bound allows for on a machine however busy.
+    norva_sim::SetPacedFrameRate(0.1);
     norva_sim::SetPacedFrameRate(0);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 5; i++)
         ASSERT_EQ(CI_PipelineReleaseShot(pipe, next()), QOR_RES_OK);
-    // Paced, these five would take at least four periods (200 ms).
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // A stop wakes an acquire that waits for the next frame time.
 TEST_F(CaptureLive, StopWakesAPacedAcquire) {
     startWith(2, 2, 2);
-    norva_sim::SetPacedFrameRate(0.5); // a frame every 2 s
+    // A frame every 30 s, and blocking calls bounded far beyond that: an acquire that the stop did not wake would
+    // wait for the next frame.
+    norva_sim::SetPacedFrameRate(1.0 / 30);
+    norva_sim::SetCaptureTimeoutMs(60000);
     ASSERT_EQ(CI_PipelineReleaseShot(pipe, next()), QOR_RES_OK);
     ASSERT_EQ(CI_PipelineTriggerShoot(pipe), QOR_RES_OK);
     const auto start = std::chrono::steady_clock::now();
@@ -76,7 +81,7 @@ TEST_F(CaptureLive, StopWakesAPacedAcquire) {
     CI_SHOT *shot = nullptr;
     EXPECT_NE(CI_PipelineAcquireShot(pipe, &shot), QOR_RES_OK);
     stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
 struct OffsetCase {
