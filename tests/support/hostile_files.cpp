@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <csignal>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,7 +28,7 @@ bool dropPrivileges() {
     return true;
 }
 
-bool runChild(unsigned seconds, bool unprivileged, const std::function<bool()> &fn) {
+bool runChild(unsigned seconds, bool unprivileged, const std::function<bool()> &fn, long long fileLimit = -1) {
     const pid_t child = fork();
     if (child < 0)
         return false;
@@ -36,6 +38,12 @@ bool runChild(unsigned seconds, bool unprivileged, const std::function<bool()> &
             dup2(null, STDERR_FILENO);
         if (unprivileged && !dropPrivileges())
             _exit(2);
+        if (fileLimit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(2);
+        }
         alarm(seconds); // a child still running then is killed by the signal
         _exit(fn() ? 0 : 1);
     }
@@ -103,6 +111,10 @@ HostileFiles::~HostileFiles() {
 }
 
 bool ReturnsTrueWithin(unsigned seconds, const std::function<bool()> &fn) { return runChild(seconds, false, fn); }
+
+bool ReturnsTrueWithinFileLimit(unsigned seconds, long long fileLimit, const std::function<bool()> &fn) {
+    return runChild(seconds, false, fn, fileLimit);
+}
 
 bool ReturnsTrueWithin(unsigned seconds, const HostileFiles::Entry &entry,
                        const std::function<bool(const char *path)> &fn) {

@@ -52,6 +52,13 @@ private:
  */
 bool ReturnsTrueWithin(unsigned seconds, const std::function<bool()> &fn);
 
+/**
+ * The same with SIGXFSZ ignored and the files the child writes limited to `fileLimit` bytes: a write beyond the
+ * limit fails with EFBIG instead of ending the child, as when a disk fills up. With /dev/full as the target (every
+ * write fails with ENOSPC) these are the two ways a writer meets a full disk.
+ */
+bool ReturnsTrueWithinFileLimit(unsigned seconds, long long fileLimit, const std::function<bool()> &fn);
+
 /** The same for a reader given one hostile path: the child gives up its privileges first when the entry asks so. */
 bool ReturnsTrueWithin(unsigned seconds, const HostileFiles::Entry &entry,
                        const std::function<bool(const char *path)> &fn);
