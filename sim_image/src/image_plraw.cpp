@@ -119,6 +119,10 @@ const char *CImagePlRaw::LoadFileHeader(const char *filename, void *pExtra) {
         ch.chnlHeight = (height + GetYSampling(c) - 1) / GetYSampling(c);
         frameSize += bps * ch.chnlWidth * ch.chnlHeight;
     }
+    /* A mosaic frame holds width x height samples, as the writer stores it: for odd sizes fewer than the planes,
+     * whose sides round up, so frames are that far apart. */
+    if (colorModel == CM_RGGB)
+        frameSize = bps * width * height;
     if (!imageio::SetFileName(*this, filename)) {
         CImageBase::Unload();
         return "Error opening file";
@@ -139,8 +143,7 @@ const char *CImagePlRaw::LoadFileData(QOR_INT32 frameIndex) {
     const size_t bps = static_cast<size_t>((chnl[0].bitDepth + 7) / 8);
     const bool rgb = colorModel == CM_RGB;
     const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
-    /* Frames begin frameSize bytes apart; the rows read for one frame take rowSamples samples each, fewer than
-     * frameSize for a mosaic of odd width or height, whose channel planes round up. */
+    /* Frames begin frameSize bytes apart, the bytes of their rows. */
     const bool validSize = imageio::ValidSize(width, height);
     const QOR_INT64 rowsBytes = validSize ? static_cast<QOR_INT64>(rowSamples * bps) * height : 0;
     if (colorModel == CM_RGGB && !IsBayer(subsMode))
