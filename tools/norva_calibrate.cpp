@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -30,6 +29,7 @@
 #include "calibration.h"
 #include "mc/mc_lsh.h"
 #include "norvacommon/lshgrid.h"
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 #include "platform/sim_chart.h"
 #include "platform/sim_world.h"
@@ -400,21 +400,28 @@ bool metered(Bench &bench, const std::string &setup, Exposure *e,
     return false;
 }
 
+/** Writes the whole text into a new file; false, and no file left, when it cannot all be written. */
 bool writeFile(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    return static_cast<bool>(out);
+    std::FILE *f = QOR_CreateFile(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return QOR_CloseCreatedFile(f, path.c_str(), !written) == 0;
 }
 
+/** Reads a regular file whole; false for anything else (a FIFO or a device is refused at once). */
 bool readFile(const std::string &path, std::string *text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::FILE *f = QOR_OpenRegularFile(path.c_str(), "rb");
+    if (f == nullptr)
         return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return static_cast<bool>(in) || in.eof();
+    text->clear();
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text->append(buf, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
 }
 
 bool makeFolder(const std::string &path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }

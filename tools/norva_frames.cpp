@@ -20,6 +20,7 @@
 
 #include "frame_log.h"
 #include "gstnorvameta.h"
+#include "norvacommon/regular_file.h"
 
 namespace {
 
@@ -267,7 +268,7 @@ int main(int argc, char **argv) {
         gst_object_unref(pipeline);
         return 1;
     }
-    probe.csv = std::fopen(options.csv.c_str(), "w");
+    probe.csv = QOR_CreateFile(options.csv.c_str(), "w");
     if (probe.csv == nullptr) {
         std::fprintf(stderr, "ERROR: cannot write %s: %s.\n", options.csv.c_str(), std::strerror(errno));
         gst_object_unref(probe.source);
@@ -284,7 +285,7 @@ int main(int argc, char **argv) {
     const bool eos = play(pipeline);
     gst_object_unref(probe.source);
     gst_object_unref(pipeline);
-    const bool written = std::fclose(probe.csv) == 0;
+    const bool written = QOR_CloseCreatedFile(probe.csv, options.csv.c_str(), 0) == 0;
     if (!written)
         std::fprintf(stderr, "ERROR: cannot write %s.\n", options.csv.c_str());
     if (eos && written)

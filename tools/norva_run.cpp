@@ -26,6 +26,7 @@
 
 #include "ci/ci_api.h"
 #include "ispc/DGCamera.h"
+#include "norvacommon/regular_file.h"
 #include "norvacommon/userlog.h"
 #include "ispc/ModuleBLC.h"
 #include "ispc/ModuleDGM.h"
@@ -375,19 +376,20 @@ bool writeRows(std::FILE *f, const QOR_UINT8 *first, unsigned stride, unsigned r
 
 /** The encoder output as a plain NV12 file and the display output as plain BGR bytes. */
 bool writeFrame(const ISPC::Shot &shot, const std::string &yuvPath, const std::string &rgbPath) {
-    std::FILE *f = std::fopen(yuvPath.c_str(), "wb");
+    std::FILE *f = QOR_CreateFile(yuvPath.c_str(), "wb");
     if (f == nullptr)
         return false;
     const ISPC::Buffer &yuv = shot.YUV;
     bool ok = writeRows(f, yuv.firstData(), yuv.stride, yuv.width, yuv.height) &&
               writeRows(f, yuv.firstDataCbCr(), yuv.strideCbCr, yuv.width, yuv.height / 2u);
-    ok = std::fclose(f) == 0 && ok;
-    f = std::fopen(rgbPath.c_str(), "wb");
+    if (QOR_CloseCreatedFile(f, yuvPath.c_str(), !ok) != 0)
+        return false;
+    f = QOR_CreateFile(rgbPath.c_str(), "wb");
     if (f == nullptr)
         return false;
     const ISPC::Buffer &rgb = shot.DISPLAY;
-    ok = writeRows(f, rgb.firstData(), rgb.stride, rgb.width * 3u, rgb.height) && ok;
-    return std::fclose(f) == 0 && ok;
+    ok = writeRows(f, rgb.firstData(), rgb.stride, rgb.width * 3u, rgb.height);
+    return QOR_CloseCreatedFile(f, rgbPath.c_str(), !ok) == 0;
 }
 
 /** Runs a program found on the PATH with its arguments; true when it exits with 0. */

@@ -3,6 +3,7 @@
 #include "norvacommon/regular_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,6 +93,39 @@ FILE *QOR_CreateFile(const char *path, const char *mode) {
     else if (!clearNonBlocking(fd))
         fd = refuse(fd, errno);
     return streamOf(fd, mode);
+}
+
+int QOR_CloseCreatedFile(FILE *f, const char *path, int discard) {
+    if (f == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    // The stream's error flag keeps a failed write that a caller did not look at; the flush and the close report
+    // the data still buffered.
+    int err = ::ferror(f) ? EIO : 0;
+    errno = 0;
+    if (std::fflush(f) != 0 && err == 0)
+        err = errno != 0 ? errno : EIO;
+    struct stat written;
+    const bool regular = ::fstat(::fileno(f), &written) == 0 && S_ISREG(written.st_mode);
+    errno = 0;
+    if (std::fclose(f) != 0 && err == 0)
+        err = errno != 0 ? errno : EIO;
+    if ((err != 0 || discard != 0) && regular && path != nullptr) {
+        // Only the file written: the path may have been given to another file since.
+        struct stat now;
+        if (::lstat(path, &now) == 0 && now.st_dev == written.st_dev && now.st_ino == written.st_ino)
+            ::unlink(path);
+    }
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    if (discard != 0) {
+        errno = ECANCELED;
+        return -1;
+    }
+    return 0;
 }
 
 int QOR_IsNotAFileError(int err) { return err == EISDIR || err == EINVAL; }

@@ -114,7 +114,9 @@ public:
     QOR_UINT32 ClipChannelValues(QOR_INT32 channel, QOR_INT32 minVal, QOR_INT32 maxVal, bool countClipOnly);
     QOR_UINT32 ClipChannelValuesToBD(QOR_INT32 channel, bool countClipOnly);
 
-    /** Drops a save context whose end failed: closes its file and frees it (nothing for classes without). */
+    /** Drops a save context whose end failed, or a save given up: closes its file, removes the partial file
+     *  (never a device) and frees the context (nothing for classes without). A SaveFileEnd that fails (a step
+     *  failed, or data did not reach the file) keeps the context for this call, its partial file already gone. */
     virtual void SaveFileAbort(void *pSC);
 
     /** Value range of a channel from its bit depth and signedness (64-bit so that 31-bit depths fit). */

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "image_base.h"
 
@@ -50,6 +51,10 @@ public:
         bmpSaveFormatStr *pExtra;
         /* Format built from the image when the caller gave none. */
         bmpSaveFormatStr ownFormat;
+        /* The path the file was created at, and whether a step failed: a file that did not come out whole is
+         * removed when the save ends. */
+        std::string path;
+        bool failed;
     };
 
     QOR_UINT8 *pPalette;

@@ -2,6 +2,7 @@
 #define NORVA_IMAGE_NRV_H
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "bitstream_rw.h"
@@ -58,6 +59,10 @@ public:
         /* Format built from the image when the caller gave none, so lines and metadata agree. */
         nrvSaveFormatStr ownFormat;
         bool segmentStarted;
+        /* The path the file was created at, and whether a step failed: a file that did not come out whole is
+         * removed when the save ends. */
+        std::string path;
+        bool failed;
     };
 
     packingModeEnum pixelFormat;

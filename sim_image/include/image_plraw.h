@@ -2,6 +2,7 @@
 #define NORVA_IMAGE_PLRAW_H
 
 #include <cstdio>
+#include <string>
 
 #include "image_base.h"
 
@@ -23,6 +24,10 @@ public:
     struct plrawSaveContextStr {
         FILE *f;
         plrawSaveFormatStr *pExtra;
+        /* The path the file was created at, and whether a step failed: a file that did not come out whole is
+         * removed when the save ends. */
+        std::string path;
+        bool failed;
     };
     struct plrawFormatSpecStr {
         const char *format;

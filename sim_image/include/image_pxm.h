@@ -2,6 +2,7 @@
 #define NORVA_IMAGE_PXM_H
 
 #include <cstdio>
+#include <string>
 
 #include "image_base.h"
 #include "image_metadata.h"
@@ -34,6 +35,10 @@ public:
         FILE *f;
         pxmSaveFormatStr *pExtra;
         QOR_INT32 maxVal;
+        /* The path the file was created at, and whether a step failed: a file that did not come out whole is
+         * removed when the save ends. */
+        std::string path;
+        bool failed;
     };
 
     QOR_INT32 foffsetData;

@@ -2,6 +2,7 @@
 #define NORVA_IMAGE_YUV_H
 
 #include <cstdio>
+#include <string>
 
 #include "image_base.h"
 
@@ -31,6 +32,10 @@ public:
     struct yuvSaveContextStr {
         FILE *f;
         yuvSaveFormatStr *pExtra;
+        /* The path the file was created at, and whether a step failed: a file that did not come out whole is
+         * removed when the save ends. */
+        std::string path;
+        bool failed;
     };
     struct yuvFormatSpecStr {
         const char *format;

@@ -16,6 +16,10 @@ struct SaveFile {
     QOR_UINT32 ui32TimeWritten;
     pthread_mutex_t fileLock;
     QOR_BOOL8 bInitiliasedLock;
+    /* The plain file's path and whether a write into it failed: a file that did not come out whole is removed
+     * when it is closed. */
+    char *pszFilename;
+    QOR_BOOL8 bWriteFailed;
 };
 
 QOR_BOOL SaveFile_useSaveLocks(void);

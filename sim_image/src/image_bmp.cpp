@@ -422,87 +422,100 @@ const char *CImageBmp::SaveFileStart(const char *filename, void *pExtra, void **
         delete ctx;
         return "Error creating file";
     }
+    ctx->path = filename;
+    ctx->failed = false;
     *pSC = ctx;
     return nullptr;
 }
 
 const char *CImageBmp::SaveFileHeader(void *pSC) {
-    BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return "Error writing header (1)";
-    const QOR_UINT32 rowSize = (3u * static_cast<QOR_UINT32>(width) + 3u) & ~3u;
-    fhdr.wType = kBmpType;
-    fhdr.dwSize = rowSize * static_cast<QOR_UINT32>(height) + 54u;
-    fhdr.wRes1 = fhdr.wRes2 = 0;
-    fhdr.dwOffBits = 54;
-    ihdr.dwSize = kInfoHeadSize;
-    ihdr.dwWidth = width;
-    ihdr.dwHeight = height;
-    ihdr.wPlanes = 1;
-    ihdr.wBitCount = 24;
-    ihdr.dwCompression = COMPR_NONE;
-    ihdr.dwSizeImage = rowSize * static_cast<QOR_UINT32>(height);
-    ihdr.dwXPelsPerMeter = ihdr.dwYPelsPerMeter = 4000;
-    ihdr.dwClrUsed = ihdr.dwClrImportant = 0;
-    QOR_UINT8 fb[kFileHeadSize], ib[kInfoHeadSize];
-    Put16(fb, fhdr.wType);
-    Put32(fb + 2, fhdr.dwSize);
-    Put16(fb + 6, fhdr.wRes1);
-    Put16(fb + 8, fhdr.wRes2);
-    Put32(fb + 10, fhdr.dwOffBits);
-    Put32(ib, ihdr.dwSize);
-    Put32(ib + 4, static_cast<QOR_UINT32>(ihdr.dwWidth));
-    Put32(ib + 8, static_cast<QOR_UINT32>(ihdr.dwHeight));
-    Put16(ib + 12, ihdr.wPlanes);
-    Put16(ib + 14, ihdr.wBitCount);
-    Put32(ib + 16, ihdr.dwCompression);
-    Put32(ib + 20, ihdr.dwSizeImage);
-    Put32(ib + 24, static_cast<QOR_UINT32>(ihdr.dwXPelsPerMeter));
-    Put32(ib + 28, static_cast<QOR_UINT32>(ihdr.dwYPelsPerMeter));
-    Put32(ib + 32, ihdr.dwClrUsed);
-    Put32(ib + 36, ihdr.dwClrImportant);
-    if (std::fwrite(fb, 1, sizeof(fb), ctx->f) != sizeof(fb))
-        return "Error writing header (1)";
-    if (std::fwrite(ib, 1, sizeof(ib), ctx->f) != sizeof(ib))
-        return "Error writing header (2)";
-    return nullptr;
+    return imageio::SaveStep(static_cast<BMPSAVECONTEXT *>(pSC), [&]() -> const char * {
+        BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
+        if (!ctx)
+            return "Error writing header (1)";
+        const QOR_UINT32 rowSize = (3u * static_cast<QOR_UINT32>(width) + 3u) & ~3u;
+        fhdr.wType = kBmpType;
+        fhdr.dwSize = rowSize * static_cast<QOR_UINT32>(height) + 54u;
+        fhdr.wRes1 = fhdr.wRes2 = 0;
+        fhdr.dwOffBits = 54;
+        ihdr.dwSize = kInfoHeadSize;
+        ihdr.dwWidth = width;
+        ihdr.dwHeight = height;
+        ihdr.wPlanes = 1;
+        ihdr.wBitCount = 24;
+        ihdr.dwCompression = COMPR_NONE;
+        ihdr.dwSizeImage = rowSize * static_cast<QOR_UINT32>(height);
+        ihdr.dwXPelsPerMeter = ihdr.dwYPelsPerMeter = 4000;
+        ihdr.dwClrUsed = ihdr.dwClrImportant = 0;
+        QOR_UINT8 fb[kFileHeadSize], ib[kInfoHeadSize];
+        Put16(fb, fhdr.wType);
+        Put32(fb + 2, fhdr.dwSize);
+        Put16(fb + 6, fhdr.wRes1);
+        Put16(fb + 8, fhdr.wRes2);
+        Put32(fb + 10, fhdr.dwOffBits);
+        Put32(ib, ihdr.dwSize);
+        Put32(ib + 4, static_cast<QOR_UINT32>(ihdr.dwWidth));
+        Put32(ib + 8, static_cast<QOR_UINT32>(ihdr.dwHeight));
+        Put16(ib + 12, ihdr.wPlanes);
+        Put16(ib + 14, ihdr.wBitCount);
+        Put32(ib + 16, ihdr.dwCompression);
+        Put32(ib + 20, ihdr.dwSizeImage);
+        Put32(ib + 24, static_cast<QOR_UINT32>(ihdr.dwXPelsPerMeter));
+        Put32(ib + 28, static_cast<QOR_UINT32>(ihdr.dwYPelsPerMeter));
+        Put32(ib + 32, ihdr.dwClrUsed);
+        Put32(ib + 36, ihdr.dwClrImportant);
+        if (std::fwrite(fb, 1, sizeof(fb), ctx->f) != sizeof(fb))
+            return "Error writing header (1)";
+        if (std::fwrite(ib, 1, sizeof(ib), ctx->f) != sizeof(ib))
+            return "Error writing header (2)";
+        return nullptr;
+    });
 }
 
 const char *CImageBmp::SaveFileData(void *pSC) {
-    BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
-    QOR_INT32 map[3];
-    if (!GetChannelMapToRGB(colorModel, map))
-        return "Unsupported color model";
-    if (!ctx || !ctx->pExtra)
-        return "Error writing image data";
-    const BMPSAVEFORMAT &fmt = *ctx->pExtra;
-    const size_t rowSize = (3u * static_cast<size_t>(width) + 3u) & ~static_cast<size_t>(3);
-    std::vector<QOR_UINT8> row(rowSize, 0);
-    for (QOR_INT32 sr = 0; sr < height; ++sr) {
-        const QOR_INT64 base = static_cast<QOR_INT64>(height - 1 - sr) * width;
-        for (QOR_INT32 x = 0; x < width; ++x)
-            for (int k = 0; k < 3; ++k) {
-                const double v = std::fma(fmt.mul[k], static_cast<double>(chnl[map[k]].data[base + x]), fmt.off[k]);
-                const QOR_UINT8 byte = v <= 0 ? 0 : (v >= 255 ? 255 : static_cast<QOR_UINT8>(v));
-                row[3 * static_cast<size_t>(x) + static_cast<size_t>(2 - k)] = byte;
-            }
-        if (std::fwrite(row.data(), 1, row.size(), ctx->f) != row.size())
+    return imageio::SaveStep(static_cast<BMPSAVECONTEXT *>(pSC), [&]() -> const char * {
+        BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
+        QOR_INT32 map[3];
+        if (!GetChannelMapToRGB(colorModel, map))
+            return "Unsupported color model";
+        if (!ctx || !ctx->pExtra)
             return "Error writing image data";
-    }
-    return nullptr;
+        const BMPSAVEFORMAT &fmt = *ctx->pExtra;
+        const size_t rowSize = (3u * static_cast<size_t>(width) + 3u) & ~static_cast<size_t>(3);
+        std::vector<QOR_UINT8> row(rowSize, 0);
+        for (QOR_INT32 sr = 0; sr < height; ++sr) {
+            const QOR_INT64 base = static_cast<QOR_INT64>(height - 1 - sr) * width;
+            for (QOR_INT32 x = 0; x < width; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    const double v = std::fma(fmt.mul[k], static_cast<double>(chnl[map[k]].data[base + x]), fmt.off[k]);
+                    const QOR_UINT8 byte = v <= 0 ? 0 : (v >= 255 ? 255 : static_cast<QOR_UINT8>(v));
+                    row[3 * static_cast<size_t>(x) + static_cast<size_t>(2 - k)] = byte;
+                }
+            if (std::fwrite(row.data(), 1, row.size(), ctx->f) != row.size())
+                return "Error writing image data";
+        }
+        return nullptr;
+    });
 }
 
 const char *CImageBmp::SaveFileEnd(void *pSC) {
     BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
-    if (ctx) {
-        if (ctx->f)
-            std::fclose(ctx->f);
-        delete ctx;
-    }
+    if (!ctx)
+        return nullptr;
+    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
+    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
+        return "Error writing image data";
+    delete ctx;
     return nullptr;
 }
 
-void CImageBmp::SaveFileAbort(void *pSC) { SaveFileEnd(pSC); }
+void CImageBmp::SaveFileAbort(void *pSC) {
+    BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
+    if (!ctx)
+        return;
+    imageio::EndOutput(&ctx->f, ctx->path, true);
+    delete ctx;
+}
 
 const char *CImageBmp::GetSaveFormat(BMPSAVEFORMAT *pFmt, CImageBase *pIm) {
     QOR_INT32 map[3];

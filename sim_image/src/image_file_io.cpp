@@ -26,6 +26,14 @@ QOR_INT64 FileSize(const char *filename) {
     return size;
 }
 
+bool EndOutput(FILE **pF, const std::string &path, bool failed) {
+    if (!*pF)
+        return false;
+    const bool ok = QOR_CloseCreatedFile(*pF, path.c_str(), failed ? 1 : 0) == 0;
+    *pF = nullptr;
+    return ok;
+}
+
 bool SeekTo(FILE *f, QOR_INT64 offset) { return offset >= 0 && fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
 bool ValidSize(QOR_INT64 w, QOR_INT64 h) {

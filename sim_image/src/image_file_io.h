@@ -4,6 +4,8 @@
 /* File and geometry helpers shared by the plain image formats (not part of the library's interface). */
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "image_base.h"
 #include "norvacommon/regular_file.h"
@@ -24,6 +26,19 @@ bool AllocPlanes(CImageBase &im);
 void ZeroPlanes(CImageBase &im);
 /** Copies a file name into the image's fileName; false when out of memory. */
 bool SetFileName(CImageBase &im, const char *filename);
+
+/** Ends the file of a save context: true when all its data reached the file. Otherwise, or when `failed` (a step
+ *  of the save failed), the partial file is removed (never a device). The stream is closed and *pF null after. */
+bool EndOutput(FILE **pF, const std::string &path, bool failed);
+
+/** Runs one step of a save (`body` returns null or a message) and marks the context failed when the step fails
+ *  with a message that `spoils` accepts (any message when it is null): its file is then removed at the end. */
+template <class Context, class Body> const char *SaveStep(Context *ctx, Body body, const char *spoils = nullptr) {
+    const char *res = body();
+    if (res && ctx && (!spoils || std::strcmp(res, spoils) == 0))
+        ctx->failed = true;
+    return res;
+}
 
 /** Decimal number at s (digits only), saturating at maxVal + 1 so long digit runs stay defined. */
 QOR_INT64 ReadNumber(const char *s, const char **pEnd, QOR_INT64 maxVal);

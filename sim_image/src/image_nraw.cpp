@@ -182,7 +182,10 @@ const char *CImageNRaw::LoadFileHeader(const char *filename, void *) {
         ch.chnlHeight = (height + GetYSampling(c) - 1) / GetYSampling(c);
         frameSize += static_cast<QOR_INT64>(ch.chnlWidth) * ch.chnlHeight * bytesPerSample;
     }
-    /* Packed RGB frames are as long as their packed rows, not three samples per pixel. */
+    /* A Bayer frame holds the width x height samples of its mosaic (for odd sizes fewer than the planes, whose
+     * sides round up), and packed RGB frames are as long as their packed rows, not three samples per pixel. */
+    if (colorModel == CM_RGGB)
+        frameSize = static_cast<QOR_INT64>(width) * height * bytesPerSample;
     if (colorModel == CM_RGB)
         frameSize = PackedRowBytes(nrawImageType, width) * height;
     if (!imageio::SetFileName(*this, filename)) {
@@ -230,10 +233,8 @@ const char *CImageNRaw::LoadFileData(QOR_INT32 frameIndex) {
         return "Error opening file";
     const char *res = nullptr;
     const QOR_INT64 fileSize = imageio::FileSize(f);
-    /* Frames begin frameSize bytes apart; a Bayer frame's rows hold width x height samples, fewer than frameSize
-     * when the width or height is odd. */
-    const QOR_INT64 frameBytes =
-        nrawImageType == IT_BAYER ? static_cast<QOR_INT64>(width) * height * bytesPerSample : frameSize;
+    /* Frames begin frameSize bytes apart, the bytes of their rows. */
+    const QOR_INT64 frameBytes = frameSize;
     const int *layout = BayerLayout(subsMode);
     if (nrawImageType == IT_BAYER && !layout)
         res = "Unsupported bayer type";

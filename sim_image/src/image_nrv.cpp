@@ -10,9 +10,13 @@
 #include <strings.h>
 #include <sys/types.h>
 
+#include "image_file_io.h"
 #include "norvacommon/regular_file.h"
 
 namespace {
+
+/* What a save gives when its data does not all reach the file. */
+const char kWriteError[] = "Error writing file";
 
 const char *const kColourNames[] = {nullptr, "Grayscale", "RGB", "RGBA", "RGGB", "RGBW", "YUV", "YUVA"};
 const char *const kDroppedItems[] = {"SUBSAMPLING",       "ISO_GAIN",          "SENSOR_DENSITY",
@@ -1029,6 +1033,8 @@ const char *CImageNrv::SaveFileStart(const char *filename, void *pExtra, void **
         delete ctx;
         return "Error creating file";
     }
+    ctx->path = filename;
+    ctx->failed = false;
     for (auto &e : ctx->soTableSave)
         e = -1;
     ctx->seg.segmentOffset = 0;
@@ -1053,7 +1059,7 @@ const char *CImageNrv::SaveNrvSegmentStart(NRVSAVECONTEXT *ctx) {
     static const char zeros[kHeaderSize] = {0};
     ctx->seg.segmentOffset = ftello(ctx->f);
     if (ctx->seg.segmentOffset < 0 || std::fwrite(zeros, 1, kHeaderSize, ctx->f) != kHeaderSize)
-        return "Error writing file";
+        return kWriteError;
     ctx->seg.segmentSize = 0;
     ctx->seg.Nframes = 0;
     for (auto &e : ctx->soTableSave)
@@ -1084,19 +1090,24 @@ const char *CImageNrv::StartSegment(void *pSC, bool, bool) {
 }
 
 const char *CImageNrv::SaveFileHeader(void *pSC) {
-    NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return "Internal error";
-    if (!ctx->segmentStarted) {
-        const char *res = StartSegment(ctx);
-        if (res)
-            return res;
-    }
-    CMetaData copy;
-    if (!copy.CopyFrom(&ctx->seg.meta))
-        return "Out of memory";
-    RebuildBaseMetaData(ctx->pExtra, &copy);
-    return SaveNrvMetaData(ctx, &copy);
+    return imageio::SaveStep(
+        static_cast<NRVSAVECONTEXT *>(pSC),
+        [&]() -> const char * {
+            NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
+            if (!ctx)
+                return "Internal error";
+            if (!ctx->segmentStarted) {
+                const char *res = StartSegment(ctx);
+                if (res)
+                    return res;
+            }
+            CMetaData copy;
+            if (!copy.CopyFrom(&ctx->seg.meta))
+                return "Out of memory";
+            RebuildBaseMetaData(ctx->pExtra, &copy);
+            return SaveNrvMetaData(ctx, &copy);
+        },
+        kWriteError);
 }
 
 const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
@@ -1105,32 +1116,37 @@ const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
         return "Invalid color model";
     const QOR_INT64 start = ftello(ctx->f);
     if (start < 0)
-        return "Error writing file";
+        return kWriteError;
     ctx->soTableSave[SOTE_METAOFFS] = start - ctx->seg.segmentOffset;
     for (MDITEM *it = pMD->list; it; it = it->next) {
         if (IsDropped(it->name))
             continue;
         if (std::fprintf(ctx->f, "%s=%s\n", it->name, it->sVal) < 0)
-            return "Error writing file";
+            return kWriteError;
     }
     const QOR_INT64 end = ftello(ctx->f);
     if (end < 0)
-        return "Error writing file";
+        return kWriteError;
     ctx->soTableSave[SOTE_METASIZE] = end - start;
     ctx->seg.segmentSize = end - ctx->seg.segmentOffset;
     return nullptr;
 }
 
 const char *CImageNrv::SaveFileData(void *pSC) {
-    NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return "Internal error";
-    if (!ctx->segmentStarted) {
-        const char *res = StartSegment(ctx);
-        if (res)
-            return res;
-    }
-    return SaveNrvFrameData(ctx);
+    return imageio::SaveStep(
+        static_cast<NRVSAVECONTEXT *>(pSC),
+        [&]() -> const char * {
+            NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
+            if (!ctx)
+                return "Internal error";
+            if (!ctx->segmentStarted) {
+                const char *res = StartSegment(ctx);
+                if (res)
+                    return res;
+            }
+            return SaveNrvFrameData(ctx);
+        },
+        kWriteError);
 }
 
 const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
@@ -1154,7 +1170,7 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
     }
     const QOR_INT64 start = ftello(ctx->f);
     if (start < 0)
-        return "Error writing file";
+        return kWriteError;
     if (ctx->soTableSave[SOTE_PIXELSOFFS] == -1)
         ctx->soTableSave[SOTE_PIXELSOFFS] = start - ctx->seg.segmentOffset;
 
@@ -1198,12 +1214,12 @@ const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
                     }
             }
             if (std::fwrite(lineBuf, 1, static_cast<size_t>(ls), ctx->f) != static_cast<size_t>(ls))
-                return "Error writing file";
+                return kWriteError;
         }
     }
     const QOR_INT64 end = ftello(ctx->f);
     if (end < 0)
-        return "Error writing file";
+        return kWriteError;
     ctx->soTableSave[SOTE_PIXELSSIZE] = end - ctx->seg.segmentOffset - ctx->soTableSave[SOTE_PIXELSOFFS];
     ctx->seg.segmentSize = end - ctx->seg.segmentOffset;
     ctx->seg.Nframes++;
@@ -1224,7 +1240,7 @@ const char *CImageNrv::SaveNrvSegmentEnd(NRVSAVECONTEXT *ctx) {
     if (n != kHeaderSize || fseeko(ctx->f, ctx->seg.segmentOffset, SEEK_SET) != 0 ||
         std::fwrite(hdr, 1, kHeaderSize, ctx->f) != kHeaderSize ||
         fseeko(ctx->f, ctx->seg.segmentOffset + ctx->seg.segmentSize, SEEK_SET) != 0)
-        return "Error writing file";
+        return kWriteError;
     ctx->segmentStarted = false;
     return nullptr;
 }
@@ -1233,13 +1249,14 @@ const char *CImageNrv::SaveFileEnd(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
     if (!ctx)
         return "Internal error";
+    if (!ctx->f)
+        return kWriteError; /* ended already, and failed */
     const char *res = SaveNrvSegmentEnd(ctx);
-    if (res)
-        return res;
-    /* Buffered data that cannot be written is a failure that keeps the context, like any other. */
-    if (std::fflush(ctx->f) != 0)
-        return "Error writing file";
-    std::fclose(ctx->f);
+    if (res && std::strcmp(res, kWriteError) != 0)
+        return res; /* nothing written yet: the file stays open for the caller to go on or abort */
+    /* Data that did not reach the file is a failure that keeps the context, like any other; the partial file goes. */
+    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed || res))
+        return kWriteError;
     delete ctx;
     return nullptr;
 }
@@ -1248,8 +1265,7 @@ void CImageNrv::SaveFileAbort(void *pSC) {
     NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
     if (!ctx)
         return;
-    if (ctx->f)
-        std::fclose(ctx->f);
+    imageio::EndOutput(&ctx->f, ctx->path, true);
     delete ctx;
 }
 

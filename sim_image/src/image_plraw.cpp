@@ -119,6 +119,10 @@ const char *CImagePlRaw::LoadFileHeader(const char *filename, void *pExtra) {
         ch.chnlHeight = (height + GetYSampling(c) - 1) / GetYSampling(c);
         frameSize += bps * ch.chnlWidth * ch.chnlHeight;
     }
+    /* A mosaic frame holds width x height samples, as the writer stores it: for odd sizes fewer than the planes,
+     * whose sides round up, so frames are that far apart. */
+    if (colorModel == CM_RGGB)
+        frameSize = bps * width * height;
     if (!imageio::SetFileName(*this, filename)) {
         CImageBase::Unload();
         return "Error opening file";
@@ -139,8 +143,7 @@ const char *CImagePlRaw::LoadFileData(QOR_INT32 frameIndex) {
     const size_t bps = static_cast<size_t>((chnl[0].bitDepth + 7) / 8);
     const bool rgb = colorModel == CM_RGB;
     const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
-    /* Frames begin frameSize bytes apart; the rows read for one frame take rowSamples samples each, fewer than
-     * frameSize for a mosaic of odd width or height, whose channel planes round up. */
+    /* Frames begin frameSize bytes apart, the bytes of their rows. */
     const bool validSize = imageio::ValidSize(width, height);
     const QOR_INT64 rowsBytes = validSize ? static_cast<QOR_INT64>(rowSamples * bps) * height : 0;
     if (colorModel == CM_RGGB && !IsBayer(subsMode))
@@ -231,6 +234,8 @@ const char *CImagePlRaw::SaveFileStart(const char *filename, void *pExtra, void 
         return "Error creating file";
     }
     ctx->pExtra = fmt;
+    ctx->path = filename;
+    ctx->failed = false;
     *pSC = ctx;
     return nullptr;
 }
@@ -238,63 +243,73 @@ const char *CImagePlRaw::SaveFileStart(const char *filename, void *pExtra, void 
 const char *CImagePlRaw::SaveFileHeader(void *) { return nullptr; }
 
 const char *CImagePlRaw::SaveFileData(void *pSC) {
-    PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
-    const QOR_INT32 nch = GetNColChannels();
-    if (nch < 1)
-        return "Invalid color model";
-    if (!ctx || !ctx->pExtra)
-        return "Error writing frame data";
-    const PLRAWSAVEFORMAT &fmt = *ctx->pExtra;
-    if (colorModel == CM_RGGB && !IsBayer(subsMode))
-        return "Unsupported pattern";
-    if (colorModel != CM_RGB && colorModel != CM_RGGB)
-        return "Unsupported color model";
-    const QOR_INT64 valMax = (static_cast<QOR_INT64>(1) << fmt.bitDepth) - 1;
-    double scale[4];
-    for (QOR_INT32 c = 0; c < nch; ++c) {
-        const QOR_INT64 range = static_cast<QOR_INT64>(fmt.rangeMax[c]) - fmt.rangeMin[c];
-        const QOR_INT64 whole = range ? valMax / range : 0;
-        /* The whole-number factor keeps integer steps exact; a range wider than the file's keeps the fraction,
-         * where the whole number would be 0 and blank the file. */
-        scale[c] = whole != 0 ? static_cast<double>(whole) : static_cast<double>(valMax) / static_cast<double>(range);
-    }
-    const size_t bps = static_cast<size_t>((fmt.bitDepth + 7) / 8);
-    const bool rgb = colorModel == CM_RGB;
-    const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
-    std::vector<QOR_UINT8> buf(rowSamples * bps);
-    for (QOR_INT32 y = 0; y < height; ++y) {
-        for (size_t i = 0; i < rowSamples; ++i) {
-            int c;
-            QOR_INT64 pos;
-            if (rgb) {
-                c = static_cast<int>(i % 3);
-                pos = static_cast<QOR_INT64>(y) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 3);
-            } else {
-                c = imageio::BayerChannel(subsMode, y, static_cast<QOR_INT32>(i));
-                pos = static_cast<QOR_INT64>(y / 2) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 2);
-            }
-            const double d = (static_cast<double>(chnl[c].data[pos]) - fmt.rangeMin[c]) * scale[c];
-            QOR_INT64 v = d < 0 ? 0 : (d > static_cast<double>(valMax) ? valMax : static_cast<QOR_INT64>(d));
-            for (size_t b = 0; b < bps; ++b, v >>= 8)
-                buf[i * bps + b] = static_cast<QOR_UINT8>(v & 0xFF);
-        }
-        if (std::fwrite(buf.data(), 1, buf.size(), ctx->f) != buf.size())
+    return imageio::SaveStep(static_cast<PLRAWSAVECONTEXT *>(pSC), [&]() -> const char * {
+        PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
+        const QOR_INT32 nch = GetNColChannels();
+        if (nch < 1)
+            return "Invalid color model";
+        if (!ctx || !ctx->pExtra)
             return "Error writing frame data";
-    }
-    return nullptr;
+        const PLRAWSAVEFORMAT &fmt = *ctx->pExtra;
+        if (colorModel == CM_RGGB && !IsBayer(subsMode))
+            return "Unsupported pattern";
+        if (colorModel != CM_RGB && colorModel != CM_RGGB)
+            return "Unsupported color model";
+        const QOR_INT64 valMax = (static_cast<QOR_INT64>(1) << fmt.bitDepth) - 1;
+        double scale[4];
+        for (QOR_INT32 c = 0; c < nch; ++c) {
+            const QOR_INT64 range = static_cast<QOR_INT64>(fmt.rangeMax[c]) - fmt.rangeMin[c];
+            const QOR_INT64 whole = range ? valMax / range : 0;
+            /* The whole-number factor keeps integer steps exact; a range wider than the file's keeps the fraction,
+         * where the whole number would be 0 and blank the file. */
+            scale[c] =
+                whole != 0 ? static_cast<double>(whole) : static_cast<double>(valMax) / static_cast<double>(range);
+        }
+        const size_t bps = static_cast<size_t>((fmt.bitDepth + 7) / 8);
+        const bool rgb = colorModel == CM_RGB;
+        const size_t rowSamples = static_cast<size_t>(width) * (rgb ? 3 : 1);
+        std::vector<QOR_UINT8> buf(rowSamples * bps);
+        for (QOR_INT32 y = 0; y < height; ++y) {
+            for (size_t i = 0; i < rowSamples; ++i) {
+                int c;
+                QOR_INT64 pos;
+                if (rgb) {
+                    c = static_cast<int>(i % 3);
+                    pos = static_cast<QOR_INT64>(y) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 3);
+                } else {
+                    c = imageio::BayerChannel(subsMode, y, static_cast<QOR_INT32>(i));
+                    pos = static_cast<QOR_INT64>(y / 2) * chnl[c].chnlWidth + static_cast<QOR_INT64>(i / 2);
+                }
+                const double d = (static_cast<double>(chnl[c].data[pos]) - fmt.rangeMin[c]) * scale[c];
+                QOR_INT64 v = d < 0 ? 0 : (d > static_cast<double>(valMax) ? valMax : static_cast<QOR_INT64>(d));
+                for (size_t b = 0; b < bps; ++b, v >>= 8)
+                    buf[i * bps + b] = static_cast<QOR_UINT8>(v & 0xFF);
+            }
+            if (std::fwrite(buf.data(), 1, buf.size(), ctx->f) != buf.size())
+                return "Error writing frame data";
+        }
+        return nullptr;
+    });
 }
 
 const char *CImagePlRaw::SaveFileEnd(void *pSC) {
     PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
-    if (ctx) {
-        if (ctx->f)
-            std::fclose(ctx->f);
-        delete ctx;
-    }
+    if (!ctx)
+        return nullptr;
+    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
+    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
+        return "Error writing frame data";
+    delete ctx;
     return nullptr;
 }
 
-void CImagePlRaw::SaveFileAbort(void *pSC) { SaveFileEnd(pSC); }
+void CImagePlRaw::SaveFileAbort(void *pSC) {
+    PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
+    if (!ctx)
+        return;
+    imageio::EndOutput(&ctx->f, ctx->path, true);
+    delete ctx;
+}
 
 const char *CImagePlRaw::GetSaveFormat(PLRAWSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm || (pIm->colorModel != CM_RGB && pIm->colorModel != CM_RGGB))

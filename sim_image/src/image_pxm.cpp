@@ -38,6 +38,9 @@ const char kMagic[] = {0, '6', '3', '5', '2'};
 /* Largest value a header number keeps; anything above is refused later in any case. */
 const QOR_INT64 kNumberCap = 0xFFFFFFFFll;
 
+/* What a save gives when its samples do not all reach the file. */
+const char kWriteError[] = "Error writing image data";
+
 bool IsText(CImagePxm::pxmTypeEnum t) { return t == PPTYPE_PPMT || t == PPTYPE_PGMT; }
 
 } // namespace
@@ -357,96 +360,112 @@ const char *CImagePxm::SaveFileStart(const char *filename, void *pExtraIn, void 
     }
     ctx->pExtra = fmt;
     ctx->maxVal = 0;
+    ctx->path = filename;
+    ctx->failed = false;
     *pSC = ctx;
     return nullptr;
 }
 
 const char *CImagePxm::SaveFileHeader(void *pSC) {
-    PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
-    if (GetNColChannels() < 1)
-        return "Invalid color model";
-    if (!ctx || !ctx->pExtra || ctx->pExtra->fileFormat < PPTYPE_PPMB || ctx->pExtra->fileFormat > PPTYPE_PGMT)
-        return "File format not supported";
-    QOR_INT32 d = 0;
-    for (QOR_INT32 c = 0; c < GetNColChannels(); ++c)
-        if (chnl[c].bitDepth > d)
-            d = chnl[c].bitDepth;
-    ctx->maxVal = static_cast<QOR_INT32>((static_cast<QOR_INT64>(1) << d) - 1);
-    if (std::fprintf(ctx->f, "P%c\n%d %d\n%d\n", kMagic[ctx->pExtra->fileFormat], width, height, ctx->maxVal) < 0)
-        return "Error writing file header";
-    return nullptr;
+    return imageio::SaveStep(static_cast<PXMSAVECONTEXT *>(pSC), [&]() -> const char * {
+        PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
+        if (GetNColChannels() < 1)
+            return "Invalid color model";
+        if (!ctx || !ctx->pExtra || ctx->pExtra->fileFormat < PPTYPE_PPMB || ctx->pExtra->fileFormat > PPTYPE_PGMT)
+            return "File format not supported";
+        QOR_INT32 d = 0;
+        for (QOR_INT32 c = 0; c < GetNColChannels(); ++c)
+            if (chnl[c].bitDepth > d)
+                d = chnl[c].bitDepth;
+        ctx->maxVal = static_cast<QOR_INT32>((static_cast<QOR_INT64>(1) << d) - 1);
+        if (std::fprintf(ctx->f, "P%c\n%d %d\n%d\n", kMagic[ctx->pExtra->fileFormat], width, height, ctx->maxVal) < 0)
+            return "Error writing file header";
+        return nullptr;
+    });
 }
 
 const char *CImagePxm::SaveFileData(void *pSC) {
-    PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
-    const QOR_INT32 nch = GetNColChannels();
-    if (nch < 1)
-        return "Invalid color model";
-    if (!ctx || !ctx->pExtra)
-        return "File format not supported";
-    const bool text = IsText(ctx->pExtra->fileFormat);
-    const bool wide = ctx->maxVal > 255;
-    const bool cells = ctx->pExtra->useBayerCells && colorModel == CM_RGGB && BayerLayout(subsMode);
-    const QOR_INT8 *layout = BayerLayout(subsMode);
-    const QOR_INT32 cw = chnl[0].chnlWidth;
-    const QOR_INT32 rows = cells ? height : chnl[0].chnlHeight;
-    const QOR_INT64 rowSamples = cells ? static_cast<QOR_INT64>(width) : static_cast<QOR_INT64>(cw) * nch;
-    std::vector<PIXEL> samples(static_cast<size_t>(rowSamples));
-    std::vector<char> out;
-    out.reserve(static_cast<size_t>(rowSamples * (text ? 7 : 2) + 2));
-    for (QOR_INT32 y = 0; y < rows; ++y) {
-        if (cells) {
-            for (QOR_INT32 x = 0; x < width; ++x) {
-                const int c = layout[2 + 2 * (y & 1) + (x & 1)];
-                const COLCHANNEL &ch = chnl[c];
-                const QOR_INT32 sx = x / GetXSampling(c), sy = y / GetYSampling(c);
-                samples[static_cast<size_t>(x)] = sx < ch.chnlWidth && sy < ch.chnlHeight
-                                                      ? ch.data[static_cast<QOR_INT64>(sy) * ch.chnlWidth + sx]
-                                                      : 0;
-            }
-        } else {
-            for (QOR_INT32 x = 0; x < cw; ++x)
-                for (QOR_INT32 c = 0; c < nch; ++c) {
+    return imageio::SaveStep(static_cast<PXMSAVECONTEXT *>(pSC), [&]() -> const char * {
+        PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
+        const QOR_INT32 nch = GetNColChannels();
+        if (nch < 1)
+            return "Invalid color model";
+        if (!ctx || !ctx->pExtra)
+            return "File format not supported";
+        const bool text = IsText(ctx->pExtra->fileFormat);
+        const bool wide = ctx->maxVal > 255;
+        const bool cells = ctx->pExtra->useBayerCells && colorModel == CM_RGGB && BayerLayout(subsMode);
+        const QOR_INT8 *layout = BayerLayout(subsMode);
+        const QOR_INT32 cw = chnl[0].chnlWidth;
+        const QOR_INT32 rows = cells ? height : chnl[0].chnlHeight;
+        const QOR_INT64 rowSamples = cells ? static_cast<QOR_INT64>(width) : static_cast<QOR_INT64>(cw) * nch;
+        std::vector<PIXEL> samples(static_cast<size_t>(rowSamples));
+        std::vector<char> out;
+        out.reserve(static_cast<size_t>(rowSamples * (text ? 7 : 2) + 2));
+        for (QOR_INT32 y = 0; y < rows; ++y) {
+            if (cells) {
+                for (QOR_INT32 x = 0; x < width; ++x) {
+                    const int c = layout[2 + 2 * (y & 1) + (x & 1)];
                     const COLCHANNEL &ch = chnl[c];
-                    samples[static_cast<size_t>(static_cast<QOR_INT64>(x) * nch + c)] =
-                        x < ch.chnlWidth && y < ch.chnlHeight ? ch.data[static_cast<QOR_INT64>(y) * ch.chnlWidth + x]
-                                                              : 0;
+                    const QOR_INT32 sx = x / GetXSampling(c), sy = y / GetYSampling(c);
+                    samples[static_cast<size_t>(x)] = sx < ch.chnlWidth && sy < ch.chnlHeight
+                                                          ? ch.data[static_cast<QOR_INT64>(sy) * ch.chnlWidth + sx]
+                                                          : 0;
                 }
-        }
-        out.clear();
-        for (QOR_INT64 i = 0; i < rowSamples; ++i) {
-            const PIXEL v = samples[static_cast<size_t>(i)];
-            if (text) {
-                char num[16];
-                const QOR_UINT32 u = v < 0 ? (static_cast<QOR_UINT32>(v) & 0xFFFF) : static_cast<QOR_UINT32>(v);
-                const int n = std::snprintf(num, sizeof(num), "%u", u);
-                out.insert(out.end(), num, num + n);
-                out.push_back((i + 1) % 10 == 0 ? '\n' : ' ');
-            } else if (wide) {
-                out.push_back(static_cast<char>((v >> 8) & 0xFF));
-                out.push_back(static_cast<char>(v & 0xFF));
             } else {
-                out.push_back(static_cast<char>(v & 0xFF));
+                for (QOR_INT32 x = 0; x < cw; ++x)
+                    for (QOR_INT32 c = 0; c < nch; ++c) {
+                        const COLCHANNEL &ch = chnl[c];
+                        samples[static_cast<size_t>(static_cast<QOR_INT64>(x) * nch + c)] =
+                            x < ch.chnlWidth && y < ch.chnlHeight
+                                ? ch.data[static_cast<QOR_INT64>(y) * ch.chnlWidth + x]
+                                : 0;
+                    }
             }
+            out.clear();
+            for (QOR_INT64 i = 0; i < rowSamples; ++i) {
+                const PIXEL v = samples[static_cast<size_t>(i)];
+                if (text) {
+                    char num[16];
+                    const QOR_UINT32 u = v < 0 ? (static_cast<QOR_UINT32>(v) & 0xFFFF) : static_cast<QOR_UINT32>(v);
+                    const int n = std::snprintf(num, sizeof(num), "%u", u);
+                    out.insert(out.end(), num, num + n);
+                    out.push_back((i + 1) % 10 == 0 ? '\n' : ' ');
+                } else if (wide) {
+                    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+                    out.push_back(static_cast<char>(v & 0xFF));
+                } else {
+                    out.push_back(static_cast<char>(v & 0xFF));
+                }
+            }
+            if (text)
+                out.push_back('\n');
+            /* Data writes are checked as well, though the format names no error for them: never a failure as success. */
+            if (std::fwrite(out.data(), 1, out.size(), ctx->f) != out.size())
+                return kWriteError;
         }
-        if (text)
-            out.push_back('\n');
-        std::fwrite(out.data(), 1, out.size(), ctx->f);
-    }
-    return nullptr;
+        return nullptr;
+    });
 }
 
 const char *CImagePxm::SaveFileEnd(void *pSC) {
     PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
-    if (ctx) {
-        if (ctx->f)
-            std::fclose(ctx->f);
-        delete ctx;
-    }
+    if (!ctx)
+        return nullptr;
+    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
+    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
+        return kWriteError;
+    delete ctx;
     return nullptr;
 }
 
-void CImagePxm::SaveFileAbort(void *pSC) { SaveFileEnd(pSC); }
+void CImagePxm::SaveFileAbort(void *pSC) {
+    PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
+    if (!ctx)
+        return;
+    imageio::EndOutput(&ctx->f, ctx->path, true);
+    delete ctx;
+}
 
 const char *CImagePxm::GetSaveFormat(PXMSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm)

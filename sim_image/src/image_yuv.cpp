@@ -300,6 +300,8 @@ const char *CImageYuv::SaveFileStart(const char *filename, void *pExtra, void **
         return "Error creating file";
     }
     ctx->pExtra = fmt;
+    ctx->path = filename;
+    ctx->failed = false;
     *pSC = ctx;
     return nullptr;
 }
@@ -307,89 +309,98 @@ const char *CImageYuv::SaveFileStart(const char *filename, void *pExtra, void **
 const char *CImageYuv::SaveFileHeader(void *) { return nullptr; }
 
 const char *CImageYuv::SaveFileData(void *pSC) {
-    YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
-    if (colorModel != CM_YUV)
-        return "Invalid color model";
-    if (!ctx || !ctx->pExtra)
-        return "Error writing frame data";
-    const planeFormatsStr pf = ctx->pExtra->planeFormat;
-    if (IsPacked(pf) && (width & 1))
-        return "Error: odd width not supported";
-    const int bd = chnl[0].bitDepth;
-    const size_t bps = static_cast<size_t>((bd + 7) / 8);
-    const int s = MsbShift(bd, ctx->pExtra->msbAligned);
-    PIXEL offset[3];
-    for (int c = 0; c < 3; ++c)
-        offset[c] = chnl[c].isSigned ? static_cast<PIXEL>(1) << (bd - 1) : 0;
-    std::vector<QOR_UINT8> buf;
-    auto put = [&](PIXEL v, int c) {
-        const QOR_UINT32 u = static_cast<QOR_UINT32>(v + offset[c]) << s;
-        buf.push_back(static_cast<QOR_UINT8>(u & 0xFF));
-        if (bps == 2)
-            buf.push_back(static_cast<QOR_UINT8>((u >> 8) & 0xFF));
-    };
-    auto flush = [&]() {
-        const bool ok = std::fwrite(buf.data(), 1, buf.size(), ctx->f) == buf.size();
-        buf.clear();
-        return ok;
-    };
-    auto at = [&](int c, QOR_INT32 x, QOR_INT32 y) {
-        return chnl[c].data[static_cast<QOR_INT64>(y) * chnl[c].chnlWidth + x];
-    };
-    if (pf == PLANEFMT_PLANAR) {
+    return imageio::SaveStep(static_cast<YUVSAVECONTEXT *>(pSC), [&]() -> const char * {
+        YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
+        if (colorModel != CM_YUV)
+            return "Invalid color model";
+        if (!ctx || !ctx->pExtra)
+            return "Error writing frame data";
+        const planeFormatsStr pf = ctx->pExtra->planeFormat;
+        if (IsPacked(pf) && (width & 1))
+            return "Error: odd width not supported";
+        const int bd = chnl[0].bitDepth;
+        const size_t bps = static_cast<size_t>((bd + 7) / 8);
+        const int s = MsbShift(bd, ctx->pExtra->msbAligned);
+        PIXEL offset[3];
         for (int c = 0; c < 3; ++c)
-            for (QOR_INT32 y = 0; y < chnl[c].chnlHeight; ++y) {
-                for (QOR_INT32 x = 0; x < chnl[c].chnlWidth; ++x)
-                    put(at(c, x, y), c);
+            offset[c] = chnl[c].isSigned ? static_cast<PIXEL>(1) << (bd - 1) : 0;
+        std::vector<QOR_UINT8> buf;
+        auto put = [&](PIXEL v, int c) {
+            const QOR_UINT32 u = static_cast<QOR_UINT32>(v + offset[c]) << s;
+            buf.push_back(static_cast<QOR_UINT8>(u & 0xFF));
+            if (bps == 2)
+                buf.push_back(static_cast<QOR_UINT8>((u >> 8) & 0xFF));
+        };
+        auto flush = [&]() {
+            const bool ok = std::fwrite(buf.data(), 1, buf.size(), ctx->f) == buf.size();
+            buf.clear();
+            return ok;
+        };
+        auto at = [&](int c, QOR_INT32 x, QOR_INT32 y) {
+            return chnl[c].data[static_cast<QOR_INT64>(y) * chnl[c].chnlWidth + x];
+        };
+        if (pf == PLANEFMT_PLANAR) {
+            for (int c = 0; c < 3; ++c)
+                for (QOR_INT32 y = 0; y < chnl[c].chnlHeight; ++y) {
+                    for (QOR_INT32 x = 0; x < chnl[c].chnlWidth; ++x)
+                        put(at(c, x, y), c);
+                    if (!flush())
+                        return "Error writing frame data";
+                }
+        } else if (pf == PLANEFMT_INTER_YUV) {
+            for (QOR_INT32 y = 0; y < height; ++y) {
+                for (QOR_INT32 x = 0; x < width; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        put(at(c, x, y), c);
                 if (!flush())
                     return "Error writing frame data";
             }
-    } else if (pf == PLANEFMT_INTER_YUV) {
-        for (QOR_INT32 y = 0; y < height; ++y) {
-            for (QOR_INT32 x = 0; x < width; ++x)
-                for (int c = 0; c < 3; ++c)
-                    put(at(c, x, y), c);
-            if (!flush())
-                return "Error writing frame data";
-        }
-    } else {
-        const int *order = kGroupOrder[pf - PLANEFMT_INTER_YUYV];
-        for (QOR_INT32 y = 0; y < height; ++y) {
-            for (QOR_INT32 g = 0; g < width / 2; ++g)
-                for (int k = 0; k < 4; ++k) {
-                    switch (order[k]) {
-                    case 0:
-                        put(at(0, 2 * g, y), 0);
-                        break;
-                    case 1:
-                        put(at(1, g, y), 1);
-                        break;
-                    case 2:
-                        put(at(2, g, y), 2);
-                        break;
-                    default:
-                        put(at(0, 2 * g + 1, y), 0);
-                        break;
+        } else {
+            const int *order = kGroupOrder[pf - PLANEFMT_INTER_YUYV];
+            for (QOR_INT32 y = 0; y < height; ++y) {
+                for (QOR_INT32 g = 0; g < width / 2; ++g)
+                    for (int k = 0; k < 4; ++k) {
+                        switch (order[k]) {
+                        case 0:
+                            put(at(0, 2 * g, y), 0);
+                            break;
+                        case 1:
+                            put(at(1, g, y), 1);
+                            break;
+                        case 2:
+                            put(at(2, g, y), 2);
+                            break;
+                        default:
+                            put(at(0, 2 * g + 1, y), 0);
+                            break;
+                        }
                     }
-                }
-            if (!flush())
-                return "Error writing frame data";
+                if (!flush())
+                    return "Error writing frame data";
+            }
         }
-    }
-    return nullptr;
+        return nullptr;
+    });
 }
 
 const char *CImageYuv::SaveFileEnd(void *pSC) {
     YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
-    if (ctx) {
-        if (ctx->f)
-            std::fclose(ctx->f);
-        delete ctx;
-    }
+    if (!ctx)
+        return nullptr;
+    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
+    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
+        return "Error writing frame data";
+    delete ctx;
     return nullptr;
 }
 
-void CImageYuv::SaveFileAbort(void *pSC) { SaveFileEnd(pSC); }
+void CImageYuv::SaveFileAbort(void *pSC) {
+    YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
+    if (!ctx)
+        return;
+    imageio::EndOutput(&ctx->f, ctx->path, true);
+    delete ctx;
+}
 
 const char *CImageYuv::GetSaveFormat(YUVSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm || pIm->colorModel != CM_YUV)

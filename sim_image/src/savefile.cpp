@@ -174,6 +174,8 @@ QOR_RESULT SaveFile_init(SaveFile *pFile) {
     pFile->saveTo = nullptr;
     pFile->pSimImage = nullptr;
     pFile->ui32TimeWritten = 0;
+    pFile->pszFilename = nullptr;
+    pFile->bWriteFailed = QOR_FALSE;
     pFile->bInitiliasedLock = QOR_TRUE;
     return QOR_RES_OK;
 }
@@ -191,9 +193,15 @@ QOR_RESULT SaveFile_open(SaveFile *pFile, const char *filename) {
         return QOR_RES_IN_USE;
     }
     FileLock lock(pFile);
+    pFile->pszFilename = strdup(filename);
+    if (!pFile->pszFilename)
+        return QOR_RES_NO_MEMORY;
+    pFile->bWriteFailed = QOR_FALSE;
     pFile->saveTo = QOR_CreateFile(filename, "wb");
     if (!pFile->saveTo) {
         QOR_LOG_ERROR(kTag, "failed to open file '%s'\n", filename);
+        std::free(pFile->pszFilename);
+        pFile->pszFilename = nullptr;
         return QOR_RES_FAILED;
     }
     pFile->ui32TimeWritten = 0;
@@ -252,6 +260,7 @@ QOR_RESULT SaveFile_write(SaveFile *pFile, const void *ptr, size_t size) {
     if (pFile->saveTo) {
         const size_t w = std::fwrite(ptr, 1, size, pFile->saveTo);
         if (w != size) {
+            pFile->bWriteFailed = QOR_TRUE;
             QOR_LOG_ERROR(kTag, "failed to write to file (written %zd/%zdB)\n", static_cast<ssize_t>(w),
                           static_cast<ssize_t>(size));
             return QOR_RES_FAILED;
@@ -295,6 +304,7 @@ QOR_RESULT SaveFile_writeFrame(SaveFile *pFile, const void *ptr, size_t stride, 
         for (QOR_UINT32 i = 0; i < lines; ++i) {
             const size_t w = std::fwrite(in + static_cast<size_t>(i) * stride, 1, size, pFile->saveTo);
             if (w != size) {
+                pFile->bWriteFailed = QOR_TRUE;
                 QOR_LOG_ERROR(kTag, "failed to write to file (%zd/%zdB written)\n", static_cast<ssize_t>(w),
                               static_cast<ssize_t>(size));
                 return QOR_RES_FAILED;
@@ -340,11 +350,14 @@ QOR_RESULT SaveFile_close(SaveFile *pFile) {
     FileLock lock(pFile);
     QOR_RESULT ret = QOR_RES_OK;
     if (pFile->saveTo) {
-        if (std::fclose(pFile->saveTo) != 0) {
+        /* Data that did not all reach the file is reported, and the partial file removed. */
+        if (QOR_CloseCreatedFile(pFile->saveTo, pFile->pszFilename, pFile->bWriteFailed) != 0) {
             QOR_LOG_ERROR(kTag, "failed to close file\n");
             ret = QOR_RES_FAILED;
         }
         pFile->saveTo = nullptr;
+        std::free(pFile->pszFilename);
+        pFile->pszFilename = nullptr;
     }
     if (pFile->pSimImage) {
         /* The writer is freed and its file closed in every case; a file that could not be ended is reported. */

@@ -210,3 +210,53 @@ TEST(HostilePaths, WritingOpenTakesFilesAndCharacterDevicesOnly) {
 }
 
 } // namespace
+
+namespace {
+
+/** Ending a write: a file whose data did not all land is reported and removed; a device is never removed. */
+TEST(HostilePaths, ClosingAWrittenFileReportsLostDataAndRemovesThePartialFile) {
+    const HostileFiles hostile;
+    const std::string file = hostile.folder() + "/written";
+    const struct {
+        const char *what;
+        std::string path;
+        long long fileLimit; // -1: none
+        bool discard;
+        bool kept; // the close reports success and the file stays
+    } cases[] = {
+        {"a file", file, -1, false, true},
+        {"a file the writer gives up", file, -1, true, false},
+        {"a file under a size limit below its data", file, 1000, false, false},
+        {"/dev/full", "/dev/full", -1, false, false},
+        {"/dev/null", "/dev/null", -1, false, true},
+    };
+    for (const auto &c : cases) {
+        std::remove(file.c_str());
+        EXPECT_TRUE(norva_test::ReturnsTrueWithinFileLimit(10, c.fileLimit, [&] {
+            FILE *f = QOR_CreateFile(c.path.c_str(), "wb");
+            if (f == nullptr)
+                return false;
+            const std::string data(5000, 'x'); // within the stream's buffer: only the flush or close can fail
+            std::fwrite(data.data(), 1, data.size(), f);
+            errno = 0;
+            const int ret = QOR_CloseCreatedFile(f, c.path.c_str(), c.discard);
+            if (ret != (c.kept ? 0 : -1) || (!c.kept && errno == 0))
+                return false;
+            struct stat st;
+            const bool present = stat(c.path.c_str(), &st) == 0;
+            if (c.path[1] == 'd') // a device stays whatever happened
+                return present && S_ISCHR(st.st_mode);
+            return c.kept ? present && st.st_size == 5000 : !present;
+        })) << c.what;
+    }
+    // A write that failed earlier (the stream's error flag) is reported although the close succeeds.
+    FILE *f = QOR_CreateFile(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputc('x', f);
+    std::fgetc(f); // reading a stream open for writing only sets its error flag
+    ASSERT_NE(std::ferror(f), 0);
+    EXPECT_EQ(QOR_CloseCreatedFile(f, file.c_str(), 0), -1);
+    EXPECT_NE(access(file.c_str(), F_OK), 0);
+}
+
+} // namespace

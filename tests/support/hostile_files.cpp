@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <csignal>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,25 +28,48 @@ bool dropPrivileges() {
     return true;
 }
 
-bool runChild(unsigned seconds, bool unprivileged, const std::function<bool()> &fn) {
+/** Sets up a new child: standard error (and output, for programs) kept out, privileges, file-size limit, timer. */
+bool prepareChild(unsigned seconds, bool unprivileged, long long fileLimit, bool program) {
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        if (program) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+        }
+    }
+    if (unprivileged && !dropPrivileges())
+        return false;
+    if (fileLimit >= 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return false;
+    }
+    alarm(seconds); // a child still running then is killed by the signal (the timer outlives an exec)
+    return true;
+}
+
+/** Waits for the child: its exit status, or -1 when a signal ended it. */
+int waitChild(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool runChild(unsigned seconds, bool unprivileged, const std::function<bool()> &fn, long long fileLimit = -1) {
     const pid_t child = fork();
     if (child < 0)
         return false;
     if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0)
-            dup2(null, STDERR_FILENO);
-        if (unprivileged && !dropPrivileges())
+        if (!prepareChild(seconds, unprivileged, fileLimit, false))
             _exit(2);
-        alarm(seconds); // a child still running then is killed by the signal
         _exit(fn() ? 0 : 1);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return waitChild(child) == 0;
 }
 
 /** True when the process, or a child without privileges when it is root, cannot open path for reading. */
@@ -103,6 +128,29 @@ HostileFiles::~HostileFiles() {
 }
 
 bool ReturnsTrueWithin(unsigned seconds, const std::function<bool()> &fn) { return runChild(seconds, false, fn); }
+
+bool ReturnsTrueWithinFileLimit(unsigned seconds, long long fileLimit, const std::function<bool()> &fn) {
+    return runChild(seconds, false, fn, fileLimit);
+}
+
+int ExitStatusWithin(unsigned seconds, const std::vector<std::string> &argv, bool unprivileged, long long fileLimit) {
+    if (argv.empty())
+        return -1;
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (!prepareChild(seconds, unprivileged, fileLimit, true))
+            _exit(126);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return waitChild(child);
+}
 
 bool ReturnsTrueWithin(unsigned seconds, const HostileFiles::Entry &entry,
                        const std::function<bool(const char *path)> &fn) {

@@ -52,6 +52,22 @@ private:
  */
 bool ReturnsTrueWithin(unsigned seconds, const std::function<bool()> &fn);
 
+/**
+ * The same with SIGXFSZ ignored and the files the child writes limited to `fileLimit` bytes: a write beyond the
+ * limit fails with EFBIG instead of ending the child, as when a disk fills up. With /dev/full as the target (every
+ * write fails with ENOSPC) these are the two ways a writer meets a full disk.
+ */
+bool ReturnsTrueWithinFileLimit(unsigned seconds, long long fileLimit, const std::function<bool()> &fn);
+
+/**
+ * Runs a program (argv[0] is its path) with its standard input, output and error kept out, and gives its exit
+ * status, or -1 when it did not end by itself within `seconds` (the timer's signal ends it) or could not start.
+ * It runs without privileges when `unprivileged` (see HostileFiles::Entry), and under a limit on the size of the
+ * files it writes, as ReturnsTrueWithinFileLimit, when `fileLimit` is not negative.
+ */
+int ExitStatusWithin(unsigned seconds, const std::vector<std::string> &argv, bool unprivileged = false,
+                     long long fileLimit = -1);
+
 /** The same for a reader given one hostile path: the child gives up its privileges first when the entry asks so. */
 bool ReturnsTrueWithin(unsigned seconds, const HostileFiles::Entry &entry,
                        const std::function<bool(const char *path)> &fn);

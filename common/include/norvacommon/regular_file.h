@@ -31,6 +31,16 @@ FILE *QOR_OpenRegularFile(const char *path, const char *mode);
  */
 FILE *QOR_CreateFile(const char *path, const char *mode);
 
+/**
+ * Ends the writing of a stream from QOR_CreateFile: 0 when everything written reached the file (no earlier write
+ * failed, and the flush and the close succeed), else -1 with errno set (EIO when only an earlier write failed,
+ * ECANCELED when the file was discarded).
+ * When it fails, or when `discard` is not 0 (the writer gave up on the file), the partial file is removed: a
+ * regular file that is still the one written at path. A character device (/dev/full, /dev/null) is never removed.
+ * The stream is closed in every case.
+ */
+int QOR_CloseCreatedFile(FILE *f, const char *path, int discard);
+
 /** True when errno, as set by the calls above, means the path exists but is not a file they open. */
 int QOR_IsNotAFileError(int err);
 
