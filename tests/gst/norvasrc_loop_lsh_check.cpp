@@ -1,9 +1,9 @@
-// Lens shading through norvasrc on the board's OV4689 at its full frame (the sanitizer builds: its binned mode, with
-// the grids made to fit it; see kCalibratedMode), looking at a flat field: with the calibrated
-// grids of data/setup/ov4689.txt the corners of the output come within 3 % of its centre under a 3000 K light and,
-// after the light changes to 6500 K, under that one too; the device switches to the other grid once, when the
-// measured temperature passes the midpoint of the two calibrated temperatures, and at every frame uses the grid of
-// the calibrated temperature nearest to the measured one. Without the grids the corners are over 15 % off.
+// Lens shading through norvasrc on the board's OV4689 at its full frame (in the sanitizer builds its binned mode,
+// with the grids made to fit it: kCalibratedMode), looking at a flat field: with the calibrated grids of
+// data/setup/ov4689.txt the corners of the output come within 3 % of its centre under a 3000 K light and, after the
+// light changes to 6500 K, under that one too; the device switches to the other grid once, when the measured
+// temperature passes the midpoint of the two calibrated temperatures, and at every frame uses the grid of the
+// calibrated temperature nearest to the measured one. Without the grids the corners are over 15 % off.
 #include "norvasrc_loops.h"
 
 #include "platform/sim_pipeline.h"

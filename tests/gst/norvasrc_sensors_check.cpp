@@ -8,6 +8,8 @@
 #include "norvasrc_board.h"
 
 #include "gstnorvameta.h"
+#include "platform/sim_chart.h"
+#include "platform/sim_world.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
@@ -149,6 +151,38 @@ void checkChart(const Image &image, const char *name, bool mirrored) {
 }
 
 /**
+ * The chart's radiance on the sensor's BGGR mosaic, as norva_sim::SceneRadiance gives it for one pixel, for rows of a
+ * frame: each row of the chart is painted once (SceneRadiance paints it for every pixel asked).
+ */
+class ChartRadiance {
+public:
+    ChartRadiance(guint width, guint height)
+        : width_(width), height_(height), layout_(norva_sim::ChartLayoutOf(width, height)), row_(width * 3u) {
+        norva_sim::IlluminantChannelGains(norva_sim::Illuminant(), gains_);
+        scale_ = norva_sim::kWhiteRadiance * norva_sim::LightLevel();
+    }
+    /** The radiance at (x, y), where y is the row asked last or a new one. */
+    float at(guint x, guint y) {
+        if (y != y_) {
+            norva_sim::ChartRow(layout_, width_, y, row_.data());
+            y_ = y;
+        }
+        // BGGR: (even, even) blue, (odd, odd) red, the others green.
+        const unsigned c = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u);
+        return static_cast<float>(row_[x * 3u + c] * scale_ * gains_[c] *
+                                  norva_sim::LensShading(c, x, y, width_, height_));
+    }
+
+private:
+    guint width_, height_;
+    norva_sim::ChartLayout layout_;
+    std::vector<double> row_;
+    guint y_ = G_MAXUINT;
+    double gains_[3] = {1, 1, 1};
+    double scale_ = 1;
+};
+
+/**
  * The chart's colours: in every box of the picture where the scene has one channel at least twice each other (a
  * colour patch), that channel leads in the output too. A Bayer order that is not the one the sensor sends swaps
  * them. The scene is read from the chart's own radiance on its BGGR mosaic.
@@ -157,6 +191,7 @@ void checkColours(const Image &image, const char *name, bool mirrored) {
     const guint nx = 16, ny = 12;
     const guint w = image.width / nx & ~1u, h = image.height / ny & ~1u;
     const guint step = std::max(2u, (w / 8) & ~1u);
+    ChartRadiance radiance(image.width, image.height);
     int coloured = 0;
     for (guint j = 0; j < ny; j++) {
         for (guint i = 0; i < nx; i++) {
@@ -164,10 +199,11 @@ void checkColours(const Image &image, const char *name, bool mirrored) {
             double scene[3] = {0, 0, 0}; /* R, G, B */
             for (guint y = y0; y + 1 < y0 + h; y += step) {
                 for (guint x = x0; x + 1 < x0 + w; x += step) {
-                    scene[2] += norva_sim::SceneRadiance(x, y, image.width, image.height);
-                    scene[1] += norva_sim::SceneRadiance(x + 1, y, image.width, image.height);
-                    scene[0] += norva_sim::SceneRadiance(x + 1, y + 1, image.width, image.height);
+                    scene[2] += radiance.at(x, y);
+                    scene[1] += radiance.at(x + 1, y);
                 }
+                for (guint x = x0; x + 1 < x0 + w; x += step)
+                    scene[0] += radiance.at(x + 1, y + 1);
             }
             const int lead = static_cast<int>(std::max_element(scene, scene + 3) - scene);
             if (scene[lead] < 2.0 * scene[(lead + 1) % 3] || scene[lead] < 2.0 * scene[(lead + 2) % 3])
