@@ -6,11 +6,12 @@
 
 #include "support/sim_pipeline_of.h"
 
-extern "C" void gst_plugin_norvasrc_register(void);
-
 using namespace norvasrc_test;
 
 namespace {
+
+/** Frames pulled: the gain doubles within them. */
+constexpr guint kFrames = 60;
 
 /** One configuration the device applied, and the frame after which the test found it. */
 struct Applied {
@@ -50,7 +51,7 @@ GST_START_TEST(test_follow_gain) {
     };
     fail_unless(loop.play(), "%s", loop.error().c_str());
     std::vector<LoopFrame> frames;
-    const bool pulled = loop.pull(60, &frames);
+    const bool pulled = loop.pull(kFrames, &frames);
     loop.stop();
     fail_unless(pulled, "%s", loop.error().c_str());
     const double maxGain = std::pow(10.0, doubleProperty(G_OBJECT(loop.src), "exposure-max-gain") / 20.0);
@@ -98,17 +99,10 @@ GST_END_TEST;
 
 Suite *suite() {
     Suite *s = suite_create("norvasrc_loop_denoise");
-    TCase *tc = tcase_create("denoise");
-    tcase_set_timeout(tc, 600);
-    tcase_add_test(tc, test_follow_gain);
-    suite_add_tcase(s, tc);
+    tcase_add_test(loopCase(s, "denoise", kFrames), test_follow_gain);
     return s;
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
-    gst_check_init(&argc, &argv);
-    gst_plugin_norvasrc_register();
-    return gst_check_run_suite(suite(), "norvasrc_loop_denoise", __FILE__) != 0;
-}
+NORVASRC_LOOP_MAIN(suite, "norvasrc_loop_denoise")

@@ -7,13 +7,14 @@
 
 #include "platform/sim_lens.h"
 
-extern "C" void gst_plugin_norvasrc_register(void);
-
 using namespace norvasrc_test;
 
 namespace {
 
-/** A sensor with a focus lens, the imager port it feeds (where its lens is), a small mode. */
+/**
+ * A sensor with a focus lens, the imager port it feeds (where its lens is), a small mode. Both show the same rule:
+ * the sanitizer builds run the first alone.
+ */
 struct LensSensor {
     const char *name;
     unsigned port;
@@ -25,8 +26,13 @@ const LensSensor kSensors[] = {
     {"GC8034", 1, 0x10, 0},    /* the GalaxyCore lens, one 2-byte write per code */
 };
 
+constexpr int kLensSensors = NORVA_QUICK_TESTS ? 1 : static_cast<int>(G_N_ELEMENTS(kSensors));
+
 /** Frames of a phase that may still show the phase before (frames rendered ahead, the control a frame late). */
 constexpr guint kSkip = 3;
+/** Frames pulled in focus and out of focus, and in each window (three of each phase compared at least). */
+constexpr guint kFocusFrames = NORVA_QUICK_TESTS ? 6 : 8;
+constexpr guint kWindowFrames = 6;
 
 /** The values of a phase once it shows: each frame's meta equals what the element read back after that frame. */
 std::vector<double> valuesOf(const std::vector<LoopFrame> &frames, const char *what) {
@@ -71,14 +77,14 @@ GST_START_TEST(test_in_and_out_of_focus) {
     TempDir dir;
     std::unique_ptr<Loop> loop = start(s, dir);
     std::vector<LoopFrame> sharp, blurred;
-    const bool pulledSharp = loop->pull(8, &sharp);
+    const bool pulledSharp = loop->pull(kFocusFrames, &sharp);
     const double sharpRadius = norva_sim::LensBlurRadius(s.port);
     // The chart moves away from where the lens is sharp (to the far end of the actuator's codes).
     norva_sim::LensScene far;
     far.inFocus = 0;
     far.texture = 0;
     norva_sim::SetLensScene(s.port, far);
-    const bool pulledBlurred = loop->pull(8, &blurred);
+    const bool pulledBlurred = loop->pull(kFocusFrames, &blurred);
     const double blurredRadius = norva_sim::LensBlurRadius(s.port);
     loop->stop();
     fail_unless(pulledSharp && pulledBlurred, "%s", loop->error().c_str());
@@ -97,12 +103,12 @@ GST_START_TEST(test_window) {
     TempDir dir;
     std::unique_ptr<Loop> loop = start(s, dir);
     std::vector<LoopFrame> whole, edges, flat;
-    const bool pulledWhole = loop->pull(6, &whole);
+    const bool pulledWhole = loop->pull(kWindowFrames, &whole);
     const gint w = loop->width, h = loop->height;
     const bool edgesAccepted = setWindow(loop->src, norva_sim::SceneEdges(w, h), w, h);
-    const bool pulledEdges = loop->pull(6, &edges);
+    const bool pulledEdges = loop->pull(kWindowFrames, &edges);
     const bool flatAccepted = setWindow(loop->src, norva_sim::SceneGreyPatch(w, h), w, h);
-    const bool pulledFlat = loop->pull(6, &flat);
+    const bool pulledFlat = loop->pull(kWindowFrames, &flat);
     loop->stop();
     fail_unless(pulledWhole && pulledEdges && pulledFlat, "%s", loop->error().c_str());
     fail_unless(edgesAccepted && flatAccepted);
@@ -119,18 +125,12 @@ GST_END_TEST;
 
 Suite *suite() {
     Suite *s = suite_create("norvasrc_loop_focus");
-    TCase *tc = tcase_create("focus");
-    tcase_set_timeout(tc, 600);
-    tcase_add_loop_test(tc, test_in_and_out_of_focus, 0, G_N_ELEMENTS(kSensors));
-    tcase_add_loop_test(tc, test_window, 0, G_N_ELEMENTS(kSensors));
-    suite_add_tcase(s, tc);
+    TCase *tc = loopCase(s, "focus", std::max(2 * kFocusFrames, 3 * kWindowFrames));
+    tcase_add_loop_test(tc, test_in_and_out_of_focus, 0, kLensSensors);
+    tcase_add_loop_test(tc, test_window, 0, kLensSensors);
     return s;
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
-    gst_check_init(&argc, &argv);
-    gst_plugin_norvasrc_register();
-    return gst_check_run_suite(suite(), "norvasrc_loop_focus", __FILE__) != 0;
-}
+NORVASRC_LOOP_MAIN(suite, "norvasrc_loop_focus")

@@ -14,9 +14,15 @@
 //     LoopFrame f;
 //     fail_unless(loop.pull(&f));
 //     norva_sim::SetLightLevel(0.1);
+//
+// Every loop program ends with NORVASRC_LOOP_MAIN(suite, "name"), and gives each test case the frames its tests
+// pull at most (loopCase), from which the case's time limit follows. The sanitizer builds (NORVA_QUICK_TESTS) run
+// the loops on fewer frames, and on one sensor where two show the same rule; the optimised builds run them all.
 
+#include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 
@@ -25,7 +31,36 @@
 #include "gstnorvameta.h"
 #include "platform/sim_world.h"
 
+extern "C" void gst_plugin_norvasrc_register(void);
+
 namespace norvasrc_test {
+
+/**
+ * The longest a frame takes through the element and the test (the image model at the sensor's full frame in the
+ * sanitizer build, on a busy two-core machine), and the time to start a test (the platform, the element, the setup
+ * file): a test that pulls n frames at most gets kStartSeconds + n x kSlowFrameSeconds before the check library
+ * ends it as hung. ctest's own limit for the loop programs lies above the sum of their cases' limits.
+ */
+constexpr double kSlowFrameSeconds = 3.0;
+constexpr double kStartSeconds = 60.0;
+
+/** A test case of `suite` named `name` (CK_RUN_CASE) whose every test pulls at most `frames` frames. */
+inline TCase *loopCase(Suite *suite, const char *name, guint frames) {
+    TCase *tc = tcase_create(name);
+    tcase_set_timeout(tc, kStartSeconds + frames * kSlowFrameSeconds);
+    suite_add_tcase(suite, tc);
+    return tc;
+}
+
+/** What every loop program runs: the check library set up, the element registered, the suite `make` builds. */
+inline int runLoopSuite(int argc, char **argv, Suite *(*make)(), const char *name, const char *file) {
+    gst_check_init(&argc, &argv);
+    gst_plugin_norvasrc_register();
+    return gst_check_run_suite(make(), name, file) != 0;
+}
+
+#define NORVASRC_LOOP_MAIN(make, name)                                                                                 \
+    int main(int argc, char **argv) { return norvasrc_test::runLoopSuite(argc, argv, make, name, __FILE__); }
 
 /** A folder of the test's own, removed with what it holds. */
 struct TempDir {
@@ -50,12 +85,41 @@ struct TempDir {
 };
 
 /**
+ * The mode of the board's OV4689 that its calibrated setup (data/setup/ov4689.txt, made at the full frame, mode 0)
+ * runs at: the full frame; in the sanitizer builds the binned mode 0x03 (1344 x 760, the same view at a quarter of
+ * the pixels), with the lens-shading grids' tiles halved (writeSetup) so that they cover it as they cover the full
+ * frame.
+ */
+constexpr guint kCalibratedMode = NORVA_QUICK_TESTS ? 0x03 : 0x00;
+constexpr guint kCalibratedGridDivisor = NORVA_QUICK_TESTS ? 2 : 1;
+
+/**
+ * Copies the lens-shading grid file `from` to `to` with its tile size (the header's fifth 32-bit word, a power of
+ * two) divided by `divisor`: the same vertices over a frame binned by `divisor`.
+ */
+inline void copyGridForBinning(const std::string &from, const std::string &to, guint divisor) {
+    std::ifstream in(from, std::ios::binary);
+    fail_unless(in.good(), "cannot read %s", from.c_str());
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    fail_unless(bytes.size() > 20 && bytes.compare(0, 4, std::string("LSH\0", 4)) == 0, "%s: no grid", from.c_str());
+    guint32 tile = 0;
+    std::memcpy(&tile, &bytes[16], sizeof tile);
+    fail_unless(tile >= divisor && tile % divisor == 0, "%s: tile of %u cells", from.c_str(), tile);
+    tile /= divisor;
+    std::memcpy(&bytes[16], &tile, sizeof tile);
+    std::ofstream out(to, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    fail_unless(out.good(), "cannot write %s", to.c_str());
+}
+
+/**
  * Writes a copy of the setup file `from` into `dir`, with `extra` appended (later lines win), and returns its path.
  * Grid files named relative to the source tree ("LSH_CTRL_FILE_n data/...") are named by absolute path in the copy,
- * so that the element finds them whatever the working directory.
+ * so that the element finds them whatever the working directory; with `gridDivisor` above 1 they are copied into
+ * `dir` for a frame binned by it (copyGridForBinning), and the copy names those.
  */
 inline std::string writeSetup(const TempDir &dir, const char *from, const std::string &extra = std::string(),
-                              const char *name = "setup.txt") {
+                              const char *name = "setup.txt", guint gridDivisor = 1) {
     std::ifstream in(from);
     fail_unless(in.good(), "cannot read %s", from);
     std::ostringstream out;
@@ -64,8 +128,15 @@ inline std::string writeSetup(const TempDir &dir, const char *from, const std::s
         std::istringstream words(line);
         std::string tag, value;
         words >> tag >> value;
-        if (tag.rfind("LSH_CTRL_FILE_", 0) == 0 && !value.empty() && value[0] != '/')
-            line = tag + " " + NORVA_SOURCE_DIR + "/" + value;
+        if (tag.rfind("LSH_CTRL_FILE_", 0) == 0 && !value.empty()) {
+            std::string grid = value[0] == '/' ? value : std::string(NORVA_SOURCE_DIR) + "/" + value;
+            if (gridDivisor > 1) {
+                const std::string copy = dir.path + "/" + tag + ".lsh";
+                copyGridForBinning(grid, copy, gridDivisor);
+                grid = copy;
+            }
+            line = tag + " " + grid;
+        }
         out << line << "\n";
     }
     out << extra;

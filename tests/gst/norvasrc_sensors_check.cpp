@@ -1,5 +1,5 @@
 // Every sensor of the registry but the data generator streams through norvasrc on the simulated platform's default
-// board, plugged with NORVA_SIM_SENSORS: 30 buffers then the end of stream, caps at the size of the mode asked for,
+// board, plugged with NORVA_SIM_SENSORS: 30 buffers then the end of stream (see kBuffers for the sanitizer builds), caps at the size of the mode asked for,
 // the sensor's row time signalled, the exposure and gain limits of the sensor, and the chart in the picture (the
 // clipped patch at full scale, the grey ramp rising to the right, the colour patches in their colours). One sensor
 // of each family also mirrors (the picture mirrored, its colours those of the unmirrored one and of the chart: the
@@ -8,6 +8,8 @@
 #include "norvasrc_board.h"
 
 #include "gstnorvameta.h"
+#include "platform/sim_chart.h"
+#include "platform/sim_world.h"
 
 extern "C" void gst_plugin_norvasrc_register(void);
 
@@ -15,12 +17,20 @@ using namespace norvasrc_test;
 
 namespace {
 
-constexpr guint kBuffers = 30;
+/**
+ * Buffers of a sensor's stream. The sanitizer builds (NORVA_QUICK_TESTS) take fewer of them at a fixed exposure
+ * (kQuickExposureUs): the rows check the stream, its limits and the picture, not how automatic exposure gets there;
+ * and they stream one of the twins of a driver (OV4689_0 and OV4689_1, ...). The optimised builds run it all.
+ */
+constexpr guint kBuffers = NORVA_QUICK_TESTS ? 5 : 30;
+constexpr guint kFamilyBuffers = NORVA_QUICK_TESTS ? 5 : 12;
+constexpr guint kQuickExposureUs = 4000;
 
 /**
  * A sensor of the registry at a small mode of its own, the range of gains its driver gives, and an exposure for the
  * sensors that automatic exposure brings to the chart too slowly (0: automatic): the S5K3P9 reports no exposure
  * until one is set, so automatic exposure starts from the sensor's shortest and is still short after 30 frames.
+ * `twin`: a second sensor of a driver on another slot, which the sanitizer builds leave to the optimised ones.
  */
 struct SensorRow {
     const char *name;
@@ -28,22 +38,23 @@ struct SensorRow {
     guint width, height;
     double minGain, maxGain; /* multipliers */
     guint exposureUs;
+    bool twin;
 };
 
 const SensorRow kSensors[] = {
-    {"AR330", 0x00, 1280, 720, 1.0, 16.0, 0},      {"OV4688", 0x00, 1280, 720, 1.0, 16.0, 0},
-    {"OV4689_0", 0x21, 1280, 720, 1.0, 16.0, 0},   {"OV4689_1", 0x21, 1280, 720, 1.0, 16.0, 0},
-    {"OV2718_0", 0x01, 1280, 720, 0.5, 16.0, 0},   {"OV2718_1", 0x01, 1280, 720, 0.5, 16.0, 0},
-    {"OV10823_0", 0x03, 1920, 1080, 1.0, 64.0, 0}, {"OV10823_1", 0x03, 1920, 1080, 1.0, 64.0, 0},
-    {"OV5647_0", 0x00, 1920, 1080, 1.0, 32.0, 0},  {"OV5647_1", 0x00, 1920, 1080, 1.0, 32.0, 0},
-    {"IMX415", 0x0B, 1932, 1096, 1.0, 3981.0, 0},  {"OV5695_0", 0x03, 1296, 972, 1.0, 15.5, 0},
-    {"OV5695_1", 0x03, 1296, 972, 1.0, 15.5, 0},   {"OV5695_2", 0x03, 1296, 972, 1.0, 15.5, 0},
-    {"S5K3P9", 0x06, 1280, 720, 1.0, 16.0, 4000},  {"IMX219_0", 0x02, 1920, 1080, 1.0, 170.0, 0},
-    {"IMX219_1", 0x02, 1920, 1080, 1.0, 170.0, 0}, {"IMX335", 0x00, 2592, 1944, 1.0, 3981.0, 0},
-    {"IMX327", 0x00, 1920, 1080, 1.0, 2818.0, 0},  {"ZYNQ", 0x01, 640, 480, 1.0, 1.0, 0},
-    {"GC8034", 0x10, 1632, 1224, 1.0, 16.0, 0},    {"GC5035", 0x00, 2592, 1944, 1.0, 16.0, 0},
-    {"IMX662", 0x02, 1936, 1100, 1.0, 3981.0, 0},  {"IMX477_0", 0x01, 1920, 1080, 1.0, 22.26, 0},
-    {"IMX477_1", 0x01, 1920, 1080, 1.0, 22.26, 0},
+    {"AR330", 0x00, 1280, 720, 1.0, 16.0, 0, false},      {"OV4688", 0x00, 1280, 720, 1.0, 16.0, 0, false},
+    {"OV4689_0", 0x21, 1280, 720, 1.0, 16.0, 0, false},   {"OV4689_1", 0x21, 1280, 720, 1.0, 16.0, 0, true},
+    {"OV2718_0", 0x01, 1280, 720, 0.5, 16.0, 0, true},    {"OV2718_1", 0x01, 1280, 720, 0.5, 16.0, 0, false},
+    {"OV10823_0", 0x03, 1920, 1080, 1.0, 64.0, 0, false}, {"OV10823_1", 0x03, 1920, 1080, 1.0, 64.0, 0, true},
+    {"OV5647_0", 0x00, 1920, 1080, 1.0, 32.0, 0, true},   {"OV5647_1", 0x00, 1920, 1080, 1.0, 32.0, 0, false},
+    {"IMX415", 0x0B, 1932, 1096, 1.0, 3981.0, 0, false},  {"OV5695_0", 0x03, 1296, 972, 1.0, 15.5, 0, true},
+    {"OV5695_1", 0x03, 1296, 972, 1.0, 15.5, 0, false},   {"OV5695_2", 0x03, 1296, 972, 1.0, 15.5, 0, true},
+    {"S5K3P9", 0x06, 1280, 720, 1.0, 16.0, 4000, false},  {"IMX219_0", 0x02, 1920, 1080, 1.0, 170.0, 0, false},
+    {"IMX219_1", 0x02, 1920, 1080, 1.0, 170.0, 0, true},  {"IMX335", 0x00, 2592, 1944, 1.0, 3981.0, 0, false},
+    {"IMX327", 0x00, 1920, 1080, 1.0, 2818.0, 0, false},  {"ZYNQ", 0x01, 640, 480, 1.0, 1.0, 0, false},
+    {"GC8034", 0x10, 1632, 1224, 1.0, 16.0, 0, false},    {"GC5035", 0x00, 2592, 1944, 1.0, 16.0, 0, false},
+    {"IMX662", 0x02, 1936, 1100, 1.0, 3981.0, 0, false},  {"IMX477_0", 0x01, 1920, 1080, 1.0, 22.26, 0, true},
+    {"IMX477_1", 0x01, 1920, 1080, 1.0, 22.26, 0, false},
 };
 
 /** One sensor of a family: the mode it mirrors in, a second mode, and its exposure as in kSensors. */
@@ -63,6 +74,43 @@ const FamilyRow kFamilies[] = {
     {"S5K3P9", 0x06, 1280, 720, 0x05, 720, 1600, 4000},  /* stand-alone drivers: single pixels flip, GRBG */
     {"AR330", 0x00, 1280, 720, 0x02, 1280, 720, 0},      /* parallel port, GRBG */
 };
+
+/** The exposure a row streams at: its own, else automatic, or kQuickExposureUs in the sanitizer builds. */
+guint exposureOf(guint rowExposureUs) {
+    return rowExposureUs != 0 || !NORVA_QUICK_TESTS ? rowExposureUs : kQuickExposureUs;
+}
+
+/**
+ * The rows of kSensors that this build streams, part after part (the parts are test cases that ctest runs side by
+ * side), and where each part begins: the parts hold about as many pixels times buffers each, not as many rows.
+ */
+std::vector<int> gStreamRows;
+int gPartStart[4];
+
+void splitStreamRows(int parts) {
+    std::vector<int> rows;
+    for (int i = 0; i < static_cast<int>(G_N_ELEMENTS(kSensors)); i++)
+        if (!NORVA_QUICK_TESTS || !kSensors[i].twin)
+            rows.push_back(i);
+    const auto cost = [](int i) { return static_cast<double>(kSensors[i].width) * kSensors[i].height * kBuffers; };
+    // The costliest rows first, each into the part that has the least so far.
+    std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return cost(a) > cost(b); });
+    std::vector<std::vector<int>> split(static_cast<size_t>(parts));
+    std::vector<double> load(static_cast<size_t>(parts), 0.0);
+    for (int row : rows) {
+        const size_t p = static_cast<size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+        split[p].push_back(row);
+        load[p] += cost(row);
+    }
+    gStreamRows.clear();
+    for (int p = 0; p < parts; p++) {
+        std::sort(split[static_cast<size_t>(p)].begin(), split[static_cast<size_t>(p)].end());
+        gPartStart[p] = static_cast<int>(gStreamRows.size());
+        gStreamRows.insert(gStreamRows.end(), split[static_cast<size_t>(p)].begin(),
+                           split[static_cast<size_t>(p)].end());
+    }
+    gPartStart[parts] = static_cast<int>(gStreamRows.size());
+}
 
 /** The grey ramp's band: the top rows of the chart, below its edge and above the patches. */
 void rampBand(guint width, guint height, guint *y0, guint *y1) {
@@ -103,6 +151,38 @@ void checkChart(const Image &image, const char *name, bool mirrored) {
 }
 
 /**
+ * The chart's radiance on the sensor's BGGR mosaic, as norva_sim::SceneRadiance gives it for one pixel, for rows of a
+ * frame: each row of the chart is painted once (SceneRadiance paints it for every pixel asked).
+ */
+class ChartRadiance {
+public:
+    ChartRadiance(guint width, guint height)
+        : width_(width), height_(height), layout_(norva_sim::ChartLayoutOf(width, height)), row_(width * 3u) {
+        norva_sim::IlluminantChannelGains(norva_sim::Illuminant(), gains_);
+        scale_ = norva_sim::kWhiteRadiance * norva_sim::LightLevel();
+    }
+    /** The radiance at (x, y), where y is the row asked last or a new one. */
+    float at(guint x, guint y) {
+        if (y != y_) {
+            norva_sim::ChartRow(layout_, width_, y, row_.data());
+            y_ = y;
+        }
+        // BGGR: (even, even) blue, (odd, odd) red, the others green.
+        const unsigned c = (y & 1u) == 0 ? ((x & 1u) == 0 ? 2u : 1u) : ((x & 1u) == 0 ? 1u : 0u);
+        return static_cast<float>(row_[x * 3u + c] * scale_ * gains_[c] *
+                                  norva_sim::LensShading(c, x, y, width_, height_));
+    }
+
+private:
+    guint width_, height_;
+    norva_sim::ChartLayout layout_;
+    std::vector<double> row_;
+    guint y_ = G_MAXUINT;
+    double gains_[3] = {1, 1, 1};
+    double scale_ = 1;
+};
+
+/**
  * The chart's colours: in every box of the picture where the scene has one channel at least twice each other (a
  * colour patch), that channel leads in the output too. A Bayer order that is not the one the sensor sends swaps
  * them. The scene is read from the chart's own radiance on its BGGR mosaic.
@@ -111,6 +191,7 @@ void checkColours(const Image &image, const char *name, bool mirrored) {
     const guint nx = 16, ny = 12;
     const guint w = image.width / nx & ~1u, h = image.height / ny & ~1u;
     const guint step = std::max(2u, (w / 8) & ~1u);
+    ChartRadiance radiance(image.width, image.height);
     int coloured = 0;
     for (guint j = 0; j < ny; j++) {
         for (guint i = 0; i < nx; i++) {
@@ -118,10 +199,11 @@ void checkColours(const Image &image, const char *name, bool mirrored) {
             double scene[3] = {0, 0, 0}; /* R, G, B */
             for (guint y = y0; y + 1 < y0 + h; y += step) {
                 for (guint x = x0; x + 1 < x0 + w; x += step) {
-                    scene[2] += norva_sim::SceneRadiance(x, y, image.width, image.height);
-                    scene[1] += norva_sim::SceneRadiance(x + 1, y, image.width, image.height);
-                    scene[0] += norva_sim::SceneRadiance(x + 1, y + 1, image.width, image.height);
+                    scene[2] += radiance.at(x, y);
+                    scene[1] += radiance.at(x + 1, y);
                 }
+                for (guint x = x0; x + 1 < x0 + w; x += step)
+                    scene[0] += radiance.at(x + 1, y + 1);
             }
             const int lead = static_cast<int>(std::max_element(scene, scene + 3) - scene);
             if (scene[lead] < 2.0 * scene[(lead + 1) % 3] || scene[lead] < 2.0 * scene[(lead + 2) % 3])
@@ -263,9 +345,9 @@ GST_END_TEST;
 
 // Each sensor on the board: the stream, its size, its row time, its limits, its picture.
 GST_START_TEST(test_sensor_streams) {
-    const SensorRow &row = kSensors[__i__];
+    const SensorRow &row = kSensors[gStreamRows[static_cast<size_t>(__i__)]];
     fail_unless(plugSensors(row.name), "%s refused: %s", row.name, norva_sim::BoardEnvironmentError().c_str());
-    const SensorRun run = playSensor(row.name, row.mode, "none", kBuffers, row.exposureUs);
+    const SensorRun run = playSensor(row.name, row.mode, "none", kBuffers, exposureOf(row.exposureUs));
     checkStream(run, row.name, kBuffers, row.width, row.height);
     fail_unless_equals_int(run.streaming.width, row.width);
     fail_unless_equals_int(run.streaming.height, row.height);
@@ -303,11 +385,12 @@ GST_END_TEST;
 GST_START_TEST(test_family_flip_and_second_mode) {
     const FamilyRow &row = kFamilies[__i__];
     fail_unless(plugSensors(row.name));
-    const guint buffers = 12;
-    const SensorRun plain = playSensor(row.name, row.mode, "none", buffers, row.exposureUs);
+    const guint buffers = kFamilyBuffers;
+    const guint exposureUs = exposureOf(row.exposureUs);
+    const SensorRun plain = playSensor(row.name, row.mode, "none", buffers, exposureUs);
     checkStream(plain, row.name, buffers, row.width, row.height);
     fail_if(plain.streaming.hflip);
-    const SensorRun mirrored = playSensor(row.name, row.mode, "horizontal", buffers, row.exposureUs);
+    const SensorRun mirrored = playSensor(row.name, row.mode, "horizontal", buffers, exposureUs);
     checkStream(mirrored, row.name, buffers, row.width, row.height);
     fail_unless(mirrored.streaming.hflip, "%s: the sensor did not mirror", row.name);
     checkChart(mirrored.last, row.name, true);
@@ -326,7 +409,7 @@ GST_START_TEST(test_family_flip_and_second_mode) {
             }
         }
     }
-    const SensorRun second = playSensor(row.name, row.secondMode, "none", buffers, row.exposureUs);
+    const SensorRun second = playSensor(row.name, row.secondMode, "none", buffers, exposureUs);
     checkStream(second, row.name, buffers, row.secondWidth, row.secondHeight);
     checkChart(second.last, row.name, false);
 }
@@ -402,13 +485,13 @@ GST_END_TEST;
 static Suite *norvasrc_sensors_suite(void) {
     Suite *s = suite_create("norvasrc_sensors");
     const int parts = 3;
-    const int count = static_cast<int>(G_N_ELEMENTS(kSensors));
+    splitStreamRows(parts);
     for (int part = 0; part < parts; part++) {
         static const char *const kNames[] = {"stream_0", "stream_1", "stream_2"};
         TCase *stream = tcase_create(kNames[part]);
         tcase_set_timeout(stream, 1200);
         suite_add_tcase(s, stream);
-        tcase_add_loop_test(stream, test_sensor_streams, count * part / parts, count * (part + 1) / parts);
+        tcase_add_loop_test(stream, test_sensor_streams, gPartStart[part], gPartStart[part + 1]);
     }
     TCase *family = tcase_create("family");
     tcase_set_timeout(family, 1200);

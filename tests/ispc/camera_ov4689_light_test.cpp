@@ -3,10 +3,8 @@
 // that white balance has to correct; the light changes between frames of one capture.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -26,34 +24,28 @@
 #include "ispc/ModuleWBC.h"
 #include "ispc/ModuleY2R.h"
 #include "ispc/ParameterFileParser.h"
-#include "platform/sim_sensor.h"
+#include "ov4689_camera_fixture.h"
 #include "platform/sim_world.h"
-#include "support/board_fixture.h"
 
 using namespace ISPC;
 
 namespace {
 
-constexpr int kMode = 0x03; // 1344 x 760, 2 lanes, 10 bits
-constexpr unsigned kWidth = 1344, kHeight = 760;
+using norva_test::kOv4689Height;
+using norva_test::kOv4689Width;
 
 /**
- * With NORVA_OV4689_PNG_DIR set, writes the display output there as a PNG (through ffmpeg) for a person to look at:
- * the chart as the sensor sees it (the README's picture).
+ * With NORVA_OV4689_PNG_DIR set, writes the display output there as a PNG for a person to look at: the chart as the
+ * sensor sees it (the README's picture).
  */
 void savePng(const Buffer &display, const std::string &name) {
-    const char *dir = std::getenv("NORVA_OV4689_PNG_DIR");
-    if (dir == nullptr)
+    if (std::getenv("NORVA_OV4689_PNG_DIR") == nullptr)
         return;
-    const std::string raw = std::string(dir) + "/" + name + ".bgr";
-    std::ofstream out(raw, std::ios::binary);
-    for (unsigned y = 0; y < kHeight; y++)
-        out.write(reinterpret_cast<const char *>(display.firstData()) + static_cast<size_t>(y) * display.stride,
-                  3 * kWidth);
-    out.close();
-    const std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " + std::to_string(kWidth) + "x" +
-                            std::to_string(kHeight) + " -i '" + raw + "' '" + dir + "/" + name + ".png'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::string bgr;
+    for (unsigned y = 0; y < kOv4689Height; y++)
+        bgr.append(reinterpret_cast<const char *>(display.firstData()) + static_cast<size_t>(y) * display.stride,
+                   3 * kOv4689Width);
+    norva_test::saveOv4689Png(bgr, "bgr24", name);
 }
 
 /** Mean red, green and blue (8 bits) of the display output (B, G, R in memory) over a patch, 6 pixels in. */
@@ -73,25 +65,14 @@ Rgb displayRgb(const Buffer &display, const norva_sim::SceneRect &p) {
     return n ? Rgb{sum[2] / n, sum[1] / n, sum[0] / n} : Rgb{};
 }
 
-class CameraOnOv4689Light : public norva_test::BoardTest {
+class CameraOnOv4689Light : public norva_test::Ov4689CameraTest {
 protected:
-    void SetUp() override {
-        BoardTest::SetUp();
-        WriteBoard(norva_test::BoardWiring{});
-        model = norva_sim::AttachOv4689(norva_sim::SensorWiring{});
-    }
-    void TearDown() override {
-        norva_test::stderrOf([&] { camera.reset(); });
-        model.reset();
-        BoardTest::TearDown();
-    }
-
     /**
      * The camera with the modules and the reference setup of the main job, a display output, the sensor's black
      * level (64 at 10 bits) removed and white balance at unit gains.
      */
     Camera &capturing() {
-        camera.reset(new Camera(0, Sensor::GetSensorId("OV4689_0"), kMode, 0));
+        camera.reset(new Camera(0, Sensor::GetSensorId("OV4689_0"), norva_test::kOv4689Mode, 0));
         Camera &c = *camera;
         EXPECT_EQ(c.state, Camera::CAM_CONNECTED);
         for (SetupModule *m : std::initializer_list<SetupModule *>{
@@ -120,13 +101,10 @@ protected:
         ASSERT_EQ(camera->acquireShot(shot, false), QOR_RES_OK);
         ASSERT_NE(shot.DISPLAY.data, nullptr);
         for (int i = 0; i < norva_sim::ChartLayout::kPatches; i++)
-            out[i] = displayRgb(shot.DISPLAY, norva_sim::SceneNeutralPatch(i, kWidth, kHeight));
+            out[i] = displayRgb(shot.DISPLAY, norva_sim::SceneNeutralPatch(i, kOv4689Width, kOv4689Height));
         savePng(shot.DISPLAY, name);
         ASSERT_EQ(camera->releaseShot(shot), QOR_RES_OK);
     }
-
-    std::shared_ptr<norva_sim::Ov4689Model> model;
-    std::unique_ptr<Camera> camera;
 };
 
 TEST_F(CameraOnOv4689Light, NeutralPatchesAreTintedUnderWarmLight) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,9 +15,8 @@
 #include "ispc/ModuleIIF.h"
 #include "ispc/ModuleOUT.h"
 #include "ispc/ParameterFileParser.h"
+#include "ov4689_camera_fixture.h"
 #include "platform/sim_capture.h"
-#include "platform/sim_sensor.h"
-#include "support/board_fixture.h"
 #include "support/raw_patch.h"
 
 using namespace ISPC;
@@ -27,7 +25,7 @@ using norva_test::rawOf;
 
 namespace {
 
-constexpr int kMode = 0x03; // 1344 x 760, 2 lanes, 10 bits
+constexpr unsigned kWidth = norva_test::kOv4689Width, kHeight = norva_test::kOv4689Height;
 
 double lumaMean(const Buffer &yuv) {
     double sum = 0;
@@ -49,38 +47,20 @@ std::vector<uint8_t> nv12Of(const Buffer &yuv) {
     return out;
 }
 
-/** With NORVA_OV4689_PNG_DIR set, writes the frame there as a PNG (through ffmpeg) for a person to look at. */
+/** With NORVA_OV4689_PNG_DIR set, writes the frame there as a PNG for a person to look at. */
 void savePng(const std::vector<uint8_t> &nv12, const std::string &name) {
-    const char *dir = std::getenv("NORVA_OV4689_PNG_DIR");
-    if (dir == nullptr || nv12.empty())
-        return;
-    const std::string raw = std::string(dir) + "/" + name + ".nv12";
-    std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char *>(nv12.data()), nv12.size());
-    const std::string cmd = "ffmpeg -loglevel error -y -f rawvideo -pix_fmt nv12 -s 1344x760 -i '" + raw + "' '" +
-                            std::string(dir) + "/" + name + ".png'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    norva_test::saveOv4689Png(std::string(nv12.begin(), nv12.end()), "nv12", name);
 }
 
-class CameraOnOv4689 : public norva_test::BoardTest {
+class CameraOnOv4689 : public norva_test::Ov4689CameraTest {
 protected:
-    void SetUp() override {
-        BoardTest::SetUp();
-        WriteBoard(norva_test::BoardWiring{});
-        model = norva_sim::AttachOv4689(norva_sim::SensorWiring{});
-    }
-    void TearDown() override {
-        norva_test::stderrOf([&] { camera.reset(); });
-        model.reset();
-        BoardTest::TearDown();
-    }
-
     Camera &programmed(int flipping) {
         const int id = Sensor::GetSensorId("OV4689_0");
         EXPECT_EQ(id, 3);
-        camera.reset(new Camera(0, id, kMode, flipping));
+        camera.reset(new Camera(0, id, norva_test::kOv4689Mode, flipping));
         Camera &c = *camera;
         EXPECT_EQ(c.state, Camera::CAM_CONNECTED);
-        EXPECT_EQ(c.getSensor()->uiWidth, 1344u);
+        EXPECT_EQ(c.getSensor()->uiWidth, kWidth);
         for (SetupModule *m : std::initializer_list<SetupModule *>{new ModuleOUT(), new ModuleIIF(), new ModuleBLC()})
             EXPECT_EQ(c.getPipeline()->registerModule(m), QOR_RES_OK);
         c.state = Camera::CAM_REGISTERED;
@@ -109,7 +89,7 @@ protected:
         Shot shot;
         EXPECT_EQ(c.acquireShot(shot, false), QOR_RES_OK);
         if (shot.RAW2DEXT.data != nullptr)
-            f.raw = rawOf(shot.RAW2DEXT, 1344, 760);
+            f.raw = rawOf(shot.RAW2DEXT, kWidth, kHeight);
         if (shot.YUV.data != nullptr) {
             f.luma = lumaMean(shot.YUV);
             if (std::getenv("NORVA_OV4689_PNG_DIR") != nullptr)
@@ -118,9 +98,6 @@ protected:
         EXPECT_EQ(c.releaseShot(shot), QOR_RES_OK);
         return f;
     }
-
-    std::shared_ptr<norva_sim::Ov4689Model> model;
-    std::unique_ptr<Camera> camera;
 };
 
 TEST_F(CameraOnOv4689, ExposureAndGainChangeTheImage) {
@@ -130,25 +107,25 @@ TEST_F(CameraOnOv4689, ExposureAndGainChangeTheImage) {
 
     const unsigned long e = 8000;
     const Frame base = capture(c, e, 1.0);
-    ASSERT_EQ(base.raw.size(), 1344u * 760u);
+    ASSERT_EQ(base.raw.size(), kWidth * kHeight);
     const Frame twice = capture(c, 2 * e, 1.0);
     const Frame gained = capture(c, e, 2.0);
     ASSERT_EQ(twice.raw.size(), base.raw.size());
     ASSERT_EQ(gained.raw.size(), base.raw.size());
 
-    const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(1344, 760);
-    const norva_sim::SceneRect clipped = norva_sim::SceneClippedPatch(1344, 760);
+    const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(kWidth, kHeight);
+    const norva_sim::SceneRect clipped = norva_sim::SceneClippedPatch(kWidth, kHeight);
     const double pedestal = norva_sim::SensorPedestal(10);
     for (unsigned pos = 0; pos < 4; pos++) {
         SCOPED_TRACE(pos);
-        const double b = meanOf(base.raw, 1344, grey, pos & 1, pos >> 1) - pedestal;
-        const double t = meanOf(twice.raw, 1344, grey, pos & 1, pos >> 1) - pedestal;
-        const double g = meanOf(gained.raw, 1344, grey, pos & 1, pos >> 1) - pedestal;
+        const double b = meanOf(base.raw, kWidth, grey, pos & 1, pos >> 1) - pedestal;
+        const double t = meanOf(twice.raw, kWidth, grey, pos & 1, pos >> 1) - pedestal;
+        const double g = meanOf(gained.raw, kWidth, grey, pos & 1, pos >> 1) - pedestal;
         EXPECT_GT(b, 50.0);
         // The exposure is a whole number of rows: doubling it doubles the signal within a row and a rounding.
         EXPECT_NEAR(t / b, 2.0, 0.02);
         EXPECT_NEAR(g / b, 2.0, 0.02);
-        EXPECT_DOUBLE_EQ(meanOf(base.raw, 1344, clipped, pos & 1, pos >> 1), 1023.0) << "full scale";
+        EXPECT_DOUBLE_EQ(meanOf(base.raw, kWidth, clipped, pos & 1, pos >> 1), 1023.0) << "full scale";
     }
     EXPECT_GT(twice.luma, base.luma + 5.0);
     EXPECT_GT(gained.luma, base.luma + 5.0);
@@ -173,16 +150,16 @@ TEST_F(CameraOnOv4689, FirstFrameHasTheReportedExposure) {
     ASSERT_EQ(c.enqueueShot(), QOR_RES_OK);
     Shot shot;
     ASSERT_EQ(c.acquireShot(shot, false), QOR_RES_OK);
-    const std::vector<uint16_t> raw = rawOf(shot.RAW2DEXT, 1344, 760);
+    const std::vector<uint16_t> raw = rawOf(shot.RAW2DEXT, kWidth, kHeight);
     ASSERT_EQ(c.releaseShot(shot), QOR_RES_OK);
-    const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(1344, 760);
-    const double level = meanOf(raw, 1344, grey, 0, 0) - norva_sim::SensorPedestal(10);
+    const norva_sim::SceneRect grey = norva_sim::SceneGreyPatch(kWidth, kHeight);
+    const double level = meanOf(raw, kWidth, grey, 0, 0) - norva_sim::SensorPedestal(10);
     // The scene's radiance over the same samples (the lens shades the patch a little towards the side).
     double radiance = 0;
     unsigned n = 0;
     for (unsigned y = grey.y0 + 4; y < grey.y1 - 4; y += 2)
         for (unsigned x = grey.x0 + 4; x < grey.x1 - 4; x += 2, n++)
-            radiance += norva_sim::SceneRadiance(x, y, 1344, 760);
+            radiance += norva_sim::SceneRadiance(x, y, kWidth, kHeight);
     radiance /= n;
     ASSERT_GT(radiance, 0.01);
     const double trow = model->state().rowTimeUs;
@@ -203,10 +180,10 @@ TEST_F(CameraOnOv4689, HorizontalFlipMirrorsTheRawFrame) {
     ASSERT_FALSE(straight.empty());
     // Whole cells move: the sample at column x of a cell row comes from column (W - 2 - cell) + position.
     unsigned mismatches = 0;
-    for (unsigned y = 0; y < 760; y += 7)
-        for (unsigned x = 0; x < 1344; x++) {
-            const unsigned mx = (1344 - 2 - (x & ~1u)) + (x & 1u);
-            if (straight[y * 1344 + x] != mirrored[y * 1344 + mx])
+    for (unsigned y = 0; y < kHeight; y += 7)
+        for (unsigned x = 0; x < kWidth; x++) {
+            const unsigned mx = (kWidth - 2 - (x & ~1u)) + (x & 1u);
+            if (straight[y * kWidth + x] != mirrored[y * kWidth + mx])
                 mismatches++;
         }
     EXPECT_EQ(mismatches, 0u);

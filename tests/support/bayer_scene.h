@@ -11,32 +11,23 @@
 #include <vector>
 
 #include "norvacommon/pixel_transform.h"
+#include "platform/sim_chart.h"
 
 namespace norva_test {
 
-struct Rect {
-    uint32_t x = 0, y = 0, w = 0, h = 0;
-    uint64_t area() const { return uint64_t(w) * h; }
-    bool contains(uint32_t px, uint32_t py) const { return px >= x && px < x + w && py >= y && py < y + h; }
-};
-
-/** Where each part of the chart lies, in pixels (rectangles lie on even coordinates, even sizes). */
-struct ChartLayout {
-    static constexpr int kPatches = 6;
-    Rect ramp;             /* grey ramp from black (left) to 0.95 of full scale (right) */
-    Rect grey[kPatches];   /* neutral patches, linear levels kGreyLevels */
-    Rect colour[kPatches]; /* colour patches, linear RGB kColourPatches */
-    Rect edges;            /* bars and checks of 2 to 8 pixels */
-    Rect clipped;          /* beyond full scale: every sample at the maximum code */
-};
-
-extern const double kGreyLevels[ChartLayout::kPatches];
-extern const double kColourPatches[ChartLayout::kPatches][3];
+/**
+ * The chart is the one of the simulated platform (platform/sim_chart.h), the one the simulated sensors render: its
+ * rectangles (even coordinates, even sizes), its layout and its linear levels.
+ */
+using Rect = norva_sim::ChartRect;
+using ChartLayout = norva_sim::ChartLayout;
+inline constexpr const auto &kGreyLevels = norva_sim::kChartGreyLevels;
+inline constexpr const auto &kColourPatches = norva_sim::kChartColourPatches;
 /** Linear level of the background around the edges and the clipped patch. */
-extern const double kChartBackground;
-extern const double kRampTop;  /* linear level at the right end of the ramp */
-extern const double kEdgeHigh; /* linear levels of the bars and checks */
-extern const double kEdgeLow;
+inline constexpr double kChartBackground = norva_sim::kChartBackground;
+inline constexpr double kRampTop = norva_sim::kChartRampTop;  /* linear level at the right end of the ramp */
+inline constexpr double kEdgeHigh = norva_sim::kChartEdgeHigh; /* linear levels of the bars and checks */
+inline constexpr double kEdgeLow = norva_sim::kChartEdgeLow;
 
 struct SceneOptions {
     uint32_t width = 640;  /* even */
@@ -55,9 +46,9 @@ struct BayerScene {
 };
 
 /** The layout of a chart of the given size. */
-ChartLayout TestChartLayout(uint32_t width, uint32_t height);
+inline ChartLayout TestChartLayout(uint32_t width, uint32_t height) { return norva_sim::ChartLayoutOf(width, height); }
 
-/** The chart as linear RGB, three doubles per pixel, before tint, blur and mosaic. */
+/** The chart as linear RGB, three doubles per pixel, before tint, blur and mosaic (the clipped patch beyond 1). */
 std::vector<double> TestChartRgb(uint32_t width, uint32_t height);
 
 /** Builds the chart. */
