@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Sourced by run.sh and scripts/main_job.sh: the long steps of a run (the build, the main job, the pipelines) run
 # as background jobs that the script waits for, so that a signal to the script (SIGINT, SIGTERM) is handled at
 # once rather than when the step ends, and the step can be stopped then.
