@@ -5,8 +5,9 @@
 # loops settled), then as the data generator plays it. Each part writes PNG images and a YUV4MPEG2 stream. ./run.sh
 # builds Release and runs it.
 #   main_job.sh BUILD_DIR [--help] [--frames N] [output-folder]
-# Every failure ends with one line on standard error, "run.sh: WHAT: WHY". Exit status: 0 done, 1 the run
-# failed, 2 wrong command line or environment.
+# Every failure ends with one line on standard error, "run.sh: WHAT: WHY". SIGINT or SIGTERM stops the run (and
+# the pipeline running) and leaves nothing behind. Exit status: 0 done, 1 the run failed or was stopped, 2 wrong
+# command line or environment.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +36,30 @@ fail() { # status what why
   echo "run.sh: $2: $3" >&2
   exit "$1"
 }
+
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
+# What the run made: removed at its end unless it succeeded (the output folder then renamed into place).
+work=""
+created=()
+done_ok=0
+cleanup() {
+  [ $done_ok -eq 1 ] && return
+  if [ -n "$work" ]; then rm -rf "$work"; fi
+  local i
+  for ((i = ${#created[@]} - 1; i >= 0; i--)); do rmdir "${created[$i]}" 2>/dev/null || true; done
+}
+# SIGINT or SIGTERM at any moment: the pipeline running is stopped, what the run made is removed, status 1.
+stop() { # signal
+  trap '' INT TERM
+  norva_stop_steps TERM
+  fail 1 "the run was interrupted" "$1"
+}
+trap cleanup EXIT
+trap 'stop SIGINT' INT
+trap 'stop SIGTERM' TERM
+# The reason a command gave for its failure: its message after the last ": ".
+reason() { local message=$1; echo "${message##*: }"; }
 
 usage() {
   cat <<EOF
@@ -65,7 +90,8 @@ Written into the output folder, the second part into its folder datagen/:
 The pipelines are printed; README.md shows how to run them by hand.
 
 Arguments:
-  output-folder     where to write; relative to the current directory; must not exist or be empty.
+  output-folder     where to write; relative to the current directory; must not exist or be empty (a
+                    symbolic link to an empty folder: that folder).
                     Default: \$NORVA_OUTPUT_DIR, else out/run-<date>-<time>.
   --frames N        frames of each pipeline, 1 to 1000 (default ${frames}).
   -h, --help        print this text and exit.
@@ -78,7 +104,8 @@ Environment:
   NORVA_SIM_LIGHT   the level of the simulated light, a factor (default 1).
 
 The run writes into a temporary folder beside the output folder and renames it when done: a failed run
-leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command line or environment.
+leaves nothing behind, nor does a run stopped by SIGINT or SIGTERM (Ctrl-C), during the build too. Exit
+status: 0 done, 1 the run failed or was stopped, 2 wrong command line or environment.
 EOF
 }
 
@@ -140,13 +167,22 @@ if [ -z "$folder" ]; then
 fi
 while [ "${#folder}" -gt 1 ] && [ "${folder%/}" != "$folder" ]; do folder=${folder%/}; done
 what="cannot create the output folder $folder"
-if [ -e "$folder" ]; then
-  [ -d "$folder" ] || fail 1 "$what" "a file of that name exists"
-  [ -z "$(ls -A "$folder" 2>/dev/null)" ] || fail 1 "$what" "it exists and is not empty"
+# A link is refused when it leads nowhere (the rename at the end would fail); a link to a folder stands for it.
+target=$folder
+if [ -L "$folder" ]; then
+  if [ ! -e "$folder" ]; then
+    [[ "$(LC_ALL=C stat -L -- "$folder" 2>&1)" != *"Too many levels of symbolic links"* ]] ||
+      fail 1 "$what" "it is a symbolic link that loops"
+    fail 1 "$what" "it is a dangling symbolic link"
+  fi
+  target=$(realpath -- "$folder")
 fi
-parent=$(dirname "$folder")
-name=$(basename "$folder")
-created=()
+if [ -e "$target" ]; then
+  [ -d "$target" ] || fail 1 "$what" "a file of that name exists"
+  [ -z "$(ls -A "$target" 2>/dev/null)" ] || fail 1 "$what" "it exists and is not empty"
+fi
+parent=$(dirname "$target")
+name=$(basename "$target")
 dir=$parent
 while [ ! -e "$dir" ]; do
   created=("$dir" "${created[@]}")
@@ -154,27 +190,20 @@ while [ ! -e "$dir" ]; do
 done
 [ -d "$dir" ] || fail 1 "$what" "Not a directory"
 for d in "${created[@]}"; do
-  mkdir "$d" 2>/dev/null || fail 1 "$what" "cannot create $d"
+  error=$(LC_ALL=C mkdir -- "$d" 2>&1) || fail 1 "$what" "$(reason "$error")"
 done
-work=$(mktemp -d "$parent/.$name.part-XXXXXX" 2>/dev/null) || fail 1 "$what" "cannot write in $parent"
+work=$(LC_ALL=C mktemp -d "$parent/.$name.part-XXXXXX" 2>&1) ||
+  { error=$work work=""; fail 1 "$what" "$(reason "$error")"; }
 # The parameter file names its inputs by absolute paths, so that it serves from any folder.
 work=$(cd "$work" && pwd)
 final=$(cd "$parent" && pwd)/$name
-done_ok=0
-cleanup() {
-  [ $done_ok -eq 1 ] && return
-  rm -rf "$work"
-  local i
-  for ((i = ${#created[@]} - 1; i >= 0; i--)); do rmdir "${created[$i]}" 2>/dev/null || true; done
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 # A registry of our own: the plug-in of this build, whatever else the user's registry holds.
 export GST_REGISTRY="$work/registry.bin"
 export GST_PLUGIN_PATH="$plugin_dir${GST_PLUGIN_PATH:+:$GST_PLUGIN_PATH}"
 unset GST_NORVASRC_PARAMS_FILE
 
+in_root() { cd "$root" && "$@"; }
 # run_pipeline NAME COMMAND...: the command, run from the repository's root (where the setup files' grid paths
 # start), with its output in NAME.log; a failure shows the log and its error. Every path it gets is absolute.
 run_pipeline() {
@@ -182,7 +211,7 @@ run_pipeline() {
   shift
   local shown="${*//$work\//$folder/}"
   echo "$pipeline: ${shown//sensor=DOR Idazida/sensor=\"DOR Idazida\"}"
-  if ! (cd "$root" && "$@") >"$work/$pipeline.log" 2>&1; then
+  if ! norva_step "$work/$pipeline.log" in_root "$@"; then
     cat "$work/$pipeline.log"
     local error
     error=$(grep -m1 -E "^ERROR" "$work/$pipeline.log" || true)
@@ -248,7 +277,9 @@ check_frames "$dg" "$width" "$height"
 rm -f "$work/registry.bin"
 params "$final/datagen" >"$dg/params.txt"
 
-mv -T "$work" "$folder" 2>/dev/null || fail 1 "cannot rename $work to $folder" "$(mv -T "$work" "$folder" 2>&1)"
+# Once the output has its name, the run is done: a signal from here on is ignored.
+trap '' INT TERM
+mv -T "$work" "$target" 2>/dev/null || fail 1 "cannot rename $work to $folder" "$(mv -T "$work" "$target" 2>&1)"
 done_ok=1
 echo "Wrote $frames PNG images (frame_000.png to frame_$(printf %03d $((frames - 1))).png), encoder.y4m and" \
   "frames.csv, and the data generator's images and encoder.y4m into datagen/"

@@ -15,21 +15,6 @@ bool near(double v, double reference, double relative, double floor) {
     return std::fabs(v - reference) <= std::max(relative * std::fabs(reference), floor);
 }
 
-bool inBands(const FrameRecord &f, const FrameRecord &last, const SettleBands &b) {
-    // A data generator reports no exposure (0): a product of 0 then matches only 0.
-    if (!near(f.exposureUs * f.gain, last.exposureUs * last.gain, b.exposureProduct, 0.0))
-        return false;
-    if (std::fabs(f.brightness - last.brightness) > b.brightness)
-        return false;
-    if (!near(f.temperature, last.temperature, b.temperature, b.temperatureFloor))
-        return false;
-    for (int c = 0; c < 3; c++) {
-        if (!near(f.rgb[c], last.rgb[c], b.patch, b.patchFloor))
-            return false;
-    }
-    return true;
-}
-
 std::string values(const FrameRecord &f) {
     char line[160];
     std::snprintf(line, sizeof line, "exposure %.1f ms, gain %.1f, %.0f K, grey patch %.0f/%.0f/%.0f",
@@ -89,29 +74,148 @@ bool MeanRgb(const PackedRgb &image, const PixelRect &window, double rgb[3]) {
     return true;
 }
 
+SettleTracker::SettleTracker(const SettleBands &bands, size_t capacity)
+    : bands_(bands), capacity_(std::max<size_t>(capacity, 2)) {
+    for (auto &measureExtremes : extremes_) {
+        for (int side = 0; side < 2; side++) {
+            measureExtremes[side].entries.reserve(capacity_);
+            measureExtremes[side].above = side == 0;
+        }
+    }
+}
+
+double SettleTracker::measure(const FrameRecord &f, int m) {
+    switch (m) {
+    case 0:
+        return f.exposureUs * f.gain;
+    case 1:
+        return f.brightness;
+    case 2:
+        return f.temperature;
+    default:
+        return f.rgb[m - 3];
+    }
+}
+
+/** The value of measure m of a frame lies outside the bands of the last frame. */
+bool SettleTracker::outside(double value, const FrameRecord &last, int m) const {
+    const double reference = measure(last, m);
+    switch (m) {
+    case 0: // a data generator reports no exposure (0): a product of 0 then matches only 0
+
+        return !near(value, reference, bands_.exposureProduct, 0.0);
+    case 1:
+        return std::fabs(value - reference) > bands_.brightness;
+    case 2:
+        return !near(value, reference, bands_.temperature, bands_.temperatureFloor);
+    default:
+        return !near(value, reference, bands_.patch, bands_.patchFloor);
+    }
+}
+
+void SettleTracker::push(Extremes &x, double value) {
+    std::vector<Entry> &e = x.entries;
+    // A frame that a later one equals or passes can no longer be the last one out of the bands: the later one is.
+    while (!e.empty() && (x.above ? e.back().value <= value : e.back().value >= value))
+        e.pop_back();
+    if (e.size() == capacity_) {
+        // Full (a long drift without noise): the two neighbours closest in value taken as one, the farther value at
+        // the later frame, so that the answer may come later than the exact one (by little), never earlier.
+        size_t closest = 0;
+        for (size_t i = 1; i + 1 < e.size(); i++) {
+            if (std::fabs(e[i + 1].value - e[i].value) < std::fabs(e[closest + 1].value - e[closest].value))
+                closest = i;
+        }
+        e[closest + 1].value = e[closest].value;
+        e.erase(e.begin() + static_cast<std::ptrdiff_t>(closest));
+    }
+    e.push_back(Entry{value, count_, FrameRecord{}, false});
+}
+
+void SettleTracker::add(const FrameRecord &r) {
+    if (count_ == 0)
+        first_ = r;
+    for (auto &measureExtremes : extremes_) {
+        for (Extremes &x : measureExtremes) {
+            if (!x.entries.empty() && !x.entries.back().hasNext) {
+                x.entries.back().next = r;
+                x.entries.back().hasNext = true;
+            }
+        }
+    }
+    for (int m = 0; m < kMeasures; m++) {
+        for (Extremes &x : extremes_[m])
+            push(x, measure(r, m));
+    }
+    last_ = r;
+    count_++;
+}
+
+long SettleTracker::lastOutsideBands() const {
+    // For some measure, the last frame out of the bands of the last frame is one of the kept frames: the latest of
+    // those out of the bands (they come first in each list: the farther values are the older ones).
+    long lastOutside = -1;
+    for (int m = 0; m < kMeasures; m++) {
+        for (const Extremes &x : extremes_[m]) {
+            for (auto it = x.entries.rbegin(); it != x.entries.rend(); ++it) {
+                if (outside(it->value, last_, m)) {
+                    lastOutside = std::max(lastOutside, it->index);
+                    break;
+                }
+            }
+        }
+    }
+    return lastOutside;
+}
+
+const FrameRecord *SettleTracker::recordAfter(long index) const {
+    if (index < 0)
+        return &first_;
+    for (const auto &measureExtremes : extremes_) {
+        for (const Extremes &x : measureExtremes) {
+            for (const Entry &e : x.entries) {
+                if (e.index == index && e.hasNext)
+                    return &e.next;
+            }
+        }
+    }
+    return nullptr;
+}
+
+long SettleTracker::settledFrom() const {
+    if (count_ == 0)
+        return -1;
+    const long lastOutside = lastOutsideBands();
+    if (count_ - (lastOutside + 1) < bands_.minFrames)
+        return -1;
+    const FrameRecord *from = recordAfter(lastOutside);
+    return from != nullptr ? from->frame : -1;
+}
+
+std::string SettleTracker::line() const {
+    if (count_ == 0)
+        return "No frames";
+    const long settled = settledFrom();
+    if (settled < 0) {
+        return "Not settled in " + std::to_string(count_) + " frames; frame " + std::to_string(last_.frame) + ": " +
+               values(last_);
+    }
+    const long lastOutside = lastOutsideBands();
+    return "Settled at frame " + std::to_string(settled) + ": " + values(*recordAfter(lastOutside));
+}
+
 long SettledFrom(const std::vector<FrameRecord> &frames, const SettleBands &bands) {
-    if (frames.empty())
-        return -1;
-    const FrameRecord &last = frames.back();
-    size_t first = frames.size() - 1;
-    while (first > 0 && inBands(frames[first - 1], last, bands))
-        first--;
-    if (long(frames.size() - first) < bands.minFrames)
-        return -1;
-    return frames[first].frame;
+    SettleTracker tracker(bands);
+    for (const FrameRecord &f : frames)
+        tracker.add(f);
+    return tracker.settledFrom();
 }
 
 std::string SettledLine(const std::vector<FrameRecord> &frames, const SettleBands &bands) {
-    if (frames.empty())
-        return "No frames";
-    const long settled = SettledFrom(frames, bands);
-    if (settled < 0) {
-        return "Not settled in " + std::to_string(frames.size()) + " frames; frame " +
-               std::to_string(frames.back().frame) + ": " + values(frames.back());
-    }
-    const auto at =
-        std::find_if(frames.begin(), frames.end(), [&](const FrameRecord &f) { return f.frame == settled; });
-    return "Settled at frame " + std::to_string(settled) + ": " + values(*at);
+    SettleTracker tracker(bands);
+    for (const FrameRecord &f : frames)
+        tracker.add(f);
+    return tracker.line();
 }
 
 } // namespace norva_tools

@@ -68,6 +68,59 @@ struct SettleBands {
 };
 
 /**
+ * Follows a stream frame by frame and tells, whenever asked, what SettledFrom() and SettledLine() tell of all the
+ * frames it was given, with memory taken once: for each measure (exposure time x gain, brightness, colour
+ * temperature, the patch's red, green, blue) it keeps only the frames that lie above, and those that lie below,
+ * every later frame (the only ones that can be the last frame out of the bands, whatever the last frame is), each
+ * with the record of the frame after it. A settling series keeps few of them (its approach, then as many as the
+ * noise sets new records, a handful); a long drift without noise can fill a list: its two neighbours closest in
+ * value are then taken as one, the farther value at the later frame, so that the answer can come a little later
+ * than the exact one, never earlier.
+ */
+class SettleTracker {
+public:
+    explicit SettleTracker(const SettleBands &bands = SettleBands(), size_t capacity = kCapacity);
+    /** Takes the next frame; allocates nothing. */
+    void add(const FrameRecord &r);
+    /** Frames given so far. */
+    long frames() const { return count_; }
+    /** As SettledFrom() of the frames given. */
+    long settledFrom() const;
+    /** As SettledLine() of the frames given. */
+    std::string line() const;
+
+    /** Frames each list keeps by default. */
+    static constexpr size_t kCapacity = 1024;
+
+private:
+    struct Entry {
+        double value;
+        long index; /**< position in the stream, 0 for the first frame */
+        FrameRecord next;
+        bool hasNext;
+    };
+    struct Extremes {
+        std::vector<Entry> entries; // oldest first; capacity taken at construction
+        bool above = true;          // true: each lies above every later frame, false: below
+    };
+    static constexpr int kMeasures = 6;
+    static double measure(const FrameRecord &f, int m);
+    bool outside(double value, const FrameRecord &last, int m) const;
+    void push(Extremes &x, double value);
+    /** The stream position of the last frame out of the bands of the last frame; -1 when none is. */
+    long lastOutsideBands() const;
+    /** The record at a stream position that is the first frame or follows a kept frame. */
+    const FrameRecord *recordAfter(long index) const;
+
+    SettleBands bands_;
+    size_t capacity_;
+    long count_ = 0;
+    FrameRecord first_{};
+    FrameRecord last_{};
+    Extremes extremes_[kMeasures][2];
+};
+
+/**
  * The first frame from which every later frame stays within `bands` of the last frame in exposure time x gain,
  * brightness, colour temperature and patch colour, when that holds for at least bands.minFrames frames; -1
  * otherwise (the loops still moving, or too few frames to tell).

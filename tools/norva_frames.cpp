@@ -60,8 +60,9 @@ struct Probe {
     GstElement *source = nullptr;
     const Options *options = nullptr;
     FILE *csv = nullptr;
-    std::mutex mutex; // records, video info
-    std::vector<FrameRecord> records;
+    std::mutex mutex; // settle, video info
+    /** How the loops settle, followed frame by frame in memory taken once (the CSV file has every frame). */
+    norva_tools::SettleTracker settle;
     GstVideoInfo info;
     bool infoValid = false;
     bool formatRefused = false;
@@ -138,8 +139,8 @@ void record(Probe *p, GstBuffer *buffer) {
         norva_tools::MeanRgb(image, p->window, r.rgb);
         gst_video_frame_unmap(&frame);
     }
-    r.frame = static_cast<long>(p->records.size());
-    p->records.push_back(r);
+    r.frame = p->settle.frames();
+    p->settle.add(r);
     std::fprintf(p->csv, "%s\n", norva_tools::CsvLine(r).c_str());
 }
 
@@ -289,7 +290,7 @@ int main(int argc, char **argv) {
     if (!written)
         std::fprintf(stderr, "ERROR: cannot write %s.\n", options.csv.c_str());
     if (eos && written)
-        std::printf("%s\n", norva_tools::SettledLine(probe.records).c_str());
+        std::printf("%s\n", probe.settle.line().c_str());
     gst_deinit();
     return eos && written ? 0 : 1;
 }

@@ -4,9 +4,12 @@
 //
 //   norva_run [--help] [output-folder]    (see usage() below)
 //
-// The run writes into a temporary folder beside the output folder and renames it at the end, so a run that fails
-// leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command line or environment.
+// The run writes into a temporary folder beside the output folder and renames it at the end, so a run that fails,
+// or that SIGINT or SIGTERM stops, leaves nothing behind. Exit status: 0 done, 1 the run failed or was stopped, 2
+// wrong command line or environment.
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,8 +125,29 @@ void printHardware(const CI_HWINFO &hw) {
     std::printf("\n");
 }
 
-/** The closing line of every failure: what failed and why. */
+/** The signal (SIGINT, SIGTERM) that asked the run to stop; 0 while none has. */
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal) { stopSignal = signal; }
+
+/** SIGINT and SIGTERM ask the run to stop: it stops at the next frame or as soon as ffmpeg is stopped, and the
+ *  output folder is removed. Blocking calls are not restarted, so that a wait for ffmpeg ends at once. */
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stopRequested() { return stopSignal != 0; }
+
+/** The closing line of every failure: what failed and why. Once a signal asked the run to stop, what fails after
+ *  it is its consequence: the one closing line then names the signal (see main()). */
 void fail(const std::string &what, const std::string &why) {
+    if (stopRequested())
+        return;
     std::fflush(stdout);
     std::fprintf(stderr, "norva_run: %s: %s\n", what.c_str(), why.c_str());
 }
@@ -171,8 +195,8 @@ void usage() {
         "                    3 debugging, 4 timings.\n"
         "\n"
         "Needs ffmpeg on the PATH. The run writes into a temporary folder beside the output folder and renames it\n"
-        "when done: a failed run leaves nothing behind. Exit status: 0 done, 1 the run failed, 2 wrong command\n"
-        "line or environment.\n",
+        "when done: a failed run leaves nothing behind, nor does a run stopped by SIGINT or SIGTERM. Exit status:\n"
+        "0 done, 1 the run failed or was stopped, 2 wrong command line or environment.\n",
         kFrames, kReferenceSetup);
 }
 
@@ -257,6 +281,7 @@ public:
     explicit OutputFolder(std::string target) : target_(std::move(target)) {
         while (target_.size() > 1 && target_.back() == '/')
             target_.pop_back();
+        path_ = target_;
     }
     ~OutputFolder() { discard(); }
     OutputFolder(const OutputFolder &) = delete;
@@ -270,19 +295,32 @@ public:
     bool create() {
         const std::string what = "cannot create the output folder " + target_;
         struct stat st {};
-        if (::stat(target_.c_str(), &st) == 0) {
+        // A link that leads nowhere is refused (the rename at the end would fail); a link to a folder stands for it.
+        if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            if (::stat(target_.c_str(), &st) != 0) {
+                fail(what, errno == ELOOP ? "it is a symbolic link that loops" : "it is a dangling symbolic link");
+                return false;
+            }
+            char resolved[PATH_MAX];
+            if (::realpath(target_.c_str(), resolved) == nullptr) {
+                fail(what, std::strerror(errno));
+                return false;
+            }
+            path_ = resolved;
+        }
+        if (::stat(path_.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode)) {
                 fail(what, "a file of that name exists");
                 return false;
             }
-            if (!isEmpty(target_)) {
+            if (!isEmpty(path_)) {
                 fail(what, "it exists and is not empty");
                 return false;
             }
         }
-        const size_t slash = target_.rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
-        const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+        const size_t slash = path_.rfind('/');
+        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+        const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
         if (!makeParents(parent)) {
             fail(what, std::strerror(errno));
             return false;
@@ -300,7 +338,7 @@ public:
 
     /** Gives the output its name; false (after the closing line) on failure, the output then removed. */
     bool commit() {
-        if (::chmod(temp_.c_str(), 0755 & ~currentUmask()) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+        if (::chmod(temp_.c_str(), 0755 & ~currentUmask()) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
             fail("cannot move the output to " + target_, std::strerror(errno));
             discard();
             return false;
@@ -361,6 +399,8 @@ private:
     }
 
     std::string target_;
+    /** Where the output goes: the target, or the folder it links to. */
+    std::string path_;
     std::string temp_;
     std::vector<std::string> created_;
 };
@@ -398,13 +438,28 @@ bool run(const std::vector<std::string> &args) {
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
+    // In a process group of its own, so that a stop ends it with whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    const bool spawned =
+        !stopRequested() && posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    if (!spawned)
         return false;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    bool stopped = false;
+    pid_t waited = 0;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+        // Asked to stop: the program is stopped too (a terminal's Ctrl-C does not reach its process group).
+        if (stopRequested() && !stopped) {
+            ::kill(-pid, SIGTERM);
+            stopped = true;
+        }
+    }
+    return waited == pid && !stopped && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool toPng(const std::string &raw, const char *pixelFormat, unsigned width, unsigned height, const std::string &png) {
@@ -469,6 +524,10 @@ bool capture(const std::string &folder, std::vector<std::string> &pngs) {
     }
     bool ok = true;
     for (unsigned i = 0; i < kFrames && ok; i++) {
+        if (stopRequested()) {
+            ok = false;
+            break;
+        }
         ret = camera->enqueueShot();
         if (ret != QOR_RES_OK) {
             fail("frame " + std::to_string(i) + " could not be queued", resultText(ret));
@@ -517,7 +576,16 @@ bool capture(const std::string &folder, std::vector<std::string> &pngs) {
 
 } // namespace
 
+/** The closing line of a run stopped by a signal. */
+int interrupted() {
+    const int signal = stopSignal;
+    stopSignal = 0;
+    fail("the run was interrupted", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    return 1;
+}
+
 int main(int argc, char **argv) {
+    catchStopSignals();
     Options options;
     if (!parseArguments(argc, argv, options))
         return 2;
@@ -533,16 +601,16 @@ int main(int argc, char **argv) {
         return 1;
     }
     OutputFolder output(options.folder.empty() ? defaultFolder() : options.folder);
-    if (!output.create())
-        return 1;
-    if (!hardware())
-        return 1;
+    if (!output.create() || stopRequested())
+        return stopRequested() ? interrupted() : 1;
+    if (!hardware() || stopRequested())
+        return stopRequested() ? interrupted() : 1;
     // As the plug-in does at every start: warnings and errors only (NORVA_LOG_LEVEL still wins), so the
     // per-frame information lines do not bury the result.
     LOG_SetLevel(LOG_LEVEL_WARNING);
     std::vector<std::string> pngs;
-    if (!capture(output.path(), pngs) || !output.commit())
-        return 1;
+    if (!capture(output.path(), pngs) || stopRequested() || !output.commit())
+        return stopRequested() ? interrupted() : 1;
     for (const std::string &p : pngs)
         std::printf("  %s/%s\n", output.target().c_str(), p.c_str());
     std::printf("Output folder: %s\n", output.target().c_str());

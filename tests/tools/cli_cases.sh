@@ -35,3 +35,73 @@ case_() {
     failures=$((failures + 1))
   fi
 }
+
+# wait_until SECONDS CONDITION...: true as soon as the command CONDITION succeeds, false when it still fails after
+# SECONDS seconds (it is tried again every tenth of a second).
+wait_until() {
+  local limit=$1 tries=0
+  shift
+  until "$@"; do
+    tries=$((tries + 1))
+    [ "$tries" -le $((limit * 10)) ] || return 1
+    sleep 0.1
+  done
+}
+
+# The live processes of a session, one pid a line (none: empty).
+session_processes() { ps -e -o sid= -o pid= -o stat= | awk -v s="$1" '$1 == s && $3 !~ /^Z/ { print $2 }'; }
+process_running() { # pid: alive and not a zombie
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) && [ "${state:0:1}" != "Z" ]
+}
+session_empty() { [ -z "$(session_processes "$1")" ]; }
+
+# stop_case NAME SIGNAL TARGET STDERR READY [env VAR=VALUE...] -- ARGS...
+# Starts the command from a fresh work folder in a session of its own, waits (at most 300 s) until the command
+# READY (run in the work folder, "$run_pid" the command's pid) succeeds, then sends SIGNAL to the command alone
+# (TARGET "pid") or to its process group as a terminal's Ctrl-C does (TARGET "group"). Expects exit status 1, the
+# one closing line STDERR, the work folder as it was, no output folder printed and no process of the run left.
+stop_case() {
+  local name=$1 signal=$2 target=$3 stderr=$4 ready=$5
+  shift 5
+  local envs=()
+  while [ "$1" != "--" ]; do
+    envs+=("$1")
+    shift
+  done
+  shift
+  local work="$scratch/work-$name"
+  mkdir -p "$work"
+  local before
+  before=$(cd "$work" && find . | sort)
+  (cd "$work" && exec setsid env "${envs[@]}" "${cli_command[@]}" "$@" >"$scratch/$name.out" \
+    2>"$scratch/$name.err") &
+  run_pid=$!
+  local problems=() got=""
+  if ! (cd "$work" && wait_until 300 eval "$ready"); then
+    problems+=("never ready ($ready)")
+  elif [ "$(ps -o sid= -p "$run_pid" | tr -d ' ')" != "$run_pid" ]; then
+    problems+=("the command has no session of its own")
+  else
+    if [ "$target" = group ]; then kill "-$signal" -- "-$run_pid"; else kill "-$signal" "$run_pid"; fi
+    wait_until 300 eval '! process_running "$run_pid"' || problems+=("still running 300 s after $signal")
+  fi
+  wait_until 60 session_empty "$run_pid" ||
+    problems+=("processes left: $(session_processes "$run_pid" | xargs -r ps -o args= -p | tr '\n' ';')")
+  # Whatever is left is ended here, by its pid, so that a failed case does not hold the test.
+  session_processes "$run_pid" | xargs -r kill -KILL 2>/dev/null
+  kill -KILL "$run_pid" 2>/dev/null
+  wait "$run_pid"
+  got=$?
+  [ "$got" -eq 1 ] || problems+=("exit status $got, expected 1")
+  [ "$(cat "$scratch/$name.err")" = "$stderr" ] || problems+=("standard error: $(cat "$scratch/$name.err")")
+  [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
+  ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name"
+    printf '     %s\n' "${problems[@]}"
+    failures=$((failures + 1))
+  fi
+}

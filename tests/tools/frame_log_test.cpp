@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <random>
 #include <vector>
 
 #include "frame_log.h"
@@ -205,6 +207,85 @@ INSTANTIATE_TEST_SUITE_P(
         SettleCase{"zeros_of_a_data_generator", Join({{F(0, 1, 0.4, 0, 100)}, Repeat(F(0, 1, 0.05, 0, 103), 10)}), 1},
         SettleCase{"no_frames", {}, -1}),
     [](const ::testing::TestParamInfo<SettleCase> &i) { return std::string(i.param.name); });
+
+/** The frame from which every later one stays in the bands of the last, looked for over the whole series. */
+long SettledByHand(const std::vector<FrameRecord> &frames, const norva_tools::SettleBands &b = {}) {
+    const auto near = [](double v, double ref, double rel, double floor) {
+        return std::fabs(v - ref) <= std::max(rel * std::fabs(ref), floor);
+    };
+    if (frames.empty())
+        return -1;
+    const FrameRecord &last = frames.back();
+    size_t first = frames.size();
+    while (first > 0) {
+        const FrameRecord &f = frames[first - 1];
+        bool in = near(f.exposureUs * f.gain, last.exposureUs * last.gain, b.exposureProduct, 0.0) &&
+                  std::fabs(f.brightness - last.brightness) <= b.brightness &&
+                  near(f.temperature, last.temperature, b.temperature, b.temperatureFloor);
+        for (int c = 0; c < 3; c++)
+            in = in && near(f.rgb[c], last.rgb[c], b.patch, b.patchFloor);
+        if (!in)
+            break;
+        first--;
+    }
+    return long(frames.size() - first) < b.minFrames ? -1 : frames[first].frame;
+}
+
+/**
+ * Long streams: loops approaching their values, then noise, drifts and late excursions, as the tracker sees them
+ * frame by frame. It keeps a bounded part of them and still answers as the whole series does; with lists too short
+ * for a long drift it may answer later, never earlier.
+ */
+TEST(SettleTracker, AnswersAsTheWholeSeriesOverLongStreams) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (int stream = 0; stream < 40; stream++) {
+        const size_t n = 2000 + 500 * (stream % 7);
+        const double drift = stream % 4 == 3 ? 0.05 : 0.0;     // a slowly changing light
+        const double noiseScale = stream % 5 == 0 ? 0.0 : 1.0; // a perfectly steady loop
+        const size_t approach = 10 + 37 * (stream % 9), excursion = stream % 3 == 0 ? n - 30 - stream : n;
+        std::vector<FrameRecord> frames;
+        norva_tools::SettleTracker tracker, shortLists(norva_tools::SettleBands(), 16);
+        for (size_t i = 0; i < n; i++) {
+            const double k = i < approach ? double(i) / approach : 1.0;
+            FrameRecord f = F(2000 + k * 14600 + noiseScale * 80 * noise(random), 1.0,
+                              -0.6 * (1 - k) + noiseScale * 0.01 * noise(random),
+                              2500 + k * 510 + drift * double(i) + noiseScale * 15 * noise(random),
+                              40 + k * 78 + noiseScale * noise(random));
+            if (i == excursion)
+                f.rgb[1] += 20;
+            f.frame = long(i);
+            frames.push_back(f);
+            tracker.add(f);
+            shortLists.add(f);
+            if (i % 97 == 0 || i + 1 == n) {
+                const long expected = SettledByHand(frames);
+                // Only a drift without noise fills the lists: every frame then lies below all later ones.
+                if (drift == 0.0 || noiseScale != 0.0 || i < norva_tools::SettleTracker::kCapacity)
+                    ASSERT_EQ(tracker.settledFrom(), expected) << "stream " << stream << " frame " << i;
+                else
+                    ASSERT_TRUE(tracker.settledFrom() >= expected && tracker.settledFrom() <= expected + 5)
+                        << "stream " << stream << " frame " << i << ": " << tracker.settledFrom();
+                const long later = shortLists.settledFrom();
+                if (expected < 0)
+                    ASSERT_EQ(later, -1) << "stream " << stream << " frame " << i;
+                else
+                    ASSERT_TRUE(later == -1 || later >= expected) << "stream " << stream << " frame " << i;
+            }
+        }
+        EXPECT_EQ(tracker.frames(), long(n));
+        const long settled = SettledByHand(frames);
+        const std::string line = tracker.line();
+        if (drift != 0.0 && noiseScale == 0.0)
+            continue;
+        EXPECT_EQ(line.rfind(settled < 0 ? "Not settled in " + std::to_string(n) + " frames; frame " +
+                                               std::to_string(n - 1) + ": "
+                                         : "Settled at frame " + std::to_string(settled) + ": ",
+                             0),
+                  0u)
+            << line;
+    }
+}
 
 TEST(SettledLine, SaysWhereAndWithWhatValues) {
     std::vector<FrameRecord> frames = Join({{F(2000, 1, -0.6, 2500, 40)}, Repeat(F(16600, 1.0, 0.0, 3010, 118), 9)});

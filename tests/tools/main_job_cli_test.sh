@@ -50,6 +50,27 @@ case_ bad-platform 2 'run.sh: NORVA_PLATFORM="simulation": must be "sim" or "hw"
 case_ pipeline-fails 1 \
   'run.sh: gst-launch-1.0 failed on the encoder pipeline: ERROR: pipeline could not be constructed: no element "norvasrc".' \
   PATH="$scratch/bin-badlaunch:$PATH" -- --frames 2 deep/er/out
+# Output folders the run cannot use, refused before anything runs and leaving nothing: a link to nothing, a link that
+# loops, a name longer than a folder's name may be, a path longer than the system takes (the folders made on the
+# way removed again).
+long_name=$(printf 'x%.0s' {1..300})
+long_path=deep
+for _ in {1..24}; do long_path="$long_path/$(printf 'y%.0s' {1..200})"; done
+mkdir -p "$scratch/work-dangling-link" "$scratch/work-link-loop"
+ln -s nowhere "$scratch/work-dangling-link/out"
+ln -s out "$scratch/work-link-loop/out"
+case_ dangling-link 1 "run.sh: cannot create the output folder out: it is a dangling symbolic link" -- --frames 1 out
+case_ link-loop 1 "run.sh: cannot create the output folder out: it is a symbolic link that loops" -- --frames 1 out
+case_ name-too-long 1 "run.sh: cannot create the output folder deep/er/$long_name: File name too long" \
+  -- --frames 1 deep/er/$long_name
+case_ path-too-long 1 "run.sh: cannot create the output folder $long_path/out: File name too long" \
+  -- --frames 1 "$long_path/out"
+# A link to an empty folder: the output goes into the folder it names, the link stays.
+mkdir -p "$scratch/work-link-to-folder/empty"
+ln -s empty "$scratch/work-link-to-folder/out"
+case_ link-to-folder 0 "" -- --frames 1 out
+[ -L "$scratch/work-link-to-folder/out" ] && [ -s "$scratch/work-link-to-folder/empty/frames.csv" ] ||
+  { echo "FAIL link-to-folder: $(cd "$scratch/work-link-to-folder" && find . | head)"; failures=$((failures + 1)); }
 # A successful run, from another folder than the script's, into a relative folder: no line on standard error
 # (no warning), the output where the user is.
 case_ relative-folder 0 "" -- --frames 3 runs/first
