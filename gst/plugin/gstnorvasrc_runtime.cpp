@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -265,6 +267,54 @@ void SensorParamsShm::finalize() {
     }
 }
 
+namespace {
+
+/**
+ * Opens, creating it when there is none, the object at the record's name into `shm` and maps the record; an empty
+ * string when it holds the record, else why not (the holder is finalized then). An object that is there already is
+ * another process's, or a user's: it is mapped only when it is a shared-memory object (a regular file) holding at
+ * least the record, since touching the record beyond the object's end ends the process with SIGBUS.
+ */
+std::string mapSensorParams(SensorParamsShm &shm, const SensorParams &initial) {
+    const auto failed = [&shm](const char *what) {
+        const std::string why = std::string(what) + ": " + std::strerror(errno);
+        shm.finalize();
+        return why;
+    };
+    shm.fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (shm.fd >= 0) {
+        shm.created = true;
+        if (ftruncate(shm.fd, sizeof(SensorParams)) != 0)
+            return failed("Failed to allocate shared memory object");
+    } else if (errno == EEXIST) {
+        shm.fd = shm_open(kSensorParamsName, O_RDWR, 0600);
+        if (shm.fd < 0)
+            return failed("Failed to open shared memory object");
+    } else {
+        return failed("Failed to create shared memory object");
+    }
+    struct stat st {};
+    if (fstat(shm.fd, &st) != 0)
+        return failed("Failed to open shared memory object");
+    if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(sizeof(SensorParams))) {
+        char why[160];
+        std::snprintf(why, sizeof why, "Shared memory object is not a record of %zu bytes (%s of %lld bytes)",
+                      sizeof(SensorParams), S_ISREG(st.st_mode) ? "an object" : "not a regular file",
+                      static_cast<long long>(st.st_size));
+        shm.finalize();
+        return why;
+    }
+    void *map = mmap(nullptr, sizeof(SensorParams), PROT_READ | PROT_WRITE, MAP_SHARED, shm.fd, 0);
+    if (map == MAP_FAILED)
+        return failed("Failed to map shared memory object");
+    shm.data = static_cast<SensorParams *>(map);
+    if (shm.created)
+        shm.write(initial);
+    return std::string();
+}
+
+} // namespace
+
 void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     if (state->capture_params == nullptr || !state->capture_params->bSensorExposureSync)
@@ -280,30 +330,15 @@ void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
     gst_norvasrc_unlock_contexts(src);
 
     SensorParamsShm *shm = new SensorParamsShm();
-    shm->fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (shm->fd >= 0) {
-        shm->created = true;
-        if (ftruncate(shm->fd, sizeof(SensorParams)) != 0) {
-            perror("Failed to allocate shared memory object");
-            shm->finalize();
-        }
-    } else if (errno == EEXIST) {
-        shm->fd = shm_open(kSensorParamsName, O_RDWR, 0600);
-        if (shm->fd < 0)
-            perror("Failed to open shared memory object");
-    } else {
-        perror("Failed to create shared memory object");
-    }
-    if (shm->fd >= 0) {
-        void *map = mmap(nullptr, sizeof(SensorParams), PROT_READ | PROT_WRITE, MAP_SHARED, shm->fd, 0);
-        if (map == MAP_FAILED) {
-            perror("Failed to map shared memory object");
-            shm->finalize();
-        } else {
-            shm->data = static_cast<SensorParams *>(map);
-            if (shm->created)
-                shm->write(initial);
-        }
+    const std::string why = mapSensorParams(*shm, initial);
+    if (!why.empty()) {
+        // An unmapped holder would be kept, and each frame would report it (twice); one warning says it all, and
+        // the element streams on without sharing exposure.
+        GST_ELEMENT_WARNING(src, RESOURCE, OPEN_READ_WRITE,
+                            ("Exposure is not shared: cannot use the shared memory object \"%s\"", kSensorParamsName),
+                            ("%s", why.c_str()));
+        delete shm;
+        return;
     }
     state->sensor_params = shm;
 }
