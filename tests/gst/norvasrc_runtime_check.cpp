@@ -207,12 +207,143 @@ GST_START_TEST(test_what_is_found_at_the_record_name) {
 }
 GST_END_TEST;
 
+namespace {
+
+/** An image setting: its property and what the main capture context holds for it. */
+struct ImageSetting {
+    const char *property;
+    double (TestContext::*held)() const;
+    gfloat changed; /**< a value the test sets while frames flow */
+};
+
+const ImageSetting kImageSettings[] = {
+    {"brightness", &TestContext::getBrightness, -0.25f},       {"contrast", &TestContext::getContrast, 2.5f},
+    {"saturation", &TestContext::getSaturation, 0.75f},        {"sharpness", &TestContext::getSharpness, 0.8f},
+    {"denoiser-level", &TestContext::getDenoiserLevel, 0.25f}, {"wdr-level", &TestContext::getWDRLevel, 0.7f},
+};
+
+/** A setup file that gives each image setting another value than the property's default. */
+constexpr const char *kImageSetup = "SHA_STRENGTH 0.4\nDNS_STRENGTH 1.2\nTNM_BRIGHTNESS 0.3\nTNM_CONTRAST 1.5\n"
+                                    "TNM_COLOUR_SATURATION 1.4\nTNM_WEIGHT_LOCAL 0.6\n";
+
+/** Each image setting's property against what the capture context holds; an empty string when they agree. */
+std::string imageSettingsDiffer(GstElement *element) {
+    GstNorvasrc *src = GST_NORVASRC(element);
+    std::string differ;
+    for (const ImageSetting &s : kImageSettings) {
+        gfloat property = 0;
+        g_object_get(element, s.property, &property, nullptr);
+        gst_norvasrc_lock_contexts(src);
+        const double held = (src->state->main_context->*s.held)();
+        gst_norvasrc_unlock_contexts(src);
+        if (std::fabs(held - property) > 1e-6)
+            differ += std::string(" ") + s.property + " reads " + std::to_string(property) + ", the context holds " +
+                      std::to_string(held) + ";";
+    }
+    return differ;
+}
+
+} // namespace
+
+// The image settings reach the capture context from the first frame, their defaults included (the setup file has
+// other values for each of them), and a change while frames flow reaches it for the next frames: what the
+// properties read is what the frames are made with.
+GST_START_TEST(test_image_settings_as_the_context_holds_them) {
+    Workspace ws;
+    Workspace::write(ws.setup, kImageSetup);
+    GstBus *bus = nullptr;
+    GstElement *src = makeSource(&bus);
+    g_object_set(src, "use-dmabuf", FALSE, nullptr);
+    GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    gst_harness_set_sink_caps_str(h, kNv12);
+    gst_harness_play(h);
+    for (int i = 0; i < 2; ++i) {
+        GstBuffer *buffer = pullOrError(h, bus);
+        fail_unless(buffer != nullptr, "%s", errorText(bus).c_str());
+        gst_buffer_unref(buffer);
+    }
+    const std::string defaults = imageSettingsDiffer(src);
+    for (const ImageSetting &s : kImageSettings)
+        g_object_set(src, s.property, s.changed, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        GstBuffer *buffer = pullOrError(h, bus);
+        fail_unless(buffer != nullptr, "%s", errorText(bus).c_str());
+        gst_buffer_unref(buffer);
+    }
+    const std::string changed = imageSettingsDiffer(src);
+    gst_harness_teardown(h);
+    gst_element_set_bus(src, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(src);
+    fail_unless(defaults.empty(), "with the defaults:%s", defaults.c_str());
+    fail_unless(changed.empty(), "after a change:%s", changed.c_str());
+}
+GST_END_TEST;
+
+namespace {
+
+/** Frames in a row inside the band around the target that count as settled. */
+constexpr guint kSettled = 6;
+
+void onRowTimeNs(GstElement *, guint64 rowTime, gpointer data) { *static_cast<guint64 *>(data) = rowTime; }
+
+} // namespace
+
+// A new "exposure-time-step" while automatic exposure rests is taken up within a few frames: the exposure moves
+// onto the new step (the sensor takes whole rows, so within a row of it), without any other setting changing.
+GST_START_TEST(test_exposure_step_while_settled) {
+    fail_unless(plugSensors("OV4689_0"));
+    norva_sim::SetLightLevel(1.0);
+    TempDir dir;
+    Loop loop("OV4689_0", 0x21,
+              writeSetup(dir, NORVA_REFERENCE_SETUP, "AE_TARGET_BRIGHTNESS 0\nAE_BRACKET_SIZE 0.05\n"));
+    guint64 rowTimeNs = 0;
+    g_signal_connect(loop.src, "sensor-row-time", G_CALLBACK(onRowTimeNs), &rowTimeNs);
+    g_object_set(loop.src, "exposure-auto", TRUE, "exposure-auto-max-time", 20000u, nullptr);
+    fail_unless(loop.play(), "%s", loop.error().c_str());
+    guint run = 0;
+    LoopFrame f;
+    for (guint i = 0; i < 90 && run < kSettled; i++) {
+        fail_unless(loop.pull(&f), "%s", loop.error().c_str());
+        run = f.hasBrightness && std::fabs(f.brightness) < 0.05 ? run + 1 : 0;
+    }
+    fail_unless(run == kSettled, "the loop did not settle");
+    const guint settled = f.exposureUs;
+    const double rowUs = rowTimeNs / 1000.0;
+    fail_unless(rowUs > 0 && rowUs * 4 < settled, "rows of %g us, %u us", rowUs, settled);
+    // A step of about two thirds of the exposure, which lies between two of its multiples.
+    const guint step = settled * 2 / 3;
+    const auto onStep = [&](guint us) {
+        const double k = std::round(us / double(step));
+        return k >= 1 && std::fabs(k * step - us) <= rowUs + 1;
+    };
+    fail_unless(!onStep(settled), "%u us is on a step of %u us", settled, step);
+
+    g_object_set(loop.src, "exposure-time-step", step, nullptr);
+    std::vector<guint> after;
+    for (guint i = 0; i < 10 && (after.empty() || !onStep(after.back())); i++) {
+        fail_unless(loop.pull(&f), "%s", loop.error().c_str());
+        after.push_back(f.exposureUs);
+    }
+    loop.stop();
+    std::string seen;
+    for (guint us : after)
+        seen += " " + std::to_string(us);
+    fail_unless(onStep(after.back()), "a step of %u us; %u us before, then%s", step, settled, seen.c_str());
+}
+GST_END_TEST;
+
 static Suite *norvasrc_runtime_suite(void) {
     Suite *s = suite_create("norvasrc_runtime");
     TCase *record = tcase_create("record");
     tcase_set_timeout(record, 180);
     suite_add_tcase(s, record);
     tcase_add_loop_test(record, test_what_is_found_at_the_record_name, 0, G_N_ELEMENTS(kRecordCases));
+    TCase *settings = tcase_create("settings");
+    tcase_set_timeout(settings, 300);
+    suite_add_tcase(s, settings);
+    tcase_add_test(settings, test_image_settings_as_the_context_holds_them);
+    tcase_add_test(settings, test_exposure_step_while_settled);
     return s;
 }
 
