@@ -199,6 +199,9 @@ struct NorvasrcState {
     NorvasrcProperties props;
     RuntimeInputs runtime_applied; /**< guarded by the object lock */
     bool runtime_valid = false;    /**< runtime_applied describes the contexts' settings; object lock */
+    /** The image settings last applied (brightness, contrast, saturation, sharpness, denoiser and tone-mapping
+        levels); meaningful while runtime_valid; object lock */
+    std::array<gfloat, 6> image_applied{};
 
     /* Built at NULL to READY, destroyed at READY to NULL: in NULL the element holds no hardware. */
     TEST_PARAM *capture_params = nullptr; /**< the parameter set of the last NULL to READY */

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -58,6 +61,29 @@ void applyWindows(const NorvasrcProperties &p, TestContext *main) {
     const Window hist = pixelWindow(p.exposure_auto_window_left, p.exposure_auto_window_right,
                                     p.exposure_auto_window_top, p.exposure_auto_window_bottom, W, H);
     main->setHistStatROI(hist.x, hist.y, hist.width, hist.height);
+}
+
+/** One of the image settings that each context has (brightness, contrast, saturation, sharpness, denoiser). */
+void applyImageSetting(TestContext *context, guint id, gfloat value) {
+    switch (id) {
+    case PROP_BRIGHTNESS:
+        context->setBrightness(value);
+        break;
+    case PROP_CONTRAST:
+        context->setContrast(value);
+        break;
+    case PROP_SATURATION:
+        context->setSaturation(value);
+        break;
+    case PROP_SHARPNESS:
+        context->setSharpness(value);
+        break;
+    case PROP_DENOISER_LEVEL:
+        context->setDenoiserLevel(value);
+        break;
+    default:
+        break;
+    }
 }
 
 /** What the runtime settings are made of now; main context present, both locks held. */
@@ -123,28 +149,46 @@ void gst_norvasrc_configure_context_runtime_unlocked(GstNorvasrc *src) {
         }
     }
 
-    // Image settings the application never set leave the setup files' values (and those of the light-based
-    // control) in place; once set, they hold on every frame.
-    for (TestContext *context : {main, slave}) {
-        if (context == nullptr)
+    // Image settings: every one, its default included, when the contexts are new (so that what the properties read
+    // is what the frames get from the first one), then each when its value changes. One the application set is
+    // applied with every call (every frame), so that it holds against the light-based control; one it never set
+    // is left to that control between changes. (Every value on every call would undo the light-based control.)
+    const bool fresh =
+        !state->runtime_valid || state->runtime_applied.main != main || state->runtime_applied.slave != slave;
+    struct ImageSetting {
+        guint id;
+        gfloat value;
+    };
+    const ImageSetting image[] = {
+        {PROP_BRIGHTNESS, p.brightness},         {PROP_CONTRAST, p.contrast},
+        {PROP_SATURATION, p.saturation},         {PROP_SHARPNESS, p.sharpness},
+        {PROP_DENOISER_LEVEL, p.denoiser_level},
+    };
+    static_assert(G_N_ELEMENTS(image) + 1 == std::tuple_size<decltype(state->image_applied)>::value,
+                  "one applied value per image setting and the tone-mapping level");
+    const auto due = [&](size_t i, guint id, gfloat value) {
+        return fresh || marked(p, id) || !(state->image_applied[i] == value);
+    };
+    TestContext *const contexts[] = {main, slave};
+    for (size_t i = 0; i < G_N_ELEMENTS(image); ++i) {
+        if (!due(i, image[i].id, image[i].value))
             continue;
-        if (marked(p, PROP_BRIGHTNESS))
-            context->setBrightness(p.brightness);
-        if (marked(p, PROP_CONTRAST))
-            context->setContrast(p.contrast);
-        if (marked(p, PROP_SATURATION))
-            context->setSaturation(p.saturation);
-        if (marked(p, PROP_SHARPNESS))
-            context->setSharpness(p.sharpness);
-        if (marked(p, PROP_DENOISER_LEVEL))
-            context->setDenoiserLevel(p.denoiser_level);
-        context->enableBlackWhiteMode(p.night_mode != FALSE);
+        for (TestContext *context : contexts)
+            if (context != nullptr)
+                applyImageSetting(context, image[i].id, image[i].value);
+        state->image_applied[i] = image[i].value;
     }
+    for (TestContext *context : contexts)
+        if (context != nullptr)
+            context->enableBlackWhiteMode(p.night_mode != FALSE);
     main->enableWDRAuto(p.wdr_auto != FALSE);
-    if (marked(p, PROP_WDR_LEVEL) || p.wdr_auto)
+    const size_t wdr = G_N_ELEMENTS(image);
+    if (due(wdr, PROP_WDR_LEVEL, p.wdr_level) || p.wdr_auto) {
         main->setWDRLevel(p.wdr_level);
-    if (slave != nullptr && (marked(p, PROP_WDR_LEVEL) || p.wdr_auto))
-        slave->setWDRLevel(main->getWDRLevel());
+        if (slave != nullptr)
+            slave->setWDRLevel(main->getWDRLevel());
+        state->image_applied[wdr] = p.wdr_level;
+    }
 
     switch (p.ff_mode) {
     case GST_NORVASRC_FF_OFF:
@@ -265,6 +309,54 @@ void SensorParamsShm::finalize() {
     }
 }
 
+namespace {
+
+/**
+ * Opens, creating it when there is none, the object at the record's name into `shm` and maps the record; an empty
+ * string when it holds the record, else why not (the holder is finalized then). An object that is there already is
+ * another process's, or a user's: it is mapped only when it is a shared-memory object (a regular file) holding at
+ * least the record, since touching the record beyond the object's end ends the process with SIGBUS.
+ */
+std::string mapSensorParams(SensorParamsShm &shm, const SensorParams &initial) {
+    const auto failed = [&shm](const char *what) {
+        const std::string why = std::string(what) + ": " + std::strerror(errno);
+        shm.finalize();
+        return why;
+    };
+    shm.fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (shm.fd >= 0) {
+        shm.created = true;
+        if (ftruncate(shm.fd, sizeof(SensorParams)) != 0)
+            return failed("Failed to allocate shared memory object");
+    } else if (errno == EEXIST) {
+        shm.fd = shm_open(kSensorParamsName, O_RDWR, 0600);
+        if (shm.fd < 0)
+            return failed("Failed to open shared memory object");
+    } else {
+        return failed("Failed to create shared memory object");
+    }
+    struct stat st {};
+    if (fstat(shm.fd, &st) != 0)
+        return failed("Failed to open shared memory object");
+    if (!S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(sizeof(SensorParams))) {
+        char why[160];
+        std::snprintf(why, sizeof why, "Shared memory object is not a record of %zu bytes (%s of %lld bytes)",
+                      sizeof(SensorParams), S_ISREG(st.st_mode) ? "an object" : "not a regular file",
+                      static_cast<long long>(st.st_size));
+        shm.finalize();
+        return why;
+    }
+    void *map = mmap(nullptr, sizeof(SensorParams), PROT_READ | PROT_WRITE, MAP_SHARED, shm.fd, 0);
+    if (map == MAP_FAILED)
+        return failed("Failed to map shared memory object");
+    shm.data = static_cast<SensorParams *>(map);
+    if (shm.created)
+        shm.write(initial);
+    return std::string();
+}
+
+} // namespace
+
 void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     if (state->capture_params == nullptr || !state->capture_params->bSensorExposureSync)
@@ -280,30 +372,15 @@ void gst_norvasrc_open_sensor_params(GstNorvasrc *src) {
     gst_norvasrc_unlock_contexts(src);
 
     SensorParamsShm *shm = new SensorParamsShm();
-    shm->fd = shm_open(kSensorParamsName, O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (shm->fd >= 0) {
-        shm->created = true;
-        if (ftruncate(shm->fd, sizeof(SensorParams)) != 0) {
-            perror("Failed to allocate shared memory object");
-            shm->finalize();
-        }
-    } else if (errno == EEXIST) {
-        shm->fd = shm_open(kSensorParamsName, O_RDWR, 0600);
-        if (shm->fd < 0)
-            perror("Failed to open shared memory object");
-    } else {
-        perror("Failed to create shared memory object");
-    }
-    if (shm->fd >= 0) {
-        void *map = mmap(nullptr, sizeof(SensorParams), PROT_READ | PROT_WRITE, MAP_SHARED, shm->fd, 0);
-        if (map == MAP_FAILED) {
-            perror("Failed to map shared memory object");
-            shm->finalize();
-        } else {
-            shm->data = static_cast<SensorParams *>(map);
-            if (shm->created)
-                shm->write(initial);
-        }
+    const std::string why = mapSensorParams(*shm, initial);
+    if (!why.empty()) {
+        // An unmapped holder would be kept, and each frame would report it (twice); one warning says it all, and
+        // the element streams on without sharing exposure.
+        GST_ELEMENT_WARNING(src, RESOURCE, OPEN_READ_WRITE,
+                            ("Exposure is not shared: cannot use the shared memory object \"%s\"", kSensorParamsName),
+                            ("%s", why.c_str()));
+        delete shm;
+        return;
     }
     state->sensor_params = shm;
 }

@@ -151,6 +151,36 @@ TEST_F(AeLoop, TwoUnmeteredFramesAfterEveryChangeTheSensorReadsBack) {
     }
 }
 
+// What the plan depends on besides the control's own settings asks for a new plan when it changes: a new exposure
+// step of the sensor, set while the loop rests, is taken up within a few frames (the exposure moves onto the step).
+TEST_F(AeLoop, ANewExposureStepWhileSettledAsksForANewPlan) {
+    attach(norva_test::kS5k3p9Mode720);
+    const SynthScene scene = chartFor(sensor().uiWidth, sensor().uiHeight, 4000);
+    ASSERT_EQ(sensor().setExposureGain(400, 1.0), QOR_RES_OK);
+    int rested = 0; // metered frames in a row that changed nothing
+    for (int f = 0; f < 300 && rested < 4; f++) {
+        const unsigned long e = sensor().getExposure();
+        const double g = sensor().getGain();
+        const bool metered = frame(scene);
+        rested =
+            metered && ae.hasConverged() && sensor().getExposure() == e && sensor().getGain() == g ? rested + 1 : 0;
+    }
+    ASSERT_EQ(rested, 4);
+    const unsigned long settled = sensor().getExposure();
+    constexpr unsigned long kStep = 3000;
+    ASSERT_NE(settled % kStep, 0u) << settled;
+
+    ASSERT_EQ(sensor().setExposureTimeStep(kStep), QOR_RES_OK);
+    int frames = 0;
+    while (frames < 12 && sensor().getExposure() % kStep != 0) {
+        frame(scene);
+        frames++;
+    }
+    EXPECT_EQ(sensor().getExposure() % kStep, 0u)
+        << sensor().getExposure() << " us " << frames << " frames after the step changed, " << settled << " us before";
+    EXPECT_EQ(ae.getNewExposure() % kStep, 0u) << ae.getNewExposure();
+}
+
 struct FlickerCase {
     const char *name;
     QOR_UINT32 verdict;

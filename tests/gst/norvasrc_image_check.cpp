@@ -61,6 +61,13 @@ Luma contextLuma(const Workspace &ws, unsigned width, unsigned height) {
     context.setBlueBalance(1.0);
     context.enableBlackWhiteMode(false);
     context.enableWDRAuto(false);
+    // The image settings at the properties' defaults, which the element applies at start.
+    context.setBrightness(0.0);
+    context.setContrast(1.0);
+    context.setSaturation(1.0);
+    context.setSharpness(0.5);
+    context.setDenoiserLevel(0.5);
+    context.setWDRLevel(0.0);
     context.enableFlickerRejection(false, 0.0);
     context.enableAutoExposure(false);
     ISPC::Camera &camera = *context.pCamera;

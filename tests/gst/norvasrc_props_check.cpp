@@ -480,6 +480,53 @@ GST_START_TEST(values_outside_the_specification_are_refused) {
 }
 GST_END_TEST;
 
+// A NaN lies outside every range, though every comparison with it is false: each writable float or double property
+// of the elements, found through their classes (so that a new one is covered), refuses it with a warning and keeps
+// its value and, on norvasrc, its change mark; norvamultisrc's are those of the norvasrc inside it.
+GST_START_TEST(nan_is_refused_by_every_float_property) {
+    const struct {
+        const char *factory;
+        guint floats; // writable float and double properties, as published
+    } elements[] = {{"norvasrc", 19}, {"norvamultisrc", 19}};
+    for (const auto &e : elements) {
+        GstElement *element = gst_element_factory_make(e.factory, nullptr);
+        fail_unless(element != nullptr, "no %s", e.factory);
+        gst_object_ref_sink(element);
+        guint n = 0, covered = 0;
+        GParamSpec **pspecs = g_object_class_list_properties(G_OBJECT_GET_CLASS(element), &n);
+        for (guint i = 0; i < n; ++i) {
+            GParamSpec *pspec = pspecs[i];
+            const GType type = G_PARAM_SPEC_VALUE_TYPE(pspec);
+            if ((type != G_TYPE_FLOAT && type != G_TYPE_DOUBLE) || !(pspec->flags & G_PARAM_WRITABLE))
+                continue;
+            covered++;
+            GValue before = G_VALUE_INIT, after = G_VALUE_INIT, nan = G_VALUE_INIT;
+            g_value_init(&before, type);
+            g_value_init(&after, type);
+            g_value_init(&nan, type);
+            g_object_get_property(G_OBJECT(element), pspec->name, &before);
+            if (type == G_TYPE_FLOAT)
+                g_value_set_float(&nan, std::nanf(""));
+            else
+                g_value_set_double(&nan, std::nan(""));
+            ASSERT_WARNING(g_object_set_property(G_OBJECT(element), pspec->name, &nan));
+            g_object_get_property(G_OBJECT(element), pspec->name, &after);
+            const double was = type == G_TYPE_FLOAT ? g_value_get_float(&before) : g_value_get_double(&before);
+            const double is = type == G_TYPE_FLOAT ? g_value_get_float(&after) : g_value_get_double(&after);
+            fail_unless(is == was, "%s \"%s\": %g after NaN, %g before", e.factory, pspec->name, is, was);
+            if (GST_IS_NORVASRC(element))
+                fail_unless_equals_int(store_of(element).changed[id_of(pspec->name)], 0);
+            g_value_unset(&before);
+            g_value_unset(&after);
+            g_value_unset(&nan);
+        }
+        g_free(pspecs);
+        fail_unless_equals_int(covered, e.floats);
+        gst_object_unref(element);
+    }
+}
+GST_END_TEST;
+
 GST_START_TEST(setting_the_default_still_marks) {
     GstElement *src = new_src();
     fail_unless_equals_int(store_of(src).changed[PROP_EXPOSURE_AUTO], 0);
@@ -639,6 +686,7 @@ static Suite *norvasrc_props_suite() {
     tcase_add_test(behaviour, gains_keep_a_linear_companion);
     tcase_add_test(behaviour, setters_log_their_message);
     tcase_add_test(behaviour, values_outside_the_specification_are_refused);
+    tcase_add_test(behaviour, nan_is_refused_by_every_float_property);
     tcase_add_test(behaviour, setting_the_default_still_marks);
     tcase_add_test(behaviour, pad_values_before_negotiation);
     tcase_add_test(behaviour, invalid_property_ids_warn);

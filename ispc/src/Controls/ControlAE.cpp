@@ -198,11 +198,8 @@ QOR_RESULT ControlAE::configureStatistics() {
     }
     his->configureForExposure(sensor->uiWidth, sensor->uiHeight);
 
-    fSensorFrameDuration = 1e6 / sensor->flFrameRate;
-    fMinSensorGain = sensor->getMinGain();
-    fMaxSensorGain = sensor->getMaxGain();
-    uiMinSensorExposure = static_cast<microseconds_t>(sensor->getMinExposure());
-    uiMaxSensorExposure = static_cast<microseconds_t>(sensor->getMaxExposure());
+    takeSensorRanges(*sensor);
+    plannedSensor = sensorInputsOf(*sensor);
 
     if (fld != nullptr) {
         autoFlickerDetectionSupported = true;
@@ -219,6 +216,25 @@ QOR_RESULT ControlAE::configureStatistics() {
     configured = true;
     settingsUpdated = true;
     return QOR_RES_OK;
+}
+
+ControlAE::SensorInputs ControlAE::sensorInputsOf(const Sensor &sensor) {
+    SensorInputs in;
+    in.step = sensor.getExposureTimeStep();
+    in.minExposure = sensor.getMinExposure();
+    in.maxExposure = sensor.getMaxExposure();
+    in.minGain = sensor.getMinGain();
+    in.maxGain = sensor.getMaxGain();
+    in.frameRate = sensor.flFrameRate;
+    return in;
+}
+
+void ControlAE::takeSensorRanges(const Sensor &sensor) {
+    fSensorFrameDuration = 1e6 / sensor.flFrameRate;
+    fMinSensorGain = sensor.getMinGain();
+    fMaxSensorGain = sensor.getMaxGain();
+    uiMinSensorExposure = static_cast<microseconds_t>(sensor.getMinExposure());
+    uiMaxSensorExposure = static_cast<microseconds_t>(sensor.getMaxExposure());
 }
 
 QOR_RESULT ControlAE::update(const Metadata &metadata) {
@@ -265,6 +281,15 @@ QOR_RESULT ControlAE::update(const Metadata &metadata) {
         flickerFreq = flickerFreqConfig;
     }
 
+    // The sensor's step, ranges and frame rate reach the plan without a setter of this control: a change asks for
+    // a new plan, on the values in force, as a changed setting does (otherwise a settled loop would keep an
+    // exposure off the new step until some setting changed).
+    const SensorInputs sensorNow = sensorInputsOf(*sensor);
+    if (!(sensorNow == plannedSensor)) {
+        takeSensorRanges(*sensor);
+        plannedSensor = sensorNow;
+        settingsUpdated = true;
+    }
     const bool steady = !settingsUpdated && hasConverged() && flickerFreq == prevFlickerFreq && fNumConverged;
     if (!steady) {
         const double fnum = fNumStatus.current;

@@ -186,6 +186,23 @@ protected:
     double regionRatio[7][7];
 
 private:
+    /**
+     * What a plan takes from the owner sensor besides its exposure and gain: its exposure step, exposure and gain
+     * ranges and frame rate. They change without a setter of this control (a new exposure step, another mode).
+     */
+    struct SensorInputs {
+        unsigned long step = 0, minExposure = 0, maxExposure = 0;
+        double minGain = 0, maxGain = 0, frameRate = 0;
+        bool operator==(const SensorInputs &o) const {
+            return step == o.step && minExposure == o.minExposure && maxExposure == o.maxExposure &&
+                   minGain == o.minGain && maxGain == o.maxGain && frameRate == o.frameRate;
+        }
+    };
+    static SensorInputs sensorInputsOf(const Sensor &sensor);
+    /** Takes the sensor's frame duration and its gain and exposure ranges into the fields the plan reads. */
+    void takeSensorRanges(const Sensor &sensor);
+    SensorInputs plannedSensor; /**< the sensor's inputs when the last plan was made (or the control configured) */
+
     /** Rounds an exposure limit to the sensor's step, bounded by the sensor's range. */
     microseconds_t roundedToStep(microseconds_t value) const;
     /** Stores a setting; a new value raises settingsUpdated. */
