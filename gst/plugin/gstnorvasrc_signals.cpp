@@ -96,6 +96,17 @@ void gst_norvasrc_set_ae_time_range(GstNorvasrc *src, guint a, guint b) {
 
 void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b) {
     GST_DEBUG_OBJECT(src, "set_ae_gain_range");
+    // The signal stores without the properties' range check: a gain that is not a number never reaches the exposure
+    // control, and the others are held to the properties' range.
+    if (std::isnan(a) || std::isnan(b)) {
+        GST_WARNING_OBJECT(src, "set-exposure-auto-gain-range: %g, %g is not a gain range; the range is unchanged", a,
+                           b);
+        return;
+    }
+    const GParamSpecFloat *spec = G_PARAM_SPEC_FLOAT(g_object_class_find_property(
+        G_OBJECT_GET_CLASS(src), norvasrc_property_def(PROP_EXPOSURE_AUTO_MIN_GAIN)->name));
+    a = CLAMP(a, spec->minimum, spec->maximum);
+    b = CLAMP(b, spec->minimum, spec->maximum);
     GST_OBJECT_LOCK(src);
     storeDirect(src, PROP_EXPOSURE_AUTO_MIN_GAIN, G_TYPE_FLOAT, MIN(a, b), g_value_set_float);
     storeDirect(src, PROP_EXPOSURE_AUTO_MAX_GAIN, G_TYPE_FLOAT, MAX(a, b), g_value_set_float);

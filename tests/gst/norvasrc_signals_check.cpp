@@ -89,6 +89,24 @@ GST_START_TEST(test_exposure_ranges) {
     g_signal_emit_by_name(element, "set-exposure-auto-time-range", 500u, 500u); // equal limits
     g_object_get(element, "exposure-auto-min-time", &minTime, "exposure-auto-max-time", &maxTime, nullptr);
     fail_unless(minTime == 500 && maxTime == 500);
+
+    // A gain range that is not a number leaves the range as it was; one past the properties' range is held to it.
+    GParamSpecFloat *spec =
+        G_PARAM_SPEC_FLOAT(g_object_class_find_property(G_OBJECT_GET_CLASS(element), "exposure-auto-max-gain"));
+    const struct {
+        gfloat a, b, min, max;
+    } gains[] = {{NAN, 12.0f, 6.0f, 24.0f},
+                 {3.0f, NAN, 6.0f, 24.0f},
+                 {-1e9f, 1e9f, spec->minimum, spec->maximum},
+                 {-INFINITY, INFINITY, spec->minimum, spec->maximum}};
+    for (const auto &g : gains) {
+        g_signal_emit_by_name(element, "set-exposure-auto-gain-range", 24.0f, 6.0f);
+        g_signal_emit_by_name(element, "set-exposure-auto-gain-range", g.a, g.b);
+        g_object_get(element, "exposure-auto-min-gain", &minGain, "exposure-auto-max-gain", &maxGain, nullptr);
+        fail_unless(minGain == g.min && maxGain == g.max, "(%g, %g) gave %g, %g", g.a, g.b, minGain, maxGain);
+        fail_unless(std::isfinite(props.exposure_auto_min_gain_linear) &&
+                    std::isfinite(props.exposure_auto_max_gain_linear));
+    }
     gst_object_unref(element);
 }
 GST_END_TEST;
