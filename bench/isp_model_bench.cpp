@@ -1,12 +1,19 @@
 // Time per frame of the simulated ISP model with every block on: raw curve (cubic), lens shading, white-balance
 // gains, colour matrix, gamma, the tone mapper with its ranges and local correction, both scalers (the encoder at
-// full size, the display resampled to two thirds), NV12 encoder output, 32-bit RGB display output and every statistic; at 640x480, 1920x1080 and
-// 3840x2160, on 1 and on 4 threads of a worker pool.
+// full size, the display resampled to two thirds), NV12 encoder output, 32-bit RGB display output and every
+// statistic; at 640x480, 1920x1080 and 3840x2160, on 1 and on 4 threads of a worker pool.
+//
+// "As shipped": the same blocks plus those the shipped setup files switch on beyond them, the memory colour,
+// vibrancy and sharpening, with the registers the setup modules write from data/setup/ov4689.txt and from
+// data/setup/reference.txt (through the load structure, as the device reads them); at 1920x1080 and 2688x1520,
+// the main job's sensor size. The other blocks keep this program's values: their cost does not depend on them.
 //
 // For comparison the same program runs GStreamer's `bayer2rgb ! videoconvert` to NV12 on the same chart (its top
 // 8 bits: bayer2rgb takes 8-bit Bayer only), frames pushed one at a time through appsrc and pulled from appsink,
-// all processing in one streaming thread; the ratios printed are the model's time over the GStreamer pair's, in
-// wall time and, for one thread, in CPU time of the process (steadier than wall time on a shared machine).
+// all processing in one streaming thread. The machine may be shared: the GStreamer pair and the model on 1 and 4
+// threads are timed in turns (rounds of about a quarter of a second each, 5 rounds), and each figure is the
+// median over the rounds. The ratios are the model's over the GStreamer pair's: for one thread in CPU time of
+// the process (steadier than wall time on a shared machine), for four threads in frames per second (wall time).
 //
 // Also printed: heap allocations of a frame after the first (0 expected; builds without AddressSanitizer), and
 // the model's own heap memory at 1920x1080 beside the output buffers.
@@ -21,14 +28,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
+#include <memory>
 #include <string>
 #include <time.h>
 #include <vector>
 
+#include "ci/ci_load_hw2.h"
+#include "ispc/ModuleMIE.h"
+#include "ispc/ModuleOUT.h"
+#include "ispc/ModuleSHA.h"
+#include "ispc/ModuleVIB.h"
+#include "ispc/ParameterFileParser.h"
+#include "mc/mc_pipeline.h"
 #include "platform/sim_isp.h"
 #include "platform/sim_isp_model.h"
+#include "platform/sim_lsdecoder.h"
 #include "platform/sim_worker_pool.h"
 #include "support/bayer_scene.h"
+#include "support/test_sensor.h"
 
 #if NORVA_BENCH_GSTREAMER
 #include <gst/app/gstappsink.h>
@@ -46,6 +63,40 @@ norva_test::BayerScene chart(uint32_t w, uint32_t h) {
     o.mosaic = MOSAIC_RGGB;
     o.blackLevel = 256;
     return norva_test::MakeTestChart(o);
+}
+
+/**
+ * The memory-colour, vibrancy and sharpening registers of a setup file as the device reads them: the file through
+ * the setup modules of a pipeline of the frame's size, converted, written into a load structure and decoded.
+ * False when the file cannot be read.
+ */
+bool shippedEnhancer(const std::string &path, uint32_t w, uint32_t h, CI_PIPELINE *out) {
+    norva_test::TestRig rig(w, h);
+    ISPC::ModuleOUT *output = new ISPC::ModuleOUT(); /* the memory colours follow the encoder's chroma order */
+    output->encoderType = YUV_420_PL12_8;
+    bool ok = rig.pipeline->registerModule(output) == QOR_RES_OK;
+    ISPC::SetupModule *modules[3] = {new ISPC::ModuleMIE(), new ISPC::ModuleVIB(), new ISPC::ModuleSHA()};
+    for (ISPC::SetupModule *m : modules) {
+        ok = rig.pipeline->registerModule(m) == QOR_RES_OK && ok;
+    }
+    const ISPC::ParameterList list = ISPC::ParameterFileParser::parseFile(path);
+    for (ISPC::SetupModule *m : modules) {
+        ok = ok && m->load(list) == QOR_RES_OK && m->setup() == QOR_RES_OK;
+    }
+    CI_PIPELINE reg{};
+    int mask = 0;
+    ok = ok && MC_MIEConvert(&rig.mc().sMIE, &reg.sImageEnhancer, nullptr, &mask) == QOR_RES_OK &&
+         MC_SHAConvert(&rig.mc().sSHA, &reg.sSharpening, nullptr, &mask) == QOR_RES_OK;
+    std::vector<char> ls(CI_LOAD_STRUCT_SIZE, 0);
+    const CI_HWINFO hw = norva_sim::DefaultDescription().sHWInfo;
+    CI_PIPELINE decoded{};
+    ok = ok && HW_CI_LoadPipeline(&hw, &reg, ls.data(), CI_UPD_GRP_3 | CI_UPD_GRP_4) == QOR_RES_OK &&
+         SimLS_Decode(reinterpret_cast<const QOR_UINT8 *>(ls.data()), ls.size(), &decoded) == QOR_RES_OK;
+    if (ok) {
+        out->sImageEnhancer = decoded.sImageEnhancer;
+        out->sSharpening = decoded.sSharpening;
+    }
+    return ok;
 }
 
 struct Setup {
@@ -180,150 +231,210 @@ double cpuSeconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-/** Frames to time: about a second of work, at least 8. */
-int framesFor(double secondsPerFrame) { return std::max(8, int(1.0 / std::max(secondsPerFrame, 1e-4))); }
-
-struct ModelFigures {
-    double seconds = -1; /* per frame */
-    double cpu = -1;     /* CPU seconds per frame */
-    long allocations = -1;
-    size_t memory = 0;
-};
-
 size_t heapInUse() {
     const struct mallinfo2 mi = mallinfo2();
     return mi.uordblks + mi.hblkhd;
 }
 
-ModelFigures timeModel(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, unsigned threads,
-                       bool bayerBlocks = false) {
-    ModelFigures out;
-    Setup s(w, h, bayerBlocks);
-    norva_sim::IspInputFrame in;
-    in.samples = scene.samples.data();
-    in.width = w;
-    in.height = h;
-    in.bitDepth = 12;
-    norva_sim::SimWorkerPool pool(threads);
-    const size_t before = heapInUse();
-    norva_sim::IspModel model;
-    model.setWorkers(&pool);
-    const auto t0 = Clock::now();
-    if (model.process(in, s.settings, s.outputs) != QOR_RES_OK) {
-        return out;
-    }
-    out.memory = heapInUse() - before;
-    const long allocs = norva_bench::Allocations();
-    model.process(in, s.settings, s.outputs);
-    out.allocations = norva_bench::Allocations() - allocs;
-    const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count());
-    const auto t1 = Clock::now();
-    const double c1 = cpuSeconds();
-    for (int i = 0; i < frames; i++) {
-        model.process(in, s.settings, s.outputs);
-    }
-    out.cpu = (cpuSeconds() - c1) / frames;
-    out.seconds = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
-    return out;
-}
+/** Something that makes frames: a model of given settings and threads, or the GStreamer pair. */
+class Runner {
+public:
+    virtual ~Runner() = default;
+    /** One frame; false when it failed. */
+    virtual bool frame() = 0;
+    bool ok = false;
+    int batch = 0;                 /* frames per round: about a quarter of a second */
+    std::vector<double> wall, cpu; /* per frame, one entry per round */
 
-#if NORVA_BENCH_GSTREAMER
-/**
- * Seconds per frame of `bayer2rgb ! videoconvert` to NV12 on the chart's top 8 bits (and CPU seconds in *cpu);
- * -1 when it cannot run.
- */
-double timeGStreamer(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, double *cpu) {
-    if (!gst_init_check(nullptr, nullptr, nullptr)) {
-        return -1;
-    }
-    GstElement *factory = gst_parse_launch("appsrc name=src format=time ! bayer2rgb ! videoconvert ! "
-                                           "video/x-raw,format=NV12 ! appsink name=sink sync=false",
-                                           nullptr);
-    if (factory == nullptr) {
-        return -1;
-    }
-    GstElement *src = gst_bin_get_by_name(GST_BIN(factory), "src");
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(factory), "sink");
-    GstCaps *caps = gst_caps_new_simple("video/x-bayer", "format", G_TYPE_STRING, "rggb", "width", G_TYPE_INT, int(w),
-                                        "height", G_TYPE_INT, int(h), "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
-    gst_app_src_set_caps(GST_APP_SRC(src), caps);
-    gst_caps_unref(caps);
-    std::vector<uint8_t> bytes(scene.samples.size());
-    for (size_t i = 0; i < bytes.size(); i++) {
-        bytes[i] = static_cast<uint8_t>(scene.samples[i] >> 4);
-    }
-    double result = -1;
-    if (gst_element_set_state(factory, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
-        uint64_t pts = 0;
-        auto frame = [&]() {
-            GstBuffer *buffer = gst_buffer_new_allocate(nullptr, bytes.size(), nullptr);
-            gst_buffer_fill(buffer, 0, bytes.data(), bytes.size());
-            GST_BUFFER_PTS(buffer) = pts;
-            GST_BUFFER_DURATION(buffer) = GST_SECOND / 30;
-            pts += GST_SECOND / 30;
-            if (gst_app_src_push_buffer(GST_APP_SRC(src), buffer) != GST_FLOW_OK) {
-                return false;
-            }
-            GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
-            if (sample == nullptr) {
-                return false;
-            }
-            gst_sample_unref(sample);
-            return true;
-        };
+    /** Two frames to warm up and size the rounds. */
+    void prepare() {
         const auto t0 = Clock::now();
-        bool ok = frame() && frame();
-        const int frames = framesFor(std::chrono::duration<double>(Clock::now() - t0).count() / 2);
-        const auto t1 = Clock::now();
-        const double c1 = cpuSeconds();
-        for (int i = 0; ok && i < frames; i++) {
+        ok = ok && frame() && frame();
+        const double perFrame = std::chrono::duration<double>(Clock::now() - t0).count() / 2;
+        batch = std::max(2, int(0.25 / std::max(perFrame, 1e-4)));
+    }
+    void round() {
+        if (!ok) {
+            return;
+        }
+        const auto t0 = Clock::now();
+        const double c0 = cpuSeconds();
+        for (int i = 0; ok && i < batch; i++) {
             ok = frame();
         }
-        if (ok) {
-            *cpu = (cpuSeconds() - c1) / frames;
-            result = std::chrono::duration<double>(Clock::now() - t1).count() / frames;
+        cpu.push_back((cpuSeconds() - c0) / batch);
+        wall.push_back(std::chrono::duration<double>(Clock::now() - t0).count() / batch);
+    }
+    static double median(std::vector<double> v) {
+        if (v.empty()) {
+            return std::nan("");
+        }
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 != 0 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+    }
+    double wallMedian() const { return ok ? median(wall) : std::nan(""); }
+    double cpuMedian() const { return ok ? median(cpu) : std::nan(""); }
+};
+
+class ModelRunner : public Runner {
+public:
+    ModelRunner(const norva_test::BayerScene &scene, uint32_t w, uint32_t h, unsigned threads, bool bayerBlocks,
+                const std::string &setupFile)
+        : s(w, h, bayerBlocks), pool(threads) {
+        in.samples = scene.samples.data();
+        in.width = w;
+        in.height = h;
+        in.bitDepth = 12;
+        ok = setupFile.empty() || shippedEnhancer(setupFile, w, h, &s.reg);
+        const size_t before = heapInUse();
+        model.reset(new norva_sim::IspModel());
+        model->setWorkers(&pool);
+        ok = ok && frame();
+        memory = heapInUse() - before;
+        const long allocs = norva_bench::Allocations();
+        ok = ok && frame();
+        allocations = norva_bench::Allocations() - allocs;
+        prepare();
+    }
+    bool frame() override { return model->process(in, s.settings, s.outputs) == QOR_RES_OK; }
+    Setup s;
+    norva_sim::SimWorkerPool pool;
+    std::unique_ptr<norva_sim::IspModel> model;
+    norva_sim::IspInputFrame in;
+    long allocations = -1;
+    size_t memory = 0;
+};
+
+#if NORVA_BENCH_GSTREAMER
+/** `bayer2rgb ! videoconvert` to NV12 on the chart's top 8 bits, a frame pushed and pulled at a time. */
+class GstRunner : public Runner {
+public:
+    GstRunner(const norva_test::BayerScene &scene, uint32_t w, uint32_t h) {
+        if (!gst_init_check(nullptr, nullptr, nullptr)) {
+            return;
+        }
+        pipeline = gst_parse_launch("appsrc name=src format=time ! bayer2rgb ! videoconvert ! "
+                                    "video/x-raw,format=NV12 ! appsink name=sink sync=false",
+                                    nullptr);
+        if (pipeline == nullptr) {
+            return;
+        }
+        src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+        GstCaps *caps =
+            gst_caps_new_simple("video/x-bayer", "format", G_TYPE_STRING, "rggb", "width", G_TYPE_INT, int(w), "height",
+                                G_TYPE_INT, int(h), "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
+        gst_app_src_set_caps(GST_APP_SRC(src), caps);
+        gst_caps_unref(caps);
+        bytes.resize(scene.samples.size());
+        for (size_t i = 0; i < bytes.size(); i++) {
+            bytes[i] = static_cast<uint8_t>(scene.samples[i] >> 4);
+        }
+        ok = gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+        prepare();
+    }
+    ~GstRunner() override {
+        if (pipeline != nullptr) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(src);
+            gst_object_unref(sink);
+            gst_object_unref(pipeline);
         }
     }
-    gst_element_set_state(factory, GST_STATE_NULL);
-    gst_object_unref(src);
-    gst_object_unref(sink);
-    gst_object_unref(factory);
-    return result;
-}
+    bool frame() override {
+        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, bytes.size(), nullptr);
+        gst_buffer_fill(buffer, 0, bytes.data(), bytes.size());
+        GST_BUFFER_PTS(buffer) = pts;
+        GST_BUFFER_DURATION(buffer) = GST_SECOND / 30;
+        pts += GST_SECOND / 30;
+        if (gst_app_src_push_buffer(GST_APP_SRC(src), buffer) != GST_FLOW_OK) {
+            return false;
+        }
+        GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+        if (sample == nullptr) {
+            return false;
+        }
+        gst_sample_unref(sample);
+        return true;
+    }
+
+private:
+    GstElement *pipeline = nullptr, *src = nullptr, *sink = nullptr;
+    std::vector<uint8_t> bytes;
+    uint64_t pts = 0;
+};
 #else
-double timeGStreamer(const norva_test::BayerScene &, uint32_t, uint32_t, double *) { return -1; }
+class GstRunner : public Runner {
+public:
+    GstRunner(const norva_test::BayerScene &, uint32_t, uint32_t) {}
+    bool frame() override { return false; }
+};
 #endif
+
+constexpr int kRounds = 5;
+
+/** Rounds of each runner in turn. */
+void interleave(const std::vector<Runner *> &runners) {
+    for (int r = 0; r < kRounds; r++) {
+        for (Runner *x : runners) {
+            x->round();
+        }
+    }
+}
+
+std::string sizeName(uint32_t w, uint32_t h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+struct Size {
+    uint32_t w, h;
+};
+
+const char *const kColumns = "%-22s %9s %9s %9s %9s %9s | %9s %9s %9s %7s\n";
+
+void header() {
+    std::printf(kColumns, "size, settings", "gst", "model 1t", "model 4t", "4t fps", "4t/gst fps", "gst cpu", "1t cpu",
+                "cpu ratio", "allocs");
+}
+
+/** The model on 1 and 4 threads beside the GStreamer pair; returns the model's memory on 1 and 4 threads. */
+std::pair<size_t, size_t> compare(const Size &z, const char *label, const std::string &setupFile) {
+    const norva_test::BayerScene scene = chart(z.w, z.h);
+    GstRunner gst(scene, z.w, z.h);
+    ModelRunner one(scene, z.w, z.h, 1, false, setupFile);
+    ModelRunner four(scene, z.w, z.h, 4, false, setupFile);
+    interleave({&gst, &one, &four});
+    const double g = gst.wallMedian(), gc = gst.cpuMedian(), m1 = one.wallMedian(), m1c = one.cpuMedian(),
+                 m4 = four.wallMedian();
+    std::printf("%-22s %9.2f %9.2f %9.2f %9.1f %9.2f | %9.2f %9.2f %9.2f %7ld\n",
+                (sizeName(z.w, z.h) + " " + label).c_str(), g * 1e3, m1 * 1e3, m4 * 1e3, 1.0 / m4, g / m4, gc * 1e3,
+                m1c * 1e3, m1c / gc, std::max(one.allocations, four.allocations));
+    return {one.memory, four.memory};
+}
 
 } // namespace
 
 int main() {
-    struct Size {
-        uint32_t w, h;
-    };
+    std::printf("per frame (ms, medians of %d interleaved rounds): the GStreamer pair, the model on 1 and 4 threads "
+                "(wall time), CPU time of the process; ratios model / GStreamer\n",
+                kRounds);
+    header();
     const Size sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
-    std::printf("wall time per frame (ms), the model on 1 and 4 threads; ratios to the GStreamer pair\n");
-    std::printf("%-10s %9s %9s %9s %9s %9s %9s | %9s %9s %9s %7s\n", "size", "gst", "model 1t", "model 4t", "1t/gst",
-                "4t/gst", "4t fps", "gst cpu", "1t cpu", "cpu ratio", "allocs");
-    size_t memory1080[2] = {0, 0};
+    std::pair<size_t, size_t> memory1080{0, 0};
     for (const Size &z : sizes) {
-        const norva_test::BayerScene scene = chart(z.w, z.h);
-        double gstCpu = -1;
-        const double gst = timeGStreamer(scene, z.w, z.h, &gstCpu);
-        const ModelFigures one = timeModel(scene, z.w, z.h, 1);
-        const ModelFigures four = timeModel(scene, z.w, z.h, 4);
+        const std::pair<size_t, size_t> m = compare(z, "every block", "");
         if (z.w == 1920) {
-            memory1080[0] = one.memory;
-            memory1080[1] = four.memory;
+            memory1080 = m;
         }
-        const double nan = std::nan("");
-        std::printf("%-10s %9.2f %9.2f %9.2f %9.2f %9.2f %9.1f | %9.2f %9.2f %9.2f %7ld\n",
-                    (std::to_string(z.w) + "x" + std::to_string(z.h)).c_str(), gst * 1e3, one.seconds * 1e3,
-                    four.seconds * 1e3, gst > 0 ? one.seconds / gst : nan, gst > 0 ? four.seconds / gst : nan,
-                    1.0 / four.seconds, gstCpu * 1e3, one.cpu * 1e3, gstCpu > 0 ? one.cpu / gstCpu : nan,
-                    std::max(one.allocations, four.allocations));
     }
     std::printf("model heap memory at 1920x1080 beside the outputs: %.2f MB on 1 thread, %.2f MB on 4\n",
-                memory1080[0] / 1048576.0, memory1080[1] / 1048576.0);
+                memory1080.first / 1048576.0, memory1080.second / 1048576.0);
+
+    std::printf("\nas shipped: every block and the setup file's memory colour, vibrancy and sharpening\n");
+    header();
+    const std::string dir = std::string(NORVA_BENCH_SOURCE_DIR) + "/data/setup/";
+    for (const Size &z : {Size{1920, 1080}, Size{2688, 1520}}) {
+        compare(z, "ov4689.txt", dir + "ov4689.txt");
+        compare(z, "reference.txt", dir + "reference.txt");
+    }
 
     std::printf("\nwith defective pixels (detection, write map, read map), chromatic aberration and encoder "
                 "statistics on\n");
@@ -333,10 +444,11 @@ int main() {
             continue;
         }
         const norva_test::BayerScene scene = chart(z.w, z.h);
-        const ModelFigures one = timeModel(scene, z.w, z.h, 1, true);
-        const ModelFigures four = timeModel(scene, z.w, z.h, 4, true);
-        std::printf("%-10s %9.2f %9.1f %9.2f %9.1f %7ld\n", (std::to_string(z.w) + "x" + std::to_string(z.h)).c_str(),
-                    one.seconds * 1e3, 1.0 / one.seconds, four.seconds * 1e3, 1.0 / four.seconds,
+        ModelRunner one(scene, z.w, z.h, 1, true, "");
+        ModelRunner four(scene, z.w, z.h, 4, true, "");
+        interleave({&one, &four});
+        std::printf("%-10s %9.2f %9.1f %9.2f %9.1f %7ld\n", sizeName(z.w, z.h).c_str(), one.wallMedian() * 1e3,
+                    1.0 / one.wallMedian(), four.wallMedian() * 1e3, 1.0 / four.wallMedian(),
                     std::max(one.allocations, four.allocations));
     }
     if (!norva_bench::CountsAllocations()) {

@@ -7,11 +7,11 @@
 // (ISP ioctls, the sensor's I2C reads and writes) are timed on the CPU clock of the thread that issues them and
 // taken out, as in norvasrc_bench.cpp.
 //
-// Each benchmark runs twice: argument 30, frames paced at 30 per second (the live case: between frames the thread
+// SensorCamera and SensorElement run twice: argument 30, frames paced at 30 per second (the live case: between frames the thread
 // sleeps and the ISP model's workers take the caches, so the stack runs on cold caches), and argument 0, frames on
 // demand (as norvasrc_bench.cpp measures the data generator).
 //
-// SensorCamera (run first): the element's own capture context, built by the element at NULL to READY from its
+// SensorCamera: the element's own capture context, built by the element at NULL to READY from its
 // properties and given the element's runtime settings, so with the same sensor mode, setup file and loops; then
 // driven by this thread alone: enqueue, acquire without the controls, every enabled per-shot control's update in the
 // runner's order (what the camera's control runner does after an acquire), release; 300 frames after 60.
@@ -25,10 +25,19 @@
 //   lost          (paced) frames a sensor running at 30 frames per second produced that no buffer carries: the span
 //                 of the buffers' frame times ("timestamp/x-norva-stream" reference timestamps) in frame periods,
 //                 against the buffers delivered; longest_gap, the longest time between two of them, in periods;
-//   fps           buffers per second of wall time;
+//   fps           buffers per second of wall time; slow is 1 when a paced stream runs below 95 % of its rate (a
+//                 stream is reported stopped only when no buffer came for 30 s);
 //   stack_us      CPU time per buffer of the streaming thread outside the device;
-//   element_us    stack_us minus SensorCamera's stack_us at the same argument: what the element adds to its camera;
+//   process_us    CPU time per buffer of the whole process (ISP model workers, sensor, every thread);
 //   allocs        heap allocations per buffer outside the device, every thread.
+// ElementOverCamera (paced): what the element adds to its camera per buffer. Four rounds each of SensorCamera and
+// SensorElement (150 frames) in turn, so that a busy machine loads both sides alike: element_us is the median of
+// the differences of their stack_us (element_us_min, element_us_max their spread), camera_us and
+// element_stack_us the medians of each side.
+// MainJobSensor: the main job's sensor pipeline (scripts/main_job.sh): OV4689_0 at its full 2688x1520 frame with
+// the calibrated setup, auto exposure and white balance, NV12 at 672x380, videoconvert to I420, paced at 30 frames
+// per second; NORVA_BENCH_FRAMES buffers (600 by default). Counters as SensorElement's; for the run on two cores:
+//   NORVA_BENCH_FRAMES=3000 taskset -c 0,1 bench_norvasrc_sensor --benchmark_filter=MainJobSensor
 #include <benchmark/benchmark.h>
 
 // Before GStreamer's check library, whose macros (fail) clash with the standard library's streams.
@@ -72,12 +81,11 @@ constexpr const char *kSensor = "OV4689_0";
 /** The sensor's 1920x1080 mode on the simulated board's two-lane slot. */
 constexpr guint kSensorMode = 2;
 constexpr int kWidth = 1920, kHeight = 1080;
+/** The main job's sensor output: the full frame at a quarter of its size. */
+constexpr int kMainJobWidth = 672, kMainJobHeight = 380;
 constexpr double kFps = 30.0;
 constexpr unsigned kModelThreads = 4;
 constexpr long kWarmUp = 60, kBuffers = 600;
-
-/** The stack's CPU time per frame of the camera alone (SensorCamera), paced and not, microseconds; < 0 until run. */
-double gCameraStackUs[2] = {-1.0, -1.0};
 
 /** The frame rate of a run (its argument): kFps, or 0 for frames on demand. */
 double rateOf(const benchmark::State &state) { return state.range(0) != 0 ? kFps : 0.0; }
@@ -110,16 +118,28 @@ struct LoopTime {
     long long ns = 0;
 };
 
-void SensorCamera(benchmark::State &state) {
+/** What a run of the camera alone measured; ok false with `error` set when it could not run. */
+struct CameraFigures {
+    bool ok = false;
+    const char *error = "";
+    double stackUs = 0, controlUs = 0, allocs = 0, controlAllocs = 0;
+    double loopUs[7] = {};
+};
+
+/** The element's capture context driven by this thread alone: `frames` frames after the warm-up, at `fps` (0: on
+ * demand). */
+CameraFigures cameraRun(double fps, long frames, const char **loopNames) {
+    CameraFigures out;
     norva_bench::SetDeviceRole(norva_bench::kMainThread);
-    norva_sim::SetPacedFrameRate(rateOf(state));
+    norva_sim::SetPacedFrameRate(fps);
     setModelThreads();
     GstElement *src = makeSource();
     if (src == nullptr || gst_element_set_state(src, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        state.SkipWithError("norvasrc does not reach READY on the sensor");
+        out.error = "norvasrc does not reach READY on the sensor";
         if (src != nullptr)
             gst_object_unref(src);
-        return;
+        norva_sim::SetPacedFrameRate(0.0);
+        return out;
     }
     GstNorvasrc *element = reinterpret_cast<GstNorvasrc *>(src);
     TestContext *context = element->state->main_context;
@@ -132,10 +152,11 @@ void SensorCamera(benchmark::State &state) {
     nv12.height = kHeight;
     if (context == nullptr || !context->configureOutput(nv12, nullptr) ||
         context->pCamera->startCapture() != QOR_RES_OK) {
-        state.SkipWithError("the element's capture context could not be configured");
+        out.error = "the element's capture context could not be configured";
         gst_element_set_state(src, GST_STATE_NULL);
         gst_object_unref(src);
-        return;
+        norva_sim::SetPacedFrameRate(0.0);
+        return out;
     }
     ISPC::Camera &camera = *context->pCamera;
     LoopTime loops[] = {{ISPC::CTRL_AWB, "awb"}, {ISPC::CTRL_AE, "ae"},   {ISPC::CTRL_AF, "af"},
@@ -172,38 +193,56 @@ void SensorCamera(benchmark::State &state) {
     for (long i = 0; i < kWarmUp && ok; i++)
         ok = frame();
     measuring = true;
-    long frames = 0;
+    long done = 0;
     const long long device0 = DeviceNs(norva_bench::kMainThread);
     const long allocs0 = norva_bench::Allocations();
     const long long cpu0 = CpuNs(CLOCK_THREAD_CPUTIME_ID);
-    for (auto _ : state) {
-        if (!ok || !(ok = frame())) {
-            state.SkipWithError("capture failed");
-            break;
-        }
-        frames++;
-    }
+    while (ok && done < frames && (ok = frame()))
+        done++;
+    if (!ok)
+        out.error = "capture failed";
     const long long cpu = CpuNs(CLOCK_THREAD_CPUTIME_ID) - cpu0 - (DeviceNs(norva_bench::kMainThread) - device0);
     const long allocs = norva_bench::Allocations() - allocs0;
-    if (frames > 0) {
-        const double n = static_cast<double>(frames);
-        const double stackUs = static_cast<double>(cpu) / 1e3 / n;
-        gCameraStackUs[state.range(0) != 0 ? 1 : 0] = stackUs;
-        state.counters["stack_us"] = stackUs;
-        state.counters["control_us"] = static_cast<double>(controlNs) / 1e3 / n;
-        for (const LoopTime &loop : loops)
-            state.counters[std::string(loop.name) + "_us"] = static_cast<double>(loop.ns) / 1e3 / n;
-        if (norva_bench::CountsAllocations()) {
-            state.counters["allocs"] = static_cast<double>(allocs) / n;
-            state.counters["control_allocs"] = static_cast<double>(controlAllocs) / n;
-        }
+    if (ok && done > 0) {
+        const double n = static_cast<double>(done);
+        out.ok = true;
+        out.stackUs = static_cast<double>(cpu) / 1e3 / n;
+        out.controlUs = static_cast<double>(controlNs) / 1e3 / n;
+        for (int i = 0; i < 7; i++)
+            out.loopUs[i] = static_cast<double>(loops[i].ns) / 1e3 / n;
+        out.allocs = static_cast<double>(allocs) / n;
+        out.controlAllocs = static_cast<double>(controlAllocs) / n;
     }
     camera.stopCapture();
     gst_element_set_state(src, GST_STATE_NULL);
     gst_object_unref(src);
     norva_sim::SetPacedFrameRate(0.0);
+    if (loopNames != nullptr)
+        for (int i = 0; i < 7; i++)
+            loopNames[i] = loops[i].name;
+    return out;
 }
-BENCHMARK(SensorCamera)->Arg(30)->Arg(0)->Iterations(300)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void SensorCamera(benchmark::State &state) {
+    const char *names[7] = {};
+    CameraFigures f;
+    for (auto _ : state) {
+        f = cameraRun(rateOf(state), 300, names);
+        if (!f.ok) {
+            state.SkipWithError(f.error);
+            return;
+        }
+    }
+    state.counters["stack_us"] = f.stackUs;
+    state.counters["control_us"] = f.controlUs;
+    for (int i = 0; i < 7; i++)
+        state.counters[std::string(names[i]) + "_us"] = f.loopUs[i];
+    if (norva_bench::CountsAllocations()) {
+        state.counters["allocs"] = f.allocs;
+        state.counters["control_allocs"] = f.controlAllocs;
+    }
+}
+BENCHMARK(SensorCamera)->Arg(30)->Arg(0)->Iterations(1)->Unit(benchmark::kMicrosecond);
 
 /** What the probe on the source pad sees: the streaming thread's clock, the buffers and their frame times. */
 struct Stream {
@@ -245,12 +284,22 @@ GstPadProbeReturn onBuffer(GstPad *, GstPadProbeInfo *info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-/** Waits (sleeping) until `count` reaches `target`; false after `seconds`. */
-bool waitForCount(const std::atomic<long> &count, long target, double seconds) {
-    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+/**
+ * Waits (sleeping) until `count` reaches `target`; false when no buffer came for `stalledSeconds` (the stream
+ * stopped). A stream that is only slow is waited for.
+ */
+bool waitForCount(const std::atomic<long> &count, long target, double stalledSeconds) {
+    const gint64 stall = static_cast<gint64>(stalledSeconds * G_USEC_PER_SEC);
+    long seen = count.load();
+    gint64 lastProgress = g_get_monotonic_time();
     while (count.load() < target) {
-        if (g_get_monotonic_time() > deadline)
+        const long now = count.load();
+        if (now != seen) {
+            seen = now;
+            lastProgress = g_get_monotonic_time();
+        } else if (g_get_monotonic_time() - lastProgress > stall) {
             return false;
+        }
         g_usleep(5000);
     }
     return true;
@@ -285,74 +334,185 @@ double longestGap(const std::vector<guint64> &times, double periodNs) {
     return static_cast<double>(longest) / periodNs;
 }
 
-void SensorElement(benchmark::State &state) {
+/** The pipelines measured: the bench's own (1080p mode, every loop) and the main job's sensor pipeline. */
+enum class Pipeline { EveryLoop, MainJob };
+
+/** What a run of a pipeline measured; ok false with `error` set when it did not stream. */
+struct ElementFigures {
+    bool ok = false;
+    const char *error = "";
+    double fps = 0, stackUs = 0, processUs = 0, allocs = 0, longestGap = 0;
+    long lost = 0;
+};
+
+/**
+ * The pipeline playing, `buffers` buffers timed after the warm-up, at `fps` (0 on demand). The streaming thread's
+ * CPU time outside the device (stackUs) and the whole process's CPU time (processUs: the ISP model's workers, the
+ * sensor, every thread) per buffer.
+ */
+ElementFigures elementRun(Pipeline kind, double fps, long buffers) {
+    ElementFigures out;
     norva_bench::SetDeviceRole(norva_bench::kMainThread);
-    const double fps = rateOf(state);
     norva_sim::SetPacedFrameRate(fps);
     setModelThreads();
     GstElement *pipeline = gst_pipeline_new("bench");
-    GstElement *src = makeSource();
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *sink = gst_element_factory_make("fakesink", nullptr);
+    GstElement *src = nullptr, *filter = gst_element_factory_make("capsfilter", nullptr), *tail = nullptr,
+               *sink = gst_element_factory_make("fakesink", nullptr);
+    GstCaps *caps = nullptr;
+    if (kind == Pipeline::EveryLoop) {
+        src = makeSource();
+        caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "NV12", "width", G_TYPE_INT, kWidth,
+                                   "height", G_TYPE_INT, kHeight, nullptr);
+    } else {
+        // scripts/main_job.sh, encoder pipeline: the full frame at a quarter of its size, converted to I420
+        src = gst_element_factory_make("norvasrc", "src");
+        if (src != nullptr)
+            g_object_set(src, "sensor", kSensor, "setup-file", setupFile().c_str(), "exposure-auto", TRUE, "awb-enable",
+                         TRUE, nullptr);
+        caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "NV12", "width", G_TYPE_INT, kMainJobWidth,
+                                   "height", G_TYPE_INT, kMainJobHeight, nullptr);
+        tail = gst_element_factory_make("videoconvert", nullptr);
+    }
     Stream stream;
-    stream.times.reserve(kBuffers + 1);
-    bool built = src != nullptr && filter != nullptr && sink != nullptr;
+    stream.times.reserve(buffers + 1);
+    bool built = src != nullptr && filter != nullptr && sink != nullptr && (kind == Pipeline::EveryLoop || tail);
     if (built) {
-        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "NV12", "width", G_TYPE_INT, kWidth,
-                                            "height", G_TYPE_INT, kHeight, nullptr);
         g_object_set(filter, "caps", caps, nullptr);
-        gst_caps_unref(caps);
         g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
         gst_bin_add_many(GST_BIN(pipeline), src, filter, sink, nullptr);
-        built = gst_element_link_many(src, filter, sink, nullptr);
+        if (tail != nullptr) {
+            gst_bin_add(GST_BIN(pipeline), tail);
+            GstCaps *i420 = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr);
+            built = gst_element_link_many(src, filter, tail, nullptr) && gst_element_link_filtered(tail, sink, i420);
+            gst_caps_unref(i420);
+        } else {
+            built = gst_element_link_many(src, filter, sink, nullptr);
+        }
         GstPad *pad = gst_element_get_static_pad(src, "src");
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, &stream, nullptr);
         gst_object_unref(pad);
     } else {
-        for (GstElement *e : {src, filter, sink})
+        for (GstElement *e : {src, filter, tail, sink})
             if (e != nullptr)
                 gst_object_unref(e);
     }
+    if (caps != nullptr)
+        gst_caps_unref(caps);
     if (!built || gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
         !waitForCount(stream.count, kWarmUp, 30.0) || !stream.known.load()) {
-        state.SkipWithError("norvasrc ! fakesink does not stream on the sensor");
+        out.error = "norvasrc does not stream on the sensor";
     } else {
-        for (auto _ : state) {
-            const long long streamDevice0 = DeviceNs(norva_bench::kStreamingThread);
-            const long allocs0 = norva_bench::Allocations();
-            const long long stream0 = CpuNs(stream.clock);
-            const gint64 start = g_get_monotonic_time();
-            const long count0 = stream.count.load();
-            stream.recording.store(true);
-            if (!waitForCount(stream.count, count0 + kBuffers, kBuffers / kFps * 3.0 + 30.0)) {
-                state.SkipWithError("the stream stopped");
-                break;
-            }
+        const long long streamDevice0 = DeviceNs(norva_bench::kStreamingThread);
+        const long allocs0 = norva_bench::Allocations();
+        const long long stream0 = CpuNs(stream.clock), process0 = CpuNs(CLOCK_PROCESS_CPUTIME_ID);
+        const gint64 start = g_get_monotonic_time();
+        const long count0 = stream.count.load();
+        stream.recording.store(true);
+        if (!waitForCount(stream.count, count0 + buffers, 30.0)) {
+            out.error = "the stream stopped (no buffer for 30 s)";
+        } else {
             stream.recording.store(false);
             const long long cpu =
                 CpuNs(stream.clock) - stream0 - (DeviceNs(norva_bench::kStreamingThread) - streamDevice0);
+            const long long process = CpuNs(CLOCK_PROCESS_CPUTIME_ID) - process0;
             const long allocs = norva_bench::Allocations() - allocs0;
             const double seconds = static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
             const double n = static_cast<double>(stream.count.load() - count0);
-            state.SetIterationTime(seconds / n);
+            out.ok = true;
+            out.fps = n / seconds;
+            out.stackUs = static_cast<double>(cpu) / 1e3 / n;
+            out.processUs = static_cast<double>(process) / 1e3 / n;
+            out.allocs = static_cast<double>(allocs) / n;
             if (fps > 0.0) {
-                state.counters["lost"] = static_cast<double>(lostFrames(stream.times, 1e9 / fps));
-                state.counters["longest_gap"] = longestGap(stream.times, 1e9 / fps);
+                out.lost = lostFrames(stream.times, 1e9 / fps);
+                out.longestGap = longestGap(stream.times, 1e9 / fps);
             }
-            state.counters["fps"] = n / seconds;
-            state.counters["stack_us"] = static_cast<double>(cpu) / 1e3 / n;
-            const double cameraUs = gCameraStackUs[fps > 0.0 ? 1 : 0];
-            if (cameraUs >= 0.0)
-                state.counters["element_us"] = static_cast<double>(cpu) / 1e3 / n - cameraUs;
-            if (norva_bench::CountsAllocations())
-                state.counters["allocs"] = static_cast<double>(allocs) / n;
         }
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     norva_sim::SetPacedFrameRate(0.0);
+    return out;
+}
+
+void report(benchmark::State &state, const ElementFigures &f, double fps) {
+    state.SetIterationTime(1.0 / f.fps);
+    if (fps > 0.0) {
+        state.counters["lost"] = static_cast<double>(f.lost);
+        state.counters["longest_gap"] = f.longestGap;
+        // a stream below the paced rate is slow, not stopped: said so, with its rate
+        state.counters["slow"] = f.fps < 0.95 * fps ? 1 : 0;
+    }
+    state.counters["fps"] = f.fps;
+    state.counters["stack_us"] = f.stackUs;
+    state.counters["process_us"] = f.processUs;
+    if (norva_bench::CountsAllocations())
+        state.counters["allocs"] = f.allocs;
+}
+
+void SensorElement(benchmark::State &state) {
+    for (auto _ : state) {
+        const ElementFigures f = elementRun(Pipeline::EveryLoop, rateOf(state), kBuffers);
+        if (!f.ok) {
+            state.SkipWithError(f.error);
+            return;
+        }
+        report(state, f, rateOf(state));
+    }
 }
 BENCHMARK(SensorElement)->Arg(30)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+/**
+ * What the element adds to its camera per buffer: rounds of the camera alone and of the element in turn (so that a
+ * shared machine loads both alike), the median of the element's stack time minus the camera's.
+ */
+void ElementOverCamera(benchmark::State &state) {
+    constexpr int kRoundsEach = 4;
+    constexpr long kPerRound = 150;
+    std::vector<double> camera, element, difference;
+    for (auto _ : state) {
+        for (int r = 0; r < kRoundsEach; r++) {
+            const CameraFigures c = cameraRun(rateOf(state), kPerRound, nullptr);
+            const ElementFigures e = elementRun(Pipeline::EveryLoop, rateOf(state), kPerRound);
+            if (!c.ok || !e.ok) {
+                state.SkipWithError(!c.ok ? c.error : e.error);
+                return;
+            }
+            camera.push_back(c.stackUs);
+            element.push_back(e.stackUs);
+            difference.push_back(e.stackUs - c.stackUs);
+        }
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 != 0 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+    };
+    state.counters["camera_us"] = median(camera);
+    state.counters["element_stack_us"] = median(element);
+    state.counters["element_us"] = median(difference);
+    state.counters["element_us_min"] = *std::min_element(difference.begin(), difference.end());
+    state.counters["element_us_max"] = *std::max_element(difference.begin(), difference.end());
+}
+BENCHMARK(ElementOverCamera)->Arg(30)->Iterations(1)->Unit(benchmark::kMicrosecond);
+
+/**
+ * The main job's sensor pipeline (scripts/main_job.sh): OV4689_0 at its full 2688x1520 frame with the calibrated
+ * setup, shown at 672x380, paced at 30 frames per second; NORVA_BENCH_FRAMES buffers (600 by default).
+ */
+void MainJobSensor(benchmark::State &state) {
+    const char *env = std::getenv("NORVA_BENCH_FRAMES");
+    const long buffers = env != nullptr && std::atol(env) > 0 ? std::atol(env) : kBuffers;
+    for (auto _ : state) {
+        const ElementFigures f = elementRun(Pipeline::MainJob, kFps, buffers);
+        if (!f.ok) {
+            state.SkipWithError(f.error);
+            return;
+        }
+        report(state, f, kFps);
+        state.counters["frames"] = static_cast<double>(buffers);
+    }
+}
+BENCHMARK(MainJobSensor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 /**
  * A copy of the setup file in a temporary file, its lens-shading grid files ("LSH_CTRL_FILE_<n>", named relative to

@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 // The loops below carry no dependence between iterations; GCC is told so, other compilers find it themselves.
 #if defined(__GNUC__) && !defined(__clang__)
 #define NORVA_IVDEP _Pragma("GCC ivdep")
@@ -31,6 +35,7 @@ void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
         const double y = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
         const double pos = (0.5 * y + 0.25 - minY) * windowScale;
         t.slice[slot][v] = static_cast<int8_t>(pos >= 0.0 && pos < 1.0 ? int(pos * 4.0) : -1);
+        t.slice32[slot][v] = t.slice[slot][v];
     }
     for (int i = 0; i < 4; i++) {
         const double gain = r.aGaussGain[4 * j + i] / 256.0;
@@ -40,6 +45,11 @@ void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
         }
         // a pixel at or beyond the table's end (q >= 32) is outside the ellipse
         t.weight[slot][i][EnhancerTables::kWeightEntries] = 0;
+        int zero = EnhancerTables::kWeightEntries;
+        while (zero > 0 && t.weight[slot][i][zero - 1] == 0) {
+            zero--;
+        }
+        t.zeroFrom[slot][i] = zero;
         const float sv = r.aGaussScale[4 * j + i] / 255.0f;
         c.slice2[i] = sv * sv;
     }
@@ -63,6 +73,7 @@ bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_
         return false;
     }
     t.valid = true;
+    std::memset(t.weightPad, 0, sizeof(t.weightPad));
     t.mieKey = mie;
     t.shaKey = sha;
 
@@ -83,6 +94,11 @@ bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_
         t.vibMul[i] = mie.aVibrancySatMul[i] / 256.0f;
     }
     t.vibMul[32] = t.vibMul[31];
+    t.vibIdentity = true;
+    for (int i = 0; i < 32; i++) {
+        t.vibStep[i] = t.vibMul[i + 1] - t.vibMul[i];
+        t.vibIdentity = t.vibIdentity && mie.aVibrancySatMul[i] == 256;
+    }
 
     t.sharpen = sha.ui8Strength != 0;
     t.w0 = sha.aGainWeight[0];
@@ -104,92 +120,95 @@ bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_
     return true;
 }
 
-void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch) {
-    if (t.slots == 0 && !t.vibrancy) {
-        return;
-    }
+namespace {
+
+/**
+ * Memory colours of n pixels. A pixel that no slot weighs keeps its samples (every change is then 0), so a slot
+ * whose weights are all 0 over the pixels adds nothing and pixels no slot weighs are not rewritten.
+ */
+void memoryColours(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch) {
     // Rows of W floats: luma 0..1, chroma centred (codes), the changes, and the weight inputs of a slot.
     float *__restrict y = scratch, *__restrict cb = scratch + W, *__restrict cr = scratch + 2 * W;
     float *__restrict dY = scratch + 3 * W, *__restrict dCb = scratch + 4 * W, *__restrict dCr = scratch + 5 * W;
     float *__restrict q = scratch + 6 * W, *__restrict w = scratch + 7 * W;
-    if (t.slots > 0) {
+    NORVA_IVDEP
+    for (uint32_t x = 0; x < W; x++) {
+        y[x] = clampf01((float(Y[x]) - 64.0f) / 876.0f, 1.0f);
+        cb[x] = float(C2[x]) - 512.0f;
+        cr[x] = float(C0[x]) - 512.0f;
+        dY[x] = dCb[x] = dCr[x] = 0.0f;
+    }
+    bool changed = false;
+    for (int j = 0; j < t.slots; j++) {
+        const MemoryColour &c = t.mc[j];
+        const int8_t *slice = t.slice[j];
+        // the ellipse's distance without the slice values: q = (u kb)^2 + (v kr)^2 along its axes, the
+        // slice value squared multiplying it (kept below the table's end so that the product stays finite)
         NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
-            y[x] = clampf01((float(Y[x]) - 64.0f) / 876.0f, 1.0f);
-            cb[x] = float(C2[x]) - 512.0f;
-            cr[x] = float(C0[x]) - 512.0f;
-            dY[x] = dCb[x] = dCr[x] = 0.0f;
+            const float dx = cb[x] * (1.0f / 1024.0f) - c.centreCb, dz = cr[x] * (1.0f / 1024.0f) - c.centreCr;
+            const float u = (c.gaussCos * dx + c.gaussSin * dz) * c.kb;
+            const float v = (c.gaussCos * dz - c.gaussSin * dx) * c.kr;
+            q[x] = std::min(u * u + v * v, 1e9f);
         }
-        for (int j = 0; j < t.slots; j++) {
-            const MemoryColour &c = t.mc[j];
-            const int8_t *slice = t.slice[j];
-            // the ellipse's distance without the slice values: q = (u kb)^2 + (v kr)^2 along its axes, the
-            // slice value squared multiplying it (kept below the table's end so that the product stays finite)
-            NORVA_IVDEP
-            for (uint32_t x = 0; x < W; x++) {
-                const float dx = cb[x] * (1.0f / 1024.0f) - c.centreCb, dz = cr[x] * (1.0f / 1024.0f) - c.centreCr;
-                const float u = (c.gaussCos * dx + c.gaussSin * dz) * c.kb;
-                const float v = (c.gaussCos * dz - c.gaussSin * dx) * c.kr;
-                q[x] = std::min(u * u + v * v, 1e9f);
-            }
-            NORVA_IVDEP
-            for (uint32_t x = 0; x < W; x++) {
-                // without branches: a pixel outside the luma window takes slice 0 and weight 0, one beyond
-                // q = 32 the table's last entry, 0
-                const int s = slice[Y[x]];
-                const int si = s < 0 ? 0 : s;
-                const float d = std::min(q[x] * c.slice2[si], 32.0f);
-                const float weight = float(t.weight[j][si][int(d * float(EnhancerTables::kWeightSteps))]) / 256.0f;
-                w[x] = s < 0 ? 0.0f : weight;
-            }
-            const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
-            const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
-            NORVA_IVDEP
-            for (uint32_t x = 0; x < W; x++) {
-                // target luma (y - 0.5) yScale + 0.5 + yOffset / 2; chroma rotated and scaled
-                dY[x] += w[x] * (y[x] * (c.yScale - 1.0f) + yBase) * 876.0f;
-                dCb[x] += w[x] * (a * cb[x] - b * cr[x]);
-                dCr[x] += w[x] * (b * cb[x] + a * cr[x]);
-            }
+        bool weighs = false;
+        for (uint32_t x = 0; x < W; x++) {
+            // a pixel outside the luma window takes slice 0 and weight 0, one beyond q = 32 the table's last
+            // entry, 0
+            const int s = slice[Y[x]];
+            const int si = s < 0 ? 0 : s;
+            const float d = std::min(q[x] * c.slice2[si], 32.0f);
+            const uint8_t weight = t.weight[j][si][int(d * float(EnhancerTables::kWeightSteps))];
+            w[x] = s < 0 ? 0.0f : float(weight) / 256.0f;
+            weighs = weighs || (s >= 0 && weight != 0);
         }
+        if (!weighs) {
+            continue;
+        }
+        changed = true;
+        const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
+        const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
         NORVA_IVDEP
         for (uint32_t x = 0; x < W; x++) {
-            Y[x] = toCode(float(Y[x]) + dY[x]);
-            C2[x] = toCode(512.0f + cb[x] + dCb[x]);
-            C0[x] = toCode(512.0f + cr[x] + dCr[x]);
+            // target luma (y - 0.5) yScale + 0.5 + yOffset / 2; chroma rotated and scaled
+            dY[x] += w[x] * (y[x] * (c.yScale - 1.0f) + yBase) * 876.0f;
+            dCb[x] += w[x] * (a * cb[x] - b * cr[x]);
+            dCr[x] += w[x] * (b * cb[x] + a * cr[x]);
         }
     }
-    if (t.vibrancy) {
-        NORVA_IVDEP
-        for (uint32_t x = 0; x < W; x++) {
-            const float a = float(C0[x]) - 512.0f, b = float(C2[x]) - 512.0f;
-            q[x] = clampf01(std::sqrt(a * a + b * b) * (31.0f / 512.0f), 31.0f);
-        }
-        NORVA_IVDEP
-        for (uint32_t x = 0; x < W; x++) {
-            const int i = int(q[x]);
-            w[x] = t.vibMul[i] + (q[x] - float(i)) * (t.vibMul[i + 1] - t.vibMul[i]);
-        }
-        NORVA_IVDEP
-        for (uint32_t x = 0; x < W; x++) {
-            C0[x] = toCode(512.0f + (float(C0[x]) - 512.0f) * w[x]);
-            C2[x] = toCode(512.0f + (float(C2[x]) - 512.0f) * w[x]);
-        }
+    if (!changed) {
+        return;
+    }
+    NORVA_IVDEP
+    for (uint32_t x = 0; x < W; x++) {
+        Y[x] = toCode(float(Y[x]) + dY[x]);
+        C2[x] = toCode(512.0f + cb[x] + dCb[x]);
+        C0[x] = toCode(512.0f + cr[x] + dCr[x]);
     }
 }
 
-void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *s) {
-    if (!t.sharpen || W < 3) {
-        return;
-    }
-    // the row padded by two samples mirrored at each end
-    uint16_t *p = s + 2;
-    std::memcpy(p, Y, W * sizeof(uint16_t));
-    p[-1] = p[1];
-    p[-2] = p[2];
-    p[W] = p[W - 2];
-    p[W + 1] = p[W - 3];
+void vibrancy(const EnhancerTables &t, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch) {
+    float *__restrict q = scratch + 6 * W, *__restrict w = scratch + 7 * W;
+    NORVA_IVDEP
     for (uint32_t x = 0; x < W; x++) {
+        const float a = float(C0[x]) - 512.0f, b = float(C2[x]) - 512.0f;
+        q[x] = clampf01(std::sqrt(a * a + b * b) * (31.0f / 512.0f), 31.0f);
+    }
+    NORVA_IVDEP
+    for (uint32_t x = 0; x < W; x++) {
+        const int i = int(q[x]);
+        w[x] = t.vibMul[i] + (q[x] - float(i)) * t.vibStep[i];
+    }
+    NORVA_IVDEP
+    for (uint32_t x = 0; x < W; x++) {
+        C0[x] = toCode(512.0f + (float(C0[x]) - 512.0f) * w[x]);
+        C2[x] = toCode(512.0f + (float(C2[x]) - 512.0f) * w[x]);
+    }
+}
+
+/** Sharpening of luma samples [x0, x1) of a row from the padded copy p (p[-2] to p[W + 1] readable). */
+void sharpenSpan(const EnhancerTables &t, uint16_t *Y, const uint16_t *p, uint32_t x0, uint32_t x1) {
+    for (uint32_t x = x0; x < x1; x++) {
         const uint16_t *q = p + x;
         const float hp = (2.0f * t.w0 * q[0] - t.w1 * float(q[-1] + q[1]) - t.w2 * float(q[-2] + q[2])) / 128.0f;
         const float mag = std::fabs(hp) / 4.0f; /* 8-bit codes */
@@ -204,6 +223,209 @@ void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *s) {
         Y[x] = toCode(float(q[0]) + d);
     }
 }
+
+/** The row padded by two samples mirrored at each end, into s; returns the row's first sample in s. */
+const uint16_t *padRow(const uint16_t *Y, uint32_t W, uint16_t *s) {
+    uint16_t *p = s + 2;
+    std::memcpy(p, Y, W * sizeof(uint16_t));
+    p[-1] = p[1];
+    p[-2] = p[2];
+    p[W] = p[W - 2];
+    p[W + 1] = p[W - 3];
+    return p;
+}
+
+} // namespace
+
+void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch) {
+    if (t.slots > 0) {
+        memoryColours(t, Y, C0, C2, W, scratch);
+    }
+    if (t.vibrancy && !t.vibIdentity) {
+        vibrancy(t, C0, C2, W, scratch);
+    }
+}
+
+void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *s) {
+    if (!t.sharpen || W < 3) {
+        return;
+    }
+    sharpenSpan(t, Y, padRow(Y, W, s), 0, W);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+
+/*
+ * The AVX2 kernels: eight pixels a step with the arithmetic of the baseline in the same order (no fused
+ * multiply-add), the look-ups as gathers; the pixels left over go through the baseline code.
+ */
+namespace {
+
+#define ENH_AVX2 __attribute__((target("avx2")))
+
+/** Rounded to the nearest 10-bit code, as toCode. */
+ENH_AVX2 inline __m256i toCode8(__m256 v) {
+    v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1023.0f));
+    return _mm256_cvttps_epi32(_mm256_add_ps(v, _mm256_set1_ps(0.5f)));
+}
+
+ENH_AVX2 inline __m256i load8(const uint16_t *p) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+
+ENH_AVX2 inline void store8(uint16_t *p, __m256i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p),
+                     _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+}
+
+/** Vibrancy of eight pixels' chroma codes (epi32), in place. */
+ENH_AVX2 inline void vibrancy8(const EnhancerTables &t, __m256i &c0, __m256i &c2) {
+    const __m256 mid = _mm256_set1_ps(512.0f);
+    const __m256 a = _mm256_sub_ps(_mm256_cvtepi32_ps(c0), mid), b = _mm256_sub_ps(_mm256_cvtepi32_ps(c2), mid);
+    __m256 q = _mm256_mul_ps(_mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(a, a), _mm256_mul_ps(b, b))),
+                             _mm256_set1_ps(31.0f / 512.0f));
+    q = _mm256_min_ps(_mm256_max_ps(q, _mm256_setzero_ps()), _mm256_set1_ps(31.0f));
+    const __m256i i = _mm256_cvttps_epi32(q);
+    const __m256 w =
+        _mm256_add_ps(_mm256_i32gather_ps(t.vibMul, i, 4),
+                      _mm256_mul_ps(_mm256_sub_ps(q, _mm256_cvtepi32_ps(i)), _mm256_i32gather_ps(t.vibStep, i, 4)));
+    c0 = toCode8(_mm256_add_ps(mid, _mm256_mul_ps(a, w)));
+    c2 = toCode8(_mm256_add_ps(mid, _mm256_mul_ps(b, w)));
+}
+
+} // namespace
+
+ENH_AVX2 void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W,
+                             float *scratch) {
+    const bool vib = t.vibrancy && !t.vibIdentity;
+    if (t.slots == 0 && !vib) {
+        return;
+    }
+    const __m256 mid = _mm256_set1_ps(512.0f), zero = _mm256_setzero_ps();
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    uint32_t x = 0;
+    for (; x + 8 <= W; x += 8) {
+        __m256i y10 = load8(Y + x), c0 = load8(C0 + x), c2 = load8(C2 + x);
+        bool changed = false;
+        if (t.slots > 0) {
+            const __m256 yf = _mm256_cvtepi32_ps(y10);
+            const __m256 y = _mm256_min_ps(
+                _mm256_max_ps(_mm256_div_ps(_mm256_sub_ps(yf, _mm256_set1_ps(64.0f)), _mm256_set1_ps(876.0f)), zero),
+                _mm256_set1_ps(1.0f));
+            const __m256 cb = _mm256_sub_ps(_mm256_cvtepi32_ps(c2), mid),
+                         cr = _mm256_sub_ps(_mm256_cvtepi32_ps(c0), mid);
+            __m256 dY = zero, dCb = zero, dCr = zero;
+            for (int j = 0; j < t.slots; j++) {
+                const MemoryColour &c = t.mc[j];
+                const __m256 k = _mm256_set1_ps(1.0f / 1024.0f);
+                const __m256 dx = _mm256_sub_ps(_mm256_mul_ps(cb, k), _mm256_set1_ps(c.centreCb));
+                const __m256 dz = _mm256_sub_ps(_mm256_mul_ps(cr, k), _mm256_set1_ps(c.centreCr));
+                const __m256 gc = _mm256_set1_ps(c.gaussCos), gs = _mm256_set1_ps(c.gaussSin);
+                const __m256 u =
+                    _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(gc, dx), _mm256_mul_ps(gs, dz)), _mm256_set1_ps(c.kb));
+                const __m256 v =
+                    _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(gc, dz), _mm256_mul_ps(gs, dx)), _mm256_set1_ps(c.kr));
+                const __m256 q =
+                    _mm256_min_ps(_mm256_add_ps(_mm256_mul_ps(u, u), _mm256_mul_ps(v, v)), _mm256_set1_ps(1e9f));
+                const __m256i s = _mm256_i32gather_epi32(t.slice32[j], y10, 4);
+                const __m256i inside = _mm256_cmpgt_epi32(s, _mm256_set1_epi32(-1));
+                const __m256i si = _mm256_and_si256(s, inside);
+                const __m256 s2 =
+                    _mm256_permutevar8x32_ps(_mm256_broadcast_ps(reinterpret_cast<const __m128 *>(c.slice2)), si);
+                const __m256 d = _mm256_min_ps(_mm256_mul_ps(q, s2), _mm256_set1_ps(32.0f));
+                const __m256i idx = _mm256_cvttps_epi32(_mm256_mul_ps(d, _mm256_set1_ps(128.0f)));
+                // pixels past every slice's last non-zero weight (most, for a narrow colour) need no look-up
+                const __m256i live = _mm256_and_si256(
+                    inside, _mm256_cmpgt_epi32(
+                                _mm256_permutevar8x32_epi32(_mm256_broadcastsi128_si256(_mm_loadu_si128(
+                                                                reinterpret_cast<const __m128i *>(t.zeroFrom[j]))),
+                                                            si),
+                                idx));
+                if (_mm256_testz_si256(live, live)) {
+                    continue;
+                }
+                const __m256i off = _mm256_add_epi32(
+                    _mm256_mullo_epi32(si, _mm256_set1_epi32(EnhancerTables::kWeightEntries + 1)), idx);
+                const __m256i wi = _mm256_and_si256(
+                    _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int *>(&t.weight[j][0][0]), off, 1),
+                                     byte),
+                    inside);
+                if (_mm256_testz_si256(wi, wi)) {
+                    continue;
+                }
+                changed = true;
+                const __m256 w = _mm256_mul_ps(_mm256_cvtepi32_ps(wi), _mm256_set1_ps(1.0f / 256.0f));
+                const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
+                const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
+                const __m256 av = _mm256_set1_ps(a), bv = _mm256_set1_ps(b);
+                const __m256 ty =
+                    _mm256_add_ps(_mm256_mul_ps(y, _mm256_set1_ps(c.yScale - 1.0f)), _mm256_set1_ps(yBase));
+                dY = _mm256_add_ps(dY, _mm256_mul_ps(_mm256_mul_ps(w, ty), _mm256_set1_ps(876.0f)));
+                dCb = _mm256_add_ps(dCb, _mm256_mul_ps(w, _mm256_sub_ps(_mm256_mul_ps(av, cb), _mm256_mul_ps(bv, cr))));
+                dCr = _mm256_add_ps(dCr, _mm256_mul_ps(w, _mm256_add_ps(_mm256_mul_ps(bv, cb), _mm256_mul_ps(av, cr))));
+            }
+            if (changed) {
+                y10 = toCode8(_mm256_add_ps(yf, dY));
+                c2 = toCode8(_mm256_add_ps(_mm256_add_ps(mid, cb), dCb));
+                c0 = toCode8(_mm256_add_ps(_mm256_add_ps(mid, cr), dCr));
+                store8(Y + x, y10);
+            }
+        }
+        if (vib) {
+            vibrancy8(t, c0, c2);
+            changed = true;
+        }
+        if (changed) {
+            store8(C0 + x, c0);
+            store8(C2 + x, c2);
+        }
+    }
+    if (x < W) {
+        EnhanceRow(t, Y + x, C0 + x, C2 + x, W - x, scratch);
+    }
+}
+
+ENH_AVX2 void SharpenRowAvx2(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *s) {
+    if (!t.sharpen || W < 3) {
+        return;
+    }
+    const uint16_t *p = padRow(Y, W, s);
+    const __m256 w0 = _mm256_set1_ps(2.0f * t.w0), w1 = _mm256_set1_ps(t.w1), w2 = _mm256_set1_ps(t.w2);
+    const __m256 threshold = _mm256_set1_ps(t.threshold), strength = _mm256_set1_ps(t.strength);
+    const __m256 limit = _mm256_set1_ps(t.limit), negLimit = _mm256_set1_ps(-t.limit);
+    const __m256 zero = _mm256_setzero_ps(), sign = _mm256_set1_ps(-0.0f);
+    uint32_t x = 0;
+    for (; x + 8 <= W; x += 8) {
+        const uint16_t *q = p + x;
+        const __m256i q0 = load8(q);
+        const __m256 f0 = _mm256_cvtepi32_ps(q0);
+        const __m256 s1 = _mm256_cvtepi32_ps(_mm256_add_epi32(load8(q - 1), load8(q + 1)));
+        const __m256 s2 = _mm256_cvtepi32_ps(_mm256_add_epi32(load8(q - 2), load8(q + 2)));
+        const __m256 hp = _mm256_mul_ps(
+            _mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(w0, f0), _mm256_mul_ps(w1, s1)), _mm256_mul_ps(w2, s2)),
+            _mm256_set1_ps(1.0f / 128.0f));
+        const __m256 mag = _mm256_mul_ps(_mm256_andnot_ps(sign, hp), _mm256_set1_ps(0.25f));
+        const __m256 cored = _mm256_sub_ps(mag, threshold);
+        const __m256 on = _mm256_cmp_ps(cored, zero, _CMP_GT_OQ);
+        if (_mm256_testz_ps(on, on)) {
+            continue;
+        }
+        __m256i n = _mm256_sub_epi32(_mm256_cvttps_epi32(_mm256_ceil_ps(mag)), _mm256_set1_epi32(1));
+        n = _mm256_min_epi32(_mm256_max_epi32(n, _mm256_setzero_si256()), _mm256_set1_epi32(256));
+        __m256 d = _mm256_mul_ps(
+            _mm256_mul_ps(_mm256_mul_ps(cored, _mm256_set1_ps(4.0f)), _mm256_i32gather_ps(t.gate, n, 4)), strength);
+        // the change takes the sign of the high-pass (products round the same whatever their sign)
+        d = _mm256_blendv_ps(d, _mm256_xor_ps(d, sign), _mm256_cmp_ps(hp, zero, _CMP_LT_OQ));
+        d = _mm256_min_ps(_mm256_max_ps(d, negLimit), limit);
+        const __m256i r = _mm256_blendv_epi8(q0, toCode8(_mm256_add_ps(f0, d)), _mm256_castps_si256(on));
+        store8(Y + x, r);
+    }
+    sharpenSpan(t, Y, p, x, W);
+}
+
+#undef ENH_AVX2
+
+#endif
 
 } // namespace isp
 } // namespace norva_sim

@@ -38,8 +38,14 @@ struct EnhancerTables {
     static constexpr int kWeightEntries = 32 * kWeightSteps;
     int8_t slice[3][1024];
     uint8_t weight[3][4][kWeightEntries + 1];
+    uint8_t weightPad[3];     /* the vector kernel reads the weights 4 bytes at a time */
+    int32_t slice32[3][1024]; /* `slice` widened, for the vector kernel's gathers */
+    /* per slot and slice: the first weight index from which every weight is 0 (the table does not increase) */
+    int32_t zeroFrom[3][4];
     bool vibrancy = false;
-    float vibMul[33]; /* multipliers at saturation i/31, the last repeated */
+    bool vibIdentity = false; /* every multiplier 1: vibrancy leaves every sample as it is */
+    float vibMul[33];         /* multipliers at saturation i/31, the last repeated */
+    float vibStep[32];        /* vibMul[i + 1] - vibMul[i] */
 
     bool sharpen = false;
     float w0, w1, w2; /* gain weights */
@@ -52,10 +58,17 @@ struct EnhancerTables {
 
 /** Rebuilds the tables when the registers changed; returns whether it did. */
 bool BuildEnhancer(EnhancerTables &t, const CI_MODULE_MIE &mie, const CI_MODULE_SHA &sha);
-/** Memory colours and vibrancy of one row of the 4:4:4 planes (10-bit codes), in place; `scratch` holds 8 W. */
+/**
+ * Memory colours and vibrancy of one row of the 4:4:4 planes (10-bit codes), in place; `scratch` holds 8 W. The
+ * baseline code; EnhanceRowAvx2 (x86-64) gives the same bytes.
+ */
 void EnhanceRow(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch);
-/** Sharpening of one luma row in place; `scratch` holds W + 4 samples. */
+/** Sharpening of one luma row in place; `scratch` holds W + 4 samples. SharpenRowAvx2 gives the same bytes. */
 void SharpenRow(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *scratch);
+#if defined(__x86_64__) && defined(__GNUC__)
+void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch);
+void SharpenRowAvx2(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *scratch);
+#endif
 
 } // namespace isp
 } // namespace norva_sim

@@ -165,6 +165,8 @@ struct Kernels {
     uint32_t (*toneChromaSum)(const uint64_t *entry, uint32_t n, uint16_t *C0, uint16_t *C2);
     void (*toneBlend)(const uint64_t *entry, const uint16_t *local, uint32_t n, uint32_t w, uint16_t *Y);
     void (*toneGlobal)(const uint64_t *entry, uint32_t n, uint16_t *Y);
+    void (*enhanceRow)(const EnhancerTables &t, uint16_t *Y, uint16_t *C0, uint16_t *C2, uint32_t W, float *scratch);
+    void (*sharpenRow)(const EnhancerTables &t, uint16_t *Y, uint32_t W, uint16_t *scratch);
 };
 
 /** Fills the kernels of each stage for a code path. */

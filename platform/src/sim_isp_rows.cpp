@@ -679,6 +679,13 @@ void RowKernels(Kernels *k, bool avx2) {
     k->gammaIndex = ISP_PICK(gammaIndex, avx2);
     k->rgbToYuv = ISP_PICK(rgbToYuv, avx2);
     k->clampRow = ISP_PICK(clampRow, avx2);
+#if NORVA_ISP_AVX2
+    k->enhanceRow = avx2 ? EnhanceRowAvx2 : EnhanceRow;
+    k->sharpenRow = avx2 ? SharpenRowAvx2 : SharpenRow;
+#else
+    k->enhanceRow = EnhanceRow;
+    k->sharpenRow = SharpenRow;
+#endif
 }
 
 /* ---- rows ---- */
@@ -874,9 +881,9 @@ void ToneRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32_t y
     // only: the luma offset (the foot of a limited-range output) is the register's
     const int32_t offset[3] = {pc.aOffset[0] + 512, pc.aOffset[1], pc.aOffset[2] + 512};
     m.k.rgbToYuv(coeff, offset, r12, g12, b12, W, b.hisLuma.data(), C0p, Yp, C2p);
-    EnhanceRow(m.enh, Yp, C0p, C2p, W, b.enhRows.data());
+    m.k.enhanceRow(m.enh, Yp, C0p, C2p, W, b.enhRows.data());
     ToneMapRow(m, b, W, Yp, C0p, C2p);
-    SharpenRow(m.enh, Yp, W, b.shaRow.data());
+    m.k.sharpenRow(m.enh, Yp, W, b.shaRow.data());
     if (own && (f.eOutput & (CI_SAVE_HIST_GLOBAL | CI_SAVE_HIST_REGION)) != 0) {
         HistogramRow(m, f, b, y);
     }
