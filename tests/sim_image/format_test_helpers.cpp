@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -32,6 +33,13 @@ bool HavePythonModule(const std::string &module) {
 }
 
 std::string Str(const char *msg) { return msg ? msg : "(success)"; }
+
+std::string TestName(std::string what) {
+    for (char &c : what)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return what;
+}
 
 bool ParsePlainPnm(const std::string &text, PlainPnm *pnm) {
     std::istringstream in(text);
