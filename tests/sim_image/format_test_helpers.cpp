@@ -66,6 +66,14 @@ std::vector<long> Interleaved(const CImageBase &im) {
     return v;
 }
 
+std::vector<long> Planes(const CImageBase &im) {
+    std::vector<long> planes;
+    for (int c = 0; c < im.GetNColChannels(); ++c)
+        planes.insert(planes.end(), im.chnl[c].data,
+                      im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
+    return planes;
+}
+
 std::vector<long> Mosaic(const CImageBase &im) {
     std::vector<long> v;
     for (int y = 0; y < im.height; ++y)

@@ -37,6 +37,8 @@ struct PlainPnm {
 bool ParsePlainPnm(const std::string &text, PlainPnm *pnm);
 /** Samples of a grey or RGB image in file order (pixel by pixel, channels interleaved). */
 std::vector<long> Interleaved(const CImageBase &im);
+/** The samples of every channel plane, plane after plane, each row by row. */
+std::vector<long> Planes(const CImageBase &im);
 /** The samples of a Bayer image as the full mosaic, row by row. */
 std::vector<long> Mosaic(const CImageBase &im);
 /** Values rescaled from one maxval to another as the public readers do (rounded). */

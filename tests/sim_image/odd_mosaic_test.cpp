@@ -13,6 +13,7 @@
 
 namespace {
 
+using fmttest::Planes;
 using fmttest::Str;
 typedef std::vector<unsigned char> Bytes;
 
@@ -98,14 +99,6 @@ std::vector<long> ExpectedPlanes(const OddCase &k) {
             const int c = (k.subs - SUBS_RGGB) ^ (2 * (y % 2) + x % 2);
             planes[static_cast<size_t>(c * cw * chh + (y / 2) * cw + x / 2)] = kSample;
         }
-    return planes;
-}
-
-std::vector<long> Planes(const CImageBase &im) {
-    std::vector<long> planes;
-    for (int c = 0; c < im.GetNColChannels(); ++c)
-        planes.insert(planes.end(), im.chnl[c].data,
-                      im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
     return planes;
 }
 

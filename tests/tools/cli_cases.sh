@@ -39,6 +39,18 @@ unusable_folders() {
   ln -s out "$scratch/work-link-loop/out"
 }
 
+# report_case NAME: "ok" for a case whose caller's array `problems` is empty, else "FAIL" and the problems, counted
+# in `failures`.
+report_case() {
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $1"
+  else
+    echo "FAIL $1"
+    printf '     %s\n' "${problems[@]}"
+    failures=$((failures + 1))
+  fi
+}
+
 # case NAME STATUS STDERR [env VAR=VALUE...] -- ARGS...
 # Runs the command from a fresh work folder. STDERR: the expected standard error, exactly (one line, or "" for
 # none). A case that fails must leave the work folder as it found it and print no output folder.
@@ -62,13 +74,7 @@ case_() {
     [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
     ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
   fi
-  if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    printf '     %s\n' "${problems[@]}"
-    failures=$((failures + 1))
-  fi
+  report_case "$name"
 }
 
 # wait_until SECONDS CONDITION...: true as soon as the command CONDITION succeeds, false when it still fails after
@@ -129,11 +135,5 @@ stop_case() {
   [ "$(cat "$scratch/$name.err")" = "$stderr" ] || problems+=("standard error: $(cat "$scratch/$name.err")")
   [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
   ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
-  if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    printf '     %s\n' "${problems[@]}"
-    failures=$((failures + 1))
-  fi
+  report_case "$name"
 }
