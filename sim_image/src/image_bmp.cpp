@@ -499,23 +499,10 @@ const char *CImageBmp::SaveFileData(void *pSC) {
 }
 
 const char *CImageBmp::SaveFileEnd(void *pSC) {
-    BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return nullptr;
-    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
-    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
-        return "Error writing image data";
-    delete ctx;
-    return nullptr;
+    return imageio::EndSave(static_cast<BMPSAVECONTEXT *>(pSC), "Error writing image data");
 }
 
-void CImageBmp::SaveFileAbort(void *pSC) {
-    BMPSAVECONTEXT *ctx = static_cast<BMPSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return;
-    imageio::EndOutput(&ctx->f, ctx->path, true);
-    delete ctx;
-}
+void CImageBmp::SaveFileAbort(void *pSC) { imageio::AbortSave(static_cast<BMPSAVECONTEXT *>(pSC)); }
 
 const char *CImageBmp::GetSaveFormat(BMPSAVEFORMAT *pFmt, CImageBase *pIm) {
     QOR_INT32 map[3];

@@ -31,6 +31,25 @@ bool SetFileName(CImageBase &im, const char *filename);
  *  of the save failed), the partial file is removed (never a device). The stream is closed and *pF null after. */
 bool EndOutput(FILE **pF, const std::string &path, bool failed);
 
+/** The end of a save: ends the context's file (see EndOutput) and deletes the context. Returns null when all its
+ *  data reached the file, else `writeError` and the context stays for AbortSave. A null context ends nothing. */
+template <class Context> const char *EndSave(Context *ctx, const char *writeError) {
+    if (!ctx)
+        return nullptr;
+    if (!EndOutput(&ctx->f, ctx->path, ctx->failed))
+        return writeError;
+    delete ctx;
+    return nullptr;
+}
+
+/** An abandoned save: its file is removed and the context deleted (a null context is ignored). */
+template <class Context> void AbortSave(Context *ctx) {
+    if (!ctx)
+        return;
+    EndOutput(&ctx->f, ctx->path, true);
+    delete ctx;
+}
+
 /** Runs one step of a save (`body` returns null or a message) and marks the context failed when the step fails
  *  with a message that `spoils` accepts (any message when it is null): its file is then removed at the end. */
 template <class Context, class Body> const char *SaveStep(Context *ctx, Body body, const char *spoils = nullptr) {

@@ -1089,25 +1089,36 @@ const char *CImageNrv::StartSegment(void *pSC, bool, bool) {
     return SaveNrvSegmentStart(ctx);
 }
 
-const char *CImageNrv::SaveFileHeader(void *pSC) {
+namespace {
+
+/* One step of a save into the current segment, which is started first when it is not yet. */
+template <class Step> const char *SegmentStep(CImageNrv *im, void *pSC, Step step) {
+    NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
     return imageio::SaveStep(
-        static_cast<NRVSAVECONTEXT *>(pSC),
+        ctx,
         [&]() -> const char * {
-            NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
             if (!ctx)
                 return "Internal error";
             if (!ctx->segmentStarted) {
-                const char *res = StartSegment(ctx);
+                const char *res = im->StartSegment(ctx);
                 if (res)
                     return res;
             }
-            CMetaData copy;
-            if (!copy.CopyFrom(&ctx->seg.meta))
-                return "Out of memory";
-            RebuildBaseMetaData(ctx->pExtra, &copy);
-            return SaveNrvMetaData(ctx, &copy);
+            return step(ctx);
         },
         kWriteError);
+}
+
+} // namespace
+
+const char *CImageNrv::SaveFileHeader(void *pSC) {
+    return SegmentStep(this, pSC, [&](NRVSAVECONTEXT *ctx) -> const char * {
+        CMetaData copy;
+        if (!copy.CopyFrom(&ctx->seg.meta))
+            return "Out of memory";
+        RebuildBaseMetaData(ctx->pExtra, &copy);
+        return SaveNrvMetaData(ctx, &copy);
+    });
 }
 
 const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
@@ -1133,20 +1144,7 @@ const char *CImageNrv::SaveNrvMetaData(NRVSAVECONTEXT *ctx, CMetaData *pMD) {
 }
 
 const char *CImageNrv::SaveFileData(void *pSC) {
-    return imageio::SaveStep(
-        static_cast<NRVSAVECONTEXT *>(pSC),
-        [&]() -> const char * {
-            NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-            if (!ctx)
-                return "Internal error";
-            if (!ctx->segmentStarted) {
-                const char *res = StartSegment(ctx);
-                if (res)
-                    return res;
-            }
-            return SaveNrvFrameData(ctx);
-        },
-        kWriteError);
+    return SegmentStep(this, pSC, [&](NRVSAVECONTEXT *ctx) { return SaveNrvFrameData(ctx); });
 }
 
 const char *CImageNrv::SaveNrvFrameData(NRVSAVECONTEXT *ctx) {
@@ -1261,13 +1259,7 @@ const char *CImageNrv::SaveFileEnd(void *pSC) {
     return nullptr;
 }
 
-void CImageNrv::SaveFileAbort(void *pSC) {
-    NRVSAVECONTEXT *ctx = static_cast<NRVSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return;
-    imageio::EndOutput(&ctx->f, ctx->path, true);
-    delete ctx;
-}
+void CImageNrv::SaveFileAbort(void *pSC) { imageio::AbortSave(static_cast<NRVSAVECONTEXT *>(pSC)); }
 
 void CImageNrv::RebuildBaseMetaData(NRVSAVEFORMAT *pFormat, CMetaData *pMD) {
     CMetaData *md = pMD ? pMD : (pFormat && pFormat->pMD ? pFormat->pMD : (pCurrSeg ? &pCurrSeg->meta : nullptr));

@@ -293,23 +293,10 @@ const char *CImagePlRaw::SaveFileData(void *pSC) {
 }
 
 const char *CImagePlRaw::SaveFileEnd(void *pSC) {
-    PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return nullptr;
-    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
-    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
-        return "Error writing frame data";
-    delete ctx;
-    return nullptr;
+    return imageio::EndSave(static_cast<PLRAWSAVECONTEXT *>(pSC), "Error writing frame data");
 }
 
-void CImagePlRaw::SaveFileAbort(void *pSC) {
-    PLRAWSAVECONTEXT *ctx = static_cast<PLRAWSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return;
-    imageio::EndOutput(&ctx->f, ctx->path, true);
-    delete ctx;
-}
+void CImagePlRaw::SaveFileAbort(void *pSC) { imageio::AbortSave(static_cast<PLRAWSAVECONTEXT *>(pSC)); }
 
 const char *CImagePlRaw::GetSaveFormat(PLRAWSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm || (pIm->colorModel != CM_RGB && pIm->colorModel != CM_RGGB))

@@ -449,23 +449,10 @@ const char *CImagePxm::SaveFileData(void *pSC) {
 }
 
 const char *CImagePxm::SaveFileEnd(void *pSC) {
-    PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return nullptr;
-    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
-    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
-        return kWriteError;
-    delete ctx;
-    return nullptr;
+    return imageio::EndSave(static_cast<PXMSAVECONTEXT *>(pSC), kWriteError);
 }
 
-void CImagePxm::SaveFileAbort(void *pSC) {
-    PXMSAVECONTEXT *ctx = static_cast<PXMSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return;
-    imageio::EndOutput(&ctx->f, ctx->path, true);
-    delete ctx;
-}
+void CImagePxm::SaveFileAbort(void *pSC) { imageio::AbortSave(static_cast<PXMSAVECONTEXT *>(pSC)); }
 
 const char *CImagePxm::GetSaveFormat(PXMSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm)

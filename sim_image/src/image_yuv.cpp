@@ -384,23 +384,10 @@ const char *CImageYuv::SaveFileData(void *pSC) {
 }
 
 const char *CImageYuv::SaveFileEnd(void *pSC) {
-    YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return nullptr;
-    /* Data that did not reach the file is a failure; the context stays for SaveFileAbort. */
-    if (!imageio::EndOutput(&ctx->f, ctx->path, ctx->failed))
-        return "Error writing frame data";
-    delete ctx;
-    return nullptr;
+    return imageio::EndSave(static_cast<YUVSAVECONTEXT *>(pSC), "Error writing frame data");
 }
 
-void CImageYuv::SaveFileAbort(void *pSC) {
-    YUVSAVECONTEXT *ctx = static_cast<YUVSAVECONTEXT *>(pSC);
-    if (!ctx)
-        return;
-    imageio::EndOutput(&ctx->f, ctx->path, true);
-    delete ctx;
-}
+void CImageYuv::SaveFileAbort(void *pSC) { imageio::AbortSave(static_cast<YUVSAVECONTEXT *>(pSC)); }
 
 const char *CImageYuv::GetSaveFormat(YUVSAVEFORMAT *pFmt, CImageBase *pIm) {
     if (!pFmt || !pIm || pIm->colorModel != CM_YUV)

@@ -2,7 +2,6 @@
  * plain raw writer puts them and as cameras write NRAW files, and every frame of every depth reads back equal. */
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -14,6 +13,7 @@
 
 namespace {
 
+using fmttest::Planes;
 using fmttest::Str;
 typedef std::vector<unsigned char> Bytes;
 
@@ -43,14 +43,6 @@ std::vector<long> ExpectedPlanes(const FramesCase &k, int f, int depth) {
             const int c = (k.subs - SUBS_RGGB) ^ (2 * (y % 2) + x % 2);
             planes[static_cast<size_t>(c * cw * chh + (y / 2) * cw + x / 2)] = Sample(f, x, y, depth);
         }
-    return planes;
-}
-
-std::vector<long> Planes(const CImageBase &im) {
-    std::vector<long> planes;
-    for (int c = 0; c < im.GetNColChannels(); ++c)
-        planes.insert(planes.end(), im.chnl[c].data,
-                      im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
     return planes;
 }
 
@@ -99,19 +91,11 @@ std::string WriteNraw(const FramesCase &k, int depth, const std::string &dir) {
     return path;
 }
 
-std::string Name(const testing::TestParamInfo<FramesCase> &info) {
-    std::string name = info.param.what;
-    for (char &c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
-}
-
 class BayerFrames : public testing::TestWithParam<FramesCase> {};
 
 TEST_P(BayerFrames, EveryFrameOfEveryDepthReadsBackEqual) {
     const FramesCase &k = GetParam();
-    const std::string dir = nrvtest::TempDir("bayer_frames_" + Name({k, 0}));
+    const std::string dir = nrvtest::TempDir("bayer_frames_" + fmttest::TestName(k.what));
     const int maxDepth = k.nraw ? 31 : CImagePlRaw::MAX_BIT_DEPTH;
     for (int depth = 1; depth <= maxDepth; ++depth) {
         SCOPED_TRACE(std::to_string(depth) + " bits");
@@ -143,6 +127,6 @@ const FramesCase kCases[] = {
     {"NRAW GBRG 7x6", true, 7, 6, SUBS_GBRG},       {"NRAW BGGR 8x6", true, 8, 6, SUBS_BGGR},
 };
 
-INSTANTIATE_TEST_SUITE_P(Files, BayerFrames, testing::ValuesIn(kCases), Name);
+INSTANTIATE_TEST_SUITE_P(Files, BayerFrames, testing::ValuesIn(kCases), fmttest::CaseName<FramesCase>);
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -33,6 +34,13 @@ bool HavePythonModule(const std::string &module) {
 
 std::string Str(const char *msg) { return msg ? msg : "(success)"; }
 
+std::string TestName(std::string what) {
+    for (char &c : what)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return what;
+}
+
 bool ParsePlainPnm(const std::string &text, PlainPnm *pnm) {
     std::istringstream in(text);
     std::string magic;
@@ -56,6 +64,14 @@ std::vector<long> Interleaved(const CImageBase &im) {
             for (int c = 0; c < n; ++c)
                 v.push_back(im.chnl[c].data[long(y) * im.chnl[c].chnlWidth + x]);
     return v;
+}
+
+std::vector<long> Planes(const CImageBase &im) {
+    std::vector<long> planes;
+    for (int c = 0; c < im.GetNColChannels(); ++c)
+        planes.insert(planes.end(), im.chnl[c].data,
+                      im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
+    return planes;
 }
 
 std::vector<long> Mosaic(const CImageBase &im) {

@@ -1,6 +1,8 @@
 #ifndef NORVA_TEST_FORMAT_HELPERS_H
 #define NORVA_TEST_FORMAT_HELPERS_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,12 @@ bool HavePythonModule(const std::string &module);
 int Shell(const std::string &cmd, std::string *out = nullptr);
 /** A message text for comparisons: the message, or "(success)" for null. */
 std::string Str(const char *msg);
+/** A case's description as a test name: every character other than a letter or a digit becomes '_'. */
+std::string TestName(std::string what);
+/** The name generator of parameterised tests whose cases carry a description `what`. */
+template <class Case> std::string CaseName(const testing::TestParamInfo<Case> &info) {
+    return TestName(info.param.what);
+}
 
 /** A decoded plain PNM text (P2/P3): size, maxval and the samples in file order. */
 struct PlainPnm {
@@ -29,6 +37,8 @@ struct PlainPnm {
 bool ParsePlainPnm(const std::string &text, PlainPnm *pnm);
 /** Samples of a grey or RGB image in file order (pixel by pixel, channels interleaved). */
 std::vector<long> Interleaved(const CImageBase &im);
+/** The samples of every channel plane, plane after plane, each row by row. */
+std::vector<long> Planes(const CImageBase &im);
 /** The samples of a Bayer image as the full mosaic, row by row. */
 std::vector<long> Mosaic(const CImageBase &im);
 /** Values rescaled from one maxval to another as the public readers do (rounded). */

@@ -3,7 +3,6 @@
  * image or into /dev/full; a third target, a file without limit, shows that the same save succeeds. */
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -101,19 +100,11 @@ const WriterCase kWriters[] = {
     {"frame writer NRV", [](const char *p) { return SaveFrames(p, true); }, "result 3"},
 };
 
-std::string Name(const testing::TestParamInfo<WriterCase> &info) {
-    std::string name = info.param.what;
-    for (char &c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
-}
-
 class FullDisk : public testing::TestWithParam<WriterCase> {};
 
 TEST_P(FullDisk, WriteThatFailsIsReportedAndLeavesNoPartialFile) {
     const WriterCase &w = GetParam();
-    const std::string dir = nrvtest::TempDir("full_disk_" + Name({w, 0}));
+    const std::string dir = nrvtest::TempDir("full_disk_" + fmttest::TestName(w.what));
     const std::string file = dir + "/image";
     const struct {
         const char *what;
@@ -145,6 +136,6 @@ TEST_P(FullDisk, WriteThatFailsIsReportedAndLeavesNoPartialFile) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, FullDisk, testing::ValuesIn(kWriters), Name);
+INSTANTIATE_TEST_SUITE_P(Writers, FullDisk, testing::ValuesIn(kWriters), fmttest::CaseName<WriterCase>);
 
 } // namespace

@@ -2,7 +2,6 @@
  * plane cells no mosaic sample reaches hold 0, and an NRV file saved from such an image holds the same planes. */
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -14,6 +13,7 @@
 
 namespace {
 
+using fmttest::Planes;
 using fmttest::Str;
 typedef std::vector<unsigned char> Bytes;
 
@@ -102,27 +102,11 @@ std::vector<long> ExpectedPlanes(const OddCase &k) {
     return planes;
 }
 
-std::vector<long> Planes(const CImageBase &im) {
-    std::vector<long> planes;
-    for (int c = 0; c < im.GetNColChannels(); ++c)
-        planes.insert(planes.end(), im.chnl[c].data,
-                      im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
-    return planes;
-}
-
-std::string Name(const testing::TestParamInfo<OddCase> &info) {
-    std::string name = info.param.what;
-    for (char &c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
-}
-
 class OddMosaic : public testing::TestWithParam<OddCase> {};
 
 TEST_P(OddMosaic, LoadsFromItsMosaicBytesWithUnreachedCellsZero) {
     const OddCase &k = GetParam();
-    const std::string dir = nrvtest::TempDir(std::string("odd_mosaic_") + Name({k, 0}));
+    const std::string dir = nrvtest::TempDir(std::string("odd_mosaic_") + fmttest::TestName(k.what));
     {
         std::unique_ptr<CImageBase> im = LoadHeader(k, WriteFile(k, dir, k.frameBytes));
         ASSERT_TRUE(im && im->IsHeaderLoaded());
@@ -156,6 +140,6 @@ const OddCase kOddCases[] = {
     {"NRAW GRBG 3x4", kNraw, 3, 4, SUBS_GRBG, 24},
 };
 
-INSTANTIATE_TEST_SUITE_P(Files, OddMosaic, testing::ValuesIn(kOddCases), Name);
+INSTANTIATE_TEST_SUITE_P(Files, OddMosaic, testing::ValuesIn(kOddCases), fmttest::CaseName<OddCase>);
 
 } // namespace

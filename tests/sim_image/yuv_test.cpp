@@ -11,14 +11,8 @@
 
 namespace {
 
+using fmttest::Planes;
 using fmttest::Str;
-
-std::vector<long> Planes(const CImageBase &im) {
-    std::vector<long> v;
-    for (int c = 0; c < im.GetNColChannels(); ++c)
-        v.insert(v.end(), im.chnl[c].data, im.chnl[c].data + long(im.chnl[c].chnlWidth) * im.chnl[c].chnlHeight);
-    return v;
-}
 
 /* Loads every frame of a file named by its format, keeping the planes of each frame, and writes them back
  * in the file's own layout to `copy`. */

@@ -1,5 +1,55 @@
 # Sourced by the command-line tests of the main program and of the main job. The caller sets `scratch` (a
-# temporary folder), `failures` (0) and the array `cli_command` (the command and its first arguments).
+# temporary folder) and `failures` (0), the tests of the main job through main_job_setup, and the array
+# `cli_command` (the command and its first arguments).
+
+# main_job_setup: the start of a test of the main job. Makes `scratch` (removed at exit), sets `failures` to 0 and
+# NORVA_PLATFORM to sim, and clears the variables that would send the run elsewhere. Under the sanitizers
+# (NORVA_GST_PRELOAD set) the programs of the build need no preload, but the plug-ins must be scanned in their own
+# process, and the system's plug-ins leave allocations behind at exit.
+main_job_setup() {
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  unset NORVA_OUTPUT_DIR NORVA_SIM_PACED_FPS GST_PLUGIN_PATH
+  export NORVA_PLATFORM=sim
+  failures=0
+  if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
+    export GST_REGISTRY_FORK=no ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+  fi
+}
+
+# take_envs ARGS...: the VAR=VALUE arguments before "--" into the caller's array `envs` (the caller then shifts
+# ${#envs[@]} + 1 arguments).
+take_envs() {
+  envs=()
+  while [ "$1" != "--" ]; do
+    envs+=("$1")
+    shift
+  done
+}
+
+# unusable_folders: output folders the run cannot use. Sets `long_name` (longer than a folder's name may be) and
+# `long_path` (longer than the system takes), and makes the work folders of the cases dangling-link (out: a link to
+# nothing) and link-loop (out: a link that loops).
+unusable_folders() {
+  long_name=$(printf 'x%.0s' {1..300})
+  long_path=deep
+  for _ in {1..24}; do long_path="$long_path/$(printf 'y%.0s' {1..200})"; done
+  mkdir -p "$scratch/work-dangling-link" "$scratch/work-link-loop"
+  ln -s nowhere "$scratch/work-dangling-link/out"
+  ln -s out "$scratch/work-link-loop/out"
+}
+
+# report_case NAME: "ok" for a case whose caller's array `problems` is empty, else "FAIL" and the problems, counted
+# in `failures`.
+report_case() {
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $1"
+  else
+    echo "FAIL $1"
+    printf '     %s\n' "${problems[@]}"
+    failures=$((failures + 1))
+  fi
+}
 
 # case NAME STATUS STDERR [env VAR=VALUE...] -- ARGS...
 # Runs the command from a fresh work folder. STDERR: the expected standard error, exactly (one line, or "" for
@@ -8,11 +58,8 @@ case_() {
   local name=$1 status=$2 stderr=$3
   shift 3
   local envs=()
-  while [ "$1" != "--" ]; do
-    envs+=("$1")
-    shift
-  done
-  shift
+  take_envs "$@"
+  shift $((${#envs[@]} + 1))
   local work="$scratch/work-$name"
   mkdir -p "$work"
   touch "$work/a-file"
@@ -27,13 +74,7 @@ case_() {
     [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
     ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
   fi
-  if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    printf '     %s\n' "${problems[@]}"
-    failures=$((failures + 1))
-  fi
+  report_case "$name"
 }
 
 # wait_until SECONDS CONDITION...: true as soon as the command CONDITION succeeds, false when it still fails after
@@ -65,11 +106,8 @@ stop_case() {
   local name=$1 signal=$2 target=$3 stderr=$4 ready=$5
   shift 5
   local envs=()
-  while [ "$1" != "--" ]; do
-    envs+=("$1")
-    shift
-  done
-  shift
+  take_envs "$@"
+  shift $((${#envs[@]} + 1))
   local work="$scratch/work-$name"
   mkdir -p "$work"
   local before
@@ -97,11 +135,5 @@ stop_case() {
   [ "$(cat "$scratch/$name.err")" = "$stderr" ] || problems+=("standard error: $(cat "$scratch/$name.err")")
   [ "$(cd "$work" && find . | sort)" = "$before" ] || problems+=("left behind: $(cd "$work" && find . | sort)")
   ! grep -q "^Output folder:" "$scratch/$name.out" || problems+=("printed the output folder")
-  if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    printf '     %s\n' "${problems[@]}"
-    failures=$((failures + 1))
-  fi
+  report_case "$name"
 }

@@ -7,11 +7,9 @@
 set -uo pipefail
 script=$(realpath "$1")
 build=$(realpath "$2")
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-unset NORVA_OUTPUT_DIR NORVA_SIM_PACED_FPS GST_PLUGIN_PATH
-export NORVA_PLATFORM=sim
-failures=0
+# shellcheck source=cli_cases.sh
+source "$(dirname "$0")/cli_cases.sh"
+main_job_setup
 
 # gst-launch-1.0 as the run sees it: the real one (with the preload), or one that fails as a broken plug-in does.
 real_launch=$(command -v gst-launch-1.0)
@@ -27,14 +25,6 @@ printf '#!/bin/sh\necho "ERROR: pipeline could not be constructed: no element \\
   >"$scratch/bin-badlaunch/gst-launch-1.0"
 chmod +x "$scratch/bin-launch/gst-launch-1.0" "$scratch/bin-badlaunch/gst-launch-1.0"
 export PATH="$scratch/bin-launch:$PATH"
-# The frame recorder of the build is built with the same sanitizers as the plug-in: it needs no preload, but the
-# plug-ins must be scanned in its own process, and the system's plug-ins leave allocations behind at exit.
-if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
-  export GST_REGISTRY_FORK=no ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-fi
-
-# shellcheck source=cli_cases.sh
-source "$(dirname "$0")/cli_cases.sh"
 cli_command=("$script" "$build")
 
 case_ help 0 "" -- --help
@@ -53,12 +43,7 @@ case_ pipeline-fails 1 \
 # Output folders the run cannot use, refused before anything runs and leaving nothing: a link to nothing, a link that
 # loops, a name longer than a folder's name may be, a path longer than the system takes (the folders made on the
 # way removed again).
-long_name=$(printf 'x%.0s' {1..300})
-long_path=deep
-for _ in {1..24}; do long_path="$long_path/$(printf 'y%.0s' {1..200})"; done
-mkdir -p "$scratch/work-dangling-link" "$scratch/work-link-loop"
-ln -s nowhere "$scratch/work-dangling-link/out"
-ln -s out "$scratch/work-link-loop/out"
+unusable_folders
 case_ dangling-link 1 "run.sh: cannot create the output folder out: it is a dangling symbolic link" -- --frames 1 out
 case_ link-loop 1 "run.sh: cannot create the output folder out: it is a symbolic link that loops" -- --frames 1 out
 case_ name-too-long 1 "run.sh: cannot create the output folder deep/er/$long_name: File name too long" \

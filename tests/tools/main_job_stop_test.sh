@@ -9,14 +9,9 @@
 set -uo pipefail
 source_dir=$(realpath "$1")
 build=$(realpath "$2")
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-unset NORVA_OUTPUT_DIR NORVA_SIM_PACED_FPS GST_PLUGIN_PATH
-export NORVA_PLATFORM=sim
-failures=0
-if [ -n "${NORVA_GST_PRELOAD:-}" ]; then
-  export GST_REGISTRY_FORK=no ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-fi
+# shellcheck source=cli_cases.sh
+source "$(dirname "$0")/cli_cases.sh"
+main_job_setup
 
 # The tree run.sh runs from.
 tree="$scratch/tree"
@@ -59,9 +54,6 @@ wait
 EOS
 chmod +x "$scratch/bin/cmake" "$scratch/bin/gst-launch-1.0" "$scratch/bin-blocking-launch/gst-launch-1.0"
 export PATH="$scratch/bin:$PATH"
-
-# shellcheck source=cli_cases.sh
-source "$(dirname "$0")/cli_cases.sh"
 
 started() { [ -s "$scratch/$1-started" ] && rm -f "$scratch/$1-started"; }
 

@@ -37,12 +37,7 @@ case_ ffmpeg-fails 1 "norva_run: ffmpeg could not convert frame 0: see its messa
 # Output folders the run cannot use, refused before anything runs and leaving nothing: a link to nothing, a link that
 # loops, a name longer than a folder's name may be, a path longer than the system takes (the folders made on the
 # way removed again).
-long_name=$(printf 'x%.0s' {1..300})
-long_path=deep
-for _ in {1..24}; do long_path="$long_path/$(printf 'y%.0s' {1..200})"; done
-mkdir -p "$scratch/work-dangling-link" "$scratch/work-link-loop"
-ln -s nowhere "$scratch/work-dangling-link/out"
-ln -s out "$scratch/work-link-loop/out"
+unusable_folders
 case_ dangling-link 1 "norva_run: cannot create the output folder out: it is a dangling symbolic link" -- out
 case_ link-loop 1 "norva_run: cannot create the output folder out: it is a symbolic link that loops" -- out
 case_ name-too-long 1 "norva_run: cannot create the output folder deep/er/$long_name: File name too long" \
