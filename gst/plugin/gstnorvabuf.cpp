@@ -6,7 +6,8 @@ namespace {
 
 struct NorvaBufMemory {
     GstMemory mem;
-    gpointer data;
+    gpointer data;        /* read and switched atomically: a detach redirects it to `owned` */
+    gpointer owned;       /* a private copy of the data made by a detach, freed with the record */
     NorvaBufMemory *next; /* in the allocator's free list */
     bool pooled;          /* a wrap, kept for reuse when freed; a share is freed */
     GstNorvaBufReleaseFunc release;
@@ -50,6 +51,7 @@ NorvaBufMemory *new_memory(GstAllocator *allocator, bool pooled, GstMemoryFlags 
     NorvaBufMemory *m = pooled ? takeRecord(allocator) : g_new0(NorvaBufMemory, 1);
     gst_memory_init(&m->mem, flags, allocator, parent, maxsize, align, offset, size);
     m->data = data;
+    m->owned = nullptr;
     m->next = nullptr;
     m->pooled = pooled;
     m->release = nullptr;
@@ -57,12 +59,19 @@ NorvaBufMemory *new_memory(GstAllocator *allocator, bool pooled, GstMemoryFlags 
     return m;
 }
 
-gpointer norvabuf_map(GstMemory *mem, gsize, GstMapFlags) { return reinterpret_cast<NorvaBufMemory *>(mem)->data; }
+/** The memory a share was made of (shares are made of the root memory), or the memory itself. */
+NorvaBufMemory *rootOf(GstMemory *mem) {
+    return reinterpret_cast<NorvaBufMemory *>(mem->parent != nullptr ? mem->parent : mem);
+}
+
+/** The data a memory shows now: its root's, which a detach may have redirected to a copy. */
+guint8 *dataOf(GstMemory *mem) { return static_cast<guint8 *>(g_atomic_pointer_get(&rootOf(mem)->data)); }
+
+gpointer norvabuf_map(GstMemory *mem, gsize, GstMapFlags) { return dataOf(mem); }
 
 void norvabuf_unmap(GstMemory *) {}
 
 GstMemory *norvabuf_copy(GstMemory *mem, gssize offset, gssize size) {
-    const NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(mem);
     if (size == -1)
         size = static_cast<gssize>(mem->size) > offset ? static_cast<gssize>(mem->size) - offset : 0;
     // Never read outside the wrapped area.
@@ -81,30 +90,26 @@ GstMemory *norvabuf_copy(GstMemory *mem, gssize offset, gssize size) {
         return nullptr;
     }
     if (size > 0)
-        std::memcpy(info.data, static_cast<const guint8 *>(m->data) + mem->offset + offset, static_cast<size_t>(size));
+        std::memcpy(info.data, dataOf(mem) + mem->offset + offset, static_cast<size_t>(size));
     gst_memory_unmap(copy, &info);
     return copy;
 }
 
 GstMemory *norvabuf_share(GstMemory *mem, gssize offset, gssize size) {
-    const NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(mem);
     GstMemory *parent = mem->parent ? mem->parent : mem;
     if (size == -1)
         size = static_cast<gssize>(mem->size) - offset;
     GstMemoryFlags flags =
         static_cast<GstMemoryFlags>(GST_MINI_OBJECT_FLAGS(parent) | GST_MINI_OBJECT_FLAG_LOCK_READONLY);
-    return &new_memory(mem->allocator, false, flags, parent, m->data, mem->maxsize, mem->align, mem->offset + offset,
-                       static_cast<gsize>(size))
+    return &new_memory(mem->allocator, false, flags, parent, dataOf(mem), mem->maxsize, mem->align,
+                       mem->offset + offset, static_cast<gsize>(size))
                 ->mem;
 }
 
 gboolean norvabuf_is_span(GstMemory *first, GstMemory *second, gsize *offset) {
-    const NorvaBufMemory *a = reinterpret_cast<NorvaBufMemory *>(first);
-    const NorvaBufMemory *b = reinterpret_cast<NorvaBufMemory *>(second);
     if (offset)
         *offset = first->offset - (first->parent ? first->parent->offset : 0);
-    return static_cast<const guint8 *>(a->data) + first->offset + first->size ==
-           static_cast<const guint8 *>(b->data) + second->offset;
+    return dataOf(first) + first->offset + first->size == dataOf(second) + second->offset;
 }
 
 /** The dispose function of memories with a release function: runs it; the memory is then freed as usual. */
@@ -135,6 +140,8 @@ G_DEFINE_TYPE(GstNorvaBufAllocator, gst_norvabuf_allocator, GST_TYPE_ALLOCATOR)
 
 static void gst_norvabuf_allocator_free(GstAllocator *allocator, GstMemory *memory) {
     NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(memory);
+    g_free(m->owned);
+    m->owned = nullptr;
     if (!m->pooled) {
         g_free(m);
         return;
@@ -203,6 +210,20 @@ void gst_norvabuf_allocator_get_records(GstAllocator *allocator, guint *records,
     if (free_records != nullptr)
         *free_records = self->free_count;
     g_mutex_unlock(&self->lock);
+}
+
+gboolean gst_norvabuf_memory_detach(GstMemory *memory) {
+    g_return_val_if_fail(memory != nullptr, FALSE);
+    if (!GST_IS_NORVABUF_ALLOCATOR(memory->allocator) || memory->parent != nullptr)
+        return FALSE;
+    NorvaBufMemory *m = reinterpret_cast<NorvaBufMemory *>(memory);
+    if (m->owned != nullptr)
+        return TRUE;
+    gpointer copy = g_malloc(memory->maxsize);
+    std::memcpy(copy, m->data, memory->maxsize);
+    m->owned = copy;
+    g_atomic_pointer_set(&m->data, copy);
+    return TRUE;
 }
 
 void gst_norvabuf_memory_set_release(GstMemory *memory, GstNorvaBufReleaseFunc func, gpointer user_data) {

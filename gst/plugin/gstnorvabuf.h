@@ -48,6 +48,14 @@ GstMemory *gst_norvabuf_allocator_wrap(GstAllocator *allocator, GstMemoryFlags f
 /** Records the allocator made so far (in use or in its free list), and how many of them are free. */
 void gst_norvabuf_allocator_get_records(GstAllocator *allocator, guint *records, guint *free_records);
 
+/**
+ * Makes a wrapped memory show a private copy of its data from now on, so that the wrapped data may be reused while
+ * the memory lives on (shares of it follow). TRUE when the memory shows its own copy; FALSE for a share or the
+ * memory of another allocator, which cannot be redirected. A thread that mapped the memory before keeps reading the
+ * wrapped data until it unmaps.
+ */
+gboolean gst_norvabuf_memory_detach(GstMemory *memory);
+
 /** Called when the last reference to a memory goes, before the memory is freed. */
 typedef void (*GstNorvaBufReleaseFunc)(GstMemory *memory, gpointer user_data);
 

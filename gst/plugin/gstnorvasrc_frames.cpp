@@ -208,6 +208,34 @@ void memoryFreed(GstMemory *memory, gpointer data) {
     gst_object_unref(src);
 }
 
+/** Output memories alive downstream that still hold their frame; mutex held. */
+size_t heldMemories(const NorvasrcState *state) {
+    return static_cast<size_t>(std::count_if(state->memory_shots.begin(), state->memory_shots.end(),
+                                             [](const MemoryShot &m) { return static_cast<bool>(m.shot); }));
+}
+
+/**
+ * An owner stopped while others stream: the buffers it delivered may live on downstream for as long as its
+ * branch likes (a sink keeps its last one), but must not hold capture buffers the other pads need. A memory that
+ * wraps mapped data is redirected to a copy of its frame; a dmabuf memory cannot be (its descriptor is the
+ * capture buffer), so it is mapped once, which keeps its pages readable whatever becomes of the descriptor, and
+ * shows later frames as the capture reuses the buffer. Either way its frame goes back to the cameras. Mutex held.
+ */
+void detachOwnerMemories(GstNorvasrc *src, guintptr owner) {
+    for (MemoryShot &m : src->state->memory_shots) {
+        if (m.owner != owner || !m.shot)
+            continue;
+        // The entry exists until the memory's release function removes it under the mutex: the memory is valid.
+        GstMemory *memory = reinterpret_cast<GstMemory *>(static_cast<guintptr>(m.key));
+        if (!gst_norvabuf_memory_detach(memory)) {
+            GstMapInfo map;
+            if (gst_memory_map(memory, &map, GST_MAP_READ))
+                gst_memory_unmap(memory, &map);
+        }
+        m.shot.reset();
+    }
+}
+
 /** Drops the owner from the pads that capture waits for; mutex held. */
 void forgetUnnegotiated(NorvasrcState *state, guintptr key) {
     auto &owners = state->unnegotiated;
@@ -715,8 +743,10 @@ gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src) {
     NorvasrcState *state = src->state;
     FreeBufferScratch &scratch = state->scratch;
     scratch.held.clear();
-    for (const MemoryShot &m : state->memory_shots)
-        scratch.held.push_back(reinterpret_cast<guintptr>(m.shot.get()));
+    for (const MemoryShot &m : state->memory_shots) {
+        if (m.shot)
+            scratch.held.push_back(reinterpret_cast<guintptr>(m.shot.get()));
+    }
     {
         // A record freed while the fetcher waited for the device keeps its buffer until given back.
         std::lock_guard<std::mutex> guard(state->pool.lock);
@@ -854,7 +884,7 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
     // Only the memory keeps the frame now: when it goes, so does the shot, under the mutex, so that no fetch
     // counts its capture buffer as free before the camera has it back (a copy below reads it through the memory).
     CombinedShot *frame = shot.get();
-    state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), std::move(shot)});
+    state->memory_shots.push_back(MemoryShot{memoryKey(gst_buffer_peek_memory(buffer, 0)), owner.key, std::move(shot)});
     const bool copy = owner.bufMode(src) == GST_NORVASRC_BUFFER_MODE_COPY;
     const bool wake = wakeOthers;
     unlockMutex(src);
@@ -947,6 +977,8 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
         dropped.clear(); // frames no one else holds go back to the cameras now
     }
     const bool others = !state->shot_queues.empty();
+    if (others)
+        detachOwnerMemories(src, owner.key);
     unlockMutex(src);
     g_cond_broadcast(&state->shot_released);
     if (others)
@@ -959,11 +991,11 @@ gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
         // Downstream gives every buffer back first, within the same bound as every other wait.
         lockMutex(src);
         const gint64 deadline = g_get_monotonic_time() + kWaitUs;
-        while (!state->memory_shots.empty()) {
+        while (heldMemories(state) > 0) {
             if (!waitCounted(&state->shot_released, &state->mutex, state->release_waiters, deadline) &&
-                !state->memory_shots.empty()) {
+                heldMemories(state) > 0) {
                 GST_WARNING_OBJECT(src, "%u buffers still held downstream at stop",
-                                   static_cast<guint>(state->memory_shots.size()));
+                                   static_cast<guint>(heldMemories(state)));
                 break;
             }
         }

@@ -87,8 +87,9 @@ using ShotQueue = std::vector<ShotHandle>;
 
 /** An output memory alive downstream and the frame it shows. */
 struct MemoryShot {
-    gint64 key; /**< the address of the memory */
-    ShotHandle shot;
+    gint64 key;      /**< the address of the memory */
+    guintptr owner;  /**< the pad's owner it went to */
+    ShotHandle shot; /**< null once the owner stopped: the memory no longer holds the frame (detached) */
 };
 
 /** A pad's previous frame times, so that its timestamps never go back. */

@@ -1104,6 +1104,121 @@ GST_START_TEST(test_failed_fetch_wakes_other_pads) {
 }
 GST_END_TEST;
 
+namespace {
+
+/** A sink pad that keeps the last buffer it received, as a sink showing its last sample does, and counts them. */
+struct KeepingSink {
+    GstPad *pad = nullptr;
+    GMutex lock;
+    GstBuffer *last = nullptr;
+    gint count = 0;
+
+    KeepingSink() {
+        g_mutex_init(&lock);
+        pad = gst_pad_new("sink", GST_PAD_SINK);
+        gst_pad_set_chain_function(pad, chain);
+        gst_pad_set_element_private(pad, this);
+        gst_pad_set_active(pad, TRUE);
+    }
+    ~KeepingSink() {
+        gst_pad_set_active(pad, FALSE);
+        gst_object_unref(pad);
+        gst_buffer_replace(&last, nullptr);
+        g_mutex_clear(&lock);
+    }
+    static GstFlowReturn chain(GstPad *pad, GstObject *, GstBuffer *buffer) {
+        KeepingSink *self = static_cast<KeepingSink *>(gst_pad_get_element_private(pad));
+        g_mutex_lock(&self->lock);
+        gst_buffer_replace(&self->last, buffer);
+        g_mutex_unlock(&self->lock);
+        gst_buffer_unref(buffer);
+        g_atomic_int_inc(&self->count);
+        return GST_FLOW_OK;
+    }
+    /** Waits up to 20 s for `n` more buffers. */
+    bool waitFor(gint n) {
+        const gint target = g_atomic_int_get(&count) + n;
+        for (int i = 0; i < 2000 && g_atomic_int_get(&count) < target; ++i)
+            g_usleep(10000);
+        return g_atomic_int_get(&count) >= target;
+    }
+    /** The bytes of the kept buffer (its first `n`). */
+    std::string bytes(gsize n) {
+        g_mutex_lock(&lock);
+        GstBuffer *b = last != nullptr ? gst_buffer_ref(last) : nullptr;
+        g_mutex_unlock(&lock);
+        fail_unless(b != nullptr);
+        GstMapInfo map;
+        fail_unless(gst_buffer_map(b, &map, GST_MAP_READ));
+        std::string text(reinterpret_cast<const char *>(map.data), MIN(n, map.size));
+        gst_buffer_unmap(b, &map);
+        gst_buffer_unref(b);
+        return text;
+    }
+};
+
+struct ReleaseCase {
+    guint branches;
+    guint released; /**< index of the pad released */
+    gboolean dmabuf;
+};
+
+const ReleaseCase kReleaseCases[] = {
+    {2, 1, FALSE}, {2, 1, TRUE}, {2, 0, FALSE}, {2, 0, TRUE}, {3, 1, FALSE}, {3, 2, TRUE}, {3, 0, TRUE},
+};
+
+} // namespace
+
+// A branch whose sink keeps its last buffer (as a sink showing its last sample does) is released while every
+// branch streams, with the default capture buffers: the others go on streaming; the buffer the released branch
+// keeps stays readable and, shown from mapped memory, keeps its frame.
+GST_START_TEST(test_released_branch_holds_nothing_back) {
+    const ReleaseCase &c = kReleaseCases[__i__];
+    Workspace ws;
+    GstElement *multi = gst_element_factory_make("norvamultisrc", nullptr);
+    GstBus *bus = gst_bus_new();
+    gst_element_set_bus(multi, bus);
+    g_object_set(multi, "sensor", kDataGenerator, "use-dmabuf", c.dmabuf, "use-mapped-dmabuf", FALSE, "alloc-buffers",
+                 3u, "preenq-buffers", 1u, nullptr);
+    std::vector<KeepingSink *> sinks;
+    std::vector<GstPad *> pads;
+    for (guint i = 0; i < c.branches; ++i) {
+        sinks.push_back(new KeepingSink());
+        pads.push_back(gst_element_request_pad_simple(multi, "src_%u"));
+        fail_unless_equals_int(gst_pad_link(pads[i], sinks[i]->pad), GST_PAD_LINK_OK);
+    }
+    fail_unless(gst_element_set_state(multi, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+    for (KeepingSink *sink : sinks)
+        fail_unless(sink->waitFor(3), "a branch does not stream");
+
+    gst_element_release_request_pad(multi, pads[c.released]);
+    gst_object_unref(pads[c.released]);
+    pads[c.released] = nullptr;
+    const std::string kept = sinks[c.released]->bytes(4096);
+    for (guint i = 0; i < c.branches; ++i) {
+        if (i != c.released)
+            fail_unless(sinks[i]->waitFor(30), "branch %u stopped after branch %u was released: %s", i, c.released,
+                        errorText(bus).c_str());
+    }
+    fail_unless(errorText(bus).empty());
+    if (!c.dmabuf)
+        fail_unless(sinks[c.released]->bytes(4096) == kept, "the released branch's buffer changed");
+
+    gst_element_set_state(multi, GST_STATE_NULL);
+    for (guint i = 0; i < c.branches; ++i) {
+        if (pads[i] != nullptr) {
+            gst_element_release_request_pad(multi, pads[i]);
+            gst_object_unref(pads[i]);
+        }
+    }
+    for (KeepingSink *sink : sinks)
+        delete sink;
+    gst_element_set_bus(multi, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(multi);
+}
+GST_END_TEST;
+
 static Suite *norvamultisrc_suite(void) {
     Suite *s = suite_create("norvamultisrc");
     TCase *surface = tcase_create("surface");
@@ -1126,6 +1241,7 @@ static Suite *norvamultisrc_suite(void) {
     tcase_add_test(stream, test_error_on_one_context);
     tcase_add_test(stream, test_buffer_counts_differ);
     tcase_add_test(stream, test_failed_fetch_wakes_other_pads);
+    tcase_add_loop_test(stream, test_released_branch_holds_nothing_back, 0, G_N_ELEMENTS(kReleaseCases));
     return s;
 }
 
