@@ -98,6 +98,16 @@ static gboolean gst_norvaproxysrc_negotiate(GstBaseSrc *base) {
     return result;
 }
 
+static gboolean gst_norvaproxysrc_decide_allocation(GstBaseSrc *base, GstQuery *query) {
+    GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
+    GstNorvasrc *source = sourceOf(proxy);
+    if (source == nullptr)
+        return FALSE;
+    const gboolean decided = gst_norvasrc_decide_layout(source, proxy, query);
+    gst_object_unref(source);
+    return decided && GST_BASE_SRC_CLASS(gst_norvaproxysrc_parent_class)->decide_allocation(base, query);
+}
+
 static gboolean gst_norvaproxysrc_start(GstBaseSrc *base) {
     GstNorvaProxySrc *proxy = GST_NORVAPROXYSRC(base);
     GST_DEBUG_OBJECT(proxy, "start");
@@ -241,6 +251,7 @@ static void gst_norvaproxysrc_class_init(GstNorvaProxySrcClass *klass) {
 
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_create);
     base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_negotiate);
+    base_class->decide_allocation = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_decide_allocation);
     base_class->event = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_event);
     base_class->unlock = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock);
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvaproxysrc_unlock_stop);

@@ -136,6 +136,12 @@ static gboolean gst_norvasrc_start(GstBaseSrc *base) {
 
 static gboolean gst_norvasrc_stop(GstBaseSrc *base) { return gst_norvasrc_stop_common(GST_NORVASRC(base), nullptr); }
 
+static gboolean gst_norvasrc_decide_allocation(GstBaseSrc *base, GstQuery *query) {
+    if (!gst_norvasrc_decide_layout(GST_NORVASRC(base), nullptr, query))
+        return FALSE;
+    return GST_BASE_SRC_CLASS(gst_norvasrc_parent_class)->decide_allocation(base, query);
+}
+
 static gboolean gst_norvasrc_unlock(GstBaseSrc *base) {
     GstNorvasrc *src = GST_NORVASRC(base);
     GST_DEBUG_OBJECT(src, "unlock");
@@ -237,6 +243,7 @@ static void gst_norvasrc_class_init(GstNorvasrcClass *klass) {
     base_class->unlock_stop = GST_DEBUG_FUNCPTR(gst_norvasrc_unlock_stop);
     base_class->negotiate = GST_DEBUG_FUNCPTR(gst_norvasrc_negotiate_own_pad);
     base_class->create = GST_DEBUG_FUNCPTR(gst_norvasrc_create);
+    base_class->decide_allocation = GST_DEBUG_FUNCPTR(gst_norvasrc_decide_allocation);
     base_class->query = GST_DEBUG_FUNCPTR(gst_norvasrc_query);
     base_class->event = GST_DEBUG_FUNCPTR(gst_norvasrc_event);
 }

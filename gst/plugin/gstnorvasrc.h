@@ -114,6 +114,12 @@ gboolean gst_norvasrc_own_pad_released(GstNorvasrc *src);
  * With dmabuf output in event mode, a "dmabuf_event" to push after setting the caps may be stored in *event.
  */
 GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVideoId *id, GstEvent **event);
+/**
+ * The owner's allocation query, answered by its peer after negotiation: whether the peer reads GstVideoMeta, and
+ * without it, the default layout of the negotiated format and a pool of buffers in that layout for the frames whose
+ * layout differs. FALSE when that pool cannot be made.
+ */
+gboolean gst_norvasrc_decide_layout(GstNorvasrc *src, gpointer owner, GstQuery *query);
 /** An upstream event for the element's capture; TRUE when it was consumed. */
 gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event);
 /** Wakes every streaming thread that waits for a frame, a free capture buffer or buffer allocation. */
@@ -213,6 +219,7 @@ struct NorvasrcState {
     std::map<guintptr, ShotQueue> shot_queues; /**< per owner (its address), oldest first */
     std::vector<MemoryShot> memory_shots;      /**< one entry per output memory alive downstream */
     std::map<guintptr, ChannelTime> time_info; /**< per owner: the previous frame's times */
+    std::map<guintptr, OwnerLayout> layouts;   /**< per owner that negotiated: what its peer reads */
     FreeBufferScratch scratch;                 /**< work space of the free-buffer rule */
     std::vector<guintptr> unnegotiated;        /**< owners whose queue opened before capture ran, not negotiated yet */
     ShotPool pool;                             /**< frame records and their count (own lock) */

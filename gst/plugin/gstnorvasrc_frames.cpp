@@ -253,16 +253,16 @@ struct BuildSettings {
 
 /** The memory over a whole capture buffer, by memory kind; null when it cannot be shown. */
 GstMemory *wrapOutput(GstNorvasrc *src, const BuildSettings &settings, const ISPC::Buffer &buffer,
-                      const ShotOutput &out) {
+                      const ShotOutput &out, gsize size) {
     GstAllocator *allocator = src->state->allocator;
-    if (allocator == nullptr || out.size == 0)
+    if (allocator == nullptr || size == 0)
         return nullptr;
     if (settings.useDmabuf && !settings.useMappedDmabuf) {
         if (out.fd < 0)
             return nullptr;
-        GST_DEBUG_OBJECT(src, "Acquired DMA buffer with info: fd %d, size %" G_GUINT64_FORMAT, out.fd, out.size);
+        GST_DEBUG_OBJECT(src, "Acquired DMA buffer with info: fd %d, size %" G_GSIZE_FORMAT, out.fd, size);
         GstMemory *memory =
-            gst_dmabuf_allocator_alloc_with_flags(allocator, out.fd, out.size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
+            gst_dmabuf_allocator_alloc_with_flags(allocator, out.fd, size, GST_FD_MEMORY_FLAG_DONT_CLOSE);
         // Every pad of the capture may show this buffer: a writer on one branch works on a copy.
         if (memory != nullptr)
             GST_MINI_OBJECT_FLAG_SET(memory, GST_MEMORY_FLAG_READONLY);
@@ -272,16 +272,14 @@ GstMemory *wrapOutput(GstNorvasrc *src, const BuildSettings &settings, const ISP
         // A dmabuf that could not be mapped has nothing to show: never a wrap of a null address.
         if (out.mapped == nullptr)
             return nullptr;
-        GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GUINT64_FORMAT, out.mapped, out.size);
-        return gst_norvabuf_allocator_wrap(allocator, static_cast<GstMemoryFlags>(0), out.mapped, out.size);
+        GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GSIZE_FORMAT, out.mapped, size);
+        return gst_norvabuf_allocator_wrap(allocator, static_cast<GstMemoryFlags>(0), out.mapped, size);
     }
     if (buffer.data == nullptr)
         return nullptr;
     // The capture buffer from its start: the planes' offsets from there go into the video meta.
-    GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GUINT64_FORMAT, static_cast<const void *>(buffer.data),
-                     out.size);
-    return gst_norvabuf_allocator_wrap(allocator, GST_MEMORY_FLAG_READONLY, const_cast<QOR_UINT8 *>(buffer.data),
-                                       out.size);
+    GST_DEBUG_OBJECT(src, "Acquired buffer %p, size %" G_GSIZE_FORMAT, static_cast<const void *>(buffer.data), size);
+    return gst_norvabuf_allocator_wrap(allocator, GST_MEMORY_FLAG_READONLY, const_cast<QOR_UINT8 *>(buffer.data), size);
 }
 
 /** Presentation time of a frame on the owner's channel; the channel's history is updated. */
@@ -323,7 +321,9 @@ GstClockTime frameTimestamp(GstNorvasrc *src, const Owner &owner, const BuildSet
  * Builds the owner's buffer of a frame: one memory over the capture buffer of the owner's stream, with video meta,
  * times, reference timestamps and the metadata records. Mutex held. Null after logging why.
  */
-GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner &owner, const BuildSettings &settings) {
+GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner &owner, const BuildSettings &settings,
+                        const OwnerLayout *&relayout) {
+    relayout = nullptr;
     NorvasrcState *state = src->state;
     const CombinedShot &frame = *handle.get();
     const GstNorvaVideoId &id = *owner.id;
@@ -353,8 +353,36 @@ GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner 
         GST_ERROR_OBJECT(src, "Failed to get GStreamer's buffer");
         return nullptr;
     }
+    // Planes as the device laid them out in the capture buffer.
+    gsize offsets[GST_VIDEO_MAX_PLANES] = {buffer->offset, 0, 0, 0};
+    gint strides[GST_VIDEO_MAX_PLANES] = {buffer->stride, 0, 0, 0};
+    guint planes = 1;
+    if (type == CI_TYPE_ENCODER) {
+        offsets[1] = buffer->offsetCbCr;
+        strides[1] = buffer->strideCbCr;
+        planes = 2;
+    }
+    const GstVideoFormat videoFormat = gst_norva_video_format_get_video_format(id.vinfo.format);
+    if (videoFormat == GST_VIDEO_FORMAT_UNKNOWN)
+        planes = 1;
+
+    // A peer that does not read the video meta gets the format's default layout: the capture buffer itself, cut
+    // to one frame, when the device laid the frame out so; else a copy (made by the caller).
+    gsize size = static_cast<gsize>(out.size);
+    auto layout = state->layouts.find(owner.key);
+    if (layout != state->layouts.end() && !layout->second.meta) {
+        const OwnerLayout &l = layout->second;
+        bool same = l.planes == planes && l.size <= size;
+        for (guint p = 0; same && p < planes; ++p)
+            same = l.offsets[p] == offsets[p] && l.strides[p] == strides[p];
+        if (same)
+            size = l.size;
+        else
+            relayout = &l;
+    }
+
     GST_TRACE_OBJECT(src, "gst_norvasrc_wrap_buffer");
-    GstMemory *memory = wrapOutput(src, settings, *buffer, out);
+    GstMemory *memory = wrapOutput(src, settings, *buffer, out, size);
     if (memory == nullptr) {
         GST_ERROR_OBJECT(src, "Failed to create memory to wrap buffer");
         GST_ERROR_OBJECT(src, "Failed to get GStreamer's buffer");
@@ -379,18 +407,6 @@ GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner 
     GST_BUFFER_OFFSET(result) = frame.id;
     GST_BUFFER_OFFSET_END(result) = frame.id + 1;
 
-    // Planes as the device laid them out in the capture buffer.
-    gsize offsets[GST_VIDEO_MAX_PLANES] = {buffer->offset, 0, 0, 0};
-    gint strides[GST_VIDEO_MAX_PLANES] = {buffer->stride, 0, 0, 0};
-    guint planes = 1;
-    if (type == CI_TYPE_ENCODER) {
-        offsets[1] = buffer->offsetCbCr;
-        strides[1] = buffer->strideCbCr;
-        planes = 2;
-    }
-    const GstVideoFormat videoFormat = gst_norva_video_format_get_video_format(id.vinfo.format);
-    if (videoFormat == GST_VIDEO_FORMAT_UNKNOWN)
-        planes = 1;
     gst_buffer_add_video_meta_full(result, GST_VIDEO_FRAME_FLAG_NONE, videoFormat, buffer->width, buffer->height,
                                    planes, offsets, strides);
 
@@ -404,6 +420,35 @@ GstBuffer *createBuffer(GstNorvasrc *src, const ShotHandle &handle, const Owner 
     return result;
 }
 
+/**
+ * Gives `copy` the times, flags and metadata records of `buffer`, with a video meta of the given planes (the
+ * records of brightness do not follow copies into other memory by themselves).
+ */
+void copyRecords(GstBuffer *copy, GstBuffer *buffer, const GstVideoMeta &video, const gsize *offsets,
+                 const gint *strides, const CombinedShot &frame, const ISPC::Shot &shot, gboolean histogram) {
+    const GstVideoFrameFlags flags = video.flags;
+    const GstVideoFormat format = video.format;
+    const guint width = video.width, height = video.height, planes = video.n_planes;
+    gsize planeOffsets[GST_VIDEO_MAX_PLANES] = {0, 0, 0, 0};
+    gint planeStrides[GST_VIDEO_MAX_PLANES] = {0, 0, 0, 0};
+    for (guint p = 0; p < planes && p < GST_VIDEO_MAX_PLANES; ++p) {
+        planeOffsets[p] = offsets[p];
+        planeStrides[p] = strides[p];
+    }
+    gst_buffer_copy_into(
+        copy, buffer,
+        static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS | GST_BUFFER_COPY_META), 0,
+        static_cast<gsize>(-1));
+    GstVideoMeta *copied = gst_buffer_get_video_meta(copy);
+    if (copied != nullptr)
+        gst_buffer_remove_meta(copy, &copied->meta);
+    gst_buffer_add_video_meta_full(copy, flags, format, width, height, planes, planeOffsets, planeStrides);
+    if (gst_buffer_get_meta(copy, gst_norva_current_brightness_meta_api_get_type()) == nullptr)
+        gst_buffer_add_current_brightness_meta(copy, frame.brightness);
+    if (histogram && gst_buffer_get_meta(copy, gst_norva_brightness_hist_meta_api_get_type()) == nullptr)
+        gst_buffer_add_brightness_hist_meta(copy, &shot.metadata.histogramStats);
+}
+
 /** A copy of a buffer in system memory, with its times, flags and every metadata record. */
 GstBuffer *copyBuffer(GstBuffer *buffer, const CombinedShot &frame, const ISPC::Shot &shot, gboolean histogram) {
     GstMapInfo map;
@@ -412,22 +457,109 @@ GstBuffer *copyBuffer(GstBuffer *buffer, const CombinedShot &frame, const ISPC::
     GstBuffer *copy = gst_buffer_new_allocate(nullptr, map.size, nullptr);
     if (copy != nullptr) {
         gst_buffer_fill(copy, 0, map.data, map.size);
-        gst_buffer_copy_into(
-            copy, buffer,
-            static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS | GST_BUFFER_COPY_META),
-            0, static_cast<gsize>(-1));
-        // The video meta and the brightness records do not follow copies into other memory by themselves.
         GstVideoMeta *video = gst_buffer_get_video_meta(buffer);
-        if (video != nullptr && gst_buffer_get_video_meta(copy) == nullptr)
-            gst_buffer_add_video_meta_full(copy, video->flags, video->format, video->width, video->height,
-                                           video->n_planes, video->offset, video->stride);
-        if (gst_buffer_get_meta(copy, gst_norva_current_brightness_meta_api_get_type()) == nullptr)
-            gst_buffer_add_current_brightness_meta(copy, frame.brightness);
-        if (histogram && gst_buffer_get_meta(copy, gst_norva_brightness_hist_meta_api_get_type()) == nullptr)
-            gst_buffer_add_brightness_hist_meta(copy, &shot.metadata.histogramStats);
+        if (video != nullptr) {
+            copyRecords(copy, buffer, *video, video->offset, video->stride, frame, shot, histogram);
+        } else {
+            gst_buffer_copy_into(copy, buffer,
+                                 static_cast<GstBufferCopyFlags>(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS |
+                                                                 GST_BUFFER_COPY_META),
+                                 0, static_cast<gsize>(-1));
+        }
     }
     gst_buffer_unmap(buffer, &map);
     return copy;
+}
+
+/**
+ * The frame of a buffer in the default layout of `layout`, in a buffer of its pool, with the times, flags and
+ * records of the buffer and a video meta of that layout; null when it cannot be made.
+ */
+GstBuffer *copyToLayout(GstBuffer *buffer, const OwnerLayout &layout, const CombinedShot &frame, const ISPC::Shot &shot,
+                        gboolean histogram) {
+    GstVideoMeta *video = gst_buffer_get_video_meta(buffer);
+    GstBuffer *copy = nullptr;
+    if (video == nullptr || video->n_planes != layout.planes ||
+        gst_buffer_pool_acquire_buffer(layout.pool, &copy, nullptr) != GST_FLOW_OK)
+        return nullptr;
+    GstMapInfo in, out;
+    if (!gst_buffer_map(buffer, &in, GST_MAP_READ)) {
+        gst_buffer_unref(copy);
+        return nullptr;
+    }
+    if (!gst_buffer_map(copy, &out, GST_MAP_WRITE)) {
+        gst_buffer_unmap(buffer, &in);
+        gst_buffer_unref(copy);
+        return nullptr;
+    }
+    bool fits = out.size >= layout.size;
+    for (guint p = 0; fits && p < layout.planes; ++p) {
+        const gsize row = static_cast<gsize>(MIN(layout.strides[p], video->stride[p]));
+        fits = layout.rows[p] == 0 ||
+               video->offset[p] + static_cast<gsize>(video->stride[p]) * (layout.rows[p] - 1) + row <= in.size;
+        for (guint r = 0; fits && r < layout.rows[p]; ++r)
+            std::memcpy(out.data + layout.offsets[p] + static_cast<gsize>(layout.strides[p]) * r,
+                        in.data + video->offset[p] + static_cast<gsize>(video->stride[p]) * r, row);
+    }
+    gst_buffer_unmap(copy, &out);
+    gst_buffer_unmap(buffer, &in);
+    if (!fits) {
+        gst_buffer_unref(copy);
+        return nullptr;
+    }
+    gst_buffer_set_size(copy, static_cast<gssize>(layout.size));
+    copyRecords(copy, buffer, *video, layout.offsets, layout.strides, frame, shot, histogram);
+    return copy;
+}
+
+/** Drops the owner's layout and its pool; mutex held. */
+void forgetLayout(NorvasrcState *state, guintptr owner) {
+    auto it = state->layouts.find(owner);
+    if (it == state->layouts.end())
+        return;
+    if (it->second.pool != nullptr) {
+        gst_buffer_pool_set_active(it->second.pool, FALSE);
+        gst_object_unref(it->second.pool);
+    }
+    state->layouts.erase(it);
+}
+
+/** The default layout of a negotiated format: planes, offsets, strides, rows and size. FALSE for none. */
+bool defaultLayout(const GstNorvaVideoInfo &vinfo, OwnerLayout &layout) {
+    const guint width = static_cast<guint>(vinfo.info.width), height = static_cast<guint>(vinfo.info.height);
+    if (width == 0 || height == 0)
+        return false;
+    const GstVideoFormat format = gst_norva_video_format_get_video_format(vinfo.format);
+    if (format != GST_VIDEO_FORMAT_UNKNOWN) {
+        GstVideoInfo info;
+        if (!gst_video_info_set_format(&info, format, width, height))
+            return false;
+        layout.planes = GST_VIDEO_INFO_N_PLANES(&info);
+        for (guint p = 0; p < layout.planes && p < 4; ++p) {
+            layout.offsets[p] = GST_VIDEO_INFO_PLANE_OFFSET(&info, p);
+            layout.strides[p] = GST_VIDEO_INFO_PLANE_STRIDE(&info, p);
+            for (guint c = 0; c < GST_VIDEO_INFO_N_COMPONENTS(&info); ++c) {
+                if (GST_VIDEO_INFO_COMP_PLANE(&info, c) == p)
+                    layout.rows[p] = static_cast<guint>(GST_VIDEO_INFO_COMP_HEIGHT(&info, c));
+            }
+        }
+        layout.size = GST_VIDEO_INFO_SIZE(&info);
+        return true;
+    }
+    // Bayer: packed rows (the depth's pixel groups), each rounded up to four bytes as GStreamer's Bayer elements
+    // read them.
+    PIXELTYPE type = {};
+    const pxlFormat pixelFormat = gst_norva_video_format_get_pixel_format(vinfo.format);
+    if (PixelTransformBayer(&type, pixelFormat, gst_norva_video_format_get_mosaic(vinfo.format)) != QOR_RES_OK ||
+        type.ui8PackedElements == 0)
+        return false;
+    const guint row = (width + type.ui8PackedElements - 1u) / type.ui8PackedElements * type.ui8PackedStride;
+    layout.planes = 1;
+    layout.offsets[0] = 0;
+    layout.strides[0] = static_cast<gint>(GST_ROUND_UP_4(row));
+    layout.rows[0] = height;
+    layout.size = static_cast<gsize>(layout.strides[0]) * height;
+    return true;
 }
 
 /** Whether every context that has capture buffers to wait for has them. Context lock held. */
@@ -795,6 +927,7 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
     GstBuffer *buffer = nullptr;
     ShotHandle shot;
     BuildSettings settings;
+    const OwnerLayout *relayout = nullptr;
     // After a fetch, the pads waiting for the frame are woken once this pad's buffer is built and the mutex given
     // back: woken at once, they would only wait for the mutex.
     bool wakeOthers = false;
@@ -864,7 +997,7 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
         const guint64 freshFrom = state->fresh_from;
         GST_OBJECT_UNLOCK(src);
         settings.doTimestamp = gst_base_src_get_do_timestamp(GST_BASE_SRC_CAST(src));
-        buffer = createBuffer(src, shot, owner, settings);
+        buffer = createBuffer(src, shot, owner, settings, relayout);
         if (buffer != nullptr)
             break;
         const guint64 frameId = shot->id;
@@ -891,6 +1024,19 @@ GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, Gs
     if (wake)
         g_cond_broadcast(&state->queue_filled);
 
+    if (relayout != nullptr) {
+        // The layout is the owner's until its next negotiation or its stop, both after this thread's frame.
+        GstBuffer *copied =
+            copyToLayout(buffer, *relayout, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
+        gst_buffer_unref(buffer);
+        if (copied == nullptr) {
+            GST_ERROR_OBJECT(src, "Failed to copy buffer");
+            GST_ELEMENT_ERROR(src, RESOURCE, NO_SPACE_LEFT, ("Cannot copy a frame."), ("Failed to copy buffer"));
+            return GST_FLOW_ERROR;
+        }
+        *buf = copied;
+        return GST_FLOW_OK;
+    }
     if (copy) {
         GstBuffer *copied = copyBuffer(buffer, *frame, mainSide ? frame->main : frame->slave, settings.addHistogram);
         gst_buffer_unref(buffer);
@@ -963,12 +1109,51 @@ void gst_norvasrc_wake_waiters(GstNorvasrc *src) {
     unlockContext(src);
 }
 
+gboolean gst_norvasrc_decide_layout(GstNorvasrc *src, gpointer ownerObject, GstQuery *query) {
+    const Owner owner(src, ownerObject);
+    GstCaps *caps = nullptr;
+    gst_query_parse_allocation(query, &caps, nullptr);
+    OwnerLayout layout;
+    layout.meta = gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr) != FALSE;
+    if (!layout.meta && caps != nullptr) {
+        GstObject *object = owner.object;
+        GST_OBJECT_LOCK(object);
+        const GstNorvaVideoInfo vinfo = owner.id->vinfo;
+        GST_OBJECT_UNLOCK(object);
+        if (!defaultLayout(vinfo, layout)) {
+            layout.meta = true; // nothing to lay out otherwise: the frames go as the device made them
+        } else {
+            // Buffers for the frames in flight on this pad, made now: the copies allocate nothing per frame.
+            GST_OBJECT_LOCK(src);
+            const guint buffers = MAX(src->state->props.alloc_buffers, 2u);
+            GST_OBJECT_UNLOCK(src);
+            layout.pool = gst_buffer_pool_new();
+            GstStructure *config = gst_buffer_pool_get_config(layout.pool);
+            gst_buffer_pool_config_set_params(config, caps, static_cast<guint>(layout.size), buffers, 0);
+            if (!gst_buffer_pool_set_config(layout.pool, config) || !gst_buffer_pool_set_active(layout.pool, TRUE)) {
+                gst_object_unref(layout.pool);
+                GST_ERROR_OBJECT(src, "Cannot make %u buffers of %" G_GSIZE_FORMAT " bytes for %s", buffers,
+                                 layout.size, GST_OBJECT_NAME(owner.object));
+                return FALSE;
+            }
+        }
+    }
+    GST_DEBUG_OBJECT(src, "%s reads %s", GST_OBJECT_NAME(owner.object),
+                     layout.meta ? "the video meta" : "the default layout");
+    lockMutex(src);
+    forgetLayout(src->state, owner.key);
+    src->state->layouts[owner.key] = layout;
+    unlockMutex(src);
+    return TRUE;
+}
+
 gboolean gst_norvasrc_stop_common(GstNorvasrc *src, gpointer ownerObject) {
     NorvasrcState *state = src->state;
     const Owner owner(src, ownerObject);
     GST_DEBUG_OBJECT(src, "stop");
     lockMutex(src);
     forgetUnnegotiated(state, owner.key);
+    forgetLayout(state, owner.key);
     auto it = state->shot_queues.find(owner.key);
     if (it != state->shot_queues.end()) {
         ShotQueue dropped;
@@ -1050,6 +1235,8 @@ void gst_norvasrc_frames_clear(GstNorvasrc *src) {
     queues.swap(state->shot_queues);
     memories.swap(state->memory_shots);
     state->unnegotiated.clear();
+    while (!state->layouts.empty())
+        forgetLayout(state, state->layouts.begin()->first);
     unlockMutex(src);
     queues.clear();
     memories.clear();

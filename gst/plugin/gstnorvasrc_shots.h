@@ -92,6 +92,21 @@ struct MemoryShot {
     ShotHandle shot; /**< null once the owner stopped: the memory no longer holds the frame (detached) */
 };
 
+/**
+ * How a pad hands its frames downstream. A peer that announces GstVideoMeta reads the device's plane layout from
+ * it; any other peer reads the format's default layout, which a frame whose layout differs is copied into (rows
+ * without the device's padding), into buffers of `pool`, made once at negotiation.
+ */
+struct OwnerLayout {
+    bool meta = true;              /**< the peer reads the video meta */
+    GstBufferPool *pool = nullptr; /**< buffers of the default layout (owned); only without meta */
+    guint planes = 0;
+    gsize offsets[4] = {0, 0, 0, 0}; /**< the default layout */
+    gint strides[4] = {0, 0, 0, 0};
+    guint rows[4] = {0, 0, 0, 0};
+    gsize size = 0; /**< bytes of one frame in the default layout */
+};
+
 /** A pad's previous frame times, so that its timestamps never go back. */
 struct ChannelTime {
     guint64 utc = 0;

@@ -100,6 +100,8 @@ Luma elementLuma(unsigned width, unsigned height, gint *stride) {
                  "gma-enable", TRUE, "alloc-buffers", 3, "preenq-buffers", 0, nullptr);
     gst_util_set_object_arg(G_OBJECT(src), "ff-mode", "OFF");
     GstHarness *h = gst_harness_new_with_element(src, nullptr, "src");
+    // A peer that reads the video meta gets the device's rows as they are, padding and all.
+    gst_harness_add_propose_allocation_meta(h, GST_VIDEO_META_API_TYPE, nullptr);
     gchar *caps = g_strdup_printf("video/x-raw, format=NV12, width=%u, height=%u", width, height);
     gst_harness_set_sink_caps_str(h, caps);
     g_free(caps);
