@@ -181,6 +181,7 @@ static void gst_norvasrc_finalize(GObject *object) {
     GstNorvasrc *src = GST_NORVASRC(object);
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "finalize");
+    gst_norvasrc_track(src, FALSE);
     // Queued frames still find their contexts; then the contexts go, then the shared exposure record.
     gst_norvasrc_frames_clear(src);
     gst_norvasrc_release_contexts(src, TRUE);
@@ -268,4 +269,5 @@ static void gst_norvasrc_init(GstNorvasrc *src) {
     g_cond_init(&state->buffers_allocated);
 
     gst_norva_bounds_init(&state->props.bounds);
+    gst_norvasrc_track(src, TRUE);
 }

@@ -122,6 +122,22 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
 gboolean gst_norvasrc_decide_layout(GstNorvasrc *src, gpointer owner, GstQuery *query);
 /** An upstream event for the element's capture; TRUE when it was consumed. */
 gboolean gst_norvasrc_handle_event(GstNorvasrc *src, GstEvent *event);
+/**
+ * A thread that calls into the capture (a streaming thread fetching or negotiating, a thread freeing the last
+ * buffer of a frame), counted while it does. Once the process exits, the exit handler makes every element's pads
+ * flush and waits for the counted threads to leave before static state goes: exiting() then tells the thread to
+ * leave without touching the capture.
+ */
+class NorvasrcCaptureCall {
+public:
+    NorvasrcCaptureCall();
+    ~NorvasrcCaptureCall();
+    NorvasrcCaptureCall(const NorvasrcCaptureCall &) = delete;
+    NorvasrcCaptureCall &operator=(const NorvasrcCaptureCall &) = delete;
+    bool exiting() const;
+};
+/** Adds an element to (or removes it from) those the exit handler wakes; instance init and finalize. */
+void gst_norvasrc_track(GstNorvasrc *src, gboolean live);
 /** Wakes every streaming thread that waits for a frame, a free capture buffer or buffer allocation. */
 void gst_norvasrc_wake_waiters(GstNorvasrc *src);
 

@@ -10,7 +10,9 @@
  * the device with the context lock alone. Every wait is bounded and is woken by unlock.
  */
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -30,6 +32,47 @@
 namespace {
 
 constexpr gint64 kWaitUs = 5 * G_TIME_SPAN_SECOND;
+
+/*
+ * Process exit with elements streaming. exit() destroys static state (the sensor and setup registries, the
+ * simulated platform) while streaming threads may still be inside a capture. The exit handler, installed once the
+ * first frame came (after the static state the capture uses was made, so that it runs before that state goes),
+ * raises g_exiting, wakes every element, and waits, within a bound, until no thread is counted inside a capture
+ * call. These variables are trivially destructible, and the element list is never freed: both stay readable
+ * while exit runs.
+ */
+std::atomic<int> g_exiting{0};
+std::atomic<int> g_captureCalls{0};
+thread_local int t_captureCalls = 0;
+constexpr gint64 kExitWaitUs = 10 * G_TIME_SPAN_SECOND;
+
+std::mutex &liveLock() {
+    static std::mutex *lock = new std::mutex(); // never destroyed: the exit handler takes it
+    return *lock;
+}
+
+std::vector<GstNorvasrc *> &liveElements() {
+    static std::vector<GstNorvasrc *> *elements = new std::vector<GstNorvasrc *>(); // never destroyed, as above
+    return *elements;
+}
+
+void quiesceAtExit() {
+    g_exiting.store(1);
+    {
+        std::lock_guard<std::mutex> guard(liveLock());
+        for (GstNorvasrc *src : liveElements())
+            gst_norvasrc_wake_waiters(src);
+    }
+    // A thread that calls exit() from inside a capture call does not wait for itself.
+    const gint64 deadline = g_get_monotonic_time() + kExitWaitUs;
+    while (g_captureCalls.load() > t_captureCalls && g_get_monotonic_time() < deadline)
+        g_usleep(1000);
+}
+
+void installExitHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(quiesceAtExit); });
+}
 
 guint64 monotonicNs() {
     timespec ts{};
@@ -84,7 +127,7 @@ struct Owner {
             proxy = false;
         }
     }
-    bool isFlushing() const { return g_atomic_int_get(flushing) != 0; }
+    bool isFlushing() const { return g_atomic_int_get(flushing) != 0 || g_exiting.load() != 0; }
     gint bufMode(GstNorvasrc *src) const {
         if (proxy)
             return g_atomic_int_get(&reinterpret_cast<GstNorvaProxySrc *>(key)->buf_mode);
@@ -184,6 +227,9 @@ gint64 memoryName(GstMemory *memory) {
 
 /** The last reference to an output memory went: its frame is given back (the release function of every memory). */
 void memoryFreed(GstMemory *memory, gpointer data) {
+    const NorvasrcCaptureCall call;
+    if (call.exiting())
+        return; // the process ends: the frame, and the element it holds, stay as they are
     GstNorvasrc *src = static_cast<GstNorvasrc *>(data);
     NorvasrcState *state = src->state;
     const gint64 key = memoryKey(memory);
@@ -791,6 +837,7 @@ GstFlowReturn fetchShot(GstNorvasrc *src, const Owner &owner, ShotHandle &result
     gst_norvasrc_unlock_contexts(src);
     ShotHandle shot(frame);
     GST_TRACE_OBJECT(src, "Shot is acquired");
+    installExitHandler();
 
     gst_norvasrc_write_sensor_parameters(src);
     gst_norvasrc_offer_shot_for_save(src, *frame);
@@ -829,6 +876,9 @@ void gst_norvasrc_unlock_contexts(GstNorvasrc *src) {
 }
 
 void norvasrc_shot_free(CombinedShot *shot) {
+    const NorvasrcCaptureCall call;
+    if (call.exiting())
+        return; // the process ends: the cameras keep the frame
     GstNorvasrc *src = shot->src;
     NorvasrcState *state = src->state;
     GST_DEBUG_OBJECT(src, "Freeing shot %p", static_cast<void *>(shot));
@@ -919,6 +969,7 @@ gboolean gst_norvasrc_fetch_free_buffer(GstNorvasrc *src) {
 GstFlowReturn gst_norvasrc_get_buffer(GstNorvasrc *src, gpointer ownerObject, GstBuffer **buf) {
     NorvasrcState *state = src->state;
     *buf = nullptr;
+    const NorvasrcCaptureCall call;
     const Owner owner(src, ownerObject);
     if (owner.isFlushing())
         return GST_FLOW_FLUSHING;
@@ -1095,6 +1146,27 @@ void gst_norvasrc_negotiated(GstNorvasrc *src, gpointer ownerObject) {
     forgetUnnegotiated(src->state, owner.key);
     g_cond_broadcast(&src->state->queue_filled);
     unlockMutex(src);
+}
+
+NorvasrcCaptureCall::NorvasrcCaptureCall() {
+    g_captureCalls.fetch_add(1);
+    ++t_captureCalls;
+}
+
+NorvasrcCaptureCall::~NorvasrcCaptureCall() {
+    --t_captureCalls;
+    g_captureCalls.fetch_sub(1);
+}
+
+bool NorvasrcCaptureCall::exiting() const { return g_exiting.load() != 0; }
+
+void gst_norvasrc_track(GstNorvasrc *src, gboolean live) {
+    std::lock_guard<std::mutex> guard(liveLock());
+    std::vector<GstNorvasrc *> &elements = liveElements();
+    if (live)
+        elements.push_back(src);
+    else
+        elements.erase(std::remove(elements.begin(), elements.end(), src), elements.end());
 }
 
 void gst_norvasrc_wake_waiters(GstNorvasrc *src) {

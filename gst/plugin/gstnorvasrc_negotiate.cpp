@@ -484,6 +484,9 @@ GstCaps *gst_norvasrc_negotiate_caps(GstNorvasrc *src, GstPad *pad, GstNorvaVide
     NorvasrcState *state = src->state;
     if (event != nullptr)
         *event = nullptr;
+    const NorvasrcCaptureCall call;
+    if (call.exiting())
+        return nullptr; // the process ends: nothing is configured any more
     GST_OBJECT_LOCK(src);
     const guint own = state->props.context;
     GST_OBJECT_UNLOCK(src);
