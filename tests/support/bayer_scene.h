@@ -25,7 +25,7 @@ inline constexpr const auto &kGreyLevels = norva_sim::kChartGreyLevels;
 inline constexpr const auto &kColourPatches = norva_sim::kChartColourPatches;
 /** Linear level of the background around the edges and the clipped patch. */
 inline constexpr double kChartBackground = norva_sim::kChartBackground;
-inline constexpr double kRampTop = norva_sim::kChartRampTop;  /* linear level at the right end of the ramp */
+inline constexpr double kRampTop = norva_sim::kChartRampTop;   /* linear level at the right end of the ramp */
 inline constexpr double kEdgeHigh = norva_sim::kChartEdgeHigh; /* linear levels of the bars and checks */
 inline constexpr double kEdgeLow = norva_sim::kChartEdgeLow;
 
