@@ -103,10 +103,10 @@ void gst_norvasrc_set_ae_gain_range(GstNorvasrc *src, gfloat a, gfloat b) {
                            b);
         return;
     }
-    const GParamSpecFloat *spec = G_PARAM_SPEC_FLOAT(g_object_class_find_property(
+    const GParamSpecFloat *limits = G_PARAM_SPEC_FLOAT(g_object_class_find_property(
         G_OBJECT_GET_CLASS(src), norvasrc_property_def(PROP_EXPOSURE_AUTO_MIN_GAIN)->name));
-    a = CLAMP(a, spec->minimum, spec->maximum);
-    b = CLAMP(b, spec->minimum, spec->maximum);
+    a = CLAMP(a, limits->minimum, limits->maximum);
+    b = CLAMP(b, limits->minimum, limits->maximum);
     GST_OBJECT_LOCK(src);
     storeDirect(src, PROP_EXPOSURE_AUTO_MIN_GAIN, G_TYPE_FLOAT, MIN(a, b), g_value_set_float);
     storeDirect(src, PROP_EXPOSURE_AUTO_MAX_GAIN, G_TYPE_FLOAT, MAX(a, b), g_value_set_float);

@@ -91,14 +91,14 @@ GST_START_TEST(test_exposure_ranges) {
     fail_unless(minTime == 500 && maxTime == 500);
 
     // A gain range that is not a number leaves the range as it was; one past the properties' range is held to it.
-    GParamSpecFloat *spec =
+    GParamSpecFloat *limits =
         G_PARAM_SPEC_FLOAT(g_object_class_find_property(G_OBJECT_GET_CLASS(element), "exposure-auto-max-gain"));
     const struct {
         gfloat a, b, min, max;
     } gains[] = {{NAN, 12.0f, 6.0f, 24.0f},
                  {3.0f, NAN, 6.0f, 24.0f},
-                 {-1e9f, 1e9f, spec->minimum, spec->maximum},
-                 {-INFINITY, INFINITY, spec->minimum, spec->maximum}};
+                 {-1e9f, 1e9f, limits->minimum, limits->maximum},
+                 {-INFINITY, INFINITY, limits->minimum, limits->maximum}};
     for (const auto &g : gains) {
         g_signal_emit_by_name(element, "set-exposure-auto-gain-range", 24.0f, 6.0f);
         g_signal_emit_by_name(element, "set-exposure-auto-gain-range", g.a, g.b);
