@@ -111,6 +111,9 @@ GST_START_TEST(test_grids_follow_the_light) {
     }
     norva_sim::SetIlluminant(kCool);
     const double coolError = cornerError(follow(loop, kCool, kFollowLimit));
+    // The streaming thread adds to `choices` until it is joined: stopped before the checks, and before `choices`
+    // goes out of scope ahead of `loop`.
+    loop.stop();
 
     std::lock_guard<std::mutex> guard(lock);
     fail_unless(warmError < 0.03, "corners %.1f %% off the centre under %.0f K with the grids", 100 * warmError, kWarm);
