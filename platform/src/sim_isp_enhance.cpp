@@ -35,7 +35,26 @@ void decodeSlot(const CI_MODULE_MIE &r, int j, EnhancerTables &t, int slot) {
         const double y = std::min(std::max((v - 64) / 876.0, 0.0), 1.0);
         const double pos = (0.5 * y + 0.25 - minY) * windowScale;
         t.slice[slot][v] = static_cast<int8_t>(pos >= 0.0 && pos < 1.0 ? int(pos * 4.0) : -1);
-        t.slice32[slot][v] = t.slice[slot][v];
+    }
+    // The position does not decrease with the code (every step of it rounds monotonically and the window's scale
+    // is not negative): outside below, slices 0 to 3 in order, outside above; each part may be empty.
+    int lo = 0;
+    while (lo < 1024 && t.slice[slot][lo] < 0) {
+        lo++;
+    }
+    int hi = lo;
+    while (hi < 1024 && t.slice[slot][hi] >= 0) {
+        hi++;
+    }
+    int32_t *step = t.sliceStep[slot];
+    step[0] = lo - 1;
+    step[4] = hi - 1;
+    for (int k = 1; k < 4; k++) {
+        int from = lo;
+        while (from < hi && t.slice[slot][from] < k) {
+            from++;
+        }
+        step[k] = from - 1;
     }
     for (int i = 0; i < 4; i++) {
         const double gain = r.aGaussGain[4 * j + i] / 256.0;
@@ -278,17 +297,31 @@ ENH_AVX2 inline void store8(uint16_t *p, __m256i v) {
                      _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
 }
 
-/** Vibrancy of eight pixels' chroma codes (epi32), in place. */
-ENH_AVX2 inline void vibrancy8(const EnhancerTables &t, __m256i &c0, __m256i &c2) {
+/**
+ * Entries i (0 to 31) of a table of 32 floats held in four registers: permutes by the low 3 bits, blends by bits
+ * 3 and 4 (cheaper than a gather).
+ */
+ENH_AVX2 inline __m256 lookUp32(const __m256 *table, __m256 bit3, __m256 bit4, __m256i i) {
+    const __m256 lo =
+        _mm256_blendv_ps(_mm256_permutevar8x32_ps(table[0], i), _mm256_permutevar8x32_ps(table[1], i), bit3);
+    const __m256 hi =
+        _mm256_blendv_ps(_mm256_permutevar8x32_ps(table[2], i), _mm256_permutevar8x32_ps(table[3], i), bit3);
+    return _mm256_blendv_ps(lo, hi, bit4);
+}
+
+/** Vibrancy of eight pixels' chroma codes (epi32), in place; mul and step: vibMul and vibStep, 8 to a register. */
+ENH_AVX2 inline void vibrancy8(const __m256 *mul, const __m256 *step, __m256i &c0, __m256i &c2) {
     const __m256 mid = _mm256_set1_ps(512.0f);
     const __m256 a = _mm256_sub_ps(_mm256_cvtepi32_ps(c0), mid), b = _mm256_sub_ps(_mm256_cvtepi32_ps(c2), mid);
     __m256 q = _mm256_mul_ps(_mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(a, a), _mm256_mul_ps(b, b))),
                              _mm256_set1_ps(31.0f / 512.0f));
     q = _mm256_min_ps(_mm256_max_ps(q, _mm256_setzero_ps()), _mm256_set1_ps(31.0f));
     const __m256i i = _mm256_cvttps_epi32(q);
-    const __m256 w =
-        _mm256_add_ps(_mm256_i32gather_ps(t.vibMul, i, 4),
-                      _mm256_mul_ps(_mm256_sub_ps(q, _mm256_cvtepi32_ps(i)), _mm256_i32gather_ps(t.vibStep, i, 4)));
+    // the blends take the sign bits: bits 3 and 4 of the index shifted there
+    const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(i, 28)),
+                 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(i, 27));
+    const __m256 w = _mm256_add_ps(lookUp32(mul, bit3, bit4, i), _mm256_mul_ps(_mm256_sub_ps(q, _mm256_cvtepi32_ps(i)),
+                                                                               lookUp32(step, bit3, bit4, i)));
     c0 = toCode8(_mm256_add_ps(mid, _mm256_mul_ps(a, w)));
     c2 = toCode8(_mm256_add_ps(mid, _mm256_mul_ps(b, w)));
 }
@@ -303,15 +336,18 @@ ENH_AVX2 void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0,
     }
     const __m256 mid = _mm256_set1_ps(512.0f), zero = _mm256_setzero_ps();
     const __m256i byte = _mm256_set1_epi32(0xFF);
+    __m256 vibMul[4], vibStep[4];
+    for (int k = 0; k < 4; k++) {
+        vibMul[k] = _mm256_loadu_ps(t.vibMul + 8 * k);
+        vibStep[k] = _mm256_loadu_ps(t.vibStep + 8 * k);
+    }
     uint32_t x = 0;
     for (; x + 8 <= W; x += 8) {
         __m256i y10 = load8(Y + x), c0 = load8(C0 + x), c2 = load8(C2 + x);
         bool changed = false;
         if (t.slots > 0) {
             const __m256 yf = _mm256_cvtepi32_ps(y10);
-            const __m256 y = _mm256_min_ps(
-                _mm256_max_ps(_mm256_div_ps(_mm256_sub_ps(yf, _mm256_set1_ps(64.0f)), _mm256_set1_ps(876.0f)), zero),
-                _mm256_set1_ps(1.0f));
+            __m256 y = zero; /* luma on 0..1: worked out (a division) for the first slot that weighs a pixel */
             const __m256 cb = _mm256_sub_ps(_mm256_cvtepi32_ps(c2), mid),
                          cr = _mm256_sub_ps(_mm256_cvtepi32_ps(c0), mid);
             __m256 dY = zero, dCb = zero, dCr = zero;
@@ -327,9 +363,15 @@ ENH_AVX2 void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0,
                     _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(gc, dz), _mm256_mul_ps(gs, dx)), _mm256_set1_ps(c.kr));
                 const __m256 q =
                     _mm256_min_ps(_mm256_add_ps(_mm256_mul_ps(u, u), _mm256_mul_ps(v, v)), _mm256_set1_ps(1e9f));
-                const __m256i s = _mm256_i32gather_epi32(t.slice32[j], y10, 4);
-                const __m256i inside = _mm256_cmpgt_epi32(s, _mm256_set1_epi32(-1));
-                const __m256i si = _mm256_and_si256(s, inside);
+                // the luma slice from the steps of the code: compares instead of a look-up
+                const int32_t *step = t.sliceStep[j];
+                const __m256i inside = _mm256_andnot_si256(_mm256_cmpgt_epi32(y10, _mm256_set1_epi32(step[4])),
+                                                           _mm256_cmpgt_epi32(y10, _mm256_set1_epi32(step[0])));
+                const __m256i above =
+                    _mm256_add_epi32(_mm256_add_epi32(_mm256_cmpgt_epi32(y10, _mm256_set1_epi32(step[1])),
+                                                      _mm256_cmpgt_epi32(y10, _mm256_set1_epi32(step[2]))),
+                                     _mm256_cmpgt_epi32(y10, _mm256_set1_epi32(step[3])));
+                const __m256i si = _mm256_and_si256(_mm256_sub_epi32(_mm256_setzero_si256(), above), inside);
                 const __m256 s2 =
                     _mm256_permutevar8x32_ps(_mm256_broadcast_ps(reinterpret_cast<const __m128 *>(c.slice2)), si);
                 const __m256 d = _mm256_min_ps(_mm256_mul_ps(q, s2), _mm256_set1_ps(32.0f));
@@ -353,7 +395,13 @@ ENH_AVX2 void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0,
                 if (_mm256_testz_si256(wi, wi)) {
                     continue;
                 }
-                changed = true;
+                if (!changed) {
+                    y = _mm256_min_ps(
+                        _mm256_max_ps(_mm256_div_ps(_mm256_sub_ps(yf, _mm256_set1_ps(64.0f)), _mm256_set1_ps(876.0f)),
+                                      zero),
+                        _mm256_set1_ps(1.0f));
+                    changed = true;
+                }
                 const __m256 w = _mm256_mul_ps(_mm256_cvtepi32_ps(wi), _mm256_set1_ps(1.0f / 256.0f));
                 const float yBase = 0.5f + 0.5f * c.yOffset - 0.5f * c.yScale;
                 const float a = c.cScale * c.hueCos - 1.0f, b = c.cScale * c.hueSin;
@@ -372,7 +420,7 @@ ENH_AVX2 void EnhanceRowAvx2(const EnhancerTables &t, uint16_t *Y, uint16_t *C0,
             }
         }
         if (vib) {
-            vibrancy8(t, c0, c2);
+            vibrancy8(vibMul, vibStep, c0, c2);
             changed = true;
         }
         if (changed) {

@@ -38,8 +38,11 @@ struct EnhancerTables {
     static constexpr int kWeightEntries = 32 * kWeightSteps;
     int8_t slice[3][1024];
     uint8_t weight[3][4][kWeightEntries + 1];
-    uint8_t weightPad[3];     /* the vector kernel reads the weights 4 bytes at a time */
-    int32_t slice32[3][1024]; /* `slice` widened, for the vector kernel's gathers */
+    uint8_t weightPad[3]; /* the vector kernel reads the weights 4 bytes at a time */
+    /* per slot: `slice` as steps of the luma code (it does not decrease inside the window): the codes from
+       sliceStep[0] + 1 to sliceStep[4] are inside, and a code inside lies in slice k when it is above
+       sliceStep[k] for k = 1, 2, 3 (the steps minus 1, for the vector kernel's compares) */
+    int32_t sliceStep[3][5];
     /* per slot and slice: the first weight index from which every weight is 0 (the table does not increase) */
     int32_t zeroFrom[3][4];
     bool vibrancy = false;

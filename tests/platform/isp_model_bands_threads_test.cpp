@@ -2,7 +2,8 @@
 // a hash over every output and the statistics of 400 random configurations (the first 100 of them in the sanitizer
 // builds, NORVA_QUICK_TESTS), compared between 1, 2, 3 and 4
 // worker threads and between the baseline and the vector code, and with the values recorded before the model
-// was split into bands.
+// was split into bands. The tests of single blocks below do the same over fewer cases with a block switched on
+// (the memory colours, vibrancy and sharpening also against a recorded hash).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -480,6 +481,97 @@ std::vector<uint64_t> bayerBlockHashes(norva_sim::IspModel &model) {
         out.push_back(fnv(c.run(model), ens.data(), ens.size()));
     }
     return out;
+}
+
+/**
+ * The memory-colour, vibrancy and sharpening registers of case i at random (fixed seed): memory colour on with
+ * slots of which some weigh nothing (every gain 0, or the ellipse off every pixel), vibrancy curves (sometimes the
+ * identity), sharpening at random strengths, thresholds, weights, limits and gates (sometimes bypassed).
+ */
+void randomEnhancer(uint32_t i, Case &c) {
+    Rng r{i * 2246822519ull + 11};
+    CI_MODULE_MIE &e = c.reg.sImageEnhancer;
+    e.bMemoryColour = r.chance(75);
+    for (int j = 0; j < 3; j++) {
+        const bool silent = r.chance(25);
+        for (int k = 0; k < 4; k++) {
+            e.aGaussGain[4 * j + k] = static_cast<QOR_UINT8>(silent ? 0 : (r.chance(20) ? 0 : r.range(1, 255)));
+            e.aGaussScale[4 * j + k] = static_cast<QOR_UINT8>(r.chance(10) ? 0 : r.range(1, 255));
+        }
+        e.aGaussMinY[j] = static_cast<QOR_UINT16>(r.range(0, r.chance(10) ? 1023 : 600));
+        e.aGaussScaleY[j] = static_cast<QOR_UINT8>(r.range(0, 48));
+        e.aGaussCB[j] = static_cast<QOR_INT8>(r.range(-128, 127));
+        e.aGaussCR[j] = static_cast<QOR_INT8>(r.range(-128, 127));
+        e.aGaussRot[2 * j] = static_cast<QOR_INT8>(r.range(-128, 127));
+        e.aGaussRot[2 * j + 1] = static_cast<QOR_INT8>(r.range(-128, 127));
+        e.aGaussKB[j] = static_cast<QOR_UINT8>(r.range(0, r.chance(20) ? 255 : 40));
+        e.aGaussKR[j] = static_cast<QOR_UINT8>(r.range(0, r.chance(20) ? 255 : 40));
+        e.aYScale[j] = static_cast<QOR_UINT8>(r.range(0, 40));
+        e.aYOffset[j] = static_cast<QOR_INT16>(r.range(-4096, 4096));
+        e.aCScale[j] = static_cast<QOR_UINT8>(r.range(0, 40));
+        e.aRot[2 * j] = static_cast<QOR_INT8>(r.range(-128, 127));
+        e.aRot[2 * j + 1] = static_cast<QOR_INT8>(r.range(-128, 127));
+    }
+    e.bVibrancy = r.chance(60);
+    const bool identity = r.chance(15);
+    for (QOR_UINT16 &m : e.aVibrancySatMul) {
+        m = static_cast<QOR_UINT16>(identity ? 256 : r.range(0, 1023));
+    }
+    CI_MODULE_SHA &s = c.reg.sSharpening;
+    s.ui8Strength = static_cast<QOR_UINT8>(r.chance(15) ? 0 : r.range(1, 255));
+    s.ui8Threshold = static_cast<QOR_UINT8>(r.range(0, r.chance(30) ? 255 : 20));
+    s.bDenoiseBypass = r.chance(30);
+    for (int k = 0; k < 3; k++) {
+        s.aGainWeight[k] = static_cast<QOR_UINT8>(r.range(0, 255));
+    }
+    s.ui8ELWScale = static_cast<QOR_UINT8>(r.range(0, 255));
+    s.i8ELWOffset = static_cast<QOR_INT8>(r.range(-128, 127));
+    for (int k = 0; k < 7; k++) {
+        s.aDNSimil[k] = static_cast<QOR_UINT8>(r.range(0, 40));
+        s.aDNAvoid[k] = static_cast<QOR_UINT8>(r.range(0, 60));
+    }
+    // mostly the outputs that carry the 10-bit planes as they leave the blocks
+    if (r.chance(70)) {
+        c.info.config.eEncType.eFmt = YUV_420_PL12_10;
+        c.info.config.eDispType.eFmt = r.chance(50) ? PXL_ISP_444IL3YCrCb10 : PXL_ISP_444IL3YCbCr8;
+        c.reg.config = c.info.config;
+    }
+}
+
+/** Hashes of cases with the memory-colour, vibrancy and sharpening blocks on (randomEnhancer). */
+std::vector<uint64_t> enhancerHashes(norva_sim::IspModel &model) {
+    std::vector<uint64_t> out;
+    for (uint32_t i = 0; i < kBlockCases; i++) {
+        Case c(i);
+        randomEnhancer(i, c);
+        out.push_back(c.run(model));
+    }
+    return out;
+}
+
+/** Combined hash of enhancerHashes (recorded on x86-64), and of its first 40 cases. */
+constexpr uint64_t kEnhancerRecorded = 0x347e797bbbaff839ull;
+constexpr uint64_t kEnhancerRecordedFirst40 = 0x09d3a488a7d5f4caull;
+
+TEST(IspModelBands, EnhancerBlocksSameBytesForEveryThreadCountAndCodePath) {
+    std::vector<uint64_t> reference;
+    expectSameForEveryThreadCountAndCodePath(enhancerHashes, &reference);
+    ASSERT_EQ(reference.size(), size_t(kBlockCases));
+    // the blocks do change most frames (the cases do not compare untouched data)
+    norva_sim::IspModel model;
+    uint32_t changed = 0;
+    for (uint32_t i = 0; i < kBlockCases; i++) {
+        Case c(i);
+        randomEnhancer(i, c);
+        c.reg.sImageEnhancer = CI_MODULE_MIE{};
+        c.reg.sSharpening = CI_MODULE_SHA{};
+        changed += c.run(model) != reference[i] ? 1u : 0u;
+    }
+    EXPECT_GE(changed, kBlockCases * 3 / 5);
+#if defined(__x86_64__)
+    EXPECT_EQ(combined(reference), kBlockCases == 120 ? kEnhancerRecorded : kEnhancerRecordedFirst40)
+        << std::hex << combined(reference);
+#endif
 }
 
 TEST(IspModelBands, BayerBlocksSameBytesForEveryThreadCountAndCodePath) {
