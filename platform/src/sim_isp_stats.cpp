@@ -128,29 +128,35 @@ ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
 }
 
 /**
- * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) and their luma fit them, the sums
- * gather in 16-bit lanes over a few steps before they are taken in pairs into 32-bit lanes, and the counts stay in
- * 16-bit lanes (at most 4096 / 16 per lane).
+ * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) fit them, the sums gather in
+ * 16-bit lanes over a few steps before they are taken in pairs into 32-bit lanes. The luma is compared on its
+ * 32-bit sums (luma > t is sum >= (t + 1) << 10), and the four counts go by pairs into 8-bit lanes (at most one a
+ * step), summed at the end of the steps: few enough running vectors that they all stay in registers.
  */
 ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0,
                                           uint32_t x1, int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
     const __m256i off = _mm256_set1_epi16(static_cast<int16_t>(rgbOff)), zero = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi16(1);
     // a threshold above the largest value counts nothing, as 32767 does
-    __m256i thr[4];
-    for (int c = 0; c < 4; c++) {
+    __m256i thr[3];
+    for (int c = 0; c < 3; c++) {
         thr[c] = _mm256_set1_epi16(static_cast<int16_t>(clampi(thresholds[c], -32768, 32767)));
     }
+    // luma values lie in 0..3070 (1023 plus the largest offset): a threshold outside -1..5118 gives the same
+    // verdicts as its nearest end
+    const __m256i lumaThr = _mm256_set1_epi32((clampi(thresholds[3], -1, 5118) + 1) * 1024 - 1);
     const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
     __m256i av[3] = {zero, zero, zero}, ws[3] = {zero, zero, zero}, hs[3] = {zero, zero, zero};
-    __m256i wc[3] = {zero, zero, zero}, hc = zero;
+    // 64-bit sums of the 8-bit counts: white of channels 0 and 1, white of channel 2 and high
+    __m256i count01 = zero, count2h = zero;
     const int16_t *in[3] = {r12, g12, b12};
     // the sums of the values stay in 16-bit lanes for as many steps as the largest value allows (at most
     // 1023 + rgbOff each, so at least 6 steps), then are added by pairs into the 32-bit sums
-    const uint32_t steps = 32767u / uint32_t(1023 + std::max(rgbOff, 0));
+    const uint32_t steps = std::min(255u, 32767u / uint32_t(1023 + std::max(rgbOff, 0)));
     uint32_t x = x0;
     while (x + 16 <= x1) {
         __m256i av16[3] = {zero, zero, zero}, ws16[3] = {zero, zero, zero}, hs16[3] = {zero, zero, zero};
+        __m256i c01 = zero, c2h = zero;
         for (uint32_t step = 0; step < steps && x + 16 <= x1; step++, x += 16) {
             __m256i v[3];
             for (int c = 0; c < 3; c++) {
@@ -158,33 +164,42 @@ ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12
                 v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
             }
             const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
-            const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
-            const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
-            const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
-            hc = _mm256_sub_epi16(hc, high);
+            const __m256i hLo = _mm256_cmpgt_epi32(Sum3Lo(t, lumaRG, lumaB), lumaThr);
+            const __m256i hHi = _mm256_cmpgt_epi32(Sum3Hi(t, lumaRG, lumaB), lumaThr);
+            const __m256i high = _mm256_packs_epi32(hLo, hHi);
+            __m256i white[3];
             for (int c = 0; c < 3; c++) {
-                const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
+                white[c] = _mm256_cmpgt_epi16(v[c], thr[c]);
                 av16[c] = _mm256_add_epi16(av16[c], v[c]);
-                ws16[c] = _mm256_add_epi16(ws16[c], _mm256_and_si256(v[c], white));
+                ws16[c] = _mm256_add_epi16(ws16[c], _mm256_and_si256(v[c], white[c]));
                 hs16[c] = _mm256_add_epi16(hs16[c], _mm256_and_si256(v[c], high));
-                wc[c] = _mm256_sub_epi16(wc[c], white);
             }
+            c01 = _mm256_sub_epi8(c01, _mm256_packs_epi16(white[0], white[1]));
+            c2h = _mm256_sub_epi8(c2h, _mm256_packs_epi16(white[2], high));
         }
         for (int c = 0; c < 3; c++) {
             av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(av16[c], one));
             ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(ws16[c], one));
             hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(hs16[c], one));
         }
+        // in each 128-bit half, bytes 0..7 count the first of the pair and bytes 8..15 the second
+        count01 = _mm256_add_epi64(count01, _mm256_sad_epu8(c01, zero));
+        count2h = _mm256_add_epi64(count2h, _mm256_sad_epu8(c2h, zero));
     }
+    alignas(32) uint64_t q01[4], q2h[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(q01), count01);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(q2h), count2h);
     uint32_t rest[13];
     whiteBalanceSumsBody(r12, g12, b12, x, x1, rgbOff, thresholds, rest);
     for (int c = 0; c < 3; c++) {
         sums[c] = sum32(ws[c]) + rest[c];
-        sums[3 + c] = sum32(_mm256_madd_epi16(wc[c], one)) + rest[3 + c];
         sums[6 + c] = sum32(av[c]) + rest[6 + c];
         sums[9 + c] = sum32(hs[c]) + rest[9 + c];
     }
-    sums[12] = sum32(_mm256_madd_epi16(hc, one)) + rest[12];
+    sums[3] = uint32_t(q01[0] + q01[2]) + rest[3];
+    sums[4] = uint32_t(q01[1] + q01[3]) + rest[4];
+    sums[5] = uint32_t(q2h[0] + q2h[2]) + rest[5];
+    sums[12] = uint32_t(q2h[1] + q2h[3]) + rest[12];
 }
 #endif
 

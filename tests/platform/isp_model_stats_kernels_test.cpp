@@ -1,0 +1,71 @@
+// The statistics kernels of the ISP model on the vector code path against the baseline, at the edges the random
+// configurations of the band test seldom reach: thresholds at and beyond the ends of the values, offsets at both
+// ends of their register, spans that start and end off a vector step, up to the largest span of one call.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "sim_isp_internal.h"
+
+namespace {
+
+using norva_sim::isp::Kernels;
+
+#if NORVA_ISP_AVX2
+bool VectorPath(Kernels *base, Kernels *avx2) {
+    if (!__builtin_cpu_supports("avx2")) {
+        return false;
+    }
+    norva_sim::isp::StatsKernels(base, false);
+    norva_sim::isp::StatsKernels(avx2, true);
+    return true;
+}
+
+struct WbsCase {
+    int32_t rgbOff;
+    int32_t thresholds[4];
+};
+
+TEST(IspStatsKernels, WhiteBalanceSumsSameOnEveryCodePath) {
+    Kernels base{}, avx2{};
+    if (!VectorPath(&base, &avx2)) {
+        GTEST_SKIP() << "no AVX2 on this machine";
+    }
+    // luma lies in 0..3070 (0..1023 plus an offset of at most 2047); channels in 0..3070
+    const WbsCase cases[] = {
+        {0, {100, 100, 100, 100}},          {-2048, {0, 0, 0, -1}},
+        {-2048, {-1, -5, -40000, -40000}},  {2047, {3069, 3070, 3071, 3069}},
+        {2047, {3070, 40000, 32767, 3070}}, {2047, {32767, 32768, -32769, 5118}},
+        {2047, {1, 2, 3, 40000}},           {-1, {254, 255, 256, 0}},
+        {17, {600, 700, 800, 32767}},       {17, {600, 700, 800, -32768}},
+    };
+    struct Span {
+        uint32_t x0, x1;
+    };
+    const Span spans[] = {{0, 0}, {0, 15}, {3, 19}, {1, 4097}, {0, 4096}, {5, 1000}};
+    std::mt19937 rng(7);
+    std::vector<int16_t> r(4200), g(4200), b(4200);
+    for (size_t x = 0; x < r.size(); x++) {
+        // runs of the extreme codes between random ones
+        const bool edge = (x / 40) % 3 == 0;
+        r[x] = static_cast<int16_t>(edge ? (x % 2 ? 4095 : 0) : rng() % 4096);
+        g[x] = static_cast<int16_t>(edge ? 4095 : rng() % 4096);
+        b[x] = static_cast<int16_t>(edge ? (x % 3 ? 4095 : 0) : rng() % 4096);
+    }
+    for (const WbsCase &c : cases) {
+        for (const Span &s : spans) {
+            uint32_t want[13], got[13];
+            base.whiteBalanceSums(r.data(), g.data(), b.data(), s.x0, s.x1, c.rgbOff, c.thresholds, want);
+            avx2.whiteBalanceSums(r.data(), g.data(), b.data(), s.x0, s.x1, c.rgbOff, c.thresholds, got);
+            for (int i = 0; i < 13; i++) {
+                EXPECT_EQ(got[i], want[i]) << "sum " << i << ", offset " << c.rgbOff << ", luma threshold "
+                                           << c.thresholds[3] << ", columns " << s.x0 << ".." << s.x1;
+            }
+        }
+    }
+}
+#endif
+
+} // namespace
