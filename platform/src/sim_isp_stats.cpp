@@ -306,10 +306,13 @@ ISP_INLINE void histogramBinsBody(const uint16_t *__restrict luma, uint32_t n, u
 void histogramBinsBase(const uint16_t *luma, uint32_t n, uint32_t *bins) { histogramBinsBody(luma, n, bins); }
 #if NORVA_ISP_AVX2
 /**
- * The same, 16 values a step: a step whose values all fall in one bin is counted at once, the others in four
- * sets of 16-bit counts (over at most 32768 values, so that no count overflows), cleared and summed in vectors.
+ * The same, 16 values a step: a step whose values fall in at most four neighbouring bins (flat areas and gentle
+ * slopes) is counted bin by bin from the lanes equal to each, the others one by one in four sets of 16-bit counts
+ * (over at most 32768 values, so that no count overflows), cleared and summed in vectors.
  */
-ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_t *bins) {
+// (every processor with AVX2 has the population count instruction)
+ISP_TARGET_AVX2 __attribute__((target("popcnt"))) void histogramBinsAvx2(const uint16_t *luma, uint32_t n,
+                                                                         uint32_t *bins) {
     constexpr uint32_t kChunk = 32768;
     for (uint32_t x0 = 0; x0 < n; x0 += kChunk) {
         const uint32_t x1 = std::min(n, x0 + kChunk);
@@ -320,9 +323,19 @@ ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_
         uint32_t x = x0;
         for (; x + 16 <= x1; x += 16) {
             const __m256i v = _mm256_srli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(luma + x)), 4);
-            const uint32_t first = luma[x] >> 4u;
-            if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(first)))) == -1) {
-                four[0][first] = static_cast<uint16_t>(four[0][first] + 16u);
+            // the lowest and the highest bin of the step (the highest as the lowest of the complements)
+            const __m128i a = _mm256_castsi256_si128(v), b = _mm256_extracti128_si256(v, 1);
+            const uint32_t lo = uint32_t(_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_min_epu16(a, b)))) & 0xFFFFu;
+            const uint32_t hi =
+                ~uint32_t(_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(_mm_max_epu16(a, b), _mm_set1_epi16(-1))))) &
+                0xFFFFu;
+            if (hi - lo < 4) {
+                for (uint32_t bin = lo; bin <= hi; bin++) {
+                    const __m256i eq = _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(bin)));
+                    // two mask bits a lane
+                    const uint32_t lanes = uint32_t(_mm_popcnt_u32(uint32_t(_mm256_movemask_epi8(eq)))) / 2;
+                    four[0][bin] = static_cast<uint16_t>(four[0][bin] + lanes);
+                }
                 continue;
             }
             for (uint32_t k = 0; k < 16; k += 4) {

@@ -1,6 +1,7 @@
 // The statistics kernels of the ISP model on the vector code path against the baseline, at the edges the random
 // configurations of the band test seldom reach: thresholds at and beyond the ends of the values, offsets at both
-// ends of their register, spans that start and end off a vector step, up to the largest span of one call.
+// ends of their register, spans that start and end off a vector step, up to the largest span of one call; steps
+// of values spanning a few bins or many, across bin edges, over more values than one chunk of 16-bit counts.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -59,10 +60,46 @@ TEST(IspStatsKernels, WhiteBalanceSumsSameOnEveryCodePath) {
             uint32_t want[13], got[13];
             base.whiteBalanceSums(r.data(), g.data(), b.data(), s.x0, s.x1, c.rgbOff, c.thresholds, want);
             avx2.whiteBalanceSums(r.data(), g.data(), b.data(), s.x0, s.x1, c.rgbOff, c.thresholds, got);
-            for (int i = 0; i < 13; i++) {
-                EXPECT_EQ(got[i], want[i]) << "sum " << i << ", offset " << c.rgbOff << ", luma threshold "
-                                           << c.thresholds[3] << ", columns " << s.x0 << ".." << s.x1;
+            EXPECT_EQ(std::vector<uint32_t>(got, got + 13), std::vector<uint32_t>(want, want + 13))
+                << "offset " << c.rgbOff << ", luma threshold " << c.thresholds[3] << ", columns " << s.x0 << ".."
+                << s.x1;
+        }
+    }
+}
+
+TEST(IspStatsKernels, HistogramBinsSameOnEveryCodePath) {
+    Kernels base{}, avx2{};
+    if (!VectorPath(&base, &avx2)) {
+        GTEST_SKIP() << "no AVX2 on this machine";
+    }
+    // steps of 16 values spanning one to six bins, runs across bin edges and at both ends of the range, noise
+    const size_t n = 70000; /* beyond the kernel's chunk of 16-bit counts */
+    std::mt19937 rng(11);
+    std::vector<uint16_t> luma(n);
+    for (size_t i = 0; i < n; i++) {
+        const size_t step = i / 16, lane = i % 16;
+        const uint16_t patterns[6] = {
+            1023,                                               /* the top bin */
+            static_cast<uint16_t>(16 * (step % 64)),            /* one bin, from its first code */
+            static_cast<uint16_t>(16 * (step % 61) + lane * 4), /* four bins */
+            static_cast<uint16_t>(16 * (step % 59) + lane * 5), /* five or six bins */
+            static_cast<uint16_t>(15 + (lane & 1)),             /* two bins across an edge */
+            static_cast<uint16_t>(rng() % 1024),                /* noise */
+        };
+        luma[i] = patterns[step % 6];
+    }
+    const size_t offsets[] = {0, 1, 7};
+    const uint32_t lengths[] = {0, 5, 16, 47, 1920, 32768, 40000, 69000};
+    for (size_t first : offsets) {
+        for (uint32_t len : lengths) {
+            uint32_t want[64], got[64];
+            for (int b = 0; b < 64; b++) {
+                want[b] = got[b] = static_cast<uint32_t>(b); /* the kernels add to the bins */
             }
+            base.histogramBins(luma.data() + first, len, want);
+            avx2.histogramBins(luma.data() + first, len, got);
+            EXPECT_EQ(std::vector<uint32_t>(got, got + 64), std::vector<uint32_t>(want, want + 64))
+                << "values from " << first << ", " << len << " of them";
         }
     }
 }
