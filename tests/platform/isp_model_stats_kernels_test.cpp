@@ -1,7 +1,8 @@
 // The statistics kernels of the ISP model on the vector code path against the baseline, at the edges the random
 // configurations of the band test seldom reach: thresholds at and beyond the ends of the values, offsets at both
 // ends of their register, spans that start and end off a vector step, up to the largest span of one call; steps
-// of values spanning a few bins or many, across bin edges, over more values than one chunk of 16-bit counts.
+// of values spanning a few bins or many, across bin edges, over more values than one chunk of 16-bit counts;
+// sharpness of samples at both ends of their range.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -100,6 +101,30 @@ TEST(IspStatsKernels, HistogramBinsSameOnEveryCodePath) {
             avx2.histogramBins(luma.data() + first, len, got);
             EXPECT_EQ(std::vector<uint32_t>(got, got + 64), std::vector<uint32_t>(want, want + 64))
                 << "values from " << first << ", " << len << " of them";
+        }
+    }
+}
+
+TEST(IspStatsKernels, FocusSharpnessSameOnEveryCodePath) {
+    Kernels base{}, avx2{};
+    if (!VectorPath(&base, &avx2)) {
+        GTEST_SKIP() << "no AVX2 on this machine";
+    }
+    // samples at both ends of 16 bits beside random ones: differences up to 65535 each, sums past 16 bits
+    std::mt19937 rng(5);
+    std::vector<uint16_t> cur(2100), dn(2100);
+    for (size_t i = 0; i < cur.size(); i++) {
+        const uint16_t ends[3] = {0, 65535, static_cast<uint16_t>(rng())};
+        cur[i] = ends[(i / 2) % 3];
+        dn[i] = ends[(i / 3) % 3];
+    }
+    const uint32_t counts[] = {0, 1, 16, 17, 18, 33, 960, 1049};
+    for (size_t first : {size_t(0), size_t(1)}) {
+        for (uint32_t n : counts) {
+            std::vector<uint16_t> want(n), got(n);
+            base.focusSharpness(cur.data() + first, dn.data() + first, n, want.data());
+            avx2.focusSharpness(cur.data() + first, dn.data() + first, n, got.data());
+            EXPECT_EQ(got, want) << "samples from " << first << ", " << n << " of them";
         }
     }
 }
