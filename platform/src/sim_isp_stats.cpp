@@ -52,7 +52,7 @@ void Accumulators::add(const Accumulators &o) {
 namespace {
 
 /** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
-void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
+void countAboveBase(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
     if (x0 >= x1) {
         return;
     }
@@ -74,6 +74,42 @@ void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t
     count[0] += even;
     count[1] += odd;
 }
+
+#if NORVA_ISP_AVX2
+/** Sum of the eight 32-bit lanes. */
+ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
+}
+
+/**
+ * The same, 16 samples a step: each lane counts its samples at or above the threshold (the larger of the two is
+ * the sample) in 16 bits over at most 4096 steps, then the lanes of even and of odd columns are summed apart.
+ */
+ISP_TARGET_AVX2 void countAboveAvx2(const uint16_t *v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
+    if (x0 >= x1 || thr > 65535) {
+        return; /* no 16-bit sample reaches a larger threshold */
+    }
+    const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(thr)), low = _mm256_set1_epi32(0xFFFF);
+    __m256i first = _mm256_setzero_si256(), second = _mm256_setzero_si256();
+    uint32_t x = x0;
+    while (x + 16 <= x1) {
+        __m256i lanes = _mm256_setzero_si256();
+        for (uint32_t step = 0; step < 4096 && x + 16 <= x1; step++, x += 16) {
+            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + x));
+            lanes = _mm256_sub_epi16(lanes, _mm256_cmpeq_epi16(_mm256_max_epu16(s, t), s));
+        }
+        first = _mm256_add_epi32(first, _mm256_and_si256(lanes, low));
+        second = _mm256_add_epi32(second, _mm256_srli_epi32(lanes, 16));
+    }
+    // the even lanes hold the columns of x0's parity
+    const uint32_t p = x0 & 1u;
+    count[p] += sum32(first);
+    count[p ^ 1u] += sum32(second);
+    countAboveBase(v, x, x1, thr, count);
+}
+#endif
 
 /** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
 ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
@@ -154,11 +190,6 @@ void whiteBalanceSumsBase(const int16_t *r12, const int16_t *g12, const int16_t 
     whiteBalanceSumsBody(r12, g12, b12, x0, x1, rgbOff, thresholds, sums);
 }
 #if NORVA_ISP_AVX2
-ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
-    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
-    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
-}
 
 /**
  * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) fit them, the sums gather in
@@ -401,6 +432,7 @@ ISP_TARGET_AVX2 __attribute__((target("popcnt"))) void histogramBinsAvx2(const u
 
 void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
+    k->countAbove = ISP_PICK(countAbove, avx2);
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
     k->awsIndices = ISP_PICK(awsIndices, avx2);
@@ -416,16 +448,16 @@ void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
         // the tiles, then the columns outside them: each sample is counted once
         for (int t = 0; t < m.exsTiles; t++) {
             uint32_t tile[2] = {0, 0};
-            countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
+            m.k.countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
             b.acc.exsRegion[ty][t][c0] += tile[0];
             b.acc.exsRegion[ty][t][c0 + 1] += tile[1];
             count[0] += tile[0];
             count[1] += tile[1];
         }
-        countAbove(raw, 0, m.exsRange[0][0], f.exsThreshold, count);
-        countAbove(raw, m.exsRange[m.exsTiles - 1][1], f.W, f.exsThreshold, count);
+        m.k.countAbove(raw, 0, m.exsRange[0][0], f.exsThreshold, count);
+        m.k.countAbove(raw, m.exsRange[m.exsTiles - 1][1], f.W, f.exsThreshold, count);
     } else {
-        countAbove(raw, 0, f.W, f.exsThreshold, count);
+        m.k.countAbove(raw, 0, f.W, f.exsThreshold, count);
     }
     b.acc.exsGlobal[c0] += count[0];
     b.acc.exsGlobal[c0 + 1] += count[1];

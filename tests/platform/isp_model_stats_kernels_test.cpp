@@ -2,7 +2,7 @@
 // configurations of the band test seldom reach: thresholds at and beyond the ends of the values, offsets at both
 // ends of their register, spans that start and end off a vector step, up to the largest span of one call; steps
 // of values spanning a few bins or many, across bin edges, over more values than one chunk of 16-bit counts;
-// sharpness of samples at both ends of their range.
+// sharpness of samples at both ends of their range; exposure counts at thresholds at and beyond 16 bits.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -125,6 +125,34 @@ TEST(IspStatsKernels, FocusSharpnessSameOnEveryCodePath) {
             base.focusSharpness(cur.data() + first, dn.data() + first, n, want.data());
             avx2.focusSharpness(cur.data() + first, dn.data() + first, n, got.data());
             EXPECT_EQ(got, want) << "samples from " << first << ", " << n << " of them";
+        }
+    }
+}
+
+TEST(IspStatsKernels, CountAboveSameOnEveryCodePath) {
+    Kernels base{}, avx2{};
+    if (!VectorPath(&base, &avx2)) {
+        GTEST_SKIP() << "no AVX2 on this machine";
+    }
+    std::mt19937 rng(9);
+    std::vector<uint16_t> raw(70000);
+    for (size_t i = 0; i < raw.size(); i++) {
+        const uint16_t values[4] = {0, 65535, 4096, static_cast<uint16_t>(rng())};
+        raw[i] = values[(i / 5) % 4];
+    }
+    const uint32_t thresholds[] = {0, 1, 4095, 4096, 4097, 65535, 65536, 1u << 20};
+    struct Span {
+        uint32_t x0, x1;
+    };
+    // spans of either parity, shorter than a step, and longer than the kernel's 16-bit counts hold
+    const Span spans[] = {{0, 0}, {3, 2}, {0, 15}, {1, 18}, {2, 1921}, {7, 70000}};
+    for (uint32_t thr : thresholds) {
+        for (const Span &s : spans) {
+            uint32_t want[2] = {5, 6}, got[2] = {5, 6}; /* the kernels add to the counts */
+            base.countAbove(raw.data(), s.x0, s.x1, thr, want);
+            avx2.countAbove(raw.data(), s.x0, s.x1, thr, got);
+            EXPECT_EQ(got[0], want[0]) << "threshold " << thr << ", columns " << s.x0 << ".." << s.x1;
+            EXPECT_EQ(got[1], want[1]) << "threshold " << thr << ", columns " << s.x0 << ".." << s.x1;
         }
     }
 }
