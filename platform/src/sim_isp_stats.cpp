@@ -370,9 +370,10 @@ ISP_INLINE void histogramBinsBody(const uint16_t *__restrict luma, uint32_t n, u
 void histogramBinsBase(const uint16_t *luma, uint32_t n, uint32_t *bins) { histogramBinsBody(luma, n, bins); }
 #if NORVA_ISP_AVX2
 /**
- * The same, 16 values a step: a step whose values fall in at most four neighbouring bins (flat areas and gentle
- * slopes) is counted bin by bin from the lanes equal to each, the others one by one in four sets of 16-bit counts
- * (over at most 32768 values, so that no count overflows), cleared and summed in vectors.
+ * The same, 16 values a step: a step whose values all fall in one bin (flat areas) is counted at once, one whose
+ * values fall in at most four neighbouring bins (slopes) bin by bin from the lanes equal to each, the others one
+ * by one in four sets of 16-bit counts (over at most 32768 values, so that no count overflows), cleared and summed
+ * in vectors.
  */
 // (every processor with AVX2 has the population count instruction)
 ISP_TARGET_AVX2 __attribute__((target("popcnt"))) void histogramBinsAvx2(const uint16_t *luma, uint32_t n,
@@ -387,6 +388,11 @@ ISP_TARGET_AVX2 __attribute__((target("popcnt"))) void histogramBinsAvx2(const u
         uint32_t x = x0;
         for (; x + 16 <= x1; x += 16) {
             const __m256i v = _mm256_srli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(luma + x)), 4);
+            const uint32_t first = luma[x] >> 4u;
+            if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(first)))) == -1) {
+                four[0][first] = static_cast<uint16_t>(four[0][first] + 16u);
+                continue;
+            }
             // the lowest and the highest bin of the step (the highest as the lowest of the complements)
             const __m128i a = _mm256_castsi256_si128(v), b = _mm256_extracti128_si256(v, 1);
             const uint32_t lo = uint32_t(_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_min_epu16(a, b)))) & 0xFFFFu;
