@@ -145,6 +145,7 @@ struct Kernels {
     void (*gammaIndex)(const int32_t *v, uint32_t W, int16_t *out);
     void (*rgbToYuv)(const int16_t *coeff, const int32_t *offset, const int16_t *r12, const int16_t *g12,
                      const int16_t *b12, uint32_t W, uint16_t *luma, uint16_t *C0p, uint16_t *Yp, uint16_t *C2p);
+    void (*countAbove)(const uint16_t *v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]);
     void (*focusSharpness)(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp);
     void (*whiteBalanceSums)(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0, uint32_t x1,
                              int32_t rgbOff, const int32_t *thresholds, uint32_t *sums);

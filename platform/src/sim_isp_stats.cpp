@@ -52,7 +52,7 @@ void Accumulators::add(const Accumulators &o) {
 namespace {
 
 /** Samples of v[x0, x1) at or above thr, added to count[] by the parity of x. */
-void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
+void countAboveBase(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
     if (x0 >= x1) {
         return;
     }
@@ -75,6 +75,42 @@ void countAbove(const uint16_t *__restrict v, uint32_t x0, uint32_t x1, uint32_t
     count[1] += odd;
 }
 
+#if NORVA_ISP_AVX2
+/** Sum of the eight 32-bit lanes. */
+ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
+}
+
+/**
+ * The same, 16 samples a step: each lane counts its samples at or above the threshold (the larger of the two is
+ * the sample) in 16 bits over at most 4096 steps, then the lanes of even and of odd columns are summed apart.
+ */
+ISP_TARGET_AVX2 void countAboveAvx2(const uint16_t *v, uint32_t x0, uint32_t x1, uint32_t thr, uint32_t count[2]) {
+    if (x0 >= x1 || thr > 65535) {
+        return; /* no 16-bit sample reaches a larger threshold */
+    }
+    const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(thr)), low = _mm256_set1_epi32(0xFFFF);
+    __m256i first = _mm256_setzero_si256(), second = _mm256_setzero_si256();
+    uint32_t x = x0;
+    while (x + 16 <= x1) {
+        __m256i lanes = _mm256_setzero_si256();
+        for (uint32_t step = 0; step < 4096 && x + 16 <= x1; step++, x += 16) {
+            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + x));
+            lanes = _mm256_sub_epi16(lanes, _mm256_cmpeq_epi16(_mm256_max_epu16(s, t), s));
+        }
+        first = _mm256_add_epi32(first, _mm256_and_si256(lanes, low));
+        second = _mm256_add_epi32(second, _mm256_srli_epi32(lanes, 16));
+    }
+    // the even lanes hold the columns of x0's parity
+    const uint32_t p = x0 & 1u;
+    count[p] += sum32(first);
+    count[p ^ 1u] += sum32(second);
+    countAboveBase(v, x, x1, thr, count);
+}
+#endif
+
 /** Focus sharpness of n green samples (every other sample of cur from its start), 8-bit scale. */
 ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_t *__restrict dn, uint32_t n,
                                    uint16_t *__restrict sharp) {
@@ -85,7 +121,40 @@ ISP_INLINE void focusSharpnessBody(const uint16_t *__restrict cur, const uint16_
         sharp[k] = static_cast<uint16_t>(uint32_t(dh + dd) >> 8);
     }
 }
-ISP_KERNEL(focusSharpness, (const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp), (cur, dn, n, sharp))
+void focusSharpnessBase(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp) {
+    focusSharpnessBody(cur, dn, n, sharp);
+}
+#if NORVA_ISP_AVX2
+/** Differences of 16 samples to their neighbours at `right` and `below`, their sum >> 8 (on every lane). */
+ISP_TARGET_AVX2 inline __m256i sharpness16(const uint16_t *at, const uint16_t *right, const uint16_t *below) {
+    const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(right));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(below));
+    const __m256i dh = _mm256_or_si256(_mm256_subs_epu16(g, h), _mm256_subs_epu16(h, g));
+    const __m256i dd = _mm256_or_si256(_mm256_subs_epu16(g, d), _mm256_subs_epu16(d, g));
+    // (dh + dd) >> 8 without its 17th bit: the rounded-up mean less the odd half, >> 7
+    const __m256i half =
+        _mm256_sub_epi16(_mm256_avg_epu16(dh, dd), _mm256_and_si256(_mm256_xor_si256(dh, dd), _mm256_set1_epi16(1)));
+    return _mm256_srli_epi16(half, 7);
+}
+
+/**
+ * The same, 16 green samples a step on 16-bit lanes: the differences of every sample of the row, of which the
+ * even lanes (the green samples) are kept and packed. A step reads no further than the last sample's own reads.
+ */
+ISP_TARGET_AVX2 void focusSharpnessAvx2(const uint16_t *cur, const uint16_t *dn, uint32_t n, uint16_t *sharp) {
+    const __m256i even = _mm256_set1_epi32(0xFFFF);
+    uint32_t k = 0;
+    for (; k + 17 <= n; k += 16) {
+        const uint16_t *c = cur + 2 * size_t(k), *d = dn + 2 * size_t(k) + 1;
+        const __m256i lo = _mm256_and_si256(sharpness16(c, c + 2, d), even);
+        const __m256i hi = _mm256_and_si256(sharpness16(c + 16, c + 18, d + 16), even);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(sharp + k),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8));
+    }
+    focusSharpnessBody(cur + 2 * size_t(k), dn + 2 * size_t(k), n - k, sharp + k);
+}
+#endif
 
 /**
  * White-balance sums of the columns [x0, x1) of one region (at most 4096, so that 32 bits hold them), from the
@@ -121,36 +190,37 @@ void whiteBalanceSumsBase(const int16_t *r12, const int16_t *g12, const int16_t 
     whiteBalanceSumsBody(r12, g12, b12, x0, x1, rgbOff, thresholds, sums);
 }
 #if NORVA_ISP_AVX2
-ISP_TARGET_AVX2 inline uint32_t sum32(__m256i v) {
-    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    const __m128i t = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
-    return uint32_t(_mm_cvtsi128_si32(_mm_add_epi32(t, _mm_shuffle_epi32(t, 0xB1))));
-}
 
 /**
- * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) and their luma fit them, the sums
- * gather in 16-bit lanes over a few steps before they are taken in pairs into 32-bit lanes, and the counts stay in
- * 16-bit lanes (at most 4096 / 16 per lane).
+ * The same, 16 pixels a step on 16-bit lanes: the channels (at most 1023 + 2047) fit them, the sums gather in
+ * 16-bit lanes over a few steps before they are taken in pairs into 32-bit lanes. The luma is compared on its
+ * 32-bit sums (luma > t is sum >= (t + 1) << 10), and the four counts go by pairs into 8-bit lanes (at most one a
+ * step), summed at the end of the steps: few enough running vectors that they all stay in registers.
  */
 ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12, const int16_t *b12, uint32_t x0,
                                           uint32_t x1, int32_t rgbOff, const int32_t *thresholds, uint32_t *sums) {
     const __m256i off = _mm256_set1_epi16(static_cast<int16_t>(rgbOff)), zero = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi16(1);
     // a threshold above the largest value counts nothing, as 32767 does
-    __m256i thr[4];
-    for (int c = 0; c < 4; c++) {
+    __m256i thr[3];
+    for (int c = 0; c < 3; c++) {
         thr[c] = _mm256_set1_epi16(static_cast<int16_t>(clampi(thresholds[c], -32768, 32767)));
     }
+    // luma values lie in 0..3070 (1023 plus the largest offset): a threshold outside -1..5118 gives the same
+    // verdicts as its nearest end
+    const __m256i lumaThr = _mm256_set1_epi32((clampi(thresholds[3], -1, 5118) + 1) * 1024 - 1);
     const __m256i lumaRG = Pair16(218, 732), lumaB = Pair16(74, 0);
     __m256i av[3] = {zero, zero, zero}, ws[3] = {zero, zero, zero}, hs[3] = {zero, zero, zero};
-    __m256i wc[3] = {zero, zero, zero}, hc = zero;
+    // 64-bit sums of the 8-bit counts: white of channels 0 and 1, white of channel 2 and high
+    __m256i count01 = zero, count2h = zero;
     const int16_t *in[3] = {r12, g12, b12};
     // the sums of the values stay in 16-bit lanes for as many steps as the largest value allows (at most
     // 1023 + rgbOff each, so at least 6 steps), then are added by pairs into the 32-bit sums
-    const uint32_t steps = 32767u / uint32_t(1023 + std::max(rgbOff, 0));
+    const uint32_t steps = std::min(255u, 32767u / uint32_t(1023 + std::max(rgbOff, 0)));
     uint32_t x = x0;
     while (x + 16 <= x1) {
         __m256i av16[3] = {zero, zero, zero}, ws16[3] = {zero, zero, zero}, hs16[3] = {zero, zero, zero};
+        __m256i c01 = zero, c2h = zero;
         for (uint32_t step = 0; step < steps && x + 16 <= x1; step++, x += 16) {
             __m256i v[3];
             for (int c = 0; c < 3; c++) {
@@ -158,33 +228,42 @@ ISP_TARGET_AVX2 void whiteBalanceSumsAvx2(const int16_t *r12, const int16_t *g12
                 v[c] = _mm256_max_epi16(_mm256_add_epi16(_mm256_srai_epi16(raw, 2), off), zero);
             }
             const Interleaved3 t = Interleave3(v[0], v[1], v[2]);
-            const __m256i lLo = _mm256_srai_epi32(Sum3Lo(t, lumaRG, lumaB), 10);
-            const __m256i lHi = _mm256_srai_epi32(Sum3Hi(t, lumaRG, lumaB), 10);
-            const __m256i high = _mm256_cmpgt_epi16(_mm256_packs_epi32(lLo, lHi), thr[3]);
-            hc = _mm256_sub_epi16(hc, high);
+            const __m256i hLo = _mm256_cmpgt_epi32(Sum3Lo(t, lumaRG, lumaB), lumaThr);
+            const __m256i hHi = _mm256_cmpgt_epi32(Sum3Hi(t, lumaRG, lumaB), lumaThr);
+            const __m256i high = _mm256_packs_epi32(hLo, hHi);
+            __m256i white[3];
             for (int c = 0; c < 3; c++) {
-                const __m256i white = _mm256_cmpgt_epi16(v[c], thr[c]);
+                white[c] = _mm256_cmpgt_epi16(v[c], thr[c]);
                 av16[c] = _mm256_add_epi16(av16[c], v[c]);
-                ws16[c] = _mm256_add_epi16(ws16[c], _mm256_and_si256(v[c], white));
+                ws16[c] = _mm256_add_epi16(ws16[c], _mm256_and_si256(v[c], white[c]));
                 hs16[c] = _mm256_add_epi16(hs16[c], _mm256_and_si256(v[c], high));
-                wc[c] = _mm256_sub_epi16(wc[c], white);
             }
+            c01 = _mm256_sub_epi8(c01, _mm256_packs_epi16(white[0], white[1]));
+            c2h = _mm256_sub_epi8(c2h, _mm256_packs_epi16(white[2], high));
         }
         for (int c = 0; c < 3; c++) {
             av[c] = _mm256_add_epi32(av[c], _mm256_madd_epi16(av16[c], one));
             ws[c] = _mm256_add_epi32(ws[c], _mm256_madd_epi16(ws16[c], one));
             hs[c] = _mm256_add_epi32(hs[c], _mm256_madd_epi16(hs16[c], one));
         }
+        // in each 128-bit half, bytes 0..7 count the first of the pair and bytes 8..15 the second
+        count01 = _mm256_add_epi64(count01, _mm256_sad_epu8(c01, zero));
+        count2h = _mm256_add_epi64(count2h, _mm256_sad_epu8(c2h, zero));
     }
+    alignas(32) uint64_t q01[4], q2h[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(q01), count01);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(q2h), count2h);
     uint32_t rest[13];
     whiteBalanceSumsBody(r12, g12, b12, x, x1, rgbOff, thresholds, rest);
     for (int c = 0; c < 3; c++) {
         sums[c] = sum32(ws[c]) + rest[c];
-        sums[3 + c] = sum32(_mm256_madd_epi16(wc[c], one)) + rest[3 + c];
         sums[6 + c] = sum32(av[c]) + rest[6 + c];
         sums[9 + c] = sum32(hs[c]) + rest[9 + c];
     }
-    sums[12] = sum32(_mm256_madd_epi16(hc, one)) + rest[12];
+    sums[3] = uint32_t(q01[0] + q01[2]) + rest[3];
+    sums[4] = uint32_t(q01[1] + q01[3]) + rest[4];
+    sums[5] = uint32_t(q2h[0] + q2h[2]) + rest[5];
+    sums[12] = uint32_t(q2h[1] + q2h[3]) + rest[12];
 }
 #endif
 
@@ -291,10 +370,14 @@ ISP_INLINE void histogramBinsBody(const uint16_t *__restrict luma, uint32_t n, u
 void histogramBinsBase(const uint16_t *luma, uint32_t n, uint32_t *bins) { histogramBinsBody(luma, n, bins); }
 #if NORVA_ISP_AVX2
 /**
- * The same, 16 values a step: a step whose values all fall in one bin is counted at once, the others in four
- * sets of 16-bit counts (over at most 32768 values, so that no count overflows), cleared and summed in vectors.
+ * The same, 16 values a step: a step whose values all fall in one bin (flat areas) is counted at once, one whose
+ * values fall in at most four neighbouring bins (slopes) bin by bin from the lanes equal to each, the others one
+ * by one in four sets of 16-bit counts (over at most 32768 values, so that no count overflows), cleared and summed
+ * in vectors.
  */
-ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_t *bins) {
+// (every processor with AVX2 has the population count instruction)
+ISP_TARGET_AVX2 __attribute__((target("popcnt"))) void histogramBinsAvx2(const uint16_t *luma, uint32_t n,
+                                                                         uint32_t *bins) {
     constexpr uint32_t kChunk = 32768;
     for (uint32_t x0 = 0; x0 < n; x0 += kChunk) {
         const uint32_t x1 = std::min(n, x0 + kChunk);
@@ -308,6 +391,21 @@ ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_
             const uint32_t first = luma[x] >> 4u;
             if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(first)))) == -1) {
                 four[0][first] = static_cast<uint16_t>(four[0][first] + 16u);
+                continue;
+            }
+            // the lowest and the highest bin of the step (the highest as the lowest of the complements)
+            const __m128i a = _mm256_castsi256_si128(v), b = _mm256_extracti128_si256(v, 1);
+            const uint32_t lo = uint32_t(_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_min_epu16(a, b)))) & 0xFFFFu;
+            const uint32_t hi =
+                ~uint32_t(_mm_cvtsi128_si32(_mm_minpos_epu16(_mm_xor_si128(_mm_max_epu16(a, b), _mm_set1_epi16(-1))))) &
+                0xFFFFu;
+            if (hi - lo < 4) {
+                for (uint32_t bin = lo; bin <= hi; bin++) {
+                    const __m256i eq = _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(bin)));
+                    // two mask bits a lane
+                    const uint32_t lanes = uint32_t(_mm_popcnt_u32(uint32_t(_mm256_movemask_epi8(eq)))) / 2;
+                    four[0][bin] = static_cast<uint16_t>(four[0][bin] + lanes);
+                }
                 continue;
             }
             for (uint32_t k = 0; k < 16; k += 4) {
@@ -340,6 +438,7 @@ ISP_TARGET_AVX2 void histogramBinsAvx2(const uint16_t *luma, uint32_t n, uint32_
 
 void StatsKernels(Kernels *k, bool avx2) {
     (void)avx2;
+    k->countAbove = ISP_PICK(countAbove, avx2);
     k->focusSharpness = ISP_PICK(focusSharpness, avx2);
     k->whiteBalanceSums = ISP_PICK(whiteBalanceSums, avx2);
     k->awsIndices = ISP_PICK(awsIndices, avx2);
@@ -355,16 +454,16 @@ void ExposureRow(const IspModel::Impl &m, const FrameContext &f, Band &b, uint32
         // the tiles, then the columns outside them: each sample is counted once
         for (int t = 0; t < m.exsTiles; t++) {
             uint32_t tile[2] = {0, 0};
-            countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
+            m.k.countAbove(raw, m.exsRange[t][0], m.exsRange[t][1], f.exsThreshold, tile);
             b.acc.exsRegion[ty][t][c0] += tile[0];
             b.acc.exsRegion[ty][t][c0 + 1] += tile[1];
             count[0] += tile[0];
             count[1] += tile[1];
         }
-        countAbove(raw, 0, m.exsRange[0][0], f.exsThreshold, count);
-        countAbove(raw, m.exsRange[m.exsTiles - 1][1], f.W, f.exsThreshold, count);
+        m.k.countAbove(raw, 0, m.exsRange[0][0], f.exsThreshold, count);
+        m.k.countAbove(raw, m.exsRange[m.exsTiles - 1][1], f.W, f.exsThreshold, count);
     } else {
-        countAbove(raw, 0, f.W, f.exsThreshold, count);
+        m.k.countAbove(raw, 0, f.W, f.exsThreshold, count);
     }
     b.acc.exsGlobal[c0] += count[0];
     b.acc.exsGlobal[c0 + 1] += count[1];
